@@ -1,0 +1,11 @@
+# TESSOR_SANITIZE=address,undefined or TESSOR_SANITIZE=thread adds the sanitizer to every target.
+if(TESSOR_SANITIZE)
+    string(REPLACE "," ";" _sanitizers "${TESSOR_SANITIZE}")
+    if("thread" IN_LIST _sanitizers AND "address" IN_LIST _sanitizers)
+        message(FATAL_ERROR "ThreadSanitizer and AddressSanitizer cannot be combined")
+    endif()
+    set(_flags -fsanitize=${TESSOR_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    target_compile_options(tessor_options INTERFACE ${_flags} -g)
+    target_link_options(tessor_options INTERFACE ${_flags})
+    message(STATUS "Sanitizers: ${TESSOR_SANITIZE}")
+endif()

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "link/AutoResetEvent.h"
+#include "link/Hooks.h"
+#include "link/SerialDevice.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tessor {
+
+// Register operation codes. kSilentRead exists only inside the transport: a status read of 8C71 or 8C00
+// that the terminal does not show.
+enum RegOp : std::uint8_t { kRead = 1, kWrite = 2, kOr = 3, kAnd = 4, kSilentRead = 5 };
+
+// The program's own address texts for the two link-status registers. The transport recognises its
+// silent reads by these very pointers; the same text from elsewhere (typed, loaded) is shown.
+extern const char kReg8C71[];
+extern const char kReg8C00[];
+
+// The serial console connection to the local modem: one command in flight at a time, sent and answered
+// by a dedicated worker thread while the caller polls for the result.
+class CConsolePort {
+public:
+    // Opens the named device with the given settings; on failure returns null and sets *errorCode.
+    using DeviceOpener =
+        std::function<std::unique_ptr<SerialDevice>(const std::string& name, const LineSettings&, int* errorCode)>;
+
+    static constexpr int kDefaultPollCount = 3500;
+    static constexpr std::chrono::microseconds kDefaultPollPeriod{5000};
+    static constexpr int kReplyBufferSize = 52;
+    static constexpr int kMaxReplyIndex = 50;
+
+    static const char* const kNoResponseText;
+    static const char* const kNoResponseTitle;
+
+    explicit CConsolePort(IUserPrompt* prompt = nullptr);
+    ~CConsolePort();
+    CConsolePort(const CConsolePort&) = delete;
+    CConsolePort& operator=(const CConsolePort&) = delete;
+
+    // Replaces how device names are opened (default: COM names resolved to POSIX serial devices).
+    void SetDeviceOpener(DeviceOpener opener);
+    // Test hook: the product keeps 3500 polls of 5 ms.
+    void SetPollTiming(int pollCount, std::chrono::microseconds period);
+
+    int Open(std::uint32_t baud, std::uint8_t byteSize, std::uint8_t parity, std::uint8_t stopBits,
+             const char* deviceName);
+    // Closes the device; a worker blocked in a read wakes up and the exchange is abandoned.
+    void Close();
+    bool IsOpen() const;
+    // System error number of the last failed Open (0 if none).
+    int LastOpenError() const { return m_lastOpenError; }
+
+    std::int64_t Execute(std::uint8_t op, const char* address, const char* value);
+    std::int64_t WaitForResult();
+    int WriteBytes(const std::uint8_t* data, std::size_t len);
+    int ReadBytes(std::uint8_t* data, std::size_t len);
+    void ShowProblem(const std::string& text);
+
+    // Worker thread body: returns 0 when woken with the stop flag set.
+    int ConsoleWorkerThread();
+    // Reads one reply up to the closing prompt into buf (kReplyBufferSize bytes). Returns the length
+    // value L, or -1 when the exchange had to be abandoned (read failure or shutdown).
+    int ReadReply(char* buf);
+    static std::int64_t ParseReplyValue(const char* data, std::uint8_t length);
+    void EchoToTerminal(const char* text, bool commandLine);
+
+    // Shutdown: wakes the worker (which then tests the stop flags) and any blocked read.
+    void RequestStop();
+    void WakeWorker() { m_requestEvent.Set(); }
+
+    bool NoComm() const { return m_bNoComm.load() != 0; }
+
+private:
+    bool Stopping() const;
+    void TakePort();
+    void ReleasePort();
+    bool FormCommand(std::uint8_t op, const char* address, const char* value);
+    void FinishCommand();
+
+    std::int64_t m_result = 0;
+    std::uint8_t m_op = 0;
+    char m_cmd[100] = {};
+    std::uint8_t m_cmdLen = 0;
+    std::atomic<int> m_bBusy{0};
+    AutoResetEvent m_requestEvent;
+    std::unique_ptr<SerialDevice> m_hPort;
+    LineSettings m_settings;
+    std::atomic<int> m_bNoComm{0};
+
+    IUserPrompt* m_prompt;
+    DeviceOpener m_opener;
+    int m_lastOpenError = 0;
+    int m_pollCount = kDefaultPollCount;
+    std::chrono::microseconds m_pollPeriod = kDefaultPollPeriod;
+    std::atomic<bool> m_stop{false};
+    // Set while a caller owns the port, from taking it until it has collected its result.
+    std::mutex m_ownerMutex;
+    std::condition_variable m_ownerCv;
+    bool m_owned = false;
+    // A failing device is reported once per run of failures, not once per byte.
+    bool m_ioErrorShown = false;
+    mutable std::mutex m_portMutex; // guards m_hPort against Close() from another thread
+};
+
+// Process-wide objects of the board link.
+extern std::atomic<CConsolePort*> g_pConsolePort;
+extern std::atomic<int> g_bStopThreads;
+extern std::atomic<std::uint8_t> g_promptLetter;
+extern std::atomic<ITerminalSink*> g_pTerminalSink;
+
+// Thread procedure for the process-wide port.
+int ConsoleWorkerThread();
+
+} // namespace tessor
