@@ -160,8 +160,11 @@ std::string FormatLineRate(std::optional<float> rate) {
     char buffer[200];
     const std::to_chars_result result =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 150);
+    if (result.ec != std::errc()) {
+        return {};
+    }
     const char* exponentMark = static_cast<const char*>(std::memchr(buffer, 'e', result.ptr - buffer));
-    if (result.ec != std::errc() || exponentMark == nullptr) {
+    if (exponentMark == nullptr) {
         return {};
     }
     // buffer holds "d.ddd...e+XX".
