@@ -1,0 +1,421 @@
+#include "sim/PtyServer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <poll.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tessor::sim {
+
+namespace {
+
+constexpr auto kIdlePoll = std::chrono::milliseconds(100);
+constexpr auto kAbsentRetry = std::chrono::milliseconds(50);
+
+void SetNonBlocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    }
+}
+
+// Writes text to path through a temporary file and a rename, so a reader never sees half of it.
+bool WriteFileAtomically(const std::string& path, const std::string& text) {
+    const std::string temp = path + ".tmp";
+    FILE* file = std::fopen(temp.c_str(), "w");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = std::fputs(text.c_str(), file) >= 0;
+    const bool closed = std::fclose(file) == 0;
+    return written && closed && std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+bool ReplaceSymlink(const std::string& link, const std::string& target) {
+    const std::string temp = link + ".tmp";
+    unlink(temp.c_str());
+    return symlink(target.c_str(), temp.c_str()) == 0 && std::rename(temp.c_str(), link.c_str()) == 0;
+}
+
+bool ParseOnOff(const std::string& word, bool* value) {
+    if (word == "on" || word == "1") {
+        *value = true;
+        return true;
+    }
+    if (word == "off" || word == "0") {
+        *value = false;
+        return true;
+    }
+    return false;
+}
+
+const char* LineStateName(CSimModemPair::LineState state) {
+    switch (state) {
+    case CSimModemPair::LineState::Up:
+        return "up";
+    case CSimModemPair::LineState::Training:
+        return "training";
+    default:
+        return "down";
+    }
+}
+
+} // namespace
+
+CPtyServer::CPtyServer(const PtyServerOptions& options, std::ostream& log)
+    : m_options(options), m_log(log), m_pair(options.sim), m_console(m_pair) {
+    m_console.SetReplyDelayMs(options.replyDelayMs);
+}
+
+CPtyServer::~CPtyServer() {
+    ClosePty();
+    if (m_fifo >= 0) {
+        close(m_fifo);
+    }
+}
+
+const char* CPtyServer::ControlHelp() {
+    return "Fault and control commands (standard input or the control FIFO, one per line):\n"
+           "  silent on|off   stop answering / answer again (then a fresh prompt is sent)\n"
+           "  corrupt-echo    the next echoed command comes back with a wrong first character\n"
+           "  noise [N]       send N bytes of line noise now (default 8)\n"
+           "  delay MS        answer every command line MS milliseconds late (0 ends it)\n"
+           "  hangup          close the pseudo-terminal (then exit, or reopen a new one)\n"
+           "  reduced on|off  train with the reduced instead of the full constellation\n"
+           "  status          print side, line state and time\n"
+           "  help            print this list\n";
+}
+
+bool CPtyServer::Start(std::string* error) {
+    if (!OpenPty(error)) {
+        return false;
+    }
+    if (!m_options.controlFifo.empty()) {
+        if (mkfifo(m_options.controlFifo.c_str(), 0600) != 0 && errno != EEXIST) {
+            *error = "cannot create control FIFO " + m_options.controlFifo + ": " + std::strerror(errno);
+            return false;
+        }
+        // Opened for reading and writing so that it never reports end of file between writers.
+        m_fifo = open(m_options.controlFifo.c_str(), O_RDWR | O_NONBLOCK);
+        if (m_fifo < 0) {
+            *error = "cannot open control FIFO " + m_options.controlFifo + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    m_stdinOpen = m_options.readStdin;
+    Announce();
+    return true;
+}
+
+bool CPtyServer::OpenPty(std::string* error) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0) {
+        *error = std::string("posix_openpt: ") + std::strerror(errno);
+        return false;
+    }
+    if (grantpt(master) != 0 || unlockpt(master) != 0) {
+        *error = std::string("grantpt/unlockpt: ") + std::strerror(errno);
+        close(master);
+        return false;
+    }
+    const char* name = ptsname(master);
+    if (name == nullptr) {
+        *error = std::string("ptsname: ") + std::strerror(errno);
+        close(master);
+        return false;
+    }
+    termios tio{};
+    if (tcgetattr(master, &tio) == 0) {
+        cfmakeraw(&tio);
+        cfsetispeed(&tio, B9600);
+        cfsetospeed(&tio, B9600);
+        tcsetattr(master, TCSANOW, &tio);
+    }
+    SetNonBlocking(master);
+    m_master = master;
+    m_slavePath = name;
+    m_clientAbsent = false;
+    m_input.clear();
+    m_output.clear();
+    return true;
+}
+
+void CPtyServer::ClosePty() {
+    if (m_master >= 0) {
+        close(m_master);
+        m_master = -1;
+    }
+    m_input.clear();
+    m_output.clear();
+}
+
+void CPtyServer::Announce() {
+    std::cout << m_slavePath << std::endl;
+    if (!m_options.pathFile.empty() && !WriteFileAtomically(m_options.pathFile, m_slavePath + "\n")) {
+        m_log << "tessor-sim: cannot write " << m_options.pathFile << ": " << std::strerror(errno)
+              << std::endl;
+    }
+    if (!m_options.linkPath.empty() && !ReplaceSymlink(m_options.linkPath, m_slavePath)) {
+        m_log << "tessor-sim: cannot link " << m_options.linkPath << ": " << std::strerror(errno)
+              << std::endl;
+    }
+}
+
+CPtyServer::Clock::duration CPtyServer::CharTime() const {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(m_options.charMs));
+}
+
+bool CPtyServer::Control(const std::string& command, std::string* reply) {
+    std::istringstream in(command);
+    std::string word;
+    std::string argument;
+    in >> word >> argument;
+    std::ostringstream out;
+    bool on = false;
+    if (word.empty()) {
+        reply->clear();
+        return true;
+    }
+    if (word == "silent" && ParseOnOff(argument, &on)) {
+        m_console.SetSilent(on);
+        out << "silent " << (on ? "on" : "off");
+    } else if (word == "corrupt-echo") {
+        m_console.CorruptNextEcho();
+        out << "next echo corrupted";
+    } else if (word == "noise") {
+        const long count = argument.empty() ? 8 : std::strtol(argument.c_str(), nullptr, 10);
+        if (count <= 0 || count > 4096) {
+            *reply = "noise: count 1..4096";
+            return false;
+        }
+        m_console.InjectNoise(static_cast<std::size_t>(count));
+        out << "sent " << count << " noise bytes";
+    } else if (word == "delay" && !argument.empty()) {
+        const long ms = std::strtol(argument.c_str(), nullptr, 10);
+        m_console.SetReplyDelayMs(static_cast<int>(std::clamp(ms, 0L, 600000L)));
+        out << "reply delay " << m_console.ReplyDelayMs() << " ms";
+    } else if (word == "hangup") {
+        m_hangupRequested = true;
+        out << "hanging up";
+    } else if (word == "reduced" && ParseOnOff(argument, &on)) {
+        m_pair.SetReducedConstellation(on);
+        out << "reduced constellation " << (on ? "on" : "off");
+    } else if (word == "status") {
+        m_pair.Sync();
+        out << "local " << SideName(m_pair.LocalSide()) << ", line " << LineStateName(m_pair.GetLineState())
+            << ", t=" << m_pair.NowMs() << " ms, slave " << m_slavePath;
+    } else if (word == "help") {
+        out << ControlHelp();
+    } else {
+        *reply = "unknown command: " + command + " (try help)";
+        return false;
+    }
+    *reply = out.str();
+    return true;
+}
+
+void CPtyServer::ReadControl(int fd, std::string* buffer, bool* open) {
+    char chunk[256];
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n == 0) {
+        *open = false; // standard input closed: keep serving without it
+        return;
+    }
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EINTR) {
+            *open = false;
+        }
+        return;
+    }
+    buffer->append(chunk, static_cast<std::size_t>(n));
+    std::size_t end;
+    while ((end = buffer->find('\n')) != std::string::npos) {
+        std::string line = buffer->substr(0, end);
+        buffer->erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        std::string reply;
+        Control(line, &reply);
+        if (!reply.empty()) {
+            m_log << "tessor-sim: " << reply << std::endl;
+        }
+    }
+}
+
+void CPtyServer::ReceiveFromClient(Clock::time_point now) {
+    char chunk[256];
+    const ssize_t n = read(m_master, chunk, sizeof chunk);
+    if (n <= 0) {
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            m_clientAbsent = true; // nobody has the slave open
+        }
+        return;
+    }
+    for (ssize_t i = 0; i < n; ++i) {
+        Clock::time_point due = now;
+        if (m_options.pacing) {
+            m_rxFree = std::max(m_rxFree, now) + CharTime();
+            due = m_rxFree;
+        }
+        m_input.push_back(TimedByte{due, chunk[i]});
+    }
+}
+
+void CPtyServer::FeedDueInput(Clock::time_point now) {
+    while (!m_input.empty() && m_input.front().due <= now) {
+        const auto byte = static_cast<std::uint8_t>(m_input.front().byte);
+        m_input.pop_front();
+        m_console.Receive(&byte, 1);
+    }
+}
+
+void CPtyServer::QueueOutput(Clock::time_point now) {
+    for (OutputChunk& chunk : m_console.TakeOutput()) {
+        const Clock::time_point ready = now + std::chrono::milliseconds(chunk.delayMs);
+        for (char c : chunk.bytes) {
+            Clock::time_point due = ready;
+            if (m_options.pacing) {
+                m_txFree = std::max(m_txFree, ready) + CharTime();
+                due = m_txFree;
+            } else if (!m_output.empty()) {
+                due = std::max(due, m_output.back().due);
+            }
+            m_output.push_back(TimedByte{due, c});
+        }
+    }
+    if (m_master < 0) {
+        m_output.clear(); // hung up: the board talks to nobody
+    }
+}
+
+void CPtyServer::WriteDueOutput(Clock::time_point now) {
+    if (m_master < 0) {
+        return;
+    }
+    std::string due;
+    for (const TimedByte& b : m_output) {
+        if (b.due > now) {
+            break;
+        }
+        due.push_back(b.byte);
+    }
+    if (due.empty()) {
+        return;
+    }
+    const ssize_t n = write(m_master, due.data(), due.size());
+    if (n > 0) {
+        m_output.erase(m_output.begin(), m_output.begin() + n);
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        m_output.clear(); // no client: what the board sends is lost
+    }
+}
+
+int CPtyServer::Run(const std::atomic<bool>& stop) {
+    Clock::time_point absentUntil{};
+    while (!stop.load()) {
+        Clock::time_point now = Clock::now();
+        if (m_hangupRequested) {
+            m_hangupRequested = false;
+            ClosePty();
+            m_log << "tessor-sim: hung up " << m_slavePath << std::endl;
+            if (m_options.exitOnHangup) {
+                return 0;
+            }
+            m_waitingToReopen = true;
+            m_reopenAt = now + std::chrono::milliseconds(m_options.reopenMs);
+        }
+        if (m_waitingToReopen && now >= m_reopenAt) {
+            std::string error;
+            if (!OpenPty(&error)) {
+                m_log << "tessor-sim: " << error << std::endl;
+                return 1;
+            }
+            m_waitingToReopen = false;
+            Announce();
+        }
+        FeedDueInput(now);
+        QueueOutput(now);
+        WriteDueOutput(now);
+
+        std::vector<pollfd> fds;
+        int masterIndex = -1;
+        int stdinIndex = -1;
+        int fifoIndex = -1;
+        if (m_clientAbsent && now >= absentUntil) {
+            m_clientAbsent = false; // look again whether someone opened the slave
+        }
+        if (m_master >= 0 && !m_clientAbsent) {
+            short events = POLLIN;
+            if (!m_output.empty() && m_output.front().due <= now) {
+                events |= POLLOUT;
+            }
+            masterIndex = static_cast<int>(fds.size());
+            fds.push_back(pollfd{m_master, events, 0});
+        }
+        if (m_stdinOpen) {
+            stdinIndex = static_cast<int>(fds.size());
+            fds.push_back(pollfd{STDIN_FILENO, POLLIN, 0});
+        }
+        if (m_fifo >= 0) {
+            fifoIndex = static_cast<int>(fds.size());
+            fds.push_back(pollfd{m_fifo, POLLIN, 0});
+        }
+
+        Clock::time_point wake = now + kIdlePoll;
+        if (!m_input.empty()) {
+            wake = std::min(wake, m_input.front().due);
+        }
+        if (!m_output.empty()) {
+            wake = std::min(wake, m_output.front().due);
+        }
+        if (m_waitingToReopen) {
+            wake = std::min(wake, m_reopenAt);
+        }
+        if (m_clientAbsent) {
+            wake = std::min(wake, absentUntil);
+        }
+        const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+        const int timeout = static_cast<int>(std::max<long long>(0, waitMs + (wake > now ? 1 : 0)));
+        const int ready = poll(fds.data(), fds.size(), timeout);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            m_log << "tessor-sim: poll: " << std::strerror(errno) << std::endl;
+            return 1;
+        }
+        now = Clock::now();
+        if (masterIndex >= 0) {
+            const short revents = fds[static_cast<std::size_t>(masterIndex)].revents;
+            if (revents & POLLIN) {
+                ReceiveFromClient(now);
+            } else if (revents & (POLLHUP | POLLERR)) {
+                m_clientAbsent = true;
+            }
+            if (m_clientAbsent) {
+                absentUntil = now + kAbsentRetry;
+            }
+        }
+        if (stdinIndex >= 0 && fds[static_cast<std::size_t>(stdinIndex)].revents != 0) {
+            ReadControl(STDIN_FILENO, &m_stdinBuffer, &m_stdinOpen);
+        }
+        if (fifoIndex >= 0 && fds[static_cast<std::size_t>(fifoIndex)].revents != 0) {
+            bool open = true;
+            ReadControl(m_fifo, &m_fifoBuffer, &open);
+        }
+    }
+    return 0;
+}
+
+} // namespace tessor::sim

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "sim/SimModemPair.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessor::sim {
+
+// Bytes the board sends, and how long it waits before starting them.
+struct OutputChunk {
+    int delayMs = 0;
+    std::string bytes;
+};
+
+// The local modem's text console: echoes what it receives, carries out one register command per line and
+// answers with the data portion and the prompt. Command lines (upper or lower case, ended by a line feed,
+// a carriage return or both):
+//   RD aaaa[,n]   read n (1..9) registers from aaaa   ->  "\raaaa: vv vv ..."
+//   WR aaaa vv    write vv                            ->  empty data portion
+//   OR aaaa vv    set the bits of vv
+//   ND aaaa vv    keep only the bits of vv
+// Every answered line ends with "\n", the data portion, "\n\r" and the prompt "L>". An unknown or malformed
+// command gets the data portion "\rERROR". An empty line gets just a fresh prompt.
+// Not thread-safe; the owner serialises calls and advances the model's clock.
+class CSimConsole {
+public:
+    static constexpr char kPromptLetter = 'L';
+    static constexpr std::size_t kMaxLine = 64;
+
+    explicit CSimConsole(CSimModemPair& pair);
+
+    // Takes bytes from the line; what the board answers collects in the output.
+    void Receive(const std::uint8_t* data, std::size_t len);
+    void Receive(const std::string& text);
+    // Hands over (and forgets) everything the board has sent since the last call.
+    std::vector<OutputChunk> TakeOutput();
+
+    // Faults.
+    // A silent board reads and drops everything; when it comes back it sends a fresh prompt, as after a
+    // reset, so that a reader waiting for a prompt finishes.
+    void SetSilent(bool silent);
+    bool Silent() const { return m_silent; }
+    // The first character of the next echoed command comes back wrong (the command itself is carried out).
+    void CorruptNextEcho();
+    // Sends count bytes of line noise at once. Noise never contains a prompt letter, ">" or a line end.
+    void InjectNoise(std::size_t count);
+    // Waits ms before the answer of every later command line (the echo of typed characters stays immediate).
+    void SetReplyDelayMs(int ms);
+    int ReplyDelayMs() const { return m_replyDelayMs; }
+
+    // Carries out one command line (without its line end) and returns the data portion of the answer.
+    std::string Execute(const std::string& line);
+
+private:
+    void Emit(std::string bytes, int delayMs = 0);
+    void EndLine();
+
+    CSimModemPair& m_pair;
+    std::string m_line;
+    bool m_overflow = false;
+    bool m_lastWasCr = false;
+    bool m_silent = false;
+    bool m_corruptEcho = false;
+    int m_replyDelayMs = 0;
+    std::uint32_t m_noiseState = 0x2545F491;
+    std::vector<OutputChunk> m_output;
+};
+
+} // namespace tessor::sim

@@ -1,0 +1,127 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace tessor::sim {
+
+enum class Side { LT, NT };
+
+const char* SideName(Side side);
+
+struct SimConfig {
+    // The modem at the console end of the cable; the other one is reached through its mailbox.
+    Side localSide = Side::LT;
+    // Time the line needs to train once both modems are ready with matching configurations.
+    int trainMs = 3000;
+    // A mailbox operation completes with the n-th console command after its start, counted only while the
+    // line is up (the completion status reads are those commands).
+    int mailboxCompleteAfter = 1;
+    // Time only moves through AdvanceTime(); otherwise it follows the steady clock.
+    bool manualClock = false;
+    // Signal-to-noise ratio of the simulated line, in dB, before jitter.
+    double lineSnrDb = 36.5;
+    std::uint32_t seed = 0x7E55;
+};
+
+// Registers and counters of one modem. CSimModemPair gives them their behaviour.
+struct CSimModem {
+    static constexpr int kRegisterCount = 0x10000;
+
+    explicit CSimModem(Side s) : side(s), regs(kRegisterCount, 0) {}
+
+    Side side;
+    std::vector<std::uint8_t> regs;
+    std::array<std::uint32_t, 16> ethCounters{};
+    std::array<double, 16> ethFraction{};
+    std::uint32_t rsCorrected = 0;
+    double rsFraction = 0;
+    // Value of a 4-byte counter, taken when its lowest byte was read and returned for the other three.
+    std::array<std::uint8_t, 4> latch{};
+    std::uint16_t latchBase = 0;
+    bool microInterruption = false;
+    // Mailbox: operation under way (1..4, 0 none) and the console commands seen since it started.
+    int mailboxOp = 0;
+    int mailboxCount = 0;
+};
+
+// The simulated LT and NT modems joined by their line: register semantics, line training, the remote
+// access mailbox, PHY values and traffic counters. Not thread-safe; CSimulator and CPtyServer serialise
+// access.
+class CSimModemPair {
+public:
+    enum Unit { kLocal = 0, kRemote = 1 };
+    enum class LineState { Down, Training, Up };
+
+    explicit CSimModemPair(const SimConfig& config);
+
+    const SimConfig& Config() const { return m_config; }
+    Side LocalSide() const { return m_config.localSide; }
+
+    // Both modems as after power-up: factory configuration, counters zero, line training.
+    void PowerUp();
+
+    // Console-visible access with side effects (clear-on-read, restart, mailbox start).
+    std::uint8_t ReadRegister(Unit unit, std::uint16_t address);
+    void WriteRegister(Unit unit, std::uint16_t address, std::uint8_t value);
+    // What a read would return, without its side effects.
+    std::uint8_t PeekRegister(Unit unit, std::uint16_t address) const;
+
+    // Called by the console once per command before it is carried out: brings the model up to the current
+    // time and lets a pending mailbox operation progress.
+    void BeginCommand();
+
+    // Moves time to the clock's current value.
+    void Sync();
+    // Manual clock only: lets ms milliseconds pass.
+    void AdvanceTime(std::uint64_t ms);
+    std::uint64_t NowMs() const;
+
+    LineState GetLineState() const { return m_line; }
+    bool IsLineUp() const { return m_line == LineState::Up; }
+    // Train with the reduced instead of the full constellation (8C71 bit 6 instead of bit 7).
+    void SetReducedConstellation(bool reduced);
+
+    // Test and demonstration hooks.
+    CSimModem& Modem(Unit unit) { return m_modems[unit]; }
+    const CSimModem& Modem(Unit unit) const { return m_modems[unit]; }
+    void SetCounter(Unit unit, std::uint16_t address, std::uint32_t value);
+    std::uint32_t Counter(Unit unit, std::uint16_t address) const;
+    // Soft reset as bit 5 of 8C00 triggers it.
+    void Restart(Unit unit);
+
+    // Receiver error value (8C99..8C9B) that gives snrDb for the constellation code received.
+    static std::uint32_t ErrorValueForSnr(int constellationCode, double snrDb);
+    // Whether a line configuration byte names a constellation with an interpolation it allows.
+    static bool IsValidLineConfig(std::uint8_t value);
+
+private:
+    void Advance(std::uint64_t nowMs);
+    void Evaluate();
+    void FailLine();
+    bool Ready(Unit unit) const;
+    bool Compatible() const;
+    void Accumulate(CSimModem& modem, std::uint64_t ms);
+    void CompleteMailbox(Unit unit);
+    std::uint8_t ComputedRegister(Unit unit, std::uint16_t address, bool* computed) const;
+    static bool IsReadOnly(std::uint16_t address);
+    double Jitter(double spread);
+
+    SimConfig m_config;
+    std::array<CSimModem, 2> m_modems;
+    LineState m_line = LineState::Down;
+    std::uint64_t m_trainStart = 0;
+    std::uint64_t m_upSince = 0;
+    bool m_reduced = false;
+    std::uint64_t m_now = 0;
+    std::uint64_t m_manualNow = 0;
+    std::uint64_t m_clockOrigin = 0;
+    std::uint64_t m_lastJitter = 0;
+    double m_snrJitter = 0;
+    int m_levelJitter = 0;
+    std::mt19937 m_random;
+};
+
+} // namespace tessor::sim
