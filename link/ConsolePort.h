@@ -29,8 +29,8 @@ extern const char kReg8C00[];
 class CConsolePort {
 public:
     // Opens the named device with the given settings; on failure returns null and sets *errorCode.
-    using DeviceOpener =
-        std::function<std::unique_ptr<SerialDevice>(const std::string& name, const LineSettings&, int* errorCode)>;
+    using DeviceOpener = std::function<std::unique_ptr<SerialDevice>(const std::string& name,
+                                                                     const LineSettings&, int* errorCode)>;
 
     static constexpr int kDefaultPollCount = 3500;
     static constexpr std::chrono::microseconds kDefaultPollPeriod{5000};
@@ -80,10 +80,14 @@ public:
 
 private:
     bool Stopping() const;
-    void TakePort();
+    bool TakePort();
     void ReleasePort();
     bool FormCommand(std::uint8_t op, const char* address, const char* value);
     void FinishCommand();
+    // The open device, reopened first when it was lost (an adapter pulled and plugged back in).
+    SerialDevice* Device();
+    void DropLostDevice();
+    void ReportIoError(const char* what, int err);
 
     std::int64_t m_result = 0;
     std::uint8_t m_op = 0;
@@ -105,8 +109,11 @@ private:
     std::mutex m_ownerMutex;
     std::condition_variable m_ownerCv;
     bool m_owned = false;
-    // A failing device is reported once per run of failures, not once per byte.
+    // A failing device is reported once per run of failures, not once per byte (worker thread only).
     bool m_ioErrorShown = false;
+    std::atomic<bool> m_bSendFailed{false};
+    bool m_deviceLost = false;
+    std::string m_deviceName;
     mutable std::mutex m_portMutex; // guards m_hPort against Close() from another thread
 };
 

@@ -1,0 +1,403 @@
+#include "link/ConsolePort.h"
+
+#include "link/PosixSerialDevice.h"
+
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace tessor {
+
+const char kReg8C71[] = "8C71";
+const char kReg8C00[] = "8C00";
+
+std::atomic<CConsolePort*> g_pConsolePort{nullptr};
+std::atomic<int> g_bStopThreads{0};
+std::atomic<std::uint8_t> g_promptLetter{0};
+std::atomic<ITerminalSink*> g_pTerminalSink{nullptr};
+
+const char* const CConsolePort::kNoResponseTitle = "Hardware does not respond";
+const char* const CConsolePort::kNoResponseText =
+    "RETRY:\tRetry establishing connection.\n\tPlease check serial connection\n\tto the board, COM port "
+    "settings\n\tand perform a hardware reset\n\tbefore pressing RETRY.\nCANCEL:\tDisplay application "
+    "dialog.\n\tNo communication to board possible\n";
+
+namespace {
+
+std::unique_ptr<SerialDevice> OpenPosixDevice(const std::string& name, const LineSettings& settings,
+                                              int* errorCode) {
+    return PosixSerialDevice::Open(ResolveComName(name, nullptr), settings, errorCode);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return 0;
+}
+
+bool IsShownCharacter(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ':' || c == ' ';
+}
+
+std::string SystemErrorText(int err) {
+    return std::to_string(err) + " (" + std::strerror(err) + ")";
+}
+
+} // namespace
+
+CConsolePort::CConsolePort(IUserPrompt* prompt) : m_prompt(prompt), m_opener(OpenPosixDevice) {}
+
+CConsolePort::~CConsolePort() {
+    Close();
+}
+
+void CConsolePort::SetDeviceOpener(DeviceOpener opener) {
+    m_opener = std::move(opener);
+}
+
+void CConsolePort::SetPollTiming(int pollCount, std::chrono::microseconds period) {
+    m_pollCount = pollCount;
+    m_pollPeriod = period;
+}
+
+int CConsolePort::Open(std::uint32_t baud, std::uint8_t byteSize, std::uint8_t parity, std::uint8_t stopBits,
+                       const char* deviceName) {
+    m_settings.baud = baud;
+    m_settings.byteSize = byteSize;
+    m_settings.parity = parity;
+    m_settings.stopBits = stopBits;
+    m_lastOpenError = 0;
+    m_deviceName = deviceName ? deviceName : "";
+    std::unique_ptr<SerialDevice> device = m_opener(m_deviceName, m_settings, &m_lastOpenError);
+    if (!device) {
+        if (m_lastOpenError == 0)
+            m_lastOpenError = ENODEV;
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(m_portMutex);
+    m_hPort = std::move(device);
+    return 1;
+}
+
+void CConsolePort::Close() {
+    std::lock_guard<std::mutex> lock(m_portMutex);
+    m_hPort.reset();
+}
+
+bool CConsolePort::IsOpen() const {
+    std::lock_guard<std::mutex> lock(m_portMutex);
+    return m_hPort != nullptr;
+}
+
+bool CConsolePort::Stopping() const {
+    return m_stop.load() || g_bStopThreads.load() != 0;
+}
+
+void CConsolePort::RequestStop() {
+    m_stop.store(true);
+    {
+        std::lock_guard<std::mutex> lock(m_portMutex);
+        if (m_hPort)
+            m_hPort->Interrupt();
+    }
+    m_requestEvent.Set();
+    m_ownerCv.notify_all();
+}
+
+// Takes the port for one command. Waits while another caller owns it, but gives up as soon as the
+// no-communication latch is set (so a UI thread can show the box another thread asked for).
+bool CConsolePort::TakePort() {
+    std::unique_lock<std::mutex> lock(m_ownerMutex);
+    while (m_owned) {
+        if (m_bNoComm.load() || Stopping())
+            return false;
+        m_ownerCv.wait_for(lock, m_pollPeriod);
+    }
+    if (m_bNoComm.load() || Stopping())
+        return false;
+    m_owned = true;
+    return true;
+}
+
+void CConsolePort::ReleasePort() {
+    {
+        std::lock_guard<std::mutex> lock(m_ownerMutex);
+        m_owned = false;
+    }
+    m_ownerCv.notify_one();
+}
+
+bool CConsolePort::FormCommand(std::uint8_t op, const char* address, const char* value) {
+    static const char* const kWords[] = {"RD", "WR", "OR", "ND"};
+    if (op < kRead || op > kAnd)
+        return false;
+    int n = 0;
+    m_cmd[n++] = kWords[op - 1][0];
+    m_cmd[n++] = kWords[op - 1][1];
+    m_cmd[n++] = ' ';
+    for (int i = 0; i < 4; ++i)
+        m_cmd[n++] = address[i];
+    if (op == kRead) {
+        if (value[1] != '1') {
+            m_cmd[n++] = ',';
+            m_cmd[n++] = value[1];
+        }
+    } else {
+        m_cmd[n++] = ' ';
+        m_cmd[n++] = value[0];
+        m_cmd[n++] = value[1];
+    }
+    m_cmd[n++] = '\n';
+    m_cmd[n] = '\0';
+    m_cmdLen = static_cast<std::uint8_t>(n);
+    return true;
+}
+
+std::int64_t CConsolePort::Execute(std::uint8_t op, const char* address, const char* value) {
+    if (m_bNoComm.load() || Stopping())
+        return 0;
+    if (!TakePort())
+        return 0;
+    m_cmdLen = 0;
+    m_op = op;
+    if (!FormCommand(op, address, value)) {
+        ReleasePort();
+        return 0;
+    }
+    if (op == kRead && value[1] == '1' && (address == kReg8C71 || address == kReg8C00))
+        m_op = kSilentRead;
+    m_result = 0;
+    m_bBusy.store(1);
+    m_requestEvent.Set();
+    const std::int64_t result = WaitForResult();
+    ReleasePort();
+    return result;
+}
+
+std::int64_t CConsolePort::WaitForResult() {
+    for (;;) {
+        if (m_bBusy.load()) {
+            bool finished = false;
+            for (int i = 0; i < m_pollCount; ++i) {
+                std::this_thread::sleep_for(m_pollPeriod);
+                if (!m_bBusy.load()) {
+                    finished = true;
+                    break;
+                }
+                if (Stopping())
+                    return 0;
+            }
+            if (!finished) {
+                m_bNoComm.store(1);
+                const IUserPrompt::Answer answer = m_prompt
+                                                       ? m_prompt->AskHardwareNotResponding(kNoResponseText)
+                                                       : IUserPrompt::Answer::Cancel;
+                if (Stopping())
+                    return 0;
+                if (answer == IUserPrompt::Answer::Cancel)
+                    return -1;
+                if (answer != IUserPrompt::Answer::Retry)
+                    return 0;
+                // A command whose send failed is sent again, so that a board or adapter that came back
+                // can answer it.
+                if (m_bSendFailed.exchange(false))
+                    m_requestEvent.Set();
+                continue;
+            }
+        }
+        const std::int64_t result = m_result;
+        m_bNoComm.store(0);
+        return result;
+    }
+}
+
+SerialDevice* CConsolePort::Device() {
+    std::lock_guard<std::mutex> lock(m_portMutex);
+    if (!m_hPort && m_deviceLost && !m_deviceName.empty()) {
+        int err = 0;
+        m_hPort = m_opener(m_deviceName, m_settings, &err);
+        if (m_hPort)
+            m_deviceLost = false;
+    }
+    return m_hPort.get();
+}
+
+void CConsolePort::DropLostDevice() {
+    std::lock_guard<std::mutex> lock(m_portMutex);
+    m_hPort.reset();
+    m_deviceLost = true;
+}
+
+void CConsolePort::ReportIoError(const char* what, int err) {
+    if (m_ioErrorShown)
+        return;
+    m_ioErrorShown = true;
+    ShowProblem(std::string(what) + " " + SystemErrorText(err));
+}
+
+int CConsolePort::WriteBytes(const std::uint8_t* data, std::size_t len) {
+    SerialDevice* device = Device();
+    if (!device) {
+        ReportIoError("Error while writing data:", ENODEV);
+        return 0;
+    }
+    const IoResult r = device->Write(data, len);
+    if (r.ok())
+        return 1;
+    if (r.status == IoResult::Interrupted)
+        return 0;
+    ReportIoError("Error while writing data:", r.errorCode);
+    if (r.status == IoResult::HungUp)
+        DropLostDevice();
+    return 0;
+}
+
+int CConsolePort::ReadBytes(std::uint8_t* data, std::size_t len) {
+    SerialDevice* device = Device();
+    if (!device) {
+        ReportIoError("Error while reading data:", ENODEV);
+        return 0;
+    }
+    std::size_t done = 0;
+    while (done < len) {
+        const IoResult r = device->Read(data + done, len - done);
+        if (r.ok()) {
+            done += r.count;
+            continue;
+        }
+        if (r.status != IoResult::Interrupted) {
+            ReportIoError("Error while reading data:", r.errorCode);
+            if (r.status == IoResult::HungUp)
+                DropLostDevice();
+        }
+        return 0;
+    }
+    return 1;
+}
+
+void CConsolePort::ShowProblem(const std::string& text) {
+    const std::string formatted = text + " \n";
+    if (m_prompt)
+        m_prompt->ShowProblem(formatted);
+    else
+        std::fprintf(stderr, "Problem: %s", formatted.c_str());
+}
+
+int CConsolePort::ReadReply(char* buf) {
+    int i = 0;
+    bool letterSeen = false;
+    for (;;) {
+        std::uint8_t byte = 0;
+        if (!ReadBytes(&byte, 1))
+            return -1; // abandoned: the device failed or we are shutting down
+        buf[i] = static_cast<char>(byte);
+        if (i < kMaxReplyIndex)
+            ++i;
+        if (!letterSeen) {
+            if (byte == 'L' || byte == 'M' || byte == 'R') {
+                g_promptLetter.store(byte == 'L' ? 1 : byte == 'M' ? 2 : 3);
+                letterSeen = true;
+            }
+            continue;
+        }
+        if (byte == '>')
+            break;
+        letterSeen = false;
+    }
+    buf[i] = '\0';
+    return i + 1 < kMaxReplyIndex ? i + 1 : kMaxReplyIndex;
+}
+
+std::int64_t CConsolePort::ParseReplyValue(const char* data, std::uint8_t length) {
+    // The value is kept shifted left by one digit, so once more than 15 digits arrive the oldest ones
+    // fall off first. A field that starts before the data reads as "0" and ends the parse.
+    std::uint64_t value = 0;
+    int p = length;
+    for (;;) {
+        const int first = p - 2 >= 0 ? HexDigit(data[p - 2]) : 0;
+        const int second = p - 1 >= 0 ? HexDigit(data[p - 1]) : 0;
+        value = (value | static_cast<std::uint64_t>(first)) << 4;
+        value = (value | static_cast<std::uint64_t>(second)) << 4;
+        if (p - 2 < 0)
+            break;
+        p -= 3;
+        if (p < 9)
+            break;
+    }
+    return static_cast<std::int64_t>(value >> 4);
+}
+
+void CConsolePort::EchoToTerminal(const char* text, bool commandLine) {
+    std::string line;
+    if (commandLine) {
+        switch (g_promptLetter.load()) {
+        case 1:
+            line = "L> ";
+            break;
+        case 2:
+            line = "M> ";
+            break;
+        case 3:
+            line = "R> ";
+            break;
+        default:
+            break;
+        }
+    }
+    for (const char* c = text; *c; ++c)
+        line += IsShownCharacter(*c) ? *c : ' ';
+    if (ITerminalSink* sink = g_pTerminalSink.load())
+        sink->QueueLine(line, m_op);
+}
+
+void CConsolePort::FinishCommand() {
+    m_bBusy.store(0);
+}
+
+int CConsolePort::ConsoleWorkerThread() {
+    for (;;) {
+        m_requestEvent.Wait();
+        if (Stopping())
+            return 0;
+        if (!m_bBusy.load())
+            continue; // woken without a command (a retry after the command was already answered)
+        if (!WriteBytes(reinterpret_cast<const std::uint8_t*>(m_cmd), m_cmdLen)) {
+            m_bSendFailed.store(true);
+            continue; // the caller's wait runs out and asks the user
+        }
+        m_cmd[m_cmdLen - 1] = '\0';
+        EchoToTerminal(m_cmd, true);
+
+        char reply[kReplyBufferSize] = {};
+        const int length = ReadReply(reply);
+        if (Stopping())
+            return 0;
+        const bool echoOk = length >= 0 && std::memcmp(reply, m_cmd, m_cmdLen - 1u) == 0;
+        if (!echoOk) {
+            EchoToTerminal(" - RESET - ", false);
+        } else {
+            m_ioErrorShown = false;
+            int dataLength = length - m_cmdLen - 5;
+            if (dataLength < 0)
+                dataLength = 0;
+            char* data = reply + m_cmdLen;
+            data[dataLength] = '\0';
+            if (m_op == kRead || m_op == kSilentRead) {
+                EchoToTerminal(data, false);
+                m_result = ParseReplyValue(data, static_cast<std::uint8_t>(dataLength));
+            } else {
+                m_result = 1;
+            }
+        }
+        FinishCommand();
+    }
+}
+
+int ConsoleWorkerThread() {
+    CConsolePort* port = g_pConsolePort.load();
+    return port ? port->ConsoleWorkerThread() : 0;
+}
+
+} // namespace tessor

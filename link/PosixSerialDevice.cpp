@@ -1,0 +1,201 @@
+#include "link/PosixSerialDevice.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace tessor {
+
+namespace {
+
+speed_t SpeedCode(std::uint32_t baud) {
+    switch (baud) {
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B9600;
+    }
+}
+
+bool Configure(int fd, const LineSettings& s) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0)
+        return false;
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    switch (s.byteSize) {
+    case 5:
+        tio.c_cflag |= CS5;
+        break;
+    case 6:
+        tio.c_cflag |= CS6;
+        break;
+    case 7:
+        tio.c_cflag |= CS7;
+        break;
+    default:
+        tio.c_cflag |= CS8;
+        break;
+    }
+    if (s.parity == 1)
+        tio.c_cflag |= PARENB | PARODD;
+    else if (s.parity == 2)
+        tio.c_cflag |= PARENB;
+    if (s.stopBits != 0)
+        tio.c_cflag |= CSTOPB;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    const speed_t speed = SpeedCode(s.baud);
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+} // namespace
+
+std::unique_ptr<PosixSerialDevice> PosixSerialDevice::Open(const std::string& path,
+                                                           const LineSettings& settings, int* errorCode) {
+    auto fail = [errorCode](int err) {
+        if (errorCode)
+            *errorCode = err;
+        return std::unique_ptr<PosixSerialDevice>();
+    };
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno);
+    auto closeAndFail = [&](int err) {
+        ::close(fd);
+        return fail(err);
+    };
+    if (!isatty(fd))
+        return closeAndFail(ENOTTY);
+    if (ioctl(fd, TIOCEXCL) != 0)
+        return closeAndFail(errno);
+    if (!Configure(fd, settings))
+        return closeAndFail(errno);
+    // A pseudo-terminal has no modem lines; that failure is expected and harmless.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    (void)ioctl(fd, TIOCMBIS, &lines);
+    if (tcflush(fd, TCIOFLUSH) != 0)
+        return closeAndFail(errno);
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return closeAndFail(errno);
+    if (errorCode)
+        *errorCode = 0;
+    return std::unique_ptr<PosixSerialDevice>(new PosixSerialDevice(fd, pipeFds[0], pipeFds[1]));
+}
+
+PosixSerialDevice::PosixSerialDevice(int fd, int wakeRead, int wakeWrite)
+    : m_fd(fd), m_wakeRead(wakeRead), m_wakeWrite(wakeWrite) {}
+
+PosixSerialDevice::~PosixSerialDevice() {
+    ::close(m_fd);
+    ::close(m_wakeRead);
+    ::close(m_wakeWrite);
+}
+
+IoResult PosixSerialDevice::Write(const std::uint8_t* data, std::size_t len) {
+    std::size_t done = 0;
+    while (done < len) {
+        if (m_interrupted.load())
+            return {IoResult::Interrupted, 0, done};
+        const ssize_t n = ::write(m_fd, data + done, len - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p[2] = {{m_fd, POLLOUT, 0}, {m_wakeRead, POLLIN, 0}};
+            if (::poll(p, 2, -1) < 0 && errno != EINTR)
+                return {IoResult::Error, errno, done};
+            if (p[0].revents & (POLLHUP | POLLERR))
+                return {IoResult::HungUp, EIO, done};
+            continue;
+        }
+        const int err = n < 0 ? errno : EIO;
+        return {err == EIO ? IoResult::HungUp : IoResult::Error, err, done};
+    }
+    return {IoResult::Ok, 0, done};
+}
+
+IoResult PosixSerialDevice::Read(std::uint8_t* data, std::size_t len) {
+    for (;;) {
+        if (m_interrupted.load())
+            return {IoResult::Interrupted, 0, 0};
+        const ssize_t n = ::read(m_fd, data, len);
+        if (n > 0)
+            return {IoResult::Ok, 0, static_cast<std::size_t>(n)};
+        if (n == 0)
+            return {IoResult::HungUp, EIO, 0};
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return {errno == EIO ? IoResult::HungUp : IoResult::Error, errno, 0};
+        pollfd p[2] = {{m_fd, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
+        const int rc = ::poll(p, 2, -1);
+        if (rc < 0) {
+            if (errno == EINTR)
+                continue;
+            return {IoResult::Error, errno, 0};
+        }
+        if (p[1].revents & POLLIN)
+            return {IoResult::Interrupted, 0, 0};
+        // POLLHUP with data still queued: read it first; the next read reports the hang-up.
+        if ((p[0].revents & (POLLHUP | POLLERR)) && !(p[0].revents & POLLIN))
+            return {IoResult::HungUp, EIO, 0};
+    }
+}
+
+bool PosixSerialDevice::Purge() {
+    return tcflush(m_fd, TCIOFLUSH) == 0;
+}
+
+void PosixSerialDevice::Interrupt() {
+    m_interrupted.store(true);
+    const std::uint8_t b = 1;
+    (void)!::write(m_wakeWrite, &b, 1);
+}
+
+std::string ResolveComName(const std::string& name, ComSettingLookup lookup) {
+    std::string n = name;
+    if (!n.empty() && n.back() == ':')
+        n.pop_back();
+    if (n.size() < 4 || n.compare(0, 3, "COM") != 0)
+        return n;
+    char* end = nullptr;
+    const long index = std::strtol(n.c_str() + 3, &end, 10);
+    if (!end || *end != '\0' || index < 1 || index > 255)
+        return n;
+    const std::string var = "TESSOR_" + n;
+    if (const char* env = std::getenv(var.c_str()); env && *env)
+        return env;
+    if (lookup) {
+        std::string stored = lookup(static_cast<int>(index));
+        if (!stored.empty())
+            return stored;
+    }
+    return "/dev/ttyS" + std::to_string(index - 1);
+}
+
+} // namespace tessor

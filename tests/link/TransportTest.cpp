@@ -1,0 +1,270 @@
+#include "LinkFixture.h"
+
+#include <atomic>
+#include <set>
+
+namespace tessor::test {
+namespace {
+
+struct CommandCase {
+    const char* name;
+    std::uint8_t op;
+    const char* address;
+    const char* value;
+    const char* wire;
+};
+
+class CommandLineTest : public LinkTest, public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(CommandLineTest, SendsExactBytes) {
+    const CommandCase& c = GetParam();
+    port->Execute(c.op, c.address, c.value);
+    EXPECT_EQ(board->Wire(), std::string(c.wire));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wire, CommandLineTest,
+    ::testing::Values(CommandCase{"ReadOne", kRead, "8C10", " 1", "RD 8C10\n"},
+                      CommandCase{"ReadOneAsByte", kRead, "8C10", "01", "RD 8C10\n"},
+                      CommandCase{"ReadThree", kRead, "8C10", " 3", "RD 8C10,3\n"},
+                      CommandCase{"ReadCountTakesSecondCharacterOnly", kRead, "8C10", "0A", "RD 8C10,A\n"},
+                      CommandCase{"Write", kWrite, "8C10", "32", "WR 8C10 32\n"},
+                      CommandCase{"Or", kOr, "8C00", "08", "OR 8C00 08\n"},
+                      CommandCase{"And", kAnd, "8C00", "FD", "ND 8C00 FD\n"},
+                      CommandCase{"CopiedWithoutCaseConversion", kWrite, "8c10", "3f", "WR 8c10 3f\n"},
+                      CommandCase{"UnknownOperationSendsNothing", 7, "8C10", "32", ""},
+                      CommandCase{"OperationZeroSendsNothing", 0, "8C10", "32", ""}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct ParseCase {
+    const char* name;
+    std::string data;
+    std::int64_t value;
+};
+
+class ParseTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseTest, ParsesDataPortion) {
+    const ParseCase& c = GetParam();
+    EXPECT_EQ(CConsolePort::ParseReplyValue(c.data.c_str(), static_cast<std::uint8_t>(c.data.size())),
+              c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reply, ParseTest,
+    ::testing::Values(
+        ParseCase{"OneRegisterWithoutColon", "\r8C10 3F", 0x3F}, ParseCase{"OneRegister", "\r8C10: 3F", 0x3F},
+        ParseCase{"ThreeRegistersFirstInLowestByte", "\r8C10: 12 34 56", 0x563412},
+        ParseCase{"FourRegisters", "\r8C99: 01 02 03 04", 0x04030201},
+        ParseCase{"TwoRegisters", "\r8C9C: 00 FF", 0xFF00},
+        ParseCase{"LowerCaseCountsZero", "\r8C10: 3f", 0x30}, ParseCase{"EmptyReadsZero", "", 0},
+        ParseCase{"OneCharacterIsLowDigit", "7", 0x07}, ParseCase{"TwoCharacters", "A5", 0xA5},
+        ParseCase{"EightFieldsKeepFifteenDigits", "\r8CE4: 11 22 33 44 55 66 77 88", 0x0877665544332211},
+        ParseCase{"FieldsStopBelowNineCharacters", "12 34 56 78 9A", 0x9A78}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(LinkTest, ReadAndWriteResults) {
+    board->regs["8C10"] = 0x32;
+    board->regs["8C11"] = 0x41;
+    board->regs["8C12"] = 0x07;
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 3"), 0x074132);
+    EXPECT_EQ(port->Execute(kWrite, "8C20", "5A"), 1);
+    EXPECT_EQ(board->regs["8C20"], 0x5A);
+    EXPECT_EQ(port->Execute(kOr, "8C20", "80"), 1);
+    EXPECT_EQ(port->Execute(kAnd, "8C20", "0F"), 1);
+    EXPECT_EQ(board->regs["8C20"], 0x0A);
+    EXPECT_TRUE(prompt.Problems().empty());
+    EXPECT_EQ(prompt.QuestionCount(), 0u);
+}
+
+TEST_F(LinkTest, TerminalLinesCarryPromptPrefixAfterTheFirstCommand) {
+    board->regs["8C00"] = 0xC0;
+    port->Execute(kRead, "8C00", " 1");
+    port->Execute(kWrite, "8C10", "32");
+    port->Execute(kRead, "8C99", " 3");
+    const std::vector<std::pair<std::string, int>> expected = {
+        {"RD 8C00", kRead},      {" 8C00: C0", kRead},       {"L> WR 8C10 32", kWrite},
+        {"L> RD 8C99 3", kRead}, {" 8C99: 00 00 00", kRead},
+    };
+    EXPECT_EQ(sink.Lines(), expected);
+}
+
+TEST_F(LinkTest, SilentStatusReadsAreRecognisedByTheProgramsOwnAddressTexts) {
+    const std::string typed71 = "8C71";
+    port->Execute(kRead, kReg8C71, " 1");
+    port->Execute(kRead, kReg8C00, "01");
+    port->Execute(kRead, typed71.c_str(), " 1"); // same text, other storage: shown
+    port->Execute(kRead, kReg8C00, " 2");        // not a single-register read: shown
+    const auto lines = sink.Lines();
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[0].second, kSilentRead);
+    EXPECT_EQ(lines[1].second, kSilentRead);
+    EXPECT_EQ(lines[2].second, kSilentRead);
+    EXPECT_EQ(lines[3].second, kSilentRead);
+    EXPECT_EQ(lines[4], (std::pair<std::string, int>{"L> RD 8C71", kRead}));
+    EXPECT_EQ(lines[6], (std::pair<std::string, int>{"L> RD 8C00 2", kRead}));
+    EXPECT_EQ(board->Wire(), "RD 8C71\nRD 8C00\nRD 8C71\nRD 8C00,2\n");
+}
+
+TEST_F(LinkTest, EchoFailureGivesResetLineAndZeroThenRecovers) {
+    board->regs["8C10"] = 0x32;
+    board->responder = [this](const std::string& c) {
+        board->responder = [this](const std::string& next) { return board->StandardReply(next); };
+        return "RX" + c.substr(2) + "\n\r8C10: 32\n\rL>";
+    };
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0);
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
+    const auto shown = sink.Shown();
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_EQ(shown[1], "   RESET   ");
+    EXPECT_EQ(shown[3], " 8C10: 32");
+}
+
+TEST_F(LinkTest, ReplyShorterThanEchoPlusFourGivesEmptyData) {
+    board->responder = [](const std::string& c) { return c + "\nL>"; };
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0);
+    EXPECT_EQ(port->Execute(kWrite, "8C10", "01"), 1);
+    const auto shown = sink.Shown();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[1], "");
+}
+
+TEST_F(LinkTest, ReplyOverFiftyCharactersKeepsTheFirstFifty) {
+    std::string data = "\r8C10:";
+    for (int i = 0; i < 15; ++i)
+        data += " 11";
+    board->responder = [data](const std::string& c) { return c + "\n" + data + "\n\rL>"; };
+    // 50 characters kept, L = 50: the data portion is characters 8 to 44 of the reply.
+    const std::int64_t value = port->Execute(kRead, "8C10", " 1");
+    const auto shown = sink.Shown();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1], " 8C10: 11 11 11 11 11 11 11 11 11 11 ");
+    EXPECT_EQ(value & 0xFF, 0x10); // the last field parsed straddles a blank: "1 "
+    EXPECT_EQ(g_promptLetter.load(), 1);
+    board->responder = [this](const std::string& c) { return board->StandardReply(c); };
+    EXPECT_EQ(port->Execute(kWrite, "8C10", "01"), 1);
+}
+
+TEST_F(LinkTest, PromptLetterFollowsTheLastPrompt) {
+    board->responder = [](const std::string& c) { return c + "\n\r8C10: 05\n\rM>"; };
+    port->Execute(kRead, "8C10", " 1");
+    EXPECT_EQ(g_promptLetter.load(), 2);
+    board->responder = [](const std::string& c) { return c + "\n\n\rR>"; };
+    port->Execute(kWrite, "8C10", "01");
+    EXPECT_EQ(g_promptLetter.load(), 3);
+    port->Execute(kWrite, "8C10", "02");
+    EXPECT_EQ(sink.Shown().back(), "R> WR 8C10 02");
+}
+
+TEST_F(LinkTest, CancelGivesMinusOneThenZeroWithNothingSent) {
+    board->silent = true;
+    prompt.answers = {IUserPrompt::Answer::Cancel};
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), -1);
+    EXPECT_EQ(prompt.QuestionCount(), 1u);
+    EXPECT_EQ(prompt.questions[0], CConsolePort::kNoResponseText);
+    EXPECT_TRUE(port->NoComm());
+    const std::size_t linesBefore = sink.Lines().size();
+    const std::string wireBefore = board->Wire();
+    board->silent = false;
+    EXPECT_EQ(port->Execute(kWrite, "8C10", "01"), 0);
+    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0);
+    EXPECT_FALSE(IsLinkUp());
+    EXPECT_EQ(AccessRemoteReg(kWrite, "8C10", "01"), -1);
+    EXPECT_EQ(board->Wire(), wireBefore);
+    EXPECT_EQ(sink.Lines().size(), linesBefore);
+    EXPECT_EQ(prompt.QuestionCount(), 1u);
+}
+
+TEST_F(LinkTest, RetryAsksAgainAfterEachCycle) {
+    board->silent = true;
+    prompt.answers = {IUserPrompt::Answer::Retry, IUserPrompt::Answer::Retry, IUserPrompt::Answer::Cancel};
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), -1);
+    EXPECT_EQ(prompt.QuestionCount(), 3u);
+    EXPECT_EQ(board->Commands().size(), 1u);
+}
+
+TEST_F(LinkTest, RetryAfterTheBoardComesBackResumes) {
+    board->silent = true;
+    board->regs["8C10"] = 0x32;
+    prompt.answers = {IUserPrompt::Answer::Retry};
+    // The board is reset while the box is open and greets with a fresh prompt.
+    prompt.onAsk = {[this] {
+        board->silent = false;
+        board->Inject("\n\rL>");
+    }};
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0); // the lost exchange ends as an echo failure
+    EXPECT_FALSE(port->NoComm());
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
+}
+
+TEST_F(LinkTest, HangUpShowsOneReadErrorAndNoStream) {
+    board->regs["8C10"] = 0x32;
+    board->silent = true;
+    board->hangUpOnNextCommand = true;
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0);
+    prompt.answers = {IUserPrompt::Answer::Retry, IUserPrompt::Answer::Cancel};
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), -1);
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0);
+    const auto problems = prompt.Problems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].rfind("Error while reading data: 5 ", 0), 0u) << problems[0];
+    EXPECT_EQ(problems[0].substr(problems[0].size() - 2), " \n");
+    EXPECT_EQ(prompt.QuestionCount(), 2u);
+}
+
+TEST_F(LinkTest, StopWakesAWorkerBlockedOnASilentBoard) {
+    board->silent = true;
+    port->SetPollTiming(1000000, std::chrono::microseconds(1000));
+    std::atomic<std::int64_t> result{99};
+    std::thread caller([&] { result = port->Execute(kRead, "8C10", " 1"); });
+    while (board->Commands().empty())
+        std::this_thread::yield();
+    g_bStopThreads.store(1);
+    StopWorker();
+    caller.join();
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_EQ(prompt.QuestionCount(), 0u);
+    EXPECT_TRUE(prompt.Problems().empty());
+    g_bStopThreads.store(0);
+}
+
+TEST_F(LinkTest, IdleWorkerStopsWithoutSending) {
+    g_bStopThreads.store(1);
+    port->WakeWorker();
+    worker.join();
+    EXPECT_EQ(board->Wire(), "");
+    g_bStopThreads.store(0);
+}
+
+TEST_F(LinkTest, ConcurrentCallersEachGetTheirOwnResult) {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 60;
+    for (int t = 0; t < kThreads; ++t)
+        board->regs["8D4" + std::to_string(t)] = 0x10 + t;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &wrong] {
+            const std::string address = "8D4" + std::to_string(t);
+            for (int i = 0; i < kRounds; ++i)
+                if (AccessLocalReg(kRead, address.c_str(), " 1") != 0x10 + t)
+                    ++wrong;
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_FALSE(board->overlapped.load());
+    const auto lines = sink.Lines();
+    ASSERT_EQ(lines.size(), 2u * kThreads * kRounds);
+    // Each command line is followed by its own reply: no line lost, doubled or interleaved.
+    for (std::size_t i = 0; i < lines.size(); i += 2) {
+        const std::string address = lines[i].first.substr(lines[i].first.size() - 4);
+        EXPECT_EQ(lines[i + 1].first, " " + address + ": 1" + address.substr(3));
+    }
+    EXPECT_EQ(sink.flushes, kThreads * kRounds);
+}
+
+} // namespace
+} // namespace tessor::test
