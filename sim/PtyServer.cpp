@@ -159,7 +159,7 @@ void CPtyServer::ClosePty() {
 }
 
 void CPtyServer::Announce() {
-    std::cout << m_slavePath << std::endl;
+    // The file and the link first: a reader of standard output may use them as soon as the path shows.
     if (!m_options.pathFile.empty() && !WriteFileAtomically(m_options.pathFile, m_slavePath + "\n")) {
         m_log << "tessor-sim: cannot write " << m_options.pathFile << ": " << std::strerror(errno)
               << std::endl;
@@ -168,6 +168,7 @@ void CPtyServer::Announce() {
         m_log << "tessor-sim: cannot link " << m_options.linkPath << ": " << std::strerror(errno)
               << std::endl;
     }
+    std::cout << m_slavePath << std::endl;
 }
 
 CPtyServer::Clock::duration CPtyServer::CharTime() const {
@@ -187,6 +188,8 @@ bool CPtyServer::Control(const std::string& command, std::string* reply) {
         return true;
     }
     if (word == "silent" && ParseOnOff(argument, &on)) {
+        // Characters still on their way in belong to the silent period: a board coming back has lost them.
+        m_input.clear();
         m_console.SetSilent(on);
         out << "silent " << (on ? "on" : "off");
     } else if (word == "corrupt-echo") {
@@ -261,6 +264,9 @@ void CPtyServer::ReceiveFromClient(Clock::time_point now) {
             m_clientAbsent = true; // nobody has the slave open
         }
         return;
+    }
+    if (m_console.Silent()) {
+        return; // a silent board drops what arrives
     }
     for (ssize_t i = 0; i < n; ++i) {
         Clock::time_point due = now;

@@ -210,7 +210,7 @@ void CSimModemPair::Accumulate(CSimModem& modem, std::uint64_t ms) {
         // Counters are 32 bits wide and wrap.
         modem.ethCounters[slot] += static_cast<std::uint32_t>(static_cast<std::uint64_t>(whole));
     }
-    modem.rsFraction += kRsCorrectedPerSecond * seconds * (1.0 + Jitter(0.5));
+    modem.rsFraction += kRsCorrectedPerSecond * seconds * (1.0 + Jitter(0.1));
     const double whole = std::floor(modem.rsFraction);
     modem.rsFraction -= whole;
     modem.rsCorrected += static_cast<std::uint32_t>(static_cast<std::uint64_t>(whole));
