@@ -141,7 +141,8 @@ int main(int argc, char** argv) {
     }
     std::cerr << "tessor-sim: local modem " << tessor::sim::SideName(options.sim.localSide) << " on "
               << server.SlavePath() << (options.pacing ? " (9600 baud)" : " (no pacing)")
-              << "; type help for fault commands, Ctrl-C to end" << std::endl;
+              << (options.readStdin ? "; type help for fault commands" : "") << ", Ctrl-C to end"
+              << std::endl;
     const int status = server.Run(g_stop);
     std::cerr << "tessor-sim: stopped" << std::endl;
     return status;
