@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, starts the simulated modem pair on a pseudo-terminal and opens the
+# configurator on it as COM1. Extra arguments go to the simulator (e.g. --side nt).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-deps.sh
+
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON
+cmake --build "$build" -j2
+
+pathfile=$(mktemp)
+"$build/sim/tessor-sim" --path-file "$pathfile" --no-stdin "$@" >/dev/null &
+sim=$!
+trap 'kill $sim 2>/dev/null || true; rm -f "$pathfile"' EXIT
+for _ in $(seq 100); do
+    [ -s "$pathfile" ] && break
+    sleep 0.05
+done
+export TESSOR_COM1
+TESSOR_COM1=$(cat "$pathfile")
+echo "Simulated modem pair on $TESSOR_COM1 (COM1)"
+
+if [ -x "$build/app/tessor-configurator" ]; then
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        echo "No display found: running under a virtual X server (xvfb-run)."
+        exec_prefix=(xvfb-run -a)
+    else
+        exec_prefix=()
+    fi
+    (cd "$build/app" && "${exec_prefix[@]}" ./tessor-configurator)
+else
+    "$build/sim/tessor-demo" "$TESSOR_COM1"
+fi
