@@ -1,0 +1,262 @@
+#include "app/MainSheet.h"
+
+#include "app/Settings.h"
+#include "link/ConsolePort.h"
+#include "link/PosixSerialDevice.h"
+#include "link/RegisterAccess.h"
+#include "pages/PageEthernetStatus.h"
+#include "pages/PageGeneral.h"
+#include "pages/PageLink.h"
+#include "pages/PagePhyStatus.h"
+#include "terminal/TerminalDlg.h"
+#include "ui/Boxes.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTabWidget>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+// Resources compiled into this static library must be registered by hand.
+static void InitAppResources() {
+    Q_INIT_RESOURCE(app);
+}
+
+namespace tessor {
+
+const char* const CMainSheet::kCaption = "Tessor Console Configurator";
+
+namespace {
+
+const char* const kSetToDefaultTitle = "Set to Default";
+const char* const kSetToDefaultWarning = "Warning: OK will reset all registers\nin the Local and Remote "
+                                         "Modem!\nPress CANCEL to return without changes.";
+const char* const kPortNotAccessible = "selected COM port is not accessible";
+const char kReg8C70[] = "8C70";
+const char* const kSheetHelp = "Ormidal Configurator.chm";
+const char* const kHelpIndex = "Help/index.htm";
+
+// The default transport: COM names resolved through the environment and the settings store.
+std::unique_ptr<CConsolePort> MakeDefaultPort(IUserPrompt* prompt) {
+    auto port = std::make_unique<CConsolePort>(prompt);
+    port->SetDeviceOpener([](const std::string& name, const LineSettings& settings, int* errorCode) {
+        return std::unique_ptr<SerialDevice>(
+            PosixSerialDevice::Open(ResolveComName(name, &StoredComDevice), settings, errorCode));
+    });
+    return port;
+}
+
+} // namespace
+
+CMainSheet::CMainSheet(const QString& caption, QWidget* parent) : QDialog(parent) {
+    InitAppResources();
+    setWindowTitle(caption);
+    setWindowIcon(QIcon(QStringLiteral(":/app/icon.png")));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    m_pTabs = new QTabWidget(this);
+    m_pPageGeneral = new CPageGeneral;
+    m_pPageLink = new CPageLink;
+    m_pPagePhyStatus = new CPagePhy_Status;
+    m_pPageEthernetStatus = new CPageEthernet_Status;
+    m_pTabs->addTab(m_pPageGeneral, QStringLiteral("  General Settings  "));
+    m_pTabs->addTab(m_pPageLink, QStringLiteral("  Link Configuration  "));
+    m_pTabs->addTab(m_pPagePhyStatus, QStringLiteral("  PHY Status  "));
+    m_pTabs->addTab(m_pPageEthernetStatus, QStringLiteral("  Ethernet Status  "));
+    m_pTabs->setCurrentIndex(0);
+    m_portFactory = MakeDefaultPort;
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pTabs);
+    BuildButtons();
+    BuildMenus();
+}
+
+CMainSheet::~CMainSheet() {
+    StopThreads();
+    delete m_pTerminalButton;
+    delete m_pDefaultButton;
+    m_pTerminalButton = m_pDefaultButton = nullptr;
+    delete m_pPageGeneral;
+    delete m_pPageLink;
+    delete m_pPagePhyStatus;
+    delete m_pPageEthernetStatus;
+    m_pPageGeneral = nullptr;
+    m_pPageLink = nullptr;
+    m_pPagePhyStatus = nullptr;
+    m_pPageEthernetStatus = nullptr;
+    DestroyAboutBox();
+    if (g_pTerminalSink.load() == static_cast<ITerminalSink*>(m_pTerminal))
+        g_pTerminalSink.store(nullptr);
+    delete m_pTerminal;
+    m_pTerminal = nullptr;
+    if (g_pConsolePort.load() == m_pPort.get())
+        g_pConsolePort.store(nullptr);
+    if (m_pPort)
+        m_pPort->Close();
+    m_pPort.reset();
+}
+
+void CMainSheet::BuildButtons() {
+    m_pTerminalButton = new QPushButton(QStringLiteral("Terminal"), this);
+    m_pDefaultButton = new QPushButton(QStringLiteral("Set to Default"), this);
+    m_pCloseButton = new QPushButton(QStringLiteral("Close"), this);
+    m_pCloseButton->setDefault(true);
+    for (QPushButton* b : {m_pTerminalButton, m_pDefaultButton, m_pCloseButton})
+        b->setAutoDefault(false);
+    m_pCloseButton->setDefault(true);
+    // The Terminal and Set to Default buttons share the Close button's width.
+    const int width = qMax(m_pDefaultButton->sizeHint().width(), m_pCloseButton->sizeHint().width());
+    for (QPushButton* b : {m_pTerminalButton, m_pDefaultButton, m_pCloseButton})
+        b->setMinimumWidth(width);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_pTerminalButton);
+    row->addWidget(m_pDefaultButton);
+    row->addStretch(1);
+    row->addWidget(m_pCloseButton);
+    static_cast<QVBoxLayout*>(layout())->addLayout(row);
+    connect(m_pTerminalButton, &QPushButton::clicked, this, &CMainSheet::OnTerminalButton);
+    connect(m_pDefaultButton, &QPushButton::clicked, this, &CMainSheet::OnSetToDefaultButton);
+    connect(m_pCloseButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void CMainSheet::BuildMenus() {
+    m_pMenu = new QMenuBar(this);
+    QMenu* file = m_pMenu->addMenu(QStringLiteral("&File"));
+    file->addAction(QStringLiteral("&Save current configuration"), this, &CMainSheet::OnSaveConfiguration);
+    file->addAction(QStringLiteral("&Load configuration from file"), this, &CMainSheet::OnLoadConfiguration);
+    QMenu* window = m_pMenu->addMenu(QStringLiteral("&Window"));
+    window->addAction(QStringLiteral("&General"), this, [this] { ShowPage(0); });
+    window->addAction(QStringLiteral("&Link Configuration"), this, [this] { ShowPage(1); });
+    window->addAction(QStringLiteral("&PHY Status"), this, [this] { ShowPage(2); });
+    window->addAction(QStringLiteral("Ethernet &Status"), this, [this] { ShowPage(3); });
+    QMenu* info = m_pMenu->addMenu(QStringLiteral("Info"));
+    info->addAction(QStringLiteral("&Version Info"), this, &CMainSheet::OnVersionInfo);
+    layout()->setMenuBar(m_pMenu);
+}
+
+bool CMainSheet::OnInitDialog(IUserPrompt* prompt) {
+    m_pPort = m_portFactory(prompt);
+    g_pConsolePort.store(m_pPort.get());
+    static const char* const kDevices[] = {"COM1:", "COM2:", "COM3:"};
+    const bool validIndex = m_portIndex <= 2;
+    if (!validIndex || !m_pPort->Open(9600, 8, 0, 0, kDevices[m_portIndex])) {
+        const int err = validIndex ? m_pPort->LastOpenError() : 0;
+        m_pPort->ShowProblem(std::string(kPortNotAccessible) +
+                             PortProblemDetail(m_portIndex, err).toStdString());
+        g_pConsolePort.store(nullptr);
+        m_pPort.reset();
+        return false;
+    }
+    StartThreads();
+    m_pTerminal = new CTerminalDlg(nullptr);
+    g_pTerminalSink.store(m_pTerminal);
+    static const std::int32_t kCrystalHz[] = {19440000, 22500000, 25000000};
+    m_crystalHz = kCrystalHz[m_crystalIndex <= 2 ? m_crystalIndex : 2];
+    m_pPageLink->SetCrystal(m_crystalHz, m_crystalIndex);
+    return true;
+}
+
+void CMainSheet::StartThreads() {
+    g_bStopThreads.store(0);
+    CConsolePort* port = m_pPort.get();
+    CPageEthernet_Status* eth = m_pPageEthernetStatus;
+    CPagePhy_Status* phy = m_pPagePhyStatus;
+    m_consoleThread.Start([port] { return port->ConsoleWorkerThread(); });
+    m_ethThread.Start([eth] { return EthCounterPollThread(eth); });
+    m_phyThread.Start([phy] { return PhyStatusPollThread(phy); });
+    m_threadsStarted = true;
+}
+
+// Tells the threads to stop, wakes them (also out of a blocked read) and waits for them, at most the
+// shutdown pause. A thread that has not ended by then keeps the transport and the pages alive: they
+// are deliberately not freed.
+void CMainSheet::StopThreads() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_closePauseMs);
+    if (m_threadsStarted) {
+        g_bStopThreads.store(1);
+        m_pPort->RequestStop();
+        m_pPagePhyStatus->m_pollEvent.Set();
+        m_pPageEthernetStatus->m_pollEvent.Set();
+        const bool ended = m_consoleThread.JoinUntil(deadline) & m_ethThread.JoinUntil(deadline) &
+                           m_phyThread.JoinUntil(deadline);
+        if (!ended) {
+            (void)m_pPort.release();
+            for (QWidget* page : std::initializer_list<QWidget*>{m_pPageGeneral, m_pPageLink,
+                                                                 m_pPagePhyStatus, m_pPageEthernetStatus})
+                page->setParent(nullptr);
+            m_pPageGeneral = nullptr;
+            m_pPageLink = nullptr;
+            m_pPagePhyStatus = nullptr;
+            m_pPageEthernetStatus = nullptr;
+        }
+        m_threadsStarted = false;
+    }
+    // The pause itself belongs to shutdown, whether or not threads were running.
+    std::this_thread::sleep_until(deadline);
+}
+
+void CMainSheet::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous() || m_sideDetected || !m_pPort)
+        return;
+    m_sideDetected = true;
+    DetectModemSide();
+    m_pPageLink->SetModemSide(m_side);
+    m_pPageGeneral->SetModemSide(m_side);
+    m_pPagePhyStatus->SetModemSide(m_side);
+    m_pPageGeneral->RefreshFromModem();
+}
+
+void CMainSheet::DetectModemSide() {
+    const std::int64_t value = AccessLocalReg(kRead, kReg8C70, " 1");
+    m_side = (value & 0x10) ? 2 : 1;
+}
+
+void CMainSheet::closeEvent(QCloseEvent* event) {
+    QThread::msleep(static_cast<unsigned long>(m_closePauseMs));
+    QDialog::closeEvent(event);
+}
+
+void CMainSheet::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        ui::OpenHelp(QFile::exists(QString::fromLatin1(kSheetHelp)) ? QString::fromLatin1(kSheetHelp)
+                                                                    : QString::fromLatin1(kHelpIndex));
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CMainSheet::OnTerminalButton() {
+    if (!m_pTerminal)
+        return;
+    if (m_pTerminal->IsShownFlag()) {
+        m_pTerminal->hide();
+        m_pTerminal->SetShownFlag(false);
+    } else {
+        m_pTerminal->show();
+        m_pTerminal->raise();
+        m_pTerminal->SetShownFlag(true);
+    }
+}
+
+void CMainSheet::OnSetToDefaultButton() {
+    const auto answer =
+        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kSetToDefaultTitle),
+                    QString::fromLatin1(kSetToDefaultWarning), QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer == QMessageBox::Ok)
+        SetToDefault();
+}
+
+void CMainSheet::ShowPage(int index) {
+    m_pTabs->setCurrentIndex(index);
+}
+
+} // namespace tessor

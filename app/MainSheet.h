@@ -1,0 +1,111 @@
+#pragma once
+
+#include "app/WorkerThread.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QMenuBar;
+class QPushButton;
+class QTabWidget;
+
+namespace tessor {
+
+class CAboutBox;
+class CConsolePort;
+class CPageEthernet_Status;
+class CPageGeneral;
+class CPageLink;
+class CPagePhy_Status;
+class CTerminalDlg;
+class IUserPrompt;
+
+// The main window: four pages in tabs, a menu bar, the "Terminal", "Set to Default" and "Close" buttons.
+// It owns the console transport, the three worker threads, the pages, the terminal and the About box.
+class CMainSheet : public QDialog {
+    Q_OBJECT
+public:
+    static const char* const kCaption;
+
+    explicit CMainSheet(const QString& caption, QWidget* parent = nullptr);
+    ~CMainSheet() override;
+
+    // Opens the port, starts the threads, creates the terminal and hands the crystal to the Link page.
+    // False when the port cannot be opened: the "Problem" box has been shown and nothing runs.
+    bool OnInitDialog(IUserPrompt* prompt);
+
+    void DetectModemSide();
+    void SetToDefault();
+    void WriteDefaults(int target);
+
+    // Command handlers, public so the menu, the buttons and tests share them.
+    void OnTerminalButton();
+    void OnSetToDefaultButton();
+    void OnSaveConfiguration();
+    void OnLoadConfiguration();
+    void OnVersionInfo();
+    // Destroys the About box, if one is open (at the next opening and at shutdown).
+    void DestroyAboutBox();
+    void ShowPage(int index);
+
+    std::uint8_t m_portIndex = 0;
+    std::uint8_t m_crystalIndex = 2;
+    std::uint8_t m_side = 0;
+    std::int32_t m_crystalHz = 0;
+
+    CPageGeneral* PageGeneral() const { return m_pPageGeneral; }
+    CPageLink* PageLink() const { return m_pPageLink; }
+    CPagePhy_Status* PagePhyStatus() const { return m_pPagePhyStatus; }
+    CPageEthernet_Status* PageEthernetStatus() const { return m_pPageEthernetStatus; }
+    CTerminalDlg* Terminal() const { return m_pTerminal; }
+    CAboutBox* AboutBox() const { return m_pAboutBox; }
+    CConsolePort* Port() const { return m_pPort.get(); }
+    QTabWidget* Tabs() const { return m_pTabs; }
+    QPushButton* TerminalButton() const { return m_pTerminalButton; }
+    QPushButton* DefaultButton() const { return m_pDefaultButton; }
+    QPushButton* CloseButton() const { return m_pCloseButton; }
+    QMenuBar* MenuBar() const { return m_pMenu; }
+
+    // Test hook: how the transport opens its device (default: COM names to serial devices).
+    using PortFactory = std::function<std::unique_ptr<CConsolePort>(IUserPrompt* prompt)>;
+    void SetPortFactory(PortFactory factory) { m_portFactory = std::move(factory); }
+    // The pause of the caption's close box and of shutdown (1000 ms each in the product).
+    void SetClosePauseMs(int ms) { m_closePauseMs = ms; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildMenus();
+    void BuildButtons();
+    void StartThreads();
+    void StopThreads();
+    QString PortDeviceText() const;
+
+    QTabWidget* m_pTabs = nullptr;
+    CPageGeneral* m_pPageGeneral = nullptr;
+    CPageLink* m_pPageLink = nullptr;
+    CPagePhy_Status* m_pPagePhyStatus = nullptr;
+    CPageEthernet_Status* m_pPageEthernetStatus = nullptr;
+    QPushButton* m_pTerminalButton = nullptr;
+    QPushButton* m_pDefaultButton = nullptr;
+    QPushButton* m_pCloseButton = nullptr;
+    QMenuBar* m_pMenu = nullptr;
+    CTerminalDlg* m_pTerminal = nullptr;
+    CAboutBox* m_pAboutBox = nullptr;
+    std::unique_ptr<CConsolePort> m_pPort;
+    CWorkerThread m_consoleThread;
+    CWorkerThread m_ethThread;
+    CWorkerThread m_phyThread;
+    PortFactory m_portFactory;
+    int m_closePauseMs = 1000;
+    bool m_sideDetected = false;
+    bool m_threadsStarted = false;
+};
+
+} // namespace tessor

@@ -1,0 +1,92 @@
+#include "app/Settings.h"
+
+#include "link/PosixSerialDevice.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
+
+namespace tessor {
+
+namespace {
+
+QSettings Store() {
+    return QSettings(QStringLiteral("Calvadra"), QCoreApplication::applicationName());
+}
+
+std::uint8_t ByteSetting(const QSettings& store, const QString& key, int fallback) {
+    bool ok = false;
+    const int value = store.value(key, fallback).toInt(&ok);
+    return static_cast<std::uint8_t>(ok ? value : fallback);
+}
+
+QString DeviceGroup(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return QString();
+    if (const group* g = ::getgrgid(st.st_gid))
+        return QString::fromLocal8Bit(g->gr_name);
+    return QString::number(st.st_gid);
+}
+
+} // namespace
+
+StartupChoices ReadStartupChoices() {
+    const QSettings store = Store();
+    StartupChoices choices;
+    choices.crystalIndex = ByteSetting(store, QStringLiteral("Settings/Frequency"), 2);
+    choices.portIndex = ByteSetting(store, QStringLiteral("Settings/Port"), 0);
+    return choices;
+}
+
+void WriteStartupChoices(const StartupChoices& choices) {
+    QSettings store = Store();
+    store.setValue(QStringLiteral("Settings/Frequency"), choices.crystalIndex);
+    store.setValue(QStringLiteral("Settings/Port"), choices.portIndex);
+}
+
+std::string StoredComDevice(int n) {
+    const QSettings store = Store();
+    return store.value(QStringLiteral("Ports/COM%1").arg(n)).toString().toStdString();
+}
+
+QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
+    if (portIndex > 2)
+        return QStringLiteral("\n\nThe stored port choice %1 names no COM port.").arg(portIndex);
+    const QString com = QStringLiteral("COM%1").arg(portIndex + 1);
+    const std::string device = ResolveComName(com.toStdString(), &StoredComDevice);
+    QString text =
+        QStringLiteral("\n\n%1 is %2: %3.")
+            .arg(com, QString::fromStdString(device), QString::fromLocal8Bit(std::strerror(errorCode)));
+    switch (errorCode) {
+    case EACCES:
+    case EPERM: {
+        const QString group = DeviceGroup(device);
+        text += QStringLiteral("\nSerial devices may be opened only by members of the group that owns them");
+        text += group.isEmpty() ? QStringLiteral(".") : QStringLiteral(" (\"%1\").").arg(group);
+        text += QStringLiteral("\nAdd your user to it (usermod -aG %1 USER) and log in again.")
+                    .arg(group.isEmpty() ? QStringLiteral("dialout") : group);
+        break;
+    }
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        text +=
+            QStringLiteral("\nSet the environment variable TESSOR_%1, or the setting Ports/%1, to the device "
+                           "of your adapter (for a USB adapter a stable name under /dev/serial/by-id/).")
+                .arg(com);
+        break;
+    case EBUSY:
+        text += QStringLiteral("\nAnother program has the device open.");
+        break;
+    default:
+        break;
+    }
+    return text;
+}
+
+} // namespace tessor
