@@ -1,0 +1,180 @@
+#include "pages/PageEthernetStatus.h"
+
+#include "link/ConsolePort.h"
+#include "link/RegisterAccess.h"
+#include "ui/Boxes.h"
+#include "ui_PageEthernetStatus.h"
+
+#include <QKeyEvent>
+
+namespace tessor {
+
+const std::array<EthernetCounter, kEthernetCounterCount> kEthernetCounters{{
+    {"8D1C", "Transmitted Frames", "editTxFrames"},
+    {"8D20", "Received Frames", "editRxFrames"},
+    {"8D18", "Transmitted Pause Fr.", "editTxPause"},
+    {"8D14", "Received Pause Frames", "editRxPause"},
+    {"8D08", "Transmitted Octets", "editTxOctets"},
+    {"8D0C", "Received Octets", "editRxOctets"},
+    {"8D10", "Received Broadcast Fr.", "editRxBroadcast"},
+    {"8CE4", "Single Collisions", "editSingleCollisions"},
+    {"8CE8", "Multiple Collisions", "editMultipleCollisions"},
+    {"8CF0", "Late Collisions", "editLateCollisions"},
+    {"8CF4", "Excessive Collisions", "editExcessiveCollisions"},
+    {"8CF8", "Receive Errors", "editReceiveErrors"},
+    {"8CFC", "Carrier Sense Errors", "editCarrierSenseErrors"},
+    {"8D00", "Frame too long Errors", "editFrameTooLong"},
+    {"8D04", "Frame Check Seq. Er.", "editFrameCheckErrors"},
+}};
+
+const char* const CPageEthernet_Status::kHelpPath = "Help/page_22.htm";
+
+std::uint64_t CounterIncrement(std::int64_t result) {
+    if (result < 0)
+        return 0;
+    return static_cast<std::uint32_t>(result) / 5u;
+}
+
+CPageEthernet_Status::CPageEthernet_Status(QWidget* parent)
+    : CPropertyPage(parent), m_ui(std::make_unique<Ui::PageEthernetStatus>()) {
+    m_ui->setupUi(this);
+    for (int i = 0; i < kEthernetCounterCount; ++i)
+        m_fields[i] = findChild<QLineEdit*>(QString::fromLatin1(kEthernetCounters[i].field));
+    m_timer.setInterval(kRefreshMs);
+    connect(&m_timer, &QTimer::timeout, this, &CPageEthernet_Status::OnTimer);
+    connect(m_ui->buttonStartStop, &QPushButton::clicked, this, &CPageEthernet_Status::OnStartStop);
+    connect(m_ui->buttonClear, &QPushButton::clicked, this, &CPageEthernet_Status::OnClear);
+}
+
+CPageEthernet_Status::~CPageEthernet_Status() = default;
+
+void CPageEthernet_Status::OnSetActive() {
+    m_bPolling.store(0);
+    m_timer.stop();
+    m_ui->buttonStartStop->setText(QStringLiteral("Start"));
+    FormatCounters();
+    TransferTexts();
+    m_ui->buttonClear->setEnabled(true);
+}
+
+void CPageEthernet_Status::OnKillActive() {
+    m_bPolling.store(0);
+    m_timer.stop();
+}
+
+void CPageEthernet_Status::OnTimer() {
+    TransferTexts();
+    m_pollEvent.Set();
+}
+
+void CPageEthernet_Status::OnStartStop() {
+    if (m_bPolling.load() == 0) {
+        m_timer.start();
+        m_bPolling.store(1);
+        m_pollEvent.Set(); // the first pass begins at once
+        m_ui->buttonStartStop->setText(QStringLiteral("Stop"));
+        m_ui->buttonClear->setEnabled(false);
+    } else {
+        m_timer.stop();
+        m_bPolling.store(0);
+        m_ui->buttonStartStop->setText(QStringLiteral("Start"));
+        m_ui->buttonClear->setEnabled(true);
+    }
+}
+
+void CPageEthernet_Status::OnClear() {
+    if (m_bPolling.load() != 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bClearPending = 1;
+    }
+    FormatCounters();
+    TransferTexts();
+}
+
+void CPageEthernet_Status::FormatCounters() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bClearPending) {
+        m_totals.fill(0);
+        ++m_clearEpoch;
+        m_bClearPending = 0;
+    }
+    for (int i = 0; i < kEthernetCounterCount; ++i)
+        m_counterText[i] = QString::number(static_cast<qulonglong>(m_totals[i]));
+}
+
+void CPageEthernet_Status::TransferTexts() {
+    std::array<QString, kEthernetCounterCount> texts;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        texts = m_counterText;
+    }
+    for (int i = 0; i < kEthernetCounterCount; ++i)
+        m_fields[i]->setText(texts[i]);
+}
+
+std::uint64_t CPageEthernet_Status::Total(int index) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_totals[index];
+}
+
+std::uint64_t CPageEthernet_Status::PassCount() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_passCount;
+}
+
+std::uint64_t CPageEthernet_Status::ClearEpoch() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_clearEpoch;
+}
+
+void CPageEthernet_Status::AddRead(int index, std::int64_t result, std::uint64_t epoch) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // A read that began before Clear belongs to the totals Clear threw away.
+    if (epoch == m_clearEpoch)
+        m_totals[index] += CounterIncrement(result);
+}
+
+void CPageEthernet_Status::FinishPass() {
+    FormatCounters();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_passCount;
+}
+
+void CPageEthernet_Status::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        ui::OpenHelp(QString::fromLatin1(kHelpPath));
+        event->accept();
+        return;
+    }
+    CPropertyPage::keyPressEvent(event);
+}
+
+bool RunEthCounterPass(CPageEthernet_Status& page) {
+    for (const EthernetCounter& counter : kEthernetCounters) {
+        const std::uint64_t epoch = page.ClearEpoch();
+        const std::int64_t result = AccessLocalRegByte(kRead, counter.address, 4);
+        if (g_bStopThreads.load() != 0)
+            return false;
+        page.AddRead(static_cast<int>(&counter - kEthernetCounters.data()), result, epoch);
+        // A Stop (or hide) takes effect after the read in progress.
+        if (!page.IsPolling())
+            return false;
+    }
+    page.FinishPass();
+    return true;
+}
+
+int EthCounterPollThread(CPageEthernet_Status* page) {
+    for (;;) {
+        page->m_pollEvent.Wait();
+        if (g_bStopThreads.load() != 0)
+            return 0;
+        if (!page->IsPolling())
+            continue;
+        RunEthCounterPass(*page);
+    }
+}
+
+} // namespace tessor

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "link/AutoResetEvent.h"
+#include "pages/PropertyPage.h"
+
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+class QLineEdit;
+
+namespace Ui {
+class PageEthernetStatus;
+}
+
+namespace tessor {
+
+// One Ethernet MAC statistics counter: the first of its four registers, its field label and the name of
+// its field on the page.
+struct EthernetCounter {
+    const char* address;
+    const char* label;
+    const char* field;
+};
+
+constexpr int kEthernetCounterCount = 15;
+
+// The counters in the order the poll thread reads them. 8CEC is not read.
+extern const std::array<EthernetCounter, kEthernetCounterCount> kEthernetCounters;
+
+// What one counter read adds to its total: the low 32 bits as an unsigned number divided by 5. A read
+// that failed (negative result, -1 after a cancelled time-out) adds nothing.
+std::uint64_t CounterIncrement(std::int64_t result);
+
+// The "  Ethernet Status  " page: fifteen MAC counters of the local modem accumulated as 64-bit totals by
+// EthCounterPollThread while counting is started.
+class CPageEthernet_Status : public CPropertyPage {
+    Q_OBJECT
+public:
+    static constexpr int kRefreshMs = 5000;
+    static const char* const kHelpPath;
+
+    explicit CPageEthernet_Status(QWidget* parent = nullptr);
+    ~CPageEthernet_Status() override;
+
+    // Setting it lets the poll thread run one pass; the sheet also sets it at shutdown.
+    AutoResetEvent m_pollEvent;
+
+    // Refresh tick: shows the totals of the last complete pass, then wakes the poll thread.
+    void OnTimer();
+    // The Start/Stop button: starts or stops counting.
+    void OnStartStop();
+    // The Clear button (enabled only while stopped): all totals and fields become 0.
+    void OnClear();
+
+    // Texts of the totals; zeroes the totals first when a clear is pending. Any thread.
+    void FormatCounters();
+
+    bool IsPolling() const { return m_bPolling.load() == 1; }
+    bool IsTimerActive() const { return m_timer.isActive(); }
+    std::uint64_t Total(int index) const;
+    // Complete passes since construction.
+    std::uint64_t PassCount() const;
+    QLineEdit* Field(int index) const { return m_fields[index]; }
+
+protected:
+    void OnSetActive() override;
+    void OnKillActive() override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    friend bool RunEthCounterPass(CPageEthernet_Status& page);
+
+    void TransferTexts();
+    std::uint64_t ClearEpoch() const;
+    // Adds one read to a total unless the totals were zeroed since the read began.
+    void AddRead(int index, std::int64_t result, std::uint64_t epoch);
+    void FinishPass();
+
+    std::unique_ptr<Ui::PageEthernetStatus> m_ui;
+    std::array<QLineEdit*, kEthernetCounterCount> m_fields{};
+    QTimer m_timer;
+    // Written by the UI thread, tested by the poll thread between reads.
+    std::atomic<int> m_bPolling{0};
+
+    // Shared with the poll thread.
+    mutable std::mutex m_mutex;
+    std::array<std::uint64_t, kEthernetCounterCount> m_totals{};
+    std::array<QString, kEthernetCounterCount> m_counterText;
+    int m_bClearPending = 1; // the first showing zeroes the totals
+    std::uint64_t m_clearEpoch = 0;
+    std::uint64_t m_passCount = 0;
+};
+
+// One pass: the fifteen counters in order, each added to its total, then the texts. Returns false when
+// the pass was abandoned (counting stopped, or the stop flag set); the later counters are then not read
+// and the texts keep those of the last complete pass.
+bool RunEthCounterPass(CPageEthernet_Status& page);
+
+// Thread body: one pass per setting of the page's event while counting is started; returns 0 when woken
+// with g_bStopThreads set.
+int EthCounterPollThread(CPageEthernet_Status* page);
+
+} // namespace tessor
