@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time on a copy of its seed corpus
+# (tests/fuzz/corpus). A crash or sanitizer report fails the run. FUZZ_SECONDS sets the time per target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-deps.sh
+
+seconds=${FUZZ_SECONDS:-60}
+build=${FUZZ_BUILD_DIR:-build-fuzz}
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=OFF \
+    -DTESSOR_BUILD_TESTS=OFF -DTESSOR_FUZZ=ON -DTESSOR_SANITIZE=address,undefined
+cmake --build "$build" -j2 --target fuzz_config_reader fuzz_terminal_command fuzz_reply
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for target in fuzz_config_reader fuzz_terminal_command fuzz_reply; do
+    mkdir -p "$work/$target"
+    cp tests/fuzz/corpus/$target/* "$work/$target/"
+    echo "== $target: ${seconds}s"
+    rc=0
+    "$build/tests/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 "$work/$target" >"$work/$target.log" 2>&1 || rc=$?
+    grep -E '^(Done|stat::number_of_executed_units|SUMMARY)' "$work/$target.log" || true
+    if [ "$rc" -ne 0 ]; then
+        tail -n 60 "$work/$target.log"
+        echo "$target: FAILED"
+        exit 1
+    fi
+done
+echo "fuzzing: passed"

@@ -1,0 +1,71 @@
+// Feeds arbitrary bytes to the transport as the board's answer to a command: the reply reader, the echo
+// check, the stripping and ParseReplyValue must cope with anything, and the exchange must end.
+#include "link/ConsolePort.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+// A board whose answer to every command is the fuzz input; once it is used up, the line hangs up.
+class ScriptedDevice : public tessor::SerialDevice {
+public:
+    explicit ScriptedDevice(std::string reply) : m_reply(std::move(reply)) {}
+    tessor::IoResult Write(const std::uint8_t*, std::size_t len) override {
+        return {tessor::IoResult::Ok, 0, len};
+    }
+    tessor::IoResult Read(std::uint8_t* data, std::size_t len) override {
+        if (m_interrupted)
+            return {tessor::IoResult::Interrupted, 0, 0};
+        if (m_pos >= m_reply.size())
+            return {tessor::IoResult::HungUp, EIO, 0};
+        std::size_t n = 0;
+        while (n < len && m_pos < m_reply.size())
+            data[n++] = static_cast<std::uint8_t>(m_reply[m_pos++]);
+        return {tessor::IoResult::Ok, 0, n};
+    }
+    bool Purge() override { return true; }
+    void Interrupt() override { m_interrupted = true; }
+
+private:
+    std::string m_reply;
+    std::size_t m_pos = 0;
+    std::atomic<bool> m_interrupted{false};
+};
+
+class QuietPrompt : public tessor::IUserPrompt {
+public:
+    void ShowProblem(const std::string&) override {}
+    Answer AskHardwareNotResponding(const std::string&) override { return Answer::Cancel; }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+
+    // The value parser on its own, with every length the transport can hand it.
+    tessor::CConsolePort::ParseReplyValue(bytes.c_str(), static_cast<std::uint8_t>(size > 255 ? 255 : size));
+
+    QuietPrompt prompt;
+    tessor::CConsolePort port(&prompt);
+    port.SetPollTiming(1000000, std::chrono::microseconds(10));
+    port.SetDeviceOpener([&bytes](const std::string&, const tessor::LineSettings&, int*) {
+        return std::unique_ptr<tessor::SerialDevice>(new ScriptedDevice(bytes));
+    });
+    if (!port.Open(9600, 8, 0, 0, "COM1:"))
+        std::abort();
+    std::thread worker([&port] { port.ConsoleWorkerThread(); });
+    const std::int64_t result = port.Execute(tessor::kRead, "8C10", size % 2 ? " 3" : " 1");
+    port.RequestStop();
+    worker.join();
+    // A read gives a value of at most 15 hexadecimal digits, 0 on a failed echo, or -1 after a time-out.
+    if (result < -1)
+        std::abort();
+    return 0;
+}
