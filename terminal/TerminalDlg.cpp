@@ -1,0 +1,280 @@
+#include "terminal/TerminalDlg.h"
+
+#include "link/ConsolePort.h"
+#include "link/RegisterAccess.h"
+#include "terminal/TerminalCommand.h"
+#include "ui/Boxes.h"
+#include "ui_TerminalDlg.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QThread>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tessor {
+
+namespace {
+
+QString DisplayName(const QString& fileName) {
+    return QDir::toNativeSeparators(fileName);
+}
+
+// The message for a log file that could not be created, after the cause the system gave.
+QString CreateErrorText(int error, const QString& fileName) {
+    const QString name = DisplayName(fileName);
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+        return QStringLiteral("Access to %1 was denied.").arg(name);
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return QStringLiteral("All or part of the path %1 is invalid.").arg(name);
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("There were too many open files while creating %1.").arg(name);
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("There is not enough space on the disk for %1.").arg(name);
+    default:
+        return QStringLiteral("An unexpected error occurred while creating %1: %2.")
+            .arg(name, QString::fromLocal8Bit(std::strerror(error)));
+    }
+}
+
+// Creates or empties the file for writing; returns the descriptor, or -1 with the cause in *error.
+int CreateLogFile(const QString& fileName, int* error) {
+    const QByteArray path = QFile::encodeName(fileName);
+    int fd;
+    do {
+        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    } while (fd < 0 && errno == EINTR);
+    *error = fd < 0 ? errno : 0;
+    return fd;
+}
+
+} // namespace
+
+CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::TerminalDlg>()) {
+    m_ui->setupUi(this);
+    m_edit = m_ui->commandEdit;
+    m_sendButton = m_ui->sendButton;
+    m_logButton = m_ui->logButton;
+    m_list = m_ui->lineList;
+
+    // A modeless top-level window with its own minimise box; closing it never ends the program.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setModal(false);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    m_list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    connect(m_sendButton, &QPushButton::clicked, this, &CTerminalDlg::OnSend);
+    connect(m_ui->clearButton, &QPushButton::clicked, this, &CTerminalDlg::OnClear);
+    connect(m_logButton, &QPushButton::clicked, this, &CTerminalDlg::OnLogging);
+    connect(m_ui->closeButton, &QPushButton::clicked, this, &CTerminalDlg::reject);
+}
+
+CTerminalDlg::~CTerminalDlg() {
+    // Nothing may reach a terminal that is going away.
+    ITerminalSink* self = this;
+    g_pTerminalSink.compare_exchange_strong(self, nullptr);
+    std::lock_guard<std::mutex> lock(m_outMutex);
+    CloseLogLocked();
+}
+
+void CTerminalDlg::QueueLine(const std::string& line, std::uint8_t op) {
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    if (m_pendingCount == kMaxPendingLines)
+        FlushLocked();
+    if (op == kSilentRead)
+        return;
+    m_pending[m_pendingCount] = line;
+    ++m_pendingCount;
+}
+
+void CTerminalDlg::FlushLines() {
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    FlushLocked();
+}
+
+void CTerminalDlg::FlushLocked() {
+    // The last queued line goes first, so in the list (newest on top) the batch reads in queued order.
+    while (m_pendingCount > 0) {
+        --m_pendingCount;
+        AddLine(m_pending[m_pendingCount]);
+        m_pending[m_pendingCount].clear();
+    }
+}
+
+int CTerminalDlg::PendingCount() const {
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    return m_pendingCount;
+}
+
+void CTerminalDlg::AddLine(const std::string& line) {
+    const bool onUiThread = QThread::currentThread() == thread();
+    bool postApply = false;
+    QString failure;
+    {
+        std::lock_guard<std::mutex> lock(m_outMutex);
+        m_listQueue.push_back(line);
+        // Lines beyond the list's capacity would be pushed out by the newer ones anyway.
+        if (m_listQueue.size() > static_cast<std::size_t>(kMaxListLines))
+            m_listQueue.pop_front();
+        if (!onUiThread && !m_applyPosted) {
+            m_applyPosted = true;
+            postApply = true;
+        }
+        int error = 0;
+        if (m_logFd >= 0 && !WriteLogLocked(line, &error)) {
+            // A log that cannot be written is closed; the lines still reach the list and register
+            // access goes on. The user hears of it once, from the UI thread.
+            failure = QStringLiteral("An error occurred while writing to %1: %2.\nLogging has been stopped.")
+                          .arg(DisplayName(m_logName), QString::fromLocal8Bit(std::strerror(error)));
+            CloseLogLocked();
+        }
+    }
+    if (onUiThread)
+        ApplyQueuedLines();
+    else if (postApply)
+        QMetaObject::invokeMethod(
+            this, [this] { ApplyQueuedLines(); }, Qt::QueuedConnection);
+    if (!failure.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this, failure] { ReportLogWriteFailure(failure); }, Qt::QueuedConnection);
+}
+
+void CTerminalDlg::ApplyQueuedLines() {
+    std::deque<std::string> lines;
+    {
+        std::lock_guard<std::mutex> lock(m_outMutex);
+        lines.swap(m_listQueue);
+        m_applyPosted = false;
+    }
+    for (const std::string& line : lines) {
+        if (m_list->count() >= kMaxListLines)
+            delete m_list->takeItem(kMaxListLines - 1);
+        m_list->insertItem(0, QString::fromLatin1(line.data(), static_cast<int>(line.size())));
+    }
+}
+
+bool CTerminalDlg::WriteLogLocked(const std::string& line, int* error) {
+    const std::string bytes = line + "\r\n";
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_logFd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errno;
+            return false;
+        }
+        if (n == 0) {
+            *error = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void CTerminalDlg::CloseLogLocked() {
+    if (m_logFd >= 0)
+        ::close(m_logFd);
+    m_logFd = -1;
+}
+
+bool CTerminalDlg::IsLogging() const {
+    std::lock_guard<std::mutex> lock(m_outMutex);
+    return m_logFd >= 0;
+}
+
+void CTerminalDlg::OnSend() {
+    const ParsedCommand command = ParseTerminalCommand(m_edit->text().toStdString());
+    if (!command.ok) {
+        ui::Beep();
+        return;
+    }
+    AccessLocalReg(command.op, command.address.c_str(), command.value.c_str());
+}
+
+void CTerminalDlg::OnClear() {
+    {
+        // Lines added before the click and not yet drawn go too; pending lines and the log stay.
+        std::lock_guard<std::mutex> lock(m_outMutex);
+        m_listQueue.clear();
+    }
+    m_list->clear();
+}
+
+void CTerminalDlg::OnLogging() {
+    if (IsLogging()) {
+        StopLogging();
+        return;
+    }
+    const QString fileName = ui::AskFileName(
+        this, ui::FileDialogRequest{ui::FileDialogKind::Open, QStringLiteral("Open Log File"),
+                                    QStringLiteral("Log files (*.log)"), QStringLiteral("log"), true});
+    if (fileName.isEmpty())
+        return;
+    int error = 0;
+    const int fd = CreateLogFile(fileName, &error);
+    if (fd < 0) {
+        ui::ShowBox(this, QMessageBox::Critical, QStringLiteral("Error"), CreateErrorText(error, fileName));
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_outMutex);
+        CloseLogLocked();
+        m_logFd = fd;
+        m_logName = fileName;
+    }
+    UpdateLogButton();
+}
+
+void CTerminalDlg::StopLogging() {
+    {
+        std::lock_guard<std::mutex> lock(m_outMutex);
+        CloseLogLocked();
+    }
+    UpdateLogButton();
+}
+
+void CTerminalDlg::UpdateLogButton() {
+    m_logButton->setText(IsLogging() ? QStringLiteral("Stop Logging") : QStringLiteral("Start Logging..."));
+}
+
+void CTerminalDlg::ReportLogWriteFailure(const QString& text) {
+    UpdateLogButton();
+    ui::ShowBox(this, QMessageBox::Critical, QStringLiteral("Error"), text);
+}
+
+void CTerminalDlg::accept() {}
+
+void CTerminalDlg::reject() {
+    hide();
+    m_bShown = 0;
+}
+
+void CTerminalDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        ui::OpenHelp(QString::fromLatin1(kHelpPage));
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace tessor
