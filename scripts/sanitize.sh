@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded parts (board link,
+# simulator, terminal, status pages, shell) under ThreadSanitizer, each in its own build directory.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-deps.sh
+export QT_QPA_PLATFORM=offscreen
+supp="$PWD/tests/sanitizers"
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSOR_BUILD_UI=ON -DTESSOR_SANITIZE=address,undefined
+cmake --build build-asan -j2
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS="suppressions=$supp/lsan.supp" \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j2 --timeout 600
+
+tsan_targets=(test_link test_sim test_sim_link)
+for t in test_terminal test_status_pages test_app; do
+    grep -q "add_executable($t" tests/*/CMakeLists.txt tests/*/*.cmake 2>/dev/null && tsan_targets+=("$t")
+done
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON -DTESSOR_SANITIZE=thread
+cmake --build build-tsan -j2 --target "${tsan_targets[@]}"
+# Run by executable, so only the targets built here are picked up.
+failed=0
+for t in "${tsan_targets[@]}"; do
+    exe=$(find build-tsan/tests -type f -name "$t" -perm -u+x | head -n 1)
+    echo "== ThreadSanitizer: $t"
+    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp" "$exe" \
+        --gtest_brief=1 || failed=1
+done
+[ "$failed" -eq 0 ] || { echo "ThreadSanitizer run: FAILED"; exit 1; }
+echo "sanitizers: passed"
