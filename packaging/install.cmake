@@ -1,0 +1,71 @@
+# Installation and Debian packaging. Included at the end of the top-level CMakeLists.txt, after every
+# target exists. Layout of an installed system (prefix /usr in the package):
+#   bin/tessor-configurator, bin/tessor-sim, bin/tessor-demo
+#   share/tessor-configurator/Help/          help pages; the desktop entry starts the tool in
+#                                            share/tessor-configurator, so F1 finds Help/ there
+#   share/applications/tessor-configurator.desktop
+#   share/icons/hicolor/64x64/apps/tessor-configurator.png
+# Build the package with `cmake --build <dir> --target package` or `cpack` in the build directory.
+
+include(GNUInstallDirs)
+
+# The source root, found from this file so that the fragment does not depend on who includes it.
+get_filename_component(TESSOR_PACKAGING_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+
+foreach(tessor_program tessor-configurator tessor-sim tessor-demo)
+    if(TARGET ${tessor_program})
+        install(TARGETS ${tessor_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+endforeach()
+
+install(DIRECTORY "${TESSOR_PACKAGING_ROOT}/Help/"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/Help
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
+install(FILES "${TESSOR_PACKAGING_ROOT}/res/icon.png"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps
+        RENAME tessor-configurator.png)
+
+install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-configurator.desktop"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+# Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tessor-configurator)
+set(CPACK_PACKAGE_VENDOR "Calvadra")
+set(CPACK_PACKAGE_CONTACT "Calvadra <support@calvadra.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration and monitoring tool for Ethernet-over-VDSL line modems")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Tessor Console Configurator sets up and watches a pair of Ethernet-over-VDSL
+line modems (NT and LT) through the serial console of one of them: resets and
+loopbacks, line presets, live SNR, error and Ethernet counters, a console
+terminal with a log file, saving and loading register sets, factory defaults.
+Includes tessor-sim, a simulated modem pair on a pseudo-terminal, and the
+tessor-demo probe.")
+if(NOT CPACK_PACKAGE_VERSION AND PROJECT_VERSION)
+    set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+endif()
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_NAME tessor-configurator)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # tessor-configurator_<version>_<arch>.deb
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Calvadra <support@calvadra.example>")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.calvadra.example")
+# Opening the help pages goes through the desktop's default browser.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+
+find_program(TESSOR_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(TESSOR_DPKG_SHLIBDEPS)
+    # Library dependencies computed from the installed programs.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+    # Without dpkg-dev: the Qt 6 libraries of Debian 12 by hand.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS
+        "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), libc6, libstdc++6, libgcc-s1")
+endif()
+
+include(CPack)
