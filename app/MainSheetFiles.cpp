@@ -1,0 +1,147 @@
+// The File menu: save the local modem's configuration registers to a *.NT / *.LT file and load one back.
+#include "app/MainSheet.h"
+
+#include "link/ConsolePort.h"
+#include "link/RegisterAccess.h"
+#include "model/ConfigFile.h"
+#include "ui/Boxes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace tessor {
+
+namespace {
+
+const char* const kSaveTitle = "Save current hardware registers to file";
+const char* const kLoadTitle = "Load registers values from file to hardware";
+const char* const kErrorTitle = "Error";
+
+ui::FileDialogRequest ConfigFileDialog(ui::FileDialogKind kind, std::uint8_t side) {
+    const bool nt = side == kConfigSideNT;
+    ui::FileDialogRequest request;
+    request.kind = kind;
+    request.title = QString::fromLatin1(kind == ui::FileDialogKind::Save ? kSaveTitle : kLoadTitle);
+    request.filter = nt ? QStringLiteral("NT Configuration files (*.NT)")
+                        : QStringLiteral("LT Configuration files (*.LT)");
+    request.defaultSuffix = nt ? QStringLiteral("NT") : QStringLiteral("LT");
+    request.confirmOverwrite = kind == ui::FileDialogKind::Save;
+    return request;
+}
+
+void ShowError(QWidget* parent, const QString& text) {
+    ui::ShowBox(parent, QMessageBox::Warning, QString::fromLatin1(kErrorTitle), text, QMessageBox::Ok);
+}
+
+// Why a file could not be opened, in the words of the usual file-error messages.
+QString FileErrorText(const QString& path, bool forWriting, const QString& detail) {
+    const QFileInfo info(path);
+    const QString name = QDir::toNativeSeparators(info.absoluteFilePath());
+    const bool missing = forWriting ? !info.absoluteDir().exists() : !info.exists();
+    if (missing)
+        return QStringLiteral("%1 was not found.").arg(name);
+    const bool denied = forWriting ? info.isDir() || (info.exists() && !info.isWritable()) ||
+                                         !QFileInfo(info.absolutePath()).isWritable()
+                                   : info.isDir() || !info.isReadable();
+    if (denied)
+        return QStringLiteral("Access to %1 was denied.").arg(name);
+    return QStringLiteral("%1 could not be opened: %2.").arg(name, detail);
+}
+
+// A read or write that the board did not answer: a cancelled time-out, or the transport has given up
+// (every later operation then returns 0 without reaching the board).
+bool BoardFailed(std::int64_t result) {
+    const CConsolePort* port = g_pConsolePort.load();
+    return result < 0 || port == nullptr || port->NoComm();
+}
+
+} // namespace
+
+void CMainSheet::OnSaveConfiguration() {
+    const QString path = ui::AskFileName(this, ConfigFileDialog(ui::FileDialogKind::Save, m_side));
+    if (path.isEmpty())
+        return;
+
+    // Written to a temporary file that replaces the chosen one only when everything was read, so a failed
+    // save leaves no file of made-up values behind (and an existing file as it was).
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        ShowError(this, FileErrorText(path, true, file.errorString()));
+        return;
+    }
+
+    std::array<std::uint8_t, kConfigRegisterCount> values{};
+    for (std::size_t i = 0; i < kConfigRegisterCount; ++i) {
+        const std::string address(kConfigRegisters[i]);
+        const std::int64_t result = AccessLocalReg(kRead, address.c_str(), " 1");
+        if (BoardFailed(result)) {
+            file.cancelWriting();
+            ShowError(this, QStringLiteral("The modem did not answer, so its registers could not be read.\n"
+                                           "%1 has not been saved.")
+                                .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())));
+            return;
+        }
+        values[i] = static_cast<std::uint8_t>(result & 0xFF);
+    }
+
+    const std::string bytes = WriteConfigFile(m_side, values);
+    const qint64 size = static_cast<qint64>(bytes.size());
+    if (file.write(bytes.data(), size) != size || !file.commit()) {
+        ShowError(this,
+                  QStringLiteral("%1 could not be written: %2.")
+                      .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), file.errorString()));
+    }
+}
+
+void CMainSheet::OnLoadConfiguration() {
+    const QString path = ui::AskFileName(this, ConfigFileDialog(ui::FileDialogKind::Open, m_side));
+    if (path.isEmpty())
+        return;
+
+    // The whole file is read and closed before the first register is written.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ShowError(this, FileErrorText(path, false, file.errorString()));
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    const bool readFailed = file.error() != QFileDevice::NoError;
+    const QString readError = file.errorString();
+    file.close();
+    if (readFailed) {
+        ShowError(this, QStringLiteral("%1 could not be read: %2.")
+                            .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), readError));
+        return;
+    }
+
+    // Each record is written as soon as it has been checked; an error stops the load where it is, with the
+    // records before it written and no restart.
+    ConfigFileReader reader(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), m_side);
+    int written = 0;
+    for (;;) {
+        const ConfigFileStep step = reader.Next();
+        if (step.kind == ConfigFileStep::Kind::Error) {
+            ShowError(this, QString::fromLatin1(step.message.c_str()));
+            return;
+        }
+        if (step.kind == ConfigFileStep::Kind::End)
+            break;
+        if (BoardFailed(AccessLocalRegByte(kWrite, step.address.c_str(), step.value))) {
+            ShowError(this, QStringLiteral("The modem did not answer while %1 was being loaded.\n"
+                                           "%2 of its registers were written; the modem was not restarted.")
+                                .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()))
+                                .arg(written));
+            return;
+        }
+        ++written;
+    }
+    RestartModem(kLocal);
+}
+
+} // namespace tessor
