@@ -1,0 +1,160 @@
+#include "pages/PageGeneral.h"
+
+#include "link/ConsolePort.h"
+#include "link/RegisterAccess.h"
+#include "ui/Boxes.h"
+#include "ui_PageGeneral.h"
+
+#include <QKeyEvent>
+
+namespace tessor {
+
+namespace {
+
+const char kOneRegister[] = " 1";
+
+constexpr std::int64_t kActivationBit = 0x80;
+constexpr std::int64_t kTransmitterBit = 0x40;
+
+const char* const kTransmitterOnText = "Turn transmitter on";
+const char* const kTransmitterOffText = "Turn transmitter off";
+const char* const kActivationEnableText = "ACTIVATION enable";
+const char* const kActivationDisableText = "ACTIVATION disable";
+
+bool IsHelpKey(const QEvent* event) {
+    return static_cast<const QKeyEvent*>(event)->key() == Qt::Key_F1;
+}
+
+} // namespace
+
+CPageGeneral::CPageGeneral(QWidget* parent)
+    : CPropertyPage(parent), m_ui(std::make_unique<Ui::PageGeneral>()) {
+    m_ui->setupUi(this);
+    m_timer.setInterval(kTimerPeriodMs);
+    connect(&m_timer, &QTimer::timeout, this, &CPageGeneral::OnTimer);
+
+    connect(m_ui->btnSoftResetLocal, &QPushButton::clicked, this, &CPageGeneral::OnSoftResetLocal);
+    connect(m_ui->btnLocalLoopback, &QPushButton::clicked, this, &CPageGeneral::OnLocalLoopback);
+    connect(m_ui->btnLineLoopbackLocal, &QPushButton::clicked, this, &CPageGeneral::OnLineLoopbackLocal);
+    connect(m_ui->btnTransmitter, &QPushButton::clicked, this, &CPageGeneral::OnTransmitterToggle);
+    connect(m_ui->btnActivation, &QPushButton::clicked, this, &CPageGeneral::OnActivationToggle);
+    connect(m_ui->btnSoftResetRemote, &QPushButton::clicked, this, &CPageGeneral::OnSoftResetRemote);
+    connect(m_ui->btnLineLoopbackRemote, &QPushButton::clicked, this, &CPageGeneral::OnLineLoopbackRemote);
+}
+
+CPageGeneral::~CPageGeneral() = default;
+
+void CPageGeneral::SetModemSide(std::uint8_t side) {
+    m_side = side;
+    if (m_side != kSideUnknown)
+        ApplyCaptions();
+}
+
+void CPageGeneral::ApplyCaptions() {
+    m_ui->grpLocal->setTitle(LocalGroupCaption(m_side));
+    m_ui->grpRemote->setTitle(RemoteGroupCaption(m_side));
+}
+
+void CPageGeneral::RefreshFromModem() {
+    ApplyCaptions();
+    CheckRemoteEnable();
+    m_timer.start();
+
+    // Both reads are the program's own status reads of 8C00, which the terminal does not show.
+    const std::int64_t control = AccessLocalReg(kRead, kReg8C00, kOneRegister);
+    m_activationState = (control & kActivationBit) != 0 ? 1 : 0;
+    m_ui->btnActivation->setText(m_activationState ? kActivationDisableText : kActivationEnableText);
+
+    const std::int64_t control2 = AccessLocalReg(kRead, kReg8C00, kOneRegister);
+    m_transmitterState = (control2 & kTransmitterBit) != 0 ? 1 : 0;
+    m_ui->btnTransmitter->setText(m_transmitterState ? kTransmitterOffText : kTransmitterOnText);
+}
+
+void CPageGeneral::CheckRemoteEnable() {
+    const bool up = IsLinkUp();
+    m_ui->grpRemote->setEnabled(up);
+    m_ui->btnSoftResetRemote->setEnabled(up);
+    m_ui->btnLineLoopbackRemote->setEnabled(up);
+}
+
+void CPageGeneral::OnTimer() {
+    CheckRemoteEnable();
+}
+
+void CPageGeneral::OnSetActive() {
+    // Before the sheet knows the modem side the page stays as it is; the sheet refreshes it then.
+    if (m_side == kSideUnknown)
+        return;
+    RefreshFromModem();
+}
+
+void CPageGeneral::OnKillActive() {
+    m_timer.stop();
+}
+
+bool CPageGeneral::event(QEvent* event) {
+    // F1 is this page's help, not the sheet's: claim it before any window shortcut sees it.
+    if (event->type() == QEvent::ShortcutOverride && IsHelpKey(event)) {
+        event->accept();
+        return true;
+    }
+    return CPropertyPage::event(event);
+}
+
+void CPageGeneral::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        ui::OpenHelp(QStringLiteral("Help/page_13.htm"));
+        event->accept();
+        return;
+    }
+    CPropertyPage::keyPressEvent(event);
+}
+
+void CPageGeneral::OnSoftResetLocal() {
+    AccessLocalReg(kOr, kReg8C00, "20");
+}
+
+void CPageGeneral::OnLocalLoopback() {
+    // The activation bit goes off before the loopback bit goes on.
+    AccessLocalReg(kAnd, kReg8C00, "7F");
+    AccessLocalReg(kOr, kReg8C00, "01");
+}
+
+void CPageGeneral::OnLineLoopbackLocal() {
+    AccessLocalReg(kOr, kReg8C00, "02");
+}
+
+void CPageGeneral::OnTransmitterToggle() {
+    // A plain write of the whole register: every other bit of 8C00, activation included, goes off too.
+    if (m_transmitterState == 1) {
+        m_transmitterState = 0;
+        m_ui->btnTransmitter->setText(kTransmitterOnText);
+        AccessLocalReg(kWrite, kReg8C00, "00");
+    } else {
+        m_transmitterState = 1;
+        m_ui->btnTransmitter->setText(kTransmitterOffText);
+        AccessLocalReg(kWrite, kReg8C00, "40");
+    }
+}
+
+void CPageGeneral::OnActivationToggle() {
+    if (m_activationState == 1) {
+        m_activationState = 0;
+        m_ui->btnActivation->setText(kActivationEnableText);
+        AccessLocalReg(kAnd, kReg8C00, "7F");
+    } else {
+        m_activationState = 1;
+        m_ui->btnActivation->setText(kActivationDisableText);
+        AccessLocalReg(kOr, kReg8C00, "80");
+    }
+}
+
+void CPageGeneral::OnSoftResetRemote() {
+    AccessRemoteReg(kOr, kReg8C00, "20");
+}
+
+void CPageGeneral::OnLineLoopbackRemote() {
+    AccessRemoteReg(kOr, kReg8C00, "02");
+}
+
+} // namespace tessor
