@@ -1,0 +1,444 @@
+#include "pages/PageLink.h"
+
+#include "link/ConsolePort.h"
+#include "link/RegisterAccess.h"
+#include "model/LineModel.h"
+#include "ui/Boxes.h"
+#include "ui_PageLink.h"
+
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QSpinBox>
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace tessor {
+
+namespace {
+
+const char kOneRegister[] = " 1";
+const char kReg8C40[] = "8C40";
+const char kReg8C41[] = "8C41";
+const char kReg8C42[] = "8C42";
+const char kReg8C44[] = "8C44";
+const char kReg8D43[] = "8D43";
+constexpr std::uint8_t kCarrierBytes = 2;
+constexpr int kCarrierSpinMax = 800;
+
+const char* const kWriteTitle = "Write & Update";
+const char* const kWriteWarning =
+    "Warning: these changes affect the link\nconfiguration of your modem.\nPress "
+    "CANCEL to return without changes.";
+const char* const kNtRefusal =
+    "The configuration cannot be changed from the NT side. In order to change the configuration please "
+    "connect the LT modem to your PC and re-start the Configurator.";
+const char* const kLocalSpeedUnknown = "The Ethernet port speed setup of the local modem is not known.\n"
+                                       "Choose a speed setup and press Write & Update again.";
+const char* const kRemoteSpeedUnknown = "The Ethernet port speed setup of the remote modem is not known.\n"
+                                        "Choose a speed setup and press Write & Update again.";
+
+// Bytes that a preset write sends to the remote modem only, after its six preset bytes.
+struct RegisterByte {
+    const char* address;
+    std::uint8_t value;
+};
+constexpr std::array<RegisterByte, 7> kRemoteExtraBytes{{
+    {"8C19", 0x56},
+    {"8C1A", 0x61},
+    {"8C1B", 0x51},
+    {"8C1C", 0xD7},
+    {"8D40", 0x3C},
+    {"8D45", 0xD0},
+    {"8D47", 0xBF},
+}};
+
+QString Text(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::int64_t WriteByte(int target, const char* address, std::uint8_t value) {
+    return target == kRemote ? AccessRemoteRegByte(kWrite, address, value)
+                             : AccessLocalRegByte(kWrite, address, value);
+}
+
+void FillList(QComboBox* list, const std::array<std::string_view, 7>& texts) {
+    for (std::string_view text : texts)
+        list->addItem(Text(text));
+    list->setCurrentIndex(-1);
+}
+
+} // namespace
+
+CPageLink::CPageLink(QWidget* parent) : CPropertyPage(parent), m_ui(std::make_unique<Ui::PageLink>()) {
+    m_ui->setupUi(this);
+    m_ui->spinDsCarrier->setRange(0, kCarrierSpinMax);
+    m_ui->spinUsCarrier->setRange(0, kCarrierSpinMax);
+
+    FillList(m_ui->cmbDsConstellation, kDownstreamConstellationTexts);
+    FillList(m_ui->cmbUsConstellation, kUpstreamConstellationTexts);
+    for (QComboBox* list : {m_ui->cmbLocalSpeed, m_ui->cmbRemoteSpeed}) {
+        for (std::string_view text : kEthernetSpeedTexts)
+            list->addItem(Text(text));
+        list->setCurrentIndex(-1); // nothing known until 8D43 is read
+    }
+
+    // The downstream preset list takes the place of the downstream line rate field; the upstream field
+    // and the remote speed list keep their place while hidden, as nothing replaces them.
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_ui->editUsRate), static_cast<QWidget*>(m_ui->cmbRemoteSpeed)}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
+
+    m_timer.setInterval(kTimerPeriodMs);
+    connect(&m_timer, &QTimer::timeout, this, &CPageLink::OnTimer);
+
+    connect(m_ui->btnRead, &QPushButton::clicked, this, &CPageLink::ReadLinkSettings);
+    connect(m_ui->btnWriteUpdate, &QPushButton::clicked, this, &CPageLink::WriteAndUpdate);
+    connect(m_ui->radioCurrent, &QRadioButton::clicked, this, &CPageLink::EnterCurrentSettings);
+    connect(m_ui->radioStandard, &QRadioButton::clicked, this, &CPageLink::EnterStandardSettings);
+    // Only choices of the user count as selection changes, not the page's own selections.
+    connect(m_ui->cmbDsPreset, &QComboBox::activated, this, &CPageLink::OnDownstreamPresetChosen);
+    connect(m_ui->cmbUsPreset, &QComboBox::activated, this, &CPageLink::ShowUpstreamPreset);
+    connect(m_ui->cmbLocalSpeed, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0)
+            m_localSpeedSel = static_cast<std::uint8_t>(index);
+    });
+    connect(m_ui->cmbRemoteSpeed, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0)
+            m_remoteSpeedSel = static_cast<std::uint8_t>(index);
+    });
+}
+
+CPageLink::~CPageLink() = default;
+
+void CPageLink::SetModemSide(std::uint8_t side) {
+    m_side = side;
+}
+
+void CPageLink::SetCrystal(std::int32_t crystalHz, std::uint8_t crystalIndex) {
+    m_crystalHz = crystalHz;
+    m_crystalIndex = crystalIndex;
+}
+
+CPageLink::Direction CPageLink::Downstream() {
+    return Direction{kReg8C40,
+                     kReg8C42,
+                     m_dsConstellation,
+                     m_dsInterpolation,
+                     m_dsCarrier,
+                     m_dsRateText,
+                     m_dsCarrierText,
+                     m_dsRead,
+                     m_ui->cmbDsConstellation,
+                     m_ui->cmbDsInterpolation,
+                     m_ui->spinDsCarrier};
+}
+
+CPageLink::Direction CPageLink::Upstream() {
+    return Direction{kReg8C41,
+                     kReg8C44,
+                     m_usConstellation,
+                     m_usInterpolation,
+                     m_usCarrier,
+                     m_usRateText,
+                     m_usCarrierText,
+                     m_usRead,
+                     m_ui->cmbUsConstellation,
+                     m_ui->cmbUsInterpolation,
+                     m_ui->spinUsCarrier};
+}
+
+void CPageLink::OnSetActive() {
+    m_remoteState = 0;
+    ReadLinkSettings();
+    CheckRemoteLink();
+    m_timer.start();
+}
+
+void CPageLink::OnKillActive() {
+    m_timer.stop();
+}
+
+void CPageLink::OnTimer() {
+    CheckRemoteLink();
+}
+
+bool CPageLink::event(QEvent* event) {
+    // F1 is this page's help, not the sheet's: claim it before any window shortcut sees it.
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
+        event->accept();
+        return true;
+    }
+    return CPropertyPage::event(event);
+}
+
+void CPageLink::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        ui::OpenHelp(QStringLiteral("Help/page_17.htm"));
+        event->accept();
+        return;
+    }
+    CPropertyPage::keyPressEvent(event);
+}
+
+void CPageLink::ReadLinkSettings() {
+    m_ui->grpLocal->setTitle(LocalGroupCaption(m_side));
+    m_ui->grpRemote->setTitle(RemoteGroupCaption(m_side));
+
+    ReadLineConfig(Downstream());
+    ReadCarrier(Downstream());
+    ReadLineConfig(Upstream());
+    ReadCarrier(Upstream());
+    if (m_remoteState == 2)
+        ReadEthernetSpeed(kRemote);
+    ReadEthernetSpeed(kLocal);
+
+    m_bCurrentMode = 0;
+    m_ui->radioCurrent->setChecked(true);
+    EnterCurrentSettings();
+    TransferTexts();
+}
+
+void CPageLink::ReadLineConfig(const Direction& d) {
+    const auto lineConfig = static_cast<std::uint8_t>(AccessLocalReg(kRead, d.configRegister, kOneRegister));
+
+    // A code that names nothing leaves the constellation and its selection as they were.
+    if (const auto constellation = DecodeConstellation(ConstellationCode(lineConfig))) {
+        d.constellation = constellation->sizeByte;
+        d.constellationList->setCurrentIndex(constellation->listPosition);
+    }
+
+    d.interpolationList->clear();
+    if (d.constellation) {
+        for (const Interpolation& choice : InterpolationChoices(*d.constellation))
+            d.interpolationList->addItem(Text(choice.text));
+    }
+    d.interpolationList->setCurrentIndex(-1);
+
+    if (const auto interpolation = DecodeInterpolation(InterpolationCode(lineConfig))) {
+        d.interpolation = static_cast<std::uint8_t>(interpolation->factor);
+        // A factor the constellation does not allow is not in the list: no selection then.
+        d.interpolationList->setCurrentIndex(d.interpolationList->findText(Text(interpolation->text)));
+    }
+
+    d.lastRead = LineSnapshot{d.constellation, d.interpolation, d.constellationList->currentIndex(),
+                              d.interpolationList->currentIndex()};
+}
+
+void CPageLink::ReadCarrier(const Direction& d) {
+    const std::int64_t value = AccessLocalRegByte(kRead, d.carrierRegister, kCarrierBytes);
+    d.carrier = CarrierFromRegister(m_crystalHz, static_cast<std::uint16_t>(value & 0xFFFF));
+    d.carrierSpin->setValue(static_cast<std::uint16_t>(d.carrier));
+    d.carrierText = QString::fromStdString(FormatCarrier(d.carrier));
+    TransferTexts();
+}
+
+void CPageLink::ReadEthernetSpeed(int target) {
+    const bool remote = target == kRemote;
+    const std::int64_t value = remote ? AccessRemoteReg(kRead, kReg8D43, kOneRegister)
+                                      : AccessLocalReg(kRead, kReg8D43, kOneRegister);
+    QComboBox* list = remote ? m_ui->cmbRemoteSpeed : m_ui->cmbLocalSpeed;
+    std::optional<std::uint8_t>& selection = remote ? m_remoteSpeedSel : m_localSpeedSel;
+
+    if (value < 0) {
+        // The read failed (-1 would decode as automatic): the modem's setting is not known.
+        selection.reset();
+        list->setCurrentIndex(-1);
+        return;
+    }
+    // A value that names no setting changes neither the list nor the remembered position.
+    if (const auto position = DecodeEthernetSpeed(static_cast<std::uint8_t>(value))) {
+        list->setCurrentIndex(*position);
+        selection = static_cast<std::uint8_t>(*position);
+    }
+}
+
+void CPageLink::CheckRemoteLink() {
+    const bool reachable = IsLinkUp();
+    const std::uint8_t state = reachable ? 2 : 1;
+    if (state == m_remoteState)
+        return;
+
+    m_ui->grpRemote->setEnabled(reachable);
+    m_ui->lblRemotePort->setEnabled(reachable);
+    m_ui->lblRemoteSpeedSetup->setEnabled(reachable);
+    m_ui->cmbRemoteSpeed->setVisible(reachable);
+    if (reachable) {
+        ReadEthernetSpeed(kRemote);
+        TransferTexts();
+    }
+    m_remoteState = state;
+}
+
+void CPageLink::DisableSettingControls() {
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_ui->cmbDsConstellation), static_cast<QWidget*>(m_ui->cmbDsInterpolation),
+          static_cast<QWidget*>(m_ui->editDsCarrier), static_cast<QWidget*>(m_ui->spinDsCarrier),
+          static_cast<QWidget*>(m_ui->cmbUsConstellation), static_cast<QWidget*>(m_ui->cmbUsInterpolation),
+          static_cast<QWidget*>(m_ui->editUsCarrier), static_cast<QWidget*>(m_ui->spinUsCarrier)})
+        w->setEnabled(false);
+}
+
+void CPageLink::EnterCurrentSettings() {
+    if (m_bCurrentMode == 1)
+        return;
+    m_bCurrentMode = 1;
+    m_ui->radioCurrent->setChecked(true);
+
+    m_ui->cmbDsPreset->hide();
+    m_ui->cmbUsPreset->hide();
+    m_ui->editDsRate->show();
+    m_ui->editUsRate->show();
+
+    DisableSettingControls();
+    m_ui->cmbLocalSpeed->setEnabled(false);
+    m_ui->cmbRemoteSpeed->setEnabled(false);
+    m_ui->btnWriteUpdate->setEnabled(false);
+
+    // Back from the presets: show what the modem runs, as last read.
+    for (const Direction& d : {Downstream(), Upstream()}) {
+        d.constellation = d.lastRead.constellation;
+        d.interpolation = d.lastRead.interpolation;
+        d.constellationList->setCurrentIndex(d.lastRead.constellationIndex);
+        d.interpolationList->setCurrentIndex(d.lastRead.interpolationIndex);
+    }
+
+    ShowLineRate(Downstream());
+    ShowLineRate(Upstream());
+}
+
+void CPageLink::ShowLineRate(const Direction& d) {
+    std::optional<float> rate;
+    if (d.constellation && d.interpolation)
+        rate = LineRate(m_crystalHz, *d.constellation, *d.interpolation);
+    d.rateText = QString::fromStdString(FormatLineRate(rate));
+    TransferTexts();
+}
+
+void CPageLink::EnterStandardSettings() {
+    if (m_bCurrentMode != 1)
+        return;
+    m_bCurrentMode = 0;
+    m_ui->radioStandard->setChecked(true);
+
+    m_ui->cmbDsPreset->show();
+    m_ui->cmbUsPreset->hide();
+    m_ui->editDsRate->hide();
+    m_ui->editUsRate->hide();
+
+    DisableSettingControls();
+    m_ui->cmbLocalSpeed->setEnabled(true);
+    m_ui->cmbRemoteSpeed->setEnabled(true);
+    m_ui->btnWriteUpdate->setEnabled(true);
+
+    const PresetNameLists names = PresetNames(m_crystalIndex);
+    m_ui->cmbDsPreset->clear();
+    m_ui->cmbUsPreset->clear();
+    for (std::string_view name : names.downstream)
+        m_ui->cmbDsPreset->addItem(Text(name));
+    for (std::string_view name : names.upstream)
+        m_ui->cmbUsPreset->addItem(Text(name));
+
+    m_ui->cmbDsPreset->setCurrentIndex(0);
+    m_ui->cmbUsPreset->setCurrentIndex(0);
+    ShowDownstreamPreset();
+    ShowUpstreamPreset();
+}
+
+void CPageLink::ShowPreset(const Direction& d, std::uint8_t lineConfig) {
+    // Preset bytes always name a constellation and a factor.
+    const auto constellation = DecodeConstellation(ConstellationCode(lineConfig));
+    const auto interpolation = DecodeInterpolation(InterpolationCode(lineConfig));
+    if (!constellation || !interpolation)
+        return;
+    d.constellation = constellation->sizeByte;
+    d.interpolation = static_cast<std::uint8_t>(interpolation->factor);
+    d.constellationList->setCurrentIndex(constellation->listPosition);
+    // The interpolation list keeps the entries of the last read; a factor not among them shows nothing.
+    d.interpolationList->setCurrentIndex(d.interpolationList->findText(Text(interpolation->text)));
+    TransferTexts();
+}
+
+void CPageLink::ShowDownstreamPreset() {
+    const int n = m_ui->cmbDsPreset->currentIndex();
+    if (n >= 0 && n < static_cast<int>(kLinePresets.size()))
+        ShowPreset(Downstream(), kLinePresets[static_cast<std::size_t>(n)].Downstream());
+}
+
+void CPageLink::ShowUpstreamPreset() {
+    const int n = m_ui->cmbUsPreset->currentIndex();
+    if (n >= 0 && n < static_cast<int>(kLinePresets.size()))
+        ShowPreset(Upstream(), kLinePresets[static_cast<std::size_t>(n)].Upstream());
+}
+
+void CPageLink::OnDownstreamPresetChosen() {
+    ShowDownstreamPreset();
+    // The write sends both line bytes of the chosen preset, so the upstream display shows the same preset.
+    const int n = m_ui->cmbDsPreset->currentIndex();
+    if (n >= 0 && n < m_ui->cmbUsPreset->count()) {
+        m_ui->cmbUsPreset->setCurrentIndex(n);
+        ShowUpstreamPreset();
+    }
+}
+
+void CPageLink::WriteAndUpdate() {
+    if (ui::ShowBox(this, QMessageBox::NoIcon, kWriteTitle, kWriteWarning,
+                    QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+
+    const int n = m_ui->cmbDsPreset->currentIndex();
+    // Only a PC at the LT modem may write; a side that is not known yet is not the LT side either.
+    if (m_side != kSideLT) {
+        ui::ShowBox(this, QMessageBox::NoIcon, kWriteTitle, kNtRefusal, QMessageBox::Ok);
+        return;
+    }
+    if (n < 0 || n >= static_cast<int>(kLinePresets.size()))
+        return;
+
+    const bool remote = m_remoteState == 2;
+    // Never write a speed setting the modem was not found to have and the user did not choose.
+    if (!m_localSpeedSel || (remote && !m_remoteSpeedSel)) {
+        ui::ShowBox(this, QMessageBox::Warning, kWriteTitle,
+                    m_localSpeedSel ? kRemoteSpeedUnknown : kLocalSpeedUnknown, QMessageBox::Ok);
+        return;
+    }
+
+    const LinePreset& preset = kLinePresets[static_cast<std::size_t>(n)];
+    if (remote) {
+        for (std::size_t i = 0; i < preset.bytes.size(); ++i)
+            WriteByte(kRemote, kPresetRegisters[i].data(), preset.bytes[i]);
+        for (const RegisterByte& extra : kRemoteExtraBytes)
+            WriteByte(kRemote, extra.address, extra.value);
+        WriteEthernetSpeed(kRemote);
+        RestartModem(kRemote);
+    }
+
+    for (std::size_t i = 0; i < preset.bytes.size(); ++i)
+        WriteByte(kLocal, kPresetRegisters[i].data(), preset.bytes[i]);
+    WriteEthernetSpeed(kLocal);
+    RestartModem(kLocal);
+}
+
+void CPageLink::WriteEthernetSpeed(int target) {
+    const std::optional<std::uint8_t>& selection = target == kRemote ? m_remoteSpeedSel : m_localSpeedSel;
+    if (!selection || *selection >= kEthernetSpeedSettings.size())
+        return;
+    const EthernetSpeedSetting& setting = kEthernetSpeedSettings[*selection];
+    WriteByte(target, kEthernetSpeedRegisters[0].data(), setting.reg8D40);
+    WriteByte(target, kEthernetSpeedRegisters[1].data(), setting.reg8D42);
+    WriteByte(target, kEthernetSpeedRegisters[2].data(), setting.reg8D43);
+}
+
+void CPageLink::TransferTexts() {
+    m_ui->editDsRate->setText(m_dsRateText);
+    m_ui->editUsRate->setText(m_usRateText);
+    m_ui->editDsCarrier->setText(m_dsCarrierText);
+    m_ui->editUsCarrier->setText(m_usCarrierText);
+}
+
+} // namespace tessor
