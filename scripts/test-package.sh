@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# Package test: builds the Debian package, installs it, starts the installed simulator on a pseudo-terminal
+# and the installed tool on it as COM1 (offscreen, from the installed data directory, as the desktop entry
+# does), and checks that the tool is still running after 3 seconds: its start-up dialog waits for a person,
+# so a tool that is still there has opened. Both are then ended.
+#
+# Debian 12, as root (or with sudo). BUILD_DIR selects the build directory (default: build); it is
+# configured when it has no cache yet. The package stays installed afterwards
+# (remove it with: apt-get remove tessor-configurator).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BUILD_DIR:-build}
+datadir=/usr/share/tessor-configurator
+bindir=/usr/bin
+
+fail() {
+    echo "package test: FAILED: $*" >&2
+    exit 1
+}
+
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+    as_root=(sudo)
+else
+    fail "installing the package needs root or sudo"
+fi
+
+work=$(mktemp -d)
+sim_pid=
+app_pid=
+
+# Ends one process we started (by its id): politely first, then for sure.
+stop_process() {
+    local pid=$1
+    [ -n "$pid" ] || return 0
+    kill "$pid" 2>/dev/null || return 0
+    for _ in $(seq 40); do
+        is_running "$pid" || break
+        sleep 0.05
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+
+# The state letter of a process (R, S, Z, ...), empty when it does not exist.
+process_state() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+    stat=${stat##*) } # after the command name, which may hold blanks
+    echo "${stat%% *}"
+}
+
+# True while a process we started runs (neither gone nor ended and waiting to be reaped).
+is_running() {
+    local state
+    state=$(process_state "$1")
+    [ -n "$state" ] && [ "$state" != Z ]
+}
+
+cleanup() {
+    stop_process "$app_pid"
+    stop_process "$sim_pid"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+show_logs() {
+    for log in "$work/app.log" "$work/sim.log"; do
+        if [ -s "$log" ]; then
+            echo "--- $(basename "$log"):" >&2
+            tail -n 40 "$log" >&2
+        fi
+    done
+}
+
+# 1. Build the package.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON
+fi
+cmake --build "$build" -j2
+[ -f "$build/CPackConfig.cmake" ] ||
+    fail "$build has no package configuration: the top-level CMakeLists.txt must include packaging/install.cmake"
+rm -f "$build"/tessor-configurator_*.deb
+cmake --build "$build" --target package
+debs=("$build"/tessor-configurator_*.deb)
+[ -f "${debs[0]}" ] || fail "no tessor-configurator_*.deb in $build"
+deb=$(cd "$(dirname "${debs[0]}")" && pwd)/$(basename "${debs[0]}")
+echo "package: $deb"
+
+# 2. Install it with its dependencies (again, if the same version is installed already).
+export DEBIAN_FRONTEND=noninteractive
+if ! "${as_root[@]}" apt-get install -y --reinstall "$deb"; then
+    echo "apt-get could not install the file; trying dpkg -i and apt-get -f install" >&2
+    "${as_root[@]}" dpkg -i "$deb" || true
+    "${as_root[@]}" apt-get install -y -f
+fi
+[ "$(dpkg-query -W -f='${Status}' tessor-configurator 2>/dev/null)" = "install ok installed" ] ||
+    fail "tessor-configurator is not installed"
+
+for f in "$bindir/tessor-configurator" "$bindir/tessor-sim"; do
+    [ -x "$f" ] || fail "$f missing"
+done
+for f in "$datadir/Help/index.htm" "$datadir/Help/page_04.htm" "$datadir/Help/help.css" \
+    /usr/share/applications/tessor-configurator.desktop \
+    /usr/share/icons/hicolor/64x64/apps/tessor-configurator.png; do
+    [ -f "$f" ] || fail "$f missing"
+done
+if command -v desktop-file-validate >/dev/null 2>&1; then
+    desktop-file-validate /usr/share/applications/tessor-configurator.desktop ||
+        fail "the installed desktop entry does not validate"
+fi
+
+# 3. The installed simulator on a pseudo-terminal.
+pathfile=$work/sim.path
+"$bindir/tessor-sim" --path-file "$pathfile" --no-stdin --no-pacing >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+    [ -s "$pathfile" ] && break
+    is_running "$sim_pid" || break
+    sleep 0.05
+done
+[ -s "$pathfile" ] || {
+    show_logs
+    fail "tessor-sim did not announce its pseudo-terminal"
+}
+com1=$(cat "$pathfile")
+[ -e "$com1" ] || fail "tessor-sim announced $com1, which does not exist"
+echo "simulated modem pair on $com1"
+
+# 4. The installed tool, started like the desktop entry starts it, with fresh per-user settings.
+mkdir -p "$work/config" "$work/runtime"
+chmod 700 "$work/runtime"
+(
+    cd "$datadir"
+    exec env QT_QPA_PLATFORM=offscreen TESSOR_COM1="$com1" XDG_CONFIG_HOME="$work/config" \
+        XDG_RUNTIME_DIR="$work/runtime" "$bindir/tessor-configurator"
+) >"$work/app.log" 2>&1 &
+app_pid=$!
+
+sleep 3
+if ! is_running "$app_pid"; then
+    status=0
+    wait "$app_pid" || status=$?
+    app_pid=
+    show_logs
+    fail "tessor-configurator ended within 3 seconds (exit status $status)"
+fi
+if ! is_running "$sim_pid"; then
+    show_logs
+    fail "tessor-sim ended early"
+fi
+
+stop_process "$app_pid"
+app_pid=
+stop_process "$sim_pid"
+sim_pid=
+echo "package test: passed"
