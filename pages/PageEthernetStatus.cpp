@@ -119,11 +119,6 @@ std::uint64_t CPageEthernet_Status::Total(int index) const {
     return m_totals[index];
 }
 
-std::uint64_t CPageEthernet_Status::PassCount() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_passCount;
-}
-
 std::uint64_t CPageEthernet_Status::ClearEpoch() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_clearEpoch;
@@ -138,8 +133,7 @@ void CPageEthernet_Status::AddRead(int index, std::int64_t result, std::uint64_t
 
 void CPageEthernet_Status::FinishPass() {
     FormatCounters();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_passCount;
+    m_passCount.fetch_add(1, std::memory_order_relaxed);
 }
 
 void CPageEthernet_Status::keyPressEvent(QKeyEvent* event) {

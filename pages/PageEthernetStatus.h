@@ -65,7 +65,7 @@ public:
     bool IsTimerActive() const { return m_timer.isActive(); }
     std::uint64_t Total(int index) const;
     // Complete passes since construction.
-    std::uint64_t PassCount() const;
+    std::uint64_t PassCount() const { return m_passCount.load(std::memory_order_relaxed); }
     QLineEdit* Field(int index) const { return m_fields[index]; }
 
 protected:
@@ -94,7 +94,8 @@ private:
     std::array<QString, kEthernetCounterCount> m_counterText;
     int m_bClearPending = 1; // the first showing zeroes the totals
     std::uint64_t m_clearEpoch = 0;
-    std::uint64_t m_passCount = 0;
+    // A statistic only: reading it orders nothing.
+    std::atomic<std::uint64_t> m_passCount{0};
 };
 
 // One pass: the fifteen counters in order, each added to its total, then the texts. Returns false when

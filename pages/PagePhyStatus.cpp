@@ -232,14 +232,11 @@ void CPagePhy_Status::UpdateIndicators() {
 }
 
 void CPagePhy_Status::FormatPhyValues(const PhyReadings& readings) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_texts = FormatPhyTexts(readings, m_refs);
-    ++m_passCount;
-}
-
-std::uint64_t CPagePhy_Status::PassCount() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_passCount;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_texts = FormatPhyTexts(readings, m_refs);
+    }
+    m_passCount.fetch_add(1, std::memory_order_relaxed);
 }
 
 std::optional<PhyReferences> CPagePhy_Status::References() const {

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -123,7 +124,7 @@ public:
     bool IsRunning() const { return m_bRunning != 0; }
     bool IsTimerActive() const { return m_timer.isActive(); }
     // Passes handed over by FormatPhyValues since construction.
-    std::uint64_t PassCount() const;
+    std::uint64_t PassCount() const { return m_passCount.load(std::memory_order_relaxed); }
     std::optional<PhyReferences> References() const;
     CLedIndicator* Indicator(int indicator) const { return m_leds[indicator]; }
 
@@ -146,7 +147,8 @@ private:
     mutable std::mutex m_mutex;
     std::optional<PhyReferences> m_refs;
     PhyTexts m_texts;
-    std::uint64_t m_passCount = 0;
+    // A statistic only: reading it orders nothing.
+    std::atomic<std::uint64_t> m_passCount{0};
 };
 
 // One pass of the six PHY reads, in order, handed to the page. Returns false when the stop flag ended it

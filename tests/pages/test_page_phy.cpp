@@ -1,0 +1,512 @@
+// PHY Status page: formatting, indicators, the show-time read, the tick model and the poll thread, against
+// the in-process simulator.
+#include "pages/LedIndicator.h"
+#include "pages/PagePhyStatus.h"
+#include "support/SimHarness.h"
+
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tessor {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::CSimModemPair;
+
+template <class Predicate> bool WaitUntil(Predicate predicate) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// Runs PhyStatusPollThread the way the sheet does and stops it the same way: stop flag, event, join.
+class PhyThread {
+public:
+    explicit PhyThread(CPagePhy_Status& page) : m_page(page) {
+        std::packaged_task<int()> task([&page] { return PhyStatusPollThread(&page); });
+        m_result = task.get_future();
+        m_thread = std::thread(std::move(task));
+    }
+    ~PhyThread() { Stop(); }
+    // True when the thread ended within the bound.
+    bool Stop(std::chrono::milliseconds bound = 5000ms) {
+        if (!m_thread.joinable())
+            return true;
+        g_bStopThreads.store(1);
+        m_page.m_pollEvent.Set();
+        const bool ended = m_result.wait_for(bound) == std::future_status::ready;
+        m_thread.join();
+        return ended;
+    }
+
+private:
+    CPagePhy_Status& m_page;
+    std::future<int> m_result;
+    std::thread m_thread;
+};
+
+// Records the lines the transport shows and lets a test act after each local register access.
+class RecordingSink : public ITerminalSink {
+public:
+    RecordingSink() { g_pTerminalSink.store(this); }
+    ~RecordingSink() override { g_pTerminalSink.store(nullptr); }
+    void QueueLine(const std::string& line, std::uint8_t op) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        lines.emplace_back(line, op);
+    }
+    void FlushLines() override {}
+    std::vector<std::pair<std::string, std::uint8_t>> Lines() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return lines;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::pair<std::string, std::uint8_t>> lines;
+};
+
+QString Field(const CPagePhy_Status& page, const char* name) {
+    return page.findChild<QLineEdit*>(QString::fromLatin1(name))->text();
+}
+
+QString Button(const CPagePhy_Status& page) {
+    return page.findChild<QPushButton*>(QStringLiteral("buttonStartStop"))->text();
+}
+
+void SetLocal(test::SimBoard& board, std::uint16_t address, std::uint8_t value) {
+    board.simulator->WithPair(
+        [&](CSimModemPair& pair) { pair.WriteRegister(CSimModemPair::kLocal, address, value); });
+}
+
+// ---- formatting ----------------------------------------------------------------------------------------
+
+TEST(PhyFormat, HundredthsWithDecimalComma) {
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {6180, "61,80"}, {740, "7,40"}, {5, "0,05"},     {0, "0,00"},
+        {-204, "-2,04"}, {-5, "-0,05"}, {2879, "28,79"},
+    };
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(FormatHundredths(value), QString::fromLatin1(text)) << value;
+}
+
+TEST(PhyFormat, SnrAndMseFromErrorValue) {
+    PhyReadings readings;
+    readings.mseRaw = 2000000;
+    const PhyTexts qam256 = FormatPhyTexts(readings, PhyReferencesFor(0x0));
+    EXPECT_EQ(qam256.snr, "28,79");
+    EXPECT_EQ(qam256.mse, "6,19");
+
+    // QAM 4: 70,20 - 63,01 and 67,20 - 63,01.
+    const PhyTexts qam4 = FormatPhyTexts(readings, PhyReferencesFor(0x8));
+    EXPECT_EQ(qam4.snr, "7,19");
+    EXPECT_EQ(qam4.mse, "4,19");
+
+    // An error value above the reference gives a negative figure.
+    readings.mseRaw = 16000000; // t = 7204
+    EXPECT_EQ(FormatPhyTexts(readings, PhyReferencesFor(0x8)).mse, "-4,84");
+}
+
+TEST(PhyFormat, NoMeasurementShowsDash) {
+    PhyReadings readings;
+    for (std::int32_t raw : {0, -1, -5000}) {
+        readings.mseRaw = raw;
+        const PhyTexts texts = FormatPhyTexts(readings, PhyReferencesFor(0x0));
+        EXPECT_EQ(texts.snr, "-") << raw;
+        EXPECT_EQ(texts.mse, "-") << raw;
+    }
+    // Without references (no constellation known yet) there is nothing to subtract from.
+    readings.mseRaw = 2000000;
+    EXPECT_EQ(FormatPhyTexts(readings, std::nullopt).snr, "-");
+}
+
+TEST(PhyFormat, ReferenceTable) {
+    const struct {
+        std::uint8_t code;
+        std::int32_t snr, mse;
+    } table[] = {{0x0, 9180, 6920}, {0x2, 8550, 6920}, {0x4, 7920, 6920}, {0x6, 7600, 6920},
+                 {0x8, 7020, 6720}, {0xA, 8840, 6920}, {0xC, 7980, 6670}};
+    for (const auto& row : table) {
+        const auto refs = PhyReferencesFor(row.code);
+        ASSERT_TRUE(refs) << int(row.code);
+        EXPECT_EQ(refs->snr, row.snr);
+        EXPECT_EQ(refs->mse, row.mse);
+    }
+    for (std::uint8_t code : {1, 3, 5, 7, 9, 0xB, 0xD, 0xE, 0xF})
+        EXPECT_FALSE(PhyReferencesFor(code)) << int(code);
+}
+
+TEST(PhyFormat, ReadResultsToValuesAndTexts) {
+    PhyReadResults results;
+    results.errorValue = 2000000;
+    results.txLevel = 1024;
+    results.rsCorrected = 1234;
+    results.linkStatus = 0xC2;
+    results.lineFlags = 0x81;
+    results.linkFailCount = 0x107; // only the low byte counts
+    const PhyReadings readings = PhyReadingsFromResults(results);
+    const PhyTexts texts = FormatPhyTexts(readings, PhyReferencesFor(0x0));
+    EXPECT_EQ(texts.rs, "246");
+    EXPECT_EQ(texts.power, "- 55.0");
+    EXPECT_EQ(texts.linkFail, "7");
+
+    results.txLevel = 576;            // 5 dB below 1024
+    results.rsCorrected = 0x80000004; // taken as signed: -2147483644 / 5, shown unsigned
+    const PhyTexts other = FormatPhyTexts(PhyReadingsFromResults(results), PhyReferencesFor(0x0));
+    EXPECT_EQ(other.power, "- 60.0");
+    EXPECT_EQ(other.rs, QString::number(static_cast<std::uint32_t>(-2147483644 / 5)));
+}
+
+TEST(PhyFormat, PowerWithoutLevelShowsDash) {
+    // 0 has no logarithm; a failed read (-1) or anything beyond 16 bits is no level either.
+    for (std::int64_t level :
+         {std::int64_t{0}, std::int64_t{-1}, std::int64_t{65536}, std::int64_t{0x1FFFF}}) {
+        PhyReadResults results;
+        results.txLevel = level;
+        EXPECT_FALSE(PhyReadingsFromResults(results).txLevelDb) << level;
+        EXPECT_EQ(FormatPhyTexts(PhyReadingsFromResults(results), std::nullopt).power, "-") << level;
+    }
+    PhyReadResults edge;
+    edge.txLevel = 1; // 60 dB below 1024
+    EXPECT_EQ(FormatPhyTexts(PhyReadingsFromResults(edge), std::nullopt).power, "- 115.0");
+    edge.txLevel = 65535; // 36 dB above 1024, shown as its magnitude like every level
+    EXPECT_EQ(FormatPhyTexts(PhyReadingsFromResults(edge), std::nullopt).power, "- 91.0");
+}
+
+TEST(PhyFormat, FailedReadsShowNoValues) {
+    PhyReadResults results;
+    results.errorValue = -1;
+    results.txLevel = -1;
+    results.rsCorrected = -1;
+    results.linkStatus = -1;
+    results.lineFlags = -1;
+    results.linkFailCount = -1;
+    const PhyTexts texts = FormatPhyTexts(PhyReadingsFromResults(results), PhyReferencesFor(0x0));
+    EXPECT_EQ(texts.snr, "-");
+    EXPECT_EQ(texts.rs, "-");
+    EXPECT_EQ(texts.linkFail, "-");
+    EXPECT_EQ(texts.power, "-");
+    // All bits of -1 set must not light "Full Constellation Link": no flag is taken from a failed read.
+    for (int flag : texts.flags)
+        EXPECT_EQ(flag, 0);
+}
+
+// ---- indicators ----------------------------------------------------------------------------------------
+
+TEST(PhyIndicators, ImagesAreTwelvePixelDiscsWithBlackRim) {
+    InitStatusResources();
+    const struct {
+        const char* path;
+        bool greenMost, redMost;
+    } images[] = {{CPagePhy_Status::kGreenImage, true, false},
+                  {CPagePhy_Status::kRedImage, false, true},
+                  {CPagePhy_Status::kGreyImage, false, false}};
+    for (const auto& image : images) {
+        const QImage img(QString::fromLatin1(image.path));
+        ASSERT_FALSE(img.isNull()) << image.path;
+        EXPECT_EQ(img.size(), QSize(12, 12));
+        const QColor centre = img.pixelColor(6, 6);
+        EXPECT_EQ(centre.green() > centre.red() + 60, image.greenMost) << image.path;
+        EXPECT_EQ(centre.red() > centre.green() + 60, image.redMost) << image.path;
+        const QColor rim = img.pixelColor(6, 0);
+        EXPECT_LT(rim.lightness(), 80) << image.path;
+        EXPECT_EQ(img.pixelColor(0, 0).alpha(), 0) << image.path; // corners stay transparent
+    }
+}
+
+TEST(PhyIndicators, LedControlKeepsImageForOtherStates) {
+    InitStatusResources();
+    CLedIndicator led;
+    led.SetImages(CPagePhy_Status::kGreenImage, CPagePhy_Status::kRedImage);
+    EXPECT_EQ(led.size(), QSize(12, 12));
+    EXPECT_FALSE(led.isEnabled());
+    led.SetState(1);
+    EXPECT_EQ(led.CurrentImage(), CPagePhy_Status::kRedImage);
+    led.SetState(2);
+    EXPECT_EQ(led.CurrentImage(), CPagePhy_Status::kRedImage);
+    led.SetImages(CPagePhy_Status::kGreyImage, CPagePhy_Status::kRedImage);
+    EXPECT_EQ(led.CurrentImage(), CPagePhy_Status::kGreyImage); // new images start at state 0
+}
+
+TEST(PhyIndicators, BeforeFirstPassGoodConditionsAreRed) {
+    CPagePhy_Status page;
+    for (int i = 0; i < kPhyIndicatorCount; ++i) {
+        const bool faultIndicator = i == kLedMicroInterruption || i == kLedAdcSaturation;
+        EXPECT_EQ(page.Indicator(i)->CurrentImage(),
+                  faultIndicator ? CPagePhy_Status::kGreenImage : CPagePhy_Status::kRedImage)
+            << i;
+    }
+}
+
+struct LedCase {
+    std::uint8_t linkStatus;
+    std::uint8_t lineFlags;
+    std::array<bool, kPhyIndicatorCount> green;
+};
+
+TEST(PhyIndicators, StatesFollowTheirBitsOnTheNtSide) {
+    const LedCase cases[] = {
+        // 8C71 = C2: LED1, LED2, LED6 green; LED3, LED4, LED5 red. 8C98 = 81: LED9 and LED12 red, LED10,
+        // LED11 red.
+        {0xC2, 0x81, {true, true, false, false, false, true, false, false, false, false}},
+        // Everything good: 8C71 = AE (bit 6 clear), 8C98 = 06.
+        {0xAE, 0x06, {true, false, true, true, true, true, true, true, true, true}},
+        {0x00, 0x00, {false, false, false, false, false, false, true, false, false, true}},
+    };
+    test::SimBoard board(test::SimBoard::DefaultConfig(sim::Side::NT));
+    CPagePhy_Status page;
+    page.SetModemSide(kSideNT);
+    page.show();
+    for (const LedCase& c : cases) {
+        PhyReadResults results;
+        results.linkStatus = c.linkStatus;
+        results.lineFlags = c.lineFlags;
+        page.FormatPhyValues(PhyReadingsFromResults(results));
+        page.OnTimer();
+        for (int i = 0; i < kPhyIndicatorCount; ++i)
+            EXPECT_EQ(page.Indicator(i)->CurrentImage(),
+                      c.green[i] ? CPagePhy_Status::kGreenImage : CPagePhy_Status::kRedImage)
+                << "8C71=" << int(c.linkStatus) << " 8C98=" << int(c.lineFlags) << " indicator " << i;
+    }
+}
+
+TEST(PhyIndicators, LtSideKeepsTimingConvergedGrey) {
+    test::SimBoard board;
+    CPagePhy_Status page;
+    page.SetModemSide(kSideLT);
+    page.show();
+    auto* label = page.findChild<QLabel*>(QStringLiteral("labelTimingConverged"));
+    EXPECT_FALSE(label->isEnabled());
+    for (std::uint8_t flags : {0x00, 0x02, 0xFF}) {
+        PhyReadResults results;
+        results.lineFlags = flags;
+        page.FormatPhyValues(PhyReadingsFromResults(results));
+        page.OnTimer();
+        EXPECT_EQ(page.Indicator(kLedTimingConverged)->CurrentImage(), CPagePhy_Status::kGreyImage)
+            << int(flags);
+    }
+    // The same page on the NT side shows it again.
+    page.SetModemSide(kSideNT);
+    EXPECT_TRUE(label->isEnabled());
+    EXPECT_EQ(page.Indicator(kLedTimingConverged)->CurrentImage(), CPagePhy_Status::kGreenImage);
+}
+
+// ---- show, reads and the tick model --------------------------------------------------------------------
+
+TEST(PhyPage, ShowReadsTheReceivedLineConfiguration) {
+    const struct {
+        sim::Side simSide;
+        std::uint8_t side;
+        const char* command;
+        std::uint16_t reg;
+        const char* caption;
+    } sides[] = {{sim::Side::NT, kSideNT, "RD 8C10", 0x8C10, "Local Modem (NT)"},
+                 {sim::Side::LT, kSideLT, "RD 8C11", 0x8C11, "Local Modem (LT)"}};
+    for (const auto& s : sides) {
+        test::SimBoard board(test::SimBoard::DefaultConfig(s.simSide));
+        SetLocal(board, s.reg, 0x44); // QAM 16
+        CPagePhy_Status page;
+        page.SetModemSide(s.side);
+        board.ClearTraffic();
+        page.show();
+        EXPECT_EQ(board.Commands(), std::vector<std::string>{s.command});
+        EXPECT_EQ(page.findChild<QGroupBox*>(QStringLiteral("groupLocal"))->title(), s.caption);
+        ASSERT_TRUE(page.References());
+        EXPECT_EQ(page.References()->snr, 7920);
+        EXPECT_EQ(page.References()->mse, 6920);
+
+        // A code outside the table keeps the references of the last show.
+        page.hide();
+        SetLocal(board, s.reg, 0x41);
+        page.show();
+        ASSERT_TRUE(page.References());
+        EXPECT_EQ(page.References()->snr, 7920);
+    }
+}
+
+TEST(PhyPage, PassReadsSixRegistersInOrder) {
+    test::SimBoard board;
+    RecordingSink sink;
+    CPagePhy_Status page;
+    board.ClearTraffic();
+    ASSERT_TRUE(RunPhyStatusPass(page));
+    const std::vector<std::string> expected{"RD 8C99,3", "RD 8C9C,2", "RD 8C91,4",
+                                            "RD 8C71",   "RD 8C98",   "RD 8D38"};
+    EXPECT_EQ(board.Commands(), expected);
+    // The 8C71 read is the program's silent status read.
+    bool statusSeen = false;
+    for (const auto& [line, op] : sink.Lines()) {
+        if (line.find("8C71") != std::string::npos) {
+            statusSeen = true;
+            EXPECT_EQ(op, kSilentRead) << line;
+        } else if (line.find("8C98") != std::string::npos) {
+            EXPECT_EQ(op, kRead) << line;
+        }
+    }
+    EXPECT_TRUE(statusSeen);
+    EXPECT_EQ(page.PassCount(), 1u);
+}
+
+TEST(PhyPage, LiveValuesFromTheSimulatorAreBelievable) {
+    test::SimBoard board; // LT, line up, received constellation from 8C11
+    board.simulator->WithPair(
+        [](CSimModemPair& pair) { pair.SetCounter(CSimModemPair::kLocal, 0x8C91, 1234); });
+    CPagePhy_Status page;
+    page.SetModemSide(kSideLT);
+    page.show();
+    ASSERT_TRUE(RunPhyStatusPass(page));
+    page.OnTimer();
+
+    // The simulated line runs at 36.5 dB +- 0.3.
+    const double snr = Field(page, "editSnr").replace(',', '.').toDouble();
+    EXPECT_GT(snr, 35.5);
+    EXPECT_LT(snr, 37.5);
+    const double mse = Field(page, "editMse").replace(',', '.').toDouble();
+    const auto refs = page.References();
+    ASSERT_TRUE(refs);
+    EXPECT_NEAR(snr - mse, (refs->snr - refs->mse) / 100.0, 0.001);
+    EXPECT_EQ(Field(page, "editRs"), "246");
+    EXPECT_EQ(Field(page, "editPower"), "- 60.0");
+    EXPECT_EQ(Field(page, "editLinkFail"), "0");
+    EXPECT_EQ(page.Indicator(kLedFullConstellation)->CurrentImage(), CPagePhy_Status::kGreenImage);
+    EXPECT_EQ(page.Indicator(kLedReducedConstellation)->CurrentImage(), CPagePhy_Status::kRedImage);
+    EXPECT_EQ(page.Indicator(kLedAgcConverged)->CurrentImage(), CPagePhy_Status::kGreenImage);
+    EXPECT_EQ(page.Indicator(kLedTimingConverged)->CurrentImage(), CPagePhy_Status::kGreyImage);
+    EXPECT_EQ(page.Indicator(kLedAdcSaturation)->CurrentImage(), CPagePhy_Status::kGreenImage);
+}
+
+TEST(PhyPage, EachTickShowsThePassTheTickBeforeWoke) {
+    test::SimBoard board;
+    CPagePhy_Status page;
+    page.SetModemSide(kSideLT);
+    PhyThread thread(page);
+
+    page.show();
+    EXPECT_TRUE(page.IsRunning());
+    EXPECT_TRUE(page.IsTimerActive());
+    EXPECT_EQ(Button(page), "Stop");
+    EXPECT_EQ(page.PassCount(), 0u); // the show does not wake the thread
+
+    page.OnTimer(); // first tick: texts as they stand, then the first pass
+    EXPECT_EQ(Field(page, "editPower"), "");
+    ASSERT_TRUE(WaitUntil([&] { return page.PassCount() == 1; }));
+    EXPECT_EQ(Field(page, "editPower"), "");
+
+    page.OnTimer(); // second tick: the first pass's values
+    EXPECT_EQ(Field(page, "editPower"), "- 60.0");
+    EXPECT_EQ(Field(page, "editLinkFail"), "0");
+    ASSERT_TRUE(WaitUntil([&] { return page.PassCount() == 2; }));
+
+    // A link failure between passes: the tick after the next pass shows the new count.
+    board.simulator->WithPair(
+        [](CSimModemPair& pair) { pair.Modem(CSimModemPair::kLocal).regs[0x8D38] = 3; });
+    page.OnTimer(); // shows pass 2 (count 0), wakes pass 3
+    EXPECT_EQ(Field(page, "editLinkFail"), "0");
+    ASSERT_TRUE(WaitUntil([&] { return page.PassCount() == 3; }));
+    page.OnTimer();
+    EXPECT_EQ(Field(page, "editLinkFail"), "3");
+    EXPECT_TRUE(thread.Stop());
+}
+
+TEST(PhyPage, StartWakesAtOnceStopAndHideStopTheTimer) {
+    test::SimBoard board;
+    CPagePhy_Status page;
+    page.SetModemSide(kSideLT);
+    PhyThread thread(page);
+    page.show();
+
+    QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("buttonStartStop")), Qt::LeftButton);
+    EXPECT_FALSE(page.IsRunning());
+    EXPECT_FALSE(page.IsTimerActive());
+    EXPECT_EQ(Button(page), "Start");
+
+    page.OnStartStop(); // Start: one pass now, shown at the first tick
+    EXPECT_TRUE(page.IsRunning());
+    EXPECT_TRUE(page.IsTimerActive());
+    EXPECT_EQ(Button(page), "Stop");
+    ASSERT_TRUE(WaitUntil([&] { return page.PassCount() == 1; }));
+    EXPECT_EQ(Field(page, "editPower"), "");
+    page.OnTimer();
+    EXPECT_EQ(Field(page, "editPower"), "- 60.0");
+
+    page.hide();
+    EXPECT_FALSE(page.IsRunning());
+    EXPECT_FALSE(page.IsTimerActive());
+    EXPECT_EQ(Button(page), "Stop"); // hiding leaves the text alone
+    page.show();
+    EXPECT_TRUE(page.IsTimerActive());
+    EXPECT_TRUE(thread.Stop());
+}
+
+TEST(PhyPage, HandOverUnderLoad) {
+    // Ticks as fast as the UI thread can go while the thread keeps reading, so that texts are taken over
+    // while passes write them (the ThreadSanitizer build checks the hand-over here).
+    test::SimBoard board;
+    CPagePhy_Status page;
+    page.SetModemSide(kSideLT);
+    PhyThread thread(page);
+    page.show();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (page.PassCount() < 8 && std::chrono::steady_clock::now() < deadline) {
+        page.OnTimer();
+        const QString power = Field(page, "editPower");
+        EXPECT_TRUE(power.isEmpty() || power.startsWith("- 5") || power.startsWith("- 6"))
+            << power.toStdString();
+    }
+    EXPECT_GE(page.PassCount(), 8u);
+    EXPECT_TRUE(thread.Stop());
+}
+
+TEST(PhyPage, ThreadEndsPromptlyInsideARegisterAccess) {
+    test::SimBoard board;
+    board.port->SetPollTiming(100000, std::chrono::microseconds(1000)); // a board silent for 100 s
+    CPagePhy_Status page;
+    PhyThread thread(page);
+    board.simulator->SetSilent(true);
+    board.ClearTraffic();
+    page.m_pollEvent.Set();
+    ASSERT_TRUE(WaitUntil([&] { return !board.Commands().empty(); })); // the first read is under way
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(thread.Stop(2000ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2000ms);
+    EXPECT_EQ(board.Commands().size(), 1u); // no further read after the stop
+    EXPECT_EQ(page.PassCount(), 0u);        // and nothing handed over
+}
+
+TEST(PhyPage, ThreadReturnsZeroWhenWokenToStop) {
+    CPagePhy_Status page;
+    g_bStopThreads.store(1);
+    page.m_pollEvent.Set();
+    EXPECT_EQ(PhyStatusPollThread(&page), 0);
+    EXPECT_FALSE(RunPhyStatusPass(page)); // a pass under the stop flag hands nothing over
+    EXPECT_EQ(page.PassCount(), 0u);
+    g_bStopThreads.store(0);
+}
+
+TEST(PhyPage, F1OpensThePageHelp) {
+    std::vector<QString> opened;
+    ui::SetHelpHookForTesting([&](const QString& path) { opened.push_back(path); });
+    CPagePhy_Status page;
+    page.show();
+    QTest::keyClick(&page, Qt::Key_F1);
+    ui::SetHelpHookForTesting(nullptr);
+    EXPECT_EQ(opened, std::vector<QString>{QStringLiteral("Help/page_22.htm")});
+}
+
+} // namespace
+} // namespace tessor
