@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -335,6 +336,10 @@ struct LoadErrorCase {
     std::vector<std::string> written;
 };
 
+void PrintTo(const LoadErrorCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class LoadErrorTest : public SheetCommandsTest, public ::testing::WithParamInterface<LoadErrorCase> {};
 
 TEST_P(LoadErrorTest, StopsWithItsBoxAfterTheRecordsBefore) {
@@ -463,6 +468,10 @@ struct LineDownCase {
     const char* name;
     sim::Side side;
 };
+
+void PrintTo(const LineDownCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SetToDefaultLineDownTest : public SheetCommandsTest,
                                  public ::testing::WithParamInterface<LineDownCase> {};
