@@ -42,6 +42,8 @@ const char* const kPortNotAccessible = "selected COM port is not accessible";
 const char kReg8C70[] = "8C70";
 const char* const kSheetHelp = "Ormidal Configurator.chm";
 const char* const kHelpIndex = "Help/index.htm";
+// How long shutdown waits for the threads at most; they normally end within milliseconds.
+constexpr int kJoinLimitMs = 3000;
 
 // The default transport: COM names resolved through the environment and the settings store.
 std::unique_ptr<CConsolePort> MakeDefaultPort(IUserPrompt* prompt) {
@@ -175,12 +177,13 @@ void CMainSheet::StartThreads() {
     m_threadsStarted = true;
 }
 
-// Tells the threads to stop, wakes them (also out of a blocked read) and waits for them, at most the
-// shutdown pause. A thread that has not ended by then keeps the transport and the pages alive: they
-// are deliberately not freed.
+// Tells the threads to stop, wakes them (also out of a blocked read) and waits for them, but not for
+// ever. A thread that has not ended in time keeps the transport and the pages alive: they are then
+// deliberately not freed. The shutdown pause itself is kept whether or not threads were running.
 void CMainSheet::StopThreads() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_closePauseMs);
+    const auto start = std::chrono::steady_clock::now();
     if (m_threadsStarted) {
+        const auto deadline = start + std::chrono::milliseconds(qMax(m_closePauseMs, kJoinLimitMs));
         g_bStopThreads.store(1);
         m_pPort->RequestStop();
         m_pPagePhyStatus->m_pollEvent.Set();
@@ -189,8 +192,8 @@ void CMainSheet::StopThreads() {
                            m_phyThread.JoinUntil(deadline);
         if (!ended) {
             (void)m_pPort.release();
-            for (QWidget* page : std::initializer_list<QWidget*>{m_pPageGeneral, m_pPageLink,
-                                                                 m_pPagePhyStatus, m_pPageEthernetStatus})
+            for (QWidget* page : std::initializer_list<QWidget*>{m_pPageGeneral, m_pPageLink, m_pPagePhyStatus,
+                                                                 m_pPageEthernetStatus})
                 page->setParent(nullptr);
             m_pPageGeneral = nullptr;
             m_pPageLink = nullptr;
@@ -199,8 +202,7 @@ void CMainSheet::StopThreads() {
         }
         m_threadsStarted = false;
     }
-    // The pause itself belongs to shutdown, whether or not threads were running.
-    std::this_thread::sleep_until(deadline);
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(m_closePauseMs));
 }
 
 void CMainSheet::showEvent(QShowEvent* event) {
