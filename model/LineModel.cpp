@@ -160,9 +160,10 @@ std::string FormatLineRate(std::optional<float> rate) {
     char buffer[200];
     const std::to_chars_result result =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 150);
-    if (result.ec != std::errc()) {
+    if (result.ec != std::errc() || result.ptr == buffer + sizeof buffer) {
         return {};
     }
+    *result.ptr = '\0'; // to_chars does not terminate; atoi below reads the exponent up to here
     const char* exponentMark = static_cast<const char*>(std::memchr(buffer, 'e', result.ptr - buffer));
     if (exponentMark == nullptr) {
         return {};

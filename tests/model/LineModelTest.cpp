@@ -230,6 +230,23 @@ TEST(FormatLineRate, Digits) {
     EXPECT_EQ(FormatLineRate(std::numeric_limits<float>::quiet_NaN()), "");
 }
 
+// Leaves digits on the stack where the next call at the same depth keeps its local buffers.
+__attribute__((noinline)) void FillStackWithDigits() {
+    volatile char junk[4096];
+    for (volatile char& c : junk) {
+        c = '7';
+    }
+}
+
+TEST(FormatLineRate, ExponentIsReadOnlyFromTheConversion) {
+    for (int i = 0; i < 3; ++i) {
+        FillStackWithDigits();
+        EXPECT_EQ(FormatLineRate(11.25f), "11,25");
+        FillStackWithDigits();
+        EXPECT_EQ(FormatLineRate(0.6075f), "0,6075");
+    }
+}
+
 // --- Carrier ---
 
 TEST(CarrierFromRegister, TruncatesTheSinglePrecisionProduct) {
