@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 #include <ostream>
@@ -310,6 +312,21 @@ TEST_F(LoadTest, FileThatCannotBeOpenedIsReportedAndNothingWritten) {
     EXPECT_EQ(shown[0].title, "Error");
     EXPECT_EQ(shown[0].text, QDir::toNativeSeparators(PathOf("missing.NT")) + " was not found.");
     EXPECT_EQ(shown[1].text, "Access to " + QDir::toNativeSeparators(PathOf("folder.NT")) + " was denied.");
+}
+
+TEST_F(LoadTest, UnreadableFileIsDenied) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "running as root, which may read any file: the permission case cannot be shown";
+    Start(sim::Side::NT);
+    WriteBytes(PathOf("locked.NT"), "NT\r\n8C40:32");
+    ASSERT_TRUE(QFile::setPermissions(PathOf("locked.NT"), QFileDevice::Permissions()));
+    dialogs.names.push_back(PathOf("locked.NT"));
+    sheet->OnLoadConfiguration();
+
+    EXPECT_TRUE(board->Commands().empty());
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text,
+              "Access to " + QDir::toNativeSeparators(PathOf("locked.NT")) + " was denied.");
 }
 
 TEST_F(LoadTest, SilentBoardStopsTheLoadWithoutRestart) {
