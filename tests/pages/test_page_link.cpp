@@ -225,7 +225,6 @@ TEST_F(LinkPageTest, LineConfigurationIsDecodedAndTheRateComputed) {
 }
 
 TEST_F(LinkPageTest, UpstreamUsesItsOwnRegistersAndListTexts) {
-    PokeLocal(0x8C41, 0x3C); // QAM 32 with 12: not a valid pair
     PokeLocal(0x8C41, 0x9C); // QAM 32 with 10
     Show();
     EXPECT_EQ(List("cmbUsConstellation")->currentText(), " QAM 32 ");
