@@ -29,7 +29,8 @@ if [ -x "$build/app/tessor-configurator" ]; then
     else
         exec_prefix=()
     fi
-    (cd "$build/app" && "${exec_prefix[@]}" ./tessor-configurator)
+    # Help pages are found relative to the working directory: run from the repository's top.
+    "${exec_prefix[@]}" "$build/app/tessor-configurator"
 else
     "$build/sim/tessor-demo" "$TESSOR_COM1"
 fi
