@@ -25,7 +25,13 @@ export TESSOR_COM1
 TESSOR_COM1=$(cat "$pathfile")
 export XDG_CONFIG_HOME=$settings
 
-shot() { sleep "${2:-1}"; import -window root "$out/$1.png"; echo "$out/$1.png"; }
+shot() {
+    sleep "${2:-1}"
+    import -window root "$out/$1.png"
+    # Keep only the windows, not the empty screen around them.
+    convert "$out/$1.png" -bordercolor black -border 1 -fuzz 2% -trim +repage "$out/$1.png"
+    echo "$out/$1.png"
+}
 key() { xdotool key --clearmodifiers "$@"; }
 
 "$build/app/tessor-configurator" &
@@ -49,7 +55,7 @@ sleep 1
 term=$(xdotool search --name "^Terminal$" | head -n 1)
 xdotool windowmove "$term" 740 20
 shot "$side-terminal" 1
-xdotool windowmove "$term" 1200 850 # out of the way
+xdotool windowmove "$term" 3000 3000 # out of the way
 click 138 28; sleep 0.5; key v # Info > Version Info
 sleep 1
 about=$(xdotool search --name "^About $" | head -n 1)
