@@ -38,6 +38,7 @@ std::uint64_t CounterIncrement(std::int64_t result) {
 CPageEthernet_Status::CPageEthernet_Status(QWidget* parent)
     : CPropertyPage(parent), m_ui(std::make_unique<Ui::PageEthernetStatus>()) {
     m_ui->setupUi(this);
+    SetHelpPath(QString::fromLatin1(kHelpPath));
     for (int i = 0; i < kEthernetCounterCount; ++i)
         m_fields[i] = findChild<QLineEdit*>(QString::fromLatin1(kEthernetCounters[i].field));
     m_timer.setInterval(kRefreshMs);
@@ -134,15 +135,6 @@ void CPageEthernet_Status::AddRead(int index, std::int64_t result, std::uint64_t
 void CPageEthernet_Status::FinishPass() {
     FormatCounters();
     m_passCount.fetch_add(1, std::memory_order_relaxed);
-}
-
-void CPageEthernet_Status::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_F1) {
-        ui::OpenHelp(QString::fromLatin1(kHelpPath));
-        event->accept();
-        return;
-    }
-    CPropertyPage::keyPressEvent(event);
 }
 
 bool RunEthCounterPass(CPageEthernet_Status& page) {

@@ -71,7 +71,6 @@ public:
 protected:
     void OnSetActive() override;
     void OnKillActive() override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     friend bool RunEthCounterPass(CPageEthernet_Status& page);

@@ -21,15 +21,12 @@ const char* const kTransmitterOffText = "Turn transmitter off";
 const char* const kActivationEnableText = "ACTIVATION enable";
 const char* const kActivationDisableText = "ACTIVATION disable";
 
-bool IsHelpKey(const QEvent* event) {
-    return static_cast<const QKeyEvent*>(event)->key() == Qt::Key_F1;
-}
-
 } // namespace
 
 CPageGeneral::CPageGeneral(QWidget* parent)
     : CPropertyPage(parent), m_ui(std::make_unique<Ui::PageGeneral>()) {
     m_ui->setupUi(this);
+    SetHelpPath(QStringLiteral("Help/page_13.htm"));
     m_timer.setInterval(kTimerPeriodMs);
     connect(&m_timer, &QTimer::timeout, this, &CPageGeneral::OnTimer);
 
@@ -90,24 +87,6 @@ void CPageGeneral::OnSetActive() {
 
 void CPageGeneral::OnKillActive() {
     m_timer.stop();
-}
-
-bool CPageGeneral::event(QEvent* event) {
-    // F1 is this page's help, not the sheet's: claim it before any window shortcut sees it.
-    if (event->type() == QEvent::ShortcutOverride && IsHelpKey(event)) {
-        event->accept();
-        return true;
-    }
-    return CPropertyPage::event(event);
-}
-
-void CPageGeneral::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_F1) {
-        ui::OpenHelp(QStringLiteral("Help/page_13.htm"));
-        event->accept();
-        return;
-    }
-    CPropertyPage::keyPressEvent(event);
 }
 
 void CPageGeneral::OnSoftResetLocal() {

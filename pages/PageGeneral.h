@@ -38,8 +38,6 @@ public:
 protected:
     void OnSetActive() override;
     void OnKillActive() override;
-    bool event(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void CheckRemoteEnable();

@@ -74,6 +74,7 @@ void FillList(QComboBox* list, const std::array<std::string_view, 7>& texts) {
 
 CPageLink::CPageLink(QWidget* parent) : CPropertyPage(parent), m_ui(std::make_unique<Ui::PageLink>()) {
     m_ui->setupUi(this);
+    SetHelpPath(QStringLiteral("Help/page_17.htm"));
     m_ui->spinDsCarrier->setRange(0, kCarrierSpinMax);
     m_ui->spinUsCarrier->setRange(0, kCarrierSpinMax);
 
@@ -166,24 +167,6 @@ void CPageLink::OnKillActive() {
 
 void CPageLink::OnTimer() {
     CheckRemoteLink();
-}
-
-bool CPageLink::event(QEvent* event) {
-    // F1 is this page's help, not the sheet's: claim it before any window shortcut sees it.
-    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
-        event->accept();
-        return true;
-    }
-    return CPropertyPage::event(event);
-}
-
-void CPageLink::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_F1) {
-        ui::OpenHelp(QStringLiteral("Help/page_17.htm"));
-        event->accept();
-        return;
-    }
-    CPropertyPage::keyPressEvent(event);
 }
 
 void CPageLink::ReadLinkSettings() {

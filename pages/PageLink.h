@@ -41,8 +41,6 @@ public:
 protected:
     void OnSetActive() override;
     void OnKillActive() override;
-    bool event(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // The display of one direction as the last ReadLineConfig left it, so that returning to Current

@@ -143,6 +143,7 @@ CPagePhy_Status::CPagePhy_Status(QWidget* parent)
     : CPropertyPage(parent), m_ui(std::make_unique<Ui::PagePhyStatus>()) {
     InitStatusResources();
     m_ui->setupUi(this);
+    SetHelpPath(QString::fromLatin1(kHelpPath));
     m_leds = {m_ui->led1, m_ui->led2, m_ui->led3,  m_ui->led4,  m_ui->led5,
               m_ui->led6, m_ui->led9, m_ui->led10, m_ui->led11, m_ui->led12};
     for (CLedIndicator* led : m_leds)
@@ -242,15 +243,6 @@ void CPagePhy_Status::FormatPhyValues(const PhyReadings& readings) {
 std::optional<PhyReferences> CPagePhy_Status::References() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_refs;
-}
-
-void CPagePhy_Status::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_F1) {
-        ui::OpenHelp(QString::fromLatin1(kHelpPath));
-        event->accept();
-        return;
-    }
-    CPropertyPage::keyPressEvent(event);
 }
 
 bool RunPhyStatusPass(CPagePhy_Status& page) {

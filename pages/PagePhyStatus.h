@@ -131,7 +131,6 @@ public:
 protected:
     void OnSetActive() override;
     void OnKillActive() override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void ApplySide();

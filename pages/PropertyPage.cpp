@@ -1,6 +1,9 @@
 #include "pages/PropertyPage.h"
 
+#include "ui/Boxes.h"
+
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QShowEvent>
 
 namespace tessor {
@@ -25,6 +28,25 @@ void CPropertyPage::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     if (!event->spontaneous())
         OnKillActive();
+}
+
+bool CPropertyPage::event(QEvent* event) {
+    // Claim F1 before a window-wide shortcut sees it, so the page's help wins.
+    if (event->type() == QEvent::ShortcutOverride && !m_helpPath.isEmpty() &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
+        event->accept();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void CPropertyPage::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1 && !m_helpPath.isEmpty()) {
+        ui::OpenHelp(m_helpPath);
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 } // namespace tessor

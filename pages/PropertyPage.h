@@ -22,11 +22,20 @@ public:
     explicit CPropertyPage(QWidget* parent = nullptr);
 
 protected:
+    // F1 anywhere on the page opens this help page (relative to the working directory), in preference
+    // to the window's own help.
+    void SetHelpPath(const QString& relativePath) { m_helpPath = relativePath; }
+
     virtual void OnSetActive() {}
     virtual void OnKillActive() {}
 
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QString m_helpPath;
 };
 
 } // namespace tessor
