@@ -1,5 +1,7 @@
 #include "sim/SimConsole.h"
 
+#include "sim/SimRegisters.h"
+
 #include <cctype>
 #include <cstdio>
 
@@ -84,6 +86,7 @@ void CSimConsole::Receive(const std::uint8_t* data, std::size_t len) {
         char echo = c;
         if (m_corruptEcho) {
             m_corruptEcho = false;
+            m_streamClean = false;
             echo = c == '?' ? '!' : '?';
         }
         Emit(std::string(1, echo));
@@ -97,10 +100,14 @@ void CSimConsole::EndLine() {
     m_overflow = false;
     if (line.find_first_not_of(" \t") == std::string::npos) {
         Emit(std::string("\n\r") + kPromptLetter + ">", m_replyDelayMs);
+        m_streamClean = true;
         return;
     }
+    m_replyIntact = m_streamClean;
     const std::string data = overflow ? std::string(kErrorData) : Execute(line);
+    m_replyIntact = true;
     Emit("\n" + data + "\n\r" + kPromptLetter + ">", m_replyDelayMs);
+    m_streamClean = true;
 }
 
 std::string CSimConsole::Execute(const std::string& line) {
@@ -147,10 +154,20 @@ std::string CSimConsole::Execute(const std::string& line) {
         std::snprintf(text, sizeof text, "%04X:", address);
         std::string data = std::string("\r") + text;
         for (unsigned i = 0; i < count; ++i) {
-            const std::uint8_t value =
-                m_pair.ReadRegister(CSimModemPair::kLocal, static_cast<std::uint16_t>(address + i));
+            const auto current = static_cast<std::uint16_t>(address + i);
+            const std::uint8_t value = m_pair.ReadRegister(CSimModemPair::kLocal, current);
             std::snprintf(text, sizeof text, " %02X", value);
             data += text;
+            if (current >= reg::kEthCounterFirst && current < reg::kEthCounterEnd &&
+                (current - reg::kEthCounterFirst) % 4 == 0) {
+                // This read took the counter's snapshot; it counts as delivered only if all four bytes go
+                // out.
+                const auto& latch = m_pair.Modem(CSimModemPair::kLocal).latch;
+                const std::uint32_t snapshot =
+                    static_cast<std::uint32_t>(latch[0]) | static_cast<std::uint32_t>(latch[1]) << 8 |
+                    static_cast<std::uint32_t>(latch[2]) << 16 | static_cast<std::uint32_t>(latch[3]) << 24;
+                m_deliveries.push_back(CounterDelivery{current, snapshot, m_replyIntact && i + 3 < count});
+            }
         }
         return data;
     }
@@ -206,12 +223,20 @@ void CSimConsole::SetSilent(bool silent) {
     m_overflow = false;
     m_lastWasCr = false;
     if (!silent) {
+        // This prompt ends the read of a reader still waiting for the dropped command's reply.
         Emit(std::string("\n\r") + kPromptLetter + ">");
+        m_streamClean = true;
     }
 }
 
 void CSimConsole::CorruptNextEcho() {
     m_corruptEcho = true;
+}
+
+std::vector<CounterDelivery> CSimConsole::TakeCounterDeliveries() {
+    std::vector<CounterDelivery> out;
+    out.swap(m_deliveries);
+    return out;
 }
 
 void CSimConsole::InjectNoise(std::size_t count) {
@@ -226,6 +251,9 @@ void CSimConsole::InjectNoise(std::size_t count) {
             continue;
         }
         noise.push_back(c);
+    }
+    if (!m_silent && !noise.empty()) {
+        m_streamClean = false;
     }
     Emit(noise);
 }

@@ -15,6 +15,16 @@ struct OutputChunk {
     std::string bytes;
 };
 
+// One Ethernet MAC counter value the console handed out: the snapshot a read of the counter's first
+// register took (and cleared). It is intact when the whole value went out in a reply that a reader in
+// step with the replies receives unaltered: its echo was not corrupted and nothing else (noise, for
+// instance) went out since the previous prompt. Otherwise the value is lost to the reader.
+struct CounterDelivery {
+    std::uint16_t address = 0; // first register of the counter
+    std::uint32_t value = 0;
+    bool intact = false;
+};
+
 // The local modem's text console: echoes what it receives, carries out one register command per line and
 // answers with the data portion and the prompt. Command lines (upper or lower case, ended by a line feed,
 // a carriage return or both):
@@ -54,6 +64,9 @@ public:
     // Carries out one command line (without its line end) and returns the data portion of the answer.
     std::string Execute(const std::string& line);
 
+    // Ledger of the Ethernet counter values handed out since the last call, oldest first.
+    std::vector<CounterDelivery> TakeCounterDeliveries();
+
 private:
     void Emit(std::string bytes, int delayMs = 0);
     void EndLine();
@@ -65,6 +78,11 @@ private:
     bool m_silent = false;
     bool m_corruptEcho = false;
     int m_replyDelayMs = 0;
+    // Nothing but whole replies has gone out since the last prompt, and no echo was altered.
+    bool m_streamClean = true;
+    // Whether the reply of the command being carried out reaches the reader unaltered.
+    bool m_replyIntact = true;
+    std::vector<CounterDelivery> m_deliveries;
     std::uint32_t m_noiseState = 0x2545F491;
     std::vector<OutputChunk> m_output;
 };

@@ -172,6 +172,11 @@ std::size_t CSimulator::PendingBytes() const {
     return n;
 }
 
+std::vector<CounterDelivery> CSimulator::TakeCounterDeliveries() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_console.TakeCounterDeliveries();
+}
+
 std::uint8_t CSimulator::PeekLocal(std::uint16_t address) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pair.Sync();

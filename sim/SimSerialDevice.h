@@ -58,6 +58,8 @@ public:
     void ClearWireLog();
     // Bytes the board has sent that the client has not read yet.
     std::size_t PendingBytes() const;
+    // The Ethernet counter values handed out since the last call (see CounterDelivery).
+    std::vector<CounterDelivery> TakeCounterDeliveries();
 
     // The model, under the lock.
     template <typename F> auto WithPair(F&& function) {

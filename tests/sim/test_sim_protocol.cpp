@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 namespace tessor::sim {
 namespace {
@@ -158,6 +159,66 @@ TEST(ConsoleFaults, ReplyDelayHoldsTheAnswerButNotTheEcho) {
     const std::vector<OutputChunk> after = console.TakeOutput();
     ASSERT_EQ(after.size(), 1u);
     EXPECT_EQ(after[0].delayMs, 0);
+}
+
+TEST(CounterLedger, RecordsEachSnapshotAndWhetherItsReplyWentOutIntact) {
+    CSimModemPair pair(TestConfig());
+    CSimConsole console(pair);
+    pair.SetCounter(CSimModemPair::kLocal, 0x8D1C, 0x01020304);
+    EXPECT_EQ(Exchange(console, "RD 8D1C,4\n"), "RD 8D1C,4\n\r8D1C: 04 03 02 01\n\rL>");
+
+    // A corrupted echo: the counter is taken and cleared, but the reader throws the reply away.
+    pair.SetCounter(CSimModemPair::kLocal, 0x8D20, 500);
+    console.CorruptNextEcho();
+    Exchange(console, "RD 8D20,4\n");
+    // Noise before a reply spoils that reply only; the one after it is whole again.
+    pair.SetCounter(CSimModemPair::kLocal, 0x8D18, 77);
+    console.InjectNoise(3);
+    Exchange(console, "RD 8D18,4\n");
+    pair.SetCounter(CSimModemPair::kLocal, 0x8D18, 5);
+    Exchange(console, "RD 8D18,4\n");
+    // A silent board carries nothing out; its comeback prompt ends the reader's wait, so what follows is
+    // whole.
+    pair.SetCounter(CSimModemPair::kLocal, 0x8CE4, 9);
+    console.SetSilent(true);
+    Exchange(console, "RD 8CE4,4\n");
+    console.SetSilent(false);
+    console.TakeOutput();
+    Exchange(console, "RD 8CE4,4\n");
+    // A read that takes the snapshot but shows only part of it hands out a value the reader never sees.
+    pair.SetCounter(CSimModemPair::kLocal, 0x8CE8, 0x1234);
+    Exchange(console, "RD 8CE8,2\n");
+    // Other registers, the RS error counter included, are not in the ledger.
+    Exchange(console, "RD 8C91,4\n");
+    Exchange(console, "RD 8C10,9\n");
+
+    const std::vector<CounterDelivery> ledger = console.TakeCounterDeliveries();
+    ASSERT_EQ(ledger.size(), 6u);
+    const std::vector<std::tuple<unsigned, std::uint32_t, bool>> expected{
+        {0x8D1C, 0x01020304u, true}, {0x8D20, 500u, false}, {0x8D18, 77u, false},
+        {0x8D18, 5u, true},          {0x8CE4, 9u, true},    {0x8CE8, 0x1234u, false}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(ledger[i].address, std::get<0>(expected[i])) << i;
+        EXPECT_EQ(ledger[i].value, std::get<1>(expected[i])) << i;
+        EXPECT_EQ(ledger[i].intact, std::get<2>(expected[i])) << i;
+    }
+    EXPECT_TRUE(console.TakeCounterDeliveries().empty());
+    EXPECT_EQ(pair.Counter(CSimModemPair::kLocal, 0x8D20), 0u) << "a spoiled read still clears the counter";
+}
+
+TEST(CounterLedger, NoiseWhileSilentSpoilsNothing) {
+    CSimModemPair pair(TestConfig());
+    CSimConsole console(pair);
+    console.SetSilent(true);
+    console.InjectNoise(4);
+    console.SetSilent(false);
+    console.TakeOutput();
+    pair.SetCounter(CSimModemPair::kLocal, 0x8D08, 1000);
+    Exchange(console, "RD 8D08,4\n");
+    const std::vector<CounterDelivery> ledger = console.TakeCounterDeliveries();
+    ASSERT_EQ(ledger.size(), 1u);
+    EXPECT_TRUE(ledger[0].intact);
+    EXPECT_EQ(ledger[0].value, 1000u);
 }
 
 } // namespace
