@@ -1,0 +1,165 @@
+#include "bench/Process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/wait.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tessor::bench {
+
+namespace {
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    out.reserve(strings.size() + 1);
+    for (std::string& s : strings)
+        out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+bool WaitForExit(pid_t pid, int timeoutMs, int* status) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const pid_t r = waitpid(pid, status, WNOHANG);
+        if (r == pid || (r < 0 && errno != EINTR))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+} // namespace
+
+long long MonotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+bool SimProcess::Start(const std::string& program, const std::vector<std::string>& options,
+                       const std::string& workDir, const std::string& name, std::string* error) {
+    const std::string pathFile = workDir + "/" + name + ".path";
+    const std::string log = workDir + "/" + name + ".log";
+    ::unlink(pathFile.c_str());
+    std::vector<std::string> argv{program, "--no-stdin", "--path-file", pathFile};
+    argv.insert(argv.end(), options.begin(), options.end());
+    std::vector<char*> args = Pointers(argv);
+
+    const pid_t pid = fork();
+    if (pid < 0) {
+        *error = std::string("fork: ") + std::strerror(errno);
+        return false;
+    }
+    if (pid == 0) {
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int in = ::open("/dev/null", O_RDONLY);
+        if (out >= 0) {
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+        }
+        if (in >= 0)
+            dup2(in, STDIN_FILENO);
+        execv(program.c_str(), args.data());
+        _exit(127);
+    }
+    m_pid = pid;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream in(pathFile);
+        std::string line;
+        if (in && std::getline(in, line) && !line.empty()) {
+            m_slave = line;
+            return true;
+        }
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            *error = program + " ended at start (see " + log + ")";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    *error = program + " announced no device (see " + log + ")";
+    Stop();
+    return false;
+}
+
+void SimProcess::Stop() {
+    if (m_pid <= 0)
+        return;
+    int status = 0;
+    kill(m_pid, SIGTERM);
+    if (!WaitForExit(m_pid, 3000, &status)) {
+        kill(m_pid, SIGKILL);
+        WaitForExit(m_pid, 3000, &status);
+    }
+    m_pid = -1;
+}
+
+std::string RunAndCollect(const std::string& program, const std::vector<std::string>& args,
+                          const std::vector<std::string>& extraEnv, const std::string& errorLog,
+                          int* status) {
+    *status = -1;
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    std::vector<char*> argp = Pointers(argv);
+    std::vector<char*> envp = Pointers(env);
+
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return std::string();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        return std::string();
+    }
+    if (pid == 0) {
+        const int err = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int in = ::open("/dev/null", O_RDONLY);
+        dup2(pipeFds[1], STDOUT_FILENO);
+        if (err >= 0)
+            dup2(err, STDERR_FILENO);
+        if (in >= 0)
+            dup2(in, STDIN_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        execve(program.c_str(), argp.data(), envp.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    std::string output;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = read(pipeFds[0], chunk, sizeof chunk);
+        if (n > 0) {
+            output.append(chunk, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    close(pipeFds[0]);
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return output;
+}
+
+} // namespace tessor::bench

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The benchmarks: builds them in a Release tree and prints the table of figures (bench/RESULTS.md says
+# what each figure means). Exits 0 whether or not the targets are met ("missed" in the table).
+#   BENCH_REST_SECONDS  at-rest measurement per page, default 60
+#   BENCH_BUILD_DIR     build tree, default build-bench
+# Further arguments go to tessor-bench (--repeats N, --reply-delay-ms N, --startup-runs N, --rate-ops N).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-deps.sh
+
+build=${BENCH_BUILD_DIR:-build-bench}
+log=$(mktemp /tmp/tessor-bench-build.XXXXXX)
+if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSOR_BUILD_UI=ON -DTESSOR_SANITIZE= &&
+       cmake --build "$build" -j2 --target tessor-bench tessor-bench-app tessor-sim; } >"$log" 2>&1; then
+    cat "$log"
+    echo "bench: build failed" >&2
+    exit 1
+fi
+rm -f "$log"
+
+export QT_QPA_PLATFORM=offscreen
+exec "$build/bench/tessor-bench" --rest-seconds "${BENCH_REST_SECONDS:-60}" "$@"
