@@ -281,8 +281,12 @@ void CPtyServer::ReceiveFromClient(Clock::time_point now) {
 void CPtyServer::FeedDueInput(Clock::time_point now) {
     while (!m_input.empty() && m_input.front().due <= now) {
         const auto byte = static_cast<std::uint8_t>(m_input.front().byte);
+        const Clock::time_point due = m_input.front().due;
         m_input.pop_front();
         m_console.Receive(&byte, 1);
+        // The board answers from the moment the byte arrived on the line, not from when this loop got to
+        // it, so a late wake-up does not stretch the exchange.
+        QueueOutput(due);
     }
 }
 
@@ -391,9 +395,11 @@ int CPtyServer::Run(const std::atomic<bool>& stop) {
         if (m_clientAbsent) {
             wake = std::min(wake, absentUntil);
         }
-        const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
-        const int timeout = static_cast<int>(std::max<long long>(0, waitMs + (wake > now ? 1 : 0)));
-        const int ready = poll(fds.data(), fds.size(), timeout);
+        // Wait to the nanosecond: a poll rounded up to whole milliseconds makes every paced byte late.
+        const auto waitNs = std::max<long long>(
+            0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
+        const timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
+        const int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
