@@ -247,6 +247,8 @@ private:
     }
 
     void Collect() {
+        // The simulator records all traffic for tests; dropped here so the memory measured is the tool's.
+        m_sim->ClearWireLog();
         for (const sim::CounterDelivery& d : m_sim->TakeCounterDeliveries()) {
             Ledger& l = m_ledger[d.address];
             if (d.intact) {
