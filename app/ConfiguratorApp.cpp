@@ -8,6 +8,8 @@
 namespace tessor {
 
 int CConfiguratorApp::Run() {
+    // Outlives the sheet: the sheet's threads may still ask for a box until it has stopped them.
+    ui::QtUserPrompt uiPrompt;
     auto sheet = std::make_unique<CMainSheet>(QString::fromLatin1(CMainSheet::kCaption));
     if (prepareSheet)
         prepareSheet(*sheet);
@@ -25,7 +27,6 @@ int CConfiguratorApp::Run() {
     sheet->m_portIndex = dialog->m_portIndex;
     sheet->m_crystalIndex = dialog->m_crystalIndex;
 
-    ui::QtUserPrompt uiPrompt;
     if (!sheet->OnInitDialog(prompt ? prompt : &uiPrompt))
         return 0;
     if (runSheet)

@@ -145,6 +145,7 @@ void CMainSheet::BuildMenus() {
 }
 
 bool CMainSheet::OnInitDialog(IUserPrompt* prompt) {
+    m_pPrompt = prompt;
     m_pPort = m_portFactory(prompt);
     g_pConsolePort.store(m_pPort.get());
     static const char* const kDevices[] = {"COM1:", "COM2:", "COM3:"};
@@ -185,6 +186,8 @@ void CMainSheet::StopThreads() {
     if (m_threadsStarted) {
         const auto deadline = start + std::chrono::milliseconds(qMax(m_closePauseMs, kJoinLimitMs));
         g_bStopThreads.store(1);
+        if (m_pPrompt)
+            m_pPrompt->AbandonQuestions(); // a worker waiting for a box must not hold up shutdown
         m_pPort->RequestStop();
         m_pPagePhyStatus->m_pollEvent.Set();
         m_pPageEthernetStatus->m_pollEvent.Set();
@@ -192,8 +195,8 @@ void CMainSheet::StopThreads() {
                            m_phyThread.JoinUntil(deadline);
         if (!ended) {
             (void)m_pPort.release();
-            for (QWidget* page : std::initializer_list<QWidget*>{m_pPageGeneral, m_pPageLink, m_pPagePhyStatus,
-                                                                 m_pPageEthernetStatus})
+            for (QWidget* page : std::initializer_list<QWidget*>{m_pPageGeneral, m_pPageLink,
+                                                                 m_pPagePhyStatus, m_pPageEthernetStatus})
                 page->setParent(nullptr);
             m_pPageGeneral = nullptr;
             m_pPageLink = nullptr;

@@ -103,6 +103,7 @@ private:
     CWorkerThread m_ethThread;
     CWorkerThread m_phyThread;
     PortFactory m_portFactory;
+    IUserPrompt* m_pPrompt = nullptr;
     int m_closePauseMs = 1000;
     bool m_sideDetected = false;
     bool m_threadsStarted = false;

@@ -224,6 +224,11 @@ SerialDevice* CConsolePort::Device() {
     return m_hPort.get();
 }
 
+void CConsolePort::DiscardStaleInput() {
+    if (SerialDevice* device = Device())
+        device->Purge();
+}
+
 void CConsolePort::DropLostDevice() {
     std::lock_guard<std::mutex> lock(m_portMutex);
     m_hPort.reset();
@@ -363,6 +368,9 @@ int CConsolePort::ConsoleWorkerThread() {
             return 0;
         if (!m_bBusy.load())
             continue; // woken without a command (a retry after the command was already answered)
+        // The board speaks only when spoken to: whatever arrived since the last reply (a prompt after a
+        // reset, line noise) is stale and would otherwise be read as this command's reply.
+        DiscardStaleInput();
         if (!WriteBytes(reinterpret_cast<const std::uint8_t*>(m_cmd), m_cmdLen)) {
             m_bSendFailed.store(true);
             continue; // the caller's wait runs out and asks the user

@@ -87,6 +87,7 @@ private:
     // The open device, reopened first when it was lost (an adapter pulled and plugged back in).
     SerialDevice* Device();
     void DropLostDevice();
+    void DiscardStaleInput();
     void ReportIoError(const char* what, int err);
 
     std::int64_t m_result = 0;

@@ -27,6 +27,8 @@ public:
     virtual void ShowProblem(const std::string& text) = 0;
     // "Hardware does not respond" box with RETRY and CANCEL. Blocks until answered.
     virtual Answer AskHardwareNotResponding(const std::string& text) = 0;
+    // At shutdown: questions still waiting for an answer are answered CANCEL, and new ones at once.
+    virtual void AbandonQuestions() {}
 };
 
 } // namespace tessor

@@ -25,13 +25,41 @@ IUserPrompt::Answer QtUserPrompt::AskHardwareNotResponding(const std::string& te
     const QString message = QString::fromLocal8Bit(text.c_str());
     if (QThread::currentThread() == thread())
         return AskNow(message);
-    // At shutdown nobody is left to answer: give up instead of waiting on the UI thread.
-    if (g_bStopThreads.load())
-        return Answer::Cancel;
-    Answer answer = Answer::Cancel;
+    struct Pending {
+        bool done = false;
+        Answer answer = Answer::Cancel;
+    };
+    auto pending = std::make_shared<Pending>();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // At shutdown nobody is left to answer: give up instead of waiting on the UI thread.
+        if (m_abandoned || g_bStopThreads.load())
+            return Answer::Cancel;
+    }
     QMetaObject::invokeMethod(
-        this, [this, message, &answer] { answer = AskNow(message); }, Qt::BlockingQueuedConnection);
-    return answer;
+        this,
+        [this, message, pending] {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_abandoned)
+                    return;
+            }
+            const Answer answer = AskNow(message);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            pending->answer = answer;
+            pending->done = true;
+            m_answered.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_answered.wait(lock, [&] { return pending->done || m_abandoned; });
+    return pending->done ? pending->answer : Answer::Cancel;
+}
+
+void QtUserPrompt::AbandonQuestions() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_abandoned = true;
+    m_answered.notify_all();
 }
 
 void QtUserPrompt::ShowProblemNow(const QString& text) {

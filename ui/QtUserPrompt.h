@@ -4,6 +4,10 @@
 
 #include <QObject>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 namespace tessor::ui {
 
 // Shows the board link's boxes on the UI thread. A worker thread's "Problem" box is posted and not
@@ -15,12 +19,18 @@ public:
 
     void ShowProblem(const std::string& text) override;
     Answer AskHardwareNotResponding(const std::string& text) override;
+    void AbandonQuestions() override;
 
     static const char* const kProblemTitle;
 
 private:
     void ShowProblemNow(const QString& text);
     Answer AskNow(const QString& text);
+
+    // A worker waits here for the UI thread's answer, or until the questions are abandoned.
+    std::mutex m_mutex;
+    std::condition_variable m_answered;
+    bool m_abandoned = false;
 };
 
 } // namespace tessor::ui

@@ -198,6 +198,19 @@ TEST_F(LinkTest, RetryAfterTheBoardComesBackResumes) {
     EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
 }
 
+TEST_F(LinkTest, InputArrivingWhileIdleIsNotTakenForTheNextReply) {
+    board->regs["8C10"] = 0x32;
+    board->regs["8C11"] = 0x41;
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
+    // A board reset prints a fresh prompt unasked; noise may follow it.
+    board->Inject("\n\rL>");
+    board->Inject("x7 q");
+    EXPECT_EQ(port->Execute(kRead, "8C11", " 1"), 0x41);
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
+    for (const std::string& line : sink.Shown())
+        EXPECT_EQ(line.find("RESET"), std::string::npos) << line;
+}
+
 TEST_F(LinkTest, HangUpShowsOneReadErrorAndNoStream) {
     board->regs["8C10"] = 0x32;
     board->silent = true;
