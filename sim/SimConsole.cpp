@@ -233,6 +233,11 @@ void CSimConsole::CorruptNextEcho() {
     m_corruptEcho = true;
 }
 
+void CSimConsole::NoteOutputDiscarded() {
+    if (m_line.empty())
+        m_streamClean = true;
+}
+
 std::vector<CounterDelivery> CSimConsole::TakeCounterDeliveries() {
     std::vector<CounterDelivery> out;
     out.swap(m_deliveries);

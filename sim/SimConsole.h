@@ -66,6 +66,8 @@ public:
 
     // Ledger of the Ethernet counter values handed out since the last call, oldest first.
     std::vector<CounterDelivery> TakeCounterDeliveries();
+    // The reader threw away everything sent so far (noise included): the next reply reaches it whole.
+    void NoteOutputDiscarded();
 
 private:
     void Emit(std::string bytes, int delayMs = 0);

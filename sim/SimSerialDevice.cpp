@@ -89,7 +89,12 @@ IoResult CSimulator::ClientRead(std::uint8_t* data, std::size_t len, const std::
 
 void CSimulator::ClientPurge() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_toClient.clear();
+    // Only what has arrived is discarded; output still on its way (a delayed reply) arrives later.
+    const Clock::time_point now = Clock::now();
+    while (!m_toClient.empty() && m_toClient.front().due <= now)
+        m_toClient.pop_front();
+    if (m_toClient.empty())
+        m_console.NoteOutputDiscarded();
 }
 
 void CSimulator::WakeReaders() {

@@ -221,5 +221,22 @@ TEST(CounterLedger, NoiseWhileSilentSpoilsNothing) {
     EXPECT_EQ(ledger[0].value, 1000u);
 }
 
+TEST(CounterLedger, NoiseTheReaderDiscardedSpoilsNothingButNoiseLeftUnreadDoes) {
+    CSimModemPair pair(TestConfig());
+    CSimConsole console(pair);
+    pair.SetCounter(CSimModemPair::kLocal, 0x8D08, 1000);
+    pair.SetCounter(CSimModemPair::kLocal, 0x8D0C, 2000);
+    console.InjectNoise(4);
+    console.TakeOutput();
+    console.NoteOutputDiscarded(); // the reader purged its input before sending
+    Exchange(console, "RD 8D08,4\n");
+    console.InjectNoise(4); // this time the noise stays in front of the next reply
+    Exchange(console, "RD 8D0C,4\n");
+    const std::vector<CounterDelivery> ledger = console.TakeCounterDeliveries();
+    ASSERT_EQ(ledger.size(), 2u);
+    EXPECT_TRUE(ledger[0].intact);
+    EXPECT_FALSE(ledger[1].intact);
+}
+
 } // namespace
 } // namespace tessor::sim
