@@ -88,6 +88,7 @@ const char* CPtyServer::ControlHelp() {
            "  silent on|off   stop answering / answer again (then a fresh prompt is sent)\n"
            "  corrupt-echo    the next echoed command comes back with a wrong first character\n"
            "  noise [N]       send N bytes of line noise now (default 8)\n"
+           "  noise-next [N]  send N bytes of noise as the next command arrives, in front of its echo\n"
            "  delay MS        answer every command line MS milliseconds late (0 ends it)\n"
            "  hangup          close the pseudo-terminal (then exit, or reopen a new one)\n"
            "  reduced on|off  train with the reduced instead of the full constellation\n"
@@ -195,6 +196,14 @@ bool CPtyServer::Control(const std::string& command, std::string* reply) {
     } else if (word == "corrupt-echo") {
         m_console.CorruptNextEcho();
         out << "next echo corrupted";
+    } else if (word == "noise-next") {
+        const long count = argument.empty() ? 8 : std::strtol(argument.c_str(), nullptr, 10);
+        if (count <= 0 || count > 4096) {
+            *reply = "noise-next: count 1..4096";
+            return false;
+        }
+        m_console.InjectNoiseBeforeNextEcho(static_cast<std::size_t>(count));
+        out << "noise of " << count << " bytes before the next echo";
     } else if (word == "noise") {
         const long count = argument.empty() ? 8 : std::strtol(argument.c_str(), nullptr, 10);
         if (count <= 0 || count > 4096) {
@@ -396,9 +405,10 @@ int CPtyServer::Run(const std::atomic<bool>& stop) {
             wake = std::min(wake, absentUntil);
         }
         // Wait to the nanosecond: a poll rounded up to whole milliseconds makes every paced byte late.
-        const auto waitNs = std::max<long long>(
-            0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
-        const timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
+        const auto waitNs =
+            std::max<long long>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
+        const timespec timeout{static_cast<time_t>(waitNs / 1000000000),
+                               static_cast<long>(waitNs % 1000000000)};
         const int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
         if (ready < 0) {
             if (errno == EINTR) {

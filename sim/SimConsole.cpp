@@ -67,6 +67,11 @@ void CSimConsole::Receive(const std::uint8_t* data, std::size_t len) {
             continue;
         }
         m_lastWasCr = c == '\r';
+        if (m_noiseBeforeEcho > 0 && m_line.empty() && c != '\n' && c != '\r') {
+            const std::size_t count = m_noiseBeforeEcho;
+            m_noiseBeforeEcho = 0;
+            InjectNoise(count);
+        }
         if (c == '\n' || c == '\r') {
             EndLine();
             continue;

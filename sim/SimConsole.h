@@ -57,6 +57,9 @@ public:
     void CorruptNextEcho();
     // Sends count bytes of line noise at once. Noise never contains a prompt letter, ">" or a line end.
     void InjectNoise(std::size_t count);
+    // Line noise that hits the next exchange: sent as the next command's first character arrives, so it
+    // stands in front of that command's echo.
+    void InjectNoiseBeforeNextEcho(std::size_t count) { m_noiseBeforeEcho = count; }
     // Waits ms before the answer of every later command line (the echo of typed characters stays immediate).
     void SetReplyDelayMs(int ms);
     int ReplyDelayMs() const { return m_replyDelayMs; }
@@ -82,6 +85,7 @@ private:
     int m_replyDelayMs = 0;
     // Nothing but whole replies has gone out since the last prompt, and no echo was altered.
     bool m_streamClean = true;
+    std::size_t m_noiseBeforeEcho = 0;
     // Whether the reply of the command being carried out reaches the reader unaltered.
     bool m_replyIntact = true;
     std::vector<CounterDelivery> m_deliveries;

@@ -113,6 +113,11 @@ void CSimulator::CorruptNextEcho() {
     m_console.CorruptNextEcho();
 }
 
+void CSimulator::InjectNoiseBeforeNextEcho(std::size_t count) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_console.InjectNoiseBeforeNextEcho(count);
+}
+
 void CSimulator::InjectNoise(std::size_t count) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_console.InjectNoise(count);

@@ -46,6 +46,7 @@ public:
     void SetSilent(bool silent);
     void CorruptNextEcho();
     void InjectNoise(std::size_t count);
+    void InjectNoiseBeforeNextEcho(std::size_t count);
     void SetReplyDelayMs(int ms);
     // The line is gone for good: blocked and later reads and writes fail with HungUp (EIO).
     void HangUp();

@@ -227,6 +227,14 @@ TEST_F(SimLink, CorruptedEchoGivesZeroOnceWhileTheWriteWasCarriedOut) {
     EXPECT_EQ(AccessLocalReg(kRead, "8C12", " 1"), 0x66);
 }
 
+TEST_F(SimLink, NoiseHittingAnExchangeFailsOneEchoCheck) {
+    Start(test::TestConfig());
+    m_sim->InjectNoiseBeforeNextEcho(5);
+    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0);
+    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0x32);
+    EXPECT_EQ(m_prompt.Asked(), 0);
+}
+
 TEST_F(SimLink, NoiseWhileIdleIsDiscardedBeforeTheNextCommand) {
     Start(test::TestConfig());
     m_sim->InjectNoise(5);
