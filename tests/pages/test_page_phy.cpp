@@ -12,6 +12,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "PollThreadSupport.h"
+
 #include <chrono>
 #include <future>
 #include <mutex>
@@ -25,40 +27,10 @@ namespace {
 using namespace std::chrono_literals;
 using sim::CSimModemPair;
 
-template <class Predicate> bool WaitUntil(Predicate predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 // Runs PhyStatusPollThread the way the sheet does and stops it the same way: stop flag, event, join.
-class PhyThread {
+class PhyThread : public PollThreadRunner<CPagePhy_Status> {
 public:
-    explicit PhyThread(CPagePhy_Status& page) : m_page(page) {
-        std::packaged_task<int()> task([&page] { return PhyStatusPollThread(&page); });
-        m_result = task.get_future();
-        m_thread = std::thread(std::move(task));
-    }
-    ~PhyThread() { Stop(); }
-    // True when the thread ended within the bound.
-    bool Stop(std::chrono::milliseconds bound = 5000ms) {
-        if (!m_thread.joinable())
-            return true;
-        g_bStopThreads.store(1);
-        m_page.m_pollEvent.Set();
-        const bool ended = m_result.wait_for(bound) == std::future_status::ready;
-        m_thread.join();
-        return ended;
-    }
-
-private:
-    CPagePhy_Status& m_page;
-    std::future<int> m_result;
-    std::thread m_thread;
+    explicit PhyThread(CPagePhy_Status& page) : PollThreadRunner(page, &PhyStatusPollThread) {}
 };
 
 // Records the lines the transport shows and lets a test act after each local register access.
