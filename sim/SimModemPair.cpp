@@ -130,6 +130,9 @@ void CSimModemPair::PowerUp() {
             modem.regs[a + reg::kReadbackOffset] = modem.regs[a];
         }
         modem.regs[reg::kModemType] = side == Side::NT ? reg::kTypeNt : 0x00;
+        modem.regs[reg::kChipId] = reg::kChipIdValue;
+        modem.regs[reg::kChipRevision] = reg::kChipRevisionValue;
+        modem.regs[reg::kFirmwareRelease] = reg::kFirmwareReleaseValue;
         modem.regs[reg::kControl] = reg::kCtlActivation | reg::kCtlTransmitter;
     }
     m_line = LineState::Down;
@@ -346,6 +349,7 @@ void CSimModemPair::CompleteMailbox(Unit unit) {
 bool CSimModemPair::IsReadOnly(std::uint16_t address) {
     std::uint16_t base = 0;
     return (address >= reg::kReadbackFirst && address <= reg::kReadbackLast) || address == reg::kModemType ||
+           address == reg::kChipId || address == reg::kChipRevision || address == reg::kFirmwareRelease ||
            address == reg::kLineStatus || (address >= reg::kLineFlags && address <= reg::kTxLevel + 1) ||
            address == reg::kMailboxStatus || address == reg::kLinkFailCount ||
            IsCounterAddress(address, &base);

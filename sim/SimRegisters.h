@@ -23,6 +23,13 @@ constexpr std::uint16_t kLineConfigDown = 0x8C40; // running downstream line con
 constexpr std::uint16_t kLineConfigUp = 0x8C41;   // running upstream line configuration byte
 
 constexpr std::uint16_t kModemType = 0x8C70; // bit 4: this modem is an NT
+// Board identification, shown in the About box: chip, chip revision and firmware release.
+constexpr std::uint16_t kChipId = 0x8C72;
+constexpr std::uint16_t kChipRevision = 0x8C73;
+constexpr std::uint16_t kFirmwareRelease = 0x8C6F;
+constexpr std::uint8_t kChipIdValue = 0x61;
+constexpr std::uint8_t kChipRevisionValue = 0x12;
+constexpr std::uint8_t kFirmwareReleaseValue = 0x27;
 constexpr std::uint8_t kTypeNt = 0x10;
 constexpr std::uint16_t kLineStatus = 0x8C71;
 constexpr std::uint8_t kStatFullConstellation = 0x80;

@@ -57,7 +57,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FactoryCase{"Nt8C67", Side::LT, kRemote, 0x8C67, 0x00},
                       FactoryCase{"Speed", Side::LT, kLocal, 0x8D43, 0xF0},
                       FactoryCase{"ReadbackOfLt8C1C", Side::LT, kLocal, 0x8C4C, 0x92},
-                      FactoryCase{"ReadbackOfNt8C1C", Side::LT, kRemote, 0x8C4C, 0xD7}),
+                      FactoryCase{"ReadbackOfNt8C1C", Side::LT, kRemote, 0x8C4C, 0xD7},
+                      FactoryCase{"ChipId", Side::LT, kLocal, 0x8C72, 0x61},
+                      FactoryCase{"ChipRevision", Side::NT, kLocal, 0x8C73, 0x12},
+                      FactoryCase{"FirmwareRelease", Side::LT, kRemote, 0x8C6F, 0x27}),
     [](const ::testing::TestParamInfo<FactoryCase>& p) { return std::string(p.param.name); });
 
 TEST(SimModel, ReadbacksEqualTheConfigurationAfterPowerUp) {
@@ -72,7 +75,8 @@ TEST(SimModel, ReadbacksEqualTheConfigurationAfterPowerUp) {
 TEST(SimModel, ReadOnlyRegistersIgnoreWrites) {
     CSimModemPair pair(TestConfig());
     CSimConsole console(pair);
-    for (std::uint16_t address : {0x8C40, 0x8C51, 0x8C70, 0x8C71, 0x8C98, 0x8C99, 0x8CC4, 0x8D1C, 0x8D38}) {
+    for (std::uint16_t address :
+         {0x8C40, 0x8C51, 0x8C6F, 0x8C70, 0x8C71, 0x8C72, 0x8C73, 0x8C98, 0x8C99, 0x8CC4, 0x8D1C, 0x8D38}) {
         const int before = ReadByConsole(console, address);
         ASSERT_TRUE(WriteByConsole(console, "WR", address, static_cast<std::uint8_t>(before ^ 0x5A)));
         EXPECT_EQ(ReadByConsole(console, address), before) << std::hex << address;
