@@ -25,8 +25,6 @@ public:
         m_thread = std::thread(std::move(task));
     }
 
-    bool Started() const { return m_done.valid(); }
-
     // True when the thread has ended (or never started) by the deadline.
     bool JoinUntil(std::chrono::steady_clock::time_point deadline) {
         if (!m_thread.joinable())

@@ -86,11 +86,6 @@ void CConsolePort::Close() {
     m_hPort.reset();
 }
 
-bool CConsolePort::IsOpen() const {
-    std::lock_guard<std::mutex> lock(m_portMutex);
-    return m_hPort != nullptr;
-}
-
 bool CConsolePort::Stopping() const {
     return m_stop.load() || g_bStopThreads.load() != 0;
 }

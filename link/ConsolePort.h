@@ -54,7 +54,6 @@ public:
              const char* deviceName);
     // Closes the device; a worker blocked in a read wakes up and the exchange is abandoned.
     void Close();
-    bool IsOpen() const;
     // System error number of the last failed Open (0 if none).
     int LastOpenError() const { return m_lastOpenError; }
 
