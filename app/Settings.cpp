@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include "link/PortDiscovery.h"
 #include "link/PosixSerialDevice.h"
 
 #include <QCoreApplication>
@@ -7,8 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <grp.h>
-#include <sys/stat.h>
 
 namespace tessor {
 
@@ -22,15 +21,6 @@ std::uint8_t ByteSetting(const QSettings& store, const QString& key, int fallbac
     bool ok = false;
     const int value = store.value(key, fallback).toInt(&ok);
     return static_cast<std::uint8_t>(ok ? value : fallback);
-}
-
-QString DeviceGroup(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return QString();
-    if (const group* g = ::getgrgid(st.st_gid))
-        return QString::fromLocal8Bit(g->gr_name);
-    return QString::number(st.st_gid);
 }
 
 } // namespace
@@ -64,14 +54,9 @@ QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
             .arg(com, QString::fromStdString(device), QString::fromLocal8Bit(std::strerror(errorCode)));
     switch (errorCode) {
     case EACCES:
-    case EPERM: {
-        const QString group = DeviceGroup(device);
-        text += QStringLiteral("\nSerial devices may be opened only by members of the group that owns them");
-        text += group.isEmpty() ? QStringLiteral(".") : QStringLiteral(" (\"%1\").").arg(group);
-        text += QStringLiteral("\nAdd your user to it (usermod -aG %1 USER) and log in again.")
-                    .arg(group.isEmpty() ? QStringLiteral("dialout") : group);
+    case EPERM:
+        text += QLatin1Char('\n') + QString::fromStdString(PermissionAdvice(OwningGroup(device)));
         break;
-    }
     case ENOENT:
     case ENODEV:
     case ENXIO:
