@@ -44,6 +44,15 @@ std::string StoredComDevice(int n) {
     return store.value(QStringLiteral("Ports/COM%1").arg(n)).toString().toStdString();
 }
 
+void StoreComDevice(int n, const std::string& path) {
+    QSettings store = Store();
+    const QString key = QStringLiteral("Ports/COM%1").arg(n);
+    if (path.empty())
+        store.remove(key);
+    else
+        store.setValue(key, QString::fromStdString(path));
+}
+
 QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
     if (portIndex > 2)
         return QStringLiteral("\n\nThe stored port choice %1 names no COM port.").arg(portIndex);
