@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
-    xvfb xauth
+    xvfb xauth xdotool python3
 )
 
 missing=()
