@@ -170,7 +170,9 @@ bool CMainSheet::OnInitDialog(IUserPrompt* prompt) {
     m_portText = PortDeviceText();
     m_pPortLabel->setToolTip(m_portText);
     ElidePortLabel();
-    m_pTerminal = new CTerminalDlg(nullptr);
+    // A child of the sheet (yet its own modeless window), so that it takes input while the sheet runs
+    // modally.
+    m_pTerminal = new CTerminalDlg(this);
     g_pTerminalSink.store(m_pTerminal);
     static const std::int32_t kCrystalHz[] = {19440000, 22500000, 25000000};
     m_crystalHz = kCrystalHz[m_crystalIndex <= 2 ? m_crystalIndex : 2];
@@ -209,8 +211,8 @@ void CMainSheet::StartThreads() {
 }
 
 // Tells the threads to stop, wakes them (also out of a blocked read) and waits for them, but not for
-// ever. A thread that has not ended in time keeps the transport and the pages alive: they are then
-// deliberately not freed. The shutdown pause itself is kept whether or not threads were running.
+// ever. A thread that has not ended in time keeps the transport, the pages and the terminal alive: they
+// are then deliberately not freed. The shutdown pause itself is kept whether or not threads were running.
 void CMainSheet::StopThreads() {
     const auto start = std::chrono::steady_clock::now();
     if (m_threadsStarted) {
@@ -232,6 +234,12 @@ void CMainSheet::StopThreads() {
             m_pPageLink = nullptr;
             m_pPagePhyStatus = nullptr;
             m_pPageEthernetStatus = nullptr;
+            // The worker may still queue lines into the terminal: it stays, hidden and without owner.
+            if (m_pTerminal) {
+                m_pTerminal->hide();
+                m_pTerminal->setParent(nullptr);
+                m_pTerminal = nullptr;
+            }
         }
         m_threadsStarted = false;
     }

@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
     libudev-dev
-    xvfb xauth
+    xvfb xauth xdotool python3
 )
 
 missing=()

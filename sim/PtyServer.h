@@ -29,6 +29,8 @@ struct PtyServerOptions {
     // After a hang-up fault: exit, or open a new pseudo-terminal after reopenMs.
     bool exitOnHangup = false;
     int reopenMs = 1000;
+    // Append every command line the board receives to this file, one line each, as it arrives.
+    std::string wireLog;
 };
 
 // Serves the simulated modem pair on a pseudo-terminal: raw mode, one poll() loop, pacing at 9600 baud,
@@ -62,6 +64,7 @@ private:
     void Announce();
     void ReadControl(int fd, std::string* buffer, bool* open);
     void ReceiveFromClient(Clock::time_point now);
+    void RecordWire(const char* bytes, std::size_t count);
     void FeedDueInput(Clock::time_point now);
     void QueueOutput(Clock::time_point now);
     void WriteDueOutput(Clock::time_point now);
@@ -74,6 +77,8 @@ private:
     int m_master = -1;
     std::string m_slavePath;
     int m_fifo = -1;
+    int m_wireLog = -1;
+    std::string m_wireLine;
     bool m_stdinOpen = false;
     std::string m_stdinBuffer;
     std::string m_fifoBuffer;
