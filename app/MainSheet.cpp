@@ -126,6 +126,7 @@ void CMainSheet::BuildButtons() {
     row->addWidget(m_pDefaultButton);
     // The device line takes what room there is and never widens the window.
     m_pPortLabel = new QLabel(this);
+    m_pPortLabel->setObjectName(QStringLiteral("portLabel"));
     m_pPortLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_pPortLabel->setAlignment(Qt::AlignVCenter | Qt::AlignLeft);
     m_pPortLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);

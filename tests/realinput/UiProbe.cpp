@@ -23,6 +23,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 
 namespace {
@@ -64,6 +65,19 @@ QJsonObject Describe(const QWidget* w) {
         for (int i = 0; i < list->count(); ++i)
             items.append(list->item(i)->text());
         o["items"] = items;
+    }
+    if (const auto* tree = qobject_cast<const QTreeWidget*>(w)) {
+        QJsonArray rows;
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = tree->topLevelItem(i);
+            QJsonArray texts;
+            for (int c = 0; c < tree->columnCount(); ++c)
+                texts.append(item->text(c));
+            rows.append(QJsonObject{{"texts", texts},
+                                    {"rect", GlobalRect(tree->viewport(), tree->visualItemRect(item))}});
+        }
+        o["rows"] = rows;
+        o["current"] = tree->currentItem() ? tree->indexOfTopLevelItem(tree->currentItem()) : -1;
     }
     if (const auto* tabs = qobject_cast<const QTabBar*>(w)) {
         QJsonArray list;
