@@ -13,7 +13,7 @@ namespace tessor {
 
 namespace {
 
-enum Column { kDevice, kAdapter, kUsbId, kDriver, kSerial, kAccess, kStableName };
+enum Column { kDevice, kAccess, kAdapter, kUsbId, kDriver, kSerial, kStableName };
 // The name stored for the row's device (its by-id path where it has one).
 constexpr int kStoredNameRole = Qt::UserRole;
 

@@ -91,7 +91,7 @@ TEST_F(PortsTest, AssignmentIsStoredByItsStableNameAndUsedNextTime) {
     dlg.runPortsDialog = [&](CPortsDlg& ports) {
         EXPECT_EQ(ports.Form()->comList->currentText(), "COM2"); // the entry chosen in Initialize Hardware
         EXPECT_EQ(ports.Form()->deviceList->topLevelItemCount(), 2);
-        EXPECT_EQ(ports.Form()->deviceList->topLevelItem(0)->text(5), "yes");
+        EXPECT_EQ(ports.Form()->deviceList->topLevelItem(0)->text(1), "yes");
         ports.OnAssign(); // the first device, selected when the dialog opens
         ports.Form()->comList->setCurrentIndex(2);
         ports.Form()->deviceList->setCurrentItem(ports.Form()->deviceList->topLevelItem(1));
@@ -137,8 +137,8 @@ TEST_F(PortsTest, ListFollowsAdaptersPluggedInAndOutAndMarksForbiddenOnes) {
     QTreeWidget* list = dlg.Form()->deviceList;
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_EQ(list->topLevelItem(0)->text(0), Q(tree.Node("ttyUSB0")));
-    EXPECT_EQ(list->topLevelItem(0)->text(1), "FTDI FT232R USB UART");
-    EXPECT_EQ(list->topLevelItem(0)->text(2), "0403:6001");
+    EXPECT_EQ(list->topLevelItem(0)->text(2), "FTDI FT232R USB UART");
+    EXPECT_EQ(list->topLevelItem(0)->text(3), "0403:6001");
 
     FakeAdapter plugged;
     plugged.kernel = "ttyACM0";
@@ -153,7 +153,7 @@ TEST_F(PortsTest, ListFollowsAdaptersPluggedInAndOutAndMarksForbiddenOnes) {
     dlg.Watcher()->SetOptions(outsider); // also a rescan
     ASSERT_EQ(list->topLevelItemCount(), 2);
     const std::string group = OwningGroup(tree.Node("ttyACM0"));
-    EXPECT_EQ(list->topLevelItem(0)->text(5), Q("no permission: join group \"" + group + "\""));
+    EXPECT_EQ(list->topLevelItem(0)->text(1), Q("no permission: join group \"" + group + "\""));
     list->setCurrentItem(list->topLevelItem(0));
     EXPECT_EQ(dlg.Form()->adviceLabel->text(), Q(PermissionAdvice(group)));
 

@@ -93,14 +93,14 @@ class PortsInput(unittest.TestCase):
             ports = s.wait_window(PORTS)
             self.assertTrue(ports["modal"])
             self.assertEqual("COM2", text_of("comList")(ports))
-            self.assertEqual([[s.root + "/dev/ttyUSB0", "FTDI FT232R USB UART", "0403:6001", "ftdi_sio",
-                               "A1B2C3D4", "yes", s.by_id(FTDI)]], [r["texts"] for r in rows(ports)])
+            self.assertEqual([[s.root + "/dev/ttyUSB0", "yes", "FTDI FT232R USB UART", "0403:6001",
+                               "ftdi_sio", "A1B2C3D4", s.by_id(FTDI)]], [r["texts"] for r in rows(ports)])
 
             # An adapter plugged in while the dialog is open appears without any input.
             s.plug_prolific()
             ports = s.wait_widget(PORTS, lambda w: len(w["rows"]) == 2, "the plugged adapter",
                                   name="deviceList")
-            self.assertEqual("Prolific Technology Inc. USB-Serial Controller", rows(ports)[1]["texts"][1])
+            self.assertEqual("Prolific Technology Inc. USB-Serial Controller", rows(ports)[1]["texts"][2])
 
             s.click(rows(ports)[0])
             s.wait_widget(PORTS, lambda w: w["current"] == 0, "the FTDI row selected", name="deviceList")
