@@ -1,5 +1,7 @@
 #include "ui/Boxes.h"
 
+#include "ui/BusyCursor.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -35,6 +37,8 @@ template <class Hook> void Install(Hook& slot, Hook hook) {
 
 QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                     const QString& text, QMessageBox::StandardButtons buttons) {
+    // A box waits for the user, not for the board: the normal cursor while it is up.
+    const CNormalCursor normalCursor;
     if (BoxHook hook = Current(g_boxHook))
         return hook(BoxRequest{icon, title, text, buttons});
     QMessageBox box(icon, title, text, buttons, parent);
@@ -46,6 +50,7 @@ void SetBoxHookForTesting(BoxHook hook) {
 }
 
 QString AskFileName(QWidget* parent, const FileDialogRequest& request) {
+    const CNormalCursor normalCursor;
     QString name;
     if (FileDialogHook hook = Current(g_fileHook)) {
         name = hook(request);
