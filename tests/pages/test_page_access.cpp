@@ -1,5 +1,5 @@
 // What keyboard and screen-reader users meet on the pages (the accessible tree, the radios' checked
-// state), and the busy cursor while the UI thread waits for the board.
+// state), the busy cursor while the UI thread waits for the board, and where F1 finds its help.
 #include "pages/LedIndicator.h"
 #include "pages/PageEthernetStatus.h"
 #include "pages/PageGeneral.h"
@@ -11,11 +11,16 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -177,5 +182,59 @@ TEST(BusyCursor, ShownWhileTheUiThreadWaitsForTheBoardAndNormalForBoxes) {
     ui::SetBoxHookForTesting(nullptr);
 }
 
+// Catches the help documents the tool hands to the desktop.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    OpenedUrls() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
+    ~OpenedUrls() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    QStringList paths;
+public slots:
+    void Open(const QUrl& url) { paths << url.toLocalFile(); }
+};
+
+void WriteFile(const QString& path) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("<html></html>");
+}
+
+TEST(HelpFallback, WorkingDirectoryFirstThenTheInstalledFolderElseABox) {
+    QTemporaryDir workDir;
+    QTemporaryDir dataDir;
+    ASSERT_TRUE(workDir.isValid() && dataDir.isValid());
+    const QString startDir = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(workDir.path()));
+    ui::SetInstalledDataDirForTesting(dataDir.path());
+    OpenedUrls opened;
+    test::BoxRecorder boxes;
+    CPageGeneral page;
+    page.show();
+
+    // Neither folder has the page: a box says where it was looked for.
+    QTest::keyClick(&page, Qt::Key_F1);
+    EXPECT_TRUE(opened.paths.isEmpty());
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].title, "Help");
+    EXPECT_TRUE(boxes.Boxes()[0].text.contains("Help/page_13.htm")) << boxes.Boxes()[0].text.toStdString();
+    EXPECT_TRUE(boxes.Boxes()[0].text.contains(dataDir.path())) << boxes.Boxes()[0].text.toStdString();
+
+    // Only the installed folder has it.
+    WriteFile(dataDir.filePath("Help/page_13.htm"));
+    QTest::keyClick(&page, Qt::Key_F1);
+    // The working directory's copy wins once there is one.
+    WriteFile(workDir.filePath("Help/page_13.htm"));
+    QTest::keyClick(&page, Qt::Key_F1);
+    EXPECT_EQ(opened.paths, (QStringList{QDir(dataDir.path()).absoluteFilePath("Help/page_13.htm"),
+                                         QDir(workDir.path()).absoluteFilePath("Help/page_13.htm")}));
+    EXPECT_EQ(boxes.Boxes().size(), 1u);
+
+    ui::SetInstalledDataDirForTesting(QString());
+    QDir::setCurrent(startDir);
+}
+
 } // namespace
 } // namespace tessor
+
+#include "test_page_access.moc"
