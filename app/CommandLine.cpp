@@ -67,9 +67,7 @@ CommandLineOutcome ParseCommandLine(const QStringList& arguments) {
     parser.addOption(version);
     AddWindowSystemOptions(parser);
 
-    QStringList args = arguments;
-    args[0] = QString::fromLatin1(kProgram);
-    if (!parser.parse(args)) {
+    if (!parser.parse(arguments)) {
         outcome = CommandLineOutcome{false, 2, QString(), Usage(parser.errorText())};
     } else if (parser.isSet(help)) {
         QString text = parser.helpText();
