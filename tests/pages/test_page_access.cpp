@@ -204,7 +204,14 @@ TEST(HelpFallback, WorkingDirectoryFirstThenTheInstalledFolderElseABox) {
     QTemporaryDir workDir;
     QTemporaryDir dataDir;
     ASSERT_TRUE(workDir.isValid() && dataDir.isValid());
-    const QString startDir = QDir::currentPath();
+    // Working directory and installed folder are put back however the test ends.
+    struct Restore {
+        QString dir = QDir::currentPath();
+        ~Restore() {
+            ui::SetInstalledDataDirForTesting(QString());
+            QDir::setCurrent(dir);
+        }
+    } restore;
     ASSERT_TRUE(QDir::setCurrent(workDir.path()));
     ui::SetInstalledDataDirForTesting(dataDir.path());
     OpenedUrls opened;
@@ -229,9 +236,6 @@ TEST(HelpFallback, WorkingDirectoryFirstThenTheInstalledFolderElseABox) {
     EXPECT_EQ(opened.paths, (QStringList{QDir(dataDir.path()).absoluteFilePath("Help/page_13.htm"),
                                          QDir(workDir.path()).absoluteFilePath("Help/page_13.htm")}));
     EXPECT_EQ(boxes.Boxes().size(), 1u);
-
-    ui::SetInstalledDataDirForTesting(QString());
-    QDir::setCurrent(startDir);
 }
 
 } // namespace
