@@ -11,6 +11,7 @@
 #include "pages/PagePhyStatus.h"
 #include "terminal/TerminalDlg.h"
 #include "ui/Boxes.h"
+#include "ui/BusyCursor.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -252,6 +253,7 @@ void CMainSheet::showEvent(QShowEvent* event) {
     if (event->spontaneous() || m_sideDetected || !m_pPort)
         return;
     m_sideDetected = true;
+    const ui::CBusyCursor busy;
     DetectModemSide();
     m_pPageLink->SetModemSide(m_side);
     m_pPageGeneral->SetModemSide(m_side);
@@ -292,6 +294,7 @@ void CMainSheet::OnTerminalButton() {
 }
 
 void CMainSheet::OnSetToDefaultButton() {
+    const ui::CBusyCursor busy;
     const auto answer =
         ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kSetToDefaultTitle),
                     QString::fromLatin1(kSetToDefaultWarning), QMessageBox::Ok | QMessageBox::Cancel);

@@ -5,12 +5,16 @@
 #include "VersionInfo.h"
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
+#include "ui/BusyCursor.h"
 
 #include <cstdint>
 
 namespace tessor {
 
 namespace {
+
+// The maker's line of the About box; fixed text, independent of the settings organisation name.
+const char* const kMakerLine = "\n Halvoren";
 
 // One identification register of the local modem as upper-case hexadecimal text of its low 16 bits, or
 // "--" when the board did not answer (a cancelled time-out, or the transport gave up earlier).
@@ -25,6 +29,7 @@ QString ReadIdentification(const char* address) {
 } // namespace
 
 void CMainSheet::OnVersionInfo() {
+    const ui::CBusyCursor busy;
     DestroyAboutBox();
     // A child of the sheet, so that it takes input while the sheet runs modally.
     m_pAboutBox = new CAboutBox(this);
@@ -35,10 +40,10 @@ void CMainSheet::OnVersionInfo() {
     m_pAboutBox->SetBoardIdentification(
         QStringLiteral("Board identification:  8C72 = %1   8C73 = %2   8C6F = %3").arg(id72, id73, id6F));
 
-    // Each piece goes to the front, so the block ends with the company's name and then its web address.
+    // Each piece goes to the front, so the block ends with the maker's line and then its web address.
     m_pAboutBox->PrependCompanyText(QStringLiteral("\n ") + QString::fromUtf8(version::kCompanyWeb) +
                                     QStringLiteral("    "));
-    m_pAboutBox->PrependCompanyText(QStringLiteral("\n ") + QString::fromUtf8(version::kCompanyName));
+    m_pAboutBox->PrependCompanyText(QString::fromLatin1(kMakerLine));
     m_pAboutBox->PrependCompanyText(QStringLiteral("\n "));
     m_pAboutBox->PrependCompanyText(QStringLiteral("\n "));
 

@@ -5,6 +5,7 @@
 #include "link/RegisterAccess.h"
 #include "model/ConfigFile.h"
 #include "ui/Boxes.h"
+#include "ui/BusyCursor.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,6 +65,7 @@ bool BoardFailed(std::int64_t result) {
 } // namespace
 
 void CMainSheet::OnSaveConfiguration() {
+    const ui::CBusyCursor busy;
     const QString path = ui::AskFileName(this, ConfigFileDialog(ui::FileDialogKind::Save, m_side));
     if (path.isEmpty())
         return;
@@ -100,6 +102,7 @@ void CMainSheet::OnSaveConfiguration() {
 }
 
 void CMainSheet::OnLoadConfiguration() {
+    const ui::CBusyCursor busy;
     const QString path = ui::AskFileName(this, ConfigFileDialog(ui::FileDialogKind::Open, m_side));
     if (path.isEmpty())
         return;

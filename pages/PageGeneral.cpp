@@ -3,6 +3,7 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "ui/Boxes.h"
+#include "ui/BusyCursor.h"
 #include "ui_PageGeneral.h"
 
 #include <QKeyEvent>
@@ -53,6 +54,7 @@ void CPageGeneral::ApplyCaptions() {
 }
 
 void CPageGeneral::RefreshFromModem() {
+    const ui::CBusyCursor busy;
     ApplyCaptions();
     CheckRemoteEnable();
     m_timer.start();
@@ -75,6 +77,7 @@ void CPageGeneral::CheckRemoteEnable() {
 }
 
 void CPageGeneral::OnTimer() {
+    const ui::CBusyCursor busy;
     CheckRemoteEnable();
 }
 
@@ -90,20 +93,24 @@ void CPageGeneral::OnKillActive() {
 }
 
 void CPageGeneral::OnSoftResetLocal() {
+    const ui::CBusyCursor busy;
     AccessLocalReg(kOr, kReg8C00, "20");
 }
 
 void CPageGeneral::OnLocalLoopback() {
+    const ui::CBusyCursor busy;
     // The activation bit goes off before the loopback bit goes on.
     AccessLocalReg(kAnd, kReg8C00, "7F");
     AccessLocalReg(kOr, kReg8C00, "01");
 }
 
 void CPageGeneral::OnLineLoopbackLocal() {
+    const ui::CBusyCursor busy;
     AccessLocalReg(kOr, kReg8C00, "02");
 }
 
 void CPageGeneral::OnTransmitterToggle() {
+    const ui::CBusyCursor busy;
     // A plain write of the whole register: every other bit of 8C00, activation included, goes off too.
     if (m_transmitterState == 1) {
         m_transmitterState = 0;
@@ -117,6 +124,7 @@ void CPageGeneral::OnTransmitterToggle() {
 }
 
 void CPageGeneral::OnActivationToggle() {
+    const ui::CBusyCursor busy;
     if (m_activationState == 1) {
         m_activationState = 0;
         m_ui->btnActivation->setText(kActivationEnableText);
@@ -129,10 +137,12 @@ void CPageGeneral::OnActivationToggle() {
 }
 
 void CPageGeneral::OnSoftResetRemote() {
+    const ui::CBusyCursor busy;
     AccessRemoteReg(kOr, kReg8C00, "20");
 }
 
 void CPageGeneral::OnLineLoopbackRemote() {
+    const ui::CBusyCursor busy;
     AccessRemoteReg(kOr, kReg8C00, "02");
 }
 

@@ -40,6 +40,7 @@ void PrintUsage(std::ostream& out) {
            "  --seed N               seed of the simulated noise (default fixed)\n"
            "  --wire-log FILE        append every command line received to FILE as it arrives\n"
            "  -h, --help             this text\n"
+           "  --version              the program's version\n"
            "\n"
         << tessor::sim::CPtyServer::ControlHelp() << "\nSIGINT or SIGTERM ends the program.\n";
 }
@@ -79,6 +80,9 @@ int main(int argc, char** argv) {
         };
         if (arg == "-h" || arg == "--help") {
             PrintUsage(std::cout);
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "tessor-sim " << TESSOR_VERSION << "\n";
             return 0;
         } else if (arg == "--side") {
             const std::string side = next("lt or nt");

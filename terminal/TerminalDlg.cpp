@@ -4,6 +4,7 @@
 #include "link/RegisterAccess.h"
 #include "terminal/TerminalCommand.h"
 #include "ui/Boxes.h"
+#include "ui/BusyCursor.h"
 #include "ui_TerminalDlg.h"
 
 #include <QDir>
@@ -207,6 +208,7 @@ void CTerminalDlg::OnSend() {
         ui::Beep();
         return;
     }
+    const ui::CBusyCursor busy;
     AccessLocalReg(command.op, command.address.c_str(), command.value.c_str());
 }
 
