@@ -1,6 +1,7 @@
 #include "LinkFixture.h"
 #include "link/PosixSerialDevice.h"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -111,6 +112,7 @@ int OpenAsUnprivilegedUser(const std::string& path) {
     const passwd* nobody = getpwnam("nobody");
     const uid_t uid = nobody ? nobody->pw_uid : 65534;
     const gid_t gid = nobody ? nobody->pw_gid : 65534;
+    std::fflush(nullptr); // the child must not repeat what is still buffered
     const pid_t child = fork();
     if (child == 0) {
         if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0 || geteuid() == 0)
