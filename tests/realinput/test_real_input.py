@@ -63,6 +63,35 @@ class TerminalInput(unittest.TestCase):
             s.wait_window(TERMINAL)
 
 
+    def test_clear_and_logging(self):
+        with Session(SIM_ARGS) as s:
+            s.start_up()
+            s.click_widget(SHEET, text="Terminal")
+            s.wait_widget(TERMINAL, lambda w: w["items"], "the start-up's read listed", name="lineList")
+            s.click_widget(TERMINAL, text="Clear")
+            s.wait_widget(TERMINAL, lambda w: w["items"] == [], "an empty list", name="lineList")
+
+            log = s.path("typed.log")
+            s.click_widget(TERMINAL, text="Start Logging...")
+            s.wait_window("Open Log File")
+            s.type(log)
+            s.key("Return")
+            s.wait_window("Open Log File", visible=False)
+            s.wait_widget(TERMINAL, lambda w: True, "the Stop Logging button", text="Stop Logging")
+
+            s.click(s.widget(TERMINAL, name="commandEdit"))
+            s.type("RD 8C11")
+            s.click_widget(TERMINAL, text="Send")
+            s.wait_widget(TERMINAL, lambda w: w["items"][:1] == ["L> RD 8C11"], "the read listed",
+                          name="lineList")
+            s.click_widget(TERMINAL, text="Stop Logging")
+            s.wait_widget(TERMINAL, lambda w: True, "Start Logging again", text="Start Logging...")
+            with open(log, "rb") as f:
+                lines = f.read().split(b"\r\n")
+            self.assertEqual(b"L> RD 8C11", lines[1], lines)
+            self.assertRegex(lines[0].decode(), r"^ 8C11: [0-9A-F]{2}$")
+
+
 class SheetInput(unittest.TestCase):
     """A page button, a menu command and a radio button, with real clicks and keys."""
 
