@@ -215,7 +215,10 @@ void CMainSheet::StartThreads() {
 // Tells the threads to stop, wakes them (also out of a blocked read) and waits for them, but not for
 // ever. A thread that has not ended in time keeps the transport, the pages and the terminal alive: they
 // are then deliberately not freed. The shutdown pause itself is kept whether or not threads were running.
-void CMainSheet::StopThreads() {
+bool CMainSheet::StopThreads() {
+    if (m_stopped)
+        return m_allThreadsEnded;
+    m_stopped = true;
     const auto start = std::chrono::steady_clock::now();
     if (m_threadsStarted) {
         const auto deadline = start + std::chrono::milliseconds(qMax(m_closePauseMs, kJoinLimitMs));
@@ -227,6 +230,7 @@ void CMainSheet::StopThreads() {
         m_pPageEthernetStatus->m_pollEvent.Set();
         const bool ended = m_consoleThread.JoinUntil(deadline) & m_ethThread.JoinUntil(deadline) &
                            m_phyThread.JoinUntil(deadline);
+        m_allThreadsEnded = ended;
         if (!ended) {
             (void)m_pPort.release();
             for (QWidget* page : std::initializer_list<QWidget*>{m_pPageGeneral, m_pPageLink,
@@ -246,6 +250,7 @@ void CMainSheet::StopThreads() {
         m_threadsStarted = false;
     }
     std::this_thread::sleep_until(start + std::chrono::milliseconds(m_closePauseMs));
+    return m_allThreadsEnded;
 }
 
 void CMainSheet::showEvent(QShowEvent* event) {
