@@ -132,7 +132,7 @@ std::string FormatHundredths(std::int64_t value) {
     return text;
 }
 
-PhyTexts FormatPhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references) {
+PhyTexts MakePhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references) {
     PhyTexts texts;
     const std::string none = "-";
     const PhyFigures figures = ComputePhyFigures(readings, references);
@@ -178,7 +178,7 @@ PhyPass RunPhyPass(const std::optional<PhyReferences>& references, const StopPre
         return pass;
     pass.readings = PhyReadingsFromResults(pass.raw);
     pass.figures = ComputePhyFigures(pass.readings, references);
-    pass.texts = FormatPhyTexts(pass.readings, references);
+    pass.texts = MakePhyTexts(pass.readings, references);
     return pass;
 }
 

@@ -94,7 +94,7 @@ struct PhyTexts {
     std::string power;
     std::array<int, kPhyIndicatorCount> flags{};
 };
-PhyTexts FormatPhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references);
+PhyTexts MakePhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references);
 
 // Tested after every read of a pass; true ends the pass there.
 using StopPredicate = std::function<bool()>;
