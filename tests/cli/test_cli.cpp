@@ -10,6 +10,8 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+
 #include <string>
 #include <vector>
 
@@ -283,6 +285,31 @@ TEST(CliRefusals, ChangesNeedYesOffATerminalAndBadUsageSendsNothing) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("6  refused"), std::string::npos);
     EXPECT_EQ(RunProgram({TESSOR_CLI_PATH, "--version"}).out.rfind("tessor-cli ", 0), 0u);
+}
+
+TEST(CliRefusals, OnATerminalTheAnswerDecides) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    // The answers wait in the terminal's input until the program reads them.
+    const auto answer = [&](const char* text, const std::vector<std::string>& args) {
+        EXPECT_EQ(write(master, text, std::strlen(text)), static_cast<ssize_t>(std::strlen(text)));
+        std::vector<std::string> all{TESSOR_CLI_PATH, "--port", sim.Link()};
+        all.insert(all.end(), args.begin(), args.end());
+        return RunProgram(all, terminal);
+    };
+    const RunResult declined = answer("n\n", {"write", "8C1E", "01"});
+    EXPECT_EQ(declined.status, 6);
+    EXPECT_NE(declined.err.find("Send WR 8C1E 01 to the local modem."), std::string::npos) << declined.err;
+    EXPECT_EQ(sim.Commands(), Commands{});
+    const RunResult confirmed = answer("y\n", {"write", "8C1E", "01"});
+    EXPECT_EQ(confirmed.status, 0) << confirmed.err;
+    EXPECT_EQ(sim.Commands(), Commands{"WR 8C1E 01"});
+    close(master);
 }
 
 TEST(CliRefusals, APresetFromTheNtSideIsRefusedWithExitCodeSix) {
