@@ -156,6 +156,37 @@ TEST(CliCommands, JsonDocumentsCarryNumbersTextsAndRawValues) {
     EXPECT_TRUE(counters["totals"]["tx_frames"].is_number_unsigned());
 }
 
+TEST(CliPorts, ComNamesResolveThroughTheEnvironmentTheSettingsFileAndTheDefault) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string config = sim.Dir() + "/Calvadra";
+    ASSERT_EQ(mkdir(config.c_str(), 0700), 0);
+    std::ofstream(config + "/tessor-configurator.conf")
+        << "[Settings]\nPort=0\n\n[Ports]\nCOM2=" << sim.Link() << "\nCOM3=\n";
+    const std::vector<std::string> env{"XDG_CONFIG_HOME=" + sim.Dir(), "TESSOR_COM1=/nonexistent/by-env",
+                                       "TESSOR_COM2=", "TESSOR_COM3="};
+
+    const RunResult ports = RunProgram({TESSOR_CLI_PATH, "--json", "ports"}, "/dev/null", env);
+    EXPECT_EQ(ports.status, 0);
+    const nlohmann::json list = nlohmann::json::parse(ports.out)["ports"];
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0]["source"], "environment");
+    EXPECT_EQ(list[0]["accessible"], false);
+    EXPECT_EQ(list[0]["error"], "No such file or directory");
+    EXPECT_EQ(list[1]["source"], "settings");
+    EXPECT_EQ(list[1]["device"], sim.Link());
+    EXPECT_EQ(list[1]["accessible"], true);
+    EXPECT_EQ(list[2]["source"], "default");
+    EXPECT_EQ(list[2]["device"], "/dev/ttyS2");
+    EXPECT_EQ(sim.Commands(), Commands{});
+
+    const RunResult read = RunProgram({TESSOR_CLI_PATH, "--port", "com2", "read", "8C10"}, "/dev/null", env);
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, "8C10: 32\n");
+    unlink((config + "/tessor-configurator.conf").c_str());
+    rmdir(config.c_str());
+}
+
 TEST(CliFaults, ASilentOrGarblingBoardEndsWithExitCodeFourInBoundedTime) {
     SimPty silent({"--silent"});
     ASSERT_TRUE(silent.Ready());
