@@ -107,8 +107,8 @@ int main(int argc, char** argv) {
         {"status", {"--port", port, "status"}, std::max(1, repeats / 2), 1.10, 0.0},
         {"save FILE", {"--port", port, "save", file}, std::max(1, repeats / 2), 1.10, 0.0},
     };
-    std::printf("  %-12s %4s %5s %9s %9s %9s %7s  %s\n", "command", "runs", "cmds", "need ms", "meas ms",
-                "worst", "ratio", "target");
+    std::printf("  %-12s %4s %5s %9s %9s %9s %9s %7s  %s\n", "command", "runs", "cmds", "need ms", "allowed",
+                "meas ms", "worst", "ratio", "target");
     bool allMet = true;
     for (const Row& r : rows) {
         double need = 0;
@@ -138,14 +138,14 @@ int main(int argc, char** argv) {
                           met ? "met" : "missed");
         else
             std::snprintf(target, sizeof target, "<=%.2f x need %s", r.factor, met ? "met" : "missed");
-        std::printf("  %-12s %4d %5.0f %9.1f %9.1f %9.1f %7.3f  %s%s\n", r.name.c_str(), r.runs,
-                    static_cast<double>(commands) / r.runs, need / r.runs, measured / r.runs, worst,
-                    measured / need, target, failed ? " (a run failed)" : "");
+        std::printf("  %-12s %4d %5.0f %9.1f %9.1f %9.1f %9.1f %7.3f  %s%s\n", r.name.c_str(), r.runs,
+                    static_cast<double>(commands) / r.runs, need / r.runs, allowed / r.runs,
+                    measured / r.runs, worst, measured / need, target, failed ? " (a run failed)" : "");
     }
     std::printf(
         "  need ms: the wire time of the commands the run sent (tessor-sim's record), each reply's\n"
         "    characters + 1 at %.4f ms, rounded up to the 5 ms poll; meas ms: from starting the process\n"
-        "    to its exit; ratio = meas / need over all runs.\n",
+        "    to its exit; allowed: what the target allows per run; ratio = meas / need over all runs.\n",
         kCharMs);
     std::printf("%s\n", allMet ? "  All tessor-cli targets met." : "  Some tessor-cli targets missed.");
     unlink(file.c_str());
