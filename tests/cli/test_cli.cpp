@@ -3,6 +3,7 @@
 
 #include "cli/CliTestSupport.h"
 #include "model/ConfigFile.h"
+#include "support/FakePortTree.h"
 
 #include <nlohmann/json.hpp>
 
@@ -164,8 +165,10 @@ TEST(CliPorts, ComNamesResolveThroughTheEnvironmentTheSettingsFileAndTheDefault)
     ASSERT_EQ(mkdir(config.c_str(), 0700), 0);
     std::ofstream(config + "/tessor-configurator.conf")
         << "[Settings]\nPort=0\n\n[Ports]\nCOM2=" << sim.Link() << "\nCOM3=\n";
+    test::FakePortTree tree;
+    tree.AddUsb(test::FakeAdapter{});
     const std::vector<std::string> env{"XDG_CONFIG_HOME=" + sim.Dir(), "TESSOR_COM1=/nonexistent/by-env",
-                                       "TESSOR_COM2=", "TESSOR_COM3="};
+                                       "TESSOR_COM2=", "TESSOR_COM3=", "TESSOR_PORTS_ROOT=" + tree.Root()};
 
     const RunResult ports = RunProgram({TESSOR_CLI_PATH, "--json", "ports"}, "/dev/null", env);
     EXPECT_EQ(ports.status, 0);
@@ -179,6 +182,15 @@ TEST(CliPorts, ComNamesResolveThroughTheEnvironmentTheSettingsFileAndTheDefault)
     EXPECT_EQ(list[1]["accessible"], true);
     EXPECT_EQ(list[2]["source"], "default");
     EXPECT_EQ(list[2]["device"], "/dev/ttyS2");
+    // The adapters present, as discovery finds them.
+    const nlohmann::json devices = nlohmann::json::parse(ports.out)["devices"];
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0]["device"], tree.Node("ttyUSB0"));
+    EXPECT_EQ(devices[0]["by_id"], tree.ById(test::FakeAdapter{}.byId));
+    EXPECT_EQ(devices[0]["product"], "FT232R USB UART");
+    const RunResult text = RunProgram({TESSOR_CLI_PATH, "ports"}, "/dev/null", env);
+    EXPECT_NE(text.out.find("Serial devices found:"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("FT232R USB UART"), std::string::npos) << text.out;
     EXPECT_EQ(sim.Commands(), Commands{});
 
     const RunResult read = RunProgram({TESSOR_CLI_PATH, "--port", "com2", "read", "8C10"}, "/dev/null", env);
