@@ -1,0 +1,130 @@
+#include "cli/MonitorCommand.h"
+
+#include "link/PosixSerialDevice.h"
+#include "monitor/MetricsServer.h"
+#include "monitor/Monitor.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <iostream>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+
+namespace tessor::cli {
+
+namespace {
+
+std::mutex g_outputMutex; // one line at a time on standard output and standard error
+
+void Log(const std::string& text) {
+    std::lock_guard<std::mutex> lock(g_outputMutex);
+    std::fprintf(stderr, "tessor-cli monitor: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+void WriteJsonLine(const monitor::Snapshot& s) {
+    const std::string line = monitor::RenderJsonLine(s);
+    std::lock_guard<std::mutex> lock(g_outputMutex);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::int32_t CrystalHz(const std::string& text) {
+    if (text == "19.44")
+        return 19440000;
+    if (text == "22.50")
+        return 22500000;
+    return 25000000;
+}
+
+// The HTTP workers end within their one-second time-outs; a client still holding one then does not keep
+// the process from ending.
+void StopServer(monitor::CMetricsServer& server) {
+    auto done = std::async(std::launch::async, [&server] { server.Stop(); });
+    if (done.wait_for(std::chrono::milliseconds(600)) != std::future_status::ready) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(0);
+    }
+}
+
+} // namespace
+
+CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
+    CLI::App* cmd = app.add_subcommand(
+        "monitor", "Poll the board and serve its health on a Prometheus endpoint until SIGTERM or SIGINT");
+    cmd->add_option("device", args.device,
+                    "Serial device of the board's console: a path (a /dev/serial/by-id link is followed "
+                    "afresh on every reopen) or COM1, COM2, COM3")
+        ->required();
+    cmd->add_option("--listen", args.listen, "ADDRESS:PORT of the HTTP endpoint")
+        ->capture_default_str()
+        ->check([](const std::string& v) {
+            std::string host;
+            int port = 0;
+            return monitor::ParseListenAddress(v, &host, &port) ? std::string()
+                                                                : std::string("expected ADDRESS:PORT");
+        });
+    cmd->add_option("--interval", args.intervalSeconds, "Seconds between poll passes")
+        ->capture_default_str()
+        ->check(CLI::Range(0.2, 3600.0));
+    cmd->add_option("--answer-timeout", args.answerTimeoutMs,
+                    "Milliseconds a command may go unanswered before the board counts as silent")
+        ->capture_default_str()
+        ->check(CLI::Range(50, 17500));
+    cmd->add_option("--crystal", args.crystal, "Crystal of the board in MHz, for the line rates")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"19.44", "22.50", "25.00"}));
+    cmd->add_flag("--jsonl", args.jsonl, "Write one JSON line per poll pass on standard output");
+    return cmd;
+}
+
+int RunMonitor(const MonitorArguments& args) {
+    // Signals are taken by one thread with sigwait; every other thread has them blocked.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::string host;
+    int port = 0;
+    monitor::ParseListenAddress(args.listen, &host, &port);
+
+    monitor::MonitorOptions options;
+    options.device = ResolveComName(args.device, nullptr);
+    options.interval = std::chrono::milliseconds(static_cast<long>(args.intervalSeconds * 1000.0));
+    options.answerTimeout = std::chrono::milliseconds(args.answerTimeoutMs);
+    options.crystalHz = CrystalHz(args.crystal);
+    monitor::CMonitor::PassCallback onPass;
+    if (args.jsonl)
+        onPass = WriteJsonLine;
+    monitor::CMonitor poller(options, onPass, Log);
+
+    monitor::CMetricsServer server([&poller] { return poller.Exposition(); });
+    std::string error;
+    if (!server.Start(host, port, &error)) {
+        Log("cannot listen on " + args.listen + ": " + error + "; choose another ADDRESS:PORT with --listen");
+        return 1;
+    }
+    Log("serving http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+        std::to_string(server.Port()) + "/metrics for " + options.device);
+
+    std::thread signalWaiter([&poller, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        poller.Stop();
+    });
+    poller.Run();
+    signalWaiter.join();
+    StopServer(server);
+    return 0;
+}
+
+} // namespace tessor::cli

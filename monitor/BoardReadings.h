@@ -1,0 +1,78 @@
+#pragma once
+
+// What the monitor reads from the local modem, as plain values. A value that a failed read did not
+// deliver stays empty, so nothing stale or made up is ever published.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tessor::monitor {
+
+constexpr int kEthernetCounterCount = 15;
+constexpr int kIndicatorCount = 10;
+
+// One Ethernet MAC counter: its first register and the metric name it is published under.
+struct EthernetCounterInfo {
+    const char* address;
+    const char* metric; // without the tessor_ethernet_ prefix and the _total suffix
+    const char* help;
+};
+extern const std::array<EthernetCounterInfo, kEthernetCounterCount> kEthernetCounterInfo;
+
+// One status indicator: where its bit lives and the label value it is published under.
+struct IndicatorInfo {
+    bool fromLineFlags; // 8C98 rather than 8C71
+    std::uint8_t mask;
+    const char* label;
+};
+extern const std::array<IndicatorInfo, kIndicatorCount> kIndicatorInfo;
+
+// Board identification and which end of the line the local modem is.
+struct Identification {
+    std::optional<std::uint8_t> typeRegister; // 8C70: bit 4 set on the NT
+    std::optional<std::uint8_t> chip;         // 8C72
+    std::optional<std::uint8_t> revision;     // 8C73
+    std::optional<std::uint8_t> firmware;     // 8C6F
+    // Low nibble of the line configuration byte the local modem receives with (8C10 on the NT, 8C11 on
+    // the LT); it chooses the SNR and MSE references.
+    std::optional<std::uint8_t> receiveConstellationCode;
+
+    bool IsNt() const { return typeRegister && (*typeRegister & 0x10) != 0; }
+    // "lt", "nt", or "unknown" before 8C70 was read.
+    std::string SideLabel() const;
+};
+
+struct DirectionSettings {
+    std::optional<double> lineRateBytesPerSecond;
+    std::optional<double> carrierHertz;
+};
+
+// The line settings the modem runs with (read-back registers of the local modem).
+struct LinkSettings {
+    DirectionSettings downstream;
+    DirectionSettings upstream;
+    std::optional<std::uint8_t> ethernetSpeedRegister; // 8D43
+};
+
+// One PHY pass, decoded as the PHY page decodes it.
+struct PhyReadings {
+    std::optional<double> snrDecibels;
+    std::optional<double> mseDecibels;
+    std::optional<std::uint32_t> rsCorrectedPerSecond;
+    std::optional<int> transmitPowerDbmPerHertz; // negative
+    std::optional<std::uint8_t> linkStatus;      // 8C71
+    std::optional<std::uint8_t> lineFlags;       // 8C98
+    std::optional<std::uint8_t> linkFailCount;   // 8D38
+
+    // The line is up when 8C71 shows a full or reduced constellation link.
+    bool LineUp() const { return linkStatus && (*linkStatus & 0xC0) != 0; }
+    // State of indicator i (1 when its bit is set); empty when its register was not read.
+    std::optional<bool> Indicator(int i) const;
+};
+
+// The monitor's own Ethernet totals, accumulated pass by pass as the Ethernet page does.
+using EthernetTotals = std::array<std::uint64_t, kEthernetCounterCount>;
+
+} // namespace tessor::monitor
