@@ -95,7 +95,8 @@ std::string ResolvePath(const std::string& device) {
 
 std::unique_ptr<CBoardSession> CBoardSession::Open(const std::string& device,
                                                    std::chrono::milliseconds answerTimeout, Log log,
-                                                   std::string* error) {
+                                                   std::string* error,
+                                                   const CConsolePort::DeviceOpener& opener) {
     std::unique_ptr<CBoardSession> s(new CBoardSession());
     s->m_state = std::make_shared<State>();
     s->m_state->log = [device, log](const std::string& text) {
@@ -111,9 +112,10 @@ std::unique_ptr<CBoardSession> CBoardSession::Open(const std::string& device,
     s->m_port->SetPollTiming(polls > 0 ? static_cast<int>(polls) : 1, CConsolePort::kDefaultPollPeriod);
     // The device is opened once per connection: a lost one is reopened by the monitor, by name.
     std::shared_ptr<State> state = s->m_state;
-    s->m_port->SetDeviceOpener([state](const std::string& path, const LineSettings& settings,
-                                       int* errorCode) -> std::unique_ptr<SerialDevice> {
-        auto raw = PosixSerialDevice::Open(path, settings, errorCode);
+    s->m_port->SetDeviceOpener([state, opener](const std::string& path, const LineSettings& settings,
+                                               int* errorCode) -> std::unique_ptr<SerialDevice> {
+        std::unique_ptr<SerialDevice> raw =
+            opener ? opener(path, settings, errorCode) : PosixSerialDevice::Open(path, settings, errorCode);
         if (!raw)
             return nullptr;
         return std::make_unique<CWatchedDevice>(std::move(raw), state);

@@ -23,9 +23,11 @@ public:
 
     // Opens the device (a symbolic link is followed now) and starts the worker. A board that does not
     // answer within answerTimeout counts as a time-out. Null with *error set when the device cannot be
-    // opened.
-    static std::unique_ptr<CBoardSession>
-    Open(const std::string& device, std::chrono::milliseconds answerTimeout, Log log, std::string* error);
+    // opened. A given opener replaces the serial device layer (tests use the in-memory simulator).
+    static std::unique_ptr<CBoardSession> Open(const std::string& device,
+                                               std::chrono::milliseconds answerTimeout, Log log,
+                                               std::string* error,
+                                               const CConsolePort::DeviceOpener& opener = {});
     ~CBoardSession() override;
     CBoardSession(const CBoardSession&) = delete;
     CBoardSession& operator=(const CBoardSession&) = delete;

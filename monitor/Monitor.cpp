@@ -72,7 +72,8 @@ void CMonitor::DropSession() {
 
 bool CMonitor::Connect() {
     std::string error;
-    auto session = CBoardSession::Open(m_options.device, m_options.answerTimeout, m_log, &error);
+    auto session =
+        CBoardSession::Open(m_options.device, m_options.answerTimeout, m_log, &error, m_options.opener);
     if (!session) {
         if (!m_openFailing && m_log)
             m_log(m_options.device + ": cannot open (" + error + "); trying again, at most every " +

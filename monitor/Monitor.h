@@ -26,6 +26,8 @@ struct MonitorOptions {
     std::int32_t crystalHz = 25000000;
     std::chrono::milliseconds firstRetry{500};
     std::chrono::milliseconds maxRetry{10000};
+    // Replaces the serial device layer; empty: the named device through termios.
+    CConsolePort::DeviceOpener opener;
 };
 
 class CMonitor {
