@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -64,6 +66,12 @@ void CMetricsServer::Route() {
     s.set_keep_alive_max_count(100);
     s.set_payload_max_length(4096);
     s.set_tcp_nodelay(true);
+    // The library's default also sets SO_REUSEPORT, which would let a second monitor share the port
+    // unnoticed and take half of the scrapes; only a quick restart's TIME_WAIT is to be tolerated.
+    s.set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
 
     // Only reading is allowed, on any path.
     s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
