@@ -1,6 +1,8 @@
 # Installation and Debian packaging. Included at the end of the top-level CMakeLists.txt, after every
 # target exists. Layout of an installed system (prefix /usr in the package):
-#   bin/tessor-configurator, bin/tessor-sim, bin/tessor-demo
+#   bin/tessor-configurator, bin/tessor-sim, bin/tessor-demo, bin/tessor-cli
+#   lib/systemd/system/tessor-monitor@.service   unattended monitoring, one instance per device
+#   share/man/man1/tessor-cli-monitor.1
 #   share/tessor-configurator/Help/          help pages; the desktop entry starts the tool in
 #                                            share/tessor-configurator, so F1 finds Help/ there
 #   share/applications/tessor-configurator.desktop
@@ -12,7 +14,7 @@ include(GNUInstallDirs)
 # The source root, found from this file so that the fragment does not depend on who includes it.
 get_filename_component(TESSOR_PACKAGING_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 
-foreach(tessor_program tessor-configurator tessor-sim tessor-demo)
+foreach(tessor_program tessor-configurator tessor-sim tessor-demo tessor-cli)
     if(TARGET ${tessor_program})
         install(TARGETS ${tessor_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
@@ -29,6 +31,14 @@ install(FILES "${TESSOR_PACKAGING_ROOT}/res/icon.png"
 install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-configurator.desktop"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
+if(TARGET tessor-cli)
+    # The unit goes where Debian keeps the units of packages (/lib is /usr/lib on merged systems).
+    install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-monitor@.service"
+            DESTINATION lib/systemd/system)
+    install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-cli-monitor.1"
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
 # Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tessor-configurator)
@@ -40,8 +50,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 line modems (NT and LT) through the serial console of one of them: resets and
 loopbacks, line presets, live SNR, error and Ethernet counters, a console
 terminal with a log file, saving and loading register sets, factory defaults.
-Includes tessor-sim, a simulated modem pair on a pseudo-terminal, and the
-tessor-demo probe.")
+Includes tessor-cli monitor, which polls a board unattended and serves its
+health to Prometheus (with a systemd unit template), tessor-sim, a simulated
+modem pair on a pseudo-terminal, and the tessor-demo probe.")
 if(NOT CPACK_PACKAGE_VERSION AND PROJECT_VERSION)
     set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 endif()
@@ -56,6 +67,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.calvadra.example")
 # Opening the help pages goes through the desktop's default browser.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# The monitor's metrics are meant for a Prometheus server, here or elsewhere.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus")
 
 find_program(TESSOR_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TESSOR_DPKG_SHLIBDEPS)
@@ -65,7 +78,7 @@ else()
     # Without dpkg-dev: the Qt 6 libraries of Debian 12 by hand.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), libc6, libstdc++6, libgcc-s1")
+        "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), libcpp-httplib0.11, libc6, libstdc++6, libgcc-s1")
 endif()
 
 include(CPack)

@@ -8,6 +8,8 @@ packages=(
     libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
     xvfb xauth
+    libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
+    prometheus
 )
 
 missing=()
