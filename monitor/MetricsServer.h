@@ -23,7 +23,9 @@ class CMetricsServer {
 public:
     using Source = std::function<std::shared_ptr<const std::string>()>;
 
-    static constexpr int kWorkerThreads = 8;
+    // A worker serves one connection at a time, kept-alive ones included, so there are more workers
+    // than the few scrapers an endpoint has.
+    static constexpr int kWorkerThreads = 16;
     static constexpr int kDefaultPort = 9870;
 
     explicit CMetricsServer(Source source);
