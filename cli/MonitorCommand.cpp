@@ -1,6 +1,6 @@
 #include "cli/MonitorCommand.h"
 
-#include "link/PosixSerialDevice.h"
+#include "cli/CliPorts.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
 
@@ -57,12 +57,13 @@ void StopServer(monitor::CMetricsServer& server) {
 
 CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     CLI::App* cmd = app.add_subcommand(
-        "monitor", "Poll the board and serve its health on a Prometheus endpoint until SIGTERM or SIGINT");
-    cmd->add_option("device", args.device,
-                    "Serial device of the board's console: a path (a /dev/serial/by-id link is followed "
-                    "afresh on every reopen) or COM1, COM2, COM3")
-        ->required();
-    cmd->add_option("--listen", args.listen, "ADDRESS:PORT of the HTTP endpoint")
+        "monitor", "poll the board and serve its health on a Prometheus endpoint until SIGTERM or SIGINT");
+    cmd->footer("Exit codes: 0 ended by SIGTERM or SIGINT, 1 the endpoint cannot listen, 2 bad usage.");
+    cmd->add_option("DEVICE", args.device,
+                    "serial device of the board's console, as --port takes it (default: --port); a "
+                    "/dev/serial/by-id link is followed afresh on every reopen");
+    cmd->add_option("--listen", args.listen,
+                    "ADDRESS:PORT of the HTTP endpoint (127.0.0.1: this machine only)")
         ->capture_default_str()
         ->check([](const std::string& v) {
             std::string host;
@@ -70,21 +71,17 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
             return monitor::ParseListenAddress(v, &host, &port) ? std::string()
                                                                 : std::string("expected ADDRESS:PORT");
         });
-    cmd->add_option("--interval", args.intervalSeconds, "Seconds between poll passes")
+    cmd->add_option("--interval", args.intervalSeconds, "seconds from the start of one poll pass to the next")
         ->capture_default_str()
         ->check(CLI::Range(0.2, 3600.0));
-    cmd->add_option("--answer-timeout", args.answerTimeoutMs,
-                    "Milliseconds a command may go unanswered before the board counts as silent")
-        ->capture_default_str()
-        ->check(CLI::Range(50, 17500));
-    cmd->add_option("--crystal", args.crystal, "Crystal of the board in MHz, for the line rates")
+    cmd->add_option("--crystal", args.crystal, "crystal of the board in MHz, for the line rates")
         ->capture_default_str()
         ->check(CLI::IsMember({"19.44", "22.50", "25.00"}));
-    cmd->add_flag("--jsonl", args.jsonl, "Write one JSON line per poll pass on standard output");
+    cmd->add_flag("--jsonl", args.jsonl, "write one JSON line per poll pass on standard output");
     return cmd;
 }
 
-int RunMonitor(const MonitorArguments& args) {
+int RunMonitor(const MonitorArguments& args, const std::string& port, int answerTimeoutMs) {
     // Signals are taken by one thread with sigwait; every other thread has them blocked.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -94,13 +91,13 @@ int RunMonitor(const MonitorArguments& args) {
     std::signal(SIGPIPE, SIG_IGN);
 
     std::string host;
-    int port = 0;
-    monitor::ParseListenAddress(args.listen, &host, &port);
+    int listenPort = 0;
+    monitor::ParseListenAddress(args.listen, &host, &listenPort);
 
     monitor::MonitorOptions options;
-    options.device = ResolveComName(args.device, nullptr);
+    options.device = ResolvePort(args.device.empty() ? port : args.device).device;
     options.interval = std::chrono::milliseconds(static_cast<long>(args.intervalSeconds * 1000.0));
-    options.answerTimeout = std::chrono::milliseconds(args.answerTimeoutMs);
+    options.answerTimeout = std::chrono::milliseconds(answerTimeoutMs);
     options.crystalHz = CrystalHz(args.crystal);
     monitor::CMonitor::PassCallback onPass;
     if (args.jsonl)
@@ -109,7 +106,7 @@ int RunMonitor(const MonitorArguments& args) {
 
     monitor::CMetricsServer server([&poller] { return poller.Exposition(); });
     std::string error;
-    if (!server.Start(host, port, &error)) {
+    if (!server.Start(host, listenPort, &error)) {
         Log("cannot listen on " + args.listen + ": " + error + "; choose another ADDRESS:PORT with --listen");
         return 1;
     }

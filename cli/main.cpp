@@ -1,24 +1,28 @@
-// tessor-cli: the board from the command line.
+// tessor-cli: the board's sequences from a shell.
+#include "cli/CliCommands.h"
 
-#include "cli/MonitorCommand.h"
+#include <csignal>
+#include <iostream>
+#include <unistd.h>
 
-#include <CLI/CLI.hpp>
+namespace {
+
+tessor::cli::Interruption g_interruption;
+
+void OnSignal(int signal) {
+    if (!g_interruption.graceful.load() || g_interruption.requested.load())
+        _exit(128 + signal);
+    g_interruption.requested.store(true);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app("tessor-cli: the Tessor modem pair from the command line", "tessor-cli");
-    app.set_version_flag("--version", std::string("tessor-cli ") + TESSOR_VERSION);
-    app.require_subcommand(1);
-    tessor::cli::MonitorArguments monitorArgs;
-    CLI::App* monitor = tessor::cli::AddMonitorCommand(app, monitorArgs);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::Success& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return 2;
-    }
-    if (monitor->parsed())
-        return tessor::cli::RunMonitor(monitorArgs);
-    return 2;
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    const tessor::cli::Streams streams{std::cout, std::cerr, std::cin, ::isatty(STDIN_FILENO) != 0};
+    return tessor::cli::RunCli(argc, argv, streams, g_interruption);
 }

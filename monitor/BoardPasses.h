@@ -1,8 +1,8 @@
 #pragma once
 
-// The register reads of the monitor, in the order the status pages and the Link Configuration page issue
-// them, through the process-wide board link. Every read is checked: a read that failed, timed out or came
-// back with a spoilt echo delivers nothing, and once the connection is gone the pass ends early.
+// The monitor's register reads, made by the operations layer exactly as the pages make them. Every read
+// is checked: a read that failed, timed out or came back with a spoilt echo delivers nothing, and once the
+// connection is gone the pass ends early.
 
 #include "monitor/BoardReadings.h"
 
@@ -26,31 +26,28 @@ public:
     explicit CBoardPasses(IReadCheck& check) : m_check(check) {}
 
     // 8C70, 8C72, 8C73, 8C6F, then the configuration byte of the receive direction (8C10 on the NT side,
-    // 8C11 on the LT side) as the PHY page reads it when shown. False when the connection broke.
+    // 8C11 on the LT side) as the PHY page reads it when shown. False when the connection broke; a group
+    // with a spoilt reply leaves what it would have set empty.
     bool ReadIdentification(Identification& id);
 
     // 8C40, 8C42 (two registers), 8C41, 8C44 (two registers), 8D43: the Link Configuration page's
     // current settings of the local modem.
     bool ReadLinkSettings(std::int32_t crystalHz, LinkSettings& settings);
 
-    // The six PHY reads: 8C99 (3), 8C9C (2), 8C91 (4), 8C71, 8C98, 8D38. The receive constellation code
-    // chooses the SNR and MSE references; without one those two stay empty.
-    bool ReadPhy(std::optional<std::uint8_t> receiveConstellationCode, PhyReadings& readings);
+    // The six PHY reads: 8C99 (3), 8C9C (2), 8C91 (4), 8C71, 8C98, 8D38. Without references SNR and MSE
+    // stay empty.
+    bool ReadPhy(const std::optional<ops::PhyReferences>& references, PhyReadings& readings);
 
     // The fifteen counters, four registers each, in the Ethernet page's order. Each good read adds its
     // value divided by 5 to its total; failed and spoilt reads add nothing.
     bool ReadEthernet(EthernetTotals& totals);
 
 private:
-    // One read; empty when it failed or its reply was spoilt.
-    std::optional<std::uint64_t> Read(const char* address, std::uint8_t count);
+    // After one read of the operations layer: whether its reply was spoilt.
+    bool Spoilt() { return m_check.TakeSpoiltReply(); }
+    bool Broken() const { return m_check.ConnectionBroken(); }
 
     IReadCheck& m_check;
 };
-
-// SNR and MSE in dB as the PHY page computes them: the reference minus 10 log10 of the error value, with
-// the page's truncation to hundredths. Empty for an error value of 0 or less or an unknown constellation.
-std::optional<double> SnrDecibels(std::int32_t errorValue, std::uint8_t constellationCode);
-std::optional<double> MseDecibels(std::int32_t errorValue, std::uint8_t constellationCode);
 
 } // namespace tessor::monitor

@@ -3,6 +3,9 @@
 // What the monitor reads from the local modem, as plain values. A value that a failed read did not
 // deliver stays empty, so nothing stale or made up is ever published.
 
+#include "ops/EthernetPass.h"
+#include "ops/PhyPass.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -10,24 +13,23 @@
 
 namespace tessor::monitor {
 
-constexpr int kEthernetCounterCount = 15;
-constexpr int kIndicatorCount = 10;
+constexpr int kEthernetCounterCount = ops::kEthernetCounterCount;
+constexpr int kIndicatorCount = ops::kPhyIndicatorCount;
 
-// One Ethernet MAC counter: its first register and the metric name it is published under.
+// How an Ethernet counter (in the operations layer's order) is published: the metric name without the
+// tessor_ethernet_ prefix and the _total suffix, in base units, and its help text.
 struct EthernetCounterInfo {
-    const char* address;
-    const char* metric; // without the tessor_ethernet_ prefix and the _total suffix
+    const char* metric;
     const char* help;
 };
 extern const std::array<EthernetCounterInfo, kEthernetCounterCount> kEthernetCounterInfo;
 
-// One status indicator: where its bit lives and the label value it is published under.
-struct IndicatorInfo {
+// Where each indicator's bit lives, in the operations layer's indicator order.
+struct IndicatorBit {
     bool fromLineFlags; // 8C98 rather than 8C71
     std::uint8_t mask;
-    const char* label;
 };
-extern const std::array<IndicatorInfo, kIndicatorCount> kIndicatorInfo;
+extern const std::array<IndicatorBit, kIndicatorCount> kIndicatorBits;
 
 // Board identification and which end of the line the local modem is.
 struct Identification {
@@ -35,9 +37,9 @@ struct Identification {
     std::optional<std::uint8_t> chip;         // 8C72
     std::optional<std::uint8_t> revision;     // 8C73
     std::optional<std::uint8_t> firmware;     // 8C6F
-    // Low nibble of the line configuration byte the local modem receives with (8C10 on the NT, 8C11 on
-    // the LT); it chooses the SNR and MSE references.
-    std::optional<std::uint8_t> receiveConstellationCode;
+    // SNR and MSE references for the constellation the local modem receives (8C10 on the NT, 8C11 on the
+    // LT); none when that read failed or named no constellation.
+    std::optional<ops::PhyReferences> references;
 
     bool IsNt() const { return typeRegister && (*typeRegister & 0x10) != 0; }
     // "lt", "nt", or "unknown" before 8C70 was read.

@@ -108,7 +108,7 @@ void WriteLine(CFamilyWriter& w, const Snapshot& s) {
     w.Begin("tessor_indicator", "gauge", "Status indicator: 1 when its condition is present, 0 when not.");
     for (int i = 0; i < kIndicatorCount; ++i) {
         if (const auto on = p.Indicator(i))
-            w.Sample(*on ? "1" : "0", {{"indicator", kIndicatorInfo[static_cast<std::size_t>(i)].label}});
+            w.Sample(*on ? "1" : "0", {{"indicator", ops::kPhyIndicatorNames[static_cast<std::size_t>(i)]}});
     }
 
     if (!s.haveLink)

@@ -32,13 +32,13 @@ std::string RenderJsonLine(const Snapshot& s) {
     j["link_fail_count"] = Value(p.linkFailCount);
     nlohmann::json indicators = nlohmann::json::object();
     for (int i = 0; i < kIndicatorCount; ++i)
-        indicators[kIndicatorInfo[static_cast<std::size_t>(i)].label] = Value(p.Indicator(i));
+        indicators[ops::kPhyIndicatorNames[static_cast<std::size_t>(i)]] = Value(p.Indicator(i));
     j["indicators"] = indicators;
     if (s.haveLink)
         j["link"] = {{"downstream", Direction(s.link.downstream)}, {"upstream", Direction(s.link.upstream)}};
     nlohmann::json ethernet = nlohmann::json::object();
     for (std::size_t i = 0; i < kEthernetCounterInfo.size(); ++i)
-        ethernet[kEthernetCounterInfo[i].metric] = s.ethernet[i];
+        ethernet[ops::kEthernetCounters[i].name] = s.ethernet[i];
     j["ethernet_totals"] = ethernet;
     j["poll_duration_seconds"] = Value(s.passDurationSeconds);
     j["reconnections"] = s.reconnections;

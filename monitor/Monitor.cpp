@@ -153,7 +153,7 @@ void CMonitor::RunPass() {
 
     bool ok = !m_needSettings || ReadSettings(passes, s);
     PhyReadings phy;
-    ok = ok && passes.ReadPhy(s.id.receiveConstellationCode, phy);
+    ok = ok && passes.ReadPhy(s.id.references, phy);
     ok = ok && passes.ReadEthernet(s.ethernet);
     const bool cameUp = ok && phy.LineUp() && !s.lineUp && s.boardUp;
     if (cameUp) {

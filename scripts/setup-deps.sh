@@ -6,9 +6,10 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
+    libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     xvfb xauth
-    libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
+    libcpp-httplib-dev
     prometheus
 )
 

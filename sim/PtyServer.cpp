@@ -81,6 +81,9 @@ CPtyServer::~CPtyServer() {
     if (m_fifo >= 0) {
         close(m_fifo);
     }
+    if (m_wireLog >= 0) {
+        close(m_wireLog);
+    }
 }
 
 const char* CPtyServer::ControlHelp() {
@@ -109,6 +112,13 @@ bool CPtyServer::Start(std::string* error) {
         m_fifo = open(m_options.controlFifo.c_str(), O_RDWR | O_NONBLOCK);
         if (m_fifo < 0) {
             *error = "cannot open control FIFO " + m_options.controlFifo + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (!m_options.wireLog.empty()) {
+        m_wireLog = open(m_options.wireLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (m_wireLog < 0) {
+            *error = "cannot open wire log " + m_options.wireLog + ": " + std::strerror(errno);
             return false;
         }
     }
@@ -273,6 +283,9 @@ void CPtyServer::ReceiveFromClient(Clock::time_point now) {
             m_clientAbsent = true; // nobody has the slave open
         }
         return;
+    }
+    if (m_wireLog >= 0 && write(m_wireLog, chunk, static_cast<std::size_t>(n)) != n) {
+        m_log << "tessor-sim: wire log write failed: " << std::strerror(errno) << std::endl;
     }
     if (m_console.Silent()) {
         return; // a silent board drops what arrives

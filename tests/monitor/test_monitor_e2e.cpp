@@ -175,7 +175,7 @@ TEST_F(MonitorE2e, UnpluggedBoardIsMarkedDownAndReconnectedThroughTheRepointedLi
 
 TEST_F(MonitorE2e, CorruptedEchoesAreCountedSilentBoardIsRetriedAndSigtermEndsItWithinASecond) {
     StartSim();
-    StartMonitor({"--answer-timeout", "300"});
+    StartMonitor({"--answer-timeout-ms", "300"});
     ASSERT_TRUE(MetricReaches("tessor_up", 1, 10s));
     SimCommand("corrupt-echo");
     EXPECT_TRUE(MetricReaches("tessor_corrupted_replies_total", 1, 5s));
@@ -290,7 +290,7 @@ TEST_F(MonitorE2e, BadUsageExitsWithTwoAndHelpAndVersionWithZero) {
         EXPECT_TRUE(p.Start(args, m_dir.File("usage.out"), m_dir.File("usage.err")));
         return p.Wait(5s);
     };
-    EXPECT_EQ(run({"monitor"}), 2);
+    EXPECT_EQ(run({"monitor", "--bogus"}), 2);
     EXPECT_EQ(run({"monitor", "/dev/null", "--listen", "localhost"}), 2);
     EXPECT_EQ(run({"monitor", "/dev/null", "--interval", "0"}), 2);
     EXPECT_EQ(run({"monitor", "--help"}), 0);
