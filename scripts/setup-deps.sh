@@ -8,7 +8,8 @@ packages=(
     libgtest-dev libgmock-dev
     libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
-    xvfb xauth
+    qt6-charts-dev
+    xvfb xauth xdotool imagemagick
     libcpp-httplib-dev
     prometheus
 )
