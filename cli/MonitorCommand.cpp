@@ -3,6 +3,7 @@
 #include "cli/CliPorts.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
+#include "monitor/MonitorRecording.h"
 
 #include <chrono>
 #include <csignal>
@@ -58,7 +59,9 @@ void StopServer(monitor::CMetricsServer& server) {
 CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     CLI::App* cmd = app.add_subcommand(
         "monitor", "poll the board and serve its health on a Prometheus endpoint until SIGTERM or SIGINT");
-    cmd->footer("Exit codes: 0 ended by SIGTERM or SIGINT, 1 the endpoint cannot listen, 2 bad usage.");
+    cmd->footer(
+        "Exit codes: 0 ended by SIGTERM or SIGINT, 1 the endpoint cannot listen or the recording file\n"
+        "cannot be written, 2 bad usage.");
     cmd->add_option("DEVICE", args.device,
                     "serial device of the board's console, as --port takes it (default: --port); a "
                     "/dev/serial/by-id link is followed afresh on every reopen");
@@ -78,6 +81,8 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
         ->capture_default_str()
         ->check(CLI::IsMember({"19.44", "22.50", "25.00"}));
     cmd->add_flag("--jsonl", args.jsonl, "write one JSON line per poll pass on standard output");
+    cmd->add_option("--record", args.record,
+                    "append every pass to this recording file (the Line History window opens it)");
     return cmd;
 }
 
@@ -99,9 +104,23 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     options.interval = std::chrono::milliseconds(static_cast<long>(args.intervalSeconds * 1000.0));
     options.answerTimeout = std::chrono::milliseconds(answerTimeoutMs);
     options.crystalHz = CrystalHz(args.crystal);
-    monitor::CMonitor::PassCallback onPass;
-    if (args.jsonl)
-        onPass = WriteJsonLine;
+    std::unique_ptr<monitor::CMonitorRecording> recording;
+    if (!args.record.empty()) {
+        std::string error;
+        recording = monitor::CMonitorRecording::Open(args.record, options.interval, Log, &error);
+        if (!recording) {
+            Log("cannot record to " + args.record + ": " + error +
+                " Name a new file or an earlier recording.");
+            return 1;
+        }
+    }
+    const bool jsonl = args.jsonl;
+    auto onPass = [jsonl, &recording](const monitor::Snapshot& s) {
+        if (jsonl)
+            WriteJsonLine(s);
+        if (recording)
+            recording->AddPass(s);
+    };
     monitor::CMonitor poller(options, onPass, Log);
 
     monitor::CMetricsServer server([&poller] { return poller.Exposition(); });

@@ -15,6 +15,7 @@ struct MonitorArguments {
     double intervalSeconds = 5.0;
     std::string crystal = "25.00";
     bool jsonl = false;
+    std::string record; // recording file, or empty
 };
 
 // A silent board is given up on sooner than the product's 17.5 s unless --answer-timeout-ms says otherwise.

@@ -103,7 +103,8 @@ bool CBoardPasses::ReadLinkSettings(std::int32_t crystalHz, LinkSettings& settin
     return true;
 }
 
-bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, PhyReadings& r) {
+bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, PhyReadings& r,
+                           ops::PhyReadResults* results) {
     // The pass tells after each read; note which of its six replies were spoilt.
     std::bitset<6> spoilt;
     std::size_t index = 0;
@@ -115,6 +116,16 @@ bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, 
     if (!pass.complete || Broken())
         return false;
     const ops::PhyReadings& v = pass.readings;
+    if (results) {
+        // A spoilt reply counts as a failed read.
+        std::int64_t* raw[] = {&results->errorValue, &results->txLevel,   &results->rsCorrected,
+                               &results->linkStatus, &results->lineFlags, &results->linkFailCount};
+        *results = pass.raw;
+        for (std::size_t i = 0; i < spoilt.size(); ++i) {
+            if (spoilt[i])
+                *raw[i] = -1;
+        }
+    }
     if (!spoilt[0]) {
         if (pass.figures.snr)
             r.snrDecibels = static_cast<double>(*pass.figures.snr) / 100.0;
@@ -134,16 +145,26 @@ bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, 
     return true;
 }
 
-bool CBoardPasses::ReadEthernet(EthernetTotals& totals) {
+bool CBoardPasses::ReadEthernet(EthernetTotals& totals,
+                                std::array<std::uint32_t, kEthernetCounterCount>* reads,
+                                std::uint16_t* failed) {
     bool spoilt = false;
+    if (failed)
+        *failed = 0;
     ops::EthernetPassHooks hooks;
     hooks.abandon = [&] {
         spoilt = Spoilt();
         return Broken();
     };
     hooks.counted = [&](int index, std::int64_t result) {
-        if (!spoilt)
-            totals[static_cast<std::size_t>(index)] += ops::CounterIncrement(result);
+        const auto i = static_cast<std::size_t>(index);
+        const bool good = !spoilt && result >= 0;
+        if (good)
+            totals[i] += ops::CounterIncrement(result);
+        if (reads)
+            (*reads)[i] = good ? static_cast<std::uint32_t>(result) : 0;
+        if (failed && !good)
+            *failed = static_cast<std::uint16_t>(*failed | 1u << index);
     };
     return ops::RunEthernetPass(hooks).complete && !Broken();
 }

@@ -36,11 +36,15 @@ public:
 
     // The six PHY reads: 8C99 (3), 8C9C (2), 8C91 (4), 8C71, 8C98, 8D38. Without references SNR and MSE
     // stay empty.
-    bool ReadPhy(const std::optional<ops::PhyReferences>& references, PhyReadings& readings);
+    bool ReadPhy(const std::optional<ops::PhyReferences>& references, PhyReadings& readings,
+                 ops::PhyReadResults* results = nullptr);
 
     // The fifteen counters, four registers each, in the Ethernet page's order. Each good read adds its
     // value divided by 5 to its total; failed and spoilt reads add nothing.
-    bool ReadEthernet(EthernetTotals& totals);
+    // reads and failed (bit per counter) receive each read's low 32 bits and whether it failed.
+    bool ReadEthernet(EthernetTotals& totals,
+                      std::array<std::uint32_t, kEthernetCounterCount>* reads = nullptr,
+                      std::uint16_t* failed = nullptr);
 
 private:
     // After one read of the operations layer: whether its reply was spoilt.

@@ -153,8 +153,12 @@ void CMonitor::RunPass() {
 
     bool ok = !m_needSettings || ReadSettings(passes, s);
     PhyReadings phy;
-    ok = ok && passes.ReadPhy(s.id.references, phy);
-    ok = ok && passes.ReadEthernet(s.ethernet);
+    PassResults& results = s.results;
+    results = PassResults{};
+    results.phyRead = ok && passes.ReadPhy(s.id.references, phy, &results.phy);
+    ok = results.phyRead;
+    results.ethernetRead = ok && passes.ReadEthernet(s.ethernet, &results.ethernet, &results.ethernetFailed);
+    ok = results.ethernetRead;
     const bool cameUp = ok && phy.LineUp() && !s.lineUp && s.boardUp;
     if (cameUp) {
         // The line may have trained with other settings: read them again, and publish no SNR or MSE

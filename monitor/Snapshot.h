@@ -11,6 +11,16 @@
 
 namespace tessor::monitor {
 
+// The register results of a pass as the recorder takes them; a failed or spoilt read is -1 (PHY) or
+// flagged (Ethernet).
+struct PassResults {
+    bool phyRead = false; // the PHY pass completed
+    ops::PhyReadResults phy;
+    bool ethernetRead = false; // the Ethernet pass completed
+    std::array<std::uint32_t, kEthernetCounterCount> ethernet{};
+    std::uint16_t ethernetFailed = 0; // bit per counter
+};
+
 struct Snapshot {
     std::string port; // the device name the monitor was given
     Identification id;
@@ -27,6 +37,7 @@ struct Snapshot {
     std::uint64_t reconnections = 0;
     std::uint64_t timeOuts = 0;
     std::uint64_t corruptedReplies = 0;
+    PassResults results; // of the last pass, for the recording
 };
 
 // The Prometheus text exposition (version 0.0.4) of a snapshot.

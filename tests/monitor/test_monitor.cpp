@@ -3,14 +3,18 @@
 
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
+#include "monitor/MonitorRecording.h"
+#include "recorder/RecordingFile.h"
 #include "sim/SimSerialDevice.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace tessor::monitor {
@@ -216,6 +220,64 @@ TEST(MonitorPoll, LostDeviceIsReopenedWithGrowingPausesUpToTheLimit) {
         EXPECT_GE(gaps[i], 75);
         EXPECT_LT(gaps[i], 200);
     }
+}
+
+TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsenceInTheJournal) {
+    char path[] = "/tmp/tessor-monitor-recording-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::remove(path); // a new file gets the header
+    std::string error;
+    // A tiny memory limit renews the recorder every few passes.
+    auto recording = CMonitorRecording::Open(path, 50ms, nullptr, &error, 4096);
+    ASSERT_TRUE(recording) << error;
+
+    auto sim = ManualSim();
+    sim->AdvanceTime(4000);
+    std::mutex mutex;
+    std::vector<Snapshot> passes;
+    MonitorOptions o = SimOptions(sim, 50ms);
+    o.device = "sim";
+    CMonitor monitor(
+        o,
+        [&](const Snapshot& s) {
+            recording->AddPass(s);
+            std::lock_guard<std::mutex> lock(mutex);
+            passes.push_back(s);
+            if (passes.size() == 12)
+                sim->SetSilent(true);
+            if (passes.size() == 14)
+                sim->SetSilent(false);
+            if (passes.size() == 30)
+                monitor.Stop();
+        },
+        nullptr);
+    monitor.Run();
+
+    rec::LineStore store;
+    ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
+    std::remove(path);
+    EXPECT_GT(recording->Renewals(), 2);
+    ASSERT_EQ(store.phy.size(), passes.size());
+    std::size_t answered = 0;
+    for (std::size_t i = 0; i < passes.size(); ++i) {
+        EXPECT_EQ(store.phy[i].answered, passes[i].boardUp) << i;
+        answered += passes[i].boardUp ? 1 : 0;
+    }
+    ASSERT_EQ(store.eth.size(), answered);
+    EXPECT_EQ(store.eth.back().totals, passes.back().ethernet);
+    int noAnswer = 0, again = 0, lineUp = 0;
+    for (const rec::Event& e : store.events) {
+        noAnswer += e.kind == rec::EventKind::NoAnswer;
+        again += e.kind == rec::EventKind::AnsweringAgain;
+        lineUp += e.kind == rec::EventKind::LineUp;
+    }
+    EXPECT_EQ(noAnswer, 1);
+    EXPECT_EQ(again, 1);
+    EXPECT_EQ(lineUp, 1); // renewals derive nothing of their own
+    ASSERT_NE(store.phy[0].snrCenti, rec::kNoValue);
+    EXPECT_NEAR(store.phy[0].snrCenti / 100.0, *passes.front().phy.snrDecibels, 0.001);
 }
 
 TEST(MonitorExposition, FamiliesAreTypedAndLabelsEscaped) {

@@ -2,6 +2,7 @@
 // Prometheus server, unplugged, faulted, flooded and sent malformed requests. Loopback only.
 
 #include "ProcessSupport.h"
+#include "recorder/RecordingFile.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -157,9 +158,9 @@ TEST_F(MonitorE2e, PrometheusStoresTheSimulatorsValuesAndPromtoolAcceptsTheExpos
     EXPECT_EQ(prometheus.SignalAndWait(SIGTERM, 10s), 0);
 }
 
-TEST_F(MonitorE2e, UnpluggedBoardIsMarkedDownAndReconnectedThroughTheRepointedLink) {
+TEST_F(MonitorE2e, UnpluggedBoardIsMarkedDownAndReconnectedThroughTheRepointedLinkAndRecorded) {
     StartSim({"--reopen-ms", "1500"});
-    StartMonitor();
+    StartMonitor({"--record", m_dir.File("site.csv")});
     ASSERT_TRUE(MetricReaches("tessor_up", 1, 10s));
     const std::string firstSlave = ReadFile(m_dir.File("sim.out"));
     SimCommand("hangup"); // the pseudo-terminal goes away; a new one appears behind the link 1.5 s later
@@ -171,6 +172,23 @@ TEST_F(MonitorE2e, UnpluggedBoardIsMarkedDownAndReconnectedThroughTheRepointedLi
     EXPECT_EQ(Metric("tessor_timeouts_total"), 0.0);
     EXPECT_NE(ReadFile(m_dir.File("sim.out")), firstSlave); // a second slave was announced
     EXPECT_EQ(m_monitor.SignalAndWait(SIGINT, 1000ms), 0);
+
+    // The recording tells the same story.
+    rec::LineStore store;
+    std::string error;
+    ASSERT_TRUE(rec::ReadRecording(m_dir.File("site.csv"), &store, &error)) << error;
+    std::size_t unanswered = 0;
+    for (std::size_t i = 0; i < store.phy.size(); ++i)
+        unanswered += store.phy[i].answered ? 0 : 1;
+    EXPECT_GE(unanswered, 1u);
+    EXPECT_GE(store.eth.size(), 2u); // before and after
+    auto has = [&](rec::EventKind kind) {
+        return std::any_of(store.events.begin(), store.events.end(),
+                           [kind](const rec::Event& e) { return e.kind == kind; });
+    };
+    EXPECT_TRUE(has(rec::EventKind::NoAnswer));
+    EXPECT_TRUE(has(rec::EventKind::AnsweringAgain));
+    EXPECT_TRUE(has(rec::EventKind::LineUp));
 }
 
 TEST_F(MonitorE2e, CorruptedEchoesAreCountedSilentBoardIsRetriedAndSigtermEndsItWithinASecond) {
