@@ -292,6 +292,8 @@ int main(int argc, char** argv) {
     std::printf("tessor-cli monitor benchmark (tessor-sim paced at 9600 baud on %s)\n\n",
                 sim.SlavePath().c_str());
     const bool ok = AtRest(o, sim.SlavePath(), dir) && ScrapeFlood(o, sim.SlavePath(), dir);
-    std::printf("\nlogs: %s\n", dir.c_str());
+    // Other work on a shared machine shows in the tails; the load says how much there was.
+    std::printf("\nload average at the end: %s", ReadFile("/proc/loadavg").c_str());
+    std::printf("logs: %s\n", dir.c_str());
     return ok ? 0 : 1;
 }
