@@ -2,9 +2,15 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,6 +27,129 @@ const char kIndexPage[] = "<!DOCTYPE html>\n<html><head><title>tessor-cli monito
 bool IsReadMethod(const std::string& method) {
     return method == "GET" || method == "HEAD";
 }
+
+// Everything one request may send (request line, headers, a body we never want). The library bounds each
+// header line but not their number, so without this a client could send headers until memory runs out.
+constexpr std::size_t kRequestBudget = 16 * 1024;
+// And the time it may take to arrive: a client trickling a byte now and then does not hold a worker long.
+constexpr std::chrono::milliseconds kRequestTime{2000};
+
+bool WaitFor(int fd, short events, int timeoutMs) {
+    pollfd p{fd, events, 0};
+    for (;;) {
+        const int n = ::poll(&p, 1, timeoutMs);
+        if (n >= 0 || errno != EINTR)
+            return n > 0;
+    }
+}
+
+std::string AddressText(const sockaddr_storage& a, int* port) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (a.ss_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&a);
+        inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+        *port = ntohs(in->sin_port);
+    } else if (a.ss_family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&a);
+        inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
+        *port = ntohs(in6->sin6_port);
+    }
+    return text;
+}
+
+// A connection's socket as the library reads and writes it, with time-outs on every wait and a budget of
+// bytes per request.
+class CBoundedStream : public httplib::Stream {
+public:
+    CBoundedStream(int fd, int readTimeoutMs, int writeTimeoutMs)
+        : m_fd(fd), m_readTimeoutMs(readTimeoutMs), m_writeTimeoutMs(writeTimeoutMs) {}
+
+    void NewRequest() {
+        m_budget = kRequestBudget;
+        m_deadline = std::chrono::steady_clock::now() + kRequestTime;
+    }
+
+    bool is_readable() const override {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            m_deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        return WaitFor(m_fd, POLLIN, std::min(m_readTimeoutMs, static_cast<int>(left.count())));
+    }
+    bool is_writable() const override { return WaitFor(m_fd, POLLOUT, m_writeTimeoutMs); }
+
+    ssize_t read(char* ptr, size_t size) override {
+        if (m_budget == 0 || !is_readable())
+            return -1;
+        const ssize_t n = ::recv(m_fd, ptr, std::min(size, m_budget), 0);
+        if (n > 0)
+            m_budget -= static_cast<std::size_t>(n);
+        return n;
+    }
+
+    ssize_t write(const char* ptr, size_t size) override {
+        if (!is_writable())
+            return -1;
+        return ::send(m_fd, ptr, size, MSG_NOSIGNAL);
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override { Name(false, ip, port); }
+    void get_local_ip_and_port(std::string& ip, int& port) const override { Name(true, ip, port); }
+    socket_t socket() const override { return m_fd; }
+
+private:
+    void Name(bool local, std::string& ip, int& port) const {
+        sockaddr_storage a{};
+        socklen_t len = sizeof a;
+        const int rc = local ? getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len)
+                             : getpeername(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = 0;
+        ip = rc == 0 ? AddressText(a, &port) : std::string();
+    }
+
+    int m_fd;
+    int m_readTimeoutMs;
+    int m_writeTimeoutMs;
+    std::size_t m_budget = kRequestBudget;
+    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::now() + kRequestTime;
+};
+
+// The library's server with its connection loop replaced: the same requests and answers, read through
+// the bounded stream, and a kept-alive connection waited for in poll() (the library's own wait wakes up
+// every few milliseconds).
+class CBoundedServer : public httplib::Server {
+private:
+    bool process_and_close_socket(socket_t sock) override {
+        CBoundedStream stream(sock, Milliseconds(read_timeout_sec_, read_timeout_usec_),
+                              Milliseconds(write_timeout_sec_, write_timeout_usec_));
+        bool ok = false;
+        for (std::size_t left = keep_alive_max_count_; left > 0 && Running(); --left) {
+            if (left != keep_alive_max_count_ && !WaitForNextRequest(sock))
+                break;
+            stream.NewRequest();
+            bool closed = false;
+            ok = process_request(stream, left == 1, closed, [](httplib::Request&) {});
+            if (!ok || closed)
+                break;
+        }
+        ::shutdown(sock, SHUT_RDWR);
+        ::close(sock);
+        return ok;
+    }
+
+    bool Running() const { return svr_sock_ != INVALID_SOCKET; }
+
+    // In slices, so that a stopping server does not wait out the whole keep-alive time.
+    bool WaitForNextRequest(int sock) const {
+        for (time_t waited = 0; waited < keep_alive_timeout_sec_ * 1000 && Running(); waited += 100) {
+            if (WaitFor(sock, POLLIN, 100))
+                return true;
+        }
+        return false;
+    }
+
+    static int Milliseconds(time_t sec, time_t usec) { return static_cast<int>(sec * 1000 + usec / 1000); }
+};
 
 } // namespace
 
@@ -51,7 +180,7 @@ bool ParseListenAddress(const std::string& text, std::string* host, int* port) {
 }
 
 CMetricsServer::CMetricsServer(Source source)
-    : m_source(std::move(source)), m_server(std::make_unique<httplib::Server>()) {}
+    : m_source(std::move(source)), m_server(std::make_unique<CBoundedServer>()) {}
 
 CMetricsServer::~CMetricsServer() {
     Stop();
