@@ -15,7 +15,7 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j2 --timeout 600
 
 tsan_targets=(test_link test_sim test_sim_link)
-for t in test_terminal test_status_pages test_app; do
+for t in test_terminal test_status_pages test_app test_monitor test_monitor_e2e; do
     grep -q "add_executable($t" tests/*/CMakeLists.txt tests/*/*.cmake 2>/dev/null && tsan_targets+=("$t")
 done
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON -DTESSOR_SANITIZE=thread
