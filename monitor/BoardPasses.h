@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace tessor::monitor {
 
@@ -46,12 +47,20 @@ public:
                       std::array<std::uint32_t, kEthernetCounterCount>* reads = nullptr,
                       std::uint16_t* failed = nullptr);
 
+    // Whether a reply was spoilt since the last call (what it should have delivered is missing).
+    bool TakeSpoiltSeen() { return std::exchange(m_spoiltSeen, false); }
+
 private:
     // After one read of the operations layer: whether its reply was spoilt.
-    bool Spoilt() { return m_check.TakeSpoiltReply(); }
+    bool Spoilt() {
+        const bool spoilt = m_check.TakeSpoiltReply();
+        m_spoiltSeen = m_spoiltSeen || spoilt;
+        return spoilt;
+    }
     bool Broken() const { return m_check.ConnectionBroken(); }
 
     IReadCheck& m_check;
+    bool m_spoiltSeen = false;
 };
 
 } // namespace tessor::monitor

@@ -129,6 +129,7 @@ void CMonitor::MarkDown(Snapshot& s) {
 
 bool CMonitor::ReadSettings(CBoardPasses& passes, Snapshot& s) {
     s.haveLink = false;
+    passes.TakeSpoiltSeen();
     Identification id;
     const bool ok = passes.ReadIdentification(id);
     // The side label stays what it was until the board tells otherwise, so its series do not change
@@ -138,7 +139,8 @@ bool CMonitor::ReadSettings(CBoardPasses& passes, Snapshot& s) {
     if (!ok || !passes.ReadLinkSettings(m_options.crystalHz, s.link))
         return false;
     s.haveLink = true;
-    m_needSettings = false;
+    // Settings a spoilt reply left out are read again at the next pass.
+    m_needSettings = passes.TakeSpoiltSeen();
     return true;
 }
 
