@@ -2,6 +2,8 @@
 // and to the local modem, each followed by a restart.
 #include "app/MainSheet.h"
 
+#include "history/LineHistory.h"
+
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "ui/Boxes.h"
@@ -61,6 +63,7 @@ void CMainSheet::SetToDefault() {
     }
     WriteDefaults(kLocal);
     RestartModem(kLocal);
+    m_pHistory->OnAction(rec::Action::SetToDefault, std::string());
 }
 
 void CMainSheet::WriteDefaults(int target) {

@@ -1,6 +1,8 @@
 // The File menu: save the local modem's configuration registers to a *.NT / *.LT file and load one back.
 #include "app/MainSheet.h"
 
+#include "history/LineHistory.h"
+
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "model/ConfigFile.h"
@@ -142,6 +144,7 @@ void CMainSheet::OnLoadConfiguration() {
         ++written;
     }
     RestartModem(kLocal);
+    m_pHistory->OnAction(rec::Action::ConfigurationLoaded, QFileInfo(path).fileName().toStdString());
 }
 
 } // namespace tessor

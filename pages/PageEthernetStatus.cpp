@@ -2,6 +2,7 @@
 
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
+#include "pages/ActivityObserver.h"
 #include "ui/Boxes.h"
 #include "ui_PageEthernetStatus.h"
 
@@ -138,17 +139,26 @@ void CPageEthernet_Status::FinishPass() {
 }
 
 bool RunEthCounterPass(CPageEthernet_Status& page) {
+    std::array<std::int64_t, kEthernetCounterCount> reads{};
     for (const EthernetCounter& counter : kEthernetCounters) {
         const std::uint64_t epoch = page.ClearEpoch();
         const std::int64_t result = AccessLocalRegByte(kRead, counter.address, 4);
         if (g_bStopThreads.load() != 0)
             return false;
-        page.AddRead(static_cast<int>(&counter - kEthernetCounters.data()), result, epoch);
+        const auto index = static_cast<std::size_t>(&counter - kEthernetCounters.data());
+        reads[index] = result;
+        page.AddRead(static_cast<int>(index), result, epoch);
         // A Stop (or hide) takes effect after the read in progress.
         if (!page.IsPolling())
             return false;
     }
     page.FinishPass();
+    if (IActivityObserver* observer = page.ActivityObserver()) {
+        std::array<std::uint64_t, kEthernetCounterCount> totals{};
+        for (int i = 0; i < kEthernetCounterCount; ++i)
+            totals[static_cast<std::size_t>(i)] = page.Total(i);
+        observer->OnEthPass(reads, totals);
+    }
     return true;
 }
 

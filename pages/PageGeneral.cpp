@@ -91,16 +91,19 @@ void CPageGeneral::OnKillActive() {
 
 void CPageGeneral::OnSoftResetLocal() {
     AccessLocalReg(kOr, kReg8C00, "20");
+    NoteAction(rec::Action::SoftResetLocal);
 }
 
 void CPageGeneral::OnLocalLoopback() {
     // The activation bit goes off before the loopback bit goes on.
     AccessLocalReg(kAnd, kReg8C00, "7F");
     AccessLocalReg(kOr, kReg8C00, "01");
+    NoteAction(rec::Action::LocalLoopback);
 }
 
 void CPageGeneral::OnLineLoopbackLocal() {
     AccessLocalReg(kOr, kReg8C00, "02");
+    NoteAction(rec::Action::LineLoopbackLocal);
 }
 
 void CPageGeneral::OnTransmitterToggle() {
@@ -109,10 +112,12 @@ void CPageGeneral::OnTransmitterToggle() {
         m_transmitterState = 0;
         m_ui->btnTransmitter->setText(kTransmitterOnText);
         AccessLocalReg(kWrite, kReg8C00, "00");
+        NoteAction(rec::Action::TransmitterOff);
     } else {
         m_transmitterState = 1;
         m_ui->btnTransmitter->setText(kTransmitterOffText);
         AccessLocalReg(kWrite, kReg8C00, "40");
+        NoteAction(rec::Action::TransmitterOn);
     }
 }
 
@@ -121,19 +126,23 @@ void CPageGeneral::OnActivationToggle() {
         m_activationState = 0;
         m_ui->btnActivation->setText(kActivationEnableText);
         AccessLocalReg(kAnd, kReg8C00, "7F");
+        NoteAction(rec::Action::ActivationOff);
     } else {
         m_activationState = 1;
         m_ui->btnActivation->setText(kActivationDisableText);
         AccessLocalReg(kOr, kReg8C00, "80");
+        NoteAction(rec::Action::ActivationOn);
     }
 }
 
 void CPageGeneral::OnSoftResetRemote() {
     AccessRemoteReg(kOr, kReg8C00, "20");
+    NoteAction(rec::Action::SoftResetRemote);
 }
 
 void CPageGeneral::OnLineLoopbackRemote() {
     AccessRemoteReg(kOr, kReg8C00, "02");
+    NoteAction(rec::Action::LineLoopbackRemote);
 }
 
 } // namespace tessor

@@ -405,6 +405,12 @@ void CPageLink::WriteAndUpdate() {
         WriteByte(kLocal, kPresetRegisters[i].data(), preset.bytes[i]);
     WriteEthernetSpeed(kLocal);
     RestartModem(kLocal);
+    QString detail = m_ui->cmbDsPreset->currentText() + QStringLiteral(", local speed ") +
+                     m_ui->cmbLocalSpeed->itemText(*m_localSpeedSel);
+    if (remote)
+        detail += QStringLiteral(", remote speed ") + m_ui->cmbRemoteSpeed->itemText(*m_remoteSpeedSel);
+    NoteAction(rec::Action::WriteAndUpdate,
+               (remote ? detail : detail + QStringLiteral(", local modem only")).simplified().toStdString());
 }
 
 void CPageLink::WriteEthernetSpeed(int target) {

@@ -3,6 +3,7 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "model/LineModel.h"
+#include "pages/ActivityObserver.h"
 #include "pages/LedIndicator.h"
 #include "ui/Boxes.h"
 #include "ui_PagePhyStatus.h"
@@ -190,13 +191,23 @@ void CPagePhy_Status::ApplySide() {
     else
         timing->SetImages(kGreyImage, kGreyImage);
     UpdateIndicators();
+    StoreReferences(config);
+}
 
+void CPagePhy_Status::StoreReferences(std::int64_t config) {
     if (config < 0)
         return; // a failed read names no constellation
     if (const auto refs = PhyReferencesFor(ConstellationCode(static_cast<std::uint8_t>(config)))) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_refs = refs;
     }
+}
+
+void CPagePhy_Status::EnsureReferences() {
+    if (m_side == kSideUnknown || References())
+        return;
+    StoreReferences(
+        AccessLocalReg(kRead, m_side == kSideNT ? kRegLineConfigDown : kRegLineConfigUp, kOneRegister));
 }
 
 void CPagePhy_Status::OnTimer() {
@@ -267,6 +278,8 @@ bool RunPhyStatusPass(CPagePhy_Status& page) {
     if (Stopping())
         return false;
     page.FormatPhyValues(PhyReadingsFromResults(results));
+    if (IActivityObserver* observer = page.ActivityObserver())
+        observer->OnPhyPass(results, page.References());
     return true;
 }
 

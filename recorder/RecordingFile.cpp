@@ -295,19 +295,25 @@ bool ReadEthRow(const RowReader& row, EthSample* s) {
     return true;
 }
 
-// The gap limit of a reopened recording: a little more than twice the usual spacing of its PHY samples.
-std::int64_t GapFromSpacing(const LineStore& store) {
+// Median spacing of a sequence of samples (0 when it has fewer than two).
+template <typename Samples> std::int64_t MedianSpacing(const Samples& samples) {
     std::vector<std::int64_t> steps;
-    for (std::size_t i = 1; i < store.phy.size() && steps.size() < 4096; ++i) {
-        const std::int64_t d = store.phy[i].time.wallMs - store.phy[i - 1].time.wallMs;
+    for (std::size_t i = 1; i < samples.size() && steps.size() < 4096; ++i) {
+        const std::int64_t d = samples[i].time.wallMs - samples[i - 1].time.wallMs;
         if (d > 0)
             steps.push_back(d);
     }
     if (steps.empty())
-        return store.gapMs;
-    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2),
-                     steps.end());
-    return std::max<std::int64_t>(steps[steps.size() / 2] * 12 / 5, 1000);
+        return 0;
+    const auto middle = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
+    std::nth_element(steps.begin(), middle, steps.end());
+    return *middle;
+}
+
+// The gap limit of a reopened recording: a little more than twice the usual spacing of its samples.
+std::int64_t GapFromSpacing(const LineStore& store) {
+    const std::int64_t spacing = std::max(MedianSpacing(store.phy), MedianSpacing(store.eth));
+    return spacing > 0 ? std::max<std::int64_t>(spacing * 12 / 5, 1000) : store.gapMs;
 }
 
 void MarkGaps(LineStore* store) {

@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
-    qt6-charts-dev
+    qt6-charts-dev libqt6opengl6-dev
     xvfb xauth xdotool imagemagick
 )
 

@@ -1,0 +1,118 @@
+#include "history/HistoryGraph.h"
+
+#include <QChart>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QGraphicsLayout>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QValueAxis>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tessor {
+
+CHistoryGraph::CHistoryGraph(const QString& title, std::vector<Line> lines, QWidget* parent)
+    : QChartView(parent) {
+    auto* chart = new QChart;
+    Q_UNUSED(title);
+    chart->setMargins(QMargins(4, 0, 4, 0));
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
+    // The legend names the lines and stands in for a title, so every graph loses the same height to it.
+    chart->legend()->setVisible(true);
+    chart->legend()->setAlignment(Qt::AlignTop);
+    m_axisX = new QDateTimeAxis;
+    m_axisX->setTickCount(7);
+    m_axisY = new QValueAxis;
+    m_axisY->setTickCount(3);
+    chart->addAxis(m_axisX, Qt::AlignBottom);
+    chart->addAxis(m_axisY, Qt::AlignLeft);
+    setChart(chart);
+    setRenderHint(QPainter::Antialiasing, false);
+    setMinimumHeight(110);
+    for (Line& line : lines)
+        m_pools.push_back(Pool{std::move(line), {}});
+    // Each line shows in the legend once, even before it has points.
+    for (Pool& pool : m_pools)
+        SeriesFor(pool, 0);
+}
+
+QLineSeries* CHistoryGraph::SeriesFor(Pool& pool, std::size_t index) {
+    while (pool.series.size() <= index) {
+        auto* series = new QLineSeries;
+        series->setName(pool.line.name);
+        QPen pen(pool.line.color);
+        pen.setWidth(1);
+        series->setPen(pen);
+        chart()->addSeries(series);
+        series->attachAxis(m_axisX);
+        series->attachAxis(m_axisY);
+        if (!pool.series.empty()) {
+            for (QLegendMarker* marker : chart()->legend()->markers(series))
+                marker->setVisible(false);
+        }
+        pool.series.push_back(series);
+    }
+    return pool.series[index];
+}
+
+int CHistoryGraph::Columns() const {
+    const int width = static_cast<int>(chart()->plotArea().width());
+    return std::max(width, 50);
+}
+
+void CHistoryGraph::Redraw(const rec::LineStore& store, std::int64_t fromMs, std::int64_t toMs) {
+    m_pointCount = 0;
+    double low = 0;
+    double high = 0;
+    bool any = false;
+    for (Pool& pool : m_pools) {
+        const std::vector<rec::Polyline> lines =
+            rec::Decimate(store, pool.line.series, fromMs, toMs, Columns());
+        std::size_t used = 0;
+        for (const rec::Polyline& line : lines) {
+            QList<QPointF> points;
+            points.reserve(static_cast<qsizetype>(line.size()));
+            for (const rec::Point& p : line) {
+                points.append(QPointF(static_cast<double>(p.wallMs), p.value));
+                if (p.wallMs >= fromMs && p.wallMs <= toMs) {
+                    low = any ? std::min(low, p.value) : p.value;
+                    high = any ? std::max(high, p.value) : p.value;
+                    any = true;
+                }
+            }
+            m_pointCount += line.size();
+            SeriesFor(pool, used++)->replace(points);
+        }
+        for (std::size_t i = used; i < pool.series.size(); ++i) {
+            if (pool.series[i]->count() > 0)
+                pool.series[i]->clear();
+        }
+    }
+    if (!any) {
+        low = 0;
+        high = 1;
+    }
+    const double pad = high > low ? (high - low) * 0.08 : std::max(std::fabs(high) * 0.05, 0.5);
+    m_axisY->setRange(low - pad, high + pad);
+    const double step = (high - low + 2 * pad) / 2;
+    m_axisY->setLabelFormat(step >= 10  ? QStringLiteral("%.0f")
+                            : step >= 1 ? QStringLiteral("%.1f")
+                                        : QStringLiteral("%.2f"));
+    const std::int64_t span = toMs - fromMs;
+    m_axisX->setFormat(span > 2 * 86400000LL ? QStringLiteral("dd.MM. HH:mm")
+                       : span > 600000LL     ? QStringLiteral("HH:mm")
+                                             : QStringLiteral("HH:mm:ss"));
+    m_axisX->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
+}
+
+void CHistoryGraph::wheelEvent(QWheelEvent* event) {
+    const QPointF value = chart()->mapToValue(chart()->mapFromScene(mapToScene(event->position().toPoint())));
+    const double factor = event->angleDelta().y() > 0 ? 0.5 : 2.0;
+    emit zoomRequested(static_cast<std::int64_t>(value.x()), factor);
+    event->accept();
+}
+
+} // namespace tessor
