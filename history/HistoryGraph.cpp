@@ -64,25 +64,35 @@ int CHistoryGraph::Columns() const {
 }
 
 void CHistoryGraph::Redraw(const rec::LineStore& store, std::int64_t fromMs, std::int64_t toMs) {
-    m_pointCount = 0;
+    // Reduce first, then set the axes, then hand each series its points once: every axis change makes
+    // the chart lay out all its series again.
+    std::vector<std::vector<rec::Polyline>> reduced;
     double low = 0;
     double high = 0;
     bool any = false;
-    for (Pool& pool : m_pools) {
-        const std::vector<rec::Polyline> lines =
-            rec::Decimate(store, pool.line.series, fromMs, toMs, Columns());
+    for (const Pool& pool : m_pools) {
+        reduced.push_back(rec::Decimate(store, pool.line.series, fromMs, toMs, Columns()));
+        for (const rec::Polyline& line : reduced.back()) {
+            for (const rec::Point& p : line) {
+                if (p.wallMs < fromMs || p.wallMs > toMs)
+                    continue;
+                low = any ? std::min(low, p.value) : p.value;
+                high = any ? std::max(high, p.value) : p.value;
+                any = true;
+            }
+        }
+    }
+    SetAxes(fromMs, toMs, any ? low : 0, any ? high : 1);
+
+    m_pointCount = 0;
+    for (std::size_t k = 0; k < m_pools.size(); ++k) {
+        Pool& pool = m_pools[k];
         std::size_t used = 0;
-        for (const rec::Polyline& line : lines) {
+        for (const rec::Polyline& line : reduced[k]) {
             QList<QPointF> points;
             points.reserve(static_cast<qsizetype>(line.size()));
-            for (const rec::Point& p : line) {
+            for (const rec::Point& p : line)
                 points.append(QPointF(static_cast<double>(p.wallMs), p.value));
-                if (p.wallMs >= fromMs && p.wallMs <= toMs) {
-                    low = any ? std::min(low, p.value) : p.value;
-                    high = any ? std::max(high, p.value) : p.value;
-                    any = true;
-                }
-            }
             m_pointCount += line.size();
             SeriesFor(pool, used++)->replace(points);
         }
@@ -91,21 +101,28 @@ void CHistoryGraph::Redraw(const rec::LineStore& store, std::int64_t fromMs, std
                 pool.series[i]->clear();
         }
     }
-    if (!any) {
-        low = 0;
-        high = 1;
-    }
+}
+
+void CHistoryGraph::SetAxes(std::int64_t fromMs, std::int64_t toMs, double low, double high) {
     const double pad = high > low ? (high - low) * 0.08 : std::max(std::fabs(high) * 0.05, 0.5);
-    m_axisY->setRange(low - pad, high + pad);
     const double step = (high - low + 2 * pad) / 2;
-    m_axisY->setLabelFormat(step >= 10  ? QStringLiteral("%.0f")
-                            : step >= 1 ? QStringLiteral("%.1f")
-                                        : QStringLiteral("%.2f"));
+    const QString labels = step >= 10  ? QStringLiteral("%.0f")
+                           : step >= 1 ? QStringLiteral("%.1f")
+                                       : QStringLiteral("%.2f");
+    if (m_axisY->labelFormat() != labels)
+        m_axisY->setLabelFormat(labels);
+    if (m_axisY->min() != low - pad || m_axisY->max() != high + pad)
+        m_axisY->setRange(low - pad, high + pad);
     const std::int64_t span = toMs - fromMs;
-    m_axisX->setFormat(span > 2 * 86400000LL ? QStringLiteral("dd.MM. HH:mm")
-                       : span > 600000LL     ? QStringLiteral("HH:mm")
-                                             : QStringLiteral("HH:mm:ss"));
-    m_axisX->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
+    const QString format = span > 2 * 86400000LL ? QStringLiteral("dd.MM. HH:mm")
+                           : span > 600000LL     ? QStringLiteral("HH:mm")
+                                                 : QStringLiteral("HH:mm:ss");
+    if (m_axisX->format() != format)
+        m_axisX->setFormat(format);
+    const QDateTime from = QDateTime::fromMSecsSinceEpoch(fromMs);
+    const QDateTime to = QDateTime::fromMSecsSinceEpoch(toMs);
+    if (m_axisX->min() != from || m_axisX->max() != to)
+        m_axisX->setRange(from, to);
 }
 
 void CHistoryGraph::wheelEvent(QWheelEvent* event) {

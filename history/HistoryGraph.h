@@ -47,6 +47,7 @@ private:
         std::vector<QLineSeries*> series;
     };
     QLineSeries* SeriesFor(Pool& pool, std::size_t index);
+    void SetAxes(std::int64_t fromMs, std::int64_t toMs, double low, double high);
 
     std::vector<Pool> m_pools;
     QDateTimeAxis* m_axisX = nullptr;

@@ -101,7 +101,7 @@ void AppendQuoted(const std::string& text, std::string* out) {
 }
 
 void AppendTimes(const SampleTime& time, const char* type, std::string* out) {
-    *out += FormatUtc(time.wallMs);
+    AppendUtc(time.wallMs, out);
     out->push_back(',');
     AppendInt(time.monoMs, out);
     out->push_back(',');
@@ -345,6 +345,12 @@ const std::string& RecordingHeader() {
 }
 
 std::string FormatUtc(std::int64_t wallMs) {
+    std::string out;
+    AppendUtc(wallMs, &out);
+    return out;
+}
+
+void AppendUtc(std::int64_t wallMs, std::string* out) {
     std::int64_t days = wallMs / 86400000;
     std::int64_t msOfDay = wallMs % 86400000;
     if (msOfDay < 0) {
@@ -355,23 +361,20 @@ std::string FormatUtc(std::int64_t wallMs) {
     unsigned m = 0;
     unsigned d = 0;
     CivilFromDays(days, &y, &m, &d);
-    std::string out;
-    out.reserve(24);
-    AppendDigits(y, 4, &out);
-    out.push_back('-');
-    AppendDigits(m, 2, &out);
-    out.push_back('-');
-    AppendDigits(d, 2, &out);
-    out.push_back('T');
-    AppendDigits(msOfDay / 3600000, 2, &out);
-    out.push_back(':');
-    AppendDigits(msOfDay / 60000 % 60, 2, &out);
-    out.push_back(':');
-    AppendDigits(msOfDay / 1000 % 60, 2, &out);
-    out.push_back('.');
-    AppendDigits(msOfDay % 1000, 3, &out);
-    out.push_back('Z');
-    return out;
+    AppendDigits(y, 4, out);
+    out->push_back('-');
+    AppendDigits(m, 2, out);
+    out->push_back('-');
+    AppendDigits(d, 2, out);
+    out->push_back('T');
+    AppendDigits(msOfDay / 3600000, 2, out);
+    out->push_back(':');
+    AppendDigits(msOfDay / 60000 % 60, 2, out);
+    out->push_back(':');
+    AppendDigits(msOfDay / 1000 % 60, 2, out);
+    out->push_back('.');
+    AppendDigits(msOfDay % 1000, 3, out);
+    out->push_back('Z');
 }
 
 bool ParseUtc(const char* p, std::size_t len, std::int64_t* wallMs) {

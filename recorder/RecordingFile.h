@@ -16,6 +16,7 @@ const std::string& RecordingHeader();
 
 // "2026-12-09T02:31:13.123Z" for ms since 1970 UTC, and back (false for anything else).
 std::string FormatUtc(std::int64_t wallMs);
+void AppendUtc(std::int64_t wallMs, std::string* out);
 bool ParseUtc(const char* text, std::size_t len, std::int64_t* wallMs);
 
 // Appends rows to a recording file, each flushed as it is written. Standard library only.
