@@ -111,7 +111,8 @@ bool CLineHistory::BoardAnswering() {
     return port && !port->NoComm();
 }
 
-void CLineHistory::OnPhyPass(const PhyReadResults& results, const std::optional<PhyReferences>& references) {
+void CLineHistory::OnPhyPass(const ops::PhyReadResults& results,
+                             const std::optional<ops::PhyReferences>& references) {
     const rec::PhyRaw raw{results.errorValue, results.txLevel,   results.rsCorrected,
                           results.linkStatus, results.lineFlags, results.linkFailCount};
     m_recorder->AddPhy(rec::MakePhySample(rec::Now(), raw, references ? references->snr : rec::kNoValue,

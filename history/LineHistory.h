@@ -43,7 +43,8 @@ public:
     void ShowWindow(QWidget* parent);
     CHistoryWindow* Window() const;
 
-    void OnPhyPass(const PhyReadResults& results, const std::optional<PhyReferences>& references) override;
+    void OnPhyPass(const ops::PhyReadResults& results,
+                   const std::optional<ops::PhyReferences>& references) override;
     void OnEthPass(const std::array<std::int64_t, 15>& reads,
                    const std::array<std::uint64_t, 15>& totals) override;
     void OnAction(rec::Action action, const std::string& detail) override;

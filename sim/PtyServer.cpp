@@ -81,6 +81,9 @@ CPtyServer::~CPtyServer() {
     if (m_fifo >= 0) {
         close(m_fifo);
     }
+    if (m_wireLog >= 0) {
+        close(m_wireLog);
+    }
 }
 
 const char* CPtyServer::ControlHelp() {
@@ -118,6 +121,13 @@ bool CPtyServer::Start(std::string* error) {
             return false;
         }
     }
+    if (!m_options.wireLog.empty()) {
+        m_wireLog = open(m_options.wireLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (m_wireLog < 0) {
+            *error = "cannot open wire log " + m_options.wireLog + ": " + std::strerror(errno);
+            return false;
+        }
+    }
     m_stdinOpen = m_options.readStdin;
     Announce();
     return true;
@@ -148,6 +158,10 @@ bool CPtyServer::OpenPty(std::string* error) {
         tcsetattr(master, TCSANOW, &tio);
     }
     SetNonBlocking(master);
+    // The server keeps the slave open itself, so the master never reports a hang-up between clients and a
+    // client that opens the slave is served from its first byte (instead of at the next look for one).
+    // What the board sends while nobody listens waits in the slave's queue; clients purge it on open.
+    m_keeper = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     m_master = master;
     m_slavePath = name;
     m_clientAbsent = false;
@@ -157,6 +171,10 @@ bool CPtyServer::OpenPty(std::string* error) {
 }
 
 void CPtyServer::ClosePty() {
+    if (m_keeper >= 0) {
+        close(m_keeper);
+        m_keeper = -1;
+    }
     if (m_master >= 0) {
         close(m_master);
         m_master = -1;
@@ -311,6 +329,9 @@ void CPtyServer::ReceiveFromClient(Clock::time_point now) {
             m_clientAbsent = true; // nobody has the slave open
         }
         return;
+    }
+    if (m_wireLog >= 0 && write(m_wireLog, chunk, static_cast<std::size_t>(n)) != n) {
+        m_log << "tessor-sim: wire log write failed: " << std::strerror(errno) << std::endl;
     }
     if (m_console.Silent()) {
         return; // a silent board drops what arrives

@@ -26,6 +26,8 @@ struct PtyServerOptions {
     // Fault commands are read from this FIFO (created if missing) and from standard input.
     std::string controlFifo;
     bool readStdin = true;
+    // Every byte the client sends is appended to this file as it arrives (a record of the traffic).
+    std::string wireLog;
     // After a hang-up fault: exit, or open a new pseudo-terminal after reopenMs.
     bool exitOnHangup = false;
     int reopenMs = 1000;
@@ -72,8 +74,10 @@ private:
     CSimModemPair m_pair;
     CSimConsole m_console;
     int m_master = -1;
+    int m_keeper = -1; // the server's own descriptor of the slave
     std::string m_slavePath;
     int m_fifo = -1;
+    int m_wireLog = -1;
     bool m_stdinOpen = false;
     std::string m_stdinBuffer;
     std::string m_fifoBuffer;

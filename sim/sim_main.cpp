@@ -34,6 +34,7 @@ void PrintUsage(std::ostream& out) {
            "  --link PATH            keep a symbolic link PATH to the current slave\n"
            "  --control-fifo FILE    read fault commands from this FIFO too (created if missing)\n"
            "  --no-stdin             do not read fault commands from standard input\n"
+           "  --wire-log FILE        append every byte received from the client to FILE\n"
            "  --exit-on-hangup       exit after the hangup fault instead of opening a new pseudo-terminal\n"
            "  --reopen-ms N          after a hangup, open a new pseudo-terminal after N ms (default 1000);\n"
            "                         the new path is printed and written like the first one\n"
@@ -113,6 +114,8 @@ int main(int argc, char** argv) {
             options.linkPath = next("a path");
         } else if (arg == "--control-fifo") {
             options.controlFifo = next("a file name");
+        } else if (arg == "--wire-log") {
+            options.wireLog = next("a file name");
         } else if (arg == "--no-stdin") {
             options.readStdin = false;
         } else if (arg == "--exit-on-hangup") {
