@@ -32,6 +32,17 @@ export XDG_CONFIG_HOME=$work/config
 export TESSOR_HISTORY_INTERVAL_MS=500
 
 key() { xdotool key --clearmodifiers "$@"; }
+find_window() { xdotool search --name "$1" 2>/dev/null | head -n 1 || true; }
+# Sends keys until a window appears (a key can be lost while a window is still taking the focus).
+keys_until() {
+    local title=$1
+    shift
+    for _ in 1 2 3; do
+        key "$@"
+        for _ in $(seq 40); do [ -n "$(find_window "$title")" ] && return 0; sleep 0.1; done
+    done
+    fail "no window \"$title\" after pressing $*"
+}
 window() {
     for _ in $(seq 150); do
         local w; w=$(xdotool search --name "$1" 2>/dev/null | head -n 1 || true)
@@ -51,16 +62,22 @@ type_file() { # answers a file dialog with a path
 
 "$app" >"$work/app.log" 2>&1 &
 pids+=($!)
-window "^Initialize Hardware" >/dev/null
+dialog=$(window "^Initialize Hardware")
 sleep 1
-key Return
-window "^Tessor Console Configurator" >/dev/null
+xdotool windowfocus "$dialog" 2>/dev/null || true
+keys_until "^Tessor Console Configurator" Return
 sleep 1.5
-key alt+w
-sleep 0.7
-key h
+for _ in 1 2 3; do
+    key alt+w
+    sleep 0.7
+    key h
+    for _ in $(seq 30); do [ -n "$(find_window "^Line History")" ] && break 2; sleep 0.1; done
+    key Escape Escape
+done
 history=$(window "^Line History")
 sleep 1
+xdotool windowfocus "$history"
+sleep 0.3
 key alt+b # Record in background
 sleep 4
 echo "cut on" >"$work/fifo"
@@ -68,12 +85,13 @@ sleep 3
 echo "cut off" >"$work/fifo"
 sleep 4
 xdotool windowfocus "$history"
-key alt+c
+sleep 0.3
+keys_until "^Export Samples and Events" alt+c
 type_file "^Export Samples and Events" "$work/export.csv"
 sleep 0.5
 xdotool windowfocus "$history"
 sleep 0.3
-key alt+p
+keys_until "^Export Graphs" alt+p
 type_file "^Export Graphs" "$work/graphs.png"
 
 csv=$work/export.csv
