@@ -344,6 +344,7 @@ bool CHistoryWindow::OpenRecording(const QString& path) {
     m_journalCount = 0;
     m_widthMs = 0;
     m_liveButton->show();
+    m_recordButton->setText(QStringLiteral("&Record to File..."));
     m_recordButton->setEnabled(false);
     setWindowTitle(QStringLiteral("%1 - %2").arg(QString::fromLatin1(kTitle), QFileInfo(path).fileName()));
     Refresh(true);
