@@ -58,6 +58,22 @@ CLineHistory::CLineHistory(CPagePhy_Status* phyPage, QObject* parent)
           std::make_shared<rec::CLineRecorder>(std::max(BackgroundInterval(), kBackgroundIntervalMs))) {
     m_backgroundTimer.setInterval(BackgroundInterval());
     connect(&m_backgroundTimer, &QTimer::timeout, this, &CLineHistory::OnBackgroundTick);
+    m_watchTimer.setInterval(1000);
+    connect(&m_watchTimer, &QTimer::timeout, this, &CLineHistory::WatchSampling);
+    m_watchTimer.start();
+}
+
+void CLineHistory::WatchSampling() {
+    const bool sampling = BackgroundRecording() || (m_phyPage && m_phyPage->IsRunning());
+    if (sampling == m_sampling)
+        return;
+    m_sampling = sampling;
+    bool any = false;
+    m_recorder->Read([&](const rec::LineStore& store) { any = !store.phy.empty(); });
+    if (any) // before the first sample there is nothing to pause
+        m_recorder->NoteRecording(rec::Now(), sampling ? "Recording resumed"
+                                                       : "Recording paused: the PHY Status page is stopped "
+                                                         "and Record in background is off");
 }
 
 CLineHistory::~CLineHistory() {

@@ -52,12 +52,16 @@ public:
 private:
     class CNotingPrompt;
     void OnBackgroundTick();
+    void WatchSampling();
     static bool BoardAnswering();
 
     CPagePhy_Status* m_phyPage;
     std::shared_ptr<rec::CLineRecorder> m_recorder;
     std::unique_ptr<CNotingPrompt> m_prompt;
     QTimer m_backgroundTimer;
+    // Notes in the journal when PHY passes stop and start again (the graphs show a gap there).
+    QTimer m_watchTimer;
+    bool m_sampling = false;
     QPointer<CHistoryWindow> m_window;
 };
 
