@@ -43,8 +43,8 @@ keys_until() {
     done
     fail "no window \"$title\" after pressing $*"
 }
-window() {
-    for _ in $(seq 150); do
+window() { # waits up to 30 s: a loaded machine starts the program slowly
+    for _ in $(seq 300); do
         local w; w=$(xdotool search --name "$1" 2>/dev/null | head -n 1 || true)
         [ -n "$w" ] && { echo "$w"; return 0; }
         sleep 0.1
