@@ -91,6 +91,10 @@ int main(int argc, char** argv) {
     const std::string errors = workDir + "/cli-errors.log";
     std::printf(
         "\n5. tessor-cli end to end (its own process against tessor-sim on a pseudo-terminal, paced)\n");
+    double load[3] = {0, 0, 0};
+    std::ifstream("/proc/loadavg") >> load[0] >> load[1] >> load[2];
+    std::printf("  load average at the start (1, 5, 15 min): %.2f %.2f %.2f on %ld CPUs\n", load[0], load[1],
+                load[2], sysconf(_SC_NPROCESSORS_ONLN));
     tessor::bench::SimProcess sim;
     std::string error;
     if (!sim.Start(TESSOR_BENCH_SIM, {"--train-ms", "0", "--wire-log", wire}, workDir, "sim-cli", &error)) {
