@@ -542,6 +542,10 @@ bool ReadRecording(const std::string& path, LineStore* store, std::string* error
         return false;
     }
 
+    return ParseRecording(text, path, store, error);
+}
+
+bool ParseRecording(const std::string& text, const std::string& path, LineStore* store, std::string* error) {
     RowReader row;
     const char* p = text.data();
     const char* end = p + text.size();

@@ -51,5 +51,7 @@ void AppendEventRow(const Event& event, std::string* out);
 
 // Reads a recording file into store (samples, events, and a gap limit from the samples' spacing).
 bool ReadRecording(const std::string& path, LineStore* store, std::string* error);
+// The same for the text of a recording; path only names it in the error.
+bool ParseRecording(const std::string& text, const std::string& path, LineStore* store, std::string* error);
 
 } // namespace tessor::rec
