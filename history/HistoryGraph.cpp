@@ -104,15 +104,31 @@ void CHistoryGraph::Redraw(const rec::LineStore& store, std::int64_t fromMs, std
 }
 
 void CHistoryGraph::SetAxes(std::int64_t fromMs, std::int64_t toMs, double low, double high) {
-    const double pad = high > low ? (high - low) * 0.08 : std::max(std::fabs(high) * 0.05, 0.5);
-    const double step = (high - low + 2 * pad) / 2;
-    const QString labels = step >= 10  ? QStringLiteral("%.0f")
-                           : step >= 1 ? QStringLiteral("%.1f")
-                                       : QStringLiteral("%.2f");
+    // A round step of 1, 2 or 5 times a power of ten that covers the values in at most three intervals.
+    const double wanted = std::max((high - low) / 3, std::max(std::fabs(high), 1.0) * 1e-2);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(wanted)));
+    double step = magnitude;
+    for (double factor : {1.0, 2.0, 5.0, 10.0}) {
+        step = factor * magnitude;
+        if (step >= wanted)
+            break;
+    }
+    double bottom = std::floor(low / step) * step;
+    double top = std::ceil(high / step) * step;
+    if (top - bottom < step / 2) {
+        bottom -= step;
+        top += step;
+    }
+    const int ticks = static_cast<int>(std::lround((top - bottom) / step)) + 1;
+    const QString labels = step >= 1     ? QStringLiteral("%.0f")
+                           : step >= 0.1 ? QStringLiteral("%.1f")
+                                         : QStringLiteral("%.2f");
     if (m_axisY->labelFormat() != labels)
         m_axisY->setLabelFormat(labels);
-    if (m_axisY->min() != low - pad || m_axisY->max() != high + pad)
-        m_axisY->setRange(low - pad, high + pad);
+    if (m_axisY->tickCount() != ticks)
+        m_axisY->setTickCount(ticks);
+    if (m_axisY->min() != bottom || m_axisY->max() != top)
+        m_axisY->setRange(bottom, top);
     const std::int64_t span = toMs - fromMs;
     const QString format = span > 2 * 86400000LL ? QStringLiteral("dd.MM. HH:mm")
                            : span > 600000LL     ? QStringLiteral("HH:mm")
