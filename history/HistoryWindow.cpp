@@ -122,7 +122,8 @@ CHistoryWindow::CHistoryWindow(std::shared_ptr<rec::CLineRecorder> live, QWidget
     m_refreshTimer.setInterval(kRefreshMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, [this] {
         CheckRecordingFailure();
-        Refresh();
+        if (isVisible()) // a closed window is brought up to date when it is shown again
+            Refresh();
     });
     m_refreshTimer.start();
     SetBackgroundRecording(false, 5000);
@@ -394,6 +395,11 @@ void CHistoryWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void CHistoryWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Refresh();
 }
 
 void CHistoryWindow::resizeEvent(QResizeEvent* event) {
