@@ -275,10 +275,12 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
         return kExitUsage;
     }
     if (command->changesBoard && !parser.options.yes && !streams.inIsTerminal) {
-        streams.err << "tessor-cli: " << command->app->get_name()
-                    << " changes the board and standard input is not a terminal, so nobody can confirm it; "
-                       "give --yes to go ahead. Nothing was sent."
-                    << std::endl;
+        const std::string message = command->app->get_name() +
+                                    " changes the board and standard input is not a terminal, so nobody can "
+                                    "confirm it; give --yes to go ahead. Nothing was sent.";
+        streams.err << "tessor-cli: " << message << std::endl;
+        if (parser.options.json)
+            streams.out << nlohmann::json{{"error", message}, {"exit_code", kExitUsage}}.dump(2) << "\n";
         return kExitUsage;
     }
     interruption.graceful.store(command->app->get_name() == "counters");

@@ -85,14 +85,17 @@ void CPageGeneral::OnKillActive() {
 
 void CPageGeneral::OnSoftResetLocal() {
     ops::SoftResetLocal();
+    NoteAction(rec::Action::SoftResetLocal);
 }
 
 void CPageGeneral::OnLocalLoopback() {
     ops::LocalLoopback();
+    NoteAction(rec::Action::LocalLoopback);
 }
 
 void CPageGeneral::OnLineLoopbackLocal() {
     ops::LineLoopbackLocal();
+    NoteAction(rec::Action::LineLoopbackLocal);
 }
 
 void CPageGeneral::OnTransmitterToggle() {
@@ -101,10 +104,12 @@ void CPageGeneral::OnTransmitterToggle() {
         m_transmitterState = 0;
         m_ui->btnTransmitter->setText(kTransmitterOnText);
         ops::SetTransmitter(false);
+        NoteAction(rec::Action::TransmitterOff);
     } else {
         m_transmitterState = 1;
         m_ui->btnTransmitter->setText(kTransmitterOffText);
         ops::SetTransmitter(true);
+        NoteAction(rec::Action::TransmitterOn);
     }
 }
 
@@ -113,19 +118,23 @@ void CPageGeneral::OnActivationToggle() {
         m_activationState = 0;
         m_ui->btnActivation->setText(kActivationEnableText);
         ops::SetActivation(false);
+        NoteAction(rec::Action::ActivationOff);
     } else {
         m_activationState = 1;
         m_ui->btnActivation->setText(kActivationDisableText);
         ops::SetActivation(true);
+        NoteAction(rec::Action::ActivationOn);
     }
 }
 
 void CPageGeneral::OnSoftResetRemote() {
     ops::SoftResetRemote();
+    NoteAction(rec::Action::SoftResetRemote);
 }
 
 void CPageGeneral::OnLineLoopbackRemote() {
     ops::LineLoopbackRemote();
+    NoteAction(rec::Action::LineLoopbackRemote);
 }
 
 } // namespace tessor

@@ -1,6 +1,7 @@
 #include "recorder/Decimate.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace tessor::rec {
 
@@ -116,25 +117,23 @@ bool SeriesValue(const LineStore& store, Series series, std::size_t index, doubl
     return true;
 }
 
-std::vector<Polyline> Decimate(const LineStore& store, Series series, std::int64_t fromMs, std::int64_t toMs,
-                               int columns) {
+namespace {
+
+// The decimation over one kind of samples; at(i, &t, &value, &afterGap) says whether sample i has a value.
+template <typename At>
+std::vector<Polyline> DecimateSamples(std::size_t n, std::size_t first, std::int64_t fromMs,
+                                      std::int64_t toMs, int columns, const At& at) {
     std::vector<Polyline> lines;
-    if (toMs <= fromMs || columns <= 0)
-        return lines;
-    const double span = static_cast<double>(toMs - fromMs);
-    // One sample either side of the range, so that lines run to the edges.
-    std::size_t i = LowerBound(store, series, fromMs);
-    if (i > 0)
-        --i;
-    const std::size_t n = SeriesSize(store, series);
+    const double perMs = static_cast<double>(columns) / static_cast<double>(toMs - fromMs);
     Polyline line;
     Column column;
     long current = -1;
-    for (; i < n; ++i) {
-        const std::int64_t t = SeriesTime(store, series, i);
+    for (std::size_t i = first; i < n; ++i) {
+        std::int64_t t = 0;
         double value = 0;
-        const bool has = SeriesValue(store, series, i, &value);
-        if (!has || SeriesAfterGap(store, series, i)) {
+        bool afterGap = false;
+        const bool has = at(i, &t, &value, &afterGap);
+        if (!has || afterGap) {
             column.FlushInto(&line);
             if (!line.empty())
                 lines.push_back(std::move(line));
@@ -142,7 +141,7 @@ std::vector<Polyline> Decimate(const LineStore& store, Series series, std::int64
             current = -1;
         }
         if (has) {
-            const long c = static_cast<long>(static_cast<double>(t - fromMs) / span * columns);
+            const long c = static_cast<long>(std::floor(static_cast<double>(t - fromMs) * perMs));
             if (c != current) {
                 column.FlushInto(&line);
                 current = c;
@@ -156,6 +155,54 @@ std::vector<Polyline> Decimate(const LineStore& store, Series series, std::int64
     if (!line.empty())
         lines.push_back(std::move(line));
     return lines;
+}
+
+// A PHY value held in hundredths (scale 0.01) or as it is (scale 1).
+std::vector<Polyline> DecimatePhy(const LineStore& store, std::int32_t PhySample::*field, double scale,
+                                  std::size_t first, std::int64_t fromMs, std::int64_t toMs, int columns) {
+    return DecimateSamples(store.phy.size(), first, fromMs, toMs, columns,
+                           [&](std::size_t i, std::int64_t* t, double* value, bool* afterGap) {
+                               const PhySample& s = store.phy[i];
+                               *t = s.time.wallMs;
+                               *afterGap = s.afterGap;
+                               const std::int32_t v = s.*field;
+                               *value = v * scale;
+                               return v != kNoValue;
+                           });
+}
+
+} // namespace
+
+std::vector<Polyline> Decimate(const LineStore& store, Series series, std::int64_t fromMs, std::int64_t toMs,
+                               int columns) {
+    if (toMs <= fromMs || columns <= 0)
+        return {};
+    // One sample either side of the range, so that lines run to the edges.
+    std::size_t first = LowerBound(store, series, fromMs);
+    if (first > 0)
+        --first;
+    switch (series) {
+    case Series::Snr:
+        return DecimatePhy(store, &PhySample::snrCenti, 0.01, first, fromMs, toMs, columns);
+    case Series::Mse:
+        return DecimatePhy(store, &PhySample::mseCenti, 0.01, first, fromMs, toMs, columns);
+    case Series::RsPerSecond:
+        return DecimatePhy(store, &PhySample::rsPerSecond, 1, first, fromMs, toMs, columns);
+    case Series::TxPower:
+        return DecimatePhy(store, &PhySample::txPowerDb, 1, first, fromMs, toMs, columns);
+    case Series::LinkFail:
+        return DecimatePhy(store, &PhySample::linkFailCount, 1, first, fromMs, toMs, columns);
+    default:
+        break;
+    }
+    const int counter = CounterOf(series);
+    return DecimateSamples(store.eth.size(), first, fromMs, toMs, columns,
+                           [&](std::size_t i, std::int64_t* t, double* value, bool* afterGap) {
+                               const EthSample& s = store.eth[i];
+                               *t = s.time.wallMs;
+                               *afterGap = s.afterGap;
+                               return CounterRate(store, i, counter, value);
+                           });
 }
 
 bool TimeSpan(const LineStore& store, std::int64_t* firstMs, std::int64_t* lastMs) {

@@ -250,7 +250,20 @@ bool CLineRecorder::ExportCsv(const std::string& path, std::string* error) const
     std::string text = RecordingHeader() + "\n";
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        text.reserve(m_store.phy.size() * 120 + m_store.eth.size() * 260 + m_store.events.size() * 80);
+        // Room for all rows at once, judged by the length of the first row of each kind.
+        std::string probe;
+        std::size_t phyRow = 0, ethRow = 0;
+        if (!m_store.phy.empty()) {
+            AppendPhyRow(m_store, 0, &probe);
+            phyRow = probe.size();
+        }
+        if (m_store.eth.size() > 1) {
+            probe.clear();
+            AppendEthRow(m_store, m_store.eth.size() - 1, &probe);
+            ethRow = probe.size();
+        }
+        text.reserve((m_store.phy.size() * phyRow + m_store.eth.size() * ethRow) * 11 / 10 +
+                     m_store.events.size() * 160);
         // Rows in time order: the three sequences merged by wall time.
         std::size_t p = 0, e = 0, v = 0;
         const std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();

@@ -101,7 +101,7 @@ void AppendQuoted(const std::string& text, std::string* out) {
 }
 
 void AppendTimes(const SampleTime& time, const char* type, std::string* out) {
-    *out += FormatUtc(time.wallMs);
+    AppendUtc(time.wallMs, out);
     out->push_back(',');
     AppendInt(time.monoMs, out);
     out->push_back(',');
@@ -295,19 +295,25 @@ bool ReadEthRow(const RowReader& row, EthSample* s) {
     return true;
 }
 
-// The gap limit of a reopened recording: a little more than twice the usual spacing of its PHY samples.
-std::int64_t GapFromSpacing(const LineStore& store) {
+// Median spacing of a sequence of samples (0 when it has fewer than two).
+template <typename Samples> std::int64_t MedianSpacing(const Samples& samples) {
     std::vector<std::int64_t> steps;
-    for (std::size_t i = 1; i < store.phy.size() && steps.size() < 4096; ++i) {
-        const std::int64_t d = store.phy[i].time.wallMs - store.phy[i - 1].time.wallMs;
+    for (std::size_t i = 1; i < samples.size() && steps.size() < 4096; ++i) {
+        const std::int64_t d = samples[i].time.wallMs - samples[i - 1].time.wallMs;
         if (d > 0)
             steps.push_back(d);
     }
     if (steps.empty())
-        return store.gapMs;
-    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2),
-                     steps.end());
-    return std::max<std::int64_t>(steps[steps.size() / 2] * 12 / 5, 1000);
+        return 0;
+    const auto middle = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
+    std::nth_element(steps.begin(), middle, steps.end());
+    return *middle;
+}
+
+// The gap limit of a reopened recording: a little more than twice the usual spacing of its samples.
+std::int64_t GapFromSpacing(const LineStore& store) {
+    const std::int64_t spacing = std::max(MedianSpacing(store.phy), MedianSpacing(store.eth));
+    return spacing > 0 ? std::max<std::int64_t>(spacing * 12 / 5, 1000) : store.gapMs;
 }
 
 void MarkGaps(LineStore* store) {
@@ -339,6 +345,12 @@ const std::string& RecordingHeader() {
 }
 
 std::string FormatUtc(std::int64_t wallMs) {
+    std::string out;
+    AppendUtc(wallMs, &out);
+    return out;
+}
+
+void AppendUtc(std::int64_t wallMs, std::string* out) {
     std::int64_t days = wallMs / 86400000;
     std::int64_t msOfDay = wallMs % 86400000;
     if (msOfDay < 0) {
@@ -349,23 +361,20 @@ std::string FormatUtc(std::int64_t wallMs) {
     unsigned m = 0;
     unsigned d = 0;
     CivilFromDays(days, &y, &m, &d);
-    std::string out;
-    out.reserve(24);
-    AppendDigits(y, 4, &out);
-    out.push_back('-');
-    AppendDigits(m, 2, &out);
-    out.push_back('-');
-    AppendDigits(d, 2, &out);
-    out.push_back('T');
-    AppendDigits(msOfDay / 3600000, 2, &out);
-    out.push_back(':');
-    AppendDigits(msOfDay / 60000 % 60, 2, &out);
-    out.push_back(':');
-    AppendDigits(msOfDay / 1000 % 60, 2, &out);
-    out.push_back('.');
-    AppendDigits(msOfDay % 1000, 3, &out);
-    out.push_back('Z');
-    return out;
+    AppendDigits(y, 4, out);
+    out->push_back('-');
+    AppendDigits(m, 2, out);
+    out->push_back('-');
+    AppendDigits(d, 2, out);
+    out->push_back('T');
+    AppendDigits(msOfDay / 3600000, 2, out);
+    out->push_back(':');
+    AppendDigits(msOfDay / 60000 % 60, 2, out);
+    out->push_back(':');
+    AppendDigits(msOfDay / 1000 % 60, 2, out);
+    out->push_back('.');
+    AppendDigits(msOfDay % 1000, 3, out);
+    out->push_back('Z');
 }
 
 bool ParseUtc(const char* p, std::size_t len, std::int64_t* wallMs) {
@@ -533,6 +542,10 @@ bool ReadRecording(const std::string& path, LineStore* store, std::string* error
         return false;
     }
 
+    return ParseRecording(text, path, store, error);
+}
+
+bool ParseRecording(const std::string& text, const std::string& path, LineStore* store, std::string* error) {
     RowReader row;
     const char* p = text.data();
     const char* end = p + text.size();

@@ -16,6 +16,7 @@ const std::string& RecordingHeader();
 
 // "2026-12-09T02:31:13.123Z" for ms since 1970 UTC, and back (false for anything else).
 std::string FormatUtc(std::int64_t wallMs);
+void AppendUtc(std::int64_t wallMs, std::string* out);
 bool ParseUtc(const char* text, std::size_t len, std::int64_t* wallMs);
 
 // Appends rows to a recording file, each flushed as it is written. Standard library only.
@@ -50,5 +51,7 @@ void AppendEventRow(const Event& event, std::string* out);
 
 // Reads a recording file into store (samples, events, and a gap limit from the samples' spacing).
 bool ReadRecording(const std::string& path, LineStore* store, std::string* error);
+// The same for the text of a recording; path only names it in the error.
+bool ParseRecording(const std::string& text, const std::string& path, LineStore* store, std::string* error);
 
 } // namespace tessor::rec

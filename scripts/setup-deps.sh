@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev
     libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
-    qt6-charts-dev
+    qt6-charts-dev libqt6opengl6-dev
     xvfb xauth xdotool imagemagick
     libcpp-httplib-dev
     prometheus

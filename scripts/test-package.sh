@@ -99,7 +99,7 @@ fi
 [ "$(dpkg-query -W -f='${Status}' tessor-configurator 2>/dev/null)" = "install ok installed" ] ||
     fail "tessor-configurator is not installed"
 
-for f in "$bindir/tessor-configurator" "$bindir/tessor-sim"; do
+for f in "$bindir/tessor-configurator" "$bindir/tessor-cli" "$bindir/tessor-sim"; do
     [ -x "$f" ] || fail "$f missing"
 done
 for f in "$datadir/Help/index.htm" "$datadir/Help/page_04.htm" "$datadir/Help/help.css" \
@@ -107,6 +107,8 @@ for f in "$datadir/Help/index.htm" "$datadir/Help/page_04.htm" "$datadir/Help/he
     /usr/share/icons/hicolor/64x64/apps/tessor-configurator.png; do
     [ -f "$f" ] || fail "$f missing"
 done
+# The manual page is in the package (some images exclude /usr/share/man when installing).
+dpkg-deb -c "$deb" | grep -q "usr/share/man/man1/tessor-cli.1" || fail "the package holds no tessor-cli.1"
 if command -v desktop-file-validate >/dev/null 2>&1; then
     desktop-file-validate /usr/share/applications/tessor-configurator.desktop ||
         fail "the installed desktop entry does not validate"
@@ -128,6 +130,13 @@ done
 com1=$(cat "$pathfile")
 [ -e "$com1" ] || fail "tessor-sim announced $com1, which does not exist"
 echo "simulated modem pair on $com1"
+
+# The installed command-line tool on the same simulator (it closes the port again when done).
+TESSOR_COM1="$com1" "$bindir/tessor-cli" status >"$work/cli.log" 2>&1 || {
+    cat "$work/cli.log"
+    fail "the installed tessor-cli status failed on $com1"
+}
+grep -q "Board identification" "$work/cli.log" || fail "the installed tessor-cli status printed no identification"
 
 # 4. The installed tool, started like the desktop entry starts it, with fresh per-user settings.
 mkdir -p "$work/config" "$work/runtime"

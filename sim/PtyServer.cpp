@@ -158,6 +158,10 @@ bool CPtyServer::OpenPty(std::string* error) {
         tcsetattr(master, TCSANOW, &tio);
     }
     SetNonBlocking(master);
+    // The server keeps the slave open itself, so the master never reports a hang-up between clients and a
+    // client that opens the slave is served from its first byte (instead of at the next look for one).
+    // What the board sends while nobody listens waits in the slave's queue; clients purge it on open.
+    m_keeper = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     m_master = master;
     m_slavePath = name;
     m_clientAbsent = false;
@@ -167,6 +171,10 @@ bool CPtyServer::OpenPty(std::string* error) {
 }
 
 void CPtyServer::ClosePty() {
+    if (m_keeper >= 0) {
+        close(m_keeper);
+        m_keeper = -1;
+    }
     if (m_master >= 0) {
         close(m_master);
         m_master = -1;

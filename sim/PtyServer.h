@@ -74,6 +74,7 @@ private:
     CSimModemPair m_pair;
     CSimConsole m_console;
     int m_master = -1;
+    int m_keeper = -1; // the server's own descriptor of the slave
     std::string m_slavePath;
     int m_fifo = -1;
     int m_wireLog = -1;

@@ -10,6 +10,8 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+
 #include <string>
 #include <vector>
 
@@ -154,6 +156,37 @@ TEST(CliCommands, JsonDocumentsCarryNumbersTextsAndRawValues) {
     EXPECT_TRUE(counters["totals"]["tx_frames"].is_number_unsigned());
 }
 
+TEST(CliPorts, ComNamesResolveThroughTheEnvironmentTheSettingsFileAndTheDefault) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string config = sim.Dir() + "/Calvadra";
+    ASSERT_EQ(mkdir(config.c_str(), 0700), 0);
+    std::ofstream(config + "/tessor-configurator.conf")
+        << "[Settings]\nPort=0\n\n[Ports]\nCOM2=" << sim.Link() << "\nCOM3=\n";
+    const std::vector<std::string> env{"XDG_CONFIG_HOME=" + sim.Dir(), "TESSOR_COM1=/nonexistent/by-env",
+                                       "TESSOR_COM2=", "TESSOR_COM3="};
+
+    const RunResult ports = RunProgram({TESSOR_CLI_PATH, "--json", "ports"}, "/dev/null", env);
+    EXPECT_EQ(ports.status, 0);
+    const nlohmann::json list = nlohmann::json::parse(ports.out)["ports"];
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0]["source"], "environment");
+    EXPECT_EQ(list[0]["accessible"], false);
+    EXPECT_EQ(list[0]["error"], "No such file or directory");
+    EXPECT_EQ(list[1]["source"], "settings");
+    EXPECT_EQ(list[1]["device"], sim.Link());
+    EXPECT_EQ(list[1]["accessible"], true);
+    EXPECT_EQ(list[2]["source"], "default");
+    EXPECT_EQ(list[2]["device"], "/dev/ttyS2");
+    EXPECT_EQ(sim.Commands(), Commands{});
+
+    const RunResult read = RunProgram({TESSOR_CLI_PATH, "--port", "com2", "read", "8C10"}, "/dev/null", env);
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, "8C10: 32\n");
+    unlink((config + "/tessor-configurator.conf").c_str());
+    rmdir(config.c_str());
+}
+
 TEST(CliFaults, ASilentOrGarblingBoardEndsWithExitCodeFourInBoundedTime) {
     SimPty silent({"--silent"});
     ASSERT_TRUE(silent.Ready());
@@ -283,6 +316,31 @@ TEST(CliRefusals, ChangesNeedYesOffATerminalAndBadUsageSendsNothing) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("6  refused"), std::string::npos);
     EXPECT_EQ(RunProgram({TESSOR_CLI_PATH, "--version"}).out.rfind("tessor-cli ", 0), 0u);
+}
+
+TEST(CliRefusals, OnATerminalTheAnswerDecides) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    // The answers wait in the terminal's input until the program reads them.
+    const auto answer = [&](const char* text, const std::vector<std::string>& args) {
+        EXPECT_EQ(write(master, text, std::strlen(text)), static_cast<ssize_t>(std::strlen(text)));
+        std::vector<std::string> all{TESSOR_CLI_PATH, "--port", sim.Link()};
+        all.insert(all.end(), args.begin(), args.end());
+        return RunProgram(all, terminal);
+    };
+    const RunResult declined = answer("n\n", {"write", "8C1E", "01"});
+    EXPECT_EQ(declined.status, 6);
+    EXPECT_NE(declined.err.find("Send WR 8C1E 01 to the local modem."), std::string::npos) << declined.err;
+    EXPECT_EQ(sim.Commands(), Commands{});
+    const RunResult confirmed = answer("y\n", {"write", "8C1E", "01"});
+    EXPECT_EQ(confirmed.status, 0) << confirmed.err;
+    EXPECT_EQ(sim.Commands(), Commands{"WR 8C1E 01"});
+    close(master);
 }
 
 TEST(CliRefusals, APresetFromTheNtSideIsRefusedWithExitCodeSix) {

@@ -187,6 +187,17 @@ TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
         EXPECT_TRUE(CounterRate(store, 1, kTxFrames, &rate));
         EXPECT_DOUBLE_EQ(rate, 850);
     });
+    // Totals that went down (Clear on the Ethernet page) give no rate rather than a negative one.
+    CLineRecorder cleared;
+    cleared.AddEth(Eth(0, 4250));
+    cleared.AddEth(Eth(5, 4250));
+    EthSample zeroed = Eth(10, 0);
+    cleared.AddEth(zeroed);
+    cleared.Read([](const LineStore& store) {
+        double rate = 0;
+        EXPECT_TRUE(CounterRate(store, 1, kRxFrames, &rate));
+        EXPECT_FALSE(CounterRate(store, 2, kRxFrames, &rate));
+    });
     const std::string exported = TempPath("exported.csv");
     ASSERT_TRUE(reopened.ExportCsv(exported, &error)) << error;
     std::vector<std::string> exportedLines = Lines(exported);
@@ -195,6 +206,12 @@ TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
     std::sort(exportedLines.begin(), exportedLines.end());
     std::sort(recordedLines.begin(), recordedLines.end());
     EXPECT_EQ(exportedLines, recordedLines);
+
+    // A last row cut short (a crash while writing) is dropped; the rest opens.
+    std::ofstream(path, std::ios::app) << "2026-11-30T00:53:35.000Z,515000,phy,2000";
+    CLineRecorder afterCrash;
+    ASSERT_TRUE(afterCrash.Load(path, &error)) << error;
+    afterCrash.Read([](const LineStore& store) { EXPECT_EQ(store.phy.size(), 2u); });
 
     // Something that is not a recording is neither appended to nor read.
     const std::string other = TempPath("other.txt");
