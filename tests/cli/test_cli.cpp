@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <string>
@@ -343,7 +344,7 @@ TEST(CliRefusals, OnATerminalTheAnswerDecides) {
     close(master);
 }
 
-TEST(CliRefusals, APresetFromTheNtSideIsRefusedWithExitCodeSix) {
+TEST(CliRefusals, FromTheNtSideAPresetIsRefusedAndDefaultSetsOnlyTheLocalModem) {
     SimPty sim({"--side", "nt"});
     ASSERT_TRUE(sim.Ready());
     const RunResult r = sim.Cli({"--yes", "preset", "1", "--local-speed", "3"});
@@ -351,6 +352,36 @@ TEST(CliRefusals, APresetFromTheNtSideIsRefusedWithExitCodeSix) {
     EXPECT_NE(r.err.find("The configuration cannot be changed from the NT side."), std::string::npos)
         << r.err;
     EXPECT_EQ(sim.Commands(), Commands{"RD 8C70"});
+
+    // Set to Default from the NT side with the line up: a notice, and only the local modem is written.
+    sim.ClearWire();
+    const RunResult defaults = sim.Cli({"--yes", "default"});
+    EXPECT_EQ(defaults.status, 0) << defaults.err;
+    EXPECT_NE(defaults.err.find("cannot be changed from the NT side"), std::string::npos) << defaults.err;
+    const Commands sent = sim.Commands();
+    ASSERT_GE(sent.size(), 5u);
+    EXPECT_EQ(Commands(sent.begin(), sent.begin() + 4),
+              (Commands{"RD 8C70", "RD 8C71", "RD 8C00", "WR 8C10 32"}));
+    EXPECT_EQ(Commands(sent.end() - 2, sent.end()), (Commands{"OR 8C00 08", "OR 8C00 20"}));
+    for (const std::string& line : sent)
+        EXPECT_EQ(line.find("8CC"), std::string::npos) << line;
+}
+
+TEST(CliCommands, APresetWithoutARemoteSpeedKeepsTheRemoteModemsOwn) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const RunResult r = sim.Cli({"--yes", "preset", "1", "--local-speed", "1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const Commands sent = sim.Commands();
+    const Commands prelude = Cat({{"RD 8C70", "RD 8C71", "RD 8C00"}, RemoteRead("8D43")});
+    ASSERT_GT(sent.size(), prelude.size());
+    EXPECT_EQ(Commands(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(prelude.size())), prelude);
+    // The remote modem's automatic setting (F4) is written back; the local modem gets setup 1.
+    const auto has = [&](const Commands& part) {
+        return std::search(sent.begin(), sent.end(), part.begin(), part.end()) != sent.end();
+    };
+    EXPECT_TRUE(has(Cat({RemoteWrite("8D40", "3E"), RemoteWrite("8D42", "02"), RemoteWrite("8D43", "F4")})));
+    EXPECT_TRUE(has({"WR 8D40 0E", "WR 8D42 00", "WR 8D43 12", "OR 8C00 08", "OR 8C00 20"}));
 }
 
 } // namespace
