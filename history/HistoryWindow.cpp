@@ -50,74 +50,21 @@ CHistoryWindow::CHistoryWindow(std::shared_ptr<rec::CLineRecorder> live, QWidget
     : QWidget(parent, Qt::Window), m_live(std::move(live)) {
     setWindowTitle(QString::fromLatin1(kTitle));
     resize(1180, 820);
-
-    auto* recordButton = new QPushButton(QStringLiteral("&Record to File..."));
-    m_recordButton = recordButton;
-    auto* openButton = new QPushButton(QStringLiteral("&Open Recording..."));
-    m_liveButton = new QPushButton(QStringLiteral("Show &Live"));
-    m_liveButton->hide();
-    auto* pngButton = new QPushButton(QStringLiteral("Export &PNG..."));
-    auto* csvButton = new QPushButton(QStringLiteral("Export &CSV..."));
-    auto* zoomIn = new QPushButton(QStringLiteral("Zoom &In"));
-    auto* zoomOut = new QPushButton(QStringLiteral("Zoom O&ut"));
-    auto* whole = new QPushButton(QStringLiteral("&Whole Recording"));
-    m_background = new QCheckBox(QStringLiteral("Record in &background"));
-
-    auto* buttons = new QHBoxLayout;
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{recordButton, openButton, m_liveButton, pngButton, csvButton})
-        buttons->addWidget(w);
-    buttons->addStretch(1);
-    for (QWidget* w : std::initializer_list<QWidget*>{zoomIn, zoomOut, whole})
-        buttons->addWidget(w);
-    buttons->addSpacing(12);
-    buttons->addWidget(m_background);
-
     m_backgroundState = new QLabel;
     m_status = new QLabel;
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-
-    m_graphArea = new QWidget;
-    BuildGraphs(m_graphArea);
-    m_scroll = new QScrollBar(Qt::Horizontal);
-    auto* left = new QWidget;
-    auto* leftLayout = new QVBoxLayout(left);
-    leftLayout->setContentsMargins(0, 0, 0, 0);
-    leftLayout->addWidget(m_graphArea, 1);
-    leftLayout->addWidget(m_scroll);
-
-    m_journal = new QTreeWidget;
-    m_journal->setColumnCount(2);
-    m_journal->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Event")});
-    m_journal->setRootIsDecorated(false);
-    m_journal->setUniformRowHeights(true);
-    m_journal->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-
     auto* splitter = new QSplitter(Qt::Horizontal);
-    splitter->addWidget(left);
-    splitter->addWidget(m_journal);
+    splitter->addWidget(BuildGraphArea());
+    splitter->addWidget(BuildJournal());
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({820, 360});
 
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(buttons);
+    layout->addLayout(BuildButtons());
     layout->addWidget(m_backgroundState);
     layout->addWidget(m_status);
     layout->addWidget(splitter, 1);
-
-    connect(recordButton, &QPushButton::clicked, this, &CHistoryWindow::OnRecordToFile);
-    connect(openButton, &QPushButton::clicked, this, &CHistoryWindow::OnOpenRecording);
-    connect(m_liveButton, &QPushButton::clicked, this, &CHistoryWindow::ShowLive);
-    connect(pngButton, &QPushButton::clicked, this, &CHistoryWindow::OnExportPng);
-    connect(csvButton, &QPushButton::clicked, this, &CHistoryWindow::OnExportCsv);
-    connect(zoomIn, &QPushButton::clicked, this, [this] { Zoom(m_fromMs + (m_toMs - m_fromMs) / 2, 0.5); });
-    connect(zoomOut, &QPushButton::clicked, this, [this] { Zoom(m_fromMs + (m_toMs - m_fromMs) / 2, 2.0); });
-    connect(whole, &QPushButton::clicked, this, &CHistoryWindow::ShowWhole);
-    connect(m_background, &QCheckBox::toggled, this, &CHistoryWindow::backgroundRecordingChanged);
-    connect(m_scroll, &QScrollBar::valueChanged, this, &CHistoryWindow::OnScroll);
-    connect(m_journal, &QTreeWidget::itemActivated, this, &CHistoryWindow::OnJournalItem);
-    connect(m_journal, &QTreeWidget::itemClicked, this, &CHistoryWindow::OnJournalItem);
 
     m_refreshTimer.setInterval(kRefreshMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, [this] {
@@ -128,6 +75,56 @@ CHistoryWindow::CHistoryWindow(std::shared_ptr<rec::CLineRecorder> live, QWidget
     m_refreshTimer.start();
     SetBackgroundRecording(false, 5000);
     Refresh(true);
+}
+
+QHBoxLayout* CHistoryWindow::BuildButtons() {
+    auto* buttons = new QHBoxLayout;
+    auto add = [&](const QString& text, auto slot) {
+        auto* button = new QPushButton(text);
+        buttons->addWidget(button);
+        connect(button, &QPushButton::clicked, this, slot);
+        return button;
+    };
+    m_recordButton = add(QStringLiteral("&Record to File..."), &CHistoryWindow::OnRecordToFile);
+    add(QStringLiteral("&Open Recording..."), &CHistoryWindow::OnOpenRecording);
+    m_liveButton = add(QStringLiteral("Show &Live"), &CHistoryWindow::ShowLive);
+    m_liveButton->hide();
+    add(QStringLiteral("Export &PNG..."), &CHistoryWindow::OnExportPng);
+    add(QStringLiteral("Export &CSV..."), &CHistoryWindow::OnExportCsv);
+    buttons->addStretch(1);
+    add(QStringLiteral("Zoom &In"), [this] { Zoom(m_fromMs + (m_toMs - m_fromMs) / 2, 0.5); });
+    add(QStringLiteral("Zoom O&ut"), [this] { Zoom(m_fromMs + (m_toMs - m_fromMs) / 2, 2.0); });
+    add(QStringLiteral("&Whole Recording"), &CHistoryWindow::ShowWhole);
+    buttons->addSpacing(12);
+    m_background = new QCheckBox(QStringLiteral("Record in &background"));
+    buttons->addWidget(m_background);
+    connect(m_background, &QCheckBox::toggled, this, &CHistoryWindow::backgroundRecordingChanged);
+    return buttons;
+}
+
+QWidget* CHistoryWindow::BuildGraphArea() {
+    m_graphArea = new QWidget;
+    BuildGraphs(m_graphArea);
+    m_scroll = new QScrollBar(Qt::Horizontal);
+    connect(m_scroll, &QScrollBar::valueChanged, this, &CHistoryWindow::OnScroll);
+    auto* area = new QWidget;
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_graphArea, 1);
+    layout->addWidget(m_scroll);
+    return area;
+}
+
+QWidget* CHistoryWindow::BuildJournal() {
+    m_journal = new QTreeWidget;
+    m_journal->setColumnCount(2);
+    m_journal->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Event")});
+    m_journal->setRootIsDecorated(false);
+    m_journal->setUniformRowHeights(true);
+    m_journal->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    connect(m_journal, &QTreeWidget::itemActivated, this, &CHistoryWindow::OnJournalItem);
+    connect(m_journal, &QTreeWidget::itemClicked, this, &CHistoryWindow::OnJournalItem);
+    return m_journal;
 }
 
 CHistoryWindow::~CHistoryWindow() = default;

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QScrollBar;
@@ -62,6 +63,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QHBoxLayout* BuildButtons();
+    QWidget* BuildGraphArea();
+    QWidget* BuildJournal();
     void BuildGraphs(QWidget* area);
     void OnRecordToFile();
     void OnOpenRecording();

@@ -21,6 +21,8 @@ pids+=($!)
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 [ -s "$work/display" ] || fail "the virtual X server did not start"
 export DISPLAY=:$(cat "$work/display")
+# The suite runs its window tests offscreen; this one needs the X server.
+export QT_QPA_PLATFORM=xcb
 
 "$simulator" --train-ms 300 --path-file "$work/path" --control-fifo "$work/fifo" --no-stdin \
     >/dev/null 2>"$work/sim.log" &
