@@ -2,6 +2,7 @@
 
 #include "app/ComPorts.h"
 #include "app/Settings.h"
+#include "history/LineHistory.h"
 #include "link/ConsolePort.h"
 #include "link/PosixSerialDevice.h"
 #include "ops/Board.h"
@@ -75,6 +76,10 @@ CMainSheet::CMainSheet(const QString& caption, QWidget* parent) : QDialog(parent
     m_pTabs->addTab(m_pPageEthernetStatus, QStringLiteral("  Ethernet Status  "));
     m_pTabs->setCurrentIndex(0);
     m_portFactory = [this](IUserPrompt* prompt) { return MakeDefaultPort(prompt, &m_devicePath); };
+    m_pHistory = std::make_unique<CLineHistory>(m_pPagePhyStatus);
+    for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{m_pPageGeneral, m_pPageLink,
+                                                                     m_pPagePhyStatus, m_pPageEthernetStatus})
+        page->SetActivityObserver(m_pHistory.get());
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pTabs);
@@ -105,6 +110,7 @@ CMainSheet::~CMainSheet() {
     if (m_pPort)
         m_pPort->Close();
     m_pPort.reset();
+    m_pHistory.reset();
 }
 
 void CMainSheet::BuildButtons() {
@@ -146,14 +152,16 @@ void CMainSheet::BuildMenus() {
     window->addAction(QStringLiteral("&Link Configuration"), this, [this] { ShowPage(1); });
     window->addAction(QStringLiteral("&PHY Status"), this, [this] { ShowPage(2); });
     window->addAction(QStringLiteral("Ethernet &Status"), this, [this] { ShowPage(3); });
+    window->addAction(QStringLiteral("Line &History"), this, &CMainSheet::OnLineHistory);
     QMenu* info = m_pMenu->addMenu(QStringLiteral("Info"));
     info->addAction(QStringLiteral("&Version Info"), this, &CMainSheet::OnVersionInfo);
     layout()->setMenuBar(m_pMenu);
 }
 
 bool CMainSheet::OnInitDialog(IUserPrompt* prompt) {
-    m_pPrompt = prompt;
-    m_pPort = m_portFactory(prompt);
+    // The board's silences and the answers to them go into the line history too.
+    m_pPrompt = m_pHistory->WrapPrompt(prompt);
+    m_pPort = m_portFactory(m_pPrompt);
     g_pConsolePort.store(m_pPort.get());
     static const char* const kDevices[] = {"COM1:", "COM2:", "COM3:"};
     const bool validIndex = m_portIndex <= 2;
@@ -243,6 +251,7 @@ bool CMainSheet::StopThreads() {
                 m_pTerminal->setParent(nullptr);
                 m_pTerminal = nullptr;
             }
+            (void)m_pHistory.release(); // still the observer of the pages left running
         }
         m_threadsStarted = false;
     }
@@ -301,6 +310,10 @@ void CMainSheet::OnSetToDefaultButton() {
                     QString::fromLatin1(ops::kDefaultWarning), QMessageBox::Ok | QMessageBox::Cancel);
     if (answer == QMessageBox::Ok)
         SetToDefault();
+}
+
+void CMainSheet::OnLineHistory() {
+    m_pHistory->ShowWindow(this);
 }
 
 void CMainSheet::ShowPage(int index) {

@@ -18,6 +18,7 @@ namespace tessor {
 
 class CAboutBox;
 class CConsolePort;
+class CLineHistory;
 class CPageEthernet_Status;
 class CPageGeneral;
 class CPageLink;
@@ -69,6 +70,9 @@ public:
     CTerminalDlg* Terminal() const { return m_pTerminal; }
     CAboutBox* AboutBox() const { return m_pAboutBox; }
     CConsolePort* Port() const { return m_pPort.get(); }
+    CLineHistory* History() const { return m_pHistory.get(); }
+    // Window > Line History.
+    void OnLineHistory();
     QTabWidget* Tabs() const { return m_pTabs; }
     QPushButton* TerminalButton() const { return m_pTerminalButton; }
     QPushButton* DefaultButton() const { return m_pDefaultButton; }
@@ -111,6 +115,8 @@ private:
     CTerminalDlg* m_pTerminal = nullptr;
     CAboutBox* m_pAboutBox = nullptr;
     std::unique_ptr<CConsolePort> m_pPort;
+    // Outlives the threads: the poll threads report their passes to it.
+    std::unique_ptr<CLineHistory> m_pHistory;
     CWorkerThread m_consoleThread;
     CWorkerThread m_ethThread;
     CWorkerThread m_phyThread;

@@ -2,6 +2,7 @@
 // and to the local modem, each followed by a restart.
 #include "app/MainSheet.h"
 
+#include "history/LineHistory.h"
 #include "ops/ConfigFiles.h"
 #include "ui/Boxes.h"
 
@@ -12,6 +13,7 @@ void CMainSheet::SetToDefault() {
         ui::ShowBox(this, QMessageBox::Information, QString::fromLatin1(ops::kDefaultTitle),
                     QString::fromLatin1(ops::kDefaultNtSideText), QMessageBox::Ok);
     });
+    m_pHistory->OnAction(rec::Action::SetToDefault, std::string());
 }
 
 void CMainSheet::WriteDefaults(int target) {

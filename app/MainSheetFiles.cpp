@@ -1,6 +1,7 @@
 // The File menu: save the local modem's configuration registers to a *.NT / *.LT file and load one back.
 #include "app/MainSheet.h"
 
+#include "history/LineHistory.h"
 #include "model/ConfigFile.h"
 #include "ops/ConfigFiles.h"
 #include "ui/Boxes.h"
@@ -122,6 +123,8 @@ void CMainSheet::OnLoadConfiguration() {
                             .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()))
                             .arg(result.written));
     }
+    if (result.status == ops::LoadResult::Status::Loaded)
+        m_pHistory->OnAction(rec::Action::ConfigurationLoaded, QFileInfo(path).fileName().toStdString());
 }
 
 } // namespace tessor

@@ -9,6 +9,7 @@
 #include "app/InitHardwareDlg.h"
 #include "app/MainSheet.h"
 #include "bench/Process.h"
+#include "history/LineHistory.h"
 #include "pages/PageEthernetStatus.h"
 #include "pages/PagePhyStatus.h"
 
@@ -24,6 +25,7 @@
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -164,6 +166,19 @@ int main(int argc, char** argv) {
         sheet.PageEthernetStatus()->OnStartStop();
         MeasureAtRest("rest.eth", restSeconds);
         Report("rest.eth.passes", static_cast<double>(sheet.PageEthernetStatus()->PassCount()));
+
+        // The Line History window open over the counting Ethernet page, recording in the background and
+        // to a file.
+        const std::uint64_t phyBefore = sheet.PagePhyStatus()->PassCount();
+        const std::string recording = "/tmp/tessor-bench-history-" + std::to_string(getpid()) + ".csv";
+        sheet.OnLineHistory();
+        sheet.History()->SetBackgroundRecording(true);
+        std::string error;
+        sheet.History()->Recorder()->StartRecording(recording, &error);
+        MeasureAtRest("rest.history", restSeconds);
+        Report("rest.history.passes", static_cast<double>(sheet.PagePhyStatus()->PassCount() - phyBefore));
+        sheet.History()->Recorder()->StopRecording();
+        std::remove(recording.c_str());
         Report("rest.hwm_kib", static_cast<double>(StatusKiB("VmHWM")));
         std::fflush(stdout);
         return 0;

@@ -446,15 +446,18 @@ bool RunAppGroups(const Options& o) {
     if (rest.count("rest.hwm_kib")) {
         std::printf("  %-44s %10s %10s  %s\n", "figure", "value", "share", "target");
         restMet = true;
-        for (const char* page : {"phy", "eth"}) {
+        for (const char* page : {"phy", "eth", "history"}) {
             const std::string p = std::string("rest.") + page;
+            if (!rest.count(p + ".cpu_ms"))
+                continue;
             const double cpu = rest.at(p + ".cpu_ms");
             const double wall = rest.at(p + ".wall_ms");
             const double percent = 100.0 * cpu / wall;
             const double perMinute = cpu * 60000.0 / wall;
             const double mib = rest.at(p + ".rss_kib") / 1024.0;
-            const std::string what =
-                std::string(page[0] == 'p' ? "PHY page running" : "Ethernet counters started");
+            const std::string what = std::string(page[0] == 'p'   ? "PHY page running"
+                                                 : page[0] == 'e' ? "Ethernet counters started"
+                                                                  : "Line History open, recording");
             std::printf("  %-44s %7.0f ms %9.3f%%  <%.0f%% of a core %s\n",
                         (what + ": CPU per minute").c_str(), perMinute, percent, kCpuTargetPercent,
                         Verdict(percent < kCpuTargetPercent));

@@ -1,5 +1,6 @@
 // The command line of tessor-cli: global options, subcommands and their arguments, and the dispatch.
 #include "cli/CliCommands.h"
+#include "cli/MonitorCommand.h"
 #include "link/PortDiscovery.h"
 
 #include <CLI/CLI.hpp>
@@ -103,6 +104,8 @@ public:
         AddFileCommands();
         AddGeneralCommands();
         m_ports = m_app.add_subcommand("ports", "what COM1..COM3 resolve to and whether each can be opened");
+        m_monitor = AddMonitorCommand(m_app, monitorArgs);
+        m_answerTimeout = m_app.get_option("--answer-timeout-ms");
     }
 
     // 0 to go on, else the exit code (help and version give 0 through done).
@@ -125,9 +128,15 @@ public:
         return nullptr;
     }
     bool PortsChosen() const { return m_ports->parsed(); }
+    bool MonitorChosen() const { return m_monitor->parsed(); }
+    // The monitor gives up on a silent board sooner unless told otherwise.
+    int MonitorAnswerTimeoutMs() const {
+        return m_answerTimeout->count() > 0 ? options.answerTimeoutMs : kMonitorAnswerTimeoutMs;
+    }
 
     GlobalOptions options;
     Arguments args;
+    MonitorArguments monitorArgs;
     const std::atomic<bool>* interrupted = nullptr;
 
 private:
@@ -242,6 +251,8 @@ private:
 
     CLI::App m_app;
     CLI::App* m_ports = nullptr;
+    CLI::App* m_monitor = nullptr;
+    CLI::Option* m_answerTimeout = nullptr;
     std::vector<Command> m_commands;
 };
 
@@ -256,6 +267,9 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
         return parsed;
     if (parser.PortsChosen())
         return RunPorts(parser.options, streams);
+    // The monitor keeps its own connection, reopened whenever the device comes back, and ends on a signal.
+    if (parser.MonitorChosen())
+        return RunMonitor(parser.monitorArgs, parser.options.port, parser.MonitorAnswerTimeoutMs());
     const Command* command = parser.Chosen();
     if (command == nullptr) {
         streams.err << "tessor-cli: no command given (try --help)" << std::endl;

@@ -1,6 +1,7 @@
 # Installation and Debian packaging. Included at the end of the top-level CMakeLists.txt, after every
 # target exists. Layout of an installed system (prefix /usr in the package):
 #   bin/tessor-configurator, bin/tessor-cli, bin/tessor-sim, bin/tessor-demo
+#   lib/systemd/system/tessor-monitor@.service   unattended monitoring, one instance per device
 #   share/tessor-configurator/Help/          help pages; the desktop entry starts the tool in
 #                                            share/tessor-configurator, so F1 finds Help/ there
 #   share/applications/tessor-configurator.desktop
@@ -20,6 +21,11 @@ foreach(tessor_program tessor-configurator tessor-cli tessor-sim tessor-demo)
     endif()
 endforeach()
 
+
+if(TARGET tessor-cli)
+    # The unit goes where Debian keeps the units of packages (/lib is /usr/lib on merged systems).
+    install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-monitor@.service" DESTINATION lib/systemd/system)
+endif()
 
 install(DIRECTORY "${TESSOR_PACKAGING_ROOT}/Help/"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/Help
@@ -48,13 +54,19 @@ install(FILES "${TESSOR_DESKTOP_FILE}" DESTINATION ${CMAKE_INSTALL_DATADIR}/appl
 # Manual pages, compressed as Debian keeps them.
 find_program(TESSOR_GZIP gzip REQUIRED)
 set(tessor_man_pages)
-foreach(tessor_program tessor-configurator tessor-sim tessor-demo tessor-cli)
-    if(TARGET ${tessor_program} AND EXISTS "${TESSOR_PACKAGING_ROOT}/docs/man/${tessor_program}.1")
-        set(tessor_page "${CMAKE_BINARY_DIR}/man/${tessor_program}.1.gz")
+# Each page with the program it belongs to; tessor-cli-monitor is the page of tessor-cli's monitor command.
+foreach(tessor_entry tessor-configurator:tessor-configurator tessor-sim:tessor-sim tessor-demo:tessor-demo
+                     tessor-cli:tessor-cli tessor-cli-monitor:tessor-cli)
+    string(REPLACE ":" ";" tessor_entry "${tessor_entry}")
+    list(GET tessor_entry 0 tessor_name)
+    list(GET tessor_entry 1 tessor_program)
+    set(tessor_source "${TESSOR_PACKAGING_ROOT}/docs/man/${tessor_name}.1")
+    if(TARGET ${tessor_program} AND EXISTS "${tessor_source}")
+        set(tessor_page "${CMAKE_BINARY_DIR}/man/${tessor_name}.1.gz")
         add_custom_command(OUTPUT "${tessor_page}"
             COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_BINARY_DIR}/man"
-            COMMAND ${TESSOR_GZIP} -9 -n -c "${TESSOR_PACKAGING_ROOT}/docs/man/${tessor_program}.1" > "${tessor_page}"
-            DEPENDS "${TESSOR_PACKAGING_ROOT}/docs/man/${tessor_program}.1"
+            COMMAND ${TESSOR_GZIP} -9 -n -c "${tessor_source}" > "${tessor_page}"
+            DEPENDS "${tessor_source}"
             VERBATIM)
         list(APPEND tessor_man_pages "${tessor_page}")
     endif()
@@ -76,9 +88,10 @@ set(CPACK_PACKAGE_DESCRIPTION
 line modems (NT and LT) through the serial console of one of them: resets and
 loopbacks, line presets, live SNR, error and Ethernet counters, a console
 terminal with a log file, saving and loading register sets, factory defaults.
-Includes tessor-cli, the same sequences from a shell or a script,
-tessor-sim, a simulated modem pair on a pseudo-terminal, and the
-tessor-demo probe.")
+Includes tessor-cli, the same sequences from a shell or a script, with
+tessor-cli monitor, which polls a board unattended and serves its health to
+Prometheus (a systemd unit template runs it), tessor-sim, a simulated modem
+pair on a pseudo-terminal, and the tessor-demo probe.")
 if(NOT CPACK_PACKAGE_VERSION AND PROJECT_VERSION)
     set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 endif()
@@ -93,6 +106,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.calvadra.example")
 # Opening the help pages goes through the desktop's default browser.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# The monitor's metrics are meant for a Prometheus server, here or elsewhere.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus")
 
 find_program(TESSOR_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TESSOR_DPKG_SHLIBDEPS)
@@ -104,7 +119,8 @@ else()
     # Without dpkg-dev: the Qt 6 libraries of Debian 12 by hand.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), qt6-qpa-plugins, libudev1, libc6, libstdc++6, libgcc-s1")
+        "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), libqt6charts6 (>= 6.4.2), \
+qt6-qpa-plugins, libudev1, libcpp-httplib0.11, libc6, libstdc++6, libgcc-s1")
 endif()
 
 include(CPack)

@@ -2,6 +2,7 @@
 
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
+#include "pages/ActivityObserver.h"
 #include "ui/Boxes.h"
 #include "ui_PageEthernetStatus.h"
 
@@ -115,15 +116,25 @@ void CPageEthernet_Status::FinishPass() {
 
 bool RunEthCounterPass(CPageEthernet_Status& page) {
     std::uint64_t epoch = 0;
+    std::array<std::int64_t, kEthernetCounterCount> reads{};
     ops::EthernetPassHooks hooks;
     hooks.beforeRead = [&](int) { epoch = page.ClearEpoch(); };
     hooks.abandon = [] { return g_bStopThreads.load() != 0; };
-    hooks.counted = [&](int index, std::int64_t result) { page.AddRead(index, result, epoch); };
+    hooks.counted = [&](int index, std::int64_t result) {
+        reads[static_cast<std::size_t>(index)] = result;
+        page.AddRead(index, result, epoch);
+    };
     // A Stop (or hide) takes effect after the read in progress.
     hooks.stop = [&] { return !page.IsPolling(); };
     if (!ops::RunEthernetPass(hooks).complete)
         return false;
     page.FinishPass();
+    if (IActivityObserver* observer = page.ActivityObserver()) {
+        std::array<std::uint64_t, kEthernetCounterCount> totals{};
+        for (int i = 0; i < kEthernetCounterCount; ++i)
+            totals[static_cast<std::size_t>(i)] = page.Total(i);
+        observer->OnEthPass(reads, totals);
+    }
     return true;
 }
 

@@ -89,16 +89,19 @@ void CPageGeneral::OnKillActive() {
 void CPageGeneral::OnSoftResetLocal() {
     const ui::CBusyCursor busy;
     ops::SoftResetLocal();
+    NoteAction(rec::Action::SoftResetLocal);
 }
 
 void CPageGeneral::OnLocalLoopback() {
     const ui::CBusyCursor busy;
     ops::LocalLoopback();
+    NoteAction(rec::Action::LocalLoopback);
 }
 
 void CPageGeneral::OnLineLoopbackLocal() {
     const ui::CBusyCursor busy;
     ops::LineLoopbackLocal();
+    NoteAction(rec::Action::LineLoopbackLocal);
 }
 
 void CPageGeneral::OnTransmitterToggle() {
@@ -108,10 +111,12 @@ void CPageGeneral::OnTransmitterToggle() {
         m_transmitterState = 0;
         m_ui->btnTransmitter->setText(kTransmitterOnText);
         ops::SetTransmitter(false);
+        NoteAction(rec::Action::TransmitterOff);
     } else {
         m_transmitterState = 1;
         m_ui->btnTransmitter->setText(kTransmitterOffText);
         ops::SetTransmitter(true);
+        NoteAction(rec::Action::TransmitterOn);
     }
 }
 
@@ -121,21 +126,25 @@ void CPageGeneral::OnActivationToggle() {
         m_activationState = 0;
         m_ui->btnActivation->setText(kActivationEnableText);
         ops::SetActivation(false);
+        NoteAction(rec::Action::ActivationOff);
     } else {
         m_activationState = 1;
         m_ui->btnActivation->setText(kActivationDisableText);
         ops::SetActivation(true);
+        NoteAction(rec::Action::ActivationOn);
     }
 }
 
 void CPageGeneral::OnSoftResetRemote() {
     const ui::CBusyCursor busy;
     ops::SoftResetRemote();
+    NoteAction(rec::Action::SoftResetRemote);
 }
 
 void CPageGeneral::OnLineLoopbackRemote() {
     const ui::CBusyCursor busy;
     ops::LineLoopbackRemote();
+    NoteAction(rec::Action::LineLoopbackRemote);
 }
 
 } // namespace tessor

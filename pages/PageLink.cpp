@@ -361,9 +361,21 @@ void CPageLink::WriteAndUpdate() {
                     QMessageBox::Ok);
         break;
     case ops::PresetCheck::NoPreset:
+        break;
     case ops::PresetCheck::Ok:
+        NoteWriteAndUpdate(request.remote);
         break;
     }
+}
+
+void CPageLink::NoteWriteAndUpdate(bool remote) {
+    QString detail = m_ui->cmbDsPreset->currentText() + QStringLiteral(", local speed ") +
+                     m_ui->cmbLocalSpeed->itemText(m_localSpeedSel.value_or(0));
+    if (remote)
+        detail += QStringLiteral(", remote speed ") + m_ui->cmbRemoteSpeed->itemText(m_remoteSpeedSel.value_or(0));
+    else
+        detail += QStringLiteral(", local modem only");
+    NoteAction(rec::Action::WriteAndUpdate, detail.simplified().toStdString());
 }
 
 void CPageLink::TransferTexts() {

@@ -81,6 +81,8 @@ private:
     void ShowPreset(const Direction& d, std::uint8_t lineConfig);
     void OnDownstreamPresetChosen();
     void WriteAndUpdate();
+    // Tells the activity observer what a completed write sent.
+    void NoteWriteAndUpdate(bool remote);
     void DisableSettingControls();
     void TransferTexts();
 

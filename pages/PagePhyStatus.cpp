@@ -3,6 +3,7 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "model/LineModel.h"
+#include "pages/ActivityObserver.h"
 #include "pages/LedIndicator.h"
 #include "ui/Boxes.h"
 #include "ui/BusyCursor.h"
@@ -96,7 +97,10 @@ void CPagePhy_Status::ApplySide() {
     m_ui->labelTimingConverged->setEnabled(nt);
     SetIndicatorImages(kLedTimingConverged, nt);
     UpdateIndicators();
+    StoreReferences(read);
+}
 
+void CPagePhy_Status::StoreReferences(const ops::PhyReferenceRead& read) {
     // A read that failed or names no constellation leaves the references as they were.
     if (read.references) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -119,6 +123,12 @@ void CPagePhy_Status::SetIndicatorImages(int indicator, bool used) {
         led->SetStateTexts(off, on);
     else
         led->SetStateTexts(on, off);
+}
+
+void CPagePhy_Status::EnsureReferences() {
+    if (m_side == kSideUnknown || References())
+        return;
+    StoreReferences(ops::ReadPhyReferences(m_side == kSideNT ? kSideNT : kSideLT));
 }
 
 void CPagePhy_Status::OnTimer() {
@@ -172,6 +182,8 @@ bool RunPhyStatusPass(CPagePhy_Status& page) {
     if (!ops::RunPhyReads(&results, Stopping))
         return false;
     page.FormatPhyValues(PhyReadingsFromResults(results));
+    if (IActivityObserver* observer = page.ActivityObserver())
+        observer->OnPhyPass(results, page.References());
     return true;
 }
 

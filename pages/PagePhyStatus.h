@@ -94,6 +94,9 @@ public:
     // Passes handed over by FormatPhyValues since construction.
     std::uint64_t PassCount() const { return m_passCount.load(std::memory_order_relaxed); }
     std::optional<PhyReferences> References() const;
+    // Reads the references of the received constellation when none are known yet (for passes made while
+    // the page has not been shown). Does nothing once they are known.
+    void EnsureReferences();
     CLedIndicator* Indicator(int indicator) const { return m_leds[indicator]; }
 
 protected:
@@ -104,6 +107,7 @@ private:
     void ApplySide();
     // Green/red images with "on"/"off" descriptions, or the grey image of an indicator the side lacks.
     void SetIndicatorImages(int indicator, bool used);
+    void StoreReferences(const ops::PhyReferenceRead& read);
 
     std::unique_ptr<Ui::PagePhyStatus> m_ui;
     std::array<CLedIndicator*, kPhyIndicatorCount> m_leds{};

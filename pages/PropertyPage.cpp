@@ -1,5 +1,7 @@
 #include "pages/PropertyPage.h"
 
+#include "pages/ActivityObserver.h"
+
 #include "ui/Boxes.h"
 
 #include <QHideEvent>
@@ -47,6 +49,11 @@ void CPropertyPage::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void CPropertyPage::NoteAction(rec::Action action, const std::string& detail) {
+    if (IActivityObserver* observer = m_observer.load())
+        observer->OnAction(action, detail);
 }
 
 } // namespace tessor

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded parts (board link,
-# simulator, terminal, status pages, shell) under ThreadSanitizer, each in its own build directory.
+# simulator, terminal, status pages, shell, line history) under ThreadSanitizer, each in its own build directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +15,7 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j2 --timeout 600
 
 tsan_targets=(test_link test_sim test_sim_link)
-for t in test_terminal test_status_pages test_app; do
+for t in test_terminal test_status_pages test_app test_history_feed test_monitor test_monitor_e2e; do
     grep -q "add_executable($t" tests/*/CMakeLists.txt tests/*/*.cmake 2>/dev/null && tsan_targets+=("$t")
 done
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON -DTESSOR_SANITIZE=thread

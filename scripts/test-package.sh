@@ -130,6 +130,20 @@ desktop=/usr/share/applications/tessor-configurator.desktop
 grep -qx "Exec=$bindir/tessor-configurator" "$desktop" || fail "$desktop does not start $bindir/tessor-configurator"
 grep -qx "Path=$datadir" "$desktop" || fail "$desktop does not start the tool in $datadir"
 
+# The manual pages are in the package (some images exclude /usr/share/man when installing). The listing
+# is taken whole first: grep -q stops reading early, and with pipefail the killed dpkg-deb fails the test.
+dpkg-deb -c "$deb" >"$work/contents.txt"
+grep -q "usr/share/man/man1/tessor-cli-monitor.1" "$work/contents.txt" ||
+    fail "the package holds no tessor-cli-monitor.1"
+unit=/lib/systemd/system/tessor-monitor@.service
+[ -f "$unit" ] || fail "$unit missing"
+if command -v systemd-analyze >/dev/null 2>&1; then
+    # An instance of the template, as systemctl would make it for /dev/ttyUSB0.
+    mkdir -p "$work/units"
+    cp "$unit" "$work/units/tessor-monitor@dev-ttyUSB0.service"
+    systemd-analyze verify --man=no "$work/units/tessor-monitor@dev-ttyUSB0.service" ||
+        fail "the installed monitor unit does not verify"
+fi
 if command -v desktop-file-validate >/dev/null 2>&1; then
     desktop-file-validate /usr/share/applications/tessor-configurator.desktop ||
         fail "the installed desktop entry does not validate"
@@ -158,6 +172,23 @@ TESSOR_COM1="$com1" "$bindir/tessor-cli" status >"$work/cli.log" 2>&1 || {
     fail "the installed tessor-cli status failed on $com1"
 }
 grep -q "Board identification" "$work/cli.log" || fail "the installed tessor-cli status printed no identification"
+
+# The installed monitor on it: one pass with the board answering, then SIGTERM ends it.
+"$bindir/tessor-cli" monitor "$com1" --listen 127.0.0.1:0 --interval 1 --jsonl >"$work/monitor.jsonl" \
+    2>"$work/monitor.log" &
+monitor_pid=$!
+for _ in $(seq 100); do
+    grep -q '"up":true' "$work/monitor.jsonl" 2>/dev/null && break
+    sleep 0.05
+done
+kill -TERM "$monitor_pid"
+monitor_status=0
+wait "$monitor_pid" || monitor_status=$?
+grep -q '"up":true' "$work/monitor.jsonl" || {
+    cat "$work/monitor.log"
+    fail "the installed tessor-cli monitor reported no pass of the board on $com1"
+}
+[ "$monitor_status" -eq 0 ] || fail "the installed tessor-cli monitor ended with $monitor_status on SIGTERM"
 
 # 4. The installed tool, started like the desktop entry starts it, with fresh per-user settings.
 mkdir -p "$work/config" "$work/runtime"

@@ -224,7 +224,7 @@ TEST_F(AppTest, SheetHasItsTabsMenusAndButtonsAndLearnsTheSide) {
         }
         EXPECT_EQ(menus, (QStringList{"&File", "&Save current configuration", "&Load configuration from file",
                                       "&Window", "&General", "&Link Configuration", "&PHY Status",
-                                      "Ethernet &Status", "Info", "&Version Info"}));
+                                      "Ethernet &Status", "Line &History", "Info", "&Version Info"}));
         EXPECT_EQ(sheet.TerminalButton()->text(), "Terminal");
         EXPECT_EQ(sheet.DefaultButton()->text(), "Set to Default");
         EXPECT_EQ(sheet.CloseButton()->text(), "Close");

@@ -1,0 +1,232 @@
+// tessor-bench-history: a week of line samples (one PHY and one Ethernet pass every 5 s) through the
+// recorder, its recording file and the Line History window. Prints the figures with their targets.
+#include "history/HistoryGraph.h"
+#include "history/HistoryWindow.h"
+#include "recorder/LineRecorder.h"
+#include "recorder/RecordingFile.h"
+
+#include <QApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kWeekSamples = 7 * 24 * 3600 / 5; // 120,960
+constexpr double kMemoryTargetMiB = 40;
+constexpr double kRedrawTargetMs = 50;
+constexpr double kAppendTargetUs = 50;
+constexpr double kOpenTargetMs = 1000;
+constexpr double kExportTargetMs = 1000;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// CPU time of this thread in ms: on a shared machine the wall time also holds the other users' share.
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+double LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    double load = 0;
+    in >> load;
+    return load;
+}
+
+const char* Verdict(bool met) {
+    return met ? "met" : "missed";
+}
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return 0;
+}
+
+// A week of a living line: drifting SNR, RS bursts, a few drops (line down for a few passes), counters.
+struct WeekSource {
+    std::mt19937 random{0x7E55};
+    double drift = 0;
+    int downLeft = 0;
+    int burstLeft = 0;
+    int linkFails = 0;
+    std::array<std::uint64_t, tessor::rec::kCounterCount> totals{};
+
+    tessor::rec::PhySample Phy(tessor::rec::SampleTime t) {
+        std::normal_distribution<double> normal(0, 1);
+        std::uniform_real_distribution<double> unit(0, 1);
+        drift += -drift / 360 + 0.1 * normal(random);
+        if (downLeft == 0 && unit(random) < 1.0 / 20000) {
+            downLeft = 3 + static_cast<int>(unit(random) * 20);
+            ++linkFails;
+        }
+        if (burstLeft == 0 && unit(random) < 1.0 / 2000)
+            burstLeft = 2 + static_cast<int>(unit(random) * 10);
+        const bool up = downLeft == 0;
+        if (downLeft > 0)
+            --downLeft;
+        const double snr = 36.5 + drift;
+        tessor::rec::PhyRaw raw;
+        raw.errorValue = up ? static_cast<std::int64_t>(std::pow(10.0, (91.8 - snr) / 10)) : 0;
+        raw.txLevel = 576;
+        raw.rsCorrected = up ? (burstLeft-- > 0 ? 2000 : 15) : 0;
+        raw.linkStatus = up ? 0xAE : 0x02;
+        raw.lineFlags = up ? 0x06 : 0x84;
+        raw.linkFailCount = linkFails & 0xFF;
+        return tessor::rec::MakePhySample(t, raw, 9180, 6920, true);
+    }
+
+    tessor::rec::EthSample Eth(tessor::rec::SampleTime t) {
+        tessor::rec::EthSample s;
+        s.time = t;
+        for (std::size_t i = 0; i < s.reads.size(); ++i) {
+            s.reads[i] = static_cast<std::uint32_t>(i < 7 ? 5 * 4250 * (i + 1) : 0);
+            totals[i] += s.reads[i] / 5;
+        }
+        s.totals = totals;
+        return s;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    const std::string dir = argc > 1 ? argv[1] : "/tmp";
+    const std::string recording = dir + "/tessor-bench-week.csv";
+    const std::string exported = dir + "/tessor-bench-week-export.csv";
+    std::remove(recording.c_str());
+
+    std::printf("Line History benchmark: a week at one PHY and one Ethernet pass every 5 s (%d of each)\n",
+                kWeekSamples);
+    const long rss0 = ResidentKiB();
+    auto recorder = std::make_shared<tessor::rec::CLineRecorder>();
+    std::string error;
+    if (!recorder->StartRecording(recording, &error)) {
+        std::fprintf(stderr, "tessor-bench-history: %s\n", error.c_str());
+        return 1;
+    }
+    WeekSource source;
+    const std::int64_t start = 1796000000000;
+    std::vector<double> appendUs;
+    appendUs.reserve(2 * kWeekSamples);
+    for (int i = 0; i < kWeekSamples; ++i) {
+        const tessor::rec::SampleTime t{start + i * 5000LL, i * 5000LL};
+        const tessor::rec::PhySample phy = source.Phy(t);
+        auto t0 = Clock::now();
+        recorder->AddPhy(phy);
+        appendUs.push_back(MsSince(t0) * 1000);
+        const tessor::rec::EthSample eth =
+            source.Eth(tessor::rec::SampleTime{t.wallMs + 2000, t.monoMs + 2000});
+        t0 = Clock::now();
+        recorder->AddEth(eth);
+        appendUs.push_back(MsSince(t0) * 1000);
+    }
+    recorder->StopRecording();
+    const double recorderMiB = static_cast<double>(recorder->BytesUsed()) / (1024.0 * 1024.0);
+    const double rssMiB = static_cast<double>(ResidentKiB() - rss0) / 1024.0;
+    std::sort(appendUs.begin(), appendUs.end());
+    double meanUs = 0;
+    for (double us : appendUs)
+        meanUs += us;
+    meanUs /= static_cast<double>(appendUs.size());
+    const double p99Us = appendUs[appendUs.size() * 99 / 100];
+    const double maxUs = appendUs.back();
+    std::size_t events = 0;
+    recorder->Read([&](const tessor::rec::LineStore& store) { events = store.events.size(); });
+
+    auto t0 = Clock::now();
+    double c0 = ThreadCpuMs();
+    tessor::rec::CLineRecorder reopened;
+    const bool opened = reopened.Load(recording, &error);
+    const double openMs = MsSince(t0);
+    const double openCpuMs = ThreadCpuMs() - c0;
+    t0 = Clock::now();
+    c0 = ThreadCpuMs();
+    const bool exportedOk = recorder->ExportCsv(exported, &error);
+    const double exportMs = MsSince(t0);
+    const double exportCpuMs = ThreadCpuMs() - c0;
+    std::ifstream sizeProbe(recording, std::ios::ate | std::ios::binary);
+    const double fileMiB = static_cast<double>(sizeProbe.tellg()) / (1024.0 * 1024.0);
+
+    tessor::CHistoryWindow window(recorder);
+    window.resize(1180, 820);
+    window.show();
+    QApplication::processEvents();
+    window.ShowWhole();
+    std::vector<double> redraws;
+    std::vector<double> redrawCpu;
+    for (int i = 0; i < 7; ++i) {
+        QApplication::processEvents();
+        t0 = Clock::now();
+        c0 = ThreadCpuMs();
+        window.Refresh(true);
+        window.repaint(); // the graphs painted, not only their data replaced
+        redraws.push_back(MsSince(t0));
+        redrawCpu.push_back(ThreadCpuMs() - c0);
+    }
+    std::sort(redrawCpu.begin(), redrawCpu.end());
+    const double redrawCpuMs = redrawCpu[redrawCpu.size() / 2];
+    if (std::getenv("BENCH_DETAIL")) {
+        recorder->Read([&](const tessor::rec::LineStore& store) {
+            for (tessor::CHistoryGraph* graph : window.Graphs()) {
+                auto g0 = Clock::now();
+                graph->Redraw(store, window.ViewFromMs(), window.ViewToMs());
+                std::printf("  graph redraw %.2f ms\n", MsSince(g0));
+            }
+            auto d0 = Clock::now();
+            for (int k = 0; k < 9; ++k)
+                tessor::rec::Decimate(store, static_cast<tessor::rec::Series>(k), window.ViewFromMs(),
+                                      window.ViewToMs(), 715);
+            std::printf("  decimation alone %.2f ms\n", MsSince(d0));
+        });
+    }
+    std::sort(redraws.begin(), redraws.end());
+    const double redrawMs = redraws[redraws.size() / 2];
+    std::size_t points = 0;
+    int columns = 0;
+    for (tessor::CHistoryGraph* graph : window.Graphs()) {
+        points += graph->PointCount();
+        columns = graph->Columns();
+    }
+
+    std::printf("  %-52s %12s  %s\n", "figure", "value", "target");
+    std::printf("  %-52s %8.1f MiB  <=%.0f MiB %s\n", "recorder memory, the week in memory", recorderMiB,
+                kMemoryTargetMiB, Verdict(recorderMiB <= kMemoryTargetMiB));
+    std::printf("  %-52s %8.1f MiB\n", "process resident growth while recording it", rssMiB);
+    std::printf("  %-52s %9.2f us  <=%.0f us %s\n", "append one sample (mean, recording to a file)", meanUs,
+                kAppendTargetUs, Verdict(meanUs <= kAppendTargetUs));
+    std::printf("  %-52s %9.2f us  (max %.0f us)\n", "append one sample (99th percentile)", p99Us, maxUs);
+    std::printf("  %-52s %9.1f ms  <=%.0f ms %s (wall %.1f ms)\n",
+                "full redraw, all graphs, the week in view (median of 7)", redrawCpuMs, kRedrawTargetMs,
+                Verdict(redrawCpuMs <= kRedrawTargetMs), redrawMs);
+    std::printf("  %-52s %12zu  (%d columns a graph)\n", "points drawn in that redraw", points, columns);
+    std::printf("  %-52s %9.1f ms  <=%.0f ms %s (wall %.1f ms)\n", "open the 7-day recording file", openCpuMs,
+                kOpenTargetMs, Verdict(opened && openCpuMs <= kOpenTargetMs), openMs);
+    std::printf("  %-52s %9.1f ms  <=%.0f ms %s (wall %.1f ms)\n", "CSV export of the week", exportCpuMs,
+                kExportTargetMs, Verdict(exportedOk && exportCpuMs <= kExportTargetMs), exportMs);
+    std::printf("  times are CPU time of the measuring thread; load average during the run %.1f on %u CPUs\n",
+                LoadAverage(), std::thread::hardware_concurrency());
+    std::printf("  recording file %.1f MiB, %d PHY + %d Ethernet rows, %zu events\n", fileMiB, kWeekSamples,
+                kWeekSamples, events);
+    std::remove(recording.c_str());
+    std::remove(exported.c_str());
+    return 0;
+}

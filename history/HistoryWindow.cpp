@@ -1,0 +1,408 @@
+#include "history/HistoryWindow.h"
+
+#include "history/HistoryGraph.h"
+#include "recorder/Decimate.h"
+#include "ui/Boxes.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace tessor {
+
+const char* const CHistoryWindow::kTitle = "Line History";
+const char* const CHistoryWindow::kHelpPath = "Help/page_history.htm";
+
+namespace {
+
+constexpr int kRefreshMs = 1000;
+constexpr std::int64_t kMinWidthMs = 10000;
+// Choosing a journal entry in the whole view shows this much around it.
+constexpr std::int64_t kEntryWidthMs = 10 * 60 * 1000;
+
+const QString kRecordingFilter = QStringLiteral("Line recordings (*.csv)");
+
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
+QString TimeText(std::int64_t wallMs) {
+    return QDateTime::fromMSecsSinceEpoch(wallMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+} // namespace
+
+CHistoryWindow::CHistoryWindow(std::shared_ptr<rec::CLineRecorder> live, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_live(std::move(live)) {
+    setWindowTitle(QString::fromLatin1(kTitle));
+    resize(1180, 820);
+    m_backgroundState = new QLabel;
+    m_status = new QLabel;
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* splitter = new QSplitter(Qt::Horizontal);
+    splitter->addWidget(BuildGraphArea());
+    splitter->addWidget(BuildJournal());
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({820, 360});
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(BuildButtons());
+    layout->addWidget(m_backgroundState);
+    layout->addWidget(m_status);
+    layout->addWidget(splitter, 1);
+
+    m_refreshTimer.setInterval(kRefreshMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, [this] {
+        CheckRecordingFailure();
+        if (isVisible()) // a closed window is brought up to date when it is shown again
+            Refresh();
+    });
+    m_refreshTimer.start();
+    SetBackgroundRecording(false, 5000);
+    Refresh(true);
+}
+
+QHBoxLayout* CHistoryWindow::BuildButtons() {
+    auto* buttons = new QHBoxLayout;
+    auto add = [&](const QString& text, auto slot) {
+        auto* button = new QPushButton(text);
+        buttons->addWidget(button);
+        connect(button, &QPushButton::clicked, this, slot);
+        return button;
+    };
+    m_recordButton = add(QStringLiteral("&Record to File..."), &CHistoryWindow::OnRecordToFile);
+    add(QStringLiteral("&Open Recording..."), &CHistoryWindow::OnOpenRecording);
+    m_liveButton = add(QStringLiteral("Show &Live"), &CHistoryWindow::ShowLive);
+    m_liveButton->hide();
+    add(QStringLiteral("Export &PNG..."), &CHistoryWindow::OnExportPng);
+    add(QStringLiteral("Export &CSV..."), &CHistoryWindow::OnExportCsv);
+    buttons->addStretch(1);
+    add(QStringLiteral("Zoom &In"), [this] { Zoom(m_fromMs + (m_toMs - m_fromMs) / 2, 0.5); });
+    add(QStringLiteral("Zoom O&ut"), [this] { Zoom(m_fromMs + (m_toMs - m_fromMs) / 2, 2.0); });
+    add(QStringLiteral("&Whole Recording"), &CHistoryWindow::ShowWhole);
+    buttons->addSpacing(12);
+    m_background = new QCheckBox(QStringLiteral("Record in &background"));
+    buttons->addWidget(m_background);
+    connect(m_background, &QCheckBox::toggled, this, &CHistoryWindow::backgroundRecordingChanged);
+    return buttons;
+}
+
+QWidget* CHistoryWindow::BuildGraphArea() {
+    m_graphArea = new QWidget;
+    BuildGraphs(m_graphArea);
+    m_scroll = new QScrollBar(Qt::Horizontal);
+    connect(m_scroll, &QScrollBar::valueChanged, this, &CHistoryWindow::OnScroll);
+    auto* area = new QWidget;
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_graphArea, 1);
+    layout->addWidget(m_scroll);
+    return area;
+}
+
+QWidget* CHistoryWindow::BuildJournal() {
+    m_journal = new QTreeWidget;
+    m_journal->setColumnCount(2);
+    m_journal->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Event")});
+    m_journal->setRootIsDecorated(false);
+    m_journal->setUniformRowHeights(true);
+    m_journal->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    connect(m_journal, &QTreeWidget::itemActivated, this, &CHistoryWindow::OnJournalItem);
+    connect(m_journal, &QTreeWidget::itemClicked, this, &CHistoryWindow::OnJournalItem);
+    return m_journal;
+}
+
+CHistoryWindow::~CHistoryWindow() = default;
+
+void CHistoryWindow::BuildGraphs(QWidget* area) {
+    using rec::Series;
+    const QColor blue(31, 119, 180), orange(230, 120, 20), red(200, 30, 30), green(40, 150, 60),
+        purple(120, 60, 170), teal(20, 140, 140);
+    m_graphs = {
+        new CHistoryGraph(QString(), {{Series::Snr, QStringLiteral("SNR (dB)"), blue},
+                                      {Series::Mse, QStringLiteral("Mean square error (dB)"), orange}}),
+        new CHistoryGraph(QString(), {{Series::RsPerSecond, QStringLiteral("Corrected RS errors /s"), red}}),
+        new CHistoryGraph(QString(),
+                          {{Series::TxPower, QStringLiteral("Transmitted power (dBm/Hz)"), green}}),
+        new CHistoryGraph(QString(), {{Series::LinkFail, QStringLiteral("Link fail counter"), purple}}),
+        new CHistoryGraph(QString(), {{Series::TxFramesRate, QStringLiteral("Transmitted frames /s"), blue},
+                                      {Series::RxFramesRate, QStringLiteral("Received frames /s"), teal}}),
+        new CHistoryGraph(QString(), {{Series::TxOctetsRate, QStringLiteral("Transmitted octets /s"), blue},
+                                      {Series::RxOctetsRate, QStringLiteral("Received octets /s"), teal}}),
+    };
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    for (CHistoryGraph* graph : m_graphs) {
+        layout->addWidget(graph, 1);
+        connect(graph, &CHistoryGraph::zoomRequested, this, &CHistoryWindow::Zoom);
+    }
+}
+
+rec::CLineRecorder& CHistoryWindow::Shown() const {
+    return m_opened ? *m_opened : *m_live;
+}
+
+void CHistoryWindow::SetBackgroundRecording(bool on, int intervalMs) {
+    const QSignalBlocker block(m_background);
+    m_background->setChecked(on);
+    m_backgroundState->setText(
+        on ? QStringLiteral(
+                 "Record in background: on. A PHY pass every %1 s while the PHY Status page is not "
+                 "running, so the record has no holes.")
+                 .arg(intervalMs / 1000.0)
+           : QStringLiteral(
+                 "Record in background: off. Samples come from the PHY Status page while it runs and "
+                 "from the Ethernet Status page while counting."));
+}
+
+double CHistoryWindow::Refresh(bool force) {
+    rec::CLineRecorder& shown = Shown();
+    const std::uint64_t revision = shown.Revision();
+    if (!force && revision == m_shownRevision)
+        return 0;
+    QElapsedTimer timer;
+    timer.start();
+    // Asked before taking the store: the recorder's lock is held while the store is read.
+    const std::string recordingPath = m_opened ? std::string() : m_live->RecordingPath();
+    shown.Read([&](const rec::LineStore& store) {
+        UpdateView(store);
+        for (CHistoryGraph* graph : m_graphs)
+            graph->Redraw(store, m_fromMs, m_toMs);
+        UpdateJournal(store);
+        UpdateStatus(store, recordingPath);
+    });
+    m_shownRevision = revision;
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+void CHistoryWindow::UpdateView(const rec::LineStore& store) {
+    if (!rec::TimeSpan(store, &m_firstMs, &m_lastMs)) {
+        const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+        m_firstMs = now - 60000;
+        m_lastMs = now;
+    }
+    const std::int64_t span = std::max<std::int64_t>(m_lastMs - m_firstMs, 1000);
+    if (m_widthMs <= 0 || m_widthMs >= span) {
+        m_widthMs = 0;
+        m_fromMs = m_firstMs;
+        m_toMs = m_firstMs + span;
+    } else {
+        const std::int64_t end = m_follow ? m_lastMs : std::clamp(m_endMs, m_firstMs + m_widthMs, m_lastMs);
+        m_toMs = end;
+        m_fromMs = end - m_widthMs;
+    }
+    m_updatingScroll = true;
+    const std::int64_t hidden = m_widthMs > 0 ? span - m_widthMs : 0;
+    m_scroll->setRange(0, static_cast<int>(hidden / 1000));
+    m_scroll->setPageStep(static_cast<int>(std::max<std::int64_t>(m_widthMs / 1000, 1)));
+    m_scroll->setSingleStep(static_cast<int>(std::max<std::int64_t>(m_widthMs / 10000, 1)));
+    m_scroll->setValue(static_cast<int>((m_fromMs - m_firstMs) / 1000));
+    m_scroll->setEnabled(hidden > 0);
+    m_updatingScroll = false;
+}
+
+void CHistoryWindow::UpdateJournal(const rec::LineStore& store) {
+    if (store.events.size() < m_journalCount) {
+        m_journal->clear();
+        m_journalCount = 0;
+    }
+    QList<QTreeWidgetItem*> items;
+    for (std::size_t i = m_journalCount; i < store.events.size(); ++i) {
+        const rec::Event& e = store.events[i];
+        auto* item = new QTreeWidgetItem({TimeText(e.time.wallMs), QString::fromStdString(e.text)});
+        item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(e.time.wallMs));
+        items.prepend(item);
+    }
+    m_journalCount = store.events.size();
+    if (!items.isEmpty())
+        m_journal->insertTopLevelItems(0, items); // newest on top
+}
+
+void CHistoryWindow::UpdateStatus(const rec::LineStore& store, const std::string& path) {
+    QString text = QStringLiteral("%1 PHY samples, %2 Ethernet samples, %3 events")
+                       .arg(store.phy.size())
+                       .arg(store.eth.size())
+                       .arg(store.events.size());
+    if (m_opened) {
+        text += QStringLiteral(". Showing the recording %1 as recorded.").arg(Native(m_openedPath));
+    } else {
+        text += path.empty() ? QStringLiteral(". Not recording to a file.")
+                             : QStringLiteral(". Recording to %1.").arg(Native(QString::fromStdString(path)));
+        m_recordButton->setText(path.empty() ? QStringLiteral("&Record to File...")
+                                             : QStringLiteral("Stop &Recording to File"));
+    }
+    m_status->setText(text);
+}
+
+void CHistoryWindow::CheckRecordingFailure() {
+    const std::string failure = m_live->TakeRecordingFailure();
+    if (!failure.empty())
+        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kTitle), QString::fromStdString(failure));
+}
+
+void CHistoryWindow::ShowWhole() {
+    m_widthMs = 0;
+    m_follow = true;
+    Refresh(true);
+}
+
+void CHistoryWindow::Zoom(std::int64_t aroundMs, double factor) {
+    const std::int64_t width = m_toMs - m_fromMs;
+    const std::int64_t span = m_lastMs - m_firstMs;
+    const auto newWidth =
+        std::max<std::int64_t>(static_cast<std::int64_t>(static_cast<double>(width) * factor), kMinWidthMs);
+    aroundMs = std::clamp(aroundMs, m_fromMs, m_toMs);
+    if (newWidth >= span) {
+        ShowWhole();
+        return;
+    }
+    const auto from = aroundMs - static_cast<std::int64_t>(static_cast<double>(aroundMs - m_fromMs) * factor);
+    m_widthMs = newWidth;
+    m_endMs = from + newWidth;
+    m_follow = m_endMs >= m_lastMs;
+    Refresh(true);
+}
+
+void CHistoryWindow::MoveTo(std::int64_t centerMs) {
+    const std::int64_t span = m_lastMs - m_firstMs;
+    if (m_widthMs == 0) {
+        if (span <= kEntryWidthMs)
+            return; // all of it is in view already
+        m_widthMs = kEntryWidthMs;
+    }
+    m_endMs = centerMs + m_widthMs / 2;
+    m_follow = m_endMs >= m_lastMs;
+    Refresh(true);
+}
+
+void CHistoryWindow::OnScroll(int value) {
+    if (m_updatingScroll || m_widthMs == 0)
+        return;
+    m_endMs = m_firstMs + static_cast<std::int64_t>(value) * 1000 + m_widthMs;
+    m_follow = value >= m_scroll->maximum();
+    Refresh(true);
+}
+
+void CHistoryWindow::OnJournalItem(QTreeWidgetItem* item) {
+    if (item)
+        MoveTo(item->data(0, Qt::UserRole).toLongLong());
+}
+
+void CHistoryWindow::OnRecordToFile() {
+    if (!m_live->RecordingPath().empty()) {
+        m_live->StopRecording();
+        Refresh(true);
+        return;
+    }
+    const QString path = ui::AskFileName(
+        this, ui::FileDialogRequest{ui::FileDialogKind::Save, QStringLiteral("Record to File"),
+                                    kRecordingFilter, QStringLiteral("csv"), false});
+    if (path.isEmpty())
+        return;
+    std::string error;
+    if (!m_live->StartRecording(Native(path).toStdString(), &error))
+        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kTitle), QString::fromStdString(error));
+    Refresh(true);
+}
+
+void CHistoryWindow::OnOpenRecording() {
+    const QString path = ui::AskFileName(
+        this, ui::FileDialogRequest{ui::FileDialogKind::Open, QStringLiteral("Open Recording"),
+                                    kRecordingFilter, QStringLiteral("csv"), false});
+    if (!path.isEmpty())
+        OpenRecording(path);
+}
+
+bool CHistoryWindow::OpenRecording(const QString& path) {
+    auto opened = std::make_unique<rec::CLineRecorder>();
+    std::string error;
+    if (!opened->Load(Native(path).toStdString(), &error)) {
+        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kTitle), QString::fromStdString(error));
+        return false;
+    }
+    m_opened = std::move(opened);
+    m_openedPath = path;
+    m_journal->clear();
+    m_journalCount = 0;
+    m_widthMs = 0;
+    m_liveButton->show();
+    m_recordButton->setText(QStringLiteral("&Record to File..."));
+    m_recordButton->setEnabled(false);
+    setWindowTitle(QStringLiteral("%1 - %2").arg(QString::fromLatin1(kTitle), QFileInfo(path).fileName()));
+    Refresh(true);
+    return true;
+}
+
+void CHistoryWindow::ShowLive() {
+    m_opened.reset();
+    m_openedPath.clear();
+    m_journal->clear();
+    m_journalCount = 0;
+    m_widthMs = 0;
+    m_follow = true;
+    m_liveButton->hide();
+    m_recordButton->setEnabled(true);
+    setWindowTitle(QString::fromLatin1(kTitle));
+    Refresh(true);
+}
+
+bool CHistoryWindow::ExportPng(const QString& path) {
+    return m_graphArea->grab().save(path, "PNG");
+}
+
+void CHistoryWindow::OnExportPng() {
+    const QString path = ui::AskFileName(
+        this, ui::FileDialogRequest{ui::FileDialogKind::Save, QStringLiteral("Export Graphs"),
+                                    QStringLiteral("PNG images (*.png)"), QStringLiteral("png"), true});
+    if (!path.isEmpty() && !ExportPng(path))
+        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kTitle),
+                    QStringLiteral("%1 could not be written.").arg(Native(path)));
+}
+
+void CHistoryWindow::OnExportCsv() {
+    const QString path = ui::AskFileName(
+        this, ui::FileDialogRequest{ui::FileDialogKind::Save, QStringLiteral("Export Samples and Events"),
+                                    kRecordingFilter, QStringLiteral("csv"), true});
+    if (path.isEmpty())
+        return;
+    std::string error;
+    if (!Shown().ExportCsv(Native(path).toStdString(), &error))
+        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kTitle), QString::fromStdString(error));
+}
+
+void CHistoryWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        ui::OpenHelp(QString::fromLatin1(kHelpPath));
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void CHistoryWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Refresh();
+}
+
+void CHistoryWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The plot areas changed width: reduce to the new number of columns.
+    QTimer::singleShot(0, this, [this] { Refresh(true); });
+}
+
+} // namespace tessor

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "recorder/LineRecorder.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QHBoxLayout;
+class QLabel;
+class QPushButton;
+class QScrollBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tessor {
+
+class CHistoryGraph;
+
+// The "Line History" window: the recorded line values as graphs against one shared, zoomable and
+// scrollable time axis, the event journal (newest on top), recording to a file, opening a recording,
+// export of the graphs as PNG and of the samples and events as CSV, and the "Record in background" switch.
+class CHistoryWindow : public QWidget {
+    Q_OBJECT
+public:
+    static const char* const kTitle;
+    static const char* const kHelpPath;
+
+    CHistoryWindow(std::shared_ptr<rec::CLineRecorder> live, QWidget* parent = nullptr);
+    ~CHistoryWindow() override;
+
+    // The switch's state as the owner keeps it; the window shows it and reports changes.
+    void SetBackgroundRecording(bool on, int intervalMs);
+    // Shows a recording file instead of the live record; false (with a box) when it cannot be read.
+    bool OpenRecording(const QString& path);
+    void ShowLive();
+
+    // The view: the time range shown, or all of it.
+    void ShowWhole();
+    void Zoom(std::int64_t aroundMs, double factor);
+    void MoveTo(std::int64_t centerMs);
+    std::int64_t ViewFromMs() const { return m_fromMs; }
+    std::int64_t ViewToMs() const { return m_toMs; }
+
+    // Redraws now if the record changed (or always with force). Returns the time the redraw took in ms.
+    double Refresh(bool force = false);
+
+    bool ExportPng(const QString& path);
+    const std::vector<CHistoryGraph*>& Graphs() const { return m_graphs; }
+    QTreeWidget* Journal() const { return m_journal; }
+    QCheckBox* BackgroundBox() const { return m_background; }
+
+signals:
+    void backgroundRecordingChanged(bool on);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QHBoxLayout* BuildButtons();
+    QWidget* BuildGraphArea();
+    QWidget* BuildJournal();
+    void BuildGraphs(QWidget* area);
+    void OnRecordToFile();
+    void OnOpenRecording();
+    void OnExportPng();
+    void OnExportCsv();
+    void OnScroll(int value);
+    void OnJournalItem(QTreeWidgetItem* item);
+    void UpdateView(const rec::LineStore& store);
+    void UpdateJournal(const rec::LineStore& store);
+    void UpdateStatus(const rec::LineStore& store, const std::string& recordingPath);
+    void CheckRecordingFailure();
+    rec::CLineRecorder& Shown() const;
+
+    std::shared_ptr<rec::CLineRecorder> m_live;
+    std::unique_ptr<rec::CLineRecorder> m_opened; // a recording file being shown, if any
+    QString m_openedPath;
+    std::vector<CHistoryGraph*> m_graphs;
+    QTreeWidget* m_journal = nullptr;
+    QScrollBar* m_scroll = nullptr;
+    QCheckBox* m_background = nullptr;
+    QLabel* m_status = nullptr;
+    QLabel* m_backgroundState = nullptr;
+    QPushButton* m_recordButton = nullptr;
+    QPushButton* m_liveButton = nullptr;
+    QWidget* m_graphArea = nullptr;
+    QTimer m_refreshTimer;
+    std::uint64_t m_shownRevision = ~0ull;
+    std::size_t m_journalCount = 0;
+    // The view: width 0 shows the whole record; otherwise the range ends at m_endMs, or at the newest
+    // sample while following.
+    std::int64_t m_widthMs = 0;
+    std::int64_t m_endMs = 0;
+    bool m_follow = true;
+    std::int64_t m_fromMs = 0;
+    std::int64_t m_toMs = 0;
+    std::int64_t m_firstMs = 0;
+    std::int64_t m_lastMs = 0;
+    bool m_updatingScroll = false;
+};
+
+} // namespace tessor

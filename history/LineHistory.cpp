@@ -1,0 +1,157 @@
+#include "history/LineHistory.h"
+
+#include "history/HistoryWindow.h"
+#include "link/ConsolePort.h"
+#include "pages/PagePhyStatus.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace tessor {
+
+namespace {
+
+// The background pass interval; TESSOR_HISTORY_INTERVAL_MS shortens it for demonstrations and tests.
+int BackgroundInterval() {
+    if (const char* text = std::getenv("TESSOR_HISTORY_INTERVAL_MS")) {
+        const long ms = std::strtol(text, nullptr, 10);
+        if (ms >= 200 && ms <= 600000)
+            return static_cast<int>(ms);
+    }
+    return CLineHistory::kBackgroundIntervalMs;
+}
+
+} // namespace
+
+// Passes every question through and notes it, and its answer, in the record.
+class CLineHistory::CNotingPrompt : public IUserPrompt {
+public:
+    CNotingPrompt(IUserPrompt* inner, rec::CLineRecorder& recorder) : m_inner(inner), m_recorder(recorder) {}
+
+    void ShowProblem(const std::string& text) override {
+        if (m_inner)
+            m_inner->ShowProblem(text);
+    }
+
+    Answer AskHardwareNotResponding(const std::string& text) override {
+        m_recorder.NoteNoAnswer(rec::Now());
+        const Answer answer = m_inner ? m_inner->AskHardwareNotResponding(text) : Answer::Cancel;
+        if (answer != Answer::Other)
+            m_recorder.NoteAnswer(rec::Now(), answer == Answer::Retry);
+        return answer;
+    }
+
+    void AbandonQuestions() override {
+        if (m_inner)
+            m_inner->AbandonQuestions();
+    }
+
+private:
+    IUserPrompt* m_inner;
+    rec::CLineRecorder& m_recorder;
+};
+
+CLineHistory::CLineHistory(CPagePhy_Status* phyPage, QObject* parent)
+    : QObject(parent),
+      m_phyPage(phyPage), // The pages pass every 5 s; background passes may come more often, never less.
+      m_recorder(
+          std::make_shared<rec::CLineRecorder>(std::max(BackgroundInterval(), kBackgroundIntervalMs))) {
+    m_backgroundTimer.setInterval(BackgroundInterval());
+    connect(&m_backgroundTimer, &QTimer::timeout, this, &CLineHistory::OnBackgroundTick);
+    m_watchTimer.setInterval(1000);
+    connect(&m_watchTimer, &QTimer::timeout, this, &CLineHistory::WatchSampling);
+    m_watchTimer.start();
+}
+
+void CLineHistory::WatchSampling() {
+    const bool sampling = BackgroundRecording() || (m_phyPage && m_phyPage->IsRunning());
+    if (sampling == m_sampling)
+        return;
+    m_sampling = sampling;
+    bool any = false;
+    m_recorder->Read([&](const rec::LineStore& store) { any = !store.phy.empty(); });
+    if (any) // before the first sample there is nothing to pause
+        m_recorder->NoteRecording(rec::Now(), sampling ? "Recording resumed"
+                                                       : "Recording paused: the PHY Status page is stopped "
+                                                         "and Record in background is off");
+}
+
+CLineHistory::~CLineHistory() {
+    delete m_window.data();
+}
+
+IUserPrompt* CLineHistory::WrapPrompt(IUserPrompt* inner) {
+    m_prompt = std::make_unique<CNotingPrompt>(inner, *m_recorder);
+    return m_prompt.get();
+}
+
+void CLineHistory::SetBackgroundRecording(bool on) {
+    if (on == BackgroundRecording())
+        return;
+    if (on)
+        m_backgroundTimer.start();
+    else
+        m_backgroundTimer.stop();
+    m_recorder->NoteRecording(rec::Now(), on ? "Record in background on" : "Record in background off");
+    if (m_window)
+        m_window->SetBackgroundRecording(on, m_backgroundTimer.interval());
+}
+
+void CLineHistory::OnBackgroundTick() {
+    // The page's own timer wakes the thread while it runs; only the pauses between are filled.
+    if (m_phyPage && !m_phyPage->IsRunning()) {
+        m_phyPage->EnsureReferences(); // once, when the page has not been shown yet
+        m_phyPage->m_pollEvent.Set();
+    }
+}
+
+void CLineHistory::ShowWindow(QWidget* parent) {
+    if (!m_window) {
+        m_window = new CHistoryWindow(m_recorder, parent);
+        m_window->SetBackgroundRecording(BackgroundRecording(), m_backgroundTimer.interval());
+        connect(m_window, &CHistoryWindow::backgroundRecordingChanged, this,
+                &CLineHistory::SetBackgroundRecording);
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+CHistoryWindow* CLineHistory::Window() const {
+    return m_window.data();
+}
+
+bool CLineHistory::BoardAnswering() {
+    // After a cancelled time-out the link answers every read with 0 without asking the board.
+    const CConsolePort* port = g_pConsolePort.load();
+    return port && !port->NoComm();
+}
+
+void CLineHistory::OnPhyPass(const ops::PhyReadResults& results,
+                             const std::optional<ops::PhyReferences>& references) {
+    const rec::PhyRaw raw{results.errorValue, results.txLevel,   results.rsCorrected,
+                          results.linkStatus, results.lineFlags, results.linkFailCount};
+    m_recorder->AddPhy(rec::MakePhySample(rec::Now(), raw, references ? references->snr : rec::kNoValue,
+                                          references ? references->mse : rec::kNoValue, BoardAnswering()));
+}
+
+void CLineHistory::OnEthPass(const std::array<std::int64_t, 15>& reads,
+                             const std::array<std::uint64_t, 15>& totals) {
+    rec::EthSample sample;
+    sample.time = rec::Now();
+    sample.totals = totals;
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        if (reads[i] < 0)
+            sample.failedReads = static_cast<std::uint16_t>(sample.failedReads | 1u << i);
+        else
+            sample.reads[i] = static_cast<std::uint32_t>(reads[i]);
+    }
+    sample.answered = BoardAnswering();
+    m_recorder->AddEth(sample);
+}
+
+void CLineHistory::OnAction(rec::Action action, const std::string& detail) {
+    m_recorder->NoteAction(action, detail);
+}
+
+} // namespace tessor

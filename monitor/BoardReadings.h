@@ -1,0 +1,80 @@
+#pragma once
+
+// What the monitor reads from the local modem, as plain values. A value that a failed read did not
+// deliver stays empty, so nothing stale or made up is ever published.
+
+#include "ops/EthernetPass.h"
+#include "ops/PhyPass.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tessor::monitor {
+
+constexpr int kEthernetCounterCount = ops::kEthernetCounterCount;
+constexpr int kIndicatorCount = ops::kPhyIndicatorCount;
+
+// How an Ethernet counter (in the operations layer's order) is published: the metric name without the
+// tessor_ethernet_ prefix and the _total suffix, in base units, and its help text.
+struct EthernetCounterInfo {
+    const char* metric;
+    const char* help;
+};
+extern const std::array<EthernetCounterInfo, kEthernetCounterCount> kEthernetCounterInfo;
+
+// Where each indicator's bit lives, in the operations layer's indicator order.
+struct IndicatorBit {
+    bool fromLineFlags; // 8C98 rather than 8C71
+    std::uint8_t mask;
+};
+extern const std::array<IndicatorBit, kIndicatorCount> kIndicatorBits;
+
+// Board identification and which end of the line the local modem is.
+struct Identification {
+    std::optional<std::uint8_t> typeRegister; // 8C70: bit 4 set on the NT
+    std::optional<std::uint8_t> chip;         // 8C72
+    std::optional<std::uint8_t> revision;     // 8C73
+    std::optional<std::uint8_t> firmware;     // 8C6F
+    // SNR and MSE references for the constellation the local modem receives (8C10 on the NT, 8C11 on the
+    // LT); none when that read failed or named no constellation.
+    std::optional<ops::PhyReferences> references;
+
+    bool IsNt() const { return typeRegister && (*typeRegister & 0x10) != 0; }
+    // "lt", "nt", or "unknown" before 8C70 was read.
+    std::string SideLabel() const;
+};
+
+struct DirectionSettings {
+    std::optional<double> lineRateBytesPerSecond;
+    std::optional<double> carrierHertz;
+};
+
+// The line settings the modem runs with (read-back registers of the local modem).
+struct LinkSettings {
+    DirectionSettings downstream;
+    DirectionSettings upstream;
+    std::optional<std::uint8_t> ethernetSpeedRegister; // 8D43
+};
+
+// One PHY pass, decoded as the PHY page decodes it.
+struct PhyReadings {
+    std::optional<double> snrDecibels;
+    std::optional<double> mseDecibels;
+    std::optional<std::uint32_t> rsCorrectedPerSecond;
+    std::optional<int> transmitPowerDbmPerHertz; // negative
+    std::optional<std::uint8_t> linkStatus;      // 8C71
+    std::optional<std::uint8_t> lineFlags;       // 8C98
+    std::optional<std::uint8_t> linkFailCount;   // 8D38
+
+    // The line is up when 8C71 shows a full or reduced constellation link.
+    bool LineUp() const { return linkStatus && (*linkStatus & 0xC0) != 0; }
+    // State of indicator i (1 when its bit is set); empty when its register was not read.
+    std::optional<bool> Indicator(int i) const;
+};
+
+// The monitor's own Ethernet totals, accumulated pass by pass as the Ethernet page does.
+using EthernetTotals = std::array<std::uint64_t, kEthernetCounterCount>;
+
+} // namespace tessor::monitor

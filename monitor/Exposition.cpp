@@ -1,0 +1,167 @@
+#include "monitor/Snapshot.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tessor::monitor {
+
+namespace {
+
+struct Label {
+    const char* name;
+    std::string value;
+};
+
+std::string EscapeLabel(const std::string& value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '"')
+            out += "\\\"";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string Number(double v) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.15g", v);
+    return buffer;
+}
+
+std::string Number(std::uint64_t v) {
+    return std::to_string(v);
+}
+
+// Writes one metric family; a family whose samples are all missing is left out entirely.
+class CFamilyWriter {
+public:
+    CFamilyWriter(std::string& out, const Snapshot& s)
+        : m_out(out), m_base{{"port", s.port}, {"side", s.id.SideLabel()}} {}
+
+    void Begin(const std::string& name, const char* type, const char* help) {
+        m_name = name;
+        m_type = type;
+        m_help = help;
+        m_headerDone = false;
+    }
+
+    void Sample(const std::string& value, const std::vector<Label>& extra = {}) {
+        if (!m_headerDone) {
+            m_out += "# HELP " + m_name + " " + m_help + "\n# TYPE " + m_name + " " + m_type + "\n";
+            m_headerDone = true;
+        }
+        m_out += m_name + "{";
+        bool first = true;
+        for (const std::vector<Label>* labels :
+             std::initializer_list<const std::vector<Label>*>{&m_base, &extra}) {
+            for (const Label& l : *labels) {
+                m_out += first ? "" : ",";
+                m_out += std::string(l.name) + "=\"" + EscapeLabel(l.value) + "\"";
+                first = false;
+            }
+        }
+        m_out += "} " + value + "\n";
+    }
+
+    template <class T> void Optional(const std::optional<T>& v, const std::vector<Label>& extra = {}) {
+        if (v)
+            Sample(Number(static_cast<double>(*v)), extra);
+    }
+
+    // A gauge family with one sample, written only when the value is known.
+    template <class T> void Gauge(const std::string& name, const char* help, const std::optional<T>& v) {
+        Begin(name, "gauge", help);
+        Optional(v);
+    }
+
+    void Counter(const std::string& name, const char* help, std::uint64_t v) {
+        Begin(name, "counter", help);
+        Sample(Number(v));
+    }
+
+private:
+    std::string& m_out;
+    std::vector<Label> m_base;
+    std::string m_name;
+    const char* m_type = "";
+    const char* m_help = "";
+    bool m_headerDone = false;
+};
+
+void WriteLine(CFamilyWriter& w, const Snapshot& s) {
+    const PhyReadings& p = s.phy;
+    w.Gauge("tessor_line_snr_decibels", "Signal-to-noise ratio of the received signal in dB.", p.snrDecibels);
+    w.Gauge("tessor_line_mse_decibels", "Mean square error of the received signal in dB.", p.mseDecibels);
+    w.Gauge("tessor_rs_corrected_errors_per_second", "Corrected Reed-Solomon errors per second.",
+            p.rsCorrectedPerSecond);
+    w.Gauge("tessor_transmit_power_dbm_per_hertz", "Transmitted power spectral density in dBm/Hz.",
+            p.transmitPowerDbmPerHertz);
+    w.Gauge("tessor_link_failures", "The modem's own link fail counter (8 bits, wraps).", p.linkFailCount);
+
+    w.Begin("tessor_indicator", "gauge", "Status indicator: 1 when its condition is present, 0 when not.");
+    for (int i = 0; i < kIndicatorCount; ++i) {
+        if (const auto on = p.Indicator(i))
+            w.Sample(*on ? "1" : "0", {{"indicator", ops::kPhyIndicatorNames[static_cast<std::size_t>(i)]}});
+    }
+
+    if (!s.haveLink)
+        return;
+    w.Begin("tessor_line_rate_bytes_per_second", "gauge", "Line rate of the current line settings.");
+    w.Optional(s.link.downstream.lineRateBytesPerSecond, {{"direction", "downstream"}});
+    w.Optional(s.link.upstream.lineRateBytesPerSecond, {{"direction", "upstream"}});
+    w.Begin("tessor_carrier_frequency_hertz", "gauge", "Carrier frequency of the current line settings.");
+    w.Optional(s.link.downstream.carrierHertz, {{"direction", "downstream"}});
+    w.Optional(s.link.upstream.carrierHertz, {{"direction", "upstream"}});
+}
+
+void WriteBoardInfo(CFamilyWriter& w, const Snapshot& s) {
+    const Identification& id = s.id;
+    if (!id.chip || !id.revision || !id.firmware)
+        return;
+    auto hex = [](std::uint8_t v) {
+        char b[3];
+        std::snprintf(b, sizeof b, "%02X", v);
+        return std::string(b);
+    };
+    w.Begin("tessor_board_info", "gauge", "Board identification registers 8C72, 8C73 and 8C6F; always 1.");
+    w.Sample("1",
+             {{"chip", hex(*id.chip)}, {"revision", hex(*id.revision)}, {"firmware", hex(*id.firmware)}});
+}
+
+} // namespace
+
+std::string RenderExposition(const Snapshot& s) {
+    std::string out;
+    out.reserve(8192);
+    CFamilyWriter w(out, s);
+    w.Begin("tessor_up", "gauge", "1 when the board answered the last poll pass, 0 when it did not.");
+    w.Sample(s.boardUp ? "1" : "0");
+    if (s.boardUp) {
+        w.Gauge("tessor_line_up", "1 when the line to the remote modem is up.",
+                std::optional<int>(s.lineUp ? 1 : 0));
+        WriteBoardInfo(w, s);
+        WriteLine(w, s);
+    }
+    for (std::size_t i = 0; i < kEthernetCounterInfo.size(); ++i) {
+        const EthernetCounterInfo& c = kEthernetCounterInfo[i];
+        w.Counter(std::string("tessor_ethernet_") + c.metric + "_total", c.help, s.ethernet[i]);
+    }
+    w.Gauge("tessor_poll_duration_seconds", "Time the last poll pass took.", s.passDurationSeconds);
+    w.Gauge("tessor_last_good_pass_timestamp_seconds", "Unix time of the last pass the board answered.",
+            s.lastGoodPassUnixSeconds);
+    w.Counter("tessor_poll_passes_total", "Poll passes made.", s.passes);
+    w.Counter("tessor_reconnections_total", "Times the board answered again after it had been lost.",
+              s.reconnections);
+    w.Counter("tessor_timeouts_total", "Commands the board did not answer in time.", s.timeOuts);
+    w.Counter("tessor_corrupted_replies_total", "Replies with a wrong echo, skipped.", s.corruptedReplies);
+    return out;
+}
+
+} // namespace tessor::monitor

@@ -1,0 +1,50 @@
+#include "monitor/Snapshot.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tessor::monitor {
+
+namespace {
+
+template <class T> nlohmann::json Value(const std::optional<T>& v) {
+    return v ? nlohmann::json(*v) : nlohmann::json(nullptr);
+}
+
+nlohmann::json Direction(const DirectionSettings& d) {
+    return {{"line_rate_bytes_per_second", Value(d.lineRateBytesPerSecond)},
+            {"carrier_hertz", Value(d.carrierHertz)}};
+}
+
+} // namespace
+
+std::string RenderJsonLine(const Snapshot& s) {
+    nlohmann::json j;
+    j["time"] = s.passStartUnixSeconds;
+    j["port"] = s.port;
+    j["side"] = s.id.SideLabel();
+    j["up"] = s.boardUp;
+    j["line_up"] = s.boardUp ? nlohmann::json(s.lineUp) : nlohmann::json(nullptr);
+    const PhyReadings& p = s.phy;
+    j["snr_db"] = Value(p.snrDecibels);
+    j["mse_db"] = Value(p.mseDecibels);
+    j["rs_corrected_per_second"] = Value(p.rsCorrectedPerSecond);
+    j["transmit_power_dbm_per_hz"] = Value(p.transmitPowerDbmPerHertz);
+    j["link_fail_count"] = Value(p.linkFailCount);
+    nlohmann::json indicators = nlohmann::json::object();
+    for (int i = 0; i < kIndicatorCount; ++i)
+        indicators[ops::kPhyIndicatorNames[static_cast<std::size_t>(i)]] = Value(p.Indicator(i));
+    j["indicators"] = indicators;
+    if (s.haveLink)
+        j["link"] = {{"downstream", Direction(s.link.downstream)}, {"upstream", Direction(s.link.upstream)}};
+    nlohmann::json ethernet = nlohmann::json::object();
+    for (std::size_t i = 0; i < kEthernetCounterInfo.size(); ++i)
+        ethernet[ops::kEthernetCounters[i].name] = s.ethernet[i];
+    j["ethernet_totals"] = ethernet;
+    j["poll_duration_seconds"] = Value(s.passDurationSeconds);
+    j["reconnections"] = s.reconnections;
+    j["timeouts"] = s.timeOuts;
+    j["corrupted_replies"] = s.corruptedReplies;
+    return j.dump();
+}
+
+} // namespace tessor::monitor

@@ -1,0 +1,204 @@
+#include "monitor/Monitor.h"
+
+#include <algorithm>
+
+namespace tessor::monitor {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double UnixNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+CMonitor::CMonitor(MonitorOptions options, PassCallback onPass, Log log)
+    : m_options(std::move(options)), m_onPass(std::move(onPass)), m_log(std::move(log)),
+      m_retry(m_options.firstRetry) {
+    m_state.port = m_options.device;
+    Publish(m_state);
+}
+
+CMonitor::~CMonitor() {
+    DropSession();
+}
+
+bool CMonitor::Stopping() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_stop;
+}
+
+void CMonitor::Stop() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stop = true;
+    if (m_session)
+        m_session->Interrupt();
+    m_cv.notify_all();
+}
+
+bool CMonitor::WaitUntil(Clock::time_point when) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cv.wait_until(lock, when, [this] { return m_stop; });
+    return !m_stop;
+}
+
+std::shared_ptr<const std::string> CMonitor::Exposition() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_exposition;
+}
+
+Snapshot CMonitor::Current() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_published;
+}
+
+void CMonitor::Publish(const Snapshot& s) {
+    auto text = std::make_shared<const std::string>(RenderExposition(s));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_exposition = std::move(text);
+    m_published = s;
+}
+
+void CMonitor::DropSession() {
+    std::unique_ptr<CBoardSession> session;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        session = std::move(m_session);
+    }
+    session.reset(); // joins its worker outside the lock
+}
+
+bool CMonitor::Connect() {
+    std::string error;
+    auto session =
+        CBoardSession::Open(m_options.device, m_options.answerTimeout, m_log, &error, m_options.opener);
+    if (!session) {
+        if (!m_openFailing && m_log)
+            m_log(m_options.device + ": cannot open (" + error + "); trying again, at most every " +
+                  std::to_string(m_options.maxRetry.count() / 1000) + " s");
+        m_openFailing = true;
+        MarkDown(m_state);
+        Publish(m_state);
+        m_nextOpen = Clock::now() + m_retry;
+        m_retry = std::min(m_retry * 2, m_options.maxRetry);
+        return false;
+    }
+    if (m_log)
+        m_log(m_options.device + ": opened " + session->ResolvedPath());
+    m_openFailing = false;
+    m_retry = m_options.firstRetry;
+    m_needSettings = true;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stop)
+        session->Interrupt();
+    m_session = std::move(session);
+    return true;
+}
+
+void CMonitor::Run() {
+    m_nextOpen = Clock::now();
+    while (!Stopping()) {
+        if (!m_session) {
+            if (!WaitUntil(m_nextOpen))
+                break;
+            if (!Connect())
+                continue;
+            m_nextPass = Clock::now();
+        }
+        if (!WaitUntil(m_nextPass))
+            break;
+        // A fixed cadence: a late pass does not shift the ones after it, missed ones are skipped.
+        m_nextPass += m_options.interval;
+        const auto now = Clock::now();
+        if (m_nextPass <= now)
+            m_nextPass = now + m_options.interval;
+        RunPass();
+    }
+    DropSession();
+}
+
+void CMonitor::MarkDown(Snapshot& s) {
+    s.boardUp = false;
+    s.lineUp = false;
+    s.phy = PhyReadings{};
+    s.link = LinkSettings{};
+    s.haveLink = false;
+}
+
+bool CMonitor::ReadSettings(CBoardPasses& passes, Snapshot& s) {
+    s.haveLink = false;
+    passes.TakeSpoiltSeen();
+    Identification id;
+    const bool ok = passes.ReadIdentification(id);
+    // The side label stays what it was until the board tells otherwise, so its series do not change
+    // while the board is away.
+    if (id.typeRegister)
+        s.id = id;
+    if (!ok || !passes.ReadLinkSettings(m_options.crystalHz, s.link))
+        return false;
+    s.haveLink = true;
+    // Settings a spoilt reply left out are read again at the next pass.
+    m_needSettings = passes.TakeSpoiltSeen();
+    return true;
+}
+
+void CMonitor::RunPass() {
+    CBoardSession& session = *m_session;
+    CBoardPasses passes(session);
+    Snapshot& s = m_state;
+    const auto start = Clock::now();
+    s.passStartUnixSeconds = UnixNow();
+    const std::uint64_t corruptedBefore = session.CorruptedReplies();
+    const std::uint64_t timeOutsBefore = session.TimeOuts();
+
+    bool ok = !m_needSettings || ReadSettings(passes, s);
+    PhyReadings phy;
+    PassResults& results = s.results;
+    results = PassResults{};
+    results.phyRead = ok && passes.ReadPhy(s.id.references, phy, &results.phy);
+    ok = results.phyRead;
+    results.ethernetRead = ok && passes.ReadEthernet(s.ethernet, &results.ethernet, &results.ethernetFailed);
+    ok = results.ethernetRead;
+    const bool cameUp = ok && phy.LineUp() && !s.lineUp && s.boardUp;
+    if (cameUp) {
+        // The line may have trained with other settings: read them again, and publish no SNR or MSE
+        // computed from the constellation it had before.
+        phy.snrDecibels.reset();
+        phy.mseDecibels.reset();
+        ok = ReadSettings(passes, s);
+    }
+
+    s.passDurationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    s.passes += 1;
+    s.corruptedReplies += session.CorruptedReplies() - corruptedBefore;
+    s.timeOuts += session.TimeOuts() - timeOutsBefore;
+    if (ok) {
+        if (m_everAnswered && m_lostSinceAnswer)
+            s.reconnections += 1;
+        m_everAnswered = true;
+        m_lostSinceAnswer = false;
+        s.boardUp = true;
+        s.phy = phy;
+        s.lineUp = phy.LineUp();
+        s.lastGoodPassUnixSeconds = UnixNow();
+    } else {
+        MarkDown(s);
+    }
+    const bool stopping = Stopping();
+    if (!ok && !stopping) {
+        m_lostSinceAnswer = true;
+        if (m_log)
+            m_log(m_options.device + (session.DeviceLost() ? ": device lost; reopening"
+                                                           : ": the board does not answer; trying again"));
+        // A silent board is tried again at the next interval; a lost device as soon as it may be back.
+        m_nextOpen = session.DeviceLost() ? Clock::now() + m_options.firstRetry : m_nextPass;
+        DropSession();
+    }
+    Publish(s);
+    if (m_onPass && !stopping)
+        m_onPass(s);
+}
+
+} // namespace tessor::monitor

@@ -1,0 +1,99 @@
+#include "monitor/MonitorRecording.h"
+
+namespace tessor::monitor {
+
+namespace {
+
+rec::PhyRaw RawOf(const ops::PhyReadResults& r) {
+    rec::PhyRaw raw;
+    raw.errorValue = r.errorValue;
+    raw.txLevel = r.txLevel;
+    raw.rsCorrected = r.rsCorrected;
+    raw.linkStatus = r.linkStatus;
+    raw.lineFlags = r.lineFlags;
+    raw.linkFailCount = r.linkFailCount;
+    return raw;
+}
+
+} // namespace
+
+std::unique_ptr<CMonitorRecording> CMonitorRecording::Open(const std::string& path,
+                                                           std::chrono::milliseconds interval, Log log,
+                                                           std::string* error, std::size_t memoryLimit) {
+    std::unique_ptr<CMonitorRecording> r(new CMonitorRecording());
+    r->m_path = path;
+    r->m_intervalMs = interval.count();
+    r->m_memoryLimit = memoryLimit;
+    r->m_log = std::move(log);
+    r->m_recorder = std::make_unique<rec::CLineRecorder>(r->m_intervalMs);
+    if (!r->m_recorder->StartRecording(path, error))
+        return nullptr;
+    return r;
+}
+
+void CMonitorRecording::AddPass(const Snapshot& s) {
+    const rec::SampleTime time = rec::Now();
+    if (!s.boardUp) {
+        if (!m_down)
+            m_recorder->NoteNoAnswer(time);
+        m_down = true;
+        m_recorder->AddPhy(rec::MakePhySample(time, rec::PhyRaw{}, rec::kNoValue, rec::kNoValue, false));
+    } else {
+        m_down = false;
+        const auto& refs = s.id.references;
+        m_lastPhy = rec::MakePhySample(time, RawOf(s.results.phy), refs ? refs->snr : rec::kNoValue,
+                                       refs ? refs->mse : rec::kNoValue, true);
+        m_havePhy = true;
+        m_recorder->AddPhy(m_lastPhy);
+        rec::EthSample eth;
+        eth.time = time;
+        eth.reads = s.results.ethernet;
+        eth.totals = s.ethernet;
+        eth.failedReads = s.results.ethernetFailed;
+        m_lastEth = eth;
+        m_haveEth = true;
+        m_recorder->AddEth(eth);
+    }
+    KeepRecording();
+    if (m_recorder->BytesUsed() > m_memoryLimit)
+        Renew();
+}
+
+void CMonitorRecording::KeepRecording() {
+    const std::string failure = m_recorder->TakeRecordingFailure();
+    if (!failure.empty() && !m_failing && m_log)
+        m_log(m_path + ": " + failure + " Trying again at every pass.");
+    if (!failure.empty())
+        m_failing = true;
+    if (m_recorder->IsRecording())
+        return;
+    std::string error;
+    if (m_recorder->StartRecording(m_path, &error)) {
+        if (m_failing && m_log)
+            m_log(m_path + ": recording again");
+        m_failing = false;
+    }
+}
+
+void CMonitorRecording::Renew() {
+    // The new recorder learns the last samples before it writes anything, so it derives no events from
+    // its own start and the file gets no repeated rows.
+    auto next = std::make_unique<rec::CLineRecorder>(m_intervalMs);
+    if (m_havePhy)
+        next->AddPhy(m_lastPhy);
+    if (m_haveEth)
+        next->AddEth(m_lastEth);
+    if (m_down)
+        next->NoteNoAnswer(rec::Now());
+    m_recorder.reset(); // closes the file without an event: the recording goes on
+    std::string error;
+    if (!next->StartRecording(m_path, &error)) {
+        m_failing = true;
+        if (m_log)
+            m_log(m_path + ": " + error + " Trying again at every pass.");
+    }
+    m_recorder = std::move(next);
+    ++m_renewals;
+}
+
+} // namespace tessor::monitor

@@ -1,0 +1,57 @@
+#pragma once
+
+// The monitor's recording: every pass appended to a recording file as it is taken (the format the Line
+// History window opens), with the events the recorder derives. Memory stays bounded for a monitor that
+// runs for months: once the samples in memory pass a limit, the recorder starts afresh from the last
+// samples, so its event derivation goes on without a break and the file goes on being appended to.
+
+#include "monitor/Snapshot.h"
+#include "recorder/LineRecorder.h"
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tessor::monitor {
+
+class CMonitorRecording {
+public:
+    using Log = std::function<void(const std::string&)>;
+
+    static constexpr std::size_t kDefaultMemoryLimit = 4u << 20;
+
+    // Opens path for appending (a new file gets the header; an existing one must be a recording). Null with
+    // *error naming the file and the reason otherwise.
+    static std::unique_ptr<CMonitorRecording> Open(const std::string& path,
+                                                   std::chrono::milliseconds interval, Log log,
+                                                   std::string* error,
+                                                   std::size_t memoryLimit = kDefaultMemoryLimit);
+
+    // One finished pass. A write that fails is reported once and tried again at the next pass.
+    void AddPass(const Snapshot& s);
+
+    // Times the recorder was started afresh to keep memory bounded.
+    int Renewals() const { return m_renewals; }
+
+private:
+    CMonitorRecording() = default;
+    void Renew();
+    void KeepRecording();
+
+    std::string m_path;
+    std::int64_t m_intervalMs = 5000;
+    std::size_t m_memoryLimit = kDefaultMemoryLimit;
+    Log m_log;
+    std::unique_ptr<rec::CLineRecorder> m_recorder;
+    bool m_failing = false;
+    bool m_down = false;
+    bool m_havePhy = false;
+    bool m_haveEth = false;
+    rec::PhySample m_lastPhy; // the last one the board answered: what event derivation compares with
+    rec::EthSample m_lastEth;
+    int m_renewals = 0;
+};
+
+} // namespace tessor::monitor

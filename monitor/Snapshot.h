@@ -1,0 +1,49 @@
+#pragma once
+
+// Everything one scrape or one JSON line reports: the readings of the last completed pass and the
+// monitor's own health figures.
+
+#include "monitor/BoardReadings.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tessor::monitor {
+
+// The register results of a pass as the recorder takes them; a failed or spoilt read is -1 (PHY) or
+// flagged (Ethernet).
+struct PassResults {
+    bool phyRead = false; // the PHY pass completed
+    ops::PhyReadResults phy;
+    bool ethernetRead = false; // the Ethernet pass completed
+    std::array<std::uint32_t, kEthernetCounterCount> ethernet{};
+    std::uint16_t ethernetFailed = 0; // bit per counter
+};
+
+struct Snapshot {
+    std::string port; // the device name the monitor was given
+    Identification id;
+    bool boardUp = false; // the last pass completed with the board answering
+    bool lineUp = false;
+    PhyReadings phy;   // empty while the board is down
+    LinkSettings link; // empty while the board is down
+    bool haveLink = false;
+    EthernetTotals ethernet{}; // totals since the monitor started
+    std::optional<double> passDurationSeconds;
+    std::optional<double> lastGoodPassUnixSeconds;
+    double passStartUnixSeconds = 0;
+    std::uint64_t passes = 0;
+    std::uint64_t reconnections = 0;
+    std::uint64_t timeOuts = 0;
+    std::uint64_t corruptedReplies = 0;
+    PassResults results; // of the last pass, for the recording
+};
+
+// The Prometheus text exposition (version 0.0.4) of a snapshot.
+std::string RenderExposition(const Snapshot& s);
+
+// One JSON object on one line, without the line end.
+std::string RenderJsonLine(const Snapshot& s);
+
+} // namespace tessor::monitor

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "ops/PhyPass.h"
+#include "recorder/LineSamples.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tessor {
+
+// Told what the pages do: the passes the poll threads finish and the actions the tool sends. The sheet
+// installs one in every page; without one the pages behave as they always did. Implementations must be
+// thread-safe: passes are reported on the poll threads, actions on the UI thread.
+class IActivityObserver {
+public:
+    virtual ~IActivityObserver() = default;
+    // A PHY pass with all six reads done, and the references the page computed it with.
+    virtual void OnPhyPass(const ops::PhyReadResults& results,
+                           const std::optional<ops::PhyReferences>& references) = 0;
+    // A complete Ethernet pass: what each of the fifteen reads returned, and the totals after it.
+    virtual void OnEthPass(const std::array<std::int64_t, 15>& reads,
+                           const std::array<std::uint64_t, 15>& totals) = 0;
+    // Something the tool sent to the board.
+    virtual void OnAction(rec::Action action, const std::string& detail) = 0;
+};
+
+} // namespace tessor

@@ -1,0 +1,328 @@
+// The monitor's poll loop against the in-memory simulator: the register traffic of its passes, the
+// totals, and what it does with corrupted echoes, a silent board and a device that goes away.
+
+#include "monitor/MetricsServer.h"
+#include "monitor/Monitor.h"
+#include "monitor/MonitorRecording.h"
+#include "recorder/RecordingFile.h"
+#include "sim/SimSerialDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace tessor::monitor {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::CSimModemPair;
+using sim::CSimulator;
+
+std::shared_ptr<CSimulator> ManualSim() {
+    sim::SimConfig config;
+    config.manualClock = true;
+    return std::make_shared<CSimulator>(config);
+}
+
+// Runs a monitor on its own thread and collects the snapshot of every pass.
+class MonitorRun {
+public:
+    explicit MonitorRun(MonitorOptions options) {
+        options.device = "sim";
+        m_monitor = std::make_unique<CMonitor>(
+            options,
+            [this](const Snapshot& s) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_passes.push_back(s);
+            },
+            [this](const std::string& line) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_log.push_back(line);
+            });
+        m_thread = std::thread([this] { m_monitor->Run(); });
+    }
+    ~MonitorRun() { Stop(); }
+
+    void Stop() {
+        m_monitor->Stop();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    // Waits for the n-th pass (1-based) and returns it.
+    Snapshot Pass(std::size_t n) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_passes.size() >= n)
+                    return m_passes[n - 1];
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        ADD_FAILURE() << "no pass " << n;
+        return Snapshot{};
+    }
+
+    CMonitor& Monitor() { return *m_monitor; }
+
+private:
+    std::unique_ptr<CMonitor> m_monitor;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::vector<Snapshot> m_passes;
+    std::vector<std::string> m_log;
+};
+
+MonitorOptions SimOptions(const std::shared_ptr<CSimulator>& sim, std::chrono::milliseconds interval) {
+    MonitorOptions o;
+    o.interval = interval;
+    o.answerTimeout = 100ms;
+    o.opener = [sim](const std::string&, const LineSettings&, int*) { return CSimulator::CreateDevice(sim); };
+    return o;
+}
+
+std::string Reads(std::initializer_list<const char*> commands) {
+    std::string out;
+    for (const char* c : commands)
+        out += std::string("RD ") + c + "\n";
+    return out;
+}
+
+const std::string kPhyPass = Reads({"8C99,3", "8C9C,2", "8C91,4", "8C71", "8C98", "8D38"});
+const std::string kEthernetPass =
+    Reads({"8D1C,4", "8D20,4", "8D18,4", "8D14,4", "8D08,4", "8D0C,4", "8D10,4", "8CE4,4", "8CE8,4", "8CF0,4",
+           "8CF4,4", "8CF8,4", "8CFC,4", "8D00,4", "8D04,4"});
+
+TEST(MonitorPoll, PassesReadWhatThePagesReadInTheirOrderAndAccumulateTotals) {
+    auto sim = ManualSim();
+    sim->WithPair([](CSimModemPair& p) {
+        p.SetCounter(CSimModemPair::kLocal, 0x8D1C, 49); // adds 9
+        p.SetCounter(CSimModemPair::kLocal, 0x8D04, 4);  // adds nothing
+        return 0;
+    });
+    MonitorRun run(SimOptions(sim, 50ms));
+    const Snapshot first = run.Pass(1);
+    sim->WithPair([](CSimModemPair& p) {
+        p.SetCounter(CSimModemPair::kLocal, 0x8D1C, 10);
+        return 0;
+    });
+    const Snapshot third = run.Pass(3);
+    run.Stop();
+
+    const std::string start =
+        Reads({"8C70", "8C72", "8C73", "8C6F", "8C11", "8C40", "8C42,2", "8C41", "8C44,2", "8D43"});
+    const std::string traffic = sim->BytesToBoard();
+    const std::string expected = start + kPhyPass + kEthernetPass + kPhyPass + kEthernetPass;
+    ASSERT_GE(traffic.size(), expected.size());
+    EXPECT_EQ(traffic.substr(0, expected.size()), expected);
+
+    EXPECT_TRUE(first.boardUp);
+    EXPECT_FALSE(first.lineUp);
+    EXPECT_EQ(first.id.SideLabel(), "lt");
+    EXPECT_EQ(first.id.chip, 0x61);
+    EXPECT_EQ(first.ethernet[0], 9u);
+    EXPECT_EQ(first.ethernet[14], 0u);
+    EXPECT_EQ(third.ethernet[0], 11u);
+    EXPECT_EQ(third.passes, 3u);
+    EXPECT_FALSE(first.phy.snrDecibels); // no error value while the line is down
+    ASSERT_TRUE(first.link.downstream.carrierHertz);
+    EXPECT_GT(*first.link.downstream.carrierHertz, 0.0);
+}
+
+TEST(MonitorPoll, CorruptedEchoIsCountedAndSkippedSilentBoardIsMarkedDownAndRetried) {
+    auto sim = ManualSim();
+    sim->AdvanceTime(4000); // the line has trained
+    sim->CorruptNextEcho(); // 8C70: the side is not known after the first pass, so its reads come again
+    MonitorRun run(SimOptions(sim, 300ms));
+    const Snapshot unsure = run.Pass(1);
+    EXPECT_TRUE(unsure.boardUp);
+    EXPECT_EQ(unsure.id.SideLabel(), "unknown");
+    EXPECT_FALSE(unsure.phy.snrDecibels);
+    const Snapshot good = run.Pass(2);
+    EXPECT_EQ(good.id.SideLabel(), "lt");
+    EXPECT_TRUE(good.lineUp);
+    EXPECT_TRUE(good.phy.snrDecibels);
+    sim->WithPair([](CSimModemPair& p) {
+        p.SetCounter(CSimModemPair::kLocal, 0x8D1C, 500);
+        return 0;
+    });
+    sim->CorruptNextEcho(); // the first PHY read of the next pass
+    const Snapshot spoilt = run.Pass(3);
+    EXPECT_TRUE(spoilt.boardUp);
+    EXPECT_EQ(spoilt.corruptedReplies, 2u);
+    EXPECT_FALSE(spoilt.phy.snrDecibels);
+    EXPECT_TRUE(spoilt.phy.linkStatus);
+    EXPECT_EQ(spoilt.ethernet[0], good.ethernet[0] + 100);
+
+    sim->SetSilent(true);
+    const Snapshot silent = run.Pass(4);
+    EXPECT_FALSE(silent.boardUp);
+    EXPECT_EQ(silent.timeOuts, 1u);
+    EXPECT_FALSE(silent.phy.linkStatus);
+    EXPECT_EQ(silent.ethernet[0], spoilt.ethernet[0]); // totals survive the board's absence
+    EXPECT_EQ(silent.id.SideLabel(), "lt");
+    EXPECT_NE(RenderExposition(silent).find("tessor_up{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos);
+    EXPECT_EQ(RenderExposition(silent).find("tessor_line_up"), std::string::npos);
+
+    sim->SetSilent(false);
+    Snapshot back;
+    for (std::size_t n = 5; n < 11 && !back.boardUp; ++n)
+        back = run.Pass(n);
+    EXPECT_TRUE(back.boardUp);
+    EXPECT_EQ(back.reconnections, 1u);
+    EXPECT_EQ(back.corruptedReplies, 2u);
+}
+
+TEST(MonitorPoll, LostDeviceIsReopenedWithGrowingPausesUpToTheLimit) {
+    auto first = ManualSim();
+    auto second = ManualSim();
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> attempts;
+    std::atomic<bool> plugged{true};
+    std::atomic<bool> useSecond{false};
+    MonitorOptions o = SimOptions(first, 40ms);
+    o.firstRetry = 20ms;
+    o.maxRetry = 80ms;
+    o.opener = [&](const std::string&, const LineSettings&, int* err) -> std::unique_ptr<SerialDevice> {
+        std::lock_guard<std::mutex> lock(mutex);
+        attempts.push_back(std::chrono::steady_clock::now());
+        if (!plugged.load()) {
+            *err = ENOENT;
+            return nullptr;
+        }
+        return CSimulator::CreateDevice(useSecond.load() ? second : first);
+    };
+    MonitorRun run(o);
+    run.Pass(1);
+    plugged = false;
+    first->HangUp();
+    std::this_thread::sleep_for(700ms);
+    useSecond = true;
+    plugged = true;
+    Snapshot back;
+    for (std::size_t n = 2; n < 12 && !back.boardUp; ++n)
+        back = run.Pass(n);
+    run.Stop();
+
+    EXPECT_TRUE(back.boardUp);
+    EXPECT_EQ(back.reconnections, 1u);
+    EXPECT_EQ(back.timeOuts, 0u); // a lost device is not a silent board
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_GE(attempts.size(), 7u);
+    std::vector<long> gaps;
+    for (std::size_t i = 2; i < attempts.size(); ++i)
+        gaps.push_back(static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(attempts[i] - attempts[i - 1]).count()));
+    // 20, 40, 80, 80, ... ms: growing, then never longer than the limit (plus scheduling slack).
+    EXPECT_LT(gaps[0], gaps[2]);
+    for (std::size_t i = 3; i + 1 < gaps.size(); ++i) {
+        EXPECT_GE(gaps[i], 75);
+        EXPECT_LT(gaps[i], 200);
+    }
+}
+
+TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsenceInTheJournal) {
+    char path[] = "/tmp/tessor-monitor-recording-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::remove(path); // a new file gets the header
+    std::string error;
+    // A tiny memory limit renews the recorder every few passes.
+    auto recording = CMonitorRecording::Open(path, 50ms, nullptr, &error, 4096);
+    ASSERT_TRUE(recording) << error;
+
+    auto sim = ManualSim();
+    sim->AdvanceTime(4000);
+    std::mutex mutex;
+    std::vector<Snapshot> passes;
+    MonitorOptions o = SimOptions(sim, 50ms);
+    o.device = "sim";
+    CMonitor monitor(
+        o,
+        [&](const Snapshot& s) {
+            recording->AddPass(s);
+            std::lock_guard<std::mutex> lock(mutex);
+            passes.push_back(s);
+            if (passes.size() == 12)
+                sim->SetSilent(true);
+            if (passes.size() == 14)
+                sim->SetSilent(false);
+            if (passes.size() == 30)
+                monitor.Stop();
+        },
+        nullptr);
+    monitor.Run();
+
+    rec::LineStore store;
+    ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
+    std::remove(path);
+    EXPECT_GT(recording->Renewals(), 2);
+    ASSERT_EQ(store.phy.size(), passes.size());
+    std::size_t answered = 0;
+    for (std::size_t i = 0; i < passes.size(); ++i) {
+        EXPECT_EQ(store.phy[i].answered, passes[i].boardUp) << i;
+        answered += passes[i].boardUp ? 1 : 0;
+    }
+    ASSERT_EQ(store.eth.size(), answered);
+    EXPECT_EQ(store.eth.back().totals, passes.back().ethernet);
+    int noAnswer = 0, again = 0, lineUp = 0;
+    for (const rec::Event& e : store.events) {
+        noAnswer += e.kind == rec::EventKind::NoAnswer;
+        again += e.kind == rec::EventKind::AnsweringAgain;
+        lineUp += e.kind == rec::EventKind::LineUp;
+    }
+    EXPECT_EQ(noAnswer, 1);
+    EXPECT_EQ(again, 1);
+    EXPECT_EQ(lineUp, 1); // renewals derive nothing of their own
+    ASSERT_NE(store.phy[0].snrCenti, rec::kNoValue);
+    EXPECT_NEAR(store.phy[0].snrCenti / 100.0, *passes.front().phy.snrDecibels, 0.001);
+}
+
+TEST(MonitorExposition, FamiliesAreTypedAndLabelsEscaped) {
+    Snapshot s;
+    s.port = "/dev/a\"b\\c";
+    s.boardUp = true;
+    s.lineUp = true;
+    s.id.typeRegister = 0x10;
+    s.phy.snrDecibels = 28.79;
+    s.phy.linkStatus = 0xAE;
+    s.phy.lineFlags = 0x81;
+    s.ethernet[4] = 4294967296u;
+    const std::string text = RenderExposition(s);
+    EXPECT_NE(text.find("# HELP tessor_line_snr_decibels "), std::string::npos);
+    EXPECT_NE(text.find("# TYPE tessor_line_snr_decibels gauge\n"
+                        "tessor_line_snr_decibels{port=\"/dev/a\\\"b\\\\c\",side=\"nt\"} 28.79\n"),
+              std::string::npos);
+    EXPECT_NE(
+        text.find(
+            "# TYPE tessor_ethernet_transmitted_bytes_total counter\n"
+            "tessor_ethernet_transmitted_bytes_total{port=\"/dev/a\\\"b\\\\c\",side=\"nt\"} 4294967296\n"),
+        std::string::npos);
+    EXPECT_NE(text.find("indicator=\"micro_interruption\"} 1\n"), std::string::npos);
+    EXPECT_NE(text.find("indicator=\"agc_converged\"} 0\n"), std::string::npos);
+    EXPECT_EQ(text.find("tessor_line_mse_decibels"), std::string::npos); // not measured: left out
+}
+
+TEST(MonitorListen, AddressesAreParsedStrictly) {
+    std::string host;
+    int port = 0;
+    EXPECT_TRUE(ParseListenAddress("127.0.0.1:9870", &host, &port));
+    EXPECT_EQ(host, "127.0.0.1");
+    EXPECT_EQ(port, 9870);
+    EXPECT_TRUE(ParseListenAddress("[::1]:0", &host, &port));
+    EXPECT_EQ(host, "::1");
+    for (const char* bad :
+         {"127.0.0.1", ":9870", "127.0.0.1:", "127.0.0.1:70000", "::1:80", "a:b", "[::1]80"})
+        EXPECT_FALSE(ParseListenAddress(bad, &host, &port)) << bad;
+}
+
+} // namespace
+} // namespace tessor::monitor
