@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <iostream>
 #include <poll.h>
 #include <sstream>
@@ -292,11 +293,23 @@ void CPtyServer::FeedDueInput(Clock::time_point now) {
         const auto byte = static_cast<std::uint8_t>(m_input.front().byte);
         const Clock::time_point due = m_input.front().due;
         m_input.pop_front();
+        RecordWire(static_cast<char>(byte));
         m_console.Receive(&byte, 1);
         // The board answers from the moment the byte arrived on the line, not from when this loop got to
         // it, so a late wake-up does not stretch the exchange.
         QueueOutput(due);
     }
+}
+
+void CPtyServer::RecordWire(char byte) {
+    if (m_options.wireLog.empty())
+        return;
+    if (byte != '\n') {
+        m_wireLine += byte;
+        return;
+    }
+    std::ofstream(m_options.wireLog, std::ios::app) << m_wireLine << '\n';
+    m_wireLine.clear();
 }
 
 void CPtyServer::QueueOutput(Clock::time_point now) {

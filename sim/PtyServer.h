@@ -29,6 +29,8 @@ struct PtyServerOptions {
     // After a hang-up fault: exit, or open a new pseudo-terminal after reopenMs.
     bool exitOnHangup = false;
     int reopenMs = 1000;
+    // Append every line received from the client to this file, one per line, as it completes.
+    std::string wireLog;
 };
 
 // Serves the simulated modem pair on a pseudo-terminal: raw mode, one poll() loop, pacing at 9600 baud,
@@ -63,6 +65,7 @@ private:
     void ReadControl(int fd, std::string* buffer, bool* open);
     void ReceiveFromClient(Clock::time_point now);
     void FeedDueInput(Clock::time_point now);
+    void RecordWire(char byte);
     void QueueOutput(Clock::time_point now);
     void WriteDueOutput(Clock::time_point now);
     Clock::duration CharTime() const;
@@ -85,6 +88,7 @@ private:
     bool m_clientAbsent = false;
     Clock::time_point m_reopenAt;
     bool m_waitingToReopen = false;
+    std::string m_wireLine;
 };
 
 } // namespace tessor::sim

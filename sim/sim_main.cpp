@@ -38,6 +38,7 @@ void PrintUsage(std::ostream& out) {
            "  --reopen-ms N          after a hangup, open a new pseudo-terminal after N ms (default 1000);\n"
            "                         the new path is printed and written like the first one\n"
            "  --seed N               seed of the simulated noise (default fixed)\n"
+           "  --wire-log FILE        append every command line received to FILE, one per line\n"
            "  -h, --help             this text\n"
            "\n"
         << tessor::sim::CPtyServer::ControlHelp() << "\nSIGINT or SIGTERM ends the program.\n";
@@ -113,6 +114,8 @@ int main(int argc, char** argv) {
             options.exitOnHangup = true;
         } else if (arg == "--reopen-ms") {
             options.reopenMs = static_cast<int>(intArg("milliseconds", 0, 3600000));
+        } else if (arg == "--wire-log") {
+            options.wireLog = next("a file name");
         } else if (arg == "--seed") {
             options.sim.seed = static_cast<std::uint32_t>(intArg("a number", 0, 0xFFFFFFFFL));
         } else {
