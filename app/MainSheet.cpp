@@ -3,7 +3,8 @@
 #include "app/Settings.h"
 #include "link/ConsolePort.h"
 #include "link/PosixSerialDevice.h"
-#include "link/RegisterAccess.h"
+#include "ops/Board.h"
+#include "ops/ConfigFiles.h"
 #include "pages/PageEthernetStatus.h"
 #include "pages/PageGeneral.h"
 #include "pages/PageLink.h"
@@ -35,11 +36,7 @@ const char* const CMainSheet::kCaption = "Tessor Console Configurator";
 
 namespace {
 
-const char* const kSetToDefaultTitle = "Set to Default";
-const char* const kSetToDefaultWarning = "Warning: OK will reset all registers\nin the Local and Remote "
-                                         "Modem!\nPress CANCEL to return without changes.";
 const char* const kPortNotAccessible = "selected COM port is not accessible";
-const char kReg8C70[] = "8C70";
 const char* const kSheetHelp = "Ormidal Configurator.chm";
 const char* const kHelpIndex = "Help/index.htm";
 // How long shutdown waits for the threads at most; they normally end within milliseconds.
@@ -221,8 +218,7 @@ void CMainSheet::showEvent(QShowEvent* event) {
 }
 
 void CMainSheet::DetectModemSide() {
-    const std::int64_t value = AccessLocalReg(kRead, kReg8C70, " 1");
-    m_side = (value & 0x10) ? 2 : 1;
+    m_side = ops::DetectModemSide().side;
 }
 
 void CMainSheet::closeEvent(QCloseEvent* event) {
@@ -254,8 +250,8 @@ void CMainSheet::OnTerminalButton() {
 
 void CMainSheet::OnSetToDefaultButton() {
     const auto answer =
-        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kSetToDefaultTitle),
-                    QString::fromLatin1(kSetToDefaultWarning), QMessageBox::Ok | QMessageBox::Cancel);
+        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(ops::kDefaultTitle),
+                    QString::fromLatin1(ops::kDefaultWarning), QMessageBox::Ok | QMessageBox::Cancel);
     if (answer == QMessageBox::Ok)
         SetToDefault();
 }

@@ -3,35 +3,19 @@
 #include "app/MainSheet.h"
 
 #include "VersionInfo.h"
-#include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
-
-#include <cstdint>
+#include "ops/Board.h"
 
 namespace tessor {
-
-namespace {
-
-// One identification register of the local modem as upper-case hexadecimal text of its low 16 bits, or
-// "--" when the board did not answer (a cancelled time-out, or the transport gave up earlier).
-QString ReadIdentification(const char* address) {
-    const std::int64_t value = AccessLocalReg(kRead, address, " 1");
-    const CConsolePort* port = g_pConsolePort.load();
-    if (value < 0 || port == nullptr || port->NoComm())
-        return QStringLiteral("--");
-    return QStringLiteral("%1").arg(static_cast<unsigned>(value & 0xFFFF), 2, 16, QLatin1Char('0')).toUpper();
-}
-
-} // namespace
 
 void CMainSheet::OnVersionInfo() {
     DestroyAboutBox();
     // A child of the sheet, so that it takes input while the sheet runs modally.
     m_pAboutBox = new CAboutBox(this);
 
-    const QString id72 = ReadIdentification("8C72");
-    const QString id73 = ReadIdentification("8C73");
-    const QString id6F = ReadIdentification("8C6F");
+    const ops::BoardIdentification id = ops::ReadBoardIdentification();
+    const QString id72 = QString::fromStdString(ops::IdentificationText(id.id72));
+    const QString id73 = QString::fromStdString(ops::IdentificationText(id.id73));
+    const QString id6F = QString::fromStdString(ops::IdentificationText(id.id6F));
     m_pAboutBox->SetBoardIdentification(
         QStringLiteral("Board identification:  8C72 = %1   8C73 = %2   8C6F = %3").arg(id72, id73, id6F));
 

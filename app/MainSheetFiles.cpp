@@ -1,9 +1,8 @@
 // The File menu: save the local modem's configuration registers to a *.NT / *.LT file and load one back.
 #include "app/MainSheet.h"
 
-#include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
 #include "model/ConfigFile.h"
+#include "ops/ConfigFiles.h"
 #include "ui/Boxes.h"
 
 #include <QDir>
@@ -54,13 +53,6 @@ QString FileErrorText(const QString& path, bool forWriting, const QString& detai
     return QStringLiteral("%1 could not be opened: %2.").arg(name, detail);
 }
 
-// A read or write that the board did not answer: a cancelled time-out, or the transport has given up
-// (every later operation then returns 0 without reaching the board).
-bool BoardFailed(std::int64_t result) {
-    const CConsolePort* port = g_pConsolePort.load();
-    return result < 0 || port == nullptr || port->NoComm();
-}
-
 } // namespace
 
 void CMainSheet::OnSaveConfiguration() {
@@ -76,21 +68,16 @@ void CMainSheet::OnSaveConfiguration() {
         return;
     }
 
-    std::array<std::uint8_t, kConfigRegisterCount> values{};
-    for (std::size_t i = 0; i < kConfigRegisterCount; ++i) {
-        const std::string address(kConfigRegisters[i]);
-        const std::int64_t result = AccessLocalReg(kRead, address.c_str(), " 1");
-        if (BoardFailed(result)) {
-            file.cancelWriting();
-            ShowError(this, QStringLiteral("The modem did not answer, so its registers could not be read.\n"
-                                           "%1 has not been saved.")
-                                .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())));
-            return;
-        }
-        values[i] = static_cast<std::uint8_t>(result & 0xFF);
+    const ops::SaveRead read = ops::ReadConfiguration(m_side);
+    if (!read.ok) {
+        file.cancelWriting();
+        ShowError(this, QStringLiteral("The modem did not answer, so its registers could not be read.\n"
+                                       "%1 has not been saved.")
+                            .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())));
+        return;
     }
 
-    const std::string bytes = WriteConfigFile(m_side, values);
+    const std::string& bytes = read.bytes;
     const qint64 size = static_cast<qint64>(bytes.size());
     if (file.write(bytes.data(), size) != size || !file.commit()) {
         ShowError(this,
@@ -122,26 +109,16 @@ void CMainSheet::OnLoadConfiguration() {
 
     // Each record is written as soon as it has been checked; an error stops the load where it is, with the
     // records before it written and no restart.
-    ConfigFileReader reader(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), m_side);
-    int written = 0;
-    for (;;) {
-        const ConfigFileStep step = reader.Next();
-        if (step.kind == ConfigFileStep::Kind::Error) {
-            ShowError(this, QString::fromLatin1(step.message.c_str()));
-            return;
-        }
-        if (step.kind == ConfigFileStep::Kind::End)
-            break;
-        if (BoardFailed(AccessLocalRegByte(kWrite, step.address.c_str(), step.value))) {
-            ShowError(this, QStringLiteral("The modem did not answer while %1 was being loaded.\n"
-                                           "%2 of its registers were written; the modem was not restarted.")
-                                .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()))
-                                .arg(written));
-            return;
-        }
-        ++written;
+    const ops::LoadResult result = ops::LoadConfiguration(
+        std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), m_side);
+    if (result.status == ops::LoadResult::Status::FileError) {
+        ShowError(this, QString::fromLatin1(result.message.c_str()));
+    } else if (result.status == ops::LoadResult::Status::BoardFailed) {
+        ShowError(this, QStringLiteral("The modem did not answer while %1 was being loaded.\n"
+                                       "%2 of its registers were written; the modem was not restarted.")
+                            .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()))
+                            .arg(result.written));
     }
-    RestartModem(kLocal);
 }
 
 } // namespace tessor

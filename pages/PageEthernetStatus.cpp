@@ -9,31 +9,7 @@
 
 namespace tessor {
 
-const std::array<EthernetCounter, kEthernetCounterCount> kEthernetCounters{{
-    {"8D1C", "Transmitted Frames", "editTxFrames"},
-    {"8D20", "Received Frames", "editRxFrames"},
-    {"8D18", "Transmitted Pause Fr.", "editTxPause"},
-    {"8D14", "Received Pause Frames", "editRxPause"},
-    {"8D08", "Transmitted Octets", "editTxOctets"},
-    {"8D0C", "Received Octets", "editRxOctets"},
-    {"8D10", "Received Broadcast Fr.", "editRxBroadcast"},
-    {"8CE4", "Single Collisions", "editSingleCollisions"},
-    {"8CE8", "Multiple Collisions", "editMultipleCollisions"},
-    {"8CF0", "Late Collisions", "editLateCollisions"},
-    {"8CF4", "Excessive Collisions", "editExcessiveCollisions"},
-    {"8CF8", "Receive Errors", "editReceiveErrors"},
-    {"8CFC", "Carrier Sense Errors", "editCarrierSenseErrors"},
-    {"8D00", "Frame too long Errors", "editFrameTooLong"},
-    {"8D04", "Frame Check Seq. Er.", "editFrameCheckErrors"},
-}};
-
 const char* const CPageEthernet_Status::kHelpPath = "Help/page_22.htm";
-
-std::uint64_t CounterIncrement(std::int64_t result) {
-    if (result < 0)
-        return 0;
-    return static_cast<std::uint32_t>(result) / 5u;
-}
 
 CPageEthernet_Status::CPageEthernet_Status(QWidget* parent)
     : CPropertyPage(parent), m_ui(std::make_unique<Ui::PageEthernetStatus>()) {
@@ -138,16 +114,15 @@ void CPageEthernet_Status::FinishPass() {
 }
 
 bool RunEthCounterPass(CPageEthernet_Status& page) {
-    for (const EthernetCounter& counter : kEthernetCounters) {
-        const std::uint64_t epoch = page.ClearEpoch();
-        const std::int64_t result = AccessLocalRegByte(kRead, counter.address, 4);
-        if (g_bStopThreads.load() != 0)
-            return false;
-        page.AddRead(static_cast<int>(&counter - kEthernetCounters.data()), result, epoch);
-        // A Stop (or hide) takes effect after the read in progress.
-        if (!page.IsPolling())
-            return false;
-    }
+    std::uint64_t epoch = 0;
+    ops::EthernetPassHooks hooks;
+    hooks.beforeRead = [&](int) { epoch = page.ClearEpoch(); };
+    hooks.abandon = [] { return g_bStopThreads.load() != 0; };
+    hooks.counted = [&](int index, std::int64_t result) { page.AddRead(index, result, epoch); };
+    // A Stop (or hide) takes effect after the read in progress.
+    hooks.stop = [&] { return !page.IsPolling(); };
+    if (!ops::RunEthernetPass(hooks).complete)
+        return false;
     page.FinishPass();
     return true;
 }

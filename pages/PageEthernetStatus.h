@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/AutoResetEvent.h"
+#include "ops/EthernetPass.h"
 #include "pages/PropertyPage.h"
 
 #include <QString>
@@ -20,22 +21,11 @@ class PageEthernetStatus;
 
 namespace tessor {
 
-// One Ethernet MAC statistics counter: the first of its four registers, its field label and the name of
-// its field on the page.
-struct EthernetCounter {
-    const char* address;
-    const char* label;
-    const char* field;
-};
-
-constexpr int kEthernetCounterCount = 15;
-
-// The counters in the order the poll thread reads them. 8CEC is not read.
-extern const std::array<EthernetCounter, kEthernetCounterCount> kEthernetCounters;
-
-// What one counter read adds to its total: the low 32 bits as an unsigned number divided by 5. A read
-// that failed (negative result, -1 after a cancelled time-out) adds nothing.
-std::uint64_t CounterIncrement(std::int64_t result);
+// The counters, their order and what a read adds live in the operations layer.
+using ops::CounterIncrement;
+using ops::EthernetCounter;
+using ops::kEthernetCounterCount;
+using ops::kEthernetCounters;
 
 // The "  Ethernet Status  " page: fifteen MAC counters of the local modem accumulated as 64-bit totals by
 // EthCounterPollThread while counting is started.

@@ -1,7 +1,6 @@
 #include "pages/PageGeneral.h"
 
-#include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
+#include "ops/Board.h"
 #include "ui/Boxes.h"
 #include "ui_PageGeneral.h"
 
@@ -10,11 +9,6 @@
 namespace tessor {
 
 namespace {
-
-const char kOneRegister[] = " 1";
-
-constexpr std::int64_t kActivationBit = 0x80;
-constexpr std::int64_t kTransmitterBit = 0x40;
 
 const char* const kTransmitterOnText = "Turn transmitter on";
 const char* const kTransmitterOffText = "Turn transmitter off";
@@ -58,17 +52,17 @@ void CPageGeneral::RefreshFromModem() {
     m_timer.start();
 
     // Both reads are the program's own status reads of 8C00, which the terminal does not show.
-    const std::int64_t control = AccessLocalReg(kRead, kReg8C00, kOneRegister);
-    m_activationState = (control & kActivationBit) != 0 ? 1 : 0;
+    const std::int64_t control = ops::ReadControl();
+    m_activationState = ops::ActivationOn(control) ? 1 : 0;
     m_ui->btnActivation->setText(m_activationState ? kActivationDisableText : kActivationEnableText);
 
-    const std::int64_t control2 = AccessLocalReg(kRead, kReg8C00, kOneRegister);
-    m_transmitterState = (control2 & kTransmitterBit) != 0 ? 1 : 0;
+    const std::int64_t control2 = ops::ReadControl();
+    m_transmitterState = ops::TransmitterOn(control2) ? 1 : 0;
     m_ui->btnTransmitter->setText(m_transmitterState ? kTransmitterOffText : kTransmitterOnText);
 }
 
 void CPageGeneral::CheckRemoteEnable() {
-    const bool up = IsLinkUp();
+    const bool up = ops::LinkUp();
     m_ui->grpRemote->setEnabled(up);
     m_ui->btnSoftResetRemote->setEnabled(up);
     m_ui->btnLineLoopbackRemote->setEnabled(up);
@@ -90,17 +84,15 @@ void CPageGeneral::OnKillActive() {
 }
 
 void CPageGeneral::OnSoftResetLocal() {
-    AccessLocalReg(kOr, kReg8C00, "20");
+    ops::SoftResetLocal();
 }
 
 void CPageGeneral::OnLocalLoopback() {
-    // The activation bit goes off before the loopback bit goes on.
-    AccessLocalReg(kAnd, kReg8C00, "7F");
-    AccessLocalReg(kOr, kReg8C00, "01");
+    ops::LocalLoopback();
 }
 
 void CPageGeneral::OnLineLoopbackLocal() {
-    AccessLocalReg(kOr, kReg8C00, "02");
+    ops::LineLoopbackLocal();
 }
 
 void CPageGeneral::OnTransmitterToggle() {
@@ -108,11 +100,11 @@ void CPageGeneral::OnTransmitterToggle() {
     if (m_transmitterState == 1) {
         m_transmitterState = 0;
         m_ui->btnTransmitter->setText(kTransmitterOnText);
-        AccessLocalReg(kWrite, kReg8C00, "00");
+        ops::SetTransmitter(false);
     } else {
         m_transmitterState = 1;
         m_ui->btnTransmitter->setText(kTransmitterOffText);
-        AccessLocalReg(kWrite, kReg8C00, "40");
+        ops::SetTransmitter(true);
     }
 }
 
@@ -120,20 +112,20 @@ void CPageGeneral::OnActivationToggle() {
     if (m_activationState == 1) {
         m_activationState = 0;
         m_ui->btnActivation->setText(kActivationEnableText);
-        AccessLocalReg(kAnd, kReg8C00, "7F");
+        ops::SetActivation(false);
     } else {
         m_activationState = 1;
         m_ui->btnActivation->setText(kActivationDisableText);
-        AccessLocalReg(kOr, kReg8C00, "80");
+        ops::SetActivation(true);
     }
 }
 
 void CPageGeneral::OnSoftResetRemote() {
-    AccessRemoteReg(kOr, kReg8C00, "20");
+    ops::SoftResetRemote();
 }
 
 void CPageGeneral::OnLineLoopbackRemote() {
-    AccessRemoteReg(kOr, kReg8C00, "02");
+    ops::LineLoopbackRemote();
 }
 
 } // namespace tessor

@@ -1,8 +1,8 @@
 #include "pages/PageLink.h"
 
-#include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "model/LineModel.h"
+#include "ops/LinkSettings.h"
 #include "ui/Boxes.h"
 #include "ui_PageLink.h"
 
@@ -19,49 +19,10 @@ namespace tessor {
 
 namespace {
 
-const char kOneRegister[] = " 1";
-const char kReg8C40[] = "8C40";
-const char kReg8C41[] = "8C41";
-const char kReg8C42[] = "8C42";
-const char kReg8C44[] = "8C44";
-const char kReg8D43[] = "8D43";
-constexpr std::uint8_t kCarrierBytes = 2;
 constexpr int kCarrierSpinMax = 800;
-
-const char* const kWriteTitle = "Write & Update";
-const char* const kWriteWarning =
-    "Warning: these changes affect the link\nconfiguration of your modem.\nPress "
-    "CANCEL to return without changes.";
-const char* const kNtRefusal =
-    "The configuration cannot be changed from the NT side. In order to change the configuration please "
-    "connect the LT modem to your PC and re-start the Configurator.";
-const char* const kLocalSpeedUnknown = "The Ethernet port speed setup of the local modem is not known.\n"
-                                       "Choose a speed setup and press Write & Update again.";
-const char* const kRemoteSpeedUnknown = "The Ethernet port speed setup of the remote modem is not known.\n"
-                                        "Choose a speed setup and press Write & Update again.";
-
-// Bytes that a preset write sends to the remote modem only, after its six preset bytes.
-struct RegisterByte {
-    const char* address;
-    std::uint8_t value;
-};
-constexpr std::array<RegisterByte, 7> kRemoteExtraBytes{{
-    {"8C19", 0x56},
-    {"8C1A", 0x61},
-    {"8C1B", 0x51},
-    {"8C1C", 0xD7},
-    {"8D40", 0x3C},
-    {"8D45", 0xD0},
-    {"8D47", 0xBF},
-}};
 
 QString Text(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::int64_t WriteByte(int target, const char* address, std::uint8_t value) {
-    return target == kRemote ? AccessRemoteRegByte(kWrite, address, value)
-                             : AccessLocalRegByte(kWrite, address, value);
 }
 
 void FillList(QComboBox* list, const std::array<std::string_view, 7>& texts) {
@@ -127,9 +88,7 @@ void CPageLink::SetCrystal(std::int32_t crystalHz, std::uint8_t crystalIndex) {
 }
 
 CPageLink::Direction CPageLink::Downstream() {
-    return Direction{kReg8C40,
-                     kReg8C42,
-                     m_dsConstellation,
+    return Direction{m_dsConstellation,
                      m_dsInterpolation,
                      m_dsCarrier,
                      m_dsRateText,
@@ -141,9 +100,7 @@ CPageLink::Direction CPageLink::Downstream() {
 }
 
 CPageLink::Direction CPageLink::Upstream() {
-    return Direction{kReg8C41,
-                     kReg8C44,
-                     m_usConstellation,
+    return Direction{m_usConstellation,
                      m_usInterpolation,
                      m_usCarrier,
                      m_usRateText,
@@ -173,13 +130,14 @@ void CPageLink::ReadLinkSettings() {
     m_ui->grpLocal->setTitle(LocalGroupCaption(m_side));
     m_ui->grpRemote->setTitle(RemoteGroupCaption(m_side));
 
-    ReadLineConfig(Downstream());
-    ReadCarrier(Downstream());
-    ReadLineConfig(Upstream());
-    ReadCarrier(Upstream());
-    if (m_remoteState == 2)
-        ReadEthernetSpeed(kRemote);
-    ReadEthernetSpeed(kLocal);
+    const ops::LinkSettings settings = ops::ReadLinkSettings(m_crystalHz, m_remoteState == 2);
+    ShowLineConfig(Downstream(), settings.downstream);
+    ShowCarrier(Downstream(), settings.downstream);
+    ShowLineConfig(Upstream(), settings.upstream);
+    ShowCarrier(Upstream(), settings.upstream);
+    if (settings.remoteSpeedRead)
+        ShowEthernetSpeed(kRemote, settings.remoteSpeed);
+    ShowEthernetSpeed(kLocal, settings.localSpeed);
 
     m_bCurrentMode = 0;
     m_ui->radioCurrent->setChecked(true);
@@ -187,13 +145,11 @@ void CPageLink::ReadLinkSettings() {
     TransferTexts();
 }
 
-void CPageLink::ReadLineConfig(const Direction& d) {
-    const auto lineConfig = static_cast<std::uint8_t>(AccessLocalReg(kRead, d.configRegister, kOneRegister));
-
+void CPageLink::ShowLineConfig(const Direction& d, const ops::DirectionSettings& read) {
     // A code that names nothing leaves the constellation and its selection as they were.
-    if (const auto constellation = DecodeConstellation(ConstellationCode(lineConfig))) {
-        d.constellation = constellation->sizeByte;
-        d.constellationList->setCurrentIndex(constellation->listPosition);
+    if (read.constellation) {
+        d.constellation = read.constellation->sizeByte;
+        d.constellationList->setCurrentIndex(read.constellation->listPosition);
     }
 
     d.interpolationList->clear();
@@ -203,46 +159,43 @@ void CPageLink::ReadLineConfig(const Direction& d) {
     }
     d.interpolationList->setCurrentIndex(-1);
 
-    if (const auto interpolation = DecodeInterpolation(InterpolationCode(lineConfig))) {
-        d.interpolation = static_cast<std::uint8_t>(interpolation->factor);
+    if (read.interpolation) {
+        d.interpolation = static_cast<std::uint8_t>(read.interpolation->factor);
         // A factor the constellation does not allow is not in the list: no selection then.
-        d.interpolationList->setCurrentIndex(d.interpolationList->findText(Text(interpolation->text)));
+        d.interpolationList->setCurrentIndex(d.interpolationList->findText(Text(read.interpolation->text)));
     }
 
     d.lastRead = LineSnapshot{d.constellation, d.interpolation, d.constellationList->currentIndex(),
                               d.interpolationList->currentIndex()};
 }
 
-void CPageLink::ReadCarrier(const Direction& d) {
-    const std::int64_t value = AccessLocalRegByte(kRead, d.carrierRegister, kCarrierBytes);
-    d.carrier = CarrierFromRegister(m_crystalHz, static_cast<std::uint16_t>(value & 0xFFFF));
+void CPageLink::ShowCarrier(const Direction& d, const ops::DirectionSettings& read) {
+    d.carrier = read.carrier;
     d.carrierSpin->setValue(static_cast<std::uint16_t>(d.carrier));
-    d.carrierText = QString::fromStdString(FormatCarrier(d.carrier));
+    d.carrierText = QString::fromStdString(read.carrierText);
     TransferTexts();
 }
 
-void CPageLink::ReadEthernetSpeed(int target) {
+void CPageLink::ShowEthernetSpeed(int target, const ops::SpeedRead& read) {
     const bool remote = target == kRemote;
-    const std::int64_t value = remote ? AccessRemoteReg(kRead, kReg8D43, kOneRegister)
-                                      : AccessLocalReg(kRead, kReg8D43, kOneRegister);
     QComboBox* list = remote ? m_ui->cmbRemoteSpeed : m_ui->cmbLocalSpeed;
     std::optional<std::uint8_t>& selection = remote ? m_remoteSpeedSel : m_localSpeedSel;
 
-    if (value < 0) {
+    if (read.raw < 0) {
         // The read failed (-1 would decode as automatic): the modem's setting is not known.
         selection.reset();
         list->setCurrentIndex(-1);
         return;
     }
     // A value that names no setting changes neither the list nor the remembered position.
-    if (const auto position = DecodeEthernetSpeed(static_cast<std::uint8_t>(value))) {
-        list->setCurrentIndex(*position);
-        selection = static_cast<std::uint8_t>(*position);
+    if (read.position) {
+        list->setCurrentIndex(*read.position);
+        selection = static_cast<std::uint8_t>(*read.position);
     }
 }
 
 void CPageLink::CheckRemoteLink() {
-    const bool reachable = IsLinkUp();
+    const bool reachable = ops::LinkUp();
     const std::uint8_t state = reachable ? 2 : 1;
     if (state == m_remoteState)
         return;
@@ -252,7 +205,7 @@ void CPageLink::CheckRemoteLink() {
     m_ui->lblRemoteSpeedSetup->setEnabled(reachable);
     m_ui->cmbRemoteSpeed->setVisible(reachable);
     if (reachable) {
-        ReadEthernetSpeed(kRemote);
+        ShowEthernetSpeed(kRemote, ops::ReadEthernetSpeed(kRemote));
         TransferTexts();
     }
     m_remoteState = state;
@@ -370,51 +323,34 @@ void CPageLink::OnDownstreamPresetChosen() {
 }
 
 void CPageLink::WriteAndUpdate() {
-    if (ui::ShowBox(this, QMessageBox::NoIcon, kWriteTitle, kWriteWarning,
+    const QString title = QString::fromLatin1(ops::kPresetTitle);
+    if (ui::ShowBox(this, QMessageBox::NoIcon, title, QString::fromLatin1(ops::kPresetWarning),
                     QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
 
-    const int n = m_ui->cmbDsPreset->currentIndex();
-    // Only a PC at the LT modem may write; a side that is not known yet is not the LT side either.
-    if (m_side != kSideLT) {
-        ui::ShowBox(this, QMessageBox::NoIcon, kWriteTitle, kNtRefusal, QMessageBox::Ok);
-        return;
+    ops::PresetRequest request;
+    request.side = m_side;
+    request.preset = m_ui->cmbDsPreset->currentIndex();
+    request.remote = m_remoteState == 2;
+    request.localSpeed = m_localSpeedSel;
+    request.remoteSpeed = m_remoteSpeedSel;
+    switch (ops::WritePreset(request)) {
+    case ops::PresetCheck::NtSide:
+        ui::ShowBox(this, QMessageBox::NoIcon, title, QString::fromLatin1(ops::kPresetNtRefusal),
+                    QMessageBox::Ok);
+        break;
+    case ops::PresetCheck::LocalSpeedUnknown:
+        ui::ShowBox(this, QMessageBox::Warning, title, QString::fromLatin1(ops::kLocalSpeedUnknown),
+                    QMessageBox::Ok);
+        break;
+    case ops::PresetCheck::RemoteSpeedUnknown:
+        ui::ShowBox(this, QMessageBox::Warning, title, QString::fromLatin1(ops::kRemoteSpeedUnknown),
+                    QMessageBox::Ok);
+        break;
+    case ops::PresetCheck::NoPreset:
+    case ops::PresetCheck::Ok:
+        break;
     }
-    if (n < 0 || n >= static_cast<int>(kLinePresets.size()))
-        return;
-
-    const bool remote = m_remoteState == 2;
-    // Never write a speed setting the modem was not found to have and the user did not choose.
-    if (!m_localSpeedSel || (remote && !m_remoteSpeedSel)) {
-        ui::ShowBox(this, QMessageBox::Warning, kWriteTitle,
-                    m_localSpeedSel ? kRemoteSpeedUnknown : kLocalSpeedUnknown, QMessageBox::Ok);
-        return;
-    }
-
-    const LinePreset& preset = kLinePresets[static_cast<std::size_t>(n)];
-    if (remote) {
-        for (std::size_t i = 0; i < preset.bytes.size(); ++i)
-            WriteByte(kRemote, kPresetRegisters[i].data(), preset.bytes[i]);
-        for (const RegisterByte& extra : kRemoteExtraBytes)
-            WriteByte(kRemote, extra.address, extra.value);
-        WriteEthernetSpeed(kRemote);
-        RestartModem(kRemote);
-    }
-
-    for (std::size_t i = 0; i < preset.bytes.size(); ++i)
-        WriteByte(kLocal, kPresetRegisters[i].data(), preset.bytes[i]);
-    WriteEthernetSpeed(kLocal);
-    RestartModem(kLocal);
-}
-
-void CPageLink::WriteEthernetSpeed(int target) {
-    const std::optional<std::uint8_t>& selection = target == kRemote ? m_remoteSpeedSel : m_localSpeedSel;
-    if (!selection || *selection >= kEthernetSpeedSettings.size())
-        return;
-    const EthernetSpeedSetting& setting = kEthernetSpeedSettings[*selection];
-    WriteByte(target, kEthernetSpeedRegisters[0].data(), setting.reg8D40);
-    WriteByte(target, kEthernetSpeedRegisters[1].data(), setting.reg8D42);
-    WriteByte(target, kEthernetSpeedRegisters[2].data(), setting.reg8D43);
 }
 
 void CPageLink::TransferTexts() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ops/LinkSettings.h"
 #include "pages/PropertyPage.h"
 
 #include <QString>
@@ -54,8 +55,6 @@ private:
 
     // One direction's members and controls.
     struct Direction {
-        const char* configRegister;
-        const char* carrierRegister;
         std::optional<std::uint8_t>& constellation;
         std::optional<std::uint8_t>& interpolation;
         std::int32_t& carrier;
@@ -70,9 +69,9 @@ private:
     Direction Upstream();
 
     void ReadLinkSettings();
-    void ReadLineConfig(const Direction& d);
-    void ReadCarrier(const Direction& d);
-    void ReadEthernetSpeed(int target);
+    void ShowLineConfig(const Direction& d, const ops::DirectionSettings& read);
+    void ShowCarrier(const Direction& d, const ops::DirectionSettings& read);
+    void ShowEthernetSpeed(int target, const ops::SpeedRead& read);
     void CheckRemoteLink();
     void EnterCurrentSettings();
     void EnterStandardSettings();
@@ -82,7 +81,6 @@ private:
     void ShowPreset(const Direction& d, std::uint8_t lineConfig);
     void OnDownstreamPresetChosen();
     void WriteAndUpdate();
-    void WriteEthernetSpeed(int target);
     void DisableSettingControls();
     void TransferTexts();
 

@@ -9,51 +9,12 @@
 
 #include <QKeyEvent>
 
-#include <cmath>
-
 namespace tessor {
 
 namespace {
 
-const char kRegErrorValue[] = "8C99";
-const char kRegTxLevel[] = "8C9C";
-const char kRegRsCorrected[] = "8C91";
-const char kRegLineFlags[] = "8C98";
-const char kRegLinkFailCount[] = "8D38";
-const char kRegLineConfigDown[] = "8C10";
-const char kRegLineConfigUp[] = "8C11";
-const char kOneRegister[] = " 1";
-
-// Level register values offset by this many dB give the transmitted power in dBm/Hz.
-constexpr int kPowerOffsetDb = 55;
-
-struct IndicatorSource {
-    bool fromLineFlags; // 8C98 rather than 8C71
-    std::uint8_t mask;
-    bool faultWhenSet; // red when the bit is set (LED9, LED12); the others are red when it is clear
-};
-
-constexpr std::array<IndicatorSource, kPhyIndicatorCount> kIndicatorSources{{
-    {false, 0x80, false},
-    {false, 0x40, false},
-    {false, 0x20, false},
-    {false, 0x08, false},
-    {false, 0x04, false},
-    {false, 0x02, false},
-    {true, 0x80, true},
-    {true, 0x04, false},
-    {true, 0x02, false},
-    {true, 0x01, true},
-}};
-
 bool Stopping() {
     return g_bStopThreads.load() != 0;
-}
-
-std::optional<std::uint8_t> LowByte(std::int64_t result) {
-    if (result < 0)
-        return std::nullopt;
-    return static_cast<std::uint8_t>(result & 0xFF);
 }
 
 } // namespace
@@ -63,80 +24,20 @@ const char* const CPagePhy_Status::kGreenImage = ":/status/led_green.png";
 const char* const CPagePhy_Status::kRedImage = ":/status/led_red.png";
 const char* const CPagePhy_Status::kGreyImage = ":/status/led_grey.png";
 
-std::optional<PhyReferences> PhyReferencesFor(std::uint8_t constellationCode) {
-    switch (constellationCode) {
-    case 0x0: // QAM 256
-        return PhyReferences{9180, 6920};
-    case 0x2: // QAM 64
-        return PhyReferences{8550, 6920};
-    case 0x4: // QAM 16
-        return PhyReferences{7920, 6920};
-    case 0x6: // QAM 8
-        return PhyReferences{7600, 6920};
-    case 0x8: // QAM 4
-        return PhyReferences{7020, 6720};
-    case 0xA: // QAM 128
-        return PhyReferences{8840, 6920};
-    case 0xC: // QAM 32
-        return PhyReferences{7980, 6670};
-    default:
-        return std::nullopt;
-    }
-}
-
 QString FormatHundredths(std::int64_t value) {
-    const std::int64_t magnitude = value < 0 ? -value : value;
-    QString text = value < 0 ? QStringLiteral("-") : QString();
-    text += QString::number(magnitude / 100);
-    text += QLatin1Char(',');
-    text += QStringLiteral("%1").arg(magnitude % 100, 2, 10, QLatin1Char('0'));
-    return text;
-}
-
-PhyReadings PhyReadingsFromResults(const PhyReadResults& results) {
-    PhyReadings readings;
-    // A failed read (-1) has all bits set and so reads as no measurement.
-    readings.mseRaw = static_cast<std::int32_t>(static_cast<std::uint32_t>(results.errorValue));
-    if (results.txLevel >= 1 && results.txLevel <= 0xFFFF) {
-        if (const auto db = LevelDb(static_cast<std::uint16_t>(results.txLevel)))
-            readings.txLevelDb = *db + kPowerOffsetDb;
-    }
-    if (results.rsCorrected >= 0) {
-        const auto value = static_cast<std::int32_t>(static_cast<std::uint32_t>(results.rsCorrected));
-        readings.rsPerSecond = static_cast<std::uint32_t>(value / 5);
-    }
-    readings.linkStatus = LowByte(results.linkStatus);
-    readings.lineFlags = LowByte(results.lineFlags);
-    readings.linkFailCount = LowByte(results.linkFailCount);
-    return readings;
+    return QString::fromStdString(ops::FormatHundredths(value));
 }
 
 PhyTexts FormatPhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references) {
+    const ops::PhyTexts plain = ops::MakePhyTexts(readings, references);
     PhyTexts texts;
-    const QString none = QStringLiteral("-");
-    if (readings.mseRaw <= 0 || !references) {
-        texts.snr = none;
-        texts.mse = none;
-    } else {
-        const auto t = static_cast<std::int64_t>(1000.0 * std::log10(static_cast<double>(readings.mseRaw)));
-        texts.snr = FormatHundredths(references->snr - t);
-        texts.mse = FormatHundredths(references->mse - t);
-    }
-    texts.rs = readings.rsPerSecond ? QString::number(*readings.rsPerSecond) : none;
-    texts.linkFail = readings.linkFailCount ? QString::number(*readings.linkFailCount) : none;
-    texts.power = readings.txLevelDb ? QString::fromStdString(FormatNegativeDb(*readings.txLevelDb)) : none;
-    for (int i = 0; i < kPhyIndicatorCount; ++i) {
-        const IndicatorSource& source = kIndicatorSources[i];
-        const std::optional<std::uint8_t>& reg =
-            source.fromLineFlags ? readings.lineFlags : readings.linkStatus;
-        texts.flags[i] = reg && (*reg & source.mask) ? 1 : 0;
-    }
+    texts.snr = QString::fromStdString(plain.snr);
+    texts.mse = QString::fromStdString(plain.mse);
+    texts.rs = QString::fromStdString(plain.rs);
+    texts.linkFail = QString::fromStdString(plain.linkFail);
+    texts.power = QString::fromStdString(plain.power);
+    texts.flags = plain.flags;
     return texts;
-}
-
-int IndicatorState(int indicator, int flag) {
-    const bool set = flag != 0;
-    return set == kIndicatorSources[indicator].faultWhenSet ? 1 : 0;
 }
 
 CPagePhy_Status::CPagePhy_Status(QWidget* parent)
@@ -179,9 +80,7 @@ void CPagePhy_Status::OnKillActive() {
 
 void CPagePhy_Status::ApplySide() {
     const bool nt = m_side == kSideNT;
-    // The local modem receives downstream on the NT side and upstream on the LT side.
-    const std::int64_t config =
-        AccessLocalReg(kRead, nt ? kRegLineConfigDown : kRegLineConfigUp, kOneRegister);
+    const ops::PhyReferenceRead read = ops::ReadPhyReferences(nt ? kSideNT : kSideLT);
     m_ui->groupLocal->setTitle(LocalGroupCaption(nt ? kSideNT : kSideLT));
     m_ui->labelTimingConverged->setEnabled(nt);
     CLedIndicator* timing = m_leds[kLedTimingConverged];
@@ -191,11 +90,10 @@ void CPagePhy_Status::ApplySide() {
         timing->SetImages(kGreyImage, kGreyImage);
     UpdateIndicators();
 
-    if (config < 0)
-        return; // a failed read names no constellation
-    if (const auto refs = PhyReferencesFor(ConstellationCode(static_cast<std::uint8_t>(config)))) {
+    // A read that failed or names no constellation leaves the references as they were.
+    if (read.references) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_refs = refs;
+        m_refs = read.references;
     }
 }
 
@@ -247,24 +145,7 @@ std::optional<PhyReferences> CPagePhy_Status::References() const {
 
 bool RunPhyStatusPass(CPagePhy_Status& page) {
     PhyReadResults results;
-    results.errorValue = AccessLocalRegByte(kRead, kRegErrorValue, 3);
-    if (Stopping())
-        return false;
-    results.txLevel = AccessLocalRegByte(kRead, kRegTxLevel, 2);
-    if (Stopping())
-        return false;
-    results.rsCorrected = AccessLocalRegByte(kRead, kRegRsCorrected, 4);
-    if (Stopping())
-        return false;
-    // The program's own status read of 8C71 passes the shared constant, so it stays out of the terminal.
-    results.linkStatus = AccessLocalReg(kRead, kReg8C71, kOneRegister);
-    if (Stopping())
-        return false;
-    results.lineFlags = AccessLocalReg(kRead, kRegLineFlags, kOneRegister);
-    if (Stopping())
-        return false;
-    results.linkFailCount = AccessLocalReg(kRead, kRegLinkFailCount, kOneRegister);
-    if (Stopping())
+    if (!ops::RunPhyReads(&results, Stopping))
         return false;
     page.FormatPhyValues(PhyReadingsFromResults(results));
     return true;

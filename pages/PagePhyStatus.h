@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/AutoResetEvent.h"
+#include "ops/PhyPass.h"
 #include "pages/PropertyPage.h"
 
 #include <QString>
@@ -21,55 +22,25 @@ namespace tessor {
 
 class CLedIndicator;
 
-// SNR and mean square error references, in hundredths of dB, for the constellation the local modem
-// receives.
-struct PhyReferences {
-    std::int32_t snr = 0;
-    std::int32_t mse = 0;
-};
-
-// References for a constellation code (low nibble of 8C10/8C11); nothing for codes that name none.
-std::optional<PhyReferences> PhyReferencesFor(std::uint8_t constellationCode);
-
-// What one pass of PHY reads delivered. A read that failed (negative result) leaves its value empty.
-struct PhyReadings {
-    std::int32_t mseRaw = 0;                   // 8C99..8C9B; 0 or less: no measurement
-    std::optional<std::uint32_t> rsPerSecond;  // 8C91..8C94 divided by 5
-    std::optional<int> txLevelDb;              // dB below 0 of 8C9C..8C9D plus 55; empty for 0 or a failure
-    std::optional<std::uint8_t> linkStatus;    // 8C71
-    std::optional<std::uint8_t> lineFlags;     // 8C98
-    std::optional<std::uint8_t> linkFailCount; // 8D38
-};
-
-// Results of the six reads of a pass, as the register access returned them (negative: the read failed).
-struct PhyReadResults {
-    std::int64_t errorValue = 0;    // 8C99, three registers
-    std::int64_t txLevel = 0;       // 8C9C, two registers
-    std::int64_t rsCorrected = 0;   // 8C91, four registers
-    std::int64_t linkStatus = 0;    // 8C71
-    std::int64_t lineFlags = 0;     // 8C98
-    std::int64_t linkFailCount = 0; // 8D38
-};
-
-// The values of a pass: the error value as the low 32 bits taken as signed, the level in dB plus 55 for a
-// register value of 1..65535 (nothing for 0, which has no logarithm, and for a failed read), the
-// corrected RS errors divided by 5 as a signed 32-bit value, and the low bytes of the single registers.
-PhyReadings PhyReadingsFromResults(const PhyReadResults& results);
-
-// The ten indicators in page order: LED1..LED6 from 8C71, LED9..LED12 from 8C98.
-enum PhyIndicator {
-    kLedFullConstellation,    // LED1, 8C71 bit 7
-    kLedReducedConstellation, // LED2, 8C71 bit 6
-    kLedTcSync,               // LED3, 8C71 bit 5
-    kLedEthernetSync,         // LED4, 8C71 bit 3
-    kLedRemoteSync,           // LED5, 8C71 bit 2
-    kLedSignalDetected,       // LED6, 8C71 bit 1
-    kLedMicroInterruption,    // LED9, 8C98 bit 7
-    kLedAgcConverged,         // LED10, 8C98 bit 2
-    kLedTimingConverged,      // LED11, 8C98 bit 1
-    kLedAdcSaturation,        // LED12, 8C98 bit 0
-    kPhyIndicatorCount
-};
+// The pass itself, its values and the indicator numbering live in the operations layer.
+using ops::IndicatorState;
+using ops::kLedAdcSaturation;
+using ops::kLedAgcConverged;
+using ops::kLedEthernetSync;
+using ops::kLedFullConstellation;
+using ops::kLedMicroInterruption;
+using ops::kLedReducedConstellation;
+using ops::kLedRemoteSync;
+using ops::kLedSignalDetected;
+using ops::kLedTcSync;
+using ops::kLedTimingConverged;
+using ops::kPhyIndicatorCount;
+using ops::PhyIndicator;
+using ops::PhyReadings;
+using ops::PhyReadingsFromResults;
+using ops::PhyReadResults;
+using ops::PhyReferences;
+using ops::PhyReferencesFor;
 
 // Texts and indicator flags of one pass, as the page shows them.
 struct PhyTexts {
@@ -86,9 +57,6 @@ QString FormatHundredths(std::int64_t value);
 
 // The texts and flags for one pass; SNR and MSE are "-" without a measurement or without references.
 PhyTexts FormatPhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references);
-
-// Indicator state for a flag: 0 shows green, 1 red. LED9 and LED12 report faults, the others good states.
-int IndicatorState(int indicator, int flag);
 
 // The "  PHY Status  " page: line receiver values and indicators of the local modem, read by
 // PhyStatusPollThread and shown every 5 seconds while the page is visible and running.
