@@ -7,7 +7,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
-    xvfb xauth
+    qt6-charts-dev
+    xvfb xauth xdotool imagemagick
 )
 
 missing=()

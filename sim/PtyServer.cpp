@@ -93,6 +93,12 @@ const char* CPtyServer::ControlHelp() {
            "  delay MS        answer every command line MS milliseconds late (0 ends it)\n"
            "  hangup          close the pseudo-terminal (then exit, or reopen a new one)\n"
            "  reduced on|off  train with the reduced instead of the full constellation\n"
+           "  drift on|off    the line's SNR wanders slowly (on) or stays flat (off)\n"
+           "  burst [S]       a burst of corrected RS errors now, for S simulated seconds (default 30)\n"
+           "  bursts N        start bursts at random, N an hour on average (0 ends them)\n"
+           "  drops N         drop the line at random, N times an hour on average (0 ends them)\n"
+           "  drop            drop the line now; it retrains at once\n"
+           "  cut on|off      hold the line down (as with the cable pulled) / let it train again\n"
            "  status          print side, line state and time\n"
            "  help            print this list\n";
 }
@@ -223,6 +229,38 @@ bool CPtyServer::Control(const std::string& command, std::string* reply) {
     } else if (word == "reduced" && ParseOnOff(argument, &on)) {
         m_pair.SetReducedConstellation(on);
         out << "reduced constellation " << (on ? "on" : "off");
+    } else if (word == "drift" && ParseOnOff(argument, &on)) {
+        m_pair.SetDrift(on);
+        out << "drift " << (on ? "on" : "off");
+    } else if (word == "burst") {
+        const long seconds = argument.empty() ? 30 : std::strtol(argument.c_str(), nullptr, 10);
+        if (seconds <= 0 || seconds > 86400) {
+            *reply = "burst: seconds 1..86400";
+            return false;
+        }
+        m_pair.Sync();
+        m_pair.StartBurst(static_cast<int>(seconds));
+        out << "burst of about " << static_cast<long>(m_pair.BurstRate()) << " corrected errors/s for "
+            << seconds << " s";
+    } else if ((word == "bursts" || word == "drops") && !argument.empty()) {
+        const double rate = std::strtod(argument.c_str(), nullptr);
+        if (!(rate >= 0 && rate <= 3600)) {
+            *reply = word + ": rate 0..3600 an hour";
+            return false;
+        }
+        if (word == "bursts") {
+            m_pair.SetBurstsPerHour(rate);
+        } else {
+            m_pair.SetDropsPerHour(rate);
+        }
+        out << word << " " << rate << " an hour";
+    } else if (word == "drop") {
+        m_pair.Sync();
+        m_pair.DropLine();
+        out << "line dropped";
+    } else if (word == "cut" && ParseOnOff(argument, &on)) {
+        m_pair.SetLineCut(on);
+        out << "line " << (on ? "cut" : "restored");
     } else if (word == "status") {
         m_pair.Sync();
         out << "local " << SideName(m_pair.LocalSide()) << ", line " << LineStateName(m_pair.GetLineState())

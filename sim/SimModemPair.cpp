@@ -71,6 +71,10 @@ constexpr double kRsCorrectedPerSecond = 0.6;
 
 constexpr int kNominalTxLevel = 576; // about 5 dB below 1024
 constexpr int kJitterPeriodMs = 1000;
+// The living line moves in steps of one simulated second.
+constexpr std::uint64_t kLifeStepMs = 1000;
+// The drift pulls back towards the nominal SNR with this time constant, in seconds.
+constexpr double kDriftTimeConstantS = 1800;
 
 std::uint64_t SteadyMs() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -99,7 +103,10 @@ const char* SideName(Side side) {
 CSimModemPair::CSimModemPair(const SimConfig& config)
     : m_config(config), m_modems{CSimModem(config.localSide),
                                  CSimModem(config.localSide == Side::LT ? Side::NT : Side::LT)},
-      m_random(config.seed) {
+      m_random(config.seed), m_lifeRandom(config.seed ^ 0x9E3779B9u) {
+    if (!(m_config.clockScale > 0)) {
+        m_config.clockScale = 1.0;
+    }
     if (m_config.trainMs < 0) {
         m_config.trainMs = 0;
     }
@@ -144,7 +151,14 @@ void CSimModemPair::PowerUp() {
 }
 
 std::uint64_t CSimModemPair::NowMs() const {
-    return m_config.manualClock ? m_manualNow : SteadyMs() - m_clockOrigin;
+    if (m_config.manualClock) {
+        return m_manualNow;
+    }
+    const std::uint64_t elapsed = SteadyMs() - m_clockOrigin;
+    if (m_config.clockScale == 1.0) {
+        return elapsed;
+    }
+    return static_cast<std::uint64_t>(static_cast<double>(elapsed) * m_config.clockScale);
 }
 
 void CSimModemPair::Sync() {
@@ -172,6 +186,92 @@ void CSimModemPair::SetReducedConstellation(bool reduced) {
 
 void CSimModemPair::Advance(std::uint64_t nowMs) {
     nowMs = std::max(nowMs, m_now);
+    if (LifeActive()) {
+        if (m_lifeNext <= m_now) {
+            m_lifeNext = m_now + kLifeStepMs;
+        }
+        while (m_lifeNext <= nowMs) {
+            AdvanceTo(m_lifeNext);
+            LifeStep();
+            m_lifeNext += kLifeStepMs;
+        }
+    }
+    AdvanceTo(nowMs);
+}
+
+bool CSimModemPair::LifeActive() const {
+    const SimConfig::LineLife& life = m_config.life;
+    return life.drift || life.burstsPerHour > 0 || life.dropsPerHour > 0 || m_burstSecondsLeft > 0;
+}
+
+void CSimModemPair::LifeStep() {
+    SimConfig::LineLife& life = m_config.life;
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    if (life.drift) {
+        // A slow random walk pulled back to the nominal value; its spread settles at driftDb.
+        const double sigma = life.driftDb / std::sqrt(kDriftTimeConstantS / 2.0);
+        m_driftDb += -m_driftDb / kDriftTimeConstantS + sigma * normal(m_lifeRandom);
+    }
+    if (m_burstSecondsLeft > 0) {
+        --m_burstSecondsLeft;
+        if (m_line == LineState::Up) {
+            for (CSimModem& modem : m_modems) {
+                modem.rsFraction += m_burstRate * (0.7 + 0.6 * unit(m_lifeRandom));
+            }
+        }
+    } else if (life.burstsPerHour > 0 && unit(m_lifeRandom) < life.burstsPerHour / 3600.0) {
+        StartBurst(10 + static_cast<int>(unit(m_lifeRandom) * 50));
+    }
+    if (m_line == LineState::Up && life.dropsPerHour > 0 && unit(m_lifeRandom) < life.dropsPerHour / 3600.0) {
+        DropLine();
+    }
+}
+
+void CSimModemPair::SetDrift(bool on) {
+    Sync();
+    m_config.life.drift = on;
+    if (!on) {
+        m_driftDb = 0;
+    }
+}
+
+void CSimModemPair::SetBurstsPerHour(double rate) {
+    Sync();
+    m_config.life.burstsPerHour = std::max(rate, 0.0);
+}
+
+void CSimModemPair::SetDropsPerHour(double rate) {
+    Sync();
+    m_config.life.dropsPerHour = std::max(rate, 0.0);
+}
+
+void CSimModemPair::StartBurst(int seconds) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    m_burstSecondsLeft = std::max(seconds, 1);
+    // A few tens to a few hundred corrected errors per second while it lasts.
+    m_burstRate = 40 + 400 * unit(m_lifeRandom);
+}
+
+void CSimModemPair::DropLine() {
+    if (m_line == LineState::Up) {
+        FailLine();
+    }
+    m_line = LineState::Down;
+    Evaluate(); // trains again at once, unless the line is cut
+}
+
+void CSimModemPair::SetLineCut(bool cut) {
+    Sync();
+    m_cut = cut;
+    if (cut) {
+        DropLine();
+    } else {
+        Evaluate();
+    }
+}
+
+void CSimModemPair::AdvanceTo(std::uint64_t nowMs) {
     const std::uint64_t trainedAt = m_trainStart + static_cast<std::uint64_t>(m_config.trainMs);
     if (m_line == LineState::Training && nowMs >= trainedAt) {
         m_line = LineState::Up;
@@ -258,7 +358,7 @@ bool CSimModemPair::Compatible() const {
 }
 
 void CSimModemPair::Evaluate() {
-    const bool ready = Ready(kLocal) && Ready(kRemote) && Compatible();
+    const bool ready = !m_cut && Ready(kLocal) && Ready(kRemote) && Compatible();
     if (!ready) {
         if (m_line == LineState::Up) {
             FailLine();
@@ -363,7 +463,7 @@ std::uint32_t CSimModemPair::ErrorValueForSnr(int constellationCode, double snrD
 
 std::uint8_t CSimModemPair::ComputedRegister(Unit unit, std::uint16_t address, bool* computed) const {
     const CSimModem& modem = m_modems[unit];
-    const bool signal = Ready(unit == kLocal ? kRemote : kLocal);
+    const bool signal = !m_cut && Ready(unit == kLocal ? kRemote : kLocal);
     *computed = true;
     std::uint16_t base = 0;
     if (IsCounterAddress(address, &base)) {
@@ -398,7 +498,7 @@ std::uint8_t CSimModemPair::ComputedRegister(Unit unit, std::uint16_t address, b
             // The LT receives the upstream direction, the NT the downstream one.
             const std::uint8_t config =
                 modem.regs[modem.side == Side::LT ? reg::kLineConfigUp : reg::kLineConfigDown];
-            value = ErrorValueForSnr(config & 0x0F, m_config.lineSnrDb + m_snrJitter);
+            value = ErrorValueForSnr(config & 0x0F, m_config.lineSnrDb + m_snrJitter + m_driftDb);
         }
         return static_cast<std::uint8_t>(value >> (8 * (address - reg::kErrorValue)));
     }

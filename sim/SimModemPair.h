@@ -24,6 +24,19 @@ struct SimConfig {
     // Signal-to-noise ratio of the simulated line, in dB, before jitter.
     double lineSnrDb = 36.5;
     std::uint32_t seed = 0x7E55;
+    // Simulated time runs this many times faster than the steady clock (not with manualClock).
+    double clockScale = 1.0;
+    // A line that lives, off by default (the flat line). All of it is drawn from the seed, one step per
+    // simulated second, so a run repeats exactly.
+    struct LineLife {
+        // The SNR wanders slowly around lineSnrDb, with this typical excursion in dB.
+        bool drift = false;
+        double driftDb = 2.0;
+        // Bursts of corrected RS errors, started at random at this mean rate.
+        double burstsPerHour = 0;
+        // Drops of an up line, at random at this mean rate; the line retrains at once.
+        double dropsPerHour = 0;
+    } life;
 };
 
 // Registers and counters of one modem. CSimModemPair gives them their behaviour.
@@ -84,6 +97,21 @@ public:
     // Train with the reduced instead of the full constellation (8C71 bit 6 instead of bit 7).
     void SetReducedConstellation(bool reduced);
 
+    // The living line, switchable while running.
+    void SetDrift(bool on);
+    void SetBurstsPerHour(double rate);
+    void SetDropsPerHour(double rate);
+    // A burst of corrected RS errors starting now, for seconds of simulated time.
+    void StartBurst(int seconds);
+    // The line drops now and retrains at once.
+    void DropLine();
+    // The line is held down (as with the cable pulled) until released; then it trains again.
+    void SetLineCut(bool cut);
+    bool LineCut() const { return m_cut; }
+    // Current SNR offset of the drift, in dB, and the corrected errors per second of a burst under way.
+    double DriftDb() const { return m_driftDb; }
+    double BurstRate() const { return m_burstSecondsLeft > 0 ? m_burstRate : 0; }
+
     // Test and demonstration hooks.
     CSimModem& Modem(Unit unit) { return m_modems[unit]; }
     const CSimModem& Modem(Unit unit) const { return m_modems[unit]; }
@@ -99,6 +127,9 @@ public:
 
 private:
     void Advance(std::uint64_t nowMs);
+    void AdvanceTo(std::uint64_t nowMs);
+    bool LifeActive() const;
+    void LifeStep();
     void Evaluate();
     void FailLine();
     bool Ready(Unit unit) const;
@@ -122,6 +153,13 @@ private:
     double m_snrJitter = 0;
     int m_levelJitter = 0;
     std::mt19937 m_random;
+    // The living line: its own random stream, so that the flat line's draws stay as they are.
+    std::mt19937 m_lifeRandom;
+    std::uint64_t m_lifeNext = 0;
+    double m_driftDb = 0;
+    int m_burstSecondsLeft = 0;
+    double m_burstRate = 0;
+    bool m_cut = false;
 };
 
 } // namespace tessor::sim

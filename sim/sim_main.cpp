@@ -37,7 +37,13 @@ void PrintUsage(std::ostream& out) {
            "  --exit-on-hangup       exit after the hangup fault instead of opening a new pseudo-terminal\n"
            "  --reopen-ms N          after a hangup, open a new pseudo-terminal after N ms (default 1000);\n"
            "                         the new path is printed and written like the first one\n"
-           "  --seed N               seed of the simulated noise (default fixed)\n"
+           "  --seed N               seed of the simulated noise and line life (default fixed)\n"
+           "  --clock-scale X        simulated time runs X times faster (1 to 3600; default 1), e.g. 60 for\n"
+           "                         an hour of line life in a minute\n"
+           "  --line-life            a living line: the SNR drifts and RS error bursts come about 4 an hour\n"
+           "  --drift-db DB          typical excursion of the drift (default 2)\n"
+           "  --bursts-per-hour N    mean rate of RS error bursts (turns them on)\n"
+           "  --drops-per-hour N     mean rate of line drops with retraining (default 0)\n"
            "  --wire-log FILE        append every command line received to FILE, one per line\n"
            "  -h, --help             this text\n"
            "\n"
@@ -116,6 +122,20 @@ int main(int argc, char** argv) {
             options.reopenMs = static_cast<int>(intArg("milliseconds", 0, 3600000));
         } else if (arg == "--wire-log") {
             options.wireLog = next("a file name");
+        } else if (arg == "--clock-scale") {
+            options.sim.clockScale = static_cast<double>(intArg("a factor", 1, 3600));
+        } else if (arg == "--line-life") {
+            options.sim.life.drift = true;
+            if (options.sim.life.burstsPerHour == 0) {
+                options.sim.life.burstsPerHour = 4;
+            }
+        } else if (arg == "--drift-db") {
+            options.sim.life.driftDb = static_cast<double>(intArg("dB", 0, 30));
+            options.sim.life.drift = true;
+        } else if (arg == "--bursts-per-hour") {
+            options.sim.life.burstsPerHour = static_cast<double>(intArg("a rate", 0, 3600));
+        } else if (arg == "--drops-per-hour") {
+            options.sim.life.dropsPerHour = static_cast<double>(intArg("a rate", 0, 3600));
         } else if (arg == "--seed") {
             options.sim.seed = static_cast<std::uint32_t>(intArg("a number", 0, 0xFFFFFFFFL));
         } else {

@@ -1,0 +1,296 @@
+#include "recorder/LineRecorder.h"
+
+#include "recorder/RecordingFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace tessor::rec {
+
+namespace {
+
+constexpr std::uint16_t kLineUpMask = 1u << kIndFullConstellation | 1u << kIndReducedConstellation;
+
+bool Known(const PhySample& s, int indicator) {
+    return (s.indicatorsKnown & 1u << indicator) != 0;
+}
+
+bool Set(const PhySample& s, int indicator) {
+    return (s.indicators & 1u << indicator) != 0;
+}
+
+} // namespace
+
+std::size_t LineStore::BytesUsed() const {
+    std::size_t bytes = phy.BytesReserved() + eth.BytesReserved() + events.capacity() * sizeof(Event);
+    for (const Event& e : events)
+        bytes += e.text.capacity() > 15 ? e.text.capacity() + 1 : 0;
+    return bytes;
+}
+
+bool CounterRate(const LineStore& store, std::size_t index, int counter, double* perSecond) {
+    if (index == 0 || index >= store.eth.size())
+        return false;
+    const EthSample& s = store.eth[index];
+    const EthSample& before = store.eth[index - 1];
+    const auto c = static_cast<std::size_t>(counter);
+    const std::int64_t ms = s.time.monoMs - before.time.monoMs;
+    if (s.afterGap || !s.answered || !before.answered || ms <= 0 || s.totals[c] < before.totals[c])
+        return false;
+    *perSecond = static_cast<double>(s.totals[c] - before.totals[c]) * 1000.0 / static_cast<double>(ms);
+    return true;
+}
+
+CLineRecorder::CLineRecorder(std::int64_t nominalIntervalMs) {
+    // A sample may come late by a pass or so; one missing altogether makes a gap.
+    m_store.gapMs = std::max<std::int64_t>(nominalIntervalMs * 12 / 5, 1000);
+}
+
+CLineRecorder::~CLineRecorder() = default;
+
+void CLineRecorder::MarkGap(SampleTime time, SampleTime previous, bool havePrevious, bool* afterGap) const {
+    *afterGap = !havePrevious || time.wallMs - previous.wallMs > m_store.gapMs ||
+                time.monoMs < previous.monoMs || m_gapPending;
+}
+
+void CLineRecorder::AddPhy(const PhySample& input) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PhySample sample = input;
+    const bool have = !m_store.phy.empty();
+    MarkGap(sample.time, have ? m_store.phy.back().time : SampleTime{}, have, &sample.afterGap);
+    if (sample.answered && m_noAnswer) {
+        m_noAnswer = false;
+        AddEvent(sample.time, EventKind::AnsweringAgain, "Board answering again");
+    }
+    if (sample.answered)
+        m_gapPending = false;
+    m_store.phy.push_back(sample);
+    if (m_writer) {
+        std::string error;
+        if (!m_writer->WritePhy(m_store, m_store.phy.size() - 1, &error))
+            WriteFailed(error);
+    }
+    if (sample.answered)
+        DerivePhyEvents(sample);
+    Touch();
+}
+
+void CLineRecorder::DerivePhyEvents(const PhySample& s) {
+    const bool first = !m_havePhy;
+    const PhySample& prev = m_lastPhy;
+    // Line state: 8C71 bits 7 and 6.
+    if (Known(s, kIndFullConstellation)) {
+        const bool up = (s.indicators & kLineUpMask) != 0;
+        const bool wasUp =
+            !first && Known(prev, kIndFullConstellation) && (prev.indicators & kLineUpMask) != 0;
+        const bool wasKnown = !first && Known(prev, kIndFullConstellation);
+        if (up && (!wasUp || !wasKnown)) {
+            AddEvent(s.time, EventKind::LineUp,
+                     Set(s, kIndFullConstellation) ? "Line up (full constellation)"
+                                                   : "Line up (reduced constellation)");
+        } else if (!up && (wasUp || !wasKnown)) {
+            AddEvent(s.time, EventKind::LineDown, "No DSL connection: line down");
+        }
+    }
+    if (!first && s.linkFailCount != kNoValue && prev.linkFailCount != kNoValue &&
+        s.linkFailCount != prev.linkFailCount) {
+        const int increase = (s.linkFailCount - prev.linkFailCount) & 0xFF;
+        AddEvent(s.time, EventKind::LinkFail,
+                 "Link fail counter " + std::to_string(prev.linkFailCount) + " -> " +
+                     std::to_string(s.linkFailCount) + " (+" + std::to_string(increase) + ")");
+    }
+    // Micro interruption is latched and cleared by the read: every pass that sees it is one.
+    if (Known(s, kIndMicroInterruption) && Set(s, kIndMicroInterruption))
+        AddEvent(s.time, EventKind::MicroInterruption, "Micro interruption occurred");
+    if (Known(s, kIndAdcSaturation) && Set(s, kIndAdcSaturation) &&
+        (first || !Known(prev, kIndAdcSaturation) || !Set(prev, kIndAdcSaturation)))
+        AddEvent(s.time, EventKind::AdcSaturation, "ADC saturation");
+    if (!first) {
+        for (int i = 0; i < kIndicatorCount; ++i) {
+            if (i == kIndMicroInterruption || !Known(s, i) || !Known(prev, i) || Set(s, i) == Set(prev, i))
+                continue;
+            AddEvent(s.time, EventKind::Indicator,
+                     std::string(IndicatorLabel(i)) + (Set(s, i) ? ": on" : ": off"));
+        }
+    }
+    m_lastPhy = s;
+    m_havePhy = true;
+}
+
+void CLineRecorder::AddEth(const EthSample& input) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    EthSample sample = input;
+    const bool have = !m_store.eth.empty();
+    MarkGap(sample.time, have ? m_store.eth.back().time : SampleTime{}, have, &sample.afterGap);
+    if (sample.answered && m_noAnswer) {
+        m_noAnswer = false;
+        AddEvent(sample.time, EventKind::AnsweringAgain, "Board answering again");
+    }
+    m_store.eth.push_back(sample);
+    if (m_writer) {
+        std::string error;
+        if (!m_writer->WriteEth(m_store, m_store.eth.size() - 1, &error))
+            WriteFailed(error);
+    }
+    Touch();
+}
+
+void CLineRecorder::AddEvent(SampleTime time, EventKind kind, std::string text) {
+    m_store.events.push_back(Event{time, kind, std::move(text)});
+    if (m_writer) {
+        std::string error;
+        if (!m_writer->WriteEvent(m_store.events.back(), &error))
+            WriteFailed(error);
+    }
+}
+
+void CLineRecorder::WriteFailed(const std::string& message) {
+    // Recording stops; what is in memory stays, and the journal says why.
+    m_writer.reset();
+    m_failure = message + " Recording to the file has stopped; everything recorded is still in memory "
+                          "and can be exported.";
+    m_store.events.push_back(Event{Now(), EventKind::Recording, "Recording stopped: " + message});
+}
+
+void CLineRecorder::NoteAction(Action action, const std::string& detail) {
+    NoteAction(Now(), action, detail);
+}
+
+void CLineRecorder::NoteAction(SampleTime time, Action action, const std::string& detail) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    AddEvent(time, EventKind::Action, ActionText(action, detail));
+    Touch();
+}
+
+void CLineRecorder::NoteNoAnswer(SampleTime time) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_noAnswer)
+        AddEvent(time, EventKind::NoAnswer, "Board not answering: Hardware does not respond");
+    m_noAnswer = true;
+    m_gapPending = true;
+    Touch();
+}
+
+void CLineRecorder::NoteAnswer(SampleTime time, bool retry) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    AddEvent(time, retry ? EventKind::Retry : EventKind::Cancel, retry ? "RETRY" : "CANCEL");
+    Touch();
+}
+
+void CLineRecorder::NoteRecording(SampleTime time, const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    AddEvent(time, EventKind::Recording, text);
+    Touch();
+}
+
+bool CLineRecorder::StartRecording(const std::string& path, std::string* error) {
+    auto writer = CRecordingWriter::Open(path, error);
+    if (!writer)
+        return false;
+    StartRecording(std::move(writer));
+    if (!IsRecording()) {
+        *error = TakeRecordingFailure();
+        return false;
+    }
+    return true;
+}
+
+void CLineRecorder::StartRecording(std::unique_ptr<CRecordingWriter> writer) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_writer = std::move(writer);
+    m_failure.clear();
+    AddEvent(Now(), EventKind::Recording, "Recording to " + m_writer->Path());
+    Touch();
+}
+
+void CLineRecorder::StopRecording() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_writer)
+        return;
+    AddEvent(Now(), EventKind::Recording, "Recording to " + m_writer->Path() + " stopped");
+    m_writer.reset();
+    Touch();
+}
+
+bool CLineRecorder::IsRecording() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_writer != nullptr;
+}
+
+std::string CLineRecorder::RecordingPath() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_writer ? m_writer->Path() : std::string();
+}
+
+std::string CLineRecorder::TakeRecordingFailure() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::string failure;
+    failure.swap(m_failure);
+    return failure;
+}
+
+bool CLineRecorder::Load(const std::string& path, std::string* error) {
+    LineStore loaded;
+    if (!ReadRecording(path, &loaded, error))
+        return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_store = std::move(loaded);
+    m_writer.reset();
+    m_havePhy = false;
+    m_noAnswer = false;
+    m_gapPending = false;
+    Touch();
+    return true;
+}
+
+bool CLineRecorder::ExportCsv(const std::string& path, std::string* error) const {
+    std::string text = RecordingHeader() + "\n";
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        text.reserve(m_store.phy.size() * 120 + m_store.eth.size() * 260 + m_store.events.size() * 80);
+        // Rows in time order: the three sequences merged by wall time.
+        std::size_t p = 0, e = 0, v = 0;
+        const std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
+        for (;;) {
+            const std::int64_t tp = p < m_store.phy.size() ? m_store.phy[p].time.wallMs : kEnd;
+            const std::int64_t te = e < m_store.eth.size() ? m_store.eth[e].time.wallMs : kEnd;
+            const std::int64_t tv = v < m_store.events.size() ? m_store.events[v].time.wallMs : kEnd;
+            if (tp == kEnd && te == kEnd && tv == kEnd)
+                break;
+            // At the same moment: a PHY pass, then the events derived from it, then a counter pass.
+            if (tp <= te && tp <= tv)
+                AppendPhyRow(m_store, p++, &text);
+            else if (tv <= te)
+                AppendEventRow(m_store.events[v++], &text);
+            else
+                AppendEthRow(m_store, e++, &text);
+        }
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        *error = "Cannot write " + path + ": " + std::strerror(errno) + ".";
+        return false;
+    }
+    const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const bool closed = std::fclose(file) == 0;
+    if (!ok || !closed) {
+        *error = "Writing " + path + " failed; the file is incomplete.";
+        return false;
+    }
+    return true;
+}
+
+void CLineRecorder::Read(const std::function<void(const LineStore&)>& read) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    read(m_store);
+}
+
+std::size_t CLineRecorder::BytesUsed() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_store.BytesUsed() + sizeof(*this);
+}
+
+} // namespace tessor::rec

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "recorder/ChunkedVector.h"
+#include "recorder/LineSamples.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tessor::rec {
+
+class CRecordingWriter;
+
+// Everything recorded, oldest first.
+struct LineStore {
+    ChunkedVector<PhySample> phy;
+    ChunkedVector<EthSample> eth;
+    std::vector<Event> events;
+    // Samples further apart than this (in ms) are not joined: the graphs show a gap.
+    std::int64_t gapMs = 12000;
+
+    std::size_t BytesUsed() const;
+};
+
+// Rate per second of a counter between an Ethernet sample and the one before it; false at a gap, for
+// the first sample and when the totals were cleared in between.
+bool CounterRate(const LineStore& store, std::size_t index, int counter, double* perSecond);
+
+// Takes the samples of the passes the tool makes and what it sends to the board, derives the line's
+// events, keeps everything in memory and, while a recording file is open, appends each row to it at once.
+// Thread-safe: the poll threads add samples while a window reads.
+class CLineRecorder {
+public:
+    explicit CLineRecorder(std::int64_t nominalIntervalMs = 5000);
+    ~CLineRecorder();
+    CLineRecorder(const CLineRecorder&) = delete;
+    CLineRecorder& operator=(const CLineRecorder&) = delete;
+
+    void AddPhy(const PhySample& sample);
+    void AddEth(const EthSample& sample);
+    // An action the tool sent, now or at the given time.
+    void NoteAction(Action action, const std::string& detail = std::string());
+    void NoteAction(SampleTime time, Action action, const std::string& detail);
+    // The "Hardware does not respond" box was shown, and how it was answered.
+    void NoteNoAnswer(SampleTime time);
+    void NoteAnswer(SampleTime time, bool retry);
+    // A remark of the tool's own ("Recording paused", ...).
+    void NoteRecording(SampleTime time, const std::string& text);
+
+    // Appends to path from now on (a new file gets the header; an existing one must be a recording).
+    bool StartRecording(const std::string& path, std::string* error);
+    // Records through a writer opened elsewhere.
+    void StartRecording(std::unique_ptr<CRecordingWriter> writer);
+    void StopRecording();
+    bool IsRecording() const;
+    std::string RecordingPath() const;
+    // The message of a write failure that stopped recording, once; empty when there is none new.
+    std::string TakeRecordingFailure();
+
+    // Replaces everything with the contents of a recording file; nothing changes on failure.
+    bool Load(const std::string& path, std::string* error);
+    // Writes every sample and event to a new file in the recording format.
+    bool ExportCsv(const std::string& path, std::string* error) const;
+
+    // Calls read with the store under the lock; keep it short.
+    void Read(const std::function<void(const LineStore&)>& read) const;
+    // Grows with every change, so that a window can tell whether to redraw.
+    std::uint64_t Revision() const { return m_revision.load(std::memory_order_acquire); }
+    std::size_t BytesUsed() const;
+
+private:
+    void DerivePhyEvents(const PhySample& sample);
+    void AddEvent(SampleTime time, EventKind kind, std::string text);
+    void MarkGap(SampleTime time, SampleTime previous, bool havePrevious, bool* afterGap) const;
+    void WriteFailed(const std::string& message);
+    void Touch() { m_revision.fetch_add(1, std::memory_order_acq_rel); }
+
+    mutable std::mutex m_mutex;
+    LineStore m_store;
+    std::unique_ptr<CRecordingWriter> m_writer;
+    std::string m_failure;
+    std::atomic<std::uint64_t> m_revision{0};
+    // Derivation state.
+    bool m_havePhy = false;
+    PhySample m_lastPhy;
+    bool m_noAnswer = false;
+    bool m_gapPending = false;
+};
+
+} // namespace tessor::rec

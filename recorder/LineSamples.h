@@ -1,0 +1,139 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+// Samples and events of the line over time. Plain data, standard library only.
+namespace tessor::rec {
+
+// A moment: wall clock in ms since 1970-01-01 UTC and a monotonic clock in ms (rates and gaps use it; it
+// does not jump when the wall clock is set).
+struct SampleTime {
+    std::int64_t wallMs = 0;
+    std::int64_t monoMs = 0;
+};
+
+SampleTime Now();
+
+constexpr std::int32_t kNoValue = std::numeric_limits<std::int32_t>::min();
+
+// The ten indicators in page order; bit i of the indicator masks.
+enum Indicator {
+    kIndFullConstellation,
+    kIndReducedConstellation,
+    kIndTcSync,
+    kIndEthernetSync,
+    kIndRemoteSync,
+    kIndSignalDetected,
+    kIndMicroInterruption,
+    kIndAgcConverged,
+    kIndTimingConverged,
+    kIndAdcSaturation,
+    kIndicatorCount
+};
+
+// Label of an indicator as the PHY Status page shows it.
+const char* IndicatorLabel(int indicator);
+// Column name of an indicator in a recording file.
+const char* IndicatorColumn(int indicator);
+
+// The six register results of a PHY pass as the register access returned them (negative: the read
+// failed), with the SNR and MSE references in hundredths of dB of the constellation received.
+struct PhyRaw {
+    std::int64_t errorValue = 0;    // 8C99..8C9B
+    std::int64_t txLevel = 0;       // 8C9C..8C9D
+    std::int64_t rsCorrected = 0;   // 8C91..8C94
+    std::int64_t linkStatus = 0;    // 8C71
+    std::int64_t lineFlags = 0;     // 8C98
+    std::int64_t linkFailCount = 0; // 8D38
+};
+
+// One PHY pass, raw and computed. Values that could not be computed hold kNoValue.
+struct PhySample {
+    SampleTime time;
+    PhyRaw raw;
+    std::int32_t snrCenti = kNoValue; // SNR in hundredths of dB
+    std::int32_t mseCenti = kNoValue; // mean square error in hundredths of dB
+    std::int32_t rsPerSecond = kNoValue;
+    std::int32_t txPowerDb = kNoValue; // transmitted power in dBm/Hz (negative)
+    std::int32_t linkFailCount = kNoValue;
+    std::uint16_t indicators = 0;      // bit per Indicator, set when its register bit is set
+    std::uint16_t indicatorsKnown = 0; // bit per Indicator whose register was read
+    bool answered = true;              // false: the board did not answer this pass
+    bool afterGap = false;             // samples before it are too long ago to join it with a line
+};
+
+// Computes what the PHY page shows from the raw results; snrRef/mseRef kNoValue when unknown.
+PhySample MakePhySample(SampleTime time, const PhyRaw& raw, std::int32_t snrRef, std::int32_t mseRef,
+                        bool answered);
+
+constexpr int kCounterCount = 15;
+
+// The counters in the order they are read: register, label, column name.
+struct CounterInfo {
+    const char* address;
+    const char* label;
+    const char* column;
+};
+extern const std::array<CounterInfo, kCounterCount> kCounters;
+enum CounterIndex { kTxFrames = 0, kRxFrames = 1, kTxOctets = 4, kRxOctets = 5 };
+
+// One complete Ethernet counter pass: what each read returned (low 32 bits; failed reads flagged) and
+// the totals after it.
+struct EthSample {
+    SampleTime time;
+    std::array<std::uint32_t, kCounterCount> reads{};
+    std::array<std::uint64_t, kCounterCount> totals{};
+    std::uint16_t failedReads = 0; // bit per counter
+    bool answered = true;
+    bool afterGap = false;
+};
+
+enum class EventKind : std::uint8_t {
+    LineUp,
+    LineDown,
+    LinkFail,
+    Indicator,
+    MicroInterruption,
+    AdcSaturation,
+    NoAnswer,
+    Retry,
+    Cancel,
+    AnsweringAgain,
+    Action,
+    Recording,
+    kCount
+};
+
+// Name of an event kind in a recording file ("line_down") and back.
+const char* EventKindName(EventKind kind);
+bool EventKindFromName(const std::string& name, EventKind* kind);
+
+struct Event {
+    SampleTime time;
+    EventKind kind = EventKind::Action;
+    std::string text;
+};
+
+// What the tool sent to the board.
+enum class Action : std::uint8_t {
+    SoftResetLocal,
+    SoftResetRemote,
+    LocalLoopback,
+    LineLoopbackLocal,
+    LineLoopbackRemote,
+    TransmitterOn,
+    TransmitterOff,
+    ActivationOn,
+    ActivationOff,
+    WriteAndUpdate,
+    SetToDefault,
+    ConfigurationLoaded,
+};
+
+// Journal text of an action; detail adds to it (the preset and speeds, a file name).
+std::string ActionText(Action action, const std::string& detail);
+
+} // namespace tessor::rec
