@@ -2,7 +2,7 @@
 
 #include "app/Settings.h"
 #include "link/ConsolePort.h"
-#include "link/PosixSerialDevice.h"
+#include "link/SerialPort.h"
 #include "ops/Board.h"
 #include "ops/ConfigFiles.h"
 #include "pages/PageEthernetStatus.h"
@@ -46,8 +46,7 @@ constexpr int kJoinLimitMs = 3000;
 std::unique_ptr<CConsolePort> MakeDefaultPort(IUserPrompt* prompt) {
     auto port = std::make_unique<CConsolePort>(prompt);
     port->SetDeviceOpener([](const std::string& name, const LineSettings& settings, int* errorCode) {
-        return std::unique_ptr<SerialDevice>(
-            PosixSerialDevice::Open(ResolveComName(name, &StoredComDevice), settings, errorCode));
+        return OpenSerialDevice(ResolveComName(name, &StoredComDevice), settings, errorCode);
     });
     return port;
 }

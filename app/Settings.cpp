@@ -1,14 +1,9 @@
 #include "app/Settings.h"
 
-#include "link/PosixSerialDevice.h"
+#include "link/SerialPort.h"
 
 #include <QCoreApplication>
 #include <QSettings>
-
-#include <cerrno>
-#include <cstring>
-#include <grp.h>
-#include <sys/stat.h>
 
 namespace tessor {
 
@@ -25,12 +20,7 @@ std::uint8_t ByteSetting(const QSettings& store, const QString& key, int fallbac
 }
 
 QString DeviceGroup(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return QString();
-    if (const group* g = ::getgrgid(st.st_gid))
-        return QString::fromLocal8Bit(g->gr_name);
-    return QString::number(st.st_gid);
+    return QString::fromLocal8Bit(DeviceOwnerGroup(path).c_str());
 }
 
 } // namespace
@@ -59,12 +49,11 @@ QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
         return QStringLiteral("\n\nThe stored port choice %1 names no COM port.").arg(portIndex);
     const QString com = QStringLiteral("COM%1").arg(portIndex + 1);
     const std::string device = ResolveComName(com.toStdString(), &StoredComDevice);
-    QString text =
-        QStringLiteral("\n\n%1 is %2: %3.")
-            .arg(com, QString::fromStdString(device), QString::fromLocal8Bit(std::strerror(errorCode)));
-    switch (errorCode) {
-    case EACCES:
-    case EPERM: {
+    QString text = QStringLiteral("\n\n%1 is %2: %3.")
+                       .arg(com, QString::fromStdString(device),
+                            QString::fromLocal8Bit(SystemErrorMessage(errorCode).c_str()));
+    switch (ClassifyOpenError(errorCode)) {
+    case OpenFailure::Forbidden: {
         const QString group = DeviceGroup(device);
         text += QStringLiteral("\nSerial devices may be opened only by members of the group that owns them");
         text += group.isEmpty() ? QStringLiteral(".") : QStringLiteral(" (\"%1\").").arg(group);
@@ -72,18 +61,16 @@ QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
                     .arg(group.isEmpty() ? QStringLiteral("dialout") : group);
         break;
     }
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
+    case OpenFailure::Missing:
         text +=
             QStringLiteral("\nSet the environment variable TESSOR_%1, or the setting Ports/%1, to the device "
                            "of your adapter (for a USB adapter a stable name under /dev/serial/by-id/).")
                 .arg(com);
         break;
-    case EBUSY:
+    case OpenFailure::Busy:
         text += QStringLiteral("\nAnother program has the device open.");
         break;
-    default:
+    case OpenFailure::Other:
         break;
     }
     return text;

@@ -1,6 +1,7 @@
 #include "terminal/TerminalDlg.h"
 
 #include "link/ConsolePort.h"
+#include "link/PlainFile.h"
 #include "link/RegisterAccess.h"
 #include "terminal/TerminalCommand.h"
 #include "ui/Boxes.h"
@@ -15,8 +16,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace tessor {
 
@@ -45,7 +44,9 @@ QString CreateErrorText(int error, const QString& fileName) {
     case ENFILE:
         return QStringLiteral("There were too many open files while creating %1.").arg(name);
     case ENOSPC:
+#ifdef EDQUOT
     case EDQUOT:
+#endif
         return QStringLiteral("There is not enough space on the disk for %1.").arg(name);
     default:
         return QStringLiteral("An unexpected error occurred while creating %1: %2.")
@@ -55,13 +56,7 @@ QString CreateErrorText(int error, const QString& fileName) {
 
 // Creates or empties the file for writing; returns the descriptor, or -1 with the cause in *error.
 int CreateLogFile(const QString& fileName, int* error) {
-    const QByteArray path = QFile::encodeName(fileName);
-    int fd;
-    do {
-        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-    } while (fd < 0 && errno == EINTR);
-    *error = fd < 0 ? errno : 0;
-    return fd;
+    return CreatePlainFile(QFile::encodeName(fileName).toStdString(), error);
 }
 
 } // namespace
@@ -172,27 +167,11 @@ void CTerminalDlg::ApplyQueuedLines() {
 
 bool CTerminalDlg::WriteLogLocked(const std::string& line, int* error) {
     const std::string bytes = line + "\r\n";
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(m_logFd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
-            return false;
-        }
-        if (n == 0) {
-            *error = ENOSPC;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return WritePlainFile(m_logFd, bytes.data(), bytes.size(), error);
 }
 
 void CTerminalDlg::CloseLogLocked() {
-    if (m_logFd >= 0)
-        ::close(m_logFd);
+    ClosePlainFile(m_logFd);
     m_logFd = -1;
 }
 
