@@ -22,3 +22,7 @@ find_program(TESSOR_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROO
 if(TESSOR_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${TESSOR_WINE})
 endif()
+
+# Header-only libraries come from the build machine's packages (see cmake/cross-packages/).
+set(CLI11_DIR ${CMAKE_CURRENT_LIST_DIR}/cross-packages CACHE PATH "")
+set(nlohmann_json_DIR ${CMAKE_CURRENT_LIST_DIR}/cross-packages CACHE PATH "")

@@ -3,8 +3,11 @@
 #include <cerrno>
 #include <fcntl.h>
 
+#include <cstdio>
+
 #ifdef _WIN32
 #include <io.h>
+#include <process.h>
 #include <sys/stat.h>
 #include <vector>
 #ifndef WIN32_LEAN_AND_MEAN
@@ -19,19 +22,85 @@ namespace tessor {
 
 #ifdef _WIN32
 
-int CreatePlainFile(const std::string& path, int* error) {
-    // The local 8-bit path in the active code page, widened so that every name the system allows works.
+namespace {
+
+// The local 8-bit path in the active code page, widened so that every name the system allows works.
+std::wstring WidePath(const std::string& path) {
     const int wide = ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    if (wide <= 0) {
+    if (wide <= 0)
+        return std::wstring();
+    std::vector<wchar_t> name(static_cast<std::size_t>(wide));
+    ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, name.data(), wide);
+    return std::wstring(name.data());
+}
+
+int OpenForWriting(const std::string& path, int flags, int* error) {
+    const std::wstring name = WidePath(path);
+    if (name.empty()) {
         *error = ENOENT;
         return -1;
     }
-    std::vector<wchar_t> name(static_cast<std::size_t>(wide));
-    ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, name.data(), wide);
-    const int fd = ::_wopen(name.data(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
-                            _S_IREAD | _S_IWRITE);
+    const int fd =
+        ::_wopen(name.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | flags, _S_IREAD | _S_IWRITE);
     *error = fd < 0 ? errno : 0;
     return fd;
+}
+
+int ErrnoOf(DWORD err) {
+    switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return EACCES;
+    case ERROR_DISK_FULL:
+        return ENOSPC;
+    default:
+        return EIO;
+    }
+}
+
+} // namespace
+
+int CreatePlainFile(const std::string& path, int* error) {
+    return OpenForWriting(path, _O_TRUNC, error);
+}
+
+int CreateNewPlainFile(const std::string& path, int* error) {
+    return OpenForWriting(path, _O_EXCL, error);
+}
+
+bool SyncAndClosePlainFile(int fd, int* error) {
+    const bool synced = ::_commit(fd) == 0;
+    *error = synced ? 0 : errno;
+    if (::_close(fd) != 0 && synced) {
+        *error = errno;
+        return false;
+    }
+    return synced;
+}
+
+bool ReplacePlainFile(const std::string& from, const std::string& to, int* error) {
+    if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = 0;
+        return true;
+    }
+    *error = ErrnoOf(::GetLastError());
+    return false;
+}
+
+bool RemovePlainFile(const std::string& path) {
+    return ::_wunlink(WidePath(path).c_str()) == 0;
+}
+
+long CurrentProcessId() {
+    return ::_getpid();
+}
+
+bool StandardInputIsTerminal() {
+    return ::_isatty(::_fileno(stdin)) != 0;
 }
 
 bool WritePlainFile(int fd, const char* data, std::size_t len, int* error) {
@@ -58,13 +127,53 @@ void ClosePlainFile(int fd) {
 
 #else
 
-int CreatePlainFile(const std::string& path, int* error) {
+namespace {
+
+int OpenForWriting(const std::string& path, int flags, int* error) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | flags, 0666);
     } while (fd < 0 && errno == EINTR);
     *error = fd < 0 ? errno : 0;
     return fd;
+}
+
+} // namespace
+
+int CreatePlainFile(const std::string& path, int* error) {
+    return OpenForWriting(path, O_TRUNC, error);
+}
+
+int CreateNewPlainFile(const std::string& path, int* error) {
+    return OpenForWriting(path, O_EXCL, error);
+}
+
+bool SyncAndClosePlainFile(int fd, int* error) {
+    const bool synced = ::fsync(fd) == 0;
+    *error = synced ? 0 : errno;
+    if (::close(fd) != 0 && synced) {
+        *error = errno;
+        return false;
+    }
+    return synced;
+}
+
+bool ReplacePlainFile(const std::string& from, const std::string& to, int* error) {
+    const bool moved = std::rename(from.c_str(), to.c_str()) == 0;
+    *error = moved ? 0 : errno;
+    return moved;
+}
+
+bool RemovePlainFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+long CurrentProcessId() {
+    return static_cast<long>(::getpid());
+}
+
+bool StandardInputIsTerminal() {
+    return ::isatty(STDIN_FILENO) != 0;
 }
 
 bool WritePlainFile(int fd, const char* data, std::size_t len, int* error) {

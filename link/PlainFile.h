@@ -15,4 +15,16 @@ int CreatePlainFile(const std::string& path, int* error);
 bool WritePlainFile(int fd, const char* data, std::size_t len, int* error);
 void ClosePlainFile(int fd);
 
+// Creates a file that must not exist yet (EEXIST otherwise), for writing.
+int CreateNewPlainFile(const std::string& path, int* error);
+// Puts the file's data on the disk and closes it; false with the cause in *error (closed either way).
+bool SyncAndClosePlainFile(int fd, int* error);
+// Moves the file from in place of to, replacing to if it exists; false with the cause in *error.
+bool ReplacePlainFile(const std::string& from, const std::string& to, int* error);
+bool RemovePlainFile(const std::string& path);
+
+// The running process's id, and whether its standard input is a terminal (a console on Windows).
+long CurrentProcessId();
+bool StandardInputIsTerminal();
+
 } // namespace tessor

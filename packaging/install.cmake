@@ -1,6 +1,7 @@
 # Installation and Debian packaging. Included at the end of the top-level CMakeLists.txt, after every
 # target exists. Layout of an installed system (prefix /usr in the package):
-#   bin/tessor-configurator, bin/tessor-sim, bin/tessor-demo
+#   bin/tessor-configurator, bin/tessor-cli, bin/tessor-sim, bin/tessor-demo
+#   share/man/man1/tessor-cli.1
 #   share/tessor-configurator/Help/          help pages; the desktop entry starts the tool in
 #                                            share/tessor-configurator, so F1 finds Help/ there
 #   share/applications/tessor-configurator.desktop
@@ -12,11 +13,13 @@ include(GNUInstallDirs)
 # The source root, found from this file so that the fragment does not depend on who includes it.
 get_filename_component(TESSOR_PACKAGING_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 
-foreach(tessor_program tessor-configurator tessor-sim tessor-demo)
+foreach(tessor_program tessor-configurator tessor-cli tessor-sim tessor-demo)
     if(TARGET ${tessor_program})
         install(TARGETS ${tessor_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
 endforeach()
+
+install(FILES "${TESSOR_PACKAGING_ROOT}/docs/tessor-cli.1" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(DIRECTORY "${TESSOR_PACKAGING_ROOT}/Help/"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/Help
@@ -40,7 +43,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 line modems (NT and LT) through the serial console of one of them: resets and
 loopbacks, line presets, live SNR, error and Ethernet counters, a console
 terminal with a log file, saving and loading register sets, factory defaults.
-Includes tessor-sim, a simulated modem pair on a pseudo-terminal, and the
+Includes tessor-cli, the same sequences from a shell or a script,
+tessor-sim, a simulated modem pair on a pseudo-terminal, and the
 tessor-demo probe.")
 if(NOT CPACK_PACKAGE_VERSION AND PROJECT_VERSION)
     set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")

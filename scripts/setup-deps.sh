@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
+    libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     qt6-charts-dev
     xvfb xauth xdotool imagemagick

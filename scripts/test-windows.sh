@@ -15,10 +15,10 @@ build=$(cd "$build" && pwd)
 launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-# The simulator runs on Linux: a small native build of it alone.
+# The simulator runs on Linux, and the Linux tessor-cli beside the Windows one: a small native build.
 cmake -S . -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=OFF \
     -DTESSOR_BUILD_TESTS=OFF "${launcher[@]}" > "$build/host-configure.log"
-cmake --build "$build/host" -j2 --target tessor-sim
+cmake --build "$build/host" -j2 --target tessor-sim tessor-cli
 sim="$build/host/sim/tessor-sim"
 
 cmake -S . -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -40,7 +40,7 @@ fi
 run="$build/run"
 rm -rf "$run"
 mkdir -p "$run"
-"$sim" --no-pacing --no-stdin --path-file "$run/sim.path" --control-fifo "$run/control" \
+"$sim" --no-pacing --train-ms 0 --no-stdin --path-file "$run/sim.path" --control-fifo "$run/control" \
     --wire-log "$run/wire.log" > "$run/sim.out" 2> "$run/sim.err" &
 sim_pid=$!
 cleanup() {
@@ -65,6 +65,7 @@ done
 TESSOR_TEST_COM=COM1 ctest --test-dir "$build/win" --output-on-failure --timeout 300
 
 # tessor-cli.exe end to end against the simulator.
-WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" bash tests/windows/cli_under_wine.sh
+WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$build/host/cli/tessor-cli" \
+    bash tests/windows/cli_under_wine.sh
 
 echo "test-windows: all passed"

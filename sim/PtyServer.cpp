@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <iostream>
 #include <poll.h>
 #include <sstream>
@@ -82,6 +81,9 @@ CPtyServer::~CPtyServer() {
     if (m_fifo >= 0) {
         close(m_fifo);
     }
+    if (m_wireLog >= 0) {
+        close(m_wireLog);
+    }
 }
 
 const char* CPtyServer::ControlHelp() {
@@ -116,6 +118,13 @@ bool CPtyServer::Start(std::string* error) {
         m_fifo = open(m_options.controlFifo.c_str(), O_RDWR | O_NONBLOCK);
         if (m_fifo < 0) {
             *error = "cannot open control FIFO " + m_options.controlFifo + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (!m_options.wireLog.empty()) {
+        m_wireLog = open(m_options.wireLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (m_wireLog < 0) {
+            *error = "cannot open wire log " + m_options.wireLog + ": " + std::strerror(errno);
             return false;
         }
     }
@@ -313,6 +322,9 @@ void CPtyServer::ReceiveFromClient(Clock::time_point now) {
         }
         return;
     }
+    if (m_wireLog >= 0 && write(m_wireLog, chunk, static_cast<std::size_t>(n)) != n) {
+        m_log << "tessor-sim: wire log write failed: " << std::strerror(errno) << std::endl;
+    }
     if (m_console.Silent()) {
         return; // a silent board drops what arrives
     }
@@ -331,23 +343,11 @@ void CPtyServer::FeedDueInput(Clock::time_point now) {
         const auto byte = static_cast<std::uint8_t>(m_input.front().byte);
         const Clock::time_point due = m_input.front().due;
         m_input.pop_front();
-        RecordWire(static_cast<char>(byte));
         m_console.Receive(&byte, 1);
         // The board answers from the moment the byte arrived on the line, not from when this loop got to
         // it, so a late wake-up does not stretch the exchange.
         QueueOutput(due);
     }
-}
-
-void CPtyServer::RecordWire(char byte) {
-    if (m_options.wireLog.empty())
-        return;
-    if (byte != '\n') {
-        m_wireLine += byte;
-        return;
-    }
-    std::ofstream(m_options.wireLog, std::ios::app) << m_wireLine << '\n';
-    m_wireLine.clear();
 }
 
 void CPtyServer::QueueOutput(Clock::time_point now) {

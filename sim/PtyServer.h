@@ -26,11 +26,11 @@ struct PtyServerOptions {
     // Fault commands are read from this FIFO (created if missing) and from standard input.
     std::string controlFifo;
     bool readStdin = true;
+    // Every byte the client sends is appended to this file as it arrives (a record of the traffic).
+    std::string wireLog;
     // After a hang-up fault: exit, or open a new pseudo-terminal after reopenMs.
     bool exitOnHangup = false;
     int reopenMs = 1000;
-    // Append every line received from the client to this file, one per line, as it completes.
-    std::string wireLog;
 };
 
 // Serves the simulated modem pair on a pseudo-terminal: raw mode, one poll() loop, pacing at 9600 baud,
@@ -65,7 +65,6 @@ private:
     void ReadControl(int fd, std::string* buffer, bool* open);
     void ReceiveFromClient(Clock::time_point now);
     void FeedDueInput(Clock::time_point now);
-    void RecordWire(char byte);
     void QueueOutput(Clock::time_point now);
     void WriteDueOutput(Clock::time_point now);
     Clock::duration CharTime() const;
@@ -77,6 +76,7 @@ private:
     int m_master = -1;
     std::string m_slavePath;
     int m_fifo = -1;
+    int m_wireLog = -1;
     bool m_stdinOpen = false;
     std::string m_stdinBuffer;
     std::string m_fifoBuffer;
@@ -88,7 +88,6 @@ private:
     bool m_clientAbsent = false;
     Clock::time_point m_reopenAt;
     bool m_waitingToReopen = false;
-    std::string m_wireLine;
 };
 
 } // namespace tessor::sim

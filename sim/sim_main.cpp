@@ -34,6 +34,7 @@ void PrintUsage(std::ostream& out) {
            "  --link PATH            keep a symbolic link PATH to the current slave\n"
            "  --control-fifo FILE    read fault commands from this FIFO too (created if missing)\n"
            "  --no-stdin             do not read fault commands from standard input\n"
+           "  --wire-log FILE        append every byte received from the client to FILE\n"
            "  --exit-on-hangup       exit after the hangup fault instead of opening a new pseudo-terminal\n"
            "  --reopen-ms N          after a hangup, open a new pseudo-terminal after N ms (default 1000);\n"
            "                         the new path is printed and written like the first one\n"
@@ -44,7 +45,6 @@ void PrintUsage(std::ostream& out) {
            "  --drift-db DB          typical excursion of the drift (default 2)\n"
            "  --bursts-per-hour N    mean rate of RS error bursts (turns them on)\n"
            "  --drops-per-hour N     mean rate of line drops with retraining (default 0)\n"
-           "  --wire-log FILE        append every command line received to FILE, one per line\n"
            "  -h, --help             this text\n"
            "\n"
         << tessor::sim::CPtyServer::ControlHelp() << "\nSIGINT or SIGTERM ends the program.\n";
@@ -114,14 +114,14 @@ int main(int argc, char** argv) {
             options.linkPath = next("a path");
         } else if (arg == "--control-fifo") {
             options.controlFifo = next("a file name");
+        } else if (arg == "--wire-log") {
+            options.wireLog = next("a file name");
         } else if (arg == "--no-stdin") {
             options.readStdin = false;
         } else if (arg == "--exit-on-hangup") {
             options.exitOnHangup = true;
         } else if (arg == "--reopen-ms") {
             options.reopenMs = static_cast<int>(intArg("milliseconds", 0, 3600000));
-        } else if (arg == "--wire-log") {
-            options.wireLog = next("a file name");
         } else if (arg == "--clock-scale") {
             options.sim.clockScale = static_cast<double>(intArg("a factor", 1, 3600));
         } else if (arg == "--line-life") {

@@ -1,0 +1,68 @@
+#pragma once
+
+// The subcommands of tessor-cli, each over the operations layer. Each returns the process's exit code.
+
+#include "cli/CliContext.h"
+
+#include <atomic>
+#include <string>
+
+namespace tessor::cli {
+
+// read / write / or / and, on the local modem or through the mailbox on the remote one.
+struct RegisterArgs {
+    std::string op;      // "read", "write", "or", "and"
+    std::string address; // already checked: "8C10"
+    std::string value;   // already checked: "3F" (not for read)
+    int count = 1;       // read only, 1..8
+    bool remote = false;
+};
+int RunRegister(const Context& ctx, const RegisterArgs& args);
+
+// The General page's actions.
+enum class GeneralAction {
+    Reset,
+    LoopbackLocal,
+    LoopbackLine,
+    TransmitterOn,
+    TransmitterOff,
+    ActivationOn,
+    ActivationOff,
+    RemoteReset,
+    RemoteLoopback,
+};
+int RunGeneral(const Context& ctx, GeneralAction action);
+
+int RunStatus(const Context& ctx);
+
+struct CounterArgs {
+    double intervalS = 5.0;
+    int count = 1; // 0: until interrupted
+};
+int RunCounters(const Context& ctx, const CounterArgs& args, const std::atomic<bool>& interrupted);
+
+int RunSave(const Context& ctx, const std::string& file);
+int RunLoad(const Context& ctx, const std::string& file);
+int RunDefault(const Context& ctx);
+
+struct PresetArgs {
+    int preset = 0;      // 1..4
+    int localSpeed = 0;  // 1..3
+    int remoteSpeed = 0; // 1..3, 0: as the remote modem has it
+};
+int RunPreset(const Context& ctx, const PresetArgs& args);
+
+// No board traffic: what COM1..COM3 resolve to and whether each opens.
+int RunPorts(const GlobalOptions& options, const Streams& streams);
+
+// How the program learns of SIGINT/SIGTERM: graceful says whether the running command ends by itself
+// (counters, after the read in progress) once requested is set; otherwise the signal ends the process.
+struct Interruption {
+    std::atomic<bool> requested{false};
+    std::atomic<bool> graceful{false};
+};
+
+// The whole program: parses the command line, opens the port and runs one subcommand.
+int RunCli(int argc, char** argv, const Streams& streams, Interruption& interruption);
+
+} // namespace tessor::cli

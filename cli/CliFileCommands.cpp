@@ -1,0 +1,213 @@
+// save and load of configuration files, Set to Default and the preset write.
+#include "cli/CliCommands.h"
+
+#include "link/PlainFile.h"
+#include "link/RegisterAccess.h"
+#include "ops/Board.h"
+#include "ops/ConfigFiles.h"
+#include "ops/LinkSettings.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace tessor::cli {
+
+namespace {
+
+const char* SideName(std::uint8_t side) {
+    return side == ops::kSideNT ? "NT" : "LT";
+}
+
+std::string SystemError() {
+    return std::strerror(errno);
+}
+
+// A file written next to its final name and renamed over it only when complete, so that a failed save
+// leaves no half-written file (and an existing file as it was). A failure leaves its cause in errno.
+class AtomicFile {
+public:
+    explicit AtomicFile(std::string path)
+        : m_path(std::move(path)), m_temp(m_path + ".tmp" + std::to_string(CurrentProcessId())) {}
+    ~AtomicFile() { Discard(); }
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    bool Create() {
+        int error = 0;
+        m_fd = CreateNewPlainFile(m_temp, &error);
+        return Check(m_fd >= 0, error);
+    }
+    bool Commit(const std::string& bytes) {
+        int error = 0;
+        if (!WritePlainFile(m_fd, bytes.data(), bytes.size(), &error))
+            return Check(false, error);
+        const int fd = m_fd;
+        m_fd = -1;
+        if (!SyncAndClosePlainFile(fd, &error) || !ReplacePlainFile(m_temp, m_path, &error))
+            return Check(false, error);
+        m_committed = true;
+        return true;
+    }
+    void Discard() {
+        ClosePlainFile(m_fd);
+        m_fd = -1;
+        if (!m_committed)
+            RemovePlainFile(m_temp);
+    }
+
+private:
+    static bool Check(bool ok, int error) {
+        if (!ok)
+            errno = error;
+        return ok;
+    }
+
+    std::string m_path;
+    std::string m_temp;
+    int m_fd = -1;
+    bool m_committed = false;
+};
+
+bool ReadWholeFile(const std::string& path, std::string* bytes) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return false;
+    bytes->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
+}
+
+int FileFail(const Context& ctx, const std::string& path, const std::string& what, const std::string& hint) {
+    return ctx.Fail(kExitFile, path + ": " + what + "\n" + hint);
+}
+
+int Cancelled(const Context& ctx) {
+    return ctx.Fail(kExitRefused, "cancelled; nothing was changed");
+}
+
+} // namespace
+
+int RunSave(const Context& ctx, const std::string& file) {
+    AtomicFile out(file);
+    if (!out.Create())
+        return FileFail(ctx, file, "cannot be created: " + SystemError() + ".",
+                        "Check that its folder exists and that you may write there.");
+    const ops::ModemSideRead side = ops::DetectModemSide();
+    if (ctx.Failed(side.raw))
+        return ctx.NoAnswer();
+    const ops::SaveRead read = ops::ReadConfiguration(side.side);
+    if (!read.ok || ctx.session.TakeGarbled()) {
+        out.Discard();
+        ctx.streams.err << "tessor-cli: " << file << " has not been saved." << std::endl;
+        return ctx.NoAnswer();
+    }
+    if (!out.Commit(read.bytes))
+        return FileFail(ctx, file, "could not be written: " + SystemError() + ".",
+                        "Check the free space and that you may write there.");
+
+    nlohmann::json registers = nlohmann::json::object();
+    for (std::size_t i = 0; i < kConfigRegisterCount; ++i)
+        registers[std::string(kConfigRegisters[i])] = read.values[i];
+    return ctx.Done({{"file", file},
+                     {"side", SideName(side.side)},
+                     {"size", read.bytes.size()},
+                     {"registers", registers}},
+                    "Saved " + std::to_string(kConfigRegisterCount) + " registers of the " +
+                        SideName(side.side) + " modem to " + file + "\n");
+}
+
+int RunLoad(const Context& ctx, const std::string& file) {
+    std::string bytes;
+    if (!ReadWholeFile(file, &bytes))
+        return FileFail(ctx, file, "cannot be read: " + SystemError() + ".",
+                        "Check the name and that you may read the file.");
+    const ops::ModemSideRead side = ops::DetectModemSide();
+    if (ctx.Failed(side.raw))
+        return ctx.NoAnswer();
+    if (!ctx.Confirm("Load " + file + " into the local " + SideName(side.side) +
+                     " modem: its records are written, then the modem restarts."))
+        return Cancelled(ctx);
+
+    const ops::LoadResult result = ops::LoadConfiguration(bytes, side.side);
+    if (result.status == ops::LoadResult::Status::FileError)
+        return FileFail(ctx, file, result.message,
+                        std::to_string(result.written) +
+                            " registers before the bad record were written; the modem was not restarted.");
+    if (result.status == ops::LoadResult::Status::BoardFailed || ctx.session.TakeGarbled()) {
+        ctx.streams.err << "tessor-cli: " << result.written << " registers of " << file << " were written"
+                        << (result.restarted ? "." : "; the modem was not restarted.") << std::endl;
+        return ctx.NoAnswer();
+    }
+    return ctx.Done({{"file", file},
+                     {"side", SideName(side.side)},
+                     {"written", result.written},
+                     {"restarted", result.restarted}},
+                    "Loaded " + std::to_string(result.written) + " registers from " + file +
+                        "; the modem was restarted\n");
+}
+
+int RunDefault(const Context& ctx) {
+    const ops::ModemSideRead side = ops::DetectModemSide();
+    if (ctx.Failed(side.raw))
+        return ctx.NoAnswer();
+    if (!ctx.Confirm(ops::kDefaultWarning))
+        return Cancelled(ctx);
+    const ops::DefaultResult result = ops::SetToDefault(side.side, ops::kDefaultTableCrystal, [&ctx] {
+        ctx.streams.err << "tessor-cli: " << ops::kDefaultNtSideText << std::endl;
+    });
+    if (ctx.session.NoComm() || ctx.session.TakeGarbled())
+        return ctx.NoAnswer();
+    std::string text = std::string("Set to Default: ") +
+                       (result.remoteWritten ? "remote and local modem written and restarted\n"
+                                             : "local modem written and restarted\n");
+    return ctx.Done({{"side", SideName(side.side)},
+                     {"line_up", result.linkUp},
+                     {"remote_written", result.remoteWritten},
+                     {"nt_side_notice", result.ntSideRefused}},
+                    text);
+}
+
+int RunPreset(const Context& ctx, const PresetArgs& args) {
+    const ops::ModemSideRead side = ops::DetectModemSide();
+    if (ctx.Failed(side.raw))
+        return ctx.NoAnswer();
+    ops::PresetRequest request;
+    request.side = side.side;
+    request.preset = args.preset - 1;
+    request.localSpeed = static_cast<std::uint8_t>(args.localSpeed - 1);
+    if (ops::CheckPresetWrite(request) == ops::PresetCheck::NtSide)
+        return ctx.Fail(kExitRefused, ops::kPresetNtRefusal);
+
+    request.remote = ops::LinkUp();
+    if (request.remote && args.remoteSpeed > 0) {
+        request.remoteSpeed = static_cast<std::uint8_t>(args.remoteSpeed - 1);
+    } else if (request.remote) {
+        // As the page does: the remote modem's own setting, when it names one.
+        const ops::SpeedRead speed = ops::ReadEthernetSpeed(kRemote);
+        if (speed.position)
+            request.remoteSpeed = static_cast<std::uint8_t>(*speed.position);
+    }
+    if (ctx.session.NoComm() || ctx.session.TakeGarbled())
+        return ctx.NoAnswer();
+    if (ops::CheckPresetWrite(request) == ops::PresetCheck::RemoteSpeedUnknown)
+        return ctx.Fail(kExitRefused,
+                        std::string(ops::kRemoteSpeedUnknown) + "\nGive it with --remote-speed 1..3.");
+    if (!ctx.Confirm(ops::kPresetWarning))
+        return Cancelled(ctx);
+
+    ops::WritePreset(request);
+    if (ctx.session.NoComm() || ctx.session.TakeGarbled())
+        return ctx.NoAnswer();
+    nlohmann::json doc{{"preset", args.preset},
+                       {"local_speed", args.localSpeed},
+                       {"remote_written", request.remote},
+                       {"remote_speed", request.remoteSpeed ? nlohmann::json(*request.remoteSpeed + 1)
+                                                            : nlohmann::json(nullptr)}};
+    return ctx.Done(doc, "Preset " + std::to_string(args.preset) + " written to the " +
+                             (request.remote ? "remote and the local modem" : "local modem") +
+                             "; restarted\n");
+}
+
+} // namespace tessor::cli

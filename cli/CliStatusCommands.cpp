@@ -1,0 +1,208 @@
+// status (side, line, link settings, one PHY pass, identification) and counters (Ethernet passes).
+#include "cli/CliCommands.h"
+
+#include "link/RegisterAccess.h"
+#include "ops/Board.h"
+#include "ops/EthernetPass.h"
+#include "ops/LinkSettings.h"
+#include "ops/PhyPass.h"
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+namespace tessor::cli {
+
+namespace {
+
+// The crystal the window tool always starts with: 25.00 MHz.
+constexpr std::int32_t kCrystalHz = 25000000;
+
+const char* SideName(std::uint8_t side) {
+    return side == ops::kSideNT ? "NT" : side == ops::kSideLT ? "LT" : "unknown";
+}
+
+template <typename T> nlohmann::json Optional(const std::optional<T>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+std::string Trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    const auto last = text.find_last_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+nlohmann::json DirectionJson(const ops::DirectionSettings& d) {
+    return {{"raw_config", d.rawConfig},
+            {"raw_carrier", d.rawCarrier},
+            {"constellation_points",
+             d.constellation
+                 ? nlohmann::json(d.constellation->sizeByte == 0 ? 256 : d.constellation->sizeByte)
+                 : nlohmann::json(nullptr)},
+            {"constellation_text", Trimmed(d.constellationText)},
+            {"interpolation",
+             d.interpolation ? nlohmann::json(d.interpolation->factor) : nlohmann::json(nullptr)},
+            {"rate_mbps", Optional(d.rate)},
+            {"rate_text", d.rateText},
+            {"carrier_10khz", d.carrier},
+            {"carrier_text", d.carrierText}};
+}
+
+std::string DirectionText(const char* name, const ops::DirectionSettings& d) {
+    std::ostringstream text;
+    text << name << ": "
+         << (d.constellation ? Trimmed(d.constellationText) : std::string("unknown constellation"))
+         << ", interpolation "
+         << (d.interpolation ? std::to_string(d.interpolation->factor) : std::string("unknown")) << ", "
+         << (d.rateText.empty() ? std::string("no rate") : d.rateText + " Mbit/s") << ", carrier "
+         << d.carrierText << "\n";
+    return text.str();
+}
+
+nlohmann::json SpeedJson(const ops::SpeedRead& speed) {
+    return {{"raw", speed.raw},
+            {"setting", speed.position ? nlohmann::json(*speed.position + 1) : nlohmann::json(nullptr)}};
+}
+
+std::string SpeedText(const ops::SpeedRead& speed) {
+    return speed.position ? std::to_string(*speed.position + 1) : std::string("unknown");
+}
+
+nlohmann::json PhyJson(const ops::PhyPass& pass) {
+    nlohmann::json indicators = nlohmann::json::object();
+    for (int i = 0; i < ops::kPhyIndicatorCount; ++i)
+        indicators[ops::kPhyIndicatorNames[static_cast<std::size_t>(i)]] =
+            pass.texts.flags[static_cast<std::size_t>(i)] != 0;
+    const ops::PhyReadResults& r = pass.raw;
+    return {{"raw",
+             {{"8C99", r.errorValue},
+              {"8C9C", r.txLevel},
+              {"8C91", r.rsCorrected},
+              {"8C71", r.linkStatus},
+              {"8C98", r.lineFlags},
+              {"8D38", r.linkFailCount}}},
+            {"snr_centi_db", Optional(pass.figures.snr)},
+            {"mse_centi_db", Optional(pass.figures.mse)},
+            {"rs_per_second", Optional(pass.readings.rsPerSecond)},
+            {"tx_power_dbm_hz",
+             pass.readings.txLevelDb ? nlohmann::json(-*pass.readings.txLevelDb) : nlohmann::json(nullptr)},
+            {"link_fail_count", Optional(pass.readings.linkFailCount)},
+            {"texts",
+             {{"snr", pass.texts.snr},
+              {"mse", pass.texts.mse},
+              {"rs", pass.texts.rs},
+              {"power", pass.texts.power},
+              {"link_fail", pass.texts.linkFail}}},
+            {"indicators", indicators}};
+}
+
+std::string PhyText(const ops::PhyPass& pass) {
+    std::ostringstream text;
+    text << "SNR " << pass.texts.snr << " dB, MSE " << pass.texts.mse << " dB, RS/s " << pass.texts.rs
+         << ", power " << pass.texts.power << " dBm/Hz, link fail " << pass.texts.linkFail << "\nIndicators:";
+    for (int i = 0; i < ops::kPhyIndicatorCount; ++i) {
+        if (pass.texts.flags[static_cast<std::size_t>(i)])
+            text << " " << ops::kPhyIndicatorNames[static_cast<std::size_t>(i)];
+    }
+    text << "\n";
+    return text.str();
+}
+
+nlohmann::json IdentificationJson(const ops::BoardIdentification& id) {
+    return {{"8C72", {{"raw", id.raw72}, {"text", ops::IdentificationText(id.id72)}}},
+            {"8C73", {{"raw", id.raw73}, {"text", ops::IdentificationText(id.id73)}}},
+            {"8C6F", {{"raw", id.raw6F}, {"text", ops::IdentificationText(id.id6F)}}}};
+}
+
+nlohmann::json TotalsJson(const ops::EthernetTotals& totals) {
+    nlohmann::json doc = nlohmann::json::object();
+    for (int i = 0; i < ops::kEthernetCounterCount; ++i)
+        doc[ops::kEthernetCounters[static_cast<std::size_t>(i)].name] =
+            totals.totals[static_cast<std::size_t>(i)];
+    return doc;
+}
+
+std::string TotalsText(const ops::EthernetTotals& totals) {
+    std::ostringstream text;
+    for (int i = 0; i < ops::kEthernetCounterCount; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        text << ops::kEthernetCounters[index].label << ": " << totals.totals[index] << "\n";
+    }
+    return text.str();
+}
+
+// Sleeps until the deadline in short steps, so an interruption is seen at once.
+void SleepUntil(std::chrono::steady_clock::time_point deadline, const std::atomic<bool>& interrupted) {
+    while (!interrupted.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+} // namespace
+
+int RunStatus(const Context& ctx) {
+    const ops::ModemSideRead side = ops::DetectModemSide();
+    const bool up = ops::LinkUp();
+    const ops::LinkSettings link = ops::ReadLinkSettings(kCrystalHz, up);
+    const ops::PhyReferenceRead refs = ops::ReadPhyReferences(side.side);
+    const ops::PhyPass phy = ops::RunPhyPass(refs.references);
+    const ops::BoardIdentification id = ops::ReadBoardIdentification();
+    if (ctx.Failed(id.raw6F))
+        return ctx.NoAnswer();
+
+    nlohmann::json doc{{"side", SideName(side.side)},
+                       {"raw_8C70", side.raw},
+                       {"line_up", up},
+                       {"downstream", DirectionJson(link.downstream)},
+                       {"upstream", DirectionJson(link.upstream)},
+                       {"ethernet_speed", {{"local", SpeedJson(link.localSpeed)}}},
+                       {"phy", PhyJson(phy)},
+                       {"phy_reference_raw", refs.raw},
+                       {"identification", IdentificationJson(id)}};
+    if (link.remoteSpeedRead)
+        doc["ethernet_speed"]["remote"] = SpeedJson(link.remoteSpeed);
+
+    std::string text =
+        std::string("Local modem ") + SideName(side.side) + ", line " + (up ? "up" : "down") + "\n";
+    text += DirectionText("Downstream", link.downstream);
+    text += DirectionText("Upstream", link.upstream);
+    text += "Ethernet port speed setup: local " + SpeedText(link.localSpeed);
+    text += link.remoteSpeedRead ? ", remote " + SpeedText(link.remoteSpeed) + "\n" : std::string("\n");
+    text += PhyText(phy);
+    text += "Board identification:  8C72 = " + ops::IdentificationText(id.id72) +
+            "   8C73 = " + ops::IdentificationText(id.id73) +
+            "   8C6F = " + ops::IdentificationText(id.id6F) + "\n";
+    return ctx.Done(doc, text);
+}
+
+int RunCounters(const Context& ctx, const CounterArgs& args, const std::atomic<bool>& interrupted) {
+    ops::EthernetTotals totals;
+    nlohmann::json passes = nlohmann::json::array();
+    ops::EthernetPassHooks hooks;
+    hooks.stop = [&interrupted] { return interrupted.load(); };
+    const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(args.intervalS));
+    auto next = std::chrono::steady_clock::now();
+    for (int n = 0; args.count == 0 || n < args.count; ++n) {
+        if (n > 0)
+            SleepUntil(next, interrupted);
+        if (interrupted.load())
+            break;
+        next += period;
+        const ops::EthernetPass pass = ops::RunEthernetPass(hooks);
+        totals.Add(pass);
+        if (ctx.session.NoComm())
+            return ctx.NoAnswer();
+        // The counters clear when read, so what a garbled reply carried is lost; counting goes on.
+        if (ctx.session.TakeGarbled())
+            ctx.streams.err << "tessor-cli: a garbled reply in pass " << n + 1
+                            << "; the counts it carried are lost" << std::endl;
+        passes.push_back({{"complete", pass.complete}, {"raw", pass.raw}, {"increments", pass.increments}});
+        if (!ctx.options.json)
+            ctx.streams.out << "Pass " << totals.passes << (pass.complete ? "" : " (interrupted)") << "\n"
+                            << TotalsText(totals) << std::flush;
+    }
+    nlohmann::json doc{{"interval_s", args.intervalS}, {"passes", passes}, {"totals", TotalsJson(totals)}};
+    return ctx.Done(doc, std::string());
+}
+
+} // namespace tessor::cli

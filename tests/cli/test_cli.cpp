@@ -1,0 +1,299 @@
+// tessor-cli as a process against tessor-sim on a pseudo-terminal: each command's wire traffic and
+// output, the exit codes of a silent board, a device that cannot be opened, a bad file, refusals.
+
+#include "cli/CliTestSupport.h"
+#include "model/ConfigFile.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+namespace tessor::clitest {
+namespace {
+
+using Commands = std::vector<std::string>;
+
+Commands Cat(std::initializer_list<Commands> parts) {
+    Commands all;
+    for (const Commands& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Commands Mailbox(const std::string& address, const std::string& data, const std::string& start) {
+    return {"RD 8C71",
+            "RD 8C00",
+            "RD 8CC0",
+            "WR 8CD0 " + data,
+            "WR 8CC2 " + address.substr(0, 2),
+            "WR 8CC1 " + address.substr(2, 2),
+            "WR 8CC0 " + start};
+}
+
+Commands RemoteRead(const std::string& address) {
+    return Cat({Mailbox(address, " 1", "11"), {"RD 8CC4", "RD 8CD0"}});
+}
+
+Commands RemoteWrite(const std::string& address, const std::string& value) {
+    return Cat({Mailbox(address, value, "12"), {"RD 8CC4"}});
+}
+
+const Commands kStatusTraffic = Cat({
+    {"RD 8C70", "RD 8C71", "RD 8C00", "RD 8C40", "RD 8C42,2", "RD 8C41", "RD 8C44,2"},
+    RemoteRead("8D43"),
+    {"RD 8D43", "RD 8C11", "RD 8C99,3", "RD 8C9C,2", "RD 8C91,4", "RD 8C71", "RD 8C98", "RD 8D38", "RD 8C72",
+     "RD 8C73", "RD 8C6F"},
+});
+
+struct Case {
+    std::vector<std::string> args;
+    Commands traffic;
+    int status;
+    std::string out; // exact standard output ("" for none), or a part of it with contains
+    bool contains = false;
+};
+
+// In this order on one simulated LT modem with the line up: the remote operations come before the local
+// actions that take the line down, the last one finds it down.
+const std::vector<Case> kCases{
+    {{"read", "8C10"}, {"RD 8C10"}, 0, "8C10: 32\n"},
+    {{"read", "8c40", "4"}, {"RD 8C40,4"}, 0, "8C40: 32 24 4F 00\n"},
+    {{"--yes", "write", "8c1e", "1"}, {"WR 8C1E 01"}, 0, "WR 8C1E 01: done\n"},
+    {{"or", "8D41", "02", "-y"}, {"OR 8D41 02"}, 0, "OR 8D41 02: done\n"},
+    {{"--yes", "and", "8D41", "FD"}, {"ND 8D41 FD"}, 0, "ND 8D41 FD: done\n"},
+    {{"remote", "read", "8C10"}, RemoteRead("8C10"), 0, "8C10: 32\n"},
+    {{"--yes", "remote", "write", "8C1E", "01"}, RemoteWrite("8C1E", "01"), 0, "WR 8C1E 01 (remote): done\n"},
+    {{"--yes", "remote", "or", "8C60", "00"}, Mailbox("8C60", "00", "13"), 0, "OR 8C60 00 (remote): done\n"},
+    {{"--yes", "remote", "loopback"}, Mailbox("8C00", "02", "13"), 0, "remote loopback: done\n"},
+    {{"status"}, kStatusTraffic, 0, "Board identification:  8C72 = 61   8C73 = 12   8C6F = 27\n", true},
+    {{"counters", "--count", "1", "--interval", "0"},
+     {"RD 8D1C,4", "RD 8D20,4", "RD 8D18,4", "RD 8D14,4", "RD 8D08,4", "RD 8D0C,4", "RD 8D10,4", "RD 8CE4,4",
+      "RD 8CE8,4", "RD 8CF0,4", "RD 8CF4,4", "RD 8CF8,4", "RD 8CFC,4", "RD 8D00,4", "RD 8D04,4"},
+     0,
+     "Pass 1\nTransmitted Frames: ",
+     true},
+    {{"--yes", "loopback", "line"}, {"OR 8C00 02"}, 0, "loopback line: done\n"},
+    {{"--yes", "activation", "on"}, {"OR 8C00 80"}, 0, "activation on: done\n"},
+    {{"--yes", "transmitter", "on"}, {"WR 8C00 40"}, 0, "transmitter on: done\n"},
+    {{"--yes", "activation", "off"}, {"ND 8C00 7F"}, 0, "activation off: done\n"},
+    {{"--yes", "transmitter", "off"}, {"WR 8C00 00"}, 0, "transmitter off: done\n"},
+    {{"--yes", "loopback", "local"}, {"ND 8C00 7F", "OR 8C00 01"}, 0, "loopback local: done\n"},
+    {{"--yes", "reset"}, {"OR 8C00 20"}, 0, "reset: done\n"},
+    // The line is down now: a remote operation is refused after the link check.
+    {{"--yes", "remote", "reset"}, {"RD 8C71", "RD 8C00"}, 6, ""},
+};
+
+TEST(CliCommands, EachCommandSendsItsTrafficAndPrintsItsResult) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    for (const Case& c : kCases) {
+        std::string name;
+        for (const std::string& a : c.args)
+            name += a + " ";
+        sim.ClearWire();
+        const RunResult r = sim.Cli(c.args);
+        EXPECT_EQ(r.status, c.status) << name << r.err;
+        EXPECT_EQ(sim.Commands(), c.traffic) << name;
+        if (c.contains)
+            EXPECT_NE(r.out.find(c.out), std::string::npos) << name << r.out;
+        else
+            EXPECT_EQ(r.out, c.out) << name;
+    }
+    const RunResult down = sim.Cli({"--yes", "remote", "write", "8C10", "32"});
+    EXPECT_EQ(down.status, 6);
+    EXPECT_NE(down.err.find("the line is down"), std::string::npos) << down.err;
+}
+
+TEST(CliCommands, JsonDocumentsCarryNumbersTextsAndRawValues) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+
+    const nlohmann::json read = nlohmann::json::parse(sim.Cli({"--json", "read", "8C40", "2"}).out);
+    EXPECT_EQ(read["command"], "RD 8C40,2");
+    EXPECT_EQ(read["raw"], 0x2432);
+    EXPECT_EQ(read["values"], nlohmann::json::array({0x32, 0x24}));
+    EXPECT_EQ(read["text"], "32 24");
+
+    sim.ClearWire();
+    const RunResult statusRun = sim.Cli({"status", "--json"});
+    EXPECT_EQ(statusRun.status, 0);
+    EXPECT_EQ(sim.Commands(), kStatusTraffic);
+    const nlohmann::json status = nlohmann::json::parse(statusRun.out);
+    EXPECT_EQ(status["side"], "LT");
+    EXPECT_EQ(status["line_up"], true);
+    EXPECT_EQ(status["downstream"]["rate_text"], "12,50");
+    EXPECT_EQ(status["downstream"]["constellation_text"], "QAM 64");
+    EXPECT_EQ(status["upstream"]["interpolation"], 8);
+    EXPECT_EQ(status["upstream"]["carrier_text"], "5.54");
+    EXPECT_EQ(status["ethernet_speed"]["remote"]["setting"], 3);
+    EXPECT_EQ(status["phy"]["texts"]["power"], "- 60.0");
+    EXPECT_EQ(status["phy"]["tx_power_dbm_hz"], -60);
+    EXPECT_TRUE(status["phy"]["snr_centi_db"].is_number_integer());
+    EXPECT_EQ(status["phy"]["indicators"]["full_constellation"], true);
+    EXPECT_EQ(status["phy"]["indicators"]["adc_saturation"], false);
+    EXPECT_EQ(status["identification"]["8C72"]["raw"], 0x61);
+    EXPECT_EQ(status["identification"]["8C6F"]["text"], "27");
+
+    const std::string path = sim.Dir() + "/saved.LT";
+    const nlohmann::json save = nlohmann::json::parse(sim.Cli({"--json", "save", path}).out);
+    EXPECT_EQ(save["side"], "LT");
+    EXPECT_EQ(save["size"], kConfigFileSize);
+    EXPECT_EQ(save["registers"].size(), kConfigRegisterCount);
+    EXPECT_EQ(save["registers"]["8C40"], 0x32);
+    unlink(path.c_str());
+
+    const nlohmann::json counters =
+        nlohmann::json::parse(sim.Cli({"--json", "counters", "--count", "2", "--interval", "0"}).out);
+    ASSERT_EQ(counters["passes"].size(), 2u);
+    EXPECT_EQ(counters["passes"][1]["raw"].size(), 15u);
+    EXPECT_TRUE(counters["totals"]["tx_frames"].is_number_unsigned());
+}
+
+TEST(CliFaults, ASilentOrGarblingBoardEndsWithExitCodeFourInBoundedTime) {
+    SimPty silent({"--silent"});
+    ASSERT_TRUE(silent.Ready());
+    const RunResult once = silent.Cli({"--answer-timeout-ms", "200", "read", "8C10"});
+    EXPECT_EQ(once.status, 4);
+    EXPECT_LT(once.ms, 5000);
+    EXPECT_NE(once.err.find(silent.Link()), std::string::npos) << once.err;
+    EXPECT_NE(once.err.find("did not answer within 200 ms"), std::string::npos) << once.err;
+    EXPECT_EQ(silent.Commands(), Commands{"RD 8C10"});
+
+    const RunResult retried =
+        silent.Cli({"--answer-timeout-ms", "200", "--retries", "2", "--json", "status"});
+    EXPECT_EQ(retried.status, 4);
+    EXPECT_GE(retried.ms, 3 * 200);
+    EXPECT_LT(retried.ms, 8000);
+    EXPECT_NE(retried.err.find("waiting again (2 of 2)"), std::string::npos) << retried.err;
+    EXPECT_EQ(nlohmann::json::parse(retried.out)["exit_code"], 4);
+
+    // A reply whose echo comes back wrong reads as 0; it is not passed off as the register's value.
+    SimPty noisy;
+    ASSERT_TRUE(noisy.Ready());
+    ASSERT_TRUE(noisy.Control("corrupt-echo"));
+    const RunResult garbled = noisy.Cli({"read", "8C10"});
+    EXPECT_EQ(garbled.status, 4);
+    EXPECT_EQ(garbled.out, "");
+}
+
+TEST(CliFaults, ADeviceThatCannotBeOpenedEndsWithExitCodeThree) {
+    const RunResult missing = RunProgram({TESSOR_CLI_PATH, "--port", "/nonexistent/ttyX", "read", "8C10"});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_NE(missing.err.find("cannot open /nonexistent/ttyX: No such file or directory"), std::string::npos)
+        << missing.err;
+    EXPECT_NE(missing.err.find("--port"), std::string::npos) << missing.err;
+
+    const RunResult com2 = RunProgram({TESSOR_CLI_PATH, "--port", "COM2", "status"}, "/dev/null",
+                                      {"TESSOR_COM2=/nonexistent/adapter"});
+    EXPECT_EQ(com2.status, 3);
+    EXPECT_NE(com2.err.find("COM2 (/nonexistent/adapter)"), std::string::npos) << com2.err;
+
+    char pattern[] = "/tmp/tessor-cli-file.XXXXXX";
+    const int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const RunResult notSerial = RunProgram({TESSOR_CLI_PATH, "--port", pattern, "read", "8C10"});
+    EXPECT_EQ(notSerial.status, 3);
+    EXPECT_NE(notSerial.err.find(pattern), std::string::npos) << notSerial.err;
+    if (geteuid() != 0) { // the superuser may open anything
+        chmod(pattern, 0);
+        const RunResult forbidden = RunProgram({TESSOR_CLI_PATH, "--port", pattern, "read", "8C10"});
+        EXPECT_EQ(forbidden.status, 3);
+        EXPECT_NE(forbidden.err.find("Permission denied"), std::string::npos) << forbidden.err;
+        EXPECT_NE(forbidden.err.find("usermod -aG"), std::string::npos) << forbidden.err;
+    }
+    unlink(pattern);
+}
+
+TEST(CliFaults, ABadFileEndsWithExitCodeFiveAfterTheRecordsBeforeIt) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string bytes = "LT\r\n8C40:44\r\n8C41:44\r\n8C42:4G\r\n8C43:00";
+    const std::string path = sim.Dir() + "/bad.LT";
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << bytes;
+    }
+    ConfigFileReader reader(bytes, kConfigSideLT);
+    ConfigFileStep step;
+    while ((step = reader.Next()).kind == ConfigFileStep::Kind::Record) {
+    }
+    ASSERT_EQ(step.kind, ConfigFileStep::Kind::Error);
+
+    const RunResult r = sim.Cli({"--yes", "load", path});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find(path + ": " + step.message), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("2 registers before the bad record were written; the modem was not restarted"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(sim.Commands(), (Commands{"RD 8C70", "WR 8C10 44", "WR 8C11 44"}));
+    unlink(path.c_str());
+
+    sim.ClearWire();
+    EXPECT_EQ(sim.Cli({"--yes", "load", sim.Dir() + "/missing.LT"}).status, 5);
+    const RunResult unwritable = sim.Cli({"save", "/nonexistent-folder/a.LT"});
+    EXPECT_EQ(unwritable.status, 5);
+    EXPECT_NE(unwritable.err.find("/nonexistent-folder/a.LT"), std::string::npos) << unwritable.err;
+    EXPECT_EQ(sim.Commands(), Commands{});
+}
+
+TEST(CliRefusals, ChangesNeedYesOffATerminalAndBadUsageSendsNothing) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::vector<std::vector<std::string>> changing{
+        {"write", "8C1E", "01"},
+        {"or", "8C00", "02"},
+        {"and", "8C00", "7F"},
+        {"load", "x.LT"},
+        {"default"},
+        {"preset", "1", "--local-speed", "3"},
+        {"reset"},
+        {"loopback", "line"},
+        {"transmitter", "off"},
+        {"activation", "off"},
+        {"remote", "write", "8C10", "32"},
+        {"remote", "reset"},
+    };
+    for (const auto& args : changing) {
+        const RunResult r = sim.Cli(args);
+        EXPECT_EQ(r.status, 2) << args[0];
+        EXPECT_NE(r.err.find("give --yes"), std::string::npos) << args[0] << r.err;
+    }
+    const std::vector<std::vector<std::string>> bad{
+        {"read", "8G10"},
+        {"read", "7C10"},
+        {"read", "8C10", "9"},
+        {"write", "8C10", "100"},
+        {"preset", "5", "--local-speed", "1"},
+        {"preset", "1"},
+        {"loopback", "remote"},
+        {"frobnicate"},
+        {},
+    };
+    for (const auto& args : bad)
+        EXPECT_EQ(sim.Cli(args).status, 2) << (args.empty() ? "(none)" : args[0]);
+    EXPECT_EQ(sim.Commands(), Commands{});
+
+    const RunResult help = RunProgram({TESSOR_CLI_PATH, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("6  refused"), std::string::npos);
+    EXPECT_EQ(RunProgram({TESSOR_CLI_PATH, "--version"}).out.rfind("tessor-cli ", 0), 0u);
+}
+
+TEST(CliRefusals, APresetFromTheNtSideIsRefusedWithExitCodeSix) {
+    SimPty sim({"--side", "nt"});
+    ASSERT_TRUE(sim.Ready());
+    const RunResult r = sim.Cli({"--yes", "preset", "1", "--local-speed", "3"});
+    EXPECT_EQ(r.status, 6);
+    EXPECT_NE(r.err.find("The configuration cannot be changed from the NT side."), std::string::npos)
+        << r.err;
+    EXPECT_EQ(sim.Commands(), Commands{"RD 8C70"});
+}
+
+} // namespace
+} // namespace tessor::clitest
