@@ -152,7 +152,7 @@ Win32SerialDevice::Win32SerialDevice(void* port, void* cancelEvent, void* readEv
     : m_port(port), m_cancelEvent(cancelEvent), m_readEvent(readEvent), m_writeEvent(writeEvent) {}
 
 Win32SerialDevice::~Win32SerialDevice() {
-    ::CancelIo(m_port);
+    ::CancelIoEx(m_port, nullptr);
     ::CloseHandle(m_port);
     ::CloseHandle(m_cancelEvent);
     ::CloseHandle(m_readEvent);

@@ -68,4 +68,12 @@ TESSOR_TEST_COM=COM1 ctest --test-dir "$build/win" --output-on-failure --timeout
 WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$build/host/cli/tessor-cli" \
     bash tests/windows/cli_under_wine.sh
 
-echo "test-windows: all passed"
+# The zip: the program, its manual as text and the README's Windows section.
+cmake --build "$build/win" --target windows-zip
+zip=$(ls "$build"/win/tessor-cli-*-windows-x64.zip)
+listing=$(cmake -E tar tf "$zip")
+for f in tessor-cli.exe tessor-cli.txt README-Windows.txt; do
+    grep -q "/$f\$" <<< "$listing" || { echo "test-windows: $zip lacks $f" >&2; exit 1; }
+done
+
+echo "test-windows: all passed ($zip)"
