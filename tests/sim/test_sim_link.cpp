@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <thread>
@@ -290,6 +291,10 @@ TEST_F(SimLink, HangUpDuringAnExchangeIsAReadErrorAndThenNoBoardAnswers) {
     std::shared_ptr<CSimulator> sim = m_sim;
     m_prompt.OnAsk([sim] {
         if (!sim->IsHungUp()) {
+            // Hang up only once the command is on the line, so that it is the read that fails (the
+            // worker may not have sent it yet when a slow machine lets the short wait run out).
+            for (int i = 0; i < 2000 && sim->BytesToBoard().find('\n') == std::string::npos; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             sim->HangUp();
             return IUserPrompt::Answer::Retry;
         }
