@@ -1,5 +1,8 @@
 #include "app/InitHardwareDlg.h"
 
+#include "app/ComPorts.h"
+#include "app/PortWatcher.h"
+#include "app/PortsDlg.h"
 #include "ui/Boxes.h"
 #include "ui_InitHardwareDlg.h"
 
@@ -11,7 +14,20 @@ CInitHardwareDlg::CInitHardwareDlg(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CInitHardwareDlg>()) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    // The two lists start at the same place and have the same width.
+    const int labelWidth = qMax(m_ui->crystalLabel->sizeHint().width(), m_ui->portLabel->sizeHint().width());
+    m_ui->crystalLabel->setFixedWidth(labelWidth);
+    m_ui->portLabel->setFixedWidth(labelWidth);
+    const int listWidth = qMax(m_ui->crystalList->sizeHint().width(), m_ui->portList->sizeHint().width());
+    m_ui->crystalList->setFixedWidth(listWidth);
+    m_ui->portList->setFixedWidth(listWidth);
+    m_pWatcher = new CPortWatcher(this);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CInitHardwareDlg::accept);
+    connect(m_ui->portsButton, &QPushButton::clicked, this, &CInitHardwareDlg::OnPortsButton);
+    connect(m_ui->portList, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &CInitHardwareDlg::ShowDeviceLine);
+    connect(m_pWatcher, &CPortWatcher::Changed, this, &CInitHardwareDlg::ShowDeviceLine);
+    ShowDeviceLine();
 }
 
 CInitHardwareDlg::~CInitHardwareDlg() = default;
@@ -22,12 +38,45 @@ void CInitHardwareDlg::OnInitDialog() {
     // A stored port that names no COM port falls back to COM1.
     m_ui->portList->setCurrentIndex(m_portIndex <= 2 ? m_portIndex : 0);
     m_ui->portList->setFocus();
+    ShowDeviceLine();
+}
+
+void CInitHardwareDlg::SetDiscoveryOptions(const DiscoveryOptions& options) {
+    m_pWatcher->SetOptions(options);
+}
+
+void CInitHardwareDlg::OnPortsButton() {
+    CPortsDlg dialog(m_ui->portList->currentIndex(), m_pWatcher->Options(), this);
+    m_pWatcher->Stop();
+    const int answer = runPortsDialog ? runPortsDialog(dialog) : dialog.exec();
+    (void)answer; // after OK the assignments are stored; either way the line is redrawn
+    m_pWatcher->Rescan();
+    ShowDeviceLine();
+    if (isVisible())
+        m_pWatcher->Start();
+}
+
+void CInitHardwareDlg::ShowDeviceLine() {
+    const int n = m_ui->portList->currentIndex() + 1;
+    const auto& who = m_pWatcher->Options().identity;
+    m_ui->deviceLine->setText(ComDeviceLine(n, m_pWatcher->Ports(), who));
+    m_ui->deviceLine->setToolTip(ComDeviceAdvice(n, m_pWatcher->Ports(), who));
 }
 
 void CInitHardwareDlg::accept() {
     m_crystalIndex = static_cast<std::uint8_t>(m_ui->crystalList->currentIndex());
     m_portIndex = static_cast<std::uint8_t>(m_ui->portList->currentIndex());
     QDialog::accept();
+}
+
+void CInitHardwareDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    m_pWatcher->Start();
+}
+
+void CInitHardwareDlg::hideEvent(QHideEvent* event) {
+    m_pWatcher->Stop();
+    QDialog::hideEvent(event);
 }
 
 void CInitHardwareDlg::keyPressEvent(QKeyEvent* event) {

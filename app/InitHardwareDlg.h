@@ -1,8 +1,11 @@
 #pragma once
 
+#include "link/PortDiscovery.h"
+
 #include <QDialog>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -11,7 +14,11 @@ class CInitHardwareDlg;
 
 namespace tessor {
 
+class CPortWatcher;
+class CPortsDlg;
+
 // "Initialize Hardware": which COM port the board is cabled to; the crystal is fixed at 25.00 MHz.
+// Beneath the COM list a line says which device the chosen entry opens; "Ports..." assigns devices.
 // OK only; Escape and the close box cancel.
 class CInitHardwareDlg : public QDialog {
     Q_OBJECT
@@ -21,6 +28,13 @@ public:
 
     // Selects the lists from the members; call before showing.
     void OnInitDialog();
+    // Opens "Serial Ports" for the chosen COM entry.
+    void OnPortsButton();
+
+    // Where the device line and the Ports dialog look for devices (tests use a tree of their own).
+    void SetDiscoveryOptions(const DiscoveryOptions& options);
+    // Test hook: runs the Ports dialog instead of exec().
+    std::function<int(CPortsDlg&)> runPortsDialog;
 
     std::uint8_t m_portIndex = 0;
     std::uint8_t m_crystalIndex = 2;
@@ -31,10 +45,15 @@ public slots:
     void accept() override;
 
 protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void ShowDeviceLine();
+
     std::unique_ptr<Ui::CInitHardwareDlg> m_ui;
+    CPortWatcher* m_pWatcher = nullptr;
 };
 
 } // namespace tessor

@@ -1,5 +1,6 @@
 #include "app/MainSheet.h"
 
+#include "app/ComPorts.h"
 #include "app/Settings.h"
 #include "link/ConsolePort.h"
 #include "link/SerialPort.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShowEvent>
@@ -42,11 +44,13 @@ const char* const kHelpIndex = "Help/index.htm";
 // How long shutdown waits for the threads at most; they normally end within milliseconds.
 constexpr int kJoinLimitMs = 3000;
 
-// The default transport: COM names resolved through the environment and the settings store.
-std::unique_ptr<CConsolePort> MakeDefaultPort(IUserPrompt* prompt) {
+// The default transport: COM names resolved through the environment and the settings store. The device
+// tried is kept in *opened.
+std::unique_ptr<CConsolePort> MakeDefaultPort(IUserPrompt* prompt, std::string* opened) {
     auto port = std::make_unique<CConsolePort>(prompt);
-    port->SetDeviceOpener([](const std::string& name, const LineSettings& settings, int* errorCode) {
-        return OpenSerialDevice(ResolveComName(name, &StoredComDevice), settings, errorCode);
+    port->SetDeviceOpener([opened](const std::string& name, const LineSettings& settings, int* errorCode) {
+        *opened = ResolveComName(name, &StoredComDevice);
+        return OpenSerialDevice(*opened, settings, errorCode);
     });
     return port;
 }
@@ -69,7 +73,7 @@ CMainSheet::CMainSheet(const QString& caption, QWidget* parent) : QDialog(parent
     m_pTabs->addTab(m_pPagePhyStatus, QStringLiteral("  PHY Status  "));
     m_pTabs->addTab(m_pPageEthernetStatus, QStringLiteral("  Ethernet Status  "));
     m_pTabs->setCurrentIndex(0);
-    m_portFactory = MakeDefaultPort;
+    m_portFactory = [this](IUserPrompt* prompt) { return MakeDefaultPort(prompt, &m_devicePath); };
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pTabs);
@@ -117,7 +121,13 @@ void CMainSheet::BuildButtons() {
     auto* row = new QHBoxLayout;
     row->addWidget(m_pTerminalButton);
     row->addWidget(m_pDefaultButton);
-    row->addStretch(1);
+    // The device line takes what room there is and never widens the window.
+    m_pPortLabel = new QLabel(this);
+    m_pPortLabel->setObjectName(QStringLiteral("portLabel"));
+    m_pPortLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_pPortLabel->setAlignment(Qt::AlignVCenter | Qt::AlignLeft);
+    m_pPortLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    row->addWidget(m_pPortLabel, 1);
     row->addWidget(m_pCloseButton);
     static_cast<QVBoxLayout*>(layout())->addLayout(row);
     connect(m_pTerminalButton, &QPushButton::clicked, this, &CMainSheet::OnTerminalButton);
@@ -155,12 +165,36 @@ bool CMainSheet::OnInitDialog(IUserPrompt* prompt) {
         return false;
     }
     StartThreads();
-    m_pTerminal = new CTerminalDlg(nullptr);
+    m_portText = PortDeviceText();
+    m_pPortLabel->setToolTip(m_portText);
+    ElidePortLabel();
+    // A child of the sheet (yet its own modeless window), so that it takes input while the sheet runs
+    // modally.
+    m_pTerminal = new CTerminalDlg(this);
     g_pTerminalSink.store(m_pTerminal);
     static const std::int32_t kCrystalHz[] = {19440000, 22500000, 25000000};
     m_crystalHz = kCrystalHz[m_crystalIndex <= 2 ? m_crystalIndex : 2];
     m_pPageLink->SetCrystal(m_crystalHz, m_crystalIndex);
     return true;
+}
+
+// "COM1 = FTDI FT232R USB UART, /dev/serial/by-id/..." for the device opened; just the COM name when
+// the transport came from elsewhere (tests).
+QString CMainSheet::PortDeviceText() const {
+    const int n = m_portIndex + 1;
+    if (m_devicePath.empty())
+        return QStringLiteral("COM%1").arg(n);
+    return ComDeviceLine(n, DiscoverSerialPorts(DefaultDiscoveryOptions()));
+}
+
+void CMainSheet::ElidePortLabel() {
+    m_pPortLabel->setText(
+        m_pPortLabel->fontMetrics().elidedText(m_portText, Qt::ElideMiddle, m_pPortLabel->width()));
+}
+
+void CMainSheet::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    ElidePortLabel();
 }
 
 void CMainSheet::StartThreads() {
@@ -175,8 +209,8 @@ void CMainSheet::StartThreads() {
 }
 
 // Tells the threads to stop, wakes them (also out of a blocked read) and waits for them, but not for
-// ever. A thread that has not ended in time keeps the transport and the pages alive: they are then
-// deliberately not freed. The shutdown pause itself is kept whether or not threads were running.
+// ever. A thread that has not ended in time keeps the transport, the pages and the terminal alive: they
+// are then deliberately not freed. The shutdown pause itself is kept whether or not threads were running.
 void CMainSheet::StopThreads() {
     const auto start = std::chrono::steady_clock::now();
     if (m_threadsStarted) {
@@ -198,6 +232,12 @@ void CMainSheet::StopThreads() {
             m_pPageLink = nullptr;
             m_pPagePhyStatus = nullptr;
             m_pPageEthernetStatus = nullptr;
+            // The worker may still queue lines into the terminal: it stays, hidden and without owner.
+            if (m_pTerminal) {
+                m_pTerminal->hide();
+                m_pTerminal->setParent(nullptr);
+                m_pTerminal = nullptr;
+            }
         }
         m_threadsStarted = false;
     }

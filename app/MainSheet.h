@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
+class QLabel;
 class QMenuBar;
 class QPushButton;
 class QTabWidget;
@@ -68,6 +70,8 @@ public:
     QPushButton* DefaultButton() const { return m_pDefaultButton; }
     QPushButton* CloseButton() const { return m_pCloseButton; }
     QMenuBar* MenuBar() const { return m_pMenu; }
+    // The line beside the buttons that says which device the session uses.
+    QLabel* PortLabel() const { return m_pPortLabel; }
 
     // Test hook: how the transport opens its device (default: COM names to serial devices).
     using PortFactory = std::function<std::unique_ptr<CConsolePort>(IUserPrompt* prompt)>;
@@ -77,6 +81,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -86,6 +91,7 @@ private:
     void StartThreads();
     void StopThreads();
     QString PortDeviceText() const;
+    void ElidePortLabel();
 
     QTabWidget* m_pTabs = nullptr;
     CPageGeneral* m_pPageGeneral = nullptr;
@@ -96,6 +102,9 @@ private:
     QPushButton* m_pDefaultButton = nullptr;
     QPushButton* m_pCloseButton = nullptr;
     QMenuBar* m_pMenu = nullptr;
+    QLabel* m_pPortLabel = nullptr;
+    std::string m_devicePath; // what the default transport opened; empty with another factory
+    QString m_portText;       // the device line in full (the label shows what fits)
     CTerminalDlg* m_pTerminal = nullptr;
     CAboutBox* m_pAboutBox = nullptr;
     std::unique_ptr<CConsolePort> m_pPort;

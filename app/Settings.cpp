@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include "link/PortDiscovery.h"
 #include "link/SerialPort.h"
 
 #include <QCoreApplication>
@@ -17,10 +18,6 @@ std::uint8_t ByteSetting(const QSettings& store, const QString& key, int fallbac
     bool ok = false;
     const int value = store.value(key, fallback).toInt(&ok);
     return static_cast<std::uint8_t>(ok ? value : fallback);
-}
-
-QString DeviceGroup(const std::string& path) {
-    return QString::fromLocal8Bit(DeviceOwnerGroup(path).c_str());
 }
 
 } // namespace
@@ -44,6 +41,15 @@ std::string StoredComDevice(int n) {
     return store.value(QStringLiteral("Ports/COM%1").arg(n)).toString().toStdString();
 }
 
+void StoreComDevice(int n, const std::string& path) {
+    QSettings store = Store();
+    const QString key = QStringLiteral("Ports/COM%1").arg(n);
+    if (path.empty())
+        store.remove(key);
+    else
+        store.setValue(key, QString::fromStdString(path));
+}
+
 QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
     if (portIndex > 2)
         return QStringLiteral("\n\nThe stored port choice %1 names no COM port.").arg(portIndex);
@@ -53,14 +59,9 @@ QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
                        .arg(com, QString::fromStdString(device),
                             QString::fromLocal8Bit(SystemErrorMessage(errorCode).c_str()));
     switch (ClassifyOpenError(errorCode)) {
-    case OpenFailure::Forbidden: {
-        const QString group = DeviceGroup(device);
-        text += QStringLiteral("\nSerial devices may be opened only by members of the group that owns them");
-        text += group.isEmpty() ? QStringLiteral(".") : QStringLiteral(" (\"%1\").").arg(group);
-        text += QStringLiteral("\nAdd your user to it (usermod -aG %1 USER) and log in again.")
-                    .arg(group.isEmpty() ? QStringLiteral("dialout") : group);
+    case OpenFailure::Forbidden:
+        text += QLatin1Char('\n') + QString::fromStdString(PermissionAdvice(OwningGroup(device)));
         break;
-    }
     case OpenFailure::Missing:
         text +=
             QStringLiteral("\nSet the environment variable TESSOR_%1, or the setting Ports/%1, to the device "

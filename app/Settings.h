@@ -19,6 +19,8 @@ void WriteStartupChoices(const StartupChoices& choices);
 
 // The device stored for COMn under "Ports/COMn", or empty.
 std::string StoredComDevice(int n);
+// Stores the device for COMn; an empty path removes the setting (COMn then means its default device).
+void StoreComDevice(int n, const std::string& path);
 
 // What the user can do about a COM port that would not open: which device was tried and why it failed.
 // Starts with a blank line so it can follow the standard message.

@@ -11,9 +11,14 @@ for tool in xdotool import; do
     command -v $tool >/dev/null || { echo "needs $tool (apt-get install xdotool imagemagick)"; exit 1; }
 done
 
-export DISPLAY=:57
-Xvfb $DISPLAY -screen 0 1280x900x24 >/dev/null 2>&1 &
+# A free display of our own: others may run virtual X servers on this machine at the same time.
+displayfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x900x24 3>"$displayfile" >/dev/null 2>&1 &
 xvfb=$!
+for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.05; done
+[ -s "$displayfile" ] || { echo "the virtual X server did not start"; exit 1; }
+export DISPLAY=":$(cat "$displayfile")"
+rm -f "$displayfile"
 pathfile=$(mktemp)
 settings=$(mktemp -d)
 "$build/sim/tessor-sim" --side "$side" --train-ms 500 --path-file "$pathfile" --no-stdin >/dev/null 2>&1 &
@@ -54,6 +59,18 @@ click 76 443 # Terminal
 sleep 1
 term=$(xdotool search --name "^Terminal$" | head -n 1)
 xdotool windowmove "$term" 740 20
+# A few typed commands and their replies, sent with the terminal's Send button: the counters stopped
+# and the list cleared first, so that only these show.
+click 414 404 # Stop
+sleep 1
+xdotool mousemove --window "$term" 42 537 click 1 # Clear
+for command in "RD 8C10" "WR 8C12 66" "RD 8C12" "RD 8C40,06"; do
+    xdotool mousemove --window "$term" 120 24 click 1
+    key ctrl+a BackSpace
+    xdotool type --delay 20 "$command"
+    xdotool mousemove --window "$term" 262 24 click 1
+    sleep 0.5
+done
 shot "$side-terminal" 1
 xdotool windowmove "$term" 3000 3000 # out of the way
 click 138 28; sleep 0.5; key v # Info > Version Info

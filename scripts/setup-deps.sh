@@ -9,8 +9,9 @@ packages=(
     libgtest-dev libgmock-dev
     libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
+    libudev-dev
     qt6-charts-dev
-    xvfb xauth xdotool imagemagick
+    xvfb xauth xdotool imagemagick python3
 )
 
 if [ "${1:-}" = "--windows" ]; then

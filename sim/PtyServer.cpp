@@ -122,7 +122,7 @@ bool CPtyServer::Start(std::string* error) {
         }
     }
     if (!m_options.wireLog.empty()) {
-        m_wireLog = open(m_options.wireLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        m_wireLog = open(m_options.wireLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (m_wireLog < 0) {
             *error = "cannot open wire log " + m_options.wireLog + ": " + std::strerror(errno);
             return false;
@@ -322,9 +322,7 @@ void CPtyServer::ReceiveFromClient(Clock::time_point now) {
         }
         return;
     }
-    if (m_wireLog >= 0 && write(m_wireLog, chunk, static_cast<std::size_t>(n)) != n) {
-        m_log << "tessor-sim: wire log write failed: " << std::strerror(errno) << std::endl;
-    }
+    RecordWire(chunk, static_cast<std::size_t>(n));
     if (m_console.Silent()) {
         return; // a silent board drops what arrives
     }
@@ -335,6 +333,23 @@ void CPtyServer::ReceiveFromClient(Clock::time_point now) {
             due = m_rxFree;
         }
         m_input.push_back(TimedByte{due, chunk[i]});
+    }
+}
+
+// The wire log gets whole lines, each written at once, so a reader never sees half a command.
+void CPtyServer::RecordWire(const char* bytes, std::size_t count) {
+    if (m_wireLog < 0) {
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        m_wireLine.push_back(bytes[i]);
+        if (bytes[i] == '\n') {
+            if (write(m_wireLog, m_wireLine.data(), m_wireLine.size()) < 0) {
+                m_log << "tessor-sim: cannot write " << m_options.wireLog << ": " << std::strerror(errno)
+                      << std::endl;
+            }
+            m_wireLine.clear();
+        }
     }
 }
 

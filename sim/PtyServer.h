@@ -26,11 +26,11 @@ struct PtyServerOptions {
     // Fault commands are read from this FIFO (created if missing) and from standard input.
     std::string controlFifo;
     bool readStdin = true;
-    // Every byte the client sends is appended to this file as it arrives (a record of the traffic).
-    std::string wireLog;
     // After a hang-up fault: exit, or open a new pseudo-terminal after reopenMs.
     bool exitOnHangup = false;
     int reopenMs = 1000;
+    // Append every command line the board receives to this file, one line each, as it arrives.
+    std::string wireLog;
 };
 
 // Serves the simulated modem pair on a pseudo-terminal: raw mode, one poll() loop, pacing at 9600 baud,
@@ -64,6 +64,7 @@ private:
     void Announce();
     void ReadControl(int fd, std::string* buffer, bool* open);
     void ReceiveFromClient(Clock::time_point now);
+    void RecordWire(const char* bytes, std::size_t count);
     void FeedDueInput(Clock::time_point now);
     void QueueOutput(Clock::time_point now);
     void WriteDueOutput(Clock::time_point now);
@@ -77,6 +78,7 @@ private:
     std::string m_slavePath;
     int m_fifo = -1;
     int m_wireLog = -1;
+    std::string m_wireLine;
     bool m_stdinOpen = false;
     std::string m_stdinBuffer;
     std::string m_fifoBuffer;

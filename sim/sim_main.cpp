@@ -34,7 +34,7 @@ void PrintUsage(std::ostream& out) {
            "  --link PATH            keep a symbolic link PATH to the current slave\n"
            "  --control-fifo FILE    read fault commands from this FIFO too (created if missing)\n"
            "  --no-stdin             do not read fault commands from standard input\n"
-           "  --wire-log FILE        append every byte received from the client to FILE\n"
+           "  --wire-log FILE        append every command line received to FILE as it arrives\n"
            "  --exit-on-hangup       exit after the hangup fault instead of opening a new pseudo-terminal\n"
            "  --reopen-ms N          after a hangup, open a new pseudo-terminal after N ms (default 1000);\n"
            "                         the new path is printed and written like the first one\n"
