@@ -88,6 +88,13 @@ INSTANTIATE_TEST_SUITE_P(
                       LocalCase{"And", kAnd, "8C00", "FD", "ND 8C00 FD\n", 1}),
     [](const ::testing::TestParamInfo<LocalCase>& p) { return std::string(p.param.name); });
 
+// The short waits of these tests can run out before the worker has even sent its command on a slow
+// machine (seen under Wine); a fault meant for the exchange waits until the command is on the line.
+void WaitUntilSent(const CSimulator& sim) {
+    for (int i = 0; i < 2000 && sim.BytesToBoard().find('\n') == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 TEST_F(SimLink, WritesAndBitOperationsChangeTheLocalModem) {
     Start(test::TestConfig());
     EXPECT_EQ(AccessLocalRegByte(kWrite, "8C12", 0x66), 1);
@@ -250,6 +257,7 @@ TEST_F(SimLink, SilentBoardRaisesTheBoxAndItsFreshPromptEndsTheExchange) {
     m_sim->SetSilent(true);
     std::shared_ptr<CSimulator> sim = m_sim;
     m_prompt.OnAsk([sim] {
+        WaitUntilSent(*sim);
         sim->SetSilent(false);
         return IUserPrompt::Answer::Retry;
     });
@@ -291,10 +299,7 @@ TEST_F(SimLink, HangUpDuringAnExchangeIsAReadErrorAndThenNoBoardAnswers) {
     std::shared_ptr<CSimulator> sim = m_sim;
     m_prompt.OnAsk([sim] {
         if (!sim->IsHungUp()) {
-            // Hang up only once the command is on the line, so that it is the read that fails (the
-            // worker may not have sent it yet when a slow machine lets the short wait run out).
-            for (int i = 0; i < 2000 && sim->BytesToBoard().find('\n') == std::string::npos; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            WaitUntilSent(*sim); // so that it is the read that fails
             sim->HangUp();
             return IUserPrompt::Answer::Retry;
         }
