@@ -8,8 +8,9 @@
 namespace tessor {
 
 int CConfiguratorApp::Run() {
-    // Outlives the sheet: the sheet's threads may still ask for a box until it has stopped them.
-    ui::QtUserPrompt uiPrompt;
+    // Outlives the sheet: the sheet's threads may still ask for a box until it has stopped them, and
+    // a thread that outlives the shutdown keeps it for good.
+    auto uiPrompt = std::make_unique<ui::QtUserPrompt>();
     auto sheet = std::make_unique<CMainSheet>(QString::fromLatin1(CMainSheet::kCaption));
     if (prepareSheet)
         prepareSheet(*sheet);
@@ -27,12 +28,14 @@ int CConfiguratorApp::Run() {
     sheet->m_portIndex = dialog->m_portIndex;
     sheet->m_crystalIndex = dialog->m_crystalIndex;
 
-    if (!sheet->OnInitDialog(prompt ? prompt : &uiPrompt))
+    if (!sheet->OnInitDialog(prompt ? prompt : uiPrompt.get()))
         return 0;
     if (runSheet)
         runSheet(*sheet);
     else
         sheet->exec();
+    if (!sheet->StopThreads())
+        (void)uiPrompt.release();
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include "pages/PagePhyStatus.h"
 #include "terminal/TerminalDlg.h"
 #include "ui/Boxes.h"
+#include "ui/BusyCursor.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -211,7 +212,10 @@ void CMainSheet::StartThreads() {
 // Tells the threads to stop, wakes them (also out of a blocked read) and waits for them, but not for
 // ever. A thread that has not ended in time keeps the transport, the pages and the terminal alive: they
 // are then deliberately not freed. The shutdown pause itself is kept whether or not threads were running.
-void CMainSheet::StopThreads() {
+bool CMainSheet::StopThreads() {
+    if (m_stopped)
+        return m_allThreadsEnded;
+    m_stopped = true;
     const auto start = std::chrono::steady_clock::now();
     if (m_threadsStarted) {
         const auto deadline = start + std::chrono::milliseconds(qMax(m_closePauseMs, kJoinLimitMs));
@@ -223,6 +227,7 @@ void CMainSheet::StopThreads() {
         m_pPageEthernetStatus->m_pollEvent.Set();
         const bool ended = m_consoleThread.JoinUntil(deadline) & m_ethThread.JoinUntil(deadline) &
                            m_phyThread.JoinUntil(deadline);
+        m_allThreadsEnded = ended;
         if (!ended) {
             (void)m_pPort.release();
             for (QWidget* page : std::initializer_list<QWidget*>{m_pPageGeneral, m_pPageLink,
@@ -242,6 +247,7 @@ void CMainSheet::StopThreads() {
         m_threadsStarted = false;
     }
     std::this_thread::sleep_until(start + std::chrono::milliseconds(m_closePauseMs));
+    return m_allThreadsEnded;
 }
 
 void CMainSheet::showEvent(QShowEvent* event) {
@@ -249,6 +255,7 @@ void CMainSheet::showEvent(QShowEvent* event) {
     if (event->spontaneous() || m_sideDetected || !m_pPort)
         return;
     m_sideDetected = true;
+    const ui::CBusyCursor busy;
     DetectModemSide();
     m_pPageLink->SetModemSide(m_side);
     m_pPageGeneral->SetModemSide(m_side);
@@ -288,6 +295,7 @@ void CMainSheet::OnTerminalButton() {
 }
 
 void CMainSheet::OnSetToDefaultButton() {
+    const ui::CBusyCursor busy;
     const auto answer =
         ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(ops::kDefaultTitle),
                     QString::fromLatin1(ops::kDefaultWarning), QMessageBox::Ok | QMessageBox::Cancel);

@@ -39,6 +39,10 @@ public:
     // False when the port cannot be opened: the "Problem" box has been shown and nothing runs.
     bool OnInitDialog(IUserPrompt* prompt);
 
+    // Stops the threads (once; later calls only repeat the answer). False when a thread outlived the
+    // wait: then everything it can reach has been kept alive, and so must the caller's prompt be.
+    bool StopThreads();
+
     void DetectModemSide();
     void SetToDefault();
     void WriteDefaults(int target);
@@ -89,7 +93,6 @@ private:
     void BuildMenus();
     void BuildButtons();
     void StartThreads();
-    void StopThreads();
     QString PortDeviceText() const;
     void ElidePortLabel();
 
@@ -116,6 +119,8 @@ private:
     int m_closePauseMs = 1000;
     bool m_sideDetected = false;
     bool m_threadsStarted = false;
+    bool m_stopped = false;
+    bool m_allThreadsEnded = true;
 };
 
 } // namespace tessor

@@ -4,6 +4,7 @@
 #include "model/ConfigFile.h"
 #include "ops/ConfigFiles.h"
 #include "ui/Boxes.h"
+#include "ui/BusyCursor.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,6 +57,7 @@ QString FileErrorText(const QString& path, bool forWriting, const QString& detai
 } // namespace
 
 void CMainSheet::OnSaveConfiguration() {
+    const ui::CBusyCursor busy;
     const QString path = ui::AskFileName(this, ConfigFileDialog(ui::FileDialogKind::Save, m_side));
     if (path.isEmpty())
         return;
@@ -87,6 +89,7 @@ void CMainSheet::OnSaveConfiguration() {
 }
 
 void CMainSheet::OnLoadConfiguration() {
+    const ui::CBusyCursor busy;
     const QString path = ui::AskFileName(this, ConfigFileDialog(ui::FileDialogKind::Open, m_side));
     if (path.isEmpty())
         return;

@@ -78,8 +78,15 @@ int CConsolePort::Open(std::uint32_t baud, std::uint8_t byteSize, std::uint8_t p
 }
 
 void CConsolePort::Close() {
-    std::lock_guard<std::mutex> lock(m_portMutex);
-    m_hPort.reset();
+    std::shared_ptr<SerialDevice> device;
+    {
+        std::lock_guard<std::mutex> lock(m_portMutex);
+        device.swap(m_hPort);
+        m_deviceLost = false; // closed on purpose: not to be reopened
+    }
+    // A worker blocked on the device wakes up; the device goes when the last user lets go of it.
+    if (device)
+        device->Interrupt();
 }
 
 bool CConsolePort::Stopping() const {
@@ -177,10 +184,12 @@ std::int64_t CConsolePort::WaitForResult() {
                     finished = true;
                     break;
                 }
+                ShowCallersProblem();
                 if (Stopping())
                     return 0;
             }
             if (!finished) {
+                ShowCallersProblem();
                 m_bNoComm.store(1);
                 const IUserPrompt::Answer answer = m_prompt
                                                        ? m_prompt->AskHardwareNotResponding(kNoResponseText)
@@ -204,7 +213,7 @@ std::int64_t CConsolePort::WaitForResult() {
     }
 }
 
-SerialDevice* CConsolePort::Device() {
+std::shared_ptr<SerialDevice> CConsolePort::Device() {
     std::lock_guard<std::mutex> lock(m_portMutex);
     if (!m_hPort && m_deviceLost && !m_deviceName.empty()) {
         int err = 0;
@@ -212,11 +221,11 @@ SerialDevice* CConsolePort::Device() {
         if (m_hPort)
             m_deviceLost = false;
     }
-    return m_hPort.get();
+    return m_hPort;
 }
 
 void CConsolePort::DiscardStaleInput() {
-    if (SerialDevice* device = Device())
+    if (const std::shared_ptr<SerialDevice> device = Device())
         device->Purge();
 }
 
@@ -226,17 +235,38 @@ void CConsolePort::DropLostDevice() {
     m_deviceLost = true;
 }
 
-void CConsolePort::ReportIoError(const char* what, int err) {
+void CConsolePort::ReportIoError(const char* what, int err, bool forCaller) {
     if (m_ioErrorShown)
         return;
     m_ioErrorShown = true;
-    ShowProblem(std::string(what) + " " + SystemErrorText(err));
+    std::string text = std::string(what) + " " + SystemErrorText(err);
+    if (!forCaller) {
+        ShowProblem(text);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_problemMutex);
+        m_callersProblem = std::move(text);
+    }
+    m_bCallersProblem.store(true);
 }
 
+void CConsolePort::ShowCallersProblem() {
+    if (!m_bCallersProblem.exchange(false))
+        return;
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(m_problemMutex);
+        text.swap(m_callersProblem);
+    }
+    ShowProblem(text);
+}
+
+// Called by the worker for the command a caller is waiting for; that caller shows a failure's box.
 int CConsolePort::WriteBytes(const std::uint8_t* data, std::size_t len) {
-    SerialDevice* device = Device();
+    const std::shared_ptr<SerialDevice> device = Device();
     if (!device) {
-        ReportIoError("Error while writing data:", NoDeviceError());
+        ReportIoError("Error while writing data:", NoDeviceError(), true);
         return 0;
     }
     const IoResult r = device->Write(data, len);
@@ -244,14 +274,14 @@ int CConsolePort::WriteBytes(const std::uint8_t* data, std::size_t len) {
         return 1;
     if (r.status == IoResult::Interrupted)
         return 0;
-    ReportIoError("Error while writing data:", r.errorCode);
+    ReportIoError("Error while writing data:", r.errorCode, true);
     if (r.status == IoResult::HungUp)
         DropLostDevice();
     return 0;
 }
 
 int CConsolePort::ReadBytes(std::uint8_t* data, std::size_t len) {
-    SerialDevice* device = Device();
+    const std::shared_ptr<SerialDevice> device = Device();
     if (!device) {
         ReportIoError("Error while reading data:", NoDeviceError());
         return 0;

@@ -52,7 +52,8 @@ public:
 
     int Open(std::uint32_t baud, std::uint8_t byteSize, std::uint8_t parity, std::uint8_t stopBits,
              const char* deviceName);
-    // Closes the device; a worker blocked in a read wakes up and the exchange is abandoned.
+    // Closes the device; a worker blocked in a read wakes up and the exchange is abandoned. Safe while
+    // the worker runs: the worker keeps the device object until its own call on it has returned.
     void Close();
     // System error number of the last failed Open (0 if none).
     int LastOpenError() const { return m_lastOpenError; }
@@ -83,11 +84,15 @@ private:
     void ReleasePort();
     bool FormCommand(std::uint8_t op, const char* address, const char* value);
     void FinishCommand();
-    // The open device, reopened first when it was lost (an adapter pulled and plugged back in).
-    SerialDevice* Device();
+    // The open device, reopened first when it was lost (an adapter pulled and plugged back in). The
+    // caller shares it, so a Close() meanwhile cannot free it under the caller's feet.
+    std::shared_ptr<SerialDevice> Device();
     void DropLostDevice();
     void DiscardStaleInput();
-    void ReportIoError(const char* what, int err);
+    void ReportIoError(const char* what, int err, bool forCaller = false);
+    // A send failure's "Problem" box is shown by the waiting caller, at once (on the UI thread a box
+    // posted from the worker would wait until the caller's own wait had run out).
+    void ShowCallersProblem();
 
     std::int64_t m_result = 0;
     std::uint8_t m_op = 0;
@@ -95,7 +100,7 @@ private:
     std::uint8_t m_cmdLen = 0;
     std::atomic<int> m_bBusy{0};
     AutoResetEvent m_requestEvent;
-    std::unique_ptr<SerialDevice> m_hPort;
+    std::shared_ptr<SerialDevice> m_hPort;
     LineSettings m_settings;
     std::atomic<int> m_bNoComm{0};
 
@@ -112,6 +117,9 @@ private:
     // A failing device is reported once per run of failures, not once per byte (worker thread only).
     bool m_ioErrorShown = false;
     std::atomic<bool> m_bSendFailed{false};
+    std::mutex m_problemMutex;
+    std::string m_callersProblem; // guarded by m_problemMutex
+    std::atomic<bool> m_bCallersProblem{false};
     bool m_deviceLost = false;
     std::string m_deviceName;
     mutable std::mutex m_portMutex; // guards m_hPort against Close() from another thread

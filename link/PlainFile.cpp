@@ -15,6 +15,7 @@
 #endif
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -69,6 +70,17 @@ int CreatePlainFile(const std::string& path, int* error) {
 
 int CreateNewPlainFile(const std::string& path, int* error) {
     return OpenForWriting(path, _O_EXCL, error);
+}
+
+int CreateRegularPlainFile(const std::string& path, int* error) {
+    // Device names (COM1, NUL, CON) and pipes open at once on Windows; what was opened is checked.
+    const int fd = OpenForWriting(path, _O_TRUNC, error);
+    if (fd >= 0 && ::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(fd))) != FILE_TYPE_DISK) {
+        ::_close(fd);
+        *error = kPlainFileNotRegular;
+        return -1;
+    }
+    return fd;
 }
 
 bool SyncAndClosePlainFile(int fd, int* error) {
@@ -146,6 +158,30 @@ int CreatePlainFile(const std::string& path, int* error) {
 
 int CreateNewPlainFile(const std::string& path, int* error) {
     return OpenForWriting(path, O_EXCL, error);
+}
+
+int CreateRegularPlainFile(const std::string& path, int* error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 &&
+        (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode))) {
+        *error = kPlainFileNotRegular;
+        return -1;
+    }
+    // Non-blocking, so that a pipe that took the name's place meanwhile does not wait for a reader.
+    const int fd = OpenForWriting(path, O_TRUNC | O_NONBLOCK, error);
+    if (fd < 0) {
+        if (*error == ENXIO) // a pipe without reader
+            *error = kPlainFileNotRegular;
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *error = kPlainFileNotRegular;
+        return -1;
+    }
+    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    *error = 0;
+    return fd;
 }
 
 bool SyncAndClosePlainFile(int fd, int* error) {

@@ -11,6 +11,11 @@ namespace tessor {
 
 // Creates the file or empties it, for writing. Returns the descriptor, or -1 with the cause in *error.
 int CreatePlainFile(const std::string& path, int* error);
+// The cause CreateRegularPlainFile gives for a pipe, a device or a socket (no system error number).
+constexpr int kPlainFileNotRegular = -1;
+// As CreatePlainFile, but only for a regular file: a pipe, a device or a socket is refused without
+// waiting for it (kPlainFileNotRegular), also when one takes the name's place while it is opened.
+int CreateRegularPlainFile(const std::string& path, int* error);
 // Writes all of the bytes (retrying interrupted and partial writes); false with the cause in *error.
 bool WritePlainFile(int fd, const char* data, std::size_t len, int* error);
 void ClosePlainFile(int fd);

@@ -84,7 +84,10 @@ std::unique_ptr<PosixSerialDevice> PosixSerialDevice::Open(const std::string& pa
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return fail(errno);
+    bool exclusive = false;
     auto closeAndFail = [&](int err) {
+        if (exclusive)
+            (void)ioctl(fd, TIOCNXCL);
         ::close(fd);
         return fail(err);
     };
@@ -92,6 +95,7 @@ std::unique_ptr<PosixSerialDevice> PosixSerialDevice::Open(const std::string& pa
         return closeAndFail(ENOTTY);
     if (ioctl(fd, TIOCEXCL) != 0)
         return closeAndFail(errno);
+    exclusive = true;
     if (!Configure(fd, settings))
         return closeAndFail(errno);
     // A pseudo-terminal has no modem lines; that failure is expected and harmless.
@@ -111,6 +115,9 @@ PosixSerialDevice::PosixSerialDevice(int fd, int wakeRead, int wakeWrite)
     : m_fd(fd), m_wakeRead(wakeRead), m_wakeWrite(wakeWrite) {}
 
 PosixSerialDevice::~PosixSerialDevice() {
+    // The exclusive flag belongs to the terminal, not to this descriptor: a pseudo-terminal keeps it
+    // after the close for as long as its master is open, and would refuse the next ordinary user.
+    (void)ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     ::close(m_wakeRead);
     ::close(m_wakeWrite);

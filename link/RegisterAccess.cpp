@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace tessor {
 
@@ -82,13 +83,18 @@ std::int64_t AccessRemoteReg(std::uint8_t op, const char* address, const char* v
     const char high[3] = {address[0], address[1], '\0'};
     const char low[3] = {address[2], address[3], '\0'};
     const char start[3] = {'1', static_cast<char>('0' + op), '\0'};
-    AccessLocalReg(kWrite, kMailboxData, value);
-    AccessLocalReg(kWrite, kMailboxAddressHigh, high);
-    AccessLocalReg(kWrite, kMailboxAddressLow, low);
-    AccessLocalReg(kWrite, kMailboxCommand, start);
+    // Every step is sent as always; a step that failed (echo failure, cancelled time-out, no
+    // communication) is remembered.
+    bool stepsDone = true;
+    for (const auto& step : {std::make_pair(kMailboxData, value), std::make_pair(kMailboxAddressHigh, high),
+                             std::make_pair(kMailboxAddressLow, low), std::make_pair(kMailboxCommand, start)})
+        stepsDone = AccessLocalReg(kWrite, step.first, step.second) == 1 && stepsDone;
 
-    // Or, And and anything on the remote control register (which may restart the modem) do not wait.
+    // Or, And and anything on the remote control register (which may restart the modem) do not wait:
+    // nothing confirms them but their mailbox steps, so a failed step fails the operation.
     const bool waits = (op == kRead || op == kWrite) && std::strncmp(address, "8C00", 4) != 0;
+    if (!waits && !stepsDone)
+        return -1;
     if (waits) {
         bool completed = false;
         for (int i = 0; i < kCompletionReads && !completed; ++i) {

@@ -6,6 +6,8 @@
 #                                            share/tessor-configurator, so F1 finds Help/ there
 #   share/applications/tessor-configurator.desktop
 #   share/icons/hicolor/64x64/apps/tessor-configurator.png
+#   share/man/man1/<program>.1.gz           a manual page for each program
+#   share/doc/tessor-configurator/copyright the licence (MIT, the LICENSE file)
 # Build the package with `cmake --build <dir> --target package` or `cpack` in the build directory.
 
 include(GNUInstallDirs)
@@ -29,8 +31,41 @@ install(FILES "${TESSOR_PACKAGING_ROOT}/res/icon.png"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps
         RENAME tessor-configurator.png)
 
-install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-configurator.desktop"
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The desktop entry names the installed program and data folder, so it is written when installing, from
+# the prefix in use then (cmake --install --prefix ..., or /usr when the package is made).
+set(TESSOR_DESKTOP_FILE "${CMAKE_BINARY_DIR}/packaging/tessor-configurator.desktop")
+install(CODE "
+    if(DEFINED ENV{DESTDIR} OR NOT DEFINED CPACK_PACKAGING_INSTALL_PREFIX)
+        set(tessor_prefix \"\${CMAKE_INSTALL_PREFIX}\")
+    else()
+        set(tessor_prefix \"\${CPACK_PACKAGING_INSTALL_PREFIX}\")
+    endif()
+    set(TESSOR_DESKTOP_BINDIR \"\${tessor_prefix}/${CMAKE_INSTALL_BINDIR}\")
+    set(TESSOR_DESKTOP_DATADIR \"\${tessor_prefix}/${CMAKE_INSTALL_DATADIR}/tessor-configurator\")
+    configure_file(\"${TESSOR_PACKAGING_ROOT}/packaging/tessor-configurator.desktop.in\"
+                   \"${TESSOR_DESKTOP_FILE}\" @ONLY)
+")
+install(FILES "${TESSOR_DESKTOP_FILE}" DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+# Manual pages, compressed as Debian keeps them.
+find_program(TESSOR_GZIP gzip REQUIRED)
+set(tessor_man_pages)
+foreach(tessor_program tessor-configurator tessor-sim tessor-demo tessor-cli)
+    if(TARGET ${tessor_program} AND EXISTS "${TESSOR_PACKAGING_ROOT}/docs/man/${tessor_program}.1")
+        set(tessor_page "${CMAKE_BINARY_DIR}/man/${tessor_program}.1.gz")
+        add_custom_command(OUTPUT "${tessor_page}"
+            COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_BINARY_DIR}/man"
+            COMMAND ${TESSOR_GZIP} -9 -n -c "${TESSOR_PACKAGING_ROOT}/docs/man/${tessor_program}.1" > "${tessor_page}"
+            DEPENDS "${TESSOR_PACKAGING_ROOT}/docs/man/${tessor_program}.1"
+            VERBATIM)
+        list(APPEND tessor_man_pages "${tessor_page}")
+    endif()
+endforeach()
+add_custom_target(tessor_man_pages ALL DEPENDS ${tessor_man_pages})
+install(FILES ${tessor_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/copyright"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessor-configurator)
 
 # Debian package.
 set(CPACK_GENERATOR DEB)
@@ -63,13 +98,15 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 
 find_program(TESSOR_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TESSOR_DPKG_SHLIBDEPS)
-    # Library dependencies computed from the installed programs.
+    # Library dependencies computed from the installed programs, and Qt's platform plugins, which the
+    # programs load at run time and so do not link.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 else()
     # Without dpkg-dev: the Qt 6 libraries of Debian 12 by hand.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), libudev1, libc6, libstdc++6, libgcc-s1")
+        "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), qt6-qpa-plugins, libudev1, libc6, libstdc++6, libgcc-s1")
 endif()
 
 include(CPack)

@@ -34,13 +34,26 @@ void CLedIndicator::SetImages(const QString& image0, const QString& image1) {
         area.moveCenter(centre);
         setGeometry(area);
     }
+    UpdateDescription();
     update();
 }
 
 void CLedIndicator::SetState(int state) {
     if (state == 0 || state == 1)
         m_state = state;
+    UpdateDescription();
     update();
+}
+
+void CLedIndicator::SetStateTexts(const QString& text0, const QString& text1) {
+    m_texts[0] = text0;
+    m_texts[1] = text1;
+    UpdateDescription();
+}
+
+void CLedIndicator::UpdateDescription() {
+    if (accessibleDescription() != m_texts[m_state])
+        setAccessibleDescription(m_texts[m_state]);
 }
 
 QSize CLedIndicator::sizeHint() const {

@@ -21,6 +21,8 @@ public:
     void SetImages(const QString& image0, const QString& image1);
     // Shows image s for s = 0 or 1; other values keep the image. Repaints in every case.
     void SetState(int state);
+    // What each state means, in words, for screen readers (the accessible description follows the state).
+    void SetStateTexts(const QString& text0, const QString& text1);
 
     int State() const { return m_state; }
     // Resource path of the image shown now (empty before SetImages).
@@ -34,7 +36,10 @@ protected:
 private:
     QString m_paths[2];
     QPixmap m_images[2];
+    QString m_texts[2];
     int m_state = 0;
+
+    void UpdateDescription();
 };
 
 } // namespace tessor

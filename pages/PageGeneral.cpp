@@ -2,6 +2,7 @@
 
 #include "ops/Board.h"
 #include "ui/Boxes.h"
+#include "ui/BusyCursor.h"
 #include "ui_PageGeneral.h"
 
 #include <QKeyEvent>
@@ -47,6 +48,7 @@ void CPageGeneral::ApplyCaptions() {
 }
 
 void CPageGeneral::RefreshFromModem() {
+    const ui::CBusyCursor busy;
     ApplyCaptions();
     CheckRemoteEnable();
     m_timer.start();
@@ -69,6 +71,7 @@ void CPageGeneral::CheckRemoteEnable() {
 }
 
 void CPageGeneral::OnTimer() {
+    const ui::CBusyCursor busy;
     CheckRemoteEnable();
 }
 
@@ -84,18 +87,22 @@ void CPageGeneral::OnKillActive() {
 }
 
 void CPageGeneral::OnSoftResetLocal() {
+    const ui::CBusyCursor busy;
     ops::SoftResetLocal();
 }
 
 void CPageGeneral::OnLocalLoopback() {
+    const ui::CBusyCursor busy;
     ops::LocalLoopback();
 }
 
 void CPageGeneral::OnLineLoopbackLocal() {
+    const ui::CBusyCursor busy;
     ops::LineLoopbackLocal();
 }
 
 void CPageGeneral::OnTransmitterToggle() {
+    const ui::CBusyCursor busy;
     // A plain write of the whole register: every other bit of 8C00, activation included, goes off too.
     if (m_transmitterState == 1) {
         m_transmitterState = 0;
@@ -109,6 +116,7 @@ void CPageGeneral::OnTransmitterToggle() {
 }
 
 void CPageGeneral::OnActivationToggle() {
+    const ui::CBusyCursor busy;
     if (m_activationState == 1) {
         m_activationState = 0;
         m_ui->btnActivation->setText(kActivationEnableText);
@@ -121,10 +129,12 @@ void CPageGeneral::OnActivationToggle() {
 }
 
 void CPageGeneral::OnSoftResetRemote() {
+    const ui::CBusyCursor busy;
     ops::SoftResetRemote();
 }
 
 void CPageGeneral::OnLineLoopbackRemote() {
+    const ui::CBusyCursor busy;
     ops::LineLoopbackRemote();
 }
 

@@ -4,6 +4,7 @@
 #include "model/LineModel.h"
 #include "ops/LinkSettings.h"
 #include "ui/Boxes.h"
+#include "ui/BusyCursor.h"
 #include "ui_PageLink.h"
 
 #include <QComboBox>
@@ -61,8 +62,16 @@ CPageLink::CPageLink(QWidget* parent) : CPropertyPage(parent), m_ui(std::make_un
 
     connect(m_ui->btnRead, &QPushButton::clicked, this, &CPageLink::ReadLinkSettings);
     connect(m_ui->btnWriteUpdate, &QPushButton::clicked, this, &CPageLink::WriteAndUpdate);
-    connect(m_ui->radioCurrent, &QRadioButton::clicked, this, &CPageLink::EnterCurrentSettings);
-    connect(m_ui->radioStandard, &QRadioButton::clicked, this, &CPageLink::EnterStandardSettings);
+    // The checked state counts, however it changed (mouse, arrow keys, a screen reader's toggle action);
+    // pressing the radio that is already checked changes nothing and does nothing.
+    connect(m_ui->radioCurrent, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked)
+            EnterCurrentSettings();
+    });
+    connect(m_ui->radioStandard, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked)
+            EnterStandardSettings();
+    });
     // Only choices of the user count as selection changes, not the page's own selections.
     connect(m_ui->cmbDsPreset, &QComboBox::activated, this, &CPageLink::OnDownstreamPresetChosen);
     connect(m_ui->cmbUsPreset, &QComboBox::activated, this, &CPageLink::ShowUpstreamPreset);
@@ -112,6 +121,7 @@ CPageLink::Direction CPageLink::Upstream() {
 }
 
 void CPageLink::OnSetActive() {
+    const ui::CBusyCursor busy;
     m_remoteState = 0;
     ReadLinkSettings();
     CheckRemoteLink();
@@ -123,10 +133,12 @@ void CPageLink::OnKillActive() {
 }
 
 void CPageLink::OnTimer() {
+    const ui::CBusyCursor busy;
     CheckRemoteLink();
 }
 
 void CPageLink::ReadLinkSettings() {
+    const ui::CBusyCursor busy;
     m_ui->grpLocal->setTitle(LocalGroupCaption(m_side));
     m_ui->grpRemote->setTitle(RemoteGroupCaption(m_side));
 
@@ -211,12 +223,12 @@ void CPageLink::CheckRemoteLink() {
     m_remoteState = state;
 }
 
+// The carrier fields stay enabled read-only fields, so that Tab and a screen reader reach their values.
 void CPageLink::DisableSettingControls() {
     for (QWidget* w :
          {static_cast<QWidget*>(m_ui->cmbDsConstellation), static_cast<QWidget*>(m_ui->cmbDsInterpolation),
-          static_cast<QWidget*>(m_ui->editDsCarrier), static_cast<QWidget*>(m_ui->spinDsCarrier),
-          static_cast<QWidget*>(m_ui->cmbUsConstellation), static_cast<QWidget*>(m_ui->cmbUsInterpolation),
-          static_cast<QWidget*>(m_ui->editUsCarrier), static_cast<QWidget*>(m_ui->spinUsCarrier)})
+          static_cast<QWidget*>(m_ui->spinDsCarrier), static_cast<QWidget*>(m_ui->cmbUsConstellation),
+          static_cast<QWidget*>(m_ui->cmbUsInterpolation), static_cast<QWidget*>(m_ui->spinUsCarrier)})
         w->setEnabled(false);
 }
 
@@ -323,6 +335,7 @@ void CPageLink::OnDownstreamPresetChosen() {
 }
 
 void CPageLink::WriteAndUpdate() {
+    const ui::CBusyCursor busy;
     const QString title = QString::fromLatin1(ops::kPresetTitle);
     if (ui::ShowBox(this, QMessageBox::NoIcon, title, QString::fromLatin1(ops::kPresetWarning),
                     QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)

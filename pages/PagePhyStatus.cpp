@@ -5,9 +5,11 @@
 #include "model/LineModel.h"
 #include "pages/LedIndicator.h"
 #include "ui/Boxes.h"
+#include "ui/BusyCursor.h"
 #include "ui_PagePhyStatus.h"
 
 #include <QKeyEvent>
+#include <QLabel>
 
 namespace tessor {
 
@@ -47,8 +49,16 @@ CPagePhy_Status::CPagePhy_Status(QWidget* parent)
     SetHelpPath(QString::fromLatin1(kHelpPath));
     m_leds = {m_ui->led1, m_ui->led2, m_ui->led3,  m_ui->led4,  m_ui->led5,
               m_ui->led6, m_ui->led9, m_ui->led10, m_ui->led11, m_ui->led12};
-    for (CLedIndicator* led : m_leds)
-        led->SetImages(kGreenImage, kRedImage);
+    const std::array<QLabel*, kPhyIndicatorCount> labels = {
+        m_ui->labelLed1, m_ui->labelLed2,  m_ui->labelLed3,
+        m_ui->labelLed4, m_ui->labelLed5,  m_ui->labelLed6,
+        m_ui->labelLed9, m_ui->labelLed10, m_ui->labelTimingConverged,
+        m_ui->labelLed12};
+    for (int i = 0; i < kPhyIndicatorCount; ++i) {
+        // Named after its label; the description says in words what the colour shows.
+        m_leds[i]->setAccessibleName(labels[i]->text().trimmed());
+        SetIndicatorImages(i, true);
+    }
     // Before the first pass every flag is 0.
     UpdateIndicators();
 
@@ -79,15 +89,12 @@ void CPagePhy_Status::OnKillActive() {
 }
 
 void CPagePhy_Status::ApplySide() {
+    const ui::CBusyCursor busy;
     const bool nt = m_side == kSideNT;
     const ops::PhyReferenceRead read = ops::ReadPhyReferences(nt ? kSideNT : kSideLT);
     m_ui->groupLocal->setTitle(LocalGroupCaption(nt ? kSideNT : kSideLT));
     m_ui->labelTimingConverged->setEnabled(nt);
-    CLedIndicator* timing = m_leds[kLedTimingConverged];
-    if (nt)
-        timing->SetImages(kGreenImage, kRedImage);
-    else
-        timing->SetImages(kGreyImage, kGreyImage);
+    SetIndicatorImages(kLedTimingConverged, nt);
     UpdateIndicators();
 
     // A read that failed or names no constellation leaves the references as they were.
@@ -95,6 +102,23 @@ void CPagePhy_Status::ApplySide() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_refs = read.references;
     }
+}
+
+void CPagePhy_Status::SetIndicatorImages(int indicator, bool used) {
+    CLedIndicator* led = m_leds[indicator];
+    if (!used) {
+        led->SetImages(kGreyImage, kGreyImage);
+        led->SetStateTexts(QStringLiteral("grey"), QStringLiteral("grey"));
+        return;
+    }
+    led->SetImages(kGreenImage, kRedImage);
+    // State 1 (red) is a set bit for the fault indicators and a clear bit for the others.
+    const QString on = QStringLiteral("on");
+    const QString off = QStringLiteral("off");
+    if (IndicatorState(indicator, 1) == 1)
+        led->SetStateTexts(off, on);
+    else
+        led->SetStateTexts(on, off);
 }
 
 void CPagePhy_Status::OnTimer() {

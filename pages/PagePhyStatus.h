@@ -102,6 +102,8 @@ protected:
 
 private:
     void ApplySide();
+    // Green/red images with "on"/"off" descriptions, or the grey image of an indicator the side lacks.
+    void SetIndicatorImages(int indicator, bool used);
 
     std::unique_ptr<Ui::PagePhyStatus> m_ui;
     std::array<CLedIndicator*, kPhyIndicatorCount> m_leds{};

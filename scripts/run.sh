@@ -14,10 +14,28 @@ pathfile=$(mktemp)
 "$build/sim/tessor-sim" --path-file "$pathfile" --no-stdin "$@" >/dev/null &
 sim=$!
 trap 'kill $sim 2>/dev/null || true; rm -f "$pathfile"' EXIT
+# True while the simulator runs (neither gone nor ended and waiting to be reaped).
+sim_running() {
+    local stat
+    stat=$(cat "/proc/$sim/stat" 2>/dev/null) || return 1
+    stat=${stat##*) }
+    [ "${stat%% *}" != Z ]
+}
 for _ in $(seq 100); do
     [ -s "$pathfile" ] && break
+    sim_running || break
     sleep 0.05
 done
+if [ ! -s "$pathfile" ]; then
+    if sim_running; then
+        echo "run.sh: tessor-sim did not announce its pseudo-terminal within 5 seconds" >&2
+        exit 1
+    fi
+    status=0
+    wait "$sim" || status=$?
+    echo "run.sh: tessor-sim did not start (exit status $status); its message is above" >&2
+    exit $((status != 0 ? status : 1))
+fi
 export TESSOR_COM1
 TESSOR_COM1=$(cat "$pathfile")
 echo "Simulated modem pair on $TESSOR_COM1 (COM1)"

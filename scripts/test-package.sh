@@ -107,6 +107,29 @@ for f in "$datadir/Help/index.htm" "$datadir/Help/page_04.htm" "$datadir/Help/he
     /usr/share/icons/hicolor/64x64/apps/tessor-configurator.png; do
     [ -f "$f" ] || fail "$f missing"
 done
+# Manual pages, the licence and the run-time dependency on Qt's platform plugins.
+for program in tessor-configurator tessor-sim tessor-demo; do
+    page=/usr/share/man/man1/$program.1.gz
+    [ -f "$page" ] || fail "$page missing"
+    zcat "$page" | grep -q "^\.TH $(echo "$program" | tr a-z A-Z) 1 " || fail "$page is not a section 1 page of $program"
+    if command -v man >/dev/null 2>&1; then
+        warnings=$(man -l --warnings=all "$page" 2>&1 >/dev/null) || fail "man cannot show $page"
+        [ -z "$warnings" ] || fail "$page: $warnings"
+    fi
+    "$bindir/$program" --version | grep -qx "$program [0-9.]*" || fail "$program --version does not name its version"
+done
+copyright=/usr/share/doc/tessor-configurator/copyright
+[ -f "$copyright" ] || fail "$copyright missing"
+grep -q '^License: Expat' "$copyright" || fail "$copyright names no licence"
+depends=$(dpkg-query -W -f='${Depends}' tessor-configurator)
+case ", $depends," in
+*", qt6-qpa-plugins"[,\ ]*) ;;
+*) fail "the package does not depend on qt6-qpa-plugins (Depends: $depends)" ;;
+esac
+desktop=/usr/share/applications/tessor-configurator.desktop
+grep -qx "Exec=$bindir/tessor-configurator" "$desktop" || fail "$desktop does not start $bindir/tessor-configurator"
+grep -qx "Path=$datadir" "$desktop" || fail "$desktop does not start the tool in $datadir"
+
 if command -v desktop-file-validate >/dev/null 2>&1; then
     desktop-file-validate /usr/share/applications/tessor-configurator.desktop ||
         fail "the installed desktop entry does not validate"

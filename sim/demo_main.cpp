@@ -6,13 +6,16 @@
 #include "link/RegisterAccess.h"
 #include "sim/SimSerialDevice.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -75,8 +78,19 @@ double SnrReferenceDb(int code) {
     }
 }
 
-std::int64_t Read(const char* address, std::uint8_t count = 1) {
-    return tessor::AccessLocalRegByte(tessor::kRead, address, count);
+// One register read; empty when the board did not answer (a cancelled time-out, or the transport has given
+// up, after which every read returns 0 without reaching the board). Such values are never printed.
+std::optional<std::int64_t> Read(const char* address, std::uint8_t count = 1) {
+    const std::int64_t value = tessor::AccessLocalRegByte(tessor::kRead, address, count);
+    const tessor::CConsolePort* port = tessor::g_pConsolePort.load();
+    if (value < 0 || port == nullptr || port->NoComm())
+        return std::nullopt;
+    return value;
+}
+
+bool BoardGaveUp() {
+    const tessor::CConsolePort* port = tessor::g_pConsolePort.load();
+    return port == nullptr || port->NoComm();
 }
 
 std::string LineConfigText(std::int64_t value) {
@@ -87,7 +101,8 @@ std::string LineConfigText(std::int64_t value) {
     return text;
 }
 
-void PrintCounters() {
+// Each section reads all of its registers before it prints; false when one of them got no answer.
+bool PrintCounters() {
     struct Counter {
         const char* address;
         const char* name;
@@ -97,47 +112,72 @@ void PrintCounters() {
         {"8D0C", "Received octets"},    {"8D10", "Received broadcast"}, {"8CF8", "Receive errors"},
         {"8D04", "Frame check errors"},
     };
-    std::cout << "Ethernet counters (since the last read):\n";
+    std::string lines;
     for (const Counter& c : kCounters) {
-        const auto value = static_cast<std::uint32_t>(Read(c.address, 4));
-        std::cout << "  " << c.address << "  " << c.name << ": " << value << "\n";
+        const auto value = Read(c.address, 4);
+        if (!value)
+            return false;
+        lines += std::string("  ") + c.address + "  " + c.name + ": " +
+                 std::to_string(static_cast<std::uint32_t>(*value)) + "\n";
     }
+    std::cout << "Ethernet counters (since the last read):\n" << lines;
+    return true;
 }
 
-void PrintStatus() {
-    const std::int64_t type = Read("8C70");
-    const bool nt = (type & 0x10) != 0;
-    std::printf("Local modem: %s (8C70 = %02X)\n", nt ? "NT" : "LT", static_cast<unsigned>(type & 0xFF));
-    const std::int64_t control = Read("8C00");
-    const std::int64_t status = Read("8C71");
-    std::printf("Control 8C00 = %02X: activation %s, transmitter %s\n", static_cast<unsigned>(control & 0xFF),
-                control & 0x80 ? "on" : "off", control & 0x40 ? "on" : "off");
-    std::printf("Line status 8C71 = %02X: line %s%s%s%s%s%s\n", static_cast<unsigned>(status & 0xFF),
-                tessor::IsLinkUp() ? "UP" : "DOWN", status & 0x80 ? ", full constellation" : "",
-                status & 0x40 ? ", reduced constellation" : "", status & 0x20 ? ", TC synchronized" : "",
-                status & 0x04 ? ", remote I/F synchronized" : "", status & 0x02 ? ", signal detected" : "");
+bool PrintIdentity(bool* nt) {
+    // A read that gets no answer ends the section at once: each one costs the full time-out.
+    std::optional<std::int64_t> type, control, status;
+    if (!(type = Read("8C70")) || !(control = Read("8C00")) || !(status = Read("8C71")))
+        return false;
+    const bool up = tessor::IsLinkUp();
+    if (BoardGaveUp())
+        return false;
+    *nt = (*type & 0x10) != 0;
+    std::printf("Local modem: %s (8C70 = %02X)\n", *nt ? "NT" : "LT", static_cast<unsigned>(*type & 0xFF));
+    std::printf("Control 8C00 = %02X: activation %s, transmitter %s\n",
+                static_cast<unsigned>(*control & 0xFF), *control & 0x80 ? "on" : "off",
+                *control & 0x40 ? "on" : "off");
+    std::printf("Line status 8C71 = %02X: line %s%s%s%s%s%s\n", static_cast<unsigned>(*status & 0xFF),
+                up ? "UP" : "DOWN", *status & 0x80 ? ", full constellation" : "",
+                *status & 0x40 ? ", reduced constellation" : "", *status & 0x20 ? ", TC synchronized" : "",
+                *status & 0x04 ? ", remote I/F synchronized" : "", *status & 0x02 ? ", signal detected" : "");
+    return true;
+}
 
-    const std::int64_t ds = Read("8C40");
-    const std::int64_t us = Read("8C41");
-    const std::int64_t dsCarrier = Read("8C42", 2) & 0xFFFF;
-    const std::int64_t usCarrier = Read("8C44", 2) & 0xFFFF;
-    const std::int64_t speed = Read("8D43");
+bool PrintLineConfiguration(std::int64_t* ds, std::int64_t* us) {
+    std::optional<std::int64_t> dsConfig, usConfig, dsCarrier, usCarrier, speed;
+    if (!(dsConfig = Read("8C40")) || !(usConfig = Read("8C41")) || !(dsCarrier = Read("8C42", 2)) ||
+        !(usCarrier = Read("8C44", 2)) || !(speed = Read("8D43")))
+        return false;
+    *ds = *dsConfig;
+    *us = *usConfig;
     std::cout << "Line configuration (running):\n"
-              << "  downstream 8C40 = " << LineConfigText(ds) << ", carrier register " << dsCarrier << "\n"
-              << "  upstream   8C41 = " << LineConfigText(us) << ", carrier register " << usCarrier << "\n";
-    std::printf("  Ethernet speed 8D43 = %02X\n", static_cast<unsigned>(speed & 0xFF));
+              << "  downstream 8C40 = " << LineConfigText(*ds) << ", carrier register "
+              << (*dsCarrier & 0xFFFF) << "\n"
+              << "  upstream   8C41 = " << LineConfigText(*us) << ", carrier register "
+              << (*usCarrier & 0xFFFF) << "\n";
+    std::printf("  Ethernet speed 8D43 = %02X\n", static_cast<unsigned>(*speed & 0xFF));
     if (tessor::IsLinkUp()) {
         const std::int64_t remote = tessor::AccessRemoteReg(tessor::kRead, "8C40", " 1");
         const std::int64_t remoteType = tessor::AccessRemoteReg(tessor::kRead, "8C70", " 1");
-        std::printf("  remote modem (%s, through the mailbox): 8C40 = %s\n", remoteType & 0x10 ? "NT" : "LT",
-                    remote < 0 ? "not reachable" : LineConfigText(remote).c_str());
+        if (BoardGaveUp())
+            return false;
+        if (remote < 0 || remoteType < 0)
+            std::printf("  remote modem: not reachable through the mailbox\n");
+        else
+            std::printf("  remote modem (%s, through the mailbox): 8C40 = %s\n",
+                        remoteType & 0x10 ? "NT" : "LT", LineConfigText(remote).c_str());
     }
+    return !BoardGaveUp();
+}
 
-    const std::int64_t error = Read("8C99", 3) & 0xFFFFFF;
-    const std::int64_t level = Read("8C9C", 2) & 0xFFFF;
-    const std::int64_t rs = Read("8C91", 4) & 0xFFFFFFFF;
-    const std::int64_t fails = Read("8D38") & 0xFF;
-    const int received = static_cast<int>((nt ? ds : us) & 0x0F);
+bool PrintPhy(int received) {
+    std::optional<std::int64_t> errorValue, levelValue, rsValue, failsValue;
+    if (!(errorValue = Read("8C99", 3)) || !(levelValue = Read("8C9C", 2)) || !(rsValue = Read("8C91", 4)) ||
+        !(failsValue = Read("8D38")))
+        return false;
+    const std::int64_t error = *errorValue & 0xFFFFFF;
+    const std::int64_t level = *levelValue & 0xFFFF;
     std::cout << "PHY:\n";
     if (error > 0) {
         std::printf("  error value %lld, SNR %.2f dB\n", static_cast<long long>(error),
@@ -149,18 +189,33 @@ void PrintStatus() {
         std::printf("  transmit level %lld, %.1f dBm/Hz\n", static_cast<long long>(level),
                     -55.0 - std::round(std::fabs(20.0 * std::log10(static_cast<double>(level) / 1024.0))));
     }
-    std::printf("  corrected RS errors %lld, link fail counter %lld\n", static_cast<long long>(rs),
-                static_cast<long long>(fails));
-    PrintCounters();
+    std::printf("  corrected RS errors %lld, link fail counter %lld\n",
+                static_cast<long long>(*rsValue & 0xFFFFFFFF), static_cast<long long>(*failsValue & 0xFF));
+    return true;
 }
 
-void PrintUsage() {
-    std::cout
-        << "Usage: tessor-demo [--wait-ms N] DEVICE\n"
+// The whole report, section by section; stops at the first section the board did not answer.
+bool PrintStatus() {
+    bool nt = false;
+    std::int64_t ds = 0;
+    std::int64_t us = 0;
+    if (!PrintIdentity(&nt) || !PrintLineConfiguration(&ds, &us))
+        return false;
+    return PrintPhy(static_cast<int>((nt ? ds : us) & 0x0F)) && PrintCounters();
+}
+
+void PrintUsage(std::ostream& out) {
+    out << "Usage: tessor-demo [--wait-ms N] DEVICE\n"
            "       tessor-demo --in-process [--side lt|nt] [--wait-ms N]\n"
            "Prints the line status, the line configuration, PHY values and Ethernet counters of the modem\n"
            "on DEVICE (a serial port or the path tessor-sim prints), or of the simulated pair in memory.\n"
-           "--wait-ms N waits up to N ms for the line to come up first (default 5000).\n";
+           "--wait-ms N waits up to N ms for the line to come up first (default 5000).\n"
+           "-h, --help shows this text, --version the program's version.\n";
+}
+
+int BadUsage(const std::string& problem) {
+    std::cerr << "tessor-demo: " << problem << "\nTry 'tessor-demo --help' for more information.\n";
+    return 2;
 }
 
 } // namespace
@@ -174,24 +229,39 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--in-process") {
             inProcess = true;
-        } else if (arg == "--side" && i + 1 < argc) {
-            config.localSide = std::string(argv[++i]) == "nt" ? tessor::sim::Side::NT : tessor::sim::Side::LT;
-        } else if (arg == "--wait-ms" && i + 1 < argc) {
-            waitMs = std::atoi(argv[++i]);
+        } else if (arg == "--side" || arg == "--wait-ms") {
+            if (i + 1 >= argc)
+                return BadUsage(arg + " needs a value");
+            const std::string value = argv[++i];
+            if (arg == "--side") {
+                if (value != "lt" && value != "nt")
+                    return BadUsage("--side takes lt or nt, not '" + value + "'");
+                config.localSide = value == "nt" ? tessor::sim::Side::NT : tessor::sim::Side::LT;
+            } else {
+                char* end = nullptr;
+                const long ms = std::strtol(value.c_str(), &end, 10);
+                if (value.empty() || *end != '\0' || ms < 0 || ms > 3600000)
+                    return BadUsage("--wait-ms takes milliseconds from 0 to 3600000, not '" + value + "'");
+                waitMs = static_cast<int>(ms);
+            }
         } else if (arg == "-h" || arg == "--help") {
-            PrintUsage();
+            PrintUsage(std::cout);
             return 0;
-        } else if (!arg.empty() && arg[0] != '-') {
+        } else if (arg == "--version") {
+            std::cout << "tessor-demo " << TESSOR_VERSION << "\n";
+            return 0;
+        } else if (!arg.empty() && arg[0] != '-' && device.empty()) {
             device = arg;
+        } else if (!arg.empty() && arg[0] != '-') {
+            return BadUsage("one DEVICE only ('" + arg + "' is a second one)");
         } else {
-            PrintUsage();
-            return 2;
+            return BadUsage("unknown option " + arg);
         }
     }
-    if (!inProcess && device.empty()) {
-        PrintUsage();
-        return 2;
-    }
+    if (!inProcess && device.empty())
+        return BadUsage("no DEVICE given");
+    if (inProcess && !device.empty())
+        return BadUsage("--in-process takes no DEVICE");
 
     CConsolePrompt prompt;
     tessor::CConsolePort port(&prompt);
@@ -203,7 +273,12 @@ int main(int argc, char** argv) {
         device = "in-process simulator";
     }
     if (!port.Open(9600, 8, 0, 0, device.c_str())) {
-        std::cerr << "tessor-demo: cannot open " << device << " (error " << port.LastOpenError() << ")\n";
+        const int error = port.LastOpenError();
+        std::cerr << "tessor-demo: cannot open " << device << ": "
+                  << (error != 0 ? std::strerror(error) : "the device could not be set up") << "\n";
+        if (error == EACCES || error == EPERM)
+            std::cerr << "Serial devices may be opened only by members of the group that owns them "
+                         "(usually dialout): usermod -aG dialout USER, then log in again.\n";
         return 1;
     }
     tessor::g_pConsolePort.store(&port);
@@ -214,8 +289,12 @@ int main(int argc, char** argv) {
     while (!tessor::IsLinkUp() && !port.NoComm() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
-    PrintStatus();
-    const int status = port.NoComm() ? 1 : 0;
+    const bool complete = PrintStatus();
+    if (!complete)
+        std::cerr << "tessor-demo: " << device
+                  << " did not answer; nothing further was read (check the cable, the port and the modem's "
+                     "power)\n";
+    const int status = complete ? 0 : 1;
 
     port.RequestStop();
     worker.join();

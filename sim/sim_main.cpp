@@ -46,6 +46,7 @@ void PrintUsage(std::ostream& out) {
            "  --bursts-per-hour N    mean rate of RS error bursts (turns them on)\n"
            "  --drops-per-hour N     mean rate of line drops with retraining (default 0)\n"
            "  -h, --help             this text\n"
+           "  --version              the program's version\n"
            "\n"
         << tessor::sim::CPtyServer::ControlHelp() << "\nSIGINT or SIGTERM ends the program.\n";
 }
@@ -85,6 +86,9 @@ int main(int argc, char** argv) {
         };
         if (arg == "-h" || arg == "--help") {
             PrintUsage(std::cout);
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "tessor-sim " << TESSOR_VERSION << "\n";
             return 0;
         } else if (arg == "--side") {
             const std::string side = next("lt or nt");

@@ -5,6 +5,7 @@
 #include "link/RegisterAccess.h"
 #include "terminal/TerminalCommand.h"
 #include "ui/Boxes.h"
+#include "ui/BusyCursor.h"
 #include "ui_TerminalDlg.h"
 
 #include <QDir>
@@ -25,10 +26,17 @@ QString DisplayName(const QString& fileName) {
     return QDir::toNativeSeparators(fileName);
 }
 
+// Not a system error number: the chosen name is a pipe, a device or a socket.
+constexpr int kNotRegularFile = kPlainFileNotRegular;
+
 // The message for a log file that could not be created, after the cause the system gave.
 QString CreateErrorText(int error, const QString& fileName) {
     const QString name = DisplayName(fileName);
     switch (error) {
+    case kNotRegularFile:
+        return QStringLiteral("%1 is not a regular file (it is a pipe, a device or a socket).\nChoose a new "
+                              "file or an existing regular file for the log.")
+            .arg(name);
     case EACCES:
     case EPERM:
     case EROFS:
@@ -54,9 +62,24 @@ QString CreateErrorText(int error, const QString& fileName) {
     }
 }
 
-// Creates or empties the file for writing; returns the descriptor, or -1 with the cause in *error.
+std::mutex g_logHookMutex;
+std::function<void()> g_logWriteHook; // guarded by g_logHookMutex
+
+void RunLogWriteHook() {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_logHookMutex);
+        hook = g_logWriteHook;
+    }
+    if (hook)
+        hook();
+}
+
+// Creates or empties the file for writing; returns the descriptor, or -1 with the cause in *error
+// (kNotRegularFile for a pipe, a device or a socket). Never blocks: such files are refused before they
+// are opened, and the open itself does not wait for a reader.
 int CreateLogFile(const QString& fileName, int* error) {
-    return CreatePlainFile(QFile::encodeName(fileName).toStdString(), error);
+    return CreateRegularPlainFile(QFile::encodeName(fileName).toStdString(), error);
 }
 
 } // namespace
@@ -85,8 +108,7 @@ CTerminalDlg::~CTerminalDlg() {
     // Nothing may reach a terminal that is going away.
     ITerminalSink* self = this;
     g_pTerminalSink.compare_exchange_strong(self, nullptr);
-    std::lock_guard<std::mutex> lock(m_outMutex);
-    CloseLogLocked();
+    CloseLog();
 }
 
 void CTerminalDlg::QueueLine(const std::string& line, std::uint8_t op) {
@@ -100,15 +122,18 @@ void CTerminalDlg::QueueLine(const std::string& line, std::uint8_t op) {
 }
 
 void CTerminalDlg::FlushLines() {
-    std::lock_guard<std::mutex> lock(m_pendingMutex);
-    FlushLocked();
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        FlushLocked();
+    }
+    DrainLog();
 }
 
 void CTerminalDlg::FlushLocked() {
     // The last queued line goes first, so in the list (newest on top) the batch reads in queued order.
     while (m_pendingCount > 0) {
         --m_pendingCount;
-        AddLine(m_pending[m_pendingCount]);
+        QueueOutput(m_pending[m_pendingCount]);
         m_pending[m_pendingCount].clear();
     }
 }
@@ -119,9 +144,13 @@ int CTerminalDlg::PendingCount() const {
 }
 
 void CTerminalDlg::AddLine(const std::string& line) {
+    QueueOutput(line);
+    DrainLog();
+}
+
+void CTerminalDlg::QueueOutput(const std::string& line) {
     const bool onUiThread = QThread::currentThread() == thread();
     bool postApply = false;
-    QString failure;
     {
         std::lock_guard<std::mutex> lock(m_outMutex);
         m_listQueue.push_back(line);
@@ -132,23 +161,59 @@ void CTerminalDlg::AddLine(const std::string& line) {
             m_applyPosted = true;
             postApply = true;
         }
-        int error = 0;
-        if (m_logFd >= 0 && !WriteLogLocked(line, &error)) {
-            // A log that cannot be written is closed; the lines still reach the list and register
-            // access goes on. The user hears of it once, from the UI thread.
-            failure = QStringLiteral("An error occurred while writing to %1: %2.\nLogging has been stopped.")
-                          .arg(DisplayName(m_logName), QString::fromLocal8Bit(std::strerror(error)));
-            CloseLogLocked();
-        }
+        if (m_logFd >= 0)
+            m_logQueue.push_back(line);
     }
     if (onUiThread)
         ApplyQueuedLines();
     else if (postApply)
         QMetaObject::invokeMethod(
             this, [this] { ApplyQueuedLines(); }, Qt::QueuedConnection);
-    if (!failure.isEmpty())
-        QMetaObject::invokeMethod(
-            this, [this, failure] { ReportLogWriteFailure(failure); }, Qt::QueuedConnection);
+}
+
+void CTerminalDlg::DrainLog() {
+    for (;;) {
+        std::unique_lock<std::mutex> writing(m_logWriteMutex, std::try_to_lock);
+        if (!writing.owns_lock())
+            return; // the writer looks at the queue again after it has let go
+        WriteQueuedLog();
+        writing.unlock();
+        std::lock_guard<std::mutex> lock(m_outMutex);
+        if (m_logQueue.empty())
+            return;
+    }
+}
+
+void CTerminalDlg::WriteQueuedLog() {
+    for (;;) {
+        std::deque<std::string> lines;
+        int fd;
+        {
+            std::lock_guard<std::mutex> lock(m_outMutex);
+            lines.swap(m_logQueue);
+            fd = m_logFd;
+        }
+        if (lines.empty() || fd < 0)
+            return;
+        for (const std::string& line : lines) {
+            int error = 0;
+            if (WriteLogLine(fd, line, &error))
+                continue;
+            // A log that cannot be written is closed; the lines still reach the list and register
+            // access goes on. The user hears of it once, from the UI thread.
+            QString failure;
+            {
+                std::lock_guard<std::mutex> lock(m_outMutex);
+                failure =
+                    QStringLiteral("An error occurred while writing to %1: %2.\nLogging has been stopped.")
+                        .arg(DisplayName(m_logName), QString::fromLocal8Bit(std::strerror(error)));
+                CloseLogLocked();
+            }
+            QMetaObject::invokeMethod(
+                this, [this, failure] { ReportLogWriteFailure(failure); }, Qt::QueuedConnection);
+            return;
+        }
+    }
 }
 
 void CTerminalDlg::ApplyQueuedLines() {
@@ -165,14 +230,29 @@ void CTerminalDlg::ApplyQueuedLines() {
     }
 }
 
-bool CTerminalDlg::WriteLogLocked(const std::string& line, int* error) {
-    const std::string bytes = line + "\r\n";
-    return WritePlainFile(m_logFd, bytes.data(), bytes.size(), error);
+void CTerminalDlg::SetLogWriteHookForTesting(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(g_logHookMutex);
+    g_logWriteHook = std::move(hook);
 }
 
+bool CTerminalDlg::WriteLogLine(int fd, const std::string& line, int* error) {
+    RunLogWriteHook();
+    const std::string bytes = line + "\r\n";
+    return WritePlainFile(fd, bytes.data(), bytes.size(), error);
+}
+
+// With m_logWriteMutex and m_outMutex held.
 void CTerminalDlg::CloseLogLocked() {
     ClosePlainFile(m_logFd);
     m_logFd = -1;
+    m_logQueue.clear();
+}
+
+void CTerminalDlg::CloseLog() {
+    std::lock_guard<std::mutex> writing(m_logWriteMutex);
+    WriteQueuedLog();
+    std::lock_guard<std::mutex> lock(m_outMutex);
+    CloseLogLocked();
 }
 
 bool CTerminalDlg::IsLogging() const {
@@ -186,6 +266,7 @@ void CTerminalDlg::OnSend() {
         ui::Beep();
         return;
     }
+    const ui::CBusyCursor busy;
     AccessLocalReg(command.op, command.address.c_str(), command.value.c_str());
 }
 
@@ -214,9 +295,9 @@ void CTerminalDlg::OnLogging() {
         ui::ShowBox(this, QMessageBox::Critical, QStringLiteral("Error"), CreateErrorText(error, fileName));
         return;
     }
+    CloseLog();
     {
         std::lock_guard<std::mutex> lock(m_outMutex);
-        CloseLogLocked();
         m_logFd = fd;
         m_logName = fileName;
     }
@@ -224,10 +305,7 @@ void CTerminalDlg::OnLogging() {
 }
 
 void CTerminalDlg::StopLogging() {
-    {
-        std::lock_guard<std::mutex> lock(m_outMutex);
-        CloseLogLocked();
-    }
+    CloseLog();
     UpdateLogButton();
 }
 

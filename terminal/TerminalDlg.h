@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,9 +29,12 @@ namespace tessor {
 // Threads: QueueLine runs on the console worker; FlushLines and AddLine on whichever thread issued the
 // register operation (or on the worker when the pending store is full). The pending store is guarded by
 // one lock, held across a whole flush so batches reach AddLine whole and in order. AddLine appends the line
-// to a queue of list updates and writes the log under a second lock, so the list and the log see the lines
-// in the same order; the UI thread applies the queued list updates, at once when AddLine runs on it, else
-// through a queued call. Widgets are touched on the UI thread only.
+// to a queue of list updates and, while logging, to a queue of log lines, both under a second (output)
+// lock, so the list and the log see the lines in the same order. The UI thread applies the queued list
+// updates, at once when AddLine runs on it, else through a queued call. The log queue is written to the
+// file by the issuing thread after it has let go of both locks (never by the console worker), under a
+// third lock that only log writers and the closing of the log take: a slow file never holds up another
+// thread's register access. Widgets are touched on the UI thread only.
 class CTerminalDlg : public QDialog, public ITerminalSink {
     Q_OBJECT
 
@@ -61,6 +65,9 @@ public:
     bool IsLogging() const;
     int PendingCount() const;
 
+    // Test hook: runs before every write to the log file (a slow disk); null removes it.
+    static void SetLogWriteHookForTesting(std::function<void()> hook);
+
     // Enter does nothing; Cancel (Close, Escape, the close box) hides the window and clears the shown flag.
     void accept() override;
     void reject() override;
@@ -70,12 +77,20 @@ protected:
 
 private:
     void FlushLocked();
+    // Puts the line into the list queue and, while logging, the log queue (under the output lock).
+    void QueueOutput(const std::string& line);
+    // Writes the queued log lines unless another thread is writing them already (it then writes ours).
+    void DrainLog();
+    // With m_logWriteMutex held: writes the queued log lines; on a failure closes the log and reports.
+    void WriteQueuedLog();
     void OnSend();
     void OnClear();
     void OnLogging();
     void StopLogging();
+    // Writes what is queued, then closes the log file.
+    void CloseLog();
     void CloseLogLocked();
-    bool WriteLogLocked(const std::string& line, int* error);
+    bool WriteLogLine(int fd, const std::string& line, int* error);
     // UI thread: applies the list updates queued by AddLine, oldest first.
     void ApplyQueuedLines();
     void UpdateLogButton();
@@ -97,8 +112,12 @@ private:
     mutable std::mutex m_outMutex;
     std::deque<std::string> m_listQueue;
     bool m_applyPosted = false;
+    std::deque<std::string> m_logQueue;
     int m_logFd = -1;
     QString m_logName;
+
+    // Held while the log file is written, and to close it. Taken before m_outMutex when both are held.
+    std::mutex m_logWriteMutex;
 };
 
 } // namespace tessor

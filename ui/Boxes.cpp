@@ -1,5 +1,7 @@
 #include "ui/Boxes.h"
 
+#include "ui/BusyCursor.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -20,6 +22,7 @@ BoxHook g_boxHook;
 FileDialogHook g_fileHook;
 HelpHook g_helpHook;
 BeepHook g_beepHook;
+QString g_dataDirForTesting;
 
 template <class Hook> Hook Current(const Hook& hook) {
     std::lock_guard<std::mutex> lock(g_hookMutex);
@@ -35,6 +38,8 @@ template <class Hook> void Install(Hook& slot, Hook hook) {
 
 QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                     const QString& text, QMessageBox::StandardButtons buttons) {
+    // A box waits for the user, not for the board: the normal cursor while it is up.
+    const CNormalCursor normalCursor;
     if (BoxHook hook = Current(g_boxHook))
         return hook(BoxRequest{icon, title, text, buttons});
     QMessageBox box(icon, title, text, buttons, parent);
@@ -46,6 +51,7 @@ void SetBoxHookForTesting(BoxHook hook) {
 }
 
 QString AskFileName(QWidget* parent, const FileDialogRequest& request) {
+    const CNormalCursor normalCursor;
     QString name;
     if (FileDialogHook hook = Current(g_fileHook)) {
         name = hook(request);
@@ -72,12 +78,40 @@ void SetFileDialogHookForTesting(FileDialogHook hook) {
     Install(g_fileHook, std::move(hook));
 }
 
+QString InstalledDataDir() {
+    {
+        std::lock_guard<std::mutex> lock(g_hookMutex);
+        if (!g_dataDirForTesting.isEmpty())
+            return g_dataDirForTesting;
+    }
+    // Relative to the program, so that any install prefix (and a moved tree) finds its own files.
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                           QStringLiteral(TESSOR_BIN_TO_DATA_DIR "/tessor-configurator"));
+}
+
+void SetInstalledDataDirForTesting(const QString& dir) {
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    g_dataDirForTesting = dir;
+}
+
 void OpenHelp(const QString& relativePath) {
     if (HelpHook hook = Current(g_helpHook)) {
         hook(relativePath);
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(relativePath)));
+    const QString local = QDir::current().absoluteFilePath(relativePath);
+    const QString installed = QDir(InstalledDataDir()).absoluteFilePath(relativePath);
+    for (const QString& path : {local, installed}) {
+        if (QFileInfo(path).isFile()) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+            return;
+        }
+    }
+    ShowBox(QApplication::activeWindow(), QMessageBox::Warning, QStringLiteral("Help"),
+            QStringLiteral("The help page %1 was not found.\nLooked in %2 and in %3.\nStart the tool in the "
+                           "folder that holds Help/, or install the help pages.")
+                .arg(relativePath, QDir::toNativeSeparators(QDir::currentPath()),
+                     QDir::toNativeSeparators(InstalledDataDir())));
 }
 
 void SetHelpHookForTesting(HelpHook hook) {

@@ -43,8 +43,14 @@ QString AskFileName(QWidget* parent, const FileDialogRequest& request);
 using FileDialogHook = std::function<QString(const FileDialogRequest&)>;
 void SetFileDialogHookForTesting(FileDialogHook hook);
 
-// Opens a help document given by its path relative to the working directory.
+// Opens a help document given by its path relative to the working directory; when the working directory
+// has no such file, the installed copy (the data folder beside the program's bin folder). When neither
+// exists a box says where it was looked for.
 void OpenHelp(const QString& relativePath);
+
+// The installed data folder, "<prefix>/share/tessor-configurator" for the program in "<prefix>/bin".
+QString InstalledDataDir();
+void SetInstalledDataDirForTesting(const QString& dir); // empty: the real one
 
 using HelpHook = std::function<void(const QString& relativePath)>;
 void SetHelpHookForTesting(HelpHook hook);

@@ -24,10 +24,23 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 
 namespace tessor::test {
 namespace {
+
+// Waits (processing events) until the condition holds, at most a few seconds.
+bool WaitFor(const std::function<bool()>& condition) {
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > guard)
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
 
 // A fresh settings store per test.
 class AppTest : public ::testing::Test {
@@ -284,6 +297,40 @@ TEST_F(AppTest, ShutdownWithASilentBoardEndsPromptly) {
     EXPECT_LT(elapsed, std::chrono::seconds(5));
     EXPECT_EQ(g_pConsolePort.load(), nullptr);
     EXPECT_EQ(prompt.asked, 0);
+}
+
+// A poll thread held up inside the terminal (a log write on a stalled disk) outlives the shutdown's
+// wait: the terminal, like the port and the pages, must stay for it.
+TEST_F(AppTest, ShutdownKeepsTheTerminalForAThreadThatOutlivesIt) {
+    const QString log = m_dir.filePath(QStringLiteral("kept.log"));
+    FileDialogRecorder files;
+    files.names.push_back(log);
+    auto sheet = std::make_unique<CMainSheet>(QString::fromLatin1(CMainSheet::kCaption));
+    UseSimulator(*sheet);
+    ASSERT_TRUE(sheet->OnInitDialog(&prompt));
+    CTerminalDlg* terminal = sheet->Terminal();
+    terminal->findChild<QPushButton*>(QStringLiteral("logButton"))->click();
+    ASSERT_TRUE(terminal->IsLogging());
+
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> writing{false};
+    CTerminalDlg::SetLogWriteHookForTesting([&writing, released] {
+        writing = true;
+        released.wait();
+    });
+    sheet->PagePhyStatus()->m_pollEvent.Set(); // its first read's flush writes the log, and stalls
+    ASSERT_TRUE(WaitFor([&] { return writing.load(); }));
+    EXPECT_FALSE(sheet->StopThreads());
+    sheet.reset();
+    EXPECT_EQ(g_pTerminalSink.load(), static_cast<ITerminalSink*>(terminal)) << "kept, not freed";
+
+    release.set_value(); // the thread goes on writing into the kept terminal's log
+    EXPECT_TRUE(WaitFor([&] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) && file.readAll().startsWith(" 8C");
+    }));
+    CTerminalDlg::SetLogWriteHookForTesting(nullptr);
 }
 
 TEST_F(AppTest, UiThreadGivesUpThePortWhenAPollThreadTimesOut) {

@@ -570,8 +570,7 @@ TEST_F(AboutTest, ShowsTheVersionRecordAndThePreparedTexts) {
     EXPECT_EQ(LabelText("versionText"), "Version: " + QString::fromUtf8(version::kFileVersion));
     EXPECT_EQ(LabelText("productIdText"), "Product ID: " + QString::fromUtf8(version::kProductVersion));
     EXPECT_EQ(LabelText("smallField"), " ");
-    const QString block = "\n \n \n " + QString::fromUtf8(version::kCompanyName) + "\n " +
-                          QString::fromUtf8(version::kCompanyWeb) + "    ";
+    const QString block = "\n \n \n Halvoren\n " + QString::fromUtf8(version::kCompanyWeb) + "    ";
     EXPECT_EQ(box->CompanyBlock(), block);
     EXPECT_EQ(LabelText("companyBlock"), block);
 }

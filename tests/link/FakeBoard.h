@@ -33,6 +33,10 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_hungUp)
             return {IoResult::HungUp, EIO, 0};
+        if (failWrites > 0) {
+            --failWrites;
+            return {IoResult::Error, EIO, 0};
+        }
         for (std::size_t i = 0; i < len; ++i) {
             const char c = static_cast<char>(data[i]);
             m_wire += c;
@@ -112,6 +116,8 @@ public:
     std::atomic<bool> silent{false};
     std::atomic<bool> overlapped{false};
     std::atomic<bool> hangUpOnNextCommand{false};
+    // The next this many writes fail with EIO, nothing sent; the device stays usable.
+    std::atomic<int> failWrites{0};
 
     std::string StandardReply(const std::string& c) {
         const std::string word = c.substr(0, 2);

@@ -22,6 +22,8 @@ public:
     void ShowProblem(const std::string& text) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         problems.push_back(text);
+        problemThreads.push_back(std::this_thread::get_id());
+        questionsBeforeProblem.push_back(questions.size());
     }
     Answer AskHardwareNotResponding(const std::string& text) override {
         std::function<void()> action;
@@ -54,6 +56,9 @@ public:
     std::deque<Answer> answers;
     std::deque<std::function<void()>> onAsk;
     std::vector<std::string> problems;
+    // For each problem: the thread that showed it and how many questions had been asked before.
+    std::vector<std::thread::id> problemThreads;
+    std::vector<std::size_t> questionsBeforeProblem;
     std::vector<std::string> questions;
 
 private:

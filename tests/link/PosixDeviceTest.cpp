@@ -1,9 +1,14 @@
 #include "LinkFixture.h"
 #include "link/PosixSerialDevice.h"
 
+#include <cstdio>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tessor::test {
@@ -99,6 +104,43 @@ TEST(PosixSerialDevice, OpenIsExclusiveAndFailsForMissingDevices) {
     EXPECT_EQ(err, ENOENT);
     EXPECT_FALSE(PosixSerialDevice::Open("/dev/null", LineSettings{}, &err));
     EXPECT_EQ(err, ENOTTY);
+}
+
+// Opens the device in a child process running as an unprivileged user; returns the error number of
+// the open (0 when it opened), or -1 when the child could not become that user.
+int OpenAsUnprivilegedUser(const std::string& path) {
+    const passwd* nobody = getpwnam("nobody");
+    const uid_t uid = nobody ? nobody->pw_uid : 65534;
+    const gid_t gid = nobody ? nobody->pw_gid : 65534;
+    std::fflush(nullptr); // the child must not repeat what is still buffered
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0 || geteuid() == 0)
+            _exit(255);
+        int err = 0;
+        auto device = PosixSerialDevice::Open(path, LineSettings{}, &err);
+        _exit(device ? 0 : (err > 0 && err < 255 ? err : 254));
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status) == 255 ? -1 : WEXITSTATUS(status);
+}
+
+// Root passes the exclusive lock, so the lock is checked from a process without root rights.
+TEST(PosixSerialDevice, ExclusiveOpenRefusesAnUnprivilegedSecondOpener) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to start an unprivileged child; without root the exclusive open is "
+                        "checked by OpenIsExclusiveAndFailsForMissingDevices";
+    PtyBoard pty;
+    ASSERT_FALSE(pty.SlavePath().empty());
+    ASSERT_EQ(chmod(pty.SlavePath().c_str(), 0666), 0) << "the child must be allowed to open it";
+    int err = 0;
+    auto first = PosixSerialDevice::Open(pty.SlavePath(), LineSettings{}, &err);
+    ASSERT_TRUE(first) << err;
+    EXPECT_EQ(OpenAsUnprivilegedUser(pty.SlavePath()), EBUSY);
+    first.reset();
+    EXPECT_EQ(OpenAsUnprivilegedUser(pty.SlavePath()), 0) << "once closed, the same child may open it";
 }
 
 TEST(PosixSerialDevice, InterruptEndsABlockedReadAndHangUpIsReported) {

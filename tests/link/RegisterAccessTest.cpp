@@ -117,6 +117,24 @@ TEST_F(RemoteTest, OrAndAndAndControlRegisterDoNotWait) {
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "RD 8CC4"), 0);
 }
 
+TEST_F(RemoteTest, NonWaitingOperationFailsWhenAMailboxStepFailed) {
+    // An echo failure on the start command: the same traffic, but no success.
+    board->responder = [this](const std::string& c) {
+        return c == "WR 8CC0 14" ? "X" + board->StandardReply(c).substr(1) : board->StandardReply(c);
+    };
+    EXPECT_EQ(AccessRemoteReg(kAnd, "8C11", "F0"), -1);
+    EXPECT_EQ(board->Commands().back(), "WR 8CC0 14");
+    EXPECT_EQ(board->Commands().size(), 7u);
+
+    // A cancelled time-out on a step; the rest of the sequence then meets the no-communication state.
+    board->responder = [this](const std::string& c) {
+        return c == "WR 8CC2 8C" ? std::string() : board->StandardReply(c);
+    };
+    prompt.answers = {IUserPrompt::Answer::Cancel};
+    EXPECT_EQ(AccessRemoteReg(kOr, "8C00", "20"), -1) << "a remote restart with nothing sent is no success";
+    EXPECT_EQ(board->Commands().back(), "WR 8CC2 8C");
+}
+
 TEST_F(RemoteTest, RemoteRestartPausesBetweenItsSteps) {
     RestartModem(kRemote);
     EXPECT_EQ(g_recordedSleeps, std::vector<int>{2000});
@@ -132,6 +150,16 @@ TEST_F(LinkTest, LocalRestartDoesNotPause) {
     EXPECT_EQ(RestartModem(kLocal), 1);
     EXPECT_TRUE(g_recordedSleeps.empty());
     EXPECT_EQ(board->Commands(), (Lines{"OR 8C00 08", "OR 8C00 20"}));
+}
+
+TEST_F(LinkTest, CancelledLinkReadIsNotALineUp) {
+    board->regs["8C71"] = 0x40;
+    board->responder = [this](const std::string& c) {
+        return c == "RD 8C00" ? std::string() : board->StandardReply(c);
+    };
+    prompt.answers = {IUserPrompt::Answer::Cancel};
+    EXPECT_FALSE(IsLinkUp()) << "a cancelled read (-1, every bit set) says nothing about the line";
+    EXPECT_EQ(prompt.QuestionCount(), 1u);
 }
 
 TEST_F(RemoteTest, CancelledStatusReadNeverCountsAsCompletion) {

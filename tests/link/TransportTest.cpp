@@ -6,6 +6,8 @@
 namespace tessor::test {
 namespace {
 
+using Lines = std::vector<std::string>;
+
 struct CommandCase {
     const char* name;
     std::uint8_t op;
@@ -196,6 +198,81 @@ TEST_F(LinkTest, RetryAfterTheBoardComesBackResumes) {
     EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0); // the lost exchange ends as an echo failure
     EXPECT_FALSE(port->NoComm());
     EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
+}
+
+TEST_F(LinkTest, FailedSendIsShownByTheWaitingCallerAtOnceAndResentOnRetry) {
+    board->regs["8C10"] = 0x32;
+    board->failWrites = 1;
+    prompt.answers = {IUserPrompt::Answer::Retry};
+    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32) << "RETRY sends the command again";
+    EXPECT_EQ(board->Commands(), (Lines{"RD 8C10"}));
+    const auto problems = prompt.Problems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].rfind("Error while writing data: 5 ", 0), 0u) << problems[0];
+    // On the caller's own thread (the UI thread shows it at once), before the time-out box.
+    EXPECT_EQ(prompt.problemThreads[0], std::this_thread::get_id());
+    EXPECT_EQ(prompt.questionsBeforeProblem[0], 0u);
+    EXPECT_EQ(prompt.QuestionCount(), 1u);
+}
+
+// A device that blocks reads until interrupted and notes whether it was destroyed during one.
+class BlockingDevice : public SerialDevice {
+public:
+    explicit BlockingDevice(std::shared_ptr<std::atomic<int>> freedInRead)
+        : m_freedInRead(std::move(freedInRead)) {}
+    ~BlockingDevice() override { m_freedInRead->store(m_inRead.load() ? 1 : 0); }
+    IoResult Write(const std::uint8_t*, std::size_t len) override { return {IoResult::Ok, 0, len}; }
+    IoResult Read(std::uint8_t*, std::size_t) override {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_inRead = true;
+        m_cv.notify_all();
+        m_cv.wait(lock, [this] { return m_interrupted; });
+        lock.unlock();
+        // The caller still runs in this object for a moment after waking.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        m_inRead = false;
+        return {IoResult::Interrupted, 0, 0};
+    }
+    bool Purge() override { return true; }
+    void Interrupt() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_interrupted = true;
+        m_cv.notify_all();
+    }
+    void WaitUntilReading() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [this] { return m_inRead.load(); });
+    }
+
+private:
+    std::shared_ptr<std::atomic<int>> m_freedInRead;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::atomic<bool> m_inRead{false};
+    bool m_interrupted = false;
+};
+
+TEST(ConsolePortClose, CloseWhileTheWorkerReadsFreesTheDeviceOnlyAfterTheReadReturns) {
+    auto freedInRead = std::make_shared<std::atomic<int>>(-1);
+    BlockingDevice* device = nullptr;
+    FakePrompt prompt;
+    CConsolePort port(&prompt);
+    port.SetDeviceOpener([&](const std::string&, const LineSettings&, int*) {
+        auto d = std::make_unique<BlockingDevice>(freedInRead);
+        device = d.get();
+        return std::unique_ptr<SerialDevice>(std::move(d));
+    });
+    ASSERT_EQ(port.Open(9600, 8, 0, 0, "COM1:"), 1);
+    std::thread worker([&port] { port.ConsoleWorkerThread(); });
+    std::atomic<std::int64_t> result{99};
+    std::thread caller([&] { result = port.Execute(kRead, "8C10", " 1"); });
+    device->WaitUntilReading();
+    port.Close();
+    caller.join();
+    EXPECT_EQ(result.load(), 0) << "the abandoned exchange ends as an echo failure";
+    EXPECT_EQ(freedInRead->load(), 0) << "freed, and not while the worker was reading";
+    port.RequestStop();
+    worker.join();
 }
 
 TEST_F(LinkTest, InputArrivingWhileIdleIsNotTakenForTheNextReply) {

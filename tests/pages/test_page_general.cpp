@@ -1,5 +1,6 @@
 // The General page against the simulated modem pair: the register traffic of its refresh, its ticks and
 // each button, the group captions and the remote enabling.
+#include "link/ConsolePort.h"
 #include "pages/PageGeneral.h"
 #include "support/SimHarness.h"
 
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -91,6 +93,30 @@ TEST_F(GeneralPageTest, ShownBeforeTheSideIsKnownDoesNothingThenTheRefreshReadsT
     EXPECT_EQ(Button("btnActivation")->text(), "ACTIVATION disable");
     EXPECT_EQ(Button("btnTransmitter")->text(), "Turn transmitter off");
     EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+// The page's link and toggle reads use the shared status addresses, so the terminal does not show them;
+// its actions are shown.
+TEST_F(GeneralPageTest, LinkAndToggleReadsStayOutOfTheTerminal) {
+    struct Sink : ITerminalSink {
+        void QueueLine(const std::string& line, std::uint8_t op) override {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (op != kSilentRead)
+                shown.push_back(line);
+        }
+        void FlushLines() override {}
+        std::mutex mutex;
+        std::vector<std::string> shown;
+    } sink;
+    g_pTerminalSink.store(&sink);
+    page.SetModemSide(kSideLT);
+    page.RefreshFromModem();
+    const Commands refresh = TakeCommands();
+    Button("btnLineLoopbackLocal")->click();
+    g_pTerminalSink.store(nullptr);
+    EXPECT_EQ(refresh, kRefreshTraffic);
+    ASSERT_EQ(sink.shown.size(), 1u);
+    EXPECT_EQ(sink.shown[0].substr(sink.shown[0].size() - 10), "OR 8C00 02");
 }
 
 TEST_F(GeneralPageTest, GroupCaptionsFollowTheModemSide) {

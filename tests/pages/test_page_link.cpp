@@ -161,9 +161,12 @@ TEST_F(LinkPageTest, ShowReadsBothDirectionsTheLocalSpeedAndThenTheRemoteOne) {
     EXPECT_EQ(Field("editUsRate"), "11,25");
     EXPECT_EQ(List("cmbLocalSpeed")->currentText(), "  3");
     EXPECT_EQ(List("cmbRemoteSpeed")->currentText(), "  3");
-    for (const char* name : {"cmbDsInterpolation", "cmbDsConstellation", "editDsCarrier", "spinDsCarrier",
-                             "cmbUsInterpolation", "cmbUsConstellation", "editUsCarrier", "spinUsCarrier"})
+    for (const char* name : {"cmbDsInterpolation", "cmbDsConstellation", "spinDsCarrier",
+                             "cmbUsInterpolation", "cmbUsConstellation", "spinUsCarrier"})
         EXPECT_FALSE(Child<QWidget>(name)->isEnabled()) << name;
+    // The carrier fields are read-only but enabled, so that Tab and screen readers reach them.
+    for (const char* name : {"editDsCarrier", "editUsCarrier"})
+        EXPECT_TRUE(Child<QLineEdit>(name)->isEnabled() && Child<QLineEdit>(name)->isReadOnly()) << name;
 
     // "Read" reads the same, remote speed first while the remote modem is reachable.
     Child<QPushButton>("btnRead")->click();

@@ -164,6 +164,10 @@ class Session:
         if os.environ.get("TESSOR_KEEP_REALINPUT") is None:
             shutil.rmtree(self.tmp, ignore_errors=True)
 
+    def path(self, name):
+        """A file name in the session's own folder (removed with the session)."""
+        return self._file(name)
+
     def _log(self, name):
         """A file for a child's output; the child keeps its own copy of the descriptor."""
         f = open(self._file(name), "w")

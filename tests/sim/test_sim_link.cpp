@@ -256,8 +256,16 @@ TEST_F(SimLink, SilentBoardRaisesTheBoxAndItsFreshPromptEndsTheExchange) {
     m_port->SetPollTiming(3, std::chrono::microseconds(1000));
     m_sim->SetSilent(true);
     std::shared_ptr<CSimulator> sim = m_sim;
-    m_prompt.OnAsk([sim] {
-        WaitUntilSent(*sim);
+    CConsolePort* port = m_port.get();
+    m_prompt.OnAsk([sim, port] {
+        // The box may come before the worker has even sent the command (a loaded machine): wait for
+        // the command to reach the board, then wake the board and wait for the reply as long as it
+        // takes (the guard only stops a hang).
+        const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (sim->BytesToBoard().find("RD 8C10\n") == std::string::npos &&
+               std::chrono::steady_clock::now() < guard)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        port->SetPollTiming(10000, std::chrono::microseconds(1000));
         sim->SetSilent(false);
         return IUserPrompt::Answer::Retry;
     });

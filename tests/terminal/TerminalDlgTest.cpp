@@ -6,10 +6,40 @@
 #include <QFile>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace tessor::test {
 namespace {
+
+// While it lives, regular files of this process cannot grow beyond the given size (writes fail with
+// EFBIG instead of raising SIGXFSZ).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
 
 QString ReplyLine(std::uint16_t address, std::uint8_t value) {
     return QStringLiteral(" %1: %2")
@@ -309,15 +339,52 @@ TEST_F(TerminalFixture, LogFileThatCannotBeCreatedShowsTheCauseAndLoggingStaysOf
     EXPECT_EQ(Rows(*dlg).size(), 2);
 }
 
+TEST_F(TerminalFixture, PipeOrDeviceAsLogIsRefusedWithoutBlocking) {
+    const QString fifo = TempPath("pipe.log");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // Should the open block on the pipe, a late reader releases it and the checks below fail.
+    std::atomic<bool> done{false};
+    std::thread rescuer([&] {
+        for (int i = 0; i < 200 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done)
+            ::close(::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK));
+    });
+    struct Joiner {
+        std::atomic<bool>& done;
+        std::thread& thread;
+        ~Joiner() {
+            done = true;
+            thread.join();
+        }
+    } joiner{done, rescuer};
+    std::size_t expectedBoxes = 0;
+    const QString device = TempPath("device.log");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), device));
+    for (const QString& name : {fifo, device}) {
+        StartLogging(name);
+        const auto shown = boxes.Boxes();
+        ASSERT_EQ(shown.size(), ++expectedBoxes) << name.toStdString();
+        EXPECT_EQ(shown.back().title, QStringLiteral("Error"));
+        EXPECT_TRUE(shown.back().text.startsWith(name + QStringLiteral(" is not a regular file")))
+            << shown.back().text.toStdString();
+        EXPECT_FALSE(dlg->IsLogging());
+        EXPECT_EQ(Button("logButton")->text(), QStringLiteral("Start Logging..."));
+    }
+}
+
 TEST_F(TerminalFixture, FailedLogWriteStopsLoggingOnceAndKeepsRegisterAccessAndTheList) {
     const QString log = TempPath("full.log");
-    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), log));
     StartLogging(log);
     ASSERT_TRUE(dlg->IsLogging());
 
-    // A poll thread's read: the failure is met off the UI thread.
-    std::thread poller([] { AccessLocalReg(kRead, "8C10", " 1"); });
-    poller.join();
+    // A poll thread's read: the failure is met off the UI thread. The file may not grow, so every
+    // write fails (EFBIG) as on a full disk; a device file would be refused as a log.
+    {
+        FileSizeLimit noGrowth(0);
+        std::thread poller([] { AccessLocalReg(kRead, "8C10", " 1"); });
+        poller.join();
+    }
     EXPECT_FALSE(dlg->IsLogging());
     ASSERT_TRUE(WaitUntil([&] { return boxes.Boxes().size() == 1 && Rows(*dlg).size() == 2; }));
     const auto shown = boxes.Boxes();

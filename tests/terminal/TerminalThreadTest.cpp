@@ -4,6 +4,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+#include <future>
 #include <thread>
 
 namespace tessor::test {
@@ -95,6 +97,42 @@ TEST_F(TerminalFixture, AddLineFromSeveralThreadsKeepsListAndLogInOneOrder) {
     const QStringList rows = Rows(*dlg);
     EXPECT_EQ(QSet<QString>(rows.begin(), rows.end()).size(), rows.size());
     ExpectListMatchesLogTail(rows, logged);
+}
+
+TEST_F(TerminalFixture, SlowLogWriteHoldsUpNoOtherThreadsRegisterAccess) {
+    const QString log = TempPath("slow.log");
+    StartLogging(log);
+    // The first write stalls until released, as on a slow disk.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> writes{0};
+    CTerminalDlg::SetLogWriteHookForTesting([&writes, released] {
+        if (writes++ == 0)
+            released.wait();
+    });
+    std::thread poller([] { AccessLocalReg(kRead, "8C10", " 1"); }); // its flush writes the log
+    ASSERT_TRUE(WaitUntil([&] { return writes.load() == 1; }));
+
+    // Meanwhile another thread's operations and flushes go through.
+    auto other = std::async(std::launch::async, [] {
+        AccessLocalReg(kRead, "8C11", " 1");
+        return AccessLocalReg(kWrite, "8C12", "66");
+    });
+    const bool notHeldUp = other.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    release.set_value();
+    poller.join();
+    CTerminalDlg::SetLogWriteHookForTesting(nullptr);
+    EXPECT_TRUE(notHeldUp);
+    EXPECT_EQ(other.get(), 1);
+
+    // Every line logged once, in the order the list shows them (newest on top).
+    dlg->FlushLines();
+    QCoreApplication::processEvents();
+    const QStringList logged = LogLines(log);
+    EXPECT_EQ(logged.size(), 5);
+    QStringList rows = Rows(*dlg);
+    std::reverse(rows.begin(), rows.end());
+    EXPECT_EQ(rows, logged);
 }
 
 // The worker queues while other threads flush, the store filling up now and then.
