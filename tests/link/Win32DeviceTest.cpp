@@ -1,4 +1,5 @@
 #include "LinkFixture.h"
+#include "link/PortDiscovery.h"
 #include "link/Win32SerialDevice.h"
 
 #include <atomic>
@@ -68,6 +69,11 @@ TEST(Win32SerialDevice, InterruptibleAndTalksToTheBoard) {
     const std::string com = SimulatorPort();
     if (com.empty())
         GTEST_SKIP() << "TESSOR_TEST_COM names no COM port with the simulator behind it";
+    // The port is found among the system's COM ports; a name the system does not have is missing.
+    const std::vector<SerialPortInfo> ports = DiscoverSerialPorts();
+    EXPECT_EQ(CheckDevice(com + ":", ports).state, DeviceCheck::State::Ready) << FormatPortList(ports);
+    EXPECT_EQ(CheckDevice("COM231", ports).state, DeviceCheck::State::Missing);
+
     int err = 0;
     auto device = Win32SerialDevice::Open(com, LineSettings{}, &err);
     ASSERT_TRUE(device) << com << ": " << SystemErrorText(err);
