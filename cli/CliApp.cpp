@@ -1,5 +1,6 @@
 // The command line of tessor-cli: global options, subcommands and their arguments, and the dispatch.
 #include "cli/CliCommands.h"
+#include "link/PortDiscovery.h"
 #include "link/SerialPort.h"
 
 #include <CLI/CLI.hpp>
@@ -262,10 +263,12 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
         return kExitUsage;
     }
     if (command->changesBoard && !parser.options.yes && !streams.inIsTerminal) {
-        streams.err << "tessor-cli: " << command->app->get_name()
-                    << " changes the board and standard input is not a terminal, so nobody can confirm it; "
-                       "give --yes to go ahead. Nothing was sent."
-                    << std::endl;
+        const std::string message = command->app->get_name() +
+                                    " changes the board and standard input is not a terminal, so nobody can "
+                                    "confirm it; give --yes to go ahead. Nothing was sent.";
+        streams.err << "tessor-cli: " << message << std::endl;
+        if (parser.options.json)
+            streams.out << nlohmann::json{{"error", message}, {"exit_code", kExitUsage}}.dump(2) << "\n";
         return kExitUsage;
     }
     interruption.graceful.store(command->app->get_name() == "counters");
@@ -277,6 +280,35 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
         return ctx.Fail(kExitPort, PortProblem(port, error));
     return command->run(ctx);
 }
+
+namespace {
+
+// The devices discovery found, with every field it knows; empty texts become null.
+nlohmann::json DevicesJson(const std::vector<SerialPortInfo>& found) {
+    const auto text = [](const std::string& value) {
+        return value.empty() ? nlohmann::json(nullptr) : nlohmann::json(value);
+    };
+    nlohmann::json devices = nlohmann::json::array();
+    for (const SerialPortInfo& info : found) {
+        devices.push_back({{"kernel_name", info.kernelName},
+                           {"device", info.devicePath},
+                           {"by_id", text(info.byIdPath)},
+                           {"driver", text(info.driver)},
+                           {"vendor_id", text(info.vendorId)},
+                           {"product_id", text(info.productId)},
+                           {"manufacturer", text(info.manufacturer)},
+                           {"product", text(info.product)},
+                           {"serial_number", text(info.serialNumber)},
+                           {"present", info.nodePresent},
+                           {"may_open", info.mayOpen},
+                           {"group", text(info.group)},
+                           {"advice", info.mayOpen ? nlohmann::json(nullptr)
+                                                   : nlohmann::json(PermissionAdvice(info.group))}});
+    }
+    return devices;
+}
+
+} // namespace
 
 int RunPorts(const GlobalOptions& options, const Streams& streams) {
     nlohmann::json ports = nlohmann::json::array();
@@ -295,10 +327,13 @@ int RunPorts(const GlobalOptions& options, const Streams& streams) {
             (error == 0 ? std::string("can be opened") : "cannot be opened: " + SystemErrorMessage(error)) +
             "\n";
     }
-    if (options.json)
-        streams.out << nlohmann::json{{"ports", ports}}.dump(2) << "\n";
-    else
-        streams.out << text;
+    const std::vector<SerialPortInfo> found = DiscoverSerialPorts(DefaultDiscoveryOptions());
+    if (options.json) {
+        streams.out << nlohmann::json{{"ports", ports}, {"devices", DevicesJson(found)}}.dump(2) << "\n";
+    } else {
+        streams.out << text << "\nSerial devices found:\n";
+        streams.out << (found.empty() ? std::string("  none\n") : FormatPortList(found));
+    }
     return kExitOk;
 }
 

@@ -18,7 +18,8 @@ inline constexpr std::uint8_t kSideNT = 2;
 // transport has given up (every later operation then returns 0 without reaching the board).
 bool BoardFailed(std::int64_t result);
 
-// Reads 8C70: bit 4 set means the local modem is NT. A failed read counts as LT, as it always has.
+// Reads 8C70: bit 4 set means the local modem is NT. The side is taken from the value as it came: a
+// cancelled read (-1, every bit set) gives NT and no communication (0) gives LT; callers test raw.
 struct ModemSideRead {
     std::int64_t raw = 0;
     std::uint8_t side = kSideLT;

@@ -1,7 +1,6 @@
 # Installation and Debian packaging. Included at the end of the top-level CMakeLists.txt, after every
 # target exists. Layout of an installed system (prefix /usr in the package):
 #   bin/tessor-configurator, bin/tessor-cli, bin/tessor-sim, bin/tessor-demo
-#   share/man/man1/tessor-cli.1
 #   share/tessor-configurator/Help/          help pages; the desktop entry starts the tool in
 #                                            share/tessor-configurator, so F1 finds Help/ there
 #   share/applications/tessor-configurator.desktop
@@ -21,7 +20,6 @@ foreach(tessor_program tessor-configurator tessor-cli tessor-sim tessor-demo)
     endif()
 endforeach()
 
-install(FILES "${TESSOR_PACKAGING_ROOT}/docs/tessor-cli.1" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(DIRECTORY "${TESSOR_PACKAGING_ROOT}/Help/"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/Help

@@ -12,7 +12,7 @@ bash scripts/setup-deps.sh
 build=${BENCH_BUILD_DIR:-build-bench}
 log=$(mktemp /tmp/tessor-bench-build.XXXXXX)
 if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSOR_BUILD_UI=ON -DTESSOR_SANITIZE= &&
-       cmake --build "$build" -j2 --target tessor-bench tessor-bench-app tessor-sim; } >"$log" 2>&1; then
+       cmake --build "$build" -j2 --target tessor-bench tessor-bench-app tessor-bench-cli tessor-cli tessor-sim; } >"$log" 2>&1; then
     cat "$log"
     echo "bench: build failed" >&2
     exit 1
@@ -20,4 +20,6 @@ fi
 rm -f "$log"
 
 export QT_QPA_PLATFORM=offscreen
-exec "$build/bench/tessor-bench" --rest-seconds "${BENCH_REST_SECONDS:-60}" "$@"
+"$build/bench/tessor-bench" --rest-seconds "${BENCH_REST_SECONDS:-60}" "$@"
+# tessor-cli end to end, each command its own process.
+exec "$build/bench/tessor-bench-cli"

@@ -99,7 +99,7 @@ fi
 [ "$(dpkg-query -W -f='${Status}' tessor-configurator 2>/dev/null)" = "install ok installed" ] ||
     fail "tessor-configurator is not installed"
 
-for f in "$bindir/tessor-configurator" "$bindir/tessor-sim"; do
+for f in "$bindir/tessor-configurator" "$bindir/tessor-cli" "$bindir/tessor-sim"; do
     [ -x "$f" ] || fail "$f missing"
 done
 for f in "$datadir/Help/index.htm" "$datadir/Help/page_04.htm" "$datadir/Help/help.css" \
@@ -108,7 +108,7 @@ for f in "$datadir/Help/index.htm" "$datadir/Help/page_04.htm" "$datadir/Help/he
     [ -f "$f" ] || fail "$f missing"
 done
 # Manual pages, the licence and the run-time dependency on Qt's platform plugins.
-for program in tessor-configurator tessor-sim tessor-demo; do
+for program in tessor-configurator tessor-sim tessor-demo tessor-cli; do
     page=/usr/share/man/man1/$program.1.gz
     [ -f "$page" ] || fail "$page missing"
     zcat "$page" | grep -q "^\.TH $(echo "$program" | tr a-z A-Z) 1 " || fail "$page is not a section 1 page of $program"
@@ -151,6 +151,13 @@ done
 com1=$(cat "$pathfile")
 [ -e "$com1" ] || fail "tessor-sim announced $com1, which does not exist"
 echo "simulated modem pair on $com1"
+
+# The installed command-line tool on the same simulator (it closes the port again when done).
+TESSOR_COM1="$com1" "$bindir/tessor-cli" status >"$work/cli.log" 2>&1 || {
+    cat "$work/cli.log"
+    fail "the installed tessor-cli status failed on $com1"
+}
+grep -q "Board identification" "$work/cli.log" || fail "the installed tessor-cli status printed no identification"
 
 # 4. The installed tool, started like the desktop entry starts it, with fresh per-user settings.
 mkdir -p "$work/config" "$work/runtime"

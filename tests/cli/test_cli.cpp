@@ -3,12 +3,16 @@
 
 #include "cli/CliTestSupport.h"
 #include "model/ConfigFile.h"
+#include "support/FakePortTree.h"
 
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -154,6 +158,48 @@ TEST(CliCommands, JsonDocumentsCarryNumbersTextsAndRawValues) {
     EXPECT_TRUE(counters["totals"]["tx_frames"].is_number_unsigned());
 }
 
+TEST(CliPorts, ComNamesResolveThroughTheEnvironmentTheSettingsFileAndTheDefault) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string config = sim.Dir() + "/Calvadra";
+    ASSERT_EQ(mkdir(config.c_str(), 0700), 0);
+    std::ofstream(config + "/tessor-configurator.conf")
+        << "[Settings]\nPort=0\n\n[Ports]\nCOM2=" << sim.Link() << "\nCOM3=\n";
+    test::FakePortTree tree;
+    tree.AddUsb(test::FakeAdapter{});
+    const std::vector<std::string> env{"XDG_CONFIG_HOME=" + sim.Dir(), "TESSOR_COM1=/nonexistent/by-env",
+                                       "TESSOR_COM2=", "TESSOR_COM3=", "TESSOR_PORTS_ROOT=" + tree.Root()};
+
+    const RunResult ports = RunProgram({TESSOR_CLI_PATH, "--json", "ports"}, "/dev/null", env);
+    EXPECT_EQ(ports.status, 0);
+    const nlohmann::json list = nlohmann::json::parse(ports.out)["ports"];
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0]["source"], "environment");
+    EXPECT_EQ(list[0]["accessible"], false);
+    EXPECT_EQ(list[0]["error"], "No such file or directory");
+    EXPECT_EQ(list[1]["source"], "settings");
+    EXPECT_EQ(list[1]["device"], sim.Link());
+    EXPECT_EQ(list[1]["accessible"], true);
+    EXPECT_EQ(list[2]["source"], "default");
+    EXPECT_EQ(list[2]["device"], "/dev/ttyS2");
+    // The adapters present, as discovery finds them.
+    const nlohmann::json devices = nlohmann::json::parse(ports.out)["devices"];
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0]["device"], tree.Node("ttyUSB0"));
+    EXPECT_EQ(devices[0]["by_id"], tree.ById(test::FakeAdapter{}.byId));
+    EXPECT_EQ(devices[0]["product"], "FT232R USB UART");
+    const RunResult text = RunProgram({TESSOR_CLI_PATH, "ports"}, "/dev/null", env);
+    EXPECT_NE(text.out.find("Serial devices found:"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("FT232R USB UART"), std::string::npos) << text.out;
+    EXPECT_EQ(sim.Commands(), Commands{});
+
+    const RunResult read = RunProgram({TESSOR_CLI_PATH, "--port", "com2", "read", "8C10"}, "/dev/null", env);
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, "8C10: 32\n");
+    unlink((config + "/tessor-configurator.conf").c_str());
+    rmdir(config.c_str());
+}
+
 TEST(CliFaults, ASilentOrGarblingBoardEndsWithExitCodeFourInBoundedTime) {
     SimPty silent({"--silent"});
     ASSERT_TRUE(silent.Ready());
@@ -285,7 +331,32 @@ TEST(CliRefusals, ChangesNeedYesOffATerminalAndBadUsageSendsNothing) {
     EXPECT_EQ(RunProgram({TESSOR_CLI_PATH, "--version"}).out.rfind("tessor-cli ", 0), 0u);
 }
 
-TEST(CliRefusals, APresetFromTheNtSideIsRefusedWithExitCodeSix) {
+TEST(CliRefusals, OnATerminalTheAnswerDecides) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    // The answers wait in the terminal's input until the program reads them.
+    const auto answer = [&](const char* text, const std::vector<std::string>& args) {
+        EXPECT_EQ(write(master, text, std::strlen(text)), static_cast<ssize_t>(std::strlen(text)));
+        std::vector<std::string> all{TESSOR_CLI_PATH, "--port", sim.Link()};
+        all.insert(all.end(), args.begin(), args.end());
+        return RunProgram(all, terminal);
+    };
+    const RunResult declined = answer("n\n", {"write", "8C1E", "01"});
+    EXPECT_EQ(declined.status, 6);
+    EXPECT_NE(declined.err.find("Send WR 8C1E 01 to the local modem."), std::string::npos) << declined.err;
+    EXPECT_EQ(sim.Commands(), Commands{});
+    const RunResult confirmed = answer("y\n", {"write", "8C1E", "01"});
+    EXPECT_EQ(confirmed.status, 0) << confirmed.err;
+    EXPECT_EQ(sim.Commands(), Commands{"WR 8C1E 01"});
+    close(master);
+}
+
+TEST(CliRefusals, FromTheNtSideAPresetIsRefusedAndDefaultSetsOnlyTheLocalModem) {
     SimPty sim({"--side", "nt"});
     ASSERT_TRUE(sim.Ready());
     const RunResult r = sim.Cli({"--yes", "preset", "1", "--local-speed", "3"});
@@ -293,6 +364,36 @@ TEST(CliRefusals, APresetFromTheNtSideIsRefusedWithExitCodeSix) {
     EXPECT_NE(r.err.find("The configuration cannot be changed from the NT side."), std::string::npos)
         << r.err;
     EXPECT_EQ(sim.Commands(), Commands{"RD 8C70"});
+
+    // Set to Default from the NT side with the line up: a notice, and only the local modem is written.
+    sim.ClearWire();
+    const RunResult defaults = sim.Cli({"--yes", "default"});
+    EXPECT_EQ(defaults.status, 0) << defaults.err;
+    EXPECT_NE(defaults.err.find("cannot be changed from the NT side"), std::string::npos) << defaults.err;
+    const Commands sent = sim.Commands();
+    ASSERT_GE(sent.size(), 5u);
+    EXPECT_EQ(Commands(sent.begin(), sent.begin() + 4),
+              (Commands{"RD 8C70", "RD 8C71", "RD 8C00", "WR 8C10 32"}));
+    EXPECT_EQ(Commands(sent.end() - 2, sent.end()), (Commands{"OR 8C00 08", "OR 8C00 20"}));
+    for (const std::string& line : sent)
+        EXPECT_EQ(line.find("8CC"), std::string::npos) << line;
+}
+
+TEST(CliCommands, APresetWithoutARemoteSpeedKeepsTheRemoteModemsOwn) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const RunResult r = sim.Cli({"--yes", "preset", "1", "--local-speed", "1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const Commands sent = sim.Commands();
+    const Commands prelude = Cat({{"RD 8C70", "RD 8C71", "RD 8C00"}, RemoteRead("8D43")});
+    ASSERT_GT(sent.size(), prelude.size());
+    EXPECT_EQ(Commands(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(prelude.size())), prelude);
+    // The remote modem's automatic setting (F4) is written back; the local modem gets setup 1.
+    const auto has = [&](const Commands& part) {
+        return std::search(sent.begin(), sent.end(), part.begin(), part.end()) != sent.end();
+    };
+    EXPECT_TRUE(has(Cat({RemoteWrite("8D40", "3E"), RemoteWrite("8D42", "02"), RemoteWrite("8D43", "F4")})));
+    EXPECT_TRUE(has({"WR 8D40 0E", "WR 8D42 00", "WR 8D43 12", "OR 8C00 08", "OR 8C00 20"}));
 }
 
 } // namespace
