@@ -102,8 +102,17 @@ run_side missing-win "$WINE" "$CLI" --port COM9 read 8C10
 expect_status missing-win 3
 grep -q "cannot open COM9" "$RUN_DIR/missing-win.err" || fail "missing-win.err: $(cat "$RUN_DIR/missing-win.err")"
 
+# ports: COM1 opens, and the system's COM ports list it.
+windows ports-win ports
+expect_status ports-win 0
+expect_line ports-win.out "COM1  COM1 (default)  can be opened"
+expect_line ports-win.out "Serial devices found:"
+grep -A20 '^Serial devices found:' "$RUN_DIR/ports-win.out" | grep -q '^COM1  COM1$' ||
+    fail "ports-win.out lists no COM1 device: $(cat "$RUN_DIR/ports-win.out")"
+[ ! -s "$RUN_DIR/ports-win.wire" ] || fail "ports sent $(cat "$RUN_DIR/ports-win.wire")"
+
 if [ "$failures" -ne 0 ]; then
     echo "cli_under_wine: $failures check(s) failed" >&2
     exit 1
 fi
-echo "cli_under_wine: read, status, save, silent board and missing port checked"
+echo "cli_under_wine: read, status, save, silent board, missing port and ports checked"
