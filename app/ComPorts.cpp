@@ -1,7 +1,7 @@
 #include "app/ComPorts.h"
 
 #include "app/Settings.h"
-#include "link/PosixSerialDevice.h"
+#include "link/SerialPort.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #include "app/Settings.h"
 #include "history/LineHistory.h"
 #include "link/ConsolePort.h"
-#include "link/PosixSerialDevice.h"
+#include "link/SerialPort.h"
 #include "ops/Board.h"
 #include "ops/ConfigFiles.h"
 #include "pages/PageEthernetStatus.h"
@@ -52,7 +52,7 @@ std::unique_ptr<CConsolePort> MakeDefaultPort(IUserPrompt* prompt, std::string* 
     auto port = std::make_unique<CConsolePort>(prompt);
     port->SetDeviceOpener([opened](const std::string& name, const LineSettings& settings, int* errorCode) {
         *opened = ResolveComName(name, &StoredComDevice);
-        return std::unique_ptr<SerialDevice>(PosixSerialDevice::Open(*opened, settings, errorCode));
+        return OpenSerialDevice(*opened, settings, errorCode);
     });
     return port;
 }

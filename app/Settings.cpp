@@ -1,13 +1,10 @@
 #include "app/Settings.h"
 
 #include "link/PortDiscovery.h"
-#include "link/PosixSerialDevice.h"
+#include "link/SerialPort.h"
 
 #include <QCoreApplication>
 #include <QSettings>
-
-#include <cerrno>
-#include <cstring>
 
 namespace tessor {
 
@@ -58,26 +55,23 @@ QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
         return QStringLiteral("\n\nThe stored port choice %1 names no COM port.").arg(portIndex);
     const QString com = QStringLiteral("COM%1").arg(portIndex + 1);
     const std::string device = ResolveComName(com.toStdString(), &StoredComDevice);
-    QString text =
-        QStringLiteral("\n\n%1 is %2: %3.")
-            .arg(com, QString::fromStdString(device), QString::fromLocal8Bit(std::strerror(errorCode)));
-    switch (errorCode) {
-    case EACCES:
-    case EPERM:
+    QString text = QStringLiteral("\n\n%1 is %2: %3.")
+                       .arg(com, QString::fromStdString(device),
+                            QString::fromLocal8Bit(SystemErrorMessage(errorCode).c_str()));
+    switch (ClassifyOpenError(errorCode)) {
+    case OpenFailure::Forbidden:
         text += QLatin1Char('\n') + QString::fromStdString(PermissionAdvice(OwningGroup(device)));
         break;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
+    case OpenFailure::Missing:
         text +=
             QStringLiteral("\nSet the environment variable TESSOR_%1, or the setting Ports/%1, to the device "
                            "of your adapter (for a USB adapter a stable name under /dev/serial/by-id/).")
                 .arg(com);
         break;
-    case EBUSY:
+    case OpenFailure::Busy:
         text += QStringLiteral("\nAnother program has the device open.");
         break;
-    default:
+    case OpenFailure::Other:
         break;
     }
     return text;

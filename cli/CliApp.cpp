@@ -2,6 +2,7 @@
 #include "cli/CliCommands.h"
 #include "cli/MonitorCommand.h"
 #include "link/PortDiscovery.h"
+#include "link/SerialPort.h"
 
 #include <CLI/CLI.hpp>
 
@@ -334,11 +335,11 @@ int RunPorts(const GlobalOptions& options, const Streams& streams) {
              {"device", port.device},
              {"source", PortSourceName(port.source)},
              {"accessible", error == 0},
-             {"error", error == 0 ? nlohmann::json(nullptr) : nlohmann::json(std::strerror(error))}});
-        text += port.name + "  " + port.device + " (" + PortSourceName(port.source) + ")  " +
-                (error == 0 ? std::string("can be opened")
-                            : "cannot be opened: " + std::string(std::strerror(error))) +
-                "\n";
+             {"error", error == 0 ? nlohmann::json(nullptr) : nlohmann::json(SystemErrorMessage(error))}});
+        text +=
+            port.name + "  " + port.device + " (" + PortSourceName(port.source) + ")  " +
+            (error == 0 ? std::string("can be opened") : "cannot be opened: " + SystemErrorMessage(error)) +
+            "\n";
     }
     const std::vector<SerialPortInfo> found = DiscoverSerialPorts(DefaultDiscoveryOptions());
     if (options.json) {

@@ -1,6 +1,7 @@
 // save and load of configuration files, Set to Default and the preset write.
 #include "cli/CliCommands.h"
 
+#include "link/PlainFile.h"
 #include "link/RegisterAccess.h"
 #include "ops/Board.h"
 #include "ops/ConfigFiles.h"
@@ -8,11 +9,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <unistd.h>
 
 namespace tessor::cli {
 
@@ -27,48 +26,45 @@ std::string SystemError() {
 }
 
 // A file written next to its final name and renamed over it only when complete, so that a failed save
-// leaves no half-written file (and an existing file as it was).
+// leaves no half-written file (and an existing file as it was). A failure leaves its cause in errno.
 class AtomicFile {
 public:
     explicit AtomicFile(std::string path)
-        : m_path(std::move(path)), m_temp(m_path + ".tmp" + std::to_string(::getpid())) {}
+        : m_path(std::move(path)), m_temp(m_path + ".tmp" + std::to_string(CurrentProcessId())) {}
     ~AtomicFile() { Discard(); }
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     bool Create() {
-        m_fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        return m_fd >= 0;
+        int error = 0;
+        m_fd = CreateNewPlainFile(m_temp, &error);
+        return Check(m_fd >= 0, error);
     }
     bool Commit(const std::string& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        if (::fsync(m_fd) != 0 || ::close(m_fd) != 0) {
-            m_fd = -1;
-            return false;
-        }
+        int error = 0;
+        if (!WritePlainFile(m_fd, bytes.data(), bytes.size(), &error))
+            return Check(false, error);
+        const int fd = m_fd;
         m_fd = -1;
-        if (::rename(m_temp.c_str(), m_path.c_str()) != 0)
-            return false;
+        if (!SyncAndClosePlainFile(fd, &error) || !ReplacePlainFile(m_temp, m_path, &error))
+            return Check(false, error);
         m_committed = true;
         return true;
     }
     void Discard() {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        ClosePlainFile(m_fd);
         m_fd = -1;
         if (!m_committed)
-            ::unlink(m_temp.c_str());
+            RemovePlainFile(m_temp);
     }
 
 private:
+    static bool Check(bool ok, int error) {
+        if (!ok)
+            errno = error;
+        return ok;
+    }
+
     std::string m_path;
     std::string m_temp;
     int m_fd = -1;

@@ -1,14 +1,12 @@
 #include "cli/CliPorts.h"
 
-#include "link/PosixSerialDevice.h"
+#include "link/SerialPort.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <grp.h>
-#include <sys/stat.h>
 
 namespace tessor::cli {
 
@@ -45,15 +43,6 @@ int ComNumber(const std::string& name) {
     if (upper.size() == 4 || (upper.size() == 5 && upper[4] == ':'))
         return upper[3] - '0';
     return 0;
-}
-
-std::string DeviceGroup(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return std::string();
-    if (const group* g = ::getgrgid(st.st_gid))
-        return g->gr_name;
-    return std::to_string(st.st_gid);
 }
 
 } // namespace
@@ -125,27 +114,24 @@ std::string PortProblem(const ResolvedPort& port, int errorCode) {
     std::string text = "cannot open " + port.name;
     if (port.device != port.name)
         text += " (" + port.device + ")";
-    text += ": " + std::string(std::strerror(errorCode)) + ".";
-    switch (errorCode) {
-    case EACCES:
-    case EPERM: {
-        const std::string group = DeviceGroup(port.device);
+    text += ": " + SystemErrorMessage(errorCode) + ".";
+    switch (ClassifyOpenError(errorCode)) {
+    case OpenFailure::Forbidden: {
+        const std::string group = DeviceOwnerGroup(port.device);
         text += "\nSerial devices may be opened only by members of the group that owns them";
         text += group.empty() ? "." : " (\"" + group + "\").";
         text += "\nAdd your user to it (usermod -aG " + (group.empty() ? std::string("dialout") : group) +
                 " USER) and log in again.";
         break;
     }
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
+    case OpenFailure::Missing:
         text += "\nGive the device of your adapter with --port (for a USB adapter a stable name under "
                 "/dev/serial/by-id/), or set TESSOR_COMn or Ports/COMn in the settings file.";
         break;
-    case EBUSY:
+    case OpenFailure::Busy:
         text += "\nAnother program has the device open; end it and try again.";
         break;
-    default:
+    case OpenFailure::Other:
         text += "\nCheck that the device is a serial port and that it is connected.";
         break;
     }
@@ -154,10 +140,10 @@ std::string PortProblem(const ResolvedPort& port, int errorCode) {
 
 int TryOpen(const std::string& device) {
     int error = 0;
-    const auto opened = PosixSerialDevice::Open(device, LineSettings{}, &error);
+    const auto opened = OpenSerialDevice(device, LineSettings{}, &error);
     if (opened)
         return 0;
-    return error != 0 ? error : ENODEV;
+    return error != 0 ? error : NoDeviceError();
 }
 
 } // namespace tessor::cli

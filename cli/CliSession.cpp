@@ -1,6 +1,6 @@
 #include "cli/CliSession.h"
 
-#include "link/PosixSerialDevice.h"
+#include "link/SerialPort.h"
 
 #include <chrono>
 
@@ -37,7 +37,7 @@ int CliSession::Open(const ResolvedPort& port) {
     m_console = std::make_unique<CConsolePort>(this);
     const std::string device = port.device;
     m_console->SetDeviceOpener([device](const std::string&, const LineSettings& settings, int* errorCode) {
-        return std::unique_ptr<SerialDevice>(PosixSerialDevice::Open(device, settings, errorCode));
+        return OpenSerialDevice(device, settings, errorCode);
     });
     const int polls = (m_answerTimeoutMs + kPollPeriodMs - 1) / kPollPeriodMs;
     m_console->SetPollTiming(polls < 1 ? 1 : polls, std::chrono::milliseconds(kPollPeriodMs));

@@ -1,6 +1,6 @@
 #include "link/ConsolePort.h"
 
-#include "link/PosixSerialDevice.h"
+#include "link/SerialPort.h"
 
 #include <cstdio>
 #include <cstring>
@@ -24,9 +24,9 @@ const char* const CConsolePort::kNoResponseText =
 
 namespace {
 
-std::unique_ptr<SerialDevice> OpenPosixDevice(const std::string& name, const LineSettings& settings,
-                                              int* errorCode) {
-    return PosixSerialDevice::Open(ResolveComName(name, nullptr), settings, errorCode);
+std::unique_ptr<SerialDevice> OpenDefaultDevice(const std::string& name, const LineSettings& settings,
+                                                int* errorCode) {
+    return OpenSerialDevice(ResolveComName(name, nullptr), settings, errorCode);
 }
 
 int HexDigit(char c) {
@@ -41,13 +41,9 @@ bool IsShownCharacter(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ':' || c == ' ';
 }
 
-std::string SystemErrorText(int err) {
-    return std::to_string(err) + " (" + std::strerror(err) + ")";
-}
-
 } // namespace
 
-CConsolePort::CConsolePort(IUserPrompt* prompt) : m_prompt(prompt), m_opener(OpenPosixDevice) {}
+CConsolePort::CConsolePort(IUserPrompt* prompt) : m_prompt(prompt), m_opener(OpenDefaultDevice) {}
 
 CConsolePort::~CConsolePort() {
     Close();
@@ -73,7 +69,7 @@ int CConsolePort::Open(std::uint32_t baud, std::uint8_t byteSize, std::uint8_t p
     std::unique_ptr<SerialDevice> device = m_opener(m_deviceName, m_settings, &m_lastOpenError);
     if (!device) {
         if (m_lastOpenError == 0)
-            m_lastOpenError = ENODEV;
+            m_lastOpenError = NoDeviceError();
         return 0;
     }
     std::lock_guard<std::mutex> lock(m_portMutex);
@@ -270,7 +266,7 @@ void CConsolePort::ShowCallersProblem() {
 int CConsolePort::WriteBytes(const std::uint8_t* data, std::size_t len) {
     const std::shared_ptr<SerialDevice> device = Device();
     if (!device) {
-        ReportIoError("Error while writing data:", ENODEV, true);
+        ReportIoError("Error while writing data:", NoDeviceError(), true);
         return 0;
     }
     const IoResult r = device->Write(data, len);
@@ -287,7 +283,7 @@ int CConsolePort::WriteBytes(const std::uint8_t* data, std::size_t len) {
 int CConsolePort::ReadBytes(std::uint8_t* data, std::size_t len) {
     const std::shared_ptr<SerialDevice> device = Device();
     if (!device) {
-        ReportIoError("Error while reading data:", ENODEV);
+        ReportIoError("Error while reading data:", NoDeviceError());
         return 0;
     }
     std::size_t done = 0;

@@ -45,7 +45,7 @@ public:
     CConsolePort(const CConsolePort&) = delete;
     CConsolePort& operator=(const CConsolePort&) = delete;
 
-    // Replaces how device names are opened (default: COM names resolved to POSIX serial devices).
+    // Replaces how device names are opened (default: COM names resolved to the system's serial devices).
     void SetDeviceOpener(DeviceOpener opener);
     // Test hook: the product keeps 3500 polls of 5 ms.
     void SetPollTiming(int pollCount, std::chrono::microseconds period);

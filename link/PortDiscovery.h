@@ -1,12 +1,20 @@
 #pragma once
 
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tessor {
+
+#ifdef _WIN32
+// Windows has no owners and groups of device nodes; the identity exists only for the shared interface.
+using uid_t = unsigned;
+using gid_t = unsigned;
+#endif
 
 // One serial device present on the machine, as far as the system tells.
 struct SerialPortInfo {

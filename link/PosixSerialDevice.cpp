@@ -2,9 +2,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -203,6 +206,48 @@ std::string ResolveComName(const std::string& name, ComSettingLookup lookup) {
             return stored;
     }
     return "/dev/ttyS" + std::to_string(index - 1);
+}
+
+std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& device, const LineSettings& settings,
+                                               int* errorCode) {
+    return PosixSerialDevice::Open(device, settings, errorCode);
+}
+
+std::string SystemErrorMessage(int err) {
+    return std::strerror(err);
+}
+
+std::string SystemErrorText(int err) {
+    return std::to_string(err) + " (" + SystemErrorMessage(err) + ")";
+}
+
+int NoDeviceError() {
+    return ENODEV;
+}
+
+OpenFailure ClassifyOpenError(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return OpenFailure::Forbidden;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return OpenFailure::Missing;
+    case EBUSY:
+        return OpenFailure::Busy;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
+std::string DeviceOwnerGroup(const std::string& device) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0)
+        return std::string();
+    if (const group* g = ::getgrgid(st.st_gid))
+        return g->gr_name;
+    return std::to_string(st.st_gid);
 }
 
 } // namespace tessor

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/SerialDevice.h"
+#include "link/SerialPort.h"
 
 #include <atomic>
 #include <memory>
@@ -31,11 +31,5 @@ private:
     int m_wakeWrite;
     std::atomic<bool> m_interrupted{false};
 };
-
-// Which device a console name means. "COMn" or "COMn:" resolves to the environment variable TESSOR_COMn
-// if set, else the stored setting (lookup, may be empty), else /dev/ttyS(n-1). Any other name is taken
-// as a device path.
-using ComSettingLookup = std::string (*)(int n);
-std::string ResolveComName(const std::string& name, ComSettingLookup lookup);
 
 } // namespace tessor

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tool need. Quick when they are present.
+# With --windows also those of the Windows cross build and its tests under Wine (scripts/test-windows.sh).
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,10 @@ packages=(
     libcpp-httplib-dev
     prometheus
 )
+
+if [ "${1:-}" = "--windows" ]; then
+    packages+=(g++-mingw-w64-x86-64-posix googletest wine64 groff-base)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -34,12 +34,11 @@ void PrintUsage(std::ostream& out) {
            "  --link PATH            keep a symbolic link PATH to the current slave\n"
            "  --control-fifo FILE    read fault commands from this FIFO too (created if missing)\n"
            "  --no-stdin             do not read fault commands from standard input\n"
-           "  --seed N               seed of the simulated noise and line life (default fixed)\n"
-           "  --wire-log FILE        append every byte received from the client to FILE\n"
+           "  --wire-log FILE        append every command line received to FILE as it arrives\n"
            "  --exit-on-hangup       exit after the hangup fault instead of opening a new pseudo-terminal\n"
            "  --reopen-ms N          after a hangup, open a new pseudo-terminal after N ms (default 1000);\n"
            "                         the new path is printed and written like the first one\n"
-           "  --wire-log FILE        append every command line received to FILE as it arrives\n"
+           "  --seed N               seed of the simulated noise and line life (default fixed)\n"
            "  --clock-scale X        simulated time runs X times faster (1 to 3600; default 1), e.g. 60 for\n"
            "                         an hour of line life in a minute\n"
            "  --line-life            a living line: the SNR drifts and RS error bursts come about 4 an hour\n"
@@ -127,8 +126,6 @@ int main(int argc, char** argv) {
             options.exitOnHangup = true;
         } else if (arg == "--reopen-ms") {
             options.reopenMs = static_cast<int>(intArg("milliseconds", 0, 3600000));
-        } else if (arg == "--wire-log") {
-            options.wireLog = next("a file name");
         } else if (arg == "--clock-scale") {
             options.sim.clockScale = static_cast<double>(intArg("a factor", 1, 3600));
         } else if (arg == "--line-life") {

@@ -1,6 +1,7 @@
 #include "terminal/TerminalDlg.h"
 
 #include "link/ConsolePort.h"
+#include "link/PlainFile.h"
 #include "link/RegisterAccess.h"
 #include "terminal/TerminalCommand.h"
 #include "ui/Boxes.h"
@@ -16,9 +17,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tessor {
 
@@ -29,7 +27,7 @@ QString DisplayName(const QString& fileName) {
 }
 
 // Not a system error number: the chosen name is a pipe, a device or a socket.
-constexpr int kNotRegularFile = -1;
+constexpr int kNotRegularFile = kPlainFileNotRegular;
 
 // The message for a log file that could not be created, after the cause the system gave.
 QString CreateErrorText(int error, const QString& fileName) {
@@ -54,7 +52,9 @@ QString CreateErrorText(int error, const QString& fileName) {
     case ENFILE:
         return QStringLiteral("There were too many open files while creating %1.").arg(name);
     case ENOSPC:
+#ifdef EDQUOT
     case EDQUOT:
+#endif
         return QStringLiteral("There is not enough space on the disk for %1.").arg(name);
     default:
         return QStringLiteral("An unexpected error occurred while creating %1: %2.")
@@ -75,37 +75,11 @@ void RunLogWriteHook() {
         hook();
 }
 
-bool IsStreamOrDevice(mode_t mode) {
-    return S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode) || S_ISSOCK(mode);
-}
-
 // Creates or empties the file for writing; returns the descriptor, or -1 with the cause in *error
 // (kNotRegularFile for a pipe, a device or a socket). Never blocks: such files are refused before they
 // are opened, and the open itself does not wait for a reader.
 int CreateLogFile(const QString& fileName, int* error) {
-    const QByteArray path = QFile::encodeName(fileName);
-    struct stat st {};
-    if (::stat(path.constData(), &st) == 0 && IsStreamOrDevice(st.st_mode)) {
-        *error = kNotRegularFile;
-        return -1;
-    }
-    int fd;
-    do {
-        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        *error = errno == ENXIO ? kNotRegularFile : errno; // ENXIO: a pipe without reader
-        return -1;
-    }
-    // Whatever took the name's place since the first look is checked again.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        *error = kNotRegularFile;
-        return -1;
-    }
-    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    *error = 0;
-    return fd;
+    return CreateRegularPlainFile(QFile::encodeName(fileName).toStdString(), error);
 }
 
 } // namespace
@@ -264,28 +238,12 @@ void CTerminalDlg::SetLogWriteHookForTesting(std::function<void()> hook) {
 bool CTerminalDlg::WriteLogLine(int fd, const std::string& line, int* error) {
     RunLogWriteHook();
     const std::string bytes = line + "\r\n";
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
-            return false;
-        }
-        if (n == 0) {
-            *error = ENOSPC;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return WritePlainFile(fd, bytes.data(), bytes.size(), error);
 }
 
 // With m_logWriteMutex and m_outMutex held.
 void CTerminalDlg::CloseLogLocked() {
-    if (m_logFd >= 0)
-        ::close(m_logFd);
+    ClosePlainFile(m_logFd);
     m_logFd = -1;
     m_logQueue.clear();
 }

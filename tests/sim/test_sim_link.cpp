@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <thread>
@@ -86,6 +87,13 @@ INSTANTIATE_TEST_SUITE_P(
                       LocalCase{"Or", kOr, "8C00", "02", "OR 8C00 02\n", 1},
                       LocalCase{"And", kAnd, "8C00", "FD", "ND 8C00 FD\n", 1}),
     [](const ::testing::TestParamInfo<LocalCase>& p) { return std::string(p.param.name); });
+
+// The short waits of these tests can run out before the worker has even sent its command on a slow
+// machine (seen under Wine); a fault meant for the exchange waits until the command is on the line.
+void WaitUntilSent(const CSimulator& sim) {
+    for (int i = 0; i < 2000 && sim.BytesToBoard().find('\n') == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 TEST_F(SimLink, WritesAndBitOperationsChangeTheLocalModem) {
     Start(test::TestConfig());
@@ -299,6 +307,7 @@ TEST_F(SimLink, HangUpDuringAnExchangeIsAReadErrorAndThenNoBoardAnswers) {
     std::shared_ptr<CSimulator> sim = m_sim;
     m_prompt.OnAsk([sim] {
         if (!sim->IsHungUp()) {
+            WaitUntilSent(*sim); // so that it is the read that fails
             sim->HangUp();
             return IUserPrompt::Answer::Retry;
         }

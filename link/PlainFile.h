@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tessor {
+
+// A plain file written through the C runtime's descriptors, with errno-style causes on failure, on every
+// system the program runs on. Paths are in the system's local 8-bit encoding (what QFile::encodeName
+// gives). Descriptors are ints, -1 for none.
+
+// Creates the file or empties it, for writing. Returns the descriptor, or -1 with the cause in *error.
+int CreatePlainFile(const std::string& path, int* error);
+// The cause CreateRegularPlainFile gives for a pipe, a device or a socket (no system error number).
+constexpr int kPlainFileNotRegular = -1;
+// As CreatePlainFile, but only for a regular file: a pipe, a device or a socket is refused without
+// waiting for it (kPlainFileNotRegular), also when one takes the name's place while it is opened.
+int CreateRegularPlainFile(const std::string& path, int* error);
+// Writes all of the bytes (retrying interrupted and partial writes); false with the cause in *error.
+bool WritePlainFile(int fd, const char* data, std::size_t len, int* error);
+void ClosePlainFile(int fd);
+
+// Creates a file that must not exist yet (EEXIST otherwise), for writing.
+int CreateNewPlainFile(const std::string& path, int* error);
+// Puts the file's data on the disk and closes it; false with the cause in *error (closed either way).
+bool SyncAndClosePlainFile(int fd, int* error);
+// Moves the file from in place of to, replacing to if it exists; false with the cause in *error.
+bool ReplacePlainFile(const std::string& from, const std::string& to, int* error);
+bool RemovePlainFile(const std::string& path);
+
+// The running process's id, and whether its standard input is a terminal (a console on Windows).
+long CurrentProcessId();
+bool StandardInputIsTerminal();
+
+} // namespace tessor

@@ -1,0 +1,53 @@
+# Script mode (cmake -P), run by the windows-zip target: stages tessor-cli.exe, the manual page as plain
+# text and the README's Windows section, with Windows line ends for the texts, and zips the folder.
+# Variables: EXE, MANPAGE, GROFF, README, STAGE (folder to fill), ZIP (archive to write).
+
+foreach(var EXE MANPAGE GROFF README STAGE ZIP)
+    if(NOT ${var})
+        message(FATAL_ERROR "windows-zip: ${var} is not set (manual page or groff missing?)")
+    endif()
+endforeach()
+
+file(REMOVE_RECURSE "${STAGE}")
+file(MAKE_DIRECTORY "${STAGE}")
+file(COPY "${EXE}" DESTINATION "${STAGE}")
+
+# Writes text with CR LF line ends, so that every Windows editor shows it right.
+function(write_dos_text path text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE "${path}" "${text}")
+endfunction()
+
+# The manual page, formatted for an 80-column terminal without bold, underline or colour.
+execute_process(COMMAND "${GROFF}" -man -Tascii -P-c -P-b -P-u -P-o "${MANPAGE}"
+                OUTPUT_VARIABLE manual RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR manual STREQUAL "")
+    message(FATAL_ERROR "windows-zip: groff could not format ${MANPAGE}: ${err}")
+endif()
+write_dos_text("${STAGE}/tessor-cli.txt" "${manual}")
+
+# The README's "## Windows" section, up to the next section of the same level.
+file(READ "${README}" readme)
+string(FIND "${readme}" "\n## Windows" start)
+if(start LESS 0)
+    message(FATAL_ERROR "windows-zip: ${README} has no \"## Windows\" section")
+endif()
+math(EXPR start "${start} + 1")
+string(SUBSTRING "${readme}" ${start} -1 section)
+string(FIND "${section}" "\n## " end)
+if(end GREATER 0)
+    string(SUBSTRING "${section}" 0 ${end} section)
+endif()
+string(STRIP "${section}" section)
+write_dos_text("${STAGE}/README-Windows.txt" "${section}\n")
+
+get_filename_component(folder "${STAGE}" NAME)
+get_filename_component(parent "${STAGE}" DIRECTORY)
+file(REMOVE "${ZIP}")
+execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip "${folder}"
+                WORKING_DIRECTORY "${parent}" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "windows-zip: could not write ${ZIP}")
+endif()
+message(STATUS "windows-zip: ${ZIP}")
