@@ -74,9 +74,12 @@ void CMainSheet::OnSaveConfiguration() {
     const ops::SaveRead read = ops::ReadConfiguration(m_side);
     if (!read.ok) {
         file.cancelWriting();
-        ShowError(this, QStringLiteral("The modem did not answer, so its registers could not be read.\n"
-                                       "%1 has not been saved.")
-                            .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())));
+        ShowError(
+            this,
+            QStringLiteral(
+                "The modem did not answer, or its answer was garbled, so its registers could not be read.\n"
+                "%1 has not been saved.")
+                .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())));
         return;
     }
 

@@ -153,7 +153,16 @@ bool CConsolePort::FormCommand(std::uint8_t op, const char* address, const char*
     return true;
 }
 
+namespace {
+thread_local bool t_lastExchangeFailed = false;
+} // namespace
+
+bool CConsolePort::LastExchangeFailed() {
+    return t_lastExchangeFailed;
+}
+
 std::int64_t CConsolePort::Execute(std::uint8_t op, const char* address, const char* value) {
+    t_lastExchangeFailed = true;
     if (m_bNoComm.load() || Stopping())
         return 0;
     if (!TakePort())
@@ -167,9 +176,12 @@ std::int64_t CConsolePort::Execute(std::uint8_t op, const char* address, const c
     if (op == kRead && value[1] == '1' && (address == kReg8C71 || address == kReg8C00))
         m_op = kSilentRead;
     m_result = 0;
+    m_exchangeFailed = true; // until the worker has checked the echo
     m_bBusy.store(1);
     m_requestEvent.Set();
     const std::int64_t result = WaitForResult();
+    // Only an answered exchange says anything; a time-out or shutdown leaves it failed.
+    t_lastExchangeFailed = m_bBusy.load() != 0 || m_exchangeFailed;
     ReleasePort();
     return result;
 }
@@ -404,6 +416,7 @@ int CConsolePort::ConsoleWorkerThread() {
         if (Stopping())
             return 0;
         const bool echoOk = length >= 0 && std::memcmp(reply, m_cmd, m_cmdLen - 1u) == 0;
+        m_exchangeFailed = !echoOk;
         if (!echoOk) {
             EchoToTerminal(" - RESET - ", false);
         } else {

@@ -77,6 +77,9 @@ public:
     void WakeWorker() { m_requestEvent.Set(); }
 
     bool NoComm() const { return m_bNoComm.load() != 0; }
+    // Whether the calling thread's last Execute brought no value: the echo did not match, the exchange was
+    // abandoned, or the port did not take the command. Its result (0) is then not a register's value.
+    static bool LastExchangeFailed();
 
 private:
     bool Stopping() const;
@@ -95,6 +98,7 @@ private:
     void ShowCallersProblem();
 
     std::int64_t m_result = 0;
+    bool m_exchangeFailed = false; // written by the worker before it clears the busy flag, like m_result
     std::uint8_t m_op = 0;
     char m_cmd[100] = {};
     std::uint8_t m_cmdLen = 0;

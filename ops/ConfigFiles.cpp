@@ -48,7 +48,8 @@ SaveRead ReadConfiguration(std::uint8_t side) {
         const std::string address(kConfigRegisters[i]);
         const std::int64_t result = AccessLocalReg(kRead, address.c_str(), " 1");
         read.raw[i] = result;
-        if (BoardFailed(result)) {
+        // A garbled reply reads as 0, which is no register value: a file must not keep it.
+        if (BoardFailed(result) || CConsolePort::LastExchangeFailed()) {
             read.failedIndex = i;
             return read;
         }

@@ -198,6 +198,20 @@ TEST_F(SaveTest, SilentBoardLeavesNoFileAndSaysSo) {
     EXPECT_TRUE(shown[0].text.contains("silent.NT"));
 }
 
+TEST_F(SaveTest, GarbledReplyIsNoValueAndLeavesNoFile) {
+    Start(sim::Side::NT);
+    PokeLocal(0x8C40, 0x32);
+    board->simulator->CorruptNextEcho(); // the first read's reply comes back garbled and reads as 0
+    dialogs.names.push_back(PathOf("garbled.NT"));
+    sheet->OnSaveConfiguration();
+
+    EXPECT_FALSE(QFile::exists(PathOf("garbled.NT")));
+    EXPECT_EQ(board->Commands(), std::vector<std::string>{"RD 8C40"}); // nothing more is read
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].title, "Error");
+    EXPECT_TRUE(boxes.Boxes()[0].text.contains("garbled.NT"));
+}
+
 TEST_F(SaveTest, BoardThatGaveUpEarlierKeepsAnExistingFileAsItWas) {
     Start(sim::Side::NT);
     WriteBytes(PathOf("old.NT"), "NT\r\n8C40:32");
