@@ -37,6 +37,15 @@ CHistoryGraph::CHistoryGraph(const QString& title, std::vector<Line> lines, QWid
     // Each line shows in the legend once, even before it has points.
     for (Pool& pool : m_pools)
         SeriesFor(pool, 0);
+    m_marker = new QLineSeries;
+    QPen markerPen(QColor(120, 120, 120));
+    markerPen.setStyle(Qt::DashLine);
+    m_marker->setPen(markerPen);
+    chart->addSeries(m_marker);
+    m_marker->attachAxis(m_axisX);
+    m_marker->attachAxis(m_axisY);
+    for (QLegendMarker* marker : chart->legend()->markers(m_marker))
+        marker->setVisible(false);
 }
 
 QLineSeries* CHistoryGraph::SeriesFor(Pool& pool, std::size_t index) {
@@ -83,6 +92,12 @@ void CHistoryGraph::Redraw(const rec::LineStore& store, std::int64_t fromMs, std
         }
     }
     SetAxes(fromMs, toMs, any ? low : 0, any ? high : 1);
+    if (m_markerMs >= fromMs && m_markerMs <= toMs) {
+        const auto t = static_cast<double>(m_markerMs);
+        m_marker->replace(QList<QPointF>{{t, m_axisY->min()}, {t, m_axisY->max()}});
+    } else if (m_marker->count() > 0) {
+        m_marker->clear();
+    }
 
     m_pointCount = 0;
     for (std::size_t k = 0; k < m_pools.size(); ++k) {

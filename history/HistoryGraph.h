@@ -29,6 +29,8 @@ public:
 
     // Draws the store's samples between fromMs and toMs.
     void Redraw(const rec::LineStore& store, std::int64_t fromMs, std::int64_t toMs);
+    // A vertical mark at a moment (the journal entry chosen); a negative time removes it.
+    void SetMarker(std::int64_t wallMs) { m_markerMs = wallMs; }
     // Points drawn by the last redraw (all lines together).
     std::size_t PointCount() const { return m_pointCount; }
     // Width in pixels of the plot area, the number of columns the data is reduced to.
@@ -53,6 +55,8 @@ private:
     QDateTimeAxis* m_axisX = nullptr;
     QValueAxis* m_axisY = nullptr;
     std::size_t m_pointCount = 0;
+    std::int64_t m_markerMs = -1;
+    QLineSeries* m_marker = nullptr;
 };
 
 } // namespace tessor

@@ -300,8 +300,13 @@ void CHistoryWindow::OnScroll(int value) {
 }
 
 void CHistoryWindow::OnJournalItem(QTreeWidgetItem* item) {
-    if (item)
-        MoveTo(item->data(0, Qt::UserRole).toLongLong());
+    if (!item)
+        return;
+    const std::int64_t at = item->data(0, Qt::UserRole).toLongLong();
+    for (CHistoryGraph* graph : m_graphs)
+        graph->SetMarker(at);
+    MoveTo(at);
+    Refresh(true);
 }
 
 void CHistoryWindow::OnRecordToFile() {
@@ -338,6 +343,8 @@ bool CHistoryWindow::OpenRecording(const QString& path) {
     }
     m_opened = std::move(opened);
     m_openedPath = path;
+    for (CHistoryGraph* graph : m_graphs)
+        graph->SetMarker(-1);
     m_journal->clear();
     m_journalCount = 0;
     m_widthMs = 0;
@@ -352,6 +359,8 @@ bool CHistoryWindow::OpenRecording(const QString& path) {
 void CHistoryWindow::ShowLive() {
     m_opened.reset();
     m_openedPath.clear();
+    for (CHistoryGraph* graph : m_graphs)
+        graph->SetMarker(-1);
     m_journal->clear();
     m_journalCount = 0;
     m_widthMs = 0;
