@@ -92,20 +92,29 @@ pid_t StartWithFiles(const std::vector<std::string>& command, const std::string&
                      const std::string& errPath) {
     std::vector<std::string> argv = command;
     std::vector<char*> args = Pointers(argv);
+    // Opened (and emptied) here, so that the caller never reads what an earlier run left in them.
+    constexpr int kWrite = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int out = ::open(outPath.c_str(), kWrite, 0644);
+    const int err = errPath == outPath ? out : ::open(errPath.c_str(), kWrite, 0644);
     const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = errPath == outPath ? out : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in >= 0)
-        dup2(in, STDIN_FILENO);
-    if (out >= 0)
-        dup2(out, STDOUT_FILENO);
-    if (err >= 0)
-        dup2(err, STDERR_FILENO);
-    execv(argv[0].c_str(), args.data());
-    _exit(127);
+    if (pid == 0) {
+        if (in >= 0)
+            dup2(in, STDIN_FILENO);
+        if (out >= 0)
+            dup2(out, STDOUT_FILENO);
+        if (err >= 0)
+            dup2(err, STDERR_FILENO);
+        execv(argv[0].c_str(), args.data());
+        _exit(127);
+    }
+    const int forkErrno = errno;
+    for (const int fd : {in, out, err == out ? -1 : err}) {
+        if (fd >= 0)
+            close(fd);
+    }
+    errno = forkErrno;
+    return pid;
 }
 
 void StopChild(pid_t pid) {
