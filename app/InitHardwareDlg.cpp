@@ -3,17 +3,13 @@
 #include "app/ComPorts.h"
 #include "app/PortWatcher.h"
 #include "app/PortsDlg.h"
-#include "ui/Boxes.h"
 #include "ui_InitHardwareDlg.h"
-
-#include <QKeyEvent>
 
 namespace tessor {
 
 CInitHardwareDlg::CInitHardwareDlg(QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::CInitHardwareDlg>()) {
+    : CPortWatchDlg(false, parent), m_ui(std::make_unique<Ui::CInitHardwareDlg>()) {
     m_ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     // The two lists start at the same place and have the same width.
     const int labelWidth = qMax(m_ui->crystalLabel->sizeHint().width(), m_ui->portLabel->sizeHint().width());
     m_ui->crystalLabel->setFixedWidth(labelWidth);
@@ -21,12 +17,11 @@ CInitHardwareDlg::CInitHardwareDlg(QWidget* parent)
     const int listWidth = qMax(m_ui->crystalList->sizeHint().width(), m_ui->portList->sizeHint().width());
     m_ui->crystalList->setFixedWidth(listWidth);
     m_ui->portList->setFixedWidth(listWidth);
-    m_pWatcher = new CPortWatcher(this);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CInitHardwareDlg::accept);
     connect(m_ui->portsButton, &QPushButton::clicked, this, &CInitHardwareDlg::OnPortsButton);
     connect(m_ui->portList, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &CInitHardwareDlg::ShowDeviceLine);
-    connect(m_pWatcher, &CPortWatcher::Changed, this, &CInitHardwareDlg::ShowDeviceLine);
+    connect(Watcher(), &CPortWatcher::Changed, this, &CInitHardwareDlg::ShowDeviceLine);
     ShowDeviceLine();
 }
 
@@ -42,49 +37,31 @@ void CInitHardwareDlg::OnInitDialog() {
 }
 
 void CInitHardwareDlg::SetDiscoveryOptions(const DiscoveryOptions& options) {
-    m_pWatcher->SetOptions(options);
+    Watcher()->SetOptions(options);
 }
 
 void CInitHardwareDlg::OnPortsButton() {
-    CPortsDlg dialog(m_ui->portList->currentIndex(), m_pWatcher->Options(), this);
-    m_pWatcher->Stop();
+    CPortsDlg dialog(m_ui->portList->currentIndex(), Watcher()->Options(), this);
+    Watcher()->Stop();
     const int answer = runPortsDialog ? runPortsDialog(dialog) : dialog.exec();
     (void)answer; // after OK the assignments are stored; either way the line is redrawn
-    m_pWatcher->Rescan();
+    Watcher()->Rescan();
     ShowDeviceLine();
     if (isVisible())
-        m_pWatcher->Start();
+        Watcher()->Start();
 }
 
 void CInitHardwareDlg::ShowDeviceLine() {
     const int n = m_ui->portList->currentIndex() + 1;
-    const auto& who = m_pWatcher->Options().identity;
-    m_ui->deviceLine->setText(ComDeviceLine(n, m_pWatcher->Ports(), who));
-    m_ui->deviceLine->setToolTip(ComDeviceAdvice(n, m_pWatcher->Ports(), who));
+    const auto& who = Watcher()->Options().identity;
+    m_ui->deviceLine->setText(ComDeviceLine(n, Watcher()->Ports(), who));
+    m_ui->deviceLine->setToolTip(ComDeviceAdvice(n, Watcher()->Ports(), who));
 }
 
 void CInitHardwareDlg::accept() {
     m_crystalIndex = static_cast<std::uint8_t>(m_ui->crystalList->currentIndex());
     m_portIndex = static_cast<std::uint8_t>(m_ui->portList->currentIndex());
     QDialog::accept();
-}
-
-void CInitHardwareDlg::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    m_pWatcher->Start();
-}
-
-void CInitHardwareDlg::hideEvent(QHideEvent* event) {
-    m_pWatcher->Stop();
-    QDialog::hideEvent(event);
-}
-
-void CInitHardwareDlg::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_F1) {
-        ui::OpenHelp(QStringLiteral("Help/page_04.htm"));
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 } // namespace tessor

@@ -1,8 +1,7 @@
 #pragma once
 
+#include "app/PortWatchDlg.h"
 #include "link/PortDiscovery.h"
-
-#include <QDialog>
 
 #include <cstdint>
 #include <functional>
@@ -14,13 +13,12 @@ class CInitHardwareDlg;
 
 namespace tessor {
 
-class CPortWatcher;
 class CPortsDlg;
 
 // "Initialize Hardware": which COM port the board is cabled to; the crystal is fixed at 25.00 MHz.
 // Beneath the COM list a line says which device the chosen entry opens; "Ports..." assigns devices.
 // OK only; Escape and the close box cancel.
-class CInitHardwareDlg : public QDialog {
+class CInitHardwareDlg : public CPortWatchDlg {
     Q_OBJECT
 public:
     explicit CInitHardwareDlg(QWidget* parent = nullptr);
@@ -44,16 +42,10 @@ public:
 public slots:
     void accept() override;
 
-protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
     void ShowDeviceLine();
 
     std::unique_ptr<Ui::CInitHardwareDlg> m_ui;
-    CPortWatcher* m_pWatcher = nullptr;
 };
 
 } // namespace tessor

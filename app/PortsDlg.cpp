@@ -3,10 +3,8 @@
 #include "app/ComPorts.h"
 #include "app/PortWatcher.h"
 #include "app/Settings.h"
-#include "ui/Boxes.h"
 #include "ui_PortsDlg.h"
 
-#include <QKeyEvent>
 #include <QPushButton>
 
 namespace tessor {
@@ -49,15 +47,13 @@ QTreeWidgetItem* MakeItem(const SerialPortInfo& port) {
 } // namespace
 
 CPortsDlg::CPortsDlg(int comIndex, const DiscoveryOptions& options, QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::CPortsDlg>()) {
+    : CPortWatchDlg(true, parent), m_ui(std::make_unique<Ui::CPortsDlg>()) {
     m_ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     for (int n = 1; n <= 3; ++n)
         m_assigned[static_cast<std::size_t>(n - 1)] = QString::fromStdString(StoredComDevice(n));
     m_ui->comList->setCurrentIndex(comIndex >= 0 && comIndex <= 2 ? comIndex : 0);
-    m_pWatcher = new CPortWatcher(this);
-    m_pWatcher->SetOptions(options);
-    connect(m_pWatcher, &CPortWatcher::Changed, this, &CPortsDlg::FillList);
+    Watcher()->SetOptions(options);
+    connect(Watcher(), &CPortWatcher::Changed, this, &CPortsDlg::FillList);
     connect(m_ui->deviceList, &QTreeWidget::currentItemChanged, this, &CPortsDlg::ShowAdvice);
     connect(m_ui->deviceList, &QTreeWidget::itemActivated, this, &CPortsDlg::OnAssign);
     connect(m_ui->assignButton, &QPushButton::clicked, this, &CPortsDlg::OnAssign);
@@ -75,7 +71,7 @@ void CPortsDlg::FillList() {
     const QTreeWidgetItem* current = list->currentItem();
     const QString selected = current ? current->text(kDevice) : QString();
     list->clear();
-    for (const SerialPortInfo& port : m_pWatcher->Ports())
+    for (const SerialPortInfo& port : Watcher()->Ports())
         list->addTopLevelItem(MakeItem(port));
     QTreeWidgetItem* keep = list->topLevelItem(0);
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
@@ -95,7 +91,7 @@ void CPortsDlg::FillList() {
 void CPortsDlg::ShowAdvice() {
     QTreeWidgetItem* item = m_ui->deviceList->currentItem();
     const std::size_t row = item ? static_cast<std::size_t>(m_ui->deviceList->indexOfTopLevelItem(item)) : 0;
-    const auto& ports = m_pWatcher->Ports();
+    const auto& ports = Watcher()->Ports();
     if (!item || row >= ports.size() || !ports[row].nodePresent || ports[row].mayOpen) {
         m_ui->adviceLabel->clear();
         return;
@@ -139,25 +135,6 @@ void CPortsDlg::accept() {
             StoreComDevice(n, path);
     }
     QDialog::accept();
-}
-
-void CPortsDlg::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    m_pWatcher->Rescan();
-    m_pWatcher->Start();
-}
-
-void CPortsDlg::hideEvent(QHideEvent* event) {
-    m_pWatcher->Stop();
-    QDialog::hideEvent(event);
-}
-
-void CPortsDlg::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_F1) {
-        ui::OpenHelp(QStringLiteral("Help/page_04.htm"));
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 } // namespace tessor

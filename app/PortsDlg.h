@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/PortWatchDlg.h"
 #include "link/PortDiscovery.h"
 
-#include <QDialog>
 #include <QString>
 
 #include <array>
@@ -14,11 +14,9 @@ class CPortsDlg;
 
 namespace tessor {
 
-class CPortWatcher;
-
 // "Serial Ports": the serial devices found, kept current while open, and which device COM1, COM2 and
 // COM3 open. OK stores the assignments (Ports/COMn, the by-id name where there is one); Cancel nothing.
-class CPortsDlg : public QDialog {
+class CPortsDlg : public CPortWatchDlg {
     Q_OBJECT
 public:
     // comIndex: the COM entry to assign to first (0 = COM1).
@@ -31,16 +29,10 @@ public:
     void OnAssign();
     // Returns the chosen COM entry to its default device.
     void OnDefault();
-    CPortWatcher* Watcher() const { return m_pWatcher; }
     Ui::CPortsDlg* Form() const { return m_ui.get(); }
 
 public slots:
     void accept() override;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void FillList();
@@ -49,7 +41,6 @@ private:
     QString AssignmentText(int n) const;
 
     std::unique_ptr<Ui::CPortsDlg> m_ui;
-    CPortWatcher* m_pWatcher = nullptr;
     std::array<QString, 3> m_assigned;
 };
 

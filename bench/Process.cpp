@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <time.h>
@@ -53,24 +54,10 @@ bool SimProcess::Start(const std::string& program, const std::vector<std::string
     ::unlink(pathFile.c_str());
     std::vector<std::string> argv{program, "--no-stdin", "--path-file", pathFile};
     argv.insert(argv.end(), options.begin(), options.end());
-    std::vector<char*> args = Pointers(argv);
-
-    const pid_t pid = fork();
+    const pid_t pid = StartWithFiles(argv, log, log);
     if (pid < 0) {
         *error = std::string("fork: ") + std::strerror(errno);
         return false;
-    }
-    if (pid == 0) {
-        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int in = ::open("/dev/null", O_RDONLY);
-        if (out >= 0) {
-            dup2(out, STDOUT_FILENO);
-            dup2(out, STDERR_FILENO);
-        }
-        if (in >= 0)
-            dup2(in, STDIN_FILENO);
-        execv(program.c_str(), args.data());
-        _exit(127);
     }
     m_pid = pid;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -97,13 +84,53 @@ bool SimProcess::Start(const std::string& program, const std::vector<std::string
 void SimProcess::Stop() {
     if (m_pid <= 0)
         return;
-    int status = 0;
-    kill(m_pid, SIGTERM);
-    if (!WaitForExit(m_pid, 3000, &status)) {
-        kill(m_pid, SIGKILL);
-        WaitForExit(m_pid, 3000, &status);
-    }
+    StopChild(m_pid);
     m_pid = -1;
+}
+
+pid_t StartWithFiles(const std::vector<std::string>& command, const std::string& outPath,
+                     const std::string& errPath) {
+    std::vector<std::string> argv = command;
+    std::vector<char*> args = Pointers(argv);
+    // Opened (and emptied) here, so that the caller never reads what an earlier run left in them.
+    constexpr int kWrite = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int out = ::open(outPath.c_str(), kWrite, 0644);
+    const int err = errPath == outPath ? out : ::open(errPath.c_str(), kWrite, 0644);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (in >= 0)
+            dup2(in, STDIN_FILENO);
+        if (out >= 0)
+            dup2(out, STDOUT_FILENO);
+        if (err >= 0)
+            dup2(err, STDERR_FILENO);
+        execv(argv[0].c_str(), args.data());
+        _exit(127);
+    }
+    const int forkErrno = errno;
+    for (const int fd : {in, out, err == out ? -1 : err}) {
+        if (fd >= 0)
+            close(fd);
+    }
+    errno = forkErrno;
+    return pid;
+}
+
+void StopChild(pid_t pid) {
+    int status = 0;
+    kill(pid, SIGTERM);
+    if (!WaitForExit(pid, 3000, &status)) {
+        kill(pid, SIGKILL);
+        WaitForExit(pid, 3000, &status);
+    }
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
 }
 
 std::string RunAndCollect(const std::string& program, const std::vector<std::string>& args,

@@ -1,7 +1,7 @@
 #pragma once
 
-// Child processes of the benchmark: the simulator on a pseudo-terminal, and the configurator launcher
-// whose standard output is collected.
+// Child processes of the benchmarks: the simulator on a pseudo-terminal, programs with their outputs in
+// files, and the configurator launcher whose standard output is collected.
 
 #include <string>
 #include <sys/types.h>
@@ -28,6 +28,17 @@ private:
     pid_t m_pid = -1;
     std::string m_slave;
 };
+
+// Starts command[0] with standard input from /dev/null and its outputs in the files named (the same file
+// for both is opened once). The process id, or -1 when fork failed.
+pid_t StartWithFiles(const std::vector<std::string>& command, const std::string& outPath,
+                     const std::string& errPath);
+
+// Ends a child: SIGTERM, then SIGKILL when it has not ended within 3 s.
+void StopChild(pid_t pid);
+
+// A whole file as text; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
 
 // Runs a program to its end with extra environment entries ("NAME=value"); returns its standard output
 // (standard error goes to errorLog) and sets *status to its exit status (-1 when it did not end normally).

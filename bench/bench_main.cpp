@@ -11,6 +11,7 @@
 
 #include "app/MainSheet.h"
 #include "bench/CountingDevice.h"
+#include "bench/Options.h"
 #include "bench/Process.h"
 #include "link/ConsolePort.h"
 #include "link/PosixSerialDevice.h"
@@ -534,32 +535,22 @@ int IntArg(const char* text) {
 
 int main(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--sim" && hasValue)
-            o.sim = argv[++i];
-        else if (a == "--app" && hasValue)
-            o.app = argv[++i];
-        else if (a == "--work-dir" && hasValue)
-            o.workDir = argv[++i];
-        else if (a == "--rest-seconds" && hasValue)
-            o.restSeconds = IntArg(argv[++i]);
-        else if (a == "--reply-delay-ms" && hasValue)
-            o.replyDelayMs = IntArg(argv[++i]);
-        else if (a == "--repeats" && hasValue)
-            o.repeats = std::max(1, IntArg(argv[++i]));
-        else if (a == "--startup-runs" && hasValue)
-            o.startupRuns = std::max(0, IntArg(argv[++i]));
-        else if (a == "--rate-ops" && hasValue)
-            o.rateOps = std::max(10, IntArg(argv[++i]));
-        else {
-            std::fprintf(
-                stderr,
-                "usage: tessor-bench [--sim PATH] [--app PATH] [--work-dir DIR] [--rest-seconds N]\n"
-                "                    [--reply-delay-ms N] [--repeats N] [--startup-runs N] [--rate-ops N]\n");
-            return 2;
-        }
+    const bool parsed = tessor::bench::ParseOptions(
+        argc, argv,
+        {{"--sim", [&](const char* v) { o.sim = v; }},
+         {"--app", [&](const char* v) { o.app = v; }},
+         {"--work-dir", [&](const char* v) { o.workDir = v; }},
+         {"--rest-seconds", [&](const char* v) { o.restSeconds = IntArg(v); }},
+         {"--reply-delay-ms", [&](const char* v) { o.replyDelayMs = IntArg(v); }},
+         {"--repeats", [&](const char* v) { o.repeats = std::max(1, IntArg(v)); }},
+         {"--startup-runs", [&](const char* v) { o.startupRuns = std::max(0, IntArg(v)); }},
+         {"--rate-ops", [&](const char* v) { o.rateOps = std::max(10, IntArg(v)); }}});
+    if (!parsed) {
+        std::fprintf(
+            stderr,
+            "usage: tessor-bench [--sim PATH] [--app PATH] [--work-dir DIR] [--rest-seconds N]\n"
+            "                    [--reply-delay-ms N] [--repeats N] [--startup-runs N] [--rate-ops N]\n");
+        return 2;
     }
     if (o.workDir.empty()) {
         char pattern[] = "/tmp/tessor-bench.XXXXXX";

@@ -2,6 +2,7 @@
 // at rest polling every 5 s, the time scrapes take at 100 per second, and the poll pass time against the
 // wire time of its commands. Prints a table; exits 0 whether or not a target is met.
 
+#include "bench/Options.h"
 #include "bench/Process.h"
 
 #include <httplib.h>
@@ -10,21 +11,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <regex>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -38,12 +33,7 @@ struct Options {
     int scrapeSeconds = 30;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using tessor::bench::ReadFile;
 
 // The monitor program, its JSON lines in a file, its log in another.
 class MonitorProcess {
@@ -54,20 +44,8 @@ public:
         m_out = dir + "/monitor.jsonl";
         m_err = dir + "/monitor.log";
         std::vector<std::string> args{o.cli, "monitor", device, "--listen", "127.0.0.1:0", "--jsonl"};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0)
+        m_pid = tessor::bench::StartWithFiles(args, m_out, m_err);
+        if (m_pid < 0)
             return false;
         const std::regex serving("serving http://127\\.0\\.0\\.1:([0-9]+)/metrics");
         for (int i = 0; i < 200; ++i) {
@@ -85,8 +63,7 @@ public:
     void Stop() {
         if (m_pid <= 0)
             return;
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
+        tessor::bench::StopChild(m_pid);
         m_pid = -1;
     }
 
@@ -263,23 +240,17 @@ bool ScrapeFlood(const Options& o, const std::string& device, const std::string&
 
 int main(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--rest-seconds" && hasValue)
-            o.restSeconds = std::atoi(argv[++i]);
-        else if (a == "--scrape-seconds" && hasValue)
-            o.scrapeSeconds = std::atoi(argv[++i]);
-        else if (a == "--sim" && hasValue)
-            o.sim = argv[++i];
-        else if (a == "--cli" && hasValue)
-            o.cli = argv[++i];
-        else {
-            std::fprintf(stderr,
-                         "usage: tessor-bench-monitor [--rest-seconds N] [--scrape-seconds N] [--sim PATH] "
-                         "[--cli PATH]\n");
-            return 2;
-        }
+    const bool parsed = tessor::bench::ParseOptions(
+        argc, argv,
+        {{"--rest-seconds", [&](const char* v) { o.restSeconds = std::atoi(v); }},
+         {"--scrape-seconds", [&](const char* v) { o.scrapeSeconds = std::atoi(v); }},
+         {"--sim", [&](const char* v) { o.sim = v; }},
+         {"--cli", [&](const char* v) { o.cli = v; }}});
+    if (!parsed) {
+        std::fprintf(stderr,
+                     "usage: tessor-bench-monitor [--rest-seconds N] [--scrape-seconds N] [--sim PATH] "
+                     "[--cli PATH]\n");
+        return 2;
     }
     char pattern[] = "/tmp/tessor-bench-monitor-XXXXXX";
     const std::string dir = mkdtemp(pattern);

@@ -59,24 +59,24 @@ const std::array<const char*, kPhyIndicatorCount> kPhyIndicatorNames{
     "signal_detected",    "micro_interruption",    "agc_converged", "timing_converged", "adc_saturation"};
 
 std::optional<PhyReferences> PhyReferencesFor(std::uint8_t constellationCode) {
-    switch (constellationCode) {
-    case 0x0: // QAM 256
-        return PhyReferences{9180, 6920};
-    case 0x2: // QAM 64
-        return PhyReferences{8550, 6920};
-    case 0x4: // QAM 16
-        return PhyReferences{7920, 6920};
-    case 0x6: // QAM 8
-        return PhyReferences{7600, 6920};
-    case 0x8: // QAM 4
-        return PhyReferences{7020, 6720};
-    case 0xA: // QAM 128
-        return PhyReferences{8840, 6920};
-    case 0xC: // QAM 32
-        return PhyReferences{7980, 6670};
-    default:
-        return std::nullopt;
+    struct CodeReferences {
+        std::uint8_t code;
+        PhyReferences references;
+    };
+    static const CodeReferences kTable[] = {
+        {0x0, {9180, 6920}}, // QAM 256
+        {0x2, {8550, 6920}}, // QAM 64
+        {0x4, {7920, 6920}}, // QAM 16
+        {0x6, {7600, 6920}}, // QAM 8
+        {0x8, {7020, 6720}}, // QAM 4
+        {0xA, {8840, 6920}}, // QAM 128
+        {0xC, {7980, 6670}}, // QAM 32
+    };
+    for (const CodeReferences& entry : kTable) {
+        if (entry.code == constellationCode)
+            return entry.references;
     }
+    return std::nullopt;
 }
 
 PhyReferenceRead ReadPhyReferences(std::uint8_t side) {

@@ -7,17 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup-deps.sh
-
-build=${BENCH_BUILD_DIR:-build-bench}
-log=$(mktemp /tmp/tessor-bench-build.XXXXXX)
-if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSOR_BUILD_UI=ON -DTESSOR_SANITIZE= &&
-       cmake --build "$build" -j2 --target tessor-bench-monitor tessor-cli tessor-sim; } >"$log" 2>&1; then
-    cat "$log"
-    echo "bench: build failed" >&2
-    exit 1
-fi
-rm -f "$log"
+source scripts/bench-build.sh
+bench_build tessor-bench-monitor tessor-cli tessor-sim
 
 exec "$build/bench/tessor-bench-monitor" --rest-seconds "${BENCH_REST_SECONDS:-60}" \
     --scrape-seconds "${BENCH_SCRAPE_SECONDS:-30}" "$@"

@@ -7,17 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup-deps.sh
-
-build=${BENCH_BUILD_DIR:-build-bench}
-log=$(mktemp /tmp/tessor-bench-build.XXXXXX)
-if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSOR_BUILD_UI=ON -DTESSOR_SANITIZE= &&
-       cmake --build "$build" -j2 --target tessor-bench tessor-bench-app tessor-bench-history tessor-bench-cli tessor-cli tessor-sim; } >"$log" 2>&1; then
-    cat "$log"
-    echo "bench: build failed" >&2
-    exit 1
-fi
-rm -f "$log"
+source scripts/bench-build.sh
+bench_build tessor-bench tessor-bench-app tessor-bench-history tessor-bench-cli tessor-cli tessor-sim
 
 export QT_QPA_PLATFORM=offscreen
 "$build/bench/tessor-bench-history"

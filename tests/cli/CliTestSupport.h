@@ -3,9 +3,10 @@
 // Test support for tessor-cli: the tessor-sim program on a pseudo-terminal with its record of what it
 // received, and tessor-cli run as a process with its output, exit status and duration.
 
+#include "support/ChildProcess.h"
+
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -15,8 +16,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 #ifndef TESSOR_SIM_PATH
 #error "TESSOR_SIM_PATH must name the tessor-sim executable"
@@ -30,77 +29,12 @@ namespace tessor::clitest {
 // Guard against a hang, not a measurement.
 constexpr int kGuardMs = 20000;
 
-struct RunResult {
-    int status = -1; // exit status, or -1 when the program did not end by itself
-    std::string out;
-    std::string err;
-    double ms = 0;
-};
+using testsupport::RunResult;
 
 // Runs program with args, standard input from stdinPath, extra environment entries; collects both outputs.
-inline RunResult RunProgram(const std::vector<std::string>& argsIn,
-                            const std::string& stdinPath = "/dev/null",
+inline RunResult RunProgram(const std::vector<std::string>& args, const std::string& stdinPath = "/dev/null",
                             const std::vector<std::string>& extraEnv = {}) {
-    std::vector<std::string> args = argsIn;
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStore(extraEnv);
-    for (char** e = environ; *e; ++e)
-        envStore.emplace_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    int out[2], err[2];
-    RunResult result;
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinPath.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    if (rc == 0) {
-        const auto deadline = start + std::chrono::milliseconds(kGuardMs);
-        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-        std::string* sinks[2] = {&result.out, &result.err};
-        int open = 2;
-        while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-            if (poll(fds, 2, 100) <= 0)
-                continue;
-            for (int i = 0; i < 2; ++i) {
-                if (fds[i].fd < 0 || fds[i].revents == 0)
-                    continue;
-                char chunk[4096];
-                const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
-                if (n > 0) {
-                    sinks[i]->append(chunk, static_cast<std::size_t>(n));
-                } else {
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
-        }
-        if (open > 0)
-            kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        result.status = open == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    close(out[0]);
-    close(err[0]);
-    return result;
+    return testsupport::RunProgram(args, stdinPath, testsupport::Environment(extraEnv), kGuardMs);
 }
 
 // The tessor-sim program on a pseudo-terminal (no pacing, the line up at once) with a wire record.
@@ -116,10 +50,7 @@ public:
             TESSOR_SIM_PATH, "--no-pacing", "--no-stdin",     "--train-ms",      "0", "--link", m_link,
             "--wire-log",    m_wire,        "--control-fifo", m_dir + "/control"};
         args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
+        std::vector<char*> argv = testsupport::Pointers(args);
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0)
             return;

@@ -3,6 +3,8 @@
 // End-to-end support: the tessor-sim program on a pseudo-terminal as a child process, and helpers to run
 // the real application (CConfiguratorApp with the sheet's own port factory) against it.
 
+#include "support/ChildProcess.h"
+
 #include <QListWidget>
 #include <QString>
 #include <QStringList>
@@ -18,8 +20,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 // Readable failure messages for texts.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -49,10 +49,7 @@ public:
         m_link = linkPath;
         std::vector<std::string> args{TESSOR_SIM_PATH, "--no-pacing", "--link", linkPath};
         args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
+        std::vector<char*> argv = testsupport::Pointers(args);
 
         int in[2], out[2], err[2];
         if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)

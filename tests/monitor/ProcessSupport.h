@@ -3,33 +3,20 @@
 // Child processes, temporary folders, free loopback ports and plain HTTP exchanges for the monitor's
 // end-to-end tests.
 
+#include "support/ChildProcess.h"
+
 #include <arpa/inet.h>
-#include <chrono>
-#include <csignal>
+#include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
 #include <netinet/in.h>
-#include <spawn.h>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
-
-extern char** environ;
 
 namespace tessor::monitor::test {
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using testsupport::Process;
+using testsupport::ReadFile;
 
 class TempDir {
 public:
@@ -47,69 +34,6 @@ public:
 
 private:
     std::string m_path;
-};
-
-// A child process with its standard output and error in files.
-class Process {
-public:
-    Process() = default;
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-    ~Process() { Kill(); }
-
-    bool Start(std::vector<std::string> args, const std::string& out, const std::string& err,
-               const std::string& in = "/dev/null") {
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0)
-            m_pid = -1;
-        return rc == 0;
-    }
-
-    pid_t Pid() const { return m_pid; }
-
-    // Sends a signal and waits for the exit; the exit status, or -1 when it did not end within the time.
-    int SignalAndWait(int signal, std::chrono::milliseconds limit) {
-        if (m_pid <= 0)
-            return -1;
-        kill(m_pid, signal);
-        return Wait(limit);
-    }
-
-    int Wait(std::chrono::milliseconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return -1;
-    }
-
-    void Kill() {
-        if (m_pid <= 0)
-            return;
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-
-private:
-    pid_t m_pid = -1;
 };
 
 // A loopback port nobody listens on right now.

@@ -1,0 +1,184 @@
+#pragma once
+
+// Child processes for the tests that run the programs: argument and environment vectors for exec, a run
+// to the end with both outputs collected, a program running beside the test with its outputs in files,
+// and whole files read back.
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace tessor::testsupport {
+
+// Pointers to the strings' characters, ended by a null pointer, as exec and posix_spawn take them.
+inline std::vector<char*> Pointers(std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    out.reserve(strings.size() + 1);
+    for (std::string& s : strings)
+        out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+// The extra entries ("NAME=value") ahead of this process's environment, so that they win; entries of
+// this environment whose names are in drop are left out.
+inline std::vector<std::string> Environment(const std::vector<std::string>& extra = {},
+                                            const std::vector<std::string>& drop = {}) {
+    std::vector<std::string> env(extra);
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        bool dropped = false;
+        for (const std::string& name : drop)
+            dropped = dropped || entry.rfind(name + "=", 0) == 0;
+        if (!dropped)
+            env.push_back(entry);
+    }
+    return env;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+struct RunResult {
+    int status = -1; // exit status, or -1 when the program did not end by itself
+    std::string out;
+    std::string err;
+    double ms = 0;
+};
+
+// Runs args[0] with standard input from stdinPath and the environment env, and collects both outputs.
+// A program still running after guardMs is killed (a guard against a hang, not a measurement).
+inline RunResult RunProgram(std::vector<std::string> args, const std::string& stdinPath,
+                            std::vector<std::string> env, int guardMs) {
+    std::vector<char*> argv = Pointers(args);
+    std::vector<char*> envp = Pointers(env);
+    int out[2], err[2];
+    RunResult result;
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return result;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinPath.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    if (rc == 0) {
+        const auto deadline = start + std::chrono::milliseconds(guardMs);
+        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+        std::string* sinks[2] = {&result.out, &result.err};
+        int open = 2;
+        while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+            if (poll(fds, 2, 100) <= 0)
+                continue;
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0 || fds[i].revents == 0)
+                    continue;
+                char chunk[4096];
+                const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+                if (n > 0) {
+                    sinks[i]->append(chunk, static_cast<std::size_t>(n));
+                } else {
+                    fds[i].fd = -1;
+                    --open;
+                }
+            }
+        }
+        if (open > 0)
+            kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        result.ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        result.status = open == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    close(out[0]);
+    close(err[0]);
+    return result;
+}
+
+// A child process with its standard output and error in files; killed when still running at the end.
+class Process {
+public:
+    Process() = default;
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    ~Process() { Kill(); }
+
+    bool Start(std::vector<std::string> args, const std::string& out, const std::string& err,
+               const std::string& in = "/dev/null") {
+        std::vector<char*> argv = Pointers(args);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0)
+            m_pid = -1;
+        return rc == 0;
+    }
+
+    pid_t Pid() const { return m_pid; }
+
+    // Sends a signal and waits for the exit; the exit status, or -1 when it did not end within the time.
+    int SignalAndWait(int signal, std::chrono::milliseconds limit) {
+        if (m_pid <= 0)
+            return -1;
+        kill(m_pid, signal);
+        return Wait(limit);
+    }
+
+    int Wait(std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return -1;
+    }
+
+    void Kill() {
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+};
+
+} // namespace tessor::testsupport
