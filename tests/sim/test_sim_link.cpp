@@ -91,7 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
 // The short waits of these tests can run out before the worker has even sent its command on a slow
 // machine (seen under Wine); a fault meant for the exchange waits until the command is on the line.
 void WaitUntilSent(const CSimulator& sim) {
-    for (int i = 0; i < 2000 && sim.BytesToBoard().find('\n') == std::string::npos; ++i)
+    // Generous: a loaded machine (sanitizers, a parallel suite) may not run the worker for seconds.
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (sim.BytesToBoard().find('\n') == std::string::npos && std::chrono::steady_clock::now() < guard)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
