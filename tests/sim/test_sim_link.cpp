@@ -317,7 +317,7 @@ TEST_F(SimLink, HangUpDuringAnExchangeIsAReadErrorAndThenNoBoardAnswers) {
     });
     const std::int64_t first = AccessLocalReg(kRead, "8C10", " 1");
     EXPECT_LE(first, 0) << "no register value from a line that hung up";
-    const std::vector<std::string> problems = m_prompt.Problems();
+    const std::vector<std::string> problems = m_prompt.WaitForProblems();
     ASSERT_FALSE(problems.empty());
     EXPECT_NE(problems.front().find("Error while reading data:"), std::string::npos) << problems.front();
     EXPECT_NE(problems.front().find("5"), std::string::npos) << "EIO";
