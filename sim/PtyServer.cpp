@@ -413,6 +413,11 @@ int CPtyServer::Run(const std::atomic<bool>& stop) {
         if (m_hangupRequested) {
             m_hangupRequested = false;
             ClosePty();
+            // The link goes with the slave: the system hands its number to the next pseudo-terminal
+            // opened by anyone, and a client reopening through a stale link would reach that one.
+            if (!m_options.linkPath.empty()) {
+                unlink(m_options.linkPath.c_str());
+            }
             m_log << "tessor-sim: hung up " << m_slavePath << std::endl;
             if (m_options.exitOnHangup) {
                 return 0;

@@ -31,7 +31,7 @@ void PrintUsage(std::ostream& out) {
            "  --reply-delay-ms N     start with a reply delay fault of N ms\n"
            "  --silent               start without answering\n"
            "  --path-file FILE       also write the slave path to FILE\n"
-           "  --link PATH            keep a symbolic link PATH to the current slave\n"
+           "  --link PATH            keep a symbolic link PATH to the current slave (none while hung up)\n"
            "  --control-fifo FILE    read fault commands from this FIFO too (created if missing)\n"
            "  --no-stdin             do not read fault commands from standard input\n"
            "  --wire-log FILE        append every command line received to FILE as it arrives\n"

@@ -119,8 +119,9 @@ protected:
                 *err = ENOENT;
             return std::unique_ptr<SerialDevice>(std::move(pending));
         });
-        // Short time-outs keep the silent-board tests quick; the product keeps 3500 x 5 ms.
-        port->SetPollTiming(40, std::chrono::microseconds(1000));
+        // A generous wait for answered exchanges, which a loaded machine may hold up for seconds; a test
+        // that expects the time-out box asks for ShortWaits().
+        GenerousWaits();
         ASSERT_EQ(port->Open(9600, 8, 0, 0, "COM1:"), 1);
         g_pConsolePort.store(port.get());
         g_pTerminalSink.store(&sink);
@@ -134,6 +135,13 @@ protected:
         SetRestartSleepForTesting(nullptr);
         port.reset();
     }
+
+    // Short time-outs keep the silent-board tests quick; the product keeps 3500 x 5 ms.
+    void ShortWaits() { port->SetPollTiming(40, std::chrono::microseconds(1000)); }
+
+    void GenerousWaits() { port->SetPollTiming(kGenerousPolls, std::chrono::microseconds(1000)); }
+
+    static constexpr int kGenerousPolls = 60000;
 
     void StopWorker() {
         if (!worker.joinable())

@@ -130,6 +130,7 @@ TEST_F(RemoteTest, NonWaitingOperationFailsWhenAMailboxStepFailed) {
     board->responder = [this](const std::string& c) {
         return c == "WR 8CC2 8C" ? std::string() : board->StandardReply(c);
     };
+    ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Cancel};
     EXPECT_EQ(AccessRemoteReg(kOr, "8C00", "20"), -1) << "a remote restart with nothing sent is no success";
     EXPECT_EQ(board->Commands().back(), "WR 8CC2 8C");
@@ -157,6 +158,7 @@ TEST_F(LinkTest, CancelledLinkReadIsNotALineUp) {
     board->responder = [this](const std::string& c) {
         return c == "RD 8C00" ? std::string() : board->StandardReply(c);
     };
+    ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Cancel};
     EXPECT_FALSE(IsLinkUp()) << "a cancelled read (-1, every bit set) says nothing about the line";
     EXPECT_EQ(prompt.QuestionCount(), 1u);
@@ -169,6 +171,7 @@ TEST_F(RemoteTest, CancelledStatusReadNeverCountsAsCompletion) {
             return std::string();
         return board->StandardReply(c);
     };
+    ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Cancel};
     EXPECT_EQ(AccessRemoteReg(kRead, "8C40", " 1"), -1);
     EXPECT_EQ(board->Commands().back(), "RD 8CC4");

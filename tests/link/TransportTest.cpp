@@ -161,6 +161,7 @@ TEST_F(LinkTest, PromptLetterFollowsTheLastPrompt) {
 
 TEST_F(LinkTest, CancelGivesMinusOneThenZeroWithNothingSent) {
     board->silent = true;
+    ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Cancel};
     EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), -1);
     EXPECT_EQ(prompt.QuestionCount(), 1u);
@@ -180,6 +181,7 @@ TEST_F(LinkTest, CancelGivesMinusOneThenZeroWithNothingSent) {
 
 TEST_F(LinkTest, RetryAsksAgainAfterEachCycle) {
     board->silent = true;
+    ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Retry, IUserPrompt::Answer::Retry, IUserPrompt::Answer::Cancel};
     EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), -1);
     EXPECT_EQ(prompt.QuestionCount(), 3u);
@@ -189,11 +191,13 @@ TEST_F(LinkTest, RetryAsksAgainAfterEachCycle) {
 TEST_F(LinkTest, RetryAfterTheBoardComesBackResumes) {
     board->silent = true;
     board->regs["8C10"] = 0x32;
+    ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Retry};
     // The board is reset while the box is open and greets with a fresh prompt.
     prompt.onAsk = {[this] {
         board->silent = false;
         board->Inject("\n\rL>");
+        GenerousWaits(); // the board answers now
     }};
     EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0); // the lost exchange ends as an echo failure
     EXPECT_FALSE(port->NoComm());
@@ -203,7 +207,9 @@ TEST_F(LinkTest, RetryAfterTheBoardComesBackResumes) {
 TEST_F(LinkTest, FailedSendIsShownByTheWaitingCallerAtOnceAndResentOnRetry) {
     board->regs["8C10"] = 0x32;
     board->failWrites = 1;
+    ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Retry};
+    prompt.onAsk = {[this] { GenerousWaits(); }}; // the resent command is answered
     EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32) << "RETRY sends the command again";
     EXPECT_EQ(board->Commands(), (Lines{"RD 8C10"}));
     const auto problems = prompt.Problems();
@@ -293,6 +299,7 @@ TEST_F(LinkTest, HangUpShowsOneReadErrorAndNoStream) {
     board->silent = true;
     board->hangUpOnNextCommand = true;
     EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0);
+    ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Retry, IUserPrompt::Answer::Cancel};
     EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), -1);
     EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0);

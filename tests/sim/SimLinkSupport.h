@@ -5,9 +5,11 @@
 #include "link/RegisterAccess.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tessor::sim::test {
@@ -36,6 +38,17 @@ public:
     std::vector<std::string> Problems() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_problems;
+    }
+    // The worker may show a read error after the caller's wait has already ended: waits for the first
+    // problem, with a generous guard for a loaded machine.
+    std::vector<std::string> WaitForProblems() const {
+        const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        std::vector<std::string> problems = Problems();
+        while (problems.empty() && std::chrono::steady_clock::now() < guard) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            problems = Problems();
+        }
+        return problems;
     }
     int Asked() const { return m_asked.load(); }
 

@@ -91,7 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
 // The short waits of these tests can run out before the worker has even sent its command on a slow
 // machine (seen under Wine); a fault meant for the exchange waits until the command is on the line.
 void WaitUntilSent(const CSimulator& sim) {
-    for (int i = 0; i < 2000 && sim.BytesToBoard().find('\n') == std::string::npos; ++i)
+    // Generous: a loaded machine (sanitizers, a parallel suite) may not run the worker for seconds.
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (sim.BytesToBoard().find('\n') == std::string::npos && std::chrono::steady_clock::now() < guard)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
@@ -315,7 +317,7 @@ TEST_F(SimLink, HangUpDuringAnExchangeIsAReadErrorAndThenNoBoardAnswers) {
     });
     const std::int64_t first = AccessLocalReg(kRead, "8C10", " 1");
     EXPECT_LE(first, 0) << "no register value from a line that hung up";
-    const std::vector<std::string> problems = m_prompt.Problems();
+    const std::vector<std::string> problems = m_prompt.WaitForProblems();
     ASSERT_FALSE(problems.empty());
     EXPECT_NE(problems.front().find("Error while reading data:"), std::string::npos) << problems.front();
     EXPECT_NE(problems.front().find("5"), std::string::npos) << "EIO";

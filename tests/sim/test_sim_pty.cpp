@@ -273,7 +273,7 @@ TEST_F(SimPtyLink, ToolWorksBothModemsAndMeetsEveryFault) {
     ASSERT_TRUE(sim.Command("hangup", "hung up"));
     m_port->SetPollTiming(50, std::chrono::microseconds(1000));
     EXPECT_LE(AccessLocalReg(kRead, "8C10", " 1"), 0);
-    const std::vector<std::string> problems = prompt.Problems();
+    const std::vector<std::string> problems = prompt.WaitForProblems();
     ASSERT_FALSE(problems.empty());
     EXPECT_NE(problems.front().find("Error while"), std::string::npos) << problems.front();
     Disconnect();
