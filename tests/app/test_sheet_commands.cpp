@@ -183,6 +183,7 @@ TEST_F(SaveTest, CancelledDialogSendsNothing) {
 
 TEST_F(SaveTest, SilentBoardLeavesNoFileAndSaysSo) {
     Start(sim::Side::NT);
+    board->ShortWaits();
     board->simulator->SetSilent(true);
     dialogs.names.push_back(PathOf("silent.NT"));
     sheet->OnSaveConfiguration();
@@ -215,6 +216,7 @@ TEST_F(SaveTest, GarbledReplyIsNoValueAndLeavesNoFile) {
 TEST_F(SaveTest, BoardThatGaveUpEarlierKeepsAnExistingFileAsItWas) {
     Start(sim::Side::NT);
     WriteBytes(PathOf("old.NT"), "NT\r\n8C40:32");
+    board->ShortWaits();
     board->simulator->SetSilent(true);
     AccessLocalReg(kRead, "8C70", " 1"); // times out and is cancelled: the transport stays silent
     ASSERT_TRUE(board->port->NoComm());
@@ -346,6 +348,7 @@ TEST_F(LoadTest, UnreadableFileIsDenied) {
 TEST_F(LoadTest, SilentBoardStopsTheLoadWithoutRestart) {
     Start(sim::Side::NT);
     WriteBytes(PathOf("good.NT"), "NT\r\n8C40:32\r\n8C41:24\r\n8C42:4F");
+    board->ShortWaits();
     board->simulator->SetSilent(true);
     dialogs.names.push_back(PathOf("good.NT"));
     sheet->OnLoadConfiguration();
@@ -623,6 +626,7 @@ TEST_F(AboutTest, OkHidesTheBoxAndDestroyRemovesIt) {
 
 TEST_F(AboutTest, SilentBoardStillOpensTheBoxWithoutIdentification) {
     Start(sim::Side::LT);
+    board->ShortWaits();
     board->simulator->SetSilent(true);
     sheet->OnVersionInfo();
     EXPECT_EQ(board->prompt.asked, 1);

@@ -295,6 +295,7 @@ TEST(EthPage, FailedReadAddsNothing) {
     page.show();
     page.OnStartStop();
     SetAllCounters(board, 10);
+    board.ShortWaits();
     board.simulator->SetSilent(true); // the first read times out and is cancelled: -1
     ASSERT_TRUE(RunEthCounterPass(page));
     EXPECT_EQ(board.prompt.asked, 1);
