@@ -115,21 +115,8 @@ bool StandardInputIsTerminal() {
     return ::_isatty(::_fileno(stdin)) != 0;
 }
 
-bool WritePlainFile(int fd, const char* data, std::size_t len, int* error) {
-    std::size_t done = 0;
-    while (done < len) {
-        const int n = ::_write(fd, data + done, static_cast<unsigned>(len - done));
-        if (n < 0) {
-            *error = errno;
-            return false;
-        }
-        if (n == 0) {
-            *error = ENOSPC;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+static long WriteSomePlain(int fd, const char* data, std::size_t len) {
+    return ::_write(fd, data, static_cast<unsigned>(len));
 }
 
 void ClosePlainFile(int fd) {
@@ -212,10 +199,23 @@ bool StandardInputIsTerminal() {
     return ::isatty(STDIN_FILENO) != 0;
 }
 
+static long WriteSomePlain(int fd, const char* data, std::size_t len) {
+    return static_cast<long>(::write(fd, data, len));
+}
+
+void ClosePlainFile(int fd) {
+    if (fd >= 0)
+        ::close(fd);
+}
+
+#endif
+
+// Writes everything, retrying short writes and interruptions; a write that makes no progress means the
+// disk is full.
 bool WritePlainFile(int fd, const char* data, std::size_t len, int* error) {
     std::size_t done = 0;
     while (done < len) {
-        const ssize_t n = ::write(fd, data + done, len - done);
+        const long n = WriteSomePlain(fd, data + done, len - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -230,12 +230,5 @@ bool WritePlainFile(int fd, const char* data, std::size_t len, int* error) {
     }
     return true;
 }
-
-void ClosePlainFile(int fd) {
-    if (fd >= 0)
-        ::close(fd);
-}
-
-#endif
 
 } // namespace tessor

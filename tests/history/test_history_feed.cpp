@@ -51,14 +51,7 @@ protected:
         unsetenv("TESSOR_HISTORY_INTERVAL_MS");
     }
 
-    std::vector<std::string> Commands() const {
-        std::vector<std::string> lines;
-        const std::string sent = simulator->BytesToBoard();
-        std::size_t start = 0;
-        for (std::size_t end; (end = sent.find('\n', start)) != std::string::npos; start = end + 1)
-            lines.push_back(sent.substr(start, end - start));
-        return lines;
-    }
+    std::vector<std::string> Commands() const { return CommandLines(*simulator); }
 
     std::size_t PhySamples() const {
         std::size_t n = 0;

@@ -98,6 +98,16 @@ public:
 
 // The simulated pair behind a running transport. Time stands still unless the test advances it, the
 // line trains at once, and restarts do not sleep.
+// Command lines a simulator was sent since its wire log was last cleared, without their line feeds.
+inline std::vector<std::string> CommandLines(const sim::CSimulator& simulator) {
+    std::vector<std::string> lines;
+    const std::string sent = simulator.BytesToBoard();
+    std::size_t start = 0;
+    for (std::size_t end; (end = sent.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(sent.substr(start, end - start));
+    return lines;
+}
+
 class SimBoard {
 public:
     static sim::SimConfig DefaultConfig(sim::Side side = sim::Side::LT) {
@@ -138,14 +148,7 @@ public:
     }
 
     // Command lines sent to the board since the last ClearTraffic, without their line feeds.
-    std::vector<std::string> Commands() const {
-        std::vector<std::string> lines;
-        const std::string sent = simulator->BytesToBoard();
-        std::size_t start = 0;
-        for (std::size_t end; (end = sent.find('\n', start)) != std::string::npos; start = end + 1)
-            lines.push_back(sent.substr(start, end - start));
-        return lines;
-    }
+    std::vector<std::string> Commands() const { return CommandLines(*simulator); }
     void ClearTraffic() { simulator->ClearWireLog(); }
 
     // A silent board times out after 0.2 s, which keeps the silent-board tests quick.
