@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Builds a static Qt (Core, Gui, Widgets, the Windows platform plugin and styles) for 64-bit Windows from
+# Debian's own qt6-base source package, with Debian's mingw-w64 cross compiler, into a cache folder outside
+# the clone. The source version must be that of the installed Linux Qt: the cross build runs its host tools
+# (moc, rcc, uic). Quick when the cache already holds that version built with this configuration.
+#
+#   bash scripts/build-qt-windows.sh            # prints the install folder on its last line
+#   TESSOR_QT_WINDOWS=/some/dir bash scripts/build-qt-windows.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/setup-deps.sh --windows
+for tool in dpkg-source; do
+    command -v "$tool" >/dev/null || {
+        echo "build-qt-windows: $tool is missing (package dpkg-dev); run scripts/setup-deps.sh --windows" >&2
+        exit 1
+    }
+done
+
+version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null || true)
+if [ -z "$version" ]; then
+    echo "build-qt-windows: the Linux Qt (qt6-base-dev) is not installed; its host tools are needed" >&2
+    exit 1
+fi
+upstream=${version%%+*}
+cache=${TESSOR_QT_WINDOWS:-/var/cache/tessor/qt-${upstream}-mingw64}
+
+# Everything that decides what is built; a change of it rebuilds the cache.
+config=(
+    -DQT_HOST_PATH=/usr
+    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
+    -DBUILD_SHARED_LIBS=OFF
+    -DCMAKE_BUILD_TYPE=Release
+    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
+    -DFEATURE_opengl=OFF -DFEATURE_dynamicgl=OFF -DFEATURE_vulkan=OFF
+    -DFEATURE_dbus=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_concurrent=OFF
+    -DFEATURE_xml=OFF -DFEATURE_printsupport=OFF -DFEATURE_testlib=OFF
+    -DFEATURE_tabletevent=OFF
+    -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_freetype=OFF
+    -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF
+)
+stamp="qt6-base ${version} mingw-w64 static: ${config[*]}"
+if [ -f "$cache/.tessor-stamp" ] && [ "$(cat "$cache/.tessor-stamp")" = "$stamp" ]; then
+    echo "build-qt-windows: Qt ${version} for Windows is in the cache"
+    echo "$cache"
+    exit 0
+fi
+
+work=${TESSOR_QT_WINDOWS_WORK:-/var/cache/tessor/work-qt-${upstream}}
+mkdir -p "$work"
+
+# A private sources list with a deb-src line, so the system's own lists are left alone.
+apt_dir="$work/apt"
+mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial"
+mirror=$(grep -hoE '^URIs: *\S+' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1 | awk '{print $2}')
+mirror=${mirror:-http://deb.debian.org/debian}
+echo "deb-src $mirror bookworm main" > "$apt_dir/sources.list"
+apt_opts=(
+    -o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=/dev/null"
+    -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache::Archives=$apt_dir/archives"
+    -o "APT::Get::List-Cleanup=0"
+)
+src="$work/src"
+if [ ! -f "$src/.fetched-$version" ]; then
+    echo "build-qt-windows: fetching the source of qt6-base ${version} from $mirror"
+    if ! apt-get "${apt_opts[@]}" update -q >"$work/apt-update.log" 2>&1; then
+        echo "build-qt-windows: cannot read the source index from $mirror (see $work/apt-update.log)" >&2
+        exit 1
+    fi
+    rm -rf "$src" && mkdir -p "$src"
+    if ! (cd "$src" && apt-get "${apt_opts[@]}" source -q "qt6-base=${version}") >"$work/apt-source.log" 2>&1; then
+        echo "build-qt-windows: cannot fetch qt6-base ${version} (see $work/apt-source.log);" \
+            "the installed Linux Qt and the source must be the same version" >&2
+        exit 1
+    fi
+    touch "$src/.fetched-$version"
+fi
+tree=$(find "$src" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base-*' | head -1)
+[ -n "$tree" ] || { echo "build-qt-windows: no source tree in $src" >&2; exit 1; }
+
+build="$work/build"
+rm -rf "$build" "$cache"
+echo "build-qt-windows: configuring (log: $work/configure.log)"
+if ! cmake -S "$tree" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_INSTALL_PREFIX="$cache" "${config[@]}" >"$work/configure.log" 2>&1; then
+    tail -30 "$work/configure.log" >&2
+    echo "build-qt-windows: configuring Qt failed (see $work/configure.log)" >&2
+    exit 1
+fi
+echo "build-qt-windows: building (about 1,100 steps; log: $work/build.log)"
+jobs=${TESSOR_QT_JOBS:-2}
+if ! nice -n 10 cmake --build "$build" -j"$jobs" >"$work/build.log" 2>&1; then
+    grep -m20 -E 'error|FAILED' "$work/build.log" >&2 || true
+    echo "build-qt-windows: building Qt failed (see $work/build.log)" >&2
+    exit 1
+fi
+cmake --install "$build" >"$work/install.log" 2>&1
+cp "$tree/LICENSES/LGPL-3.0-only.txt" "$cache/LGPL-3.0-only.txt" 2>/dev/null ||
+    cp "$tree/LICENSE.LGPL3" "$cache/LGPL-3.0-only.txt" 2>/dev/null || true
+echo "$version" >"$cache/.tessor-source-version"
+echo "$stamp" >"$cache/.tessor-stamp"
+rm -rf "$build"
+echo "build-qt-windows: Qt ${version} for Windows installed"
+echo "$cache"
