@@ -281,6 +281,18 @@ TEST(RecordingExport, AFailedExportLeavesTheOldFileAsItWas) {
     while (const dirent* entry = ::readdir(listing))
         EXPECT_TRUE(std::string(entry->d_name).rfind(name, 0) != 0 || entry->d_name == name) << entry->d_name;
     ::closedir(listing);
+    // Through a symbolic link the file it names is replaced, with its mode; the link stays.
+    const std::string link = TempPath("export-link.csv");
+    std::remove(link.c_str());
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(recorder.ExportCsv(link, &error)) << error;
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    std::remove(link.c_str());
     std::remove(path.c_str());
 }
 
