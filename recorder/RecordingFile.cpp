@@ -709,7 +709,7 @@ void AppendEventRow(const Event& event, std::string* out) {
 
 std::string FileErrorText(const std::string& path, int error, const char* doing) {
     if (error == kPlainFileNotRegular)
-        return path + " is not a regular file (it is a pipe, a device or a socket); choose a file.";
+        return path + " is not a regular file (it is a pipe, a device or a socket).";
     return std::string("Cannot ") + doing + " " + path + ": " + std::strerror(error) + ".";
 }
 
