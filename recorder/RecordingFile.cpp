@@ -764,7 +764,8 @@ bool CRecordingWriter::Prepare(std::string* error) {
 // Ends the last row, which lacks its line end, so that it has one field too many (and any quote it was
 // cut inside is closed): the reader skips it as damaged, whatever its fields hold. Then notes it.
 bool CRecordingWriter::EndCutRow(std::int64_t size, std::int64_t headerEnd, std::string* error) {
-    const std::int64_t from = std::max(headerEnd, size - static_cast<std::int64_t>(kMaxRowBytes));
+    // One byte more than a row may hold: a tail without a line end in it is longer than any row.
+    const std::int64_t from = std::max(headerEnd, size - static_cast<std::int64_t>(kMaxRowBytes + 1));
     std::string tail(static_cast<std::size_t>(size - from), '\0');
     int err = 0;
     if (!ReadPlainFileAt(m_fd, from, &tail[0], tail.size(), &err)) {
