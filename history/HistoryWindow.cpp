@@ -398,7 +398,7 @@ bool CHistoryWindow::ExportPng(const QString& path, QString* error) {
     if (error)
         *error = cause == kPlainFileNotRegular
                      ? QString::fromStdString(rec::FileErrorText(name, cause, "write"))
-                     : QStringLiteral("Writing %1 failed: %2. The file there is as it was.")
+                     : QStringLiteral("Writing %1 failed: %2. Nothing was changed.")
                            .arg(Native(path), QString::fromLocal8Bit(std::strerror(cause)));
     return false;
 }

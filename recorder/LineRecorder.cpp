@@ -299,9 +299,9 @@ bool CLineRecorder::ExportCsv(const std::string& path, std::string* error) const
     }
     int err = 0;
     if (!ReplacePlainFileContents(path, text.data(), text.size(), &err)) {
-        *error = err == kPlainFileNotRegular ? FileErrorText(path, err, "write")
-                                             : "Writing " + path + " failed: " + std::strerror(err) +
-                                                   ". The file there is as it was.";
+        *error = err == kPlainFileNotRegular
+                     ? FileErrorText(path, err, "write")
+                     : "Writing " + path + " failed: " + std::strerror(err) + ". Nothing was changed.";
         return false;
     }
     return true;
