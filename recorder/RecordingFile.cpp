@@ -735,11 +735,15 @@ std::unique_ptr<CRecordingWriter> CRecordingWriter::Open(const std::string& path
 bool CRecordingWriter::Prepare(std::string* error) {
     int err = 0;
     const std::int64_t size = PlainFileSize(m_fd, &err);
+    if (size < 0) {
+        *error = FileErrorText(m_path, err, "read");
+        return false;
+    }
     const std::string header = RecordingHeader() + "\n";
     std::string head(
         static_cast<std::size_t>(std::min<std::int64_t>(size, static_cast<std::int64_t>(header.size()))),
         '\0');
-    if (size < 0 || !ReadPlainFileAt(m_fd, 0, &head[0], head.size(), &err)) {
+    if (!ReadPlainFileAt(m_fd, 0, &head[0], head.size(), &err)) {
         *error = FileErrorText(m_path, err, "read");
         return false;
     }
