@@ -104,8 +104,8 @@ TEST(RecordingResume, ARowCutAnywhereIsEndedAndNotedAndTheNextRunAppendsCleanRow
         EXPECT_EQ(store.phy[3].time.wallMs, At(100).wallMs);
         EXPECT_EQ(store.skippedRows, 1u);
         EXPECT_EQ(Count(store, "Recording to " + path), 2u); // the second run's start is not lost
-        EXPECT_EQ(Count(store, "Damaged row skipped: line 7"),
-                  1u); // after header, start, 2 phy, line up, phy
+        // Line 7, after the header, the start, a phy row, line up and two phy rows.
+        EXPECT_EQ(Count(store, "Damaged row skipped: line 7"), 1u);
         EXPECT_EQ(Count(store, "The row before this one was cut short", true), 1u);
         std::remove(path.c_str());
     }
