@@ -114,7 +114,9 @@ std::vector<Written> RowsOf(const LineStore& store) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Input in{data, size};
-    const std::string path = "/tmp/tessor-fuzz-resume-" + std::to_string(::getpid()) + ".csv";
+    // In memory where the system has a place for it: the fuzzer makes thousands of these files.
+    const std::string dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    const std::string path = dir + "/tessor-fuzz-resume-" + std::to_string(::getpid()) + ".csv";
     std::filesystem::remove(path);
     std::string error;
     std::vector<Written> before;
