@@ -560,10 +560,12 @@ private:
     void NoteDamage(const SampleTime* at) {
         if (m_runFirst == 0)
             return;
+        // The file's name too: the entry goes into exports, whose lines are others.
         std::string text = m_runFirst == m_runLast
                                ? "Damaged row skipped: line " + std::to_string(m_runFirst)
                                : "Damaged rows skipped: lines " + std::to_string(m_runFirst) + " to " +
                                      std::to_string(m_runLast);
+        text += " of " + m_path.substr(m_path.find_last_of("/\\") + 1);
         if (at)
             m_loaded.events.push_back(Event{*at, EventKind::Recording, std::move(text)});
         m_runFirst = 0;

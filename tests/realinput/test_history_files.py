@@ -71,7 +71,7 @@ class HistoryFiles(unittest.TestCase):
                                "the skipped row in the status line")
             self.assertEqual(HISTORY + " - site.csv", shown["title"])
             journal = [r["texts"][1] for w in shown["widgets"] if w["class"] == "QTreeWidget" for r in w["rows"]]
-            self.assertIn(f"Damaged row skipped: line {cut_line}", journal)
+            self.assertIn(f"Damaged row skipped: line {cut_line} of site.csv", journal)
             self.assertTrue(any(t.startswith("The row before this one was cut short") for t in journal), journal)
             self.assertEqual(2, sum(t == "Recording to " + recording for t in journal), journal)
 

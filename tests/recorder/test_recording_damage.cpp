@@ -105,7 +105,7 @@ TEST(RecordingResume, ARowCutAnywhereIsEndedAndNotedAndTheNextRunAppendsCleanRow
         EXPECT_EQ(store.skippedRows, 1u);
         EXPECT_EQ(Count(store, "Recording to " + path), 2u); // the second run's start is not lost
         // Line 7, after the header, the start, a phy row, line up and two phy rows.
-        EXPECT_EQ(Count(store, "Damaged row skipped: line 7"), 1u);
+        EXPECT_EQ(Count(store, "Damaged row skipped: line 7 of tessor-damage-resume.csv"), 1u);
         EXPECT_EQ(Count(store, "The row before this one was cut short", true), 1u);
         std::remove(path.c_str());
     }
@@ -161,7 +161,7 @@ TEST(RecordingRead, HostileNumbersMakeTheirRowDamagedAndNeverAValueOrAGap) {
         EXPECT_EQ(store.phy[i].snrCenti, 2879);
         EXPECT_EQ(store.phy[i].rsPerSecond, 3);
     }
-    EXPECT_EQ(Count(store, "Damaged rows skipped: lines 3 to 10"), 1u);
+    EXPECT_EQ(Count(store, "Damaged rows skipped: lines 3 to 10 of hostile.csv"), 1u);
 
     // Ethernet reads are 32 bits; monotonic times that would overflow a rate are refused.
     LineStore eth;
