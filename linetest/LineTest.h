@@ -38,7 +38,7 @@ struct LineTestOptions {
     std::string site;
     std::string operatorName;
     std::string note;
-    std::string toolVersion;
+    std::string toolVersion; // the program and its version, as the report names them
     Criteria criteria;
     std::int32_t crystalHz = 25000000;
 };

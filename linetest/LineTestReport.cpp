@@ -105,9 +105,9 @@ std::string Trim(const std::string& text) {
 std::string SpeedText(const ops::SpeedRead& speed, bool read) {
     if (!read)
         return "not read (line down)";
-    return speed.position ? std::string("setup") +
-                                std::string(kEthernetSpeedTexts[static_cast<std::size_t>(*speed.position)])
-                          : std::string("unknown");
+    return speed.position
+               ? "setup " + Trim(std::string(kEthernetSpeedTexts[static_cast<std::size_t>(*speed.position)]))
+               : std::string("unknown");
 }
 
 void DirectionCells(const ops::DirectionSettings& d, std::vector<std::string>* cells) {
@@ -470,7 +470,7 @@ std::string ReportHtml(const LineTestResult& r, const ReportOptions& options) {
                DurationText(o.duration) + (r.stopped ? " (stopped)" : "")},
               "duration");
         t.Row("Pass interval", {DurationText(o.interval)}, "interval");
-        t.Row("Tool", {"tessor-cli / Tessor Configurator " + o.toolVersion}, "tool");
+        t.Row("Tool", {o.toolVersion}, "tool");
     }
     WriteCriteria(out, r);
     WriteBoardStates(out, r);
