@@ -294,15 +294,19 @@ void Evaluate(LineTestResult* r) {
     answered.firstBreach = unanswered;
     r->criteria.push_back(answered);
 
+    // A stopped test fails on a breach it saw; what it could not measure only leaves it unfinished.
     bool failed = false;
-    for (const CriterionResult& c : r->criteria)
+    bool breached = false;
+    for (const CriterionResult& c : r->criteria) {
         failed = failed || (c.checked && !c.passed);
+        breached = breached || (c.checked && !c.passed && c.firstBreach);
+    }
     if (!r->notRunReason.empty() || r->passes == 0)
         r->verdict = Verdict::NotRun;
-    else if (failed)
-        r->verdict = Verdict::Failed;
+    else if (r->stopped)
+        r->verdict = breached ? Verdict::Failed : Verdict::Stopped;
     else
-        r->verdict = r->stopped ? Verdict::Stopped : Verdict::Passed;
+        r->verdict = failed ? Verdict::Failed : Verdict::Passed;
 }
 
 CLineTest::CLineTest(ILineTestBoard& board, LineTestOptions options, std::shared_ptr<rec::CLineRecorder> feed)
