@@ -65,7 +65,7 @@ def writes_outside_mailbox(lines):
     bad = []
     for line in lines:
         words = line.split()
-        if words and words[0] in ("wr", "or", "an") and len(words) > 1:
+        if words and words[0].upper() in ("WR", "OR", "ND") and len(words) > 1:
             address = int(words[1], 16)
             if not 0x8CC0 <= address <= 0x8CD0:
                 bad.append(line)
@@ -232,6 +232,10 @@ class Verify(unittest.TestCase):
         self.assertTrue(doc["equal"])
         self.assertEqual(doc["compared"], 31)
         self.assertEqual(doc["differences"], [])
+
+    def test_mailbox_writes_are_the_only_writes_recognised_as_harmless(self):
+        self.assertEqual(writes_outside_mailbox(["WR 8CC0 11", "RD 8C10  1"]), [])
+        self.assertEqual(writes_outside_mailbox(["WR 8C10 32", "ND 8C00 7F"]), ["WR 8C10 32", "ND 8C00 7F"])
 
     def test_register_changed_behind_the_tools_back(self):
         self.sim.control("poke 8D41 E5")
