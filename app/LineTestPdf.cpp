@@ -97,7 +97,7 @@ bool WriteReportPdf(const linetest::LineTestResult& result, const QString& path,
         doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("graph%1.png").arg(i)),
                         PaintReportGraph(graphs[i]));
     linetest::ReportOptions options;
-    options.graphImages = true;
+    options.textDocument = true;
     doc.setHtml(QString::fromStdString(linetest::ReportHtml(result, options)));
     doc.print(&writer);
     return true;

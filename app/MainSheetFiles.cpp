@@ -13,10 +13,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHeaderView>
 #include <QLabel>
 #include <QSaveFile>
-#include <QTableWidget>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <array>
@@ -88,19 +87,14 @@ void ShowComparison(QWidget* parent, const QString& name, const linetest::Config
     label->setObjectName(QStringLiteral("summary"));
     label->setWordWrap(true);
     layout->addWidget(label);
-    auto* table = new QTableWidget(static_cast<int>(c.differences.size()), 3, &dialog);
-    table->setObjectName(QStringLiteral("differences"));
-    table->setHorizontalHeaderLabels(
-        {QStringLiteral("Register"), QStringLiteral("File"), QStringLiteral("Board")});
-    table->verticalHeader()->hide();
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    for (int row = 0; row < static_cast<int>(c.differences.size()); ++row) {
-        const linetest::RegisterDifference& d = c.differences[static_cast<std::size_t>(row)];
-        table->setItem(row, 0, new QTableWidgetItem(QString::fromStdString(d.address)));
-        table->setItem(row, 1, new QTableWidgetItem(Hex(d.file)));
-        table->setItem(row, 2, new QTableWidgetItem(Hex(d.board)));
-    }
-    layout->addWidget(table);
+    auto* list = new QTreeWidget(&dialog);
+    list->setObjectName(QStringLiteral("differences"));
+    list->setHeaderLabels({QStringLiteral("Register"), QStringLiteral("File"), QStringLiteral("Board")});
+    list->setRootIsDecorated(false);
+    for (const linetest::RegisterDifference& d : c.differences)
+        list->addTopLevelItem(
+            new QTreeWidgetItem({QString::fromStdString(d.address), Hex(d.file), Hex(d.board)}));
+    layout->addWidget(list);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
@@ -112,7 +106,7 @@ void ShowComparison(QWidget* parent, const QString& name, const linetest::Config
 
 void CMainSheet::OnCompareWithFile() {
     ui::FileDialogRequest request = ConfigFileDialog(ui::FileDialogKind::Open, m_side);
-    request.title = QStringLiteral("Compare with File");
+    request.title = QStringLiteral("Choose the file to compare with");
     const QString path = ui::AskFileName(this, request);
     if (path.isEmpty())
         return;

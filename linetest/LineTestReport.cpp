@@ -479,7 +479,7 @@ std::string ReportHtml(const LineTestResult& r, const ReportOptions& options) {
     out << "<h2>Graphs</h2>\n";
     const std::vector<ReportGraph> graphs = ReportGraphs(r);
     for (std::size_t i = 0; i < graphs.size(); ++i) {
-        if (options.graphImages)
+        if (options.textDocument)
             out << "<p><img src=\"graph" << i << ".png\" width=\"" << kGraphWidth << "\" height=\""
                 << kGraphHeight << "\"></p>\n";
         else
@@ -487,7 +487,15 @@ std::string ReportHtml(const LineTestResult& r, const ReportOptions& options) {
     }
     WriteJournal(out, r);
     out << "</body>\n</html>\n";
-    return out.str();
+    std::string html = out.str();
+    if (options.textDocument) {
+        const std::string plain = "<table";
+        const std::string print = "<table width=\"100%\" border=\"1\" cellspacing=\"0\" cellpadding=\"3\"";
+        for (std::size_t at = html.find(plain); at != std::string::npos;
+             at = html.find(plain, at + print.size()))
+            html.replace(at, plain.size(), print);
+    }
+    return html;
 }
 
 } // namespace tessor::linetest

@@ -29,9 +29,9 @@ struct ReportGraph {
 std::vector<ReportGraph> ReportGraphs(const LineTestResult& result);
 
 struct ReportOptions {
-    // Graphs as <img src="graphN.png"> for a renderer that draws them itself (the window's PDF), instead of
-    // inline SVG.
-    bool graphImages = false;
+    // For a renderer with a smaller HTML subset that draws the graphs itself (the window's PDF): graphs as
+    // <img src="graphN.png"> instead of inline SVG, tables with the width and borders as attributes.
+    bool textDocument = false;
 };
 std::string ReportHtml(const LineTestResult& result, const ReportOptions& options = {});
 
