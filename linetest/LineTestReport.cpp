@@ -336,8 +336,9 @@ ReportGraph MakeGraph(const rec::LineStore& store, const LineTestResult& r, cons
     const double pad = (hi - lo) * 0.08;
     lo -= pad;
     hi += pad;
-    for (const double v : NiceTicks(lo, hi))
-        g.yTicks.emplace_back((v - lo) / (hi - lo), Fixed(v, std::fabs(hi - lo) < 5 ? 1 : 0));
+    for (const double v : NiceTicks(lo, hi)) // no "-0" for a tick at zero
+        g.yTicks.emplace_back((v - lo) / (hi - lo),
+                              Fixed(std::fabs(v) < 1e-9 ? 0.0 : v, std::fabs(hi - lo) < 5 ? 1 : 0));
     const auto X = [&](std::int64_t ms) {
         return static_cast<double>(ms - from) / static_cast<double>(to - from);
     };
@@ -479,9 +480,9 @@ std::string ReportHtml(const LineTestResult& r, const ReportOptions& options) {
     out << "<h2>Graphs</h2>\n";
     const std::vector<ReportGraph> graphs = ReportGraphs(r);
     for (std::size_t i = 0; i < graphs.size(); ++i) {
-        if (options.textDocument)
-            out << "<p><img src=\"graph" << i << ".png\" width=\"" << kGraphWidth << "\" height=\""
-                << kGraphHeight << "\"></p>\n";
+        if (options.textDocument) // drawn narrower there, to fit the printed page
+            out << "<p><img src=\"graph" << i << ".png\" width=\"" << kGraphWidth * 5 / 6 << "\" height=\""
+                << kGraphHeight * 5 / 6 << "\"></p>\n";
         else
             WriteSvg(out, graphs[i]);
     }
