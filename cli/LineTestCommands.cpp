@@ -276,7 +276,14 @@ int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<
     case linetest::Verdict::Passed:
         return kExitOk;
     case linetest::Verdict::NotRun:
-        return ctx.NoAnswer();
+        // The result above already says why (with --json in its document): only the hint follows.
+        ctx.streams.err
+            << "tessor-cli: the line test could not run: " << result.notRunReason << " on "
+            << ctx.session.Port().device
+            << ".\nCheck the cable to the board, that the port is the right one, and reset the board; "
+               "then try again."
+            << std::endl;
+        return kExitNoAnswer;
     default:
         return kExitDiffer;
     }

@@ -123,7 +123,7 @@ void WriteBoardStates(std::ostringstream& out, const LineTestResult& r) {
     const char* names[] = {"Before", "After"};
     {
         Table t(out);
-        t.Head({"", "Time", "Line", "Local 8C72", "Local 8C73", "Local 8C6F", "Remote 8C72", "Remote 8C73",
+        t.Head({"", "At", "Line", "Local 8C72", "Local 8C73", "Local 8C6F", "Remote 8C72", "Remote 8C73",
                 "Remote 8C6F"});
         for (int i = 0; i < 2; ++i) {
             const BoardState& s = *states[i];
@@ -132,7 +132,7 @@ void WriteBoardStates(std::ostringstream& out, const LineTestResult& r) {
                 continue;
             }
             t.Row(names[i],
-                  {TimeText(s.time), s.lineUp ? (*s.lineUp ? "up" : "down") : "unknown",
+                  {TimeText(s.time).substr(11), s.lineUp ? (*s.lineUp ? "up" : "down") : "unknown",
                    IdValue(s.local, s.local.id.id72), IdValue(s.local, s.local.id.id73),
                    IdValue(s.local, s.local.id.id6F), IdValue(s.remote, s.remote.id.id72),
                    IdValue(s.remote, s.remote.id.id73), IdValue(s.remote, s.remote.id.id6F)},
@@ -481,8 +481,8 @@ std::string ReportHtml(const LineTestResult& r, const ReportOptions& options) {
     const std::vector<ReportGraph> graphs = ReportGraphs(r);
     for (std::size_t i = 0; i < graphs.size(); ++i) {
         if (options.textDocument) // drawn narrower there, to fit the printed page
-            out << "<p><img src=\"graph" << i << ".png\" width=\"" << kGraphWidth * 5 / 6 << "\" height=\""
-                << kGraphHeight * 5 / 6 << "\"></p>\n";
+            out << "<p><img src=\"graph" << i << ".png\" width=\"" << kGraphWidth * 3 / 4 << "\" height=\""
+                << kGraphHeight * 3 / 4 << "\"></p>\n";
         else
             WriteSvg(out, graphs[i]);
     }

@@ -190,6 +190,25 @@ class LineTestCli(unittest.TestCase):
         self.assertTrue(doc["stopped"])
         self.assertIn("(stopped)", rep.figures["duration"][0])
 
+    def test_criteria_file_and_options_over_it(self):
+        criteria = os.path.join(self.sim.dir, "criteria.txt")
+        with open(criteria, "w") as f:
+            f.write("# acceptance\nmin_snr = 45\nmax_rs_per_second = 1000\ncheck_no_line_drop = no\n")
+        code, doc, rep, _ = self.finish(self.start("1s", "--criteria", criteria))
+        self.assertEqual(code, 7, self.err)
+        self.assertEqual(rep.criteria["min_snr"]["result"], "failed")  # 36.5 dB is below 45
+        self.assertEqual(rep.criteria["min_snr"]["cells"][1], "at least 45,00 dB")
+        self.assertEqual(rep.criteria["no_line_drop"]["result"], "not_checked")
+        self.assertEqual(rep.criteria["rs_per_second"]["result"], "passed")
+        code, _, rep, _ = self.finish(self.start("1s", "--criteria", criteria, "--min-snr", "20"))
+        self.assertEqual(code, 0, self.err)
+        with open(criteria, "w") as f:
+            f.write("min_snr = lots\n")
+        bad = subprocess.run(self.sim.cli("linetest", "--criteria", criteria), capture_output=True, text=True,
+                             timeout=GUARD_S)
+        self.assertEqual(bad.returncode, 2)
+        self.assertIn("line 1: min_snr needs a number", bad.stderr)
+
     def test_progress_lines_when_not_a_terminal(self):
         code, _, _, _ = self.finish(self.start("1s", "--max-rs-per-second", "1000"))
         self.assertEqual(code, 0)
@@ -203,9 +222,11 @@ class LineTestNotRun(unittest.TestCase):
         sim = Sim("--silent")
         try:
             report = os.path.join(sim.dir, "r.html")
-            proc = subprocess.run(sim.cli("--answer-timeout-ms", "200", "linetest", "--duration", "2s", "--report",
-                                          report), capture_output=True, text=True, timeout=GUARD_S)
+            proc = subprocess.run(sim.cli("--json", "--answer-timeout-ms", "200", "linetest", "--duration", "2s",
+                                          "--report", report), capture_output=True, text=True, timeout=GUARD_S)
             self.assertEqual(proc.returncode, 4, proc.stderr)
+            self.assertEqual(json.loads(proc.stdout)["verdict"], "not_run")  # one document, nothing after it
+            self.assertIn("could not run", proc.stderr)
             with open(report, encoding="utf-8") as f:
                 self.assertEqual(Report(f.read()).verdict, "not_run")
         finally:
