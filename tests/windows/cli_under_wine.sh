@@ -130,4 +130,4 @@ if [ "$failures" -ne 0 ]; then
     echo "cli_under_wine: $failures check(s) failed" >&2
     exit 1
 fi
-echo "cli_under_wine: read, status, save, silent board, missing port and ports checked"
+echo "cli_under_wine: read, status, save, verify, line test, silent board, missing port and ports checked"
