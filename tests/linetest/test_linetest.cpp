@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace tessor::linetest {
@@ -172,6 +174,32 @@ TEST(LineTestRun, StoppedIsNoPassAndTheRemoteIsNotReadWhileDown) {
     EXPECT_EQ(r.verdict, Verdict::Stopped);
     EXPECT_EQ(board.identificationTargets, (std::vector<int>{1, 1}));
     EXPECT_EQ(r.before.remote.outcome, ReadOutcome::LineDown);
+}
+
+TEST(LineTestRun, StopFromAnotherThreadEndsTheWaitAtOnce) {
+    ScriptedBoard board;
+    std::atomic<int> passes{0};
+    board.phy = [&passes](int) {
+        ++passes;
+        return UpPass(100000, 0);
+    };
+    LineTestOptions o = Fast(2);
+    o.interval = std::chrono::milliseconds(60000); // the second pass would come after a minute
+    o.duration = o.interval;
+    CLineTest test(board, o);
+    std::thread stopper([&] {
+        while (passes.load() == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        test.Stop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const LineTestResult r = test.Run();
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.passes, 1);
+    EXPECT_NE(r.verdict, Verdict::Passed);
+    EXPECT_TRUE(r.after.made); // the modems are still read after a stop
 }
 
 TEST(LineTestRun, TheFeedGetsTheSamplesToo) {
