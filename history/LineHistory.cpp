@@ -121,32 +121,39 @@ CHistoryWindow* CLineHistory::Window() const {
     return m_window.data();
 }
 
-bool CLineHistory::BoardAnswering() {
-    // After a cancelled time-out the link answers every read with 0 without asking the board.
-    const CConsolePort* port = g_pConsolePort.load();
-    return port && !port->NoComm();
+namespace {
+
+// The board did not answer this read at all (as opposed to garbling its reply).
+bool BoardSilent(const RegResult& r) {
+    return !r.ok() && r.outcome != Outcome::Garbled;
 }
+
+} // namespace
 
 void CLineHistory::OnPhyPass(const ops::PhyReadResults& results,
                              const std::optional<ops::PhyReferences>& references) {
-    const rec::PhyRaw raw{results.errorValue, results.txLevel,   results.rsCorrected,
-                          results.linkStatus, results.lineFlags, results.linkFailCount};
-    m_recorder->AddPhy(rec::MakePhySample(rec::Now(), raw, references ? references->snr : rec::kNoValue,
-                                          references ? references->mse : rec::kNoValue, BoardAnswering()));
+    // A garbled read is a gap in an answered sample; a board that stopped answering makes none.
+    const RegResult* all[] = {&results.errorValue, &results.txLevel,   &results.rsCorrected,
+                              &results.linkStatus, &results.lineFlags, &results.linkFailCount};
+    const bool answered =
+        std::none_of(std::begin(all), std::end(all), [](const RegResult* r) { return BoardSilent(*r); });
+    m_recorder->AddPhy(rec::MakePhySample(rec::Now(), rec::PhyRawOf(results),
+                                          references ? references->snr : rec::kNoValue,
+                                          references ? references->mse : rec::kNoValue, answered));
 }
 
-void CLineHistory::OnEthPass(const std::array<std::int64_t, 15>& reads,
+void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads,
                              const std::array<std::uint64_t, 15>& totals) {
     rec::EthSample sample;
     sample.time = rec::Now();
     sample.totals = totals;
     for (std::size_t i = 0; i < reads.size(); ++i) {
-        if (reads[i] < 0)
+        if (!reads[i].ok())
             sample.failedReads = static_cast<std::uint16_t>(sample.failedReads | 1u << i);
         else
-            sample.reads[i] = static_cast<std::uint32_t>(reads[i]);
+            sample.reads[i] = static_cast<std::uint32_t>(reads[i].value);
     }
-    sample.answered = BoardAnswering();
+    sample.answered = std::none_of(reads.begin(), reads.end(), BoardSilent);
     m_recorder->AddEth(sample);
 }
 

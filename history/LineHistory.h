@@ -45,7 +45,7 @@ public:
 
     void OnPhyPass(const ops::PhyReadResults& results,
                    const std::optional<ops::PhyReferences>& references) override;
-    void OnEthPass(const std::array<std::int64_t, 15>& reads,
+    void OnEthPass(const std::array<RegResult, 15>& reads,
                    const std::array<std::uint64_t, 15>& totals) override;
     void OnAction(rec::Action action, const std::string& detail) override;
 
@@ -53,7 +53,6 @@ private:
     class CNotingPrompt;
     void OnBackgroundTick();
     void WatchSampling();
-    static bool BoardAnswering();
 
     CPagePhy_Status* m_phyPage;
     std::shared_ptr<rec::CLineRecorder> m_recorder;

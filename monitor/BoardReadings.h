@@ -68,8 +68,8 @@ struct PhyReadings {
     std::optional<std::uint8_t> lineFlags;       // 8C98
     std::optional<std::uint8_t> linkFailCount;   // 8D38
 
-    // The line is up when 8C71 shows a full or reduced constellation link.
-    bool LineUp() const { return linkStatus && (*linkStatus & 0xC0) != 0; }
+    // The line is up when 8C71 shows a full or reduced constellation link; unknown without 8C71.
+    std::optional<bool> LineUp() const;
     // State of indicator i (1 when its bit is set); empty when its register was not read.
     std::optional<bool> Indicator(int i) const;
 };

@@ -145,7 +145,7 @@ std::string RenderExposition(const Snapshot& s) {
     w.Sample(s.boardUp ? "1" : "0");
     if (s.boardUp) {
         w.Gauge("tessor_line_up", "1 when the line to the remote modem is up.",
-                std::optional<int>(s.lineUp ? 1 : 0));
+                s.lineUp ? std::optional<int>(*s.lineUp ? 1 : 0) : std::nullopt);
         WriteBoardInfo(w, s);
         WriteLine(w, s);
     }

@@ -23,7 +23,7 @@ std::string RenderJsonLine(const Snapshot& s) {
     j["port"] = s.port;
     j["side"] = s.id.SideLabel();
     j["up"] = s.boardUp;
-    j["line_up"] = s.boardUp ? nlohmann::json(s.lineUp) : nlohmann::json(nullptr);
+    j["line_up"] = s.boardUp && s.lineUp ? nlohmann::json(*s.lineUp) : nlohmann::json(nullptr);
     const PhyReadings& p = s.phy;
     j["snr_db"] = Value(p.snrDecibels);
     j["mse_db"] = Value(p.mseDecibels);

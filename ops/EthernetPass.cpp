@@ -1,7 +1,7 @@
 #include "ops/EthernetPass.h"
 
 #include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
+#include "ops/Access.h"
 
 namespace tessor::ops {
 
@@ -23,18 +23,18 @@ const std::array<EthernetCounter, kEthernetCounterCount> kEthernetCounters{{
     {"8D04", "Frame Check Seq. Er.", "editFrameCheckErrors", "frame_check_sequence_errors"},
 }};
 
-std::uint64_t CounterIncrement(std::int64_t result) {
-    if (result < 0)
+std::uint64_t CounterIncrement(const RegResult& result) {
+    if (!result.ok())
         return 0;
-    return static_cast<std::uint32_t>(result) / 5u;
+    return static_cast<std::uint32_t>(result.value) / 5u;
 }
 
-EthernetPass RunEthernetPass(const EthernetPassHooks& hooks) {
+EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks) {
     EthernetPass pass;
     for (int i = 0; i < kEthernetCounterCount; ++i) {
         if (hooks.beforeRead)
             hooks.beforeRead(i);
-        const std::int64_t result = AccessLocalRegByte(kRead, kEthernetCounters[i].address, 4);
+        const RegResult result = LocalByte(bus, kRead, kEthernetCounters[i].address, 4);
         if (hooks.abandon && hooks.abandon())
             return pass;
         pass.raw[i] = result;

@@ -1,8 +1,8 @@
 #include "ops/PhyPass.h"
 
 #include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
 #include "model/LineModel.h"
+#include "ops/Access.h"
 #include "ops/Board.h"
 
 #include <cmath>
@@ -42,10 +42,10 @@ constexpr std::array<IndicatorSource, kPhyIndicatorCount> kIndicatorSources{{
     {true, 0x01, true},
 }};
 
-std::optional<std::uint8_t> LowByte(std::int64_t result) {
-    if (result < 0)
+std::optional<std::uint8_t> LowByte(const RegResult& result) {
+    if (!result.ok())
         return std::nullopt;
-    return static_cast<std::uint8_t>(result & 0xFF);
+    return static_cast<std::uint8_t>(result.value & 0xFF);
 }
 
 bool Stop(const StopPredicate& stop) {
@@ -79,25 +79,31 @@ std::optional<PhyReferences> PhyReferencesFor(std::uint8_t constellationCode) {
     return std::nullopt;
 }
 
-PhyReferenceRead ReadPhyReferences(std::uint8_t side) {
+PhyReferenceRead ReadPhyReferences(IRegisterBus& bus, std::uint8_t side) {
     // The local modem receives downstream on the NT side and upstream on the LT side.
     PhyReferenceRead read;
-    read.raw = AccessLocalReg(kRead, side == kSideNT ? kRegLineConfigDown : kRegLineConfigUp, kOneRegister);
-    if (read.raw >= 0) // a failed read names no constellation
-        read.references = PhyReferencesFor(ConstellationCode(static_cast<std::uint8_t>(read.raw)));
+    read.read = Local(bus, kRead, side == kSideNT ? kRegLineConfigDown : kRegLineConfigUp, kOneRegister);
+    if (read.read.ok()) // a failed read names no constellation
+        read.references = PhyReferencesFor(ConstellationCode(static_cast<std::uint8_t>(read.read.value)));
     return read;
+}
+
+bool PhyReadResults::AllAnswered() const {
+    return errorValue.ok() && txLevel.ok() && rsCorrected.ok() && linkStatus.ok() && lineFlags.ok() &&
+           linkFailCount.ok();
 }
 
 PhyReadings PhyReadingsFromResults(const PhyReadResults& results) {
     PhyReadings readings;
-    // A failed read (-1) has all bits set and so reads as no measurement.
-    readings.mseRaw = static_cast<std::int32_t>(static_cast<std::uint32_t>(results.errorValue));
-    if (results.txLevel >= 1 && results.txLevel <= 0xFFFF) {
-        if (const auto db = LevelDb(static_cast<std::uint16_t>(results.txLevel)))
+    if (results.errorValue.ok())
+        readings.mseRaw = static_cast<std::int32_t>(static_cast<std::uint32_t>(results.errorValue.value));
+    const std::int64_t level = results.txLevel.value;
+    if (results.txLevel.ok() && level >= 1 && level <= 0xFFFF) {
+        if (const auto db = LevelDb(static_cast<std::uint16_t>(level)))
             readings.txLevelDb = *db + kPowerOffsetDb;
     }
-    if (results.rsCorrected >= 0) {
-        const auto value = static_cast<std::int32_t>(static_cast<std::uint32_t>(results.rsCorrected));
+    if (results.rsCorrected.ok()) {
+        const auto value = static_cast<std::int32_t>(static_cast<std::uint32_t>(results.rsCorrected.value));
         readings.rsPerSecond = static_cast<std::uint32_t>(value / 5);
     }
     readings.linkStatus = LowByte(results.linkStatus);
@@ -150,30 +156,31 @@ PhyTexts MakePhyTexts(const PhyReadings& readings, const std::optional<PhyRefere
     return texts;
 }
 
-bool RunPhyReads(PhyReadResults* results, const StopPredicate& stop) {
-    results->errorValue = AccessLocalRegByte(kRead, kRegErrorValue, 3);
+bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate& stop) {
+    results->errorValue = LocalByte(bus, kRead, kRegErrorValue, 3);
     if (Stop(stop))
         return false;
-    results->txLevel = AccessLocalRegByte(kRead, kRegTxLevel, 2);
+    results->txLevel = LocalByte(bus, kRead, kRegTxLevel, 2);
     if (Stop(stop))
         return false;
-    results->rsCorrected = AccessLocalRegByte(kRead, kRegRsCorrected, 4);
+    results->rsCorrected = LocalByte(bus, kRead, kRegRsCorrected, 4);
     if (Stop(stop))
         return false;
     // The program's own status read of 8C71 passes the shared constant, so it stays out of the terminal.
-    results->linkStatus = AccessLocalReg(kRead, kReg8C71, kOneRegister);
+    results->linkStatus = Local(bus, kRead, kReg8C71, kOneRegister);
     if (Stop(stop))
         return false;
-    results->lineFlags = AccessLocalReg(kRead, kRegLineFlags, kOneRegister);
+    results->lineFlags = Local(bus, kRead, kRegLineFlags, kOneRegister);
     if (Stop(stop))
         return false;
-    results->linkFailCount = AccessLocalReg(kRead, kRegLinkFailCount, kOneRegister);
+    results->linkFailCount = Local(bus, kRead, kRegLinkFailCount, kOneRegister);
     return !Stop(stop);
 }
 
-PhyPass RunPhyPass(const std::optional<PhyReferences>& references, const StopPredicate& stop) {
+PhyPass RunPhyPass(IRegisterBus& bus, const std::optional<PhyReferences>& references,
+                   const StopPredicate& stop) {
     PhyPass pass;
-    pass.complete = RunPhyReads(&pass.raw, stop);
+    pass.complete = RunPhyReads(bus, &pass.raw, stop);
     if (!pass.complete)
         return pass;
     pass.readings = PhyReadingsFromResults(pass.raw);

@@ -20,7 +20,7 @@ public:
     virtual void OnPhyPass(const ops::PhyReadResults& results,
                            const std::optional<ops::PhyReferences>& references) = 0;
     // A complete Ethernet pass: what each of the fifteen reads returned, and the totals after it.
-    virtual void OnEthPass(const std::array<std::int64_t, 15>& reads,
+    virtual void OnEthPass(const std::array<RegResult, 15>& reads,
                            const std::array<std::uint64_t, 15>& totals) = 0;
     // Something the tool sent to the board.
     virtual void OnAction(rec::Action action, const std::string& detail) = 0;

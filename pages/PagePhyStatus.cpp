@@ -92,7 +92,7 @@ void CPagePhy_Status::OnKillActive() {
 void CPagePhy_Status::ApplySide() {
     const ui::CBusyCursor busy;
     const bool nt = m_side == kSideNT;
-    const ops::PhyReferenceRead read = ops::ReadPhyReferences(nt ? kSideNT : kSideLT);
+    const ops::PhyReferenceRead read = ops::ReadPhyReferences(ProcessBus(), nt ? kSideNT : kSideLT);
     m_ui->groupLocal->setTitle(LocalGroupCaption(nt ? kSideNT : kSideLT));
     m_ui->labelTimingConverged->setEnabled(nt);
     SetIndicatorImages(kLedTimingConverged, nt);
@@ -128,7 +128,7 @@ void CPagePhy_Status::SetIndicatorImages(int indicator, bool used) {
 void CPagePhy_Status::EnsureReferences() {
     if (m_side == kSideUnknown || References())
         return;
-    StoreReferences(ops::ReadPhyReferences(m_side == kSideNT ? kSideNT : kSideLT));
+    StoreReferences(ops::ReadPhyReferences(ProcessBus(), m_side == kSideNT ? kSideNT : kSideLT));
 }
 
 void CPagePhy_Status::OnTimer() {
@@ -179,7 +179,7 @@ std::optional<PhyReferences> CPagePhy_Status::References() const {
 
 bool RunPhyStatusPass(CPagePhy_Status& page) {
     PhyReadResults results;
-    if (!ops::RunPhyReads(&results, Stopping))
+    if (!ops::RunPhyReads(ProcessBus(), &results, Stopping))
         return false;
     page.FormatPhyValues(PhyReadingsFromResults(results));
     if (IActivityObserver* observer = page.ActivityObserver())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/RegisterBus.h"
+
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -49,6 +51,17 @@ struct PhyRaw {
     std::int64_t lineFlags = 0;     // 8C98
     std::int64_t linkFailCount = 0; // 8D38
 };
+
+// A register result as a PhyRaw field keeps it: the value when answered, else -1 (not read).
+inline std::int64_t RawValue(const RegResult& r) {
+    return r.ok() ? r.value : -1;
+}
+
+// The six results of a PHY pass (any struct with the six RegResult members of ops::PhyReadResults).
+template <class Results> PhyRaw PhyRawOf(const Results& r) {
+    return {RawValue(r.errorValue), RawValue(r.txLevel),   RawValue(r.rsCorrected),
+            RawValue(r.linkStatus), RawValue(r.lineFlags), RawValue(r.linkFailCount)};
+}
 
 // One PHY pass, raw and computed. Values that could not be computed hold kNoValue.
 struct PhySample {

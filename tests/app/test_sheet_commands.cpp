@@ -5,6 +5,7 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "model/ConfigFile.h"
+#include "ops/ProcessAccess.h"
 #include "support/SimHarness.h"
 
 #include "VersionInfo.h"
