@@ -90,11 +90,11 @@ const char* Written(bool written) {
 }
 
 int FileFail(const Context& ctx, const std::string& path, const std::string& what, const std::string& hint) {
-    return ctx.Fail(kExitFile, path + ": " + what + "\n" + hint);
+    return ctx.Fail(kExitFile, path + ": " + what + "\n" + hint, "file_error");
 }
 
 int Cancelled(const Context& ctx) {
-    return ctx.Fail(kExitRefused, "cancelled; nothing was changed");
+    return ctx.Fail(kExitRefused, "cancelled; nothing was changed", "not_confirmed");
 }
 
 } // namespace

@@ -124,7 +124,7 @@ TEST(MonitorPoll, PassesReadWhatThePagesReadInTheirOrderAndAccumulateTotals) {
     EXPECT_EQ(traffic.substr(0, expected.size()), expected);
 
     EXPECT_TRUE(first.boardUp);
-    EXPECT_FALSE(first.lineUp);
+    EXPECT_EQ(first.lineUp, false);
     EXPECT_EQ(first.id.SideLabel(), "lt");
     EXPECT_EQ(first.id.chip, 0x61);
     EXPECT_EQ(first.ethernet[0], 9u);
