@@ -93,13 +93,12 @@ RegResult Remote(IRegisterBus& bus, std::uint8_t op, const char* address, const 
     // Or, And and anything on the remote control register (which may restart the modem) do not wait:
     // nothing confirms them but their mailbox steps.
     const bool waits = (op == kRead || op == kWrite) && std::strncmp(address, "8C00", 4) != 0;
-    if (waits) {
-        const RegResult done = WaitForCompletion(bus, op);
-        if (!done.ok())
-            return done;
-    }
+    const RegResult done = waits ? WaitForCompletion(bus, op) : RegResult::Answer(1);
+    // A failed step is the cause of whatever the wait then saw.
     if (!steps.ok())
         return steps;
+    if (!done.ok())
+        return done;
     if (op == kRead)
         return bus.Exchange(kRead, kMailboxData, value);
     return RegResult::Answer(1);
