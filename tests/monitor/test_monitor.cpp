@@ -1,6 +1,8 @@
 // The monitor's poll loop against the in-memory simulator: the register traffic of its passes, the
 // totals, and what it does with corrupted echoes, a silent board and a device that goes away.
 
+#include "../ops/ScriptedBus.h"
+#include "monitor/BoardPasses.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorRecording.h"
@@ -134,6 +136,27 @@ TEST(MonitorPoll, PassesReadWhatThePagesReadInTheirOrderAndAccumulateTotals) {
     EXPECT_FALSE(first.phy.snrDecibels); // no error value while the line is down
     ASSERT_TRUE(first.link.downstream.carrierHertz);
     EXPECT_GT(*first.link.downstream.carrierHertz, 0.0);
+}
+
+TEST(MonitorPoll, AGarbled8C71LeavesTheLineUnknownAndIsNeverExportedAsDown) {
+    opstest::CScriptedBus bus;
+    bus.regs["8C71"] = 0xC2;
+    bus.fail = [](std::size_t, const std::string& line) -> std::optional<Outcome> {
+        return line == "RD 8C71" ? std::optional<Outcome>(Outcome::Garbled) : std::nullopt;
+    };
+    CBoardPasses passes(bus);
+    PhyReadings phy;
+    ASSERT_TRUE(passes.ReadPhy(ops::PhyReferencesFor(0), phy));
+    EXPECT_TRUE(passes.TakeSpoiltSeen());
+    EXPECT_FALSE(phy.LineUp().has_value());
+    EXPECT_TRUE(phy.linkFailCount);
+
+    Snapshot s;
+    s.boardUp = true;
+    s.phy = phy;
+    s.lineUp = phy.LineUp();
+    EXPECT_EQ(RenderExposition(s).find("tessor_line_up"), std::string::npos) << RenderExposition(s);
+    EXPECT_NE(RenderJsonLine(s).find("\"line_up\":null"), std::string::npos) << RenderJsonLine(s);
 }
 
 TEST(MonitorPoll, CorruptedEchoIsCountedAndSkippedSilentBoardIsMarkedDownAndRetried) {
