@@ -5,36 +5,27 @@
 
 namespace tessor::monitor {
 
-const std::array<EthernetCounterInfo, kEthernetCounterCount> kEthernetCounterInfo{{
-    {"transmitted_frames", "Frames transmitted on the Ethernet port."},
-    {"received_frames", "Frames received on the Ethernet port."},
-    {"transmitted_pause_frames", "Pause frames transmitted."},
-    {"received_pause_frames", "Pause frames received."},
-    {"transmitted_bytes", "Octets transmitted."},
-    {"received_bytes", "Octets received."},
-    {"received_broadcast_frames", "Broadcast frames received."},
-    {"single_collisions", "Frames sent after a single collision."},
-    {"multiple_collisions", "Frames sent after several collisions."},
-    {"late_collisions", "Late collisions."},
-    {"excessive_collisions", "Frames dropped after excessive collisions."},
-    {"receive_errors", "Receive errors."},
-    {"carrier_sense_errors", "Carrier sense errors."},
-    {"frame_too_long_errors", "Frames that were too long."},
-    {"frame_check_sequence_errors", "Frames with a bad frame check sequence."},
-}};
+const std::array<const char*, kEthernetCounterCount> kEthernetCounterHelp{
+    "Frames transmitted on the Ethernet port.",
+    "Frames received on the Ethernet port.",
+    "Pause frames transmitted.",
+    "Pause frames received.",
+    "Octets transmitted.",
+    "Octets received.",
+    "Broadcast frames received.",
+    "Frames sent after a single collision.",
+    "Frames sent after several collisions.",
+    "Late collisions.",
+    "Frames dropped after excessive collisions.",
+    "Receive errors.",
+    "Carrier sense errors.",
+    "Frames that were too long.",
+    "Frames with a bad frame check sequence.",
+};
 
-const std::array<IndicatorBit, kIndicatorCount> kIndicatorBits{{
-    {false, 0x80},
-    {false, 0x40},
-    {false, 0x20},
-    {false, 0x08},
-    {false, 0x04},
-    {false, 0x02},
-    {true, 0x80},
-    {true, 0x04},
-    {true, 0x02},
-    {true, 0x01},
-}};
+std::string EthernetCounterMetric(int counter) {
+    return std::string("tessor_") + kCounterDefs[static_cast<std::size_t>(counter)].name + "_total";
+}
 
 namespace {
 
@@ -63,11 +54,11 @@ std::string Identification::SideLabel() const {
 std::optional<bool> PhyReadings::LineUp() const {
     if (!linkStatus)
         return std::nullopt;
-    return (*linkStatus & 0xC0) != 0;
+    return LineUpFromStatus(*linkStatus);
 }
 
 std::optional<bool> PhyReadings::Indicator(int i) const {
-    const IndicatorBit& bit = kIndicatorBits[static_cast<std::size_t>(i)];
+    const IndicatorDef& bit = kIndicatorDefs[static_cast<std::size_t>(i)];
     const std::optional<std::uint8_t>& reg = bit.fromLineFlags ? lineFlags : linkStatus;
     if (!reg)
         return std::nullopt;

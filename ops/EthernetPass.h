@@ -4,6 +4,7 @@
 // and the 64-bit totals they accumulate into.
 
 #include "link/RegisterBus.h"
+#include "model/LineVocabulary.h"
 
 #include <array>
 #include <cstdint>
@@ -11,19 +12,14 @@
 
 namespace tessor::ops {
 
-// One Ethernet MAC statistics counter: the first of its four registers, its field label on the page, the
-// name of its field there, and a short name for programs.
-struct EthernetCounter {
-    const char* address;
-    const char* label;
-    const char* field;
-    const char* name;
-};
+// One Ethernet MAC statistics counter: the first of its four registers, its labels, the page's field and
+// its machine name.
+using EthernetCounter = CounterDef;
 
-constexpr int kEthernetCounterCount = 15;
+constexpr int kEthernetCounterCount = kCounterDefCount;
 
 // The counters in the order a pass reads them. 8CEC is not read.
-extern const std::array<EthernetCounter, kEthernetCounterCount> kEthernetCounters;
+inline const std::array<EthernetCounter, kEthernetCounterCount>& kEthernetCounters = kCounterDefs;
 
 // What one counter read adds to its total: the low 32 bits as an unsigned number divided by 5. A read
 // that failed adds nothing.

@@ -4,6 +4,7 @@
 // and indicator flags of the PHY page.
 
 #include "link/RegisterBus.h"
+#include "model/LineVocabulary.h"
 
 #include <array>
 #include <cstdint>
@@ -15,10 +16,7 @@ namespace tessor::ops {
 
 // SNR and mean square error references, in hundredths of dB, for the constellation the local modem
 // receives.
-struct PhyReferences {
-    std::int32_t snr = 0;
-    std::int32_t mse = 0;
-};
+using PhyReferences = LineReferences;
 
 // References for a constellation code (low nibble of 8C10/8C11); nothing for codes that name none.
 std::optional<PhyReferences> PhyReferencesFor(std::uint8_t constellationCode);
@@ -74,8 +72,7 @@ enum PhyIndicator {
     kPhyIndicatorCount
 };
 
-// Short names of the indicators, in the same order ("full_constellation", ...), for programs.
-extern const std::array<const char*, kPhyIndicatorCount> kPhyIndicatorNames;
+static_assert(kPhyIndicatorCount == kIndicatorDefCount, "one indicator table");
 
 // Indicator state for a flag: 0 shows green, 1 red. LED9 and LED12 report faults, the others good states.
 int IndicatorState(int indicator, int flag);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/RegisterBus.h"
+#include "model/LineVocabulary.h"
 
 #include <array>
 #include <cstdint>
@@ -38,7 +39,7 @@ enum Indicator {
 
 // Label of an indicator as the PHY Status page shows it.
 const char* IndicatorLabel(int indicator);
-// Column name of an indicator in a recording file.
+// Column name of an indicator in a recording file: its machine name.
 const char* IndicatorColumn(int indicator);
 
 // The six register results of a PHY pass as the register access returned them (negative: the read
@@ -82,15 +83,10 @@ struct PhySample {
 PhySample MakePhySample(SampleTime time, const PhyRaw& raw, std::int32_t snrRef, std::int32_t mseRef,
                         bool answered);
 
-constexpr int kCounterCount = 15;
+constexpr int kCounterCount = kCounterDefCount;
 
-// The counters in the order they are read: register, label, column name.
-struct CounterInfo {
-    const char* address;
-    const char* label;
-    const char* column;
-};
-extern const std::array<CounterInfo, kCounterCount> kCounters;
+// The counters in the order they are read; a counter's columns are its machine name with a suffix.
+inline const std::array<CounterDef, kCounterCount>& kCounters = kCounterDefs;
 enum CounterIndex { kTxFrames = 0, kRxFrames = 1, kTxOctets = 4, kRxOctets = 5 };
 
 // One complete Ethernet counter pass: what each read returned (low 32 bits; failed reads flagged) and
