@@ -1,8 +1,6 @@
 #include "history/LineHistory.h"
 
 #include "history/HistoryWindow.h"
-#include "link/ConsolePort.h"
-#include "pages/PagePhyStatus.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -51,9 +49,9 @@ private:
     rec::CLineRecorder& m_recorder;
 };
 
-CLineHistory::CLineHistory(CPagePhy_Status* phyPage, QObject* parent)
+CLineHistory::CLineHistory(IPhyPassSource* phyPasses, QObject* parent)
     : QObject(parent),
-      m_phyPage(phyPage), // The pages pass every 5 s; background passes may come more often, never less.
+      m_phyPasses(phyPasses), // The pages pass every 5 s; background passes may come more often, never less.
       m_recorder(
           std::make_shared<rec::CLineRecorder>(std::max(BackgroundInterval(), kBackgroundIntervalMs))) {
     m_backgroundTimer.setInterval(BackgroundInterval());
@@ -64,7 +62,7 @@ CLineHistory::CLineHistory(CPagePhy_Status* phyPage, QObject* parent)
 }
 
 void CLineHistory::WatchSampling() {
-    const bool sampling = BackgroundRecording() || (m_phyPage && m_phyPage->IsRunning());
+    const bool sampling = BackgroundRecording() || (m_phyPasses && m_phyPasses->PassesRunning());
     if (sampling == m_sampling)
         return;
     m_sampling = sampling;
@@ -99,10 +97,8 @@ void CLineHistory::SetBackgroundRecording(bool on) {
 
 void CLineHistory::OnBackgroundTick() {
     // The page's own timer wakes the thread while it runs; only the pauses between are filled.
-    if (m_phyPage && !m_phyPage->IsRunning()) {
-        m_phyPage->EnsureReferences(); // once, when the page has not been shown yet
-        m_phyPage->m_pollEvent.Set();
-    }
+    if (m_phyPasses && !m_phyPasses->PassesRunning())
+        m_phyPasses->RequestPass();
 }
 
 void CLineHistory::ShowWindow(QWidget* parent) {

@@ -3,8 +3,8 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "model/LineModel.h"
-#include "pages/ActivityObserver.h"
 #include "pages/LedIndicator.h"
+#include "recorder/ActivityObserver.h"
 #include "ui/Boxes.h"
 #include "ui/BusyCursor.h"
 #include "ui_PagePhyStatus.h"
@@ -123,6 +123,11 @@ void CPagePhy_Status::SetIndicatorImages(int indicator, bool used) {
         led->SetStateTexts(off, on);
     else
         led->SetStateTexts(on, off);
+}
+
+void CPagePhy_Status::RequestPass() {
+    EnsureReferences();
+    m_pollEvent.Set();
 }
 
 void CPagePhy_Status::EnsureReferences() {

@@ -26,4 +26,14 @@ public:
     virtual void OnAction(rec::Action action, const std::string& detail) = 0;
 };
 
+// What makes the PHY passes that a background recording asks for (the PHY page and its poll thread).
+class IPhyPassSource {
+public:
+    virtual ~IPhyPassSource() = default;
+    // Whether passes come by themselves (the page is running).
+    virtual bool PassesRunning() const = 0;
+    // One pass now, on the poll thread; the references are read first when none are known yet.
+    virtual void RequestPass() = 0;
+};
+
 } // namespace tessor
