@@ -24,6 +24,17 @@ std::optional<std::uint16_t> Identification(const RegResult& result) {
     return static_cast<std::uint16_t>(result.value & 0xFFFF);
 }
 
+BoardIdentification ReadIdentificationOf(IRegisterBus& bus, int target) {
+    BoardIdentification id;
+    id.read72 = OnTarget(bus, target, kRead, kReg8C72, kOneRegister);
+    id.id72 = Identification(id.read72);
+    id.read73 = OnTarget(bus, target, kRead, kReg8C73, kOneRegister);
+    id.id73 = Identification(id.read73);
+    id.read6F = OnTarget(bus, target, kRead, kReg8C6F, kOneRegister);
+    id.id6F = Identification(id.read6F);
+    return id;
+}
+
 } // namespace
 
 ModemSideRead DetectModemSide(IRegisterBus& bus) {
@@ -35,14 +46,11 @@ ModemSideRead DetectModemSide(IRegisterBus& bus) {
 }
 
 BoardIdentification ReadBoardIdentification(IRegisterBus& bus) {
-    BoardIdentification id;
-    id.read72 = Local(bus, kRead, kReg8C72, kOneRegister);
-    id.id72 = Identification(id.read72);
-    id.read73 = Local(bus, kRead, kReg8C73, kOneRegister);
-    id.id73 = Identification(id.read73);
-    id.read6F = Local(bus, kRead, kReg8C6F, kOneRegister);
-    id.id6F = Identification(id.read6F);
-    return id;
+    return ReadIdentificationOf(bus, kLocal);
+}
+
+BoardIdentification ReadRemoteIdentification(IRegisterBus& bus) {
+    return ReadIdentificationOf(bus, kRemote);
 }
 
 std::string IdentificationText(const std::optional<std::uint16_t>& value) {
