@@ -227,7 +227,7 @@ TEST(CliFaults, ASilentOrGarblingBoardEndsWithExitCodeFourInBoundedTime) {
     EXPECT_EQ(garbled.out, "");
 }
 
-TEST(CliFaults, AnIncompleteMailboxIsNamedAndDefaultAndPresetSayWhichModemWasWritten) {
+TEST(CliFaults, AnIncompleteMailboxIsNamedAndDefaultSaysWhichModemWasWritten) {
     SimPty sim({"--complete-after", "1000"});
     ASSERT_TRUE(sim.Ready());
     const char* const kIncomplete = "the remote modem did not complete the operation";
