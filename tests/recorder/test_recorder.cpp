@@ -134,6 +134,29 @@ EthSample Eth(std::int64_t seconds, std::uint64_t frames) {
     return s;
 }
 
+TEST(RecorderEvents, SpoiltReadsAreGapsAndAnAnsweredSampleOfEitherKindClosesANoAnswerGap) {
+    CLineRecorder recorder;
+    recorder.AddPhy(Phy(0, Raw(0xAE, 0x06, 3)));
+    recorder.AddPhy(Phy(5, Raw(-1, -1, -1))); // every status read garbled: a sample with gaps
+    recorder.AddPhy(Phy(10, Raw(0xAE, 0x06, 3)));
+    recorder.AddPhy(Phy(15, Raw(-1, 0x06, 3)));
+    recorder.AddPhy(Phy(20, Raw(0xAE, 0x06, 3)));
+    EXPECT_EQ(Texts(recorder), std::vector<std::string>{"Line up (full constellation)"});
+
+    recorder.NoteNoAnswer(At(22));
+    for (std::int64_t t : {25, 30}) {
+        EthSample eth;
+        eth.time = At(t);
+        eth.totals[kTxFrames] = static_cast<std::uint64_t>(t * 10);
+        recorder.AddEth(eth);
+    }
+    double perSecond = 0;
+    bool rate = false;
+    recorder.Read([&](const LineStore& store) { rate = CounterRate(store, 1, kTxFrames, &perSecond); });
+    EXPECT_TRUE(rate) << "no PHY sample came, yet the gap is closed";
+    EXPECT_DOUBLE_EQ(perSecond, 10.0);
+}
+
 TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
     const std::string path = TempPath("recording.csv");
     std::remove(path.c_str());
