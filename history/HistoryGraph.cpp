@@ -31,6 +31,12 @@ constexpr std::array<std::int64_t, 20> kTimeSteps{
     2 * kMinute, 5 * kMinute, 10 * kMinute, 15 * kMinute, 30 * kMinute, kHour,        2 * kHour,
     3 * kHour,   6 * kHour,   12 * kHour,   kDay,         2 * kDay,     7 * kDay};
 
+// The whole number at or below q, taking q as whole when it is within rounding error of one.
+double RoundDown(double q) {
+    const double nearest = std::round(q);
+    return std::fabs(q - nearest) <= 1e-9 * std::fabs(q) ? nearest : std::floor(q);
+}
+
 } // namespace
 
 ValueScale RoundScale(double low, double high) {
@@ -44,8 +50,8 @@ ValueScale RoundScale(double low, double high) {
         if (scale.step >= wanted * (1 - 1e-9))
             break;
     }
-    scale.bottom = std::floor(low / scale.step + 1e-9) * scale.step;
-    scale.top = std::ceil(high / scale.step - 1e-9) * scale.step;
+    scale.bottom = RoundDown(low / scale.step) * scale.step;
+    scale.top = -RoundDown(-high / scale.step) * scale.step;
     if (scale.top - scale.bottom < scale.step / 2) { // a flat line in the middle, not on an edge
         scale.bottom -= scale.step;
         scale.top += scale.step;
