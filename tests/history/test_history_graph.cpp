@@ -123,8 +123,8 @@ TEST(HistoryGraphPaint, TheLineItsGapAndTheMark) {
     for (std::int64_t s = 210; s < 395; s += 5)
         EXPECT_FALSE(line[static_cast<std::size_t>(xAt(s))]) << s << " s is in the gap";
     // The legend's box in the line's colour above the plot.
-    EXPECT_TRUE(std::count(ColumnsWith(image, kBlue, 0, plot.top()).begin(),
-                           ColumnsWith(image, kBlue, 0, plot.top()).end(), true) >= 5);
+    const std::vector<bool> legend = ColumnsWith(image, kBlue, 0, plot.top());
+    EXPECT_GE(std::count(legend.begin(), legend.end(), true), 5);
 
     const QColor markColor(110, 110, 110);
     EXPECT_FALSE(
