@@ -31,6 +31,15 @@ constexpr std::array<std::int64_t, 20> kTimeSteps{
     2 * kMinute, 5 * kMinute, 10 * kMinute, 15 * kMinute, 30 * kMinute, kHour,        2 * kHour,
     3 * kHour,   6 * kHour,   12 * kHour,   kDay,         2 * kDay,     7 * kDay};
 
+// Whether the line runs on from column c to the next column with data (or the edge after the range).
+bool NextJoins(const rec::Reduced& reduced, std::size_t c) {
+    for (std::size_t next = c + 1; next < reduced.columns.size(); ++next) {
+        if (reduced.columns[next].any)
+            return reduced.columns[next].joined;
+    }
+    return reduced.after.any;
+}
+
 // The whole number at or below q, taking q as whole when it is within rounding error of one.
 double RoundDown(double q) {
     const double nearest = std::round(q);
@@ -301,14 +310,8 @@ void CHistoryGraph::PaintLine(QPainter& p, const QRect& plot, const rec::Reduced
             strokes.emplace_back(previous, QPointF(x, YOf(plot, column.first)));
         if (column.min != column.max) {
             strokes.emplace_back(QPointF(x, YOf(plot, column.min)), QPointF(x, YOf(plot, column.max)));
-        } else if (!joined) {
-            // Alone unless the next column with data joins it.
-            std::size_t next = c + 1;
-            while (next < n && !reduced.columns[next].any)
-                ++next;
-            const bool nextJoins = next < n ? reduced.columns[next].joined : reduced.after.any;
-            if (!nextJoins)
-                dots.emplace_back(x, YOf(plot, column.first));
+        } else if (!joined && !NextJoins(reduced, c)) {
+            dots.emplace_back(x, YOf(plot, column.first)); // a sample alone: no stroke would show it
         }
         previous = QPointF(x, YOf(plot, column.last));
         havePrevious = true;
