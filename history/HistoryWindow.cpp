@@ -191,7 +191,7 @@ double CHistoryWindow::Refresh(bool force) {
     bool any = false;
     bool journalReset = false;
     std::vector<rec::Event> fresh;
-    rec::LineStore samples;
+    std::shared_ptr<const rec::LineStore> samples;
     shown.Read([&](const rec::LineStore& store) {
         samples = rec::ShareSamples(store);
         any = rec::TimeSpan(store, &m_firstMs, &m_lastMs);
@@ -201,7 +201,7 @@ double CHistoryWindow::Refresh(bool force) {
         fresh.assign(store.events.begin() + static_cast<std::ptrdiff_t>(from), store.events.end());
     });
     UpdateView(any);
-    const rec::LineStore& shared = samples;
+    const rec::LineStore& shared = *samples;
     const int columns = m_graphs.front()->Columns();
     for (CHistoryGraph* graph : m_graphs) {
         std::vector<rec::Reduced> reduced;

@@ -208,11 +208,11 @@ Reduced Decimate(const LineStore& store, Series series, std::int64_t fromMs, std
     return reducer.Take();
 }
 
-LineStore ShareSamples(const LineStore& store) {
-    LineStore view;
-    view.phy = store.phy.Share();
-    view.eth = store.eth.Share();
-    view.gapMs = store.gapMs;
+std::shared_ptr<const LineStore> ShareSamples(const LineStore& store) {
+    auto view = std::make_shared<LineStore>();
+    view->phy = store.phy.Share();
+    view->eth = store.eth.Share();
+    view->gapMs = store.gapMs;
     return view;
 }
 

@@ -3,6 +3,7 @@
 #include "recorder/LineRecorder.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tessor::rec {
@@ -66,8 +67,9 @@ struct Reduced {
 Reduced Decimate(const LineStore& store, Series series, std::int64_t fromMs, std::int64_t toMs, int columns);
 
 // The samples of a store (without its events), sharing their memory with it: take it under the
-// recorder's lock, then reduce it without the lock while the poll threads go on adding samples.
-LineStore ShareSamples(const LineStore& store);
+// recorder's lock, then reduce it without the lock while the poll threads go on adding samples. Read-only,
+// as appending to it would write into blocks the store appends to.
+std::shared_ptr<const LineStore> ShareSamples(const LineStore& store);
 
 // First and last sample time of everything recorded; false when nothing is.
 bool TimeSpan(const LineStore& store, std::int64_t* firstMs, std::int64_t* lastMs);

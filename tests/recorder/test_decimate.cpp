@@ -152,7 +152,7 @@ TEST(Decimation, ASharedViewGivesTheSameColumnsWithoutTheLockWhileSamplesKeepCom
     const std::int64_t from = At(3600000).wallMs;
     const std::int64_t to = At(kWeek * 1000 - 3600000).wallMs;
     std::map<int, Reduced> locked;
-    LineStore view;
+    std::shared_ptr<const LineStore> view;
     recorder.Read([&](const LineStore& store) {
         for (int s = 0; s < static_cast<int>(Series::kCount); ++s)
             locked[s] = Decimate(store, static_cast<Series>(s), from, to, 700);
@@ -165,7 +165,7 @@ TEST(Decimation, ASharedViewGivesTheSameColumnsWithoutTheLockWhileSamplesKeepCom
         for (std::int64_t i = 0; !stop.load(); ++i)
             recorder.AddPhy(Pass(kWeek * 1000 + i * 5000, 30000));
     });
-    const LineStore& shared = view;
+    const LineStore& shared = *view;
     std::vector<Reduced> unlocked;
     for (int s = 0; s < static_cast<int>(Series::kCount); ++s)
         unlocked.push_back(Decimate(shared, static_cast<Series>(s), from, to, 700));
