@@ -11,6 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     libudev-dev
     xvfb xauth xdotool python3 imagemagick
+    poppler-utils
     libcpp-httplib-dev
     prometheus
 )

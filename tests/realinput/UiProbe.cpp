@@ -20,6 +20,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QSaveFile>
 #include <QTabBar>
 #include <QTabWidget>
@@ -60,6 +61,9 @@ QJsonObject Describe(const QWidget* w) {
         o["current"] = t->currentIndex();
     } else if (const auto* m = qobject_cast<const QMenu*>(w)) {
         o["text"] = m->title();
+    } else if (const auto* bar = qobject_cast<const QProgressBar*>(w)) {
+        o["value"] = bar->value();
+        o["maximum"] = bar->maximum();
     }
     if (!w->accessibleName().isEmpty())
         o["accessibleName"] = w->accessibleName();
