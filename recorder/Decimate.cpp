@@ -208,6 +208,37 @@ Reduced Decimate(const LineStore& store, Series series, std::int64_t fromMs, std
     return reducer.Take();
 }
 
+std::vector<Polyline> Runs(const Reduced& r) {
+    std::vector<Polyline> runs;
+    const std::size_t n = r.columns.size();
+    auto add = [&](bool startsRun, std::int64_t t, double v) {
+        if (startsRun || runs.empty())
+            runs.emplace_back();
+        if (runs.back().empty() || runs.back().back().wallMs != t || runs.back().back().value != v)
+            runs.back().push_back(Point{t, v});
+    };
+    if (r.before.any)
+        add(true, r.before.wallMs, r.before.value);
+    bool open = r.before.any;
+    for (std::size_t c = 0; c < n; ++c) {
+        const Column& column = r.columns[c];
+        if (!column.any)
+            continue;
+        const auto t = r.fromMs + static_cast<std::int64_t>((static_cast<double>(c) + 0.5) *
+                                                            static_cast<double>(r.toMs - r.fromMs) /
+                                                            static_cast<double>(n));
+        add(!(open && column.joined), t, column.first);
+        const bool rising = column.first <= column.last; // the far extreme last, next to the last value
+        add(false, t, rising ? column.min : column.max);
+        add(false, t, rising ? column.max : column.min);
+        add(false, t, column.last);
+        open = true;
+    }
+    if (r.after.any && open)
+        add(false, r.after.wallMs, r.after.value);
+    return runs;
+}
+
 std::shared_ptr<const LineStore> ShareSamples(const LineStore& store) {
     auto view = std::make_shared<LineStore>();
     view->phy = store.phy.Share();

@@ -62,6 +62,17 @@ struct Reduced {
     bool Extremes(double* low, double* high) const;
 };
 
+struct Point {
+    std::int64_t wallMs;
+    double value;
+};
+// A run of points drawn joined; separate runs are separated by gaps.
+using Polyline = std::vector<Point>;
+
+// A reduced series as runs of joined points, for drawing with polylines: each column gives its first
+// value, its extremes and its last value at its middle, so its stroke covers everything it holds.
+std::vector<Polyline> Runs(const Reduced& reduced);
+
 // One pass over the samples in range, whatever the number of gaps: the work grows with the samples and
 // the columns only.
 Reduced Decimate(const LineStore& store, Series series, std::int64_t fromMs, std::int64_t toMs, int columns);

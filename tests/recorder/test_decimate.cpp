@@ -91,6 +91,20 @@ TEST(Decimation, AFlappingWeekGivesEveryColumnItsExtremesAndNoJoins) {
         ExpectSameColumns(Expected(store, part.fromMs, part.toMs, 300), part.columns);
         EXPECT_LT(part.columns[0].min + 1, part.columns[0].max);
         EXPECT_TRUE(part.columns[0].broken);
+        // As runs for polylines: one a column, from its first value through both extremes to its last.
+        const std::vector<Polyline> runs = Runs(part);
+        ASSERT_EQ(runs.size(), 300u);
+        for (std::size_t c = 0; c < runs.size(); ++c) {
+            double low = runs[c][0].value, high = low;
+            for (const Point& p : runs[c]) {
+                low = std::min(low, p.value);
+                high = std::max(high, p.value);
+            }
+            EXPECT_EQ(low, part.columns[c].min);
+            EXPECT_EQ(high, part.columns[c].max);
+            EXPECT_EQ(runs[c].front().value, part.columns[c].first);
+            EXPECT_EQ(runs[c].back().value, part.columns[c].last);
+        }
     });
 }
 
@@ -120,6 +134,10 @@ TEST(Decimation, LinesRunToTheEdgesButNotAcrossABreak) {
         // Between two samples: no column has data, the line crosses from the one before to the one after.
         const Reduced between = Decimate(store, Series::Snr, At(6000).wallMs, At(9000).wallMs, 30);
         EXPECT_TRUE(between.before.any && between.after.any);
+        const std::vector<Polyline> across = Runs(between);
+        ASSERT_EQ(across.size(), 1u);
+        ASSERT_EQ(across[0].size(), 2u);
+        EXPECT_EQ(across[0][1].wallMs, At(10000).wallMs);
         EXPECT_EQ(between.before.wallMs, At(5000).wallMs);
         EXPECT_EQ(between.after.wallMs, At(10000).wallMs);
         double low = 0, high = 0;

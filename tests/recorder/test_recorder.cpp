@@ -242,14 +242,6 @@ TEST(RecordingFile, AWriteFailureStopsRecordingAndLosesNothingInMemory) {
     });
 }
 
-// Runs of joined columns: each column with data that does not join the one before starts one.
-std::size_t Runs(const Reduced& r) {
-    std::size_t runs = 0;
-    for (const Column& c : r.columns)
-        runs += c.any && !c.joined ? 1 : 0;
-    return runs;
-}
-
 // The column a moment falls into.
 std::size_t ColumnOf(const Reduced& r, std::int64_t wallMs) {
     return static_cast<std::size_t>((wallMs - r.fromMs) * static_cast<std::int64_t>(r.columns.size()) /
@@ -268,7 +260,7 @@ TEST(Decimation, ASingleSpikeInAWeekSurvivesAndGapsStayGaps) {
     recorder.Read([&](const LineStore& store) {
         const Reduced rs = Decimate(store, Series::RsPerSecond, At(0).wallMs, At(week).wallMs, 800);
         ASSERT_EQ(rs.columns.size(), 800u);
-        EXPECT_EQ(Runs(rs), 2u);
+        EXPECT_EQ(Runs(rs).size(), 2u);
         double low = 0, high = 0;
         ASSERT_TRUE(rs.Extremes(&low, &high));
         EXPECT_EQ(high, 10000);
@@ -281,7 +273,7 @@ TEST(Decimation, ASingleSpikeInAWeekSurvivesAndGapsStayGaps) {
         EXPECT_TRUE(rs.columns[0].any && !rs.columns[0].joined);
         // Zoomed in, every sample is its own column.
         const Reduced close = Decimate(store, Series::Snr, At(0).wallMs, At(60).wallMs, 800);
-        EXPECT_EQ(Runs(close), 1u);
+        EXPECT_EQ(Runs(close).size(), 1u);
         EXPECT_EQ(
             std::count_if(close.columns.begin(), close.columns.end(), [](const Column& c) { return c.any; }),
             13);                      // 0 s to 60 s
@@ -295,8 +287,8 @@ TEST(Decimation, ASingleSpikeInAWeekSurvivesAndGapsStayGaps) {
     down.AddPhy(Phy(5, Raw(0x02, 0x80, 4, 0, 0)));
     down.AddPhy(Phy(10, Raw(0xAE, 0x06, 4)));
     down.Read([](const LineStore& store) {
-        EXPECT_EQ(Runs(Decimate(store, Series::Snr, At(0).wallMs, At(10).wallMs, 100)), 2u);
-        EXPECT_EQ(Runs(Decimate(store, Series::LinkFail, At(0).wallMs, At(10).wallMs, 100)), 1u);
+        EXPECT_EQ(Runs(Decimate(store, Series::Snr, At(0).wallMs, At(10).wallMs, 100)).size(), 2u);
+        EXPECT_EQ(Runs(Decimate(store, Series::LinkFail, At(0).wallMs, At(10).wallMs, 100)).size(), 1u);
     });
 }
 
