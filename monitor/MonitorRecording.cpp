@@ -9,14 +9,7 @@ constexpr const char* kRetrying =
     " The passes until it can be written again are not in the file; trying again at every pass.";
 
 rec::PhyRaw RawOf(const ops::PhyReadResults& r) {
-    rec::PhyRaw raw;
-    raw.errorValue = r.errorValue;
-    raw.txLevel = r.txLevel;
-    raw.rsCorrected = r.rsCorrected;
-    raw.linkStatus = r.linkStatus;
-    raw.lineFlags = r.lineFlags;
-    raw.linkFailCount = r.linkFailCount;
-    return raw;
+    return rec::PhyRawOf(r);
 }
 
 } // namespace
