@@ -199,7 +199,7 @@ double CHistoryWindow::Refresh(bool force) {
     shown.Read([&](const rec::LineStore& store) {
         samples = rec::ShareSamples(store);
         any = rec::TimeSpan(store, &m_firstMs, &m_lastMs);
-        counts = Counts{store.phy.size(), store.eth.size(), store.events.size()};
+        counts = Counts{store.phy.size(), store.eth.size(), store.events.size(), store.skippedRows};
         journalReset = store.events.size() < m_journalCount;
         const std::size_t from = journalReset ? 0 : m_journalCount;
         fresh.assign(store.events.begin() + static_cast<std::ptrdiff_t>(from), store.events.end());
@@ -268,11 +268,11 @@ void CHistoryWindow::UpdateStatus(const Counts& counts, const std::string& path)
                        .arg(counts.events);
     if (m_opened) {
         text += QStringLiteral(". Showing the recording %1 as recorded.").arg(Native(m_openedPath));
-        if (store.skippedRows > 0)
+        if (counts.skippedRows > 0)
             text +=
                 QStringLiteral(" %1 damaged %2 skipped; the journal says where.")
-                    .arg(store.skippedRows)
-                    .arg(store.skippedRows == 1 ? QStringLiteral("row was") : QStringLiteral("rows were"));
+                    .arg(counts.skippedRows)
+                    .arg(counts.skippedRows == 1 ? QStringLiteral("row was") : QStringLiteral("rows were"));
     } else {
         text += path.empty() ? QStringLiteral(". Not recording to a file.")
                              : QStringLiteral(". Recording to %1.").arg(Native(QString::fromStdString(path)));

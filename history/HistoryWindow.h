@@ -78,6 +78,7 @@ private:
         std::size_t phy = 0;
         std::size_t eth = 0;
         std::size_t events = 0;
+        std::size_t skippedRows = 0; // damaged rows of an opened file
     };
     void UpdateView(bool any);
     void UpdateJournal(const std::vector<rec::Event>& fresh, bool reset);
