@@ -13,8 +13,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -327,17 +330,59 @@ TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsence
     }
     ASSERT_EQ(store.eth.size(), answered);
     EXPECT_EQ(store.eth.back().totals, passes.back().ethernet);
-    int noAnswer = 0, again = 0, lineUp = 0;
+    int noAnswer = 0, again = 0, lineUp = 0, started = 0;
     for (const rec::Event& e : store.events) {
         noAnswer += e.kind == rec::EventKind::NoAnswer;
         again += e.kind == rec::EventKind::AnsweringAgain;
         lineUp += e.kind == rec::EventKind::LineUp;
+        started += e.text == std::string("Recording to ") + path;
     }
     EXPECT_EQ(noAnswer, 1);
     EXPECT_EQ(again, 1);
-    EXPECT_EQ(lineUp, 1); // renewals derive nothing of their own
+    EXPECT_EQ(lineUp, 1);  // renewals derive nothing of their own
+    EXPECT_EQ(started, 1); // nor start a recording of their own
     ASSERT_NE(store.phy[0].snrCenti, rec::kNoValue);
     EXPECT_NEAR(store.phy[0].snrCenti / 100.0, *passes.front().phy.snrDecibels, 0.001);
+}
+
+TEST(MonitorRecording, AFullDiskThenSpaceFreedKeepsTheFileReadableAndTheLogTrue) {
+    char path[] = "/tmp/tessor-monitor-full-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::remove(path);
+    std::vector<std::string> log;
+    std::string error;
+    auto recording = CMonitorRecording::Open(
+        path, 5000ms, [&](const std::string& line) { log.push_back(line); }, &error);
+    ASSERT_TRUE(recording) << error;
+    Snapshot silent; // a pass the board did not answer: one row
+    recording->AddPass(silent);
+    struct stat st {};
+    ASSERT_EQ(::stat(path, &st), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit full = old;
+    full.rlim_cur = static_cast<rlim_t>(st.st_size + 30); // the next row gets 30 bytes, as on a full disk
+    if (setrlimit(RLIMIT_FSIZE, &full) != 0)
+        GTEST_SKIP() << "this system does not let a process limit its file size";
+    recording->AddPass(silent);
+    recording->AddPass(silent);
+    setrlimit(RLIMIT_FSIZE, &old); // space freed
+    recording->AddPass(silent);
+    recording->AddPass(silent);
+
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_NE(log[0].find("failed: File too large."), std::string::npos) << log[0];
+    EXPECT_EQ(log[0].find("exported"), std::string::npos) << "the monitor cannot export: " << log[0];
+    EXPECT_NE(log[0].find("not in the file"), std::string::npos) << log[0];
+    EXPECT_EQ(log[1], std::string(path) + ": recording again");
+    rec::LineStore store;
+    ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
+    std::remove(path);
+    EXPECT_EQ(store.phy.size(), 3u); // before the full disk, and the two passes after it
+    EXPECT_EQ(store.skippedRows, 1u);
 }
 
 TEST(MonitorExposition, FamiliesAreTypedAndLabelsEscaped) {

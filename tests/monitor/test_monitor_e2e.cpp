@@ -12,6 +12,7 @@
 #include <atomic>
 #include <optional>
 #include <regex>
+#include <sys/stat.h>
 
 #ifndef TESSOR_SIM_PROGRAM
 #error "TESSOR_SIM_PROGRAM must name the tessor-sim executable"
@@ -368,6 +369,12 @@ TEST_F(MonitorE2e, BadUsageExitsWithTwoAndHelpAndVersionWithZero) {
     EXPECT_NE(ReadFile(m_dir.File("usage.out")).find("--listen"), std::string::npos);
     EXPECT_EQ(run({"--version"}), 0);
     EXPECT_NE(ReadFile(m_dir.File("usage.out")).find("tessor-cli 1."), std::string::npos);
+    // A recording file that is a pipe: refused at start, without waiting for a reader.
+    const std::string fifo = m_dir.File("site.csv");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(run({"monitor", "/dev/null", "--listen", "127.0.0.1:0", "--record", fifo}), 1);
+    EXPECT_NE(ReadFile(m_dir.File("usage.err")).find(fifo + " is not a regular file"), std::string::npos)
+        << ReadFile(m_dir.File("usage.err"));
     // A port already taken: a runtime error naming the address.
     StartSim();
     StartMonitor();
