@@ -12,7 +12,7 @@ packages=(
     libudev-dev
     qt6-charts-dev libqt6opengl6-dev
     xvfb xauth xdotool python3 imagemagick
-    libcpp-httplib-dev
+    libcpp-httplib-dev libmicrohttpd-dev
     prometheus
 )
 

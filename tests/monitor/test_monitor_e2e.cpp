@@ -16,6 +16,9 @@
 #ifndef TESSOR_SIM_PROGRAM
 #error "TESSOR_SIM_PROGRAM must name the tessor-sim executable"
 #endif
+#ifndef TESSOR_ENDPOINT_LOAD
+#error "TESSOR_ENDPOINT_LOAD must name the endpoint load script"
+#endif
 #ifndef TESSOR_CLI_PROGRAM
 #error "TESSOR_CLI_PROGRAM must name the tessor-cli executable"
 #endif
@@ -323,7 +326,7 @@ TEST_F(MonitorE2e, MalformedRequestsGetErrorsAndSlowClientsDoNotStallScrapes) {
     std::string many = "GET /metrics HTTP/1.1\r\nHost: x\r\n";
     for (int i = 0; i < 40000; ++i)
         many += "X-" + std::to_string(i) + ": v\r\n";
-    EXPECT_EQ(exchange(many + "Connection: close\r\n\r\n").rfind("HTTP/1.1 400", 0), 0u);
+    EXPECT_EQ(exchange(many + "Connection: close\r\n\r\n").rfind("HTTP/1.1 431", 0), 0u);
 
     // Slow clients that send half a request and wait, and one that trickles a byte every 0.5 s; scrapes
     // go on meanwhile.
@@ -352,6 +355,43 @@ TEST_F(MonitorE2e, MalformedRequestsGetErrorsAndSlowClientsDoNotStallScrapes) {
     EXPECT_EQ(trickleAnswer.find("HTTP/1.1 200"), std::string::npos);
     EXPECT_LT(Clock::now() - start, 5s) << "the trickling client was let go in time";
     trickler.join();
+}
+
+// The bounded load script: 100 idle and 100 trickling connections kept open from several loopback
+// addresses, and rounds of 16 requests with 200 byte ranges each, while valid scrapes are made.
+TEST_F(MonitorE2e, HeldConnectionsAndMultiRangeRequestsNeitherStarveScrapesNorInflateAnswers) {
+    StartSim();
+    StartMonitor();
+    ASSERT_TRUE(MetricReaches("tessor_up", 1, 10s));
+    Process load;
+    ASSERT_TRUE(load.Start({"/usr/bin/env",
+                            "python3",
+                            TESSOR_ENDPOINT_LOAD,
+                            "--port",
+                            std::to_string(m_port),
+                            "--pid",
+                            std::to_string(m_monitor.Pid()),
+                            "--held",
+                            "100",
+                            "--trickle",
+                            "100",
+                            "--ranges",
+                            "16",
+                            "--rounds",
+                            "3",
+                            "--scrapes",
+                            "40",
+                            "--max-scrape-ms",
+                            "1000",
+                            "--min-held",
+                            "200",
+                            "--max-rss-mib",
+                            "30",
+                            "--duration",
+                            "40"},
+                           m_dir.File("load.out"), m_dir.File("load.err")));
+    EXPECT_EQ(load.Wait(60s), 0) << ReadFile(m_dir.File("load.out")) << ReadFile(m_dir.File("load.err"));
+    EXPECT_FALSE(Scrape().empty()) << "still serving";
 }
 
 TEST_F(MonitorE2e, BadUsageExitsWithTwoAndHelpAndVersionWithZero) {
