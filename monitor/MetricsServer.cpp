@@ -274,8 +274,7 @@ private:
         if (!IsReadMethod(method))
             return Error(c, IsKnownMethod(method) ? 405 : 400);
         if (std::strcmp(url, "/metrics") == 0) {
-            const std::shared_ptr<const std::string> text = self->m_source();
-            return Send(c, 200, text ? *text : std::string(), kExpositionType);
+            return Send(c, 200, self->m_source(), kExpositionType);
         }
         if (std::strcmp(url, "/") == 0)
             return Send(c, 200, kIndexPage, "text/html; charset=utf-8");

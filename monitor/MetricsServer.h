@@ -27,7 +27,7 @@ struct EndpointLimits {
 
 class CMetricsServer {
 public:
-    using Source = std::function<std::shared_ptr<const std::string>()>;
+    using Source = std::function<std::string()>;
 
     static constexpr int kDefaultPort = 9870;
 

@@ -16,9 +16,9 @@ double UnixNow() {
 
 CMonitor::CMonitor(MonitorOptions options, PassCallback onPass, Log log)
     : m_options(std::move(options)), m_onPass(std::move(onPass)), m_log(std::move(log)),
-      m_retry(m_options.firstRetry) {
+      m_started(Clock::now()), m_retry(m_options.firstRetry) {
     m_state.port = m_options.device;
-    Publish(m_state);
+    Publish(m_state, false);
 }
 
 CMonitor::~CMonitor() {
@@ -44,9 +44,14 @@ bool CMonitor::WaitUntil(Clock::time_point when) {
     return !m_stop;
 }
 
-std::shared_ptr<const std::string> CMonitor::Exposition() const {
+std::string CMonitor::Exposition() const {
+    const auto now = Clock::now();
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_exposition;
+    const bool stale = now - m_lastPassEnd.value_or(m_started) > StaleAfter();
+    std::optional<double> age;
+    if (m_lastPassEnd)
+        age = std::chrono::duration<double>(now - *m_lastPassEnd).count();
+    return *(stale ? m_staleExposition : m_exposition) + RenderPollHealth(m_published, age, stale);
 }
 
 Snapshot CMonitor::Current() const {
@@ -54,11 +59,17 @@ Snapshot CMonitor::Current() const {
     return m_published;
 }
 
-void CMonitor::Publish(const Snapshot& s) {
+void CMonitor::Publish(const Snapshot& s, bool passCompleted) {
     auto text = std::make_shared<const std::string>(RenderExposition(s));
+    Snapshot withoutReadings = s;
+    MarkDown(withoutReadings);
+    auto staleText = std::make_shared<const std::string>(RenderExposition(withoutReadings));
     std::lock_guard<std::mutex> lock(m_mutex);
     m_exposition = std::move(text);
+    m_staleExposition = std::move(staleText);
     m_published = s;
+    if (passCompleted)
+        m_lastPassEnd = Clock::now();
 }
 
 void CMonitor::DropSession() {
@@ -80,7 +91,7 @@ bool CMonitor::Connect() {
                   std::to_string(m_options.maxRetry.count() / 1000) + " s");
         m_openFailing = true;
         MarkDown(m_state);
-        Publish(m_state);
+        Publish(m_state, false);
         m_nextOpen = Clock::now() + m_retry;
         m_retry = std::min(m_retry * 2, m_options.maxRetry);
         return false;
@@ -196,7 +207,7 @@ void CMonitor::RunPass() {
         m_nextOpen = session.DeviceLost() ? Clock::now() + m_options.firstRetry : m_nextPass;
         DropSession();
     }
-    Publish(s);
+    Publish(s, true);
     if (m_onPass && !stopping)
         m_onPass(s);
 }

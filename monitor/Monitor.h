@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace tessor::monitor {
@@ -45,9 +46,12 @@ public:
     // Ends Run() promptly, a command under way included; may be called from any thread.
     void Stop();
 
-    // The exposition of the last published snapshot; never touches the board.
-    std::shared_ptr<const std::string> Exposition() const;
+    // The exposition of the last published snapshot with the poll loop's health as of now; never touches
+    // the board. When no pass completed for StaleAfter(), the board's readings are left out and it counts
+    // as down, whatever the last pass said.
+    std::string Exposition() const;
     Snapshot Current() const;
+    std::chrono::milliseconds StaleAfter() const { return 3 * m_options.interval + m_options.answerTimeout; }
 
 private:
     bool Stopping() const;
@@ -57,8 +61,8 @@ private:
     void DropSession();
     void RunPass();
     bool ReadSettings(CBoardPasses& passes, Snapshot& s);
-    void MarkDown(Snapshot& s);
-    void Publish(const Snapshot& s);
+    static void MarkDown(Snapshot& s);
+    void Publish(const Snapshot& s, bool passCompleted);
 
     MonitorOptions m_options;
     PassCallback m_onPass;
@@ -68,8 +72,11 @@ private:
     std::condition_variable m_cv;
     bool m_stop = false;
     std::unique_ptr<CBoardSession> m_session;
-    std::shared_ptr<const std::string> m_exposition;
+    std::shared_ptr<const std::string> m_exposition;      // of m_published
+    std::shared_ptr<const std::string> m_staleExposition; // of m_published without its readings
     Snapshot m_published;
+    std::chrono::steady_clock::time_point m_started;
+    std::optional<std::chrono::steady_clock::time_point> m_lastPassEnd;
 
     // Poll thread only.
     Snapshot m_state;

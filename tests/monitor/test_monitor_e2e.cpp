@@ -13,6 +13,9 @@
 #include <optional>
 #include <regex>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #ifndef TESSOR_SIM_PROGRAM
 #error "TESSOR_SIM_PROGRAM must name the tessor-sim executable"
 #endif
@@ -355,6 +358,41 @@ TEST_F(MonitorE2e, MalformedRequestsGetErrorsAndSlowClientsDoNotStallScrapes) {
     EXPECT_EQ(trickleAnswer.find("HTTP/1.1 200"), std::string::npos);
     EXPECT_LT(Clock::now() - start, 5s) << "the trickling client was let go in time";
     trickler.join();
+}
+
+// Standard output a pipe nobody reads (a stalled log reader): polling and the endpoint go on, the lines that
+// find no room are dropped and counted, and the first drop is told once.
+TEST_F(MonitorE2e, JsonLinesIntoAFrozenPipeAreDroppedAndCountedWhilePollingGoesOn) {
+    StartSim();
+    const std::string fifo = m_dir.File("frozen");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    fcntl(reader, F_SETPIPE_SZ, 4096); // full after a few lines
+    std::vector<std::string> args{TESSOR_CLI_PROGRAM, "monitor",    Link(), "--listen",
+                                  "127.0.0.1:0",      "--interval", "0.2",  "--jsonl"};
+    ASSERT_TRUE(m_monitor.Start(args, fifo, m_dir.File("monitor.err")));
+    const std::regex serving("serving http://127\\.0\\.0\\.1:([0-9]+)/metrics");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            std::smatch m;
+            const std::string err = ReadFile(m_dir.File("monitor.err"));
+            if (!std::regex_search(err, m, serving))
+                return false;
+            m_port = std::stoi(m[1].str());
+            return true;
+        },
+        5s));
+    EXPECT_TRUE(WaitFor([&] { return Metric("tessor_poll_passes_total").value_or(0) >= 40; }, 20s))
+        << "polling stopped at " << Metric("tessor_poll_passes_total").value_or(-1);
+    EXPECT_GE(Metric("tessor_output_dropped_total").value_or(0), 10.0);
+    EXPECT_EQ(Metric("tessor_up"), 1.0);
+    const std::string err = ReadFile(m_dir.File("monitor.err"));
+    const std::string told = "jsonl output is not keeping up";
+    ASSERT_NE(err.find(told), std::string::npos) << err;
+    EXPECT_EQ(err.find(told, err.find(told) + 1), std::string::npos) << "told once";
+    EXPECT_EQ(m_monitor.SignalAndWait(SIGTERM, 3000ms), 0);
+    close(reader);
 }
 
 // The bounded load script: 100 idle and 100 trickling connections kept open from several loopback
