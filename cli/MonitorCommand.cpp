@@ -6,6 +6,7 @@
 #include "monitor/MonitorOutputs.h"
 #include "monitor/MonitorRecording.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -114,7 +115,7 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     cmd->add_option("DEVICE", args.devices,
                     "serial devices of the boards' consoles, as --port takes them (default: the global "
                     "--port); a /dev/serial/by-id link is followed afresh on every reopen");
-    cmd->add_option("--port", args.devices, "a further device to poll; may be given several times");
+    cmd->add_option("--port", args.ports, "a further device to poll; may be given several times");
     cmd->add_option("--listen", args.listen,
                     "ADDRESS:PORT of the HTTP endpoint (127.0.0.1: this machine only)")
         ->capture_default_str()
@@ -138,11 +139,21 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
 }
 
 int RunMonitor(const MonitorArguments& args, const std::string& port, int answerTimeoutMs) {
+    std::vector<std::string> named = args.devices;
+    named.insert(named.end(), args.ports.begin(), args.ports.end());
+    if (named.empty())
+        named.push_back(port);
     std::vector<std::string> devices;
-    for (const std::string& d : args.devices.empty() ? std::vector<std::string>{port} : args.devices)
+    for (const std::string& d : named)
         devices.push_back(ResolvePort(d).device);
     std::string usage;
-    const std::vector<std::string> recordPaths = RecordingPaths(devices, args.record, &usage);
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        if (std::find(devices.begin(), devices.begin() + static_cast<long>(i), devices[i]) !=
+            devices.begin() + static_cast<long>(i))
+            usage = devices[i] + " is named twice; each device is polled by one monitor thread";
+    }
+    const std::vector<std::string> recordPaths =
+        usage.empty() ? RecordingPaths(devices, args.record, &usage) : std::vector<std::string>();
     if (!usage.empty()) {
         Log(usage);
         return 2;

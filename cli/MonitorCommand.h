@@ -11,7 +11,9 @@
 namespace tessor::cli {
 
 struct MonitorArguments {
-    std::vector<std::string> devices; // DEVICE... and the monitor's --port; none: the global --port
+    std::vector<std::string> devices; // DEVICE...
+    std::vector<std::string> ports;   // the monitor's --port, polled after DEVICE...; none of either: the
+                                      // global --port
     std::string listen = "127.0.0.1:9870";
     double intervalSeconds = 5.0;
     std::string crystal = "25.00";

@@ -16,6 +16,33 @@ std::atomic<int> g_bStopThreads{0};
 std::atomic<std::uint8_t> g_promptLetter{0};
 std::atomic<ITerminalSink*> g_pTerminalSink{nullptr};
 
+namespace {
+
+// Set only by CThreadPortBinding, for the thread's lifetime of the binding.
+thread_local CConsolePort* t_boundPort = nullptr;
+thread_local ITerminalSink* t_boundSink = nullptr;
+
+} // namespace
+
+CConsolePort* CurrentConsolePort() {
+    return t_boundPort ? t_boundPort : g_pConsolePort.load();
+}
+
+ITerminalSink* CurrentTerminalSink() {
+    return t_boundPort ? t_boundSink : g_pTerminalSink.load();
+}
+
+CThreadPortBinding::CThreadPortBinding(CConsolePort* port, ITerminalSink* sink)
+    : m_previousPort(t_boundPort), m_previousSink(t_boundSink) {
+    t_boundPort = port;
+    t_boundSink = sink;
+}
+
+CThreadPortBinding::~CThreadPortBinding() {
+    t_boundPort = m_previousPort;
+    t_boundSink = m_previousSink;
+}
+
 const char* const CConsolePort::kNoResponseTitle = "Hardware does not respond";
 const char* const CConsolePort::kNoResponseText =
     "RETRY:\tRetry establishing connection.\n\tPlease check serial connection\n\tto the board, COM port "
@@ -386,7 +413,7 @@ void CConsolePort::EchoToTerminal(const char* text, bool commandLine) {
     }
     for (const char* c = text; *c; ++c)
         line += IsShownCharacter(*c) ? *c : ' ';
-    if (ITerminalSink* sink = g_pTerminalSink.load())
+    if (ITerminalSink* sink = CurrentTerminalSink())
         sink->QueueLine(line, m_op);
 }
 

@@ -138,4 +138,22 @@ extern std::atomic<ITerminalSink*> g_pTerminalSink;
 // Thread procedure for the process-wide port.
 int ConsoleWorkerThread();
 
+// The port and terminal sink register access uses on the calling thread: those a CThreadPortBinding set on
+// it, else the process-wide ones. A process that talks to several boards binds each board's threads (the
+// one making the calls and the port's worker) to that board's port.
+CConsolePort* CurrentConsolePort();
+ITerminalSink* CurrentTerminalSink();
+
+class CThreadPortBinding {
+public:
+    CThreadPortBinding(CConsolePort* port, ITerminalSink* sink);
+    ~CThreadPortBinding();
+    CThreadPortBinding(const CThreadPortBinding&) = delete;
+    CThreadPortBinding& operator=(const CThreadPortBinding&) = delete;
+
+private:
+    CConsolePort* m_previousPort;
+    ITerminalSink* m_previousSink;
+};
+
 } // namespace tessor

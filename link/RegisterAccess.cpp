@@ -39,9 +39,9 @@ void FormatByte(std::uint8_t value, char out[3]) {
 }
 
 std::int64_t AccessLocalReg(std::uint8_t op, const char* address, const char* value) {
-    CConsolePort* port = g_pConsolePort.load();
+    CConsolePort* port = CurrentConsolePort();
     const std::int64_t result = port ? port->Execute(op, address, value) : 0;
-    if (ITerminalSink* sink = g_pTerminalSink.load())
+    if (ITerminalSink* sink = CurrentTerminalSink())
         sink->FlushLines();
     return result;
 }

@@ -130,11 +130,13 @@ std::unique_ptr<CBoardSession> CBoardSession::Open(const std::string& device,
         *errorCode = ENODEV;
         return std::unique_ptr<SerialDevice>();
     });
-    g_pTerminalSink.store(s->m_sink.get());
-    g_pConsolePort.store(s->m_port.get());
     CConsolePort* port = s->m_port.get();
+    ITerminalSink* sink = s->m_sink.get();
     s->m_state->onLost = [port] { port->RequestStop(); };
-    s->m_worker = std::thread([port] { port->ConsoleWorkerThread(); });
+    s->m_worker = std::thread([port, sink] {
+        CThreadPortBinding binding(port, sink);
+        port->ConsoleWorkerThread();
+    });
     return s;
 }
 
@@ -143,9 +145,11 @@ CBoardSession::~CBoardSession() {
     m_port->RequestStop();
     if (m_worker.joinable())
         m_worker.join();
-    g_pConsolePort.store(nullptr);
-    g_pTerminalSink.store(nullptr);
     m_port->Close();
+}
+
+std::unique_ptr<CThreadPortBinding> CBoardSession::Bind() {
+    return std::make_unique<CThreadPortBinding>(m_port.get(), m_sink.get());
 }
 
 void CBoardSession::Interrupt() {

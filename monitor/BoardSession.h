@@ -1,7 +1,8 @@
 #pragma once
 
 // One connection to the board for the monitor: the console transport on the named device with its worker
-// thread, installed as the process-wide port. A connection that timed out or whose device went away is
+// thread, bound to the threads that use it (never the process-wide port), so that one process can poll
+// several boards. A connection that timed out or whose device went away is
 // not used again; the monitor opens a new one by name.
 
 #include "link/ConsolePort.h"
@@ -43,6 +44,9 @@ public:
     std::uint64_t TimeOuts() const { return m_state->timeOuts.load(); }
     // The device the name led to when it was opened.
     const std::string& ResolvedPath() const { return m_resolved; }
+
+    // Makes the calling thread's register access go to this connection while the binding lives.
+    std::unique_ptr<CThreadPortBinding> Bind();
 
     // Ends a command under way at once; may be called from any thread.
     void Interrupt();

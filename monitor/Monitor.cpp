@@ -157,6 +157,7 @@ bool CMonitor::ReadSettings(CBoardPasses& passes, Snapshot& s) {
 
 void CMonitor::RunPass() {
     CBoardSession& session = *m_session;
+    const auto binding = session.Bind();
     CBoardPasses passes(session);
     Snapshot& s = m_state;
     const auto start = Clock::now();

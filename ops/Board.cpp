@@ -27,7 +27,7 @@ std::optional<std::uint16_t> Identification(std::int64_t result) {
 } // namespace
 
 bool BoardFailed(std::int64_t result) {
-    const CConsolePort* port = g_pConsolePort.load();
+    const CConsolePort* port = CurrentConsolePort();
     return result < 0 || port == nullptr || port->NoComm();
 }
 

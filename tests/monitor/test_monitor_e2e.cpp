@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <optional>
 #include <regex>
 
@@ -31,6 +32,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+
+std::string FileName(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
 
 // First sample of a metric family in an exposition.
 std::optional<double> Sample(const std::string& text, const std::string& name) {
@@ -395,6 +400,88 @@ TEST_F(MonitorE2e, JsonLinesIntoAFrozenPipeAreDroppedAndCountedWhilePollingGoesO
     close(reader);
 }
 
+// Four boards on one monitor: one silent from the start, one unplugged and plugged in again, two healthy.
+// The healthy ones keep their one-second cadence throughout and every board is served on the one endpoint.
+TEST_F(MonitorE2e, FourBoardsOneSilentOneReplugged_TheOthersKeepTheirCadence) {
+    Process healthyA, healthyB, silent, unplugged;
+    const std::string a = StartOwnSim(healthyA, m_dir, "a");
+    const std::string b = StartOwnSim(healthyB, m_dir, "b");
+    const std::string u = StartOwnSim(unplugged, m_dir, "u");
+    ASSERT_FALSE(a.empty() || b.empty() || u.empty());
+    ASSERT_TRUE(
+        silent.Start({TESSOR_SIM_PROGRAM, "--no-pacing", "--no-stdin", "--silent", "--link", m_dir.File("s")},
+                     m_dir.File("s.out"), m_dir.File("s.err")));
+    ASSERT_TRUE(WaitFor([&] { return access(m_dir.File("s").c_str(), F_OK) == 0; }, 5s));
+    const std::string link = m_dir.File("u-link");
+    ASSERT_EQ(symlink(u.c_str(), link.c_str()), 0);
+    // The first device comes in as the link StartMonitor names; the others as further devices.
+    ASSERT_EQ(symlink(a.c_str(), Link().c_str()), 0);
+    StartMonitor({"--port", m_dir.File("s"), "--port", link, "--port", b, "--jsonl", "--answer-timeout-ms",
+                  "300", "--record", m_dir.File("{device}.csv")});
+    ASSERT_TRUE(WaitFor(
+        [&] { return Scrape().find("tessor_up{port=\"" + b + "\",side=\"lt\"} 1") != std::string::npos; },
+        10s));
+    const double start =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    std::this_thread::sleep_for(2s);
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    {
+        std::ofstream fifo(m_dir.File("u.control"));
+        fifo << "hangup\n";
+    }
+    EXPECT_EQ(unplugged.Wait(5s), 0);
+    std::this_thread::sleep_for(2s);
+    const std::string whileAway = Scrape();
+    Process again;
+    const std::string u2 = StartOwnSim(again, m_dir, "u2");
+    ASSERT_FALSE(u2.empty());
+    ASSERT_EQ(symlink(u2.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(WaitFor(
+        [&] { return Scrape().find("tessor_up{port=\"" + link + "\",side=\"lt\"} 1") != std::string::npos; },
+        15s));
+    const std::string all = Scrape();
+    const double end =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_EQ(m_monitor.SignalAndWait(SIGTERM, 3000ms), 0);
+
+    EXPECT_NE(whileAway.find("tessor_up{port=\"" + link + "\",side=\"lt\"} 0"), std::string::npos);
+    EXPECT_NE(all.find("tessor_up{port=\"" + m_dir.File("s") + "\",side=\"unknown\"} 0"), std::string::npos);
+    EXPECT_NE(all.find("tessor_up{port=\"" + Link() + "\",side=\"lt\"} 1"), std::string::npos);
+    // One TYPE line per family however many boards.
+    EXPECT_EQ(all.find("# TYPE tessor_up gauge"), all.rfind("# TYPE tessor_up gauge"));
+    {
+        std::ofstream scrape(m_dir.File("four.txt"));
+        scrape << all;
+    }
+    Process promtool;
+    ASSERT_TRUE(promtool.Start({"/usr/bin/promtool", "check", "metrics"}, m_dir.File("promtool.out"),
+                               m_dir.File("promtool.err"), m_dir.File("four.txt")));
+    EXPECT_EQ(promtool.Wait(20s), 0) << ReadFile(m_dir.File("promtool.err")) << all;
+
+    // The healthy boards' passes stay one second apart while the others are silent, away and back.
+    std::map<std::string, std::vector<double>> starts;
+    std::istringstream lines(ReadFile(m_dir.File("monitor.out")));
+    for (std::string line; std::getline(lines, line);) {
+        const auto j = nlohmann::json::parse(line);
+        const double t = j["time"].get<double>();
+        if (t > start && t < end)
+            starts[j["port"].get<std::string>()].push_back(t);
+    }
+    for (const std::string& healthy : {Link(), b}) {
+        const std::vector<double>& t = starts[healthy];
+        ASSERT_GE(t.size(), static_cast<std::size_t>(end - start) - 1) << healthy;
+        for (std::size_t i = 1; i < t.size(); ++i)
+            EXPECT_NEAR(t[i] - t[i - 1], 1.0, 0.15) << healthy << " pass " << i;
+    }
+    // One recording per device, named after it.
+    for (const std::string& name : {std::string("board"), std::string("u-link"), FileName(b)}) {
+        rec::LineStore store;
+        std::string error;
+        EXPECT_TRUE(rec::ReadRecording(m_dir.File(name + ".csv"), &store, &error)) << name << ": " << error;
+        EXPECT_GE(store.phy.size(), 5u) << name;
+    }
+}
+
 // The bounded load script: 100 idle and 100 trickling connections kept open from several loopback
 // addresses, and rounds of 16 requests with 200 byte ranges each, while valid scrapes are made.
 TEST_F(MonitorE2e, HeldConnectionsAndMultiRangeRequestsNeitherStarveScrapesNorInflateAnswers) {
@@ -442,6 +529,9 @@ TEST_F(MonitorE2e, BadUsageExitsWithTwoAndHelpAndVersionWithZero) {
     EXPECT_EQ(run({"monitor", "--bogus"}), 2);
     EXPECT_EQ(run({"monitor", "/dev/null", "--listen", "localhost"}), 2);
     EXPECT_EQ(run({"monitor", "/dev/null", "--interval", "0"}), 2);
+    EXPECT_EQ(run({"monitor", "/dev/null", "--port", "/dev/null"}), 2);
+    EXPECT_EQ(run({"monitor", "/dev/null", "/dev/zero", "--record", "one.csv"}), 2);
+    EXPECT_NE(ReadFile(m_dir.File("usage.err")).find("{device}"), std::string::npos);
     EXPECT_EQ(run({"monitor", "--help"}), 0);
     EXPECT_NE(ReadFile(m_dir.File("usage.out")).find("--listen"), std::string::npos);
     EXPECT_EQ(run({"--version"}), 0);
