@@ -23,6 +23,9 @@
 #ifndef TESSOR_ENDPOINT_LOAD
 #error "TESSOR_ENDPOINT_LOAD must name the endpoint load script"
 #endif
+#ifndef TESSOR_ALERT_RULES
+#error "TESSOR_ALERT_RULES must name the shipped Prometheus rules"
+#endif
 #ifndef TESSOR_CLI_PROGRAM
 #error "TESSOR_CLI_PROGRAM must name the tessor-cli executable"
 #endif
@@ -166,6 +169,73 @@ TEST_F(MonitorE2e, PrometheusStoresTheSimulatorsValuesAndPromtoolAcceptsTheExpos
                                m_dir.File("promtool.err"), m_dir.File("scrape.txt")));
     EXPECT_EQ(promtool.Wait(20s), 0) << ReadFile(m_dir.File("promtool.out"))
                                      << ReadFile(m_dir.File("promtool.err"));
+    EXPECT_EQ(prometheus.SignalAndWait(SIGTERM, 10s), 0);
+}
+
+// The alerts Prometheus has, as alert name and state (pending or firing).
+std::vector<std::pair<std::string, std::string>> PrometheusAlerts(int port) {
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Get("/api/v1/alerts");
+    std::vector<std::pair<std::string, std::string>> out;
+    if (!res || res->status != 200)
+        return out;
+    const auto j = nlohmann::json::parse(res->body, nullptr, false);
+    if (j.is_discarded())
+        return out;
+    for (const auto& a : j["data"]["alerts"])
+        out.emplace_back(a["labels"]["alertname"].get<std::string>(), a["state"].get<std::string>());
+    return out;
+}
+
+// The shipped rules with every `for` of N minutes made N seconds.
+std::string ScaledRules() {
+    return std::regex_replace(ReadFile(TESSOR_ALERT_RULES), std::regex("for: ([0-9]+)m"), "for: $1s");
+}
+
+// The shipped rules loaded by a real Prometheus scraping the monitor: a board that goes silent raises the
+// board-down alert, and nothing else but what a silent board means.
+TEST_F(MonitorE2e, PrometheusWithTheShippedRulesRaisesBoardNotAnsweringWhenTheBoardGoesSilent) {
+    StartSim();
+    StartMonitor({"--answer-timeout-ms", "300"});
+    ASSERT_TRUE(MetricReaches("tessor_line_up", 1, 10s));
+    const int promPort = FreePort();
+    {
+        std::ofstream rules(m_dir.File("tessor-alerts.yml"));
+        rules << ScaledRules();
+        std::ofstream config(m_dir.File("prometheus.yml"));
+        config
+            << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\nrule_files:\n  - "
+            << m_dir.File("tessor-alerts.yml")
+            << "\nscrape_configs:\n  - job_name: tessor\n    static_configs:\n      - targets: ['127.0.0.1:"
+            << m_port << "']\n";
+    }
+    Process prometheus;
+    ASSERT_TRUE(prometheus.Start({"/usr/bin/prometheus", "--config.file=" + m_dir.File("prometheus.yml"),
+                                  "--storage.tsdb.path=" + m_dir.File("tsdb"),
+                                  "--web.listen-address=127.0.0.1:" + std::to_string(promPort)},
+                                 m_dir.File("prometheus.out"), m_dir.File("prometheus.err")));
+    ASSERT_TRUE(WaitFor([&] { return PrometheusQuery(promPort, "tessor_up") == 1.0; }, 40s))
+        << ReadFile(m_dir.File("prometheus.err"));
+    std::this_thread::sleep_for(3s);
+    EXPECT_TRUE(PrometheusAlerts(promPort).empty()) << "a healthy board raises nothing";
+
+    SimCommand("silent on");
+    auto raised = [&](const std::string& name) {
+        const auto alerts = PrometheusAlerts(promPort);
+        return std::any_of(alerts.begin(), alerts.end(), [&](const auto& a) { return a.first == name; });
+    };
+    ASSERT_TRUE(WaitFor([&] { return raised("TessorBoardNotAnswering"); }, 20s))
+        << ReadFile(m_dir.File("prometheus.err"));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const auto alerts = PrometheusAlerts(promPort);
+            return std::any_of(alerts.begin(), alerts.end(), [](const auto& a) {
+                return a.first == "TessorBoardNotAnswering" && a.second == "firing";
+            });
+        },
+        10s));
+    EXPECT_FALSE(raised("TessorLineDown")) << "a silent board says nothing about the line";
+    EXPECT_FALSE(raised("TessorMonitorStale")) << "the monitor itself goes on";
     EXPECT_EQ(prometheus.SignalAndWait(SIGTERM, 10s), 0);
 }
 
