@@ -16,7 +16,7 @@ double UnixNow() {
 
 CMonitor::CMonitor(MonitorOptions options, PassCallback onPass, Log log)
     : m_options(std::move(options)), m_onPass(std::move(onPass)), m_log(std::move(log)),
-      m_started(Clock::now()), m_retry(m_options.firstRetry) {
+      m_retry(m_options.firstRetry) {
     m_state.port = m_options.device;
     Publish(m_state, false);
 }
@@ -38,6 +38,14 @@ void CMonitor::Stop() {
     m_cv.notify_all();
 }
 
+void CMonitor::Step(bool begin) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (begin)
+        m_stepStart = Clock::now();
+    else
+        m_stepStart.reset();
+}
+
 bool CMonitor::WaitUntil(Clock::time_point when) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_cv.wait_until(lock, when, [this] { return m_stop; });
@@ -47,7 +55,7 @@ bool CMonitor::WaitUntil(Clock::time_point when) {
 std::string CMonitor::Exposition() const {
     const auto now = Clock::now();
     std::lock_guard<std::mutex> lock(m_mutex);
-    const bool stale = now - m_lastPassEnd.value_or(m_started) > StaleAfter();
+    const bool stale = m_stepStart && now - *m_stepStart > StaleAfter();
     std::optional<double> age;
     if (m_lastPassEnd)
         age = std::chrono::duration<double>(now - *m_lastPassEnd).count();
@@ -114,7 +122,10 @@ void CMonitor::Run() {
         if (!m_session) {
             if (!WaitUntil(m_nextOpen))
                 break;
-            if (!Connect())
+            Step(true);
+            const bool connected = Connect();
+            Step(false);
+            if (!connected)
                 continue;
             m_nextPass = Clock::now();
         }
@@ -125,7 +136,9 @@ void CMonitor::Run() {
         const auto now = Clock::now();
         if (m_nextPass <= now)
             m_nextPass = now + m_options.interval;
+        Step(true);
         RunPass();
+        Step(false);
     }
     DropSession();
 }

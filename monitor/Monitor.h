@@ -47,14 +47,17 @@ public:
     void Stop();
 
     // The exposition of the last published snapshot with the poll loop's health as of now; never touches
-    // the board. When no pass completed for StaleAfter(), the board's readings are left out and it counts
-    // as down, whatever the last pass said.
+    // the board. When the loop has been inside one pass (or one open) for over StaleAfter(), so that no
+    // pass completed for that long, the board's readings are left out and it counts as down, whatever the
+    // last pass said. A loop waiting for its next pass or its next try to open the device is not stale.
     std::string Exposition() const;
     Snapshot Current() const;
     std::chrono::milliseconds StaleAfter() const { return 3 * m_options.interval + m_options.answerTimeout; }
 
 private:
     bool Stopping() const;
+    // Marks the start and the end of a pass or an open, for staleness.
+    void Step(bool begin);
     // Sleeps until the time point; false when stopped meanwhile.
     bool WaitUntil(std::chrono::steady_clock::time_point when);
     bool Connect();
@@ -75,8 +78,8 @@ private:
     std::shared_ptr<const std::string> m_exposition;      // of m_published
     std::shared_ptr<const std::string> m_staleExposition; // of m_published without its readings
     Snapshot m_published;
-    std::chrono::steady_clock::time_point m_started;
     std::optional<std::chrono::steady_clock::time_point> m_lastPassEnd;
+    std::optional<std::chrono::steady_clock::time_point> m_stepStart; // set while in a pass or an open
 
     // Poll thread only.
     Snapshot m_state;

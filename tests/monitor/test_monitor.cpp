@@ -384,6 +384,33 @@ TEST(MonitorPoll, HungPollLoopIsServedAsDownAndStaleNeverAsFresh) {
     poll.join();
 }
 
+// A board away for longer than the stale time, the monitor waiting between tries to open it: down, and
+// not stale, since the loop itself is alive.
+TEST(MonitorPoll, UnpluggedBoardIsDownNotStaleWhileTheLoopWaitsToReopen) {
+    MonitorOptions o;
+    o.device = "gone";
+    o.interval = 20ms;
+    o.answerTimeout = 20ms;
+    o.firstRetry = 800ms;
+    o.maxRetry = 800ms;
+    std::atomic<int> tries{0};
+    o.opener = [&](const std::string&, const LineSettings&, int* err) -> std::unique_ptr<SerialDevice> {
+        tries++;
+        *err = ENOENT;
+        return nullptr;
+    };
+    CMonitor monitor(o, nullptr, nullptr);
+    std::thread poll([&] { monitor.Run(); });
+    std::this_thread::sleep_for(250ms); // past the stale time, before the second try
+    const std::string text = monitor.Exposition();
+    monitor.Stop();
+    poll.join();
+    EXPECT_EQ(tries.load(), 1);
+    EXPECT_NE(text.find("tessor_up{port=\"gone\",side=\"unknown\"} 0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("tessor_poll_stale{port=\"gone\",side=\"unknown\"} 0\n"), std::string::npos);
+    EXPECT_EQ(text.find("tessor_last_pass_age_seconds"), std::string::npos) << "no pass yet";
+}
+
 // An output that blocks takes what its queue holds and no more: the rest is dropped and counted, told
 // once, and the pushing side never waits.
 TEST(MonitorOutputs, BlockedOutputDropsAndCountsWithoutHoldingThePusher) {
