@@ -57,18 +57,40 @@ struct Board {
     std::thread thread;
 };
 
-// Every board's exposition as one, and what the outputs dropped.
-std::string Exposition(const std::vector<std::unique_ptr<Board>>& boards,
-                       const std::vector<monitor::COutputQueue*>& outputs) {
-    std::vector<std::string> parts;
-    parts.reserve(boards.size());
-    for (const auto& b : boards)
-        parts.push_back(b->poller->Exposition());
-    std::vector<monitor::OutputDropped> dropped;
-    for (monitor::COutputQueue* q : outputs)
-        dropped.push_back(q->Dropped());
-    return monitor::MergeExpositions(parts) + monitor::RenderOutputsDropped(dropped);
-}
+// Every board's exposition as one, and what the outputs dropped. The boards' readings change once a pass,
+// so their merged text is kept until one of them changes; only the small health part is merged anew.
+class CScrape {
+public:
+    CScrape(const std::vector<std::unique_ptr<Board>>& boards,
+            const std::vector<monitor::COutputQueue*>& outputs)
+        : m_boards(boards), m_outputs(outputs) {}
+
+    std::string Text() {
+        std::vector<std::shared_ptr<const std::string>> readings;
+        std::vector<std::string> health(m_boards.size());
+        for (std::size_t i = 0; i < m_boards.size(); ++i)
+            readings.push_back(m_boards[i]->poller->Readings(&health[i]));
+        std::vector<monitor::OutputDropped> dropped;
+        for (const monitor::COutputQueue* q : m_outputs)
+            dropped.push_back(q->Dropped());
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (readings != m_readings) {
+            std::vector<std::string> parts;
+            for (const auto& r : readings)
+                parts.push_back(*r);
+            m_merged = monitor::MergeExpositions(parts);
+            m_readings = std::move(readings);
+        }
+        return m_merged + monitor::MergeExpositions(health) + monitor::RenderOutputsDropped(dropped);
+    }
+
+private:
+    const std::vector<std::unique_ptr<Board>>& m_boards;
+    const std::vector<monitor::COutputQueue*>& m_outputs;
+    std::mutex m_mutex; // guards m_readings and m_merged: scrapes come from several threads
+    std::vector<std::shared_ptr<const std::string>> m_readings;
+    std::string m_merged;
+};
 
 // The endpoint ends at once; a client still connected does not keep the process from ending.
 void StopServer(monitor::CMetricsServer& server) {
@@ -212,7 +234,8 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         boards.push_back(std::move(board));
     }
 
-    monitor::CMetricsServer server([&boards, &outputs] { return Exposition(boards, outputs); });
+    CScrape scrape(boards, outputs);
+    monitor::CMetricsServer server([&scrape] { return scrape.Text(); });
     std::string error;
     if (!server.Start(host, listenPort, &error)) {
         Log("cannot listen on " + args.listen + ": " + error + "; choose another ADDRESS:PORT with --listen");

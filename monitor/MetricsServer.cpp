@@ -25,6 +25,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Event-driven threads, each serving its share of the connections: one that the scheduler holds back
+// delays only its own.
+constexpr unsigned kThreads = 2;
+
 const char kTextPlain[] = "text/plain; charset=utf-8";
 const char kExpositionType[] = "text/plain; version=0.0.4; charset=utf-8";
 const char kIndexPage[] = "<!DOCTYPE html>\n<html><head><title>tessor-cli monitor</title></head>\n"
@@ -160,7 +164,8 @@ public:
             listenFd, MHD_OPTION_CONNECTION_LIMIT, connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
             m_limits.perClient, MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds,
             MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.requestBytes, MHD_OPTION_NOTIFY_CONNECTION,
-            &Impl::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, this, MHD_OPTION_END);
+            &Impl::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, this,
+            MHD_OPTION_THREAD_POOL_SIZE, kThreads, MHD_OPTION_END);
         if (!m_daemon) {
             *error = "the HTTP server did not start";
             ::close(listenFd);

@@ -53,13 +53,20 @@ bool CMonitor::WaitUntil(Clock::time_point when) {
 }
 
 std::string CMonitor::Exposition() const {
+    std::string health;
+    const std::shared_ptr<const std::string> readings = Readings(&health);
+    return *readings + health;
+}
+
+std::shared_ptr<const std::string> CMonitor::Readings(std::string* health) const {
     const auto now = Clock::now();
     std::lock_guard<std::mutex> lock(m_mutex);
     const bool stale = m_stepStart && now - *m_stepStart > StaleAfter();
     std::optional<double> age;
     if (m_lastPassEnd)
         age = std::chrono::duration<double>(now - *m_lastPassEnd).count();
-    return *(stale ? m_staleExposition : m_exposition) + RenderPollHealth(m_published, age, stale);
+    *health = RenderPollHealth(m_published, age, stale);
+    return stale ? m_staleExposition : m_exposition;
 }
 
 Snapshot CMonitor::Current() const {

@@ -51,6 +51,9 @@ public:
     // pass completed for that long, the board's readings are left out and it counts as down, whatever the
     // last pass said. A loop waiting for its next pass or its next try to open the device is not stale.
     std::string Exposition() const;
+    // The same in two parts: the board's (shared, the same text until the next pass or until it turns
+    // stale), and the poll loop's health as of now.
+    std::shared_ptr<const std::string> Readings(std::string* health) const;
     Snapshot Current() const;
     std::chrono::milliseconds StaleAfter() const { return 3 * m_options.interval + m_options.answerTimeout; }
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -382,6 +383,52 @@ TEST(MonitorPoll, HungPollLoopIsServedAsDownAndStaleNeverAsFresh) {
     }
     cv.notify_all();
     poll.join();
+}
+
+// Two boards polled by two monitors in one process, each thread bound to its own port: each board sees only
+// its own passes, and the silent one's time-outs do not delay the other's cadence.
+TEST(MonitorPoll, TwoBoardsInOneProcessKeepTheirOwnTrafficAndCadence) {
+    auto healthy = ManualSim();
+    auto silent = ManualSim();
+    silent->SetSilent(true);
+    MonitorOptions ho = SimOptions(healthy, 200ms);
+    MonitorOptions so = SimOptions(silent, 200ms);
+    so.answerTimeout = 400ms; // far longer than the other's interval
+    std::vector<double> starts;
+    ho.device = "healthy";
+    CMonitor other(so, nullptr, nullptr);
+    std::thread otherThread([&] { other.Run(); });
+    MonitorRun run(ho);
+    for (std::size_t n = 1; n <= 8; ++n) {
+        const Snapshot s = run.Pass(n);
+        EXPECT_TRUE(s.boardUp) << n;
+        starts.push_back(s.passStartUnixSeconds);
+    }
+    run.Stop();
+    other.Stop();
+    otherThread.join();
+
+    const std::string start =
+        Reads({"8C70", "8C72", "8C73", "8C6F", "8C11", "8C40", "8C42,2", "8C41", "8C44,2", "8D43"});
+    std::string expected = start;
+    for (int i = 0; i < 8; ++i)
+        expected += kPhyPass + kEthernetPass;
+    const std::string traffic = healthy->BytesToBoard();
+    ASSERT_GE(traffic.size(), expected.size());
+    EXPECT_EQ(traffic.substr(0, expected.size()), expected);
+    // The silent board was asked only for its identification, once per try.
+    const std::string asked = silent->BytesToBoard();
+    EXPECT_FALSE(asked.empty());
+    for (std::size_t at = 0; at < asked.size(); at = asked.find('\n', at) + 1)
+        EXPECT_EQ(asked.compare(at, 8, "RD 8C70\n"), 0) << asked;
+    const Snapshot last = other.Current();
+    EXPECT_FALSE(last.boardUp);
+    EXPECT_GE(last.timeOuts, 1u);
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < starts.size(); ++i)
+        gaps.push_back(starts[i] - starts[i - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_LT(gaps[gaps.size() / 2], 0.3) << "the healthy board's passes stay 200 ms apart";
 }
 
 // A board away for longer than the stale time, the monitor waiting between tries to open it: down, and
