@@ -204,7 +204,7 @@ bool AtRest(const Options& o, const std::vector<std::string>& devices, const std
     std::printf("  resident (now / peak)               %6.1f / %.1f MiB       <= 30 MiB   %s\n", rss / 1024.0,
                 hwm / 1024.0, Verdict(hwm / 1024.0 <= 30.0));
 
-    const int aloneSeconds = std::max(20, o.restSeconds / 2);
+    const int aloneSeconds = std::max(20, o.restSeconds);
     const std::vector<double> alone = AloneMedians(o, devices, dir, aloneSeconds);
     const double need = PassNeedMs();
     std::printf("\n2. Poll pass time of each board: against the wire time of its commands, and against the\n"

@@ -137,7 +137,8 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     cmd->add_option("DEVICE", args.devices,
                     "serial devices of the boards' consoles, as --port takes them (default: the global "
                     "--port); a /dev/serial/by-id link is followed afresh on every reopen");
-    cmd->add_option("--port", args.ports, "a further device to poll; may be given several times");
+    cmd->add_option("--port", args.ports, "a further device to poll; may be given several times")
+        ->allow_extra_args(false);
     cmd->add_option("--listen", args.listen,
                     "ADDRESS:PORT of the HTTP endpoint (127.0.0.1: this machine only)")
         ->capture_default_str()
@@ -156,7 +157,8 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     cmd->add_flag("--jsonl", args.jsonl, "write one JSON line per poll pass on standard output");
     cmd->add_option("--record", args.record,
                     "append every pass to this recording file (the Line History window opens it): one "
-                    "option per device in their order, or one name with {device} in it");
+                    "option per device in their order, or one name with {device} in it")
+        ->allow_extra_args(false);
     return cmd;
 }
 
