@@ -19,6 +19,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -288,6 +289,52 @@ bool ScrapeFlood(const Options& o, const std::vector<std::string>& devices, cons
     return true;
 }
 
+// A crowd on the endpoint (tests/monitor/endpoint_load.py): 500 idle and 500 trickling connections, five
+// rounds of 16 requests with 200 byte ranges each, 200 valid scrapes timed meanwhile.
+bool Crowd(const Options& o, const std::vector<std::string>& devices, const std::string& dir) {
+    MonitorProcess monitor;
+    int port = 0;
+    if (!monitor.Start(o, devices, dir, "crowd", &port))
+        return false;
+    std::this_thread::sleep_for(6s);
+    const std::string out = dir + "/crowd.txt";
+    const pid_t load = tessor::bench::StartWithFiles({"/usr/bin/python3",
+                                                      TESSOR_BENCH_ENDPOINT_LOAD,
+                                                      "--port",
+                                                      std::to_string(port),
+                                                      "--pid",
+                                                      std::to_string(monitor.Pid()),
+                                                      "--held",
+                                                      "500",
+                                                      "--trickle",
+                                                      "500",
+                                                      "--ranges",
+                                                      "16",
+                                                      "--rounds",
+                                                      "5",
+                                                      "--scrapes",
+                                                      "200",
+                                                      "--max-p99-ms",
+                                                      "10",
+                                                      "--max-rss-mib",
+                                                      "30",
+                                                      "--min-held",
+                                                      "1000",
+                                                      "--duration",
+                                                      "120"},
+                                                     out, dir + "/crowd.err");
+    int status = 0;
+    waitpid(load, &status, 0);
+    monitor.Stop();
+    std::printf("\n4. A crowd: 1000 idle and trickling connections and 16 multi-range requests at once\n");
+    std::istringstream lines(ReadFile(out));
+    for (std::string line; std::getline(lines, line);)
+        std::printf("  %s\n", line.c_str());
+    const bool met = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    std::printf("  scrape p99 <= 10 ms, resident <= 30 MiB, answers 200 or 416     %s\n", Verdict(met));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -321,7 +368,7 @@ int main(int argc, char** argv) {
     }
     std::printf("tessor-cli monitor benchmark (%d tessor-sim boards paced at 9600 baud, one monitor)\n\n",
                 o.boards);
-    const bool ok = AtRest(o, devices, dir) && ScrapeFlood(o, devices, dir);
+    const bool ok = AtRest(o, devices, dir) && ScrapeFlood(o, devices, dir) && Crowd(o, devices, dir);
     // Other work on a shared machine shows in the tails; the load says how much there was.
     std::printf("\nload average at the end: %s", ReadFile("/proc/loadavg").c_str());
     std::printf("logs: %s\n", dir.c_str());
