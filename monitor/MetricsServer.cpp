@@ -27,7 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 // Event-driven threads, each serving its share of the connections: one that the scheduler holds back
 // delays only its own.
-constexpr unsigned kThreads = 2;
+constexpr unsigned kThreads = 4;
 
 const char kTextPlain[] = "text/plain; charset=utf-8";
 const char kExpositionType[] = "text/plain; version=0.0.4; charset=utf-8";
@@ -103,7 +103,7 @@ int ListeningSocket(const std::string& host, int port, std::string* error) {
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     if (address.ss_family == AF_INET6)
         setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 256) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 1024) != 0) {
         *error = std::strerror(errno);
         ::close(fd);
         return -1;

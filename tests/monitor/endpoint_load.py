@@ -7,6 +7,7 @@ import argparse
 import resource
 import socket
 import sys
+import threading
 import time
 
 
@@ -21,6 +22,8 @@ def parse_args():
     p.add_argument("--rounds", type=int, default=1, help="rounds of multi-range requests")
     p.add_argument("--scrapes", type=int, default=50, help="valid scrapes timed")
     p.add_argument("--scrape-gap", type=float, default=0.05, help="seconds between timed scrapes")
+    p.add_argument("--hold", type=float, default=0.0,
+                   help="seconds the crowd is kept after the scrapes (for scrapes timed by another program)")
     p.add_argument("--duration", type=float, default=60.0, help="hard limit of the whole run, seconds")
     p.add_argument("--max-scrape-ms", type=float, help="limit on every single scrape")
     p.add_argument("--max-p99-ms", type=float, help="limit on the 99th percentile scrape")
@@ -193,13 +196,24 @@ def main():
         crowd.tend()
     rss_peak = max([v for v in (rss_start, rss_mib(a.pid)) if v is not None], default=None)
 
+    # The crowd is tended by a thread of its own, so the timed scrapes come independently of its bursts,
+    # as a Prometheus server's would.
+    stop = threading.Event()
+    opened = [max_open]
+
+    def tend():
+        while not stop.is_set() and time.monotonic() < deadline:
+            crowd.tend()
+            opened[0] = max(opened[0], crowd.open_count())
+            time.sleep(0.01)
+
+    tender = threading.Thread(target=tend)
+    tender.start()
     times = []
     failed = 0
     for _ in range(a.scrapes):
         if time.monotonic() > deadline:
             break
-        crowd.tend()
-        max_open = max(max_open, crowd.open_count())
         try:
             st, body, ms = scrape(a.port)
             times.append(ms)
@@ -210,6 +224,15 @@ def main():
         if r is not None:
             rss_peak = max(rss_peak or 0, r)
         time.sleep(a.scrape_gap)
+    hold_end = min(deadline, time.monotonic() + a.hold)
+    while time.monotonic() < hold_end:
+        r = rss_mib(a.pid)
+        if r is not None:
+            rss_peak = max(rss_peak or 0, r)
+        time.sleep(0.1)
+    stop.set()
+    tender.join()
+    max_open = opened[0]
     crowd.close()
 
     range_codes = sorted({c for c, _, _ in range_results})
@@ -223,7 +246,7 @@ def main():
         print(f"rss_start_mib={rss_start:.1f} rss_peak_mib={rss_peak:.1f}")
 
     faults = []
-    if failed or len(times) < a.scrapes:
+    if a.scrapes and (failed or len(times) < a.scrapes):
         faults.append(f"{failed} scrapes failed, {a.scrapes - len(times)} not made in time")
     if any(c not in (200, 416) for c, _, _ in range_results):
         faults.append(f"a multi-range request was answered with {range_codes}, not 200 or 416")
