@@ -2,7 +2,7 @@
 
 // The read-only HTTP endpoint of the monitor: GET /metrics serves the last published exposition, / a
 // short page linking to it; every other path is 404 and every other method 405 (an unknown one 400).
-// Two event-driven threads serve every connection, so idle or slow clients cost a socket and a few
+// A few event-driven threads serve every connection, so idle or slow clients cost a socket and a few
 // kilobytes, never a worker: connections are bounded per client address and in total, a request must
 // arrive within a short time, and an idle connection is let go soon. A Range header is ignored: the
 // answer is always the whole exposition with 200, so its size is bounded by the exposition's.
