@@ -16,33 +16,6 @@ std::atomic<int> g_bStopThreads{0};
 std::atomic<std::uint8_t> g_promptLetter{0};
 std::atomic<ITerminalSink*> g_pTerminalSink{nullptr};
 
-namespace {
-
-// Set only by CThreadPortBinding, for the thread's lifetime of the binding.
-thread_local CConsolePort* t_boundPort = nullptr;
-thread_local ITerminalSink* t_boundSink = nullptr;
-
-} // namespace
-
-CConsolePort* CurrentConsolePort() {
-    return t_boundPort ? t_boundPort : g_pConsolePort.load();
-}
-
-ITerminalSink* CurrentTerminalSink() {
-    return t_boundPort ? t_boundSink : g_pTerminalSink.load();
-}
-
-CThreadPortBinding::CThreadPortBinding(CConsolePort* port, ITerminalSink* sink)
-    : m_previousPort(t_boundPort), m_previousSink(t_boundSink) {
-    t_boundPort = port;
-    t_boundSink = sink;
-}
-
-CThreadPortBinding::~CThreadPortBinding() {
-    t_boundPort = m_previousPort;
-    t_boundSink = m_previousSink;
-}
-
 const char* const CConsolePort::kNoResponseTitle = "Hardware does not respond";
 const char* const CConsolePort::kNoResponseText =
     "RETRY:\tRetry establishing connection.\n\tPlease check serial connection\n\tto the board, COM port "
@@ -180,40 +153,47 @@ bool CConsolePort::FormCommand(std::uint8_t op, const char* address, const char*
     return true;
 }
 
-namespace {
-thread_local bool t_lastExchangeFailed = false;
-} // namespace
+Outcome CConsolePort::RefusedOutcome() const {
+    return Stopping() ? Outcome::Cancelled : Outcome::NoAnswer;
+}
 
-bool CConsolePort::LastExchangeFailed() {
-    return t_lastExchangeFailed;
+RegResult CConsolePort::Exchange(std::uint8_t op, const char* address, const char* value) {
+    return Run(op, address, value).result;
 }
 
 std::int64_t CConsolePort::Execute(std::uint8_t op, const char* address, const char* value) {
-    t_lastExchangeFailed = true;
-    if (m_bNoComm.load() || Stopping())
-        return 0;
-    if (!TakePort())
-        return 0;
+    return Run(op, address, value).raw;
+}
+
+CConsolePort::Transaction CConsolePort::Run(std::uint8_t op, const char* address, const char* value) {
+    Transaction t;
+    if (m_bNoComm.load() || Stopping() || !TakePort()) {
+        t.result = RegResult::Fail(RefusedOutcome());
+        return t;
+    }
     m_cmdLen = 0;
     m_op = op;
     if (!FormCommand(op, address, value)) {
         ReleasePort();
-        return 0;
+        t.result = RegResult::Fail(Outcome::DeviceFailed);
+        return t;
     }
     if (op == kRead && value[1] == '1' && (address == kReg8C71 || address == kReg8C00))
         m_op = kSilentRead;
     m_result = 0;
-    m_exchangeFailed = true; // until the worker has checked the echo
+    m_replyOutcome = Outcome::NoAnswer; // until the worker has checked the echo
     m_bBusy.store(1);
     m_requestEvent.Set();
-    const std::int64_t result = WaitForResult();
-    // Only an answered exchange says anything; a time-out or shutdown leaves it failed.
-    t_lastExchangeFailed = m_bBusy.load() != 0 || m_exchangeFailed;
+    const Outcome waited = WaitForWorker(&t.raw);
+    // Only an answered exchange says anything; a time-out or shutdown says why it did not.
+    const Outcome outcome = waited == Outcome::Answered ? m_replyOutcome : waited;
+    t.result = outcome == Outcome::Answered ? RegResult::Answer(t.raw) : RegResult::Fail(outcome);
     ReleasePort();
-    return result;
+    return t;
 }
 
-std::int64_t CConsolePort::WaitForResult() {
+Outcome CConsolePort::WaitForWorker(std::int64_t* raw) {
+    *raw = 0;
     for (;;) {
         if (m_bBusy.load()) {
             bool finished = false;
@@ -225,7 +205,7 @@ std::int64_t CConsolePort::WaitForResult() {
                 }
                 ShowCallersProblem();
                 if (Stopping())
-                    return 0;
+                    return Outcome::Cancelled;
             }
             if (!finished) {
                 ShowCallersProblem();
@@ -234,11 +214,14 @@ std::int64_t CConsolePort::WaitForResult() {
                                                        ? m_prompt->AskHardwareNotResponding(kNoResponseText)
                                                        : IUserPrompt::Answer::Cancel;
                 if (Stopping())
-                    return 0;
-                if (answer == IUserPrompt::Answer::Cancel)
-                    return -1;
+                    return Outcome::Cancelled;
+                const Outcome silent = m_bSendFailed.load() ? Outcome::DeviceFailed : Outcome::NoAnswer;
+                if (answer == IUserPrompt::Answer::Cancel) {
+                    *raw = -1;
+                    return silent;
+                }
                 if (answer != IUserPrompt::Answer::Retry)
-                    return 0;
+                    return silent;
                 // A command whose send failed is sent again, so that a board or adapter that came back
                 // can answer it.
                 if (m_bSendFailed.exchange(false))
@@ -246,9 +229,9 @@ std::int64_t CConsolePort::WaitForResult() {
                 continue;
             }
         }
-        const std::int64_t result = m_result;
+        *raw = m_result;
         m_bNoComm.store(0);
-        return result;
+        return Outcome::Answered;
     }
 }
 
@@ -413,7 +396,7 @@ void CConsolePort::EchoToTerminal(const char* text, bool commandLine) {
     }
     for (const char* c = text; *c; ++c)
         line += IsShownCharacter(*c) ? *c : ' ';
-    if (ITerminalSink* sink = CurrentTerminalSink())
+    if (ITerminalSink* sink = g_pTerminalSink.load())
         sink->QueueLine(line, m_op);
 }
 
@@ -443,7 +426,7 @@ int CConsolePort::ConsoleWorkerThread() {
         if (Stopping())
             return 0;
         const bool echoOk = length >= 0 && std::memcmp(reply, m_cmd, m_cmdLen - 1u) == 0;
-        m_exchangeFailed = !echoOk;
+        m_replyOutcome = echoOk ? Outcome::Answered : length < 0 ? Outcome::DeviceFailed : Outcome::Garbled;
         if (!echoOk) {
             EchoToTerminal(" - RESET - ", false);
         } else {
