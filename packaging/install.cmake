@@ -2,6 +2,7 @@
 # target exists. Layout of an installed system (prefix /usr in the package):
 #   bin/tessor-configurator, bin/tessor-cli, bin/tessor-sim, bin/tessor-demo
 #   lib/systemd/system/tessor-monitor@.service   unattended monitoring, one instance per device
+#   share/tessor-configurator/prometheus/tessor-alerts.yml   Prometheus alerting and recording rules
 #   share/tessor-configurator/Help/          help pages; the desktop entry starts the tool in
 #                                            share/tessor-configurator, so F1 finds Help/ there
 #   share/applications/tessor-configurator.desktop
@@ -25,6 +26,9 @@ endforeach()
 if(TARGET tessor-cli)
     # The unit goes where Debian keeps the units of packages (/lib is /usr/lib on merged systems).
     install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-monitor@.service" DESTINATION lib/systemd/system)
+    # Alerting and recording rules for the monitor's metrics, for prometheus.yml's rule_files.
+    install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/prometheus/tessor-alerts.yml"
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/prometheus)
 endif()
 
 install(DIRECTORY "${TESSOR_PACKAGING_ROOT}/Help/"
@@ -120,7 +124,7 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
         "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), \
-qt6-qpa-plugins, libudev1, libcpp-httplib0.11, libc6, libstdc++6, libgcc-s1")
+qt6-qpa-plugins, libudev1, libmicrohttpd12, libc6, libstdc++6, libgcc-s1")
 endif()
 
 include(CPack)
