@@ -1,5 +1,6 @@
 // The General page against the simulated modem pair: the register traffic of its refresh, its ticks and
 // each button, the group captions and the remote enabling.
+#include "PageTestSupport.h"
 #include "link/ConsolePort.h"
 #include "pages/PageGeneral.h"
 #include "support/SimHarness.h"
@@ -15,25 +16,18 @@
 #include <string>
 #include <vector>
 
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace tessor {
 namespace {
 
-using Commands = std::vector<std::string>;
 using sim::CSimModemPair;
+using test::Commands;
+using test::RemoteOr8C00;
 
 // The four reads of a refresh: the link test, then 8C00 for each toggle.
 const Commands kRefreshTraffic{"RD 8C71", "RD 8C00", "RD 8C00", "RD 8C00"};
 const Commands kTickTraffic{"RD 8C71", "RD 8C00"};
 
 // A remote operation on 8C00 that does not wait for completion: link test, free mailbox, start.
-Commands RemoteOr8C00(const std::string& value) {
-    return {"RD 8C71", "RD 8C00", "RD 8CC0", "WR 8CD0 " + value, "WR 8CC2 8C", "WR 8CC1 00", "WR 8CC0 13"};
-}
 
 class GeneralPageTest : public ::testing::Test {
 protected:

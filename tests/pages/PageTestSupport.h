@@ -1,0 +1,26 @@
+#pragma once
+
+// What the page tests share: readable texts in failure messages and the commands of the mailbox
+// operations they expect.
+
+#include <QString>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace tessor::test {
+
+using Commands = std::vector<std::string>;
+
+// The remote modem's 8C00 ORed with value through the mailbox, after the link test.
+inline Commands RemoteOr8C00(const std::string& value) {
+    return {"RD 8C71", "RD 8C00", "RD 8CC0", "WR 8CD0 " + value, "WR 8CC2 8C", "WR 8CC1 00", "WR 8CC0 13"};
+}
+
+} // namespace tessor::test
