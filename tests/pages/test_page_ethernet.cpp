@@ -298,7 +298,7 @@ TEST(EthPage, FailedReadAddsNothing) {
     board.ShortWaits();
     board.simulator->SetSilent(true); // the first read times out and is cancelled: -1
     ASSERT_TRUE(RunEthCounterPass(page));
-    EXPECT_EQ(board.prompt.asked, 1);
+    EXPECT_EQ(board.prompt.Asked(), 1);
     for (int i = 0; i < kEthernetCounterCount; ++i)
         EXPECT_EQ(page.Total(i), 0u) << i;
     page.OnTimer();

@@ -6,6 +6,7 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "sim/SimSerialDevice.h"
+#include "support/FakePrompt.h"
 #include "ui/Boxes.h"
 
 #include <QMessageBox>
@@ -20,30 +21,6 @@
 #include <vector>
 
 namespace tessor::test {
-
-// Answers the board link's own boxes (Cancel unless told otherwise) and records them.
-class HarnessPrompt : public IUserPrompt {
-public:
-    void ShowProblem(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        problems.push_back(text);
-    }
-    Answer AskHardwareNotResponding(const std::string&) override {
-        std::function<Answer()> handler;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            ++asked;
-            handler = onAsk;
-        }
-        return handler ? handler() : Answer::Cancel;
-    }
-    std::vector<std::string> problems;
-    int asked = 0;
-    std::function<Answer()> onAsk;
-
-private:
-    std::mutex m_mutex;
-};
 
 // Records every box and answers from a queue; without a queued answer it presses OK when offered,
 // else the first button offered.
@@ -160,7 +137,7 @@ public:
         return sleeps;
     }
 
-    HarnessPrompt prompt;
+    FakePrompt prompt;
     std::shared_ptr<sim::CSimulator> simulator;
     std::unique_ptr<CConsolePort> port;
     std::thread worker;
