@@ -1,5 +1,6 @@
 // Ethernet Status page: counting, Start/Stop/Clear, the tick model, passes cut short, and the poll thread,
 // against the in-process simulator.
+#include "PageTestSupport.h"
 #include "pages/PageEthernetStatus.h"
 #include "support/SimHarness.h"
 
@@ -392,13 +393,8 @@ TEST(EthPage, ThreadEndsPromptlyInsideARegisterAccess) {
 }
 
 TEST(EthPage, F1OpensThePageHelp) {
-    std::vector<QString> opened;
-    ui::SetHelpHookForTesting([&](const QString& path) { opened.push_back(path); });
-    CPageEthernet_Status page;
-    page.show();
-    QTest::keyClick(&page, Qt::Key_F1);
-    ui::SetHelpHookForTesting(nullptr);
-    EXPECT_EQ(opened, std::vector<QString>{QStringLiteral("Help/page_22.htm")});
+    EXPECT_EQ(test::HelpOpenedByF1<CPageEthernet_Status>(),
+              std::vector<QString>{QStringLiteral("Help/page_22.htm")});
 }
 
 } // namespace

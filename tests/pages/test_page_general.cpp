@@ -40,16 +40,8 @@ protected:
     }
     QPushButton* Button(const char* name) { return Child<QPushButton>(name); }
 
-    Commands TakeCommands() {
-        Commands commands = board.Commands();
-        board.ClearTraffic();
-        return commands;
-    }
-    // Sets a local register without the side effects of a console write (the line is not re-evaluated).
-    void PokeLocal(std::uint16_t address, std::uint8_t value) {
-        board.simulator->WithPair(
-            [&](CSimModemPair& p) { p.Modem(CSimModemPair::kLocal).regs[address] = value; });
-    }
+    Commands TakeCommands() { return board.TakeCommands(); }
+    void PokeLocal(std::uint16_t address, std::uint8_t value) { board.PokeLocal(address, value); }
     // Writes the local control register as the console would, so the line follows it.
     void WriteLocalControl(std::uint8_t value) {
         board.simulator->WithPair(

@@ -101,15 +101,8 @@ protected:
     QComboBox* List(const char* name) { return Child<QComboBox>(name); }
     QString Field(const char* name) { return Child<QLineEdit>(name)->text(); }
 
-    Commands TakeCommands() {
-        Commands commands = board.Commands();
-        board.ClearTraffic();
-        return commands;
-    }
-    void PokeLocal(std::uint16_t address, std::uint8_t value) {
-        board.simulator->WithPair(
-            [&](CSimModemPair& p) { p.Modem(CSimModemPair::kLocal).regs[address] = value; });
-    }
+    Commands TakeCommands() { return board.TakeCommands(); }
+    void PokeLocal(std::uint16_t address, std::uint8_t value) { board.PokeLocal(address, value); }
     void PokeRemote(std::uint16_t address, std::uint8_t value) {
         board.simulator->WithPair(
             [&](CSimModemPair& p) { p.Modem(CSimModemPair::kRemote).regs[address] = value; });

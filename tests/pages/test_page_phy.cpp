@@ -1,5 +1,6 @@
 // PHY Status page: formatting, indicators, the show-time read, the tick model and the poll thread, against
 // the in-process simulator.
+#include "PageTestSupport.h"
 #include "pages/LedIndicator.h"
 #include "pages/PagePhyStatus.h"
 #include "support/SimHarness.h"
@@ -471,13 +472,8 @@ TEST(PhyPage, ThreadReturnsZeroWhenWokenToStop) {
 }
 
 TEST(PhyPage, F1OpensThePageHelp) {
-    std::vector<QString> opened;
-    ui::SetHelpHookForTesting([&](const QString& path) { opened.push_back(path); });
-    CPagePhy_Status page;
-    page.show();
-    QTest::keyClick(&page, Qt::Key_F1);
-    ui::SetHelpHookForTesting(nullptr);
-    EXPECT_EQ(opened, std::vector<QString>{QStringLiteral("Help/page_22.htm")});
+    EXPECT_EQ(test::HelpOpenedByF1<CPagePhy_Status>(),
+              std::vector<QString>{QStringLiteral("Help/page_22.htm")});
 }
 
 } // namespace

@@ -127,6 +127,17 @@ public:
     // Command lines sent to the board since the last ClearTraffic, without their line feeds.
     std::vector<std::string> Commands() const { return CommandLines(*simulator); }
     void ClearTraffic() { simulator->ClearWireLog(); }
+    // The command lines sent since the last time, the record then emptied.
+    std::vector<std::string> TakeCommands() {
+        std::vector<std::string> commands = Commands();
+        ClearTraffic();
+        return commands;
+    }
+    // Sets a local register without the side effects of a console write (the line is not re-evaluated).
+    void PokeLocal(std::uint16_t address, std::uint8_t value) {
+        simulator->WithPair(
+            [&](sim::CSimModemPair& p) { p.Modem(sim::CSimModemPair::kLocal).regs[address] = value; });
+    }
 
     // A silent board times out after 0.2 s, which keeps the silent-board tests quick.
     void ShortWaits() { port->SetPollTiming(200, std::chrono::microseconds(1000)); }
