@@ -84,9 +84,7 @@ test::SimBoard& Quiet(test::SimBoard& board) {
 }
 
 // A read result from the number the transport used to return: negative for a read that failed.
-inline tessor::RegResult Raw(std::int64_t v) {
-    return v < 0 ? tessor::RegResult::Fail(tessor::Outcome::NoAnswer) : tessor::RegResult::Answer(v);
-}
+using test::Raw;
 
 TEST(EthCounters, EachReadAddsAFifth) {
     const std::pair<std::int64_t, std::uint64_t> cases[] = {

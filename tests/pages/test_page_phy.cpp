@@ -125,9 +125,7 @@ TEST(PhyFormat, ReferenceTable) {
 }
 
 // A read result from the number the transport used to return: negative for a read that failed.
-inline tessor::RegResult Raw(std::int64_t v) {
-    return v < 0 ? tessor::RegResult::Fail(tessor::Outcome::NoAnswer) : tessor::RegResult::Answer(v);
-}
+using test::Raw;
 
 TEST(PhyFormat, ReadResultsToValuesAndTexts) {
     PhyReadResults results;
