@@ -4,19 +4,7 @@
 
 get_filename_component(TESSOR_PACKAGING_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 
-if(NOT TARGET tessor-cli)
-    message(STATUS "windows-zip: no tessor-cli target in this build, so no zip")
-    return()
-endif()
-
-set(TESSOR_CLI_MANPAGE "" CACHE FILEPATH "Manual page of tessor-cli (found in the source tree if empty)")
-if(NOT TESSOR_CLI_MANPAGE)
-    foreach(_dir cli packaging docs packaging/man docs/man)
-        if(NOT TESSOR_CLI_MANPAGE AND EXISTS "${TESSOR_PACKAGING_ROOT}/${_dir}/tessor-cli.1")
-            set(TESSOR_CLI_MANPAGE "${TESSOR_PACKAGING_ROOT}/${_dir}/tessor-cli.1")
-        endif()
-    endforeach()
-endif()
+set(TESSOR_CLI_MANPAGE "${TESSOR_PACKAGING_ROOT}/docs/man/tessor-cli.1")
 find_program(TESSOR_GROFF groff)
 
 set(_zip_name "tessor-cli-${PROJECT_VERSION}-windows-x64")
