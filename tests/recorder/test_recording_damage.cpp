@@ -25,7 +25,8 @@
 #include <unistd.h>
 #endif
 
-namespace tessor::rec {
+// Its own namespace: the unity build puts this file beside test_recorder.cpp, whose helpers share names.
+namespace tessor::rec::damage {
 namespace {
 
 constexpr std::int64_t kStart = 1796000000000; // 2026-11-30
@@ -353,4 +354,4 @@ TEST(RecordingNotAFile, PipesDevicesAndSocketsAreRefusedWithoutBlocking) {
 #endif
 
 } // namespace
-} // namespace tessor::rec
+} // namespace tessor::rec::damage
