@@ -7,6 +7,7 @@ TESSOR_SIM, TESSOR_CLI.
 
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -85,11 +86,25 @@ class LineTestCli(unittest.TestCase):
                             self.report, "--site", "Depot <North> & \"Hill\"", "--operator", "A. O'Neil",
                             "--note", "line 7\n<script>alert(1)</script>", *extra)
         self.t0 = time.monotonic()
+        self.early_err = ""
         return subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def wait_pass(self, proc, n):
+        """Reads the progress lines until pass n has been made; a slow start does not move the test's events."""
+        deadline = time.monotonic() + GUARD_S
+        while time.monotonic() < deadline:
+            line = proc.stderr.readline()
+            if not line:
+                self.fail(f"tessor-cli ended before pass {n}: {self.early_err}")
+            self.early_err += line
+            found = re.search(r", pass (\d+),", line)
+            if found and int(found.group(1)) >= n:
+                return
+        self.fail(f"no pass {n} within {GUARD_S} s")
 
     def finish(self, proc):
         out, err = proc.communicate(timeout=GUARD_S)
-        self.err = err
+        self.err = self.early_err + err
         doc = json.loads(out)
         with open(self.report, encoding="utf-8") as f:
             html = f.read()
@@ -167,6 +182,7 @@ class LineTestCli(unittest.TestCase):
 
     def test_silent_board_fails_answered_every_pass(self):
         proc = self.start("4s", "--max-rs-per-second", "1000")
+        self.wait_pass(proc, 1)
         self.at(1.0)
         self.sim.control("silent on")
         code, doc, rep, _ = self.finish(proc)
