@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/ConfiguratorApp.h"
+#include "app/PlatformFont.h"
 
 #include <QApplication>
 
@@ -17,6 +18,9 @@ int main(int argc, char** argv) {
         return outcome.exitCode;
     }
     QApplication application(argc, argv);
+    // The settings belong to the program whatever its file is called (a renamed .exe, the test build).
+    QApplication::setApplicationName(QString::fromLatin1("tessor-configurator"));
+    tessor::ApplyPlatformFont();
     tessor::CConfiguratorApp app;
     return app.Run();
 }

@@ -244,7 +244,15 @@ std::string ResolveComName(const std::string& name, ComSettingLookup lookup) {
         if (!stored.empty())
             return stored;
     }
-    return com;
+    return SystemComDevice(index);
+}
+
+std::string SystemComDevice(int n) {
+    return "COM" + std::to_string(n);
+}
+
+std::string AdapterNameHint() {
+    return "its COM number, which the Device Manager shows under Ports (COM & LPT)";
 }
 
 std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& device, const LineSettings& settings,
