@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/ConfiguratorApp.h"
-#include "app/PlatformFont.h"
+#include "app/Platform.h"
 
 #include <QApplication>
 
@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     const tessor::CommandLineOutcome outcome = tessor::ParseCommandLine(arguments);
     if (!outcome.startWindow) {
+        tessor::ConnectStartingConsole();
         std::fputs(outcome.out.toLocal8Bit().constData(), stdout);
         std::fputs(outcome.err.toLocal8Bit().constData(), stderr);
         return outcome.exitCode;

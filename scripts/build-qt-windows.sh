@@ -70,6 +70,14 @@ write_licence_texts() {
     } >"$cache/QT-SOURCE.txt"
 }
 
+# One build at a time: a second run waits for the first and then finds its result in the cache.
+mkdir -p "$work"
+exec 9>"$work/.lock"
+if ! flock -n 9; then
+    echo "build-qt-windows: another build of Qt for Windows is running; waiting for it"
+    flock 9
+fi
+
 if [ -f "$cache/.tessor-stamp" ] && [ "$(cat "$cache/.tessor-stamp")" = "$stamp" ]; then
     # A cache from before the licence texts were kept: take them from the source still at hand.
     if [ ! -f "$cache/QT-SOURCE.txt" ]; then
@@ -81,8 +89,6 @@ if [ -f "$cache/.tessor-stamp" ] && [ "$(cat "$cache/.tessor-stamp")" = "$stamp"
     echo "$cache"
     exit 0
 fi
-
-mkdir -p "$work"
 
 # A private sources list with a deb-src line, so the system's own lists are left alone.
 apt_dir="$work/apt"

@@ -20,7 +20,8 @@ command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 timing() { echo "test-windows: $1 after $SECONDS s"; }
 
 # Qt for Windows: from the cache, or built into it (about 40 minutes on two cores).
-qt=$(bash scripts/build-qt-windows.sh | tail -1)
+bash scripts/build-qt-windows.sh | tee "$build/build-qt.out"
+qt=$(tail -1 "$build/build-qt.out")
 [ -f "$qt/.tessor-stamp" ] || { echo "test-windows: no Qt for Windows in '$qt'" >&2; exit 1; }
 timing "Qt for Windows ready ($qt)"
 
@@ -81,6 +82,16 @@ WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$buil
     bash tests/windows/cli_under_wine.sh
 
 timing "tessor-cli.exe tested"
+
+# The window program's command line, as the Linux program's: --version prints, a bad option is refused.
+exe="$build/win/app/tessor-configurator.exe"
+version=$("$wine" "$exe" --version | tr -d '\r')
+[ "$version" = "$("$build/host/app/tessor-configurator" --version)" ] ||
+    { echo "test-windows: tessor-configurator.exe --version printed '$version'" >&2; exit 1; }
+status=0
+"$wine" "$exe" --no-such-option 2> "$run/bad-option.err" > /dev/null || status=$?
+[ "$status" = 2 ] && grep -q "no-such-option" "$run/bad-option.err" ||
+    { echo "test-windows: a bad option gave status $status: $(cat "$run/bad-option.err")" >&2; exit 1; }
 
 # The window program under Wine with real X input, the Linux program as the reference.
 TESSOR_CONFIGURATOR="$build/host/app/tessor-configurator" \
