@@ -1,6 +1,7 @@
 #include "app/MainSheet.h"
 
 #include "app/ComPorts.h"
+#include "app/LineTestDlg.h"
 #include "app/Settings.h"
 #include "history/LineHistory.h"
 #include "link/ConsolePort.h"
@@ -147,12 +148,14 @@ void CMainSheet::BuildMenus() {
     QMenu* file = m_pMenu->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&Save current configuration"), this, &CMainSheet::OnSaveConfiguration);
     file->addAction(QStringLiteral("&Load configuration from file"), this, &CMainSheet::OnLoadConfiguration);
+    file->addAction(QStringLiteral("Compare with File..."), this, &CMainSheet::OnCompareWithFile);
     QMenu* window = m_pMenu->addMenu(QStringLiteral("&Window"));
     window->addAction(QStringLiteral("&General"), this, [this] { ShowPage(0); });
     window->addAction(QStringLiteral("&Link Configuration"), this, [this] { ShowPage(1); });
     window->addAction(QStringLiteral("&PHY Status"), this, [this] { ShowPage(2); });
     window->addAction(QStringLiteral("Ethernet &Status"), this, [this] { ShowPage(3); });
     window->addAction(QStringLiteral("Line &History"), this, &CMainSheet::OnLineHistory);
+    window->addAction(QStringLiteral("Line &Test..."), this, &CMainSheet::OnLineTest);
     QMenu* info = m_pMenu->addMenu(QStringLiteral("Info"));
     info->addAction(QStringLiteral("&Version Info"), this, &CMainSheet::OnVersionInfo);
     layout()->setMenuBar(m_pMenu);
@@ -228,6 +231,8 @@ bool CMainSheet::StopThreads() {
     if (m_threadsStarted) {
         const auto deadline = start + std::chrono::milliseconds(qMax(m_closePauseMs, kJoinLimitMs));
         g_bStopThreads.store(1);
+        if (m_pLineTest)
+            m_pLineTest->OnStop();
         if (m_pPrompt)
             m_pPrompt->AbandonQuestions(); // a worker waiting for a box must not hold up shutdown
         m_pPort->RequestStop();
@@ -236,6 +241,8 @@ bool CMainSheet::StopThreads() {
         const bool ended = m_consoleThread.JoinUntil(deadline) & m_ethThread.JoinUntil(deadline) &
                            m_phyThread.JoinUntil(deadline);
         m_allThreadsEnded = ended;
+        if (m_pLineTest)
+            m_pLineTest->Shutdown(); // its reads end at once on the stopped port
         if (!ended) {
             (void)m_pPort.release();
             for (QWidget* page : std::initializer_list<QWidget*>{m_pPageGeneral, m_pPageLink,
@@ -314,6 +321,18 @@ void CMainSheet::OnSetToDefaultButton() {
 
 void CMainSheet::OnLineHistory() {
     m_pHistory->ShowWindow(this);
+}
+
+CLineTestDlg* CMainSheet::LineTest() const {
+    return m_pLineTest.data();
+}
+
+void CMainSheet::OnLineTest() {
+    if (!m_pLineTest)
+        m_pLineTest = new CLineTestDlg(m_pHistory.get(), this);
+    m_pLineTest->show();
+    m_pLineTest->raise();
+    m_pLineTest->activateWindow();
 }
 
 void CMainSheet::ShowPage(int index) {

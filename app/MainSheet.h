@@ -3,6 +3,7 @@
 #include "app/WorkerThread.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <cstdint>
 #include <functional>
@@ -19,6 +20,7 @@ namespace tessor {
 class CAboutBox;
 class CConsolePort;
 class CLineHistory;
+class CLineTestDlg;
 class CPageEthernet_Status;
 class CPageGeneral;
 class CPageLink;
@@ -73,6 +75,11 @@ public:
     CLineHistory* History() const { return m_pHistory.get(); }
     // Window > Line History.
     void OnLineHistory();
+    // Window > Line Test...: the dialog, created at its first use.
+    void OnLineTest();
+    CLineTestDlg* LineTest() const;
+    // File > Compare with File...: the 31 registers Save reads against a file, nothing written.
+    void OnCompareWithFile();
     QTabWidget* Tabs() const { return m_pTabs; }
     QPushButton* TerminalButton() const { return m_pTerminalButton; }
     QPushButton* DefaultButton() const { return m_pDefaultButton; }
@@ -117,6 +124,7 @@ private:
     std::unique_ptr<CConsolePort> m_pPort;
     // Outlives the threads: the poll threads report their passes to it.
     std::unique_ptr<CLineHistory> m_pHistory;
+    QPointer<CLineTestDlg> m_pLineTest;
     CWorkerThread m_consoleThread;
     CWorkerThread m_ethThread;
     CWorkerThread m_phyThread;

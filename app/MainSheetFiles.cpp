@@ -2,15 +2,21 @@
 #include "app/MainSheet.h"
 
 #include "history/LineHistory.h"
+#include "linetest/ConfigCompare.h"
 #include "model/ConfigFile.h"
 #include "ops/ConfigFiles.h"
 #include "ui/Boxes.h"
 #include "ui/BusyCursor.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QSaveFile>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 
 #include <array>
 #include <cstdint>
@@ -55,7 +61,85 @@ QString FileErrorText(const QString& path, bool forWriting, const QString& detai
     return QStringLiteral("%1 could not be opened: %2.").arg(name, detail);
 }
 
+QString Hex(const std::optional<std::uint8_t>& value) {
+    return value ? QStringLiteral("%1").arg(*value, 2, 16, QLatin1Char('0')).toUpper() : QStringLiteral("--");
+}
+
+// The registers that differ, as verify lists them, in a dialog.
+void ShowComparison(QWidget* parent, const QString& name, const linetest::ConfigComparison& c) {
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("compareDialog"));
+    dialog.setWindowTitle(QStringLiteral("Compare with File"));
+    auto* layout = new QVBoxLayout(&dialog);
+    QString text = c.Equal()
+                       ? QStringLiteral("The board carries the configuration of %1 (%2 registers compared).")
+                             .arg(name)
+                             .arg(c.compared)
+                       : QStringLiteral("%1 of %2 registers differ from %3.")
+                             .arg(c.differences.size())
+                             .arg(c.compared)
+                             .arg(name);
+    if (!c.sideMatches)
+        text += QStringLiteral("\nModem side: file %1, board %2.")
+                    .arg(QString::fromLatin1(linetest::SideText(c.fileSide)),
+                         QString::fromLatin1(linetest::SideText(c.boardSide)));
+    auto* label = new QLabel(text, &dialog);
+    label->setObjectName(QStringLiteral("summary"));
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto* list = new QTreeWidget(&dialog);
+    list->setObjectName(QStringLiteral("differences"));
+    list->setHeaderLabels({QStringLiteral("Register"), QStringLiteral("File"), QStringLiteral("Board")});
+    list->setRootIsDecorated(false);
+    for (const linetest::RegisterDifference& d : c.differences)
+        list->addTopLevelItem(
+            new QTreeWidgetItem({QString::fromStdString(d.address), Hex(d.file), Hex(d.board)}));
+    layout->addWidget(list);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.resize(420, 320);
+    dialog.exec();
+}
+
 } // namespace
+
+void CMainSheet::OnCompareWithFile() {
+    ui::FileDialogRequest request = ConfigFileDialog(ui::FileDialogKind::Open, m_side);
+    request.title = QStringLiteral("Choose the file to compare with");
+    const QString path = ui::AskFileName(this, request);
+    if (path.isEmpty())
+        return;
+    const QString name = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ShowError(this, FileErrorText(path, false, file.errorString()));
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    // The file first: for a file that is not a configuration nothing is read from the board.
+    const linetest::ParsedConfiguration parsed =
+        linetest::ParseConfiguration(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    if (!parsed.ok) {
+        ShowError(this,
+                  QStringLiteral("%1 is not a configuration file (%2).\nNothing was read from the board.")
+                      .arg(name, QString::fromStdString(parsed.message)));
+        return;
+    }
+    ops::SaveRead read;
+    {
+        const ui::CBusyCursor busy;
+        read = ops::ReadConfiguration(m_side);
+    }
+    if (!read.ok) {
+        ShowError(this,
+                  QStringLiteral("The modem did not answer, or its answer was garbled, so its registers "
+                                 "could not be read.\n%1 has not been compared.")
+                      .arg(name));
+        return;
+    }
+    ShowComparison(this, name, linetest::CompareConfiguration(parsed, read, m_side));
+}
 
 void CMainSheet::OnSaveConfiguration() {
     const ui::CBusyCursor busy;

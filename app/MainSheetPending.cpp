@@ -7,6 +7,7 @@ void CMainSheet::SetToDefault() {}
 void CMainSheet::WriteDefaults(int) {}
 void CMainSheet::OnSaveConfiguration() {}
 void CMainSheet::OnLoadConfiguration() {}
+void CMainSheet::OnCompareWithFile() {}
 void CMainSheet::OnVersionInfo() {}
 void CMainSheet::DestroyAboutBox() {}
 

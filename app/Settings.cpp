@@ -50,6 +50,40 @@ void StoreComDevice(int n, const std::string& path) {
         store.setValue(key, QString::fromStdString(path));
 }
 
+LineTestChoices ReadLineTestChoices() {
+    const QSettings store = Store();
+    LineTestChoices c;
+    const linetest::Criteria defaults;
+    c.durationMinutes = qBound(1, store.value(QStringLiteral("LineTest/Duration"), 15).toInt(), 24 * 60);
+    c.site = store.value(QStringLiteral("LineTest/Site")).toString();
+    c.operatorName = store.value(QStringLiteral("LineTest/Operator")).toString();
+    c.criteria.minSnrCenti =
+        store.value(QStringLiteral("LineTest/MinSnrCenti"), defaults.minSnrCenti).toInt();
+    c.criteria.maxRsPerSecond =
+        store.value(QStringLiteral("LineTest/MaxRsPerSecond"), defaults.maxRsPerSecond).toDouble();
+    c.criteria.checkSnr = store.value(QStringLiteral("LineTest/CheckSnr"), true).toBool();
+    c.criteria.checkLineDrop = store.value(QStringLiteral("LineTest/CheckLineDrop"), true).toBool();
+    c.criteria.checkLinkFail = store.value(QStringLiteral("LineTest/CheckLinkFail"), true).toBool();
+    c.criteria.checkRs = store.value(QStringLiteral("LineTest/CheckRs"), true).toBool();
+    c.criteria.checkEthernetErrors =
+        store.value(QStringLiteral("LineTest/CheckEthernetErrors"), true).toBool();
+    return c;
+}
+
+void WriteLineTestChoices(const LineTestChoices& c) {
+    QSettings store = Store();
+    store.setValue(QStringLiteral("LineTest/Duration"), c.durationMinutes);
+    store.setValue(QStringLiteral("LineTest/Site"), c.site);
+    store.setValue(QStringLiteral("LineTest/Operator"), c.operatorName);
+    store.setValue(QStringLiteral("LineTest/MinSnrCenti"), c.criteria.minSnrCenti);
+    store.setValue(QStringLiteral("LineTest/MaxRsPerSecond"), c.criteria.maxRsPerSecond);
+    store.setValue(QStringLiteral("LineTest/CheckSnr"), c.criteria.checkSnr);
+    store.setValue(QStringLiteral("LineTest/CheckLineDrop"), c.criteria.checkLineDrop);
+    store.setValue(QStringLiteral("LineTest/CheckLinkFail"), c.criteria.checkLinkFail);
+    store.setValue(QStringLiteral("LineTest/CheckRs"), c.criteria.checkRs);
+    store.setValue(QStringLiteral("LineTest/CheckEthernetErrors"), c.criteria.checkEthernetErrors);
+}
+
 QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
     if (portIndex > 2)
         return QStringLiteral("\n\nThe stored port choice %1 names no COM port.").arg(portIndex);

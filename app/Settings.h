@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linetest/LineTest.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -21,6 +23,16 @@ void WriteStartupChoices(const StartupChoices& choices);
 std::string StoredComDevice(int n);
 // Stores the device for COMn; an empty path removes the setting (COMn then means its default device).
 void StoreComDevice(int n, const std::string& path);
+
+// The line test's choices, section "LineTest": duration, site, operator and the criteria.
+struct LineTestChoices {
+    int durationMinutes = 15;
+    QString site;
+    QString operatorName;
+    linetest::Criteria criteria;
+};
+LineTestChoices ReadLineTestChoices();
+void WriteLineTestChoices(const LineTestChoices& choices);
 
 // What the user can do about a COM port that would not open: which device was tried and why it failed.
 // Starts with a blank line so it can follow the standard message.

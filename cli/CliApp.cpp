@@ -1,5 +1,6 @@
 // The command line of tessor-cli: global options, subcommands and their arguments, and the dispatch.
 #include "cli/CliCommands.h"
+#include "cli/CliFiles.h"
 #include "cli/MonitorCommand.h"
 #include "link/PortDiscovery.h"
 #include "link/SerialPort.h"
@@ -34,7 +35,8 @@ const char* const kFooter =
     "  4  board did not answer (or garbled a reply)\n"
     "  5  file error\n"
     "  6  refused: line down for a remote operation, NT side for a preset, speed setup not known, or the\n"
-    "     confirmation was declined";
+    "     confirmation was declined\n"
+    "  7  linetest: the line did not pass (or the test was stopped); verify: the board differs from FILE";
 
 // One subcommand as parsed: its parser node, whether it changes the board, and what it runs.
 struct Command {
@@ -45,6 +47,9 @@ struct Command {
 
 struct Arguments {
     RegisterArgs reg;
+    LineTestArgs linetest;
+    std::string criteriaFile;
+    std::vector<std::string> skip;
     CounterArgs counters;
     PresetArgs preset;
     std::string file;
@@ -61,6 +66,32 @@ CLI::Validator AddressValidator() {
             return std::string();
         },
         "ADDR", "register address");
+}
+
+// "15m", "90s", "1h", "500ms" or plain seconds.
+CLI::Validator DurationValidator(long long minMs) {
+    return CLI::Validator(
+        [minMs](std::string& text) {
+            std::size_t used = 0;
+            double value = 0;
+            try {
+                value = std::stod(text, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            const std::string unit = text.substr(used);
+            const double scale = unit == "ms"                   ? 1
+                                 : unit == "" || unit == "s"    ? 1000
+                                 : unit == "m" || unit == "min" ? 60000
+                                 : unit == "h"                  ? 3600000
+                                                                : -1;
+            const double ms = value * scale;
+            if (used == 0 || scale < 0 || ms < static_cast<double>(minMs) || ms > 7 * 24 * 3600000.0)
+                return std::string("a duration is a number with s, m, h or ms, such as 15m");
+            text = std::to_string(static_cast<long long>(ms));
+            return std::string();
+        },
+        "DURATION", "duration");
 }
 
 CLI::Validator ByteValidator() {
@@ -104,6 +135,7 @@ public:
         AddStatusCommands();
         AddFileCommands();
         AddGeneralCommands();
+        AddLineTestCommands();
         m_ports = m_app.add_subcommand("ports", "what COM1..COM3 resolve to and whether each can be opened");
         m_monitor = AddMonitorCommand(m_app, monitorArgs);
         m_answerTimeout = m_app.get_option("--answer-timeout-ms");
@@ -228,6 +260,70 @@ private:
         Add(preset, true, [this](const Context& ctx) { return RunPreset(ctx, args.preset); });
     }
 
+    void AddLineTestCommands() {
+        LineTestArgs& a = args.linetest;
+        CLI::App* test = m_app.add_subcommand(
+            "linetest",
+            "the line acceptance test: PHY and Ethernet passes for a time, judged against criteria");
+        test->add_option_function<long long>(
+                "--duration", [&a](long long ms) { a.duration = std::chrono::milliseconds(ms); },
+                "how long the test runs, such as 15m (default 15m)")
+            ->transform(DurationValidator(1000));
+        test->add_option_function<long long>(
+                "--interval", [&a](long long ms) { a.interval = std::chrono::milliseconds(ms); },
+                "time from one pass to the next (default 5s)")
+            ->transform(DurationValidator(100));
+        test->add_option("--site", a.site, "where the line is, for the report");
+        test->add_option("--operator", a.operatorName, "who runs the test, for the report");
+        test->add_option("--note", a.note, "a note for the report");
+        test->add_option("--report", a.report, "write the HTML report to FILE");
+        test->add_option(
+            "--criteria", args.criteriaFile,
+            "criteria file: name = value lines (min_snr, max_rs_per_second, check_<criterion> = yes|no)");
+        m_minSnr = test->add_option("--min-snr", m_minSnrDb, "minimum SNR in dB (default 30)")
+                       ->check(CLI::Range(0.0, 200.0));
+        m_maxRs = test->add_option("--max-rs-per-second", m_maxRsValue,
+                                   "highest mean of corrected RS errors per second (default 10)")
+                      ->check(CLI::Range(0.0, 1e9));
+        test->add_option("--skip", args.skip, "criterion not to check (repeatable)")
+            ->check(CLI::IsMember(
+                {"min_snr", "no_line_drop", "link_fail_unchanged", "rs_per_second", "no_ethernet_errors"}));
+        Add(test, false, [this](const Context& ctx) {
+            const int code = ApplyCriteria(ctx);
+            return code != kExitOk ? code : RunLineTest(ctx, args.linetest, *interrupted);
+        });
+        CLI::App* verify = m_app.add_subcommand(
+            "verify", "compare the 31 registers Save reads with FILE; nothing is written");
+        verify->add_option("FILE", args.file, "configuration file (*.LT or *.NT)")->required();
+        Add(verify, false, [this](const Context& ctx) { return RunVerify(ctx, args.file); });
+    }
+
+    // The criteria file first, then the options over it.
+    int ApplyCriteria(const Context& ctx) {
+        linetest::Criteria& c = args.linetest.criteria;
+        if (!args.criteriaFile.empty()) {
+            std::string bytes, error;
+            if (!ReadWholeFile(args.criteriaFile, &bytes))
+                return ctx.Fail(kExitFile, args.criteriaFile +
+                                               ": cannot be read.\nCheck the name and that you may read it.");
+            if (!ReadCriteriaFile(bytes, &c, &error))
+                return ctx.Fail(kExitUsage,
+                                args.criteriaFile + ": " + error + ".\nSee tessor-cli(1), linetest.");
+        }
+        if (m_minSnr->count() > 0)
+            c.minSnrCenti = static_cast<std::int32_t>(m_minSnrDb * 100 + 0.5);
+        if (m_maxRs->count() > 0)
+            c.maxRsPerSecond = m_maxRsValue;
+        for (const std::string& name : args.skip) {
+            c.checkSnr = c.checkSnr && name != "min_snr";
+            c.checkLineDrop = c.checkLineDrop && name != "no_line_drop";
+            c.checkLinkFail = c.checkLinkFail && name != "link_fail_unchanged";
+            c.checkRs = c.checkRs && name != "rs_per_second";
+            c.checkEthernetErrors = c.checkEthernetErrors && name != "no_ethernet_errors";
+        }
+        return kExitOk;
+    }
+
     void AddGeneralCommands() {
         Add(m_app.add_subcommand("reset", "soft reset of the local modem"), true,
             [](const Context& ctx) { return RunGeneral(ctx, GeneralAction::Reset); });
@@ -254,6 +350,10 @@ private:
     CLI::App* m_ports = nullptr;
     CLI::App* m_monitor = nullptr;
     CLI::Option* m_answerTimeout = nullptr;
+    CLI::Option* m_minSnr = nullptr;
+    CLI::Option* m_maxRs = nullptr;
+    double m_minSnrDb = 0;
+    double m_maxRsValue = 0;
     std::vector<Command> m_commands;
 };
 
@@ -285,7 +385,8 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
             streams.out << nlohmann::json{{"error", message}, {"exit_code", kExitUsage}}.dump(2) << "\n";
         return kExitUsage;
     }
-    interruption.graceful.store(command->app->get_name() == "counters");
+    interruption.graceful.store(command->app->get_name() == "counters" ||
+                                command->app->get_name() == "linetest");
 
     CliSession session(streams.err, parser.options.answerTimeoutMs, parser.options.retries);
     const Context ctx(parser.options, streams, session);

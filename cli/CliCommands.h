@@ -3,8 +3,10 @@
 // The subcommands of tessor-cli, each over the operations layer. Each returns the process's exit code.
 
 #include "cli/CliContext.h"
+#include "linetest/LineTest.h"
 
 #include <atomic>
+#include <chrono>
 #include <string>
 
 namespace tessor::cli {
@@ -51,6 +53,23 @@ struct PresetArgs {
     int remoteSpeed = 0; // 1..3, 0: as the remote modem has it
 };
 int RunPreset(const Context& ctx, const PresetArgs& args);
+
+// The line acceptance test; report, when given, is the HTML report's file.
+struct LineTestArgs {
+    std::chrono::milliseconds duration{15 * 60 * 1000};
+    std::chrono::milliseconds interval{5000};
+    std::string site;
+    std::string operatorName;
+    std::string note;
+    std::string report;
+    linetest::Criteria criteria;
+};
+int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<bool>& interrupted);
+// Reads a criteria file into criteria; false with *error naming the line.
+bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, std::string* error);
+
+// The 31 registers Save reads against FILE.
+int RunVerify(const Context& ctx, const std::string& file);
 
 // No board traffic: what COM1..COM3 resolve to and whether each opens.
 int RunPorts(const GlobalOptions& options, const Streams& streams);

@@ -20,6 +20,7 @@ enum ExitCode : int {
     kExitNoAnswer = 4,
     kExitFile = 5,
     kExitRefused = 6,
+    kExitDiffer = 7, // a line test that did not pass, a board that differs from its file
 };
 
 // The product waits 3500 polls of 5 ms for an answer.

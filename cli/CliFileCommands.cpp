@@ -1,7 +1,7 @@
 // save and load of configuration files, Set to Default and the preset write.
 #include "cli/CliCommands.h"
 
-#include "link/PlainFile.h"
+#include "cli/CliFiles.h"
 #include "link/RegisterAccess.h"
 #include "ops/Board.h"
 #include "ops/ConfigFiles.h"
@@ -23,60 +23,6 @@ const char* SideName(std::uint8_t side) {
 
 std::string SystemError() {
     return std::strerror(errno);
-}
-
-// A file written next to its final name and renamed over it only when complete, so that a failed save
-// leaves no half-written file (and an existing file as it was). A failure leaves its cause in errno.
-class AtomicFile {
-public:
-    explicit AtomicFile(std::string path)
-        : m_path(std::move(path)), m_temp(m_path + ".tmp" + std::to_string(CurrentProcessId())) {}
-    ~AtomicFile() { Discard(); }
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
-
-    bool Create() {
-        int error = 0;
-        m_fd = CreateNewPlainFile(m_temp, &error);
-        return Check(m_fd >= 0, error);
-    }
-    bool Commit(const std::string& bytes) {
-        int error = 0;
-        if (!WritePlainFile(m_fd, bytes.data(), bytes.size(), &error))
-            return Check(false, error);
-        const int fd = m_fd;
-        m_fd = -1;
-        if (!SyncAndClosePlainFile(fd, &error) || !ReplacePlainFile(m_temp, m_path, &error))
-            return Check(false, error);
-        m_committed = true;
-        return true;
-    }
-    void Discard() {
-        ClosePlainFile(m_fd);
-        m_fd = -1;
-        if (!m_committed)
-            RemovePlainFile(m_temp);
-    }
-
-private:
-    static bool Check(bool ok, int error) {
-        if (!ok)
-            errno = error;
-        return ok;
-    }
-
-    std::string m_path;
-    std::string m_temp;
-    int m_fd = -1;
-    bool m_committed = false;
-};
-
-bool ReadWholeFile(const std::string& path, std::string* bytes) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return false;
-    bytes->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
 }
 
 int FileFail(const Context& ctx, const std::string& path, const std::string& what, const std::string& hint) {

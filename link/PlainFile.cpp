@@ -115,6 +115,10 @@ bool StandardInputIsTerminal() {
     return ::_isatty(::_fileno(stdin)) != 0;
 }
 
+bool StandardErrorIsTerminal() {
+    return ::_isatty(::_fileno(stderr)) != 0;
+}
+
 static long WriteSomePlain(int fd, const char* data, std::size_t len) {
     return ::_write(fd, data, static_cast<unsigned>(len));
 }
@@ -197,6 +201,10 @@ long CurrentProcessId() {
 
 bool StandardInputIsTerminal() {
     return ::isatty(STDIN_FILENO) != 0;
+}
+
+bool StandardErrorIsTerminal() {
+    return ::isatty(STDERR_FILENO) != 0;
 }
 
 static long WriteSomePlain(int fd, const char* data, std::size_t len) {

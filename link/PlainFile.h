@@ -28,8 +28,9 @@ bool SyncAndClosePlainFile(int fd, int* error);
 bool ReplacePlainFile(const std::string& from, const std::string& to, int* error);
 bool RemovePlainFile(const std::string& path);
 
-// The running process's id, and whether its standard input is a terminal (a console on Windows).
+// The running process's id, and whether its standard input (error) is a terminal (a console on Windows).
 long CurrentProcessId();
 bool StandardInputIsTerminal();
+bool StandardErrorIsTerminal();
 
 } // namespace tessor

@@ -24,6 +24,18 @@ std::optional<std::uint16_t> Identification(std::int64_t result) {
     return static_cast<std::uint16_t>(result & 0xFFFF);
 }
 
+BoardIdentification ReadIdentificationOf(int target) {
+    const auto access = target == kRemote ? &AccessRemoteReg : &AccessLocalReg;
+    BoardIdentification id;
+    id.raw72 = access(kRead, kReg8C72, kOneRegister);
+    id.id72 = Identification(id.raw72);
+    id.raw73 = access(kRead, kReg8C73, kOneRegister);
+    id.id73 = Identification(id.raw73);
+    id.raw6F = access(kRead, kReg8C6F, kOneRegister);
+    id.id6F = Identification(id.raw6F);
+    return id;
+}
+
 } // namespace
 
 bool BoardFailed(std::int64_t result) {
@@ -39,14 +51,11 @@ ModemSideRead DetectModemSide() {
 }
 
 BoardIdentification ReadBoardIdentification() {
-    BoardIdentification id;
-    id.raw72 = AccessLocalReg(kRead, kReg8C72, kOneRegister);
-    id.id72 = Identification(id.raw72);
-    id.raw73 = AccessLocalReg(kRead, kReg8C73, kOneRegister);
-    id.id73 = Identification(id.raw73);
-    id.raw6F = AccessLocalReg(kRead, kReg8C6F, kOneRegister);
-    id.id6F = Identification(id.raw6F);
-    return id;
+    return ReadIdentificationOf(kLocal);
+}
+
+BoardIdentification ReadRemoteIdentification() {
+    return ReadIdentificationOf(kRemote);
 }
 
 std::string IdentificationText(const std::optional<std::uint16_t>& value) {

@@ -37,6 +37,8 @@ struct BoardIdentification {
     std::optional<std::uint16_t> id6F;
 };
 BoardIdentification ReadBoardIdentification();
+// The same three registers of the remote modem, through the mailbox (callers check that the line is up).
+BoardIdentification ReadRemoteIdentification();
 
 // Upper-case hexadecimal of an identification value, at least two digits, or "--" for none.
 std::string IdentificationText(const std::optional<std::uint16_t>& value);

@@ -12,6 +12,7 @@ packages=(
     libudev-dev
     qt6-charts-dev libqt6opengl6-dev
     xvfb xauth xdotool python3 imagemagick
+    poppler-utils
     libcpp-httplib-dev
     prometheus
 )

@@ -101,6 +101,8 @@ const char* CPtyServer::ControlHelp() {
            "  drops N         drop the line at random, N times an hour on average (0 ends them)\n"
            "  drop            drop the line now; it retrains at once\n"
            "  cut on|off      hold the line down (as with the cable pulled) / let it train again\n"
+           "  poke ADDR VV    set a register of the local modem, as its own firmware would (no console "
+           "reply)\n"
            "  status          print side, line state and time\n"
            "  help            print this list\n";
 }
@@ -270,6 +272,22 @@ bool CPtyServer::Control(const std::string& command, std::string* reply) {
     } else if (word == "cut" && ParseOnOff(argument, &on)) {
         m_pair.SetLineCut(on);
         out << "line " << (on ? "cut" : "restored");
+    } else if (word == "poke") {
+        std::string value;
+        in >> value;
+        char* endAddress = nullptr;
+        char* endValue = nullptr;
+        const unsigned long address = std::strtoul(argument.c_str(), &endAddress, 16);
+        const unsigned long byte = std::strtoul(value.c_str(), &endValue, 16);
+        if (argument.size() != 4 || *endAddress != '\0' || value.empty() || *endValue != '\0' ||
+            byte > 0xFF) {
+            *reply = "poke: ADDR (four hexadecimal digits) and a byte, such as poke 8D41 E5";
+            return false;
+        }
+        m_pair.Sync();
+        m_pair.WriteRegister(CSimModemPair::kLocal, static_cast<std::uint16_t>(address),
+                             static_cast<std::uint8_t>(byte));
+        out << "poked " << argument << " = " << value;
     } else if (word == "status") {
         m_pair.Sync();
         out << "local " << SideName(m_pair.LocalSide()) << ", line " << LineStateName(m_pair.GetLineState())

@@ -223,8 +223,9 @@ TEST_F(AppTest, SheetHasItsTabsMenusAndButtonsAndLearnsTheSide) {
                 menus << item->text();
         }
         EXPECT_EQ(menus, (QStringList{"&File", "&Save current configuration", "&Load configuration from file",
-                                      "&Window", "&General", "&Link Configuration", "&PHY Status",
-                                      "Ethernet &Status", "Line &History", "Info", "&Version Info"}));
+                                      "Compare with File...", "&Window", "&General", "&Link Configuration",
+                                      "&PHY Status", "Ethernet &Status", "Line &History", "Line &Test...",
+                                      "Info", "&Version Info"}));
         EXPECT_EQ(sheet.TerminalButton()->text(), "Terminal");
         EXPECT_EQ(sheet.DefaultButton()->text(), "Set to Default");
         EXPECT_EQ(sheet.CloseButton()->text(), "Close");

@@ -21,6 +21,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QSaveFile>
 #include <QTabBar>
 #include <QTabWidget>
@@ -61,6 +62,9 @@ QJsonObject Describe(const QWidget* w) {
         o["current"] = t->currentIndex();
     } else if (const auto* m = qobject_cast<const QMenu*>(w)) {
         o["text"] = m->title();
+    } else if (const auto* bar = qobject_cast<const QProgressBar*>(w)) {
+        o["value"] = bar->value();
+        o["maximum"] = bar->maximum();
     }
     if (const auto* list = qobject_cast<const QListWidget*>(w)) {
         QJsonArray items;

@@ -54,8 +54,9 @@ def center(widget):
 class Session:
     """One run of the program against the simulator on a private display."""
 
-    def __init__(self, sim_args=(), screen="1280x900x24"):
+    def __init__(self, sim_args=(), screen="1280x900x24", app_env=None):
         self.sim_args = list(sim_args)
+        self.app_env = dict(app_env or {})
         self.screen = screen
         self.tmp = tempfile.mkdtemp(prefix="tessor-realinput-")
         self.wire_log = os.path.join(self.tmp, "wire.log")
@@ -153,6 +154,7 @@ class Session:
             # A sanitized program sees the preloaded probe before its runtime; harmless here.
             "ASAN_OPTIONS": ":".join(filter(None, [env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"])),
         })
+        env.update(self.app_env)
         return env
 
     def stop(self):

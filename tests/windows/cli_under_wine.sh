@@ -82,6 +82,21 @@ else
     fail "a saved file is missing or empty"
 fi
 
+# verify: the saved file against the board, the same reads as on Linux; a short line test writes the
+# same report.
+linux verify-linux verify "$RUN_DIR/linux.LT"
+windows verify-win verify "Z:${RUN_DIR//\//\\}\\win.LT"
+expect_status verify-linux 0
+expect_status verify-win 0
+expect_same verify-win.wire verify-linux.wire
+grep -q "(31 registers compared)" "$RUN_DIR/verify-win.out" || fail "verify-win.out: $(cat "$RUN_DIR/verify-win.out")"
+rm -f "$RUN_DIR/report.html"
+windows linetest-win linetest --duration 2s --interval 500ms --max-rs-per-second 100000 --site "Depot <7>" \
+    --report "Z:${RUN_DIR//\//\\}\\report.html"
+expect_status linetest-win 0
+grep -q 'data-verdict="passed"' "$RUN_DIR/report.html" || fail "the Windows line test report has no pass"
+grep -q '<td>Depot &lt;7&gt;</td>' "$RUN_DIR/report.html" || fail "the Windows report lost the site"
+
 # A silent board: one command sent, exit code 4 after the answer time-out, a message naming the port.
 echo "silent on" > "$RUN_DIR/control"
 sleep 0.3
@@ -115,4 +130,4 @@ if [ "$failures" -ne 0 ]; then
     echo "cli_under_wine: $failures check(s) failed" >&2
     exit 1
 fi
-echo "cli_under_wine: read, status, save, silent board, missing port and ports checked"
+echo "cli_under_wine: read, status, save, verify, line test, silent board, missing port and ports checked"

@@ -80,6 +80,7 @@ class WineSession(Session):
         self._prepare_prefix(device)
         env = self._wine_env()
         env.update({"DISPLAY": self.display, "TESSOR_UI_PROBE_DIR": windows_path(self.probe_dir)})
+        env.update(self.app_env)
         return env
 
     def stop(self):

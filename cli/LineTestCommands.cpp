@@ -1,0 +1,339 @@
+// linetest (the line acceptance test with its report) and verify (a board against a saved configuration).
+#include "cli/CliCommands.h"
+#include "cli/CliFiles.h"
+
+#include "linetest/ConfigCompare.h"
+#include "linetest/LineTest.h"
+#include "linetest/LineTestReport.h"
+
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+#ifndef TESSOR_VERSION
+#define TESSOR_VERSION "0"
+#endif
+
+namespace tessor::cli {
+
+namespace {
+
+nlohmann::json StatJson(const linetest::Statistic& s, double scale) {
+    if (s.count == 0)
+        return nullptr;
+    return {{"min", s.min / scale}, {"mean", s.mean / scale}, {"max", s.max / scale}, {"count", s.count}};
+}
+
+template <typename T> nlohmann::json Optional(const std::optional<T>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+nlohmann::json Seconds(const linetest::LineTestResult& r, const std::optional<rec::SampleTime>& t) {
+    return t ? nlohmann::json(static_cast<double>(t->monoMs - r.start.monoMs) / 1000.0)
+             : nlohmann::json(nullptr);
+}
+
+nlohmann::json IdJson(const linetest::IdentificationRead& read) {
+    nlohmann::json doc{{"outcome", linetest::OutcomeText(read.outcome)}};
+    if (read.outcome == linetest::ReadOutcome::Answered)
+        doc.update({{"8C72", ops::IdentificationText(read.id.id72)},
+                    {"8C73", ops::IdentificationText(read.id.id73)},
+                    {"8C6F", ops::IdentificationText(read.id.id6F)}});
+    return doc;
+}
+
+nlohmann::json DirectionJson(const ops::DirectionSettings& d) {
+    return {{"constellation",
+             d.constellation
+                 ? nlohmann::json(d.constellation->sizeByte == 0 ? 256 : d.constellation->sizeByte)
+                 : nlohmann::json(nullptr)},
+            {"interpolation",
+             d.interpolation ? nlohmann::json(d.interpolation->factor) : nlohmann::json(nullptr)},
+            {"rate_mbps", Optional(d.rate)},
+            {"carrier_text", d.carrierText}};
+}
+
+nlohmann::json StateJson(const linetest::BoardState& s) {
+    if (!s.made)
+        return nullptr;
+    nlohmann::json doc{{"line_up", Optional(s.lineUp)},
+                       {"local", IdJson(s.local)},
+                       {"remote", IdJson(s.remote)},
+                       {"settings_outcome", linetest::OutcomeText(s.settings.outcome)}};
+    if (s.settings.outcome == linetest::ReadOutcome::Answered) {
+        const ops::LinkSettings& l = s.settings.settings;
+        doc["downstream"] = DirectionJson(l.downstream);
+        doc["upstream"] = DirectionJson(l.upstream);
+        doc["ethernet_speed"] = {{"local", l.localSpeed.position ? nlohmann::json(*l.localSpeed.position + 1)
+                                                                 : nlohmann::json(nullptr)},
+                                 {"remote", l.remoteSpeedRead && l.remoteSpeed.position
+                                                ? nlohmann::json(*l.remoteSpeed.position + 1)
+                                                : nlohmann::json(nullptr)}};
+    }
+    return doc;
+}
+
+nlohmann::json ResultJson(const linetest::LineTestResult& r, const std::string& report) {
+    nlohmann::json criteria = nlohmann::json::array();
+    for (const linetest::CriterionResult& c : r.criteria)
+        criteria.push_back({{"name", linetest::CriterionName(c.id)},
+                            {"caption", linetest::CriterionCaption(c.id)},
+                            {"checked", c.checked},
+                            {"passed", c.passed},
+                            {"limit", c.limit},
+                            {"measured", c.measured},
+                            {"first_breach_s", Seconds(r, c.firstBreach)}});
+    nlohmann::json ethernet = nlohmann::json::object();
+    for (int i = 0; i < ops::kEthernetCounterCount; ++i)
+        ethernet[ops::kEthernetCounters[static_cast<std::size_t>(i)].name] =
+            r.ethernet.totals[static_cast<std::size_t>(i)];
+    nlohmann::json drops = nlohmann::json::array();
+    for (const rec::SampleTime& d : r.drops)
+        drops.push_back(Seconds(r, d));
+    return {
+        {"verdict", linetest::VerdictName(r.verdict)},
+        {"not_run_reason", r.notRunReason.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.notRunReason)},
+        {"stopped", r.stopped},
+        {"board_lost", r.boardLost},
+        {"site", r.options.site},
+        {"operator", r.options.operatorName},
+        {"note", r.options.note},
+        {"start", linetest::TimeText(r.start)},
+        {"end", linetest::TimeText(r.end)},
+        {"duration_s", static_cast<double>(r.end.monoMs - r.start.monoMs) / 1000.0},
+        {"planned_s", static_cast<double>(r.options.duration.count()) / 1000.0},
+        {"interval_s", static_cast<double>(r.options.interval.count()) / 1000.0},
+        {"passes", r.passes},
+        {"unanswered_passes", r.unansweredPasses},
+        {"garbled_passes", r.garbledPasses},
+        {"snr_db", StatJson(r.snrCenti, 100.0)},
+        {"mse_db", StatJson(r.mseCenti, 100.0)},
+        {"tx_power_dbm_hz", StatJson(r.txPowerDb, 1.0)},
+        {"rs_total", r.rsTotal},
+        {"rs_per_second", Optional(r.rsPerSecond)},
+        {"link_fail",
+         {{"first", Optional(r.linkFailFirst)},
+          {"last", Optional(r.linkFailLast)},
+          {"change", Optional(r.linkFailChange)}}},
+        {"drops_s", drops},
+        {"ethernet", ethernet},
+        {"ethernet_seconds", r.ethernetSeconds},
+        {"before", StateJson(r.before)},
+        {"after", StateJson(r.after)},
+        {"criteria", criteria},
+        {"report", report.empty() ? nlohmann::json(nullptr) : nlohmann::json(report)}};
+}
+
+std::string ResultText(const linetest::LineTestResult& r) {
+    std::ostringstream text;
+    text << "Line test " << linetest::VerdictText(r.verdict);
+    if (!r.notRunReason.empty())
+        text << ": " << r.notRunReason;
+    text << "\n";
+    for (const linetest::CriterionResult& c : r.criteria) {
+        text << "  "
+             << (!c.checked ? "not checked"
+                 : c.passed ? "passed"
+                            : "FAILED")
+             << "  " << linetest::CriterionCaption(c.id) << ": " << c.measured << " (" << c.limit << ")";
+        if (c.firstBreach)
+            text << ", first at " << linetest::TimeText(*c.firstBreach) << " ("
+                 << linetest::OffsetText(r.start, *c.firstBreach) << ")";
+        text << "\n";
+    }
+    return text.str();
+}
+
+std::string ProgressText(const linetest::LineTestProgress& p) {
+    std::ostringstream text;
+    const long long left = std::max<long long>(0, (p.duration - p.elapsed).count() / 1000);
+    text << "linetest: " << p.elapsed.count() / 1000 << " s of " << p.duration.count() / 1000 << " s, "
+         << left << " s left, pass " << p.passes << ", line "
+         << (p.lineUp ? (*p.lineUp ? "up" : "down") : std::string("unknown")) << ", SNR "
+         << (p.snrCenti ? ops::FormatHundredths(*p.snrCenti) + " dB" : std::string("-")) << ", RS/s ";
+    if (p.rsPerSecond) {
+        char rs[32];
+        std::snprintf(rs, sizeof rs, "%.2f", *p.rsPerSecond);
+        text << rs;
+    } else {
+        text << "-";
+    }
+    if (p.unansweredPasses > 0)
+        text << ", " << p.unansweredPasses << " unanswered";
+    return text.str();
+}
+
+int ReportFileFail(const Context& ctx, const std::string& path, const char* what) {
+    return ctx.Fail(kExitFile,
+                    path + ": " + what + ": " + std::strerror(errno) +
+                        ".\nCheck that its folder exists, the free space and that you may write there.");
+}
+
+} // namespace
+
+// A criteria file: "name = value" lines, "#" comments. Names: min_snr (dB), max_rs_per_second, and
+// check_<criterion> = yes|no for min_snr, no_line_drop, link_fail_unchanged, rs_per_second,
+// no_ethernet_errors.
+bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, std::string* error) {
+    std::istringstream in(bytes);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (const auto hash = line.find('#'); hash != std::string::npos)
+            line.erase(hash);
+        const auto eq = line.find('=');
+        const auto trim = [](std::string s) {
+            const auto a = s.find_first_not_of(" \t\r");
+            const auto b = s.find_last_not_of(" \t\r");
+            return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+        };
+        const std::string key = trim(line.substr(0, eq));
+        if (key.empty() && eq == std::string::npos)
+            continue;
+        const std::string value = eq == std::string::npos ? std::string() : trim(line.substr(eq + 1));
+        const auto bad = [&](const std::string& why) {
+            *error = "line " + std::to_string(number) + ": " + why;
+            return false;
+        };
+        char* end = nullptr;
+        if (key == "min_snr" || key == "max_rs_per_second") {
+            const double v = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end != '\0' || v < 0 || v > 100000)
+                return bad(key + " needs a number");
+            if (key == "min_snr")
+                criteria->minSnrCenti = static_cast<std::int32_t>(std::lround(v * 100));
+            else
+                criteria->maxRsPerSecond = v;
+            continue;
+        }
+        bool* flag = key == "check_min_snr"               ? &criteria->checkSnr
+                     : key == "check_no_line_drop"        ? &criteria->checkLineDrop
+                     : key == "check_link_fail_unchanged" ? &criteria->checkLinkFail
+                     : key == "check_rs_per_second"       ? &criteria->checkRs
+                     : key == "check_no_ethernet_errors"  ? &criteria->checkEthernetErrors
+                                                          : nullptr;
+        if (flag == nullptr)
+            return bad("unknown name \"" + key + "\"");
+        if (value != "yes" && value != "no")
+            return bad(key + " is yes or no");
+        *flag = value == "yes";
+    }
+    return true;
+}
+
+int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<bool>& interrupted) {
+    if (!args.report.empty()) {
+        // Fail before the test, not after a quarter of an hour: the report's place must take a file.
+        AtomicFile probe(args.report);
+        if (!probe.Create())
+            return ReportFileFail(ctx, args.report, "cannot be created");
+    }
+    linetest::LineTestOptions options;
+    options.duration = args.duration;
+    options.interval = args.interval;
+    options.site = args.site;
+    options.operatorName = args.operatorName;
+    options.note = args.note;
+    options.criteria = args.criteria;
+    options.toolVersion = std::string("tessor-cli ") + TESSOR_VERSION;
+
+    linetest::COpsLineTestBoard board([&ctx] { return ctx.session.TakeGarbled(); });
+    linetest::CLineTest test(board, options);
+    std::atomic<bool> finished{false};
+    std::thread watcher([&] {
+        while (!finished.load()) {
+            if (interrupted.load()) {
+                test.Stop();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    const bool inPlace = StandardErrorIsTerminal();
+    const linetest::LineTestResult result = test.Run([&](const linetest::LineTestProgress& p) {
+        if (inPlace)
+            ctx.streams.err << "\r\x1b[K" << ProgressText(p) << std::flush;
+        else
+            ctx.streams.err << ProgressText(p) << std::endl;
+    });
+    finished.store(true);
+    watcher.join();
+    if (inPlace)
+        ctx.streams.err << "\n";
+
+    if (!args.report.empty()) {
+        AtomicFile out(args.report);
+        if (!out.Create() || !out.Commit(linetest::ReportHtml(result)))
+            return ReportFileFail(ctx, args.report, "could not be written");
+    }
+    if (ctx.options.json)
+        ctx.streams.out << ResultJson(result, args.report).dump(2) << "\n";
+    else
+        ctx.streams.out << ResultText(result) << (args.report.empty() ? "" : "Report: " + args.report + "\n");
+    ctx.streams.out.flush();
+    switch (result.verdict) {
+    case linetest::Verdict::Passed:
+        return kExitOk;
+    case linetest::Verdict::NotRun:
+        // The result above already says why (with --json in its document): only the hint follows.
+        ctx.streams.err
+            << "tessor-cli: the line test could not run: " << result.notRunReason << " on "
+            << ctx.session.Port().device
+            << ".\nCheck the cable to the board, that the port is the right one, and reset the board; "
+               "then try again."
+            << std::endl;
+        return kExitNoAnswer;
+    default:
+        return kExitDiffer;
+    }
+}
+
+int RunVerify(const Context& ctx, const std::string& file) {
+    std::string bytes;
+    if (!ReadWholeFile(file, &bytes))
+        return ctx.Fail(kExitFile,
+                        file + ": cannot be read: " + std::strerror(errno) +
+                            ".\nCheck the name and that you may read it. Nothing was read from the board.");
+    const linetest::ParsedConfiguration parsed = linetest::ParseConfiguration(bytes);
+    if (!parsed.ok)
+        return ctx.Fail(
+            kExitFile,
+            file + ": not a configuration file (" + parsed.message +
+                ").\nGive a file saved by the tool (*.LT or *.NT). Nothing was read from the board.");
+    const ops::ModemSideRead side = ops::DetectModemSide();
+    if (ctx.Failed(side.raw))
+        return ctx.NoAnswer();
+    const ops::SaveRead read = ops::ReadConfiguration(side.side);
+    if (!read.ok || ctx.session.TakeGarbled())
+        return ctx.NoAnswer();
+    const linetest::ConfigComparison c = linetest::CompareConfiguration(parsed, read, side.side);
+
+    const auto hex = [](const std::optional<std::uint8_t>& v) {
+        return v ? nlohmann::json(Hex2(*v)) : nlohmann::json(nullptr);
+    };
+    nlohmann::json list = nlohmann::json::array();
+    std::ostringstream text;
+    if (!c.sideMatches)
+        text << "Modem side: file " << linetest::SideText(c.fileSide) << ", board "
+             << linetest::SideText(c.boardSide) << "\n";
+    for (const linetest::RegisterDifference& d : c.differences) {
+        list.push_back({{"register", d.address}, {"file", hex(d.file)}, {"board", hex(d.board)}});
+        text << d.address << "  file " << (d.file ? Hex2(*d.file) : std::string("--")) << "  board "
+             << (d.board ? Hex2(*d.board) : std::string("--")) << "\n";
+    }
+    text << (c.Equal() ? "The board carries the configuration of " + file + " (" +
+                             std::to_string(c.compared) + " registers compared).\n"
+                       : std::to_string(c.differences.size()) + " of " + std::to_string(c.compared) +
+                             " registers differ from " + file + ".\n");
+    const nlohmann::json doc{
+        {"file", file},
+        {"equal", c.Equal()},
+        {"side", {{"file", linetest::SideText(c.fileSide)}, {"board", linetest::SideText(c.boardSide)}}},
+        {"compared", c.compared},
+        {"differences", list}};
+    ctx.Done(doc, text.str());
+    return c.Equal() ? kExitOk : kExitDiffer;
+}
+
+} // namespace tessor::cli

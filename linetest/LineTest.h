@@ -1,0 +1,187 @@
+#pragma once
+
+// The line acceptance test: a PHY pass and an Ethernet pass every interval for a set time, through the
+// recorder, with the identification and link settings of both modems before and after, judged against
+// criteria. It only reads: nothing is written to the board.
+
+#include "linetest/LineTestBoard.h"
+#include "recorder/LineRecorder.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessor::linetest {
+
+// The thresholds, each with the default an engineer starts from. A criterion that is off is listed as
+// not checked; the board answering every pass is always checked.
+struct Criteria {
+    bool checkSnr = true;
+    std::int32_t minSnrCenti = 3000; // hundredths of dB
+    bool checkLineDrop = true;
+    bool checkLinkFail = true;
+    bool checkRs = true;
+    double maxRsPerSecond = 10.0; // mean corrected RS errors per second
+    bool checkEthernetErrors = true;
+};
+
+struct LineTestOptions {
+    std::chrono::milliseconds duration{15 * 60 * 1000};
+    std::chrono::milliseconds interval{5000};
+    std::string site;
+    std::string operatorName;
+    std::string note;
+    std::string toolVersion; // the program and its version, as the report names them
+    Criteria criteria;
+    std::int32_t crystalHz = 25000000;
+};
+
+enum class CriterionId { MinSnr, NoLineDrop, LinkFailUnchanged, RsPerSecond, NoEthernetErrors, Answered };
+// The caption of a criterion in the report ("Minimum SNR").
+const char* CriterionCaption(CriterionId id);
+// Its machine name ("min_snr").
+const char* CriterionName(CriterionId id);
+
+struct CriterionResult {
+    CriterionId id = CriterionId::Answered;
+    bool checked = true;
+    bool passed = false;
+    std::string limit;    // "at least 30,00 dB"
+    std::string measured; // "lowest 36,20 dB"; "unknown" when nothing was measured
+    std::optional<rec::SampleTime> firstBreach;
+};
+
+// The modems as read before or after the passes.
+struct BoardState {
+    bool made = false; // the reads were made (not for a test that ended before them)
+    rec::SampleTime time;
+    std::optional<bool> lineUp;
+    IdentificationRead local;
+    IdentificationRead remote; // outcome LineDown when the line was not up
+    LinkSettingsRead settings;
+};
+
+// Lowest, mean and highest of the values that were measured.
+struct Statistic {
+    std::size_t count = 0;
+    double min = 0;
+    double mean = 0;
+    double max = 0;
+};
+
+enum class Verdict { Passed, Failed, Stopped, NotRun };
+const char* VerdictText(Verdict verdict); // "PASSED", "FAILED", "STOPPED", "NOT RUN"
+const char* VerdictName(Verdict verdict); // "passed", ...
+
+// The error counters the Ethernet criterion watches, as indices into ops::kEthernetCounters.
+extern const std::array<int, 2> kWatchedErrorCounters;
+
+// Corrected RS errors one pass counted, and the time since the read before it.
+struct RsCount {
+    rec::SampleTime time;
+    std::uint64_t count = 0;
+    double seconds = 0;
+};
+
+struct LineTestResult {
+    LineTestOptions options;
+    rec::SampleTime start;
+    rec::SampleTime end;
+    bool stopped = false;   // Stop() ended it before its time
+    bool boardLost = false; // the link gave up: the test ended early
+    std::string notRunReason;
+    std::uint8_t side = ops::kSideUnknown;
+    BoardState before;
+    BoardState after;
+
+    // Every sample and event of the test, as its own recorder kept them.
+    std::shared_ptr<rec::CLineRecorder> recording;
+
+    int passes = 0;
+    int unansweredPasses = 0;
+    int garbledPasses = 0;
+    Statistic snrCenti;
+    Statistic mseCenti;
+    Statistic txPowerDb;
+    std::vector<RsCount> rsCounts; // every pass after the first that read the counter
+    std::uint64_t rsTotal = 0;     // corrected RS errors counted after the first pass
+    double rsSeconds = 0;          // the time they were counted over
+    std::optional<double> rsPerSecond;
+    std::optional<int> linkFailFirst; // link fail counter at the first and the last pass that read it
+    std::optional<int> linkFailLast;
+    std::optional<int> linkFailChange;  // counted modulo 256
+    std::vector<rec::SampleTime> drops; // passes that found the line down after it was up (or at start)
+    ops::EthernetTotals ethernet;       // counted after the first pass
+    double ethernetSeconds = 0;
+
+    std::vector<CriterionResult> criteria;
+    Verdict verdict = Verdict::NotRun;
+};
+
+// What a front end shows while the test runs.
+struct LineTestProgress {
+    std::chrono::milliseconds elapsed{0};
+    std::chrono::milliseconds duration{0};
+    int passes = 0;
+    int unansweredPasses = 0;
+    std::optional<bool> lineUp;
+    std::optional<std::int32_t> snrCenti;
+    std::optional<double> rsPerSecond; // mean so far
+    std::uint64_t rsTotal = 0;
+    std::string phase; // "before", "passes", "after"
+};
+
+class CLineTest {
+public:
+    using ProgressFn = std::function<void(const LineTestProgress&)>;
+
+    // feed, when given, also receives every sample and note (the Line History shows them).
+    CLineTest(ILineTestBoard& board, LineTestOptions options, std::shared_ptr<rec::CLineRecorder> feed = {});
+
+    // Runs the whole test on the calling thread.
+    LineTestResult Run(const ProgressFn& progress = {});
+    // Ends the test after the pass under way; may be called from any thread.
+    void Stop();
+
+private:
+    bool WaitUntil(std::chrono::steady_clock::time_point when);
+    bool Stopping() const { return m_stop.load(); }
+    void Note(const std::string& text);
+    void ReadState(BoardState* state, const char* when);
+    void RunPasses(LineTestResult* result, const std::function<void(const char*)>& report);
+    void AddPhy(LineTestResult* result, const PhyRead& read);
+    void AddEthernet(LineTestResult* result, const EthernetRead& read);
+    LineTestProgress Progress(const LineTestResult& result, const char* phase) const;
+
+    ILineTestBoard& m_board;
+    LineTestOptions m_options;
+    std::shared_ptr<rec::CLineRecorder> m_feed;
+    std::shared_ptr<rec::CLineRecorder> m_own;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::chrono::steady_clock::time_point m_startMono;
+    std::optional<ops::PhyReferences> m_references;
+    // The last read that cleared the PHY and Ethernet counters.
+    std::optional<rec::SampleTime> m_lastPhy;
+    std::optional<rec::SampleTime> m_lastEth;
+};
+
+// The figures and verdict of a finished run (also used on its own by tests of the criteria).
+void Evaluate(LineTestResult* result);
+
+// "15 min", "90 s", "1 h 30 min".
+std::string DurationText(std::chrono::milliseconds duration);
+// Local time "2026-12-09 10:15:02" of a sample time.
+std::string TimeText(const rec::SampleTime& time);
+// Offset from the start: "+01:05".
+std::string OffsetText(const rec::SampleTime& start, const rec::SampleTime& time);
+
+} // namespace tessor::linetest

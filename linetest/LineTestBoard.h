@@ -1,0 +1,91 @@
+#pragma once
+
+// What the line test asks of the board, each read with what happened to it. The operations layer's
+// sequences do the reading; this seam only adds the outcome, so that the test never learns it from a value.
+
+#include "ops/Board.h"
+#include "ops/EthernetPass.h"
+#include "ops/LinkSettings.h"
+#include "ops/PhyPass.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace tessor::linetest {
+
+enum class ReadOutcome {
+    Answered,
+    Garbled,  // a reply came back spoilt: what it carried is lost
+    NoAnswer, // the board did not answer (or the link has given up)
+    LineDown, // a remote read was not made: the line is down
+};
+
+// Text of an outcome for the journal and the report.
+const char* OutcomeText(ReadOutcome outcome);
+
+struct SideRead {
+    ReadOutcome outcome = ReadOutcome::NoAnswer;
+    std::uint8_t side = ops::kSideUnknown;
+    std::optional<ops::PhyReferences> references;
+};
+
+struct IdentificationRead {
+    ReadOutcome outcome = ReadOutcome::NoAnswer;
+    ops::BoardIdentification id;
+};
+
+struct LinkSettingsRead {
+    ReadOutcome outcome = ReadOutcome::NoAnswer;
+    ops::LinkSettings settings;
+};
+
+struct PhyRead {
+    ReadOutcome outcome = ReadOutcome::NoAnswer;
+    ops::PhyReadResults raw;
+};
+
+struct EthernetRead {
+    ReadOutcome outcome = ReadOutcome::NoAnswer;
+    ops::EthernetPass pass;
+};
+
+class ILineTestBoard {
+public:
+    virtual ~ILineTestBoard() = default;
+    // 8C70 and the references of the constellation the local modem receives.
+    virtual SideRead ReadSide() = 0;
+    // The line check of the other sequences; nothing when the board did not answer.
+    virtual std::optional<bool> LineUp() = 0;
+    // target 1 local, 2 remote (through the mailbox).
+    virtual IdentificationRead ReadIdentification(int target) = 0;
+    virtual LinkSettingsRead ReadLinkSettings(std::int32_t crystalHz, bool readRemoteSpeed) = 0;
+    virtual PhyRead RunPhyPass() = 0;
+    virtual EthernetRead RunEthernetPass() = 0;
+    // The link has given up for good: no later read can reach the board.
+    virtual bool Lost() const = 0;
+};
+
+// The board behind today's process-wide console port. takeGarbled reports (and clears) a spoilt reply
+// since the last call; it may be empty when the front end has no such report.
+class COpsLineTestBoard : public ILineTestBoard {
+public:
+    explicit COpsLineTestBoard(std::function<bool()> takeGarbled) : m_takeGarbled(std::move(takeGarbled)) {}
+
+    SideRead ReadSide() override;
+    std::optional<bool> LineUp() override;
+    IdentificationRead ReadIdentification(int target) override;
+    LinkSettingsRead ReadLinkSettings(std::int32_t crystalHz, bool readRemoteSpeed) override;
+    PhyRead RunPhyPass() override;
+    EthernetRead RunEthernetPass() override;
+    bool Lost() const override;
+
+private:
+    // The outcome of a sequence whose results were these.
+    ReadOutcome Outcome(std::initializer_list<std::int64_t> results);
+
+    std::function<bool()> m_takeGarbled;
+    std::optional<ops::PhyReferences> m_references;
+};
+
+} // namespace tessor::linetest

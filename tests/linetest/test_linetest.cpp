@@ -1,0 +1,267 @@
+// The line test's run loop, criteria and report against a scripted board, and the configuration check.
+#include "linetest/ConfigCompare.h"
+#include "linetest/LineTest.h"
+#include "linetest/LineTestReport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace tessor::linetest {
+namespace {
+
+// A board whose PHY passes come from a script; every other read answers with fixed values.
+class ScriptedBoard : public ILineTestBoard {
+public:
+    std::function<PhyRead(int pass)> phy;
+    ReadOutcome sideOutcome = ReadOutcome::Answered;
+    bool lineUp = true;
+    int phyPasses = 0;
+    std::vector<int> identificationTargets;
+
+    SideRead ReadSide() override {
+        SideRead s;
+        s.outcome = sideOutcome;
+        s.side = ops::kSideLT;
+        s.references = ops::PhyReferences{9180, 6920};
+        return s;
+    }
+    std::optional<bool> LineUp() override { return lineUp; }
+    IdentificationRead ReadIdentification(int target) override {
+        identificationTargets.push_back(target);
+        IdentificationRead r;
+        r.outcome = ReadOutcome::Answered;
+        r.id.id72 = 0x61;
+        return r;
+    }
+    LinkSettingsRead ReadLinkSettings(std::int32_t, bool) override {
+        LinkSettingsRead r;
+        r.outcome = ReadOutcome::Answered;
+        return r;
+    }
+    PhyRead RunPhyPass() override { return phy(phyPasses++); }
+    EthernetRead RunEthernetPass() override {
+        EthernetRead r;
+        r.outcome = ReadOutcome::Answered;
+        r.pass.complete = true;
+        r.pass.countersRead = ops::kEthernetCounterCount;
+        r.pass.raw[0] = 500; // transmitted frames: 100 a pass
+        r.pass.increments[0] = 100;
+        return r;
+    }
+    bool Lost() const override { return lost; }
+    bool lost = false;
+};
+
+// An up line with the given error value (mean square error register) and corrected error count.
+PhyRead UpPass(std::int64_t errorValue, std::int64_t rs) {
+    PhyRead r;
+    r.outcome = ReadOutcome::Answered;
+    r.raw.errorValue = errorValue;
+    r.raw.txLevel = 576;
+    r.raw.rsCorrected = rs;
+    r.raw.linkStatus = 0xAE;
+    r.raw.lineFlags = 0x06;
+    r.raw.linkFailCount = 3;
+    return r;
+}
+
+LineTestOptions Fast(int passes) {
+    LineTestOptions o;
+    o.interval = std::chrono::milliseconds(20);
+    o.duration = o.interval * (passes - 1);
+    o.criteria.maxRsPerSecond = 1e9; // passes 20 ms apart make any count a high rate
+    return o;
+}
+
+const CriterionResult& Find(const LineTestResult& r, CriterionId id) {
+    for (const CriterionResult& c : r.criteria) {
+        if (c.id == id)
+            return c;
+    }
+    throw std::runtime_error("criterion missing");
+}
+
+TEST(LineTestRun, CleanLinePassesAndTheFirstCountIsOnlyTheStart) {
+    ScriptedBoard board;
+    // 10^5: SNR 91,80 - 50,00 = 41,80 dB.
+    board.phy = [](int pass) { return UpPass(100000, pass == 0 ? 100000 : 50); };
+    const LineTestResult r = CLineTest(board, Fast(5)).Run();
+    for (const CriterionResult& c : r.criteria)
+        EXPECT_TRUE(c.passed) << CriterionName(c.id) << ": " << c.measured;
+    EXPECT_EQ(r.verdict, Verdict::Passed);
+    EXPECT_EQ(r.passes, 5);
+    EXPECT_EQ(r.rsTotal, 4u * 50u); // the 100000 accumulated before the test are not the line's
+    EXPECT_EQ(r.ethernet.totals[0], 4u * 100u);
+    EXPECT_GT(r.ethernetSeconds, 0.05);
+    EXPECT_EQ(r.snrCenti.count, 5u);
+    EXPECT_DOUBLE_EQ(r.snrCenti.min, 4180);
+    ASSERT_TRUE(r.linkFailChange);
+    EXPECT_EQ(*r.linkFailChange, 0);
+    // Before and after: local and remote identification each.
+    EXPECT_EQ(board.identificationTargets, (std::vector<int>{1, 2, 1, 2}));
+}
+
+TEST(LineTestRun, BreachesFailWithTheTimeOfTheFirst) {
+    ScriptedBoard board;
+    board.phy = [](int pass) {
+        PhyRead r = UpPass(pass >= 2 ? 100000000 : 100000, 0); // 41,80 dB, then 11,80 dB from the third pass
+        if (pass == 3) {
+            r.raw.linkStatus = 0x02; // down
+            r.raw.linkFailCount = 4;
+        }
+        return r;
+    };
+    const LineTestResult r = CLineTest(board, Fast(5)).Run();
+    EXPECT_EQ(r.verdict, Verdict::Failed);
+    const CriterionResult& snr = Find(r, CriterionId::MinSnr);
+    EXPECT_FALSE(snr.passed);
+    ASSERT_TRUE(snr.firstBreach);
+    std::vector<rec::PhySample> samples;
+    r.recording->Read([&](const rec::LineStore& s) {
+        for (std::size_t i = 0; i < s.phy.size(); ++i)
+            samples.push_back(s.phy[i]);
+    });
+    ASSERT_EQ(samples.size(), 5u);
+    EXPECT_EQ(snr.firstBreach->monoMs, samples[2].time.monoMs);
+    const CriterionResult& drop = Find(r, CriterionId::NoLineDrop);
+    EXPECT_FALSE(drop.passed);
+    ASSERT_TRUE(drop.firstBreach);
+    EXPECT_EQ(drop.firstBreach->monoMs, samples[3].time.monoMs);
+    EXPECT_FALSE(Find(r, CriterionId::LinkFailUnchanged).passed);
+    EXPECT_TRUE(Find(r, CriterionId::Answered).passed);
+}
+
+TEST(LineTestRun, ABoardThatNeverAnsweredIsNeverAPass) {
+    ScriptedBoard board;
+    board.sideOutcome = ReadOutcome::NoAnswer;
+    board.phy = [](int) { return UpPass(338844, 0); };
+    const LineTestResult r = CLineTest(board, Fast(3)).Run();
+    EXPECT_EQ(r.verdict, Verdict::NotRun);
+    EXPECT_EQ(board.phyPasses, 0);
+    EXPECT_FALSE(r.notRunReason.empty());
+}
+
+TEST(LineTestRun, AnUnansweredPassFailsAndTheLostBoardEndsTheTest) {
+    ScriptedBoard board;
+    board.phy = [&board](int pass) {
+        if (pass < 2)
+            return UpPass(338844, 0);
+        board.lost = true;
+        PhyRead r;
+        r.outcome = ReadOutcome::NoAnswer;
+        return r;
+    };
+    const LineTestResult r = CLineTest(board, Fast(10)).Run();
+    EXPECT_EQ(r.verdict, Verdict::Failed);
+    EXPECT_TRUE(r.boardLost);
+    EXPECT_EQ(r.passes, 3);
+    EXPECT_FALSE(Find(r, CriterionId::Answered).passed);
+    EXPECT_FALSE(r.after.made);
+}
+
+TEST(LineTestRun, StoppedIsNoPassAndTheRemoteIsNotReadWhileDown) {
+    ScriptedBoard board;
+    board.lineUp = false;
+    board.phy = [](int) { return UpPass(338844, 0); };
+    CLineTest test(board, Fast(1000));
+    test.Stop();
+    const LineTestResult r = test.Run();
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.verdict, Verdict::Stopped);
+    EXPECT_EQ(board.identificationTargets, (std::vector<int>{1, 1}));
+    EXPECT_EQ(r.before.remote.outcome, ReadOutcome::LineDown);
+}
+
+TEST(LineTestRun, StopFromAnotherThreadEndsTheWaitAtOnce) {
+    ScriptedBoard board;
+    std::atomic<int> passes{0};
+    board.phy = [&passes](int) {
+        ++passes;
+        return UpPass(100000, 0);
+    };
+    LineTestOptions o = Fast(2);
+    o.interval = std::chrono::milliseconds(60000); // the second pass would come after a minute
+    o.duration = o.interval;
+    CLineTest test(board, o);
+    std::thread stopper([&] {
+        while (passes.load() == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        test.Stop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const LineTestResult r = test.Run();
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.passes, 1);
+    EXPECT_NE(r.verdict, Verdict::Passed);
+    EXPECT_TRUE(r.after.made); // the modems are still read after a stop
+}
+
+TEST(LineTestRun, TheFeedGetsTheSamplesToo) {
+    ScriptedBoard board;
+    board.phy = [](int) { return UpPass(338844, 0); };
+    auto feed = std::make_shared<rec::CLineRecorder>();
+    CLineTest(board, Fast(3), feed).Run();
+    std::size_t phy = 0, eth = 0;
+    feed->Read([&](const rec::LineStore& s) {
+        phy = s.phy.size();
+        eth = s.eth.size();
+    });
+    EXPECT_EQ(phy, 3u);
+    EXPECT_EQ(eth, 3u);
+}
+
+TEST(LineTestReport, EscapesUserTextAndKeepsEverythingInline) {
+    EXPECT_EQ(EscapeHtml("<a href=\"x\">O'N & co</a>"),
+              "&lt;a href=&quot;x&quot;&gt;O&#39;N &amp; co&lt;/a&gt;");
+    EXPECT_EQ(EscapeHtml("bad \xC3 byte"), "bad \xEF\xBF\xBD byte");
+    EXPECT_EQ(EscapeHtml("bell\x07"), "bell ");
+    EXPECT_EQ(EscapeHtml("Gr\xC3\xBC\xC3\x9F"
+                         "e"),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e");
+
+    ScriptedBoard board;
+    board.phy = [](int) { return UpPass(338844, 5); };
+    LineTestOptions o = Fast(3);
+    o.site = "</title><script>";
+    const LineTestResult r = CLineTest(board, o).Run();
+    const std::string html = ReportHtml(r);
+    EXPECT_EQ(html.find("<script>"), std::string::npos);
+    EXPECT_NE(html.find("&lt;/title&gt;&lt;script&gt;"), std::string::npos);
+    EXPECT_EQ(html.find(" src="), std::string::npos);
+    EXPECT_EQ(html.find("<link"), std::string::npos);
+    EXPECT_NE(html.find("data-verdict=\"passed\""), std::string::npos);
+    const std::string forPdf = ReportHtml(r, ReportOptions{true});
+    EXPECT_NE(forPdf.find("<img src=\"graph0.png\""), std::string::npos);
+    EXPECT_EQ(forPdf.find("<svg"), std::string::npos);
+}
+
+TEST(ConfigCompare, NotAConfigurationAndDifferences) {
+    EXPECT_FALSE(ParseConfiguration("shopping list").ok);
+    std::array<std::uint8_t, kConfigRegisterCount> values{};
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<std::uint8_t>(i);
+    const ParsedConfiguration file = ParseConfiguration(WriteConfigFile(ops::kSideLT, values));
+    ASSERT_TRUE(file.ok) << file.message;
+    EXPECT_EQ(file.side, ops::kSideLT);
+    ops::SaveRead read;
+    read.ok = true;
+    read.values = values;
+    EXPECT_TRUE(CompareConfiguration(file, read, ops::kSideLT).Equal());
+    read.values[3] = 0xEE; // 8C43
+    const ConfigComparison c = CompareConfiguration(file, read, ops::kSideNT);
+    EXPECT_FALSE(c.sideMatches);
+    ASSERT_EQ(c.differences.size(), 1u);
+    EXPECT_EQ(c.differences[0].address, "8C43");
+    EXPECT_EQ(c.differences[0].file, std::optional<std::uint8_t>(3));
+    EXPECT_EQ(c.differences[0].board, std::optional<std::uint8_t>(0xEE));
+}
+
+} // namespace
+} // namespace tessor::linetest

@@ -1,0 +1,285 @@
+"""tessor-cli linetest and verify against tessor-sim on a pseudo-terminal, with a fast living line.
+
+The verdicts and figures are checked against what the simulator was made to do (its clock scale, the
+cut, the burst, the silence), not against the report's own arithmetic. Paths come from CTest:
+TESSOR_SIM, TESSOR_CLI.
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+from reportparse import Report, number
+
+SCALE = 20  # simulated seconds per wall second
+INTERVAL = "300ms"
+GUARD_S = 60
+
+
+class Sim:
+    def __init__(self, *extra):
+        self.dir = tempfile.mkdtemp(prefix="tessor-linetest-")
+        self.link = os.path.join(self.dir, "tty")
+        self.fifo = os.path.join(self.dir, "control")
+        self.wire = os.path.join(self.dir, "wire")
+        self.log_path = os.path.join(self.dir, "sim.log")
+        self.log = open(self.log_path, "w")
+        self.proc = subprocess.Popen(
+            [os.environ["TESSOR_SIM"], "--no-pacing", "--no-stdin", "--train-ms", "0", "--link", self.link,
+             "--control-fifo", self.fifo, "--wire-log", self.wire, "--line-life", "--bursts-per-hour", "0",
+             "--drops-per-hour", "0", "--clock-scale", str(SCALE), "--seed", "7", *extra],
+            stdout=subprocess.PIPE, stderr=self.log)
+        self.proc.stdout.readline()  # the slave path, once it serves it
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait()
+        self.proc.stdout.close()
+        self.log.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def control(self, command):
+        before = os.path.getsize(self.log_path)
+        fd = os.open(self.fifo, os.O_WRONLY | os.O_NONBLOCK)
+        os.write(fd, (command + "\n").encode())
+        os.close(fd)
+        deadline = time.monotonic() + 10
+        while os.path.getsize(self.log_path) == before and time.monotonic() < deadline:
+            time.sleep(0.005)
+
+    def wire_lines(self):
+        with open(self.wire, "rb") as f:
+            return [line.decode(errors="replace").strip() for line in f if line.strip()]
+
+    def cli(self, *args):
+        return [os.environ["TESSOR_CLI"], "--port", self.link, *args]
+
+
+def writes_outside_mailbox(lines):
+    """Command lines that change a register other than the mailbox's (8CC0..8CD0)."""
+    bad = []
+    for line in lines:
+        words = line.split()
+        if words and words[0].upper() in ("WR", "OR", "ND") and len(words) > 1:
+            address = int(words[1], 16)
+            if not 0x8CC0 <= address <= 0x8CD0:
+                bad.append(line)
+    return bad
+
+
+class LineTestCli(unittest.TestCase):
+    def setUp(self):
+        self.sim = Sim()
+        self.report = os.path.join(self.sim.dir, "report.html")
+
+    def tearDown(self):
+        self.sim.close()
+
+    def start(self, duration, *extra):
+        args = self.sim.cli("--json", "linetest", "--duration", duration, "--interval", INTERVAL, "--report",
+                            self.report, "--site", "Depot <North> & \"Hill\"", "--operator", "A. O'Neil",
+                            "--note", "line 7\n<script>alert(1)</script>", *extra)
+        self.t0 = time.monotonic()
+        return subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def finish(self, proc):
+        out, err = proc.communicate(timeout=GUARD_S)
+        self.err = err
+        doc = json.loads(out)
+        with open(self.report, encoding="utf-8") as f:
+            html = f.read()
+        return proc.returncode, doc, Report(html), html
+
+    def at(self, seconds):
+        time.sleep(max(0.0, self.t0 + seconds - time.monotonic()))
+
+    def test_clean_line_passes_with_the_simulated_figures(self):
+        code, doc, rep, html = self.finish(self.start("3s", "--max-rs-per-second", "1000"))
+        self.assertEqual(code, 0, self.err)
+        self.assertEqual(rep.verdict, "passed")
+        self.assertEqual(doc["verdict"], "passed")
+        for name, c in rep.criteria.items():
+            self.assertEqual(c["result"], "passed", name)
+        self.assertEqual(len(rep.criteria), 6)
+        # The simulator's SNR is 36.5 dB +-0.3 plus a drift of about +-2 dB.
+        low, mean, high = (number(v) for v in rep.figures["snr"][:3])
+        self.assertTrue(33.5 <= low <= mean <= high <= 39.5, rep.figures["snr"])
+        self.assertAlmostEqual(doc["snr_db"]["mean"], mean, delta=0.01)
+        # About 0.6 corrected errors per simulated second: 12 per wall second at this scale.
+        rs = number(rep.figures["rs_per_second"][0])
+        self.assertTrue(3 <= rs <= 40, rs)
+        # The identification the simulator has (chip 61, revision 12, firmware 27), on both modems.
+        self.assertEqual(rep.figures["board_before"][2:], ["61", "12", "27", "61", "12", "27"])
+        self.assertEqual(rep.figures["board_after"][2:], ["61", "12", "27", "61", "12", "27"])
+        # About 850 frames a simulated second each way while the line is up; the Ethernet page's totals
+        # count each read divided by 5.
+        rx = int(rep.figures["eth_rx_frames"][0])
+        self.assertTrue(850 * SCALE * 3 / 5 * 0.7 < rx < 850 * SCALE * 3 / 5 * 1.3, rx)
+        # User texts are escaped; nothing is loaded from elsewhere; the graphs are inline.
+        self.assertNotIn("<script>", html)
+        self.assertIn("&lt;script&gt;", html)
+        self.assertEqual(rep.figures["site"], ['Depot <North> & "Hill"'])
+        self.assertEqual(rep.figures["operator"], ["A. O'Neil"])
+        self.assertEqual(rep.external, [])
+        self.assertEqual(rep.svg_count, 3)
+        self.assertGreaterEqual(rep.polylines, 3)
+        self.assertEqual(writes_outside_mailbox(self.sim.wire_lines()), [])
+
+    def test_cut_line_fails_no_line_drop_at_the_cut(self):
+        proc = self.start("4s", "--max-rs-per-second", "1000")
+        self.at(1.5)
+        self.sim.control("cut on")
+        cut = time.monotonic() - self.t0
+        self.at(2.5)
+        self.sim.control("cut off")
+        code, doc, rep, _ = self.finish(proc)
+        self.assertEqual(code, 7, self.err)
+        self.assertEqual(rep.verdict, "failed")
+        drop = rep.criteria["no_line_drop"]
+        self.assertEqual(drop["result"], "failed")
+        # First seen by the first pass after the cut: within an interval (and a pass) of it.
+        self.assertGreaterEqual(drop["offset_ms"] / 1000.0, cut - 0.05)
+        self.assertLessEqual(drop["offset_ms"] / 1000.0, cut + 0.3 + 0.4)
+        self.assertEqual(rep.criteria["link_fail_unchanged"]["result"], "failed")
+        self.assertEqual(doc["link_fail"]["change"], 1)
+        self.assertEqual(int(rep.figures["drops"][0]), 1)
+        self.assertEqual(rep.criteria["answered_every_pass"]["result"], "passed")
+
+    def test_burst_raises_the_rs_figure(self):
+        proc = self.start("3s", "--max-rs-per-second", "60")
+        self.at(1.0)
+        self.sim.control("burst 20")  # 20 simulated seconds: one wall second at this scale
+        code, doc, rep, _ = self.finish(proc)
+        self.assertEqual(code, 7, self.err)
+        rs = rep.criteria["rs_per_second"]
+        self.assertEqual(rs["result"], "failed")
+        self.assertGreaterEqual(rs["offset_ms"], 1000)
+        # A burst is a few tens to a few hundred errors a simulated second, for 20 of them.
+        total = int(rep.figures["rs_total"][0])
+        self.assertGreaterEqual(total, 20 * 20)
+        self.assertEqual(doc["rs_total"], total)
+        self.assertEqual(rep.criteria["no_line_drop"]["result"], "passed")
+
+    def test_silent_board_fails_answered_every_pass(self):
+        proc = self.start("4s", "--max-rs-per-second", "1000")
+        self.at(1.0)
+        self.sim.control("silent on")
+        code, doc, rep, _ = self.finish(proc)
+        self.assertEqual(code, 7, self.err)
+        self.assertEqual(rep.verdict, "failed")
+        answered = rep.criteria["answered_every_pass"]
+        self.assertEqual(answered["result"], "failed")
+        self.assertGreaterEqual(answered["offset_ms"], 1000)
+        self.assertTrue(doc["board_lost"])
+        self.assertGreaterEqual(doc["unanswered_passes"], 1)
+        self.assertIsNone(doc["after"])  # nothing read after the board was lost
+
+    def test_stopped_test_is_no_pass(self):
+        proc = self.start("30s", "--max-rs-per-second", "1000")
+        self.at(1.0)
+        proc.send_signal(signal.SIGINT)
+        code, doc, rep, _ = self.finish(proc)
+        self.assertLess(time.monotonic() - self.t0, 5)
+        self.assertEqual(code, 7, self.err)
+        self.assertEqual(rep.verdict, "stopped")
+        self.assertTrue(doc["stopped"])
+        self.assertIn("(stopped)", rep.figures["duration"][0])
+
+    def test_criteria_file_and_options_over_it(self):
+        criteria = os.path.join(self.sim.dir, "criteria.txt")
+        with open(criteria, "w") as f:
+            f.write("# acceptance\nmin_snr = 45\nmax_rs_per_second = 1000\ncheck_no_line_drop = no\n")
+        code, doc, rep, _ = self.finish(self.start("1s", "--criteria", criteria))
+        self.assertEqual(code, 7, self.err)
+        self.assertEqual(rep.criteria["min_snr"]["result"], "failed")  # 36.5 dB is below 45
+        self.assertEqual(rep.criteria["min_snr"]["cells"][1], "at least 45,00 dB")
+        self.assertEqual(rep.criteria["no_line_drop"]["result"], "not_checked")
+        self.assertEqual(rep.criteria["rs_per_second"]["result"], "passed")
+        code, _, rep, _ = self.finish(self.start("1s", "--criteria", criteria, "--min-snr", "20"))
+        self.assertEqual(code, 0, self.err)
+        with open(criteria, "w") as f:
+            f.write("min_snr = lots\n")
+        bad = subprocess.run(self.sim.cli("linetest", "--criteria", criteria), capture_output=True, text=True,
+                             timeout=GUARD_S)
+        self.assertEqual(bad.returncode, 2)
+        self.assertIn("line 1: min_snr needs a number", bad.stderr)
+
+    def test_progress_lines_when_not_a_terminal(self):
+        code, _, _, _ = self.finish(self.start("1s", "--max-rs-per-second", "1000"))
+        self.assertEqual(code, 0)
+        lines = [l for l in self.err.splitlines() if l.startswith("linetest: ")]
+        self.assertGreaterEqual(len(lines), 3)
+        self.assertNotIn("\r", self.err)
+
+
+class LineTestNotRun(unittest.TestCase):
+    def test_board_silent_from_the_start_is_never_a_pass(self):
+        sim = Sim("--silent")
+        try:
+            report = os.path.join(sim.dir, "r.html")
+            proc = subprocess.run(sim.cli("--json", "--answer-timeout-ms", "200", "linetest", "--duration", "2s",
+                                          "--report", report), capture_output=True, text=True, timeout=GUARD_S)
+            self.assertEqual(proc.returncode, 4, proc.stderr)
+            self.assertEqual(json.loads(proc.stdout)["verdict"], "not_run")  # one document, nothing after it
+            self.assertIn("could not run", proc.stderr)
+            with open(report, encoding="utf-8") as f:
+                self.assertEqual(Report(f.read()).verdict, "not_run")
+        finally:
+            sim.close()
+
+
+class Verify(unittest.TestCase):
+    def setUp(self):
+        self.sim = Sim()
+        self.file = os.path.join(self.sim.dir, "saved.LT")
+        subprocess.run(self.sim.cli("save", self.file), check=True, capture_output=True, timeout=GUARD_S)
+
+    def tearDown(self):
+        self.sim.close()
+
+    def verify(self, path):
+        return subprocess.run(self.sim.cli("--json", "verify", path), capture_output=True, text=True,
+                              timeout=GUARD_S)
+
+    def test_equal(self):
+        proc = self.verify(self.file)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        doc = json.loads(proc.stdout)
+        self.assertTrue(doc["equal"])
+        self.assertEqual(doc["compared"], 31)
+        self.assertEqual(doc["differences"], [])
+
+    def test_mailbox_writes_are_the_only_writes_recognised_as_harmless(self):
+        self.assertEqual(writes_outside_mailbox(["WR 8CC0 11", "RD 8C10  1"]), [])
+        self.assertEqual(writes_outside_mailbox(["WR 8C10 32", "ND 8C00 7F"]), ["WR 8C10 32", "ND 8C00 7F"])
+
+    def test_register_changed_behind_the_tools_back(self):
+        self.sim.control("poke 8D41 E5")
+        proc = self.verify(self.file)
+        self.assertEqual(proc.returncode, 7, proc.stderr)
+        doc = json.loads(proc.stdout)
+        self.assertEqual(doc["differences"], [{"register": "8D41", "file": "E1", "board": "E5"}])
+        text = subprocess.run(self.sim.cli("verify", self.file), capture_output=True, text=True,
+                              timeout=GUARD_S)
+        self.assertIn("8D41  file E1  board E5", text.stdout)
+        # The same 31 reads as Save, and nothing written.
+        self.assertEqual(writes_outside_mailbox(self.sim.wire_lines()), [])
+
+    def test_not_a_configuration_reads_nothing(self):
+        bad = os.path.join(self.sim.dir, "notes.LT")
+        with open(bad, "w") as f:
+            f.write("shopping list\n")
+        open(self.sim.wire, "w").close()
+        proc = self.verify(bad)
+        self.assertEqual(proc.returncode, 5, proc.stderr)
+        self.assertIn("not a configuration file", proc.stderr)
+        self.assertEqual(self.sim.wire_lines(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

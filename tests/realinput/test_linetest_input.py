@@ -1,0 +1,108 @@
+"""The Line Test dialog and File > Compare with File... with real X input (see realinput.py)."""
+
+import os
+import re
+import subprocess
+import sys
+import unittest
+
+from realinput import Session
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "linetest"))
+from reportparse import Report  # noqa: E402
+
+SHEET = "Tessor Console Configurator"
+DIALOG = "Line Test"
+SIM_ARGS = ["--train-ms", "500", "--no-pacing"]
+CONFIG_REGISTERS = ["8C40", "8C41", "8C42", "8C43", "8C44", "8C45", "8C46", "8C47", "8C48", "8C49", "8C4A",
+                    "8C4B", "8C4C", "8C4D", "8C4E", "8C4F", "8C50", "8C51", "8C60", "8C61", "8C66", "8C67",
+                    "8C6B", "8D40", "8D41", "8D42", "8D45", "8D46", "8D47", "8D48", "8D49"]
+
+
+def text_of(window, name):
+    return Session.find(window, name=name).get("text", "")
+
+
+class LineTestInput(unittest.TestCase):
+    def save_report(self, s, path):
+        s.xdotool("mousemove", "1", "1")  # a move --sync to where the pointer already is never ends
+        s.click_widget(DIALOG, text="Save &Report...")
+        s.wait_window("Save line test report")
+        s.type(path)
+        s.key("Return")
+        s.wait_for(lambda st: os.path.exists(path) and os.path.getsize(path) > 0, f"{path} written")
+        s.wait_window("Save line test report", visible=False)
+
+    def test_start_watch_stop_save_and_compare(self):
+        with Session(SIM_ARGS, app_env={"TESSOR_LINETEST_INTERVAL_MS": "300"}) as s:
+            s.start_up()
+            s.key("alt+w")
+            s.wait_for(lambda st: any(w["class"] == "QMenu" for w in st["windows"]), "the Window menu")
+            s.key("t")
+            dialog = s.wait_window(DIALOG)
+            self.assertTrue(Session.find(dialog, text="15 min", cls="QLineEdit"), "the default duration")
+            s.click_widget(DIALOG, name="site")
+            s.type("Depot <7> & co")
+
+            s.click_widget(DIALOG, text="&Start")
+            # The progress: passes counted, the bar moving, the figures of the simulated line.
+            dialog = s.wait_widget(DIALOG, lambda w: re.search(r"pass [3-9]", w.get("text", "")),
+                                   "three passes in the status line", name="status")
+            status = text_of(dialog, "status")
+            self.assertRegex(status, r"^14:[0-5]\d left, pass \d+, line up, SNR 3\d,\d\d dB")
+            self.assertGreater(Session.find(dialog, name="progress")["value"], 0)
+            self.assertFalse(Session.find(dialog, text="&Start")["enabled"])
+
+            s.click_widget(DIALOG, text="S&top")
+            s.wait_widget(DIALOG, lambda w: w.get("text") == "Verdict: STOPPED", "the verdict", name="verdict")
+
+            pdf = s.path("report.pdf")
+            self.save_report(s, pdf)
+            text = " ".join(subprocess.run(["pdftotext", pdf, "-"], capture_output=True, text=True,
+                                           check=True).stdout.split())
+            self.assertIn("Line test report", text)
+            self.assertIn("STOPPED", text)
+            self.assertIn("Depot <7> & co", text)
+            self.assertIn("Minimum SNR", text)
+            self.assertIn("The board answered every pass", text)
+            self.assertRegex(text, r"SNR \d\d,\d\d \d\d,\d\d \d\d,\d\d dB")
+
+            html = s.path("report.html")
+            self.save_report(s, html)
+            with open(html, encoding="utf-8") as f:
+                report = Report(f.read())
+            self.assertEqual(report.verdict, "stopped")
+            self.assertEqual(report.figures["site"], ["Depot <7> & co"])
+            self.assertGreaterEqual(int(report.figures["passes"][0]), 3)
+            self.assertEqual(report.criteria["answered_every_pass"]["result"], "passed")
+
+            s.click_widget(DIALOG, text="&Close")
+            s.wait_window(DIALOG, visible=False)
+
+            # File > Compare with File... (the last entry of the File menu) against a file of zeros.
+            config = s.path("zeros.LT")
+            with open(config, "wb") as f:
+                f.write(b"LT" + b"".join(b"\r\n" + r.encode() + b":00" for r in CONFIG_REGISTERS))
+            s.click_item(SHEET, "menus", "&File", cls="QMenuBar")
+            s.wait_for(lambda st: any(w["class"] == "QMenu" for w in st["windows"]), "the File menu")
+            s.key("Up", "Return")
+            s.wait_window("Choose the file to compare with")
+            s.type(config)
+            s.key("Return")
+            compare = s.wait_window("Compare with File")
+            summary = text_of(compare, "summary")
+            match = re.match(r"^(\d+) of 31 registers differ from ", summary)
+            self.assertTrue(match, summary)
+            rows = Session.find(compare, name="differences")["rows"]
+            self.assertEqual(len(rows), int(match.group(1)))
+            for row in rows:
+                register, in_file, on_board = row["texts"]
+                self.assertIn(register, CONFIG_REGISTERS)
+                self.assertEqual(in_file, "00")
+                self.assertNotEqual(on_board, "00")
+            s.key("Escape")
+            s.wait_window("Compare with File", visible=False)
+
+
+if __name__ == "__main__":
+    unittest.main()
