@@ -33,7 +33,7 @@ cmake --build "$build/host" -j2 --target tessor-sim tessor-cli tessor-configurat
 sim="$build/host/sim/tessor-sim"
 timing "Linux programs built"
 
-cmake -S . -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_QT_WINDOWS="$qt" \
+cmake -S . -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON -DTESSOR_QT_WINDOWS="$qt" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" > "$build/win-configure.log"
 cmake --build "$build/win" -j2
 timing "Windows programs built"
@@ -98,7 +98,8 @@ TESSOR_CONFIGURATOR="$build/host/app/tessor-configurator" \
     TESSOR_UI_PROBE="$build/host/tests/realinput/libtessor_ui_probe.so" \
     TESSOR_CONFIGURATOR_EXE="$build/win/tests/windows/tessor-configurator-probe.exe" \
     TESSOR_SIM="$sim" TESSOR_SOURCE_DIR="$root" WINE="$wine" WINESERVER="$wineserver" \
-    PYTHONDONTWRITEBYTECODE=1 python3 -m unittest -v tests/windows/test_configurator_wine.py
+    PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$root/tests/windows:$root/tests/realinput" \
+    python3 -m unittest -v test_configurator_wine
 timing "tessor-configurator.exe tested"
 
 # The zip: both programs, the help, the manuals as text, the README's Windows section, the licences.

@@ -9,8 +9,8 @@ import subprocess
 import sys
 import time
 
-from winesession import WineSession, windows_path
-from realinput import Session, _wait
+from winesession import WineSession
+from realinput import Session
 
 SHEET = "Tessor Console Configurator"
 OUT = sys.argv[1] if len(sys.argv) > 1 else "docs/screenshots"
@@ -60,7 +60,7 @@ def main():
         s.click_widget("Terminal", text="Close")
         s.wait_window("Terminal", visible=False)
 
-        s.key("alt+f")
+        s.click_item(SHEET, "menus", "&File", cls="QMenuBar")
         s.wait_for(lambda st: any(w["class"] == "QMenu" for w in st["windows"]), "the File menu")
         s.key("s")
         title = "Save current hardware registers to file"
@@ -70,13 +70,15 @@ def main():
         s.key("Escape")
         s.wait_x_window(title, visible=False, timeout=30)
 
-        s.key("alt+w")
+        s.click_item(SHEET, "menus", "&Window", cls="QMenuBar")
         s.wait_for(lambda st: any(w["class"] == "QMenu" for w in st["windows"]), "the Window menu")
         s.key("h")
         s.wait_window("Line History", timeout=30)
-        s.move_window("Line History", 60, 60)
+        s.move_window("Line History", 40, 40)
         settle(s, 12)
         shot(s, "history")
+        s.move_window("Line History", 1000, 0)  # off the sheet's Close button
+        s.wait_for(lambda st: Session.window_in(st, "Line History")["rect"]["x"] >= 1000, "the history moved")
         s.click_widget(SHEET, text="Close")
         s.wait_exit(60)
 

@@ -49,15 +49,16 @@ def phy_values(s):
     return {name: Session.find(window, name=name)["text"] for name in PHY_FIELDS}
 
 
-def open_menu_entry(s, menu_key, entry_key):
-    s.key(menu_key)
-    s.wait_for(lambda st: any(w["class"] == "QMenu" for w in st["windows"]), f"the menu of {menu_key}")
+def open_menu_entry(s, menu, entry_key):
+    """Clicks a menu of the sheet's menu bar open and chooses an entry by its underlined letter."""
+    s.click_item(SHEET, "menus", menu, cls="QMenuBar")
+    s.wait_for(lambda st: any(w["class"] == "QMenu" for w in st["windows"]), f"the menu {menu}")
     s.key(entry_key)
 
 
 def save_configuration(s, path, dialog_name):
     """File > Save current configuration, the file name typed into the dialog; returns the file's bytes."""
-    open_menu_entry(s, "alt+f", "s")
+    open_menu_entry(s, "&File", "s")
     s.wait_x_window(SAVE_TITLE, timeout=SLOW_S)
     s.type(dialog_name)
     s.key("Return")
@@ -103,7 +104,7 @@ class ConfiguratorUnderWine(unittest.TestCase):
         ref = Reference.get()
         with WineSession(SIM_ARGS) as s:
             dialog = s.wait_window(INIT, timeout=SLOW_S)
-            self.assertEqual("COM1", Session.find(dialog, cls="QComboBox")["text"])
+            self.assertEqual("COM1", Session.find(dialog, name="portList")["text"])
             s.click(Session.find(dialog, text="OK"))
             s.wait_window(INIT, visible=False, timeout=SLOW_S)
 
@@ -140,8 +141,11 @@ class ConfiguratorUnderWine(unittest.TestCase):
             self.assertEqual(ref["saved"], save_configuration(s, path, windows_path(path)),
                              "the saved file differs from Linux's")
 
-            open_menu_entry(s, "alt+w", "h")
+            open_menu_entry(s, "&Window", "h")
             s.wait_window(HISTORY, timeout=SLOW_S)
+            # Out of the way of the sheet's buttons (there is no window manager to raise the sheet).
+            s.move_window(HISTORY, 1000, 0)
+            s.wait_for(lambda st: Session.window_in(st, HISTORY)["rect"]["x"] >= 1000, "the history moved")
 
             s.click_widget(SHEET, text="Close")
             self.assertEqual(0, s.wait_exit(SLOW_S), s.app_output())
