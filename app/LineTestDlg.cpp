@@ -212,7 +212,7 @@ void CLineTestDlg::OnStart() {
     m_backgroundWasOn = m_history && m_history->BackgroundRecording();
     if (m_backgroundWasOn)
         m_history->SetBackgroundRecording(false);
-    m_board = std::make_unique<linetest::COpsLineTestBoard>(std::function<bool()>());
+    m_board = std::make_unique<linetest::COpsLineTestBoard>(ProcessBus());
     m_test = std::make_unique<linetest::CLineTest>(*m_board, Options(),
                                                    m_history ? m_history->Recorder() : nullptr);
     SetRunning(true);

@@ -280,7 +280,7 @@ void CMainSheet::showEvent(QShowEvent* event) {
 }
 
 void CMainSheet::DetectModemSide() {
-    m_side = ops::DetectModemSide().side;
+    m_side = ops::DetectModemSide(ProcessBus()).side;
 }
 
 void CMainSheet::closeEvent(QCloseEvent* event) {

@@ -21,7 +21,7 @@ void CMainSheet::OnVersionInfo() {
     // A child of the sheet, so that it takes input while the sheet runs modally.
     m_pAboutBox = new CAboutBox(this);
 
-    const ops::BoardIdentification id = ops::ReadBoardIdentification();
+    const ops::BoardIdentification id = ops::ReadBoardIdentification(ProcessBus());
     const QString id72 = QString::fromStdString(ops::IdentificationText(id.id72));
     const QString id73 = QString::fromStdString(ops::IdentificationText(id.id73));
     const QString id6F = QString::fromStdString(ops::IdentificationText(id.id6F));

@@ -4,12 +4,13 @@
 
 #include "history/LineHistory.h"
 #include "ops/ConfigFiles.h"
+#include "ops/ProcessAccess.h"
 #include "ui/Boxes.h"
 
 namespace tessor {
 
 void CMainSheet::SetToDefault() {
-    ops::SetToDefault(m_side, m_crystalIndex, [this] {
+    ops::SetToDefault(ProcessBus(), m_side, m_crystalIndex, ops::DefaultSleep, [this] {
         ui::ShowBox(this, QMessageBox::Information, QString::fromLatin1(ops::kDefaultTitle),
                     QString::fromLatin1(ops::kDefaultNtSideText), QMessageBox::Ok);
     });
@@ -17,7 +18,7 @@ void CMainSheet::SetToDefault() {
 }
 
 void CMainSheet::WriteDefaults(int target) {
-    ops::WriteDefaults(target, m_side, m_crystalIndex);
+    ops::WriteDefaults(ProcessBus(), target, m_side, m_crystalIndex);
 }
 
 } // namespace tessor

@@ -5,6 +5,7 @@
 #include "linetest/ConfigCompare.h"
 #include "model/ConfigFile.h"
 #include "ops/ConfigFiles.h"
+#include "ops/ProcessAccess.h"
 #include "ui/Boxes.h"
 #include "ui/BusyCursor.h"
 
@@ -129,7 +130,7 @@ void CMainSheet::OnCompareWithFile() {
     ops::SaveRead read;
     {
         const ui::CBusyCursor busy;
-        read = ops::ReadConfiguration(m_side);
+        read = ops::ReadConfiguration(ProcessBus(), m_side);
     }
     if (!read.ok) {
         ShowError(this,
@@ -155,7 +156,7 @@ void CMainSheet::OnSaveConfiguration() {
         return;
     }
 
-    const ops::SaveRead read = ops::ReadConfiguration(m_side);
+    const ops::SaveRead read = ops::ReadConfiguration(ProcessBus(), m_side);
     if (!read.ok) {
         file.cancelWriting();
         ShowError(
@@ -198,10 +199,10 @@ void CMainSheet::OnLoadConfiguration() {
         return;
     }
 
-    // Each record is written as soon as it has been checked; an error stops the load where it is, with the
-    // records before it written and no restart.
+    // The whole file is checked before the first write: a refused file writes nothing.
     const ops::LoadResult result = ops::LoadConfiguration(
-        std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), m_side);
+        ProcessBus(), std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), m_side,
+        ops::DefaultSleep);
     if (result.status == ops::LoadResult::Status::FileError) {
         ShowError(this, QString::fromLatin1(result.message.c_str()));
     } else if (result.status == ops::LoadResult::Status::BoardFailed) {

@@ -16,6 +16,7 @@
 #include "link/ConsolePort.h"
 #include "link/PosixSerialDevice.h"
 #include "link/RegisterAccess.h"
+#include "ops/ProcessAccess.h"
 #include "pages/PagePhyStatus.h"
 #include "ui/Boxes.h"
 

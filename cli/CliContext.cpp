@@ -29,32 +29,64 @@ int Context::Done(const nlohmann::json& document, const std::string& text) const
     return kExitOk;
 }
 
-int Context::Fail(int code, const std::string& message) const {
+int Context::Fail(int code, const std::string& message, const std::string& error,
+                  const nlohmann::json& extra) const {
     streams.err << "tessor-cli: " << message << std::endl;
     if (options.json) {
-        streams.out << nlohmann::json{{"error", message}, {"exit_code", code}}.dump(2) << "\n";
+        nlohmann::json doc = extra;
+        doc["error"] = error;
+        doc["message"] = message;
+        doc["exit_code"] = code;
+        streams.out << doc.dump(2) << "\n";
         streams.out.flush();
     }
     return code;
 }
 
-int Context::NoAnswer() const {
-    const ResolvedPort& port = session.Port();
-    std::string where = port.name;
-    if (port.device != port.name)
-        where += " (" + port.device + ")";
-    return Fail(kExitNoAnswer,
-                "the board on " + where + " did not answer within " +
-                    std::to_string(session.AnswerTimeoutMs()) + " ms" +
-                    (session.Retries() > 0 ? " and " + std::to_string(session.Retries()) + " further waits"
-                                           : std::string()) +
-                    ", or garbled its reply.\nCheck the cable to the board, that the port is "
-                    "the right one, and reset the board; then try again.");
+namespace {
+
+std::string Where(const ResolvedPort& port) {
+    return port.device != port.name ? port.name + " (" + port.device + ")" : port.name;
 }
 
-bool Context::Failed(std::int64_t result) const {
-    const bool garbled = session.TakeGarbled();
-    return result < 0 || session.NoComm() || garbled;
+const char* const kCheckBoard = "Check the cable to the board, that the port is the right one, and reset the "
+                                "board; then try again.";
+
+std::string Reason(const Context& ctx, Outcome outcome) {
+    const std::string where = Where(ctx.session.Port());
+    switch (outcome) {
+    case Outcome::Garbled:
+        return "the board on " + where + " garbled its reply (the echo did not match the command).\n" +
+               kCheckBoard;
+    case Outcome::MailboxIncomplete:
+        return "the remote modem did not complete the operation: the mailbox of the local modem on " + where +
+               " never reported it done. The board answered; check that the line is up (tessor-cli status) "
+               "and try again.";
+    case Outcome::LineDown:
+        return "the line is down, so the remote modem cannot be reached; nothing was sent to it. Wait until "
+               "the line is up (tessor-cli status) and try again.";
+    case Outcome::DeviceFailed:
+        return "the device " + where +
+               " failed or is gone.\nCheck that the adapter is plugged in; then "
+               "try again.";
+    case Outcome::Cancelled:
+        return "interrupted before the board on " + where + " answered.";
+    case Outcome::Answered:
+    case Outcome::NoAnswer:
+        break;
+    }
+    const int retries = ctx.session.Retries();
+    return "the board on " + where + " did not answer within " +
+           std::to_string(ctx.session.AnswerTimeoutMs()) + " ms" +
+           (retries > 0 ? " and " + std::to_string(retries) + " further waits" : std::string()) + ".\n" +
+           kCheckBoard;
+}
+
+} // namespace
+
+int Context::BoardFailure(const RegResult& result, const nlohmann::json& extra) const {
+    const int code = result.outcome == Outcome::LineDown ? kExitRefused : kExitNoAnswer;
+    return Fail(code, Reason(*this, result.outcome), OutcomeName(result.outcome), extra);
 }
 
 bool Context::Confirm(const std::string& question) const {

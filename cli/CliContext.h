@@ -4,6 +4,7 @@
 // the common ways to finish (a result, an error with its exit code).
 
 #include "cli/CliSession.h"
+#include "link/RegisterBus.h"
 
 #include <nlohmann/json.hpp>
 
@@ -49,12 +50,14 @@ public:
     // Prints the result (the JSON document with --json, else the text) and gives kExitOk.
     int Done(const nlohmann::json& document, const std::string& text) const;
     // Prints "tessor-cli: message" on standard error (and with --json an error document on standard
-    // output) and gives code.
-    int Fail(int code, const std::string& message) const;
-    // The board did not answer (or garbled an exchange): the message names the device and what to do.
-    int NoAnswer() const;
-    // A result the board did not deliver: failed, no communication, or a garbled echo since the last check.
-    bool Failed(std::int64_t result) const;
+    // output: error names what went wrong, message says it, extra adds members) and gives code.
+    int Fail(int code, const std::string& message, const std::string& error = "failed",
+             const nlohmann::json& extra = nlohmann::json::object()) const;
+    // A register operation that did not succeed: its true reason, naming the device and what to do.
+    // Exit 6 for a line that is down (nothing was sent to the remote modem), else 4.
+    int BoardFailure(const RegResult& result, const nlohmann::json& extra = nlohmann::json::object()) const;
+    // The bus the subcommands work on: the session's console port.
+    IRegisterBus& Bus() const { return session.Bus(); }
     // Asks on the terminal unless --yes was given; true to go on.
     bool Confirm(const std::string& question) const;
 

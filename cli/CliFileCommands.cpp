@@ -2,16 +2,14 @@
 #include "cli/CliCommands.h"
 
 #include "cli/CliFiles.h"
-#include "link/RegisterAccess.h"
 #include "ops/Board.h"
 #include "ops/ConfigFiles.h"
 #include "ops/LinkSettings.h"
+#include "ops/ProcessAccess.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 namespace tessor::cli {
 
@@ -25,12 +23,16 @@ std::string SystemError() {
     return std::strerror(errno);
 }
 
+const char* Written(bool written) {
+    return written ? "written" : "not written";
+}
+
 int FileFail(const Context& ctx, const std::string& path, const std::string& what, const std::string& hint) {
-    return ctx.Fail(kExitFile, path + ": " + what + "\n" + hint);
+    return ctx.Fail(kExitFile, path + ": " + what + "\n" + hint, "file_error");
 }
 
 int Cancelled(const Context& ctx) {
-    return ctx.Fail(kExitRefused, "cancelled; nothing was changed");
+    return ctx.Fail(kExitRefused, "cancelled; nothing was changed", "not_confirmed");
 }
 
 } // namespace
@@ -40,14 +42,14 @@ int RunSave(const Context& ctx, const std::string& file) {
     if (!out.Create())
         return FileFail(ctx, file, "cannot be created: " + SystemError() + ".",
                         "Check that its folder exists and that you may write there.");
-    const ops::ModemSideRead side = ops::DetectModemSide();
-    if (ctx.Failed(side.raw))
-        return ctx.NoAnswer();
-    const ops::SaveRead read = ops::ReadConfiguration(side.side);
-    if (!read.ok || ctx.session.TakeGarbled()) {
+    const ops::ModemSideRead side = ops::DetectModemSide(ctx.Bus());
+    if (!side.read.ok())
+        return ctx.BoardFailure(side.read);
+    const ops::SaveRead read = ops::ReadConfiguration(ctx.Bus(), side.side);
+    if (!read.ok) {
         out.Discard();
         ctx.streams.err << "tessor-cli: " << file << " has not been saved." << std::endl;
-        return ctx.NoAnswer();
+        return ctx.BoardFailure(read.failure);
     }
     if (!out.Commit(read.bytes))
         return FileFail(ctx, file, "could not be written: " + SystemError() + ".",
@@ -69,22 +71,24 @@ int RunLoad(const Context& ctx, const std::string& file) {
     if (!ReadWholeFile(file, &bytes))
         return FileFail(ctx, file, "cannot be read: " + SystemError() + ".",
                         "Check the name and that you may read the file.");
-    const ops::ModemSideRead side = ops::DetectModemSide();
-    if (ctx.Failed(side.raw))
-        return ctx.NoAnswer();
+    const ops::ModemSideRead side = ops::DetectModemSide(ctx.Bus());
+    if (!side.read.ok())
+        return ctx.BoardFailure(side.read);
+    const ops::CheckedConfigFile checked = ops::CheckConfigFile(bytes, side.side);
+    if (!checked.ok)
+        return FileFail(ctx, file, checked.message, "Nothing was written; the modem was not restarted.");
     if (!ctx.Confirm("Load " + file + " into the local " + SideName(side.side) +
                      " modem: its records are written, then the modem restarts."))
         return Cancelled(ctx);
 
-    const ops::LoadResult result = ops::LoadConfiguration(bytes, side.side);
+    const ops::LoadResult result = ops::LoadConfiguration(ctx.Bus(), bytes, side.side, ops::DefaultSleep);
     if (result.status == ops::LoadResult::Status::FileError)
-        return FileFail(ctx, file, result.message,
-                        std::to_string(result.written) +
-                            " registers before the bad record were written; the modem was not restarted.");
-    if (result.status == ops::LoadResult::Status::BoardFailed || ctx.session.TakeGarbled()) {
+        return FileFail(ctx, file, result.message, "Nothing was written; the modem was not restarted.");
+    if (result.status == ops::LoadResult::Status::BoardFailed) {
         ctx.streams.err << "tessor-cli: " << result.written << " registers of " << file << " were written"
                         << (result.restarted ? "." : "; the modem was not restarted.") << std::endl;
-        return ctx.NoAnswer();
+        return ctx.BoardFailure(result.failure,
+                                {{"written", result.written}, {"restarted", result.restarted}});
     }
     return ctx.Done({{"file", file},
                      {"side", SideName(side.side)},
@@ -95,30 +99,44 @@ int RunLoad(const Context& ctx, const std::string& file) {
 }
 
 int RunDefault(const Context& ctx) {
-    const ops::ModemSideRead side = ops::DetectModemSide();
-    if (ctx.Failed(side.raw))
-        return ctx.NoAnswer();
+    const ops::ModemSideRead side = ops::DetectModemSide(ctx.Bus());
+    if (!side.read.ok())
+        return ctx.BoardFailure(side.read);
     if (!ctx.Confirm(ops::kDefaultWarning))
         return Cancelled(ctx);
-    const ops::DefaultResult result = ops::SetToDefault(side.side, ops::kDefaultTableCrystal, [&ctx] {
-        ctx.streams.err << "tessor-cli: " << ops::kDefaultNtSideText << std::endl;
-    });
-    if (ctx.session.NoComm() || ctx.session.TakeGarbled())
-        return ctx.NoAnswer();
+    const ops::DefaultResult result =
+        ops::SetToDefault(ctx.Bus(), side.side, ops::kDefaultTableCrystal, ops::DefaultSleep, [&ctx] {
+            ctx.streams.err << "tessor-cli: " << ops::kDefaultNtSideText << std::endl;
+        });
+    const nlohmann::json doc{{"side", SideName(side.side)},
+                             {"line_up", result.linkUp},
+                             {"remote_written", result.RemoteWritten()},
+                             {"local_written", result.LocalWritten()},
+                             {"nt_side_notice", result.ntSideRefused}};
+    const std::string written =
+        "Set to Default: remote modem " +
+        std::string(result.remoteAttempted ? Written(result.RemoteWritten()) : "not reached") +
+        ", local modem " + Written(result.LocalWritten());
+    if (!result.linkCheck.ok())
+        return ctx.BoardFailure(result.linkCheck, doc);
+    if (result.remoteAttempted && !result.remote.ok()) {
+        ctx.streams.err << "tessor-cli: " << written << "." << std::endl;
+        return ctx.BoardFailure(result.remote, doc);
+    }
+    if (!result.local.ok()) {
+        ctx.streams.err << "tessor-cli: " << written << "." << std::endl;
+        return ctx.BoardFailure(result.local, doc);
+    }
     std::string text = std::string("Set to Default: ") +
-                       (result.remoteWritten ? "remote and local modem written and restarted\n"
-                                             : "local modem written and restarted\n");
-    return ctx.Done({{"side", SideName(side.side)},
-                     {"line_up", result.linkUp},
-                     {"remote_written", result.remoteWritten},
-                     {"nt_side_notice", result.ntSideRefused}},
-                    text);
+                       (result.RemoteWritten() ? "remote and local modem written and restarted\n"
+                                               : "local modem written and restarted\n");
+    return ctx.Done(doc, text);
 }
 
 int RunPreset(const Context& ctx, const PresetArgs& args) {
-    const ops::ModemSideRead side = ops::DetectModemSide();
-    if (ctx.Failed(side.raw))
-        return ctx.NoAnswer();
+    const ops::ModemSideRead side = ops::DetectModemSide(ctx.Bus());
+    if (!side.read.ok())
+        return ctx.BoardFailure(side.read);
     ops::PresetRequest request;
     request.side = side.side;
     request.preset = args.preset - 1;
@@ -126,31 +144,41 @@ int RunPreset(const Context& ctx, const PresetArgs& args) {
     if (ops::CheckPresetWrite(request) == ops::PresetCheck::NtSide)
         return ctx.Fail(kExitRefused, ops::kPresetNtRefusal);
 
-    request.remote = ops::LinkUp();
+    const RegResult link = ops::CheckLink(ctx.Bus());
+    if (!link.ok())
+        return ctx.BoardFailure(link);
+    request.remote = link.value == 1;
     if (request.remote && args.remoteSpeed > 0) {
         request.remoteSpeed = static_cast<std::uint8_t>(args.remoteSpeed - 1);
     } else if (request.remote) {
         // As the page does: the remote modem's own setting, when it names one.
-        const ops::SpeedRead speed = ops::ReadEthernetSpeed(kRemote);
+        const ops::SpeedRead speed = ops::ReadEthernetSpeed(ctx.Bus(), kRemote);
+        if (!speed.read.ok())
+            return ctx.BoardFailure(speed.read);
         if (speed.position)
             request.remoteSpeed = static_cast<std::uint8_t>(*speed.position);
     }
-    if (ctx.session.NoComm() || ctx.session.TakeGarbled())
-        return ctx.NoAnswer();
     if (ops::CheckPresetWrite(request) == ops::PresetCheck::RemoteSpeedUnknown)
         return ctx.Fail(kExitRefused,
                         std::string(ops::kRemoteSpeedUnknown) + "\nGive it with --remote-speed 1..3.");
     if (!ctx.Confirm(ops::kPresetWarning))
         return Cancelled(ctx);
 
-    ops::WritePreset(request);
-    if (ctx.session.NoComm() || ctx.session.TakeGarbled())
-        return ctx.NoAnswer();
-    nlohmann::json doc{{"preset", args.preset},
-                       {"local_speed", args.localSpeed},
-                       {"remote_written", request.remote},
-                       {"remote_speed", request.remoteSpeed ? nlohmann::json(*request.remoteSpeed + 1)
-                                                            : nlohmann::json(nullptr)}};
+    const ops::PresetResult result = ops::WritePreset(ctx.Bus(), request, ops::DefaultSleep);
+    const nlohmann::json doc{{"preset", args.preset},
+                             {"local_speed", args.localSpeed},
+                             {"remote_written", result.RemoteWritten()},
+                             {"local_written", result.LocalWritten()},
+                             {"remote_speed", request.remoteSpeed ? nlohmann::json(*request.remoteSpeed + 1)
+                                                                  : nlohmann::json(nullptr)}};
+    const RegResult failure =
+        FirstFailure(result.remoteAttempted ? result.remote : RegResult::Answer(1), result.local);
+    if (!failure.ok()) {
+        ctx.streams.err << "tessor-cli: preset " << args.preset << ": remote modem "
+                        << (result.remoteAttempted ? Written(result.RemoteWritten()) : "not reached")
+                        << ", local modem " << Written(result.LocalWritten()) << "." << std::endl;
+        return ctx.BoardFailure(failure, doc);
+    }
     return ctx.Done(doc, "Preset " + std::to_string(args.preset) + " written to the " +
                              (request.remote ? "remote and the local modem" : "local modem") +
                              "; restarted\n");

@@ -5,8 +5,7 @@
 #include "link/PlainFile.h"
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <string>
 
 namespace tessor::cli {
@@ -57,12 +56,20 @@ private:
     bool m_committed = false;
 };
 
+// The whole file, or false with the cause in errno (a folder fails on its first read: EISDIR).
 inline bool ReadWholeFile(const std::string& path, std::string* bytes) {
-    std::ifstream file(path, std::ios::binary);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
         return false;
-    bytes->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes->append(buffer, n);
+    const bool failed = std::ferror(file) != 0;
+    const int error = errno;
+    std::fclose(file);
+    errno = error;
+    return !failed;
 }
 
 } // namespace tessor::cli

@@ -1,11 +1,9 @@
 // Single register operations and the General page's actions.
 #include "cli/CliCommands.h"
 
-#include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
+#include "ops/Access.h"
 #include "ops/Board.h"
 
-#include <functional>
 #include <vector>
 
 namespace tessor::cli {
@@ -44,30 +42,6 @@ const char* TargetName(bool remote) {
     return remote ? "remote" : "local";
 }
 
-// A remote operation that failed after only the two link-check reads found the line down.
-struct RemoteOutcome {
-    std::int64_t result = 0;
-    bool failed = false;
-    bool lineDown = false;
-};
-
-RemoteOutcome Observe(const Context& ctx, bool remote, const std::function<std::int64_t()>& operation) {
-    const std::uint64_t before = ctx.session.LocalOperations();
-    RemoteOutcome outcome;
-    outcome.result = operation();
-    const std::uint64_t steps = ctx.session.LocalOperations() - before;
-    const bool garbled = ctx.session.TakeGarbled();
-    const bool noComm = ctx.session.NoComm();
-    outcome.failed = outcome.result < 0 || garbled || noComm;
-    outcome.lineDown = remote && outcome.result < 0 && !garbled && !noComm && steps == 2;
-    return outcome;
-}
-
-int LineDown(const Context& ctx) {
-    return ctx.Fail(kExitRefused, "the line is down, so the remote modem cannot be reached; nothing was sent "
-                                  "to it. Wait until the line is up (tessor-cli status) and try again.");
-}
-
 int Cancelled(const Context& ctx) {
     return ctx.Fail(kExitRefused, "cancelled; nothing was changed");
 }
@@ -83,7 +57,7 @@ struct GeneralStep {
     const char* name;
     const char* question;
     bool remote;
-    std::int64_t (*run)();
+    RegResult (*run)(IRegisterBus&);
 };
 
 GeneralStep StepFor(GeneralAction action) {
@@ -100,18 +74,18 @@ GeneralStep StepFor(GeneralAction action) {
         return {"transmitter on",
                 "Turn the transmitter of the local modem on (WR 8C00 40; every other bit of "
                 "8C00 goes off).",
-                false, [] { return ops::SetTransmitter(true); }};
+                false, [](IRegisterBus& bus) { return ops::SetTransmitter(bus, true); }};
     case GeneralAction::TransmitterOff:
         return {"transmitter off",
                 "Turn the transmitter of the local modem off (WR 8C00 00; every bit of 8C00 "
                 "goes off).",
-                false, [] { return ops::SetTransmitter(false); }};
+                false, [](IRegisterBus& bus) { return ops::SetTransmitter(bus, false); }};
     case GeneralAction::ActivationOn:
         return {"activation on", "Enable the activation of the local modem (OR 8C00 80).", false,
-                [] { return ops::SetActivation(true); }};
+                [](IRegisterBus& bus) { return ops::SetActivation(bus, true); }};
     case GeneralAction::ActivationOff:
         return {"activation off", "Disable the activation of the local modem (ND 8C00 7F).", false,
-                [] { return ops::SetActivation(false); }};
+                [](IRegisterBus& bus) { return ops::SetActivation(bus, false); }};
     case GeneralAction::RemoteReset:
         return {"remote reset", "Soft reset of the remote modem.", true, &ops::SoftResetRemote};
     case GeneralAction::RemoteLoopback:
@@ -130,22 +104,19 @@ int RunRegister(const Context& ctx, const RegisterArgs& args) {
                                     (args.remote ? " through the mailbox." : ".")))
         return Cancelled(ctx);
 
-    const RemoteOutcome outcome = Observe(ctx, args.remote, [&] {
-        return ops::RegisterOperation(args.remote ? kRemote : kLocal, op, args.address, value);
-    });
-    if (outcome.lineDown)
-        return LineDown(ctx);
-    if (outcome.failed)
-        return ctx.NoAnswer();
+    const RegResult outcome =
+        ops::RegisterOperation(ctx.Bus(), args.remote ? kRemote : kLocal, op, args.address, value);
+    if (!outcome.ok())
+        return ctx.BoardFailure(outcome);
 
     nlohmann::json doc{{"operation", args.op},
                        {"target", TargetName(args.remote)},
                        {"address", args.address},
                        {"command", line},
-                       {"raw", outcome.result}};
+                       {"raw", outcome.value}};
     std::string text;
     if (op == kRead) {
-        const std::vector<unsigned> values = UnpackRead(outcome.result, args.count);
+        const std::vector<unsigned> values = UnpackRead(outcome.value, args.count);
         std::string hex;
         for (unsigned v : values)
             hex += " " + Hex2(v);
@@ -164,13 +135,11 @@ int RunGeneral(const Context& ctx, GeneralAction action) {
     const GeneralStep step = StepFor(action);
     if (!ctx.Confirm(step.question))
         return Cancelled(ctx);
-    const RemoteOutcome outcome = Observe(ctx, step.remote, step.run);
-    if (outcome.lineDown)
-        return LineDown(ctx);
-    if (outcome.failed)
-        return ctx.NoAnswer();
+    const RegResult outcome = step.run(ctx.Bus());
+    if (!outcome.ok())
+        return ctx.BoardFailure(outcome);
     return ctx.Done(
-        nlohmann::json{{"action", step.name}, {"target", TargetName(step.remote)}, {"raw", outcome.result}},
+        nlohmann::json{{"action", step.name}, {"target", TargetName(step.remote)}, {"raw", outcome.value}},
         std::string(step.name) + ": done\n");
 }
 

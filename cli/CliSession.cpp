@@ -8,9 +8,13 @@ namespace tessor::cli {
 
 namespace {
 
-// The line the transport shows for an exchange whose echo did not match (" - RESET - " with the
-// characters the terminal does not show blanked).
-const char kGarbledLine[] = "   RESET   ";
+// Before the port is open nothing reaches a board.
+class CClosedBus : public IRegisterBus {
+public:
+    RegResult Exchange(std::uint8_t, const char*, const char*) override {
+        return RegResult::Fail(Outcome::DeviceFailed);
+    }
+};
 
 constexpr int kPollPeriodMs = 5;
 
@@ -24,12 +28,8 @@ CliSession::~CliSession() {
         m_console->RequestStop();
         if (m_worker.joinable())
             m_worker.join();
-        if (g_pConsolePort.load() == m_console.get())
-            g_pConsolePort.store(nullptr);
         m_console->Close();
     }
-    if (g_pTerminalSink.load() == this)
-        g_pTerminalSink.store(nullptr);
 }
 
 int CliSession::Open(const ResolvedPort& port) {
@@ -46,9 +46,6 @@ int CliSession::Open(const ResolvedPort& port) {
         m_console.reset();
         return error;
     }
-    g_bStopThreads.store(0);
-    g_pTerminalSink.store(this);
-    g_pConsolePort.store(m_console.get());
     CConsolePort* console = m_console.get();
     m_worker = std::thread([console] { console->ConsoleWorkerThread(); });
     return 0;
@@ -74,13 +71,11 @@ IUserPrompt::Answer CliSession::AskHardwareNotResponding(const std::string&) {
     return Answer::Retry;
 }
 
-void CliSession::QueueLine(const std::string& line, std::uint8_t) {
-    if (line == kGarbledLine)
-        m_garbled.store(true);
-}
-
-void CliSession::FlushLines() {
-    m_localOperations.fetch_add(1);
+IRegisterBus& CliSession::Bus() {
+    static CClosedBus closed;
+    if (!m_console)
+        return closed;
+    return *m_console;
 }
 
 } // namespace tessor::cli

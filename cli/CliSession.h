@@ -16,7 +16,7 @@
 
 namespace tessor::cli {
 
-class CliSession : public IUserPrompt, public ITerminalSink {
+class CliSession : public IUserPrompt {
 public:
     // answerTimeoutMs: how long one exchange may take before the board counts as silent (rounded up to
     // the 5 ms poll); retries: how many more such waits the run allows before giving up.
@@ -31,17 +31,13 @@ public:
 
     // The board did not answer within the allowed waits; every later operation fails at once.
     bool NoComm() const;
-    // An exchange whose echo came back wrong since the last call (its result reads as 0).
-    bool TakeGarbled() { return m_garbled.exchange(false); }
-    // Local register operations carried out so far.
-    std::uint64_t LocalOperations() const { return m_localOperations.load(); }
+    // The console port as the bus the operations run on; a bus whose every operation fails before Open.
+    IRegisterBus& Bus();
     int AnswerTimeoutMs() const { return m_answerTimeoutMs; }
     int Retries() const { return m_retries; }
 
     void ShowProblem(const std::string& text) override;
     Answer AskHardwareNotResponding(const std::string& text) override;
-    void QueueLine(const std::string& line, std::uint8_t op) override;
-    void FlushLines() override;
 
 private:
     std::ostream& m_err;
@@ -51,8 +47,6 @@ private:
     ResolvedPort m_port;
     std::unique_ptr<CConsolePort> m_console;
     std::thread m_worker;
-    std::atomic<bool> m_garbled{false};
-    std::atomic<std::uint64_t> m_localOperations{0};
 };
 
 } // namespace tessor::cli

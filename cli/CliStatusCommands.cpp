@@ -1,7 +1,7 @@
 // status (side, line, link settings, one PHY pass, identification) and counters (Ethernet passes).
 #include "cli/CliCommands.h"
 
-#include "link/RegisterAccess.h"
+#include "ops/Access.h"
 #include "ops/Board.h"
 #include "ops/EthernetPass.h"
 #include "ops/LinkSettings.h"
@@ -22,6 +22,11 @@ const char* SideName(std::uint8_t side) {
     return side == ops::kSideNT ? "NT" : side == ops::kSideLT ? "LT" : "unknown";
 }
 
+// A read's value, or null when it was not answered.
+nlohmann::json Raw(const RegResult& r) {
+    return r.ok() ? nlohmann::json(r.value) : nlohmann::json(nullptr);
+}
+
 template <typename T> nlohmann::json Optional(const std::optional<T>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
@@ -33,8 +38,8 @@ std::string Trimmed(const std::string& text) {
 }
 
 nlohmann::json DirectionJson(const ops::DirectionSettings& d) {
-    return {{"raw_config", d.rawConfig},
-            {"raw_carrier", d.rawCarrier},
+    return {{"raw_config", Raw(d.configRead)},
+            {"raw_carrier", Raw(d.carrierRead)},
             {"constellation_points",
              d.constellation
                  ? nlohmann::json(d.constellation->sizeByte == 0 ? 256 : d.constellation->sizeByte)
@@ -60,7 +65,7 @@ std::string DirectionText(const char* name, const ops::DirectionSettings& d) {
 }
 
 nlohmann::json SpeedJson(const ops::SpeedRead& speed) {
-    return {{"raw", speed.raw},
+    return {{"raw", Raw(speed.read)},
             {"setting", speed.position ? nlohmann::json(*speed.position + 1) : nlohmann::json(nullptr)}};
 }
 
@@ -71,16 +76,16 @@ std::string SpeedText(const ops::SpeedRead& speed) {
 nlohmann::json PhyJson(const ops::PhyPass& pass) {
     nlohmann::json indicators = nlohmann::json::object();
     for (int i = 0; i < ops::kPhyIndicatorCount; ++i)
-        indicators[ops::kPhyIndicatorNames[static_cast<std::size_t>(i)]] =
+        indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] =
             pass.texts.flags[static_cast<std::size_t>(i)] != 0;
     const ops::PhyReadResults& r = pass.raw;
     return {{"raw",
-             {{"8C99", r.errorValue},
-              {"8C9C", r.txLevel},
-              {"8C91", r.rsCorrected},
-              {"8C71", r.linkStatus},
-              {"8C98", r.lineFlags},
-              {"8D38", r.linkFailCount}}},
+             {{"8C99", Raw(r.errorValue)},
+              {"8C9C", Raw(r.txLevel)},
+              {"8C91", Raw(r.rsCorrected)},
+              {"8C71", Raw(r.linkStatus)},
+              {"8C98", Raw(r.lineFlags)},
+              {"8D38", Raw(r.linkFailCount)}}},
             {"snr_centi_db", Optional(pass.figures.snr)},
             {"mse_centi_db", Optional(pass.figures.mse)},
             {"rs_per_second", Optional(pass.readings.rsPerSecond)},
@@ -102,16 +107,16 @@ std::string PhyText(const ops::PhyPass& pass) {
          << ", power " << pass.texts.power << " dBm/Hz, link fail " << pass.texts.linkFail << "\nIndicators:";
     for (int i = 0; i < ops::kPhyIndicatorCount; ++i) {
         if (pass.texts.flags[static_cast<std::size_t>(i)])
-            text << " " << ops::kPhyIndicatorNames[static_cast<std::size_t>(i)];
+            text << " " << kIndicatorDefs[static_cast<std::size_t>(i)].name;
     }
     text << "\n";
     return text.str();
 }
 
 nlohmann::json IdentificationJson(const ops::BoardIdentification& id) {
-    return {{"8C72", {{"raw", id.raw72}, {"text", ops::IdentificationText(id.id72)}}},
-            {"8C73", {{"raw", id.raw73}, {"text", ops::IdentificationText(id.id73)}}},
-            {"8C6F", {{"raw", id.raw6F}, {"text", ops::IdentificationText(id.id6F)}}}};
+    return {{"8C72", {{"raw", Raw(id.read72)}, {"text", ops::IdentificationText(id.id72)}}},
+            {"8C73", {{"raw", Raw(id.read73)}, {"text", ops::IdentificationText(id.id73)}}},
+            {"8C6F", {{"raw", Raw(id.read6F)}, {"text", ops::IdentificationText(id.id6F)}}}};
 }
 
 nlohmann::json TotalsJson(const ops::EthernetTotals& totals) {
@@ -140,23 +145,34 @@ void SleepUntil(std::chrono::steady_clock::time_point deadline, const std::atomi
 } // namespace
 
 int RunStatus(const Context& ctx) {
-    const ops::ModemSideRead side = ops::DetectModemSide();
-    const bool up = ops::LinkUp();
-    const ops::LinkSettings link = ops::ReadLinkSettings(kCrystalHz, up);
-    const ops::PhyReferenceRead refs = ops::ReadPhyReferences(side.side);
-    const ops::PhyPass phy = ops::RunPhyPass(refs.references);
-    const ops::BoardIdentification id = ops::ReadBoardIdentification();
-    if (ctx.Failed(id.raw6F))
-        return ctx.NoAnswer();
+    IRegisterBus& bus = ctx.Bus();
+    const ops::ModemSideRead side = ops::DetectModemSide(bus);
+    const RegResult linkCheck = ops::CheckLink(bus);
+    const bool up = linkCheck.ok() && linkCheck.value == 1;
+    const ops::LinkSettings link = ops::ReadLinkSettings(bus, kCrystalHz, up);
+    const ops::PhyReferenceRead refs = ops::ReadPhyReferences(bus, side.side);
+    const ops::PhyPass phy = ops::RunPhyPass(bus, refs.references);
+    const ops::BoardIdentification id = ops::ReadBoardIdentification(bus);
+    // The first read that failed says why; a status with a hole in it is not printed.
+    for (const RegResult* r :
+         {&side.read, &linkCheck, &link.downstream.configRead, &link.downstream.carrierRead,
+          &link.upstream.configRead, &link.upstream.carrierRead, &link.localSpeed.read, &refs.read,
+          &phy.raw.errorValue, &phy.raw.txLevel, &phy.raw.rsCorrected, &phy.raw.linkStatus,
+          &phy.raw.lineFlags, &phy.raw.linkFailCount, &id.read72, &id.read73, &id.read6F}) {
+        if (!r->ok())
+            return ctx.BoardFailure(*r);
+    }
+    if (link.remoteSpeedRead && !link.remoteSpeed.read.ok())
+        return ctx.BoardFailure(link.remoteSpeed.read);
 
     nlohmann::json doc{{"side", SideName(side.side)},
-                       {"raw_8C70", side.raw},
+                       {"raw_8C70", Raw(side.read)},
                        {"line_up", up},
                        {"downstream", DirectionJson(link.downstream)},
                        {"upstream", DirectionJson(link.upstream)},
                        {"ethernet_speed", {{"local", SpeedJson(link.localSpeed)}}},
                        {"phy", PhyJson(phy)},
-                       {"phy_reference_raw", refs.raw},
+                       {"phy_reference_raw", Raw(refs.read)},
                        {"identification", IdentificationJson(id)}};
     if (link.remoteSpeedRead)
         doc["ethernet_speed"]["remote"] = SpeedJson(link.remoteSpeed);
@@ -188,15 +204,22 @@ int RunCounters(const Context& ctx, const CounterArgs& args, const std::atomic<b
         if (interrupted.load())
             break;
         next += period;
-        const ops::EthernetPass pass = ops::RunEthernetPass(hooks);
+        const ops::EthernetPass pass = ops::RunEthernetPass(ctx.Bus(), hooks);
         totals.Add(pass);
-        if (ctx.session.NoComm())
-            return ctx.NoAnswer();
+        nlohmann::json raw = nlohmann::json::array();
+        bool garbled = false;
+        for (int i = 0; i < pass.countersRead; ++i) {
+            const RegResult& r = pass.raw[static_cast<std::size_t>(i)];
+            if (!r.ok() && r.outcome != Outcome::Garbled)
+                return ctx.BoardFailure(r);
+            garbled = garbled || !r.ok();
+            raw.push_back(Raw(r));
+        }
         // The counters clear when read, so what a garbled reply carried is lost; counting goes on.
-        if (ctx.session.TakeGarbled())
+        if (garbled)
             ctx.streams.err << "tessor-cli: a garbled reply in pass " << n + 1
                             << "; the counts it carried are lost" << std::endl;
-        passes.push_back({{"complete", pass.complete}, {"raw", pass.raw}, {"increments", pass.increments}});
+        passes.push_back({{"complete", pass.complete}, {"raw", raw}, {"increments", pass.increments}});
         if (!ctx.options.json)
             ctx.streams.out << "Pass " << totals.passes << (pass.complete ? "" : " (interrupted)") << "\n"
                             << TotalsText(totals) << std::flush;

@@ -238,7 +238,7 @@ int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<
     options.criteria = args.criteria;
     options.toolVersion = std::string("tessor-cli ") + TESSOR_VERSION;
 
-    linetest::COpsLineTestBoard board([&ctx] { return ctx.session.TakeGarbled(); });
+    linetest::COpsLineTestBoard board(ctx.Bus());
     linetest::CLineTest test(board, options);
     std::atomic<bool> finished{false};
     std::thread watcher([&] {
@@ -301,12 +301,12 @@ int RunVerify(const Context& ctx, const std::string& file) {
             kExitFile,
             file + ": not a configuration file (" + parsed.message +
                 ").\nGive a file saved by the tool (*.LT or *.NT). Nothing was read from the board.");
-    const ops::ModemSideRead side = ops::DetectModemSide();
-    if (ctx.Failed(side.raw))
-        return ctx.NoAnswer();
-    const ops::SaveRead read = ops::ReadConfiguration(side.side);
-    if (!read.ok || ctx.session.TakeGarbled())
-        return ctx.NoAnswer();
+    const ops::ModemSideRead side = ops::DetectModemSide(ctx.Bus());
+    if (!side.read.ok())
+        return ctx.BoardFailure(side.read);
+    const ops::SaveRead read = ops::ReadConfiguration(ctx.Bus(), side.side);
+    if (!read.ok)
+        return ctx.BoardFailure(read.failure);
     const linetest::ConfigComparison c = linetest::CompareConfiguration(parsed, read, side.side);
 
     const auto hex = [](const std::optional<std::uint8_t>& v) {

@@ -2,21 +2,36 @@
 
 #include "recorder/Decimate.h"
 
-#include <QChartView>
 #include <QColor>
 #include <QString>
+#include <QWidget>
 
+#include <cstdint>
 #include <vector>
-
-class QDateTimeAxis;
-class QLineSeries;
-class QValueAxis;
 
 namespace tessor {
 
-// One graph of the Line History window: one or more recorded series against time. Each polyline the
-// decimation returns gets its own line series, so a gap is drawn as a gap.
-class CHistoryGraph : public QChartView {
+// A value axis of round numbers: bottom and top are multiples of step, a step of 1, 2 or 5 times a power
+// of ten giving at most about three intervals. Values that are all at or above zero never get an axis
+// reaching below it.
+struct ValueScale {
+    double bottom = 0;
+    double top = 1;
+    double step = 1;
+};
+ValueScale RoundScale(double low, double high);
+// A tick label of a scale: as many decimals as its step needs, thousands as "k" and millions as "M".
+QString ScaleLabel(const ValueScale& scale, double value);
+
+// Round moments between fromMs and toMs (local time) at most maxTicks of them, and their step.
+std::vector<std::int64_t> TimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxTicks,
+                                    std::int64_t* stepMs);
+
+// One graph of the Line History window: one or more recorded series against time, drawn from their
+// pixel columns (each column's extremes as a vertical stroke, joined to the next unless a gap is between),
+// so that the cost of a paint grows with the width, whatever the samples and gaps. It holds a copy of
+// its columns: painting never touches the recorder.
+class CHistoryGraph : public QWidget {
     Q_OBJECT
 public:
     struct Line {
@@ -25,38 +40,51 @@ public:
         QColor color;
     };
 
-    CHistoryGraph(const QString& title, std::vector<Line> lines, QWidget* parent = nullptr);
+    CHistoryGraph(const QString& objectName, std::vector<Line> lines, QWidget* parent = nullptr);
 
-    // Draws the store's samples between fromMs and toMs.
-    void Redraw(const rec::LineStore& store, std::int64_t fromMs, std::int64_t toMs);
+    // The series this graph draws, one per line, in the order SetData takes their columns.
+    std::vector<rec::Series> SeriesShown() const;
+    // The reduced series between fromMs and toMs, one per line; sets the axes and schedules a paint.
+    void SetData(std::vector<rec::Reduced> reduced);
     // A vertical mark at a moment (the journal entry chosen); a negative time removes it.
-    void SetMarker(std::int64_t wallMs) { m_markerMs = wallMs; }
-    // Points drawn by the last redraw (all lines together).
-    std::size_t PointCount() const { return m_pointCount; }
+    void SetMarker(std::int64_t wallMs);
+    std::int64_t Marker() const { return m_markerMs; }
+    // Columns with data in the last data given (all lines together).
+    std::size_t DrawnColumns() const { return m_drawnColumns; }
     // Width in pixels of the plot area, the number of columns the data is reduced to.
     int Columns() const;
+    const ValueScale& Scale() const { return m_scale; }
+    QRect PlotArea() const;
+    // The moment under a horizontal position in the widget.
+    std::int64_t TimeAt(double x) const;
 
 signals:
     // The wheel turned over the graph: zoom by factor (below 1 zooms in) around the time under it.
     void zoomRequested(std::int64_t aroundMs, double factor);
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
 private:
-    struct Pool {
-        Line line;
-        std::vector<QLineSeries*> series;
-    };
-    QLineSeries* SeriesFor(Pool& pool, std::size_t index);
-    void SetAxes(std::int64_t fromMs, std::int64_t toMs, double low, double high);
+    void PaintLegend(QPainter& p) const;
+    void PaintValueAxis(QPainter& p, const QRect& plot) const;
+    void PaintTimeAxis(QPainter& p, const QRect& plot) const;
+    void PaintLine(QPainter& p, const QRect& plot, const rec::Reduced& reduced, const QColor& color) const;
+    void PaintMarker(QPainter& p, const QRect& plot) const;
+    double XOf(const QRect& plot, std::int64_t wallMs) const;
+    double YOf(const QRect& plot, double value) const;
+    QString TimeFormat(std::int64_t stepMs) const;
+    void Describe();
 
-    std::vector<Pool> m_pools;
-    QDateTimeAxis* m_axisX = nullptr;
-    QValueAxis* m_axisY = nullptr;
-    std::size_t m_pointCount = 0;
+    std::vector<Line> m_lines;
+    std::vector<rec::Reduced> m_reduced;
+    std::int64_t m_fromMs = 0;
+    std::int64_t m_toMs = 1;
+    ValueScale m_scale;
+    bool m_any = false;
+    std::size_t m_drawnColumns = 0;
     std::int64_t m_markerMs = -1;
-    QLineSeries* m_marker = nullptr;
 };
 
 } // namespace tessor

@@ -134,16 +134,21 @@ void CHistoryWindow::BuildGraphs(QWidget* area) {
     const QColor blue(31, 119, 180), orange(230, 120, 20), red(200, 30, 30), green(40, 150, 60),
         purple(120, 60, 170), teal(20, 140, 140);
     m_graphs = {
-        new CHistoryGraph(QString(), {{Series::Snr, QStringLiteral("SNR (dB)"), blue},
-                                      {Series::Mse, QStringLiteral("Mean square error (dB)"), orange}}),
-        new CHistoryGraph(QString(), {{Series::RsPerSecond, QStringLiteral("Corrected RS errors /s"), red}}),
-        new CHistoryGraph(QString(),
+        new CHistoryGraph(QStringLiteral("graphSnr"),
+                          {{Series::Snr, QStringLiteral("SNR (dB)"), blue},
+                           {Series::Mse, QStringLiteral("Mean square error (dB)"), orange}}),
+        new CHistoryGraph(QStringLiteral("graphRs"),
+                          {{Series::RsPerSecond, QStringLiteral("Corrected RS errors /s"), red}}),
+        new CHistoryGraph(QStringLiteral("graphTxPower"),
                           {{Series::TxPower, QStringLiteral("Transmitted power (dBm/Hz)"), green}}),
-        new CHistoryGraph(QString(), {{Series::LinkFail, QStringLiteral("Link fail counter"), purple}}),
-        new CHistoryGraph(QString(), {{Series::TxFramesRate, QStringLiteral("Transmitted frames /s"), blue},
-                                      {Series::RxFramesRate, QStringLiteral("Received frames /s"), teal}}),
-        new CHistoryGraph(QString(), {{Series::TxOctetsRate, QStringLiteral("Transmitted octets /s"), blue},
-                                      {Series::RxOctetsRate, QStringLiteral("Received octets /s"), teal}}),
+        new CHistoryGraph(QStringLiteral("graphLinkFail"),
+                          {{Series::LinkFail, QStringLiteral("Link fail counter"), purple}}),
+        new CHistoryGraph(QStringLiteral("graphFrames"),
+                          {{Series::TxFramesRate, QStringLiteral("Transmitted frames /s"), blue},
+                           {Series::RxFramesRate, QStringLiteral("Received frames /s"), teal}}),
+        new CHistoryGraph(QStringLiteral("graphOctets"),
+                          {{Series::TxOctetsRate, QStringLiteral("Transmitted octets /s"), blue},
+                           {Series::RxOctetsRate, QStringLiteral("Received octets /s"), teal}}),
     };
     auto* layout = new QVBoxLayout(area);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -180,19 +185,38 @@ double CHistoryWindow::Refresh(bool force) {
     timer.start();
     // Asked before taking the store: the recorder's lock is held while the store is read.
     const std::string recordingPath = m_opened ? std::string() : m_live->RecordingPath();
+    // What the window needs of the store is taken under the lock (the samples as a shared view, the new
+    // events as a copy) and reduced and shown after it: the poll threads never wait for the drawing.
+    Counts counts;
+    bool any = false;
+    bool journalReset = false;
+    std::vector<rec::Event> fresh;
+    std::shared_ptr<const rec::LineStore> samples;
     shown.Read([&](const rec::LineStore& store) {
-        UpdateView(store);
-        for (CHistoryGraph* graph : m_graphs)
-            graph->Redraw(store, m_fromMs, m_toMs);
-        UpdateJournal(store);
-        UpdateStatus(store, recordingPath);
+        samples = rec::ShareSamples(store);
+        any = rec::TimeSpan(store, &m_firstMs, &m_lastMs);
+        counts = Counts{store.phy.size(), store.eth.size(), store.events.size()};
+        journalReset = store.events.size() < m_journalCount;
+        const std::size_t from = journalReset ? 0 : m_journalCount;
+        fresh.assign(store.events.begin() + static_cast<std::ptrdiff_t>(from), store.events.end());
     });
+    UpdateView(any);
+    const rec::LineStore& shared = *samples;
+    const int columns = m_graphs.front()->Columns();
+    for (CHistoryGraph* graph : m_graphs) {
+        std::vector<rec::Reduced> reduced;
+        for (rec::Series series : graph->SeriesShown())
+            reduced.push_back(rec::Decimate(shared, series, m_fromMs, m_toMs, columns));
+        graph->SetData(std::move(reduced));
+    }
+    UpdateJournal(fresh, journalReset);
+    UpdateStatus(counts, recordingPath);
     m_shownRevision = revision;
     return static_cast<double>(timer.nsecsElapsed()) / 1e6;
 }
 
-void CHistoryWindow::UpdateView(const rec::LineStore& store) {
-    if (!rec::TimeSpan(store, &m_firstMs, &m_lastMs)) {
+void CHistoryWindow::UpdateView(bool any) {
+    if (!any) {
         const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
         m_firstMs = now - 60000;
         m_lastMs = now;
@@ -217,28 +241,27 @@ void CHistoryWindow::UpdateView(const rec::LineStore& store) {
     m_updatingScroll = false;
 }
 
-void CHistoryWindow::UpdateJournal(const rec::LineStore& store) {
-    if (store.events.size() < m_journalCount) {
+void CHistoryWindow::UpdateJournal(const std::vector<rec::Event>& fresh, bool reset) {
+    if (reset) {
         m_journal->clear();
         m_journalCount = 0;
     }
     QList<QTreeWidgetItem*> items;
-    for (std::size_t i = m_journalCount; i < store.events.size(); ++i) {
-        const rec::Event& e = store.events[i];
+    for (const rec::Event& e : fresh) {
         auto* item = new QTreeWidgetItem({TimeText(e.time.wallMs), QString::fromStdString(e.text)});
         item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(e.time.wallMs));
         items.prepend(item);
     }
-    m_journalCount = store.events.size();
+    m_journalCount += fresh.size();
     if (!items.isEmpty())
         m_journal->insertTopLevelItems(0, items); // newest on top
 }
 
-void CHistoryWindow::UpdateStatus(const rec::LineStore& store, const std::string& path) {
+void CHistoryWindow::UpdateStatus(const Counts& counts, const std::string& path) {
     QString text = QStringLiteral("%1 PHY samples, %2 Ethernet samples, %3 events")
-                       .arg(store.phy.size())
-                       .arg(store.eth.size())
-                       .arg(store.events.size());
+                       .arg(counts.phy)
+                       .arg(counts.eth)
+                       .arg(counts.events);
     if (m_opened) {
         text += QStringLiteral(". Showing the recording %1 as recorded.").arg(Native(m_openedPath));
     } else {

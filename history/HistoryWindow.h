@@ -73,9 +73,14 @@ private:
     void OnExportCsv();
     void OnScroll(int value);
     void OnJournalItem(QTreeWidgetItem* item);
-    void UpdateView(const rec::LineStore& store);
-    void UpdateJournal(const rec::LineStore& store);
-    void UpdateStatus(const rec::LineStore& store, const std::string& recordingPath);
+    struct Counts {
+        std::size_t phy = 0;
+        std::size_t eth = 0;
+        std::size_t events = 0;
+    };
+    void UpdateView(bool any);
+    void UpdateJournal(const std::vector<rec::Event>& fresh, bool reset);
+    void UpdateStatus(const Counts& counts, const std::string& recordingPath);
     void CheckRecordingFailure();
     rec::CLineRecorder& Shown() const;
 

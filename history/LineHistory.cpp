@@ -1,8 +1,6 @@
 #include "history/LineHistory.h"
 
 #include "history/HistoryWindow.h"
-#include "link/ConsolePort.h"
-#include "pages/PagePhyStatus.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -51,9 +49,9 @@ private:
     rec::CLineRecorder& m_recorder;
 };
 
-CLineHistory::CLineHistory(CPagePhy_Status* phyPage, QObject* parent)
+CLineHistory::CLineHistory(IPhyPassSource* phyPasses, QObject* parent)
     : QObject(parent),
-      m_phyPage(phyPage), // The pages pass every 5 s; background passes may come more often, never less.
+      m_phyPasses(phyPasses), // The pages pass every 5 s; background passes may come more often, never less.
       m_recorder(
           std::make_shared<rec::CLineRecorder>(std::max(BackgroundInterval(), kBackgroundIntervalMs))) {
     m_backgroundTimer.setInterval(BackgroundInterval());
@@ -64,7 +62,7 @@ CLineHistory::CLineHistory(CPagePhy_Status* phyPage, QObject* parent)
 }
 
 void CLineHistory::WatchSampling() {
-    const bool sampling = BackgroundRecording() || (m_phyPage && m_phyPage->IsRunning());
+    const bool sampling = BackgroundRecording() || (m_phyPasses && m_phyPasses->PassesRunning());
     if (sampling == m_sampling)
         return;
     m_sampling = sampling;
@@ -99,10 +97,8 @@ void CLineHistory::SetBackgroundRecording(bool on) {
 
 void CLineHistory::OnBackgroundTick() {
     // The page's own timer wakes the thread while it runs; only the pauses between are filled.
-    if (m_phyPage && !m_phyPage->IsRunning()) {
-        m_phyPage->EnsureReferences(); // once, when the page has not been shown yet
-        m_phyPage->m_pollEvent.Set();
-    }
+    if (m_phyPasses && !m_phyPasses->PassesRunning())
+        m_phyPasses->RequestPass();
 }
 
 void CLineHistory::ShowWindow(QWidget* parent) {
@@ -121,32 +117,39 @@ CHistoryWindow* CLineHistory::Window() const {
     return m_window.data();
 }
 
-bool CLineHistory::BoardAnswering() {
-    // After a cancelled time-out the link answers every read with 0 without asking the board.
-    const CConsolePort* port = g_pConsolePort.load();
-    return port && !port->NoComm();
+namespace {
+
+// The board did not answer this read at all (as opposed to garbling its reply).
+bool BoardSilent(const RegResult& r) {
+    return !r.ok() && r.outcome != Outcome::Garbled;
 }
+
+} // namespace
 
 void CLineHistory::OnPhyPass(const ops::PhyReadResults& results,
                              const std::optional<ops::PhyReferences>& references) {
-    const rec::PhyRaw raw{results.errorValue, results.txLevel,   results.rsCorrected,
-                          results.linkStatus, results.lineFlags, results.linkFailCount};
-    m_recorder->AddPhy(rec::MakePhySample(rec::Now(), raw, references ? references->snr : rec::kNoValue,
-                                          references ? references->mse : rec::kNoValue, BoardAnswering()));
+    // A garbled read is a gap in an answered sample; a board that stopped answering makes none.
+    const RegResult* all[] = {&results.errorValue, &results.txLevel,   &results.rsCorrected,
+                              &results.linkStatus, &results.lineFlags, &results.linkFailCount};
+    const bool answered =
+        std::none_of(std::begin(all), std::end(all), [](const RegResult* r) { return BoardSilent(*r); });
+    m_recorder->AddPhy(rec::MakePhySample(rec::Now(), rec::PhyRawOf(results),
+                                          references ? references->snr : rec::kNoValue,
+                                          references ? references->mse : rec::kNoValue, answered));
 }
 
-void CLineHistory::OnEthPass(const std::array<std::int64_t, 15>& reads,
+void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads,
                              const std::array<std::uint64_t, 15>& totals) {
     rec::EthSample sample;
     sample.time = rec::Now();
     sample.totals = totals;
     for (std::size_t i = 0; i < reads.size(); ++i) {
-        if (reads[i] < 0)
+        if (!reads[i].ok())
             sample.failedReads = static_cast<std::uint16_t>(sample.failedReads | 1u << i);
         else
-            sample.reads[i] = static_cast<std::uint32_t>(reads[i]);
+            sample.reads[i] = static_cast<std::uint32_t>(reads[i].value);
     }
-    sample.answered = BoardAnswering();
+    sample.answered = std::none_of(reads.begin(), reads.end(), BoardSilent);
     m_recorder->AddEth(sample);
 }
 

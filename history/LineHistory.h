@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/Hooks.h"
-#include "pages/ActivityObserver.h"
+#include "recorder/ActivityObserver.h"
 #include "recorder/LineRecorder.h"
 
 #include <QObject>
@@ -15,7 +15,6 @@ class QWidget;
 namespace tessor {
 
 class CHistoryWindow;
-class CPagePhy_Status;
 
 // The Line History of one run: the recorder, fed by the pages' passes and actions and by the board's
 // silences (through the prompt it wraps), the "Record in background" passes, and the window. The sheet
@@ -25,7 +24,7 @@ class CLineHistory : public QObject, public IActivityObserver {
 public:
     static constexpr int kBackgroundIntervalMs = 5000;
 
-    explicit CLineHistory(CPagePhy_Status* phyPage, QObject* parent = nullptr);
+    explicit CLineHistory(IPhyPassSource* phyPasses, QObject* parent = nullptr);
     ~CLineHistory() override;
 
     std::shared_ptr<rec::CLineRecorder> Recorder() const { return m_recorder; }
@@ -45,7 +44,7 @@ public:
 
     void OnPhyPass(const ops::PhyReadResults& results,
                    const std::optional<ops::PhyReferences>& references) override;
-    void OnEthPass(const std::array<std::int64_t, 15>& reads,
+    void OnEthPass(const std::array<RegResult, 15>& reads,
                    const std::array<std::uint64_t, 15>& totals) override;
     void OnAction(rec::Action action, const std::string& detail) override;
 
@@ -53,9 +52,8 @@ private:
     class CNotingPrompt;
     void OnBackgroundTick();
     void WatchSampling();
-    static bool BoardAnswering();
 
-    CPagePhy_Status* m_phyPage;
+    IPhyPassSource* m_phyPasses;
     std::shared_ptr<rec::CLineRecorder> m_recorder;
     std::unique_ptr<CNotingPrompt> m_prompt;
     QTimer m_backgroundTimer;

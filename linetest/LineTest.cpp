@@ -363,8 +363,7 @@ void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
     const bool answered = read.outcome == ReadOutcome::Answered;
     if (!answered)
         ++r->unansweredPasses;
-    const rec::PhyRaw raw{read.raw.errorValue, read.raw.txLevel,   read.raw.rsCorrected,
-                          read.raw.linkStatus, read.raw.lineFlags, read.raw.linkFailCount};
+    const rec::PhyRaw raw = rec::PhyRawOf(read.raw);
     const rec::PhySample sample =
         rec::MakePhySample(now, raw, m_references ? m_references->snr : rec::kNoValue,
                            m_references ? m_references->mse : rec::kNoValue, answered);
@@ -374,8 +373,8 @@ void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
     if (!answered)
         return;
     // The counter clears when read: the first pass only starts the count.
-    if (m_lastPhy && read.raw.rsCorrected >= 0)
-        r->rsCounts.push_back({now, static_cast<std::uint32_t>(read.raw.rsCorrected),
+    if (m_lastPhy && read.raw.rsCorrected.ok())
+        r->rsCounts.push_back({now, static_cast<std::uint32_t>(read.raw.rsCorrected.value),
                                static_cast<double>(now.monoMs - m_lastPhy->monoMs) / 1000.0});
     m_lastPhy = now;
 }
@@ -401,10 +400,10 @@ void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
     sample.answered = answered;
     sample.totals = r->ethernet.totals;
     for (std::size_t i = 0; i < sample.reads.size(); ++i) {
-        if (read.pass.raw[i] < 0)
+        if (!read.pass.raw[i].ok())
             sample.failedReads = static_cast<std::uint16_t>(sample.failedReads | 1u << i);
         else
-            sample.reads[i] = static_cast<std::uint32_t>(read.pass.raw[i]);
+            sample.reads[i] = static_cast<std::uint32_t>(read.pass.raw[i].value);
     }
     m_own->AddEth(sample);
     if (m_feed)

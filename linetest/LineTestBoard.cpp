@@ -1,7 +1,6 @@
 #include "linetest/LineTestBoard.h"
 
-#include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
+#include "ops/Access.h"
 
 namespace tessor::linetest {
 
@@ -15,30 +14,42 @@ const char* OutcomeText(ReadOutcome outcome) {
         return "no answer";
     case ReadOutcome::LineDown:
         return "line down";
+    case ReadOutcome::MailboxIncomplete:
+        return "mailbox did not complete";
     }
     return "unknown";
 }
 
-ReadOutcome COpsLineTestBoard::Outcome(std::initializer_list<std::int64_t> results) {
-    bool failed = false;
-    for (const std::int64_t result : results)
-        failed = failed || ops::BoardFailed(result);
-    const bool garbled = m_takeGarbled && m_takeGarbled();
-    if (failed)
-        return ReadOutcome::NoAnswer;
-    return garbled ? ReadOutcome::Garbled : ReadOutcome::Answered;
+ReadOutcome COpsLineTestBoard::Outcome(std::initializer_list<const RegResult*> results) {
+    for (const RegResult* r : results) {
+        switch (r->outcome) {
+        case tessor::Outcome::Answered:
+            continue;
+        case tessor::Outcome::Garbled:
+            return ReadOutcome::Garbled;
+        case tessor::Outcome::LineDown:
+            return ReadOutcome::LineDown;
+        case tessor::Outcome::MailboxIncomplete:
+            return ReadOutcome::MailboxIncomplete;
+        case tessor::Outcome::NoAnswer:
+        case tessor::Outcome::Cancelled:
+        case tessor::Outcome::DeviceFailed:
+            m_lost = true;
+            return ReadOutcome::NoAnswer;
+        }
+    }
+    return ReadOutcome::Answered;
 }
 
 bool COpsLineTestBoard::Lost() const {
-    const CConsolePort* port = g_pConsolePort.load();
-    return port == nullptr || port->NoComm();
+    return m_lost;
 }
 
 SideRead COpsLineTestBoard::ReadSide() {
     SideRead read;
-    const ops::ModemSideRead side = ops::DetectModemSide();
-    const ops::PhyReferenceRead refs = ops::ReadPhyReferences(side.side);
-    read.outcome = Outcome({side.raw, refs.raw});
+    const ops::ModemSideRead side = ops::DetectModemSide(m_bus);
+    const ops::PhyReferenceRead refs = ops::ReadPhyReferences(m_bus, side.side);
+    read.outcome = Outcome({&side.read, &refs.read});
     if (read.outcome == ReadOutcome::Answered) {
         read.side = side.side;
         read.references = refs.references;
@@ -48,49 +59,43 @@ SideRead COpsLineTestBoard::ReadSide() {
 }
 
 std::optional<bool> COpsLineTestBoard::LineUp() {
-    const bool up = ops::LinkUp();
-    if (Lost())
+    const RegResult link = ops::CheckLink(m_bus);
+    if (Outcome({&link}) != ReadOutcome::Answered)
         return std::nullopt;
-    if (m_takeGarbled && m_takeGarbled())
-        return std::nullopt;
-    return up;
+    return link.value == 1;
 }
 
 IdentificationRead COpsLineTestBoard::ReadIdentification(int target) {
     IdentificationRead read;
-    read.id = target == kRemote ? ops::ReadRemoteIdentification() : ops::ReadBoardIdentification();
-    read.outcome = Outcome({read.id.raw72, read.id.raw73, read.id.raw6F});
-    // A remote read that failed while the board answers: the mailbox found the line down.
-    if (target == kRemote && read.outcome == ReadOutcome::NoAnswer && !Lost())
-        read.outcome = ReadOutcome::LineDown;
+    read.id = target == kRemote ? ops::ReadRemoteIdentification(m_bus) : ops::ReadBoardIdentification(m_bus);
+    read.outcome = Outcome({&read.id.read72, &read.id.read73, &read.id.read6F});
     return read;
 }
 
 LinkSettingsRead COpsLineTestBoard::ReadLinkSettings(std::int32_t crystalHz, bool readRemoteSpeed) {
     LinkSettingsRead read;
-    read.settings = ops::ReadLinkSettings(crystalHz, readRemoteSpeed);
+    read.settings = ops::ReadLinkSettings(m_bus, crystalHz, readRemoteSpeed);
     const ops::LinkSettings& s = read.settings;
-    read.outcome = Outcome({s.downstream.rawConfig, s.downstream.rawCarrier, s.upstream.rawConfig,
-                            s.upstream.rawCarrier, s.localSpeed.raw});
+    read.outcome = Outcome({&s.downstream.configRead, &s.downstream.carrierRead, &s.upstream.configRead,
+                            &s.upstream.carrierRead, &s.localSpeed.read});
     return read;
 }
 
 PhyRead COpsLineTestBoard::RunPhyPass() {
     PhyRead read;
-    read.raw = ops::RunPhyPass(m_references).raw;
+    read.raw = ops::RunPhyPass(m_bus, m_references).raw;
     const ops::PhyReadResults& r = read.raw;
     read.outcome =
-        Outcome({r.errorValue, r.txLevel, r.rsCorrected, r.linkStatus, r.lineFlags, r.linkFailCount});
+        Outcome({&r.errorValue, &r.txLevel, &r.rsCorrected, &r.linkStatus, &r.lineFlags, &r.linkFailCount});
     return read;
 }
 
 EthernetRead COpsLineTestBoard::RunEthernetPass() {
     EthernetRead read;
-    read.pass = ops::RunEthernetPass();
-    bool failed = false;
-    for (int i = 0; i < read.pass.countersRead; ++i)
-        failed = failed || ops::BoardFailed(read.pass.raw[static_cast<std::size_t>(i)]);
-    read.outcome = Outcome({failed ? -1 : 0});
+    read.pass = ops::RunEthernetPass(m_bus);
+    read.outcome = ReadOutcome::Answered;
+    for (int i = 0; i < read.pass.countersRead && read.outcome == ReadOutcome::Answered; ++i)
+        read.outcome = Outcome({&read.pass.raw[static_cast<std::size_t>(i)]});
     return read;
 }
 

@@ -16,9 +16,10 @@ namespace tessor::linetest {
 
 enum class ReadOutcome {
     Answered,
-    Garbled,  // a reply came back spoilt: what it carried is lost
-    NoAnswer, // the board did not answer (or the link has given up)
-    LineDown, // a remote read was not made: the line is down
+    Garbled,           // a reply came back spoilt: what it carried is lost
+    NoAnswer,          // the board did not answer (or the link has given up)
+    LineDown,          // a remote read was not made: the line is down
+    MailboxIncomplete, // the board answered, but its mailbox did not complete the remote read
 };
 
 // Text of an outcome for the journal and the report.
@@ -66,11 +67,10 @@ public:
     virtual bool Lost() const = 0;
 };
 
-// The board behind today's process-wide console port. takeGarbled reports (and clears) a spoilt reply
-// since the last call; it may be empty when the front end has no such report.
+// The board behind a register bus, read by the operations layer's sequences.
 class COpsLineTestBoard : public ILineTestBoard {
 public:
-    explicit COpsLineTestBoard(std::function<bool()> takeGarbled) : m_takeGarbled(std::move(takeGarbled)) {}
+    explicit COpsLineTestBoard(IRegisterBus& bus) : m_bus(bus) {}
 
     SideRead ReadSide() override;
     std::optional<bool> LineUp() override;
@@ -81,10 +81,11 @@ public:
     bool Lost() const override;
 
 private:
-    // The outcome of a sequence whose results were these.
-    ReadOutcome Outcome(std::initializer_list<std::int64_t> results);
+    // The outcome of a sequence whose results were these: the first failure decides.
+    ReadOutcome Outcome(std::initializer_list<const RegResult*> results);
 
-    std::function<bool()> m_takeGarbled;
+    IRegisterBus& m_bus;
+    bool m_lost = false; // a read was not answered: the link does not ask the board again
     std::optional<ops::PhyReferences> m_references;
 };
 

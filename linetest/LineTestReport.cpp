@@ -315,7 +315,7 @@ ReportGraph MakeGraph(const rec::LineStore& store, const LineTestResult& r, cons
     double lo = 0, hi = 0;
     bool any = false;
     for (const auto& [s, name] : series) {
-        all.push_back(rec::Decimate(store, s, from, to, 600));
+        all.push_back(rec::Runs(rec::Decimate(store, s, from, to, 600)));
         for (const rec::Polyline& p : all.back()) {
             for (const rec::Point& pt : p) {
                 lo = any ? std::min(lo, pt.value) : pt.value;

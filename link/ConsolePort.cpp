@@ -153,40 +153,47 @@ bool CConsolePort::FormCommand(std::uint8_t op, const char* address, const char*
     return true;
 }
 
-namespace {
-thread_local bool t_lastExchangeFailed = false;
-} // namespace
+Outcome CConsolePort::RefusedOutcome() const {
+    return Stopping() ? Outcome::Cancelled : Outcome::NoAnswer;
+}
 
-bool CConsolePort::LastExchangeFailed() {
-    return t_lastExchangeFailed;
+RegResult CConsolePort::Exchange(std::uint8_t op, const char* address, const char* value) {
+    return Run(op, address, value).result;
 }
 
 std::int64_t CConsolePort::Execute(std::uint8_t op, const char* address, const char* value) {
-    t_lastExchangeFailed = true;
-    if (m_bNoComm.load() || Stopping())
-        return 0;
-    if (!TakePort())
-        return 0;
+    return Run(op, address, value).raw;
+}
+
+CConsolePort::Transaction CConsolePort::Run(std::uint8_t op, const char* address, const char* value) {
+    Transaction t;
+    if (m_bNoComm.load() || Stopping() || !TakePort()) {
+        t.result = RegResult::Fail(RefusedOutcome());
+        return t;
+    }
     m_cmdLen = 0;
     m_op = op;
     if (!FormCommand(op, address, value)) {
         ReleasePort();
-        return 0;
+        t.result = RegResult::Fail(Outcome::DeviceFailed);
+        return t;
     }
     if (op == kRead && value[1] == '1' && (address == kReg8C71 || address == kReg8C00))
         m_op = kSilentRead;
     m_result = 0;
-    m_exchangeFailed = true; // until the worker has checked the echo
+    m_replyOutcome = Outcome::NoAnswer; // until the worker has checked the echo
     m_bBusy.store(1);
     m_requestEvent.Set();
-    const std::int64_t result = WaitForResult();
-    // Only an answered exchange says anything; a time-out or shutdown leaves it failed.
-    t_lastExchangeFailed = m_bBusy.load() != 0 || m_exchangeFailed;
+    const Outcome waited = WaitForWorker(&t.raw);
+    // Only an answered exchange says anything; a time-out or shutdown says why it did not.
+    const Outcome outcome = waited == Outcome::Answered ? m_replyOutcome : waited;
+    t.result = outcome == Outcome::Answered ? RegResult::Answer(t.raw) : RegResult::Fail(outcome);
     ReleasePort();
-    return result;
+    return t;
 }
 
-std::int64_t CConsolePort::WaitForResult() {
+Outcome CConsolePort::WaitForWorker(std::int64_t* raw) {
+    *raw = 0;
     for (;;) {
         if (m_bBusy.load()) {
             bool finished = false;
@@ -198,7 +205,7 @@ std::int64_t CConsolePort::WaitForResult() {
                 }
                 ShowCallersProblem();
                 if (Stopping())
-                    return 0;
+                    return Outcome::Cancelled;
             }
             if (!finished) {
                 ShowCallersProblem();
@@ -207,11 +214,14 @@ std::int64_t CConsolePort::WaitForResult() {
                                                        ? m_prompt->AskHardwareNotResponding(kNoResponseText)
                                                        : IUserPrompt::Answer::Cancel;
                 if (Stopping())
-                    return 0;
-                if (answer == IUserPrompt::Answer::Cancel)
-                    return -1;
+                    return Outcome::Cancelled;
+                const Outcome silent = m_bSendFailed.load() ? Outcome::DeviceFailed : Outcome::NoAnswer;
+                if (answer == IUserPrompt::Answer::Cancel) {
+                    *raw = -1;
+                    return silent;
+                }
                 if (answer != IUserPrompt::Answer::Retry)
-                    return 0;
+                    return silent;
                 // A command whose send failed is sent again, so that a board or adapter that came back
                 // can answer it.
                 if (m_bSendFailed.exchange(false))
@@ -219,9 +229,9 @@ std::int64_t CConsolePort::WaitForResult() {
                 continue;
             }
         }
-        const std::int64_t result = m_result;
+        *raw = m_result;
         m_bNoComm.store(0);
-        return result;
+        return Outcome::Answered;
     }
 }
 
@@ -416,7 +426,7 @@ int CConsolePort::ConsoleWorkerThread() {
         if (Stopping())
             return 0;
         const bool echoOk = length >= 0 && std::memcmp(reply, m_cmd, m_cmdLen - 1u) == 0;
-        m_exchangeFailed = !echoOk;
+        m_replyOutcome = echoOk ? Outcome::Answered : length < 0 ? Outcome::DeviceFailed : Outcome::Garbled;
         if (!echoOk) {
             EchoToTerminal(" - RESET - ", false);
         } else {

@@ -2,6 +2,7 @@
 
 #include "link/AutoResetEvent.h"
 #include "link/Hooks.h"
+#include "link/RegisterBus.h"
 #include "link/SerialDevice.h"
 
 #include <atomic>
@@ -26,7 +27,7 @@ extern const char kReg8C00[];
 
 // The serial console connection to the local modem: one command in flight at a time, sent and answered
 // by a dedicated worker thread while the caller polls for the result.
-class CConsolePort {
+class CConsolePort : public IRegisterBus {
 public:
     // Opens the named device with the given settings; on failure returns null and sets *errorCode.
     using DeviceOpener = std::function<std::unique_ptr<SerialDevice>(const std::string& name,
@@ -41,7 +42,7 @@ public:
     static const char* const kNoResponseTitle;
 
     explicit CConsolePort(IUserPrompt* prompt = nullptr);
-    ~CConsolePort();
+    ~CConsolePort() override;
     CConsolePort(const CConsolePort&) = delete;
     CConsolePort& operator=(const CConsolePort&) = delete;
 
@@ -58,8 +59,11 @@ public:
     // System error number of the last failed Open (0 if none).
     int LastOpenError() const { return m_lastOpenError; }
 
+    // One register operation and what happened to it.
+    RegResult Exchange(std::uint8_t op, const char* address, const char* value) override;
+    // The same as the raw number the transport has always returned: the value, 0 for a garbled echo or a
+    // transport that has given up, -1 for a time-out answered CANCEL.
     std::int64_t Execute(std::uint8_t op, const char* address, const char* value);
-    std::int64_t WaitForResult();
     int WriteBytes(const std::uint8_t* data, std::size_t len);
     int ReadBytes(std::uint8_t* data, std::size_t len);
     void ShowProblem(const std::string& text);
@@ -77,11 +81,17 @@ public:
     void WakeWorker() { m_requestEvent.Set(); }
 
     bool NoComm() const { return m_bNoComm.load() != 0; }
-    // Whether the calling thread's last Execute brought no value: the echo did not match, the exchange was
-    // abandoned, or the port did not take the command. Its result (0) is then not a register's value.
-    static bool LastExchangeFailed();
 
 private:
+    struct Transaction {
+        RegResult result;
+        std::int64_t raw = 0; // what Execute returns
+    };
+    Transaction Run(std::uint8_t op, const char* address, const char* value);
+    // Waits for the worker; Answered when it finished the command, else why it did not.
+    Outcome WaitForWorker(std::int64_t* raw);
+    // The outcome a refused command has: shutting down, or the transport has given up.
+    Outcome RefusedOutcome() const;
     bool Stopping() const;
     bool TakePort();
     void ReleasePort();
@@ -98,7 +108,8 @@ private:
     void ShowCallersProblem();
 
     std::int64_t m_result = 0;
-    bool m_exchangeFailed = false; // written by the worker before it clears the busy flag, like m_result
+    // What the worker found in the reply, written before it clears the busy flag, like m_result.
+    Outcome m_replyOutcome = Outcome::NoAnswer;
     std::uint8_t m_op = 0;
     char m_cmd[100] = {};
     std::uint8_t m_cmdLen = 0;

@@ -3,40 +3,29 @@
 #include "ops/Board.h"
 #include "ops/LinkSettings.h"
 
-#include <bitset>
-
 namespace tessor::monitor {
 
-const std::array<EthernetCounterInfo, kEthernetCounterCount> kEthernetCounterInfo{{
-    {"transmitted_frames", "Frames transmitted on the Ethernet port."},
-    {"received_frames", "Frames received on the Ethernet port."},
-    {"transmitted_pause_frames", "Pause frames transmitted."},
-    {"received_pause_frames", "Pause frames received."},
-    {"transmitted_bytes", "Octets transmitted."},
-    {"received_bytes", "Octets received."},
-    {"received_broadcast_frames", "Broadcast frames received."},
-    {"single_collisions", "Frames sent after a single collision."},
-    {"multiple_collisions", "Frames sent after several collisions."},
-    {"late_collisions", "Late collisions."},
-    {"excessive_collisions", "Frames dropped after excessive collisions."},
-    {"receive_errors", "Receive errors."},
-    {"carrier_sense_errors", "Carrier sense errors."},
-    {"frame_too_long_errors", "Frames that were too long."},
-    {"frame_check_sequence_errors", "Frames with a bad frame check sequence."},
-}};
+const std::array<const char*, kEthernetCounterCount> kEthernetCounterHelp{
+    "Frames transmitted on the Ethernet port.",
+    "Frames received on the Ethernet port.",
+    "Pause frames transmitted.",
+    "Pause frames received.",
+    "Octets transmitted.",
+    "Octets received.",
+    "Broadcast frames received.",
+    "Frames sent after a single collision.",
+    "Frames sent after several collisions.",
+    "Late collisions.",
+    "Frames dropped after excessive collisions.",
+    "Receive errors.",
+    "Carrier sense errors.",
+    "Frames that were too long.",
+    "Frames with a bad frame check sequence.",
+};
 
-const std::array<IndicatorBit, kIndicatorCount> kIndicatorBits{{
-    {false, 0x80},
-    {false, 0x40},
-    {false, 0x20},
-    {false, 0x08},
-    {false, 0x04},
-    {false, 0x02},
-    {true, 0x80},
-    {true, 0x04},
-    {true, 0x02},
-    {true, 0x01},
-}};
+std::string EthernetCounterMetric(int counter) {
+    return std::string("tessor_") + kCounterDefs[static_cast<std::size_t>(counter)].name + "_total";
+}
 
 namespace {
 
@@ -46,12 +35,11 @@ std::optional<std::uint8_t> LowByte(const std::optional<std::uint16_t>& value) {
     return static_cast<std::uint8_t>(*value & 0xFF);
 }
 
-DirectionSettings Decode(const ops::DirectionSettings& d, bool configGood, bool carrierGood) {
+DirectionSettings Decode(const ops::DirectionSettings& d) {
     DirectionSettings out;
-    if (configGood && d.rate)
+    if (d.rate)
         out.lineRateBytesPerSecond = static_cast<double>(*d.rate) * 1e6 / 8.0;
-    if (carrierGood)
-        out.carrierHertz = static_cast<double>(d.carrier) * 10000.0;
+    out.carrierHertz = static_cast<double>(d.carrier) * 10000.0;
     return out;
 }
 
@@ -63,110 +51,103 @@ std::string Identification::SideLabel() const {
     return IsNt() ? "nt" : "lt";
 }
 
+std::optional<bool> PhyReadings::LineUp() const {
+    if (!linkStatus)
+        return std::nullopt;
+    return LineUpFromStatus(*linkStatus);
+}
+
 std::optional<bool> PhyReadings::Indicator(int i) const {
-    const IndicatorBit& bit = kIndicatorBits[static_cast<std::size_t>(i)];
+    const IndicatorDef& bit = kIndicatorDefs[static_cast<std::size_t>(i)];
     const std::optional<std::uint8_t>& reg = bit.fromLineFlags ? lineFlags : linkStatus;
     if (!reg)
         return std::nullopt;
     return (*reg & bit.mask) != 0;
 }
 
+bool CBoardPasses::Good(const RegResult& r) {
+    if (r.outcome == Outcome::Garbled)
+        m_spoiltSeen = true;
+    else if (!r.ok())
+        m_broken = true;
+    return r.ok();
+}
+
 bool CBoardPasses::ReadIdentification(Identification& id) {
-    const ops::ModemSideRead side = ops::DetectModemSide();
-    if (Spoilt() || ops::BoardFailed(side.raw))
+    const ops::ModemSideRead side = ops::DetectModemSide(m_bus);
+    if (!Good(side.read))
         return !Broken();
-    id.typeRegister = static_cast<std::uint8_t>(side.raw & 0xFF);
-    const ops::BoardIdentification board = ops::ReadBoardIdentification();
-    if (!Spoilt() && !Broken()) {
+    id.typeRegister = static_cast<std::uint8_t>(side.read.value & 0xFF);
+    const ops::BoardIdentification board = ops::ReadBoardIdentification(m_bus);
+    if (Good(board.read72) & Good(board.read73) & Good(board.read6F)) {
         id.chip = LowByte(board.id72);
         id.revision = LowByte(board.id73);
         id.firmware = LowByte(board.id6F);
     }
     if (Broken())
         return false;
-    const ops::PhyReferenceRead refs = ops::ReadPhyReferences(side.side);
-    if (!Spoilt() && !ops::BoardFailed(refs.raw))
+    const ops::PhyReferenceRead refs = ops::ReadPhyReferences(m_bus, side.side);
+    if (Good(refs.read))
         id.references = refs.references;
     return !Broken();
 }
 
 bool CBoardPasses::ReadLinkSettings(std::int32_t crystalHz, LinkSettings& settings) {
-    // The settings are read one register after the other; a spoilt reply anywhere leaves them all out.
-    const ops::LinkSettings read = ops::ReadLinkSettings(crystalHz, false);
-    if (Spoilt() || Broken())
+    // The settings are read one register after the other; a garbled reply anywhere leaves them all out.
+    const ops::LinkSettings read = ops::ReadLinkSettings(m_bus, crystalHz, false);
+    const bool good = Good(read.downstream.configRead) & Good(read.downstream.carrierRead) &
+                      Good(read.upstream.configRead) & Good(read.upstream.carrierRead) &
+                      Good(read.localSpeed.read);
+    if (!good)
         return !Broken();
-    settings.downstream =
-        Decode(read.downstream, read.downstream.rawConfig >= 0, read.downstream.rawCarrier >= 0);
-    settings.upstream = Decode(read.upstream, read.upstream.rawConfig >= 0, read.upstream.rawCarrier >= 0);
-    if (read.localSpeed.raw >= 0)
-        settings.ethernetSpeedRegister = static_cast<std::uint8_t>(read.localSpeed.raw & 0xFF);
+    settings.downstream = Decode(read.downstream);
+    settings.upstream = Decode(read.upstream);
+    settings.ethernetSpeedRegister = static_cast<std::uint8_t>(read.localSpeed.read.value & 0xFF);
     return true;
 }
 
 bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, PhyReadings& r,
                            ops::PhyReadResults* results) {
-    // The pass tells after each read; note which of its six replies were spoilt.
-    std::bitset<6> spoilt;
-    std::size_t index = 0;
-    const ops::PhyPass pass = ops::RunPhyPass(references, [&] {
-        if (index < spoilt.size())
-            spoilt[index++] = Spoilt();
-        return Broken();
-    });
+    const ops::PhyPass pass = ops::RunPhyPass(m_bus, references);
+    const ops::PhyReadResults& raw = pass.raw;
+    const bool good[] = {Good(raw.errorValue), Good(raw.txLevel),   Good(raw.rsCorrected),
+                         Good(raw.linkStatus), Good(raw.lineFlags), Good(raw.linkFailCount)};
     if (!pass.complete || Broken())
         return false;
+    if (results)
+        *results = raw;
     const ops::PhyReadings& v = pass.readings;
-    if (results) {
-        // A spoilt reply counts as a failed read.
-        std::int64_t* raw[] = {&results->errorValue, &results->txLevel,   &results->rsCorrected,
-                               &results->linkStatus, &results->lineFlags, &results->linkFailCount};
-        *results = pass.raw;
-        for (std::size_t i = 0; i < spoilt.size(); ++i) {
-            if (spoilt[i])
-                *raw[i] = -1;
-        }
-    }
-    if (!spoilt[0]) {
+    if (good[0]) {
         if (pass.figures.snr)
             r.snrDecibels = static_cast<double>(*pass.figures.snr) / 100.0;
         if (pass.figures.mse)
             r.mseDecibels = static_cast<double>(*pass.figures.mse) / 100.0;
     }
-    if (!spoilt[1] && v.txLevelDb)
+    if (v.txLevelDb)
         r.transmitPowerDbmPerHertz = -*v.txLevelDb;
-    if (!spoilt[2])
-        r.rsCorrectedPerSecond = v.rsPerSecond;
-    if (!spoilt[3])
-        r.linkStatus = v.linkStatus;
-    if (!spoilt[4])
-        r.lineFlags = v.lineFlags;
-    if (!spoilt[5])
-        r.linkFailCount = v.linkFailCount;
+    r.rsCorrectedPerSecond = v.rsPerSecond;
+    r.linkStatus = v.linkStatus;
+    r.lineFlags = v.lineFlags;
+    r.linkFailCount = v.linkFailCount;
     return true;
 }
 
 bool CBoardPasses::ReadEthernet(EthernetTotals& totals,
                                 std::array<std::uint32_t, kEthernetCounterCount>* reads,
                                 std::uint16_t* failed) {
-    bool spoilt = false;
     if (failed)
         *failed = 0;
     ops::EthernetPassHooks hooks;
-    hooks.abandon = [&] {
-        spoilt = Spoilt();
-        return Broken();
-    };
-    hooks.counted = [&](int index, std::int64_t result) {
+    hooks.counted = [&](int index, const RegResult& result) {
         const auto i = static_cast<std::size_t>(index);
-        const bool good = !spoilt && result >= 0;
-        if (good)
-            totals[i] += ops::CounterIncrement(result);
+        const bool good = Good(result);
+        totals[i] += ops::CounterIncrement(result);
         if (reads)
-            (*reads)[i] = good ? static_cast<std::uint32_t>(result) : 0;
+            (*reads)[i] = good ? static_cast<std::uint32_t>(result.value) : 0;
         if (failed && !good)
             *failed = static_cast<std::uint16_t>(*failed | 1u << index);
     };
-    return ops::RunEthernetPass(hooks).complete && !Broken();
+    return ops::RunEthernetPass(m_bus, hooks).complete && !Broken();
 }
 
 } // namespace tessor::monitor

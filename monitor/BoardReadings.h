@@ -16,20 +16,10 @@ namespace tessor::monitor {
 constexpr int kEthernetCounterCount = ops::kEthernetCounterCount;
 constexpr int kIndicatorCount = ops::kPhyIndicatorCount;
 
-// How an Ethernet counter (in the operations layer's order) is published: the metric name without the
-// tessor_ethernet_ prefix and the _total suffix, in base units, and its help text.
-struct EthernetCounterInfo {
-    const char* metric;
-    const char* help;
-};
-extern const std::array<EthernetCounterInfo, kEthernetCounterCount> kEthernetCounterInfo;
-
-// Where each indicator's bit lives, in the operations layer's indicator order.
-struct IndicatorBit {
-    bool fromLineFlags; // 8C98 rather than 8C71
-    std::uint8_t mask;
-};
-extern const std::array<IndicatorBit, kIndicatorCount> kIndicatorBits;
+// The help text of each Ethernet counter's metric, in the operations layer's order. The metric is the
+// counter's machine name with the tessor_ prefix and the _total suffix.
+extern const std::array<const char*, kEthernetCounterCount> kEthernetCounterHelp;
+std::string EthernetCounterMetric(int counter);
 
 // Board identification and which end of the line the local modem is.
 struct Identification {
@@ -68,8 +58,8 @@ struct PhyReadings {
     std::optional<std::uint8_t> lineFlags;       // 8C98
     std::optional<std::uint8_t> linkFailCount;   // 8D38
 
-    // The line is up when 8C71 shows a full or reduced constellation link.
-    bool LineUp() const { return linkStatus && (*linkStatus & 0xC0) != 0; }
+    // Whether the line is up (LineUpFromStatus of 8C71); unknown without 8C71.
+    std::optional<bool> LineUp() const;
     // State of indicator i (1 when its bit is set); empty when its register was not read.
     std::optional<bool> Indicator(int i) const;
 };

@@ -39,24 +39,6 @@ private:
     std::shared_ptr<State> m_state;
 };
 
-// Terminal lines are not kept; only the transport's mark of a failed echo is noted.
-class CEchoWatch : public ITerminalSink {
-public:
-    explicit CEchoWatch(std::shared_ptr<State> state) : m_state(std::move(state)) {}
-
-    void QueueLine(const std::string& line, std::uint8_t) override {
-        // A read abandoned because the device went away or we are stopping is not a spoilt reply.
-        if (line != "   RESET   " || m_state->deviceLost.load() || m_state->interrupted.load())
-            return;
-        m_state->spoilt.store(true);
-        m_state->corrupted.fetch_add(1);
-    }
-    void FlushLines() override {}
-
-private:
-    std::shared_ptr<State> m_state;
-};
-
 // Notes when the device fails or hangs up, before the transport sees the failure.
 class CWatchedDevice : public SerialDevice {
 public:
@@ -105,7 +87,6 @@ std::unique_ptr<CBoardSession> CBoardSession::Open(const std::string& device,
     };
     s->m_resolved = ResolvePath(device);
     s->m_prompt = std::make_unique<CMonitorPrompt>(s->m_state);
-    s->m_sink = std::make_unique<CEchoWatch>(s->m_state);
     s->m_port = std::make_unique<CConsolePort>(s->m_prompt.get());
 
     const auto polls = answerTimeout / CConsolePort::kDefaultPollPeriod;
@@ -130,8 +111,6 @@ std::unique_ptr<CBoardSession> CBoardSession::Open(const std::string& device,
         *errorCode = ENODEV;
         return std::unique_ptr<SerialDevice>();
     });
-    g_pTerminalSink.store(s->m_sink.get());
-    g_pConsolePort.store(s->m_port.get());
     CConsolePort* port = s->m_port.get();
     s->m_state->onLost = [port] { port->RequestStop(); };
     s->m_worker = std::thread([port] { port->ConsoleWorkerThread(); });
@@ -143,8 +122,6 @@ CBoardSession::~CBoardSession() {
     m_port->RequestStop();
     if (m_worker.joinable())
         m_worker.join();
-    g_pConsolePort.store(nullptr);
-    g_pTerminalSink.store(nullptr);
     m_port->Close();
 }
 
@@ -153,8 +130,11 @@ void CBoardSession::Interrupt() {
     m_port->RequestStop();
 }
 
-bool CBoardSession::TakeSpoiltReply() {
-    return m_state->spoilt.exchange(false);
+RegResult CBoardSession::Exchange(std::uint8_t op, const char* address, const char* value) {
+    const RegResult result = m_port->Exchange(op, address, value);
+    if (result.outcome == Outcome::Garbled)
+        m_state->corrupted.fetch_add(1);
+    return result;
 }
 
 bool CBoardSession::ConnectionBroken() const {

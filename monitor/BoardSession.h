@@ -1,7 +1,7 @@
 #pragma once
 
 // One connection to the board for the monitor: the console transport on the named device with its worker
-// thread, installed as the process-wide port. A connection that timed out or whose device went away is
+// thread, as the bus the monitor's passes run on. A connection that timed out or whose device went away is
 // not used again; the monitor opens a new one by name.
 
 #include "link/ConsolePort.h"
@@ -17,7 +17,7 @@
 
 namespace tessor::monitor {
 
-class CBoardSession : public IReadCheck {
+class CBoardSession : public IRegisterBus {
 public:
     using Log = std::function<void(const std::string&)>;
 
@@ -32,8 +32,9 @@ public:
     CBoardSession(const CBoardSession&) = delete;
     CBoardSession& operator=(const CBoardSession&) = delete;
 
-    bool TakeSpoiltReply() override;
-    bool ConnectionBroken() const override;
+    // One register operation on the board; garbled replies are counted.
+    RegResult Exchange(std::uint8_t op, const char* address, const char* value) override;
+    bool ConnectionBroken() const;
 
     bool TimedOut() const { return m_state->timedOut.load(); }
     bool DeviceLost() const { return m_state->deviceLost.load(); }
@@ -51,7 +52,6 @@ public:
     struct State {
         std::atomic<bool> timedOut{false};
         std::atomic<bool> deviceLost{false};
-        std::atomic<bool> spoilt{false};
         std::atomic<bool> interrupted{false};
         std::atomic<std::uint64_t> corrupted{0};
         std::atomic<std::uint64_t> timeOuts{0};
@@ -65,7 +65,6 @@ private:
 
     std::shared_ptr<State> m_state;
     std::unique_ptr<IUserPrompt> m_prompt;
-    std::unique_ptr<ITerminalSink> m_sink;
     std::unique_ptr<CConsolePort> m_port;
     std::thread m_worker;
     std::string m_resolved;

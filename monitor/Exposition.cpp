@@ -108,7 +108,7 @@ void WriteLine(CFamilyWriter& w, const Snapshot& s) {
     w.Begin("tessor_indicator", "gauge", "Status indicator: 1 when its condition is present, 0 when not.");
     for (int i = 0; i < kIndicatorCount; ++i) {
         if (const auto on = p.Indicator(i))
-            w.Sample(*on ? "1" : "0", {{"indicator", ops::kPhyIndicatorNames[static_cast<std::size_t>(i)]}});
+            w.Sample(*on ? "1" : "0", {{"indicator", kIndicatorDefs[static_cast<std::size_t>(i)].name}});
     }
 
     if (!s.haveLink)
@@ -145,13 +145,13 @@ std::string RenderExposition(const Snapshot& s) {
     w.Sample(s.boardUp ? "1" : "0");
     if (s.boardUp) {
         w.Gauge("tessor_line_up", "1 when the line to the remote modem is up.",
-                std::optional<int>(s.lineUp ? 1 : 0));
+                s.lineUp ? std::optional<int>(*s.lineUp ? 1 : 0) : std::nullopt);
         WriteBoardInfo(w, s);
         WriteLine(w, s);
     }
-    for (std::size_t i = 0; i < kEthernetCounterInfo.size(); ++i) {
-        const EthernetCounterInfo& c = kEthernetCounterInfo[i];
-        w.Counter(std::string("tessor_ethernet_") + c.metric + "_total", c.help, s.ethernet[i]);
+    for (int i = 0; i < kEthernetCounterCount; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        w.Counter(EthernetCounterMetric(i), kEthernetCounterHelp[index], s.ethernet[index]);
     }
     w.Gauge("tessor_poll_duration_seconds", "Time the last poll pass took.", s.passDurationSeconds);
     w.Gauge("tessor_last_good_pass_timestamp_seconds", "Unix time of the last pass the board answered.",

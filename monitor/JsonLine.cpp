@@ -23,7 +23,7 @@ std::string RenderJsonLine(const Snapshot& s) {
     j["port"] = s.port;
     j["side"] = s.id.SideLabel();
     j["up"] = s.boardUp;
-    j["line_up"] = s.boardUp ? nlohmann::json(s.lineUp) : nlohmann::json(nullptr);
+    j["line_up"] = s.boardUp && s.lineUp ? nlohmann::json(*s.lineUp) : nlohmann::json(nullptr);
     const PhyReadings& p = s.phy;
     j["snr_db"] = Value(p.snrDecibels);
     j["mse_db"] = Value(p.mseDecibels);
@@ -32,12 +32,12 @@ std::string RenderJsonLine(const Snapshot& s) {
     j["link_fail_count"] = Value(p.linkFailCount);
     nlohmann::json indicators = nlohmann::json::object();
     for (int i = 0; i < kIndicatorCount; ++i)
-        indicators[ops::kPhyIndicatorNames[static_cast<std::size_t>(i)]] = Value(p.Indicator(i));
+        indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] = Value(p.Indicator(i));
     j["indicators"] = indicators;
     if (s.haveLink)
         j["link"] = {{"downstream", Direction(s.link.downstream)}, {"upstream", Direction(s.link.upstream)}};
     nlohmann::json ethernet = nlohmann::json::object();
-    for (std::size_t i = 0; i < kEthernetCounterInfo.size(); ++i)
+    for (std::size_t i = 0; i < kCounterDefs.size(); ++i)
         ethernet[ops::kEthernetCounters[i].name] = s.ethernet[i];
     j["ethernet_totals"] = ethernet;
     j["poll_duration_seconds"] = Value(s.passDurationSeconds);

@@ -121,7 +121,7 @@ void CMonitor::Run() {
 
 void CMonitor::MarkDown(Snapshot& s) {
     s.boardUp = false;
-    s.lineUp = false;
+    s.lineUp.reset();
     s.phy = PhyReadings{};
     s.link = LinkSettings{};
     s.haveLink = false;
@@ -161,7 +161,8 @@ void CMonitor::RunPass() {
     ok = results.phyRead;
     results.ethernetRead = ok && passes.ReadEthernet(s.ethernet, &results.ethernet, &results.ethernetFailed);
     ok = results.ethernetRead;
-    const bool cameUp = ok && phy.LineUp() && !s.lineUp && s.boardUp;
+    // Only a line known to be down before and known to be up now came up; unknown says nothing.
+    const bool cameUp = ok && phy.LineUp() == true && m_lastLineUp == false && s.boardUp;
     if (cameUp) {
         // The line may have trained with other settings: read them again, and publish no SNR or MSE
         // computed from the constellation it had before.
@@ -182,6 +183,8 @@ void CMonitor::RunPass() {
         s.boardUp = true;
         s.phy = phy;
         s.lineUp = phy.LineUp();
+        if (s.lineUp)
+            m_lastLineUp = s.lineUp;
         s.lastGoodPassUnixSeconds = UnixNow();
     } else {
         MarkDown(s);

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace tessor::monitor {
@@ -74,6 +75,7 @@ private:
     // Poll thread only.
     Snapshot m_state;
     bool m_needSettings = true;
+    std::optional<bool> m_lastLineUp; // the line's state as last known, for "came up"
     bool m_everAnswered = false;
     bool m_lostSinceAnswer = false;
     bool m_openFailing = false;

@@ -5,14 +5,7 @@ namespace tessor::monitor {
 namespace {
 
 rec::PhyRaw RawOf(const ops::PhyReadResults& r) {
-    rec::PhyRaw raw;
-    raw.errorValue = r.errorValue;
-    raw.txLevel = r.txLevel;
-    raw.rsCorrected = r.rsCorrected;
-    raw.linkStatus = r.linkStatus;
-    raw.lineFlags = r.lineFlags;
-    raw.linkFailCount = r.linkFailCount;
-    return raw;
+    return rec::PhyRawOf(r);
 }
 
 } // namespace

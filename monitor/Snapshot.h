@@ -11,8 +11,8 @@
 
 namespace tessor::monitor {
 
-// The register results of a pass as the recorder takes them; a failed or spoilt read is -1 (PHY) or
-// flagged (Ethernet).
+// The register results of a pass as the recorder takes them, each with what happened (PHY), or flagged
+// when it failed (Ethernet).
 struct PassResults {
     bool phyRead = false; // the PHY pass completed
     ops::PhyReadResults phy;
@@ -25,7 +25,8 @@ struct Snapshot {
     std::string port; // the device name the monitor was given
     Identification id;
     bool boardUp = false; // the last pass completed with the board answering
-    bool lineUp = false;
+    // Whether the line is up; unknown while the board is down or when this pass's 8C71 read was garbled.
+    std::optional<bool> lineUp;
     PhyReadings phy;   // empty while the board is down
     LinkSettings link; // empty while the board is down
     bool haveLink = false;

@@ -1,7 +1,7 @@
 #include "ops/Board.h"
 
 #include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
+#include "ops/Access.h"
 
 #include <cstdio>
 
@@ -18,44 +18,39 @@ const char kReg8C6F[] = "8C6F";
 constexpr std::int64_t kActivationBit = 0x80;
 constexpr std::int64_t kTransmitterBit = 0x40;
 
-std::optional<std::uint16_t> Identification(std::int64_t result) {
-    if (BoardFailed(result))
+std::optional<std::uint16_t> Identification(const RegResult& result) {
+    if (!result.ok())
         return std::nullopt;
-    return static_cast<std::uint16_t>(result & 0xFFFF);
+    return static_cast<std::uint16_t>(result.value & 0xFFFF);
 }
 
-BoardIdentification ReadIdentificationOf(int target) {
-    const auto access = target == kRemote ? &AccessRemoteReg : &AccessLocalReg;
+BoardIdentification ReadIdentificationOf(IRegisterBus& bus, int target) {
     BoardIdentification id;
-    id.raw72 = access(kRead, kReg8C72, kOneRegister);
-    id.id72 = Identification(id.raw72);
-    id.raw73 = access(kRead, kReg8C73, kOneRegister);
-    id.id73 = Identification(id.raw73);
-    id.raw6F = access(kRead, kReg8C6F, kOneRegister);
-    id.id6F = Identification(id.raw6F);
+    id.read72 = OnTarget(bus, target, kRead, kReg8C72, kOneRegister);
+    id.id72 = Identification(id.read72);
+    id.read73 = OnTarget(bus, target, kRead, kReg8C73, kOneRegister);
+    id.id73 = Identification(id.read73);
+    id.read6F = OnTarget(bus, target, kRead, kReg8C6F, kOneRegister);
+    id.id6F = Identification(id.read6F);
     return id;
 }
 
 } // namespace
 
-bool BoardFailed(std::int64_t result) {
-    const CConsolePort* port = g_pConsolePort.load();
-    return result < 0 || port == nullptr || port->NoComm();
-}
-
-ModemSideRead DetectModemSide() {
+ModemSideRead DetectModemSide(IRegisterBus& bus) {
     ModemSideRead read;
-    read.raw = AccessLocalReg(kRead, kReg8C70, kOneRegister);
-    read.side = (read.raw & 0x10) ? kSideNT : kSideLT;
+    read.read = Local(bus, kRead, kReg8C70, kOneRegister);
+    const bool nt = read.read.ok() ? (read.read.value & 0x10) != 0 : read.read.outcome == Outcome::NoAnswer;
+    read.side = nt ? kSideNT : kSideLT;
     return read;
 }
 
-BoardIdentification ReadBoardIdentification() {
-    return ReadIdentificationOf(kLocal);
+BoardIdentification ReadBoardIdentification(IRegisterBus& bus) {
+    return ReadIdentificationOf(bus, kLocal);
 }
 
-BoardIdentification ReadRemoteIdentification() {
-    return ReadIdentificationOf(kRemote);
+BoardIdentification ReadRemoteIdentification(IRegisterBus& bus) {
+    return ReadIdentificationOf(bus, kRemote);
 }
 
 std::string IdentificationText(const std::optional<std::uint16_t>& value) {
@@ -66,57 +61,57 @@ std::string IdentificationText(const std::optional<std::uint16_t>& value) {
     return text;
 }
 
-bool LinkUp() {
-    return IsLinkUp();
+bool LinkUp(IRegisterBus& bus) {
+    const RegResult link = CheckLink(bus);
+    return link.ok() && link.value == 1;
 }
 
-std::int64_t RegisterOperation(int target, std::uint8_t op, const std::string& address,
-                               const std::string& value) {
-    return target == kRemote ? AccessRemoteReg(op, address.c_str(), value.c_str())
-                             : AccessLocalReg(op, address.c_str(), value.c_str());
+RegResult RegisterOperation(IRegisterBus& bus, int target, std::uint8_t op, const std::string& address,
+                            const std::string& value) {
+    return OnTarget(bus, target, op, address.c_str(), value.c_str());
 }
 
-std::int64_t ReadControl() {
+RegResult ReadControl(IRegisterBus& bus) {
     // The shared constant makes it the program's own status read, which the terminal does not show.
-    return AccessLocalReg(kRead, kReg8C00, kOneRegister);
+    return Local(bus, kRead, kReg8C00, kOneRegister);
 }
 
-bool ActivationOn(std::int64_t control) {
-    return (control & kActivationBit) != 0;
+bool ActivationOn(const RegResult& control) {
+    return control.ok() && (control.value & kActivationBit) != 0;
 }
 
-bool TransmitterOn(std::int64_t control) {
-    return (control & kTransmitterBit) != 0;
+bool TransmitterOn(const RegResult& control) {
+    return control.ok() && (control.value & kTransmitterBit) != 0;
 }
 
-std::int64_t SoftResetLocal() {
-    return AccessLocalReg(kOr, kReg8C00, "20");
+RegResult SoftResetLocal(IRegisterBus& bus) {
+    return Local(bus, kOr, kReg8C00, "20");
 }
 
-std::int64_t LocalLoopback() {
+RegResult LocalLoopback(IRegisterBus& bus) {
     // The activation bit goes off before the loopback bit goes on.
-    AccessLocalReg(kAnd, kReg8C00, "7F");
-    return AccessLocalReg(kOr, kReg8C00, "01");
+    const RegResult off = Local(bus, kAnd, kReg8C00, "7F");
+    return FirstFailure(off, Local(bus, kOr, kReg8C00, "01"));
 }
 
-std::int64_t LineLoopbackLocal() {
-    return AccessLocalReg(kOr, kReg8C00, "02");
+RegResult LineLoopbackLocal(IRegisterBus& bus) {
+    return Local(bus, kOr, kReg8C00, "02");
 }
 
-std::int64_t SetTransmitter(bool on) {
-    return AccessLocalReg(kWrite, kReg8C00, on ? "40" : "00");
+RegResult SetTransmitter(IRegisterBus& bus, bool on) {
+    return Local(bus, kWrite, kReg8C00, on ? "40" : "00");
 }
 
-std::int64_t SetActivation(bool enable) {
-    return enable ? AccessLocalReg(kOr, kReg8C00, "80") : AccessLocalReg(kAnd, kReg8C00, "7F");
+RegResult SetActivation(IRegisterBus& bus, bool enable) {
+    return enable ? Local(bus, kOr, kReg8C00, "80") : Local(bus, kAnd, kReg8C00, "7F");
 }
 
-std::int64_t SoftResetRemote() {
-    return AccessRemoteReg(kOr, kReg8C00, "20");
+RegResult SoftResetRemote(IRegisterBus& bus) {
+    return Remote(bus, kOr, kReg8C00, "20");
 }
 
-std::int64_t LineLoopbackRemote() {
-    return AccessRemoteReg(kOr, kReg8C00, "02");
+RegResult LineLoopbackRemote(IRegisterBus& bus) {
+    return Remote(bus, kOr, kReg8C00, "02");
 }
 
 } // namespace tessor::ops

@@ -1,8 +1,9 @@
 #include "ops/ConfigFiles.h"
 
-#include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
 #include "ops/Board.h"
+
+#include <set>
+#include <string_view>
 
 namespace tessor::ops {
 
@@ -42,80 +43,119 @@ const char* const kDefaultNtSideText =
     "set to default. In order to set also the remote modem to default please connect the LT modem to your "
     "PC, re-start the Zentra Configurator and press the Set-to-Default button.";
 
-SaveRead ReadConfiguration(std::uint8_t side) {
+SaveRead ReadConfiguration(IRegisterBus& bus, std::uint8_t side) {
     SaveRead read;
     for (std::size_t i = 0; i < kConfigRegisterCount; ++i) {
         const std::string address(kConfigRegisters[i]);
-        const std::int64_t result = AccessLocalReg(kRead, address.c_str(), " 1");
-        read.raw[i] = result;
-        // A garbled reply reads as 0, which is no register value: a file must not keep it.
-        if (BoardFailed(result) || CConsolePort::LastExchangeFailed()) {
+        const RegResult result = Local(bus, kRead, address.c_str(), " 1");
+        // A garbled reply is no register value: a file must not keep it.
+        if (!result.ok()) {
             read.failedIndex = i;
+            read.failure = result;
             return read;
         }
-        read.values[i] = static_cast<std::uint8_t>(result & 0xFF);
+        read.values[i] = static_cast<std::uint8_t>(result.value & 0xFF);
     }
     read.ok = true;
     read.bytes = WriteConfigFile(side, read.values);
     return read;
 }
 
-LoadResult LoadConfiguration(const std::string& bytes, std::uint8_t side) {
-    LoadResult result;
+CheckedConfigFile CheckConfigFile(const std::string& bytes, std::uint8_t side) {
+    static const char* const kUnknownRegister = "Unknown register in configuration file";
+    CheckedConfigFile file;
+    std::set<std::string> allowed;
+    for (const std::string_view reg : kConfigRegisters)
+        allowed.insert(LoadTargetAddress(reg));
+    std::set<std::string> seen;
     ConfigFileReader reader(bytes, side);
     for (;;) {
         const ConfigFileStep step = reader.Next();
         if (step.kind == ConfigFileStep::Kind::Error) {
-            result.status = LoadResult::Status::FileError;
-            result.message = step.message;
-            return result;
+            file.message = step.message;
+            file.records.clear();
+            return file;
         }
         if (step.kind == ConfigFileStep::Kind::End)
             break;
-        if (BoardFailed(AccessLocalRegByte(kWrite, step.address.c_str(), step.value))) {
+        // Only registers a saved file holds, each once: anything else (the control register, a register
+        // twice) is not a configuration the tool saved.
+        if (allowed.count(step.address) == 0 || !seen.insert(step.address).second) {
+            file.message = kUnknownRegister;
+            file.records.clear();
+            return file;
+        }
+        file.records.push_back({step.address, step.value});
+    }
+    file.ok = true;
+    return file;
+}
+
+LoadResult LoadConfiguration(IRegisterBus& bus, const std::string& bytes, std::uint8_t side,
+                             const Sleeper& sleep) {
+    LoadResult result;
+    const CheckedConfigFile file = CheckConfigFile(bytes, side);
+    if (!file.ok) {
+        result.status = LoadResult::Status::FileError;
+        result.message = file.message;
+        return result;
+    }
+    for (const ConfigRecord& record : file.records) {
+        const RegResult write = LocalByte(bus, kWrite, record.address.c_str(), record.value);
+        if (!write.ok()) {
             result.status = LoadResult::Status::BoardFailed;
+            result.failure = write;
             return result;
         }
         ++result.written;
     }
-    RestartModem(kLocal);
-    result.restarted = true;
+    const RegResult restart = Restart(bus, kLocal, sleep);
+    result.restarted = restart.ok();
+    if (!restart.ok()) {
+        result.status = LoadResult::Status::BoardFailed;
+        result.failure = restart;
+    }
     return result;
 }
 
-void WriteDefaults(int target, std::uint8_t side, std::uint8_t crystalIndex) {
-    const auto access = target == kRemote ? &AccessRemoteReg : &AccessLocalReg;
+RegResult WriteDefaults(IRegisterBus& bus, int target, std::uint8_t side, std::uint8_t crystalIndex) {
+    RegResult first = RegResult::Answer(1);
     if (crystalIndex != kDefaultTableCrystal)
-        return;
+        return first;
+    const auto write = [&](const DefaultEntry& entry) {
+        first = FirstFailure(first, OnTarget(bus, target, kWrite, entry.address, entry.value));
+    };
     for (const DefaultEntry& entry : kCommonDefaults)
-        access(kWrite, entry.address, entry.value);
+        write(entry);
     if (side == kSideLT && target != kRemote) {
         for (const DefaultEntry& entry : kLtProfile)
-            access(kWrite, entry.address, entry.value);
+            write(entry);
     } else {
         for (const DefaultEntry& entry : kNtProfile)
-            access(kWrite, entry.address, entry.value);
+            write(entry);
     }
+    return first;
 }
 
-DefaultResult SetToDefault(std::uint8_t side, std::uint8_t crystalIndex,
-                           const std::function<void()>& onNtSide) {
+DefaultResult SetToDefault(IRegisterBus& bus, std::uint8_t side, std::uint8_t crystalIndex,
+                           const Sleeper& sleep, const std::function<void()>& onNtSide) {
     DefaultResult result;
     result.tableWritten = crystalIndex == kDefaultTableCrystal;
-    result.linkUp = IsLinkUp();
+    result.linkCheck = CheckLink(bus);
+    result.linkUp = result.linkCheck.ok() && result.linkCheck.value == 1;
     if (result.linkUp) {
         if (side == kSideNT) {
             result.ntSideRefused = true;
             if (onNtSide)
                 onNtSide();
         } else {
-            WriteDefaults(kRemote, side, crystalIndex);
-            RestartModem(kRemote);
-            result.remoteWritten = true;
+            result.remoteAttempted = true;
+            const RegResult table = WriteDefaults(bus, kRemote, side, crystalIndex);
+            result.remote = FirstFailure(table, Restart(bus, kRemote, sleep));
         }
     }
-    WriteDefaults(kLocal, side, crystalIndex);
-    RestartModem(kLocal);
+    const RegResult table = WriteDefaults(bus, kLocal, side, crystalIndex);
+    result.local = FirstFailure(table, Restart(bus, kLocal, sleep));
     return result;
 }
 

@@ -3,37 +3,55 @@
 // Configuration file sequences (save and load of the 31 configuration registers) and Set to Default.
 // File access stays with the caller: these functions take and give the file's bytes.
 
+#include "link/RegisterBus.h"
 #include "model/ConfigFile.h"
+#include "ops/Access.h"
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tessor::ops {
 
 // The 31 reads of kConfigRegisters in file order. On a read the board did not answer the sequence stops
-// there (ok false, failedIndex that register) and no file should be written.
+// there (ok false, failedIndex that register, failure what happened) and no file should be written.
 struct SaveRead {
     bool ok = false;
     std::size_t failedIndex = 0;
-    std::array<std::int64_t, kConfigRegisterCount> raw{};
+    RegResult failure;
     std::array<std::uint8_t, kConfigRegisterCount> values{};
     std::string bytes; // the file, when ok
 };
-SaveRead ReadConfiguration(std::uint8_t side);
+SaveRead ReadConfiguration(IRegisterBus& bus, std::uint8_t side);
 
-// Loading a file's bytes: each record is written as soon as it has been checked; a file error stops the
-// load where it is, with the records before it written and no restart; a write the board did not answer
-// stops it the same way. After the last record the local modem is restarted.
+// A file's records, checked as a whole: the header, every record's form, and every address inside the
+// saved set (after the load mapping), each at most once. ok false with the "Error" box's text otherwise.
+struct ConfigRecord {
+    std::string address; // mapped, as written
+    std::uint8_t value = 0;
+};
+struct CheckedConfigFile {
+    bool ok = false;
+    std::string message;
+    std::vector<ConfigRecord> records;
+};
+CheckedConfigFile CheckConfigFile(const std::string& bytes, std::uint8_t side);
+
+// Loading a file's bytes: the whole file is checked first; a refused file writes nothing. Then the
+// records are written in file order; a write the board did not answer stops the load there, with no
+// restart. After the last record the local modem is restarted.
 struct LoadResult {
     enum class Status { Loaded, FileError, BoardFailed };
     Status status = Status::Loaded;
-    std::string message; // FileError: the reader's text for the "Error" box
+    std::string message; // FileError: the text for the "Error" box
+    RegResult failure;   // BoardFailed: what happened to the write that stopped it
     int written = 0;     // registers written
     bool restarted = false;
 };
-LoadResult LoadConfiguration(const std::string& bytes, std::uint8_t side);
+LoadResult LoadConfiguration(IRegisterBus& bus, const std::string& bytes, std::uint8_t side,
+                             const Sleeper& sleep);
 
 // Set to Default. The factory table suits only the 25.00 MHz crystal (choice 2); with another crystal no
 // table is written, but the modems are still restarted.
@@ -44,19 +62,25 @@ extern const char* const kDefaultWarning;    // the confirmation asked first
 extern const char* const kDefaultNtSideText; // shown when the line is up and the local modem is NT
 
 // Writes the table to one modem (target 1 local, 2 remote): the common part, then the LT profile for a
-// local LT modem, else the NT profile. Results are not tested: a failed write does not stop the others.
-void WriteDefaults(int target, std::uint8_t side, std::uint8_t crystalIndex);
+// local LT modem, else the NT profile. A failed write does not stop the others; the first failure is
+// returned.
+RegResult WriteDefaults(IRegisterBus& bus, int target, std::uint8_t side, std::uint8_t crystalIndex);
 
 // With the line up: from the LT side the remote modem first (table and restart); from the NT side
 // onNtSide is called instead (the remote modem is left as it is). Then the local modem, table and
-// restart.
+// restart. remote and local hold the first failure of each modem's writes and restart.
 struct DefaultResult {
+    RegResult linkCheck;
     bool linkUp = false;
-    bool remoteWritten = false;
+    bool remoteAttempted = false;
     bool ntSideRefused = false;
     bool tableWritten = false; // false with a crystal the table is not made for
+    RegResult remote;
+    RegResult local;
+    bool RemoteWritten() const { return remoteAttempted && remote.ok(); }
+    bool LocalWritten() const { return local.ok(); }
 };
-DefaultResult SetToDefault(std::uint8_t side, std::uint8_t crystalIndex,
-                           const std::function<void()>& onNtSide = {});
+DefaultResult SetToDefault(IRegisterBus& bus, std::uint8_t side, std::uint8_t crystalIndex,
+                           const Sleeper& sleep, const std::function<void()>& onNtSide = {});
 
 } // namespace tessor::ops

@@ -3,29 +3,27 @@
 // The Ethernet counter pass: fifteen MAC statistics counters of the local modem, four registers each,
 // and the 64-bit totals they accumulate into.
 
+#include "link/RegisterBus.h"
+#include "model/LineVocabulary.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
 
 namespace tessor::ops {
 
-// One Ethernet MAC statistics counter: the first of its four registers, its field label on the page, the
-// name of its field there, and a short name for programs.
-struct EthernetCounter {
-    const char* address;
-    const char* label;
-    const char* field;
-    const char* name;
-};
+// One Ethernet MAC statistics counter: the first of its four registers, its labels, the page's field and
+// its machine name.
+using EthernetCounter = CounterDef;
 
-constexpr int kEthernetCounterCount = 15;
+constexpr int kEthernetCounterCount = kCounterDefCount;
 
 // The counters in the order a pass reads them. 8CEC is not read.
-extern const std::array<EthernetCounter, kEthernetCounterCount> kEthernetCounters;
+inline const std::array<EthernetCounter, kEthernetCounterCount>& kEthernetCounters = kCounterDefs;
 
 // What one counter read adds to its total: the low 32 bits as an unsigned number divided by 5. A read
-// that failed (negative result, -1 after a cancelled time-out) adds nothing.
-std::uint64_t CounterIncrement(std::int64_t result);
+// that failed adds nothing.
+std::uint64_t CounterIncrement(const RegResult& result);
 
 // How a caller follows a pass. Every member may be empty.
 struct EthernetPassHooks {
@@ -34,7 +32,7 @@ struct EthernetPassHooks {
     // After the read, before it counts: true abandons the pass and the read is not counted (shutdown).
     std::function<bool()> abandon;
     // The read counts: its raw result.
-    std::function<void(int index, std::int64_t result)> counted;
+    std::function<void(int index, const RegResult& result)> counted;
     // After the read has counted: true ends the pass there (counting stopped).
     std::function<bool()> stop;
 };
@@ -43,10 +41,10 @@ struct EthernetPassHooks {
 struct EthernetPass {
     bool complete = false;
     int countersRead = 0; // counted reads; the later ones were not made
-    std::array<std::int64_t, kEthernetCounterCount> raw{};
+    std::array<RegResult, kEthernetCounterCount> raw{};
     std::array<std::uint64_t, kEthernetCounterCount> increments{};
 };
-EthernetPass RunEthernetPass(const EthernetPassHooks& hooks = {});
+EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks = {});
 
 // Running 64-bit totals, as the Ethernet page accumulates them.
 struct EthernetTotals {

@@ -1,8 +1,5 @@
 #include "ops/LinkSettings.h"
 
-#include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
-
 #include <array>
 
 namespace tessor::ops {
@@ -32,29 +29,34 @@ constexpr std::array<RegisterByte, 7> kRemoteExtraBytes{{
     {"8D47", 0xBF},
 }};
 
-std::int64_t WriteByte(int target, const char* address, std::uint8_t value) {
-    return target == kRemote ? AccessRemoteRegByte(kWrite, address, value)
-                             : AccessLocalRegByte(kWrite, address, value);
+// Writes one byte and keeps the first failure in *first.
+void WriteByte(IRegisterBus& bus, int target, const char* address, std::uint8_t value, RegResult* first) {
+    char text[3];
+    FormatByte(value, text);
+    *first = FirstFailure(*first, OnTarget(bus, target, kWrite, address, text));
 }
 
-void WriteEthernetSpeed(int target, const std::optional<std::uint8_t>& selection) {
+void WriteEthernetSpeed(IRegisterBus& bus, int target, const std::optional<std::uint8_t>& selection,
+                        RegResult* first) {
     if (!selection || *selection >= kEthernetSpeedSettings.size())
         return;
     const EthernetSpeedSetting& setting = kEthernetSpeedSettings[*selection];
-    WriteByte(target, kEthernetSpeedRegisters[0].data(), setting.reg8D40);
-    WriteByte(target, kEthernetSpeedRegisters[1].data(), setting.reg8D42);
-    WriteByte(target, kEthernetSpeedRegisters[2].data(), setting.reg8D43);
+    WriteByte(bus, target, kEthernetSpeedRegisters[0].data(), setting.reg8D40, first);
+    WriteByte(bus, target, kEthernetSpeedRegisters[1].data(), setting.reg8D42, first);
+    WriteByte(bus, target, kEthernetSpeedRegisters[2].data(), setting.reg8D43, first);
 }
 
-void WritePresetTo(int target, const LinePreset& preset, const std::optional<std::uint8_t>& speed) {
+RegResult WritePresetTo(IRegisterBus& bus, int target, const LinePreset& preset,
+                        const std::optional<std::uint8_t>& speed, const Sleeper& sleep) {
+    RegResult first = RegResult::Answer(1);
     for (std::size_t i = 0; i < preset.bytes.size(); ++i)
-        WriteByte(target, kPresetRegisters[i].data(), preset.bytes[i]);
+        WriteByte(bus, target, kPresetRegisters[i].data(), preset.bytes[i], &first);
     if (target == kRemote) {
         for (const RegisterByte& extra : kRemoteExtraBytes)
-            WriteByte(kRemote, extra.address, extra.value);
+            WriteByte(bus, kRemote, extra.address, extra.value, &first);
     }
-    WriteEthernetSpeed(target, speed);
-    RestartModem(target);
+    WriteEthernetSpeed(bus, target, speed, &first);
+    return FirstFailure(first, Restart(bus, target, sleep));
 }
 
 } // namespace
@@ -71,11 +73,20 @@ const char* const kLocalSpeedUnknown = "The Ethernet port speed setup of the loc
 const char* const kRemoteSpeedUnknown = "The Ethernet port speed setup of the remote modem is not known.\n"
                                         "Choose a speed setup and press Write & Update again.";
 
-DirectionSettings ReadDirection(std::int32_t crystalHz, const char* configRegister,
+DirectionSettings ReadDirection(IRegisterBus& bus, std::int32_t crystalHz, const char* configRegister,
                                 const char* carrierRegister, bool downstream) {
     DirectionSettings d;
-    d.rawConfig = AccessLocalReg(kRead, configRegister, kOneRegister);
-    const auto lineConfig = static_cast<std::uint8_t>(d.rawConfig);
+    d.configRead = Local(bus, kRead, configRegister, kOneRegister);
+    d.carrierRead = LocalByte(bus, kRead, carrierRegister, kCarrierBytes);
+    // The carrier field always holds a number: a failed read shows that of register value 0.
+    const std::int64_t carrierValue = d.carrierRead.ok() ? d.carrierRead.value : 0;
+    d.carrier = CarrierFromRegister(crystalHz, static_cast<std::uint16_t>(carrierValue & 0xFFFF));
+    d.carrierText = FormatCarrier(d.carrier);
+    if (!d.configRead.ok()) {
+        d.rateText = FormatLineRate(d.rate);
+        return d;
+    }
+    const auto lineConfig = static_cast<std::uint8_t>(d.configRead.value);
     d.constellation = DecodeConstellation(ConstellationCode(lineConfig));
     d.interpolation = DecodeInterpolation(InterpolationCode(lineConfig));
     if (d.constellation) {
@@ -85,32 +96,27 @@ DirectionSettings ReadDirection(std::int32_t crystalHz, const char* configRegist
     if (d.constellation && d.interpolation)
         d.rate = LineRate(crystalHz, d.constellation->sizeByte, d.interpolation->factor);
     d.rateText = FormatLineRate(d.rate);
-
-    d.rawCarrier = AccessLocalRegByte(kRead, carrierRegister, kCarrierBytes);
-    d.carrier = CarrierFromRegister(crystalHz, static_cast<std::uint16_t>(d.rawCarrier & 0xFFFF));
-    d.carrierText = FormatCarrier(d.carrier);
     return d;
 }
 
-SpeedRead ReadEthernetSpeed(int target) {
+SpeedRead ReadEthernetSpeed(IRegisterBus& bus, int target) {
     SpeedRead read;
-    read.raw = target == kRemote ? AccessRemoteReg(kRead, kReg8D43, kOneRegister)
-                                 : AccessLocalReg(kRead, kReg8D43, kOneRegister);
-    // A failed read (-1 would decode as automatic) leaves the setting unknown.
-    if (read.raw >= 0)
-        read.position = DecodeEthernetSpeed(static_cast<std::uint8_t>(read.raw));
+    read.read = OnTarget(bus, target, kRead, kReg8D43, kOneRegister);
+    // A failed read leaves the setting unknown.
+    if (read.read.ok())
+        read.position = DecodeEthernetSpeed(static_cast<std::uint8_t>(read.read.value));
     return read;
 }
 
-LinkSettings ReadLinkSettings(std::int32_t crystalHz, bool readRemoteSpeed) {
+LinkSettings ReadLinkSettings(IRegisterBus& bus, std::int32_t crystalHz, bool readRemoteSpeed) {
     LinkSettings settings;
-    settings.downstream = ReadDirection(crystalHz, kReg8C40, kReg8C42, true);
-    settings.upstream = ReadDirection(crystalHz, kReg8C41, kReg8C44, false);
+    settings.downstream = ReadDirection(bus, crystalHz, kReg8C40, kReg8C42, true);
+    settings.upstream = ReadDirection(bus, crystalHz, kReg8C41, kReg8C44, false);
     if (readRemoteSpeed) {
         settings.remoteSpeedRead = true;
-        settings.remoteSpeed = ReadEthernetSpeed(kRemote);
+        settings.remoteSpeed = ReadEthernetSpeed(bus, kRemote);
     }
-    settings.localSpeed = ReadEthernetSpeed(kLocal);
+    settings.localSpeed = ReadEthernetSpeed(bus, kLocal);
     return settings;
 }
 
@@ -126,15 +132,18 @@ PresetCheck CheckPresetWrite(const PresetRequest& request) {
     return PresetCheck::Ok;
 }
 
-PresetCheck WritePreset(const PresetRequest& request) {
-    const PresetCheck check = CheckPresetWrite(request);
-    if (check != PresetCheck::Ok)
-        return check;
+PresetResult WritePreset(IRegisterBus& bus, const PresetRequest& request, const Sleeper& sleep) {
+    PresetResult result;
+    result.check = CheckPresetWrite(request);
+    if (result.check != PresetCheck::Ok)
+        return result;
     const LinePreset& preset = kLinePresets[static_cast<std::size_t>(request.preset)];
-    if (request.remote)
-        WritePresetTo(kRemote, preset, request.remoteSpeed);
-    WritePresetTo(kLocal, preset, request.localSpeed);
-    return PresetCheck::Ok;
+    if (request.remote) {
+        result.remoteAttempted = true;
+        result.remote = WritePresetTo(bus, kRemote, preset, request.remoteSpeed, sleep);
+    }
+    result.local = WritePresetTo(bus, kLocal, preset, request.localSpeed, sleep);
+    return result;
 }
 
 } // namespace tessor::ops

@@ -3,6 +3,7 @@
 // The link settings read of the Link Configuration page and its preset write ("Write & Update").
 
 #include "model/LineModel.h"
+#include "ops/Access.h"
 #include "ops/Board.h"
 
 #include <cstdint>
@@ -14,21 +15,21 @@ namespace tessor::ops {
 // One direction of the line as the local modem runs it: its line configuration byte (8C40 downstream,
 // 8C41 upstream) and its carrier (8C42 / 8C44, two registers).
 struct DirectionSettings {
-    std::int64_t rawConfig = 0;  // as the register access returned it
-    std::int64_t rawCarrier = 0; // as the register access returned it
+    RegResult configRead;
+    RegResult carrierRead;
     // Decoded from the low byte of rawConfig; nothing for codes that name none.
     std::optional<Constellation> constellation;
     std::optional<Interpolation> interpolation;
     std::optional<float> rate;     // Mbit/s; nothing when the pair is no valid line setting
     std::string rateText;          // "11,25", or empty without a rate
-    std::int32_t carrier = 0;      // 10 kHz units, from the low 16 bits of rawCarrier
+    std::int32_t carrier = 0;      // 10 kHz units, from the low 16 bits of the carrier read
     std::string carrierText;       // "1.73"
     std::string constellationText; // " QAM 16" as the page lists it, or empty
 };
 
 // Ethernet port speed of one modem (8D43).
 struct SpeedRead {
-    std::int64_t raw = 0;
+    RegResult read;
     // List position 0..2; nothing when the read failed or the value names no setting.
     std::optional<int> position;
 };
@@ -42,13 +43,13 @@ struct LinkSettings {
     SpeedRead remoteSpeed;
     SpeedRead localSpeed;
 };
-LinkSettings ReadLinkSettings(std::int32_t crystalHz, bool readRemoteSpeed);
+LinkSettings ReadLinkSettings(IRegisterBus& bus, std::int32_t crystalHz, bool readRemoteSpeed);
 
 // One direction's two reads (line configuration byte and carrier) and what they decode to.
-DirectionSettings ReadDirection(std::int32_t crystalHz, const char* configRegister,
+DirectionSettings ReadDirection(IRegisterBus& bus, std::int32_t crystalHz, const char* configRegister,
                                 const char* carrierRegister, bool downstream);
 // 8D43 of the local (target 1) or the remote (target 2) modem.
-SpeedRead ReadEthernetSpeed(int target);
+SpeedRead ReadEthernetSpeed(IRegisterBus& bus, int target);
 
 // What a preset write is asked to do. Speed positions 0..2 ("  1".."  3"); remote says whether the remote
 // modem is written too (the caller found the line up).
@@ -80,7 +81,16 @@ extern const char* const kRemoteSpeedUnknown; // PresetCheck::RemoteSpeedUnknown
 
 // Checks, then writes: with remote, the six preset bytes, seven further bytes and the speed setting to the
 // remote modem and restarts it; then the preset bytes and the speed setting to the local modem and
-// restarts it. Returns the check's result; nothing is written unless it is Ok.
-PresetCheck WritePreset(const PresetRequest& request);
+// restarts it. Nothing is written unless the check is Ok. A failed write does not stop the others;
+// remote and local hold the first failure of each modem's writes and restart.
+struct PresetResult {
+    PresetCheck check = PresetCheck::Ok;
+    bool remoteAttempted = false;
+    RegResult remote;
+    RegResult local;
+    bool RemoteWritten() const { return remoteAttempted && remote.ok(); }
+    bool LocalWritten() const { return check == PresetCheck::Ok && local.ok(); }
+};
+PresetResult WritePreset(IRegisterBus& bus, const PresetRequest& request, const Sleeper& sleep);
 
 } // namespace tessor::ops

@@ -3,6 +3,9 @@
 // The PHY status pass: six local reads, their decoded values, SNR and mean square error, and the texts
 // and indicator flags of the PHY page.
 
+#include "link/RegisterBus.h"
+#include "model/LineVocabulary.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -13,10 +16,7 @@ namespace tessor::ops {
 
 // SNR and mean square error references, in hundredths of dB, for the constellation the local modem
 // receives.
-struct PhyReferences {
-    std::int32_t snr = 0;
-    std::int32_t mse = 0;
-};
+using PhyReferences = LineReferences;
 
 // References for a constellation code (low nibble of 8C10/8C11); nothing for codes that name none.
 std::optional<PhyReferences> PhyReferencesFor(std::uint8_t constellationCode);
@@ -24,24 +24,27 @@ std::optional<PhyReferences> PhyReferencesFor(std::uint8_t constellationCode);
 // Reads the line configuration the local modem receives (8C10 on the NT side, 8C11 otherwise) and the
 // references for its constellation.
 struct PhyReferenceRead {
-    std::int64_t raw = 0;
+    RegResult read;
     std::optional<PhyReferences> references;
 };
-PhyReferenceRead ReadPhyReferences(std::uint8_t side);
+PhyReferenceRead ReadPhyReferences(IRegisterBus& bus, std::uint8_t side);
 
-// Results of the six reads of a pass, as the register access returned them (negative: the read failed).
+// Results of the six reads of a pass, each with what happened to it.
 struct PhyReadResults {
-    std::int64_t errorValue = 0;    // 8C99, three registers
-    std::int64_t txLevel = 0;       // 8C9C, two registers
-    std::int64_t rsCorrected = 0;   // 8C91, four registers
-    std::int64_t linkStatus = 0;    // 8C71
-    std::int64_t lineFlags = 0;     // 8C98
-    std::int64_t linkFailCount = 0; // 8D38
+    RegResult errorValue;    // 8C99, three registers
+    RegResult txLevel;       // 8C9C, two registers
+    RegResult rsCorrected;   // 8C91, four registers
+    RegResult linkStatus;    // 8C71
+    RegResult lineFlags;     // 8C98
+    RegResult linkFailCount; // 8D38
+
+    // Whether every read was answered.
+    bool AllAnswered() const;
 };
 
-// What one pass of PHY reads delivered. A read that failed (negative result) leaves its value empty.
+// What one pass of PHY reads delivered. A read that failed leaves its value empty.
 struct PhyReadings {
-    std::int32_t mseRaw = 0;                   // 8C99..8C9B; 0 or less: no measurement
+    std::int32_t mseRaw = 0;                   // 8C99..8C9B; 0 or less (or a failed read): no measurement
     std::optional<std::uint32_t> rsPerSecond;  // 8C91..8C94 divided by 5
     std::optional<int> txLevelDb;              // dB below 0 of 8C9C..8C9D plus 55; empty for 0 or a failure
     std::optional<std::uint8_t> linkStatus;    // 8C71
@@ -69,8 +72,7 @@ enum PhyIndicator {
     kPhyIndicatorCount
 };
 
-// Short names of the indicators, in the same order ("full_constellation", ...), for programs.
-extern const std::array<const char*, kPhyIndicatorCount> kPhyIndicatorNames;
+static_assert(kPhyIndicatorCount == kIndicatorDefCount, "one indicator table");
 
 // Indicator state for a flag: 0 shows green, 1 red. LED9 and LED12 report faults, the others good states.
 int IndicatorState(int indicator, int flag);
@@ -101,7 +103,7 @@ using StopPredicate = std::function<bool()>;
 
 // The six reads in order: 8C99 (3), 8C9C (2), 8C91 (4), then 8C71 (the silent status read), 8C98, 8D38.
 // Returns false when stop said so after a read; the later reads are then not made.
-bool RunPhyReads(PhyReadResults* results, const StopPredicate& stop);
+bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate& stop);
 
 // One whole pass with everything derived from it. complete is false when stop ended it early.
 struct PhyPass {
@@ -111,6 +113,7 @@ struct PhyPass {
     PhyFigures figures;
     PhyTexts texts;
 };
-PhyPass RunPhyPass(const std::optional<PhyReferences>& references, const StopPredicate& stop = {});
+PhyPass RunPhyPass(IRegisterBus& bus, const std::optional<PhyReferences>& references,
+                   const StopPredicate& stop = {});
 
 } // namespace tessor::ops

@@ -119,7 +119,7 @@ else()
     # Without dpkg-dev: the Qt 6 libraries of Debian 12 by hand.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), libqt6charts6 (>= 6.4.2), \
+        "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), \
 qt6-qpa-plugins, libudev1, libcpp-httplib0.11, libc6, libstdc++6, libgcc-s1")
 endif()
 

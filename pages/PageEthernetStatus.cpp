@@ -2,7 +2,7 @@
 
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
-#include "pages/ActivityObserver.h"
+#include "recorder/ActivityObserver.h"
 #include "ui/Boxes.h"
 #include "ui_PageEthernetStatus.h"
 
@@ -102,7 +102,7 @@ std::uint64_t CPageEthernet_Status::ClearEpoch() const {
     return m_clearEpoch;
 }
 
-void CPageEthernet_Status::AddRead(int index, std::int64_t result, std::uint64_t epoch) {
+void CPageEthernet_Status::AddRead(int index, const RegResult& result, std::uint64_t epoch) {
     std::lock_guard<std::mutex> lock(m_mutex);
     // A read that began before Clear belongs to the totals Clear threw away.
     if (epoch == m_clearEpoch)
@@ -116,17 +116,17 @@ void CPageEthernet_Status::FinishPass() {
 
 bool RunEthCounterPass(CPageEthernet_Status& page) {
     std::uint64_t epoch = 0;
-    std::array<std::int64_t, kEthernetCounterCount> reads{};
+    std::array<RegResult, kEthernetCounterCount> reads{};
     ops::EthernetPassHooks hooks;
     hooks.beforeRead = [&](int) { epoch = page.ClearEpoch(); };
     hooks.abandon = [] { return g_bStopThreads.load() != 0; };
-    hooks.counted = [&](int index, std::int64_t result) {
+    hooks.counted = [&](int index, const RegResult& result) {
         reads[static_cast<std::size_t>(index)] = result;
         page.AddRead(index, result, epoch);
     };
     // A Stop (or hide) takes effect after the read in progress.
     hooks.stop = [&] { return !page.IsPolling(); };
-    if (!ops::RunEthernetPass(hooks).complete)
+    if (!ops::RunEthernetPass(ProcessBus(), hooks).complete)
         return false;
     page.FinishPass();
     if (IActivityObserver* observer = page.ActivityObserver()) {

@@ -68,7 +68,7 @@ private:
     void TransferTexts();
     std::uint64_t ClearEpoch() const;
     // Adds one read to a total unless the totals were zeroed since the read began.
-    void AddRead(int index, std::int64_t result, std::uint64_t epoch);
+    void AddRead(int index, const RegResult& result, std::uint64_t epoch);
     void FinishPass();
 
     std::unique_ptr<Ui::PageEthernetStatus> m_ui;

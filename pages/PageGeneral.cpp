@@ -54,17 +54,17 @@ void CPageGeneral::RefreshFromModem() {
     m_timer.start();
 
     // Both reads are the program's own status reads of 8C00, which the terminal does not show.
-    const std::int64_t control = ops::ReadControl();
+    const RegResult control = ops::ReadControl(ProcessBus());
     m_activationState = ops::ActivationOn(control) ? 1 : 0;
     m_ui->btnActivation->setText(m_activationState ? kActivationDisableText : kActivationEnableText);
 
-    const std::int64_t control2 = ops::ReadControl();
+    const RegResult control2 = ops::ReadControl(ProcessBus());
     m_transmitterState = ops::TransmitterOn(control2) ? 1 : 0;
     m_ui->btnTransmitter->setText(m_transmitterState ? kTransmitterOffText : kTransmitterOnText);
 }
 
 void CPageGeneral::CheckRemoteEnable() {
-    const bool up = ops::LinkUp();
+    const bool up = ops::LinkUp(ProcessBus());
     m_ui->grpRemote->setEnabled(up);
     m_ui->btnSoftResetRemote->setEnabled(up);
     m_ui->btnLineLoopbackRemote->setEnabled(up);
@@ -88,19 +88,19 @@ void CPageGeneral::OnKillActive() {
 
 void CPageGeneral::OnSoftResetLocal() {
     const ui::CBusyCursor busy;
-    ops::SoftResetLocal();
+    ops::SoftResetLocal(ProcessBus());
     NoteAction(rec::Action::SoftResetLocal);
 }
 
 void CPageGeneral::OnLocalLoopback() {
     const ui::CBusyCursor busy;
-    ops::LocalLoopback();
+    ops::LocalLoopback(ProcessBus());
     NoteAction(rec::Action::LocalLoopback);
 }
 
 void CPageGeneral::OnLineLoopbackLocal() {
     const ui::CBusyCursor busy;
-    ops::LineLoopbackLocal();
+    ops::LineLoopbackLocal(ProcessBus());
     NoteAction(rec::Action::LineLoopbackLocal);
 }
 
@@ -110,12 +110,12 @@ void CPageGeneral::OnTransmitterToggle() {
     if (m_transmitterState == 1) {
         m_transmitterState = 0;
         m_ui->btnTransmitter->setText(kTransmitterOnText);
-        ops::SetTransmitter(false);
+        ops::SetTransmitter(ProcessBus(), false);
         NoteAction(rec::Action::TransmitterOff);
     } else {
         m_transmitterState = 1;
         m_ui->btnTransmitter->setText(kTransmitterOffText);
-        ops::SetTransmitter(true);
+        ops::SetTransmitter(ProcessBus(), true);
         NoteAction(rec::Action::TransmitterOn);
     }
 }
@@ -125,25 +125,25 @@ void CPageGeneral::OnActivationToggle() {
     if (m_activationState == 1) {
         m_activationState = 0;
         m_ui->btnActivation->setText(kActivationEnableText);
-        ops::SetActivation(false);
+        ops::SetActivation(ProcessBus(), false);
         NoteAction(rec::Action::ActivationOff);
     } else {
         m_activationState = 1;
         m_ui->btnActivation->setText(kActivationDisableText);
-        ops::SetActivation(true);
+        ops::SetActivation(ProcessBus(), true);
         NoteAction(rec::Action::ActivationOn);
     }
 }
 
 void CPageGeneral::OnSoftResetRemote() {
     const ui::CBusyCursor busy;
-    ops::SoftResetRemote();
+    ops::SoftResetRemote(ProcessBus());
     NoteAction(rec::Action::SoftResetRemote);
 }
 
 void CPageGeneral::OnLineLoopbackRemote() {
     const ui::CBusyCursor busy;
-    ops::LineLoopbackRemote();
+    ops::LineLoopbackRemote(ProcessBus());
     NoteAction(rec::Action::LineLoopbackRemote);
 }
 

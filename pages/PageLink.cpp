@@ -1,8 +1,8 @@
 #include "pages/PageLink.h"
 
-#include "link/RegisterAccess.h"
 #include "model/LineModel.h"
 #include "ops/LinkSettings.h"
+#include "ops/ProcessAccess.h"
 #include "ui/Boxes.h"
 #include "ui/BusyCursor.h"
 #include "ui_PageLink.h"
@@ -142,7 +142,7 @@ void CPageLink::ReadLinkSettings() {
     m_ui->grpLocal->setTitle(LocalGroupCaption(m_side));
     m_ui->grpRemote->setTitle(RemoteGroupCaption(m_side));
 
-    const ops::LinkSettings settings = ops::ReadLinkSettings(m_crystalHz, m_remoteState == 2);
+    const ops::LinkSettings settings = ops::ReadLinkSettings(ProcessBus(), m_crystalHz, m_remoteState == 2);
     ShowLineConfig(Downstream(), settings.downstream);
     ShowCarrier(Downstream(), settings.downstream);
     ShowLineConfig(Upstream(), settings.upstream);
@@ -193,8 +193,8 @@ void CPageLink::ShowEthernetSpeed(int target, const ops::SpeedRead& read) {
     QComboBox* list = remote ? m_ui->cmbRemoteSpeed : m_ui->cmbLocalSpeed;
     std::optional<std::uint8_t>& selection = remote ? m_remoteSpeedSel : m_localSpeedSel;
 
-    if (read.raw < 0) {
-        // The read failed (-1 would decode as automatic): the modem's setting is not known.
+    if (!read.read.ok()) {
+        // The read failed: the modem's setting is not known.
         selection.reset();
         list->setCurrentIndex(-1);
         return;
@@ -207,7 +207,7 @@ void CPageLink::ShowEthernetSpeed(int target, const ops::SpeedRead& read) {
 }
 
 void CPageLink::CheckRemoteLink() {
-    const bool reachable = ops::LinkUp();
+    const bool reachable = ops::LinkUp(ProcessBus());
     const std::uint8_t state = reachable ? 2 : 1;
     if (state == m_remoteState)
         return;
@@ -217,7 +217,7 @@ void CPageLink::CheckRemoteLink() {
     m_ui->lblRemoteSpeedSetup->setEnabled(reachable);
     m_ui->cmbRemoteSpeed->setVisible(reachable);
     if (reachable) {
-        ShowEthernetSpeed(kRemote, ops::ReadEthernetSpeed(kRemote));
+        ShowEthernetSpeed(kRemote, ops::ReadEthernetSpeed(ProcessBus(), kRemote));
         TransferTexts();
     }
     m_remoteState = state;
@@ -347,7 +347,7 @@ void CPageLink::WriteAndUpdate() {
     request.remote = m_remoteState == 2;
     request.localSpeed = m_localSpeedSel;
     request.remoteSpeed = m_remoteSpeedSel;
-    switch (ops::WritePreset(request)) {
+    switch (ops::WritePreset(ProcessBus(), request, ops::DefaultSleep).check) {
     case ops::PresetCheck::NtSide:
         ui::ShowBox(this, QMessageBox::NoIcon, title, QString::fromLatin1(ops::kPresetNtRefusal),
                     QMessageBox::Ok);
@@ -372,7 +372,8 @@ void CPageLink::NoteWriteAndUpdate(bool remote) {
     QString detail = m_ui->cmbDsPreset->currentText() + QStringLiteral(", local speed ") +
                      m_ui->cmbLocalSpeed->itemText(m_localSpeedSel.value_or(0));
     if (remote)
-        detail += QStringLiteral(", remote speed ") + m_ui->cmbRemoteSpeed->itemText(m_remoteSpeedSel.value_or(0));
+        detail +=
+            QStringLiteral(", remote speed ") + m_ui->cmbRemoteSpeed->itemText(m_remoteSpeedSel.value_or(0));
     else
         detail += QStringLiteral(", local modem only");
     NoteAction(rec::Action::WriteAndUpdate, detail.simplified().toStdString());

@@ -3,8 +3,8 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "model/LineModel.h"
-#include "pages/ActivityObserver.h"
 #include "pages/LedIndicator.h"
+#include "recorder/ActivityObserver.h"
 #include "ui/Boxes.h"
 #include "ui/BusyCursor.h"
 #include "ui_PagePhyStatus.h"
@@ -92,7 +92,7 @@ void CPagePhy_Status::OnKillActive() {
 void CPagePhy_Status::ApplySide() {
     const ui::CBusyCursor busy;
     const bool nt = m_side == kSideNT;
-    const ops::PhyReferenceRead read = ops::ReadPhyReferences(nt ? kSideNT : kSideLT);
+    const ops::PhyReferenceRead read = ops::ReadPhyReferences(ProcessBus(), nt ? kSideNT : kSideLT);
     m_ui->groupLocal->setTitle(LocalGroupCaption(nt ? kSideNT : kSideLT));
     m_ui->labelTimingConverged->setEnabled(nt);
     SetIndicatorImages(kLedTimingConverged, nt);
@@ -125,10 +125,15 @@ void CPagePhy_Status::SetIndicatorImages(int indicator, bool used) {
         led->SetStateTexts(on, off);
 }
 
+void CPagePhy_Status::RequestPass() {
+    EnsureReferences();
+    m_pollEvent.Set();
+}
+
 void CPagePhy_Status::EnsureReferences() {
     if (m_side == kSideUnknown || References())
         return;
-    StoreReferences(ops::ReadPhyReferences(m_side == kSideNT ? kSideNT : kSideLT));
+    StoreReferences(ops::ReadPhyReferences(ProcessBus(), m_side == kSideNT ? kSideNT : kSideLT));
 }
 
 void CPagePhy_Status::OnTimer() {
@@ -179,7 +184,7 @@ std::optional<PhyReferences> CPagePhy_Status::References() const {
 
 bool RunPhyStatusPass(CPagePhy_Status& page) {
     PhyReadResults results;
-    if (!ops::RunPhyReads(&results, Stopping))
+    if (!ops::RunPhyReads(ProcessBus(), &results, Stopping))
         return false;
     page.FormatPhyValues(PhyReadingsFromResults(results));
     if (IActivityObserver* observer = page.ActivityObserver())

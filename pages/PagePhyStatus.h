@@ -3,6 +3,7 @@
 #include "link/AutoResetEvent.h"
 #include "ops/PhyPass.h"
 #include "pages/PropertyPage.h"
+#include "recorder/ActivityObserver.h"
 
 #include <QString>
 #include <QTimer>
@@ -60,7 +61,7 @@ PhyTexts FormatPhyTexts(const PhyReadings& readings, const std::optional<PhyRefe
 
 // The "  PHY Status  " page: line receiver values and indicators of the local modem, read by
 // PhyStatusPollThread and shown every 5 seconds while the page is visible and running.
-class CPagePhy_Status : public CPropertyPage {
+class CPagePhy_Status : public CPropertyPage, public IPhyPassSource {
     Q_OBJECT
 public:
     static constexpr int kRefreshMs = 5000;
@@ -97,6 +98,8 @@ public:
     // Reads the references of the received constellation when none are known yet (for passes made while
     // the page has not been shown). Does nothing once they are known.
     void EnsureReferences();
+    bool PassesRunning() const override { return IsRunning(); }
+    void RequestPass() override;
     CLedIndicator* Indicator(int indicator) const { return m_leds[indicator]; }
 
 protected:

@@ -1,6 +1,6 @@
 #include "pages/PropertyPage.h"
 
-#include "pages/ActivityObserver.h"
+#include "recorder/ActivityObserver.h"
 
 #include "ui/Boxes.h"
 

@@ -39,39 +39,6 @@ std::size_t LowerBound(const LineStore& store, Series series, std::int64_t ms) {
     return lo;
 }
 
-// One column's extremes, kept in the order they occurred.
-struct Column {
-    bool any = false;
-    Point min{0, 0};
-    Point max{0, 0};
-
-    void Add(const Point& p) {
-        if (!any) {
-            min = max = p;
-            any = true;
-            return;
-        }
-        if (p.value < min.value)
-            min = p;
-        if (p.value > max.value)
-            max = p;
-    }
-
-    void FlushInto(Polyline* line) {
-        if (!any)
-            return;
-        if (min.wallMs <= max.wallMs) {
-            line->push_back(min);
-            if (max.wallMs != min.wallMs || max.value != min.value)
-                line->push_back(max);
-        } else {
-            line->push_back(max);
-            line->push_back(min);
-        }
-        any = false;
-    }
-};
-
 } // namespace
 
 std::size_t SeriesSize(const LineStore& store, Series series) {
@@ -119,90 +86,165 @@ bool SeriesValue(const LineStore& store, Series series, std::size_t index, doubl
 
 namespace {
 
-// The decimation over one kind of samples; at(i, &t, &value, &afterGap) says whether sample i has a value.
-template <typename At>
-std::vector<Polyline> DecimateSamples(std::size_t n, std::size_t first, std::int64_t fromMs,
-                                      std::int64_t toMs, int columns, const At& at) {
-    std::vector<Polyline> lines;
-    const double perMs = static_cast<double>(columns) / static_cast<double>(toMs - fromMs);
-    Polyline line;
-    Column column;
-    long current = -1;
-    for (std::size_t i = first; i < n; ++i) {
-        std::int64_t t = 0;
-        double value = 0;
-        bool afterGap = false;
-        const bool has = at(i, &t, &value, &afterGap);
-        if (!has || afterGap) {
-            column.FlushInto(&line);
-            if (!line.empty())
-                lines.push_back(std::move(line));
-            line.clear();
-            current = -1;
-        }
-        if (has) {
-            const long c = static_cast<long>(std::floor(static_cast<double>(t - fromMs) * perMs));
-            if (c != current) {
-                column.FlushInto(&line);
-                current = c;
-            }
-            column.Add(Point{t, value});
-        }
-        if (t > toMs)
-            break;
+// Reduces one series, fed its samples in time order from the one before the range on.
+class CReducer {
+public:
+    CReducer(Series series, std::int64_t fromMs, std::int64_t toMs, int columns) : m_series(series) {
+        m_out.fromMs = fromMs;
+        m_out.toMs = toMs;
+        m_out.columns.resize(static_cast<std::size_t>(columns));
+        m_perMs = static_cast<double>(columns) / static_cast<double>(toMs - fromMs);
     }
-    column.FlushInto(&line);
-    if (!line.empty())
-        lines.push_back(std::move(line));
-    return lines;
-}
 
-// A PHY value held in hundredths (scale 0.01) or as it is (scale 1).
-std::vector<Polyline> DecimatePhy(const LineStore& store, std::int32_t PhySample::*field, double scale,
-                                  std::size_t first, std::int64_t fromMs, std::int64_t toMs, int columns) {
-    return DecimateSamples(store.phy.size(), first, fromMs, toMs, columns,
-                           [&](std::size_t i, std::int64_t* t, double* value, bool* afterGap) {
-                               const PhySample& s = store.phy[i];
-                               *t = s.time.wallMs;
-                               *afterGap = s.afterGap;
-                               const std::int32_t v = s.*field;
-                               *value = v * scale;
-                               return v != kNoValue;
-                           });
+    // Takes samples [begin, end); stops at the first sample after the range.
+    void Feed(const LineStore& store, std::size_t begin, std::size_t end) {
+        switch (m_series) {
+        case Series::Snr:
+            return FeedPhy(store, &PhySample::snrCenti, 100, begin, end);
+        case Series::Mse:
+            return FeedPhy(store, &PhySample::mseCenti, 100, begin, end);
+        case Series::RsPerSecond:
+            return FeedPhy(store, &PhySample::rsPerSecond, 1, begin, end);
+        case Series::TxPower:
+            return FeedPhy(store, &PhySample::txPowerDb, 1, begin, end);
+        case Series::LinkFail:
+            return FeedPhy(store, &PhySample::linkFailCount, 1, begin, end);
+        default:
+            break;
+        }
+        const int counter = CounterOf(m_series);
+        for (std::size_t i = begin; i < end && !m_done; ++i) {
+            const EthSample& s = store.eth[i];
+            double value = 0;
+            const bool has = CounterRate(store, i, counter, &value);
+            Add(s.time.wallMs, has, value, s.afterGap);
+        }
+    }
+
+    Reduced Take() {
+        auto first =
+            std::find_if(m_out.columns.begin(), m_out.columns.end(), [](const Column& c) { return c.any; });
+        // The edge before is drawn only when the line runs from it into the range.
+        if (first != m_out.columns.end() ? !first->joined : !m_out.after.any)
+            m_out.before.any = false;
+        return std::move(m_out);
+    }
+
+private:
+    void FeedPhy(const LineStore& store, std::int32_t PhySample::*field, double divisor, std::size_t begin,
+                 std::size_t end) {
+        for (std::size_t i = begin; i < end && !m_done; ++i) {
+            const PhySample& s = store.phy[i];
+            const std::int32_t v = s.*field;
+            Add(s.time.wallMs, v != kNoValue, v / divisor, s.afterGap);
+        }
+    }
+
+    void Add(std::int64_t t, bool has, double value, bool afterGap) {
+        const bool joined = has && m_linked && !afterGap;
+        if (t > m_out.toMs) {
+            if (joined)
+                m_out.after = Edge{true, t, value};
+            m_done = true;
+            return;
+        }
+        m_linked = has; // a sample without a value breaks the line
+        if (!has)
+            return;
+        if (t < m_out.fromMs) {
+            m_out.before = Edge{true, t, value};
+            return;
+        }
+        const auto last = static_cast<long>(m_out.columns.size()) - 1;
+        const long c = std::min(static_cast<long>(static_cast<double>(t - m_out.fromMs) * m_perMs), last);
+        Column& column = m_out.columns[static_cast<std::size_t>(c)];
+        if (!column.any) {
+            column = Column{true, joined, false, value, value, value, value};
+            return;
+        }
+        column.broken = column.broken || !joined;
+        column.last = value;
+        column.min = std::min(column.min, value);
+        column.max = std::max(column.max, value);
+    }
+
+    Series m_series;
+    Reduced m_out;
+    double m_perMs = 0;
+    bool m_linked = false; // the last sample had a value, so the next one may join it
+    bool m_done = false;
+};
+
+// The first sample to feed: the one before the range, so that lines run to the edge.
+std::size_t FirstToFeed(const LineStore& store, Series series, std::int64_t fromMs) {
+    const std::size_t first = LowerBound(store, series, fromMs);
+    return first > 0 ? first - 1 : 0;
 }
 
 } // namespace
 
-std::vector<Polyline> Decimate(const LineStore& store, Series series, std::int64_t fromMs, std::int64_t toMs,
-                               int columns) {
-    if (toMs <= fromMs || columns <= 0)
-        return {};
-    // One sample either side of the range, so that lines run to the edges.
-    std::size_t first = LowerBound(store, series, fromMs);
-    if (first > 0)
-        --first;
-    switch (series) {
-    case Series::Snr:
-        return DecimatePhy(store, &PhySample::snrCenti, 0.01, first, fromMs, toMs, columns);
-    case Series::Mse:
-        return DecimatePhy(store, &PhySample::mseCenti, 0.01, first, fromMs, toMs, columns);
-    case Series::RsPerSecond:
-        return DecimatePhy(store, &PhySample::rsPerSecond, 1, first, fromMs, toMs, columns);
-    case Series::TxPower:
-        return DecimatePhy(store, &PhySample::txPowerDb, 1, first, fromMs, toMs, columns);
-    case Series::LinkFail:
-        return DecimatePhy(store, &PhySample::linkFailCount, 1, first, fromMs, toMs, columns);
-    default:
-        break;
+bool Reduced::Extremes(double* low, double* high) const {
+    bool any = false;
+    for (const Column& c : columns) {
+        if (!c.any)
+            continue;
+        *low = any ? std::min(*low, c.min) : c.min;
+        *high = any ? std::max(*high, c.max) : c.max;
+        any = true;
     }
-    const int counter = CounterOf(series);
-    return DecimateSamples(store.eth.size(), first, fromMs, toMs, columns,
-                           [&](std::size_t i, std::int64_t* t, double* value, bool* afterGap) {
-                               const EthSample& s = store.eth[i];
-                               *t = s.time.wallMs;
-                               *afterGap = s.afterGap;
-                               return CounterRate(store, i, counter, value);
-                           });
+    if (!any && before.any && after.any) { // the line crosses the range without a sample in it
+        *low = std::min(before.value, after.value);
+        *high = std::max(before.value, after.value);
+        any = true;
+    }
+    return any;
+}
+
+Reduced Decimate(const LineStore& store, Series series, std::int64_t fromMs, std::int64_t toMs, int columns) {
+    if (toMs <= fromMs || columns <= 0)
+        return Reduced{fromMs, toMs, {}, {}, {}};
+    CReducer reducer(series, fromMs, toMs, columns);
+    reducer.Feed(store, FirstToFeed(store, series, fromMs), SeriesSize(store, series));
+    return reducer.Take();
+}
+
+std::vector<Polyline> Runs(const Reduced& r) {
+    std::vector<Polyline> runs;
+    const std::size_t n = r.columns.size();
+    auto add = [&](bool startsRun, std::int64_t t, double v) {
+        if (startsRun || runs.empty())
+            runs.emplace_back();
+        if (runs.back().empty() || runs.back().back().wallMs != t || runs.back().back().value != v)
+            runs.back().push_back(Point{t, v});
+    };
+    if (r.before.any)
+        add(true, r.before.wallMs, r.before.value);
+    bool open = r.before.any;
+    for (std::size_t c = 0; c < n; ++c) {
+        const Column& column = r.columns[c];
+        if (!column.any)
+            continue;
+        const auto t = r.fromMs + static_cast<std::int64_t>((static_cast<double>(c) + 0.5) *
+                                                            static_cast<double>(r.toMs - r.fromMs) /
+                                                            static_cast<double>(n));
+        add(!(open && column.joined), t, column.first);
+        const bool rising = column.first <= column.last; // the far extreme last, next to the last value
+        add(false, t, rising ? column.min : column.max);
+        add(false, t, rising ? column.max : column.min);
+        add(false, t, column.last);
+        open = true;
+    }
+    if (r.after.any && open)
+        add(false, r.after.wallMs, r.after.value);
+    return runs;
+}
+
+std::shared_ptr<const LineStore> ShareSamples(const LineStore& store) {
+    auto view = std::make_shared<LineStore>();
+    view->phy = store.phy.Share();
+    view->eth = store.eth.Share();
+    view->gapMs = store.gapMs;
+    return view;
 }
 
 bool TimeSpan(const LineStore& store, std::int64_t* firstMs, std::int64_t* lastMs) {

@@ -116,7 +116,19 @@ void CLineRecorder::DerivePhyEvents(const PhySample& s) {
                      std::string(IndicatorLabel(i)) + (Set(s, i) ? ": on" : ": off"));
         }
     }
-    m_lastPhy = s;
+    // What this pass did not read stays as last known, so no event is ever derived from an unknown value.
+    PhySample known = s;
+    for (int i = 0; i < kIndicatorCount; ++i) {
+        const std::uint16_t bit = static_cast<std::uint16_t>(1u << i);
+        if (!Known(s, i) && !first && Known(prev, i)) {
+            known.indicatorsKnown = static_cast<std::uint16_t>(known.indicatorsKnown | bit);
+            known.indicators =
+                static_cast<std::uint16_t>((known.indicators & ~bit) | (prev.indicators & bit));
+        }
+    }
+    if (s.linkFailCount == kNoValue && !first)
+        known.linkFailCount = prev.linkFailCount;
+    m_lastPhy = known;
     m_havePhy = true;
 }
 
@@ -129,6 +141,9 @@ void CLineRecorder::AddEth(const EthSample& input) {
         m_noAnswer = false;
         AddEvent(sample.time, EventKind::AnsweringAgain, "Board answering again");
     }
+    // An answered sample of either kind closes a no-answer gap.
+    if (sample.answered)
+        m_gapPending = false;
     m_store.eth.push_back(sample);
     if (m_writer) {
         std::string error;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "link/RegisterBus.h"
+#include "model/LineVocabulary.h"
+
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -36,7 +39,7 @@ enum Indicator {
 
 // Label of an indicator as the PHY Status page shows it.
 const char* IndicatorLabel(int indicator);
-// Column name of an indicator in a recording file.
+// Column name of an indicator in a recording file: its machine name.
 const char* IndicatorColumn(int indicator);
 
 // The six register results of a PHY pass as the register access returned them (negative: the read
@@ -49,6 +52,17 @@ struct PhyRaw {
     std::int64_t lineFlags = 0;     // 8C98
     std::int64_t linkFailCount = 0; // 8D38
 };
+
+// A register result as a PhyRaw field keeps it: the value when answered, else -1 (not read).
+inline std::int64_t RawValue(const RegResult& r) {
+    return r.ok() ? r.value : -1;
+}
+
+// The six results of a PHY pass (any struct with the six RegResult members of ops::PhyReadResults).
+template <class Results> PhyRaw PhyRawOf(const Results& r) {
+    return {RawValue(r.errorValue), RawValue(r.txLevel),   RawValue(r.rsCorrected),
+            RawValue(r.linkStatus), RawValue(r.lineFlags), RawValue(r.linkFailCount)};
+}
 
 // One PHY pass, raw and computed. Values that could not be computed hold kNoValue.
 struct PhySample {
@@ -69,15 +83,10 @@ struct PhySample {
 PhySample MakePhySample(SampleTime time, const PhyRaw& raw, std::int32_t snrRef, std::int32_t mseRef,
                         bool answered);
 
-constexpr int kCounterCount = 15;
+constexpr int kCounterCount = kCounterDefCount;
 
-// The counters in the order they are read: register, label, column name.
-struct CounterInfo {
-    const char* address;
-    const char* label;
-    const char* column;
-};
-extern const std::array<CounterInfo, kCounterCount> kCounters;
+// The counters in the order they are read; a counter's columns are its machine name with a suffix.
+inline const std::array<CounterDef, kCounterCount>& kCounters = kCounterDefs;
 enum CounterIndex { kTxFrames = 0, kRxFrames = 1, kTxOctets = 4, kRxOctets = 5 };
 
 // One complete Ethernet counter pass: what each read returned (low 32 bits; failed reads flagged) and

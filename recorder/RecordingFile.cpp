@@ -45,12 +45,33 @@ std::vector<std::string> ColumnNames() {
         names.emplace_back(IndicatorColumn(i));
     names.emplace_back("answered");
     for (const char* suffix : {"_read", "_total", "_per_s"}) {
-        for (const CounterInfo& c : kCounters)
-            names.push_back(std::string(c.column) + suffix);
+        for (const CounterDef& c : kCounters)
+            names.push_back(std::string(c.name) + suffix);
     }
     names.emplace_back("event");
     names.emplace_back("detail");
     return names;
+}
+
+// The name a column had in files written before the names were made one across the tool's outputs
+// (empty when it had the same name).
+std::string FormerColumnName(const std::string& name) {
+    static const std::pair<const char*, const char*> kFormer[] = {
+        {"tc_sync", "tc_synchronized"},
+        {"remote_sync", "remote_synchronized"},
+        {"tx_pause_frames", "tx_pause"},
+        {"rx_pause_frames", "rx_pause"},
+        {"rx_broadcast_frames", "rx_broadcast"},
+        {"frame_too_long_errors", "frame_too_long"},
+        {"frame_check_sequence_errors", "frame_check_errors"},
+    };
+    for (const auto& [now, before] : kFormer) {
+        const std::string prefix(now);
+        if (name.compare(0, prefix.size(), prefix) == 0 &&
+            (name.size() == prefix.size() || name[prefix.size()] == '_'))
+            return before + name.substr(prefix.size());
+    }
+    return std::string();
 }
 
 void AppendInt(std::int64_t value, std::string* out) {
@@ -555,8 +576,9 @@ bool ParseRecording(const std::string& text, const std::string& path, LineStore*
     const std::vector<std::string> names = ColumnNames();
     row.columnOf.assign(names.size(), -1);
     for (std::size_t c = 0; c < names.size(); ++c) {
+        const std::string former = FormerColumnName(names[c]);
         for (std::size_t f = 0; f < row.fields.size(); ++f) {
-            if (row.fields[f] == names[c])
+            if (row.fields[f] == names[c] || (!former.empty() && row.fields[f] == former))
                 row.columnOf[c] = static_cast<int>(f);
         }
         if (row.columnOf[c] < 0 && c != kColDetail && (c < kColRateFirst || c >= kColEvent)) {

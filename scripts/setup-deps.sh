@@ -10,7 +10,6 @@ packages=(
     libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     libudev-dev
-    qt6-charts-dev libqt6opengl6-dev
     xvfb xauth xdotool python3 imagemagick
     poppler-utils
     libcpp-httplib-dev

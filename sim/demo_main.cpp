@@ -4,6 +4,7 @@
 #include "link/ConsolePort.h"
 #include "link/Hooks.h"
 #include "link/RegisterAccess.h"
+#include "ops/ProcessAccess.h"
 #include "sim/SimSerialDevice.h"
 
 #include <cerrno>
@@ -78,14 +79,13 @@ double SnrReferenceDb(int code) {
     }
 }
 
-// One register read; empty when the board did not answer (a cancelled time-out, or the transport has given
-// up, after which every read returns 0 without reaching the board). Such values are never printed.
+// One register read; empty when the board did not answer or garbled its reply. Such values are never
+// printed.
 std::optional<std::int64_t> Read(const char* address, std::uint8_t count = 1) {
-    const std::int64_t value = tessor::AccessLocalRegByte(tessor::kRead, address, count);
-    const tessor::CConsolePort* port = tessor::g_pConsolePort.load();
-    if (value < 0 || port == nullptr || port->NoComm())
+    const tessor::RegResult r = tessor::ops::LocalByte(tessor::ProcessBus(), tessor::kRead, address, count);
+    if (!r.ok())
         return std::nullopt;
-    return value;
+    return r.value;
 }
 
 bool BoardGaveUp() {

@@ -5,6 +5,7 @@
 #include "app/MainSheet.h"
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
+#include "ops/ProcessAccess.h"
 #include "pages/PageEthernetStatus.h"
 #include "pages/PageGeneral.h"
 #include "pages/PagePhyStatus.h"

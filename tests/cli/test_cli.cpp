@@ -227,6 +227,30 @@ TEST(CliFaults, ASilentOrGarblingBoardEndsWithExitCodeFourInBoundedTime) {
     EXPECT_EQ(garbled.out, "");
 }
 
+TEST(CliFaults, AnIncompleteMailboxIsNamedAndDefaultSaysWhichModemWasWritten) {
+    SimPty sim({"--complete-after", "1000"});
+    ASSERT_TRUE(sim.Ready());
+    const char* const kIncomplete = "the remote modem did not complete the operation";
+
+    const RunResult remote = sim.Cli({"--yes", "remote", "write", "8C10", "32"});
+    EXPECT_EQ(remote.status, 4);
+    EXPECT_NE(remote.err.find(kIncomplete), std::string::npos) << remote.err;
+    EXPECT_EQ(remote.err.find("did not answer"), std::string::npos) << remote.err;
+
+    // Every remote write of the table waits out its mailbox, as the window tool does: a long run.
+    const RunResult defaults =
+        testsupport::RunProgram({TESSOR_CLI_PATH, "--port", sim.Link(), "--yes", "--json", "default"},
+                                "/dev/null", testsupport::Environment(), 120000);
+    EXPECT_EQ(defaults.status, 4);
+    EXPECT_NE(defaults.err.find("remote modem not written, local modem written"), std::string::npos)
+        << defaults.err;
+    const nlohmann::json d = nlohmann::json::parse(defaults.out);
+    EXPECT_EQ(d["error"], "mailbox_incomplete");
+    EXPECT_NE(d["message"].get<std::string>().find(kIncomplete), std::string::npos);
+    EXPECT_EQ(d["remote_written"], false);
+    EXPECT_EQ(d["local_written"], true);
+}
+
 TEST(CliFaults, ADeviceThatCannotBeOpenedEndsWithExitCodeThree) {
     const RunResult missing = RunProgram({TESSOR_CLI_PATH, "--port", "/nonexistent/ttyX", "read", "8C10"});
     EXPECT_EQ(missing.status, 3);
@@ -256,7 +280,7 @@ TEST(CliFaults, ADeviceThatCannotBeOpenedEndsWithExitCodeThree) {
     unlink(pattern);
 }
 
-TEST(CliFaults, ABadFileEndsWithExitCodeFiveAfterTheRecordsBeforeIt) {
+TEST(CliFaults, ABadFileEndsWithExitCodeFiveAndWritesNothing) {
     SimPty sim;
     ASSERT_TRUE(sim.Ready());
     const std::string bytes = "LT\r\n8C40:44\r\n8C41:44\r\n8C42:4G\r\n8C43:00";
@@ -274,14 +298,19 @@ TEST(CliFaults, ABadFileEndsWithExitCodeFiveAfterTheRecordsBeforeIt) {
     const RunResult r = sim.Cli({"--yes", "load", path});
     EXPECT_EQ(r.status, 5);
     EXPECT_NE(r.err.find(path + ": " + step.message), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("2 registers before the bad record were written; the modem was not restarted"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(sim.Commands(), (Commands{"RD 8C70", "WR 8C10 44", "WR 8C11 44"}));
+    EXPECT_NE(r.err.find("Nothing was written; the modem was not restarted"), std::string::npos) << r.err;
+    // The whole file is checked before the first write.
+    EXPECT_EQ(sim.Commands(), (Commands{"RD 8C70"}));
     unlink(path.c_str());
 
     sim.ClearWire();
     EXPECT_EQ(sim.Cli({"--yes", "load", sim.Dir() + "/missing.LT"}).status, 5);
+    // A folder is a file error, not an abort.
+    const RunResult folder = sim.Cli({"--yes", "--json", "load", sim.Dir()});
+    EXPECT_EQ(folder.status, 5);
+    EXPECT_NE(folder.err.find(sim.Dir() + ": cannot be read: Is a directory"), std::string::npos)
+        << folder.err;
+    EXPECT_EQ(nlohmann::json::parse(folder.out)["exit_code"], 5);
     const RunResult unwritable = sim.Cli({"save", "/nonexistent-folder/a.LT"});
     EXPECT_EQ(unwritable.status, 5);
     EXPECT_NE(unwritable.err.find("/nonexistent-folder/a.LT"), std::string::npos) << unwritable.err;

@@ -95,7 +95,7 @@ TEST(CliParity, TheWindowToolAndTheCommandLineSendTheSameBytes) {
         ASSERT_TRUE(sim.Ready());
         const std::string windowFile = sim.Dir() + "/window.LT";
         const std::string cliFile = sim.Dir() + "/cli.LT";
-        const std::string loadable = "LT\r\n8C40:44\r\n8C41:44\r\n8D43:F4";
+        const std::string loadable = "LT\r\n8C40:44\r\n8C41:44\r\n8D42:F4";
         for (const std::string& path : {windowFile, cliFile})
             std::ofstream(path, std::ios::binary) << loadable;
 

@@ -429,12 +429,10 @@ TEST_F(E2eTest, EveryLoaderErrorStopsWithItsBoxAndAGoodFileStillLoads) {
         {write("header.LT", "LX\r\n8C40:32"), "Error in load Configuration file", {}},
         {write("side.LT", "NT\r\n8C40:32"), "Configuration does not match to modem type LT", {}},
         {write("lineend.LT", "LT\n8C40:32"), "Incorrect character in configuration file", {}},
-        {write("register.LT", "LT\r\n8C40:32\r\n8c41:24"),
-         "Unknown register in configuration file",
-         {"L> WR 8C10 32"}},
-        {write("value.LT", "LT\r\n8C40:32\r\n8C41:2g"),
-         "Impossible value in configuration file",
-         {"L> WR 8C10 32"}},
+        // The whole file is checked before the first write: a refused file writes nothing.
+        {write("register.LT", "LT\r\n8C40:32\r\n8c41:24"), "Unknown register in configuration file", {}},
+        {write("value.LT", "LT\r\n8C40:32\r\n8C41:2g"), "Impossible value in configuration file", {}},
+        {write("control.LT", "LT\r\n8C40:32\r\n8C30:1F"), "Unknown register in configuration file", {}},
     };
     RunApp([&](CMainSheet& sheet) {
         QListWidget* list = List(sheet);

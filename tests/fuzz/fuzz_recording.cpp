@@ -22,9 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int64_t last = 0;
     if (tessor::rec::TimeSpan(store, &first, &last)) {
         for (int s = 0; s < static_cast<int>(tessor::rec::Series::kCount); ++s) {
-            for (const auto& line :
-                 tessor::rec::Decimate(store, static_cast<tessor::rec::Series>(s), first, last + 1, 100)) {
-                if (line.empty())
+            const tessor::rec::Reduced r =
+                tessor::rec::Decimate(store, static_cast<tessor::rec::Series>(s), first, last + 1, 100);
+            if (r.columns.size() != 100)
+                std::abort();
+            for (const tessor::rec::Column& c : r.columns) {
+                if (c.any && !(c.min <= c.first && c.first <= c.max && c.min <= c.last && c.last <= c.max))
                     std::abort();
             }
         }

@@ -133,5 +133,35 @@ TEST_F(HistoryFeedTest, ActionsAndTheBoardsSilenceGoIntoTheJournal) {
     });
 }
 
+// A garbled 8C71 or 8C98 is a gap in an answered sample, not a 0 that drops the line.
+TEST(HistoryPasses, GarbledReadsAreGapsAndDeriveNoEvents) {
+    CLineHistory history(nullptr);
+    ops::PhyReadResults pass;
+    pass.errorValue = RegResult::Answer(2000000);
+    pass.txLevel = RegResult::Answer(1024);
+    pass.rsCorrected = RegResult::Answer(15);
+    pass.linkStatus = RegResult::Answer(0xAE);
+    pass.lineFlags = RegResult::Answer(0x06);
+    pass.linkFailCount = RegResult::Answer(3);
+    history.OnPhyPass(pass, ops::PhyReferencesFor(0));
+    ops::PhyReadResults garbled = pass;
+    garbled.linkStatus = RegResult::Fail(Outcome::Garbled);
+    garbled.lineFlags = RegResult::Fail(Outcome::Garbled);
+    for (int i = 0; i < 3; ++i) {
+        history.OnPhyPass(garbled, ops::PhyReferencesFor(0));
+        history.OnPhyPass(pass, ops::PhyReferencesFor(0));
+    }
+    std::vector<std::string> texts;
+    bool partial = false;
+    history.Recorder()->Read([&](const rec::LineStore& store) {
+        for (const rec::Event& e : store.events)
+            texts.push_back(e.text);
+        partial = store.phy.size() == 7 && store.phy[1].answered && store.phy[1].indicatorsKnown == 0 &&
+                  store.phy[1].linkFailCount == 3;
+    });
+    EXPECT_EQ(texts, std::vector<std::string>{"Line up (full constellation)"});
+    EXPECT_TRUE(partial);
+}
+
 } // namespace
 } // namespace tessor::test

@@ -48,7 +48,7 @@ public:
         r.outcome = ReadOutcome::Answered;
         r.pass.complete = true;
         r.pass.countersRead = ops::kEthernetCounterCount;
-        r.pass.raw[0] = 500; // transmitted frames: 100 a pass
+        r.pass.raw[0] = RegResult::Answer(500); // transmitted frames: 100 a pass
         r.pass.increments[0] = 100;
         return r;
     }
@@ -60,12 +60,12 @@ public:
 PhyRead UpPass(std::int64_t errorValue, std::int64_t rs) {
     PhyRead r;
     r.outcome = ReadOutcome::Answered;
-    r.raw.errorValue = errorValue;
-    r.raw.txLevel = 576;
-    r.raw.rsCorrected = rs;
-    r.raw.linkStatus = 0xAE;
-    r.raw.lineFlags = 0x06;
-    r.raw.linkFailCount = 3;
+    r.raw.errorValue = RegResult::Answer(errorValue);
+    r.raw.txLevel = RegResult::Answer(576);
+    r.raw.rsCorrected = RegResult::Answer(rs);
+    r.raw.linkStatus = RegResult::Answer(0xAE);
+    r.raw.lineFlags = RegResult::Answer(0x06);
+    r.raw.linkFailCount = RegResult::Answer(3);
     return r;
 }
 
@@ -110,8 +110,8 @@ TEST(LineTestRun, BreachesFailWithTheTimeOfTheFirst) {
     board.phy = [](int pass) {
         PhyRead r = UpPass(pass >= 2 ? 100000000 : 100000, 0); // 41,80 dB, then 11,80 dB from the third pass
         if (pass == 3) {
-            r.raw.linkStatus = 0x02; // down
-            r.raw.linkFailCount = 4;
+            r.raw.linkStatus = RegResult::Answer(0x02); // down
+            r.raw.linkFailCount = RegResult::Answer(4);
         }
         return r;
     };

@@ -3,6 +3,7 @@
 #include "FakeBoard.h"
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
+#include "ops/ProcessAccess.h"
 
 #include <gtest/gtest.h>
 

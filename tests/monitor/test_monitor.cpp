@@ -1,6 +1,8 @@
 // The monitor's poll loop against the in-memory simulator: the register traffic of its passes, the
 // totals, and what it does with corrupted echoes, a silent board and a device that goes away.
 
+#include "../ops/ScriptedBus.h"
+#include "monitor/BoardPasses.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorRecording.h"
@@ -124,7 +126,7 @@ TEST(MonitorPoll, PassesReadWhatThePagesReadInTheirOrderAndAccumulateTotals) {
     EXPECT_EQ(traffic.substr(0, expected.size()), expected);
 
     EXPECT_TRUE(first.boardUp);
-    EXPECT_FALSE(first.lineUp);
+    EXPECT_EQ(first.lineUp, false);
     EXPECT_EQ(first.id.SideLabel(), "lt");
     EXPECT_EQ(first.id.chip, 0x61);
     EXPECT_EQ(first.ethernet[0], 9u);
@@ -134,6 +136,58 @@ TEST(MonitorPoll, PassesReadWhatThePagesReadInTheirOrderAndAccumulateTotals) {
     EXPECT_FALSE(first.phy.snrDecibels); // no error value while the line is down
     ASSERT_TRUE(first.link.downstream.carrierHertz);
     EXPECT_GT(*first.link.downstream.carrierHertz, 0.0);
+}
+
+TEST(MonitorPoll, AGarbled8C71LeavesTheLineUnknownAndIsNeverExportedAsDown) {
+    opstest::CScriptedBus bus;
+    bus.regs["8C71"] = 0xC2;
+    bus.fail = [](std::size_t, const std::string& line) -> std::optional<Outcome> {
+        return line == "RD 8C71" ? std::optional<Outcome>(Outcome::Garbled) : std::nullopt;
+    };
+    CBoardPasses passes(bus);
+    PhyReadings phy;
+    ASSERT_TRUE(passes.ReadPhy(ops::PhyReferencesFor(0), phy));
+    EXPECT_TRUE(passes.TakeSpoiltSeen());
+    EXPECT_FALSE(phy.LineUp().has_value());
+    EXPECT_TRUE(phy.linkFailCount);
+
+    Snapshot s;
+    s.boardUp = true;
+    s.phy = phy;
+    s.lineUp = phy.LineUp();
+    EXPECT_EQ(RenderExposition(s).find("tessor_line_up"), std::string::npos) << RenderExposition(s);
+    EXPECT_NE(RenderJsonLine(s).find("\"line_up\":null"), std::string::npos) << RenderJsonLine(s);
+}
+
+TEST(Vocabulary, OneNamePerValueInJsonRecordingColumnsAndMetricsAndOldRecordingsStillOpen) {
+    Snapshot s;
+    s.boardUp = true;
+    s.phy.linkStatus = 0x20;
+    s.phy.lineFlags = 0;
+    s.lineUp = false;
+    const std::string metrics = RenderExposition(s);
+    const std::string json = RenderJsonLine(s);
+    const std::string header = rec::RecordingHeader();
+    for (const IndicatorDef& d : kIndicatorDefs) {
+        EXPECT_NE(metrics.find(std::string("indicator=\"") + d.name + "\""), std::string::npos) << d.name;
+        EXPECT_NE(json.find(std::string("\"") + d.name + "\""), std::string::npos) << d.name;
+        EXPECT_NE(header.find(std::string(",") + d.name + ","), std::string::npos) << d.name;
+    }
+    for (const CounterDef& c : kCounterDefs) {
+        EXPECT_NE(metrics.find(std::string("\ntessor_") + c.name + "_total{"), std::string::npos) << c.name;
+        EXPECT_NE(json.find(std::string("\"") + c.name + "\""), std::string::npos) << c.name;
+        EXPECT_NE(header.find(std::string(",") + c.name + "_total,"), std::string::npos) << c.name;
+    }
+
+    // A file written with the earlier column names.
+    std::string old = header;
+    for (const auto& [now, before] : {std::pair<std::string, std::string>{",tc_sync,", ",tc_synchronized,"},
+                                      {",tx_pause_frames_total,", ",tx_pause_total,"}}) {
+        old.replace(old.find(now), now.size(), before);
+    }
+    rec::LineStore store;
+    std::string error;
+    EXPECT_TRUE(rec::ParseRecording(old + "\n", "old.csv", &store, &error)) << error;
 }
 
 TEST(MonitorPoll, CorruptedEchoIsCountedAndSkippedSilentBoardIsMarkedDownAndRetried) {
@@ -301,11 +355,9 @@ TEST(MonitorExposition, FamiliesAreTypedAndLabelsEscaped) {
     EXPECT_NE(text.find("# TYPE tessor_line_snr_decibels gauge\n"
                         "tessor_line_snr_decibels{port=\"/dev/a\\\"b\\\\c\",side=\"nt\"} 28.79\n"),
               std::string::npos);
-    EXPECT_NE(
-        text.find(
-            "# TYPE tessor_ethernet_transmitted_bytes_total counter\n"
-            "tessor_ethernet_transmitted_bytes_total{port=\"/dev/a\\\"b\\\\c\",side=\"nt\"} 4294967296\n"),
-        std::string::npos);
+    EXPECT_NE(text.find("# TYPE tessor_tx_octets_total counter\n"
+                        "tessor_tx_octets_total{port=\"/dev/a\\\"b\\\\c\",side=\"nt\"} 4294967296\n"),
+              std::string::npos);
     EXPECT_NE(text.find("indicator=\"micro_interruption\"} 1\n"), std::string::npos);
     EXPECT_NE(text.find("indicator=\"agc_converged\"} 0\n"), std::string::npos);
     EXPECT_EQ(text.find("tessor_line_mse_decibels"), std::string::npos); // not measured: left out

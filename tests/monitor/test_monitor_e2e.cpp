@@ -134,7 +134,7 @@ TEST_F(MonitorE2e, PrometheusStoresTheSimulatorsValuesAndPromtoolAcceptsTheExpos
         << ReadFile(m_dir.File("prometheus.err"));
     // A rate needs a few scrapes of the line up.
     std::this_thread::sleep_for(6s);
-    const auto rate = PrometheusQuery(promPort, "rate(tessor_ethernet_transmitted_frames_total[5s])");
+    const auto rate = PrometheusQuery(promPort, "rate(tessor_tx_frames_total[5s])");
     ASSERT_TRUE(rate);
 
     EXPECT_EQ(PrometheusQuery(promPort, "tessor_up"), 1.0);

@@ -123,22 +123,27 @@ TEST(PhyFormat, ReferenceTable) {
         EXPECT_FALSE(PhyReferencesFor(code)) << int(code);
 }
 
+// A read result from the number the transport used to return: negative for a read that failed.
+inline tessor::RegResult Raw(std::int64_t v) {
+    return v < 0 ? tessor::RegResult::Fail(tessor::Outcome::NoAnswer) : tessor::RegResult::Answer(v);
+}
+
 TEST(PhyFormat, ReadResultsToValuesAndTexts) {
     PhyReadResults results;
-    results.errorValue = 2000000;
-    results.txLevel = 1024;
-    results.rsCorrected = 1234;
-    results.linkStatus = 0xC2;
-    results.lineFlags = 0x81;
-    results.linkFailCount = 0x107; // only the low byte counts
+    results.errorValue = Raw(2000000);
+    results.txLevel = Raw(1024);
+    results.rsCorrected = Raw(1234);
+    results.linkStatus = Raw(0xC2);
+    results.lineFlags = Raw(0x81);
+    results.linkFailCount = Raw(0x107); // only the low byte counts
     const PhyReadings readings = PhyReadingsFromResults(results);
     const PhyTexts texts = FormatPhyTexts(readings, PhyReferencesFor(0x0));
     EXPECT_EQ(texts.rs, "246");
     EXPECT_EQ(texts.power, "- 55.0");
     EXPECT_EQ(texts.linkFail, "7");
 
-    results.txLevel = 576;            // 5 dB below 1024
-    results.rsCorrected = 0x80000004; // taken as signed: -2147483644 / 5, shown unsigned
+    results.txLevel = Raw(576);            // 5 dB below 1024
+    results.rsCorrected = Raw(0x80000004); // taken as signed: -2147483644 / 5, shown unsigned
     const PhyTexts other = FormatPhyTexts(PhyReadingsFromResults(results), PhyReferencesFor(0x0));
     EXPECT_EQ(other.power, "- 60.0");
     EXPECT_EQ(other.rs, QString::number(static_cast<std::uint32_t>(-2147483644 / 5)));
@@ -149,25 +154,25 @@ TEST(PhyFormat, PowerWithoutLevelShowsDash) {
     for (std::int64_t level :
          {std::int64_t{0}, std::int64_t{-1}, std::int64_t{65536}, std::int64_t{0x1FFFF}}) {
         PhyReadResults results;
-        results.txLevel = level;
+        results.txLevel = Raw(level);
         EXPECT_FALSE(PhyReadingsFromResults(results).txLevelDb) << level;
         EXPECT_EQ(FormatPhyTexts(PhyReadingsFromResults(results), std::nullopt).power, "-") << level;
     }
     PhyReadResults edge;
-    edge.txLevel = 1; // 60 dB below 1024
+    edge.txLevel = Raw(1); // 60 dB below 1024
     EXPECT_EQ(FormatPhyTexts(PhyReadingsFromResults(edge), std::nullopt).power, "- 115.0");
-    edge.txLevel = 65535; // 36 dB above 1024, shown as its magnitude like every level
+    edge.txLevel = Raw(65535); // 36 dB above 1024, shown as its magnitude like every level
     EXPECT_EQ(FormatPhyTexts(PhyReadingsFromResults(edge), std::nullopt).power, "- 91.0");
 }
 
 TEST(PhyFormat, FailedReadsShowNoValues) {
     PhyReadResults results;
-    results.errorValue = -1;
-    results.txLevel = -1;
-    results.rsCorrected = -1;
-    results.linkStatus = -1;
-    results.lineFlags = -1;
-    results.linkFailCount = -1;
+    results.errorValue = Raw(-1);
+    results.txLevel = Raw(-1);
+    results.rsCorrected = Raw(-1);
+    results.linkStatus = Raw(-1);
+    results.lineFlags = Raw(-1);
+    results.linkFailCount = Raw(-1);
     const PhyTexts texts = FormatPhyTexts(PhyReadingsFromResults(results), PhyReferencesFor(0x0));
     EXPECT_EQ(texts.snr, "-");
     EXPECT_EQ(texts.rs, "-");
@@ -246,8 +251,8 @@ TEST(PhyIndicators, StatesFollowTheirBitsOnTheNtSide) {
     page.show();
     for (const LedCase& c : cases) {
         PhyReadResults results;
-        results.linkStatus = c.linkStatus;
-        results.lineFlags = c.lineFlags;
+        results.linkStatus = Raw(c.linkStatus);
+        results.lineFlags = Raw(c.lineFlags);
         page.FormatPhyValues(PhyReadingsFromResults(results));
         page.OnTimer();
         for (int i = 0; i < kPhyIndicatorCount; ++i)
@@ -266,7 +271,7 @@ TEST(PhyIndicators, LtSideKeepsTimingConvergedGrey) {
     EXPECT_FALSE(label->isEnabled());
     for (std::uint8_t flags : {0x00, 0x02, 0xFF}) {
         PhyReadResults results;
-        results.lineFlags = flags;
+        results.lineFlags = Raw(flags);
         page.FormatPhyValues(PhyReadingsFromResults(results));
         page.OnTimer();
         EXPECT_EQ(page.Indicator(kLedTimingConverged)->CurrentImage(), CPagePhy_Status::kGreyImage)

@@ -9,6 +9,7 @@
 // answers by writing "state.json" (through a rename, so it is never seen half written) and removing the
 // request. Requests are looked at every 50 ms by a timer, which runs in nested (modal) event loops too.
 #include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -65,6 +66,15 @@ QJsonObject Describe(const QWidget* w) {
     } else if (const auto* bar = qobject_cast<const QProgressBar*>(w)) {
         o["value"] = bar->value();
         o["maximum"] = bar->maximum();
+    }
+    if (!w->accessibleName().isEmpty())
+        o["accessibleName"] = w->accessibleName();
+    if (!w->accessibleDescription().isEmpty())
+        o["accessibleDescription"] = w->accessibleDescription();
+    if (const auto* slider = qobject_cast<const QAbstractSlider*>(w)) {
+        o["value"] = slider->value();
+        o["minimum"] = slider->minimum();
+        o["maximum"] = slider->maximum();
     }
     if (const auto* list = qobject_cast<const QListWidget*>(w)) {
         QJsonArray items;

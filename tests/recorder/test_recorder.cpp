@@ -134,6 +134,29 @@ EthSample Eth(std::int64_t seconds, std::uint64_t frames) {
     return s;
 }
 
+TEST(RecorderEvents, SpoiltReadsAreGapsAndAnAnsweredSampleOfEitherKindClosesANoAnswerGap) {
+    CLineRecorder recorder;
+    recorder.AddPhy(Phy(0, Raw(0xAE, 0x06, 3)));
+    recorder.AddPhy(Phy(5, Raw(-1, -1, -1))); // every status read garbled: a sample with gaps
+    recorder.AddPhy(Phy(10, Raw(0xAE, 0x06, 3)));
+    recorder.AddPhy(Phy(15, Raw(-1, 0x06, 3)));
+    recorder.AddPhy(Phy(20, Raw(0xAE, 0x06, 3)));
+    EXPECT_EQ(Texts(recorder), std::vector<std::string>{"Line up (full constellation)"});
+
+    recorder.NoteNoAnswer(At(22));
+    for (std::int64_t t : {25, 30}) {
+        EthSample eth;
+        eth.time = At(t);
+        eth.totals[kTxFrames] = static_cast<std::uint64_t>(t * 10);
+        recorder.AddEth(eth);
+    }
+    double perSecond = 0;
+    bool rate = false;
+    recorder.Read([&](const LineStore& store) { rate = CounterRate(store, 1, kTxFrames, &perSecond); });
+    EXPECT_TRUE(rate) << "no PHY sample came, yet the gap is closed";
+    EXPECT_DOUBLE_EQ(perSecond, 10.0);
+}
+
 TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
     const std::string path = TempPath("recording.csv");
     std::remove(path.c_str());
@@ -242,6 +265,12 @@ TEST(RecordingFile, AWriteFailureStopsRecordingAndLosesNothingInMemory) {
     });
 }
 
+// The column a moment falls into.
+std::size_t ColumnOf(const Reduced& r, std::int64_t wallMs) {
+    return static_cast<std::size_t>((wallMs - r.fromMs) * static_cast<std::int64_t>(r.columns.size()) /
+                                    (r.toMs - r.fromMs));
+}
+
 TEST(Decimation, ASingleSpikeInAWeekSurvivesAndGapsStayGaps) {
     CLineRecorder recorder;
     const std::int64_t week = 7 * 24 * 3600;
@@ -252,23 +281,27 @@ TEST(Decimation, ASingleSpikeInAWeekSurvivesAndGapsStayGaps) {
         recorder.AddPhy(Phy(s, Raw(0xAE, 0x06, 3, s == spikeAt - spikeAt % 5 ? 50000 : 15)));
     }
     recorder.Read([&](const LineStore& store) {
-        const auto lines = Decimate(store, Series::RsPerSecond, At(0).wallMs, At(week).wallMs, 800);
-        ASSERT_EQ(lines.size(), 2u);
-        double peak = 0;
-        std::size_t points = 0;
-        for (const Polyline& line : lines) {
-            points += line.size();
-            for (const Point& p : line)
-                peak = std::max(peak, p.value);
-        }
-        EXPECT_EQ(peak, 10000);
-        EXPECT_LE(points, 2u * 802);
-        EXPECT_LT(lines[0].back().wallMs, At(100000).wallMs);
-        EXPECT_GE(lines[1].front().wallMs, At(100600).wallMs);
-        // Zoomed in, every sample is its own point.
-        const auto close = Decimate(store, Series::Snr, At(0).wallMs, At(60).wallMs, 800);
-        ASSERT_EQ(close.size(), 1u);
-        EXPECT_EQ(close[0].size(), 14u); // the twelve in range and one each side
+        const Reduced rs = Decimate(store, Series::RsPerSecond, At(0).wallMs, At(week).wallMs, 800);
+        ASSERT_EQ(rs.columns.size(), 800u);
+        EXPECT_EQ(Runs(rs).size(), 2u);
+        double low = 0, high = 0;
+        ASSERT_TRUE(rs.Extremes(&low, &high));
+        EXPECT_EQ(high, 10000);
+        EXPECT_EQ(low, 3);
+        EXPECT_EQ(rs.columns[ColumnOf(rs, At(spikeAt).wallMs)].max, 10000);
+        // The line breaks at the first sample after the hole, and nowhere else.
+        const Column& resumed = rs.columns[ColumnOf(rs, At(100600).wallMs)];
+        EXPECT_TRUE(resumed.any);
+        EXPECT_FALSE(resumed.joined);
+        EXPECT_TRUE(rs.columns[0].any && !rs.columns[0].joined);
+        // Zoomed in, every sample is its own column.
+        const Reduced close = Decimate(store, Series::Snr, At(0).wallMs, At(60).wallMs, 800);
+        EXPECT_EQ(Runs(close).size(), 1u);
+        EXPECT_EQ(
+            std::count_if(close.columns.begin(), close.columns.end(), [](const Column& c) { return c.any; }),
+            13);                      // 0 s to 60 s
+        EXPECT_TRUE(close.after.any); // and the line runs on to the one after
+        EXPECT_EQ(close.after.wallMs, At(65).wallMs);
     });
 
     // A pass without a measurement (line down) breaks the SNR line but not the link fail line.
@@ -277,8 +310,8 @@ TEST(Decimation, ASingleSpikeInAWeekSurvivesAndGapsStayGaps) {
     down.AddPhy(Phy(5, Raw(0x02, 0x80, 4, 0, 0)));
     down.AddPhy(Phy(10, Raw(0xAE, 0x06, 4)));
     down.Read([](const LineStore& store) {
-        EXPECT_EQ(Decimate(store, Series::Snr, At(0).wallMs, At(10).wallMs, 100).size(), 2u);
-        EXPECT_EQ(Decimate(store, Series::LinkFail, At(0).wallMs, At(10).wallMs, 100).size(), 1u);
+        EXPECT_EQ(Runs(Decimate(store, Series::Snr, At(0).wallMs, At(10).wallMs, 100)).size(), 2u);
+        EXPECT_EQ(Runs(Decimate(store, Series::LinkFail, At(0).wallMs, At(10).wallMs, 100)).size(), 1u);
     });
 }
 

@@ -3,6 +3,7 @@
 #include "link/ConsolePort.h"
 #include "link/Hooks.h"
 #include "link/RegisterAccess.h"
+#include "ops/ProcessAccess.h"
 
 #include <atomic>
 #include <chrono>

@@ -5,6 +5,7 @@
 
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
+#include "ops/ProcessAccess.h"
 #include "sim/SimSerialDevice.h"
 #include "ui/Boxes.h"
 

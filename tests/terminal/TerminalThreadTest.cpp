@@ -1,6 +1,7 @@
 #include "TerminalTestSupport.h"
 
 #include "link/RegisterAccess.h"
+#include "ops/ProcessAccess.h"
 
 #include <QSet>
 

@@ -20,10 +20,20 @@ public:
     virtual void OnPhyPass(const ops::PhyReadResults& results,
                            const std::optional<ops::PhyReferences>& references) = 0;
     // A complete Ethernet pass: what each of the fifteen reads returned, and the totals after it.
-    virtual void OnEthPass(const std::array<std::int64_t, 15>& reads,
+    virtual void OnEthPass(const std::array<RegResult, 15>& reads,
                            const std::array<std::uint64_t, 15>& totals) = 0;
     // Something the tool sent to the board.
     virtual void OnAction(rec::Action action, const std::string& detail) = 0;
+};
+
+// What makes the PHY passes that a background recording asks for (the PHY page and its poll thread).
+class IPhyPassSource {
+public:
+    virtual ~IPhyPassSource() = default;
+    // Whether passes come by themselves (the page is running).
+    virtual bool PassesRunning() const = 0;
+    // One pass now, on the poll thread; the references are read first when none are known yet.
+    virtual void RequestPass() = 0;
 };
 
 } // namespace tessor

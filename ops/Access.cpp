@@ -1,0 +1,124 @@
+#include "ops/Access.h"
+
+#include "link/ConsolePort.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+namespace tessor::ops {
+
+namespace {
+
+const char kMailboxCommand[] = "8CC0";
+const char kMailboxAddressLow[] = "8CC1";
+const char kMailboxAddressHigh[] = "8CC2";
+const char kMailboxStatus[] = "8CC4";
+const char kMailboxData[] = "8CD0";
+const char kOneRegister[] = " 1";
+
+// A failure the waits cannot read past: the board or the program is gone, not one spoilt reply.
+bool Fatal(const RegResult& r) {
+    return !r.ok() && r.outcome != Outcome::Garbled;
+}
+
+// Reads 8CC0 until it shows a free mailbox (0). A garbled reply reads again.
+RegResult WaitForFreeMailbox(IRegisterBus& bus) {
+    for (int i = 0; i < kMailboxFreeReads; ++i) {
+        const RegResult busy = bus.Exchange(kRead, kMailboxCommand, kOneRegister);
+        if (Fatal(busy))
+            return busy;
+        if (busy.ok() && busy.value == 0)
+            return busy;
+    }
+    return RegResult::Fail(Outcome::MailboxIncomplete);
+}
+
+// Reads 8CC4 until its low nibble shows the operation done.
+RegResult WaitForCompletion(IRegisterBus& bus, std::uint8_t op) {
+    for (int i = 0; i < kCompletionReads; ++i) {
+        const RegResult status = bus.Exchange(kRead, kMailboxStatus, kOneRegister);
+        if (Fatal(status))
+            return status;
+        if (status.ok() && (status.value & 0x0F) == op)
+            return status;
+    }
+    return RegResult::Fail(Outcome::MailboxIncomplete);
+}
+
+} // namespace
+
+void RealSleep(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+RegResult Local(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value) {
+    return bus.Exchange(op, address, value);
+}
+
+RegResult LocalByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value) {
+    char text[3];
+    FormatByte(value, text);
+    return bus.Exchange(op, address, text);
+}
+
+RegResult CheckLink(IRegisterBus& bus) {
+    const RegResult status = bus.Exchange(kRead, kReg8C71, kOneRegister);
+    const RegResult control = bus.Exchange(kRead, kReg8C00, kOneRegister);
+    if (!status.ok() || !control.ok())
+        return FirstFailure(status, control);
+    return RegResult::Answer((status.value & 0xC0) != 0 && (control.value & 0x80) != 0 ? 1 : 0);
+}
+
+RegResult Remote(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value) {
+    const RegResult link = CheckLink(bus);
+    if (!link.ok())
+        return link;
+    if (link.value == 0)
+        return RegResult::Fail(Outcome::LineDown);
+    const RegResult free = WaitForFreeMailbox(bus);
+    if (!free.ok())
+        return free;
+
+    const char high[3] = {address[0], address[1], '\0'};
+    const char low[3] = {address[2], address[3], '\0'};
+    const char start[3] = {'1', static_cast<char>('0' + op), '\0'};
+    // Every step is sent as always; the first one that failed is remembered.
+    RegResult steps = RegResult::Answer(1);
+    for (const auto& step : {std::make_pair(kMailboxData, value), std::make_pair(kMailboxAddressHigh, high),
+                             std::make_pair(kMailboxAddressLow, low), std::make_pair(kMailboxCommand, start)})
+        steps = FirstFailure(steps, bus.Exchange(kWrite, step.first, step.second));
+
+    // Or, And and anything on the remote control register (which may restart the modem) do not wait:
+    // nothing confirms them but their mailbox steps.
+    const bool waits = (op == kRead || op == kWrite) && std::strncmp(address, "8C00", 4) != 0;
+    const RegResult done = waits ? WaitForCompletion(bus, op) : RegResult::Answer(1);
+    // A failed step is the cause of whatever the wait then saw.
+    if (!steps.ok())
+        return steps;
+    if (!done.ok())
+        return done;
+    if (op == kRead)
+        return bus.Exchange(kRead, kMailboxData, value);
+    return RegResult::Answer(1);
+}
+
+RegResult RemoteByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value) {
+    char text[3];
+    FormatByte(value, text);
+    return Remote(bus, op, address, text);
+}
+
+RegResult OnTarget(IRegisterBus& bus, int target, std::uint8_t op, const char* address, const char* value) {
+    return target == kRemote ? Remote(bus, op, address, value) : Local(bus, op, address, value);
+}
+
+RegResult Restart(IRegisterBus& bus, int target, const Sleeper& sleep) {
+    const RegResult first = OnTarget(bus, target, kOr, kReg8C00, "08");
+    if (target == kRemote && sleep)
+        sleep(kRemoteRestartPauseMs);
+    return FirstFailure(first, OnTarget(bus, target, kOr, kReg8C00, "20"));
+}
+
+} // namespace tessor::ops

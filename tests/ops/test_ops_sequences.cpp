@@ -1,0 +1,204 @@
+// The sequences of the operations layer on a scripted bus: their traffic and their outcome when the
+// board answers, garbles a step, does not answer, the mailbox does not complete or the line is down.
+#include "ScriptedBus.h"
+
+#include "ops/Access.h"
+#include "ops/Board.h"
+#include "ops/ConfigFiles.h"
+#include "ops/EthernetPass.h"
+#include "ops/LinkSettings.h"
+#include "ops/PhyPass.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace tessor::opstest {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const Lines kRemoteWrite{"RD 8C71",    "RD 8C00",    "RD 8CC0",    "WR 8CD0 32",
+                         "WR 8CC2 8C", "WR 8CC1 10", "WR 8CC0 12", "RD 8CC4"};
+
+std::size_t Count(const Lines& lines, const std::string& line) {
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+TEST(RemoteSequence, AnsweredReadAndWriteSendTheMailboxSteps) {
+    CScriptedBus bus;
+    const RegResult write = ops::Remote(bus, kWrite, "8C10", "32");
+    EXPECT_EQ(write.outcome, Outcome::Answered);
+    EXPECT_EQ(bus.lines, kRemoteWrite);
+
+    CScriptedBus reader;
+    const RegResult read = ops::Remote(reader, kRead, "8C40", " 1");
+    EXPECT_TRUE(read.ok());
+    EXPECT_EQ(reader.lines, (Lines{"RD 8C71", "RD 8C00", "RD 8CC0", "WR 8CD0  1", "WR 8CC2 8C", "WR 8CC1 40",
+                                   "WR 8CC0 11", "RD 8CC4", "RD 8CD0"}));
+}
+
+TEST(RemoteSequence, LineDownAndAMailboxThatNeverCompletesAreNamed) {
+    CScriptedBus down;
+    down.regs["8C71"] = 0x00;
+    EXPECT_EQ(ops::Remote(down, kWrite, "8C10", "32").outcome, Outcome::LineDown);
+    EXPECT_EQ(down.lines, (Lines{"RD 8C71", "RD 8C00"}));
+
+    CScriptedBus stuck;
+    stuck.mailboxCompletes = false;
+    EXPECT_EQ(ops::Remote(stuck, kWrite, "8C10", "32").outcome, Outcome::MailboxIncomplete);
+    EXPECT_EQ(Count(stuck.lines, "RD 8CC4"), static_cast<std::size_t>(ops::kCompletionReads));
+
+    CScriptedBus busy;
+    busy.regs["8CC0"] = 0x12;
+    EXPECT_EQ(ops::Remote(busy, kWrite, "8C10", "32").outcome, Outcome::MailboxIncomplete);
+    EXPECT_EQ(busy.lines.size(), 2u + ops::kMailboxFreeReads);
+
+    // Or and And are confirmed by their steps alone: no completion wait.
+    CScriptedBus orOp;
+    orOp.mailboxCompletes = false;
+    EXPECT_TRUE(ops::Remote(orOp, kOr, "8C00", "20").ok());
+    EXPECT_EQ(Count(orOp.lines, "RD 8CC4"), 0u);
+}
+
+TEST(RemoteSequence, AGarbledOrSilentStepFailsTheOperationWithThatOutcome) {
+    for (std::size_t step = 0; step < kRemoteWrite.size(); ++step) {
+        SCOPED_TRACE(kRemoteWrite[step]);
+        CScriptedBus garbled;
+        garbled.fail = FailAt(step, Outcome::Garbled);
+        const RegResult g = ops::Remote(garbled, kWrite, "8C10", "32");
+        const bool waitRead = kRemoteWrite[step] == "RD 8CC0" || kRemoteWrite[step] == "RD 8CC4";
+        if (waitRead) {
+            // A wait reads again past one garbled reply.
+            EXPECT_TRUE(g.ok());
+            EXPECT_EQ(garbled.lines.size(), kRemoteWrite.size() + 1);
+        } else {
+            EXPECT_EQ(g.outcome, Outcome::Garbled);
+        }
+
+        CScriptedBus silent;
+        silent.fail = FailAt(step, Outcome::NoAnswer);
+        EXPECT_EQ(ops::Remote(silent, kWrite, "8C10", "32").outcome, Outcome::NoAnswer);
+    }
+}
+
+TEST(RestartSequence, OrsTheResetBitsWithThePauseBetweenTheRemoteSteps) {
+    CScriptedBus bus;
+    std::vector<int> pauses;
+    const auto sleep = [&pauses](int ms) { pauses.push_back(ms); };
+    EXPECT_TRUE(ops::Restart(bus, kLocal, sleep).ok());
+    EXPECT_EQ(bus.lines, (Lines{"OR 8C00 08", "OR 8C00 20"}));
+    EXPECT_TRUE(pauses.empty());
+
+    bus.lines.clear();
+    EXPECT_TRUE(ops::Restart(bus, kRemote, sleep).ok());
+    EXPECT_EQ(Count(bus.lines, "WR 8CC0 13"), 2u);
+    EXPECT_EQ(pauses, std::vector<int>{ops::kRemoteRestartPauseMs});
+
+    CScriptedBus failing;
+    failing.fail = FailAt(0, Outcome::Garbled);
+    EXPECT_EQ(ops::Restart(failing, kLocal, sleep).outcome, Outcome::Garbled);
+    EXPECT_EQ(failing.lines.size(), 2u) << "the second step is still sent";
+}
+
+TEST(LoadSequence, TheWholeFileIsCheckedBeforeTheFirstWrite) {
+    const std::string good = "LT\r\n8C40:5A\r\n8C6B:A5\r\n8D42:3C";
+    CScriptedBus bus;
+    const ops::LoadResult loaded = ops::LoadConfiguration(bus, good, ops::kSideLT, [](int) {});
+    EXPECT_EQ(loaded.status, ops::LoadResult::Status::Loaded);
+    EXPECT_TRUE(loaded.restarted);
+    EXPECT_EQ(bus.lines, (Lines{"WR 8C10 5A", "WR 8C6B A5", "WR 8D42 3C", "OR 8C00 08", "OR 8C00 20"}));
+
+    for (const std::string& refused : {good + "\r\n8C30:1F", good + "\r\n8C40:00", good + "\r\n8D43:F4",
+                                       good + "\r\n8C44:G0", std::string("NT\r\n8C40:5A"), good + "\r\n"}) {
+        SCOPED_TRACE(refused);
+        CScriptedBus untouched;
+        const ops::LoadResult r = ops::LoadConfiguration(untouched, refused, ops::kSideLT, [](int) {});
+        EXPECT_EQ(r.status, ops::LoadResult::Status::FileError);
+        EXPECT_FALSE(r.message.empty());
+        EXPECT_TRUE(untouched.lines.empty());
+    }
+
+    CScriptedBus silent;
+    silent.fail = FailAt(1, Outcome::NoAnswer);
+    const ops::LoadResult stopped = ops::LoadConfiguration(silent, good, ops::kSideLT, [](int) {});
+    EXPECT_EQ(stopped.status, ops::LoadResult::Status::BoardFailed);
+    EXPECT_EQ(stopped.failure.outcome, Outcome::NoAnswer);
+    EXPECT_EQ(stopped.written, 1);
+    EXPECT_FALSE(stopped.restarted);
+    EXPECT_EQ(silent.lines.size(), 2u);
+}
+
+TEST(WriteSequences, DefaultAndPresetSayWhichModemWasWritten) {
+    CScriptedBus answered;
+    const ops::DefaultResult ok = ops::SetToDefault(answered, ops::kSideLT, 2, [](int) {});
+    EXPECT_TRUE(ok.RemoteWritten());
+    EXPECT_TRUE(ok.LocalWritten());
+
+    CScriptedBus stuck;
+    stuck.mailboxCompletes = false;
+    const ops::DefaultResult d = ops::SetToDefault(stuck, ops::kSideLT, 2, [](int) {});
+    EXPECT_EQ(d.remote.outcome, Outcome::MailboxIncomplete);
+    EXPECT_FALSE(d.RemoteWritten());
+    EXPECT_TRUE(d.LocalWritten());
+
+    CScriptedBus unsure;
+    unsure.fail = FailAt(0, Outcome::Garbled); // the line check's 8C71
+    const ops::DefaultResult g = ops::SetToDefault(unsure, ops::kSideLT, 2, [](int) {});
+    EXPECT_EQ(g.linkCheck.outcome, Outcome::Garbled);
+    EXPECT_FALSE(g.remoteAttempted);
+
+    ops::PresetRequest request;
+    request.side = ops::kSideLT;
+    request.preset = 1;
+    request.remote = true;
+    request.localSpeed = 2;
+    request.remoteSpeed = 0;
+    CScriptedBus presetStuck;
+    presetStuck.mailboxCompletes = false;
+    const ops::PresetResult p = ops::WritePreset(presetStuck, request, [](int) {});
+    EXPECT_EQ(p.remote.outcome, Outcome::MailboxIncomplete);
+    EXPECT_FALSE(p.RemoteWritten());
+    EXPECT_TRUE(p.LocalWritten());
+    EXPECT_EQ(presetStuck.lines.back(), "OR 8C00 20");
+}
+
+TEST(PassSequences, AGarbledReadIsUnknownAndTheOthersKeepTheirValues) {
+    CScriptedBus bus;
+    bus.regs["8C71"] = 0xC2;
+    bus.regs["8D38"] = 3;
+    bus.fail = [](std::size_t, const std::string& line) -> std::optional<Outcome> {
+        return line == "RD 8C71" ? std::optional<Outcome>(Outcome::Garbled) : std::nullopt;
+    };
+    const ops::PhyPass phy = ops::RunPhyPass(bus, ops::PhyReferencesFor(0));
+    EXPECT_TRUE(phy.complete);
+    EXPECT_EQ(phy.raw.linkStatus.outcome, Outcome::Garbled);
+    EXPECT_FALSE(phy.readings.linkStatus);
+    EXPECT_EQ(phy.readings.linkFailCount, 3);
+    EXPECT_EQ(phy.texts.flags[ops::kLedFullConstellation], 0);
+    EXPECT_EQ(bus.lines, (Lines{"RD 8C99,3", "RD 8C9C,2", "RD 8C91,4", "RD 8C71", "RD 8C98", "RD 8D38"}));
+
+    CScriptedBus counters;
+    counters.regs["8D1C"] = 50;
+    counters.regs["8D20"] = 50;
+    counters.fail = FailAt(1, Outcome::Garbled);
+    ops::EthernetTotals totals;
+    totals.Add(ops::RunEthernetPass(counters));
+    EXPECT_EQ(totals.totals[0], 10u);
+    EXPECT_EQ(totals.totals[1], 0u) << "a garbled counter read adds nothing";
+
+    CScriptedBus save;
+    save.fail = FailAt(3, Outcome::Garbled);
+    const ops::SaveRead read = ops::ReadConfiguration(save, ops::kSideLT);
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.failedIndex, 3u);
+    EXPECT_EQ(read.failure.outcome, Outcome::Garbled);
+
+    CScriptedBus check;
+    check.fail = FailAt(1, Outcome::Garbled);
+    EXPECT_EQ(ops::CheckLink(check).outcome, Outcome::Garbled);
+    EXPECT_EQ(check.lines.size(), 2u) << "both status reads are made";
+}
+
+} // namespace
+} // namespace tessor::opstest
