@@ -47,6 +47,7 @@ QJsonObject Describe(const QWidget* w) {
                   {"name", w->objectName()},
                   {"enabled", w->isEnabled()},
                   {"focus", w->hasFocus()},
+                  {"hover", w->underMouse()},
                   {"rect", Rect(w)}};
     if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
         o["text"] = b->text();
