@@ -1,31 +1,21 @@
 #include "bench/Process.h"
 
+#include "tests/support/ChildProcess.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace tessor::bench {
 
 namespace {
-
-std::vector<char*> Pointers(std::vector<std::string>& strings) {
-    std::vector<char*> out;
-    out.reserve(strings.size() + 1);
-    for (std::string& s : strings)
-        out.push_back(s.data());
-    out.push_back(nullptr);
-    return out;
-}
 
 bool WaitForExit(pid_t pid, int timeoutMs, int* status) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -91,7 +81,7 @@ void SimProcess::Stop() {
 pid_t StartWithFiles(const std::vector<std::string>& command, const std::string& outPath,
                      const std::string& errPath) {
     std::vector<std::string> argv = command;
-    std::vector<char*> args = Pointers(argv);
+    std::vector<char*> args = testsupport::Pointers(argv);
     // Opened (and emptied) here, so that the caller never reads what an earlier run left in them.
     constexpr int kWrite = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -127,66 +117,21 @@ void StopChild(pid_t pid) {
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return testsupport::ReadFile(path);
 }
 
 std::string RunAndCollect(const std::string& program, const std::vector<std::string>& args,
                           const std::vector<std::string>& extraEnv, const std::string& errorLog,
                           int* status) {
-    *status = -1;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    std::vector<char*> argp = Pointers(argv);
-    std::vector<char*> envp = Pointers(env);
-
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return std::string();
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        return std::string();
-    }
-    if (pid == 0) {
-        const int err = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        const int in = ::open("/dev/null", O_RDONLY);
-        dup2(pipeFds[1], STDOUT_FILENO);
-        if (err >= 0)
-            dup2(err, STDERR_FILENO);
-        if (in >= 0)
-            dup2(in, STDIN_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        execve(program.c_str(), argp.data(), envp.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    std::string output;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t n = read(pipeFds[0], chunk, sizeof chunk);
-        if (n > 0) {
-            output.append(chunk, static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        break;
-    }
-    close(pipeFds[0]);
-    int raw = 0;
-    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
-    }
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
+    // A guard against a hang only: the longest run stays at rest for minutes.
+    constexpr int kGuardMs = 3600 * 1000;
+    const testsupport::RunResult run =
+        testsupport::RunProgram(argv, "/dev/null", testsupport::Environment(extraEnv), kGuardMs);
+    std::ofstream(errorLog, std::ios::app) << run.err;
+    *status = run.status;
+    return run.out;
 }
 
 } // namespace tessor::bench

@@ -3,8 +3,10 @@
 #include "cli/CliPorts.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
+#include "monitor/MonitorOutputs.h"
 #include "monitor/MonitorRecording.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -14,24 +16,24 @@
 #include <mutex>
 #include <pthread.h>
 #include <thread>
+#include <vector>
 
 namespace tessor::cli {
 
 namespace {
 
-std::mutex g_outputMutex; // one line at a time on standard output and standard error
+std::mutex g_logMutex; // one line at a time on standard error
 
 void Log(const std::string& text) {
-    std::lock_guard<std::mutex> lock(g_outputMutex);
+    std::lock_guard<std::mutex> lock(g_logMutex);
     std::fprintf(stderr, "tessor-cli monitor: %s\n", text.c_str());
     std::fflush(stderr);
 }
 
+// Only the JSON lines' writer thread writes standard output.
 void WriteJsonLine(const monitor::Snapshot& s) {
-    const std::string line = monitor::RenderJsonLine(s);
-    std::lock_guard<std::mutex> lock(g_outputMutex);
+    const std::string line = monitor::RenderJsonLine(s) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 
@@ -43,8 +45,54 @@ std::int32_t CrystalHz(const std::string& text) {
     return 25000000;
 }
 
-// The HTTP workers end within their one-second time-outs; a client still holding one then does not keep
-// the process from ending.
+std::string FileName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// One board: its poll loop on a thread of its own and its recording behind a queue.
+struct Board {
+    std::unique_ptr<monitor::CMonitor> poller;
+    std::unique_ptr<monitor::COutputQueue> recording;
+    std::thread thread;
+};
+
+// Every board's exposition as one, and what the outputs dropped. The boards' readings change once a pass,
+// so their merged text is kept until one of them changes; only the small health part is merged anew.
+class CScrape {
+public:
+    CScrape(const std::vector<std::unique_ptr<Board>>& boards,
+            const std::vector<monitor::COutputQueue*>& outputs)
+        : m_boards(boards), m_outputs(outputs) {}
+
+    std::string Text() {
+        std::vector<std::shared_ptr<const std::string>> readings;
+        std::vector<std::string> health(m_boards.size());
+        for (std::size_t i = 0; i < m_boards.size(); ++i)
+            readings.push_back(m_boards[i]->poller->Readings(&health[i]));
+        std::vector<monitor::OutputDropped> dropped;
+        for (const monitor::COutputQueue* q : m_outputs)
+            dropped.push_back(q->Dropped());
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (readings != m_readings) {
+            std::vector<std::string> parts;
+            for (const auto& r : readings)
+                parts.push_back(*r);
+            m_merged = monitor::MergeExpositions(parts);
+            m_readings = std::move(readings);
+        }
+        return m_merged + monitor::MergeExpositions(health) + monitor::RenderOutputsDropped(dropped);
+    }
+
+private:
+    const std::vector<std::unique_ptr<Board>>& m_boards;
+    const std::vector<monitor::COutputQueue*>& m_outputs;
+    std::mutex m_mutex; // guards m_readings and m_merged: scrapes come from several threads
+    std::vector<std::shared_ptr<const std::string>> m_readings;
+    std::string m_merged;
+};
+
+// The endpoint ends at once; a client still connected does not keep the process from ending.
 void StopServer(monitor::CMetricsServer& server) {
     auto done = std::async(std::launch::async, [&server] { server.Stop(); });
     if (done.wait_for(std::chrono::milliseconds(600)) != std::future_status::ready) {
@@ -56,15 +104,41 @@ void StopServer(monitor::CMetricsServer& server) {
 
 } // namespace
 
+std::vector<std::string> RecordingPaths(const std::vector<std::string>& devices,
+                                        const std::vector<std::string>& record, std::string* error) {
+    static const std::string kPattern = "{device}";
+    if (record.empty())
+        return {};
+    if (record.size() == devices.size() && (devices.size() == 1 || record.size() > 1))
+        return record;
+    if (record.size() == 1 && record.front().find(kPattern) != std::string::npos) {
+        std::vector<std::string> paths;
+        for (const std::string& d : devices) {
+            std::string path = record.front();
+            for (auto at = path.find(kPattern); at != std::string::npos; at = path.find(kPattern, at))
+                path.replace(at, kPattern.size(), FileName(d));
+            paths.push_back(path);
+        }
+        return paths;
+    }
+    *error = "--record: give one file per device (" + std::to_string(devices.size()) +
+             "), or one file name with {device} in it";
+    return {};
+}
+
 CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     CLI::App* cmd = app.add_subcommand(
-        "monitor", "poll the board and serve its health on a Prometheus endpoint until SIGTERM or SIGINT");
+        "monitor", "poll the boards and serve their health on a Prometheus endpoint until SIGTERM or SIGINT");
     cmd->footer(
-        "Exit codes: 0 ended by SIGTERM or SIGINT, 1 the endpoint cannot listen or the recording file\n"
+        "Several devices are polled each on a thread of its own and served on one endpoint, labelled by\n"
+        "port and side.\n"
+        "Exit codes: 0 ended by SIGTERM or SIGINT, 1 the endpoint cannot listen or a recording file\n"
         "cannot be written, 2 bad usage.");
-    cmd->add_option("DEVICE", args.device,
-                    "serial device of the board's console, as --port takes it (default: --port); a "
-                    "/dev/serial/by-id link is followed afresh on every reopen");
+    cmd->add_option("DEVICE", args.devices,
+                    "serial devices of the boards' consoles, as --port takes them (default: the global "
+                    "--port); a /dev/serial/by-id link is followed afresh on every reopen");
+    cmd->add_option("--port", args.ports, "a further device to poll; may be given several times")
+        ->allow_extra_args(false);
     cmd->add_option("--listen", args.listen,
                     "ADDRESS:PORT of the HTTP endpoint (127.0.0.1: this machine only)")
         ->capture_default_str()
@@ -77,16 +151,38 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     cmd->add_option("--interval", args.intervalSeconds, "seconds from the start of one poll pass to the next")
         ->capture_default_str()
         ->check(CLI::Range(0.2, 3600.0));
-    cmd->add_option("--crystal", args.crystal, "crystal of the board in MHz, for the line rates")
+    cmd->add_option("--crystal", args.crystal, "crystal of the boards in MHz, for the line rates")
         ->capture_default_str()
         ->check(CLI::IsMember({"19.44", "22.50", "25.00"}));
     cmd->add_flag("--jsonl", args.jsonl, "write one JSON line per poll pass on standard output");
     cmd->add_option("--record", args.record,
-                    "append every pass to this recording file (the Line History window opens it)");
+                    "append every pass to this recording file (the Line History window opens it): one "
+                    "option per device in their order, or one name with {device} in it")
+        ->allow_extra_args(false);
     return cmd;
 }
 
 int RunMonitor(const MonitorArguments& args, const std::string& port, int answerTimeoutMs) {
+    std::vector<std::string> named = args.devices;
+    named.insert(named.end(), args.ports.begin(), args.ports.end());
+    if (named.empty())
+        named.push_back(port);
+    std::vector<std::string> devices;
+    for (const std::string& d : named)
+        devices.push_back(ResolvePort(d).device);
+    std::string usage;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        if (std::find(devices.begin(), devices.begin() + static_cast<long>(i), devices[i]) !=
+            devices.begin() + static_cast<long>(i))
+            usage = devices[i] + " is named twice; each device is polled by one monitor thread";
+    }
+    const std::vector<std::string> recordPaths =
+        usage.empty() ? RecordingPaths(devices, args.record, &usage) : std::vector<std::string>();
+    if (!usage.empty()) {
+        Log(usage);
+        return 2;
+    }
+
     // Signals are taken by one thread with sigwait; every other thread has them blocked.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -99,47 +195,79 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     int listenPort = 0;
     monitor::ParseListenAddress(args.listen, &host, &listenPort);
 
-    monitor::MonitorOptions options;
-    options.device = ResolvePort(args.device.empty() ? port : args.device).device;
-    options.interval = std::chrono::milliseconds(static_cast<long>(args.intervalSeconds * 1000.0));
-    options.answerTimeout = std::chrono::milliseconds(answerTimeoutMs);
-    options.crystalHz = CrystalHz(args.crystal);
-    std::unique_ptr<monitor::CMonitorRecording> recording;
-    if (!args.record.empty()) {
-        std::string error;
-        recording = monitor::CMonitorRecording::Open(args.record, options.interval, Log, &error);
-        if (!recording) {
-            Log("cannot record to " + args.record + ": " + error +
-                " Name a new file or an earlier recording.");
-            return 1;
-        }
-    }
-    const bool jsonl = args.jsonl;
-    auto onPass = [jsonl, &recording](const monitor::Snapshot& s) {
-        if (jsonl)
-            WriteJsonLine(s);
-        if (recording)
-            recording->AddPass(s);
-    };
-    monitor::CMonitor poller(options, onPass, Log);
+    std::unique_ptr<monitor::COutputQueue> jsonl;
+    if (args.jsonl)
+        jsonl = std::make_unique<monitor::COutputQueue>("jsonl", "", WriteJsonLine, Log);
+    std::vector<monitor::COutputQueue*> outputs;
+    if (jsonl)
+        outputs.push_back(jsonl.get());
 
-    monitor::CMetricsServer server([&poller] { return poller.Exposition(); });
+    std::vector<std::unique_ptr<Board>> boards;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        monitor::MonitorOptions options;
+        options.device = devices[i];
+        options.interval = std::chrono::milliseconds(static_cast<long>(args.intervalSeconds * 1000.0));
+        options.answerTimeout = std::chrono::milliseconds(answerTimeoutMs);
+        options.crystalHz = CrystalHz(args.crystal);
+        auto board = std::make_unique<Board>();
+        if (!recordPaths.empty()) {
+            std::string error;
+            std::shared_ptr<monitor::CMonitorRecording> recording =
+                monitor::CMonitorRecording::Open(recordPaths[i], options.interval, Log, &error);
+            if (!recording) {
+                Log("cannot record to " + recordPaths[i] + ": " + error +
+                    " Name a new file or an earlier recording.");
+                return 1;
+            }
+            board->recording = std::make_unique<monitor::COutputQueue>(
+                "recording", devices[i], [recording](const monitor::Snapshot& s) { recording->AddPass(s); },
+                Log);
+            outputs.push_back(board->recording.get());
+        }
+        monitor::COutputQueue* recordingQueue = board->recording.get();
+        monitor::COutputQueue* jsonlQueue = jsonl.get();
+        auto onPass = [jsonlQueue, recordingQueue](const monitor::Snapshot& s) {
+            if (jsonlQueue)
+                jsonlQueue->Push(s);
+            if (recordingQueue)
+                recordingQueue->Push(s);
+        };
+        board->poller = std::make_unique<monitor::CMonitor>(options, onPass, Log);
+        boards.push_back(std::move(board));
+    }
+
+    CScrape scrape(boards, outputs);
+    monitor::CMetricsServer server([&scrape] { return scrape.Text(); });
     std::string error;
     if (!server.Start(host, listenPort, &error)) {
         Log("cannot listen on " + args.listen + ": " + error + "; choose another ADDRESS:PORT with --listen");
         return 1;
     }
+    std::string names;
+    for (const std::string& d : devices)
+        names += (names.empty() ? "" : ", ") + d;
     Log("serving http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
-        std::to_string(server.Port()) + "/metrics for " + options.device);
+        std::to_string(server.Port()) + "/metrics for " + names);
 
-    std::thread signalWaiter([&poller, stopSignals] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        poller.Stop();
-    });
-    poller.Run();
-    signalWaiter.join();
+    for (auto& b : boards) {
+        monitor::CMonitor* poller = b->poller.get();
+        b->thread = std::thread([poller] { poller->Run(); });
+    }
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    for (auto& b : boards)
+        b->poller->Stop();
+    for (auto& b : boards)
+        b->thread.join();
     StopServer(server);
+    // An output still blocked (a pipe nobody reads) would hold the process at its exit's flush.
+    bool written = true;
+    for (monitor::COutputQueue* q : outputs)
+        written = q->Finish(std::chrono::milliseconds(500)) && written;
+    if (!written) {
+        Log("an output was still blocked; ending without it");
+        std::_Exit(0);
+    }
     return 0;
 }
 

@@ -1,22 +1,31 @@
 #pragma once
 
-// `tessor-cli monitor`: polls the board and serves its health on a Prometheus endpoint until SIGTERM or
-// SIGINT.
+// `tessor-cli monitor`: polls one or several boards, each on a thread of its own, and serves their health on
+// one Prometheus endpoint until SIGTERM or SIGINT.
 
 #include <CLI/CLI.hpp>
 
 #include <string>
+#include <vector>
 
 namespace tessor::cli {
 
 struct MonitorArguments {
-    std::string device; // empty: the global --port
+    std::vector<std::string> devices; // DEVICE...
+    std::vector<std::string> ports;   // the monitor's --port, polled after DEVICE...; none of either: the
+                                      // global --port
     std::string listen = "127.0.0.1:9870";
     double intervalSeconds = 5.0;
     std::string crystal = "25.00";
     bool jsonl = false;
-    std::string record; // recording file, or empty
+    std::vector<std::string> record; // one file per device, or one pattern with {device}; none: no recording
 };
+
+// The recording file of each device, or an empty list with *error set when the --record options do not
+// fit the devices: one per device, or one for all that names {device} (replaced by the device's file
+// name), or a single one for a single device.
+std::vector<std::string> RecordingPaths(const std::vector<std::string>& devices,
+                                        const std::vector<std::string>& record, std::string* error);
 
 // A silent board is given up on sooner than the product's 17.5 s unless --answer-timeout-ms says otherwise.
 inline constexpr int kMonitorAnswerTimeoutMs = 1000;
@@ -24,7 +33,8 @@ inline constexpr int kMonitorAnswerTimeoutMs = 1000;
 // Adds the subcommand and its options to app; the arguments land in args.
 CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args);
 
-// Runs the monitor on device (a COM name or a path) until SIGTERM or SIGINT; returns the exit code.
+// Runs the monitor on its devices (COM names or paths; none: port) until SIGTERM or SIGINT; returns the exit
+// code.
 int RunMonitor(const MonitorArguments& args, const std::string& port, int answerTimeoutMs);
 
 } // namespace tessor::cli

@@ -1,9 +1,12 @@
 #include "history/HistoryWindow.h"
 
 #include "history/HistoryGraph.h"
+#include "link/PlainFile.h"
 #include "recorder/Decimate.h"
+#include "recorder/RecordingFile.h"
 #include "ui/Boxes.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
@@ -21,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstring>
 
 namespace tessor {
 
@@ -195,7 +199,7 @@ double CHistoryWindow::Refresh(bool force) {
     shown.Read([&](const rec::LineStore& store) {
         samples = rec::ShareSamples(store);
         any = rec::TimeSpan(store, &m_firstMs, &m_lastMs);
-        counts = Counts{store.phy.size(), store.eth.size(), store.events.size()};
+        counts = Counts{store.phy.size(), store.eth.size(), store.events.size(), store.skippedRows};
         journalReset = store.events.size() < m_journalCount;
         const std::size_t from = journalReset ? 0 : m_journalCount;
         fresh.assign(store.events.begin() + static_cast<std::ptrdiff_t>(from), store.events.end());
@@ -264,6 +268,11 @@ void CHistoryWindow::UpdateStatus(const Counts& counts, const std::string& path)
                        .arg(counts.events);
     if (m_opened) {
         text += QStringLiteral(". Showing the recording %1 as recorded.").arg(Native(m_openedPath));
+        if (counts.skippedRows > 0)
+            text +=
+                QStringLiteral(" %1 damaged %2 skipped; the journal says where.")
+                    .arg(counts.skippedRows)
+                    .arg(counts.skippedRows == 1 ? QStringLiteral("row was") : QStringLiteral("rows were"));
     } else {
         text += path.empty() ? QStringLiteral(". Not recording to a file.")
                              : QStringLiteral(". Recording to %1.").arg(Native(QString::fromStdString(path)));
@@ -276,7 +285,9 @@ void CHistoryWindow::UpdateStatus(const Counts& counts, const std::string& path)
 void CHistoryWindow::CheckRecordingFailure() {
     const std::string failure = m_live->TakeRecordingFailure();
     if (!failure.empty())
-        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kTitle), QString::fromStdString(failure));
+        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kTitle),
+                    QString::fromStdString(failure) +
+                        QStringLiteral(" Everything recorded is still in memory and can be exported."));
 }
 
 void CHistoryWindow::ShowWhole() {
@@ -394,17 +405,34 @@ void CHistoryWindow::ShowLive() {
     Refresh(true);
 }
 
-bool CHistoryWindow::ExportPng(const QString& path) {
-    return m_graphArea->grab().save(path, "PNG");
+bool CHistoryWindow::ExportPng(const QString& path, QString* error) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!m_graphArea->grab().save(&buffer, "PNG")) {
+        if (error)
+            *error = QStringLiteral("The graphs could not be made into a PNG image.");
+        return false;
+    }
+    const std::string name = Native(path).toStdString();
+    int cause = 0;
+    if (ReplacePlainFileContents(name, png.constData(), static_cast<std::size_t>(png.size()), &cause))
+        return true;
+    if (error)
+        *error = cause == kPlainFileNotRegular
+                     ? QString::fromStdString(rec::FileErrorText(name, cause, "write"))
+                     : QStringLiteral("Writing %1 failed: %2. Nothing was changed.")
+                           .arg(Native(path), QString::fromLocal8Bit(std::strerror(cause)));
+    return false;
 }
 
 void CHistoryWindow::OnExportPng() {
     const QString path = ui::AskFileName(
         this, ui::FileDialogRequest{ui::FileDialogKind::Save, QStringLiteral("Export Graphs"),
                                     QStringLiteral("PNG images (*.png)"), QStringLiteral("png"), true});
-    if (!path.isEmpty() && !ExportPng(path))
-        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kTitle),
-                    QStringLiteral("%1 could not be written.").arg(Native(path)));
+    QString error;
+    if (!path.isEmpty() && !ExportPng(path, &error))
+        ui::ShowBox(this, QMessageBox::Warning, QString::fromLatin1(kTitle), error);
 }
 
 void CHistoryWindow::OnExportCsv() {

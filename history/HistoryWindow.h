@@ -49,7 +49,8 @@ public:
     // Redraws now if the record changed (or always with force). Returns the time the redraw took in ms.
     double Refresh(bool force = false);
 
-    bool ExportPng(const QString& path);
+    // Saves the graphs as a PNG image in place of path, atomically; false with *error saying why.
+    bool ExportPng(const QString& path, QString* error = nullptr);
     const std::vector<CHistoryGraph*>& Graphs() const { return m_graphs; }
     QTreeWidget* Journal() const { return m_journal; }
     QCheckBox* BackgroundBox() const { return m_background; }
@@ -77,6 +78,7 @@ private:
         std::size_t phy = 0;
         std::size_t eth = 0;
         std::size_t events = 0;
+        std::size_t skippedRows = 0; // damaged rows of an opened file
     };
     void UpdateView(bool any);
     void UpdateJournal(const std::vector<rec::Event>& fresh, bool reset);

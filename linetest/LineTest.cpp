@@ -1,5 +1,7 @@
 #include "linetest/LineTest.h"
 
+#include "linetest/Figures.h"
+
 #include "link/RegisterAccess.h"
 
 #include <algorithm>
@@ -31,16 +33,6 @@ void Accumulate(Statistic* statistic, double value) {
     statistic->min = std::min(statistic->min, value);
     statistic->max = std::max(statistic->max, value);
     statistic->mean += (value - statistic->mean) / static_cast<double>(++statistic->count);
-}
-
-std::string Fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string Centi(double centi) {
-    return ops::FormatHundredths(static_cast<std::int64_t>(std::llround(centi)));
 }
 
 std::string IdText(const IdentificationRead& read) {

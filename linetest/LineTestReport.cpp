@@ -1,5 +1,7 @@
 #include "linetest/LineTestReport.h"
 
+#include "linetest/Figures.h"
+
 #include "linetest/ConfigCompare.h"
 
 #include "model/LineModel.h"
@@ -46,16 +48,6 @@ std::size_t Utf8Length(const std::string& text, std::size_t i) {
             return 0;
     }
     return n;
-}
-
-std::string Fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string Centi(double centi) {
-    return ops::FormatHundredths(static_cast<std::int64_t>(std::llround(centi)));
 }
 
 // A table row of a heading and values.

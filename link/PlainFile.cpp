@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <fcntl.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <io.h>
@@ -60,6 +62,89 @@ int ErrnoOf(DWORD err) {
     default:
         return EIO;
     }
+}
+
+// A name that must not be replaced by a file: a directory, a device or a pipe. Opened for no access,
+// which neither reads nor waits for anything.
+int RefuseAsReplaced(const std::wstring& name) {
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return EISDIR;
+    const HANDLE handle =
+        ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0; // nothing there yet (or nothing that opens): creating the new file says what is wrong
+    const bool disk = ::GetFileType(handle) == FILE_TYPE_DISK;
+    ::CloseHandle(handle);
+    return disk ? 0 : kPlainFileNotRegular;
+}
+
+bool IsDiskFile(int fd) {
+    return ::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(fd))) == FILE_TYPE_DISK;
+}
+
+} // namespace
+
+int OpenRegularPlainFile(const std::string& path, PlainFileUse use, int* error) {
+    const std::wstring name = WidePath(path);
+    if (name.empty()) {
+        *error = ENOENT;
+        return -1;
+    }
+    const int flags = use == PlainFileUse::Read ? _O_RDONLY : _O_RDWR | _O_APPEND | _O_CREAT;
+    const int fd = ::_wopen(name.c_str(), flags | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    *error = fd < 0 ? errno : 0;
+    if (fd >= 0 && !IsDiskFile(fd)) { // device names and pipes open at once; what was opened is checked
+        ::_close(fd);
+        *error = kPlainFileNotRegular;
+        return -1;
+    }
+    return fd;
+}
+
+long ReadPlainFile(int fd, char* data, std::size_t len, int* error) {
+    const int n = ::_read(fd, data, static_cast<unsigned>(len < INT_MAX ? len : INT_MAX));
+    *error = n < 0 ? errno : 0;
+    return n;
+}
+
+bool ReadPlainFileAt(int fd, std::int64_t offset, char* data, std::size_t len, int* error) {
+    if (::_lseeki64(fd, offset, SEEK_SET) < 0) {
+        *error = errno;
+        return false;
+    }
+    for (std::size_t done = 0; done < len;) {
+        const long n = ReadPlainFile(fd, data + done, len - done, error);
+        if (n <= 0) {
+            if (n == 0)
+                *error = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::int64_t PlainFileSize(int fd, int* error) {
+    const std::int64_t size = ::_filelengthi64(fd);
+    *error = size < 0 ? errno : 0;
+    return size;
+}
+
+namespace {
+
+// The file that replaces path goes beside it; Windows keeps no mode bits to carry over.
+bool ReplacementTarget(const std::string& path, std::string* target, int* mode, int* error) {
+    *target = path;
+    *mode = -1;
+    *error = RefuseAsReplaced(WidePath(path));
+    return *error == 0;
+}
+
+bool TakeMode(int fd, int /*mode*/, int* error) {
+    *error = IsDiskFile(fd) ? 0 : kPlainFileNotRegular; // "NUL.tmp1" names the null device on older systems
+    return *error == 0;
 }
 
 } // namespace
@@ -139,6 +224,101 @@ int OpenForWriting(const std::string& path, int flags, int* error) {
     } while (fd < 0 && errno == EINTR);
     *error = fd < 0 ? errno : 0;
     return fd;
+}
+
+// Refuses a pipe, a device, a socket or a directory at path (before anything opens it).
+int NotRegularCause(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return 0;
+    return S_ISDIR(st.st_mode) ? EISDIR : kPlainFileNotRegular;
+}
+
+} // namespace
+
+int OpenRegularPlainFile(const std::string& path, PlainFileUse use, int* error) {
+    *error = NotRegularCause(path);
+    if (*error != 0)
+        return -1;
+    // Non-blocking, so that a pipe that took the name's place meanwhile does not wait for a writer.
+    const int flags = use == PlainFileUse::Read ? O_RDONLY : O_RDWR | O_APPEND | O_CREAT;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *error = errno == ENXIO ? kPlainFileNotRegular : errno; // ENXIO: a socket, or a pipe without reader
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *error = kPlainFileNotRegular;
+        return -1;
+    }
+    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    *error = 0;
+    return fd;
+}
+
+long ReadPlainFile(int fd, char* data, std::size_t len, int* error) {
+    long n;
+    do {
+        n = static_cast<long>(::read(fd, data, len));
+    } while (n < 0 && errno == EINTR);
+    *error = n < 0 ? errno : 0;
+    return n;
+}
+
+bool ReadPlainFileAt(int fd, std::int64_t offset, char* data, std::size_t len, int* error) {
+    for (std::size_t done = 0; done < len;) {
+        const long n = static_cast<long>(::pread(
+            fd, data + done, len - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done))));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *error = n == 0 ? EIO : errno;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::int64_t PlainFileSize(int fd, int* error) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        *error = errno;
+        return -1;
+    }
+    *error = 0;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+namespace {
+
+// What replaces path: the file a symbolic link names (the link stays), with the mode of the old file.
+bool ReplacementTarget(const std::string& path, std::string* target, int* mode, int* error) {
+    *target = path;
+    *mode = -1;
+    *error = NotRegularCause(path);
+    if (*error != 0)
+        return false;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            *target = real;
+            std::free(real);
+        }
+    }
+    if (::stat(target->c_str(), &st) == 0)
+        *mode = static_cast<int>(st.st_mode & 07777);
+    return true;
+}
+
+bool TakeMode(int fd, int mode, int* error) {
+    *error = mode >= 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0 ? errno : 0;
+    return *error == 0;
 }
 
 } // namespace
@@ -237,6 +417,31 @@ bool WritePlainFile(int fd, const char* data, std::size_t len, int* error) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+bool ReplacePlainFileContents(const std::string& path, const char* data, std::size_t len, int* error) {
+    std::string target;
+    int mode = -1;
+    if (!ReplacementTarget(path, &target, &mode, error))
+        return false;
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) { // a name left by a process that had the same id
+        temp = target + ".tmp" + std::to_string(CurrentProcessId()) +
+               (attempt > 0 ? "-" + std::to_string(attempt) : std::string());
+        fd = CreateNewPlainFile(temp, error);
+        if (fd < 0 && (*error != EEXIST || attempt == 99))
+            return false;
+    }
+    bool ok = TakeMode(fd, mode, error) && WritePlainFile(fd, data, len, error);
+    if (ok) {
+        ok = SyncAndClosePlainFile(fd, error) && ReplacePlainFile(temp, target, error);
+    } else {
+        ClosePlainFile(fd);
+    }
+    if (!ok)
+        RemovePlainFile(temp);
+    return ok;
 }
 
 } // namespace tessor

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tessor {
@@ -19,6 +20,25 @@ int CreateRegularPlainFile(const std::string& path, int* error);
 // Writes all of the bytes (retrying interrupted and partial writes); false with the cause in *error.
 bool WritePlainFile(int fd, const char* data, std::size_t len, int* error);
 void ClosePlainFile(int fd);
+
+// What a file is opened for by OpenRegularPlainFile.
+enum class PlainFileUse {
+    Read,   // an existing file, for reading
+    Append, // created when missing; read anywhere, written at the end
+};
+// Opens a regular file; a pipe, a device or a socket is refused (kPlainFileNotRegular) before it is
+// opened and without waiting for it. Returns the descriptor, or -1 with the cause in *error.
+int OpenRegularPlainFile(const std::string& path, PlainFileUse use, int* error);
+// Reads up to len bytes: the count, 0 at the end of the file, -1 with the cause in *error.
+long ReadPlainFile(int fd, char* data, std::size_t len, int* error);
+// Reads exactly len bytes from offset; false with the cause in *error (EIO when the file is shorter).
+bool ReadPlainFileAt(int fd, std::int64_t offset, char* data, std::size_t len, int* error);
+// The size of an open file, -1 with the cause in *error.
+std::int64_t PlainFileSize(int fd, int* error);
+// Writes data as the whole new content of path: into a new file in the same folder, put on the disk,
+// then renamed over path. A failure leaves path as it was, and nothing beside it. A pipe, a device or a
+// socket at path is refused (kPlainFileNotRegular) without being opened.
+bool ReplacePlainFileContents(const std::string& path, const char* data, std::size_t len, int* error);
 
 // Creates a file that must not exist yet (EEXIST otherwise), for writing.
 int CreateNewPlainFile(const std::string& path, int* error);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessor::monitor {
@@ -44,6 +45,7 @@ class CFamilyWriter {
 public:
     CFamilyWriter(std::string& out, const Snapshot& s)
         : m_out(out), m_base{{"port", s.port}, {"side", s.id.SideLabel()}} {}
+    CFamilyWriter(std::string& out, std::vector<Label> base) : m_out(out), m_base(std::move(base)) {}
 
     void Begin(const std::string& name, const char* type, const char* help) {
         m_name = name;
@@ -51,6 +53,9 @@ public:
         m_help = help;
         m_headerDone = false;
     }
+
+    // The family's HELP and TYPE were written by an earlier writer.
+    void SkipHeader() { m_headerDone = true; }
 
     void Sample(const std::string& value, const std::vector<Label>& extra = {}) {
         if (!m_headerDone) {
@@ -161,6 +166,78 @@ std::string RenderExposition(const Snapshot& s) {
               s.reconnections);
     w.Counter("tessor_timeouts_total", "Commands the board did not answer in time.", s.timeOuts);
     w.Counter("tessor_corrupted_replies_total", "Replies with a wrong echo, skipped.", s.corruptedReplies);
+    return out;
+}
+
+std::string RenderPollHealth(const Snapshot& s, std::optional<double> lastPassAgeSeconds, bool stale) {
+    std::string out;
+    CFamilyWriter w(out, s);
+    w.Gauge("tessor_last_pass_age_seconds", "Seconds since the poll loop last completed a pass.",
+            lastPassAgeSeconds);
+    w.Gauge("tessor_poll_stale",
+            "1 when no pass completed for three intervals plus the answer wait: the readings are left out.",
+            std::optional<int>(stale ? 1 : 0));
+    return out;
+}
+
+std::string RenderOutputsDropped(const std::vector<OutputDropped>& outputs) {
+    std::string out;
+    bool first = true;
+    for (const OutputDropped& o : outputs) {
+        std::vector<Label> labels{{"output", o.output}};
+        if (!o.port.empty())
+            labels.push_back({"port", o.port});
+        CFamilyWriter w(out, labels);
+        w.Begin("tessor_output_dropped_total", "counter",
+                "Passes an output (JSON lines, recording) had no room for and did not get.");
+        if (!first)
+            w.SkipHeader();
+        w.Sample(Number(o.count));
+        first = false;
+    }
+    return out;
+}
+
+std::string MergeExpositions(const std::vector<std::string>& parts) {
+    if (parts.size() == 1)
+        return parts.front();
+    // Family name -> its HELP and TYPE lines and then its samples, in the order families first appear.
+    std::vector<std::pair<std::string, std::string>> families;
+    auto familyOf = [&families](std::string_view name) {
+        for (std::size_t i = 0; i < families.size(); ++i) {
+            if (families[i].first == name)
+                return i;
+        }
+        families.emplace_back(std::string(name), std::string());
+        return families.size() - 1;
+    };
+    std::size_t total = 0;
+    for (const std::string& part : parts) {
+        total += part.size();
+        std::size_t current = families.size(); // none yet
+        for (std::size_t at = 0; at < part.size();) {
+            std::size_t end = part.find('\n', at);
+            end = end == std::string::npos ? part.size() : end + 1;
+            const std::string_view line(part.data() + at, end - at);
+            if (line.rfind("# HELP ", 0) == 0) {
+                const std::size_t nameEnd = line.find(' ', 7);
+                current = familyOf(line.substr(7, nameEnd - 7));
+                if (!families[current].second.empty()) {
+                    // Known already: its header is there; this HELP and the TYPE after it are skipped.
+                    const std::size_t typeEnd = part.find('\n', end);
+                    at = typeEnd == std::string::npos ? part.size() : typeEnd + 1;
+                    continue;
+                }
+            }
+            if (current < families.size())
+                families[current].second.append(line);
+            at = end;
+        }
+    }
+    std::string out;
+    out.reserve(total);
+    for (const auto& f : families)
+        out += f.second;
     return out;
 }
 

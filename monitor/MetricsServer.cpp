@@ -1,22 +1,33 @@
 #include "monitor/MetricsServer.h"
 
-#include <httplib.h>
+#include <microhttpd.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
 
 namespace tessor::monitor {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Event-driven threads, each serving its share of the connections: one that the scheduler holds back
+// delays only its own.
+constexpr unsigned kThreads = 4;
 
 const char kTextPlain[] = "text/plain; charset=utf-8";
 const char kExpositionType[] = "text/plain; version=0.0.4; charset=utf-8";
@@ -24,132 +35,91 @@ const char kIndexPage[] = "<!DOCTYPE html>\n<html><head><title>tessor-cli monito
                           "<body><h1>tessor-cli monitor</h1>\n"
                           "<p><a href=\"/metrics\">Metrics</a></p></body></html>\n";
 
-bool IsReadMethod(const std::string& method) {
-    return method == "GET" || method == "HEAD";
+bool IsReadMethod(const char* method) {
+    return std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0;
 }
 
-// Everything one request may send (request line, headers, a body we never want). The library bounds each
-// header line but not their number, so without this a client could send headers until memory runs out.
-constexpr std::size_t kRequestBudget = 16 * 1024;
-// And the time it may take to arrive: a client trickling a byte now and then does not hold a worker long.
-constexpr std::chrono::milliseconds kRequestTime{2000};
+bool IsKnownMethod(const char* method) {
+    static const char* const kMethods[] = {"POST", "PUT", "DELETE", "OPTIONS", "PATCH", "TRACE", "CONNECT"};
+    return std::any_of(std::begin(kMethods), std::end(kMethods),
+                       [method](const char* m) { return std::strcmp(method, m) == 0; });
+}
 
-bool WaitFor(int fd, short events, int timeoutMs) {
-    pollfd p{fd, events, 0};
-    for (;;) {
-        const int n = ::poll(&p, 1, timeoutMs);
-        if (n >= 0 || errno != EINTR)
-            return n > 0;
+const char* Reason(unsigned status) {
+    switch (status) {
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    default:
+        return "Error";
     }
 }
 
-std::string AddressText(const sockaddr_storage& a, int* port) {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (a.ss_family == AF_INET) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(&a);
-        inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-        *port = ntohs(in->sin_port);
-    } else if (a.ss_family == AF_INET6) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&a);
-        inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
-        *port = ntohs(in6->sin6_port);
+// The process may have as many files open as the endpoint may hold connections, within the hard limit.
+unsigned ConnectionsTheFileLimitAllows(unsigned wanted) {
+    constexpr rlim_t kReserve = 128; // the board, the recording, the pipes, the listening socket
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return std::min(wanted, 512u);
+    const rlim_t needed = wanted + kReserve;
+    if (limit.rlim_cur < needed) {
+        limit.rlim_cur = std::min(needed, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
     }
-    return text;
+    if (limit.rlim_cur <= kReserve * 2)
+        return static_cast<unsigned>(limit.rlim_cur / 2);
+    return static_cast<unsigned>(std::min<rlim_t>(wanted, limit.rlim_cur - kReserve));
 }
 
-// A connection's socket as the library reads and writes it, with time-outs on every wait and a budget of
-// bytes per request.
-class CBoundedStream : public httplib::Stream {
-public:
-    CBoundedStream(int fd, int readTimeoutMs, int writeTimeoutMs)
-        : m_fd(fd), m_readTimeoutMs(readTimeoutMs), m_writeTimeoutMs(writeTimeoutMs) {}
-
-    void NewRequest() {
-        m_budget = kRequestBudget;
-        m_deadline = std::chrono::steady_clock::now() + kRequestTime;
+int ListeningSocket(const std::string& host, int port, std::string* error) {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    auto* in = reinterpret_cast<sockaddr_in*>(&address);
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (inet_pton(AF_INET, host.c_str(), &in->sin_addr) == 1) {
+        in->sin_family = AF_INET;
+        in->sin_port = htons(static_cast<std::uint16_t>(port));
+        length = sizeof *in;
+    } else if (inet_pton(AF_INET6, host.c_str(), &in6->sin6_addr) == 1) {
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(static_cast<std::uint16_t>(port));
+        length = sizeof *in6;
+    } else {
+        *error = "not a numeric IPv4 or IPv6 address";
+        return -1;
     }
-
-    bool is_readable() const override {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            m_deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        return WaitFor(m_fd, POLLIN, std::min(m_readTimeoutMs, static_cast<int>(left.count())));
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return -1;
     }
-    bool is_writable() const override { return WaitFor(m_fd, POLLOUT, m_writeTimeoutMs); }
-
-    ssize_t read(char* ptr, size_t size) override {
-        if (m_budget == 0 || !is_readable())
-            return -1;
-        const ssize_t n = ::recv(m_fd, ptr, std::min(size, m_budget), 0);
-        if (n > 0)
-            m_budget -= static_cast<std::size_t>(n);
-        return n;
+    // Only a quick restart's TIME_WAIT is tolerated: no SO_REUSEPORT, so a second monitor on the same
+    // port fails instead of taking half of the scrapes unnoticed.
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (address.ss_family == AF_INET6)
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 1024) != 0) {
+        *error = std::strerror(errno);
+        ::close(fd);
+        return -1;
     }
+    return fd;
+}
 
-    ssize_t write(const char* ptr, size_t size) override {
-        if (!is_writable())
-            return -1;
-        return ::send(m_fd, ptr, size, MSG_NOSIGNAL);
-    }
-
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { Name(false, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { Name(true, ip, port); }
-    socket_t socket() const override { return m_fd; }
-
-private:
-    void Name(bool local, std::string& ip, int& port) const {
-        sockaddr_storage a{};
-        socklen_t len = sizeof a;
-        const int rc = local ? getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len)
-                             : getpeername(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = 0;
-        ip = rc == 0 ? AddressText(a, &port) : std::string();
-    }
-
-    int m_fd;
-    int m_readTimeoutMs;
-    int m_writeTimeoutMs;
-    std::size_t m_budget = kRequestBudget;
-    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::now() + kRequestTime;
-};
-
-// The library's server with its connection loop replaced: the same requests and answers, read through
-// the bounded stream, and a kept-alive connection waited for in poll() (the library's own wait wakes up
-// every few milliseconds).
-class CBoundedServer : public httplib::Server {
-private:
-    bool process_and_close_socket(socket_t sock) override {
-        CBoundedStream stream(sock, Milliseconds(read_timeout_sec_, read_timeout_usec_),
-                              Milliseconds(write_timeout_sec_, write_timeout_usec_));
-        bool ok = false;
-        for (std::size_t left = keep_alive_max_count_; left > 0 && Running(); --left) {
-            if (left != keep_alive_max_count_ && !WaitForNextRequest(sock))
-                break;
-            stream.NewRequest();
-            bool closed = false;
-            ok = process_request(stream, left == 1, closed, [](httplib::Request&) {});
-            if (!ok || closed)
-                break;
-        }
-        ::shutdown(sock, SHUT_RDWR);
-        ::close(sock);
-        return ok;
-    }
-
-    bool Running() const { return svr_sock_ != INVALID_SOCKET; }
-
-    // In slices, so that a stopping server does not wait out the whole keep-alive time.
-    bool WaitForNextRequest(int sock) const {
-        for (time_t waited = 0; waited < keep_alive_timeout_sec_ * 1000 && Running(); waited += 100) {
-            if (WaitFor(sock, POLLIN, 100))
-                return true;
-        }
-        return false;
-    }
-
-    static int Milliseconds(time_t sec, time_t usec) { return static_cast<int>(sec * 1000 + usec / 1000); }
-};
+int BoundPort(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 0;
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+}
 
 } // namespace
 
@@ -179,81 +149,175 @@ bool ParseListenAddress(const std::string& text, std::string* host, int* port) {
     return true;
 }
 
-CMetricsServer::CMetricsServer(Source source)
-    : m_source(std::move(source)), m_server(std::make_unique<CBoundedServer>()) {}
+// The daemon and the watch over request times: the library bounds idle time, but a client sending a byte
+// now and then is never idle, so each connection has a deadline for its request head; past it, the watch
+// shuts the socket down and the library closes the connection.
+class CMetricsServer::Impl {
+public:
+    Impl(Source source, EndpointLimits limits) : m_source(std::move(source)), m_limits(limits) {}
+    ~Impl() { Stop(); }
+
+    bool Start(int listenFd, std::string* error) {
+        const unsigned connections = ConnectionsTheFileLimitAllows(m_limits.connections);
+        m_daemon = MHD_start_daemon(
+            MHD_USE_EPOLL_INTERNAL_THREAD, 0, nullptr, nullptr, &Impl::Answer, this, MHD_OPTION_LISTEN_SOCKET,
+            listenFd, MHD_OPTION_CONNECTION_LIMIT, connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+            m_limits.perClient, MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds,
+            MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.requestBytes, MHD_OPTION_NOTIFY_CONNECTION,
+            &Impl::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, this,
+            MHD_OPTION_THREAD_POOL_SIZE, kThreads, MHD_OPTION_END);
+        if (!m_daemon) {
+            *error = "the HTTP server did not start";
+            ::close(listenFd);
+            return false;
+        }
+        m_watch = std::thread([this] { Watch(); });
+        return true;
+    }
+
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_cv.notify_all();
+        if (m_watch.joinable())
+            m_watch.join();
+        if (m_daemon)
+            MHD_stop_daemon(m_daemon);
+        m_daemon = nullptr;
+    }
+
+private:
+    struct Connection {
+        int fd = -1;
+        Clock::time_point deadline = Clock::time_point::max();
+    };
+
+    Clock::time_point NextDeadline() const {
+        return Clock::now() + std::chrono::milliseconds(m_limits.requestMs);
+    }
+
+    void SetDeadline(MHD_Connection* c, Clock::time_point when) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_connections.find(c);
+        if (it != m_connections.end())
+            it->second.deadline = when;
+    }
+
+    static void Notify(void* cls, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code) {
+        auto* self = static_cast<Impl*>(cls);
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+            if (!info)
+                return;
+            if (self->m_connections.empty())
+                self->m_cv.notify_all(); // the watch may be waiting without a deadline
+            self->m_connections[c] = Connection{info->connect_fd, self->NextDeadline()};
+        } else {
+            // Before the library closes the socket: the watch never touches a number reused meanwhile.
+            self->m_connections.erase(c);
+        }
+    }
+
+    static void Completed(void* cls, MHD_Connection* c, void**, MHD_RequestTerminationCode) {
+        auto* self = static_cast<Impl*>(cls);
+        self->SetDeadline(c, self->NextDeadline());
+    }
+
+    void Watch() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        Clock::time_point next = Clock::time_point::max();
+        while (!m_stopping) {
+            if (next == Clock::time_point::max())
+                m_cv.wait(lock);
+            else
+                m_cv.wait_until(lock, next);
+            next = Clock::now() + std::chrono::seconds(1);
+            const auto now = Clock::now();
+            for (auto& entry : m_connections) {
+                if (entry.second.deadline <= now) {
+                    ::shutdown(entry.second.fd, SHUT_RDWR);
+                    entry.second.deadline = Clock::time_point::max();
+                }
+                next = std::min(next, entry.second.deadline);
+            }
+            if (m_connections.empty())
+                next = Clock::time_point::max();
+        }
+    }
+
+    static MHD_Result Send(MHD_Connection* c, unsigned status, const std::string& body, const char* type,
+                           bool allow = false) {
+        MHD_Response* r = MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
+                                                          MHD_RESPMEM_MUST_COPY);
+        if (!r)
+            return MHD_NO;
+        MHD_add_response_header(r, "Content-Type", type);
+        if (allow)
+            MHD_add_response_header(r, "Allow", "GET, HEAD");
+        const MHD_Result queued = MHD_queue_response(c, status, r);
+        MHD_destroy_response(r);
+        return queued;
+    }
+
+    static MHD_Result Error(MHD_Connection* c, unsigned status) {
+        return Send(c, status, std::to_string(status) + " " + Reason(status) + "\n", kTextPlain,
+                    status == 405);
+    }
+
+    // Called once the request head is in; a body, never wanted, is not waited for.
+    static MHD_Result Answer(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
+                             const char*, size_t* uploadSize, void** requestState) {
+        auto* self = static_cast<Impl*>(cls);
+        if (*requestState == nullptr) {
+            *requestState = self;
+            self->SetDeadline(c, Clock::time_point::max());
+        }
+        *uploadSize = 0;
+        if (!IsReadMethod(method))
+            return Error(c, IsKnownMethod(method) ? 405 : 400);
+        if (std::strcmp(url, "/metrics") == 0) {
+            return Send(c, 200, self->m_source(), kExpositionType);
+        }
+        if (std::strcmp(url, "/") == 0)
+            return Send(c, 200, kIndexPage, "text/html; charset=utf-8");
+        return Error(c, 404);
+    }
+
+    Source m_source;
+    EndpointLimits m_limits;
+    MHD_Daemon* m_daemon = nullptr;
+    std::mutex m_mutex; // guards m_connections and m_stopping
+    std::condition_variable m_cv;
+    bool m_stopping = false;
+    std::unordered_map<MHD_Connection*, Connection> m_connections;
+    std::thread m_watch;
+};
+
+CMetricsServer::CMetricsServer(Source source, EndpointLimits limits)
+    : m_impl(std::make_unique<Impl>(std::move(source), limits)) {}
 
 CMetricsServer::~CMetricsServer() {
     Stop();
 }
 
-void CMetricsServer::Route() {
-    httplib::Server& s = *m_server;
-    s.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    s.set_read_timeout(1, 0);
-    s.set_write_timeout(1, 0);
-    s.set_keep_alive_timeout(1);
-    s.set_keep_alive_max_count(100);
-    s.set_payload_max_length(4096);
-    s.set_tcp_nodelay(true);
-    // The library's default also sets SO_REUSEPORT, which would let a second monitor share the port
-    // unnoticed and take half of the scrapes; only a quick restart's TIME_WAIT is to be tolerated.
-    s.set_socket_options([](int sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-
-    // Only reading is allowed, on any path.
-    s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-        if (IsReadMethod(req.method))
-            return httplib::Server::HandlerResponse::Unhandled;
-        res.status = 405;
-        res.set_header("Allow", "GET, HEAD");
-        res.set_content("405 Method Not Allowed\n", kTextPlain);
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-        const std::shared_ptr<const std::string> text = m_source();
-        res.set_content(text ? *text : std::string(), kExpositionType);
-    });
-    s.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(kIndexPage, "text/html; charset=utf-8");
-    });
-    s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        const char* reason = res.status == 404   ? "Not Found"
-                             : res.status == 405 ? "Method Not Allowed"
-                             : res.status == 400 ? "Bad Request"
-                             : res.status == 413 ? "Payload Too Large"
-                             : res.status == 414 ? "URI Too Long"
-                                                 : "Error";
-        res.set_content(std::to_string(res.status) + " " + reason + "\n", kTextPlain);
-    });
-}
-
 bool CMetricsServer::Start(const std::string& host, int port, std::string* error) {
-    Route();
-    bool bound = false;
-    if (port == 0) {
-        m_port = m_server->bind_to_any_port(host);
-        bound = m_port > 0;
-    } else {
-        bound = m_server->bind_to_port(host, port);
-        m_port = port;
-    }
-    if (!bound) {
+    std::string reason;
+    const int fd = ListeningSocket(host, port, &reason);
+    if (fd < 0 || !m_impl->Start(fd, &reason)) {
         if (error)
-            *error = errno ? std::strerror(errno) : "cannot bind";
-        m_port = 0;
+            *error = reason;
         return false;
     }
-    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    m_port = BoundPort(fd);
     return true;
 }
 
 void CMetricsServer::Stop() {
-    if (m_server)
-        m_server->stop();
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_impl)
+        m_impl->Stop();
 }
 
 } // namespace tessor::monitor

@@ -1,34 +1,37 @@
 #pragma once
 
 // The read-only HTTP endpoint of the monitor: GET /metrics serves the last published exposition, / a
-// short page linking to it; every other path is 404 and every other method 405. Requests are answered
-// by a small thread pool with short read and write time-outs, so a slow client holds one worker for a
-// moment and never the others.
+// short page linking to it; every other path is 404 and every other method 405 (an unknown one 400).
+// A few event-driven threads serve every connection, so idle or slow clients cost a socket and a few
+// kilobytes, never a worker: connections are bounded per client address and in total, a request must
+// arrive within a short time, and an idle connection is let go soon. A Range header is ignored: the
+// answer is always the whole exposition with 200, so its size is bounded by the exposition's.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
-
-namespace httplib {
-class Server;
-}
 
 namespace tessor::monitor {
 
 // ADDRESS:PORT, the address possibly an IPv6 one in brackets. False for anything else.
 bool ParseListenAddress(const std::string& text, std::string* host, int* port);
 
+struct EndpointLimits {
+    unsigned connections = 1200;          // open at once, in total
+    unsigned perClient = 64;              // open at once from one address
+    unsigned idleSeconds = 2;             // without a byte either way
+    unsigned requestMs = 2000;            // from the connection or the last answer to a complete request head
+    std::size_t requestBytes = 16 * 1024; // request line and headers
+};
+
 class CMetricsServer {
 public:
-    using Source = std::function<std::shared_ptr<const std::string>()>;
+    using Source = std::function<std::string()>;
 
-    // A worker serves one connection at a time, kept-alive ones included, so there are more workers
-    // than the few scrapers an endpoint has.
-    static constexpr int kWorkerThreads = 16;
     static constexpr int kDefaultPort = 9870;
 
-    explicit CMetricsServer(Source source);
+    explicit CMetricsServer(Source source, EndpointLimits limits = {});
     ~CMetricsServer();
     CMetricsServer(const CMetricsServer&) = delete;
     CMetricsServer& operator=(const CMetricsServer&) = delete;
@@ -37,15 +40,13 @@ public:
     // be bound.
     bool Start(const std::string& host, int port, std::string* error);
     int Port() const { return m_port; }
-    // Stops accepting and ends the workers.
+    // Closes every connection and ends the serving threads.
     void Stop();
 
-private:
-    void Route();
+    class Impl;
 
-    Source m_source;
-    std::unique_ptr<httplib::Server> m_server;
-    std::thread m_thread;
+private:
+    std::unique_ptr<Impl> m_impl;
     int m_port = 0;
 };
 

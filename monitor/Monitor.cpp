@@ -18,7 +18,7 @@ CMonitor::CMonitor(MonitorOptions options, PassCallback onPass, Log log)
     : m_options(std::move(options)), m_onPass(std::move(onPass)), m_log(std::move(log)),
       m_retry(m_options.firstRetry) {
     m_state.port = m_options.device;
-    Publish(m_state);
+    Publish(m_state, false);
 }
 
 CMonitor::~CMonitor() {
@@ -38,15 +38,35 @@ void CMonitor::Stop() {
     m_cv.notify_all();
 }
 
+void CMonitor::Step(bool begin) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (begin)
+        m_stepStart = Clock::now();
+    else
+        m_stepStart.reset();
+}
+
 bool CMonitor::WaitUntil(Clock::time_point when) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_cv.wait_until(lock, when, [this] { return m_stop; });
     return !m_stop;
 }
 
-std::shared_ptr<const std::string> CMonitor::Exposition() const {
+std::string CMonitor::Exposition() const {
+    std::string health;
+    const std::shared_ptr<const std::string> readings = Readings(&health);
+    return *readings + health;
+}
+
+std::shared_ptr<const std::string> CMonitor::Readings(std::string* health) const {
+    const auto now = Clock::now();
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_exposition;
+    const bool stale = m_stepStart && now - *m_stepStart > StaleAfter();
+    std::optional<double> age;
+    if (m_lastPassEnd)
+        age = std::chrono::duration<double>(now - *m_lastPassEnd).count();
+    *health = RenderPollHealth(m_published, age, stale);
+    return stale ? m_staleExposition : m_exposition;
 }
 
 Snapshot CMonitor::Current() const {
@@ -54,11 +74,17 @@ Snapshot CMonitor::Current() const {
     return m_published;
 }
 
-void CMonitor::Publish(const Snapshot& s) {
+void CMonitor::Publish(const Snapshot& s, bool passCompleted) {
     auto text = std::make_shared<const std::string>(RenderExposition(s));
+    Snapshot withoutReadings = s;
+    MarkDown(withoutReadings);
+    auto staleText = std::make_shared<const std::string>(RenderExposition(withoutReadings));
     std::lock_guard<std::mutex> lock(m_mutex);
     m_exposition = std::move(text);
+    m_staleExposition = std::move(staleText);
     m_published = s;
+    if (passCompleted)
+        m_lastPassEnd = Clock::now();
 }
 
 void CMonitor::DropSession() {
@@ -80,7 +106,7 @@ bool CMonitor::Connect() {
                   std::to_string(m_options.maxRetry.count() / 1000) + " s");
         m_openFailing = true;
         MarkDown(m_state);
-        Publish(m_state);
+        Publish(m_state, false);
         m_nextOpen = Clock::now() + m_retry;
         m_retry = std::min(m_retry * 2, m_options.maxRetry);
         return false;
@@ -103,7 +129,10 @@ void CMonitor::Run() {
         if (!m_session) {
             if (!WaitUntil(m_nextOpen))
                 break;
-            if (!Connect())
+            Step(true);
+            const bool connected = Connect();
+            Step(false);
+            if (!connected)
                 continue;
             m_nextPass = Clock::now();
         }
@@ -114,7 +143,9 @@ void CMonitor::Run() {
         const auto now = Clock::now();
         if (m_nextPass <= now)
             m_nextPass = now + m_options.interval;
+        Step(true);
         RunPass();
+        Step(false);
     }
     DropSession();
 }
@@ -199,7 +230,7 @@ void CMonitor::RunPass() {
         m_nextOpen = session.DeviceLost() ? Clock::now() + m_options.firstRetry : m_nextPass;
         DropSession();
     }
-    Publish(s);
+    Publish(s, true);
     if (m_onPass && !stopping)
         m_onPass(s);
 }

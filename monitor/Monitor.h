@@ -46,20 +46,29 @@ public:
     // Ends Run() promptly, a command under way included; may be called from any thread.
     void Stop();
 
-    // The exposition of the last published snapshot; never touches the board.
-    std::shared_ptr<const std::string> Exposition() const;
+    // The exposition of the last published snapshot with the poll loop's health as of now; never touches
+    // the board. When the loop has been inside one pass (or one open) for over StaleAfter(), so that no
+    // pass completed for that long, the board's readings are left out and it counts as down, whatever the
+    // last pass said. A loop waiting for its next pass or its next try to open the device is not stale.
+    std::string Exposition() const;
+    // The same in two parts: the board's (shared, the same text until the next pass or until it turns
+    // stale), and the poll loop's health as of now.
+    std::shared_ptr<const std::string> Readings(std::string* health) const;
     Snapshot Current() const;
+    std::chrono::milliseconds StaleAfter() const { return 3 * m_options.interval + m_options.answerTimeout; }
 
 private:
     bool Stopping() const;
+    // Marks the start and the end of a pass or an open, for staleness.
+    void Step(bool begin);
     // Sleeps until the time point; false when stopped meanwhile.
     bool WaitUntil(std::chrono::steady_clock::time_point when);
     bool Connect();
     void DropSession();
     void RunPass();
     bool ReadSettings(CBoardPasses& passes, Snapshot& s);
-    void MarkDown(Snapshot& s);
-    void Publish(const Snapshot& s);
+    static void MarkDown(Snapshot& s);
+    void Publish(const Snapshot& s, bool passCompleted);
 
     MonitorOptions m_options;
     PassCallback m_onPass;
@@ -69,8 +78,11 @@ private:
     std::condition_variable m_cv;
     bool m_stop = false;
     std::unique_ptr<CBoardSession> m_session;
-    std::shared_ptr<const std::string> m_exposition;
+    std::shared_ptr<const std::string> m_exposition;      // of m_published
+    std::shared_ptr<const std::string> m_staleExposition; // of m_published without its readings
     Snapshot m_published;
+    std::optional<std::chrono::steady_clock::time_point> m_lastPassEnd;
+    std::optional<std::chrono::steady_clock::time_point> m_stepStart; // set while in a pass or an open
 
     // Poll thread only.
     Snapshot m_state;

@@ -4,6 +4,10 @@ namespace tessor::monitor {
 
 namespace {
 
+// What the monitor does while the file cannot be written: it keeps no passes for later.
+constexpr const char* kRetrying =
+    " The passes until it can be written again are not in the file; trying again at every pass.";
+
 rec::PhyRaw RawOf(const ops::PhyReadResults& r) {
     return rec::PhyRawOf(r);
 }
@@ -25,6 +29,7 @@ std::unique_ptr<CMonitorRecording> CMonitorRecording::Open(const std::string& pa
 }
 
 void CMonitorRecording::AddPass(const Snapshot& s) {
+    KeepRecording(); // before the pass's rows: the first pass that finds room again is in the file
     const rec::SampleTime time = rec::Now();
     if (!s.boardUp) {
         if (!m_down)
@@ -47,17 +52,20 @@ void CMonitorRecording::AddPass(const Snapshot& s) {
         m_haveEth = true;
         m_recorder->AddEth(eth);
     }
-    KeepRecording();
+    ReportFailure();
     if (m_recorder->BytesUsed() > m_memoryLimit)
         Renew();
 }
 
-void CMonitorRecording::KeepRecording() {
+void CMonitorRecording::ReportFailure() {
     const std::string failure = m_recorder->TakeRecordingFailure();
     if (!failure.empty() && !m_failing && m_log)
-        m_log(m_path + ": " + failure + " Trying again at every pass.");
+        m_log(m_path + ": " + failure + kRetrying);
     if (!failure.empty())
         m_failing = true;
+}
+
+void CMonitorRecording::KeepRecording() {
     if (m_recorder->IsRecording())
         return;
     std::string error;
@@ -80,10 +88,10 @@ void CMonitorRecording::Renew() {
         next->NoteNoAnswer(rec::Now());
     m_recorder.reset(); // closes the file without an event: the recording goes on
     std::string error;
-    if (!next->StartRecording(m_path, &error)) {
+    if (!next->ContinueRecording(m_path, &error)) {
         m_failing = true;
         if (m_log)
-            m_log(m_path + ": " + error + " Trying again at every pass.");
+            m_log(m_path + ": " + error + kRetrying);
     }
     m_recorder = std::move(next);
     ++m_renewals;

@@ -29,7 +29,8 @@ public:
                                                    std::string* error,
                                                    std::size_t memoryLimit = kDefaultMemoryLimit);
 
-    // One finished pass. A write that fails is reported once and tried again at the next pass.
+    // One finished pass. A write that fails is reported once; the file is opened again before each pass
+    // until it can be written (a cut row left by the failure is ended and noted then).
     void AddPass(const Snapshot& s);
 
     // Times the recorder was started afresh to keep memory bounded.
@@ -39,6 +40,7 @@ private:
     CMonitorRecording() = default;
     void Renew();
     void KeepRecording();
+    void ReportFailure();
 
     std::string m_path;
     std::int64_t m_intervalMs = 5000;

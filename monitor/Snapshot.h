@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tessor::monitor {
 
@@ -43,6 +44,21 @@ struct Snapshot {
 
 // The Prometheus text exposition (version 0.0.4) of a snapshot.
 std::string RenderExposition(const Snapshot& s);
+
+// The poll loop's own health at the time of a scrape: the age of its last completed pass (left out
+// before the first) and whether it is so old that the board's readings are no longer served.
+std::string RenderPollHealth(const Snapshot& s, std::optional<double> lastPassAgeSeconds, bool stale);
+
+// Passes an output had no room for.
+struct OutputDropped {
+    std::string output; // "jsonl", "recording"
+    std::string port;   // the board it writes for; empty: every board
+    std::uint64_t count = 0;
+};
+std::string RenderOutputsDropped(const std::vector<OutputDropped>& outputs);
+
+// Several expositions as one: the samples of each family brought together under one HELP and TYPE.
+std::string MergeExpositions(const std::vector<std::string>& parts);
 
 // One JSON object on one line, without the line end.
 std::string RenderJsonLine(const Snapshot& s);

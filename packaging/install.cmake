@@ -2,6 +2,7 @@
 # target exists. Layout of an installed system (prefix /usr in the package):
 #   bin/tessor-configurator, bin/tessor-cli, bin/tessor-sim, bin/tessor-demo
 #   lib/systemd/system/tessor-monitor@.service   unattended monitoring, one instance per device
+#   share/tessor-configurator/prometheus/tessor-alerts.yml   Prometheus alerting and recording rules
 #   share/tessor-configurator/Help/          help pages; the desktop entry starts the tool in
 #                                            share/tessor-configurator, so F1 finds Help/ there
 #   share/applications/tessor-configurator.desktop
@@ -15,17 +16,16 @@ include(GNUInstallDirs)
 # The source root, found from this file so that the fragment does not depend on who includes it.
 get_filename_component(TESSOR_PACKAGING_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 
-foreach(tessor_program tessor-configurator tessor-cli tessor-sim tessor-demo)
-    if(TARGET ${tessor_program})
-        install(TARGETS ${tessor_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    endif()
-endforeach()
-
-
-if(TARGET tessor-cli)
-    # The unit goes where Debian keeps the units of packages (/lib is /usr/lib on merged systems).
-    install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-monitor@.service" DESTINATION lib/systemd/system)
+install(TARGETS tessor-cli tessor-sim tessor-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TESSOR_BUILD_UI)
+    install(TARGETS tessor-configurator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+
+# The unit goes where Debian keeps the units of packages (/lib is /usr/lib on merged systems).
+install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-monitor@.service" DESTINATION lib/systemd/system)
+# Alerting and recording rules for the monitor's metrics, for prometheus.yml's rule_files.
+install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/prometheus/tessor-alerts.yml"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/prometheus)
 
 install(DIRECTORY "${TESSOR_PACKAGING_ROOT}/Help/"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/Help
@@ -61,7 +61,7 @@ foreach(tessor_entry tessor-configurator:tessor-configurator tessor-sim:tessor-s
     list(GET tessor_entry 0 tessor_name)
     list(GET tessor_entry 1 tessor_program)
     set(tessor_source "${TESSOR_PACKAGING_ROOT}/docs/man/${tessor_name}.1")
-    if(TARGET ${tessor_program} AND EXISTS "${tessor_source}")
+    if(TESSOR_BUILD_UI OR NOT tessor_program STREQUAL "tessor-configurator")
         set(tessor_page "${CMAKE_BINARY_DIR}/man/${tessor_name}.1.gz")
         add_custom_command(OUTPUT "${tessor_page}"
             COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_BINARY_DIR}/man"
@@ -120,7 +120,7 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
         "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), \
-qt6-qpa-plugins, libudev1, libcpp-httplib0.11, libc6, libstdc++6, libgcc-s1")
+qt6-qpa-plugins, libudev1, libmicrohttpd12, libc6, libstdc++6, libgcc-s1")
 endif()
 
 include(CPack)

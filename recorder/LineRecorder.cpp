@@ -1,5 +1,6 @@
 #include "recorder/LineRecorder.h"
 
+#include "link/PlainFile.h"
 #include "recorder/RecordingFile.h"
 
 #include <algorithm>
@@ -37,9 +38,13 @@ bool CounterRate(const LineStore& store, std::size_t index, int counter, double*
     const EthSample& s = store.eth[index];
     const EthSample& before = store.eth[index - 1];
     const auto c = static_cast<std::size_t>(counter);
-    const std::int64_t ms = s.time.monoMs - before.time.monoMs;
-    if (s.afterGap || !s.answered || !before.answered || ms <= 0 || s.totals[c] < before.totals[c])
+    // Times from a file are bounded, but the difference is only taken when it cannot overflow.
+    const std::int64_t later = s.time.monoMs, earlier = before.time.monoMs;
+    if (s.afterGap || !s.answered || !before.answered || later <= earlier ||
+        (earlier < 0 && later > std::numeric_limits<std::int64_t>::max() + earlier) ||
+        s.totals[c] < before.totals[c])
         return false;
+    const std::int64_t ms = later - earlier;
     *perSecond = static_cast<double>(s.totals[c] - before.totals[c]) * 1000.0 / static_cast<double>(ms);
     return true;
 }
@@ -165,8 +170,7 @@ void CLineRecorder::AddEvent(SampleTime time, EventKind kind, std::string text) 
 void CLineRecorder::WriteFailed(const std::string& message) {
     // Recording stops; what is in memory stays, and the journal says why.
     m_writer.reset();
-    m_failure = message + " Recording to the file has stopped; everything recorded is still in memory "
-                          "and can be exported.";
+    m_failure = message + " Recording to the file has stopped.";
     m_store.events.push_back(Event{Now(), EventKind::Recording, "Recording stopped: " + message});
 }
 
@@ -202,10 +206,18 @@ void CLineRecorder::NoteRecording(SampleTime time, const std::string& text) {
 }
 
 bool CLineRecorder::StartRecording(const std::string& path, std::string* error) {
+    return Begin(path, true, error);
+}
+
+bool CLineRecorder::ContinueRecording(const std::string& path, std::string* error) {
+    return Begin(path, false, error);
+}
+
+bool CLineRecorder::Begin(const std::string& path, bool announce, std::string* error) {
     auto writer = CRecordingWriter::Open(path, error);
     if (!writer)
         return false;
-    StartRecording(std::move(writer));
+    StartRecording(std::move(writer), announce);
     if (!IsRecording()) {
         *error = TakeRecordingFailure();
         return false;
@@ -213,11 +225,14 @@ bool CLineRecorder::StartRecording(const std::string& path, std::string* error) 
     return true;
 }
 
-void CLineRecorder::StartRecording(std::unique_ptr<CRecordingWriter> writer) {
+void CLineRecorder::StartRecording(std::unique_ptr<CRecordingWriter> writer, bool announce) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_writer = std::move(writer);
     m_failure.clear();
-    AddEvent(Now(), EventKind::Recording, "Recording to " + m_writer->Path());
+    if (m_writer->CutRowNote()) // in the file already
+        m_store.events.push_back(*m_writer->CutRowNote());
+    if (announce)
+        AddEvent(Now(), EventKind::Recording, "Recording to " + m_writer->Path());
     Touch();
 }
 
@@ -297,15 +312,11 @@ bool CLineRecorder::ExportCsv(const std::string& path, std::string* error) const
                 AppendEthRow(m_store, e++, &text);
         }
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        *error = "Cannot write " + path + ": " + std::strerror(errno) + ".";
-        return false;
-    }
-    const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!ok || !closed) {
-        *error = "Writing " + path + " failed; the file is incomplete.";
+    int err = 0;
+    if (!ReplacePlainFileContents(path, text.data(), text.size(), &err)) {
+        *error = err == kPlainFileNotRegular
+                     ? FileErrorText(path, err, "write")
+                     : "Writing " + path + " failed: " + std::strerror(err) + ". Nothing was changed.";
         return false;
     }
     return true;

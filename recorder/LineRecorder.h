@@ -23,6 +23,8 @@ struct LineStore {
     std::vector<Event> events;
     // Samples further apart than this (in ms) are not joined: the graphs show a gap.
     std::int64_t gapMs = 12000;
+    // Damaged rows of the file this was read from, left out.
+    std::size_t skippedRows = 0;
 
     std::size_t BytesUsed() const;
 };
@@ -54,17 +56,21 @@ public:
 
     // Appends to path from now on (a new file gets the header; an existing one must be a recording).
     bool StartRecording(const std::string& path, std::string* error);
+    // As StartRecording, without the journal entry: a recording that goes on under a new recorder.
+    bool ContinueRecording(const std::string& path, std::string* error);
     // Records through a writer opened elsewhere.
-    void StartRecording(std::unique_ptr<CRecordingWriter> writer);
+    void StartRecording(std::unique_ptr<CRecordingWriter> writer, bool announce = true);
     void StopRecording();
     bool IsRecording() const;
     std::string RecordingPath() const;
-    // The message of a write failure that stopped recording, once; empty when there is none new.
+    // The message of a write failure that stopped recording (its cause, and that recording to the file
+    // has stopped), once; empty when there is none new.
     std::string TakeRecordingFailure();
 
     // Replaces everything with the contents of a recording file; nothing changes on failure.
     bool Load(const std::string& path, std::string* error);
-    // Writes every sample and event to a new file in the recording format.
+    // Writes every sample and event in the recording format as the new content of path, atomically: a
+    // failure leaves the file there as it was. Refuses a pipe, a device or a socket.
     bool ExportCsv(const std::string& path, std::string* error) const;
 
     // Calls read with the store under the lock; keep it short.
@@ -77,6 +83,7 @@ private:
     void DerivePhyEvents(const PhySample& sample);
     void AddEvent(SampleTime time, EventKind kind, std::string text);
     void MarkGap(SampleTime time, SampleTime previous, bool havePrevious, bool* afterGap) const;
+    bool Begin(const std::string& path, bool announce, std::string* error);
     void WriteFailed(const std::string& message);
     void Touch() { m_revision.fetch_add(1, std::memory_order_acq_rel); }
 

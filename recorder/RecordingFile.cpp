@@ -1,5 +1,7 @@
 #include "recorder/RecordingFile.h"
 
+#include "link/PlainFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -223,6 +225,31 @@ bool ToUnsigned(std::string_view text, std::uint64_t* value) {
     return r.ec == std::errc() && r.ptr == text.data() + text.size();
 }
 
+// The values a column can hold; anything outside makes the row damaged (it never wraps).
+struct Range {
+    std::int64_t min;
+    std::int64_t max;
+};
+
+bool ToIntIn(std::string_view text, Range range, std::int64_t* value) {
+    return ToInt(text, value) && *value >= range.min && *value <= range.max;
+}
+
+// A register result: -1 for a read that failed, else the registers read (n bytes, lowest first).
+constexpr Range RegisterRange(int registers) {
+    return Range{-1, (std::int64_t{1} << (8 * registers)) - 1};
+}
+constexpr Range kRawRanges[6] = {RegisterRange(3), RegisterRange(2), RegisterRange(4),
+                                 RegisterRange(1), RegisterRange(1), RegisterRange(1)};
+// SNR and MSE in hundredths of dB (the references less the error value's logarithm stay well inside),
+// RS errors per second (a 32-bit count divided by 5), power in dBm/Hz, the 8-bit link fail counter.
+constexpr Range kCentiRange{-10000, 10000};
+constexpr Range kRsRange{-429496729, 429496729};
+constexpr Range kPowerRange{-255, 0};
+constexpr Range kLinkFailRange{0, 255};
+// Monotonic times any clock gives; their differences cannot overflow.
+constexpr Range kMonoRange{-(std::int64_t{1} << 62), std::int64_t{1} << 62};
+
 // "28.79" -> 2879; empty -> kNoValue.
 bool ToCenti(std::string_view text, std::int32_t* value) {
     if (text.empty()) {
@@ -234,29 +261,38 @@ bool ToCenti(std::string_view text, std::int32_t* value) {
         text.remove_prefix(1);
     const std::size_t dot = text.find('.');
     std::int64_t whole = 0;
-    if (!ToInt(text.substr(0, dot), &whole) || whole < 0)
+    if (!ToIntIn(text.substr(0, dot), Range{0, kCentiRange.max / 100}, &whole))
         return false;
     std::int64_t frac = 0;
     if (dot != std::string_view::npos) {
         const std::string_view f = text.substr(dot + 1);
-        if (f.size() != 2 || !ToInt(f, &frac) || frac < 0)
+        if (f.size() != 2 || !ToIntIn(f, Range{0, 99}, &frac))
             return false;
     }
-    const std::int64_t v = whole * 100 + frac;
-    *value = static_cast<std::int32_t>(negative ? -v : v);
+    const std::int64_t v = negative ? -(whole * 100 + frac) : whole * 100 + frac;
+    if (v < kCentiRange.min || v > kCentiRange.max)
+        return false;
+    *value = static_cast<std::int32_t>(v);
     return true;
 }
 
-bool ToOptional(std::string_view text, std::int32_t* value) {
+bool ToOptional(std::string_view text, Range range, std::int32_t* value) {
     std::int64_t v = 0;
     if (text.empty()) {
         *value = kNoValue;
         return true;
     }
-    if (!ToInt(text, &v))
+    if (!ToIntIn(text, range, &v))
         return false;
     *value = static_cast<std::int32_t>(v);
     return true;
+}
+
+// "0", "1", or empty for not known.
+bool ToFlag(std::string_view text, bool* known, bool* set) {
+    *known = !text.empty();
+    *set = text == "1";
+    return text.empty() || text == "0" || text == "1";
 }
 
 struct RowReader {
@@ -273,30 +309,38 @@ struct RowReader {
 
 bool ReadTimes(const RowReader& row, SampleTime* time) {
     const std::string_view t = row.Field(kColTime);
-    return ParseUtc(t.data(), t.size(), &time->wallMs) && ToInt(row.Field(kColMono), &time->monoMs);
+    return ParseUtc(t.data(), t.size(), &time->wallMs) &&
+           ToIntIn(row.Field(kColMono), kMonoRange, &time->monoMs);
+}
+
+bool ReadAnswered(const RowReader& row, bool* answered) {
+    bool known = false;
+    return ToFlag(row.Field(kColAnswered), &known, answered) && known;
 }
 
 bool ReadPhyRow(const RowReader& row, PhySample* s) {
     std::int64_t* raw[6] = {&s->raw.errorValue, &s->raw.txLevel,   &s->raw.rsCorrected,
                             &s->raw.linkStatus, &s->raw.lineFlags, &s->raw.linkFailCount};
     for (int i = 0; i < 6; ++i) {
-        if (!ToInt(row.Field(kColRawFirst + i), raw[i]))
+        if (!ToIntIn(row.Field(kColRawFirst + i), kRawRanges[i], raw[i]))
             return false;
     }
     if (!ToCenti(row.Field(kColSnr), &s->snrCenti) || !ToCenti(row.Field(kColMse), &s->mseCenti) ||
-        !ToOptional(row.Field(kColRs), &s->rsPerSecond) || !ToOptional(row.Field(kColPower), &s->txPowerDb) ||
-        !ToOptional(row.Field(kColLinkFail), &s->linkFailCount))
+        !ToOptional(row.Field(kColRs), kRsRange, &s->rsPerSecond) ||
+        !ToOptional(row.Field(kColPower), kPowerRange, &s->txPowerDb) ||
+        !ToOptional(row.Field(kColLinkFail), kLinkFailRange, &s->linkFailCount))
         return false;
     for (int i = 0; i < kIndicatorCount; ++i) {
-        const std::string_view f = row.Field(kColIndicatorFirst + i);
-        if (f.empty())
-            continue;
-        s->indicatorsKnown = static_cast<std::uint16_t>(s->indicatorsKnown | 1u << i);
-        if (f == "1")
+        bool known = false;
+        bool set = false;
+        if (!ToFlag(row.Field(kColIndicatorFirst + i), &known, &set))
+            return false;
+        if (known)
+            s->indicatorsKnown = static_cast<std::uint16_t>(s->indicatorsKnown | 1u << i);
+        if (set)
             s->indicators = static_cast<std::uint16_t>(s->indicators | 1u << i);
     }
-    s->answered = row.Field(kColAnswered) != "0";
-    return true;
+    return ReadAnswered(row, &s->answered);
 }
 
 bool ReadEthRow(const RowReader& row, EthSample* s) {
@@ -305,15 +349,14 @@ bool ReadEthRow(const RowReader& row, EthSample* s) {
         const std::string_view read = row.Field(kColReadFirst + i);
         if (read.empty())
             s->failedReads = static_cast<std::uint16_t>(s->failedReads | 1u << i);
-        else if (ToUnsigned(read, &v))
+        else if (ToUnsigned(read, &v) && v <= 0xFFFFFFFFu) // each read is 32 bits
             s->reads[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(v);
         else
             return false;
         if (!ToUnsigned(row.Field(kColTotalFirst + i), &s->totals[static_cast<std::size_t>(i)]))
             return false;
     }
-    s->answered = row.Field(kColAnswered) != "0";
-    return true;
+    return ReadAnswered(row, &s->answered);
 }
 
 // Median spacing of a sequence of samples (0 when it has fewer than two).
@@ -350,6 +393,216 @@ void MarkGaps(LineStore* store) {
     }
 }
 
+// Fields of a line cut short, and whether it was cut inside a quoted field.
+struct CutLine {
+    std::size_t fields = 1;
+    bool inQuotes = false;
+};
+
+// Counted as SplitLine counts.
+CutLine ShapeOf(std::string_view line) {
+    CutLine cut;
+    std::size_t i = 0;
+    for (;;) {
+        if (i < line.size() && line[i] == '"') {
+            for (++i;; ++i) {
+                if (i >= line.size()) {
+                    cut.inQuotes = true;
+                    return cut;
+                }
+                if (line[i] == '"' && i + 1 < line.size() && line[i + 1] == '"')
+                    ++i;
+                else if (line[i] == '"')
+                    break;
+            }
+            ++i;
+        } else {
+            while (i < line.size() && line[i] != ',')
+                ++i;
+        }
+        if (i >= line.size())
+            return cut;
+        ++i; // the separator
+        ++cut.fields;
+    }
+}
+
+// Splits text into lines (without their line end) for a callback, chunk by chunk, keeping at most
+// kMaxRowBytes of a line that runs over a chunk's end; longer lines come as overlong, without text.
+class CLineFeed {
+public:
+    template <typename OnLine> void Add(const char* p, const char* end, OnLine&& onLine) {
+        while (p < end) {
+            const char* eol = std::find(p, end, '\n');
+            if (eol == end) {
+                Keep(p, end);
+                return;
+            }
+            if (m_partial.empty() && !m_overlong) {
+                Deliver(std::string_view(p, static_cast<std::size_t>(eol - p)), onLine);
+            } else {
+                Keep(p, eol);
+                Deliver(m_partial, onLine);
+                m_partial.clear();
+            }
+            m_overlong = false;
+            p = eol + 1;
+        }
+    }
+    template <typename OnLine> void Finish(OnLine&& onLine) {
+        if (!m_partial.empty() || m_overlong)
+            Deliver(m_partial, onLine);
+        m_partial.clear();
+        m_overlong = false;
+    }
+
+private:
+    void Keep(const char* p, const char* end) {
+        const auto n = static_cast<std::size_t>(end - p);
+        if (m_overlong || m_partial.size() + n > kMaxRowBytes) {
+            m_overlong = true;
+            m_partial.clear();
+            return;
+        }
+        m_partial.append(p, n);
+    }
+    template <typename OnLine> void Deliver(std::string_view line, OnLine& onLine) {
+        const bool overlong = m_overlong || line.size() > kMaxRowBytes;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        onLine(overlong ? std::string_view() : line, overlong);
+    }
+
+    std::string m_partial;
+    bool m_overlong = false;
+};
+
+// Builds a store from the lines of a recording: the header, then rows; damaged rows are skipped, counted
+// and named in the journal.
+class CRecordingParser {
+public:
+    explicit CRecordingParser(const std::string& path) : m_path(path) {}
+
+    // Returns false (with *error) once the header shows that this is no recording.
+    bool Line(std::string_view line, bool overlong, std::string* error) {
+        ++m_line;
+        if (m_line == 1)
+            return Header(line, overlong, error);
+        if (line.empty() && !overlong)
+            return true;
+        if (overlong || !Row(line))
+            Damaged();
+        return true;
+    }
+
+    bool Finish(LineStore* store, std::string* error) {
+        if (m_line == 0 && !Header(std::string_view(), false, error))
+            return false;
+        NoteDamage(m_haveTime ? &m_lastTime : nullptr);
+        m_loaded.gapMs = GapFromSpacing(m_loaded);
+        MarkGaps(&m_loaded);
+        *store = std::move(m_loaded);
+        return true;
+    }
+
+private:
+    bool Header(std::string_view line, bool overlong, std::string* error) {
+        if (overlong) {
+            *error = m_path + " is not a line recording: its first line is not a header.";
+            return false;
+        }
+        SplitLine(line.data(), line.data() + line.size(), &m_row.fields, &m_row.unquoted);
+        m_headerFields = m_row.fields.size();
+        const std::vector<std::string> names = ColumnNames();
+        m_row.columnOf.assign(names.size(), -1);
+        for (std::size_t c = 0; c < names.size(); ++c) {
+            const std::string former = FormerColumnName(names[c]);
+            for (std::size_t f = 0; f < m_row.fields.size(); ++f) {
+                if (m_row.fields[f] == names[c] || (!former.empty() && m_row.fields[f] == former))
+                    m_row.columnOf[c] = static_cast<int>(f);
+            }
+            if (m_row.columnOf[c] < 0 && c != kColDetail && (c < kColRateFirst || c >= kColEvent)) {
+                *error = m_path + " is not a line recording: it has no column " + names[c] + ".";
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool Row(std::string_view line) {
+        SampleTime time;
+        if (!SplitLine(line.data(), line.data() + line.size(), &m_row.fields, &m_row.unquoted) ||
+            m_row.fields.size() != m_headerFields || !ReadTimes(m_row, &time))
+            return false;
+        const std::string_view type = m_row.Field(kColType);
+        if (type == "phy") {
+            PhySample s;
+            s.time = time;
+            if (!ReadPhyRow(m_row, &s))
+                return false;
+            Good(time);
+            m_loaded.phy.push_back(s);
+        } else if (type == "eth") {
+            EthSample s;
+            s.time = time;
+            if (!ReadEthRow(m_row, &s))
+                return false;
+            Good(time);
+            m_loaded.eth.push_back(s);
+        } else if (type == "event") {
+            Event e;
+            e.time = time;
+            if (!EventKindFromName(std::string(m_row.Field(kColEvent)), &e.kind))
+                return false;
+            e.text = std::string(m_row.Field(kColDetail));
+            Good(time);
+            m_loaded.events.push_back(std::move(e));
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    void Damaged() {
+        ++m_loaded.skippedRows;
+        if (m_runFirst == 0)
+            m_runFirst = m_line;
+        m_runLast = m_line;
+    }
+
+    // A good row after damaged ones: the journal says where they were, at the time of the row before
+    // them (or this one's, when they came first).
+    void Good(SampleTime time) {
+        NoteDamage(m_haveTime ? &m_lastTime : &time);
+        m_lastTime = time;
+        m_haveTime = true;
+    }
+
+    // at: null when there is no good row to place the entry at.
+    void NoteDamage(const SampleTime* at) {
+        if (m_runFirst == 0)
+            return;
+        // The file's name too: the entry goes into exports, whose lines are others.
+        std::string text = m_runFirst == m_runLast
+                               ? "Damaged row skipped: line " + std::to_string(m_runFirst)
+                               : "Damaged rows skipped: lines " + std::to_string(m_runFirst) + " to " +
+                                     std::to_string(m_runLast);
+        text += " of " + m_path.substr(m_path.find_last_of("/\\") + 1);
+        if (at)
+            m_loaded.events.push_back(Event{*at, EventKind::Recording, std::move(text)});
+        m_runFirst = 0;
+    }
+
+    std::string m_path;
+    RowReader m_row;
+    std::size_t m_headerFields = 0;
+    std::size_t m_line = 0;
+    LineStore m_loaded;
+    std::size_t m_runFirst = 0; // 0: no damaged rows since the last good one
+    std::size_t m_runLast = 0;
+    bool m_haveTime = false;
+    SampleTime m_lastTime;
+};
 } // namespace
 
 const std::string& RecordingHeader() {
@@ -462,7 +715,7 @@ void AppendEthRow(const LineStore& store, std::size_t index, std::string* out) {
     for (int i = 0; i < kCounterCount; ++i) {
         out->push_back(',');
         double rate = 0;
-        if (CounterRate(store, index, i, &rate))
+        if (CounterRate(store, index, i, &rate) && rate < 9e18) // what a 64-bit row field holds
             AppendInt(static_cast<std::int64_t>(rate + 0.5), out);
     }
     Commas(2, out);
@@ -478,55 +731,104 @@ void AppendEventRow(const Event& event, std::string* out) {
     out->push_back('\n');
 }
 
+std::string FileErrorText(const std::string& path, int error, const char* doing) {
+    if (error == kPlainFileNotRegular)
+        return path + " is not a regular file (it is a pipe, a device or a socket).";
+    return std::string("Cannot ") + doing + " " + path + ": " + std::strerror(error) + ".";
+}
+
 CRecordingWriter::~CRecordingWriter() {
-    if (m_file)
-        std::fclose(m_file);
+    ClosePlainFile(m_fd);
 }
 
 std::unique_ptr<CRecordingWriter> CRecordingWriter::Open(const std::string& path, std::string* error) {
-    // What is there already: nothing, or a recording (its first line is our header).
-    bool fresh = true;
-    if (std::FILE* existing = std::fopen(path.c_str(), "rb")) {
-        std::string first(RecordingHeader().size() + 1, '\0');
-        const std::size_t n = std::fread(&first[0], 1, first.size(), existing);
-        std::fclose(existing);
-        first.resize(n);
-        if (n > 0) {
-            fresh = false;
-            if (first.compare(0, RecordingHeader().size(), RecordingHeader()) != 0) {
-                *error = path + " is not a line recording of this tool; choose a new file name.";
-                return nullptr;
-            }
-        }
-    }
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file) {
-        *error = "Cannot write " + path + ": " + std::strerror(errno) + ".";
+    int err = 0;
+    const int fd = OpenRegularPlainFile(path, PlainFileUse::Append, &err);
+    if (fd < 0) {
+        *error = FileErrorText(path, err, "write");
         return nullptr;
     }
-    std::unique_ptr<CRecordingWriter> writer(new CRecordingWriter(file, path));
-    if (fresh) {
-        writer->m_row = RecordingHeader() + "\n";
-        if (!writer->WriteRow(error))
-            return nullptr;
-    }
+    std::unique_ptr<CRecordingWriter> writer(new CRecordingWriter(fd, path));
+    if (!writer->Prepare(error))
+        return nullptr;
     return writer;
 }
 
-std::unique_ptr<CRecordingWriter> CRecordingWriter::Attach(std::FILE* file, const std::string& path) {
-    return std::unique_ptr<CRecordingWriter>(new CRecordingWriter(file, path));
+// What is there already: nothing, a header cut short, or a recording (its first line is our header)
+// whose last row may be cut short.
+bool CRecordingWriter::Prepare(std::string* error) {
+    int err = 0;
+    const std::int64_t size = PlainFileSize(m_fd, &err);
+    if (size < 0) {
+        *error = FileErrorText(m_path, err, "read");
+        return false;
+    }
+    const std::string header = RecordingHeader() + "\n";
+    std::string head(
+        static_cast<std::size_t>(std::min<std::int64_t>(size, static_cast<std::int64_t>(header.size()))),
+        '\0');
+    if (!ReadPlainFileAt(m_fd, 0, &head[0], head.size(), &err)) {
+        *error = FileErrorText(m_path, err, "read");
+        return false;
+    }
+    const auto headerEnd = static_cast<std::int64_t>(header.size());
+    if (size < headerEnd && header.compare(0, head.size(), head) == 0) {
+        m_row = header.substr(head.size());
+        return WriteRow(error);
+    }
+    const std::size_t h = RecordingHeader().size();
+    if (head.compare(0, h, RecordingHeader()) != 0 || (head[h] != '\n' && head[h] != '\r')) {
+        *error = m_path + " is not a line recording of this tool; choose a new file name.";
+        return false;
+    }
+    char last = '\n';
+    if (size > headerEnd && !ReadPlainFileAt(m_fd, size - 1, &last, 1, &err)) {
+        *error = FileErrorText(m_path, err, "read");
+        return false;
+    }
+    return last == '\n' || EndCutRow(size, headerEnd, error);
+}
+
+// Ends the last row, which lacks its line end, so that it has one field too many (and any quote it was
+// cut inside is closed): the reader skips it as damaged, whatever its fields hold. Then notes it.
+bool CRecordingWriter::EndCutRow(std::int64_t size, std::int64_t headerEnd, std::string* error) {
+    // One byte more than a row may hold: a tail without a line end in it is longer than any row.
+    const std::int64_t from = std::max(headerEnd, size - static_cast<std::int64_t>(kMaxRowBytes + 1));
+    std::string tail(static_cast<std::size_t>(size - from), '\0');
+    int err = 0;
+    if (!ReadPlainFileAt(m_fd, from, &tail[0], tail.size(), &err)) {
+        *error = FileErrorText(m_path, err, "read");
+        return false;
+    }
+    const std::size_t lineStart = tail.rfind('\n');
+    if (lineStart == std::string::npos && from > headerEnd) {
+        m_row = "\n"; // longer than any row: damaged as it is
+    } else {
+        const CutLine cut =
+            ShapeOf(std::string_view(tail).substr(lineStart == std::string::npos ? 0 : lineStart + 1));
+        const std::size_t fields = ColumnNames().size() + 1;
+        if (cut.inQuotes)
+            m_row.push_back('"');
+        m_row.append(cut.fields < fields ? fields - cut.fields : 1, ',');
+        m_row.push_back('\n');
+    }
+    m_cutRowNote = Event{Now(), EventKind::Recording,
+                         "The row before this one was cut short while it was written (a full disk, a power "
+                         "loss or a stop); it is skipped when the file is read"};
+    AppendEventRow(*m_cutRowNote, &m_row);
+    return WriteRow(error);
+}
+
+std::unique_ptr<CRecordingWriter> CRecordingWriter::Attach(int fd, const std::string& path) {
+    return std::unique_ptr<CRecordingWriter>(new CRecordingWriter(fd, path));
 }
 
 bool CRecordingWriter::WriteRow(std::string* error) {
-    errno = 0;
-    const bool ok = std::fwrite(m_row.data(), 1, m_row.size(), m_file) == m_row.size() &&
-                    std::fflush(m_file) == 0 && !std::ferror(m_file);
+    int err = 0;
+    const bool ok = WritePlainFile(m_fd, m_row.data(), m_row.size(), &err);
     m_row.clear();
-    if (!ok) {
-        const int err = errno;
-        *error = "Writing " + m_path + " failed" +
-                 (err ? std::string(": ") + std::strerror(err) : std::string()) + ".";
-    }
+    if (!ok)
+        *error = "Writing " + m_path + " failed: " + std::strerror(err) + ".";
     return ok;
 }
 
@@ -546,91 +848,41 @@ bool CRecordingWriter::WriteEvent(const Event& event, std::string* error) {
 }
 
 bool ReadRecording(const std::string& path, LineStore* store, std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        *error = "Cannot open " + path + ": " + std::strerror(errno) + ".";
+    int err = 0;
+    const int fd = OpenRegularPlainFile(path, PlainFileUse::Read, &err);
+    if (fd < 0) {
+        *error = FileErrorText(path, err, "open");
         return false;
     }
-    std::string text;
-    char chunk[1 << 16];
-    std::size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, n);
-    const bool readFailed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (readFailed) {
-        *error = "Cannot read " + path + ".";
+    CRecordingParser parser(path);
+    CLineFeed feed;
+    bool ok = true;
+    auto onLine = [&](std::string_view line, bool overlong) {
+        ok = ok && parser.Line(line, overlong, error);
+    };
+    std::vector<char> chunk(1 << 16);
+    long n = 0;
+    while (ok && (n = ReadPlainFile(fd, chunk.data(), chunk.size(), &err)) > 0)
+        feed.Add(chunk.data(), chunk.data() + n, onLine);
+    ClosePlainFile(fd);
+    if (n < 0) {
+        *error = FileErrorText(path, err, "read");
         return false;
     }
-
-    return ParseRecording(text, path, store, error);
+    feed.Finish(onLine);
+    return ok && parser.Finish(store, error);
 }
 
 bool ParseRecording(const std::string& text, const std::string& path, LineStore* store, std::string* error) {
-    RowReader row;
-    const char* p = text.data();
-    const char* end = p + text.size();
-    const char* eol = std::find(p, end, '\n');
-    const char* headerEnd = eol > p && eol[-1] == '\r' ? eol - 1 : eol;
-    SplitLine(p, headerEnd, &row.fields, &row.unquoted);
-    const std::vector<std::string> names = ColumnNames();
-    row.columnOf.assign(names.size(), -1);
-    for (std::size_t c = 0; c < names.size(); ++c) {
-        const std::string former = FormerColumnName(names[c]);
-        for (std::size_t f = 0; f < row.fields.size(); ++f) {
-            if (row.fields[f] == names[c] || (!former.empty() && row.fields[f] == former))
-                row.columnOf[c] = static_cast<int>(f);
-        }
-        if (row.columnOf[c] < 0 && c != kColDetail && (c < kColRateFirst || c >= kColEvent)) {
-            *error = path + " is not a line recording: it has no column " + names[c] + ".";
-            return false;
-        }
-    }
-
-    LineStore loaded;
-    std::size_t line = 1;
-    for (p = eol < end ? eol + 1 : end; p < end; p = eol < end ? eol + 1 : end) {
-        ++line;
-        eol = std::find(p, end, '\n');
-        const char* rowEnd = eol > p && eol[-1] == '\r' ? eol - 1 : eol;
-        if (rowEnd == p)
-            continue;
-        bool ok = SplitLine(p, rowEnd, &row.fields, &row.unquoted);
-        SampleTime time;
-        ok = ok && ReadTimes(row, &time);
-        const std::string_view type = row.Field(kColType);
-        if (ok && type == "phy") {
-            PhySample s;
-            s.time = time;
-            ok = ReadPhyRow(row, &s);
-            if (ok)
-                loaded.phy.push_back(s);
-        } else if (ok && type == "eth") {
-            EthSample s;
-            s.time = time;
-            ok = ReadEthRow(row, &s);
-            if (ok)
-                loaded.eth.push_back(s);
-        } else if (ok && type == "event") {
-            Event e;
-            e.time = time;
-            ok = EventKindFromName(std::string(row.Field(kColEvent)), &e.kind);
-            e.text = std::string(row.Field(kColDetail));
-            if (ok)
-                loaded.events.push_back(std::move(e));
-        } else {
-            ok = false;
-        }
-        // A last line cut short by a crash is dropped; damage anywhere else is reported.
-        if (!ok && eol < end) {
-            *error = path + ", line " + std::to_string(line) + ": not a valid recording row.";
-            return false;
-        }
-    }
-    loaded.gapMs = GapFromSpacing(loaded);
-    MarkGaps(&loaded);
-    *store = std::move(loaded);
-    return true;
+    CRecordingParser parser(path);
+    CLineFeed feed;
+    bool ok = true;
+    auto onLine = [&](std::string_view line, bool overlong) {
+        ok = ok && parser.Line(line, overlong, error);
+    };
+    feed.Add(text.data(), text.data() + text.size(), onLine);
+    feed.Finish(onLine);
+    return ok && parser.Finish(store, error);
 }
 
 } // namespace tessor::rec

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Benchmark of tessor-cli monitor: cost at rest, scrape time at 100 scrapes per second, poll pass time
+# Benchmark of tessor-cli monitor with four boards: cost at rest, scrape time at 100 scrapes per second, poll
+# pass time against each board alone, the endpoint under a crowd
 # (bench/RESULTS.md says what each figure means). Exits 0 whether or not the targets are met.
 #   BENCH_REST_SECONDS    at-rest measurement, default 60
 #   BENCH_SCRAPE_SECONDS  scrape flood, default 30

@@ -10,11 +10,11 @@ seconds=${FUZZ_SECONDS:-60}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=OFF \
     -DTESSOR_BUILD_TESTS=OFF -DTESSOR_FUZZ=ON -DTESSOR_SANITIZE=address,undefined
-cmake --build "$build" -j2 --target fuzz_config_reader fuzz_terminal_command fuzz_reply fuzz_recording
+cmake --build "$build" -j2 --target fuzz_config_reader fuzz_terminal_command fuzz_reply fuzz_recording fuzz_recording_resume
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in fuzz_config_reader fuzz_terminal_command fuzz_reply fuzz_recording; do
+for target in fuzz_config_reader fuzz_terminal_command fuzz_reply fuzz_recording fuzz_recording_resume; do
     mkdir -p "$work/$target"
     cp tests/fuzz/corpus/$target/* "$work/$target/"
     echo "== $target: ${seconds}s"

@@ -12,7 +12,7 @@ packages=(
     libudev-dev
     xvfb xauth xdotool python3 imagemagick
     poppler-utils
-    libcpp-httplib-dev
+    libcpp-httplib-dev libmicrohttpd-dev
     prometheus
 )
 

@@ -135,6 +135,11 @@ grep -qx "Path=$datadir" "$desktop" || fail "$desktop does not start the tool in
 dpkg-deb -c "$deb" >"$work/contents.txt"
 grep -q "usr/share/man/man1/tessor-cli-monitor.1" "$work/contents.txt" ||
     fail "the package holds no tessor-cli-monitor.1"
+rules=$datadir/prometheus/tessor-alerts.yml
+[ -f "$rules" ] || fail "$rules missing"
+if command -v promtool >/dev/null 2>&1; then
+    promtool check rules "$rules" >/dev/null || fail "the installed Prometheus rules do not check"
+fi
 unit=/lib/systemd/system/tessor-monitor@.service
 [ -f "$unit" ] || fail "$unit missing"
 if command -v systemd-analyze >/dev/null 2>&1; then

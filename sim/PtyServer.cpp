@@ -9,6 +9,7 @@
 #include <iostream>
 #include <poll.h>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -165,13 +166,44 @@ bool CPtyServer::OpenPty(std::string* error) {
     m_clientAbsent = false;
     m_input.clear();
     m_output.clear();
+    WatchSlaveOpens();
     return true;
+}
+
+// While nobody has the slave open the master only reports a hang-up, so it cannot say when a client
+// arrives; the opening of the slave device can. Without it the loop looks again every kAbsentRetry, which
+// makes a new client's first command up to that much late.
+void CPtyServer::WatchSlaveOpens() {
+    m_openWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_openWatch >= 0 && inotify_add_watch(m_openWatch, m_slavePath.c_str(), IN_OPEN) < 0) {
+        close(m_openWatch);
+        m_openWatch = -1;
+    }
+}
+
+// Reads what the watch has queued; true when someone opened the slave.
+bool CPtyServer::SlaveOpenedSinceLastLook() {
+    alignas(inotify_event) char events[4096];
+    bool opened = false;
+    ssize_t n;
+    while ((n = read(m_openWatch, events, sizeof events)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            opened = opened || (event->mask & IN_OPEN) != 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return opened;
 }
 
 void CPtyServer::ClosePty() {
     if (m_master >= 0) {
         close(m_master);
         m_master = -1;
+    }
+    if (m_openWatch >= 0) {
+        close(m_openWatch);
+        m_openWatch = -1;
     }
     m_input.clear();
     m_output.clear();
@@ -460,7 +492,8 @@ int CPtyServer::Run(const std::atomic<bool>& stop) {
         int masterIndex = -1;
         int stdinIndex = -1;
         int fifoIndex = -1;
-        if (m_clientAbsent && now >= absentUntil) {
+        int watchIndex = -1;
+        if (m_clientAbsent && m_openWatch < 0 && now >= absentUntil) {
             m_clientAbsent = false; // look again whether someone opened the slave
         }
         if (m_master >= 0 && !m_clientAbsent) {
@@ -470,6 +503,10 @@ int CPtyServer::Run(const std::atomic<bool>& stop) {
             }
             masterIndex = static_cast<int>(fds.size());
             fds.push_back(pollfd{m_master, events, 0});
+        }
+        if (m_clientAbsent && m_openWatch >= 0) {
+            watchIndex = static_cast<int>(fds.size());
+            fds.push_back(pollfd{m_openWatch, POLLIN, 0});
         }
         if (m_stdinOpen) {
             stdinIndex = static_cast<int>(fds.size());
@@ -490,7 +527,7 @@ int CPtyServer::Run(const std::atomic<bool>& stop) {
         if (m_waitingToReopen) {
             wake = std::min(wake, m_reopenAt);
         }
-        if (m_clientAbsent) {
+        if (m_clientAbsent && m_openWatch < 0) {
             wake = std::min(wake, absentUntil);
         }
         // Wait to the nanosecond: a poll rounded up to whole milliseconds makes every paced byte late.
@@ -517,6 +554,10 @@ int CPtyServer::Run(const std::atomic<bool>& stop) {
             if (m_clientAbsent) {
                 absentUntil = now + kAbsentRetry;
             }
+        }
+        if (watchIndex >= 0 && fds[static_cast<std::size_t>(watchIndex)].revents != 0 &&
+            SlaveOpenedSinceLastLook()) {
+            m_clientAbsent = false;
         }
         if (stdinIndex >= 0 && fds[static_cast<std::size_t>(stdinIndex)].revents != 0) {
             ReadControl(STDIN_FILENO, &m_stdinBuffer, &m_stdinOpen);

@@ -61,6 +61,8 @@ private:
 
     bool OpenPty(std::string* error);
     void ClosePty();
+    void WatchSlaveOpens();
+    bool SlaveOpenedSinceLastLook();
     void Announce();
     void ReadControl(int fd, std::string* buffer, bool* open);
     void ReceiveFromClient(Clock::time_point now);
@@ -88,6 +90,8 @@ private:
     Clock::time_point m_txFree;
     bool m_hangupRequested = false;
     bool m_clientAbsent = false;
+    // Tells when a client opens the slave while nobody has it open (-1: not available, look every 50 ms).
+    int m_openWatch = -1;
     Clock::time_point m_reopenAt;
     bool m_waitingToReopen = false;
 };

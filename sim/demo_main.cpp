@@ -205,11 +205,13 @@ bool PrintStatus() {
 }
 
 void PrintUsage(std::ostream& out) {
-    out << "Usage: tessor-demo [--wait-ms N] DEVICE\n"
-           "       tessor-demo --in-process [--side lt|nt] [--wait-ms N]\n"
+    out << "Usage: tessor-demo [--wait-ms N] [--answer-timeout-ms N] DEVICE\n"
+           "       tessor-demo --in-process [--side lt|nt] [--train-ms N] [--wait-ms N]\n"
            "Prints the line status, the line configuration, PHY values and Ethernet counters of the modem\n"
            "on DEVICE (a serial port or the path tessor-sim prints), or of the simulated pair in memory.\n"
            "--wait-ms N waits up to N ms for the line to come up first (default 5000).\n"
+           "--answer-timeout-ms N gives the board N ms to answer one command (default 17500).\n"
+           "--train-ms N lets the simulated line train in N ms (default 3000).\n"
            "-h, --help shows this text, --version the program's version.\n";
 }
 
@@ -218,55 +220,85 @@ int BadUsage(const std::string& problem) {
     return 2;
 }
 
-} // namespace
+// Milliseconds from min to 3600000; empty when the text is not such a number.
+std::optional<int> ParseMs(const std::string& value, long min) {
+    char* end = nullptr;
+    const long ms = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || ms < min || ms > 3600000)
+        return std::nullopt;
+    return static_cast<int>(ms);
+}
 
-int main(int argc, char** argv) {
+// The command-line options of one run.
+struct Options {
     bool inProcess = false;
     std::string device;
     int waitMs = 5000;
+    int answerTimeoutMs = tessor::CConsolePort::kDefaultPollCount * 5;
     tessor::sim::SimConfig config;
+};
+
+// One option that takes a value; 0 when taken, else the exit code of a bad command line.
+int TakeValueOption(const std::string& arg, const std::string& value, Options* options) {
+    if (arg == "--side") {
+        if (value != "lt" && value != "nt")
+            return BadUsage("--side takes lt or nt, not '" + value + "'");
+        options->config.localSide = value == "nt" ? tessor::sim::Side::NT : tessor::sim::Side::LT;
+        return 0;
+    }
+    const long min = arg == "--answer-timeout-ms" ? 5 : 0;
+    const std::optional<int> ms = ParseMs(value, min);
+    if (!ms)
+        return BadUsage(arg + " takes milliseconds from " + std::to_string(min) + " to 3600000, not '" +
+                        value + "'");
+    if (arg == "--wait-ms")
+        options->waitMs = *ms;
+    else if (arg == "--answer-timeout-ms")
+        options->answerTimeoutMs = *ms;
+    else
+        options->config.trainMs = *ms;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--in-process") {
-            inProcess = true;
-        } else if (arg == "--side" || arg == "--wait-ms") {
+            options.inProcess = true;
+        } else if (arg == "--side" || arg == "--wait-ms" || arg == "--answer-timeout-ms" ||
+                   arg == "--train-ms") {
             if (i + 1 >= argc)
                 return BadUsage(arg + " needs a value");
-            const std::string value = argv[++i];
-            if (arg == "--side") {
-                if (value != "lt" && value != "nt")
-                    return BadUsage("--side takes lt or nt, not '" + value + "'");
-                config.localSide = value == "nt" ? tessor::sim::Side::NT : tessor::sim::Side::LT;
-            } else {
-                char* end = nullptr;
-                const long ms = std::strtol(value.c_str(), &end, 10);
-                if (value.empty() || *end != '\0' || ms < 0 || ms > 3600000)
-                    return BadUsage("--wait-ms takes milliseconds from 0 to 3600000, not '" + value + "'");
-                waitMs = static_cast<int>(ms);
-            }
+            if (const int status = TakeValueOption(arg, argv[++i], &options))
+                return status;
         } else if (arg == "-h" || arg == "--help") {
             PrintUsage(std::cout);
             return 0;
         } else if (arg == "--version") {
             std::cout << "tessor-demo " << TESSOR_VERSION << "\n";
             return 0;
-        } else if (!arg.empty() && arg[0] != '-' && device.empty()) {
-            device = arg;
+        } else if (!arg.empty() && arg[0] != '-' && options.device.empty()) {
+            options.device = arg;
         } else if (!arg.empty() && arg[0] != '-') {
             return BadUsage("one DEVICE only ('" + arg + "' is a second one)");
         } else {
             return BadUsage("unknown option " + arg);
         }
     }
-    if (!inProcess && device.empty())
+    if (!options.inProcess && options.device.empty())
         return BadUsage("no DEVICE given");
-    if (inProcess && !device.empty())
+    if (options.inProcess && !options.device.empty())
         return BadUsage("--in-process takes no DEVICE");
 
     CConsolePrompt prompt;
     tessor::CConsolePort port(&prompt);
-    if (inProcess) {
-        auto simulator = std::make_shared<tessor::sim::CSimulator>(config);
+    port.SetPollTiming(options.answerTimeoutMs / 5, std::chrono::milliseconds(5));
+    std::string device = options.device;
+    if (options.inProcess) {
+        auto simulator = std::make_shared<tessor::sim::CSimulator>(options.config);
         port.SetDeviceOpener([simulator](const std::string&, const tessor::LineSettings&, int*) {
             return tessor::sim::CSimulator::CreateDevice(simulator);
         });
@@ -285,7 +317,7 @@ int main(int argc, char** argv) {
     std::thread worker([&port] { port.ConsoleWorkerThread(); });
 
     std::cout << "Connected to " << device << "\n";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.waitMs);
     while (!tessor::IsLinkUp() && !port.NoComm() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }

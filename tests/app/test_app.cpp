@@ -96,7 +96,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    HarnessPrompt prompt;
+    FakePrompt prompt;
     std::shared_ptr<sim::CSimulator> simulator;
     std::vector<std::string> openedNames;
     LineSettings openedSettings;
@@ -298,7 +298,7 @@ TEST_F(AppTest, ShutdownWithASilentBoardEndsPromptly) {
     // Generous: the point is that it ends at all, and without freeing what a thread still uses.
     EXPECT_LT(elapsed, std::chrono::seconds(5));
     EXPECT_EQ(g_pConsolePort.load(), nullptr);
-    EXPECT_EQ(prompt.asked, 0);
+    EXPECT_EQ(prompt.Asked(), 0);
 }
 
 // A poll thread held up inside the terminal (a log write on a stalled disk) outlives the shutdown's

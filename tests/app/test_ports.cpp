@@ -172,7 +172,7 @@ TEST_F(PortsTest, MainWindowNamesTheDeviceInUse) {
     ASSERT_EQ(::unlockpt(master), 0);
     const std::string pty = ::ptsname(master);
     qputenv("TESSOR_COM1", QByteArray::fromStdString(pty));
-    HarnessPrompt prompt;
+    FakePrompt prompt;
     {
         CMainSheet sheet{QString::fromLatin1(CMainSheet::kCaption)};
         sheet.SetClosePauseMs(0);

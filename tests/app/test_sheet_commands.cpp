@@ -189,7 +189,7 @@ TEST_F(SaveTest, SilentBoardLeavesNoFileAndSaysSo) {
     dialogs.names.push_back(PathOf("silent.NT"));
     sheet->OnSaveConfiguration();
 
-    EXPECT_EQ(board->prompt.asked, 1); // one time-out, cancelled; nothing more is tried
+    EXPECT_EQ(board->prompt.Asked(), 1); // one time-out, cancelled; nothing more is tried
     EXPECT_FALSE(QFile::exists(PathOf("silent.NT")));
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty()); // no temporary file either
     const auto shown = boxes.Boxes();
@@ -354,7 +354,7 @@ TEST_F(LoadTest, SilentBoardStopsTheLoadWithoutRestart) {
     dialogs.names.push_back(PathOf("good.NT"));
     sheet->OnLoadConfiguration();
 
-    EXPECT_EQ(board->prompt.asked, 1);
+    EXPECT_EQ(board->prompt.Asked(), 1);
     EXPECT_EQ(board->Commands(), std::vector<std::string>{"WR 8C10 32"}); // the first, unanswered
     const auto shown = boxes.Boxes();
     ASSERT_EQ(shown.size(), 1u);
@@ -632,7 +632,7 @@ TEST_F(AboutTest, SilentBoardStillOpensTheBoxWithoutIdentification) {
     board->ShortWaits();
     board->simulator->SetSilent(true);
     sheet->OnVersionInfo();
-    EXPECT_EQ(board->prompt.asked, 1);
+    EXPECT_EQ(board->prompt.Asked(), 1);
     ASSERT_NE(sheet->AboutBox(), nullptr);
     EXPECT_TRUE(sheet->AboutBox()->isVisible());
     EXPECT_EQ(LabelText("boardIdText"), "Board identification:  8C72 = --   8C73 = --   8C6F = --");

@@ -75,7 +75,7 @@ protected:
             QTest::qWait(20);
     }
 
-    HarnessPrompt prompt;
+    FakePrompt prompt;
     std::shared_ptr<sim::CSimulator> simulator;
     std::unique_ptr<CMainSheet> sheet;
 };
@@ -117,7 +117,7 @@ TEST_F(HistoryFeedTest, BackgroundRecordingOffSendsNothingAndOnMakesThePhyPasses
 TEST_F(HistoryFeedTest, ActionsAndTheBoardsSilenceGoIntoTheJournal) {
     sheet->PageGeneral()->findChild<QPushButton*>(QStringLiteral("btnSoftResetLocal"))->click();
     simulator->SetSilent(true);
-    prompt.onAsk = [] { return IUserPrompt::Answer::Cancel; };
+    prompt.OnAsk([] { return IUserPrompt::Answer::Cancel; });
     sheet->History()->SetBackgroundRecording(true);
     Wait(1500);
     const std::vector<std::string> journal = Journal();

@@ -24,14 +24,14 @@ export DISPLAY=:$(cat "$work/display")
 # The suite runs its window tests offscreen; this one needs the X server.
 export QT_QPA_PLATFORM=xcb
 
-"$simulator" --train-ms 300 --path-file "$work/path" --control-fifo "$work/fifo" --no-stdin \
+"$simulator" --train-ms 300 --path-file "$work/path" --control-fifo "$work/fifo" --wire-log "$work/wire.log" --no-stdin \
     >/dev/null 2>"$work/sim.log" &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/path" ] && break; sleep 0.05; done
 [ -s "$work/path" ] || fail "tessor-sim did not start"
 export TESSOR_COM1=$(cat "$work/path")
 export XDG_CONFIG_HOME=$work/config
-export TESSOR_HISTORY_INTERVAL_MS=500
+export TESSOR_HISTORY_INTERVAL_MS=250 # a pass at 9600 baud takes about 170 ms
 
 key() { xdotool key --clearmodifiers "$@"; }
 find_window() { xdotool search --name "$1" 2>/dev/null | head -n 1 || true; }
@@ -52,6 +52,14 @@ window() { # waits up to 30 s: a loaded machine starts the program slowly
         sleep 0.1
     done
     fail "no window \"$1\""
+}
+# PHY passes the tool has begun, from the simulator's record of the commands it received (each pass reads
+# the error value 8C99 once).
+passes() { grep -c '^RD 8C99' "$work/wire.log" 2>/dev/null || true; }
+wait_passes() { # waits until the tool has begun $1 more passes
+    local target=$(($(passes) + $1))
+    for _ in $(seq 300); do [ "$(passes)" -ge "$target" ] && return 0; sleep 0.1; done
+    fail "the tool began only $(passes) PHY passes, not $target"
 }
 type_file() { # answers a file dialog with a path
     window "$1" >/dev/null
@@ -81,11 +89,11 @@ sleep 1
 xdotool windowfocus "$history"
 sleep 0.3
 key alt+b # Record in background
-sleep 4
+wait_passes 5
 echo "cut on" >"$work/fifo"
-sleep 3
+wait_passes 3 # the line seen down, passes without SNR
 echo "cut off" >"$work/fifo"
-sleep 4
+wait_passes 5 # trained again and seen up, passes with SNR
 xdotool windowfocus "$history"
 sleep 0.3
 keys_until "^Export Samples and Events" alt+c

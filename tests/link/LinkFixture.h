@@ -4,6 +4,7 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "ops/ProcessAccess.h"
+#include "support/FakePrompt.h"
 
 #include <gtest/gtest.h>
 
@@ -16,55 +17,6 @@
 #include <vector>
 
 namespace tessor::test {
-
-// Records every box the link asks for and answers from a script (Cancel when the script is empty).
-class FakePrompt : public IUserPrompt {
-public:
-    void ShowProblem(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        problems.push_back(text);
-        problemThreads.push_back(std::this_thread::get_id());
-        questionsBeforeProblem.push_back(questions.size());
-    }
-    Answer AskHardwareNotResponding(const std::string& text) override {
-        std::function<void()> action;
-        Answer answer = Answer::Cancel;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            questions.push_back(text);
-            if (!answers.empty()) {
-                answer = answers.front();
-                answers.pop_front();
-            }
-            if (!onAsk.empty()) {
-                action = onAsk.front();
-                onAsk.pop_front();
-            }
-        }
-        if (action)
-            action();
-        return answer;
-    }
-    std::vector<std::string> Problems() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return problems;
-    }
-    std::size_t QuestionCount() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return questions.size();
-    }
-
-    std::deque<Answer> answers;
-    std::deque<std::function<void()>> onAsk;
-    std::vector<std::string> problems;
-    // For each problem: the thread that showed it and how many questions had been asked before.
-    std::vector<std::thread::id> problemThreads;
-    std::vector<std::size_t> questionsBeforeProblem;
-    std::vector<std::string> questions;
-
-private:
-    std::mutex m_mutex;
-};
 
 // Collects queued lines as the terminal would and counts the flushes.
 class FakeSink : public ITerminalSink {

@@ -52,5 +52,26 @@ TEST(Win32PlainFile, DevicesAreNoLogFiles) {
     EXPECT_TRUE(RemovePlainFile(log));
 }
 
+TEST(Win32PlainFile, ContentsAreReplacedWholeAndDevicesRefusedForReadingAndAppending) {
+    const std::string target = TempPath("export.csv");
+    std::ofstream(target, std::ios::binary) << "old";
+    int error = 0;
+    ASSERT_TRUE(ReplacePlainFileContents(target, "new\n", 4, &error)) << error;
+    EXPECT_EQ(Contents(target), "new\n");
+    EXPECT_FALSE(ReplacePlainFileContents("NUL", "x", 1, &error));
+    EXPECT_EQ(error, kPlainFileNotRegular);
+    EXPECT_LT(OpenRegularPlainFile("NUL", PlainFileUse::Read, &error), 0);
+    EXPECT_EQ(error, kPlainFileNotRegular);
+    const int fd = OpenRegularPlainFile(target, PlainFileUse::Append, &error);
+    ASSERT_GE(fd, 0) << error;
+    ASSERT_TRUE(WritePlainFile(fd, "more", 4, &error)) << error;
+    char tail[4] = {};
+    ASSERT_TRUE(ReadPlainFileAt(fd, 4, tail, 4, &error)) << error;
+    EXPECT_EQ(std::string(tail, 4), "more");
+    EXPECT_EQ(PlainFileSize(fd, &error), 8);
+    ClosePlainFile(fd);
+    EXPECT_TRUE(RemovePlainFile(target));
+}
+
 } // namespace
 } // namespace tessor::test

@@ -5,16 +5,23 @@
 #include "monitor/BoardPasses.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
+#include "monitor/MonitorOutputs.h"
 #include "monitor/MonitorRecording.h"
 #include "recorder/RecordingFile.h"
 #include "sim/SimSerialDevice.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -254,15 +261,20 @@ TEST(MonitorPoll, LostDeviceIsReopenedWithGrowingPausesUpToTheLimit) {
         return CSimulator::CreateDevice(useSecond.load() ? second : first);
     };
     MonitorRun run(o);
-    run.Pass(1);
+    // The board must have answered once before it is lost: on a busy machine a first pass may miss the
+    // short answer wait, and a board never seen cannot be reconnected.
+    std::size_t n = 1;
+    while (n < 20 && !run.Pass(n).boardUp)
+        ++n;
+    ASSERT_TRUE(run.Pass(n).boardUp);
     plugged = false;
     first->HangUp();
     std::this_thread::sleep_for(700ms);
     useSecond = true;
     plugged = true;
     Snapshot back;
-    for (std::size_t n = 2; n < 12 && !back.boardUp; ++n)
-        back = run.Pass(n);
+    for (const std::size_t last = n + 40; n < last && !back.boardUp; ++n)
+        back = run.Pass(n + 1);
     run.Stop();
 
     EXPECT_TRUE(back.boardUp);
@@ -327,17 +339,59 @@ TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsence
     }
     ASSERT_EQ(store.eth.size(), answered);
     EXPECT_EQ(store.eth.back().totals, passes.back().ethernet);
-    int noAnswer = 0, again = 0, lineUp = 0;
+    int noAnswer = 0, again = 0, lineUp = 0, started = 0;
     for (const rec::Event& e : store.events) {
         noAnswer += e.kind == rec::EventKind::NoAnswer;
         again += e.kind == rec::EventKind::AnsweringAgain;
         lineUp += e.kind == rec::EventKind::LineUp;
+        started += e.text == std::string("Recording to ") + path;
     }
     EXPECT_EQ(noAnswer, 1);
     EXPECT_EQ(again, 1);
-    EXPECT_EQ(lineUp, 1); // renewals derive nothing of their own
+    EXPECT_EQ(lineUp, 1);  // renewals derive nothing of their own
+    EXPECT_EQ(started, 1); // nor start a recording of their own
     ASSERT_NE(store.phy[0].snrCenti, rec::kNoValue);
     EXPECT_NEAR(store.phy[0].snrCenti / 100.0, *passes.front().phy.snrDecibels, 0.001);
+}
+
+TEST(MonitorRecording, AFullDiskThenSpaceFreedKeepsTheFileReadableAndTheLogTrue) {
+    char path[] = "/tmp/tessor-monitor-full-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::remove(path);
+    std::vector<std::string> log;
+    std::string error;
+    auto recording = CMonitorRecording::Open(
+        path, 5000ms, [&](const std::string& line) { log.push_back(line); }, &error);
+    ASSERT_TRUE(recording) << error;
+    Snapshot silent; // a pass the board did not answer: one row
+    recording->AddPass(silent);
+    struct stat st {};
+    ASSERT_EQ(::stat(path, &st), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit full = old;
+    full.rlim_cur = static_cast<rlim_t>(st.st_size + 30); // the next row gets 30 bytes, as on a full disk
+    if (setrlimit(RLIMIT_FSIZE, &full) != 0)
+        GTEST_SKIP() << "this system does not let a process limit its file size";
+    recording->AddPass(silent);
+    recording->AddPass(silent);
+    setrlimit(RLIMIT_FSIZE, &old); // space freed
+    recording->AddPass(silent);
+    recording->AddPass(silent);
+
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_NE(log[0].find("failed: File too large."), std::string::npos) << log[0];
+    EXPECT_EQ(log[0].find("exported"), std::string::npos) << "the monitor cannot export: " << log[0];
+    EXPECT_NE(log[0].find("not in the file"), std::string::npos) << log[0];
+    EXPECT_EQ(log[1], std::string(path) + ": recording again");
+    rec::LineStore store;
+    ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
+    std::remove(path);
+    EXPECT_EQ(store.phy.size(), 3u); // before the full disk, and the two passes after it
+    EXPECT_EQ(store.skippedRows, 1u);
 }
 
 TEST(MonitorExposition, FamiliesAreTypedAndLabelsEscaped) {
@@ -361,6 +415,234 @@ TEST(MonitorExposition, FamiliesAreTypedAndLabelsEscaped) {
     EXPECT_NE(text.find("indicator=\"micro_interruption\"} 1\n"), std::string::npos);
     EXPECT_NE(text.find("indicator=\"agc_converged\"} 0\n"), std::string::npos);
     EXPECT_EQ(text.find("tessor_line_mse_decibels"), std::string::npos); // not measured: left out
+}
+
+// A poll thread that hangs (here in what it does with a finished pass) stops completing passes: after three
+// intervals and the answer wait the exposition says the board is down and serves none of its readings, and
+// the age of the last pass tells how long; the next completed pass brings them back.
+TEST(MonitorPoll, HungPollLoopIsServedAsDownAndStaleNeverAsFresh) {
+    auto sim = ManualSim();
+    sim->AdvanceTime(4000); // the line has trained
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool hang = false;
+    std::size_t passes = 0;
+    MonitorOptions o = SimOptions(sim, 50ms);
+    o.device = "sim";
+    CMonitor monitor(
+        o,
+        [&](const Snapshot& s) {
+            std::unique_lock<std::mutex> lock(mutex);
+            passes += 1;
+            if (s.lineUp && passes >= 2)
+                hang = true;
+            cv.wait(lock, [&] { return !hang; });
+        },
+        nullptr);
+    std::thread poll([&] { monitor.Run(); });
+    auto hanging = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return hang;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!hanging() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_TRUE(hanging());
+    const std::string fresh = monitor.Exposition();
+    EXPECT_NE(fresh.find("tessor_up{port=\"sim\",side=\"lt\"} 1\n"), std::string::npos) << fresh;
+    EXPECT_NE(fresh.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos);
+
+    std::this_thread::sleep_for(o.interval * 3 + o.answerTimeout + 50ms);
+    const std::string stale = monitor.Exposition();
+    EXPECT_NE(stale.find("tessor_up{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos) << stale;
+    EXPECT_NE(stale.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 1\n"), std::string::npos);
+    for (const char* gone : {"tessor_line_up", "tessor_line_snr_decibels", "tessor_indicator",
+                             "tessor_link_failures", "tessor_line_rate_bytes_per_second"})
+        EXPECT_EQ(stale.find(gone), std::string::npos) << gone;
+    const auto age = stale.find("tessor_last_pass_age_seconds{port=\"sim\",side=\"lt\"} ");
+    ASSERT_NE(age, std::string::npos);
+    EXPECT_GT(std::stod(stale.substr(stale.find("} ", age) + 2)), 0.25);
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        hang = false;
+        passes = 0;
+    }
+    cv.notify_all();
+    const auto back = std::chrono::steady_clock::now() + 5s;
+    std::string again;
+    while (std::chrono::steady_clock::now() < back) {
+        again = monitor.Exposition();
+        if (again.find("tessor_line_up{port=\"sim\",side=\"lt\"} 1\n") != std::string::npos)
+            break;
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_NE(again.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos) << again;
+    monitor.Stop();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        hang = false;
+    }
+    cv.notify_all();
+    poll.join();
+}
+
+// Two boards polled by two monitors in one process, each thread bound to its own port: each board sees only
+// its own passes, and the silent one's time-outs do not delay the other's cadence.
+TEST(MonitorPoll, TwoBoardsInOneProcessKeepTheirOwnTrafficAndCadence) {
+    auto healthy = ManualSim();
+    auto silent = ManualSim();
+    silent->SetSilent(true);
+    MonitorOptions ho = SimOptions(healthy, 200ms);
+    MonitorOptions so = SimOptions(silent, 200ms);
+    so.answerTimeout = 400ms; // far longer than the other's interval
+    std::vector<double> starts;
+    ho.device = "healthy";
+    CMonitor other(so, nullptr, nullptr);
+    std::thread otherThread([&] { other.Run(); });
+    MonitorRun run(ho);
+    for (std::size_t n = 1; n <= 8; ++n) {
+        const Snapshot s = run.Pass(n);
+        EXPECT_TRUE(s.boardUp) << n;
+        starts.push_back(s.passStartUnixSeconds);
+    }
+    run.Stop();
+    other.Stop();
+    otherThread.join();
+
+    const std::string start =
+        Reads({"8C70", "8C72", "8C73", "8C6F", "8C11", "8C40", "8C42,2", "8C41", "8C44,2", "8D43"});
+    std::string expected = start;
+    for (int i = 0; i < 8; ++i)
+        expected += kPhyPass + kEthernetPass;
+    const std::string traffic = healthy->BytesToBoard();
+    ASSERT_GE(traffic.size(), expected.size());
+    EXPECT_EQ(traffic.substr(0, expected.size()), expected);
+    // The silent board was asked only for its identification, once per try.
+    const std::string asked = silent->BytesToBoard();
+    EXPECT_FALSE(asked.empty());
+    for (std::size_t at = 0; at < asked.size(); at = asked.find('\n', at) + 1)
+        EXPECT_EQ(asked.compare(at, 8, "RD 8C70\n"), 0) << asked;
+    const Snapshot last = other.Current();
+    EXPECT_FALSE(last.boardUp);
+    EXPECT_GE(last.timeOuts, 1u);
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < starts.size(); ++i)
+        gaps.push_back(starts[i] - starts[i - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_LT(gaps[gaps.size() / 2], 0.3) << "the healthy board's passes stay 200 ms apart";
+}
+
+// A board away for longer than the stale time, the monitor waiting between tries to open it: down, and
+// not stale, since the loop itself is alive.
+TEST(MonitorPoll, UnpluggedBoardIsDownNotStaleWhileTheLoopWaitsToReopen) {
+    MonitorOptions o;
+    o.device = "gone";
+    o.interval = 20ms;
+    o.answerTimeout = 20ms;
+    o.firstRetry = 800ms;
+    o.maxRetry = 800ms;
+    std::atomic<int> tries{0};
+    o.opener = [&](const std::string&, const LineSettings&, int* err) -> std::unique_ptr<SerialDevice> {
+        tries++;
+        *err = ENOENT;
+        return nullptr;
+    };
+    CMonitor monitor(o, nullptr, nullptr);
+    std::thread poll([&] { monitor.Run(); });
+    std::this_thread::sleep_for(250ms); // past the stale time, before the second try
+    const std::string text = monitor.Exposition();
+    monitor.Stop();
+    poll.join();
+    EXPECT_EQ(tries.load(), 1);
+    EXPECT_NE(text.find("tessor_up{port=\"gone\",side=\"unknown\"} 0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("tessor_poll_stale{port=\"gone\",side=\"unknown\"} 0\n"), std::string::npos);
+    EXPECT_EQ(text.find("tessor_last_pass_age_seconds"), std::string::npos) << "no pass yet";
+}
+
+// An output that blocks takes what its queue holds and no more: the rest is dropped and counted, told
+// once, and the pushing side never waits.
+TEST(MonitorOutputs, BlockedOutputDropsAndCountsWithoutHoldingThePusher) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool release = false;
+    std::vector<std::uint64_t> written;
+    std::vector<std::string> log;
+    std::uint64_t droppedCount = 0;
+    {
+        COutputQueue queue(
+            "jsonl", "",
+            [&](const Snapshot& s) {
+                std::unique_lock<std::mutex> lock(mutex);
+                cv.wait(lock, [&] { return release; });
+                written.push_back(s.passes);
+            },
+            [&](const std::string& line) { log.push_back(line); }, 4);
+        const auto start = std::chrono::steady_clock::now();
+        Snapshot s;
+        for (s.passes = 1; s.passes <= 20; ++s.passes)
+            queue.Push(s);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+        const OutputDropped dropped = queue.Dropped();
+        droppedCount = dropped.count;
+        EXPECT_EQ(dropped.output, "jsonl");
+        // One taken by the writer, four queued.
+        EXPECT_GE(dropped.count, 15u);
+        EXPECT_LE(dropped.count, 16u);
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_NE(log[0].find("jsonl output is not keeping up"), std::string::npos);
+        EXPECT_NE(RenderOutputsDropped({dropped}).find("tessor_output_dropped_total{output=\"jsonl\"} " +
+                                                       std::to_string(dropped.count) + "\n"),
+                  std::string::npos);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            release = true;
+        }
+        cv.notify_all();
+        EXPECT_TRUE(queue.Finish(2s));
+    }
+    ASSERT_EQ(written.size(), 20 - droppedCount);
+    for (std::size_t i = 1; i < written.size(); ++i)
+        EXPECT_LT(written[i - 1], written[i]) << "in order";
+    EXPECT_EQ(written.front(), 1u);
+}
+
+// Several boards' expositions as one: one HELP and TYPE per family, every board's samples under it.
+TEST(MonitorExposition, SeveralBoardsAreMergedFamilyByFamily) {
+    Snapshot a;
+    a.port = "/dev/ttyUSB0";
+    a.boardUp = true;
+    a.lineUp = true;
+    a.phy.snrDecibels = 30.5;
+    Snapshot b;
+    b.port = "/dev/ttyUSB1"; // down
+    const std::string merged = MergeExpositions({RenderExposition(a) + RenderPollHealth(a, 1.5, false),
+                                                 RenderExposition(b) + RenderPollHealth(b, {}, true)});
+    auto count = [&](const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = merged.find(what); at != std::string::npos; at = merged.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("# TYPE tessor_up gauge\n"), 1u);
+    EXPECT_NE(merged.find("# TYPE tessor_up gauge\ntessor_up{port=\"/dev/ttyUSB0\",side=\"unknown\"} 1\n"
+                          "tessor_up{port=\"/dev/ttyUSB1\",side=\"unknown\"} 0\n"),
+              std::string::npos)
+        << merged;
+    EXPECT_EQ(count("# HELP tessor_poll_passes_total "), 1u);
+    EXPECT_EQ(count("tessor_poll_passes_total{"), 2u);
+    EXPECT_EQ(count("tessor_line_snr_decibels{"), 1u);
+    EXPECT_EQ(count("tessor_last_pass_age_seconds{"), 1u);
+    EXPECT_EQ(count("tessor_poll_stale{"), 2u);
+    // Every sample line of both is there, none twice.
+    auto samples = [](const std::string& text) {
+        std::size_t n = 0;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);)
+            n += line.rfind("#", 0) == 0 ? 0 : 1;
+        return n;
+    };
+    EXPECT_EQ(samples(merged), samples(RenderExposition(a)) + samples(RenderExposition(b)) + 3);
 }
 
 TEST(MonitorListen, AddressesAreParsedStrictly) {

@@ -1,5 +1,6 @@
 // Ethernet Status page: counting, Start/Stop/Clear, the tick model, passes cut short, and the poll thread,
 // against the in-process simulator.
+#include "PageTestSupport.h"
 #include "pages/PageEthernetStatus.h"
 #include "support/SimHarness.h"
 
@@ -83,9 +84,7 @@ test::SimBoard& Quiet(test::SimBoard& board) {
 }
 
 // A read result from the number the transport used to return: negative for a read that failed.
-inline tessor::RegResult Raw(std::int64_t v) {
-    return v < 0 ? tessor::RegResult::Fail(tessor::Outcome::NoAnswer) : tessor::RegResult::Answer(v);
-}
+using test::Raw;
 
 TEST(EthCounters, EachReadAddsAFifth) {
     const std::pair<std::int64_t, std::uint64_t> cases[] = {
@@ -303,7 +302,7 @@ TEST(EthPage, FailedReadAddsNothing) {
     board.ShortWaits();
     board.simulator->SetSilent(true); // the first read times out and is cancelled: -1
     ASSERT_TRUE(RunEthCounterPass(page));
-    EXPECT_EQ(board.prompt.asked, 1);
+    EXPECT_EQ(board.prompt.Asked(), 1);
     for (int i = 0; i < kEthernetCounterCount; ++i)
         EXPECT_EQ(page.Total(i), 0u) << i;
     page.OnTimer();
@@ -397,13 +396,8 @@ TEST(EthPage, ThreadEndsPromptlyInsideARegisterAccess) {
 }
 
 TEST(EthPage, F1OpensThePageHelp) {
-    std::vector<QString> opened;
-    ui::SetHelpHookForTesting([&](const QString& path) { opened.push_back(path); });
-    CPageEthernet_Status page;
-    page.show();
-    QTest::keyClick(&page, Qt::Key_F1);
-    ui::SetHelpHookForTesting(nullptr);
-    EXPECT_EQ(opened, std::vector<QString>{QStringLiteral("Help/page_22.htm")});
+    EXPECT_EQ(test::HelpOpenedByF1<CPageEthernet_Status>(),
+              std::vector<QString>{QStringLiteral("Help/page_22.htm")});
 }
 
 } // namespace

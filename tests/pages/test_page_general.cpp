@@ -1,5 +1,6 @@
 // The General page against the simulated modem pair: the register traffic of its refresh, its ticks and
 // each button, the group captions and the remote enabling.
+#include "PageTestSupport.h"
 #include "link/ConsolePort.h"
 #include "pages/PageGeneral.h"
 #include "support/SimHarness.h"
@@ -15,25 +16,18 @@
 #include <string>
 #include <vector>
 
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace tessor {
 namespace {
 
-using Commands = std::vector<std::string>;
 using sim::CSimModemPair;
+using test::Commands;
+using test::RemoteOr8C00;
 
 // The four reads of a refresh: the link test, then 8C00 for each toggle.
 const Commands kRefreshTraffic{"RD 8C71", "RD 8C00", "RD 8C00", "RD 8C00"};
 const Commands kTickTraffic{"RD 8C71", "RD 8C00"};
 
 // A remote operation on 8C00 that does not wait for completion: link test, free mailbox, start.
-Commands RemoteOr8C00(const std::string& value) {
-    return {"RD 8C71", "RD 8C00", "RD 8CC0", "WR 8CD0 " + value, "WR 8CC2 8C", "WR 8CC1 00", "WR 8CC0 13"};
-}
 
 class GeneralPageTest : public ::testing::Test {
 protected:
@@ -46,16 +40,8 @@ protected:
     }
     QPushButton* Button(const char* name) { return Child<QPushButton>(name); }
 
-    Commands TakeCommands() {
-        Commands commands = board.Commands();
-        board.ClearTraffic();
-        return commands;
-    }
-    // Sets a local register without the side effects of a console write (the line is not re-evaluated).
-    void PokeLocal(std::uint16_t address, std::uint8_t value) {
-        board.simulator->WithPair(
-            [&](CSimModemPair& p) { p.Modem(CSimModemPair::kLocal).regs[address] = value; });
-    }
+    Commands TakeCommands() { return board.TakeCommands(); }
+    void PokeLocal(std::uint16_t address, std::uint8_t value) { board.PokeLocal(address, value); }
     // Writes the local control register as the console would, so the line follows it.
     void WriteLocalControl(std::uint8_t value) {
         board.simulator->WithPair(

@@ -1,6 +1,7 @@
 // The Link Configuration page against the simulated modem pair: what it reads on show and on "Read", how
 // it decodes and shows the line settings and presets, the remote group on each tick, and the register
 // traffic of "Write & Update".
+#include "PageTestSupport.h"
 #include "pages/PageLink.h"
 #include "support/SimHarness.h"
 
@@ -18,16 +19,12 @@
 #include <string>
 #include <vector>
 
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace tessor {
 namespace {
 
-using Commands = std::vector<std::string>;
 using sim::CSimModemPair;
+using test::Commands;
+using test::RemoteOr8C00;
 
 Commands Cat(std::initializer_list<Commands> parts) {
     Commands all;
@@ -63,9 +60,6 @@ Commands RemoteWrite(const std::string& address, std::uint8_t value) {
             "WR 8CC1 " + address.substr(2),
             "WR 8CC0 12",
             "RD 8CC4"};
-}
-Commands RemoteOr8C00(const std::string& value) {
-    return {"RD 8C71", "RD 8C00", "RD 8CC0", "WR 8CD0 " + value, "WR 8CC2 8C", "WR 8CC1 00", "WR 8CC0 13"};
 }
 Commands LocalWrite(const std::string& address, std::uint8_t value) {
     return {"WR " + address + " " + Hex(value)};
@@ -107,15 +101,8 @@ protected:
     QComboBox* List(const char* name) { return Child<QComboBox>(name); }
     QString Field(const char* name) { return Child<QLineEdit>(name)->text(); }
 
-    Commands TakeCommands() {
-        Commands commands = board.Commands();
-        board.ClearTraffic();
-        return commands;
-    }
-    void PokeLocal(std::uint16_t address, std::uint8_t value) {
-        board.simulator->WithPair(
-            [&](CSimModemPair& p) { p.Modem(CSimModemPair::kLocal).regs[address] = value; });
-    }
+    Commands TakeCommands() { return board.TakeCommands(); }
+    void PokeLocal(std::uint16_t address, std::uint8_t value) { board.PokeLocal(address, value); }
     void PokeRemote(std::uint16_t address, std::uint8_t value) {
         board.simulator->WithPair(
             [&](CSimModemPair& p) { p.Modem(CSimModemPair::kRemote).regs[address] = value; });

@@ -1,5 +1,6 @@
 // PHY Status page: formatting, indicators, the show-time read, the tick model and the poll thread, against
 // the in-process simulator.
+#include "PageTestSupport.h"
 #include "pages/LedIndicator.h"
 #include "pages/PagePhyStatus.h"
 #include "support/SimHarness.h"
@@ -124,9 +125,7 @@ TEST(PhyFormat, ReferenceTable) {
 }
 
 // A read result from the number the transport used to return: negative for a read that failed.
-inline tessor::RegResult Raw(std::int64_t v) {
-    return v < 0 ? tessor::RegResult::Fail(tessor::Outcome::NoAnswer) : tessor::RegResult::Answer(v);
-}
+using test::Raw;
 
 TEST(PhyFormat, ReadResultsToValuesAndTexts) {
     PhyReadResults results;
@@ -476,13 +475,8 @@ TEST(PhyPage, ThreadReturnsZeroWhenWokenToStop) {
 }
 
 TEST(PhyPage, F1OpensThePageHelp) {
-    std::vector<QString> opened;
-    ui::SetHelpHookForTesting([&](const QString& path) { opened.push_back(path); });
-    CPagePhy_Status page;
-    page.show();
-    QTest::keyClick(&page, Qt::Key_F1);
-    ui::SetHelpHookForTesting(nullptr);
-    EXPECT_EQ(opened, std::vector<QString>{QStringLiteral("Help/page_22.htm")});
+    EXPECT_EQ(test::HelpOpenedByF1<CPagePhy_Status>(),
+              std::vector<QString>{QStringLiteral("Help/page_22.htm")});
 }
 
 } // namespace

@@ -68,11 +68,13 @@ TEST(Programs, DemoNamesTheOpenErrorAndPrintsOnlyWhatItRead) {
     EXPECT_TRUE(Contains(missing.err, "/dev/tessor-no-such-device: No such file or directory"))
         << missing.err;
 
-    const ProgramRun good = RunProgram({TESSOR_DEMO_PATH, "--in-process", "--wait-ms", "4000"});
+    const ProgramRun good =
+        RunProgram({TESSOR_DEMO_PATH, "--in-process", "--train-ms", "100", "--wait-ms", "4000"});
     EXPECT_EQ(good.status, 0) << good.err;
     EXPECT_TRUE(Contains(good.out, "Local modem: LT") && Contains(good.out, "Ethernet counters")) << good.out;
 
-    // A silent board: after the time-out nothing that looks like a reading is printed.
+    // A silent board: after the time-out (shortened, the default is 17.5 s) nothing that looks like a
+    // reading is printed.
     const std::string pathFile = testing::TempDir() + "tessor-programs-sim-path";
     std::remove(pathFile.c_str());
     tessor::testsupport::Process sim;
@@ -89,11 +91,13 @@ TEST(Programs, DemoNamesTheOpenErrorAndPrintsOnlyWhatItRead) {
         }
     }
     ASSERT_FALSE(slave.empty());
-    const ProgramRun silent = RunProgram({TESSOR_DEMO_PATH, "--wait-ms", "0", slave});
+    const ProgramRun silent =
+        RunProgram({TESSOR_DEMO_PATH, "--wait-ms", "0", "--answer-timeout-ms", "300", slave});
     sim.SignalAndWait(SIGTERM, std::chrono::seconds(10));
     EXPECT_EQ(silent.status, 1);
     EXPECT_EQ(silent.out, "Connected to " + slave + "\n");
     EXPECT_TRUE(Contains(silent.err, slave + " did not answer")) << silent.err;
+    EXPECT_TRUE(Contains(silent.err, "Hardware does not respond")) << silent.err;
 }
 
 } // namespace

@@ -50,7 +50,8 @@ class LineTestInput(unittest.TestCase):
                                    "three passes in the status line", name="status")
             status = text_of(dialog, "status")
             self.assertRegex(status, r"^14:[0-5]\d left, pass \d+, line up, SNR 3\d,\d\d dB")
-            self.assertGreater(Session.find(dialog, name="progress")["value"], 0)
+            # One step of the bar is a thousandth of the 15 minutes: it moves within the first second or two.
+            s.wait_widget(DIALOG, lambda w: w.get("value", 0) > 0, "the bar moving", name="progress")
             self.assertFalse(Session.find(dialog, text="&Start")["enabled"])
 
             s.click_widget(DIALOG, text="S&top")

@@ -15,12 +15,12 @@ namespace tessor::sim {
 namespace {
 
 using test::TestConfig;
-constexpr auto kLocal = CSimModemPair::kLocal;
+constexpr auto kLocalModem = CSimModemPair::kLocal;
 
-std::uint32_t ErrorValue(const CSimModemPair& pair) {
-    return static_cast<std::uint32_t>(pair.PeekRegister(kLocal, reg::kErrorValue)) |
-           static_cast<std::uint32_t>(pair.PeekRegister(kLocal, reg::kErrorValue + 1)) << 8 |
-           static_cast<std::uint32_t>(pair.PeekRegister(kLocal, reg::kErrorValue + 2)) << 16;
+std::uint32_t LocalErrorValue(const CSimModemPair& pair) {
+    return static_cast<std::uint32_t>(pair.PeekRegister(kLocalModem, reg::kErrorValue)) |
+           static_cast<std::uint32_t>(pair.PeekRegister(kLocalModem, reg::kErrorValue + 1)) << 8 |
+           static_cast<std::uint32_t>(pair.PeekRegister(kLocalModem, reg::kErrorValue + 2)) << 16;
 }
 
 // The error value once a minute for an hour.
@@ -29,7 +29,7 @@ std::vector<std::uint32_t> HourOfErrorValues(SimConfig config) {
     std::vector<std::uint32_t> values;
     for (int minute = 0; minute < 60; ++minute) {
         pair.AdvanceTime(60000);
-        values.push_back(ErrorValue(pair));
+        values.push_back(LocalErrorValue(pair));
     }
     return values;
 }
@@ -56,20 +56,20 @@ TEST(SimLineLife, BurstDropAndCut) {
     CSimModemPair pair(TestConfig(Side::LT, 3000));
     pair.AdvanceTime(3000);
     ASSERT_TRUE(pair.IsLineUp());
-    pair.ReadRegister(kLocal, reg::kRsCorrected); // clear
+    pair.ReadRegister(kLocalModem, reg::kRsCorrected); // clear
     pair.AdvanceTime(10000);
-    const std::uint32_t quiet = pair.Counter(kLocal, reg::kRsCorrected);
-    pair.ReadRegister(kLocal, reg::kRsCorrected);
+    const std::uint32_t quiet = pair.Counter(kLocalModem, reg::kRsCorrected);
+    pair.ReadRegister(kLocalModem, reg::kRsCorrected);
     pair.StartBurst(10);
     pair.AdvanceTime(10000);
-    const std::uint32_t burst = pair.Counter(kLocal, reg::kRsCorrected);
+    const std::uint32_t burst = pair.Counter(kLocalModem, reg::kRsCorrected);
     EXPECT_LE(quiet, 12u);
     EXPECT_GE(burst, 10u * 40 * 7 / 10);
 
     // A drop counts a link failure and retrains.
     pair.DropLine();
     EXPECT_FALSE(pair.IsLineUp());
-    EXPECT_EQ(pair.PeekRegister(kLocal, reg::kLinkFailCount), 1);
+    EXPECT_EQ(pair.PeekRegister(kLocalModem, reg::kLinkFailCount), 1);
     pair.AdvanceTime(3000);
     EXPECT_TRUE(pair.IsLineUp());
 
@@ -77,8 +77,8 @@ TEST(SimLineLife, BurstDropAndCut) {
     pair.SetLineCut(true);
     pair.AdvanceTime(60000);
     EXPECT_FALSE(pair.IsLineUp());
-    EXPECT_EQ(pair.PeekRegister(kLocal, reg::kLineStatus), 0);
-    EXPECT_EQ(pair.PeekRegister(kLocal, reg::kLinkFailCount), 2);
+    EXPECT_EQ(pair.PeekRegister(kLocalModem, reg::kLineStatus), 0);
+    EXPECT_EQ(pair.PeekRegister(kLocalModem, reg::kLinkFailCount), 2);
     pair.SetLineCut(false);
     pair.AdvanceTime(3000);
     EXPECT_TRUE(pair.IsLineUp());
@@ -89,7 +89,7 @@ TEST(SimLineLife, RandomDropsFollowTheirRate) {
     config.life.dropsPerHour = 60;
     CSimModemPair pair(config);
     pair.AdvanceTime(3600 * 1000);
-    const int drops = pair.PeekRegister(kLocal, reg::kLinkFailCount);
+    const int drops = pair.PeekRegister(kLocalModem, reg::kLinkFailCount);
     EXPECT_GT(drops, 30);
     EXPECT_LT(drops, 100);
 }

@@ -16,7 +16,7 @@
 namespace tessor::sim {
 namespace {
 
-using test::CFakePrompt;
+using test::FakePrompt;
 using test::CommandLines;
 using test::SleepRecorder;
 
@@ -51,7 +51,7 @@ protected:
         return static_cast<int>(std::count(lines.begin(), lines.end(), command));
     }
 
-    CFakePrompt m_prompt;
+    FakePrompt m_prompt;
     std::shared_ptr<CSimulator> m_sim;
     std::unique_ptr<CConsolePort> m_port;
     std::thread m_worker;

@@ -23,7 +23,7 @@
 namespace tessor::sim {
 namespace {
 
-using test::CFakePrompt;
+using test::FakePrompt;
 using test::SleepRecorder;
 
 // Guard against a hanging test, not a measurement: nothing here should take more than a fraction of it.
@@ -198,7 +198,7 @@ protected:
         SetRestartSleepForTesting(nullptr);
     }
 
-    void Connect(const std::string& path, CFakePrompt* prompt) {
+    void Connect(const std::string& path, FakePrompt* prompt) {
         m_port = std::make_unique<CConsolePort>(prompt);
         ASSERT_EQ(m_port->Open(9600, 8, 0, 0, path.c_str()), 1) << path << ": " << m_port->LastOpenError();
         g_pConsolePort.store(m_port.get());
@@ -225,7 +225,7 @@ TEST_F(SimPtyLink, ToolWorksBothModemsAndMeetsEveryFault) {
     ASSERT_TRUE(sim.Start({"--train-ms", "0", "--reopen-ms", "0"}));
     const std::string path = sim.NextPath();
     ASSERT_FALSE(path.empty());
-    CFakePrompt prompt;
+    FakePrompt prompt;
     Connect(path, &prompt);
 
     EXPECT_EQ(AccessLocalReg(kRead, "8C70", " 1"), 0x00);
@@ -281,7 +281,7 @@ TEST_F(SimPtyLink, ToolWorksBothModemsAndMeetsEveryFault) {
     // The program serves a new pseudo-terminal; the modems kept their state.
     const std::string second = sim.NextPath();
     ASSERT_FALSE(second.empty());
-    CFakePrompt secondPrompt;
+    FakePrompt secondPrompt;
     Connect(second, &secondPrompt);
     EXPECT_EQ(AccessLocalReg(kRead, "8C40", " 1"), 0x44);
     EXPECT_TRUE(IsLinkUp());

@@ -7,6 +7,7 @@
 #include "link/RegisterAccess.h"
 #include "ops/ProcessAccess.h"
 #include "sim/SimSerialDevice.h"
+#include "support/FakePrompt.h"
 #include "ui/Boxes.h"
 
 #include <QMessageBox>
@@ -21,30 +22,6 @@
 #include <vector>
 
 namespace tessor::test {
-
-// Answers the board link's own boxes (Cancel unless told otherwise) and records them.
-class HarnessPrompt : public IUserPrompt {
-public:
-    void ShowProblem(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        problems.push_back(text);
-    }
-    Answer AskHardwareNotResponding(const std::string&) override {
-        std::function<Answer()> handler;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            ++asked;
-            handler = onAsk;
-        }
-        return handler ? handler() : Answer::Cancel;
-    }
-    std::vector<std::string> problems;
-    int asked = 0;
-    std::function<Answer()> onAsk;
-
-private:
-    std::mutex m_mutex;
-};
 
 // Records every box and answers from a queue; without a queued answer it presses OK when offered,
 // else the first button offered.
@@ -151,6 +128,17 @@ public:
     // Command lines sent to the board since the last ClearTraffic, without their line feeds.
     std::vector<std::string> Commands() const { return CommandLines(*simulator); }
     void ClearTraffic() { simulator->ClearWireLog(); }
+    // The command lines sent since the last time, the record then emptied.
+    std::vector<std::string> TakeCommands() {
+        std::vector<std::string> commands = Commands();
+        ClearTraffic();
+        return commands;
+    }
+    // Sets a local register without the side effects of a console write (the line is not re-evaluated).
+    void PokeLocal(std::uint16_t address, std::uint8_t value) {
+        simulator->WithPair(
+            [&](sim::CSimModemPair& p) { p.Modem(sim::CSimModemPair::kLocal).regs[address] = value; });
+    }
 
     // A silent board times out after 0.2 s, which keeps the silent-board tests quick.
     void ShortWaits() { port->SetPollTiming(200, std::chrono::microseconds(1000)); }
@@ -161,7 +149,7 @@ public:
         return sleeps;
     }
 
-    HarnessPrompt prompt;
+    FakePrompt prompt;
     std::shared_ptr<sim::CSimulator> simulator;
     std::unique_ptr<CConsolePort> port;
     std::thread worker;

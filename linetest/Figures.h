@@ -1,0 +1,13 @@
+// How the line test writes a figure, in its result texts and in its report alike.
+#pragma once
+
+#include <string>
+
+namespace tessor::linetest {
+
+// A value with a fixed number of decimals ("36.25").
+std::string Fixed(double value, int decimals);
+// A value kept in hundredths, written as the pages write it.
+std::string Centi(double centi);
+
+} // namespace tessor::linetest
