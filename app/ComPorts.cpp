@@ -18,7 +18,7 @@ QString ComDevice(int n) {
 }
 
 QString DefaultComDevice(int n) {
-    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+    return QString::fromStdString(SystemComDevice(n));
 }
 
 QString ComVariable(int n) {

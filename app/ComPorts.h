@@ -13,9 +13,9 @@ namespace tessor {
 enum class ComSource { Environment, Stored, Default };
 
 ComSource ComSourceOf(int n);
-// The device COMn opens: TESSOR_COMn, else the setting Ports/COMn, else /dev/ttyS(n-1).
+// The device COMn opens: TESSOR_COMn, else the setting Ports/COMn, else the system's own device.
 QString ComDevice(int n);
-// /dev/ttyS(n-1), what COMn means with nothing set.
+// What COMn means with nothing set: /dev/ttyS(n-1) on Linux, COMn on Windows.
 QString DefaultComDevice(int n);
 // The environment variable that overrides COMn's device ("TESSOR_COM1").
 QString ComVariable(int n);

@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/ComPorts.h"
+
 #include "VersionInfo.h"
 
 #include <QCommandLineOption>
@@ -58,7 +60,8 @@ CommandLineOutcome ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Configures and monitors a pair of Ethernet-over-VDSL line modems through the serial "
                        "console of one of them.\nThe COM port is chosen in the Initialize Hardware dialog; "
                        "COMn is the device named by TESSOR_COMn,\nelse the setting Ports/COMn, else "
-                       "/dev/ttyS0, /dev/ttyS1, /dev/ttyS2."));
+                       "%1, %2, %3.")
+            .arg(DefaultComDevice(1), DefaultComDevice(2), DefaultComDevice(3)));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and end."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},

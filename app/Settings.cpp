@@ -99,8 +99,8 @@ QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
     case OpenFailure::Missing:
         text +=
             QStringLiteral("\nSet the environment variable TESSOR_%1, or the setting Ports/%1, to the device "
-                           "of your adapter (for a USB adapter a stable name under /dev/serial/by-id/).")
-                .arg(com);
+                           "of your adapter (%2).")
+                .arg(com, QString::fromStdString(AdapterNameHint()));
         break;
     case OpenFailure::Busy:
         text += QStringLiteral("\nAnother program has the device open.");

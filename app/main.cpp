@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/ConfiguratorApp.h"
+#include "app/Platform.h"
 
 #include <QApplication>
 
@@ -12,11 +13,15 @@ int main(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     const tessor::CommandLineOutcome outcome = tessor::ParseCommandLine(arguments);
     if (!outcome.startWindow) {
+        tessor::ConnectStartingConsole();
         std::fputs(outcome.out.toLocal8Bit().constData(), stdout);
         std::fputs(outcome.err.toLocal8Bit().constData(), stderr);
         return outcome.exitCode;
     }
     QApplication application(argc, argv);
+    // The settings belong to the program whatever its file is called (a renamed .exe, the test build).
+    QApplication::setApplicationName(QString::fromLatin1("tessor-configurator"));
+    tessor::ApplyPlatformFont();
     tessor::CConfiguratorApp app;
     return app.Run();
 }

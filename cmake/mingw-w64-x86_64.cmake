@@ -15,6 +15,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# The static Qt for Windows (scripts/build-qt-windows.sh), when given; its build tools (moc, rcc, uic) are
+# those of the installed Linux Qt of the same version.
+set(TESSOR_QT_WINDOWS "" CACHE PATH "Install folder of the static Qt for Windows")
+if(TESSOR_QT_WINDOWS)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${TESSOR_QT_WINDOWS})
+    set(QT_HOST_PATH /usr CACHE PATH "")
+    set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "")
+endif()
+
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Test programs run under Wine when one is installed (Debian wine64 puts it outside PATH).

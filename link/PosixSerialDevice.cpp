@@ -205,7 +205,15 @@ std::string ResolveComName(const std::string& name, ComSettingLookup lookup) {
         if (!stored.empty())
             return stored;
     }
-    return "/dev/ttyS" + std::to_string(index - 1);
+    return SystemComDevice(static_cast<int>(index));
+}
+
+std::string SystemComDevice(int n) {
+    return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+std::string AdapterNameHint() {
+    return "for a USB adapter a stable name under /dev/serial/by-id/";
 }
 
 std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& device, const LineSettings& settings,

@@ -16,6 +16,11 @@ namespace tessor {
 // for that port (/dev/ttyS(n-1) on Linux, COMn itself on Windows). Any other name is taken as a device.
 using ComSettingLookup = std::string (*)(int n);
 std::string ResolveComName(const std::string& name, ComSettingLookup lookup);
+// The system's own device for COMn, what it means with nothing set: "/dev/ttyS0" for COM1 on Linux,
+// "COM1" on Windows.
+std::string SystemComDevice(int n);
+// How a person names the device of a serial adapter on this system, as a phrase for advice texts.
+std::string AdapterNameHint();
 
 // Opens and configures a resolved device; returns null with *errorCode set to the system error number.
 std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& device, const LineSettings& settings,

@@ -18,6 +18,8 @@ namespace {
 
 constexpr DWORD kQueueSize = 8192;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+// The longest a single ReadFile waits for a first byte; Read() checks for an interrupt between slices.
+constexpr DWORD kReadSliceMs = 50;
 
 // The port number of "COMn" or "COMn:" (1 to 255), or 0 for any other name.
 int ComIndex(std::string name) {
@@ -124,9 +126,14 @@ std::unique_ptr<Win32SerialDevice> Win32SerialDevice::Open(const std::string& na
     ApplyFields(ControlBlockFor(settings), &dcb);
     if (!::SetCommState(port, &dcb))
         return closeAndFail();
-    // All zero: reads wait for their byte and writes for their completion, without limit, whatever
-    // the previous user of the port left configured.
+    // A read returns at once with what has arrived, or waits at most one slice for a first byte and
+    // then returns empty, so that Read() sees an interrupt within a slice even where cancelling a
+    // pending read is not honoured (Wine's serial driver). Writes wait for their completion, without
+    // limit, whatever the previous user of the port left configured.
     COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = kReadSliceMs;
     if (!::SetCommTimeouts(port, &timeouts))
         return closeAndFail();
     if (!::PurgeComm(port, kPurgeAll))
@@ -209,7 +216,7 @@ IoResult Win32SerialDevice::Read(std::uint8_t* data, std::size_t len) {
         ov.hEvent = m_readEvent;
         DWORD count = 0;
         IoResult r;
-        // One byte per call: with no time-outs a larger read would wait until all of it had arrived.
+        // One byte per call, as the link reads its replies.
         if (::ReadFile(m_port, data, 1, &count, &ov))
             r = {IoResult::Ok, 0, count};
         else if (::GetLastError() == ERROR_IO_PENDING)
@@ -218,7 +225,7 @@ IoResult Win32SerialDevice::Read(std::uint8_t* data, std::size_t len) {
             return Failure(::GetLastError());
         if (!r.ok() || r.count > 0)
             return r;
-        // Zero bytes without an error: a read time-out ran out; wait again.
+        // Zero bytes without an error: a slice ran out with nothing arrived; wait again.
     }
 }
 
@@ -244,7 +251,15 @@ std::string ResolveComName(const std::string& name, ComSettingLookup lookup) {
         if (!stored.empty())
             return stored;
     }
-    return com;
+    return SystemComDevice(index);
+}
+
+std::string SystemComDevice(int n) {
+    return "COM" + std::to_string(n);
+}
+
+std::string AdapterNameHint() {
+    return "its COM number, which the Device Manager shows under Ports (COM & LPT)";
 }
 
 std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& device, const LineSettings& settings,

@@ -1,8 +1,11 @@
-# Script mode (cmake -P), run by the windows-zip target: stages tessor-cli.exe, the manual page as plain
-# text and the README's Windows section, with Windows line ends for the texts, and zips the folder.
-# Variables: EXE, MANPAGE, GROFF, README, STAGE (folder to fill), ZIP (archive to write).
+# Script mode (cmake -P), run by the windows-zip target: stages the programs, the help folder, the manual
+# pages as plain text, the README's Windows section and the licence texts, with Windows line ends for the
+# texts, and zips the folder.
+# Variables: PROGRAMS (list of .exe), MANUALS (list of man pages), LICENCES (list of source=name, put into
+# licences\), HELP (help folder, may be empty), MIT (the project's licence), GROFF, README,
+# STAGE (folder to fill), ZIP (archive to write).
 
-foreach(var EXE MANPAGE GROFF README STAGE ZIP)
+foreach(var PROGRAMS MANUALS MIT GROFF README STAGE ZIP)
     if(NOT ${var})
         message(FATAL_ERROR "windows-zip: ${var} is not set (manual page or groff missing?)")
     endif()
@@ -10,7 +13,10 @@ endforeach()
 
 file(REMOVE_RECURSE "${STAGE}")
 file(MAKE_DIRECTORY "${STAGE}")
-file(COPY "${EXE}" DESTINATION "${STAGE}")
+file(COPY ${PROGRAMS} DESTINATION "${STAGE}")
+if(HELP)
+    file(COPY "${HELP}" DESTINATION "${STAGE}")
+endif()
 
 # Writes text with CR LF line ends, so that every Windows editor shows it right.
 function(write_dos_text path text)
@@ -19,13 +25,33 @@ function(write_dos_text path text)
     file(WRITE "${path}" "${text}")
 endfunction()
 
-# The manual page, formatted for an 80-column terminal without bold, underline or colour.
-execute_process(COMMAND "${GROFF}" -man -Tascii -P-c -P-b -P-u -P-o "${MANPAGE}"
-                OUTPUT_VARIABLE manual RESULT_VARIABLE rc ERROR_VARIABLE err)
-if(NOT rc EQUAL 0 OR manual STREQUAL "")
-    message(FATAL_ERROR "windows-zip: groff could not format ${MANPAGE}: ${err}")
-endif()
-write_dos_text("${STAGE}/tessor-cli.txt" "${manual}")
+function(copy_dos_text from to)
+    if(NOT EXISTS "${from}")
+        message(FATAL_ERROR "windows-zip: ${from} is missing")
+    endif()
+    file(READ "${from}" text)
+    write_dos_text("${to}" "${text}")
+endfunction()
+
+# The manual pages, formatted for an 80-column terminal without bold, underline or colour.
+foreach(page IN LISTS MANUALS)
+    get_filename_component(name "${page}" NAME_WE)
+    execute_process(COMMAND "${GROFF}" -man -Tascii -P-c -P-b -P-u -P-o "${page}"
+                    OUTPUT_VARIABLE manual RESULT_VARIABLE rc ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0 OR manual STREQUAL "")
+        message(FATAL_ERROR "windows-zip: groff could not format ${page}: ${err}")
+    endif()
+    write_dos_text("${STAGE}/${name}.txt" "${manual}")
+endforeach()
+
+copy_dos_text("${MIT}" "${STAGE}/LICENSE.txt")
+foreach(entry IN LISTS LICENCES)
+    string(FIND "${entry}" "=" split REVERSE)
+    string(SUBSTRING "${entry}" 0 ${split} from)
+    math(EXPR split "${split} + 1")
+    string(SUBSTRING "${entry}" ${split} -1 to)
+    copy_dos_text("${from}" "${STAGE}/licences/${to}")
+endforeach()
 
 # The README's "## Windows" section, up to the next section of the same level.
 file(READ "${README}" readme)

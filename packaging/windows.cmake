@@ -1,23 +1,53 @@
-# The Windows build: a zip of tessor-cli.exe with its manual page as text and the README's Windows
-# section, made by `cmake --build <dir> --target windows-zip`. Included by the top-level CMakeLists.txt
-# instead of install.cmake when the build targets Windows.
+# The Windows build's zip, made by `cmake --build <dir> --target windows-zip`: tessor-configurator.exe
+# (when the window program is built) and tessor-cli.exe, the help pages beside them, the manual pages as
+# text, the README's Windows section, the MIT licence, and the licence texts of what is linked in (Qt with
+# where its source comes from, the shipped font). Included by the top-level CMakeLists.txt instead of
+# install.cmake when the build targets Windows.
 
 get_filename_component(TESSOR_PACKAGING_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 
-set(TESSOR_CLI_MANPAGE "${TESSOR_PACKAGING_ROOT}/docs/man/tessor-cli.1")
+if(NOT TARGET tessor-cli)
+    message(STATUS "windows-zip: no tessor-cli target in this build, so no zip")
+    return()
+endif()
+
 find_program(TESSOR_GROFF groff)
 
-set(_zip_name "tessor-cli-${PROJECT_VERSION}-windows-x64")
+set(_zip_programs $<TARGET_FILE:tessor-cli>)
+set(_zip_manuals ${TESSOR_PACKAGING_ROOT}/docs/man/tessor-cli.1)
+set(_zip_licences "")
+if(TARGET tessor-configurator)
+    set(_zip_name "tessor-configurator-${PROJECT_VERSION}-windows-x64")
+    list(PREPEND _zip_programs $<TARGET_FILE:tessor-configurator>)
+    list(PREPEND _zip_manuals ${TESSOR_PACKAGING_ROOT}/docs/man/tessor-configurator.1)
+    # Qt's texts as scripts/build-qt-windows.sh keeps them beside the Qt it built; the font's from Debian.
+    foreach(_text LGPL-3.0-only.txt GPL-3.0-only.txt qt6-base-copyright.txt QT-SOURCE.txt)
+        if(NOT EXISTS ${TESSOR_QT_WINDOWS}/${_text})
+            message(FATAL_ERROR "windows-zip: ${TESSOR_QT_WINDOWS}/${_text} is missing; "
+                                "run scripts/build-qt-windows.sh again")
+        endif()
+        list(APPEND _zip_licences "${TESSOR_QT_WINDOWS}/${_text}=Qt-${_text}")
+    endforeach()
+    list(APPEND _zip_licences "/usr/share/doc/fonts-dejavu-core/copyright=DejaVu-fonts-copyright.txt")
+    set(_zip_help ${TESSOR_PACKAGING_ROOT}/Help)
+else()
+    set(_zip_name "tessor-cli-${PROJECT_VERSION}-windows-x64")
+    set(_zip_help "")
+endif()
+
 add_custom_target(windows-zip
     COMMAND ${CMAKE_COMMAND}
-            -DEXE=$<TARGET_FILE:tessor-cli>
-            -DMANPAGE=${TESSOR_CLI_MANPAGE}
+            "-DPROGRAMS=${_zip_programs}"
+            "-DMANUALS=${_zip_manuals}"
+            "-DLICENCES=${_zip_licences}"
+            -DHELP=${_zip_help}
+            -DMIT=${TESSOR_PACKAGING_ROOT}/LICENSE
             -DGROFF=${TESSOR_GROFF}
             -DREADME=${TESSOR_PACKAGING_ROOT}/README.md
             -DSTAGE=${CMAKE_BINARY_DIR}/${_zip_name}
             -DZIP=${CMAKE_BINARY_DIR}/${_zip_name}.zip
             -P ${TESSOR_PACKAGING_ROOT}/packaging/windows-zip.cmake
-    DEPENDS tessor-cli
+    DEPENDS tessor-cli $<TARGET_NAME_IF_EXISTS:tessor-configurator>
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     COMMENT "Packing ${_zip_name}.zip"
     VERBATIM)

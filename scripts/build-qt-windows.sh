@@ -41,14 +41,54 @@ config=(
     -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF
 )
 stamp="qt6-base ${version} mingw-w64 static: ${config[*]}"
+work=${TESSOR_QT_WINDOWS_WORK:-/var/cache/tessor/work-qt-${upstream}}
+
+# What a program linked with this Qt ships beside it: Qt's licence texts (LGPL-3 and the GPL-3 it builds
+# on), the copyright file of Debian's source package (Qt and the bundled libraries), and where the
+# source comes from with the configuration used.
+write_licence_texts() {
+    local tree=$1
+    cp "$tree/LICENSES/LGPL-3.0-only.txt" "$cache/LGPL-3.0-only.txt"
+    cp "$tree/LICENSES/GPL-3.0-only.txt" "$cache/GPL-3.0-only.txt"
+    cp "$tree/debian/copyright" "$cache/qt6-base-copyright.txt"
+    {
+        echo "Qt ${version%%+*} (Qt Core, Qt Gui, Qt Widgets, the Windows platform plugin and styles) is"
+        echo "linked into tessor-configurator.exe statically, under the GNU Lesser General Public License"
+        echo "version 3 (LGPL-3.0-only.txt, which builds on GPL-3.0-only.txt)."
+        echo
+        echo "It was built from Debian's source package qt6-base, version ${version}, unchanged:"
+        echo "    apt-get source qt6-base=${version}"
+        echo "    https://deb.debian.org/debian/pool/main/q/qt6-base/qt6-base_${version}.dsc"
+        echo "The copyright and licences of Qt and of the libraries it bundles (zlib, PCRE2, FreeType,"
+        echo "HarfBuzz, libpng, libjpeg) are in qt6-base-copyright.txt."
+        echo
+        echo "Configured for mingw-w64 with:"
+        printf '    %s\n' "${config[@]}"
+        echo
+        echo "The program's own source is free (MIT), so it can be built again against a changed Qt:"
+        echo "scripts/build-qt-windows.sh and scripts/test-windows.sh in its source tree do both."
+    } >"$cache/QT-SOURCE.txt"
+}
+
+# One build at a time: a second run waits for the first and then finds its result in the cache.
+mkdir -p "$work"
+exec 9>"$work/.lock"
+if ! flock -n 9; then
+    echo "build-qt-windows: another build of Qt for Windows is running; waiting for it"
+    flock 9
+fi
+
 if [ -f "$cache/.tessor-stamp" ] && [ "$(cat "$cache/.tessor-stamp")" = "$stamp" ]; then
+    # A cache from before the licence texts were kept: take them from the source still at hand.
+    if [ ! -f "$cache/QT-SOURCE.txt" ]; then
+        tree=$(find "$work/src" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base-*' 2>/dev/null | head -1)
+        [ -n "$tree" ] || { echo "build-qt-windows: $cache lacks Qt's licence texts; remove it to rebuild" >&2; exit 1; }
+        write_licence_texts "$tree"
+    fi
     echo "build-qt-windows: Qt ${version} for Windows is in the cache"
     echo "$cache"
     exit 0
 fi
-
-work=${TESSOR_QT_WINDOWS_WORK:-/var/cache/tessor/work-qt-${upstream}}
-mkdir -p "$work"
 
 # A private sources list with a deb-src line, so the system's own lists are left alone.
 apt_dir="$work/apt"
@@ -91,14 +131,22 @@ if ! cmake -S "$tree" -B "$build" -G Ninja \
 fi
 echo "build-qt-windows: building (about 1,100 steps; log: $work/build.log)"
 jobs=${TESSOR_QT_JOBS:-2}
-if ! nice -n 10 cmake --build "$build" -j"$jobs" >"$work/build.log" 2>&1; then
+started=$SECONDS
+# Every 100th step on the terminal, each line of the build with its time in the log.
+if ! nice -n 10 cmake --build "$build" -j"$jobs" 2>&1 |
+    while IFS= read -r line; do
+        printf '%s %s\n' "$(date +%T)" "$line"
+        case $line in
+        \[*00/*\]*) echo "build-qt-windows: ${line%%]*}] after $((SECONDS - started)) s" >&2 ;;
+        esac
+    done >"$work/build.log"; then
     grep -m20 -E 'error|FAILED' "$work/build.log" >&2 || true
     echo "build-qt-windows: building Qt failed (see $work/build.log)" >&2
     exit 1
 fi
+echo "build-qt-windows: built in $((SECONDS - started)) s"
 cmake --install "$build" >"$work/install.log" 2>&1
-cp "$tree/LICENSES/LGPL-3.0-only.txt" "$cache/LGPL-3.0-only.txt" 2>/dev/null ||
-    cp "$tree/LICENSE.LGPL3" "$cache/LGPL-3.0-only.txt" 2>/dev/null || true
+write_licence_texts "$tree"
 echo "$version" >"$cache/.tessor-source-version"
 echo "$stamp" >"$cache/.tessor-stamp"
 rm -rf "$build"

@@ -17,7 +17,7 @@ packages=(
 )
 
 if [ "${1:-}" = "--windows" ]; then
-    packages+=(g++-mingw-w64-x86-64-posix googletest wine64 groff-base)
+    packages+=(g++-mingw-w64-x86-64-posix googletest wine64 groff-base dpkg-dev fonts-dejavu-core)
 fi
 
 missing=()

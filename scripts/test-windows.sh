@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The Windows build, tested on Linux: cross-builds the UI-free layers, their tests and tessor-cli.exe with
-# mingw-w64, then runs them under Wine: the unit tests, and tessor-cli.exe against tessor-sim (the Linux
-# build) through a Wine COM port mapped to the simulator's pseudo-terminal. Needs no display.
-#   BUILD_DIR (default build-windows) holds the cross build, the Linux simulator and the Wine prefix.
+# The Windows build, tested on Linux: cross-builds the UI-free layers, their tests, tessor-cli.exe and
+# tessor-configurator.exe (against the static Qt of scripts/build-qt-windows.sh, built once into a cache)
+# with mingw-w64, then runs them under Wine: the unit tests; tessor-cli.exe against tessor-sim (the Linux
+# build) through a Wine COM port mapped to the simulator's pseudo-terminal; the window program on its own
+# Xvfb display driven with real X input, beside the Linux program as the reference; then the zip.
+#   BUILD_DIR (default build-windows) holds the cross build, the Linux programs and the Wine prefix;
+#   TESSOR_QT_WINDOWS the Qt cache (default /var/cache/tessor/qt-<version>-mingw64).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -14,16 +17,26 @@ mkdir -p "$build"
 build=$(cd "$build" && pwd)
 launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+timing() { echo "test-windows: $1 after $SECONDS s"; }
 
-# The simulator runs on Linux, and the Linux tessor-cli beside the Windows one: a small native build.
-cmake -S . -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=OFF \
-    -DTESSOR_BUILD_TESTS=OFF "${launcher[@]}" > "$build/host-configure.log"
-cmake --build "$build/host" -j2 --target tessor-sim tessor-cli
+# Qt for Windows: from the cache, or built into it (about 40 minutes on two cores).
+bash scripts/build-qt-windows.sh | tee "$build/build-qt.out"
+qt=$(tail -1 "$build/build-qt.out")
+[ -f "$qt/.tessor-stamp" ] || { echo "test-windows: no Qt for Windows in '$qt'" >&2; exit 1; }
+timing "Qt for Windows ready ($qt)"
+
+# The simulator runs on Linux, and the Linux tessor-cli and tessor-configurator (with the window probe
+# preloaded) beside the Windows ones as the reference: a small native build.
+cmake -S . -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON \
+    -DTESSOR_BUILD_TESTS=ON "${launcher[@]}" > "$build/host-configure.log"
+cmake --build "$build/host" -j2 --target tessor-sim tessor-cli tessor-configurator tessor_ui_probe
 sim="$build/host/sim/tessor-sim"
+timing "Linux programs built"
 
-cmake -S . -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON -DTESSOR_QT_WINDOWS="$qt" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" > "$build/win-configure.log"
 cmake --build "$build/win" -j2
+timing "Windows programs built"
 
 # A Wine prefix of our own, made once; no display, no desktop integration, no Mono or Gecko.
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
@@ -68,12 +81,43 @@ TESSOR_TEST_COM=COM1 ctest --test-dir "$build/win" --output-on-failure --timeout
 WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$build/host/cli/tessor-cli" \
     bash tests/windows/cli_under_wine.sh
 
-# The zip: the program, its manual as text and the README's Windows section.
+timing "tessor-cli.exe tested"
+
+# The window program's command line, as the Linux program's: --version prints, a bad option is refused.
+exe="$build/win/app/tessor-configurator.exe"
+version=$("$wine" "$exe" --version | tr -d '\r')
+[ "$version" = "$("$build/host/app/tessor-configurator" --version)" ] ||
+    { echo "test-windows: tessor-configurator.exe --version printed '$version'" >&2; exit 1; }
+status=0
+"$wine" "$exe" --no-such-option 2> "$run/bad-option.err" > /dev/null || status=$?
+[ "$status" = 2 ] && grep -q "no-such-option" "$run/bad-option.err" ||
+    { echo "test-windows: a bad option gave status $status: $(cat "$run/bad-option.err")" >&2; exit 1; }
+
+# The window program under Wine with real X input, the Linux program as the reference.
+TESSOR_CONFIGURATOR="$build/host/app/tessor-configurator" \
+    TESSOR_UI_PROBE="$build/host/tests/realinput/libtessor_ui_probe.so" \
+    TESSOR_CONFIGURATOR_EXE="$build/win/tests/windows/tessor-configurator-probe.exe" \
+    TESSOR_SIM="$sim" TESSOR_SOURCE_DIR="$root" WINE="$wine" WINESERVER="$wineserver" \
+    PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$root/tests/windows:$root/tests/realinput" \
+    python3 -m unittest -v test_configurator_wine
+timing "tessor-configurator.exe tested"
+
+# The zip: both programs, the help, the manuals as text, the README's Windows section, the licences.
 cmake --build "$build/win" --target windows-zip
-zip=$(ls "$build"/win/tessor-cli-*-windows-x64.zip)
+zip=$(ls "$build"/win/tessor-configurator-*-windows-x64.zip)
 listing=$(cmake -E tar tf "$zip")
-for f in tessor-cli.exe tessor-cli.txt README-Windows.txt; do
+for f in tessor-configurator.exe tessor-cli.exe Help/index.htm Help/page_history.htm tessor-configurator.txt \
+    tessor-cli.txt README-Windows.txt LICENSE.txt licences/Qt-LGPL-3.0-only.txt licences/Qt-GPL-3.0-only.txt \
+    licences/Qt-QT-SOURCE.txt licences/Qt-qt6-base-copyright.txt licences/DejaVu-fonts-copyright.txt; do
     grep -q "/$f\$" <<< "$listing" || { echo "test-windows: $zip lacks $f" >&2; exit 1; }
 done
+# One program each, without DLLs beside them: no Qt, compiler runtime or thread library imported.
+for exe in tessor-configurator.exe tessor-cli.exe; do
+    dlls=$(x86_64-w64-mingw32-objdump -p "${zip%.zip}/$exe" | sed -n 's/^\s*DLL Name: //p')
+    if grep -iE '^(qt|lib|mingw)' <<< "$dlls"; then
+        echo "test-windows: $exe needs DLLs that Windows does not have (above)" >&2
+        exit 1
+    fi
+done
 
-echo "test-windows: all passed ($zip)"
+echo "test-windows: all passed in $SECONDS s ($zip)"

@@ -13,7 +13,6 @@
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QListWidget>
-#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -149,7 +148,7 @@ void CTerminalDlg::AddLine(const std::string& line) {
 }
 
 void CTerminalDlg::QueueOutput(const std::string& line) {
-    const bool onUiThread = QThread::currentThread() == thread();
+    const bool onUiThread = std::this_thread::get_id() == m_uiThread;
     bool postApply = false;
     {
         std::lock_guard<std::mutex> lock(m_outMutex);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 class QKeyEvent;
 class QLineEdit;
@@ -112,6 +113,10 @@ private:
     mutable std::mutex m_outMutex;
     std::deque<std::string> m_listQueue;
     bool m_applyPosted = false;
+    // The thread that made the dialog (the UI thread). Compared without asking Qt, which would take a
+    // worker thread under its management, and that thread's clean-up at its end may run into Qt's
+    // teardown at exit (seen crashing the Windows program after Close).
+    const std::thread::id m_uiThread = std::this_thread::get_id();
     std::deque<std::string> m_logQueue;
     int m_logFd = -1;
     QString m_logName;

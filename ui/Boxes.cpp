@@ -86,7 +86,7 @@ QString InstalledDataDir() {
     }
     // Relative to the program, so that any install prefix (and a moved tree) finds its own files.
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
-                           QStringLiteral(TESSOR_BIN_TO_DATA_DIR "/tessor-configurator"));
+                           QStringLiteral(TESSOR_DATA_DIR_FROM_BIN));
 }
 
 void SetInstalledDataDirForTesting(const QString& dir) {

@@ -44,11 +44,12 @@ using FileDialogHook = std::function<QString(const FileDialogRequest&)>;
 void SetFileDialogHookForTesting(FileDialogHook hook);
 
 // Opens a help document given by its path relative to the working directory; when the working directory
-// has no such file, the installed copy (the data folder beside the program's bin folder). When neither
+// has no such file, the installed copy (the program's data folder, see InstalledDataDir). When neither
 // exists a box says where it was looked for.
 void OpenHelp(const QString& relativePath);
 
-// The installed data folder, "<prefix>/share/tessor-configurator" for the program in "<prefix>/bin".
+// The installed data folder: "<prefix>/share/tessor-configurator" for the program in "<prefix>/bin"; on
+// Windows the program's own folder, which holds Help\ beside it.
 QString InstalledDataDir();
 void SetInstalledDataDirForTesting(const QString& dir); // empty: the real one
 

@@ -3,8 +3,6 @@
 #include "link/ConsolePort.h"
 #include "ui/Boxes.h"
 
-#include <QThread>
-
 namespace tessor::ui {
 
 const char* const QtUserPrompt::kProblemTitle = "Problem";
@@ -13,7 +11,7 @@ QtUserPrompt::QtUserPrompt(QObject* parent) : QObject(parent) {}
 
 void QtUserPrompt::ShowProblem(const std::string& text) {
     const QString message = QString::fromLocal8Bit(text.c_str());
-    if (QThread::currentThread() == thread()) {
+    if (std::this_thread::get_id() == m_uiThread) {
         ShowProblemNow(message);
         return;
     }
@@ -23,7 +21,7 @@ void QtUserPrompt::ShowProblem(const std::string& text) {
 
 IUserPrompt::Answer QtUserPrompt::AskHardwareNotResponding(const std::string& text) {
     const QString message = QString::fromLocal8Bit(text.c_str());
-    if (QThread::currentThread() == thread())
+    if (std::this_thread::get_id() == m_uiThread)
         return AskNow(message);
     struct Pending {
         bool done = false;

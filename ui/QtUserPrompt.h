@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace tessor::ui {
 
@@ -31,6 +32,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_answered;
     bool m_abandoned = false;
+    // The thread that made the prompt (the UI thread), compared without asking Qt: see CTerminalDlg.
+    const std::thread::id m_uiThread = std::this_thread::get_id();
 };
 
 } // namespace tessor::ui

@@ -86,9 +86,15 @@ TEST(Win32SerialDevice, InterruptibleAndTalksToTheBoard) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(status.load(), -1);
+    const auto interrupted = std::chrono::steady_clock::now();
     device->Interrupt();
     reader.join();
     EXPECT_EQ(status.load(), IoResult::Interrupted);
+    // Promptly: shutdown gives the threads a few seconds in all.
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::milliseconds(1000));
+    // A read begun after the interrupt does not wait at all.
+    std::uint8_t b = 0;
+    EXPECT_EQ(device->Read(&b, 1).status, IoResult::Interrupted);
     device.reset();
 
     // The transport through the default opener: the COM name as the program passes it.

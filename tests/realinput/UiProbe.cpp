@@ -1,7 +1,9 @@
-// A read-only window probe for the real-input tests, preloaded (LD_PRELOAD) into the unchanged program.
-// It never sends input: the tests type and click through the X server. On request it writes what a
-// person would see: every visible top-level window with its title, geometry and the texts, states and
-// screen rectangles of its widgets, so the tests can aim real clicks and check the result.
+// A read-only window probe for the real-input tests: on Linux preloaded (LD_PRELOAD) into the unchanged
+// program, for the checks under Wine compiled into the program's test build (tests/windows/). It is
+// switched on by TESSOR_UI_PROBE_DIR and never sends input: the tests type and click through the X
+// server. On request it writes what a person would see: every visible top-level window with its title,
+// geometry and the texts, states and screen rectangles of its widgets, so the tests can aim real clicks
+// and check the result.
 //
 // Protocol: the directory named by TESSOR_UI_PROBE_DIR; the test creates the file "request", the probe
 // answers by writing "state.json" (through a rename, so it is never seen half written) and removing the
@@ -45,6 +47,7 @@ QJsonObject Describe(const QWidget* w) {
                   {"name", w->objectName()},
                   {"enabled", w->isEnabled()},
                   {"focus", w->hasFocus()},
+                  {"hover", w->underMouse()},
                   {"rect", Rect(w)}};
     if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
         o["text"] = b->text();

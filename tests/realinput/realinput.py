@@ -131,6 +131,16 @@ class Session:
         return _wait(announced, "the simulator's pseudo-terminal")
 
     def _start_app(self, device):
+        self.app = subprocess.Popen(
+            self._app_command(), env=self._app_env(device),
+            cwd=os.environ.get("TESSOR_SOURCE_DIR", self.tmp),
+            stdout=self._log("app.out"), stderr=subprocess.STDOUT)
+        self.procs.append(self.app)
+
+    def _app_command(self):
+        return [_need("TESSOR_CONFIGURATOR")]
+
+    def _app_env(self, device):
         env = dict(os.environ)
         env.pop("QT_QPA_PLATFORM", None)  # the real window system, not offscreen
         env.pop("WAYLAND_DISPLAY", None)
@@ -146,10 +156,7 @@ class Session:
             "ASAN_OPTIONS": ":".join(filter(None, [env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"])),
         })
         env.update(self.app_env)
-        self.app = subprocess.Popen(
-            [_need("TESSOR_CONFIGURATOR")], env=env, cwd=os.environ.get("TESSOR_SOURCE_DIR", self.tmp),
-            stdout=self._log("app.out"), stderr=subprocess.STDOUT)
-        self.procs.append(self.app)
+        return env
 
     def stop(self):
         for proc in reversed(self.procs):
@@ -275,13 +282,30 @@ class Session:
 
     def move_window(self, title, x, y):
         """Moves a top-level window (there is no window manager: windows open where they are placed)."""
-        env = dict(os.environ, DISPLAY=self.display)
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"], env=env,
-                               capture_output=True, text=True, timeout=GUARD_S).stdout.split()
+        found = self.x_windows(title)
         if not found:
             raise HarnessError(f'no X window named "{title}"')
         for window_id in found:
             self.xdotool("windowmove", "--sync", window_id, str(x), str(y))
+
+    def x_windows(self, title):
+        """The ids of the visible X windows with this title (also those the probe does not see, such as a
+        system dialog)."""
+        env = dict(os.environ, DISPLAY=self.display)
+        return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"], env=env,
+                              capture_output=True, text=True, timeout=GUARD_S).stdout.split()
+
+    def wait_x_window(self, title, visible=True, timeout=GUARD_S):
+        if visible:
+            return _wait(lambda: self.x_windows(title), f'X window "{title}"', timeout, period=0.2)
+        return _wait(lambda: not self.x_windows(title), f'X window "{title}" to close', timeout, period=0.2)
+
+    def wait_exit(self, timeout=GUARD_S):
+        """Waits for the program to end by itself; returns its exit status."""
+        try:
+            return self.app.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise HarnessError(f"the program did not end within {timeout:.0f} s") from None
 
     def key(self, *keys):
         self.xdotool("key", "--delay", "30", *keys)
@@ -301,6 +325,13 @@ class Session:
             return []
         with open(self.wire_log, "rb") as f:
             return [line.rstrip(b"\n").decode("latin-1") for line in f.read().split(b"\n")[:-1]]
+
+    def wire_bytes(self):
+        """The wire record as the simulator wrote it."""
+        if not os.path.exists(self.wire_log):
+            return b""
+        with open(self.wire_log, "rb") as f:
+            return f.read()
 
     def wire_since(self, mark):
         return self.wire()[mark:]
