@@ -117,6 +117,23 @@ protected:
 };
 
 // Prometheus's answer to an instant query: the value of the first series.
+// A real Prometheus on promPort scraping the monitor every second, with the rule file if one is named.
+bool StartPrometheus(Process& prometheus, const TempDir& dir, int monitorPort, int promPort,
+                     const std::string& ruleFile = "") {
+    {
+        std::ofstream config(dir.File("prometheus.yml"));
+        config << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n";
+        if (!ruleFile.empty())
+            config << "rule_files:\n  - " << ruleFile << "\n";
+        config << "scrape_configs:\n  - job_name: tessor\n    static_configs:\n      - targets: ['127.0.0.1:"
+               << monitorPort << "']\n";
+    }
+    return prometheus.Start({"/usr/bin/prometheus", "--config.file=" + dir.File("prometheus.yml"),
+                             "--storage.tsdb.path=" + dir.File("tsdb"),
+                             "--web.listen-address=127.0.0.1:" + std::to_string(promPort)},
+                            dir.File("prometheus.out"), dir.File("prometheus.err"));
+}
+
 std::optional<double> PrometheusQuery(int port, const std::string& query) {
     httplib::Client client("127.0.0.1", port);
     auto res = client.Get("/api/v1/query", httplib::Params{{"query", query}}, httplib::Headers{});
@@ -134,17 +151,8 @@ TEST_F(MonitorE2e, PrometheusStoresTheSimulatorsValuesAndPromtoolAcceptsTheExpos
     ASSERT_TRUE(MetricReaches("tessor_line_up", 1, 10s));
 
     const int promPort = FreePort();
-    {
-        std::ofstream config(m_dir.File("prometheus.yml"));
-        config << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\nscrape_configs:\n"
-                  "  - job_name: tessor\n    static_configs:\n      - targets: ['127.0.0.1:"
-               << m_port << "']\n";
-    }
     Process prometheus;
-    ASSERT_TRUE(prometheus.Start({"/usr/bin/prometheus", "--config.file=" + m_dir.File("prometheus.yml"),
-                                  "--storage.tsdb.path=" + m_dir.File("tsdb"),
-                                  "--web.listen-address=127.0.0.1:" + std::to_string(promPort)},
-                                 m_dir.File("prometheus.out"), m_dir.File("prometheus.err")));
+    ASSERT_TRUE(StartPrometheus(prometheus, m_dir, m_port, promPort));
     ASSERT_TRUE(WaitFor([&] { return PrometheusQuery(promPort, "tessor_line_up").has_value(); }, 40s))
         << ReadFile(m_dir.File("prometheus.err"));
     // A rate needs a few scrapes of the line up.
@@ -203,18 +211,9 @@ TEST_F(MonitorE2e, PrometheusWithTheShippedRulesRaisesBoardNotAnsweringWhenTheBo
     {
         std::ofstream rules(m_dir.File("tessor-alerts.yml"));
         rules << ScaledRules();
-        std::ofstream config(m_dir.File("prometheus.yml"));
-        config
-            << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\nrule_files:\n  - "
-            << m_dir.File("tessor-alerts.yml")
-            << "\nscrape_configs:\n  - job_name: tessor\n    static_configs:\n      - targets: ['127.0.0.1:"
-            << m_port << "']\n";
     }
     Process prometheus;
-    ASSERT_TRUE(prometheus.Start({"/usr/bin/prometheus", "--config.file=" + m_dir.File("prometheus.yml"),
-                                  "--storage.tsdb.path=" + m_dir.File("tsdb"),
-                                  "--web.listen-address=127.0.0.1:" + std::to_string(promPort)},
-                                 m_dir.File("prometheus.out"), m_dir.File("prometheus.err")));
+    ASSERT_TRUE(StartPrometheus(prometheus, m_dir, m_port, promPort, m_dir.File("tessor-alerts.yml")));
     ASSERT_TRUE(WaitFor([&] { return PrometheusQuery(promPort, "tessor_up") == 1.0; }, 40s))
         << ReadFile(m_dir.File("prometheus.err"));
     std::this_thread::sleep_for(3s);
