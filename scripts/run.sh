@@ -8,7 +8,8 @@ bash scripts/setup-deps.sh
 
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON
-cmake --build "$build" -j2
+# Only the programs started here; scripts/test.sh builds the rest in the same folder.
+cmake --build "$build" -j2 --target tessor-sim tessor-configurator tessor-demo
 
 pathfile=$(mktemp)
 "$build/sim/tessor-sim" --path-file "$pathfile" --no-stdin "$@" >/dev/null &
