@@ -83,6 +83,19 @@ test::SimBoard& Quiet(test::SimBoard& board) {
     return board;
 }
 
+// A page shown and counting on a quiet board; each test sets the counters it reads.
+class EthCounting : public ::testing::Test {
+protected:
+    EthCounting() {
+        Quiet(board);
+        page.show();
+        page.OnStartStop();
+    }
+
+    test::SimBoard board;
+    CPageEthernet_Status page;
+};
+
 // A read result from the number the transport used to return: negative for a read that failed.
 using test::Raw;
 
@@ -128,12 +141,7 @@ TEST(EthPage, PassReadsFifteenCountersInOrder) {
     EXPECT_EQ(page.PassCount(), 1u);
 }
 
-TEST(EthPage, TotalsAccumulateAFifthOfEachRead) {
-    test::SimBoard board;
-    Quiet(board);
-    CPageEthernet_Status page;
-    page.show();
-    page.OnStartStop();
+TEST_F(EthCounting, TotalsAccumulateAFifthOfEachRead) {
     SetCounter(board, 0, 9);
     SetCounter(board, 1, 4);
     SetCounter(board, 14, 1000);
@@ -149,12 +157,7 @@ TEST(EthPage, TotalsAccumulateAFifthOfEachRead) {
     EXPECT_EQ(page.Field(14)->text(), "200");
 }
 
-TEST(EthPage, TotalsAreShownInFullPastThirtyTwoBits) {
-    test::SimBoard board;
-    Quiet(board);
-    CPageEthernet_Status page;
-    page.show();
-    page.OnStartStop();
+TEST_F(EthCounting, TotalsAreShownInFullPastThirtyTwoBits) {
     for (int pass = 0; pass < 5; ++pass) { // 5 x 858993459 = 4294967295
         SetCounter(board, 4, 0xFFFFFFFF);
         ASSERT_TRUE(RunEthCounterPass(page));
@@ -218,12 +221,7 @@ TEST(EthPage, StartStopAndClearStates) {
     EXPECT_FALSE(page.IsTimerActive());
 }
 
-TEST(EthPage, ClearOnlyWhileStopped) {
-    test::SimBoard board;
-    Quiet(board);
-    CPageEthernet_Status page;
-    page.show();
-    page.OnStartStop();
+TEST_F(EthCounting, ClearOnlyWhileStopped) {
     SetAllCounters(board, 10);
     ASSERT_TRUE(RunEthCounterPass(page));
     page.OnTimer();
@@ -240,12 +238,7 @@ TEST(EthPage, ClearOnlyWhileStopped) {
         EXPECT_EQ(page.Total(i), 0u) << i;
 }
 
-TEST(EthPage, StopInTheMiddleOfAPassAbandonsIt) {
-    test::SimBoard board;
-    Quiet(board);
-    CPageEthernet_Status page;
-    page.show();
-    page.OnStartStop();
+TEST_F(EthCounting, StopInTheMiddleOfAPassAbandonsIt) {
     SetAllCounters(board, 10);
     ASSERT_TRUE(RunEthCounterPass(page));
     page.OnTimer();
@@ -269,13 +262,8 @@ TEST(EthPage, StopInTheMiddleOfAPassAbandonsIt) {
     EXPECT_EQ(Fields(page), Repeated("2")); // the texts of the last complete pass
 }
 
-TEST(EthPage, ClearDuringAReadDropsThatRead) {
+TEST_F(EthCounting, ClearDuringAReadDropsThatRead) {
     // Stop and Clear while the third counter is on the wire: its value belongs to the totals just cleared.
-    test::SimBoard board;
-    Quiet(board);
-    CPageEthernet_Status page;
-    page.show();
-    page.OnStartStop();
     SetAllCounters(board, 10);
     {
         AfterEachAccess stopAndClear([&](int n) {
@@ -292,12 +280,7 @@ TEST(EthPage, ClearDuringAReadDropsThatRead) {
     EXPECT_EQ(Fields(page), Repeated("0"));
 }
 
-TEST(EthPage, FailedReadAddsNothing) {
-    test::SimBoard board;
-    Quiet(board);
-    CPageEthernet_Status page;
-    page.show();
-    page.OnStartStop();
+TEST_F(EthCounting, FailedReadAddsNothing) {
     SetAllCounters(board, 10);
     board.ShortWaits();
     board.simulator->SetSilent(true); // the first read times out and is cancelled: -1
@@ -309,12 +292,7 @@ TEST(EthPage, FailedReadAddsNothing) {
     EXPECT_EQ(Fields(page), Repeated("0"));
 }
 
-TEST(EthPage, HideStopsAndShowKeepsTheTotals) {
-    test::SimBoard board;
-    Quiet(board);
-    CPageEthernet_Status page;
-    page.show();
-    page.OnStartStop();
+TEST_F(EthCounting, HideStopsAndShowKeepsTheTotals) {
     SetAllCounters(board, 35);
     ASSERT_TRUE(RunEthCounterPass(page));
 
@@ -379,20 +357,11 @@ TEST(EthPage, HandOverUnderLoad) {
 }
 
 TEST(EthPage, ThreadEndsPromptlyInsideARegisterAccess) {
-    test::SimBoard board;
-    board.port->SetPollTiming(100000, std::chrono::microseconds(1000)); // a board silent for 100 s
-    CPageEthernet_Status page;
-    EthThread thread(page);
-    page.show();
-    board.simulator->SetSilent(true);
-    board.ClearTraffic();
-    page.OnStartStop();
-    ASSERT_TRUE(WaitUntil([&] { return !board.Commands().empty(); }));
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_TRUE(thread.Stop(2000ms));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 2000ms);
-    EXPECT_EQ(board.Commands().size(), 1u);
-    EXPECT_EQ(page.PassCount(), 0u);
+    ExpectStopEndsAReadInProgress<CPageEthernet_Status>(&EthCounterPollThread,
+                                                        [](CPageEthernet_Status& page) {
+                                                            page.show();
+                                                            page.OnStartStop();
+                                                        });
 }
 
 TEST(EthPage, F1OpensThePageHelp) {

@@ -449,19 +449,8 @@ TEST(PhyPage, HandOverUnderLoad) {
 }
 
 TEST(PhyPage, ThreadEndsPromptlyInsideARegisterAccess) {
-    test::SimBoard board;
-    board.port->SetPollTiming(100000, std::chrono::microseconds(1000)); // a board silent for 100 s
-    CPagePhy_Status page;
-    PhyThread thread(page);
-    board.simulator->SetSilent(true);
-    board.ClearTraffic();
-    page.m_pollEvent.Set();
-    ASSERT_TRUE(WaitUntil([&] { return !board.Commands().empty(); })); // the first read is under way
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_TRUE(thread.Stop(2000ms));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 2000ms);
-    EXPECT_EQ(board.Commands().size(), 1u); // no further read after the stop
-    EXPECT_EQ(page.PassCount(), 0u);        // and nothing handed over
+    ExpectStopEndsAReadInProgress<CPagePhy_Status>(&PhyStatusPollThread,
+                                                   [](CPagePhy_Status& page) { page.m_pollEvent.Set(); });
 }
 
 TEST(PhyPage, ThreadReturnsZeroWhenWokenToStop) {

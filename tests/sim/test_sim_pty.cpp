@@ -1,6 +1,7 @@
 // End to end: the tessor-sim program on a pseudo-terminal, reached by a terminal-style client and by the
 // real board link over the POSIX serial backend.
 #include "SimLinkSupport.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -29,128 +30,21 @@ using test::SleepRecorder;
 // Guard against a hanging test, not a measurement: nothing here should take more than a fraction of it.
 constexpr int kGuardMs = 20000;
 
-// Reads from fd until text ends with terminator (or the guard runs out); returns what was read.
 std::string ReadUntil(int fd, const std::string& terminator, std::string* buffer) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardMs);
-    for (;;) {
-        const std::size_t end = buffer->find(terminator);
-        if (end != std::string::npos) {
-            std::string text = buffer->substr(0, end + terminator.size());
-            buffer->erase(0, end + terminator.size());
-            return text;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return "";
-        }
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            continue;
-        }
-        char chunk[256];
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n <= 0) {
-            return "";
-        }
-        buffer->append(chunk, static_cast<std::size_t>(n));
-    }
+    return testsupport::ReadUntil(fd, terminator, buffer, kGuardMs);
 }
 
-// The tessor-sim program as a child process, its standard input taking fault commands.
-class CSimProcess {
+// The tessor-sim program as a child process, its standard input taking fault commands; its standard
+// output announces each new slave path.
+class CSimProcess : public testsupport::PipedProcess {
 public:
-    ~CSimProcess() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        for (int fd : {m_in, m_out, m_err}) {
-            if (fd >= 0) {
-                close(fd);
-            }
-        }
-    }
-
+    CSimProcess() : PipedProcess(kGuardMs) {}
     bool Start(const std::vector<std::string>& options) {
-        int in[2], out[2], err[2];
-        if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) {
-            return false;
-        }
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(in[0], STDIN_FILENO);
-            dup2(out[1], STDOUT_FILENO);
-            dup2(err[1], STDERR_FILENO);
-            for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
-                close(fd);
-            }
-            std::vector<char*> argv;
-            std::string program = TESSOR_SIM_PROGRAM;
-            argv.push_back(program.data());
-            std::vector<std::string> copy = options;
-            for (std::string& option : copy) {
-                argv.push_back(option.data());
-            }
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        close(err[1]);
-        m_in = in[1];
-        m_out = out[0];
-        m_err = err[0];
-        return m_pid > 0;
+        std::vector<std::string> args{TESSOR_SIM_PROGRAM};
+        args.insert(args.end(), options.begin(), options.end());
+        return PipedProcess::Start(args);
     }
-
-    // The next slave path the program announces.
-    std::string NextPath() {
-        std::string line = ReadUntil(m_out, "\n", &m_outBuffer);
-        if (!line.empty()) {
-            line.pop_back();
-        }
-        return line;
-    }
-
-    // Sends a fault command and waits until the program has acknowledged it.
-    bool Command(const std::string& command, const std::string& acknowledgement) {
-        const std::string line = command + "\n";
-        if (write(m_in, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-            return false;
-        }
-        return WaitForLog(acknowledgement);
-    }
-
-    bool WaitForLog(const std::string& text) {
-        for (;;) {
-            const std::string line = ReadUntil(m_err, "\n", &m_errBuffer);
-            if (line.empty()) {
-                return false;
-            }
-            if (line.find(text) != std::string::npos) {
-                return true;
-            }
-        }
-    }
-
-    // Ends the program with SIGTERM; returns its exit status (-1 if it did not exit normally).
-    int Terminate() {
-        kill(m_pid, SIGTERM);
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_in = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::string m_outBuffer;
-    std::string m_errBuffer;
+    std::string NextPath() { return ReadLine(Stream::Out); }
 };
 
 std::string TempPath(const char* name) {

@@ -1,8 +1,8 @@
 #pragma once
 
 // Child processes for the tests that run the programs: argument and environment vectors for exec, a run
-// to the end with both outputs collected, a program running beside the test with its outputs in files,
-// and whole files read back.
+// to the end with both outputs collected, a program running beside the test with its outputs in files or
+// on pipes, and whole files read back.
 
 #include <chrono>
 #include <csignal>
@@ -179,6 +179,148 @@ public:
 
 private:
     pid_t m_pid = -1;
+};
+
+// Reads from fd into buffer until it holds terminator, and returns what came up to and including it; empty
+// when the stream ends or nothing came within guardMs (a guard against a hang, not a measurement).
+inline std::string ReadUntil(int fd, const std::string& terminator, std::string* buffer, int guardMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(guardMs);
+    for (;;) {
+        const std::size_t end = buffer->find(terminator);
+        if (end != std::string::npos) {
+            std::string text = buffer->substr(0, end + terminator.size());
+            buffer->erase(0, end + terminator.size());
+            return text;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0)
+            return std::string();
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) <= 0)
+            continue;
+        char chunk[256];
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n <= 0)
+            return std::string();
+        buffer->append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+// A child process with its standard input, output and error on pipes: lines are written to its input
+// and read from either output.
+class PipedProcess {
+public:
+    enum class Stream { Out, Err };
+
+    explicit PipedProcess(int guardMs) : m_guardMs(guardMs) {}
+    PipedProcess(const PipedProcess&) = delete;
+    PipedProcess& operator=(const PipedProcess&) = delete;
+    ~PipedProcess() {
+        Kill();
+        for (int* fd : {&m_in, &m_out, &m_err}) {
+            if (*fd >= 0)
+                close(*fd);
+            *fd = -1;
+        }
+    }
+
+    bool Start(std::vector<std::string> args) {
+        std::vector<char*> argv = Pointers(args);
+        int in[2], out[2], err[2];
+        if (pipe2(in, O_CLOEXEC) != 0)
+            return false;
+        if (pipe2(out, O_CLOEXEC) != 0) {
+            CloseBoth(in);
+            return false;
+        }
+        if (pipe2(err, O_CLOEXEC) != 0) {
+            CloseBoth(in);
+            CloseBoth(out);
+            return false;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+        const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        close(err[1]);
+        m_in = in[1];
+        m_out = out[0];
+        m_err = err[0];
+        if (rc != 0)
+            m_pid = -1;
+        return rc == 0;
+    }
+
+    bool WriteLine(const std::string& text) {
+        const std::string line = text + "\n";
+        return write(m_in, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    }
+
+    // The next line (without its end); empty when the stream ended or the guard ran out.
+    std::string ReadLine(Stream stream) {
+        std::string line = ReadUntil(Fd(stream), "\n", Buffer(stream), m_guardMs);
+        if (!line.empty())
+            line.pop_back();
+        return line;
+    }
+
+    // Reads lines until one contains text; false when the stream ended or the guard ran out first.
+    bool WaitForLine(Stream stream, const std::string& text) {
+        for (;;) {
+            const std::string line = ReadUntil(Fd(stream), "\n", Buffer(stream), m_guardMs);
+            if (line.empty())
+                return false;
+            if (line.find(text) != std::string::npos)
+                return true;
+        }
+    }
+
+    // Writes a command line and waits for the line on standard error that acknowledges it.
+    bool Command(const std::string& command, const std::string& acknowledgement) {
+        return WriteLine(command) && WaitForLine(Stream::Err, acknowledgement);
+    }
+
+    // Ends the program with SIGTERM; its exit status, or -1 when it did not exit by itself.
+    int Terminate() {
+        if (m_pid <= 0)
+            return -1;
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    void Kill() {
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    static void CloseBoth(int fds[2]) {
+        close(fds[0]);
+        close(fds[1]);
+    }
+    int Fd(Stream stream) const { return stream == Stream::Out ? m_out : m_err; }
+    std::string* Buffer(Stream stream) { return stream == Stream::Out ? &m_outBuffer : &m_errBuffer; }
+
+    int m_guardMs;
+    pid_t m_pid = -1;
+    int m_in = -1;
+    int m_out = -1;
+    int m_err = -1;
+    std::string m_outBuffer;
+    std::string m_errBuffer;
 };
 
 } // namespace tessor::testsupport
