@@ -1,10 +1,11 @@
 #pragma once
 
-// Child processes of the benchmarks: the simulator on a pseudo-terminal, programs with their outputs in
-// files, and the configurator launcher whose standard output is collected.
+// Child processes of the benchmarks, on the tests' own helpers (tests/support/ChildProcess.h): the
+// simulator on a pseudo-terminal, and programs run to their end with their standard output collected.
+
+#include "tests/support/ChildProcess.h"
 
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace tessor::bench {
@@ -25,20 +26,15 @@ public:
     const std::string& SlavePath() const { return m_slave; }
 
 private:
-    pid_t m_pid = -1;
+    testsupport::Process m_process;
     std::string m_slave;
 };
 
-// Starts command[0] with standard input from /dev/null and its outputs in the files named (the same file
-// for both is opened once). The process id, or -1 when fork failed.
-pid_t StartWithFiles(const std::vector<std::string>& command, const std::string& outPath,
-                     const std::string& errPath);
-
-// Ends a child: SIGTERM, then SIGKILL when it has not ended within 3 s.
-void StopChild(pid_t pid);
+// How long a child is given to end after SIGTERM before it is killed.
+constexpr std::chrono::milliseconds kStopGrace{3000};
 
 // A whole file as text; empty when it cannot be read.
-std::string ReadFile(const std::string& path);
+using testsupport::ReadFile;
 
 // Runs a program to its end with extra environment entries ("NAME=value"); returns its standard output
 // (standard error goes to errorLog) and sets *status to its exit status (-1 when it did not end normally).

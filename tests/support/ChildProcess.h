@@ -129,16 +129,19 @@ public:
     Process& operator=(const Process&) = delete;
     ~Process() { Kill(); }
 
+    // Starts args[0]; out and err may name the same file, which then takes both outputs in order.
     bool Start(std::vector<std::string> args, const std::string& out, const std::string& err,
                const std::string& in = "/dev/null") {
         std::vector<char*> argv = Pointers(args);
+        constexpr int kWrite = O_WRONLY | O_CREAT | O_TRUNC;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), kWrite, 0644);
+        if (err == out)
+            posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        else
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), kWrite, 0644);
         const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0)
@@ -156,17 +159,28 @@ public:
         return Wait(limit);
     }
 
+    // The exit status (128 + the signal's number for a program a signal ended), or -1 when it has not
+    // ended within limit; a limit of zero looks once.
     int Wait(std::chrono::milliseconds limit) {
+        if (m_pid <= 0)
+            return -1;
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
+        for (;;) {
             int status = 0;
             if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
                 m_pid = -1;
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
+            if (std::chrono::steady_clock::now() >= deadline)
+                return -1;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        return -1;
+    }
+
+    // Asks the program to end (SIGTERM) and kills it when it has not ended within grace.
+    void Stop(std::chrono::milliseconds grace) {
+        if (SignalAndWait(SIGTERM, grace) == -1)
+            Kill();
     }
 
     void Kill() {
