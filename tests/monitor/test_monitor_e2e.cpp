@@ -543,12 +543,15 @@ TEST_F(MonitorE2e, FourBoardsOneSilentOneReplugged_TheOthersKeepTheirCadence) {
         for (std::size_t i = 1; i < t.size(); ++i)
             EXPECT_NEAR(t[i] - t[i - 1], 1.0, 0.15) << healthy << " pass " << i;
     }
-    // One recording per device, named after it.
-    for (const std::string& name : {std::string("board"), std::string("u-link"), FileName(b)}) {
+    // One recording per device, named after it: the healthy boards' passes over the whole run, the
+    // replugged board's from before its absence and after its return (how many depends on the machine's
+    // pace around the unplugging, so at least one of each).
+    const std::pair<std::string, std::size_t> recordings[] = {{"board", 5}, {FileName(b), 5}, {"u-link", 2}};
+    for (const auto& [name, least] : recordings) {
         rec::LineStore store;
         std::string error;
         EXPECT_TRUE(rec::ReadRecording(m_dir.File(name + ".csv"), &store, &error)) << name << ": " << error;
-        EXPECT_GE(store.phy.size(), 5u) << name;
+        EXPECT_GE(store.phy.size(), least) << name;
     }
 }
 

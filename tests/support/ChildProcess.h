@@ -121,6 +121,15 @@ inline RunResult RunProgram(std::vector<std::string> args, const std::string& st
     return result;
 }
 
+// Kills a running child (a pid above 0) and reaps it; *pid becomes -1.
+inline void KillChild(pid_t* pid) {
+    if (*pid <= 0)
+        return;
+    kill(*pid, SIGKILL);
+    waitpid(*pid, nullptr, 0);
+    *pid = -1;
+}
+
 // A child process with its standard output and error in files; killed when still running at the end.
 class Process {
 public:
@@ -183,13 +192,7 @@ public:
             Kill();
     }
 
-    void Kill() {
-        if (m_pid <= 0)
-            return;
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
+    void Kill() { KillChild(&m_pid); }
 
 private:
     pid_t m_pid = -1;
@@ -312,13 +315,7 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    void Kill() {
-        if (m_pid <= 0)
-            return;
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
+    void Kill() { KillChild(&m_pid); }
 
 private:
     static void CloseBoth(int fds[2]) {
