@@ -5,6 +5,7 @@
 # build) through a Wine COM port mapped to the simulator's pseudo-terminal; the window program on its own
 # Xvfb display driven with real X input, beside the Linux program as the reference; then the zip.
 #   BUILD_DIR (default build-windows) holds the cross build, the Linux programs and the Wine prefix;
+#   TESSOR_HOST_BUILD a Linux build tree (of scripts/test.sh) whose programs are used instead;
 #   TESSOR_QT_WINDOWS the Qt cache (default /var/cache/tessor/qt-<version>-mingw64).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,11 +27,16 @@ qt=$(tail -1 "$build/build-qt.out")
 timing "Qt for Windows ready ($qt)"
 
 # The simulator runs on Linux, and the Linux tessor-cli and tessor-configurator (with the window probe
-# preloaded) beside the Windows ones as the reference: a small native build.
-cmake -S . -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON \
-    -DTESSOR_BUILD_TESTS=ON "${launcher[@]}" > "$build/host-configure.log"
-cmake --build "$build/host" -j2 --target tessor-sim tessor-cli tessor-configurator tessor_ui_probe
-sim="$build/host/sim/tessor-sim"
+# preloaded) beside the Windows ones as the reference: a small native build, or the programs of a Linux
+# build tree that already has them (TESSOR_HOST_BUILD, a tree of scripts/test.sh; .ci/run passes its own).
+host=${TESSOR_HOST_BUILD:-$build/host}
+if [ -z "${TESSOR_HOST_BUILD:-}" ]; then
+    cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON \
+        -DTESSOR_BUILD_TESTS=ON "${launcher[@]}" > "$build/host-configure.log"
+fi
+cmake --build "$host" -j2 --target tessor-sim tessor-cli tessor-configurator tessor_ui_probe
+host=$(cd "$host" && pwd)
+sim="$host/sim/tessor-sim"
 timing "Linux programs built"
 
 cmake -S . -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON -DTESSOR_QT_WINDOWS="$qt" \
@@ -78,7 +84,7 @@ done
 TESSOR_TEST_COM=COM1 ctest --test-dir "$build/win" --output-on-failure --timeout 300
 
 # tessor-cli.exe end to end against the simulator.
-WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$build/host/cli/tessor-cli" \
+WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$host/cli/tessor-cli" \
     bash tests/windows/cli_under_wine.sh
 
 timing "tessor-cli.exe tested"
@@ -86,7 +92,7 @@ timing "tessor-cli.exe tested"
 # The window program's command line, as the Linux program's: --version prints, a bad option is refused.
 exe="$build/win/app/tessor-configurator.exe"
 version=$("$wine" "$exe" --version | tr -d '\r')
-[ "$version" = "$("$build/host/app/tessor-configurator" --version)" ] ||
+[ "$version" = "$("$host/app/tessor-configurator" --version)" ] ||
     { echo "test-windows: tessor-configurator.exe --version printed '$version'" >&2; exit 1; }
 status=0
 "$wine" "$exe" --no-such-option 2> "$run/bad-option.err" > /dev/null || status=$?
@@ -94,8 +100,8 @@ status=0
     { echo "test-windows: a bad option gave status $status: $(cat "$run/bad-option.err")" >&2; exit 1; }
 
 # The window program under Wine with real X input, the Linux program as the reference.
-TESSOR_CONFIGURATOR="$build/host/app/tessor-configurator" \
-    TESSOR_UI_PROBE="$build/host/tests/realinput/libtessor_ui_probe.so" \
+TESSOR_CONFIGURATOR="$host/app/tessor-configurator" \
+    TESSOR_UI_PROBE="$host/tests/realinput/libtessor_ui_probe.so" \
     TESSOR_CONFIGURATOR_EXE="$build/win/tests/windows/tessor-configurator-probe.exe" \
     TESSOR_SIM="$sim" TESSOR_SOURCE_DIR="$root" WINE="$wine" WINESERVER="$wineserver" \
     PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$root/tests/windows:$root/tests/realinput" \
