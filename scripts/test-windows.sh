@@ -7,9 +7,20 @@
 #   BUILD_DIR (default build-windows) holds the cross build, the Linux programs and the Wine prefix;
 #   TESSOR_HOST_BUILD a Linux build tree (of scripts/test.sh) whose programs are used instead;
 #   TESSOR_QT_WINDOWS the Qt cache (default /var/cache/tessor/qt-<version>-mingw64).
+# With --no-window-program only the UI-free layers, their tests and tessor-cli.exe are built and tested, and
+# the zip holds the command-line tool alone: no Qt for Windows is needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+ui=ON
+case "${1:-}" in
+"") ;;
+--no-window-program) ui=OFF ;;
+*)
+    echo "usage: scripts/test-windows.sh [--no-window-program]" >&2
+    exit 2
+    ;;
+esac
 
 bash scripts/setup-deps.sh --windows
 
@@ -21,10 +32,13 @@ command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 timing() { echo "test-windows: $1 after $SECONDS s"; }
 
 # Qt for Windows: from the cache, or built into it (about 40 minutes on two cores).
-bash scripts/build-qt-windows.sh | tee "$build/build-qt.out"
-qt=$(tail -1 "$build/build-qt.out")
-[ -f "$qt/.tessor-stamp" ] || { echo "test-windows: no Qt for Windows in '$qt'" >&2; exit 1; }
-timing "Qt for Windows ready ($qt)"
+qt=""
+if [ "$ui" = ON ]; then
+    bash scripts/build-qt-windows.sh | tee "$build/build-qt.out"
+    qt=$(tail -1 "$build/build-qt.out")
+    [ -f "$qt/.tessor-stamp" ] || { echo "test-windows: no Qt for Windows in '$qt'" >&2; exit 1; }
+    timing "Qt for Windows ready ($qt)"
+fi
 
 # The simulator runs on Linux, and the Linux tessor-cli and tessor-configurator (with the window probe
 # preloaded) beside the Windows ones as the reference: a small native build, or the programs of a Linux
@@ -34,12 +48,15 @@ if [ -z "${TESSOR_HOST_BUILD:-}" ]; then
     cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON \
         -DTESSOR_BUILD_TESTS=ON "${launcher[@]}" > "$build/host-configure.log"
 fi
-cmake --build "$host" -j2 --target tessor-sim tessor-cli tessor-configurator tessor_ui_probe
+host_targets=(tessor-sim tessor-cli)
+[ "$ui" = ON ] && host_targets+=(tessor-configurator tessor_ui_probe)
+cmake --build "$host" -j2 --target "${host_targets[@]}"
 host=$(cd "$host" && pwd)
 sim="$host/sim/tessor-sim"
 timing "Linux programs built"
 
-cmake -S . -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON -DTESSOR_QT_WINDOWS="$qt" \
+# The cache is written each time, so that one build folder can serve both kinds of run.
+cmake -S . -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI="$ui" -DTESSOR_QT_WINDOWS="$qt" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" > "$build/win-configure.log"
 cmake --build "$build/win" -j2
 timing "Windows programs built"
@@ -88,6 +105,22 @@ WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$host
     bash tests/windows/cli_under_wine.sh
 
 timing "tessor-cli.exe tested"
+
+if [ "$ui" = OFF ]; then
+    cmake --build "$build/win" --target windows-zip
+    zip=$(ls "$build"/win/tessor-cli-*-windows-x64.zip)
+    listing=$(cmake -E tar tf "$zip")
+    for f in tessor-cli.exe tessor-cli.txt README-Windows.txt LICENSE.txt; do
+        grep -q "/$f\$" <<< "$listing" || { echo "test-windows: $zip lacks $f" >&2; exit 1; }
+    done
+    dlls=$(x86_64-w64-mingw32-objdump -p "${zip%.zip}/tessor-cli.exe" | sed -n 's/^\s*DLL Name: //p')
+    if grep -iE '^(qt|lib|mingw)' <<< "$dlls"; then
+        echo "test-windows: tessor-cli.exe needs DLLs that Windows does not have (above)" >&2
+        exit 1
+    fi
+    echo "test-windows: all passed without the window program in $SECONDS s ($zip)"
+    exit 0
+fi
 
 # The window program's command line, as the Linux program's: --version prints, a bad option is refused.
 exe="$build/win/app/tessor-configurator.exe"
