@@ -1,9 +1,9 @@
 # Build time: precompiled headers parse the heavy headers (Qt, CLI11, nlohmann-json, GoogleTest) once per
-# group of targets instead of once per source, and unity builds compile each test program's sources as one.
-# Both work with and without ccache and with the sanitizers; TESSOR_PCH=OFF and TESSOR_UNITY_TESTS=OFF
-# build without them (to find a missing include, for example).
+# group of targets instead of once per source, and unity builds compile each test program's sources as one
+# (and the command-line library's as two). Both work with and without ccache and with the sanitizers;
+# TESSOR_PCH=OFF and TESSOR_UNITY=OFF build without them (to find a missing include, for example).
 option(TESSOR_PCH "Precompile the heavy headers" ON)
-option(TESSOR_UNITY_TESTS "Compile each test program's sources as one" ON)
+option(TESSOR_UNITY "Compile each test program's sources, and the command-line library's, as unity sources" ON)
 
 # What most window sources include; every target that shares the header has the same code generation
 # flags (-fPIC: Qt asks for it in every target that links it), so one compiled header serves them all.
@@ -40,7 +40,7 @@ function(tessor_speed_up_tests qt_producer plain_producer)
             if(NOT type STREQUAL "EXECUTABLE" OR NOT target MATCHES "^test_")
                 continue()
             endif()
-            if(TESSOR_UNITY_TESTS)
+            if(TESSOR_UNITY)
                 set_target_properties(${target} PROPERTIES UNITY_BUILD ON)
             endif()
             get_target_property(libs ${target} LINK_LIBRARIES)

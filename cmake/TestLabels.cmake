@@ -35,9 +35,10 @@ endfunction()
 function(tessor_label_tests kind)
     tessor_check_test_kind(${kind})
     cmake_parse_arguments(arg "SLOW" "" "" ${ARGN})
-    set(labels ${kind})
+    set_tests_properties(${arg_UNPARSED_ARGUMENTS} PROPERTIES LABELS ${kind})
     if(arg_SLOW)
-        list(APPEND labels slow)
+        # A high cost makes a parallel CTest start the long runs first instead of leaving one running alone
+        # at the end; once a run has measured them, CTest goes by the measured times.
+        set_tests_properties(${arg_UNPARSED_ARGUMENTS} PROPERTIES LABELS "${kind};slow" COST 1000)
     endif()
-    set_tests_properties(${arg_UNPARSED_ARGUMENTS} PROPERTIES LABELS "${labels}")
 endfunction()

@@ -1,18 +1,30 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a bounded time on a copy of its seed corpus
 # (tests/fuzz/corpus), as many at once as there are cores. A crash or sanitizer report fails the run.
-# FUZZ_SECONDS sets the time per target, FUZZ_JOBS how many run at once.
+# FUZZ_SECONDS sets the time per target, FUZZ_JOBS how many run at once; --build-only builds them and stops.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/build-lock.sh
+case "${1:-}" in
+"" | --build-only) ;;
+*)
+    echo "usage: scripts/fuzz.sh [--build-only]" >&2
+    exit 2
+    ;;
+esac
 
 bash scripts/setup-deps.sh
 
 seconds=${FUZZ_SECONDS:-60}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=OFF \
-    -DTESSOR_BUILD_TESTS=OFF -DTESSOR_FUZZ=ON -DTESSOR_SANITIZE=address,undefined
-cmake --build "$build" -j2 --target fuzz_config_reader fuzz_terminal_command fuzz_reply fuzz_recording \
-    fuzz_recording_resume
+targets=(fuzz_config_reader fuzz_terminal_command fuzz_reply fuzz_recording fuzz_recording_resume)
+fuzz_tree() {
+    CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=OFF \
+        -DTESSOR_BUILD_TESTS=OFF -DTESSOR_FUZZ=ON -DTESSOR_SANITIZE=address,undefined
+    cmake --build "$build" -j2 --target "${targets[@]}"
+}
+locked "$build" fuzz_tree
+[ "${1:-}" = --build-only ] && exit 0
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -27,7 +39,6 @@ fuzz_one() {
 }
 # Each fuzzer uses one core: FUZZ_JOBS (default: the number of cores) run side by side.
 jobs=${FUZZ_JOBS:-$(nproc)}
-targets=(fuzz_config_reader fuzz_terminal_command fuzz_reply fuzz_recording fuzz_recording_resume)
 for ((i = 0; i < ${#targets[@]}; i += jobs)); do
     batch=("${targets[@]:i:jobs}")
     echo "== ${batch[*]}: ${seconds}s each"

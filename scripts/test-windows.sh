@@ -8,19 +8,24 @@
 #   TESSOR_HOST_BUILD a Linux build tree (of scripts/test.sh) whose programs are used instead;
 #   TESSOR_QT_WINDOWS the Qt cache (default /var/cache/tessor/qt-<version>-mingw64).
 # With --no-window-program only the UI-free layers, their tests and tessor-cli.exe are built and tested, and
-# the zip holds the command-line tool alone: no Qt for Windows is needed.
+# the zip holds the command-line tool alone: no Qt for Windows is needed. With --build-only the Windows
+# programs are built and the Wine prefix made, and nothing is run (.ci/run builds them ahead this way).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/build-lock.sh
 root=$PWD
 ui=ON
-case "${1:-}" in
-"") ;;
---no-window-program) ui=OFF ;;
-*)
-    echo "usage: scripts/test-windows.sh [--no-window-program]" >&2
-    exit 2
-    ;;
-esac
+build_only=no
+for arg in "$@"; do
+    case "$arg" in
+    --no-window-program) ui=OFF ;;
+    --build-only) build_only=yes ;;
+    *)
+        echo "usage: scripts/test-windows.sh [--no-window-program] [--build-only]" >&2
+        exit 2
+        ;;
+    esac
+done
 
 bash scripts/setup-deps.sh --windows
 
@@ -40,6 +45,29 @@ if [ "$ui" = ON ]; then
     timing "Qt for Windows ready ($qt)"
 fi
 
+# A Wine prefix of our own, made once; no display, no desktop integration, no Mono or Gecko.
+wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY TESSOR_COM1 TESSOR_COM2 TESSOR_COM3
+
+# The Windows programs and the Wine prefix they run in. The cache is written each time, so that one build
+# folder can serve both kinds of run.
+windows_tree() {
+    cmake -S . -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI="$ui" \
+        -DTESSOR_QT_WINDOWS="$qt" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" \
+        > "$build/win-configure.log"
+    cmake --build "$build/win" -j2
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "Creating the Wine prefix $WINEPREFIX"
+        "$wine" wineboot -i > "$build/wineboot.log" 2>&1
+        "$wineserver" -w
+    fi
+}
+locked "$build/win" windows_tree
+timing "Windows programs built"
+[ "$build_only" = yes ] && exit 0
+
 # The simulator runs on Linux, and the Linux tessor-cli and tessor-configurator (with the window probe
 # preloaded) beside the Windows ones as the reference: a small native build, or the programs of a Linux
 # build tree that already has them (TESSOR_HOST_BUILD, a tree of scripts/test.sh; .ci/run passes its own).
@@ -54,23 +82,6 @@ cmake --build "$host" -j2 --target "${host_targets[@]}"
 host=$(cd "$host" && pwd)
 sim="$host/sim/tessor-sim"
 timing "Linux programs built"
-
-# The cache is written each time, so that one build folder can serve both kinds of run.
-cmake -S . -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI="$ui" -DTESSOR_QT_WINDOWS="$qt" \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" > "$build/win-configure.log"
-cmake --build "$build/win" -j2
-timing "Windows programs built"
-
-# A Wine prefix of our own, made once; no display, no desktop integration, no Mono or Gecko.
-wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY TESSOR_COM1 TESSOR_COM2 TESSOR_COM3
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "Creating the Wine prefix $WINEPREFIX"
-    "$wine" wineboot -i > "$build/wineboot.log" 2>&1
-    "$wineserver" -w
-fi
 
 # The simulator on a pseudo-terminal, its command lines recorded, faults through a FIFO.
 run="$build/run"
