@@ -35,10 +35,11 @@ endfunction()
 function(tessor_label_tests kind)
     tessor_check_test_kind(${kind})
     cmake_parse_arguments(arg "SLOW" "" "" ${ARGN})
-    set_tests_properties(${arg_UNPARSED_ARGUMENTS} PROPERTIES LABELS ${kind})
+    set(properties LABELS ${kind})
     if(arg_SLOW)
         # A high cost makes a parallel CTest start the long runs first instead of leaving one running alone
         # at the end; once a run has measured them, CTest goes by the measured times.
-        set_tests_properties(${arg_UNPARSED_ARGUMENTS} PROPERTIES LABELS "${kind};slow" COST 1000)
+        set(properties LABELS "${kind};slow" COST 1000)
     endif()
+    set_tests_properties(${arg_UNPARSED_ARGUMENTS} PROPERTIES ${properties})
 endfunction()

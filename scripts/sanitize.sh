@@ -32,20 +32,19 @@ tsan_tree() {
     cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSOR_BUILD_UI=ON -DTESSOR_SANITIZE=thread
     cmake --build build-tsan -j2 --target "${tsan_targets[@]}"
 }
-if [ "$run" = no ]; then
-    locked build-asan asan_tree
-    locked build-tsan tsan_tree
-    exit 0
-fi
-
-locked build-asan asan_tree
 # A smaller quarantine than the default 256 MiB: freed memory is still held back long enough to catch a late
 # use, and the soak's resident memory levels off within its warm-up instead of climbing until the end.
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=32 LSAN_OPTIONS="suppressions=$supp/lsan.supp" \
-UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir build-asan --output-on-failure -j2 --timeout 600
+asan_suite() {
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=32 LSAN_OPTIONS="suppressions=$supp/lsan.supp" \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --test-dir build-asan --output-on-failure -j2 --timeout 600
+}
 
+locked build-asan asan_tree
+[ "$run" = no ] || asan_suite
 locked build-tsan tsan_tree
+[ "$run" = no ] && exit 0
+
 # Run by executable, so only the targets built here are picked up; two at a time, each program's output
 # kept apart and shown in turn once all are done.
 logs=$(mktemp -d)

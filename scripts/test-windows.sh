@@ -117,52 +117,47 @@ WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$host
 
 timing "tessor-cli.exe tested"
 
-if [ "$ui" = OFF ]; then
-    cmake --build "$build/win" --target windows-zip
-    zip=$(ls "$build"/win/tessor-cli-*-windows-x64.zip)
-    listing=$(cmake -E tar tf "$zip")
-    for f in tessor-cli.exe tessor-cli.txt README-Windows.txt LICENSE.txt; do
-        grep -q "/$f\$" <<< "$listing" || { echo "test-windows: $zip lacks $f" >&2; exit 1; }
-    done
-    dlls=$(x86_64-w64-mingw32-objdump -p "${zip%.zip}/tessor-cli.exe" | sed -n 's/^\s*DLL Name: //p')
-    if grep -iE '^(qt|lib|mingw)' <<< "$dlls"; then
-        echo "test-windows: tessor-cli.exe needs DLLs that Windows does not have (above)" >&2
-        exit 1
-    fi
-    echo "test-windows: all passed without the window program in $SECONDS s ($zip)"
-    exit 0
+if [ "$ui" = ON ]; then
+    # The window program's command line, as the Linux program's: --version prints, a bad option is refused.
+    exe="$build/win/app/tessor-configurator.exe"
+    version=$("$wine" "$exe" --version | tr -d '\r')
+    [ "$version" = "$("$host/app/tessor-configurator" --version)" ] ||
+        { echo "test-windows: tessor-configurator.exe --version printed '$version'" >&2; exit 1; }
+    status=0
+    "$wine" "$exe" --no-such-option 2> "$run/bad-option.err" > /dev/null || status=$?
+    [ "$status" = 2 ] && grep -q "no-such-option" "$run/bad-option.err" ||
+        { echo "test-windows: a bad option gave status $status: $(cat "$run/bad-option.err")" >&2; exit 1; }
+
+    # The window program under Wine with real X input, the Linux program as the reference.
+    TESSOR_CONFIGURATOR="$host/app/tessor-configurator" \
+        TESSOR_UI_PROBE="$host/tests/realinput/libtessor_ui_probe.so" \
+        TESSOR_CONFIGURATOR_EXE="$build/win/tests/windows/tessor-configurator-probe.exe" \
+        TESSOR_SIM="$sim" TESSOR_SOURCE_DIR="$root" WINE="$wine" WINESERVER="$wineserver" \
+        PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$root/tests/windows:$root/tests/realinput" \
+        python3 -m unittest -v test_configurator_wine
+    timing "tessor-configurator.exe tested"
 fi
 
-# The window program's command line, as the Linux program's: --version prints, a bad option is refused.
-exe="$build/win/app/tessor-configurator.exe"
-version=$("$wine" "$exe" --version | tr -d '\r')
-[ "$version" = "$("$host/app/tessor-configurator" --version)" ] ||
-    { echo "test-windows: tessor-configurator.exe --version printed '$version'" >&2; exit 1; }
-status=0
-"$wine" "$exe" --no-such-option 2> "$run/bad-option.err" > /dev/null || status=$?
-[ "$status" = 2 ] && grep -q "no-such-option" "$run/bad-option.err" ||
-    { echo "test-windows: a bad option gave status $status: $(cat "$run/bad-option.err")" >&2; exit 1; }
-
-# The window program under Wine with real X input, the Linux program as the reference.
-TESSOR_CONFIGURATOR="$host/app/tessor-configurator" \
-    TESSOR_UI_PROBE="$host/tests/realinput/libtessor_ui_probe.so" \
-    TESSOR_CONFIGURATOR_EXE="$build/win/tests/windows/tessor-configurator-probe.exe" \
-    TESSOR_SIM="$sim" TESSOR_SOURCE_DIR="$root" WINE="$wine" WINESERVER="$wineserver" \
-    PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$root/tests/windows:$root/tests/realinput" \
-    python3 -m unittest -v test_configurator_wine
-timing "tessor-configurator.exe tested"
-
-# The zip: both programs, the help, the manuals as text, the README's Windows section, the licences.
+# The zip: the programs, the manuals as text, the README's Windows section, the licences; with the window
+# program its help and the licences of what it links in.
 cmake --build "$build/win" --target windows-zip
-zip=$(ls "$build"/win/tessor-configurator-*-windows-x64.zip)
+programs=(tessor-cli.exe)
+contents=(tessor-cli.exe tessor-cli.txt README-Windows.txt LICENSE.txt)
+if [ "$ui" = ON ]; then
+    zip=$(ls "$build"/win/tessor-configurator-*-windows-x64.zip)
+    programs+=(tessor-configurator.exe)
+    contents+=(tessor-configurator.exe Help/index.htm Help/page_history.htm tessor-configurator.txt
+        licences/Qt-LGPL-3.0-only.txt licences/Qt-GPL-3.0-only.txt licences/Qt-QT-SOURCE.txt
+        licences/Qt-qt6-base-copyright.txt licences/DejaVu-fonts-copyright.txt)
+else
+    zip=$(ls "$build"/win/tessor-cli-*-windows-x64.zip)
+fi
 listing=$(cmake -E tar tf "$zip")
-for f in tessor-configurator.exe tessor-cli.exe Help/index.htm Help/page_history.htm tessor-configurator.txt \
-    tessor-cli.txt README-Windows.txt LICENSE.txt licences/Qt-LGPL-3.0-only.txt licences/Qt-GPL-3.0-only.txt \
-    licences/Qt-QT-SOURCE.txt licences/Qt-qt6-base-copyright.txt licences/DejaVu-fonts-copyright.txt; do
+for f in "${contents[@]}"; do
     grep -q "/$f\$" <<< "$listing" || { echo "test-windows: $zip lacks $f" >&2; exit 1; }
 done
 # One program each, without DLLs beside them: no Qt, compiler runtime or thread library imported.
-for exe in tessor-configurator.exe tessor-cli.exe; do
+for exe in "${programs[@]}"; do
     dlls=$(x86_64-w64-mingw32-objdump -p "${zip%.zip}/$exe" | sed -n 's/^\s*DLL Name: //p')
     if grep -iE '^(qt|lib|mingw)' <<< "$dlls"; then
         echo "test-windows: $exe needs DLLs that Windows does not have (above)" >&2
