@@ -109,6 +109,9 @@ done
 "$wineserver" -w
 
 # The unit tests (one CTest entry per program, each run under Wine); the device test uses COM1.
+# Each entry is named after its program, with its area in front where it has one.
+bad_names=$(ctest --test-dir "$build/win" -N | sed -n 's/^ *Test *#[0-9]*: //p' | grep -Ev '^([a-z]+\.)?test_[a-z_]+$' || true)
+[ -z "$bad_names" ] || { echo "test-windows: test entries with a wrong name: $bad_names" >&2; exit 1; }
 TESSOR_TEST_COM=COM1 ctest --test-dir "$build/win" --output-on-failure --timeout 300
 
 # tessor-cli.exe end to end against the simulator.
