@@ -475,9 +475,16 @@ void CLineTest::RunPasses(LineTestResult* r, const std::function<void(const char
     const auto deadline = start + m_options.duration;
     auto next = start;
     for (;;) {
-        AddPhy(r, m_board.RunPhyPass());
-        if (!m_board.Lost())
-            AddEthernet(r, m_board.RunEthernetPass());
+        const PhyRead phy = m_board.RunPhyPass();
+        AddPhy(r, phy);
+        if (!m_board.Lost()) {
+            const EthernetRead ethernet = m_board.RunEthernetPass();
+            AddEthernet(r, ethernet);
+            // The board can fall silent after the PHY reads: that pass went without an answer too.
+            if (phy.outcome == ReadOutcome::Answered && ethernet.outcome != ReadOutcome::Answered &&
+                ethernet.outcome != ReadOutcome::Garbled)
+                ++r->unansweredPasses;
+        }
         report("passes");
         if (m_board.Lost()) {
             r->boardLost = true;

@@ -45,6 +45,11 @@ public:
     PhyRead RunPhyPass() override { return phy(phyPasses++); }
     EthernetRead RunEthernetPass() override {
         EthernetRead r;
+        if (++ethernetPasses == silentInEthernetPass) {
+            lost = true;
+            r.outcome = ReadOutcome::NoAnswer;
+            return r;
+        }
         r.outcome = ReadOutcome::Answered;
         r.pass.complete = true;
         r.pass.countersRead = ops::kEthernetCounterCount;
@@ -54,6 +59,8 @@ public:
     }
     bool Lost() const override { return lost; }
     bool lost = false;
+    int ethernetPasses = 0;
+    int silentInEthernetPass = 0; // the board falls silent in this pass's Ethernet reads
 };
 
 // An up line with the given error value (mean square error register) and corrected error count.
@@ -146,21 +153,27 @@ TEST(LineTestRun, ABoardThatNeverAnsweredIsNeverAPass) {
 }
 
 TEST(LineTestRun, AnUnansweredPassFailsAndTheLostBoardEndsTheTest) {
-    ScriptedBoard board;
-    board.phy = [&board](int pass) {
-        if (pass < 2)
-            return UpPass(338844, 0);
-        board.lost = true;
-        PhyRead r;
-        r.outcome = ReadOutcome::NoAnswer;
-        return r;
-    };
-    const LineTestResult r = CLineTest(board, Fast(10)).Run();
-    EXPECT_EQ(r.verdict, Verdict::Failed);
-    EXPECT_TRUE(r.boardLost);
-    EXPECT_EQ(r.passes, 3);
-    EXPECT_FALSE(Find(r, CriterionId::Answered).passed);
-    EXPECT_FALSE(r.after.made);
+    // The board falls silent in the third pass: in its PHY reads, or after them in its Ethernet reads.
+    for (const bool inEthernet : {false, true}) {
+        SCOPED_TRACE(inEthernet ? "silent in the Ethernet reads" : "silent in the PHY reads");
+        ScriptedBoard board;
+        board.silentInEthernetPass = inEthernet ? 3 : 0;
+        board.phy = [&board, inEthernet](int pass) {
+            if (pass < 2 || inEthernet)
+                return UpPass(338844, 0);
+            board.lost = true;
+            PhyRead r;
+            r.outcome = ReadOutcome::NoAnswer;
+            return r;
+        };
+        const LineTestResult r = CLineTest(board, Fast(10)).Run();
+        EXPECT_EQ(r.verdict, Verdict::Failed);
+        EXPECT_TRUE(r.boardLost);
+        EXPECT_EQ(r.passes, 3);
+        EXPECT_EQ(r.unansweredPasses, 1);
+        EXPECT_FALSE(Find(r, CriterionId::Answered).passed);
+        EXPECT_FALSE(r.after.made);
+    }
 }
 
 TEST(LineTestRun, StoppedIsNoPassAndTheRemoteIsNotReadWhileDown) {
