@@ -35,6 +35,11 @@ void Accumulate(Statistic* statistic, double value) {
     statistic->mean += (value - statistic->mean) / static_cast<double>(++statistic->count);
 }
 
+// The board replied: a garbled reply is an answer whose values are lost.
+bool IsAnswer(ReadOutcome outcome) {
+    return outcome == ReadOutcome::Answered || outcome == ReadOutcome::Garbled;
+}
+
 std::string IdText(const IdentificationRead& read) {
     if (read.outcome != ReadOutcome::Answered)
         return OutcomeText(read.outcome);
@@ -353,8 +358,6 @@ void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
         return;
     }
     const bool answered = read.outcome == ReadOutcome::Answered;
-    if (!answered)
-        ++r->unansweredPasses;
     const rec::PhyRaw raw = rec::PhyRawOf(read.raw);
     const rec::PhySample sample =
         rec::MakePhySample(now, raw, m_references ? m_references->snr : rec::kNoValue,
@@ -477,14 +480,15 @@ void CLineTest::RunPasses(LineTestResult* r, const std::function<void(const char
     for (;;) {
         const PhyRead phy = m_board.RunPhyPass();
         AddPhy(r, phy);
+        ReadOutcome ethernet = ReadOutcome::Answered; // a lost board: its PHY reads decide
         if (!m_board.Lost()) {
-            const EthernetRead ethernet = m_board.RunEthernetPass();
-            AddEthernet(r, ethernet);
-            // The board can fall silent after the PHY reads: that pass went without an answer too.
-            if (phy.outcome == ReadOutcome::Answered && ethernet.outcome != ReadOutcome::Answered &&
-                ethernet.outcome != ReadOutcome::Garbled)
-                ++r->unansweredPasses;
+            const EthernetRead read = m_board.RunEthernetPass();
+            AddEthernet(r, read);
+            ethernet = read.outcome;
         }
+        // The board can fall silent after the PHY reads: that pass went without an answer too.
+        if (!IsAnswer(phy.outcome) || !IsAnswer(ethernet))
+            ++r->unansweredPasses;
         report("passes");
         if (m_board.Lost()) {
             r->boardLost = true;
