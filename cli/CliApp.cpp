@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <vector>
@@ -86,12 +88,26 @@ CLI::Validator DurationValidator(long long minMs) {
                                  : unit == "h"                  ? 3600000
                                                                 : -1;
             const double ms = value * scale;
-            if (used == 0 || scale < 0 || ms < static_cast<double>(minMs) || ms > 7 * 24 * 3600000.0)
+            if (used == 0 || scale < 0 || !std::isfinite(ms) || ms < static_cast<double>(minMs) ||
+                ms > 7 * 24 * 3600000.0)
                 return std::string("a duration is a number with s, m, h or ms, such as 15m");
             text = std::to_string(static_cast<long long>(ms));
             return std::string();
         },
         "DURATION", "duration");
+}
+
+// A line test threshold: a finite number its criterion accepts (CLI::Range lets "nan" through).
+CLI::Validator LimitValidator(bool (*accepted)(double), const std::string& range) {
+    return CLI::Validator(
+        [accepted, range](std::string& text) {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || !accepted(value))
+                return "a number from " + range;
+            return std::string();
+        },
+        "NUMBER", "line test threshold");
 }
 
 CLI::Validator ByteValidator() {
@@ -280,11 +296,12 @@ private:
         test->add_option(
             "--criteria", args.criteriaFile,
             "criteria file: name = value lines (min_snr, max_rs_per_second, check_<criterion> = yes|no)");
-        m_minSnr = test->add_option("--min-snr", m_minSnrDb, "minimum SNR in dB (default 30)")
-                       ->check(CLI::Range(0.0, 200.0));
-        m_maxRs = test->add_option("--max-rs-per-second", m_maxRsValue,
-                                   "highest mean of corrected RS errors per second (default 10)")
-                      ->check(CLI::Range(0.0, 1e9));
+        m_minSnr = test->add_option("--min-snr", m_minSnrDb, "minimum SNR in dB, 0 to 100 (default 30)")
+                       ->check(LimitValidator(linetest::MinSnrDbAccepted, "0 to 100"));
+        m_maxRs =
+            test->add_option("--max-rs-per-second", m_maxRsValue,
+                             "highest mean of corrected RS errors per second, 0 to 1000000 (default 10)")
+                ->check(LimitValidator(linetest::MaxRsPerSecondAccepted, "0 to 1000000"));
         test->add_option("--skip", args.skip, "criterion not to check (repeatable)")
             ->check(CLI::IsMember(
                 {"min_snr", "no_line_drop", "link_fail_unchanged", "rs_per_second", "no_ethernet_errors"}));

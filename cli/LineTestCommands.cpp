@@ -6,6 +6,8 @@
 #include "linetest/LineTest.h"
 #include "linetest/LineTestReport.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <thread>
@@ -114,7 +116,9 @@ nlohmann::json ResultJson(const linetest::LineTestResult& r, const std::string& 
         {"link_fail",
          {{"first", Optional(r.linkFailFirst)},
           {"last", Optional(r.linkFailLast)},
-          {"change", Optional(r.linkFailChange)}}},
+          {"change", Optional(r.linkFailChange)},
+          {"micro_interruptions", r.microInterruptions},
+          {"down_passes", r.downPasses}}},
         {"drops_s", drops},
         {"ethernet", ethernet},
         {"ethernet_seconds", r.ethernetSeconds},
@@ -163,10 +167,47 @@ std::string ProgressText(const linetest::LineTestProgress& p) {
     return text.str();
 }
 
+std::string ReportFileProblem(const std::string& path, const char* what) {
+    return path + ": " + what + ": " + std::strerror(errno) +
+           ".\nCheck that its folder exists, the free space and that you may write there.";
+}
+
 int ReportFileFail(const Context& ctx, const std::string& path, const char* what) {
-    return ctx.Fail(kExitFile,
-                    path + ": " + what + ": " + std::strerror(errno) +
-                        ".\nCheck that its folder exists, the free space and that you may write there.");
+    return ctx.Fail(kExitFile, ReportFileProblem(path, what));
+}
+
+// Writes the report; the problem when it could not be written, else nothing.
+std::string WriteReport(const std::string& path, const linetest::LineTestResult& result) {
+    AtomicFile out(path);
+    if (!out.Create() || !out.Commit(linetest::ReportHtml(result)))
+        return ReportFileProblem(path, "could not be written");
+    return {};
+}
+
+// The verdict first, whatever became of the report: with --json the whole document, the report's
+// problem in it.
+void PrintResult(const Context& ctx, const linetest::LineTestResult& result, const std::string& report,
+                 const std::string& reportProblem) {
+    const std::string written = reportProblem.empty() ? report : std::string();
+    if (ctx.options.json) {
+        nlohmann::json doc = ResultJson(result, written);
+        if (!reportProblem.empty())
+            doc["report_error"] = reportProblem;
+        ctx.streams.out << doc.dump(2) << "\n";
+    } else {
+        ctx.streams.out << ResultText(result) << (written.empty() ? "" : "Report: " + written + "\n");
+    }
+    ctx.streams.out.flush();
+}
+
+// A number in a criteria file: finite and accepted by its criterion.
+bool ReadLimit(const std::string& value, bool (*accepted)(double), double* limit) {
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !accepted(v))
+        return false;
+    *limit = v;
+    return true;
 }
 
 } // namespace
@@ -196,15 +237,17 @@ bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, st
             *error = "line " + std::to_string(number) + ": " + why;
             return false;
         };
-        char* end = nullptr;
-        if (key == "min_snr" || key == "max_rs_per_second") {
-            const double v = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end != '\0' || v < 0 || v > 100000)
-                return bad(key + " needs a number");
-            if (key == "min_snr")
-                criteria->minSnrCenti = static_cast<std::int32_t>(std::lround(v * 100));
-            else
-                criteria->maxRsPerSecond = v;
+        double v = 0;
+        if (key == "min_snr") {
+            if (!ReadLimit(value, linetest::MinSnrDbAccepted, &v))
+                return bad("min_snr needs a number from 0 to 100 (dB)");
+            criteria->minSnrCenti = static_cast<std::int32_t>(std::lround(v * 100));
+            continue;
+        }
+        if (key == "max_rs_per_second") {
+            if (!ReadLimit(value, linetest::MaxRsPerSecondAccepted, &v))
+                return bad("max_rs_per_second needs a number from 0 to 1000000");
+            criteria->maxRsPerSecond = v;
             continue;
         }
         bool* flag = key == "check_min_snr"               ? &criteria->checkSnr
@@ -262,16 +305,12 @@ int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<
     if (inPlace)
         ctx.streams.err << "\n";
 
-    if (!args.report.empty()) {
-        AtomicFile out(args.report);
-        if (!out.Create() || !out.Commit(linetest::ReportHtml(result)))
-            return ReportFileFail(ctx, args.report, "could not be written");
+    const std::string reportProblem = args.report.empty() ? std::string() : WriteReport(args.report, result);
+    PrintResult(ctx, result, args.report, reportProblem);
+    if (!reportProblem.empty()) {
+        ctx.streams.err << "tessor-cli: " << reportProblem << std::endl;
+        return kExitFile;
     }
-    if (ctx.options.json)
-        ctx.streams.out << ResultJson(result, args.report).dump(2) << "\n";
-    else
-        ctx.streams.out << ResultText(result) << (args.report.empty() ? "" : "Report: " + args.report + "\n");
-    ctx.streams.out.flush();
     switch (result.verdict) {
     case linetest::Verdict::Passed:
         return kExitOk;

@@ -40,6 +40,31 @@ bool IsAnswer(ReadOutcome outcome) {
     return outcome == ReadOutcome::Answered || outcome == ReadOutcome::Garbled;
 }
 
+// A read of the reads before and after the passes that the board answered, or that was not made because
+// the line was down.
+bool Reached(ReadOutcome outcome) {
+    return IsAnswer(outcome) || outcome == ReadOutcome::LineDown;
+}
+
+// What one counter read counted: the register's raw 32-bit value (the counters clear when read).
+std::uint64_t RawCount(const RegResult& read) {
+    return read.ok() ? static_cast<std::uint32_t>(read.value) : 0;
+}
+
+// Keeps the earlier of two moments.
+void KeepFirst(std::optional<rec::SampleTime>* first, const rec::SampleTime& time) {
+    if (!*first || time.monoMs < (*first)->monoMs)
+        *first = time;
+}
+
+bool Seen(const rec::PhySample& s, int indicator) {
+    return (s.indicatorsKnown & s.indicators & 1u << indicator) != 0;
+}
+
+std::string Counted(int count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string IdText(const IdentificationRead& read) {
     if (read.outcome != ReadOutcome::Answered)
         return OutcomeText(read.outcome);
@@ -55,41 +80,89 @@ CriterionResult Judge(CriterionId id, bool checked) {
     return c;
 }
 
-// The first event of a kind in the test's journal.
-std::optional<rec::SampleTime> FirstEvent(const rec::LineStore& store, rec::EventKind kind) {
-    for (const rec::Event& e : store.events) {
-        if (e.kind == kind)
-            return e.time;
+// What the PHY passes showed that a criterion judges.
+struct PhyFindings {
+    std::optional<rec::SampleTime> snrBreach;
+    std::optional<rec::SampleTime> unanswered;
+    std::optional<rec::SampleTime> linkBreach; // a changed link fail counter or a micro interruption
+};
+
+// The link fail counter is 8 bits: each pass adds its change over the wrap, so 250 -> 3 is +9 and a
+// counter that comes round to where it started has still changed.
+void FollowLinkFail(LineTestResult* r, const rec::PhySample& s, int* change, PhyFindings* f) {
+    if (s.linkFailCount == rec::kNoValue)
+        return;
+    if (r->linkFailLast) {
+        const int step = (s.linkFailCount - *r->linkFailLast) & 0xFF;
+        if (step != 0)
+            KeepFirst(&f->linkBreach, s.time);
+        *change += step;
+    } else {
+        r->linkFailFirst = s.linkFailCount;
     }
-    return std::nullopt;
+    r->linkFailLast = s.linkFailCount;
 }
 
-void EvaluatePhy(LineTestResult* r, const rec::LineStore& store, std::optional<rec::SampleTime>* snrBreach,
-                 std::optional<rec::SampleTime>* unanswered) {
+void EvaluatePhy(LineTestResult* r, const rec::LineStore& store, PhyFindings* f) {
+    int change = 0;
     for (std::size_t i = 0; i < store.phy.size(); ++i) {
         const rec::PhySample& s = store.phy[i];
         if (!s.answered) {
-            if (!*unanswered)
-                *unanswered = s.time;
+            KeepFirst(&f->unanswered, s.time);
             continue;
         }
         if (s.snrCenti != rec::kNoValue) {
             Accumulate(&r->snrCenti, s.snrCenti);
-            if (!*snrBreach && s.snrCenti < r->options.criteria.minSnrCenti)
-                *snrBreach = s.time;
+            if (s.snrCenti < r->options.criteria.minSnrCenti)
+                KeepFirst(&f->snrBreach, s.time);
         }
         if (s.mseCenti != rec::kNoValue)
             Accumulate(&r->mseCenti, s.mseCenti);
         if (s.txPowerDb != rec::kNoValue)
             Accumulate(&r->txPowerDb, s.txPowerDb);
-        if (s.linkFailCount != rec::kNoValue) {
-            if (!r->linkFailFirst)
-                r->linkFailFirst = s.linkFailCount;
-            r->linkFailLast = s.linkFailCount;
+        FollowLinkFail(r, s, &change, f);
+        // Latched and cleared by the read: every pass that sees it is one.
+        if (Seen(s, rec::kIndMicroInterruption)) {
+            ++r->microInterruptions;
+            KeepFirst(&f->linkBreach, s.time);
         }
     }
     if (r->linkFailFirst)
-        r->linkFailChange = (*r->linkFailLast - *r->linkFailFirst) & 0xFF;
+        r->linkFailChange = change;
+}
+
+// The line as each pass saw it, in time order: the reads before, the PHY passes, the reads after. A drop
+// is a pass that saw it down after it was up, or first. Gives how many passes saw the line at all.
+int FindDrops(LineTestResult* r, const rec::LineStore& store) {
+    int seen = 0;
+    bool wasUp = true;
+    const auto see = [&](const rec::SampleTime& time, bool up) {
+        ++seen;
+        if (!up) {
+            ++r->downPasses;
+            if (wasUp)
+                r->drops.push_back(time);
+        }
+        wasUp = up;
+    };
+    if (r->before.made && r->before.lineUp)
+        see(r->before.time, *r->before.lineUp);
+    for (std::size_t i = 0; i < store.phy.size(); ++i) {
+        const rec::PhySample& s = store.phy[i];
+        if (s.answered && (s.indicatorsKnown & 1u << rec::kIndFullConstellation))
+            see(s.time, Seen(s, rec::kIndFullConstellation) || Seen(s, rec::kIndReducedConstellation));
+    }
+    if (r->after.made && r->after.lineUp)
+        see(r->after.time, *r->after.lineUp);
+    return seen;
+}
+
+// The reads before and after the passes that went without an answer.
+void UnansweredStates(const LineTestResult& r, std::optional<rec::SampleTime>* unanswered) {
+    for (const BoardState* state : {&r.before, &r.after}) {
+        if (state->made && !state->answered)
+            KeepFirst(unanswered, state->time);
+    }
 }
 
 // The pass at which the mean so far first went above the limit.
@@ -117,17 +190,45 @@ std::optional<rec::SampleTime> EthernetBreach(const rec::LineStore& store,
     std::optional<rec::SampleTime> breach;
     for (std::size_t i = 0; i < store.eth.size(); ++i) {
         const rec::EthSample& s = store.eth[i];
-        if (!s.answered && (!*unanswered || s.time.monoMs < (*unanswered)->monoMs))
-            *unanswered = s.time;
+        if (!s.answered)
+            KeepFirst(unanswered, s.time);
         if (!breach && s.answered && WatchedErrors(s.totals) > 0)
             breach = s.time;
     }
     return breach;
 }
 
+// Any drop the passes saw fails it: a changed counter (over its wrap), a micro interruption, the line down.
+CriterionResult JudgeLinkFail(const LineTestResult& r, std::optional<rec::SampleTime> breach,
+                              const std::optional<rec::SampleTime>& lineDrop) {
+    CriterionResult c = Judge(CriterionId::LinkFailUnchanged, r.options.criteria.checkLinkFail);
+    c.limit = "no change, no micro interruption, line never down";
+    c.measured = r.linkFailChange
+                     ? std::to_string(*r.linkFailFirst) + " -> " + std::to_string(*r.linkFailLast) + " (+" +
+                           std::to_string(*r.linkFailChange) + ")"
+                     : "unknown";
+    if (r.microInterruptions > 0)
+        c.measured += ", " + Counted(r.microInterruptions, "micro interruption", "micro interruptions");
+    if (r.downPasses > 0)
+        c.measured += ", line down at " + Counted(r.downPasses, "pass", "passes");
+    if (lineDrop)
+        KeepFirst(&breach, *lineDrop);
+    c.passed = r.linkFailChange && *r.linkFailChange == 0 && r.microInterruptions == 0 && r.downPasses == 0;
+    c.firstBreach = breach;
+    return c;
+}
+
 } // namespace
 
 const std::array<int, 2> kWatchedErrorCounters{14, 11}; // frame check sequence errors, receive errors
+
+bool MinSnrDbAccepted(double db) {
+    return std::isfinite(db) && db >= 0 && db <= kMinSnrHighestDb;
+}
+
+bool MaxRsPerSecondAccepted(double perSecond) {
+    return std::isfinite(perSecond) && perSecond >= 0 && perSecond <= kMaxRsPerSecondHighest;
+}
 
 const char* CriterionCaption(CriterionId id) {
     return kCaptions[static_cast<int>(id)];
@@ -212,6 +313,8 @@ void Evaluate(LineTestResult* r) {
     r->linkFailFirst.reset();
     r->linkFailLast.reset();
     r->linkFailChange.reset();
+    r->microInterruptions = 0;
+    r->downPasses = 0;
     r->drops.clear();
     r->criteria.clear();
     r->rsTotal = 0;
@@ -224,43 +327,35 @@ void Evaluate(LineTestResult* r) {
     if (r->rsSeconds > 0)
         r->rsPerSecond = static_cast<double>(r->rsTotal) / r->rsSeconds;
 
-    std::optional<rec::SampleTime> snrBreach, unanswered, ethBreach, lineDrop, linkFail;
+    PhyFindings phy;
+    std::optional<rec::SampleTime> ethBreach;
     bool haveEth = false;
+    int lineSeen = 0;
     r->recording->Read([&](const rec::LineStore& store) {
-        EvaluatePhy(r, store, &snrBreach, &unanswered);
-        ethBreach = EthernetBreach(store, &unanswered);
+        EvaluatePhy(r, store, &phy);
+        ethBreach = EthernetBreach(store, &phy.unanswered);
         haveEth = !store.eth.empty();
-        for (const rec::Event& e : store.events) {
-            if (e.kind == rec::EventKind::LineDown)
-                r->drops.push_back(e.time);
-        }
-        lineDrop = FirstEvent(store, rec::EventKind::LineDown);
-        linkFail = FirstEvent(store, rec::EventKind::LinkFail);
+        lineSeen = FindDrops(r, store);
     });
+    UnansweredStates(*r, &phy.unanswered);
+    const std::optional<rec::SampleTime> lineDrop =
+        r->drops.empty() ? std::nullopt : std::optional<rec::SampleTime>(r->drops.front());
 
     CriterionResult snr = Judge(CriterionId::MinSnr, k.checkSnr);
     snr.limit = "at least " + ops::FormatHundredths(k.minSnrCenti) + " dB";
     snr.measured = r->snrCenti.count ? "lowest " + Centi(r->snrCenti.min) + " dB" : "unknown";
-    snr.passed = r->snrCenti.count > 0 && !snrBreach;
-    snr.firstBreach = snrBreach;
+    snr.passed = r->snrCenti.count > 0 && !phy.snrBreach;
+    snr.firstBreach = phy.snrBreach;
     r->criteria.push_back(snr);
 
     CriterionResult drop = Judge(CriterionId::NoLineDrop, k.checkLineDrop);
     drop.limit = "line up at every pass";
-    drop.measured = r->passes > r->unansweredPasses ? std::to_string(r->drops.size()) + " drops" : "unknown";
-    drop.passed = r->passes > r->unansweredPasses && r->drops.empty();
+    drop.measured = lineSeen > 0 ? std::to_string(r->drops.size()) + " drops" : "unknown";
+    drop.passed = lineSeen > 0 && r->drops.empty();
     drop.firstBreach = lineDrop;
     r->criteria.push_back(drop);
 
-    CriterionResult fail = Judge(CriterionId::LinkFailUnchanged, k.checkLinkFail);
-    fail.limit = "no change";
-    fail.measured = r->linkFailChange
-                        ? std::to_string(*r->linkFailFirst) + " -> " + std::to_string(*r->linkFailLast) +
-                              " (+" + std::to_string(*r->linkFailChange) + ")"
-                        : "unknown";
-    fail.passed = r->linkFailChange && *r->linkFailChange == 0 && !linkFail;
-    fail.firstBreach = linkFail;
-    r->criteria.push_back(fail);
+    r->criteria.push_back(JudgeLinkFail(*r, phy.linkBreach, lineDrop));
 
     CriterionResult rs = Judge(CriterionId::RsPerSecond, k.checkRs);
     rs.limit = "at most " + Fixed(k.maxRsPerSecond, 2) + " per second";
@@ -288,7 +383,7 @@ void Evaluate(LineTestResult* r) {
     answered.measured = std::to_string(r->passes - r->unansweredPasses) + " of " + std::to_string(r->passes) +
                         " passes answered" + (r->boardLost ? ", then the board was lost" : "");
     answered.passed = r->passes > 0 && r->unansweredPasses == 0 && !r->boardLost;
-    answered.firstBreach = unanswered;
+    answered.firstBreach = phy.unanswered;
     r->criteria.push_back(answered);
 
     // A stopped test fails on a breach it saw; what it could not measure only leaves it unfinished.
@@ -330,7 +425,7 @@ void CLineTest::Note(const std::string& text) {
         m_feed->NoteRecording(now, "Line test: " + text);
 }
 
-void CLineTest::ReadState(BoardState* state, const char* when) {
+void CLineTest::ReadState(LineTestResult* r, BoardState* state, const char* when) {
     state->made = true;
     state->time = rec::Now();
     state->lineUp = m_board.LineUp();
@@ -341,6 +436,12 @@ void CLineTest::ReadState(BoardState* state, const char* when) {
     else
         state->remote.outcome = ReadOutcome::LineDown;
     state->settings = m_board.ReadLinkSettings(m_options.crystalHz, up);
+    // These reads are a pass of the test: a silence in them is a pass without an answer.
+    ++r->passes;
+    state->answered = !m_board.Lost() && Reached(state->local.outcome) && Reached(state->remote.outcome) &&
+                      Reached(state->settings.outcome);
+    if (!state->answered)
+        ++r->unansweredPasses;
     Note(std::string(when) + ": line " +
          (state->lineUp ? (*state->lineUp ? "up" : "down") : std::string("unknown")) + "; local modem " +
          IdText(state->local) + "; remote modem " + IdText(state->remote) + "; link settings " +
@@ -382,10 +483,11 @@ void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
              ": a garbled reply; the Ethernet counts it carried are lost");
         return;
     }
-    const bool answered = read.outcome == ReadOutcome::Answered;
+    const bool answered = read.outcome == ReadOutcome::Answered && read.pass.complete;
     // The counters clear when read: the first pass only starts the count.
     if (answered && m_lastEth) {
-        r->ethernet.Add(read.pass);
+        for (std::size_t i = 0; i < r->ethernet.totals.size(); ++i)
+            r->ethernet.totals[i] += RawCount(read.pass.raw[i]);
         r->ethernetSeconds += static_cast<double>(now.monoMs - m_lastEth->monoMs) / 1000.0;
     }
     if (answered)
@@ -452,7 +554,7 @@ LineTestResult CLineTest::Run(const ProgressFn& progress) {
         r.side = side.side;
         m_references = side.references;
         report("before");
-        ReadState(&r.before, "Before");
+        ReadState(&r, &r.before, "Before");
     }
     if (r.notRunReason.empty() && m_board.Lost())
         r.notRunReason = "the board did not answer";
@@ -460,7 +562,11 @@ LineTestResult CLineTest::Run(const ProgressFn& progress) {
         RunPasses(&r, report);
     if (r.notRunReason.empty() && !m_board.Lost()) {
         report("after");
-        ReadState(&r.after, "After");
+        ReadState(&r, &r.after, "After");
+        if (m_board.Lost()) {
+            r.boardLost = true;
+            Note("The board stopped answering in the reads after the passes");
+        }
     }
     r.end = rec::Now();
     if (!r.notRunReason.empty())

@@ -32,6 +32,12 @@ struct Criteria {
     bool checkEthernetErrors = true;
 };
 
+// What a front end accepts for the thresholds: a finite number within these bounds.
+constexpr double kMinSnrHighestDb = 100.0;     // minimum SNR: 0 to 100 dB
+constexpr double kMaxRsPerSecondHighest = 1e6; // mean corrected RS errors per second: 0 to a million
+bool MinSnrDbAccepted(double db);
+bool MaxRsPerSecondAccepted(double perSecond);
+
 struct LineTestOptions {
     std::chrono::milliseconds duration{15 * 60 * 1000};
     std::chrono::milliseconds interval{5000};
@@ -60,7 +66,8 @@ struct CriterionResult {
 
 // The modems as read before or after the passes.
 struct BoardState {
-    bool made = false; // the reads were made (not for a test that ended before them)
+    bool made = false;    // the reads were made (not for a test that ended before them)
+    bool answered = true; // the board answered them (a garbled reply is an answer; a silence is not)
     rec::SampleTime time;
     std::optional<bool> lineUp;
     IdentificationRead local;
@@ -83,6 +90,12 @@ const char* VerdictName(Verdict verdict); // "passed", ...
 // The error counters the Ethernet criterion watches, as indices into ops::kEthernetCounters.
 extern const std::array<int, 2> kWatchedErrorCounters;
 
+// Raw counts of the Ethernet counters (each read's 32-bit register value) over the passes after the
+// first, in the order of ops::kEthernetCounters.
+struct EthernetCounts {
+    std::array<std::uint64_t, ops::kEthernetCounterCount> totals{};
+};
+
 // Corrected RS errors one pass counted, and the time since the read before it.
 struct RsCount {
     rec::SampleTime time;
@@ -104,7 +117,7 @@ struct LineTestResult {
     // Every sample and event of the test, as its own recorder kept them.
     std::shared_ptr<rec::CLineRecorder> recording;
 
-    int passes = 0;
+    int passes = 0; // the reads before and after the passes count as passes too
     int unansweredPasses = 0;
     int garbledPasses = 0;
     Statistic snrCenti;
@@ -116,9 +129,11 @@ struct LineTestResult {
     std::optional<double> rsPerSecond;
     std::optional<int> linkFailFirst; // link fail counter at the first and the last pass that read it
     std::optional<int> linkFailLast;
-    std::optional<int> linkFailChange;  // counted modulo 256
+    std::optional<int> linkFailChange;  // each pass's change over the 8-bit wrap, summed
+    int microInterruptions = 0;         // passes that saw the micro interruption latched (8C98 bit 7)
+    int downPasses = 0;                 // passes (the reads before and after included) that saw the line down
     std::vector<rec::SampleTime> drops; // passes that found the line down after it was up (or at start)
-    ops::EthernetTotals ethernet;       // counted after the first pass
+    EthernetCounts ethernet;            // counted after the first pass
     double ethernetSeconds = 0;
 
     std::vector<CriterionResult> criteria;
@@ -129,7 +144,7 @@ struct LineTestResult {
 struct LineTestProgress {
     std::chrono::milliseconds elapsed{0};
     std::chrono::milliseconds duration{0};
-    int passes = 0;
+    int passes = 0; // the reads before and after the passes count as passes too
     int unansweredPasses = 0;
     std::optional<bool> lineUp;
     std::optional<std::int32_t> snrCenti;
@@ -154,7 +169,7 @@ private:
     bool WaitUntil(std::chrono::steady_clock::time_point when);
     bool Stopping() const { return m_stop.load(); }
     void Note(const std::string& text);
-    void ReadState(BoardState* state, const char* when);
+    void ReadState(LineTestResult* result, BoardState* state, const char* when);
     void RunPasses(LineTestResult* result, const std::function<void(const char*)>& report);
     void AddPhy(LineTestResult* result, const PhyRead& read);
     void AddEthernet(LineTestResult* result, const EthernetRead& read);

@@ -189,14 +189,16 @@ void WriteLineFigures(std::ostringstream& out, const LineTestResult& r) {
     for (const rec::SampleTime& d : r.drops)
         drops += (drops.empty() ? "" : ", ") + TimeText(d) + " (" + OffsetText(r.start, d) + ")";
     t.Row("Line drops", {std::to_string(r.drops.size()), drops}, "drops");
-    t.Row("Passes", {std::to_string(r.passes)}, "passes");
+    t.Row("Micro interruptions", {std::to_string(r.microInterruptions)}, "micro_interruptions");
+    t.Row("Passes (the reads before and after included)", {std::to_string(r.passes)}, "passes");
     t.Row("Passes without an answer", {std::to_string(r.unansweredPasses)}, "unanswered_passes");
     t.Row("Passes with a garbled reply", {std::to_string(r.garbledPasses)}, "garbled_passes");
 }
 
 void WriteEthernet(std::ostringstream& out, const LineTestResult& r) {
     out << "<h2>Ethernet</h2>\n<p>Counted over " << Fixed(r.ethernetSeconds, 1)
-        << " s, from the second pass on (the counters clear when read).</p>\n";
+        << " s, from the second pass on (the counters clear when read): the raw register counts, "
+           "per second of real time.</p>\n";
     Table t(out);
     t.Head({"Counter", "Total", "Per second"});
     for (int i = 0; i < ops::kEthernetCounterCount; ++i) {

@@ -1,10 +1,13 @@
 // The line test's run loop, criteria and report against a scripted board, and the configuration check.
 #include "linetest/ConfigCompare.h"
+#include "linetest/Figures.h"
 #include "linetest/LineTest.h"
 #include "linetest/LineTestReport.h"
+#include "ops/ScriptedBus.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -29,17 +32,19 @@ public:
         s.references = ops::PhyReferences{9180, 6920};
         return s;
     }
-    std::optional<bool> LineUp() override { return lineUp; }
+    std::optional<bool> LineUp() override { return lost ? std::nullopt : std::optional<bool>(lineUp); }
     IdentificationRead ReadIdentification(int target) override {
         identificationTargets.push_back(target);
+        if (static_cast<int>(identificationTargets.size()) == silentInIdentification)
+            lost = true;
         IdentificationRead r;
-        r.outcome = ReadOutcome::Answered;
+        r.outcome = lost ? ReadOutcome::NoAnswer : ReadOutcome::Answered;
         r.id.id72 = 0x61;
         return r;
     }
     LinkSettingsRead ReadLinkSettings(std::int32_t, bool) override {
         LinkSettingsRead r;
-        r.outcome = ReadOutcome::Answered;
+        r.outcome = lost ? ReadOutcome::NoAnswer : ReadOutcome::Answered;
         return r;
     }
     PhyRead RunPhyPass() override { return phy(phyPasses++); }
@@ -53,14 +58,15 @@ public:
         r.outcome = ReadOutcome::Answered;
         r.pass.complete = true;
         r.pass.countersRead = ops::kEthernetCounterCount;
-        r.pass.raw[0] = RegResult::Answer(500); // transmitted frames: 100 a pass
+        r.pass.raw[0] = RegResult::Answer(500); // transmitted frames: 500 a pass (the page shows 100)
         r.pass.increments[0] = 100;
         return r;
     }
     bool Lost() const override { return lost; }
     bool lost = false;
     int ethernetPasses = 0;
-    int silentInEthernetPass = 0; // the board falls silent in this pass's Ethernet reads
+    int silentInEthernetPass = 0;   // the board falls silent in this pass's Ethernet reads
+    int silentInIdentification = 0; // ... or in this identification read (1: the first before the passes)
 };
 
 // An up line with the given error value (mean square error register) and corrected error count.
@@ -100,9 +106,9 @@ TEST(LineTestRun, CleanLinePassesAndTheFirstCountIsOnlyTheStart) {
     for (const CriterionResult& c : r.criteria)
         EXPECT_TRUE(c.passed) << CriterionName(c.id) << ": " << c.measured;
     EXPECT_EQ(r.verdict, Verdict::Passed);
-    EXPECT_EQ(r.passes, 5);
-    EXPECT_EQ(r.rsTotal, 4u * 50u); // the 100000 accumulated before the test are not the line's
-    EXPECT_EQ(r.ethernet.totals[0], 4u * 100u);
+    EXPECT_EQ(r.passes, 7);                     // the reads before and after are passes too
+    EXPECT_EQ(r.rsTotal, 4u * 50u);             // the 100000 accumulated before the test are not the line's
+    EXPECT_EQ(r.ethernet.totals[0], 4u * 500u); // raw counts, not the page's fifths
     EXPECT_GT(r.ethernetSeconds, 0.05);
     EXPECT_EQ(r.snrCenti.count, 5u);
     EXPECT_DOUBLE_EQ(r.snrCenti.min, 4180);
@@ -169,11 +175,114 @@ TEST(LineTestRun, AnUnansweredPassFailsAndTheLostBoardEndsTheTest) {
         const LineTestResult r = CLineTest(board, Fast(10)).Run();
         EXPECT_EQ(r.verdict, Verdict::Failed);
         EXPECT_TRUE(r.boardLost);
-        EXPECT_EQ(r.passes, 3);
+        EXPECT_EQ(r.passes, 4); // the reads before, three passes; nothing read after
         EXPECT_EQ(r.unansweredPasses, 1);
         EXPECT_FALSE(Find(r, CriterionId::Answered).passed);
         EXPECT_FALSE(r.after.made);
     }
+}
+
+TEST(LineTestRun, SilentInTheReadsAfterThePassesIsAPassWithoutAnAnswer) {
+    ScriptedBoard board;
+    board.silentInIdentification = 3; // before: local, remote; after: local
+    board.phy = [](int) { return UpPass(100000, 0); };
+    const LineTestResult r = CLineTest(board, Fast(3)).Run();
+    EXPECT_EQ(r.verdict, Verdict::Failed);
+    EXPECT_EQ(r.passes, 5);
+    EXPECT_EQ(r.unansweredPasses, 1);
+    EXPECT_TRUE(r.boardLost);
+    EXPECT_TRUE(r.after.made);
+    EXPECT_EQ(r.after.local.outcome, ReadOutcome::NoAnswer);
+    const CriterionResult& answered = Find(r, CriterionId::Answered);
+    EXPECT_FALSE(answered.passed);
+    ASSERT_TRUE(answered.firstBreach);
+    EXPECT_EQ(answered.firstBreach->monoMs, r.after.time.monoMs);
+    EXPECT_EQ(answered.measured, "4 of 5 passes answered, then the board was lost");
+}
+
+TEST(LineTestRun, EthernetErrorsAreJudgedOnRawCounts) {
+    // Every read of the two watched error counters answers 01 00 00 00; received frames 7 a read.
+    opstest::CScriptedBus bus;
+    bus.regs["8D04"] = 1; // frame check sequence errors
+    bus.regs["8CF8"] = 1; // receive errors
+    bus.regs["8D20"] = 7; // received frames
+    COpsLineTestBoard board(bus);
+    const LineTestResult r = CLineTest(board, Fast(4)).Run();
+    // Four reads of each: the first only starts the count (the counters clear when read).
+    ASSERT_EQ(std::count(bus.lines.begin(), bus.lines.end(), "RD 8D04,4"), 4);
+    EXPECT_EQ(r.ethernet.totals[14], 3u);
+    EXPECT_EQ(r.ethernet.totals[11], 3u);
+    EXPECT_EQ(r.ethernet.totals[1], 21u);
+    const CriterionResult& eth = Find(r, CriterionId::NoEthernetErrors);
+    EXPECT_FALSE(eth.passed);
+    EXPECT_EQ(eth.measured, "3 FCS, 3 receive errors");
+    ASSERT_TRUE(eth.firstBreach);
+    EXPECT_EQ(r.verdict, Verdict::Failed);
+}
+
+// A result judged from PHY passes one second apart: link fail counter, 8C71, 8C98 of each.
+struct PhyRow {
+    std::int64_t linkFail;
+    std::int64_t status = 0xC0; // line up
+    std::int64_t flags = 0x06;
+};
+
+LineTestResult Judged(const std::vector<PhyRow>& rows, std::vector<RsCount> rs = {}, Criteria criteria = {}) {
+    LineTestResult r;
+    r.options.criteria = criteria;
+    r.recording = std::make_shared<rec::CLineRecorder>(1000);
+    r.start = {1000, 1000};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const rec::PhyRaw raw{100000, 576, 0, rows[i].status, rows[i].flags, rows[i].linkFail};
+        const auto t = static_cast<std::int64_t>(1000 * (i + 1));
+        r.recording->AddPhy(rec::MakePhySample({t, t}, raw, 9180, 6920, true));
+    }
+    r.passes = static_cast<int>(rows.size());
+    r.rsCounts = std::move(rs);
+    Evaluate(&r);
+    return r;
+}
+
+TEST(LineTestCriteria, TheLinkCriterionFailsOnAnyDropItSaw) {
+    struct Case {
+        const char* name;
+        std::vector<PhyRow> rows;
+        bool passed;
+        const char* measured;
+        std::int64_t breachMs; // 0: none
+    };
+    const std::vector<Case> cases{
+        {"unchanged", {{3}, {3}, {3}}, true, "3 -> 3 (+0)", 0},
+        {"wrapped once", {{250}, {3}}, false, "250 -> 3 (+9)", 2000},
+        {"a whole wrap between the ends", {{255}, {10}, {255}}, false, "255 -> 255 (+256)", 2000},
+        {"a micro interruption",
+         {{3}, {3, 0xC0, 0x86}, {3}},
+         false,
+         "3 -> 3 (+0), 1 micro interruption",
+         2000},
+        {"the line seen down", {{3}, {3, 0x02}, {3}}, false, "3 -> 3 (+0), line down at 1 pass", 2000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LineTestResult r = Judged(c.rows);
+        const CriterionResult& fail = Find(r, CriterionId::LinkFailUnchanged);
+        EXPECT_EQ(fail.passed, c.passed);
+        EXPECT_EQ(fail.measured, c.measured);
+        EXPECT_EQ(fail.firstBreach ? fail.firstBreach->monoMs : 0, c.breachMs);
+    }
+}
+
+TEST(LineTestCriteria, RsMeanAtTheLimitPassesAndAboveItFails) {
+    Criteria k;
+    k.maxRsPerSecond = 10;
+    EXPECT_TRUE(Find(Judged({{3}, {3}}, {{{2000, 2000}, 50, 5.0}}, k), CriterionId::RsPerSecond).passed);
+    EXPECT_FALSE(Find(Judged({{3}, {3}}, {{{2000, 2000}, 51, 5.0}}, k), CriterionId::RsPerSecond).passed);
+}
+
+TEST(LineTestFigures, HundredthsRoundHalfAway) {
+    EXPECT_EQ(Centi(3650.5), "36,51");
+    EXPECT_EQ(Centi(3650.49), "36,50");
+    EXPECT_EQ(Centi(3650.0), "36,50");
 }
 
 TEST(LineTestRun, StoppedIsNoPassAndTheRemoteIsNotReadWhileDown) {
@@ -184,7 +293,8 @@ TEST(LineTestRun, StoppedIsNoPassAndTheRemoteIsNotReadWhileDown) {
     test.Stop();
     const LineTestResult r = test.Run();
     EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(r.verdict, Verdict::Stopped);
+    // The read before the passes saw the line down: a stopped test fails on what it saw.
+    EXPECT_EQ(r.verdict, Verdict::Failed);
     EXPECT_EQ(board.identificationTargets, (std::vector<int>{1, 1}));
     EXPECT_EQ(r.before.remote.outcome, ReadOutcome::LineDown);
 }
@@ -210,7 +320,7 @@ TEST(LineTestRun, StopFromAnotherThreadEndsTheWaitAtOnce) {
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(r.passes, 1);
+    EXPECT_EQ(r.passes, 3); // the reads before, one pass, the reads after
     EXPECT_NE(r.verdict, Verdict::Passed);
     EXPECT_TRUE(r.after.made); // the modems are still read after a stop
 }
