@@ -104,7 +104,7 @@ void CLineTestDlg::BuildForm() {
     m_checkSnr->setChecked(c.checkSnr);
     m_minSnr = new QDoubleSpinBox(this);
     m_minSnr->setObjectName(QStringLiteral("minSnr"));
-    m_minSnr->setRange(0, 100);
+    m_minSnr->setRange(0, linetest::kMinSnrHighestDb); // the field takes no text outside it, nor nan
     m_minSnr->setDecimals(2);
     m_minSnr->setValue(c.minSnrCenti / 100.0);
     grid->addRow(m_checkSnr, m_minSnr);
@@ -112,7 +112,7 @@ void CLineTestDlg::BuildForm() {
     m_checkRs->setChecked(c.checkRs);
     m_maxRs = new QDoubleSpinBox(this);
     m_maxRs->setObjectName(QStringLiteral("maxRs"));
-    m_maxRs->setRange(0, 1e6);
+    m_maxRs->setRange(0, linetest::kMaxRsPerSecondHighest);
     m_maxRs->setDecimals(2);
     m_maxRs->setValue(c.maxRsPerSecond);
     grid->addRow(m_checkRs, m_maxRs);

@@ -57,10 +57,14 @@ LineTestChoices ReadLineTestChoices() {
     c.durationMinutes = qBound(1, store.value(QStringLiteral("LineTest/Duration"), 15).toInt(), 24 * 60);
     c.site = store.value(QStringLiteral("LineTest/Site")).toString();
     c.operatorName = store.value(QStringLiteral("LineTest/Operator")).toString();
+    // A threshold that is not a number the criterion accepts gives its default, never a made-up limit.
+    bool ok = false;
+    const int minSnrCenti = store.value(QStringLiteral("LineTest/MinSnrCenti")).toInt(&ok);
     c.criteria.minSnrCenti =
-        store.value(QStringLiteral("LineTest/MinSnrCenti"), defaults.minSnrCenti).toInt();
+        ok && linetest::MinSnrDbAccepted(minSnrCenti / 100.0) ? minSnrCenti : defaults.minSnrCenti;
+    const double maxRs = store.value(QStringLiteral("LineTest/MaxRsPerSecond")).toDouble(&ok);
     c.criteria.maxRsPerSecond =
-        store.value(QStringLiteral("LineTest/MaxRsPerSecond"), defaults.maxRsPerSecond).toDouble();
+        ok && linetest::MaxRsPerSecondAccepted(maxRs) ? maxRs : defaults.maxRsPerSecond;
     c.criteria.checkSnr = store.value(QStringLiteral("LineTest/CheckSnr"), true).toBool();
     c.criteria.checkLineDrop = store.value(QStringLiteral("LineTest/CheckLineDrop"), true).toBool();
     c.criteria.checkLinkFail = store.value(QStringLiteral("LineTest/CheckLinkFail"), true).toBool();

@@ -2,6 +2,7 @@
 
 #include "app/ConfiguratorApp.h"
 #include "app/InitHardwareDlg.h"
+#include "app/LineTestDlg.h"
 #include "app/MainSheet.h"
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
@@ -15,7 +16,9 @@
 #include "ui_InitHardwareDlg.h"
 
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
@@ -171,6 +174,29 @@ TEST_F(AppTest, GarbageSettingsFallBackToDefaults) {
         return static_cast<int>(QDialog::Accepted);
     });
     EXPECT_EQ(openedNames, std::vector<std::string>{"COM1:"});
+}
+
+TEST_F(AppTest, LineTestThresholdsAreNumbersInRangeWhateverTheSettingsOrTheKeys) {
+    // A settings store with thresholds that are not numbers in range: the defaults, not a clamped limit.
+    Store().setValue("LineTest/MinSnrCenti", "-2147483648");
+    Store().setValue("LineTest/MaxRsPerSecond", "nan");
+    CLineTestDlg dlg(nullptr);
+    auto* minSnr = dlg.findChild<QDoubleSpinBox*>("minSnr");
+    auto* maxRs = dlg.findChild<QDoubleSpinBox*>("maxRs");
+    ASSERT_TRUE(minSnr && maxRs);
+    EXPECT_EQ(minSnr->value(), 30.0);
+    EXPECT_EQ(maxRs->value(), 10.0);
+    // Typed: the fields take no text that is not such a number.
+    for (const char* text : {"nan", "inf", "-1", "1e9"}) {
+        SCOPED_TRACE(text);
+        for (QDoubleSpinBox* box : {minSnr, maxRs}) {
+            box->findChild<QLineEdit*>()->selectAll();
+            QTest::keyClicks(box, text);
+            box->interpretText();
+        }
+        EXPECT_TRUE(linetest::MinSnrDbAccepted(minSnr->value())) << minSnr->value();
+        EXPECT_TRUE(linetest::MaxRsPerSecondAccepted(maxRs->value())) << maxRs->value();
+    }
 }
 
 TEST_F(AppTest, CancelOpensNothingAndWritesNothing) {
