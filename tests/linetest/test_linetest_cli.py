@@ -229,6 +229,31 @@ class LineTestCli(unittest.TestCase):
         self.assertEqual(bad.returncode, 2)
         self.assertIn("line 1: min_snr needs a number", bad.stderr)
 
+    def test_one_fcs_error_a_read_fails_with_the_count_the_simulator_answered(self):
+        self.sim.control("count 8D04 1")  # every read of the FCS counter answers 01 00 00 00
+        code, doc, rep, _ = self.finish(self.start("2s", "--max-rs-per-second", "1000"))
+        self.assertEqual(code, 7, self.err)
+        reads = sum(1 for line in self.sim.wire_lines() if re.match(r"RD 8D04\b", line, re.IGNORECASE))
+        self.assertGreaterEqual(reads, 5)
+        counted = reads - 1  # the first read only starts the count
+        self.assertEqual(doc["ethernet"]["frame_check_sequence_errors"], counted)
+        self.assertEqual(int(rep.figures["eth_frame_check_sequence_errors"][0]), counted)
+        eth = rep.criteria["no_ethernet_errors"]
+        self.assertEqual(eth["result"], "failed")
+        self.assertTrue(eth["cells"][2].startswith(f"{counted} FCS, "), eth["cells"])
+        self.assertEqual(doc["verdict"], "failed")
+
+    def test_256_drops_between_two_passes_fail_the_link_criterion(self):
+        proc = self.start("3s", *CLEAN)
+        self.wait_pass(proc, 3)
+        self.sim.control("drop 256")  # the 8-bit counter comes round to where it was
+        code, doc, rep, _ = self.finish(proc)
+        self.assertEqual(code, 7, self.err)
+        self.assertEqual(doc["link_fail"]["first"], doc["link_fail"]["last"])
+        self.assertEqual(doc["link_fail"]["micro_interruptions"], 1)
+        self.assertEqual(rep.criteria["link_fail_unchanged"]["result"], "failed")
+        self.assertEqual(doc["verdict"], "failed")
+
     def test_verdict_printed_when_the_report_cannot_be_written(self):
         for json_out in (True, False):
             with self.subTest(json=json_out):
