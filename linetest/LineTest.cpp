@@ -483,7 +483,7 @@ void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
              ": a garbled reply; the Ethernet counts it carried are lost");
         return;
     }
-    const bool answered = read.outcome == ReadOutcome::Answered && read.pass.complete;
+    const bool answered = read.outcome == ReadOutcome::Answered;
     // The counters clear when read: the first pass only starts the count.
     if (answered && m_lastEth) {
         for (std::size_t i = 0; i < r->ethernet.totals.size(); ++i)
