@@ -1,5 +1,7 @@
 #include "sim/PtyServer.h"
 
+#include "sim/SimFaultCommands.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -100,10 +102,15 @@ const char* CPtyServer::ControlHelp() {
            "  burst [S]       a burst of corrected RS errors now, for S simulated seconds (default 30)\n"
            "  bursts N        start bursts at random, N an hour on average (0 ends them)\n"
            "  drops N         drop the line at random, N times an hour on average (0 ends them)\n"
-           "  drop            drop the line now; it retrains at once\n"
+           "  drop [N]        drop the line now, N times at once (default 1); it retrains at once\n"
            "  cut on|off      hold the line down (as with the cable pulled) / let it train again\n"
            "  poke ADDR VV    set a register of the local modem, as its own firmware would (no console "
            "reply)\n"
+           "  reply ADDR F    answer reads starting at ADDR with fault F: error (\\rERROR), wrong-address\n"
+           "                  (for ADDR+10), short (one field fewer), empty (no data), normal (ends it)\n"
+           "  reply off       every reply normal again\n"
+           "  count ADDR N    the counter starting at ADDR (8C91, 8CE4 .. 8D20) reads N at each read;\n"
+           "                  count ADDR off counts normally again\n"
            "  status          print side, line state and time\n"
            "  help            print this list\n";
 }
@@ -238,6 +245,10 @@ bool CPtyServer::Control(const std::string& command, std::string* reply) {
         reply->clear();
         return true;
     }
+    const FaultCommand fault = RunFaultCommand(m_console, m_pair, command, reply);
+    if (fault != FaultCommand::NotOurs) {
+        return fault == FaultCommand::Done;
+    }
     if (word == "silent" && ParseOnOff(argument, &on)) {
         // Characters still on their way in belong to the silent period: a board coming back has lost them.
         m_input.clear();
@@ -297,10 +308,6 @@ bool CPtyServer::Control(const std::string& command, std::string* reply) {
             m_pair.SetDropsPerHour(rate);
         }
         out << word << " " << rate << " an hour";
-    } else if (word == "drop") {
-        m_pair.Sync();
-        m_pair.DropLine();
-        out << "line dropped";
     } else if (word == "cut" && ParseOnOff(argument, &on)) {
         m_pair.SetLineCut(on);
         out << "line " << (on ? "cut" : "restored");

@@ -155,26 +155,8 @@ std::string CSimConsole::Execute(const std::string& line) {
         if (pos != line.size() || address + count - 1 > 0xFFFF) {
             return kErrorData;
         }
-        char text[8];
-        std::snprintf(text, sizeof text, "%04X:", address);
-        std::string data = std::string("\r") + text;
-        for (unsigned i = 0; i < count; ++i) {
-            const auto current = static_cast<std::uint16_t>(address + i);
-            const std::uint8_t value = m_pair.ReadRegister(CSimModemPair::kLocal, current);
-            std::snprintf(text, sizeof text, " %02X", value);
-            data += text;
-            if (current >= reg::kEthCounterFirst && current < reg::kEthCounterEnd &&
-                (current - reg::kEthCounterFirst) % 4 == 0) {
-                // This read took the counter's snapshot; it counts as delivered only if all four bytes go
-                // out.
-                const auto& latch = m_pair.Modem(CSimModemPair::kLocal).latch;
-                const std::uint32_t snapshot =
-                    static_cast<std::uint32_t>(latch[0]) | static_cast<std::uint32_t>(latch[1]) << 8 |
-                    static_cast<std::uint32_t>(latch[2]) << 16 | static_cast<std::uint32_t>(latch[3]) << 24;
-                m_deliveries.push_back(CounterDelivery{current, snapshot, m_replyIntact && i + 3 < count});
-            }
-        }
-        return data;
+        const auto fault = m_replyFaults.find(static_cast<std::uint16_t>(address));
+        return ReadData(address, count, fault == m_replyFaults.end() ? ReplyFault::Normal : fault->second);
     }
 
     if (pos >= line.size() || !IsBlank(line[pos])) {
@@ -200,6 +182,50 @@ std::string CSimConsole::Execute(const std::string& line) {
         m_pair.WriteRegister(CSimModemPair::kLocal, reg, static_cast<std::uint8_t>(current & byte));
     }
     return "";
+}
+
+// The data portion of a read of count registers from address, spoilt as the fault says.
+std::string CSimConsole::ReadData(unsigned address, unsigned count, ReplyFault fault) {
+    if (fault == ReplyFault::Error) {
+        return kErrorData;
+    }
+    if (fault != ReplyFault::Normal) {
+        m_replyIntact = false; // whatever a counter value this reply carries, the reader loses it
+    }
+    const unsigned shown = fault == ReplyFault::WrongAddress ? (address + 0x10) & 0xFFFF : address;
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X:", shown);
+    std::string data = std::string("\r") + text;
+    for (unsigned i = 0; i < count; ++i) {
+        const auto current = static_cast<std::uint16_t>(address + i);
+        const std::uint8_t value = m_pair.ReadRegister(CSimModemPair::kLocal, current);
+        std::snprintf(text, sizeof text, " %02X", value);
+        data += text;
+        if (current >= reg::kEthCounterFirst && current < reg::kEthCounterEnd &&
+            (current - reg::kEthCounterFirst) % 4 == 0) {
+            // This read took the counter's snapshot; it counts as delivered only if all four bytes go
+            // out.
+            const auto& latch = m_pair.Modem(CSimModemPair::kLocal).latch;
+            const std::uint32_t snapshot =
+                static_cast<std::uint32_t>(latch[0]) | static_cast<std::uint32_t>(latch[1]) << 8 |
+                static_cast<std::uint32_t>(latch[2]) << 16 | static_cast<std::uint32_t>(latch[3]) << 24;
+            m_deliveries.push_back(CounterDelivery{current, snapshot, m_replyIntact && i + 3 < count});
+        }
+    }
+    if (fault == ReplyFault::Short) {
+        data.resize(data.size() - 3);
+    } else if (fault == ReplyFault::Empty) {
+        data.clear();
+    }
+    return data;
+}
+
+void CSimConsole::SetReplyFault(std::uint16_t address, ReplyFault fault) {
+    if (fault == ReplyFault::Normal) {
+        m_replyFaults.erase(address);
+    } else {
+        m_replyFaults[address] = fault;
+    }
 }
 
 void CSimConsole::Emit(std::string bytes, int delayMs) {

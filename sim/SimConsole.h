@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,15 @@ struct CounterDelivery {
     std::uint16_t address = 0; // first register of the counter
     std::uint32_t value = 0;
     bool intact = false;
+};
+
+// How the console spoils its reply to a read that starts at a chosen register.
+enum class ReplyFault {
+    Normal,
+    Error,        // the data portion "\rERROR"; nothing is read
+    WrongAddress, // a well-formed reply for the address 0x10 further on, with the real registers' values
+    Short,        // one field fewer than asked (the address and colon only for one register)
+    Empty,        // an empty data portion
 };
 
 // The local modem's text console: echoes what it receives, carries out one register command per line and
@@ -63,6 +73,10 @@ public:
     // Waits ms before the answer of every later command line (the echo of typed characters stays immediate).
     void SetReplyDelayMs(int ms);
     int ReplyDelayMs() const { return m_replyDelayMs; }
+    // A read starting at address is answered with the fault (Normal ends it); the registers are read as
+    // usual except for Error, and a counter value such a reply carried counts as lost in the ledger.
+    void SetReplyFault(std::uint16_t address, ReplyFault fault);
+    void ClearReplyFaults() { m_replyFaults.clear(); }
 
     // Carries out one command line (without its line end) and returns the data portion of the answer.
     std::string Execute(const std::string& line);
@@ -74,6 +88,7 @@ public:
 
 private:
     void Emit(std::string bytes, int delayMs = 0);
+    std::string ReadData(unsigned address, unsigned count, ReplyFault fault);
     void EndLine();
 
     CSimModemPair& m_pair;
@@ -89,6 +104,7 @@ private:
     // Whether the reply of the command being carried out reaches the reader unaltered.
     bool m_replyIntact = true;
     std::vector<CounterDelivery> m_deliveries;
+    std::map<std::uint16_t, ReplyFault> m_replyFaults;
     std::uint32_t m_noiseState = 0x2545F491;
     std::vector<OutputChunk> m_output;
 };

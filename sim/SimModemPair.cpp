@@ -253,9 +253,11 @@ void CSimModemPair::StartBurst(int seconds) {
     m_burstRate = 40 + 400 * unit(m_lifeRandom);
 }
 
-void CSimModemPair::DropLine() {
+void CSimModemPair::DropLine(int times) {
     if (m_line == LineState::Up) {
-        FailLine();
+        for (int i = 0; i < times; ++i) {
+            FailLine();
+        }
     }
     m_line = LineState::Down;
     Evaluate(); // trains again at once, unless the line is cut
@@ -532,6 +534,10 @@ std::uint8_t CSimModemPair::ReadRegister(Unit unit, std::uint16_t address) {
             std::uint32_t& counter = base == reg::kRsCorrected
                                          ? modem.rsCorrected
                                          : modem.ethCounters[(base - reg::kEthCounterFirst) / 4];
+            const auto fixed = m_fixedCounts.find(base);
+            if (fixed != m_fixedCounts.end()) {
+                counter = fixed->second;
+            }
             for (int i = 0; i < 4; ++i) {
                 modem.latch[i] = static_cast<std::uint8_t>(counter >> (8 * i));
             }
@@ -604,6 +610,22 @@ std::uint32_t CSimModemPair::Counter(Unit unit, std::uint16_t address) const {
     const CSimModem& modem = m_modems[unit];
     return base == reg::kRsCorrected ? modem.rsCorrected
                                      : modem.ethCounters[(base - reg::kEthCounterFirst) / 4];
+}
+
+bool CSimModemPair::IsCounterStart(std::uint16_t address) {
+    std::uint16_t base = 0;
+    return IsCounterAddress(address, &base) && base == address;
+}
+
+void CSimModemPair::FixCount(std::uint16_t address, std::optional<std::uint32_t> count) {
+    if (!IsCounterStart(address)) {
+        return;
+    }
+    if (count) {
+        m_fixedCounts[address] = *count;
+    } else {
+        m_fixedCounts.erase(address);
+    }
 }
 
 } // namespace tessor::sim

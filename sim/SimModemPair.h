@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -103,8 +105,8 @@ public:
     void SetDropsPerHour(double rate);
     // A burst of corrected RS errors starting now, for seconds of simulated time.
     void StartBurst(int seconds);
-    // The line drops now and retrains at once.
-    void DropLine();
+    // The line drops now, times times at once (the link fail counter advances by that many), and retrains.
+    void DropLine(int times = 1);
     // The line is held down (as with the cable pulled) until released; then it trains again.
     void SetLineCut(bool cut);
     bool LineCut() const { return m_cut; }
@@ -117,6 +119,11 @@ public:
     const CSimModem& Modem(Unit unit) const { return m_modems[unit]; }
     void SetCounter(Unit unit, std::uint16_t address, std::uint32_t value);
     std::uint32_t Counter(Unit unit, std::uint16_t address) const;
+    // Whether address is the first register of a clear-on-read counter (8C91, 8CE4, 8CE8, ...).
+    static bool IsCounterStart(std::uint16_t address);
+    // The counter starting at address reads exactly count at each read, on both modems; null restores
+    // normal counting. Ignored for an address that starts no counter.
+    void FixCount(std::uint16_t address, std::optional<std::uint32_t> count);
     // Soft reset as bit 5 of 8C00 triggers it.
     void Restart(Unit unit);
 
@@ -160,6 +167,8 @@ private:
     int m_burstSecondsLeft = 0;
     double m_burstRate = 0;
     bool m_cut = false;
+    // Counters that read a fixed count at each read, by first register.
+    std::map<std::uint16_t, std::uint32_t> m_fixedCounts;
 };
 
 } // namespace tessor::sim

@@ -1,5 +1,7 @@
 #include "sim/SimSerialDevice.h"
 
+#include "sim/SimFaultCommands.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -106,6 +108,12 @@ void CSimulator::SetSilent(bool silent) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_console.SetSilent(silent);
     CollectOutput();
+}
+
+bool CSimulator::Control(const std::string& command) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::string reply;
+    return RunFaultCommand(m_console, m_pair, command, &reply) == FaultCommand::Done;
 }
 
 void CSimulator::CorruptNextEcho() {

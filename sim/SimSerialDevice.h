@@ -48,6 +48,9 @@ public:
     void InjectNoise(std::size_t count);
     void InjectNoiseBeforeNextEcho(std::size_t count);
     void SetReplyDelayMs(int ms);
+    // A fault command of the program's console ("reply 8C99 error", "count 8D04 1", "drop 3"; see
+    // RunFaultCommand); false when it is refused or unknown.
+    bool Control(const std::string& command);
     // The line is gone for good: blocked and later reads and writes fail with HungUp (EIO).
     void HangUp();
     bool IsHungUp() const;

@@ -109,10 +109,13 @@ TEST(SimLineLife, ControlCommandsSwitchItWhileRunning) {
     CPtyServer server(options, log);
     std::string reply;
     for (const char* command :
-         {"drift on", "burst 20", "bursts 6", "drops 2", "drop", "cut on", "cut off", "drift off", "drops 0"})
+         {"drift on", "burst 20", "bursts 6", "drops 2", "drop", "cut on", "cut off", "drift off", "drops 0",
+          "reply 8C99 error", "reply off", "count 8CF8 1", "count 8CF8 off", "drop 3"})
         EXPECT_TRUE(server.Control(command, &reply)) << command << ": " << reply;
     EXPECT_FALSE(server.Control("burst 0", &reply));
     EXPECT_FALSE(server.Control("drops -1", &reply));
+    EXPECT_FALSE(server.Control("reply 8C99 garbage", &reply));
+    EXPECT_FALSE(server.Control("count 8C92 1", &reply));
 }
 
 } // namespace
