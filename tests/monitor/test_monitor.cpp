@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <sys/resource.h>
@@ -538,6 +539,35 @@ TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsence
     EXPECT_EQ(started, 1); // nor start a recording of their own
     ASSERT_NE(store.phy[0].snrCenti, rec::kNoValue);
     EXPECT_NEAR(store.phy[0].snrCenti / 100.0, *passes.front().phy.snrDecibels, 0.001);
+}
+
+TEST(MonitorRecording, ARecordingWithTheFormerColumnNamesIsContinuedUnderItsOwnHeader) {
+    char path[] = "/tmp/tessor-monitor-former-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::string former = rec::RecordingHeader();
+    former.replace(former.find(",tc_sync,"), 9, ",tc_synchronized,");
+    std::ofstream(path, std::ios::trunc) << "\xEF\xBB\xBF" << former << "\n";
+    std::string error;
+    auto recording = CMonitorRecording::Open(path, 5000ms, nullptr, &error);
+    ASSERT_TRUE(recording) << error;
+    Snapshot s;
+    s.boardUp = true;
+    s.results.phy.linkStatus = RegResult::Answer(0x20);
+    recording->AddPass(s);
+    recording.reset();
+    std::ifstream in(path);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "\xEF\xBB\xBF" + former);
+    rec::LineStore store;
+    ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
+    EXPECT_EQ(store.skippedRows, 0u);
+    ASSERT_EQ(store.phy.size(), 1u);
+    EXPECT_TRUE(store.phy[0].indicators & 1u << rec::kIndTcSync);
+    EXPECT_EQ(store.eth.size(), 1u);
+    std::remove(path);
 }
 
 TEST(MonitorRecording, AFullDiskThenSpaceFreedKeepsTheFileReadableAndTheLogTrue) {
