@@ -101,7 +101,7 @@ struct WeekSource {
         s.time = t;
         for (std::size_t i = 0; i < s.reads.size(); ++i) {
             s.reads[i] = static_cast<std::uint32_t>(i < 7 ? 5 * 4250 * (i + 1) : 0);
-            totals[i] += s.reads[i] / 5;
+            totals[i] += s.reads[i]; // the recording's totals are sums of the raw counts
         }
         s.totals = totals;
         return s;

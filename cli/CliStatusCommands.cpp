@@ -88,7 +88,9 @@ nlohmann::json PhyJson(const ops::PhyPass& pass) {
               {"8D38", Raw(r.linkFailCount)}}},
             {"snr_centi_db", Optional(pass.figures.snr)},
             {"mse_centi_db", Optional(pass.figures.mse)},
-            {"rs_per_second", Optional(pass.readings.rsPerSecond)},
+            // The register's raw count: the errors corrected since it was last read, over a time this one
+            // read does not know. The page's figure (the count divided by 5) is texts.rs.
+            {"rs_corrected_count", Optional(pass.readings.rsCorrectedCount)},
             {"tx_power_dbm_hz",
              pass.readings.txLevelDb ? nlohmann::json(-*pass.readings.txLevelDb) : nlohmann::json(nullptr)},
             {"link_fail_count", Optional(pass.readings.linkFailCount)},
@@ -119,7 +121,7 @@ nlohmann::json IdentificationJson(const ops::BoardIdentification& id) {
             {"8C6F", {{"raw", Raw(id.read6F)}, {"text", ops::IdentificationText(id.id6F)}}}};
 }
 
-nlohmann::json TotalsJson(const ops::EthernetTotals& totals) {
+nlohmann::json TotalsJson(const ops::EthernetCountTotals& totals) {
     nlohmann::json doc = nlohmann::json::object();
     for (int i = 0; i < ops::kEthernetCounterCount; ++i)
         doc[ops::kEthernetCounters[static_cast<std::size_t>(i)].name] =
@@ -127,13 +129,21 @@ nlohmann::json TotalsJson(const ops::EthernetTotals& totals) {
     return doc;
 }
 
-std::string TotalsText(const ops::EthernetTotals& totals) {
+std::string TotalsText(const ops::EthernetCountTotals& totals) {
     std::ostringstream text;
     for (int i = 0; i < ops::kEthernetCounterCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
         text << ops::kEthernetCounters[index].label << ": " << totals.totals[index] << "\n";
     }
     return text.str();
+}
+
+// The raw count of each counter read of a pass; null for a read that delivered none.
+nlohmann::json CountsJson(const ops::EthernetPass& pass) {
+    nlohmann::json counts = nlohmann::json::array();
+    for (int i = 0; i < pass.countersRead; ++i)
+        counts.push_back(Optional(pass.counts[static_cast<std::size_t>(i)]));
+    return counts;
 }
 
 // Sleeps until the deadline in short steps, so an interruption is seen at once.
@@ -157,9 +167,8 @@ int RunStatus(const Context& ctx) {
     for (const RegResult* r :
          {&side.read, &linkCheck, &link.downstream.configRead, &link.downstream.carrierRead,
           &link.upstream.configRead, &link.upstream.carrierRead, &link.localSpeed.read, &refs.read,
-          &phy.raw.errorValue, &phy.raw.txLevel, &phy.raw.rsCorrected, &phy.raw.linkStatus,
-          &phy.raw.lineFlags, &phy.raw.linkFailCount, &id.read72, &id.read73, &id.read6F}) {
-        if (!r->ok())
+          phy.raw.FirstUnanswered(), &id.read72, &id.read73, &id.read6F}) {
+        if (r && !r->ok())
             return ctx.BoardFailure(*r);
     }
     if (link.remoteSpeedRead && !link.remoteSpeed.read.ok())
@@ -191,7 +200,7 @@ int RunStatus(const Context& ctx) {
 }
 
 int RunCounters(const Context& ctx, const CounterArgs& args, const std::atomic<bool>& interrupted) {
-    ops::EthernetTotals totals;
+    ops::EthernetCountTotals totals;
     nlohmann::json passes = nlohmann::json::array();
     ops::EthernetPassHooks hooks;
     hooks.stop = [&interrupted] { return interrupted.load(); };
@@ -219,12 +228,19 @@ int RunCounters(const Context& ctx, const CounterArgs& args, const std::atomic<b
         if (garbled)
             ctx.streams.err << "tessor-cli: a garbled reply in pass " << n + 1
                             << "; the counts it carried are lost" << std::endl;
-        passes.push_back({{"complete", pass.complete}, {"raw", raw}, {"increments", pass.increments}});
+        passes.push_back({{"complete", pass.complete}, {"raw", raw}, {"counts", CountsJson(pass)}});
         if (!ctx.options.json)
             ctx.streams.out << "Pass " << totals.passes << (pass.complete ? "" : " (interrupted)") << "\n"
                             << TotalsText(totals) << std::flush;
     }
-    nlohmann::json doc{{"interval_s", args.intervalS}, {"passes", passes}, {"totals", TotalsJson(totals)}};
+    // Every figure is made from the raw counts: the counters clear when read, so a pass's count is what
+    // happened since the pass before it, and the totals are their sums.
+    nlohmann::json doc{{"interval_s", args.intervalS},
+                       {"figures",
+                        {{"counts", "raw count of each counter read: the events since the read before it"},
+                         {"totals", "sum of the raw counts of every pass, complete or interrupted"}}},
+                       {"passes", passes},
+                       {"totals", TotalsJson(totals)}};
     return ctx.Done(doc, std::string());
 }
 

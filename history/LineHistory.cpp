@@ -1,6 +1,7 @@
 #include "history/LineHistory.h"
 
 #include "history/HistoryWindow.h"
+#include "ops/EthernetPass.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -138,17 +139,20 @@ void CLineHistory::OnPhyPass(const ops::PhyReadResults& results,
                                           references ? references->mse : rec::kNoValue, answered));
 }
 
-void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads,
-                             const std::array<std::uint64_t, 15>& totals) {
+void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads, const std::array<std::uint64_t, 15>&) {
+    // The page's totals are its display (each read divided by 5); the record keeps the raw counts and
+    // their sums, from which its rates are made.
     rec::EthSample sample;
     sample.time = rec::Now();
-    sample.totals = totals;
     for (std::size_t i = 0; i < reads.size(); ++i) {
-        if (!reads[i].ok())
+        if (const std::optional<std::uint32_t> count = ops::CounterCount(reads[i])) {
+            sample.reads[i] = *count;
+            m_ethTotals[i] += *count;
+        } else {
             sample.failedReads = static_cast<std::uint16_t>(sample.failedReads | 1u << i);
-        else
-            sample.reads[i] = static_cast<std::uint32_t>(reads[i].value);
+        }
     }
+    sample.totals = m_ethTotals;
     sample.answered = std::none_of(reads.begin(), reads.end(), BoardSilent);
     m_recorder->AddEth(sample);
 }

@@ -61,6 +61,8 @@ private:
     QTimer m_watchTimer;
     bool m_sampling = false;
     QPointer<CHistoryWindow> m_window;
+    // Sums of the raw Ethernet counts of this run; only the Ethernet poll thread touches them.
+    std::array<std::uint64_t, 15> m_ethTotals{};
 };
 
 } // namespace tessor

@@ -6,21 +6,21 @@
 namespace tessor::monitor {
 
 const std::array<const char*, kEthernetCounterCount> kEthernetCounterHelp{
-    "Frames transmitted on the Ethernet port.",
-    "Frames received on the Ethernet port.",
-    "Pause frames transmitted.",
-    "Pause frames received.",
-    "Octets transmitted.",
-    "Octets received.",
-    "Broadcast frames received.",
-    "Frames sent after a single collision.",
-    "Frames sent after several collisions.",
-    "Late collisions.",
-    "Frames dropped after excessive collisions.",
-    "Receive errors.",
-    "Carrier sense errors.",
-    "Frames that were too long.",
-    "Frames with a bad frame check sequence.",
+    "Frames transmitted on the Ethernet port; the sum of the raw counts read.",
+    "Frames received on the Ethernet port; the sum of the raw counts read.",
+    "Pause frames transmitted; the sum of the raw counts read.",
+    "Pause frames received; the sum of the raw counts read.",
+    "Octets transmitted; the sum of the raw counts read.",
+    "Octets received; the sum of the raw counts read.",
+    "Broadcast frames received; the sum of the raw counts read.",
+    "Frames sent after a single collision; the sum of the raw counts read.",
+    "Frames sent after several collisions; the sum of the raw counts read.",
+    "Late collisions; the sum of the raw counts read.",
+    "Frames dropped after excessive collisions; the sum of the raw counts read.",
+    "Receive errors; the sum of the raw counts read.",
+    "Carrier sense errors; the sum of the raw counts read.",
+    "Frames that were too long; the sum of the raw counts read.",
+    "Frames with a bad frame check sequence; the sum of the raw counts read.",
 };
 
 std::string EthernetCounterMetric(int counter) {
@@ -112,10 +112,10 @@ bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, 
     const ops::PhyReadResults& raw = pass.raw;
     const bool good[] = {Good(raw.errorValue), Good(raw.txLevel),   Good(raw.rsCorrected),
                          Good(raw.linkStatus), Good(raw.lineFlags), Good(raw.linkFailCount)};
-    if (!pass.complete || Broken())
-        return false;
     if (results)
         *results = raw;
+    if (!pass.complete || Broken())
+        return false;
     const ops::PhyReadings& v = pass.readings;
     if (good[0]) {
         if (pass.figures.snr)
@@ -125,7 +125,7 @@ bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, 
     }
     if (v.txLevelDb)
         r.transmitPowerDbmPerHertz = -*v.txLevelDb;
-    r.rsCorrectedPerSecond = v.rsPerSecond;
+    r.rsCorrectedCount = v.rsCorrectedCount;
     r.linkStatus = v.linkStatus;
     r.lineFlags = v.lineFlags;
     r.linkFailCount = v.linkFailCount;
@@ -141,7 +141,7 @@ bool CBoardPasses::ReadEthernet(EthernetTotals& totals,
     hooks.counted = [&](int index, const RegResult& result) {
         const auto i = static_cast<std::size_t>(index);
         const bool good = Good(result);
-        totals[i] += ops::CounterIncrement(result);
+        totals[i] += ops::CounterCount(result).value_or(0);
         if (reads)
             (*reads)[i] = good ? static_cast<std::uint32_t>(result.value) : 0;
         if (failed && !good)

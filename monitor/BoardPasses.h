@@ -27,12 +27,13 @@ public:
     bool ReadLinkSettings(std::int32_t crystalHz, LinkSettings& settings);
 
     // The six PHY reads: 8C99 (3), 8C9C (2), 8C91 (4), 8C71, 8C98, 8D38. Without references SNR and MSE
-    // stay empty; a garbled read leaves its values empty (unknown).
+    // stay empty; a garbled read leaves its values empty (unknown). results receives the six results also
+    // when the pass broke off (the reads not made are not answered).
     bool ReadPhy(const std::optional<ops::PhyReferences>& references, PhyReadings& readings,
                  ops::PhyReadResults* results = nullptr);
 
     // The fifteen counters, four registers each, in the Ethernet page's order. Each good read adds its
-    // value divided by 5 to its total; failed and garbled reads add nothing.
+    // raw count to its total; failed and garbled reads add nothing.
     // reads and failed (bit per counter) receive each read's low 32 bits and whether it failed.
     bool ReadEthernet(EthernetTotals& totals,
                       std::array<std::uint32_t, kEthernetCounterCount>* reads = nullptr,

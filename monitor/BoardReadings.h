@@ -52,7 +52,11 @@ struct LinkSettings {
 struct PhyReadings {
     std::optional<double> snrDecibels;
     std::optional<double> mseDecibels;
-    std::optional<std::uint32_t> rsCorrectedPerSecond;
+    // 8C91..8C94 as read: the corrected RS errors since the register was last read (it clears when read).
+    std::optional<std::uint32_t> rsCorrectedCount;
+    // That count over the real time since the read before it (the poll loop sets it); unknown for the
+    // first read and for the first after a read that delivered nothing.
+    std::optional<double> rsCorrectedPerSecond;
     std::optional<int> transmitPowerDbmPerHertz; // negative
     std::optional<std::uint8_t> linkStatus;      // 8C71
     std::optional<std::uint8_t> lineFlags;       // 8C98
@@ -64,7 +68,8 @@ struct PhyReadings {
     std::optional<bool> Indicator(int i) const;
 };
 
-// The monitor's own Ethernet totals, accumulated pass by pass as the Ethernet page does.
+// The monitor's own Ethernet totals: the sums of the raw counts its reads delivered (the counters clear
+// when read).
 using EthernetTotals = std::array<std::uint64_t, kEthernetCounterCount>;
 
 } // namespace tessor::monitor

@@ -104,11 +104,12 @@ void WriteLine(CFamilyWriter& w, const Snapshot& s) {
     const PhyReadings& p = s.phy;
     w.Gauge("tessor_line_snr_decibels", "Signal-to-noise ratio of the received signal in dB.", p.snrDecibels);
     w.Gauge("tessor_line_mse_decibels", "Mean square error of the received signal in dB.", p.mseDecibels);
-    w.Gauge("tessor_rs_corrected_errors_per_second", "Corrected Reed-Solomon errors per second.",
+    w.Gauge("tessor_rs_corrected_errors_per_second",
+            "Corrected Reed-Solomon errors per second: the last raw count over the real time since the read "
+            "before it.",
             p.rsCorrectedPerSecond);
     w.Gauge("tessor_transmit_power_dbm_per_hertz", "Transmitted power spectral density in dBm/Hz.",
             p.transmitPowerDbmPerHertz);
-    w.Gauge("tessor_link_failures", "The modem's own link fail counter (8 bits, wraps).", p.linkFailCount);
 
     w.Begin("tessor_indicator", "gauge", "Status indicator: 1 when its condition is present, 0 when not.");
     for (int i = 0; i < kIndicatorCount; ++i) {
@@ -154,6 +155,14 @@ std::string RenderExposition(const Snapshot& s) {
         WriteBoardInfo(w, s);
         WriteLine(w, s);
     }
+    w.Counter("tessor_rs_corrected_errors_total",
+              "Corrected Reed-Solomon errors: the sum of the raw counts read since the monitor started.",
+              s.rsCorrectedTotal);
+    w.Counter(
+        "tessor_link_failures_total",
+        "Link failures since the monitor started: the increases of the modem's 8-bit link fail counter, "
+        "counted over its wraps.",
+        s.linkFailuresTotal);
     for (int i = 0; i < kEthernetCounterCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
         w.Counter(EthernetCounterMetric(i), kEthernetCounterHelp[index], s.ethernet[index]);

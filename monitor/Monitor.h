@@ -6,6 +6,7 @@
 // with a growing pause between tries. Each finished pass is published as a snapshot that scrapes read.
 
 #include "monitor/BoardSession.h"
+#include "monitor/Counts.h"
 #include "monitor/Snapshot.h"
 
 #include <chrono>
@@ -29,6 +30,8 @@ struct MonitorOptions {
     std::chrono::milliseconds maxRetry{10000};
     // Replaces the serial device layer; empty: the named device through termios.
     CConsolePort::DeviceOpener opener;
+    // The clock that times the reads a rate is made from; empty: the steady clock (tests give their own).
+    std::function<std::chrono::steady_clock::time_point()> readClock;
 };
 
 class CMonitor {
@@ -69,6 +72,8 @@ private:
     bool ReadSettings(CBoardPasses& passes, Snapshot& s);
     static void MarkDown(Snapshot& s);
     void Publish(const Snapshot& s, bool passCompleted);
+    // Adds the pass's raw counts to the totals and sets the RS rate.
+    void Count(const PassResults& results, PhyReadings& phy, Snapshot& s);
 
     MonitorOptions m_options;
     PassCallback m_onPass;
@@ -87,6 +92,8 @@ private:
     // Poll thread only.
     Snapshot m_state;
     bool m_needSettings = true;
+    CClearedCount m_rsCorrected;
+    CWrappingCount m_linkFailures;
     std::optional<bool> m_lastLineUp; // the line's state as last known, for "came up"
     bool m_everAnswered = false;
     bool m_lostSinceAnswer = false;

@@ -31,7 +31,9 @@ struct Snapshot {
     PhyReadings phy;   // empty while the board is down
     LinkSettings link; // empty while the board is down
     bool haveLink = false;
-    EthernetTotals ethernet{}; // totals since the monitor started
+    EthernetTotals ethernet{};           // sums of the raw counts since the monitor started
+    std::uint64_t rsCorrectedTotal = 0;  // sum of the raw 8C91..8C94 counts since the monitor started
+    std::uint64_t linkFailuresTotal = 0; // increases of the 8-bit link fail counter, over its wraps
     std::optional<double> passDurationSeconds;
     std::optional<double> lastGoodPassUnixSeconds;
     double passStartUnixSeconds = 0;

@@ -11,6 +11,12 @@ std::uint64_t CounterIncrement(const RegResult& result) {
     return static_cast<std::uint32_t>(result.value) / 5u;
 }
 
+std::optional<std::uint32_t> CounterCount(const RegResult& result) {
+    if (!result.ok())
+        return std::nullopt;
+    return static_cast<std::uint32_t>(result.value);
+}
+
 EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks) {
     EthernetPass pass;
     for (int i = 0; i < kEthernetCounterCount; ++i) {
@@ -20,6 +26,7 @@ EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks) 
         if (hooks.abandon && hooks.abandon())
             return pass;
         pass.raw[i] = result;
+        pass.counts[i] = CounterCount(result);
         pass.increments[i] = CounterIncrement(result);
         pass.countersRead = i + 1;
         if (hooks.counted)
@@ -35,6 +42,13 @@ EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks) 
 void EthernetTotals::Add(const EthernetPass& pass) {
     for (int i = 0; i < pass.countersRead; ++i)
         totals[i] += pass.increments[i];
+    if (pass.complete)
+        ++passes;
+}
+
+void EthernetCountTotals::Add(const EthernetPass& pass) {
+    for (int i = 0; i < pass.countersRead; ++i)
+        totals[i] += pass.counts[i].value_or(0);
     if (pass.complete)
         ++passes;
 }

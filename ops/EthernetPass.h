@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace tessor::ops {
 
@@ -21,9 +22,13 @@ constexpr int kEthernetCounterCount = kCounterDefCount;
 // The counters in the order a pass reads them. 8CEC is not read.
 inline const std::array<EthernetCounter, kEthernetCounterCount>& kEthernetCounters = kCounterDefs;
 
-// What one counter read adds to its total: the low 32 bits as an unsigned number divided by 5. A read
-// that failed adds nothing.
+// What one counter read adds to the Ethernet page's total: the low 32 bits as an unsigned number divided
+// by 5 (the page's display arithmetic). A read that failed adds nothing.
 std::uint64_t CounterIncrement(const RegResult& result);
+
+// The count one counter read delivers: the low 32 bits as read, the events since the counter was last
+// read (it clears when read). Nothing for a read that failed: what it carried is unknown.
+std::optional<std::uint32_t> CounterCount(const RegResult& result);
 
 // How a caller follows a pass. Every member may be empty.
 struct EthernetPassHooks {
@@ -37,11 +42,12 @@ struct EthernetPassHooks {
     std::function<bool()> stop;
 };
 
-// One pass: raw results and increments of the counters read so far, in counter order.
+// One pass: raw results, counts and the page's increments of the counters read so far, in counter order.
 struct EthernetPass {
     bool complete = false;
     int countersRead = 0; // counted reads; the later ones were not made
     std::array<RegResult, kEthernetCounterCount> raw{};
+    std::array<std::optional<std::uint32_t>, kEthernetCounterCount> counts{};
     std::array<std::uint64_t, kEthernetCounterCount> increments{};
 };
 EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks = {});
@@ -54,6 +60,15 @@ struct EthernetTotals {
     // Adds the increments of the counted reads; a complete pass also counts as a pass.
     void Add(const EthernetPass& pass);
     void Clear() { *this = EthernetTotals{}; }
+};
+
+// Running sums of the raw counts: what every figure outside the Ethernet page is made from.
+struct EthernetCountTotals {
+    std::array<std::uint64_t, kEthernetCounterCount> totals{};
+    std::uint64_t passes = 0; // complete passes added
+
+    // Adds the counts of the counted reads that were answered; a complete pass also counts as a pass.
+    void Add(const EthernetPass& pass);
 };
 
 } // namespace tessor::ops

@@ -46,8 +46,16 @@ PhyReferenceRead ReadPhyReferences(IRegisterBus& bus, std::uint8_t side) {
 }
 
 bool PhyReadResults::AllAnswered() const {
-    return errorValue.ok() && txLevel.ok() && rsCorrected.ok() && linkStatus.ok() && lineFlags.ok() &&
-           linkFailCount.ok();
+    return FirstUnanswered() == nullptr;
+}
+
+const RegResult* PhyReadResults::FirstUnanswered() const {
+    for (const RegResult* r :
+         {&errorValue, &txLevel, &rsCorrected, &linkStatus, &lineFlags, &linkFailCount}) {
+        if (!r->ok())
+            return r;
+    }
+    return nullptr;
 }
 
 PhyReadings PhyReadingsFromResults(const PhyReadResults& results) {
@@ -56,8 +64,10 @@ PhyReadings PhyReadingsFromResults(const PhyReadResults& results) {
         readings.mseRaw = static_cast<std::int32_t>(static_cast<std::uint32_t>(results.errorValue.value));
     if (results.txLevel.ok())
         readings.txLevelDb = PowerDbBelowZero(results.txLevel.value);
-    if (results.rsCorrected.ok())
+    if (results.rsCorrected.ok()) {
         readings.rsPerSecond = static_cast<std::uint32_t>(RsPerSecond(results.rsCorrected.value));
+        readings.rsCorrectedCount = static_cast<std::uint32_t>(results.rsCorrected.value);
+    }
     readings.linkStatus = LowByte(results.linkStatus);
     readings.lineFlags = LowByte(results.lineFlags);
     readings.linkFailCount = LowByte(results.linkFailCount);

@@ -38,14 +38,18 @@ struct PhyReadResults {
     RegResult lineFlags;     // 8C98
     RegResult linkFailCount; // 8D38
 
-    // Whether every read was answered.
+    // Whether every read was answered (none garbled, none unanswered).
     bool AllAnswered() const;
+    // The first read, in pass order, that was not answered; null when every one was.
+    const RegResult* FirstUnanswered() const;
 };
 
 // What one pass of PHY reads delivered. A read that failed leaves its value empty.
 struct PhyReadings {
-    std::int32_t mseRaw = 0;                   // 8C99..8C9B; 0 or less (or a failed read): no measurement
-    std::optional<std::uint32_t> rsPerSecond;  // 8C91..8C94 divided by 5
+    std::int32_t mseRaw = 0;                  // 8C99..8C9B; 0 or less (or a failed read): no measurement
+    std::optional<std::uint32_t> rsPerSecond; // 8C91..8C94 divided by 5: the PHY page's figure
+    // 8C91..8C94 as read: the corrected RS errors since the register was last read (it clears when read).
+    std::optional<std::uint32_t> rsCorrectedCount;
     std::optional<int> txLevelDb;              // dB below 0 of 8C9C..8C9D plus 55; empty for 0 or a failure
     std::optional<std::uint8_t> linkStatus;    // 8C71
     std::optional<std::uint8_t> lineFlags;     // 8C98

@@ -67,8 +67,10 @@ bool SeriesValue(const LineStore& store, Series series, std::size_t index, doubl
             *value = v / 100.0;
         return v != kNoValue;
     case Series::RsPerSecond:
-        v = store.phy[index].rsPerSecond;
-        break;
+        v = store.phy[index].rsCentiPerSecond;
+        if (v != kNoValue)
+            *value = v / 100.0;
+        return v != kNoValue;
     case Series::TxPower:
         v = store.phy[index].txPowerDb;
         break;
@@ -104,7 +106,7 @@ public:
         case Series::Mse:
             return FeedPhy(store, &PhySample::mseCenti, 100, begin, end);
         case Series::RsPerSecond:
-            return FeedPhy(store, &PhySample::rsPerSecond, 1, begin, end);
+            return FeedPhy(store, &PhySample::rsCentiPerSecond, 100, begin, end);
         case Series::TxPower:
             return FeedPhy(store, &PhySample::txPowerDb, 1, begin, end);
         case Series::LinkFail:
@@ -159,13 +161,18 @@ private:
         const long c = std::min(static_cast<long>(static_cast<double>(t - m_out.fromMs) * m_perMs), last);
         Column& column = m_out.columns[static_cast<std::size_t>(c)];
         if (!column.any) {
-            column = Column{true, joined, false, value, value, value, value};
+            column = Column{true, joined, false, value, value, value, value, false};
             return;
         }
         column.broken = column.broken || !joined;
         column.last = value;
-        column.min = std::min(column.min, value);
-        column.max = std::max(column.max, value);
+        if (value < column.min) {
+            column.min = value;
+            column.minFirst = false;
+        } else if (value > column.max) {
+            column.max = value;
+            column.minFirst = true;
+        }
     }
 
     Series m_series;
@@ -227,10 +234,10 @@ std::vector<Polyline> Runs(const Reduced& r) {
         const auto t = r.fromMs + static_cast<std::int64_t>((static_cast<double>(c) + 0.5) *
                                                             static_cast<double>(r.toMs - r.fromMs) /
                                                             static_cast<double>(n));
+        // In the order they happened: the first value, the extremes, the last value.
         add(!(open && column.joined), t, column.first);
-        const bool rising = column.first <= column.last; // the far extreme last, next to the last value
-        add(false, t, rising ? column.min : column.max);
-        add(false, t, rising ? column.max : column.min);
+        add(false, t, column.minFirst ? column.min : column.max);
+        add(false, t, column.minFirst ? column.max : column.min);
         add(false, t, column.last);
         open = true;
     }

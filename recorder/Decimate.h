@@ -38,6 +38,7 @@ struct Column {
     double last = 0;
     double min = 0;
     double max = 0;
+    bool minFirst = false; // the lowest value came before the highest
 };
 
 // A sample outside the range that the line runs to, so that it reaches the edges of the graph.
@@ -70,7 +71,8 @@ struct Point {
 using Polyline = std::vector<Point>;
 
 // A reduced series as runs of joined points, for drawing with polylines: each column gives its first
-// value, its extremes and its last value at its middle, so its stroke covers everything it holds.
+// value, its extremes and its last value at its middle, in the order they happened, so its stroke covers
+// everything it holds.
 std::vector<Polyline> Runs(const Reduced& reduced);
 
 // One pass over the samples in range, whatever the number of gaps: the work grows with the samples and

@@ -38,14 +38,15 @@ bool CounterRate(const LineStore& store, std::size_t index, int counter, double*
     const EthSample& s = store.eth[index];
     const EthSample& before = store.eth[index - 1];
     const auto c = static_cast<std::size_t>(counter);
+    const std::uint16_t bit = static_cast<std::uint16_t>(1u << counter);
     // Times from a file are bounded, but the difference is only taken when it cannot overflow.
     const std::int64_t later = s.time.monoMs, earlier = before.time.monoMs;
-    if (s.afterGap || !s.answered || !before.answered || later <= earlier ||
-        (earlier < 0 && later > std::numeric_limits<std::int64_t>::max() + earlier) ||
-        s.totals[c] < before.totals[c])
+    if (s.afterGap || !s.answered || !before.answered || (s.failedReads & bit) ||
+        (before.failedReads & bit) || later <= earlier ||
+        (earlier < 0 && later > std::numeric_limits<std::int64_t>::max() + earlier))
         return false;
     const std::int64_t ms = later - earlier;
-    *perSecond = static_cast<double>(s.totals[c] - before.totals[c]) * 1000.0 / static_cast<double>(ms);
+    *perSecond = static_cast<double>(s.reads[c]) * 1000.0 / static_cast<double>(ms);
     return true;
 }
 
@@ -72,6 +73,8 @@ void CLineRecorder::AddPhy(const PhySample& input) {
     }
     if (sample.answered)
         m_gapPending = false;
+    if (have)
+        sample.rsCentiPerSecond = RsCentiPerSecond(sample, m_store.phy.back());
     m_store.phy.push_back(sample);
     if (m_writer) {
         std::string error;

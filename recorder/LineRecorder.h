@@ -29,8 +29,9 @@ struct LineStore {
     std::size_t BytesUsed() const;
 };
 
-// Rate per second of a counter between an Ethernet sample and the one before it; false at a gap, for
-// the first sample and when the totals were cleared in between.
+// Rate per second of a counter at an Ethernet sample: its raw count over the real time since the sample
+// before it, whose read cleared the counter; false at a gap, for the first sample and when either read of
+// the counter failed (the time the count covers is not known).
 bool CounterRate(const LineStore& store, std::size_t index, int counter, double* perSecond);
 
 // Takes the samples of the passes the tool makes and what it sends to the board, derives the line's

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <limits>
 
 namespace tessor::rec {
 
@@ -47,8 +48,6 @@ PhySample MakePhySample(SampleTime time, const PhyRaw& raw, std::int32_t snrRef,
             s.mseCenti = static_cast<std::int32_t>(v->mse);
         }
     }
-    if (raw.rsCorrected >= 0)
-        s.rsPerSecond = RsPerSecond(raw.rsCorrected);
     if (const std::optional<int> db = PowerDbBelowZero(raw.txLevel))
         s.txPowerDb = -*db;
     if (raw.linkFailCount >= 0)
@@ -63,6 +62,20 @@ PhySample MakePhySample(SampleTime time, const PhyRaw& raw, std::int32_t snrRef,
             s.indicators = static_cast<std::uint16_t>(s.indicators | 1u << i);
     }
     return s;
+}
+
+std::int32_t RsCentiPerSecond(const PhySample& s, const PhySample& before) {
+    const std::int64_t later = s.time.monoMs, earlier = before.time.monoMs;
+    // Times from a file are bounded, but the difference is only taken when it cannot overflow.
+    if (s.afterGap || !s.answered || !before.answered || s.raw.rsCorrected < 0 ||
+        before.raw.rsCorrected < 0 || later <= earlier ||
+        (earlier < 0 && later > std::numeric_limits<std::int64_t>::max() + earlier))
+        return kNoValue;
+    const double centi =
+        static_cast<double>(s.raw.rsCorrected) * 100000.0 / static_cast<double>(later - earlier);
+    if (centi >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
+        return kNoValue;
+    return static_cast<std::int32_t>(std::lround(centi));
 }
 
 const char* EventKindName(EventKind kind) {

@@ -70,7 +70,10 @@ struct PhySample {
     PhyRaw raw;
     std::int32_t snrCenti = kNoValue; // SNR in hundredths of dB
     std::int32_t mseCenti = kNoValue; // mean square error in hundredths of dB
-    std::int32_t rsPerSecond = kNoValue;
+    // Corrected RS errors per second in hundredths: the raw count of 8C91..8C94 (it clears when read) over
+    // the real time since the sample before it, which the recorder sets; kNoValue when that time is not
+    // known (the first sample, one after a gap, one whose count or whose predecessor's count was not read).
+    std::int32_t rsCentiPerSecond = kNoValue;
     std::int32_t txPowerDb = kNoValue; // transmitted power in dBm/Hz (negative)
     std::int32_t linkFailCount = kNoValue;
     std::uint16_t indicators = 0;      // bit per Indicator, set when its register bit is set
@@ -79,9 +82,15 @@ struct PhySample {
     bool afterGap = false;             // samples before it are too long ago to join it with a line
 };
 
-// Computes what the PHY page shows from the raw results; snrRef/mseRef kNoValue when unknown.
+// Computes the values of one pass from the raw results; snrRef/mseRef kNoValue when unknown. The RS rate
+// needs the sample before it: see RsCentiPerSecond.
 PhySample MakePhySample(SampleTime time, const PhyRaw& raw, std::int32_t snrRef, std::int32_t mseRef,
                         bool answered);
+
+// The RS rate of s (hundredths per second) from its raw count and the monotonic times of s and the sample
+// before it, whose read cleared the count; kNoValue when the time the count covers is not known, and for
+// a rate beyond what the field holds.
+std::int32_t RsCentiPerSecond(const PhySample& s, const PhySample& before);
 
 constexpr int kCounterCount = kCounterDefCount;
 
@@ -89,8 +98,8 @@ constexpr int kCounterCount = kCounterDefCount;
 inline const std::array<CounterDef, kCounterCount>& kCounters = kCounterDefs;
 enum CounterIndex { kTxFrames = 0, kRxFrames = 1, kTxOctets = 4, kRxOctets = 5 };
 
-// One complete Ethernet counter pass: what each read returned (low 32 bits; failed reads flagged) and
-// the totals after it.
+// One complete Ethernet counter pass: what each read returned (low 32 bits, the raw count since the read
+// before it; failed reads flagged) and the totals after it, sums of the raw counts.
 struct EthSample {
     SampleTime time;
     std::array<std::uint32_t, kCounterCount> reads{};

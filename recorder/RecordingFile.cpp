@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -75,6 +76,9 @@ std::string FormerColumnName(const std::string& name) {
     }
     return std::string();
 }
+
+// The UTF-8 byte-order mark some editors put before the first line.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 void AppendInt(std::int64_t value, std::string* out) {
     char buf[24];
@@ -242,9 +246,8 @@ constexpr Range RegisterRange(int registers) {
 constexpr Range kRawRanges[6] = {RegisterRange(3), RegisterRange(2), RegisterRange(4),
                                  RegisterRange(1), RegisterRange(1), RegisterRange(1)};
 // SNR and MSE in hundredths of dB (the references less the error value's logarithm stay well inside),
-// RS errors per second (a 32-bit count divided by 5), power in dBm/Hz, the 8-bit link fail counter.
+// power in dBm/Hz, the 8-bit link fail counter.
 constexpr Range kCentiRange{-10000, 10000};
-constexpr Range kRsRange{-429496729, 429496729};
 constexpr Range kPowerRange{-255, 0};
 constexpr Range kLinkFailRange{0, 255};
 // Monotonic times any clock gives; their differences cannot overflow.
@@ -274,6 +277,26 @@ bool ToCenti(std::string_view text, std::int32_t* value) {
         return false;
     *value = static_cast<std::int32_t>(v);
     return true;
+}
+
+// RS errors per second as files hold them: hundredths with two decimals, over the real time (at most what
+// the sample keeps), or whole numbers in files written before the rates were made over real time (the
+// count divided by 5, as a signed 32-bit number).
+constexpr Range kRsCentiRange{0, std::numeric_limits<std::int32_t>::max() - 1};
+constexpr Range kFormerRsRange{-429496729, 429496729};
+
+// A rate column: empty, or a rate in one of the two forms. Its value is not taken: the rate is worked out
+// again from the raw count and the times.
+bool IsRateText(std::string_view text) {
+    std::int64_t v = 0;
+    if (text.empty() || ToIntIn(text, kFormerRsRange, &v))
+        return true;
+    const std::size_t dot = text.find('.');
+    std::int64_t whole = 0;
+    std::int64_t frac = 0;
+    return dot != std::string_view::npos && text.size() - dot == 3 &&
+           ToIntIn(text.substr(0, dot), Range{0, kRsCentiRange.max / 100}, &whole) &&
+           ToIntIn(text.substr(dot + 1), Range{0, 99}, &frac) && whole * 100 + frac <= kRsCentiRange.max;
 }
 
 bool ToOptional(std::string_view text, Range range, std::int32_t* value) {
@@ -326,8 +349,7 @@ bool ReadPhyRow(const RowReader& row, PhySample* s) {
             return false;
     }
     if (!ToCenti(row.Field(kColSnr), &s->snrCenti) || !ToCenti(row.Field(kColMse), &s->mseCenti) ||
-        !ToOptional(row.Field(kColRs), kRsRange, &s->rsPerSecond) ||
-        !ToOptional(row.Field(kColPower), kPowerRange, &s->txPowerDb) ||
+        !IsRateText(row.Field(kColRs)) || !ToOptional(row.Field(kColPower), kPowerRange, &s->txPowerDb) ||
         !ToOptional(row.Field(kColLinkFail), kLinkFailRange, &s->linkFailCount))
         return false;
     for (int i = 0; i < kIndicatorCount; ++i) {
@@ -380,17 +402,46 @@ std::int64_t GapFromSpacing(const LineStore& store) {
     return spacing > 0 ? std::max<std::int64_t>(spacing * 12 / 5, 1000) : store.gapMs;
 }
 
+// Marks the gaps and works out the RS rates from the raw counts, as the recorder does while recording.
 void MarkGaps(LineStore* store) {
     for (std::size_t i = 0; i < store->phy.size(); ++i) {
         PhySample& s = store->phy[i];
         s.afterGap = i == 0 || s.time.wallMs - store->phy[i - 1].time.wallMs > store->gapMs ||
                      s.time.monoMs < store->phy[i - 1].time.monoMs;
+        s.rsCentiPerSecond = i == 0 ? kNoValue : RsCentiPerSecond(s, store->phy[i - 1]);
     }
     for (std::size_t i = 0; i < store->eth.size(); ++i) {
         EthSample& s = store->eth[i];
         s.afterGap = i == 0 || s.time.wallMs - store->eth[i - 1].time.wallMs > store->gapMs ||
                      s.time.monoMs < store->eth[i - 1].time.monoMs;
     }
+}
+
+// Matches a header line (without its line end) with the columns of a recording: for each of ours, the
+// field that holds it under its name or its former name, or -1. False, with the first column missing,
+// when a column every recording has is not there. A leading byte-order mark is passed over.
+bool MatchHeader(std::string_view line, std::vector<int>* columnOf, std::size_t* fieldCount,
+                 std::string* missing) {
+    if (line.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0)
+        line.remove_prefix(kByteOrderMark.size());
+    std::vector<std::string_view> fields;
+    std::deque<std::string> unquoted;
+    SplitLine(line.data(), line.data() + line.size(), &fields, &unquoted);
+    *fieldCount = fields.size();
+    const std::vector<std::string> names = ColumnNames();
+    columnOf->assign(names.size(), -1);
+    for (std::size_t c = 0; c < names.size(); ++c) {
+        const std::string former = FormerColumnName(names[c]);
+        for (std::size_t f = 0; f < fields.size(); ++f) {
+            if (fields[f] == names[c] || (!former.empty() && fields[f] == former))
+                (*columnOf)[c] = static_cast<int>(f);
+        }
+        if ((*columnOf)[c] < 0 && c != kColDetail && (c < kColRateFirst || c >= kColEvent)) {
+            *missing = names[c];
+            return false;
+        }
+    }
+    return true;
 }
 
 // Fields of a line cut short, and whether it was cut inside a quoted field.
@@ -511,20 +562,10 @@ private:
             *error = m_path + " is not a line recording: its first line is not a header.";
             return false;
         }
-        SplitLine(line.data(), line.data() + line.size(), &m_row.fields, &m_row.unquoted);
-        m_headerFields = m_row.fields.size();
-        const std::vector<std::string> names = ColumnNames();
-        m_row.columnOf.assign(names.size(), -1);
-        for (std::size_t c = 0; c < names.size(); ++c) {
-            const std::string former = FormerColumnName(names[c]);
-            for (std::size_t f = 0; f < m_row.fields.size(); ++f) {
-                if (m_row.fields[f] == names[c] || (!former.empty() && m_row.fields[f] == former))
-                    m_row.columnOf[c] = static_cast<int>(f);
-            }
-            if (m_row.columnOf[c] < 0 && c != kColDetail && (c < kColRateFirst || c >= kColEvent)) {
-                *error = m_path + " is not a line recording: it has no column " + names[c] + ".";
-                return false;
-            }
+        std::string missing;
+        if (!MatchHeader(line, &m_row.columnOf, &m_headerFields, &missing)) {
+            *error = m_path + " is not a line recording: it has no column " + missing + ".";
+            return false;
         }
         return true;
     }
@@ -683,7 +724,10 @@ void AppendPhyRow(const LineStore& store, std::size_t index, std::string* out) {
     out->push_back(',');
     if (s.mseCenti != kNoValue)
         AppendCenti(s.mseCenti, out);
-    for (std::int32_t v : {s.rsPerSecond, s.txPowerDb, s.linkFailCount}) {
+    out->push_back(',');
+    if (s.rsCentiPerSecond != kNoValue)
+        AppendCenti(s.rsCentiPerSecond, out);
+    for (std::int32_t v : {s.txPowerDb, s.linkFailCount}) {
         out->push_back(',');
         AppendOptional(v, out);
     }
@@ -754,8 +798,9 @@ std::unique_ptr<CRecordingWriter> CRecordingWriter::Open(const std::string& path
     return writer;
 }
 
-// What is there already: nothing, a header cut short, or a recording (its first line is our header)
-// whose last row may be cut short.
+// What is there already: nothing, a header cut short, or a recording (its first line is a recording's
+// header, ours or one with former column names, after a byte-order mark or not) whose last row may be cut
+// short. Rows go on under the file's own header.
 bool CRecordingWriter::Prepare(std::string* error) {
     int err = 0;
     const std::int64_t size = PlainFileSize(m_fd, &err);
@@ -764,29 +809,61 @@ bool CRecordingWriter::Prepare(std::string* error) {
         return false;
     }
     const std::string header = RecordingHeader() + "\n";
-    std::string head(
-        static_cast<std::size_t>(std::min<std::int64_t>(size, static_cast<std::int64_t>(header.size()))),
-        '\0');
+    std::string head(static_cast<std::size_t>(std::min(size, static_cast<std::int64_t>(kMaxRowBytes + 1))),
+                     '\0');
     if (!ReadPlainFileAt(m_fd, 0, &head[0], head.size(), &err)) {
         *error = FileErrorText(m_path, err, "read");
         return false;
     }
-    const auto headerEnd = static_cast<std::int64_t>(header.size());
-    if (size < headerEnd && header.compare(0, head.size(), head) == 0) {
+    if (head.size() < header.size() && header.compare(0, head.size(), head) == 0) {
         m_row = header.substr(head.size());
         return WriteRow(error);
     }
-    const std::size_t h = RecordingHeader().size();
-    if (head.compare(0, h, RecordingHeader()) != 0 || (head[h] != '\n' && head[h] != '\r')) {
+    const std::size_t eol = head.find('\n');
+    std::string_view first(head.data(), eol == std::string::npos ? 0 : eol);
+    if (!first.empty() && first.back() == '\r')
+        first.remove_suffix(1);
+    std::vector<int> columnOf;
+    std::string missing;
+    if (eol == std::string::npos || !MatchHeader(first, &columnOf, &m_fileFields, &missing)) {
         *error = m_path + " is not a line recording of this tool; choose a new file name.";
         return false;
     }
+    if (first != RecordingHeader())
+        UseLayout(columnOf);
+    const auto headerEnd = static_cast<std::int64_t>(eol + 1);
     char last = '\n';
     if (size > headerEnd && !ReadPlainFileAt(m_fd, size - 1, &last, 1, &err)) {
         *error = FileErrorText(m_path, err, "read");
         return false;
     }
     return last == '\n' || EndCutRow(size, headerEnd, error);
+}
+
+void CRecordingWriter::UseLayout(const std::vector<int>& columnOf) {
+    m_layout.assign(m_fileFields, -1);
+    for (std::size_t c = 0; c < columnOf.size(); ++c) {
+        if (columnOf[c] >= 0)
+            m_layout[static_cast<std::size_t>(columnOf[c])] = static_cast<int>(c);
+    }
+}
+
+void CRecordingWriter::AppendInLayout(const std::string& row) {
+    if (m_layout.empty()) {
+        m_row += row;
+        return;
+    }
+    std::vector<std::string_view> fields;
+    std::deque<std::string> unquoted;
+    SplitLine(row.data(), row.data() + row.size() - 1, &fields, &unquoted); // without the line end
+    for (std::size_t f = 0; f < m_layout.size(); ++f) {
+        if (f > 0)
+            m_row.push_back(',');
+        const int column = m_layout[f];
+        if (column >= 0 && static_cast<std::size_t>(column) < fields.size())
+            AppendQuoted(std::string(fields[static_cast<std::size_t>(column)]), &m_row);
+    }
+    m_row.push_back('\n');
 }
 
 // Ends the last row, which lacks its line end, so that it has one field too many (and any quote it was
@@ -806,7 +883,7 @@ bool CRecordingWriter::EndCutRow(std::int64_t size, std::int64_t headerEnd, std:
     } else {
         const CutLine cut =
             ShapeOf(std::string_view(tail).substr(lineStart == std::string::npos ? 0 : lineStart + 1));
-        const std::size_t fields = ColumnNames().size() + 1;
+        const std::size_t fields = m_fileFields + 1;
         if (cut.inQuotes)
             m_row.push_back('"');
         m_row.append(cut.fields < fields ? fields - cut.fields : 1, ',');
@@ -815,7 +892,9 @@ bool CRecordingWriter::EndCutRow(std::int64_t size, std::int64_t headerEnd, std:
     m_cutRowNote = Event{Now(), EventKind::Recording,
                          "The row before this one was cut short while it was written (a full disk, a power "
                          "loss or a stop); it is skipped when the file is read"};
-    AppendEventRow(*m_cutRowNote, &m_row);
+    std::string note;
+    AppendEventRow(*m_cutRowNote, &note);
+    AppendInLayout(note);
     return WriteRow(error);
 }
 
@@ -833,17 +912,23 @@ bool CRecordingWriter::WriteRow(std::string* error) {
 }
 
 bool CRecordingWriter::WritePhy(const LineStore& store, std::size_t index, std::string* error) {
-    AppendPhyRow(store, index, &m_row);
+    std::string row;
+    AppendPhyRow(store, index, &row);
+    AppendInLayout(row);
     return WriteRow(error);
 }
 
 bool CRecordingWriter::WriteEth(const LineStore& store, std::size_t index, std::string* error) {
-    AppendEthRow(store, index, &m_row);
+    std::string row;
+    AppendEthRow(store, index, &row);
+    AppendInLayout(row);
     return WriteRow(error);
 }
 
 bool CRecordingWriter::WriteEvent(const Event& event, std::string* error) {
-    AppendEventRow(event, &m_row);
+    std::string row;
+    AppendEventRow(event, &row);
+    AppendInLayout(row);
     return WriteRow(error);
 }
 

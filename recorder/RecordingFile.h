@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tessor::rec {
 
@@ -32,10 +33,11 @@ class CRecordingWriter {
 public:
     ~CRecordingWriter();
     // Opens path for appending; writes the header when the file is new or empty (or the rest of it when
-    // it was cut inside the header). Refuses a pipe, a device or a socket without waiting for it, and a
-    // file that holds something other than a recording. A last row cut short (a full disk, a power loss)
-    // is ended so that it reads as damaged, followed by an event row that says so: the next row starts
-    // clean.
+    // it was cut inside the header). A recording with another header (former column names, fewer columns)
+    // goes on under its own header, each row in its columns. Refuses a pipe, a device or a socket without
+    // waiting for it, and a file that holds something other than a recording. A last row cut short (a full
+    // disk, a power loss) is ended so that it reads as damaged, followed by an event row that says so: the
+    // next row starts clean.
     static std::unique_ptr<CRecordingWriter> Open(const std::string& path, std::string* error);
     // Takes an open descriptor as it is (nothing checked, no header written); for files opened elsewhere.
     static std::unique_ptr<CRecordingWriter> Attach(int fd, const std::string& path);
@@ -52,11 +54,18 @@ private:
     CRecordingWriter(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
     bool Prepare(std::string* error);
     bool EndCutRow(std::int64_t size, std::int64_t headerEnd, std::string* error);
+    // Rows go on under a header other than ours: columnOf gives the file's field of each of our columns.
+    void UseLayout(const std::vector<int>& columnOf);
+    // Appends a row of ours to the row to write, in the file's layout.
+    void AppendInLayout(const std::string& row);
     bool WriteRow(std::string* error);
 
     int m_fd;
     std::string m_path;
     std::string m_row;
+    std::size_t m_fileFields = 0;
+    std::vector<int> m_layout; // for each field of the file's header, our column in it (-1: none); empty:
+                               // the file has our header
     std::optional<Event> m_cutRowNote;
 };
 

@@ -156,6 +156,23 @@ TEST(CliCommands, JsonDocumentsCarryNumbersTextsAndRawValues) {
     ASSERT_EQ(counters["passes"].size(), 2u);
     EXPECT_EQ(counters["passes"][1]["raw"].size(), 15u);
     EXPECT_TRUE(counters["totals"]["tx_frames"].is_number_unsigned());
+    EXPECT_TRUE(counters["figures"]["totals"].is_string());
+    // Each pass's counts are the registers as read, and the totals their sums (the counters clear when
+    // read, so nothing is divided).
+    const char* const names[] = {"tx_frames", "rx_frames", "tx_pause_frames", "rx_pause_frames", "tx_octets"};
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        std::uint64_t sum = 0;
+        for (const nlohmann::json& pass : counters["passes"]) {
+            EXPECT_EQ(pass["counts"][i], pass["raw"][i]);
+            sum += pass["raw"][i].get<std::uint64_t>();
+        }
+        EXPECT_EQ(counters["totals"][names[i]], sum) << names[i];
+    }
+    EXPECT_GT(counters["totals"]["tx_octets"].get<std::uint64_t>(), 0u)
+        << "the simulated line carries traffic";
+    EXPECT_TRUE(status["phy"]["rs_corrected_count"].is_number_unsigned());
+    EXPECT_FALSE(status["phy"].contains("rs_per_second"))
+        << "a single read knows no time to make a rate over";
 }
 
 TEST(CliPorts, ComNamesResolveThroughTheEnvironmentTheSettingsFileAndTheDefault) {

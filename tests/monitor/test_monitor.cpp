@@ -11,6 +11,7 @@
 #include "sim/SimSerialDevice.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +19,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <sys/resource.h>
@@ -142,13 +144,189 @@ TEST(MonitorPoll, PassesReadWhatThePagesReadInTheirOrderAndAccumulateTotals) {
     EXPECT_EQ(first.lineUp, false);
     EXPECT_EQ(first.id.SideLabel(), "lt");
     EXPECT_EQ(first.id.chip, 0x61);
-    EXPECT_EQ(first.ethernet[0], 9u);
-    EXPECT_EQ(first.ethernet[14], 0u);
-    EXPECT_EQ(third.ethernet[0], 11u);
+    // The totals are sums of the raw counts (the Ethernet page would show 9, 0 and 11).
+    EXPECT_EQ(first.ethernet[0], 49u);
+    EXPECT_EQ(first.ethernet[14], 4u);
+    EXPECT_EQ(third.ethernet[0], 59u);
     EXPECT_EQ(third.passes, 3u);
     EXPECT_FALSE(first.phy.snrDecibels); // no error value while the line is down
     ASSERT_TRUE(first.link.downstream.carrierHertz);
     EXPECT_GT(*first.link.downstream.carrierHertz, 0.0);
+}
+
+TEST(MonitorFigures, ClearedCountsAddUpAndTheirRateIsOverTheRealTimeBetweenReads) {
+    using Clock = CClearedCount::Clock;
+    const Clock::time_point t0{};
+    struct Step {
+        double atSeconds;
+        std::optional<std::uint32_t> count; // empty: the read delivered nothing
+        std::uint64_t total;
+        std::optional<double> perSecond;
+    };
+    const Step steps[] = {
+        {0, 36, 36, std::nullopt}, // the first read: the time its count covers is unknown
+        {18, 36, 72, 2.0},         // 36 over 18 s
+        {23, 1, 73, 0.2},          //
+        {24, std::nullopt, 73, std::nullopt},
+        {30, 12, 85, std::nullopt}, // after a read that delivered nothing
+        {33, 12, 97, 4.0},          //
+        {33, 5, 102, std::nullopt}, // no time passed: no rate
+        {43, 128, 230, 12.8},       //
+    };
+    CClearedCount rs;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.atSeconds);
+        const auto at =
+            t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s.atSeconds));
+        if (s.count)
+            rs.Read(*s.count, at);
+        else
+            rs.Lost();
+        EXPECT_EQ(rs.Total(), s.total);
+        ASSERT_EQ(rs.PerSecond().has_value(), s.perSecond.has_value());
+        if (s.perSecond) {
+            EXPECT_NEAR(*rs.PerSecond(), *s.perSecond, 1e-9);
+        }
+    }
+
+    // A pass's results: a garbled or unanswered 8C91 loses its count and the time of the next one.
+    struct Pass {
+        double atSeconds;
+        RegResult rs;
+        RegResult linkFail;
+        std::uint64_t rsTotal;
+        std::optional<double> perSecond;
+        std::uint64_t linkFailures;
+    };
+    const RegResult garbled = RegResult::Fail(Outcome::Garbled);
+    const RegResult silent = RegResult::Fail(Outcome::NoAnswer);
+    const Pass passes[] = {
+        {0, RegResult::Answer(10), RegResult::Answer(254), 10, std::nullopt, 0},
+        {5, RegResult::Answer(10), RegResult::Answer(2), 20, 2.0, 4},
+        {10, garbled, garbled, 20, std::nullopt, 4},
+        {15, RegResult::Answer(10), RegResult::Answer(3), 30, std::nullopt, 5},
+        {20, RegResult::Answer(5), RegResult::Answer(3), 35, 1.0, 5},
+        {25, silent, silent, 35, std::nullopt, 5},
+        {30, RegResult::Answer(0), RegResult::Answer(3), 35, std::nullopt, 5},
+        {40, RegResult::Answer(25), RegResult::Answer(3), 60, 2.5, 5},
+    };
+    CClearedCount passRs;
+    CWrappingCount passFailures;
+    for (const Pass& p : passes) {
+        SCOPED_TRACE(p.atSeconds);
+        ops::PhyReadResults results;
+        results.rsCorrected = p.rs;
+        results.linkFailCount = p.linkFail;
+        CountPhyPass(
+            results,
+            t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(p.atSeconds)),
+            passRs, passFailures);
+        EXPECT_EQ(passRs.Total(), p.rsTotal);
+        EXPECT_EQ(passRs.PerSecond(), p.perSecond);
+        EXPECT_EQ(passFailures.Total(), p.linkFailures);
+    }
+
+    // The 8-bit link fail counter: a lower value means it wrapped.
+    struct Wrap {
+        std::uint8_t value;
+        std::uint64_t total;
+    };
+    const Wrap wraps[] = {{254, 0}, {2, 4}, {2, 4}, {250, 252}, {3, 261}, {255, 513}, {0, 514}};
+    CWrappingCount failures;
+    for (const Wrap& w : wraps) {
+        failures.Read(w.value);
+        EXPECT_EQ(failures.Total(), w.total) << int(w.value);
+    }
+}
+
+TEST(MonitorPoll, TotalsAddRawCountsAndTheRsRateIsOverTheRealTimeBetweenItsReads) {
+    auto sim = ManualSim();
+    // Line drops, each followed by training again: each adds one to the link fail counter.
+    auto drop = [&sim](int times) {
+        for (int i = 0; i < times; ++i) {
+            sim->AdvanceTime(4000);
+            sim->WithPair([](CSimModemPair& p) {
+                p.DropLine();
+                return 0;
+            });
+        }
+        sim->AdvanceTime(4000);
+    };
+    auto setCounts = [&sim] {
+        sim->WithPair([](CSimModemPair& p) {
+            p.SetCounter(CSimModemPair::kLocal, 0x8C91, 36); // read at the next pass
+            p.SetCounter(CSimModemPair::kLocal, 0x8D04, 6);  // read in this pass
+            return 0;
+        });
+    };
+    drop(254);
+    setCounts();
+    // The clock the reads are timed with: 18 s between the passes. It is read once a pass, after the PHY
+    // reads and before the Ethernet ones, which is where this test sets the next counts.
+    std::atomic<int> reads{0};
+    MonitorOptions options = SimOptions(sim, 60ms);
+    options.readClock = [&reads, &setCounts, &drop] {
+        const int n = reads.fetch_add(1);
+        if (n == 0)
+            drop(4); // 254 then 2 at the next pass
+        setCounts();
+        return std::chrono::steady_clock::time_point{} + std::chrono::seconds(18 * n);
+    };
+    MonitorRun run(options);
+    const Snapshot first = run.Pass(1);
+    const Snapshot third = run.Pass(3);
+    run.Stop();
+
+    EXPECT_EQ(first.rsCorrectedTotal, 36u);
+    EXPECT_FALSE(first.phy.rsCorrectedPerSecond) << "the first read covers a time that is not known";
+    EXPECT_EQ(first.ethernet[14], 6u);
+    EXPECT_EQ(first.linkFailuresTotal, 0u);
+    const std::string firstText = RenderExposition(first);
+    EXPECT_EQ(firstText.find("tessor_rs_corrected_errors_per_second"), std::string::npos) << firstText;
+
+    // Three reads of 36 errors 18 s apart: 108 in all, 2 per second; 6 FCS errors a pass: 18.
+    EXPECT_EQ(third.rsCorrectedTotal, 108u);
+    ASSERT_TRUE(third.phy.rsCorrectedPerSecond);
+    EXPECT_DOUBLE_EQ(*third.phy.rsCorrectedPerSecond, 2.0);
+    EXPECT_EQ(third.ethernet[14], 18u);
+    EXPECT_EQ(third.linkFailuresTotal, 4u) << "254 then 2: the counter wrapped after 4 drops";
+    const std::string text = RenderExposition(third);
+    for (const char* line : {"# TYPE tessor_rs_corrected_errors_total counter\n"
+                             "tessor_rs_corrected_errors_total{port=\"sim\",side=\"lt\"} 108\n",
+                             "# TYPE tessor_rs_corrected_errors_per_second gauge\n"
+                             "tessor_rs_corrected_errors_per_second{port=\"sim\",side=\"lt\"} 2\n",
+                             "# TYPE tessor_link_failures_total counter\n"
+                             "tessor_link_failures_total{port=\"sim\",side=\"lt\"} 4\n",
+                             "tessor_frame_check_sequence_errors_total{port=\"sim\",side=\"lt\"} 18\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    const nlohmann::json json = nlohmann::json::parse(RenderJsonLine(third));
+    EXPECT_EQ(json["rs_corrected_count"], 36);
+    EXPECT_EQ(json["rs_corrected_total"], 108);
+    EXPECT_EQ(json["rs_corrected_per_second"], 2.0);
+    EXPECT_EQ(json["link_fail_count"], 2);
+    EXPECT_EQ(json["link_failures_total"], 4);
+    EXPECT_EQ(json["ethernet_totals"]["frame_check_sequence_errors"], 18);
+}
+
+TEST(MonitorPoll, TheLineRateIsExportedInBytesPerSecond) {
+    // 8C40 = 22: QAM 64 (6 bits a symbol), interpolation 8; with a 22.5 MHz crystal 16.875 Mbit/s, which
+    // is 2,109,375 bytes per second.
+    opstest::CScriptedBus bus;
+    bus.regs["8C40"] = 0x22;
+    CBoardPasses passes(bus);
+    LinkSettings link;
+    ASSERT_TRUE(passes.ReadLinkSettings(22500000, link));
+    ASSERT_TRUE(link.downstream.lineRateBytesPerSecond);
+    EXPECT_EQ(*link.downstream.lineRateBytesPerSecond, 2109375.0);
+    Snapshot s;
+    s.port = "a";
+    s.boardUp = true;
+    s.link = link;
+    s.haveLink = true;
+    EXPECT_NE(RenderExposition(s).find("tessor_line_rate_bytes_per_second{port=\"a\",side=\"unknown\","
+                                       "direction=\"downstream\"} 2109375\n"),
+              std::string::npos)
+        << RenderExposition(s);
 }
 
 TEST(MonitorPoll, AGarbled8C71LeavesTheLineUnknownAndIsNeverExportedAsDown) {
@@ -226,7 +404,7 @@ TEST(MonitorPoll, CorruptedEchoIsCountedAndSkippedSilentBoardIsMarkedDownAndRetr
     EXPECT_EQ(spoilt.corruptedReplies, 2u);
     EXPECT_FALSE(spoilt.phy.snrDecibels);
     EXPECT_TRUE(spoilt.phy.linkStatus);
-    EXPECT_EQ(spoilt.ethernet[0], good.ethernet[0] + 100);
+    EXPECT_EQ(spoilt.ethernet[0], good.ethernet[0] + 500);
 
     sim->SetSilent(true);
     const Snapshot silent = run.Pass(4);
@@ -363,6 +541,35 @@ TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsence
     EXPECT_NEAR(store.phy[0].snrCenti / 100.0, *passes.front().phy.snrDecibels, 0.001);
 }
 
+TEST(MonitorRecording, ARecordingWithTheFormerColumnNamesIsContinuedUnderItsOwnHeader) {
+    char path[] = "/tmp/tessor-monitor-former-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::string former = rec::RecordingHeader();
+    former.replace(former.find(",tc_sync,"), 9, ",tc_synchronized,");
+    std::ofstream(path, std::ios::trunc) << "\xEF\xBB\xBF" << former << "\n";
+    std::string error;
+    auto recording = CMonitorRecording::Open(path, 5000ms, nullptr, &error);
+    ASSERT_TRUE(recording) << error;
+    Snapshot s;
+    s.boardUp = true;
+    s.results.phy.linkStatus = RegResult::Answer(0x20);
+    recording->AddPass(s);
+    recording.reset();
+    std::ifstream in(path);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "\xEF\xBB\xBF" + former);
+    rec::LineStore store;
+    ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
+    EXPECT_EQ(store.skippedRows, 0u);
+    ASSERT_EQ(store.phy.size(), 1u);
+    EXPECT_TRUE(store.phy[0].indicators & 1u << rec::kIndTcSync);
+    EXPECT_EQ(store.eth.size(), 1u);
+    std::remove(path);
+}
+
 TEST(MonitorRecording, AFullDiskThenSpaceFreedKeepsTheFileReadableAndTheLogTrue) {
     char path[] = "/tmp/tessor-monitor-full-XXXXXX";
     const int fd = mkstemp(path);
@@ -405,7 +612,7 @@ TEST(MonitorRecording, AFullDiskThenSpaceFreedKeepsTheFileReadableAndTheLogTrue)
 
 TEST(MonitorExposition, FamiliesAreTypedAndLabelsEscaped) {
     Snapshot s;
-    s.port = "/dev/a\"b\\c";
+    s.port = "/dev/a\"b\\c\nd";
     s.boardUp = true;
     s.lineUp = true;
     s.id.typeRegister = 0x10;
@@ -416,10 +623,10 @@ TEST(MonitorExposition, FamiliesAreTypedAndLabelsEscaped) {
     const std::string text = RenderExposition(s);
     EXPECT_NE(text.find("# HELP tessor_line_snr_decibels "), std::string::npos);
     EXPECT_NE(text.find("# TYPE tessor_line_snr_decibels gauge\n"
-                        "tessor_line_snr_decibels{port=\"/dev/a\\\"b\\\\c\",side=\"nt\"} 28.79\n"),
+                        "tessor_line_snr_decibels{port=\"/dev/a\\\"b\\\\c\\nd\",side=\"nt\"} 28.79\n"),
               std::string::npos);
     EXPECT_NE(text.find("# TYPE tessor_tx_octets_total counter\n"
-                        "tessor_tx_octets_total{port=\"/dev/a\\\"b\\\\c\",side=\"nt\"} 4294967296\n"),
+                        "tessor_tx_octets_total{port=\"/dev/a\\\"b\\\\c\\nd\",side=\"nt\"} 4294967296\n"),
               std::string::npos);
     EXPECT_NE(text.find("indicator=\"micro_interruption\"} 1\n"), std::string::npos);
     EXPECT_NE(text.find("indicator=\"agc_converged\"} 0\n"), std::string::npos);
@@ -466,7 +673,7 @@ TEST(MonitorPoll, HungPollLoopIsServedAsDownAndStaleNeverAsFresh) {
     EXPECT_NE(stale.find("tessor_up{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos) << stale;
     EXPECT_NE(stale.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 1\n"), std::string::npos);
     for (const char* gone : {"tessor_line_up", "tessor_line_snr_decibels", "tessor_indicator",
-                             "tessor_link_failures", "tessor_line_rate_bytes_per_second"})
+                             "tessor_transmit_power_dbm_per_hertz", "tessor_line_rate_bytes_per_second"})
         EXPECT_EQ(stale.find(gone), std::string::npos) << gone;
     const auto age = stale.find("tessor_last_pass_age_seconds{port=\"sim\",side=\"lt\"} ");
     ASSERT_NE(age, std::string::npos);

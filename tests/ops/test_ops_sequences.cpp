@@ -200,5 +200,126 @@ TEST(PassSequences, AGarbledReadIsUnknownAndTheOthersKeepTheirValues) {
     EXPECT_EQ(check.lines.size(), 2u) << "both status reads are made";
 }
 
+TEST(PassSequences, CountsAreTheRawReadsAndOnlyThePageDividesByFive) {
+    // A counter that reads 6 at each of three passes: 18 events; the page shows 6 / 5 = 1 a pass.
+    CScriptedBus bus;
+    bus.regs["8D04"] = 6; // frame check sequence errors, the last counter
+    bus.regs["8D1C"] = 4; // below 5: the page adds nothing, the count is 4
+    ops::EthernetCountTotals counts;
+    ops::EthernetTotals page;
+    for (int n = 0; n < 3; ++n) {
+        const ops::EthernetPass pass = ops::RunEthernetPass(bus);
+        EXPECT_EQ(pass.counts[14], 6u);
+        counts.Add(pass);
+        page.Add(pass);
+    }
+    EXPECT_EQ(counts.totals[14], 18u);
+    EXPECT_EQ(counts.totals[0], 12u);
+    EXPECT_EQ(counts.passes, 3u);
+    EXPECT_EQ(page.totals[14], 3u);
+    EXPECT_EQ(page.totals[0], 0u);
+
+    CScriptedBus garbled;
+    garbled.regs["8D1C"] = 7;
+    garbled.fail = FailAt(0, Outcome::Garbled);
+    const ops::EthernetPass spoilt = ops::RunEthernetPass(garbled);
+    EXPECT_FALSE(spoilt.counts[0]) << "a garbled read carries no count";
+    ops::EthernetCountTotals after;
+    after.Add(spoilt);
+    EXPECT_EQ(after.totals[0], 0u);
+
+    CScriptedBus phyBus;
+    phyBus.regs["8C91"] = 1234;
+    const ops::PhyPass phy = ops::RunPhyPass(phyBus, std::nullopt);
+    EXPECT_EQ(phy.readings.rsCorrectedCount, 1234u);
+    EXPECT_EQ(phy.readings.rsPerSecond, 246u) << "the page's figure: 1234 / 5, remainder dropped";
+    EXPECT_EQ(phy.texts.rs, "246");
+}
+
+TEST(PassSequences, AnEthernetPassStoppedPartWayIsNoPassButItsReadsCount) {
+    for (int stopAfter : {1, 7, 14}) {
+        SCOPED_TRACE(stopAfter);
+        CScriptedBus bus;
+        for (const char* address : {"8D1C", "8D20", "8D04"})
+            bus.regs[address] = 10;
+        int reads = 0;
+        ops::EthernetPassHooks hooks;
+        hooks.stop = [&reads, stopAfter] { return ++reads == stopAfter; };
+        const ops::EthernetPass pass = ops::RunEthernetPass(bus, hooks);
+        EXPECT_FALSE(pass.complete);
+        EXPECT_EQ(pass.countersRead, stopAfter);
+        EXPECT_EQ(bus.lines.size(), static_cast<std::size_t>(stopAfter));
+        ops::EthernetTotals page;
+        ops::EthernetCountTotals counts;
+        page.Add(pass);
+        counts.Add(pass);
+        EXPECT_EQ(page.passes, 0u);
+        EXPECT_EQ(counts.passes, 0u);
+        EXPECT_EQ(counts.totals[0], 10u) << "the first read was made and cleared the counter";
+        EXPECT_EQ(page.totals[0], 2u);
+        EXPECT_EQ(counts.totals[14], 0u) << "the last counter was not read";
+    }
+    CScriptedBus whole;
+    ops::EthernetCountTotals counts;
+    counts.Add(ops::RunEthernetPass(whole));
+    EXPECT_EQ(counts.passes, 1u);
+}
+
+TEST(PassSequences, EveryPhyReadAnsweredIsDecidedOverAllSix) {
+    const Lines reads{"RD 8C99,3", "RD 8C9C,2", "RD 8C91,4", "RD 8C71", "RD 8C98", "RD 8D38"};
+    CScriptedBus good;
+    const ops::PhyPass all = ops::RunPhyPass(good, std::nullopt);
+    EXPECT_TRUE(all.raw.AllAnswered());
+    EXPECT_EQ(all.raw.FirstUnanswered(), nullptr);
+    const RegResult* members[] = {&all.raw.errorValue, &all.raw.txLevel,   &all.raw.rsCorrected,
+                                  &all.raw.linkStatus, &all.raw.lineFlags, &all.raw.linkFailCount};
+    for (std::size_t step = 0; step < reads.size(); ++step) {
+        for (Outcome outcome : {Outcome::Garbled, Outcome::NoAnswer}) {
+            SCOPED_TRACE(reads[step]);
+            CScriptedBus bus;
+            bus.fail = FailAt(step, outcome);
+            const ops::PhyPass pass = ops::RunPhyPass(bus, std::nullopt);
+            EXPECT_FALSE(pass.raw.AllAnswered());
+            const RegResult* first = pass.raw.FirstUnanswered();
+            ASSERT_NE(first, nullptr);
+            EXPECT_EQ(first->outcome, outcome);
+            // The same member as in the answered pass.
+            const auto offset =
+                reinterpret_cast<const char*>(members[step]) - reinterpret_cast<const char*>(&all.raw);
+            EXPECT_EQ(reinterpret_cast<const char*>(first) - reinterpret_cast<const char*>(&pass.raw),
+                      offset);
+        }
+    }
+}
+
+TEST(SideSequences, EachSideReadsTheLineRegisterOfTheDirectionItReceives) {
+    struct Row {
+        std::uint8_t side8C70;
+        const char* side;
+        const char* reads;
+        std::int32_t snr; // reference of the constellation in that register
+    };
+    // 8C10 holds constellation 2 (QAM 64), 8C11 constellation 8 (QAM 4): the references tell which one was
+    // used.
+    const auto refs10 = ops::PhyReferencesFor(0x02);
+    const auto refs11 = ops::PhyReferencesFor(0x08);
+    ASSERT_TRUE(refs10 && refs11);
+    ASSERT_NE(refs10->snr, refs11->snr);
+    const Row rows[] = {{0x10, "NT", "RD 8C10", refs10->snr}, {0x00, "LT", "RD 8C11", refs11->snr}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.side);
+        CScriptedBus bus;
+        bus.regs["8C70"] = row.side8C70;
+        bus.regs["8C10"] = 0x02;
+        bus.regs["8C11"] = 0x08;
+        const ops::ModemSideRead side = ops::DetectModemSide(bus);
+        EXPECT_EQ(side.side, row.side8C70 ? ops::kSideNT : ops::kSideLT);
+        const ops::PhyReferenceRead refs = ops::ReadPhyReferences(bus, side.side);
+        EXPECT_EQ(bus.lines, (Lines{"RD 8C70", row.reads}));
+        ASSERT_TRUE(refs.references);
+        EXPECT_EQ(refs.references->snr, row.snr);
+    }
+}
+
 } // namespace
 } // namespace tessor::opstest

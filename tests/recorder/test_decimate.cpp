@@ -39,7 +39,7 @@ std::vector<Column> Expected(const LineStore& store, std::int64_t fromMs, std::i
         Column& col = out[static_cast<std::size_t>(c)];
         const bool joined = i > 0 && !s.afterGap && store.phy[i - 1].snrCenti != kNoValue;
         if (!col.any) {
-            col = Column{true, joined, false, v, v, v, v};
+            col = Column{true, joined, false, v, v, v, v, false};
             continue;
         }
         col.broken = col.broken || !joined;
@@ -108,6 +108,38 @@ TEST(Decimation, AFlappingWeekGivesEveryColumnItsExtremesAndNoJoins) {
     });
 }
 
+TEST(Decimation, AColumnKeepsItsValuesInTheOrderTheyHappened) {
+    // Link fail counter values one second apart, all in one column.
+    const std::vector<std::vector<std::int64_t>> orders{
+        {5, 9, 1, 6}, {5, 1, 9, 6}, {1, 9, 5}, {9, 1, 5}, {4, 4}};
+    for (const std::vector<std::int64_t>& values : orders) {
+        LineStore store;
+        for (std::size_t i = 0; i < values.size(); ++i)
+            store.phy.push_back(MakePhySample(At(static_cast<std::int64_t>(i) * 1000),
+                                              PhyRaw{2000000, 576, 15, 0xAE, 0x06, values[i]}, 9180, 6920,
+                                              true));
+        const Reduced r = Decimate(store, Series::LinkFail, At(0).wallMs, At(60000).wallMs, 1);
+        ASSERT_EQ(r.columns.size(), 1u);
+        const Column& c = r.columns[0];
+        EXPECT_EQ(c.first, static_cast<double>(values.front()));
+        EXPECT_EQ(c.last, static_cast<double>(values.back()));
+        EXPECT_EQ(c.min, static_cast<double>(*std::min_element(values.begin(), values.end())));
+        EXPECT_EQ(c.max, static_cast<double>(*std::max_element(values.begin(), values.end())));
+        // Drawn in time order: every value as it came, a repeated one once.
+        std::vector<double> expected;
+        for (std::int64_t v : values) {
+            if (expected.empty() || expected.back() != static_cast<double>(v))
+                expected.push_back(static_cast<double>(v));
+        }
+        const std::vector<Polyline> runs = Runs(r);
+        ASSERT_EQ(runs.size(), 1u);
+        std::vector<double> drawn;
+        for (const Point& p : runs[0])
+            drawn.push_back(p.value);
+        EXPECT_EQ(drawn, expected);
+    }
+}
+
 TEST(Decimation, SamplesMoreThanTwoPointFourIntervalsApartAreNotJoined) {
     CLineRecorder recorder(5000); // join limit 12 s
     for (std::int64_t ms : {0, 5000, 10000, 22000, 34001, 39001})
@@ -165,6 +197,7 @@ TEST(Decimation, ASharedViewGivesTheSameColumnsWithoutTheLockWhileSamplesKeepCom
         EthSample e;
         e.time = At(i * 5000 + 2000);
         e.totals.fill(static_cast<std::uint64_t>(i * i));
+        e.reads.fill(static_cast<std::uint32_t>(2 * i + 1)); // counts that grow through the week
         recorder.AddEth(e);
     }
     const std::int64_t from = At(3600000).wallMs;

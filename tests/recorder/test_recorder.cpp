@@ -61,7 +61,7 @@ TEST(RecorderSamples, ComputesWhatThePhyPageShows) {
     const PhySample s = Phy(0, Raw(0xAE, 0x06, 3, 1234));
     EXPECT_EQ(s.snrCenti, 2879); // 91.80 - 63.01
     EXPECT_EQ(s.mseCenti, 619);
-    EXPECT_EQ(s.rsPerSecond, 246);
+    EXPECT_EQ(s.rsCentiPerSecond, kNoValue) << "a rate needs the sample before it";
     EXPECT_EQ(s.txPowerDb, -60);
     EXPECT_EQ(s.linkFailCount, 3);
     EXPECT_EQ(s.indicatorsKnown, 0x3FF);
@@ -70,7 +70,7 @@ TEST(RecorderSamples, ComputesWhatThePhyPageShows) {
     // No measurement while the line is down; failed reads leave their values out.
     const PhySample down = Phy(5, PhyRaw{0, 576, -1, 0x02, -1, 3});
     EXPECT_EQ(down.snrCenti, kNoValue);
-    EXPECT_EQ(down.rsPerSecond, kNoValue);
+    EXPECT_EQ(down.rsCentiPerSecond, kNoValue);
     EXPECT_EQ(down.indicatorsKnown, 0x03F);
 }
 
@@ -128,12 +128,13 @@ TEST(RecorderEvents, LineDownAndUpCounterIncreaseIndicatorsAndNoAnswer) {
     });
 }
 
-EthSample Eth(std::int64_t seconds, std::uint64_t frames) {
+// A pass every 5 s whose every counter read the same raw count: the totals are the sums of the counts.
+EthSample Eth(std::int64_t seconds, std::uint32_t count) {
     EthSample s;
     s.time = At(seconds);
     for (int i = 0; i < kCounterCount; ++i) {
-        s.reads[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(frames * 5);
-        s.totals[static_cast<std::size_t>(i)] = frames * static_cast<std::uint64_t>(seconds / 5);
+        s.reads[static_cast<std::size_t>(i)] = count;
+        s.totals[static_cast<std::size_t>(i)] = count * static_cast<std::uint64_t>(seconds / 5 + 1);
     }
     return s;
 }
@@ -151,6 +152,7 @@ TEST(RecorderEvents, SpoiltReadsAreGapsAndAnAnsweredSampleOfEitherKindClosesANoA
     for (std::int64_t t : {25, 30}) {
         EthSample eth;
         eth.time = At(t);
+        eth.reads[kTxFrames] = 50;
         eth.totals[kTxFrames] = static_cast<std::uint64_t>(t * 10);
         recorder.AddEth(eth);
     }
@@ -182,7 +184,8 @@ TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
     EXPECT_NE(first[0].find(",rx_octets_total,"), std::string::npos);
     EXPECT_NE(first[0].find(",tx_frames_per_s,"), std::string::npos);
     EXPECT_EQ(first[2].rfind("2026-11-30T", 0), 0u);
-    EXPECT_NE(first[2].find(",phy,2000000,576,15,174,6,3,28.79,6.19,3,-60,3,1,0,1,1,1,1,0,1,1,0,1,"),
+    // No RS rate for the first sample: the time its count covers is not known.
+    EXPECT_NE(first[2].find(",phy,2000000,576,15,174,6,3,28.79,6.19,,-60,3,1,0,1,1,1,1,0,1,1,0,1,"),
               std::string::npos)
         << first[2];
     // The second Ethernet pass has a rate: 4250 frames in 5 s.
@@ -209,26 +212,43 @@ TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
         EXPECT_EQ(store.phy[0].snrCenti, 2879);
         EXPECT_EQ(store.phy[0].time.wallMs, At(0).wallMs);
         EXPECT_EQ(store.phy[1].raw.lineFlags, 0x80);
-        EXPECT_EQ(store.eth[1].totals[0], 4250u);
+        EXPECT_EQ(store.eth[1].totals[0], 8500u);
         double rate = 0;
         EXPECT_TRUE(CounterRate(store, 1, kTxFrames, &rate));
         EXPECT_DOUBLE_EQ(rate, 850);
     });
-    // Totals that went down (Clear on the Ethernet page) give no rate rather than a negative one.
+    // A rate is made from the reads, whatever the totals did (the Ethernet page's Clear has no part in
+    // them); a failed read leaves the time the next count covers unknown.
     CLineRecorder cleared;
     cleared.AddEth(Eth(0, 4250));
     cleared.AddEth(Eth(5, 4250));
     EthSample zeroed = Eth(10, 0);
+    zeroed.totals.fill(0);
     cleared.AddEth(zeroed);
+    EthSample failed = Eth(15, 10);
+    failed.failedReads = 1u << kRxFrames;
+    cleared.AddEth(failed);
+    cleared.AddEth(Eth(20, 10));
     cleared.Read([](const LineStore& store) {
-        double rate = 0;
-        EXPECT_TRUE(CounterRate(store, 1, kRxFrames, &rate));
-        EXPECT_FALSE(CounterRate(store, 2, kRxFrames, &rate));
+        double rate = -1;
+        EXPECT_TRUE(CounterRate(store, 2, kRxFrames, &rate));
+        EXPECT_EQ(rate, 0.0);
+        EXPECT_FALSE(CounterRate(store, 3, kRxFrames, &rate));
+        EXPECT_TRUE(CounterRate(store, 3, kTxFrames, &rate));
+        EXPECT_EQ(rate, 2.0);
+        EXPECT_FALSE(CounterRate(store, 4, kRxFrames, &rate));
+        EXPECT_TRUE(CounterRate(store, 4, kTxFrames, &rate));
     });
     const std::string exported = TempPath("exported.csv");
     ASSERT_TRUE(reopened.ExportCsv(exported, &error)) << error;
     std::vector<std::string> exportedLines = Lines(exported);
     std::vector<std::string> recordedLines = second;
+    // The second run's first sample had no sample before it in that run; reopened, the one of the first
+    // run 10 s before it is there, and its rate is worked out from the raw count (0 errors).
+    for (std::string& line : recordedLines) {
+        if (line.find(",phy,0,576,0,2,128,4,,,,-60,") != std::string::npos)
+            line.replace(line.find(",,,-60,"), 7, ",,0.00,-60,");
+    }
     EXPECT_EQ(exportedLines[0], RecordingHeader());
     std::sort(exportedLines.begin(), exportedLines.end());
     std::sort(recordedLines.begin(), recordedLines.end());
@@ -271,6 +291,148 @@ TEST(RecordingFile, AWriteFailureStopsRecordingAndLosesNothingInMemory) {
         EXPECT_EQ(store.events.back().kind, EventKind::Recording);
     });
 #endif
+}
+
+TEST(RecorderRates, RatesAreRawCountsOverTheRealTimeBetweenTheReadsThatDelimitThem) {
+    struct Row {
+        std::int64_t seconds;
+        std::int64_t rs; // raw count of 8C91..8C94; -1: the read failed
+        bool answered;
+        std::int32_t centi; // hand-computed rate in hundredths per second
+    };
+    const Row rows[] = {
+        {0, 36, true, kNoValue},   // the first: the time its count covers is not known
+        {18, 36, true, 200},       // 36 over 18 s
+        {23, 1, true, 20},         // 1 over 5 s
+        {28, 1234, true, 24680},   // 1234 over 5 s (the page shows 246)
+        {33, -1, true, kNoValue},  // failed: no count
+        {38, 10, true, kNoValue},  // the read before failed, so the register was not cleared then
+        {43, 10, true, 200},       //
+        {48, 0, false, kNoValue},  // no answer
+        {53, 7, true, kNoValue},   //
+        {58, 3, true, 60},         //
+        {400, 50, true, kNoValue}, // after a gap
+    };
+    CLineRecorder recorder(10000); // samples up to 24 s apart are joined
+    for (const Row& r : rows)
+        recorder.AddPhy(Phy(r.seconds, Raw(0xAE, 0x06, 3, r.rs), r.answered));
+    recorder.Read([&](const LineStore& store) {
+        ASSERT_EQ(store.phy.size(), std::size(rows));
+        for (std::size_t i = 0; i < store.phy.size(); ++i)
+            EXPECT_EQ(store.phy[i].rsCentiPerSecond, rows[i].centi) << "at " << rows[i].seconds << " s";
+        double value = 0;
+        ASSERT_TRUE(SeriesValue(store, Series::RsPerSecond, 1, &value));
+        EXPECT_EQ(value, 2.0);
+    });
+
+    // Ethernet: 36 frames read at 0 s and at 18 s: 2 per second; the totals are not consulted.
+    CLineRecorder eth(10000);
+    EthSample a = Eth(0, 36);
+    EthSample b = Eth(0, 36);
+    b.time = At(18);
+    b.totals = a.totals; // even totals that did not grow give the rate of the reads
+    eth.AddEth(a);
+    eth.AddEth(b);
+    eth.Read([](const LineStore& store) {
+        double rate = 0;
+        EXPECT_FALSE(CounterRate(store, 0, kTxOctets, &rate));
+        ASSERT_TRUE(CounterRate(store, 1, kTxOctets, &rate));
+        EXPECT_EQ(rate, 2.0);
+        ASSERT_TRUE(SeriesValue(store, Series::RxFramesRate, 1, &rate));
+        EXPECT_EQ(rate, 2.0);
+    });
+
+    // The recording keeps the raw counts and the rate with two decimals; a file holding the former
+    // figures (the count divided by 5) opens with the rates worked out again from the raw counts.
+    const std::string path = TempPath("rates.csv");
+    std::remove(path.c_str());
+    std::string error;
+    {
+        CLineRecorder writing(10000);
+        ASSERT_TRUE(writing.StartRecording(path, &error)) << error;
+        writing.AddPhy(Phy(0, Raw(0xAE, 0x06, 3, 36)));
+        writing.AddPhy(Phy(18, Raw(0xAE, 0x06, 3, 36)));
+    }
+    const std::vector<std::string> lines = Lines(path);
+    ASSERT_EQ(lines.size(), 5u); // header, recording started, phy, line up, phy
+    EXPECT_NE(lines[4].find(",phy,2000000,576,36,174,6,3,28.79,6.19,2.00,-60,"), std::string::npos)
+        << lines[4];
+    std::string former;
+    for (const std::string& line : lines)
+        former += line + "\n";
+    former.replace(former.find(",2.00,"), 6, ",7,");
+    LineStore store;
+    ASSERT_TRUE(ParseRecording(former, "former.csv", &store, &error)) << error;
+    ASSERT_EQ(store.phy.size(), 2u);
+    EXPECT_EQ(store.skippedRows, 0u);
+    EXPECT_EQ(store.phy[1].rsCentiPerSecond, 200);
+}
+
+TEST(RecorderEvents, TheLinkFailCounterIsFollowedOverItsWraps) {
+    struct Row {
+        std::int64_t before, after;
+        const char* text;
+    };
+    const Row rows[] = {
+        {254, 2, "Link fail counter 254 -> 2 (+4)"}, {255, 0, "Link fail counter 255 -> 0 (+1)"},
+        {3, 4, "Link fail counter 3 -> 4 (+1)"},     {0, 255, "Link fail counter 0 -> 255 (+255)"},
+        {250, 3, "Link fail counter 250 -> 3 (+9)"},
+    };
+    for (const Row& r : rows) {
+        CLineRecorder recorder;
+        recorder.AddPhy(Phy(0, Raw(0xAE, 0x06, r.before)));
+        recorder.AddPhy(Phy(5, Raw(0xAE, 0x06, r.after)));
+        const std::vector<std::string> texts = Texts(recorder);
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), r.text), 1) << r.text;
+    }
+}
+
+TEST(RecordingFile, FormerColumnNamesFewerColumnsAndAByteOrderMarkAreReadAndContinued) {
+    // The header of an earlier version: former names, no rate columns.
+    std::string former = RecordingHeader();
+    for (const auto& [now, before] : {std::pair<std::string, std::string>{",tc_sync,", ",tc_synchronized,"},
+                                      {",tx_pause_frames_total,", ",tx_pause_total,"}}) {
+        former.replace(former.find(now), now.size(), before);
+    }
+    const std::size_t rates = former.find(",tx_frames_per_s,");
+    former.erase(rates, former.find(",event,") - rates);
+    const auto fieldsOf = [](const std::string& line) {
+        // The journal's detail "Soft reset, local modem" is one quoted field.
+        return std::count(line.begin(), line.end(), ',') -
+               (line.find("\"Soft reset, local modem\"") != std::string::npos ? 1 : 0) + 1;
+    };
+    for (const std::string& start : {former, "\xEF\xBB\xBF" + former, "\xEF\xBB\xBF" + RecordingHeader()}) {
+        SCOPED_TRACE(start.substr(0, 12));
+        const std::string path = TempPath("former.csv");
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << start << "\n";
+        std::string error;
+        {
+            CLineRecorder recorder;
+            ASSERT_TRUE(recorder.StartRecording(path, &error)) << error;
+            recorder.AddPhy(Phy(0, Raw(0xAE, 0x06, 3)));
+            recorder.AddEth(Eth(0, 40));
+            recorder.AddEth(Eth(5, 40));
+            recorder.NoteAction(At(6), Action::SoftResetLocal, "");
+        }
+        const std::vector<std::string> lines = Lines(path);
+        ASSERT_EQ(lines.size(), 7u);
+        EXPECT_EQ(lines[0], start) << "the file keeps its own header";
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            EXPECT_EQ(fieldsOf(lines[i]), fieldsOf(start)) << lines[i];
+        CLineRecorder reopened;
+        ASSERT_TRUE(reopened.Load(path, &error)) << error;
+        reopened.Read([](const LineStore& store) {
+            EXPECT_EQ(store.skippedRows, 0u);
+            ASSERT_EQ(store.phy.size(), 1u);
+            EXPECT_EQ(store.phy[0].snrCenti, 2879);
+            EXPECT_TRUE(store.phy[0].indicators & 1u << kIndTcSync);
+            ASSERT_EQ(store.eth.size(), 2u);
+            EXPECT_EQ(store.eth[1].totals[kTxFrames], 80u);
+            EXPECT_EQ(store.eth[1].totals[2], 80u); // tx_pause_frames under its former name
+            EXPECT_EQ(store.events.back().text, "Soft reset, local modem");
+        });
+        std::remove(path.c_str());
+    }
 }
 
 // The column a moment falls into.
