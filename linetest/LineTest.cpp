@@ -46,11 +46,6 @@ bool Reached(ReadOutcome outcome) {
     return IsAnswer(outcome) || outcome == ReadOutcome::LineDown;
 }
 
-// What one counter read counted: the register's raw 32-bit value (the counters clear when read).
-std::uint64_t RawCount(const RegResult& read) {
-    return read.ok() ? static_cast<std::uint32_t>(read.value) : 0;
-}
-
 // Keeps the earlier of two moments.
 void KeepFirst(std::optional<rec::SampleTime>* first, const rec::SampleTime& time) {
     if (!*first || time.monoMs < (*first)->monoMs)
@@ -487,7 +482,7 @@ void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
     // The counters clear when read: the first pass only starts the count.
     if (answered && m_lastEth) {
         for (std::size_t i = 0; i < r->ethernet.totals.size(); ++i)
-            r->ethernet.totals[i] += RawCount(read.pass.raw[i]);
+            r->ethernet.totals[i] += ops::CounterCount(read.pass.raw[i]).value_or(0);
         r->ethernetSeconds += static_cast<double>(now.monoMs - m_lastEth->monoMs) / 1000.0;
     }
     if (answered)
