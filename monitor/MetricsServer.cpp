@@ -10,12 +10,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 
@@ -121,6 +124,64 @@ int BoundPort(int fd) {
     return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The path of an absolute-form target ("http://host:port/path": the path, "/" when it has none), or the
+// origin-form target itself; nothing for any other form.
+std::optional<std::string_view> OriginPath(std::string_view target) {
+    if (!target.empty() && target.front() == '/')
+        return target;
+    const auto sep = target.find("://");
+    if (sep == std::string_view::npos)
+        return std::nullopt;
+    std::string scheme(target.substr(0, sep));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (scheme != "http" && scheme != "https")
+        return std::nullopt;
+    const std::string_view rest = target.substr(sep + 3);
+    const auto slash = rest.find('/');
+    if (rest.empty() || slash == 0)
+        return std::nullopt; // no authority
+    return slash == std::string_view::npos ? std::string_view("/") : rest.substr(slash);
+}
+
+// The path with its percent escapes decoded, every byte kept (a %00 stays in, so it never matches a path
+// served); nothing for a target of another form or a broken escape.
+std::optional<std::string> DecodedPath(std::string_view target) {
+    const std::optional<std::string_view> raw = OriginPath(target);
+    if (!raw)
+        return std::nullopt;
+    std::string path;
+    for (std::size_t i = 0; i < raw->size(); ++i) {
+        if ((*raw)[i] != '%') {
+            path += (*raw)[i];
+            continue;
+        }
+        const int high = i + 2 < raw->size() ? HexDigit((*raw)[i + 1]) : -1;
+        const int low = high >= 0 ? HexDigit((*raw)[i + 2]) : -1;
+        if (low < 0)
+            return std::nullopt;
+        path += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return path;
+}
+
+// The library's own decoding would end the path at a %00; the target is passed on as it came, and
+// ResolveTarget decodes it.
+size_t KeepEscapes(void*, MHD_Connection*, char* uri) {
+    return std::strlen(uri);
+}
+
 } // namespace
 
 bool ParseListenAddress(const std::string& text, std::string* host, int* port) {
@@ -149,6 +210,15 @@ bool ParseListenAddress(const std::string& text, std::string* host, int* port) {
     return true;
 }
 
+EndpointPath ResolveTarget(std::string_view target) {
+    const std::optional<std::string> path = DecodedPath(target);
+    if (path == "/metrics")
+        return EndpointPath::Metrics;
+    if (path == "/")
+        return EndpointPath::Index;
+    return EndpointPath::None;
+}
+
 // The daemon and the watch over request times: the library bounds idle time, but a client sending a byte
 // now and then is never idle, so each connection has a deadline for its request head; past it, the watch
 // shuts the socket down and the library closes the connection.
@@ -165,7 +235,8 @@ public:
             m_limits.perClient, MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds,
             MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.requestBytes, MHD_OPTION_NOTIFY_CONNECTION,
             &Impl::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, this,
-            MHD_OPTION_THREAD_POOL_SIZE, kThreads, MHD_OPTION_END);
+            MHD_OPTION_UNESCAPE_CALLBACK, &KeepEscapes, nullptr, MHD_OPTION_THREAD_POOL_SIZE, kThreads,
+            MHD_OPTION_END);
         if (!m_daemon) {
             *error = "the HTTP server did not start";
             ::close(listenFd);
@@ -221,9 +292,17 @@ private:
         }
     }
 
+    // An answered connection is kept for the next request for a while: a scraper's interval, within limits.
+    // Its next request then has the usual time to arrive whole.
     static void Completed(void* cls, MHD_Connection* c, void**, MHD_RequestTerminationCode) {
         auto* self = static_cast<Impl*>(cls);
-        self->SetDeadline(c, self->NextDeadline());
+        MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, self->m_limits.keepAliveSeconds);
+        self->SetDeadline(c, Clock::now() + std::chrono::seconds(self->m_limits.keepAliveSeconds));
+    }
+
+    void RequestStarted(MHD_Connection* c) {
+        MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, m_limits.idleSeconds);
+        SetDeadline(c, NextDeadline());
     }
 
     void Watch() {
@@ -267,22 +346,32 @@ private:
                     status == 405);
     }
 
-    // Called once the request head is in; a body, never wanted, is not waited for.
+    // Called once the request head is in, then for each piece of a body (never wanted: dropped), then once
+    // more when the request is complete. A read is answered then, so the connection can be kept for the
+    // next one; an answer queued before the request's end would have to close it.
     static MHD_Result Answer(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
                              const char*, size_t* uploadSize, void** requestState) {
         auto* self = static_cast<Impl*>(cls);
-        if (*requestState == nullptr) {
-            *requestState = self;
-            self->SetDeadline(c, Clock::time_point::max());
-        }
-        *uploadSize = 0;
         if (!IsReadMethod(method))
             return Error(c, IsKnownMethod(method) ? 405 : 400);
-        if (std::strcmp(url, "/metrics") == 0) {
-            return Send(c, 200, self->m_source(), kExpositionType);
+        if (*requestState == nullptr) {
+            *requestState = self;
+            self->RequestStarted(c);
+            return MHD_YES;
         }
-        if (std::strcmp(url, "/") == 0)
+        if (*uploadSize != 0) {
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        self->SetDeadline(c, Clock::time_point::max());
+        switch (ResolveTarget(url)) {
+        case EndpointPath::Metrics:
+            return Send(c, 200, self->m_source(), kExpositionType);
+        case EndpointPath::Index:
             return Send(c, 200, kIndexPage, "text/html; charset=utf-8");
+        case EndpointPath::None:
+            break;
+        }
         return Error(c, 404);
     }
 
