@@ -1,6 +1,7 @@
 #include "cli/MonitorCommand.h"
 
 #include "cli/CliPorts.h"
+#include "monitor/EndpointSecurity.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorOutputs.h"
@@ -92,6 +93,29 @@ private:
     std::string m_merged;
 };
 
+// The endpoint's security from the web configuration file; nothing, with *error set, when it cannot be used.
+std::shared_ptr<const monitor::CEndpointSecurity> LoadSecurity(const std::string& path, std::string* error) {
+    const std::optional<monitor::WebConfig> config = monitor::LoadWebConfig(path, error);
+    if (!config)
+        return nullptr;
+    std::shared_ptr<const monitor::CEndpointSecurity> security =
+        monitor::CEndpointSecurity::Create(*config, error);
+    if (!security)
+        *error = path + ": " + *error;
+    return security;
+}
+
+// SIGHUP: the file and its certificates read again; one that cannot be used leaves the one in force.
+void ReloadSecurity(monitor::CMetricsServer& server, const std::string& path) {
+    std::string error;
+    std::shared_ptr<const monitor::CEndpointSecurity> security = LoadSecurity(path, &error);
+    if (security && server.Reconfigure(security, &error)) {
+        Log("reloaded the web configuration " + path);
+        return;
+    }
+    Log("kept the web configuration in force: " + error);
+}
+
 // The endpoint ends at once; a client still connected does not keep the process from ending.
 void StopServer(monitor::CMetricsServer& server) {
     auto done = std::async(std::launch::async, [&server] { server.Stop(); });
@@ -132,8 +156,10 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     cmd->footer(
         "Several devices are polled each on a thread of its own and served on one endpoint, labelled by\n"
         "port and side.\n"
+        "With --web.config.file the endpoint serves TLS and basic authentication as the Prometheus\n"
+        "exporters' web configuration file says; SIGHUP reads the file and its certificates again.\n"
         "Exit codes: 0 ended by SIGTERM or SIGINT, 1 the endpoint cannot listen or a recording file\n"
-        "cannot be written, 2 bad usage.");
+        "cannot be written, 2 bad usage or a web configuration file that cannot be used.");
     cmd->add_option("DEVICE", args.devices,
                     "serial devices of the boards' consoles, as --port takes them (default: the global "
                     "--port); a /dev/serial/by-id link is followed afresh on every reopen");
@@ -159,6 +185,9 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
                     "append every pass to this recording file (the Line History window opens it): one "
                     "option per device in their order, or one name with {device} in it")
         ->allow_extra_args(false);
+    cmd->add_option("--web.config.file", args.webConfig,
+                    "YAML file of the endpoint's TLS, client certificates, basic authentication users "
+                    "(bcrypt) and response headers, as Prometheus exporters take it; read again on SIGHUP");
     return cmd;
 }
 
@@ -188,12 +217,22 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     std::string host;
     int listenPort = 0;
     monitor::ParseListenAddress(args.listen, &host, &listenPort);
+    std::shared_ptr<const monitor::CEndpointSecurity> security;
+    if (!args.webConfig.empty()) {
+        std::string error;
+        security = LoadSecurity(args.webConfig, &error);
+        if (!security) {
+            Log(error);
+            return 2;
+        }
+    }
 
     std::unique_ptr<monitor::COutputQueue> jsonl;
     if (args.jsonl)
@@ -237,7 +276,7 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     }
 
     CScrape scrape(boards, outputs);
-    monitor::CMetricsServer server([&scrape] { return scrape.Text(); });
+    monitor::CMetricsServer server([&scrape] { return scrape.Text(); }, {}, security, Log);
     std::string error;
     if (!server.Start(host, listenPort, &error)) {
         Log("cannot listen on " + args.listen + ": " + error + "; choose another ADDRESS:PORT with --listen");
@@ -246,7 +285,8 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     std::string names;
     for (const std::string& d : devices)
         names += (names.empty() ? "" : ", ") + d;
-    Log("serving http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+    Log(std::string("serving ") + (security && security->Tls() ? "https" : "http") + "://" +
+        (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
         std::to_string(server.Port()) + "/metrics for " + names);
 
     for (auto& b : boards) {
@@ -254,7 +294,10 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         b->thread = std::thread([poller] { poller->Run(); });
     }
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
+        if (!args.webConfig.empty())
+            ReloadSecurity(server, args.webConfig);
+    }
     for (auto& b : boards)
         b->poller->Stop();
     for (auto& b : boards)

@@ -19,6 +19,7 @@ struct MonitorArguments {
     std::string crystal = "25.00";
     bool jsonl = false;
     std::vector<std::string> record; // one file per device, or one pattern with {device}; none: no recording
+    std::string webConfig;           // --web.config.file: TLS and authentication of the endpoint; empty: none
 };
 
 // The recording file of each device, or an empty list with *error set when the --record options do not

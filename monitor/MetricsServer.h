@@ -8,6 +8,7 @@
 // connection is kept alive for the scraper's next request, for little over a minute at most. A Range header
 // is ignored: the answer is always the whole exposition with 200, so its size is bounded by the exposition's.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -33,13 +34,22 @@ struct EndpointLimits {
     std::size_t requestBytes = 16 * 1024; // request line and headers
 };
 
+class CEndpointSecurity;
+
+// With a security (a web configuration file), the endpoint serves TLS and asks for client certificates
+// and basic authentication as the file says, adds its headers to every answer, answers a request without
+// the right credentials 401 and counts those and the TLS handshakes that failed in its exposition.
 class CMetricsServer {
 public:
     using Source = std::function<std::string()>;
+    using Log = std::function<void(const std::string&)>;
 
     static constexpr int kDefaultPort = 9870;
+    // A client address whose requests keep failing authentication is logged once in this time.
+    static constexpr std::chrono::seconds kLogEvery{60};
 
-    explicit CMetricsServer(Source source, EndpointLimits limits = {});
+    explicit CMetricsServer(Source source, EndpointLimits limits = {},
+                            std::shared_ptr<const CEndpointSecurity> security = nullptr, Log log = {});
     ~CMetricsServer();
     CMetricsServer(const CMetricsServer&) = delete;
     CMetricsServer& operator=(const CMetricsServer&) = delete;
@@ -50,6 +60,10 @@ public:
     int Port() const { return m_port; }
     // Closes every connection and ends the serving threads.
     void Stop();
+    // New connections get the new security's credentials, new requests its users and headers; connections
+    // already open keep their TLS session. False, with *error set and the old one kept, when it cannot
+    // take its place: TLS is turned on or off only by a restart.
+    bool Reconfigure(std::shared_ptr<const CEndpointSecurity> security, std::string* error);
 
     class Impl;
 
