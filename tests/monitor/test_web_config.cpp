@@ -54,11 +54,12 @@ const std::string kTls = "tls_server_config:\n  cert_file: server.crt\n  key_fil
 
 TEST_F(WebConfigFiles, AWholeFileGivesEveryPartAndDefaults) {
     std::string error;
-    const auto config = Parse(kTls + "  client_auth_type: VerifyClientCertIfGiven\n  client_ca_file: ca.crt\n"
-                                     "  min_version: TLS13\n"
-                                     "http_server_config:\n  http2: true\n  headers:\n"
-                                     "    X-Frame-Options: deny\n    Strict-Transport-Security: max-age=60\n"
-                                     "basic_auth_users:\n  prometheus: " +
+    const auto config = Parse(kTls +
+                                  "  client_auth_type: VerifyClientCertIfGiven\n  client_ca_file: ca.crt\n"
+                                  "  min_version: TLS13\n"
+                                  "http_server_config:\n  http2: true\n  headers:\n"
+                                  "    X-Frame-Options: deny\n    Strict-Transport-Security: max-age=60\n"
+                                  "basic_auth_users:\n  prometheus: " +
                                   s_hash + "\n  other: '" + s_hash + "'\n",
                               &error);
     ASSERT_TRUE(config) << error;
@@ -101,7 +102,8 @@ TEST_F(WebConfigFiles, AnythingNotWholeIsRefusedNamingTheKey) {
         {kTls + "  client_auth_type: RequireAndVerifyClientCert\n", "no client_ca_file"},
         {kTls + "  client_auth_type: VerifyClientCertIfGiven\n", "no client_ca_file"},
         {kTls + "  client_ca_file: ca.crt\n", "asks for no client certificate"},
-        {kTls + "  client_auth_type: RequireAnyClientCert\n  client_ca_file: server.key\n", "no PEM certificate"},
+        {kTls + "  client_auth_type: RequireAnyClientCert\n  client_ca_file: server.key\n",
+         "no PEM certificate"},
         {kTls + "  min_version: TLS14\n", "is none of TLS10"},
         {kTls + "  min_version: TLS13\n  max_version: TLS12\n", "below min_version"},
         {"http_server_config:\n  headers:\n    Server: x\n", "unknown key http_server_config.headers.Server"},
@@ -131,9 +133,11 @@ TEST_F(WebConfigFiles, BcryptHashesOfEveryPrefixAndCostAreTold) {
 }
 
 TEST_F(WebConfigFiles, VersionRangesBecomeTheTlsLibrarysPriorities) {
-    EXPECT_EQ(TlsPriorities(TlsVersion::Tls12, TlsVersion::Tls13), "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2");
+    EXPECT_EQ(TlsPriorities(TlsVersion::Tls12, TlsVersion::Tls13),
+              "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2");
     EXPECT_EQ(TlsPriorities(TlsVersion::Tls13, TlsVersion::Tls13), "NORMAL:-VERS-ALL:+VERS-TLS1.3");
-    EXPECT_EQ(TlsPriorities(TlsVersion::Tls10, TlsVersion::Tls11), "NORMAL:-VERS-ALL:+VERS-TLS1.1:+VERS-TLS1.0");
+    EXPECT_EQ(TlsPriorities(TlsVersion::Tls10, TlsVersion::Tls11),
+              "NORMAL:-VERS-ALL:+VERS-TLS1.1:+VERS-TLS1.0");
 }
 
 TEST_F(WebConfigFiles, APasswordIsCheckedByBcryptOnceAndARefusalOnlyForAWhile) {
