@@ -184,6 +184,17 @@ std::optional<std::string> DecodedPath(std::string_view target) {
     return path;
 }
 
+// A client's text fit for the log: bytes other than printable ASCII become '?', and it is cut at 64.
+std::string Printable(std::string text) {
+    if (text.size() > 64)
+        text.resize(64);
+    for (char& c : text) {
+        if (c < 0x20 || c > 0x7e)
+            c = '?';
+    }
+    return text;
+}
+
 // The library's own decoding would end the path at a %00; the target is passed on as it came, and
 // ResolveTarget decodes it.
 size_t KeepEscapes(void*, MHD_Connection*, char* uri) {
@@ -452,7 +463,7 @@ private:
         char* user = MHD_basic_auth_get_username_password(c, &password);
         const auto now = Clock::now();
         const bool accepted = user && password && security.Check(user, password, now);
-        const std::string name = user ? user : "";
+        const std::string name = Printable(user ? user : "");
         MHD_free(user);
         MHD_free(password);
         if (accepted)
