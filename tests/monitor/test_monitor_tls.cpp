@@ -260,6 +260,71 @@ TEST_F(MonitorTls, TheMonitorAnswersAsTheNodeExporterDoesWithTheSameFile) {
     exporter.Stop(5s); // it ends by the signal, without an exit status of its own
 }
 
+// Each client_auth_type, the monitor (without a board) and the node exporter side by side: no client
+// certificate, one of another CA, one of the configured CA.
+TEST_F(MonitorTls, EveryClientAuthTypeAnswersAsTheNodeExporterDoes) {
+    struct Case {
+        const char* type;
+        const char* none;
+        const char* stranger;
+        const char* client;
+    };
+    const std::vector<Case> cases{
+        {"NoClientCert", "200", "200", "200"},
+        {"RequestClientCert", "200", "200", "200"},
+        {"RequireAnyClientCert", "000", "200", "200"},
+        {"VerifyClientCertIfGiven", "200", "000", "200"},
+        {"RequireAndVerifyClientCert", "000", "000", "200"},
+    };
+    const std::vector<std::string> password{"-u", "prometheus:scrape-secret"};
+    auto cert = [&](const std::string& name) {
+        std::vector<std::string> options = password;
+        options.insert(options.end(),
+                       {"--cert", m_dir.File(name + ".crt"), "--key", m_dir.File(name + ".key")});
+        return options;
+    };
+    ::mkdir(m_dir.File("textfile").c_str(), 0700);
+    for (const Case& c : cases) {
+        const std::string ca = std::string(c.type) == "NoClientCert" ? "" : "  client_ca_file: ca.crt\n";
+        WriteConfig(
+            "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n  client_auth_type: " +
+            std::string(c.type) + "\n" + ca + "basic_auth_users:\n  prometheus: " + Hash(m_dir) + "\n");
+        Process monitor;
+        ASSERT_TRUE(monitor.Start({TESSOR_CLI_PROGRAM, "monitor", m_dir.File("no-board"), "--listen",
+                                   "127.0.0.1:0", "--web.config.file", m_dir.File("web.yml")},
+                                  m_dir.File("monitor.out"), m_dir.File("monitor.err")));
+        const std::regex serving("serving https://127\\.0\\.0\\.1:([0-9]+)/metrics");
+        std::smatch m;
+        std::string err;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                err = ReadFile(m_dir.File("monitor.err"));
+                return std::regex_search(err, m, serving);
+            },
+            5s))
+            << err;
+        const int port = std::stoi(m[1].str());
+        const int exporterPort = FreePort();
+        Process exporter;
+        ASSERT_TRUE(exporter.Start(
+            {"/usr/bin/prometheus-node-exporter", "--web.config.file=" + m_dir.File("web.yml"),
+             "--web.listen-address=127.0.0.1:" + std::to_string(exporterPort), "--collector.disable-defaults",
+             "--collector.textfile", "--collector.textfile.directory=" + m_dir.File("textfile")},
+            m_dir.File("exporter.out"), m_dir.File("exporter.err")));
+        ASSERT_TRUE(WaitFor([&] { return Status(exporterPort, cert("client")) == "200"; }, 10s))
+            << c.type << ": " << ReadFile(m_dir.File("exporter.err"));
+        const std::vector<std::pair<std::vector<std::string>, const char*>> requests{
+            {password, c.none}, {cert("stranger"), c.stranger}, {cert("client"), c.client}};
+        for (const auto& r : requests) {
+            const std::string status = Status(port, r.first);
+            EXPECT_EQ(status, Status(exporterPort, r.first)) << c.type << " " << r.first.back();
+            EXPECT_EQ(status, r.second) << c.type << " " << r.first.back();
+        }
+        exporter.Stop(5s);
+        EXPECT_EQ(monitor.SignalAndWait(SIGTERM, 5s), 0);
+    }
+}
+
 bool StartPrometheus(Process& prometheus, const TempDir& dir, int monitorPort, int promPort) {
     const std::string target = "      - targets: ['127.0.0.1:" + std::to_string(monitorPort) + "']\n";
     const std::string tls = "    scheme: https\n    tls_config:\n      ca_file: " + dir.File("ca.crt") + "\n";
