@@ -1,10 +1,11 @@
 // linetest (the line acceptance test with its report) and verify (a board against a saved configuration).
 #include "cli/CliCommands.h"
-#include "cli/CliFiles.h"
 
 #include "linetest/ConfigCompare.h"
 #include "linetest/LineTest.h"
 #include "linetest/LineTestReport.h"
+#include "link/PlainFile.h"
+#include "monitor/JsonText.h"
 
 #include <cstring>
 #include <sstream>
@@ -163,9 +164,9 @@ std::string ProgressText(const linetest::LineTestProgress& p) {
     return text.str();
 }
 
-int ReportFileFail(const Context& ctx, const std::string& path, const char* what) {
+int ReportFileFail(const Context& ctx, const std::string& path, const char* what, int error) {
     return ctx.Fail(kExitFile,
-                    path + ": " + what + ": " + std::strerror(errno) +
+                    path + ": " + what + ": " + PlainFileErrorText(error) +
                         ".\nCheck that its folder exists, the free space and that you may write there.");
 }
 
@@ -225,9 +226,9 @@ bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, st
 int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<bool>& interrupted) {
     if (!args.report.empty()) {
         // Fail before the test, not after a quarter of an hour: the report's place must take a file.
-        AtomicFile probe(args.report);
-        if (!probe.Create())
-            return ReportFileFail(ctx, args.report, "cannot be created");
+        int error = 0;
+        if (!CanReplacePlainFile(args.report, &error))
+            return ReportFileFail(ctx, args.report, "cannot be created", error);
     }
     linetest::LineTestOptions options;
     options.duration = args.duration;
@@ -263,12 +264,13 @@ int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<
         ctx.streams.err << "\n";
 
     if (!args.report.empty()) {
-        AtomicFile out(args.report);
-        if (!out.Create() || !out.Commit(linetest::ReportHtml(result)))
-            return ReportFileFail(ctx, args.report, "could not be written");
+        const std::string html = linetest::ReportHtml(result);
+        int error = 0;
+        if (!ReplacePlainFileContents(args.report, html.data(), html.size(), &error))
+            return ReportFileFail(ctx, args.report, "could not be written", error);
     }
     if (ctx.options.json)
-        ctx.streams.out << ResultJson(result, args.report).dump(2) << "\n";
+        ctx.streams.out << JsonText(ResultJson(result, args.report), 2) << "\n";
     else
         ctx.streams.out << ResultText(result) << (args.report.empty() ? "" : "Report: " + args.report + "\n");
     ctx.streams.out.flush();
@@ -291,9 +293,10 @@ int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<
 
 int RunVerify(const Context& ctx, const std::string& file) {
     std::string bytes;
-    if (!ReadWholeFile(file, &bytes))
+    int error = 0;
+    if (!ReadSmallPlainFile(file, &bytes, &error))
         return ctx.Fail(kExitFile,
-                        file + ": cannot be read: " + std::strerror(errno) +
+                        file + ": cannot be read: " + PlainFileErrorText(error) +
                             ".\nCheck the name and that you may read it. Nothing was read from the board.");
     const linetest::ParsedConfiguration parsed = linetest::ParseConfiguration(bytes);
     if (!parsed.ok)

@@ -1,11 +1,13 @@
 #include "cli/MonitorCommand.h"
 
 #include "cli/CliPorts.h"
+#include "link/PlainFile.h"
 #include "monitor/EndpointSecurity.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorOutputs.h"
 #include "monitor/MonitorRecording.h"
+#include "monitor/ReloadRequest.h"
 
 #include <algorithm>
 #include <chrono>
@@ -150,16 +152,35 @@ std::vector<std::string> RecordingPaths(const std::vector<std::string>& devices,
     return {};
 }
 
+std::string SharedRecording(const std::vector<std::string>& devices, const std::vector<std::string>& paths) {
+    std::vector<std::string> identities;
+    for (const std::string& path : paths)
+        identities.push_back(PlainFileIdentity(path));
+    for (std::size_t i = 0; i < identities.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (identities[j] != identities[i])
+                continue;
+            const std::string file =
+                paths[i] == paths[j] ? paths[i] : paths[j] + " (also named " + paths[i] + ")";
+            return devices[j] + " and " + devices[i] + " would both record into " + file +
+                   "; give each device a file of its own";
+        }
+    }
+    return std::string();
+}
+
 CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     CLI::App* cmd = app.add_subcommand(
         "monitor", "poll the boards and serve their health on a Prometheus endpoint until SIGTERM or SIGINT");
     cmd->footer(
         "Several devices are polled each on a thread of its own and served on one endpoint, labelled by\n"
         "port and side.\n"
+        "SIGHUP reopens the recording files at the next pass (after a rotation moved them away).\n"
         "With --web.config.file the endpoint serves TLS and basic authentication as the Prometheus\n"
         "exporters' web configuration file says; SIGHUP reads the file and its certificates again.\n"
         "Exit codes: 0 ended by SIGTERM or SIGINT, 1 the endpoint cannot listen or a recording file\n"
-        "cannot be written, 2 bad usage or a web configuration file that cannot be used.");
+        "cannot be written or is locked by another recording, 2 bad usage or a web configuration file\n"
+        "that cannot be used.");
     cmd->add_option("DEVICE", args.devices,
                     "serial devices of the boards' consoles, as --port takes them (default: the global "
                     "--port); a /dev/serial/by-id link is followed afresh on every reopen");
@@ -207,18 +228,21 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     }
     const std::vector<std::string> recordPaths =
         usage.empty() ? RecordingPaths(devices, args.record, &usage) : std::vector<std::string>();
+    if (usage.empty())
+        usage = SharedRecording(devices, recordPaths);
     if (!usage.empty()) {
         Log(usage);
         return 2;
     }
 
     // Signals are taken by one thread with sigwait; every other thread has them blocked.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    monitor::CReloadRequest reload;
     std::signal(SIGPIPE, SIG_IGN);
 
     std::string host;
@@ -252,7 +276,8 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         if (!recordPaths.empty()) {
             std::string error;
             std::shared_ptr<monitor::CMonitorRecording> recording =
-                monitor::CMonitorRecording::Open(recordPaths[i], options.interval, Log, &error);
+                monitor::CMonitorRecording::Open(recordPaths[i], options.interval, Log, &error,
+                                                 monitor::CMonitorRecording::kDefaultMemoryLimit, &reload);
             if (!recording) {
                 Log("cannot record to " + recordPaths[i] + ": " + error +
                     " Name a new file or an earlier recording.");
@@ -293,8 +318,14 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         monitor::CMonitor* poller = b->poller.get();
         b->thread = std::thread([poller] { poller->Run(); });
     }
+    // SIGHUP asks for a reload, which each part acts on in its own loop; SIGINT and SIGTERM end it.
     int signal = 0;
-    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
+    while (sigwait(&signals, &signal) == 0 && signal == SIGHUP) {
+        reload.Request();
+        if (!recordPaths.empty() || args.webConfig.empty())
+            Log(std::string("SIGHUP: ") + (recordPaths.empty()
+                                               ? "nothing to reopen"
+                                               : "the recording files are reopened at the next pass"));
         if (!args.webConfig.empty())
             ReloadSecurity(server, args.webConfig);
     }

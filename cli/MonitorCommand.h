@@ -1,7 +1,7 @@
 #pragma once
 
 // `tessor-cli monitor`: polls one or several boards, each on a thread of its own, and serves their health on
-// one Prometheus endpoint until SIGTERM or SIGINT.
+// one Prometheus endpoint until SIGTERM or SIGINT; SIGHUP reopens the recording files.
 
 #include <CLI/CLI.hpp>
 
@@ -27,6 +27,11 @@ struct MonitorArguments {
 // name), or a single one for a single device.
 std::vector<std::string> RecordingPaths(const std::vector<std::string>& devices,
                                         const std::vector<std::string>& record, std::string* error);
+
+// Why two devices would record into one file (the same name after {device} is put in, or one file under
+// two names: links, ".", a second hard link), naming both devices and the file; empty when each has its
+// own.
+std::string SharedRecording(const std::vector<std::string>& devices, const std::vector<std::string>& paths);
 
 // A silent board is given up on sooner than the product's 17.5 s unless --answer-timeout-ms says otherwise.
 inline constexpr int kMonitorAnswerTimeoutMs = 1000;

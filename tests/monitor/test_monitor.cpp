@@ -174,6 +174,15 @@ TEST(MonitorPoll, AGarbled8C71LeavesTheLineUnknownAndIsNeverExportedAsDown) {
     EXPECT_NE(RenderJsonLine(s).find("\"line_up\":null"), std::string::npos) << RenderJsonLine(s);
 }
 
+// A device name that is not UTF-8 gives a JSON line with U+FFFD in place of the bad byte, not an abort.
+TEST(JsonLines, BytesThatAreNotUtf8AreReplaced) {
+    Snapshot s;
+    s.port = "/dev/x\xff";
+    std::string json;
+    EXPECT_NO_THROW(json = RenderJsonLine(s));
+    EXPECT_NE(json.find("\"port\":\"/dev/x\xEF\xBF\xBD\""), std::string::npos) << json;
+}
+
 TEST(Vocabulary, OneNamePerValueInJsonRecordingColumnsAndMetricsAndOldRecordingsStillOpen) {
     Snapshot s;
     s.boardUp = true;
