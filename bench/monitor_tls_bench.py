@@ -77,6 +77,19 @@ def measure(port, d, keep, count, pause):
     return times
 
 
+def handshakes(port, d, count, pause):
+    """TLS handshakes alone (the client's side of it: until the server's Finished), no request."""
+    scraper = Scraper(port, d)
+    times = []
+    for _ in range(count):
+        start = time.perf_counter()
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as raw:
+            with scraper.context.wrap_socket(raw, server_hostname="127.0.0.1"):
+                times.append((time.perf_counter() - start) * 1000.0)
+        time.sleep(pause)
+    return times
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__)
     p.add_argument("--build", default=os.path.join(ROOT, "build"), help="build tree with tessor-cli and tessor-sim")
@@ -131,6 +144,10 @@ def main():
                 times = measure(ports[name], d, keep, a.scrapes, a.pause_ms / 1000.0)
                 print("%-28s %-14s %8.3f %8.3f %8.3f" % (kind, name, percentile(times, 0.5),
                                                          percentile(times, 0.99), max(times)))
+        for name in ("monitor", "node exporter"):
+            times = handshakes(ports[name], d, a.scrapes, a.pause_ms / 1000.0)
+            print("%-28s %-14s %8.3f %8.3f %8.3f" % ("handshake only", name, percentile(times, 0.5),
+                                                     percentile(times, 0.99), max(times)))
         with open("/proc/loadavg") as f:
             print("load average at the end: " + f.read().strip())
     finally:
