@@ -1,5 +1,7 @@
 #include "monitor/WebConfig.h"
 
+#include "link/PlainFile.h"
+
 #include <crypt.h>
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
@@ -7,7 +9,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -40,8 +41,6 @@ const std::vector<std::pair<std::string, TlsVersion>> kVersions{
     {"TLS12", TlsVersion::Tls12},
     {"TLS13", TlsVersion::Tls13},
 };
-
-constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 
 // Thrown within this file only: the message is the error the parse returns.
 struct ConfigError {
@@ -91,17 +90,13 @@ T Choice(const YAML::Node& node, const std::string& key,
     Fail(key + ": " + value + " is none of " + names + Where(node));
 }
 
+// Through the tool's one reader of small files: a pipe or a device in a certificate's place is refused
+// without waiting for it.
 std::string ReadSmallFile(const std::string& path, const std::string& key) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        Fail(key + ": cannot read " + path + ": " + std::strerror(errno));
-    std::string content(kMaxFileBytes + 1, '\0');
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    if (in.bad())
-        Fail(key + ": cannot read " + path + ": " + std::strerror(errno));
-    if (static_cast<std::size_t>(in.gcount()) > kMaxFileBytes)
-        Fail(key + ": " + path + " is larger than 1 MiB");
-    content.resize(static_cast<std::size_t>(in.gcount()));
+    std::string content;
+    int error = 0;
+    if (!ReadSmallPlainFile(path, &content, &error))
+        Fail(key + ": cannot read " + path + ": " + PlainFileErrorText(error));
     return content;
 }
 

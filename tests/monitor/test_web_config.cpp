@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef TESSOR_MAKE_CERTS
@@ -27,6 +28,7 @@ protected:
         s_dir = mkdtemp(pattern);
         const std::string command = "/bin/bash '" TESSOR_MAKE_CERTS "' '" + s_dir + "' >/dev/null 2>&1";
         s_made = std::system(command.c_str()) == 0;
+        s_made = s_made && ::mkfifo((s_dir + "/pipe.crt").c_str(), 0600) == 0;
         std::ifstream in(s_dir + "/prometheus.hash");
         std::getline(in, s_hash);
     }
@@ -96,6 +98,7 @@ TEST_F(WebConfigFiles, AnythingNotWholeIsRefusedNamingTheKey) {
         {"tls_server_config:\n  key_file: server.key\n", "missing cert_file"},
         {"tls_server_config:\n  cert_file: server.crt\n", "missing key_file"},
         {"tls_server_config:\n  cert_file: none.crt\n  key_file: server.key\n", "cannot read"},
+        {"tls_server_config:\n  cert_file: pipe.crt\n  key_file: server.key\n", "cannot read"},
         {"tls_server_config:\n  cert_file: server.crt\n  key_file: client.key\n", "do not load as a pair"},
         {"tls_server_config:\n  cert_file: server.key\n  key_file: server.key\n", "do not load as a pair"},
         {kTls + "  client_auth_type: RequireAndVerify\n", "is none of NoClientCert"},
