@@ -8,10 +8,9 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cctype>
 #include <memory>
 #include <set>
-#include <sstream>
 
 namespace tessor::monitor {
 
