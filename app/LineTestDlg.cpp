@@ -5,11 +5,13 @@
 #include "app/Settings.h"
 #include "history/LineHistory.h"
 #include "linetest/LineTestReport.h"
+#include "link/PlainFile.h"
 #include "ui/Boxes.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -20,7 +22,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -289,12 +290,11 @@ void CLineTestDlg::OnSave() {
     if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
         ok = WriteReportPdf(*m_result, path, &error);
     } else {
-        QSaveFile file(path);
         const std::string html = linetest::ReportHtml(*m_result);
-        ok = file.open(QIODevice::WriteOnly) &&
-             file.write(html.data(), static_cast<qint64>(html.size())) == static_cast<qint64>(html.size()) &&
-             file.commit();
-        error = file.errorString();
+        int cause = 0;
+        ok =
+            ReplacePlainFileContents(QFile::encodeName(path).toStdString(), html.data(), html.size(), &cause);
+        error = QString::fromStdString(PlainFileErrorText(cause));
     }
     if (!ok)
         ui::ShowBox(this, QMessageBox::Warning, QStringLiteral("Error"),

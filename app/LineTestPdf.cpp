@@ -1,5 +1,8 @@
 #include "app/LineTestPdf.h"
 
+#include "link/PlainFile.h"
+
+#include <QBuffer>
 #include <QFile>
 #include <QPageSize>
 #include <QPainter>
@@ -79,27 +82,37 @@ QImage PaintReportGraph(const linetest::ReportGraph& g, int scale) {
 }
 
 bool WriteReportPdf(const linetest::LineTestResult& result, const QString& path, QString* error) {
-    QFile probe(path);
-    if (!probe.open(QIODevice::WriteOnly)) {
-        *error = probe.errorString();
+    // Made in memory, then written whole by the one writer of the tool's files.
+    const std::string file = QFile::encodeName(path).toStdString();
+    int cause = 0;
+    if (!CanReplacePlainFile(file, &cause)) {
+        *error = QString::fromStdString(PlainFileErrorText(cause));
         return false;
     }
-    probe.close();
-    QPdfWriter writer(path);
-    writer.setPageSize(QPageSize(QPageSize::A4));
-    writer.setResolution(150);
-    writer.setTitle(QStringLiteral("Line test report"));
-    writer.setCreator(QString::fromStdString(result.options.toolVersion));
-    QTextDocument doc;
-    doc.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 8));
-    const std::vector<linetest::ReportGraph> graphs = linetest::ReportGraphs(result);
-    for (std::size_t i = 0; i < graphs.size(); ++i)
-        doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("graph%1.png").arg(i)),
-                        PaintReportGraph(graphs[i]));
-    linetest::ReportOptions options;
-    options.textDocument = true;
-    doc.setHtml(QString::fromStdString(linetest::ReportHtml(result, options)));
-    doc.print(&writer);
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&pdf);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setResolution(150);
+        writer.setTitle(QStringLiteral("Line test report"));
+        writer.setCreator(QString::fromStdString(result.options.toolVersion));
+        QTextDocument doc;
+        doc.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 8));
+        const std::vector<linetest::ReportGraph> graphs = linetest::ReportGraphs(result);
+        for (std::size_t i = 0; i < graphs.size(); ++i)
+            doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("graph%1.png").arg(i)),
+                            PaintReportGraph(graphs[i]));
+        linetest::ReportOptions options;
+        options.textDocument = true;
+        doc.setHtml(QString::fromStdString(linetest::ReportHtml(result, options)));
+        doc.print(&writer);
+    }
+    const QByteArray& bytes = pdf.data();
+    if (!ReplacePlainFileContents(file, bytes.constData(), static_cast<std::size_t>(bytes.size()), &cause)) {
+        *error = QString::fromStdString(PlainFileErrorText(cause));
+        return false;
+    }
     return true;
 }
 

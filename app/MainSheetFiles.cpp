@@ -3,6 +3,7 @@
 
 #include "history/LineHistory.h"
 #include "linetest/ConfigCompare.h"
+#include "link/PlainFile.h"
 #include "model/ConfigFile.h"
 #include "ops/ConfigFiles.h"
 #include "ops/ProcessAccess.h"
@@ -15,7 +16,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QSaveFile>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -60,6 +60,21 @@ QString FileErrorText(const QString& path, bool forWriting, const QString& detai
     if (denied)
         return QStringLiteral("Access to %1 was denied.").arg(name);
     return QStringLiteral("%1 could not be opened: %2.").arg(name, detail);
+}
+
+// The file in the system's encoding, as the plain-file functions take it.
+std::string LocalPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// The whole of a small regular file (a pipe or a device is refused without waiting for it), or false
+// after its box.
+bool ReadConfigurationFile(QWidget* parent, const QString& path, std::string* bytes) {
+    int error = 0;
+    if (ReadSmallPlainFile(LocalPath(path), bytes, &error))
+        return true;
+    ShowError(parent, FileErrorText(path, false, QString::fromStdString(PlainFileErrorText(error))));
+    return false;
 }
 
 QString Hex(const std::optional<std::uint8_t>& value) {
@@ -112,15 +127,11 @@ void CMainSheet::OnCompareWithFile() {
     if (path.isEmpty())
         return;
     const QString name = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ShowError(this, FileErrorText(path, false, file.errorString()));
+    std::string bytes;
+    if (!ReadConfigurationFile(this, path, &bytes))
         return;
-    }
-    const QByteArray bytes = file.readAll();
     // The file first: for a file that is not a configuration nothing is read from the board.
-    const linetest::ParsedConfiguration parsed =
-        linetest::ParseConfiguration(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    const linetest::ParsedConfiguration parsed = linetest::ParseConfiguration(bytes);
     if (!parsed.ok) {
         ShowError(this,
                   QStringLiteral("%1 is not a configuration file (%2).\nNothing was read from the board.")
@@ -148,17 +159,16 @@ void CMainSheet::OnSaveConfiguration() {
     if (path.isEmpty())
         return;
 
-    // Written to a temporary file that replaces the chosen one only when everything was read, so a failed
-    // save leaves no file of made-up values behind (and an existing file as it was).
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        ShowError(this, FileErrorText(path, true, file.errorString()));
+    // Written whole only when everything was read, so a failed save leaves no file of made-up values
+    // behind (and an existing file as it was); whether it can be written is known before the reads.
+    int error = 0;
+    if (!CanReplacePlainFile(LocalPath(path), &error)) {
+        ShowError(this, FileErrorText(path, true, QString::fromStdString(PlainFileErrorText(error))));
         return;
     }
 
     const ops::SaveRead read = ops::ReadConfiguration(ProcessBus(), m_side);
     if (!read.ok) {
-        file.cancelWriting();
         ShowError(
             this,
             QStringLiteral(
@@ -168,12 +178,10 @@ void CMainSheet::OnSaveConfiguration() {
         return;
     }
 
-    const std::string& bytes = read.bytes;
-    const qint64 size = static_cast<qint64>(bytes.size());
-    if (file.write(bytes.data(), size) != size || !file.commit()) {
-        ShowError(this,
-                  QStringLiteral("%1 could not be written: %2.")
-                      .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), file.errorString()));
+    if (!ReplacePlainFileContents(LocalPath(path), read.bytes.data(), read.bytes.size(), &error)) {
+        ShowError(this, QStringLiteral("%1 could not be written: %2.")
+                            .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()),
+                                 QString::fromStdString(PlainFileErrorText(error))));
     }
 }
 
@@ -184,25 +192,12 @@ void CMainSheet::OnLoadConfiguration() {
         return;
 
     // The whole file is read and closed before the first register is written.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ShowError(this, FileErrorText(path, false, file.errorString()));
+    std::string bytes;
+    if (!ReadConfigurationFile(this, path, &bytes))
         return;
-    }
-    const QByteArray bytes = file.readAll();
-    const bool readFailed = file.error() != QFileDevice::NoError;
-    const QString readError = file.errorString();
-    file.close();
-    if (readFailed) {
-        ShowError(this, QStringLiteral("%1 could not be read: %2.")
-                            .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), readError));
-        return;
-    }
 
     // The whole file is checked before the first write: a refused file writes nothing.
-    const ops::LoadResult result = ops::LoadConfiguration(
-        ProcessBus(), std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), m_side,
-        ops::DefaultSleep);
+    const ops::LoadResult result = ops::LoadConfiguration(ProcessBus(), bytes, m_side, ops::DefaultSleep);
     if (result.status == ops::LoadResult::Status::FileError) {
         ShowError(this, QString::fromLatin1(result.message.c_str()));
     } else if (result.status == ops::LoadResult::Status::BoardFailed) {

@@ -1,9 +1,10 @@
 // The command line of tessor-cli: global options, subcommands and their arguments, and the dispatch.
 #include "cli/CliCommands.h"
-#include "cli/CliFiles.h"
 #include "cli/MonitorCommand.h"
+#include "link/PlainFile.h"
 #include "link/PortDiscovery.h"
 #include "link/SerialPort.h"
+#include "monitor/JsonText.h"
 
 #include <CLI/CLI.hpp>
 
@@ -320,9 +321,11 @@ private:
         linetest::Criteria& c = args.linetest.criteria;
         if (!args.criteriaFile.empty()) {
             std::string bytes, error;
-            if (!ReadWholeFile(args.criteriaFile, &bytes))
+            int cause = 0;
+            if (!ReadSmallPlainFile(args.criteriaFile, &bytes, &cause))
                 return ctx.Fail(kExitFile, args.criteriaFile +
-                                               ": cannot be read.\nCheck the name and that you may read it.");
+                                               ": cannot be read: " + PlainFileErrorText(cause) +
+                                               ".\nCheck the name and that you may read it.");
             if (!ReadCriteriaFile(bytes, &c, &error))
                 return ctx.Fail(kExitUsage,
                                 args.criteriaFile + ": " + error + ".\nSee tessor-cli(1), linetest.");
@@ -399,7 +402,7 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
                                     "confirm it; give --yes to go ahead. Nothing was sent.";
         streams.err << "tessor-cli: " << message << std::endl;
         if (parser.options.json)
-            streams.out << nlohmann::json{{"error", message}, {"exit_code", kExitUsage}}.dump(2) << "\n";
+            streams.out << JsonText(nlohmann::json{{"error", message}, {"exit_code", kExitUsage}}, 2) << "\n";
         return kExitUsage;
     }
     interruption.graceful.store(command->app->get_name() == "counters" ||
@@ -461,7 +464,7 @@ int RunPorts(const GlobalOptions& options, const Streams& streams) {
     }
     const std::vector<SerialPortInfo> found = DiscoverSerialPorts(DefaultDiscoveryOptions());
     if (options.json) {
-        streams.out << nlohmann::json{{"ports", ports}, {"devices", DevicesJson(found)}}.dump(2) << "\n";
+        streams.out << JsonText(nlohmann::json{{"ports", ports}, {"devices", DevicesJson(found)}}, 2) << "\n";
     } else {
         streams.out << text << "\nSerial devices found:\n";
         streams.out << (found.empty() ? std::string("  none\n") : FormatPortList(found));

@@ -1,5 +1,7 @@
 #include "cli/CliContext.h"
 
+#include "monitor/JsonText.h"
+
 #include <cctype>
 #include <iostream>
 
@@ -22,7 +24,7 @@ std::string Upper(const std::string& text) {
 
 int Context::Done(const nlohmann::json& document, const std::string& text) const {
     if (options.json)
-        streams.out << document.dump(2) << "\n";
+        streams.out << JsonText(document, 2) << "\n";
     else
         streams.out << text;
     streams.out.flush();
@@ -37,7 +39,7 @@ int Context::Fail(int code, const std::string& message, const std::string& error
         doc["error"] = error;
         doc["message"] = message;
         doc["exit_code"] = code;
-        streams.out << doc.dump(2) << "\n";
+        streams.out << JsonText(doc, 2) << "\n";
         streams.out.flush();
     }
     return code;

@@ -1,15 +1,13 @@
 // save and load of configuration files, Set to Default and the preset write.
 #include "cli/CliCommands.h"
 
-#include "cli/CliFiles.h"
+#include "link/PlainFile.h"
 #include "ops/Board.h"
 #include "ops/ConfigFiles.h"
 #include "ops/LinkSettings.h"
 #include "ops/ProcessAccess.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace tessor::cli {
 
@@ -17,10 +15,6 @@ namespace {
 
 const char* SideName(std::uint8_t side) {
     return side == ops::kSideNT ? "NT" : "LT";
-}
-
-std::string SystemError() {
-    return std::strerror(errno);
 }
 
 const char* Written(bool written) {
@@ -38,21 +32,21 @@ int Cancelled(const Context& ctx) {
 } // namespace
 
 int RunSave(const Context& ctx, const std::string& file) {
-    AtomicFile out(file);
-    if (!out.Create())
-        return FileFail(ctx, file, "cannot be created: " + SystemError() + ".",
+    // The file's place is checked before the 31 reads; the file is written whole once they are done.
+    int error = 0;
+    if (!CanReplacePlainFile(file, &error))
+        return FileFail(ctx, file, "cannot be created: " + PlainFileErrorText(error) + ".",
                         "Check that its folder exists and that you may write there.");
     const ops::ModemSideRead side = ops::DetectModemSide(ctx.Bus());
     if (!side.read.ok())
         return ctx.BoardFailure(side.read);
     const ops::SaveRead read = ops::ReadConfiguration(ctx.Bus(), side.side);
     if (!read.ok) {
-        out.Discard();
         ctx.streams.err << "tessor-cli: " << file << " has not been saved." << std::endl;
         return ctx.BoardFailure(read.failure);
     }
-    if (!out.Commit(read.bytes))
-        return FileFail(ctx, file, "could not be written: " + SystemError() + ".",
+    if (!ReplacePlainFileContents(file, read.bytes.data(), read.bytes.size(), &error))
+        return FileFail(ctx, file, "could not be written: " + PlainFileErrorText(error) + ".",
                         "Check the free space and that you may write there.");
 
     nlohmann::json registers = nlohmann::json::object();
@@ -68,8 +62,9 @@ int RunSave(const Context& ctx, const std::string& file) {
 
 int RunLoad(const Context& ctx, const std::string& file) {
     std::string bytes;
-    if (!ReadWholeFile(file, &bytes))
-        return FileFail(ctx, file, "cannot be read: " + SystemError() + ".",
+    int error = 0;
+    if (!ReadSmallPlainFile(file, &bytes, &error))
+        return FileFail(ctx, file, "cannot be read: " + PlainFileErrorText(error) + ".",
                         "Check the name and that you may read the file.");
     const ops::ModemSideRead side = ops::DetectModemSide(ctx.Bus());
     if (!side.read.ok())

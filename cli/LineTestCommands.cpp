@@ -1,10 +1,11 @@
 // linetest (the line acceptance test with its report) and verify (a board against a saved configuration).
 #include "cli/CliCommands.h"
-#include "cli/CliFiles.h"
 
 #include "linetest/ConfigCompare.h"
 #include "linetest/LineTest.h"
 #include "linetest/LineTestReport.h"
+#include "link/PlainFile.h"
+#include "monitor/JsonText.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -167,20 +168,21 @@ std::string ProgressText(const linetest::LineTestProgress& p) {
     return text.str();
 }
 
-std::string ReportFileProblem(const std::string& path, const char* what) {
-    return path + ": " + what + ": " + std::strerror(errno) +
+std::string ReportFileProblem(const std::string& path, const char* what, int error) {
+    return path + ": " + what + ": " + PlainFileErrorText(error) +
            ".\nCheck that its folder exists, the free space and that you may write there.";
 }
 
-int ReportFileFail(const Context& ctx, const std::string& path, const char* what) {
-    return ctx.Fail(kExitFile, ReportFileProblem(path, what));
+int ReportFileFail(const Context& ctx, const std::string& path, const char* what, int error) {
+    return ctx.Fail(kExitFile, ReportFileProblem(path, what, error));
 }
 
 // Writes the report; the problem when it could not be written, else nothing.
 std::string WriteReport(const std::string& path, const linetest::LineTestResult& result) {
-    AtomicFile out(path);
-    if (!out.Create() || !out.Commit(linetest::ReportHtml(result)))
-        return ReportFileProblem(path, "could not be written");
+    const std::string html = linetest::ReportHtml(result);
+    int error = 0;
+    if (!ReplacePlainFileContents(path, html.data(), html.size(), &error))
+        return ReportFileProblem(path, "could not be written", error);
     return {};
 }
 
@@ -193,7 +195,7 @@ void PrintResult(const Context& ctx, const linetest::LineTestResult& result, con
         nlohmann::json doc = ResultJson(result, written);
         if (!reportProblem.empty())
             doc["report_error"] = reportProblem;
-        ctx.streams.out << doc.dump(2) << "\n";
+        ctx.streams.out << JsonText(doc, 2) << "\n";
     } else {
         ctx.streams.out << ResultText(result) << (written.empty() ? "" : "Report: " + written + "\n");
     }
@@ -268,9 +270,9 @@ bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, st
 int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<bool>& interrupted) {
     if (!args.report.empty()) {
         // Fail before the test, not after a quarter of an hour: the report's place must take a file.
-        AtomicFile probe(args.report);
-        if (!probe.Create())
-            return ReportFileFail(ctx, args.report, "cannot be created");
+        int error = 0;
+        if (!CanReplacePlainFile(args.report, &error))
+            return ReportFileFail(ctx, args.report, "cannot be created", error);
     }
     linetest::LineTestOptions options;
     options.duration = args.duration;
@@ -330,9 +332,10 @@ int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<
 
 int RunVerify(const Context& ctx, const std::string& file) {
     std::string bytes;
-    if (!ReadWholeFile(file, &bytes))
+    int error = 0;
+    if (!ReadSmallPlainFile(file, &bytes, &error))
         return ctx.Fail(kExitFile,
-                        file + ": cannot be read: " + std::strerror(errno) +
+                        file + ": cannot be read: " + PlainFileErrorText(error) +
                             ".\nCheck the name and that you may read it. Nothing was read from the board.");
     const linetest::ParsedConfiguration parsed = linetest::ParseConfiguration(bytes);
     if (!parsed.ok)

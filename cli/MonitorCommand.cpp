@@ -1,10 +1,13 @@
 #include "cli/MonitorCommand.h"
 
 #include "cli/CliPorts.h"
+#include "link/PlainFile.h"
+#include "monitor/EndpointSecurity.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorOutputs.h"
 #include "monitor/MonitorRecording.h"
+#include "monitor/ReloadRequest.h"
 
 #include <algorithm>
 #include <chrono>
@@ -92,6 +95,29 @@ private:
     std::string m_merged;
 };
 
+// The endpoint's security from the web configuration file; nothing, with *error set, when it cannot be used.
+std::shared_ptr<const monitor::CEndpointSecurity> LoadSecurity(const std::string& path, std::string* error) {
+    const std::optional<monitor::WebConfig> config = monitor::LoadWebConfig(path, error);
+    if (!config)
+        return nullptr;
+    std::shared_ptr<const monitor::CEndpointSecurity> security =
+        monitor::CEndpointSecurity::Create(*config, error);
+    if (!security)
+        *error = path + ": " + *error;
+    return security;
+}
+
+// SIGHUP: the file and its certificates read again; one that cannot be used leaves the one in force.
+void ReloadSecurity(monitor::CMetricsServer& server, const std::string& path) {
+    std::string error;
+    std::shared_ptr<const monitor::CEndpointSecurity> security = LoadSecurity(path, &error);
+    if (security && server.Reconfigure(security, &error)) {
+        Log("reloaded the web configuration " + path);
+        return;
+    }
+    Log("kept the web configuration in force: " + error);
+}
+
 // The endpoint ends at once; a client still connected does not keep the process from ending.
 void StopServer(monitor::CMetricsServer& server) {
     auto done = std::async(std::launch::async, [&server] { server.Stop(); });
@@ -126,14 +152,35 @@ std::vector<std::string> RecordingPaths(const std::vector<std::string>& devices,
     return {};
 }
 
+std::string SharedRecording(const std::vector<std::string>& devices, const std::vector<std::string>& paths) {
+    std::vector<std::string> identities;
+    for (const std::string& path : paths)
+        identities.push_back(PlainFileIdentity(path));
+    for (std::size_t i = 0; i < identities.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (identities[j] != identities[i])
+                continue;
+            const std::string file =
+                paths[i] == paths[j] ? paths[i] : paths[j] + " (also named " + paths[i] + ")";
+            return devices[j] + " and " + devices[i] + " would both record into " + file +
+                   "; give each device a file of its own";
+        }
+    }
+    return std::string();
+}
+
 CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     CLI::App* cmd = app.add_subcommand(
         "monitor", "poll the boards and serve their health on a Prometheus endpoint until SIGTERM or SIGINT");
     cmd->footer(
         "Several devices are polled each on a thread of its own and served on one endpoint, labelled by\n"
         "port and side.\n"
+        "SIGHUP reopens the recording files at the next pass (after a rotation moved them away).\n"
+        "With --web.config.file the endpoint serves TLS and basic authentication as the Prometheus\n"
+        "exporters' web configuration file says; SIGHUP reads the file and its certificates again.\n"
         "Exit codes: 0 ended by SIGTERM or SIGINT, 1 the endpoint cannot listen or a recording file\n"
-        "cannot be written, 2 bad usage.");
+        "cannot be written or is locked by another recording, 2 bad usage or a web configuration file\n"
+        "that cannot be used.");
     cmd->add_option("DEVICE", args.devices,
                     "serial devices of the boards' consoles, as --port takes them (default: the global "
                     "--port); a /dev/serial/by-id link is followed afresh on every reopen");
@@ -159,6 +206,9 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
                     "append every pass to this recording file (the Line History window opens it): one "
                     "option per device in their order, or one name with {device} in it")
         ->allow_extra_args(false);
+    cmd->add_option("--web.config.file", args.webConfig,
+                    "YAML file of the endpoint's TLS, client certificates, basic authentication users "
+                    "(bcrypt) and response headers, as Prometheus exporters take it; read again on SIGHUP");
     return cmd;
 }
 
@@ -178,22 +228,35 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     }
     const std::vector<std::string> recordPaths =
         usage.empty() ? RecordingPaths(devices, args.record, &usage) : std::vector<std::string>();
+    if (usage.empty())
+        usage = SharedRecording(devices, recordPaths);
     if (!usage.empty()) {
         Log(usage);
         return 2;
     }
 
     // Signals are taken by one thread with sigwait; every other thread has them blocked.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    monitor::CReloadRequest reload;
     std::signal(SIGPIPE, SIG_IGN);
 
     std::string host;
     int listenPort = 0;
     monitor::ParseListenAddress(args.listen, &host, &listenPort);
+    std::shared_ptr<const monitor::CEndpointSecurity> security;
+    if (!args.webConfig.empty()) {
+        std::string error;
+        security = LoadSecurity(args.webConfig, &error);
+        if (!security) {
+            Log(error);
+            return 2;
+        }
+    }
 
     std::unique_ptr<monitor::COutputQueue> jsonl;
     if (args.jsonl)
@@ -213,7 +276,8 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         if (!recordPaths.empty()) {
             std::string error;
             std::shared_ptr<monitor::CMonitorRecording> recording =
-                monitor::CMonitorRecording::Open(recordPaths[i], options.interval, Log, &error);
+                monitor::CMonitorRecording::Open(recordPaths[i], options.interval, Log, &error,
+                                                 monitor::CMonitorRecording::kDefaultMemoryLimit, &reload);
             if (!recording) {
                 Log("cannot record to " + recordPaths[i] + ": " + error +
                     " Name a new file or an earlier recording.");
@@ -237,7 +301,7 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     }
 
     CScrape scrape(boards, outputs);
-    monitor::CMetricsServer server([&scrape] { return scrape.Text(); });
+    monitor::CMetricsServer server([&scrape] { return scrape.Text(); }, {}, security, Log);
     std::string error;
     if (!server.Start(host, listenPort, &error)) {
         Log("cannot listen on " + args.listen + ": " + error + "; choose another ADDRESS:PORT with --listen");
@@ -246,15 +310,25 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     std::string names;
     for (const std::string& d : devices)
         names += (names.empty() ? "" : ", ") + d;
-    Log("serving http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+    Log(std::string("serving ") + (security && security->Tls() ? "https" : "http") + "://" +
+        (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
         std::to_string(server.Port()) + "/metrics for " + names);
 
     for (auto& b : boards) {
         monitor::CMonitor* poller = b->poller.get();
         b->thread = std::thread([poller] { poller->Run(); });
     }
+    // SIGHUP asks for a reload, which each part acts on in its own loop; SIGINT and SIGTERM end it.
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    while (sigwait(&signals, &signal) == 0 && signal == SIGHUP) {
+        reload.Request();
+        if (!recordPaths.empty() || args.webConfig.empty())
+            Log(std::string("SIGHUP: ") + (recordPaths.empty()
+                                               ? "nothing to reopen"
+                                               : "the recording files are reopened at the next pass"));
+        if (!args.webConfig.empty())
+            ReloadSecurity(server, args.webConfig);
+    }
     for (auto& b : boards)
         b->poller->Stop();
     for (auto& b : boards)

@@ -1,7 +1,7 @@
 #pragma once
 
 // `tessor-cli monitor`: polls one or several boards, each on a thread of its own, and serves their health on
-// one Prometheus endpoint until SIGTERM or SIGINT.
+// one Prometheus endpoint until SIGTERM or SIGINT; SIGHUP reopens the recording files.
 
 #include <CLI/CLI.hpp>
 
@@ -19,6 +19,7 @@ struct MonitorArguments {
     std::string crystal = "25.00";
     bool jsonl = false;
     std::vector<std::string> record; // one file per device, or one pattern with {device}; none: no recording
+    std::string webConfig;           // --web.config.file: TLS and authentication of the endpoint; empty: none
 };
 
 // The recording file of each device, or an empty list with *error set when the --record options do not
@@ -26,6 +27,11 @@ struct MonitorArguments {
 // name), or a single one for a single device.
 std::vector<std::string> RecordingPaths(const std::vector<std::string>& devices,
                                         const std::vector<std::string>& record, std::string* error);
+
+// Why two devices would record into one file (the same name after {device} is put in, or one file under
+// two names: links, ".", a second hard link), naming both devices and the file; empty when each has its
+// own.
+std::string SharedRecording(const std::vector<std::string>& devices, const std::vector<std::string>& paths);
 
 // A silent board is given up on sooner than the product's 17.5 s unless --answer-timeout-ms says otherwise.
 inline constexpr int kMonitorAnswerTimeoutMs = 1000;

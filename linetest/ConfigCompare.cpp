@@ -10,28 +10,22 @@ const char* SideText(std::uint8_t side) {
 
 ParsedConfiguration ParseConfiguration(const std::string& bytes) {
     ParsedConfiguration parsed;
-    // Only the form is checked here: the board's side is not known before anything is read.
-    ConfigFileReader reader(bytes, ops::kSideUnknown);
-    std::vector<std::pair<std::string, std::uint8_t>> loaded;
-    for (;;) {
-        const ConfigFileStep step = reader.Next();
-        if (step.kind == ConfigFileStep::Kind::Error) {
-            parsed.message = step.message;
-            return parsed;
-        }
-        if (step.kind == ConfigFileStep::Kind::End)
-            break;
-        loaded.emplace_back(step.address, step.value);
+    // The load's own check; the header's side is not compared, the board's is not known before anything
+    // is read.
+    const ops::CheckedConfigFile checked = ops::CheckConfigFile(bytes, ops::kSideUnknown);
+    if (!checked.ok) {
+        parsed.message = checked.message;
+        return parsed;
     }
     parsed.side = bytes.compare(0, 2, "NT") == 0 ? ops::kSideNT : ops::kSideLT;
     // A record names the register a load writes; the one Save read is the register that reads it back.
-    for (const auto& [target, value] : loaded) {
-        std::string address = target;
+    for (const ops::ConfigRecord& record : checked.records) {
+        std::string address = record.address;
         for (const std::string_view reg : kConfigRegisters) {
-            if (LoadTargetAddress(reg) == target)
+            if (LoadTargetAddress(reg) == record.address)
                 address = std::string(reg);
         }
-        parsed.records.push_back({address, value});
+        parsed.records.push_back({address, record.value});
     }
     parsed.ok = true;
     return parsed;
@@ -48,7 +42,7 @@ ConfigComparison CompareConfiguration(const ParsedConfiguration& file, const ops
         std::optional<std::uint8_t> inFile;
         for (const ParsedConfiguration::Record& record : file.records) {
             if (record.address == address)
-                inFile = record.value; // the last record of a register is what a load leaves
+                inFile = record.value; // each register is in the file at most once
         }
         ++c.compared;
         if (!inFile || *inFile != read.values[i])

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #ifdef _WIN32
 #include <io.h>
@@ -17,6 +18,7 @@
 #endif
 #include <windows.h>
 #else
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -192,6 +194,16 @@ bool RemovePlainFile(const std::string& path) {
     return ::_wunlink(WidePath(path).c_str()) == 0;
 }
 
+// Windows locks are mandatory: a locked recording could not be opened by the window meanwhile.
+bool LockPlainFile(int /*fd*/, int* error) {
+    *error = 0;
+    return true;
+}
+
+std::string PlainFileIdentity(const std::string& path) {
+    return path; // only the monitor compares files, and it has no Windows build
+}
+
 long CurrentProcessId() {
     return ::_getpid();
 }
@@ -297,20 +309,37 @@ std::int64_t PlainFileSize(int fd, int* error) {
 
 namespace {
 
+// The name a chain of symbolic links ends at, existing or not (relative links count from the link's
+// folder); false with ELOOP for a chain longer than the system follows.
+bool FinalName(const std::string& path, std::string* name, int* error) {
+    *name = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(name->c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        std::string to(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(name->c_str(), &to[0], to.size());
+        if (n < 0) {
+            *error = errno;
+            return false;
+        }
+        to.resize(static_cast<std::size_t>(n));
+        const auto slash = name->find_last_of('/');
+        *name = to.front() == '/' || slash == std::string::npos ? to : name->substr(0, slash + 1) + to;
+    }
+    *error = ELOOP;
+    return false;
+}
+
 // What replaces path: the file a symbolic link names (the link stays), with the mode of the old file.
 bool ReplacementTarget(const std::string& path, std::string* target, int* mode, int* error) {
-    *target = path;
     *mode = -1;
-    *error = NotRegularCause(path);
+    if (!FinalName(path, target, error))
+        return false;
+    *error = NotRegularCause(*target);
     if (*error != 0)
         return false;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            *target = real;
-            std::free(real);
-        }
-    }
     if (::stat(target->c_str(), &st) == 0)
         *mode = static_cast<int>(st.st_mode & 07777);
     return true;
@@ -375,6 +404,30 @@ bool RemovePlainFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
+bool LockPlainFile(int fd, int* error) {
+    int result;
+    do {
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    *error = result == 0 ? 0 : errno == EWOULDBLOCK ? kPlainFileLocked : errno;
+    return result == 0;
+}
+
+std::string PlainFileIdentity(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0)
+        return "inode " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (real == nullptr)
+        return "path " + path;
+    const std::string resolved = real;
+    std::free(real);
+    return "path " + resolved + (resolved == "/" ? "" : "/") + name;
+}
+
 long CurrentProcessId() {
     return static_cast<long>(::getpid());
 }
@@ -419,20 +472,85 @@ bool WritePlainFile(int fd, const char* data, std::size_t len, int* error) {
     return true;
 }
 
+namespace {
+
+// A new file beside target, to be renamed over it; -1 with the cause in *error.
+int CreateBeside(const std::string& target, std::string* temp, int* error) {
+    for (int attempt = 0;; ++attempt) { // a name left by a process that had the same id
+        *temp = target + ".tmp" + std::to_string(CurrentProcessId()) +
+                (attempt > 0 ? "-" + std::to_string(attempt) : std::string());
+        const int fd = CreateNewPlainFile(*temp, error);
+        if (fd >= 0 || *error != EEXIST || attempt == 99)
+            return fd;
+    }
+}
+
+} // namespace
+
+bool CanReplacePlainFile(const std::string& path, int* error) {
+    std::string target;
+    int mode = -1;
+    if (!ReplacementTarget(path, &target, &mode, error))
+        return false;
+    std::string temp;
+    const int fd = CreateBeside(target, &temp, error);
+    if (fd < 0)
+        return false;
+    ClosePlainFile(fd);
+    RemovePlainFile(temp);
+    return true;
+}
+
+bool ReadSmallPlainFile(const std::string& path, std::string* bytes, int* error) {
+    bytes->clear();
+    const int fd = OpenRegularPlainFile(path, PlainFileUse::Read, error);
+    if (fd < 0)
+        return false;
+    const std::int64_t size = PlainFileSize(fd, error);
+    bool ok = size >= 0 && size <= kSmallFileLimit;
+    if (size > kSmallFileLimit)
+        *error = kPlainFileTooLarge;
+    // Read to the end, in case the file grew since its size was taken; never past the limit.
+    char chunk[4096];
+    long n = 1;
+    while (ok && n > 0) {
+        n = ReadPlainFile(fd, chunk, sizeof chunk, error);
+        ok = n >= 0;
+        if (n > 0)
+            bytes->append(chunk, static_cast<std::size_t>(n));
+        if (static_cast<std::int64_t>(bytes->size()) > kSmallFileLimit) {
+            *error = kPlainFileTooLarge;
+            ok = false;
+        }
+    }
+    ClosePlainFile(fd);
+    if (!ok)
+        bytes->clear();
+    return ok;
+}
+
+std::string PlainFileErrorText(int error) {
+    switch (error) {
+    case kPlainFileNotRegular:
+        return "not a regular file (a pipe, a device or a socket)";
+    case kPlainFileTooLarge:
+        return "larger than 1 MiB, more than such a file can hold";
+    case kPlainFileLocked:
+        return "locked by another process that writes it";
+    default:
+        return std::strerror(error);
+    }
+}
+
 bool ReplacePlainFileContents(const std::string& path, const char* data, std::size_t len, int* error) {
     std::string target;
     int mode = -1;
     if (!ReplacementTarget(path, &target, &mode, error))
         return false;
     std::string temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) { // a name left by a process that had the same id
-        temp = target + ".tmp" + std::to_string(CurrentProcessId()) +
-               (attempt > 0 ? "-" + std::to_string(attempt) : std::string());
-        fd = CreateNewPlainFile(temp, error);
-        if (fd < 0 && (*error != EEXIST || attempt == 99))
-            return false;
-    }
+    const int fd = CreateBeside(target, &temp, error);
+    if (fd < 0)
+        return false;
     bool ok = TakeMode(fd, mode, error) && WritePlainFile(fd, data, len, error);
     if (ok) {
         ok = SyncAndClosePlainFile(fd, error) && ReplacePlainFile(temp, target, error);

@@ -72,19 +72,9 @@ std::map<std::string, std::string> ByIdLinks(const std::string& devRoot) {
     return links;
 }
 
-bool ModeAllows(const struct stat& st, const OpenerIdentity& who) {
-    if (who.uid == 0)
-        return true;
-    constexpr mode_t kOwner = S_IRUSR | S_IWUSR, kGroup = S_IRGRP | S_IWGRP, kOther = S_IROTH | S_IWOTH;
-    if (st.st_uid == who.uid)
-        return (st.st_mode & kOwner) == kOwner;
-    if (std::find(who.groups.begin(), who.groups.end(), st.st_gid) != who.groups.end())
-        return (st.st_mode & kGroup) == kGroup;
-    return (st.st_mode & kOther) == kOther;
-}
-
 bool MayOpen(const std::string& path, const struct stat& st, const std::optional<OpenerIdentity>& who) {
-    return who ? ModeAllows(st, *who) : ::access(path.c_str(), R_OK | W_OK) == 0;
+    return who ? ModeAllowsOpening(st.st_mode, st.st_uid, st.st_gid, *who)
+               : ::access(path.c_str(), R_OK | W_OK) == 0;
 }
 
 // Alphabetic stem and number of a kernel name, so that ttyUSB2 sorts before ttyUSB10.
@@ -118,6 +108,17 @@ void Complete(std::vector<SerialPortInfo>& ports, const DiscoveryOptions& option
 }
 
 } // namespace
+
+bool ModeAllowsOpening(mode_t mode, uid_t owner, gid_t group, const OpenerIdentity& who) {
+    if (who.uid == 0)
+        return true;
+    constexpr mode_t kOwner = S_IRUSR | S_IWUSR, kGroup = S_IRGRP | S_IWGRP, kOther = S_IROTH | S_IWOTH;
+    if (owner == who.uid)
+        return (mode & kOwner) == kOwner;
+    if (std::find(who.groups.begin(), who.groups.end(), group) != who.groups.end())
+        return (mode & kGroup) == kGroup;
+    return (mode & kOther) == kOther;
+}
 
 std::vector<SerialPortInfo> DiscoverSerialPorts(const DiscoveryOptions& options) {
     std::vector<SerialPortInfo> ports;

@@ -41,6 +41,13 @@ struct OpenerIdentity {
     std::vector<gid_t> groups; // primary and supplementary
 };
 
+// Whether who may open a node with this mode, owner and group for reading and writing, as the kernel
+// decides from the mode bits: the owner's bits for the owner, else the group's for a member of the group,
+// else the others'; the superuser (uid 0) may open anything. ACLs are not looked at. Not on Windows.
+#ifndef _WIN32
+bool ModeAllowsOpening(mode_t mode, uid_t owner, gid_t group, const OpenerIdentity& who);
+#endif
+
 struct DiscoveryOptions {
     enum class Source { Automatic, Udev, Sysfs };
     // Roots of the device and sysfs trees; tests point them at a tree of their own.

@@ -1,3 +1,4 @@
+#include "monitor/JsonText.h"
 #include "monitor/Snapshot.h"
 
 #include <nlohmann/json.hpp>
@@ -47,7 +48,7 @@ std::string RenderJsonLine(const Snapshot& s) {
     j["reconnections"] = s.reconnections;
     j["timeouts"] = s.timeOuts;
     j["corrupted_replies"] = s.corruptedReplies;
-    return j.dump();
+    return JsonText(j);
 }
 
 } // namespace tessor::monitor

@@ -1,5 +1,8 @@
 #include "monitor/MetricsServer.h"
 
+#include "monitor/EndpointSecurity.h"
+
+#include <gnutls/gnutls.h>
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
@@ -10,14 +13,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace tessor::monitor {
 
@@ -29,6 +37,7 @@ using Clock = std::chrono::steady_clock;
 // delays only its own.
 constexpr unsigned kThreads = 4;
 
+const char kChallenge[] = "Basic realm=\"tessor-cli monitor\", charset=\"UTF-8\"";
 const char kTextPlain[] = "text/plain; charset=utf-8";
 const char kExpositionType[] = "text/plain; version=0.0.4; charset=utf-8";
 const char kIndexPage[] = "<!DOCTYPE html>\n<html><head><title>tessor-cli monitor</title></head>\n"
@@ -51,6 +60,8 @@ const char* Reason(unsigned status) {
         return "Bad Request";
     case 404:
         return "Not Found";
+    case 401:
+        return "Unauthorized";
     case 405:
         return "Method Not Allowed";
     default:
@@ -121,6 +132,75 @@ int BoundPort(int fd) {
     return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The path of an absolute-form target ("http://host:port/path": the path, "/" when it has none), or the
+// origin-form target itself; nothing for any other form.
+std::optional<std::string_view> OriginPath(std::string_view target) {
+    if (!target.empty() && target.front() == '/')
+        return target;
+    const auto sep = target.find("://");
+    if (sep == std::string_view::npos)
+        return std::nullopt;
+    std::string scheme(target.substr(0, sep));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (scheme != "http" && scheme != "https")
+        return std::nullopt;
+    const std::string_view rest = target.substr(sep + 3);
+    const auto slash = rest.find('/');
+    if (rest.empty() || slash == 0)
+        return std::nullopt; // no authority
+    return slash == std::string_view::npos ? std::string_view("/") : rest.substr(slash);
+}
+
+// The path with its percent escapes decoded, every byte kept (a %00 stays in, so it never matches a path
+// served); nothing for a target of another form or a broken escape.
+std::optional<std::string> DecodedPath(std::string_view target) {
+    const std::optional<std::string_view> raw = OriginPath(target);
+    if (!raw)
+        return std::nullopt;
+    std::string path;
+    for (std::size_t i = 0; i < raw->size(); ++i) {
+        if ((*raw)[i] != '%') {
+            path += (*raw)[i];
+            continue;
+        }
+        const int high = i + 2 < raw->size() ? HexDigit((*raw)[i + 1]) : -1;
+        const int low = high >= 0 ? HexDigit((*raw)[i + 2]) : -1;
+        if (low < 0)
+            return std::nullopt;
+        path += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return path;
+}
+
+// A client's text fit for the log: bytes other than printable ASCII become '?', and it is cut at 64.
+std::string Printable(std::string text) {
+    if (text.size() > 64)
+        text.resize(64);
+    for (char& c : text) {
+        if (c < 0x20 || c > 0x7e)
+            c = '?';
+    }
+    return text;
+}
+
+// The library's own decoding would end the path at a %00; the target is passed on as it came, and
+// ResolveTarget decodes it.
+size_t KeepEscapes(void*, MHD_Connection*, char* uri) {
+    return std::strlen(uri);
+}
+
 } // namespace
 
 bool ParseListenAddress(const std::string& text, std::string* host, int* port) {
@@ -149,23 +229,48 @@ bool ParseListenAddress(const std::string& text, std::string* host, int* port) {
     return true;
 }
 
+EndpointPath ResolveTarget(std::string_view target) {
+    const std::optional<std::string> path = DecodedPath(target);
+    if (path == "/metrics")
+        return EndpointPath::Metrics;
+    if (path == "/")
+        return EndpointPath::Index;
+    return EndpointPath::None;
+}
+
 // The daemon and the watch over request times: the library bounds idle time, but a client sending a byte
 // now and then is never idle, so each connection has a deadline for its request head; past it, the watch
 // shuts the socket down and the library closes the connection.
 class CMetricsServer::Impl {
 public:
-    Impl(Source source, EndpointLimits limits) : m_source(std::move(source)), m_limits(limits) {}
+    Impl(Source source, EndpointLimits limits, std::shared_ptr<const CEndpointSecurity> security, Log log)
+        : m_source(std::move(source)), m_limits(limits), m_security(std::move(security)),
+          m_log(std::move(log)), m_secured(m_security != nullptr) {
+        if (m_security)
+            m_retired.push_back(m_security);
+    }
     ~Impl() { Stop(); }
 
     bool Start(int listenFd, std::string* error) {
         const unsigned connections = ConnectionsTheFileLimitAllows(m_limits.connections);
+        // With TLS the library starts with the first certificate; each connection then gets the
+        // credentials of the configuration in force (Notify).
+        const bool tls = m_security && m_security->Tls();
+        const MHD_OptionItem tlsOptions[] = {
+            {tls ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, 0,
+             tls ? const_cast<char*>(m_security->KeyPem().c_str()) : nullptr},
+            {tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, 0,
+             tls ? const_cast<char*>(m_security->CertPem().c_str()) : nullptr},
+            {MHD_OPTION_END, 0, nullptr},
+        };
         m_daemon = MHD_start_daemon(
-            MHD_USE_EPOLL_INTERNAL_THREAD, 0, nullptr, nullptr, &Impl::Answer, this, MHD_OPTION_LISTEN_SOCKET,
-            listenFd, MHD_OPTION_CONNECTION_LIMIT, connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-            m_limits.perClient, MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds,
-            MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.requestBytes, MHD_OPTION_NOTIFY_CONNECTION,
-            &Impl::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, this,
-            MHD_OPTION_THREAD_POOL_SIZE, kThreads, MHD_OPTION_END);
+            MHD_USE_EPOLL_INTERNAL_THREAD | (tls ? MHD_USE_TLS : 0), 0, nullptr, nullptr, &Impl::Answer, this,
+            MHD_OPTION_LISTEN_SOCKET, listenFd, MHD_OPTION_CONNECTION_LIMIT, connections,
+            MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.perClient, MHD_OPTION_CONNECTION_TIMEOUT,
+            m_limits.idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.requestBytes,
+            MHD_OPTION_NOTIFY_CONNECTION, &Impl::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed,
+            this, MHD_OPTION_UNESCAPE_CALLBACK, &KeepEscapes, nullptr, MHD_OPTION_THREAD_POOL_SIZE, kThreads,
+            MHD_OPTION_ARRAY, tlsOptions, MHD_OPTION_END);
         if (!m_daemon) {
             *error = "the HTTP server did not start";
             ::close(listenFd);
@@ -188,11 +293,30 @@ public:
         m_daemon = nullptr;
     }
 
+    bool Reconfigure(std::shared_ptr<const CEndpointSecurity> security, std::string* error) {
+        const bool tls = security && security->Tls();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_secured || !security || tls != m_security->Tls()) {
+            *error = "TLS or a web configuration file is turned on or off only by a restart";
+            return false;
+        }
+        m_security = security;
+        m_retired.push_back(std::move(security)); // sessions of earlier connections may still use it
+        return true;
+    }
+
 private:
     struct Connection {
         int fd = -1;
         Clock::time_point deadline = Clock::time_point::max();
+        gnutls_session_t tls = nullptr;
+        bool requested = false; // a request head came in: its handshake, if any, completed
     };
+
+    std::shared_ptr<const CEndpointSecurity> Security() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_security;
+    }
 
     Clock::time_point NextDeadline() const {
         return Clock::now() + std::chrono::milliseconds(m_limits.requestMs);
@@ -207,23 +331,67 @@ private:
 
     static void Notify(void* cls, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code) {
         auto* self = static_cast<Impl*>(cls);
-        std::lock_guard<std::mutex> lock(self->m_mutex);
-        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
-            if (!info)
-                return;
-            if (self->m_connections.empty())
-                self->m_cv.notify_all(); // the watch may be waiting without a deadline
-            self->m_connections[c] = Connection{info->connect_fd, self->NextDeadline()};
-        } else {
-            // Before the library closes the socket: the watch never touches a number reused meanwhile.
-            self->m_connections.erase(c);
-        }
+        if (code == MHD_CONNECTION_NOTIFY_STARTED)
+            self->Started(c);
+        else
+            self->Closed(c);
     }
 
+    // A TLS connection gets the credentials, versions and client certificate request of the configuration
+    // in force before its handshake; one that cannot is shut at once, never served with less.
+    void Started(MHD_Connection* c) {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (!info)
+            return;
+        const int fd = info->connect_fd;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Connection connection{fd, NextDeadline()};
+        if (m_security && m_security->Tls()) {
+            const MHD_ConnectionInfo* tls = MHD_get_connection_info(c, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+            connection.tls = tls ? static_cast<gnutls_session_t>(tls->tls_session) : nullptr;
+            if (!m_security->Apply(connection.tls)) {
+                ::shutdown(fd, SHUT_RDWR);
+                connection.deadline = Clock::time_point::max();
+            }
+        }
+        if (m_connections.empty())
+            m_cv.notify_all(); // the watch may be waiting without a deadline
+        m_connections[c] = connection;
+    }
+
+    // Before the library closes the socket: the watch never touches a number reused meanwhile. A TLS
+    // connection that never got to a request after its client had begun a handshake counts as a failed one.
+    void Closed(MHD_Connection* c) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_connections.find(c);
+        if (it == m_connections.end())
+            return;
+        if (it->second.tls && !it->second.requested && HandshakeFailed(it->second.tls))
+            ++m_handshakeFailures;
+        m_connections.erase(it);
+    }
+
+    static bool HandshakeFailed(gnutls_session_t session) {
+        const gnutls_handshake_description_t last = gnutls_handshake_get_last_in(session);
+        return last != GNUTLS_HANDSHAKE_HELLO_REQUEST && last != GNUTLS_HANDSHAKE_FINISHED;
+    }
+
+    // An answered connection is kept for the next request for a while: a scraper's interval, within limits.
+    // Its next request then has the usual time to arrive whole.
     static void Completed(void* cls, MHD_Connection* c, void**, MHD_RequestTerminationCode) {
         auto* self = static_cast<Impl*>(cls);
-        self->SetDeadline(c, self->NextDeadline());
+        MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, self->m_limits.keepAliveSeconds);
+        self->SetDeadline(c, Clock::now() + std::chrono::seconds(self->m_limits.keepAliveSeconds));
+    }
+
+    void RequestStarted(MHD_Connection* c) {
+        MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, m_limits.idleSeconds);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_connections.find(c);
+        if (it != m_connections.end()) {
+            it->second.deadline = NextDeadline();
+            it->second.requested = true;
+        }
     }
 
     void Watch() {
@@ -248,56 +416,148 @@ private:
         }
     }
 
-    static MHD_Result Send(MHD_Connection* c, unsigned status, const std::string& body, const char* type,
-                           bool allow = false) {
+    MHD_Result Send(MHD_Connection* c, unsigned status, const std::string& body, const char* type,
+                    const CEndpointSecurity* security, const char* extraName = nullptr,
+                    const char* extraValue = nullptr) {
         MHD_Response* r = MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
                                                           MHD_RESPMEM_MUST_COPY);
         if (!r)
             return MHD_NO;
         MHD_add_response_header(r, "Content-Type", type);
-        if (allow)
-            MHD_add_response_header(r, "Allow", "GET, HEAD");
+        if (extraName)
+            MHD_add_response_header(r, extraName, extraValue);
+        if (security) {
+            for (const auto& header : security->Headers())
+                MHD_add_response_header(r, header.first.c_str(), header.second.c_str());
+        }
         const MHD_Result queued = MHD_queue_response(c, status, r);
         MHD_destroy_response(r);
         return queued;
     }
 
-    static MHD_Result Error(MHD_Connection* c, unsigned status) {
-        return Send(c, status, std::to_string(status) + " " + Reason(status) + "\n", kTextPlain,
-                    status == 405);
+    MHD_Result Error(MHD_Connection* c, unsigned status, const CEndpointSecurity* security) {
+        const std::string body = std::to_string(status) + " " + Reason(status) + "\n";
+        if (status == 405)
+            return Send(c, status, body, kTextPlain, security, "Allow", "GET, HEAD");
+        if (status == 401)
+            return Send(c, status, body, kTextPlain, security, MHD_HTTP_HEADER_WWW_AUTHENTICATE, kChallenge);
+        return Send(c, status, body, kTextPlain, security);
     }
 
-    // Called once the request head is in; a body, never wanted, is not waited for.
+    static std::string ClientAddress(MHD_Connection* c) {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        char text[INET6_ADDRSTRLEN] = "unknown";
+        if (info && info->client_addr->sa_family == AF_INET)
+            inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr, text,
+                      sizeof text);
+        else if (info && info->client_addr->sa_family == AF_INET6)
+            inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(info->client_addr)->sin6_addr, text,
+                      sizeof text);
+        return text;
+    }
+
+    // Whether the request carries the credentials of a configured user; a refusal is counted, and logged
+    // once a minute at most for its client address.
+    bool Authenticated(MHD_Connection* c, const CEndpointSecurity& security) {
+        char* password = nullptr;
+        char* user = MHD_basic_auth_get_username_password(c, &password);
+        const auto now = Clock::now();
+        const bool accepted = user && password && security.Check(user, password, now);
+        const std::string name = Printable(user ? user : "");
+        MHD_free(user);
+        MHD_free(password);
+        if (accepted)
+            return true;
+        ++m_authFailures;
+        const std::string address = ClientAddress(c);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto& last = m_lastLogged[address];
+        if (m_log && (last == Clock::time_point() || now - last >= kLogEvery)) {
+            last = now;
+            m_log("refused a request from " + address +
+                  (name.empty() ? ": no basic authentication credentials"
+                                : ": wrong credentials for user " + name) +
+                  " (logged once a minute per address)");
+        }
+        if (m_lastLogged.size() > 4096)
+            m_lastLogged.clear();
+        return false;
+    }
+
+    std::string Body() {
+        std::string body = m_source();
+        if (!m_secured)
+            return body;
+        body += "# HELP tessor_http_auth_failures_total Requests refused for missing or wrong basic "
+                "authentication credentials.\n"
+                "# TYPE tessor_http_auth_failures_total counter\n"
+                "tessor_http_auth_failures_total " +
+                std::to_string(m_authFailures.load()) + "\n";
+        std::lock_guard<std::mutex> lock(m_mutex);
+        body += "# HELP tessor_http_tls_handshake_failures_total TLS connections closed before their "
+                "handshake completed (no or a refused client certificate, a version refused).\n"
+                "# TYPE tessor_http_tls_handshake_failures_total counter\n"
+                "tessor_http_tls_handshake_failures_total " +
+                std::to_string(m_handshakeFailures) + "\n";
+        return body;
+    }
+
+    // Called once the request head is in, then for each piece of a body (never wanted: dropped), then once
+    // more when the request is complete. A read is answered then, so the connection can be kept for the
+    // next one; an answer queued before the request's end would have to close it, as errors do.
     static MHD_Result Answer(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
                              const char*, size_t* uploadSize, void** requestState) {
         auto* self = static_cast<Impl*>(cls);
+        const std::shared_ptr<const CEndpointSecurity> security = self->Security();
         if (*requestState == nullptr) {
             *requestState = self;
-            self->SetDeadline(c, Clock::time_point::max());
+            self->RequestStarted(c);
+            if (security && security->Authenticates() && !self->Authenticated(c, *security))
+                return self->Error(c, 401, security.get());
+            if (!IsReadMethod(method))
+                return self->Error(c, IsKnownMethod(method) ? 405 : 400, security.get());
+            return MHD_YES;
         }
-        *uploadSize = 0;
-        if (!IsReadMethod(method))
-            return Error(c, IsKnownMethod(method) ? 405 : 400);
-        if (std::strcmp(url, "/metrics") == 0) {
-            return Send(c, 200, self->m_source(), kExpositionType);
+        if (*uploadSize != 0) {
+            *uploadSize = 0;
+            return MHD_YES;
         }
-        if (std::strcmp(url, "/") == 0)
-            return Send(c, 200, kIndexPage, "text/html; charset=utf-8");
-        return Error(c, 404);
+        self->SetDeadline(c, Clock::time_point::max());
+        switch (ResolveTarget(url)) {
+        case EndpointPath::Metrics:
+            return self->Send(c, 200, self->Body(), kExpositionType, security.get());
+        case EndpointPath::Index:
+            return self->Send(c, 200, kIndexPage, "text/html; charset=utf-8", security.get());
+        case EndpointPath::None:
+            break;
+        }
+        return self->Error(c, 404, security.get());
     }
 
     Source m_source;
     EndpointLimits m_limits;
+    std::shared_ptr<const CEndpointSecurity> m_security; // in force; guarded by m_mutex
+    Log m_log;
+    const bool m_secured; // started with a web configuration: its counters are served
+    std::vector<std::shared_ptr<const CEndpointSecurity>> m_retired; // every one loaded, until Stop
+    std::atomic<std::uint64_t> m_authFailures{0};
+    std::uint64_t m_handshakeFailures = 0;                           // guarded by m_mutex
+    std::unordered_map<std::string, Clock::time_point> m_lastLogged; // guarded by m_mutex
     MHD_Daemon* m_daemon = nullptr;
-    std::mutex m_mutex; // guards m_connections and m_stopping
+    mutable std::mutex m_mutex; // guards m_connections and m_stopping
     std::condition_variable m_cv;
     bool m_stopping = false;
     std::unordered_map<MHD_Connection*, Connection> m_connections;
     std::thread m_watch;
 };
 
-CMetricsServer::CMetricsServer(Source source, EndpointLimits limits)
-    : m_impl(std::make_unique<Impl>(std::move(source), limits)) {}
+CMetricsServer::CMetricsServer(Source source, EndpointLimits limits,
+                               std::shared_ptr<const CEndpointSecurity> security, Log log)
+    : m_impl(std::make_unique<Impl>(std::move(source), limits, std::move(security), std::move(log))) {}
+
+bool CMetricsServer::Reconfigure(std::shared_ptr<const CEndpointSecurity> security, std::string* error) {
+    return m_impl->Reconfigure(std::move(security), error);
+}
 
 CMetricsServer::~CMetricsServer() {
     Stop();

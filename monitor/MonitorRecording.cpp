@@ -16,12 +16,15 @@ rec::PhyRaw RawOf(const ops::PhyReadResults& r) {
 
 std::unique_ptr<CMonitorRecording> CMonitorRecording::Open(const std::string& path,
                                                            std::chrono::milliseconds interval, Log log,
-                                                           std::string* error, std::size_t memoryLimit) {
+                                                           std::string* error, std::size_t memoryLimit,
+                                                           const CReloadRequest* reload) {
     std::unique_ptr<CMonitorRecording> r(new CMonitorRecording());
     r->m_path = path;
     r->m_intervalMs = interval.count();
     r->m_memoryLimit = memoryLimit;
     r->m_log = std::move(log);
+    r->m_reload = reload;
+    r->m_reloadSeen = reload ? reload->Generation() : 0;
     r->m_recorder = std::make_unique<rec::CLineRecorder>(r->m_intervalMs);
     if (!r->m_recorder->StartRecording(path, error))
         return nullptr;
@@ -29,6 +32,10 @@ std::unique_ptr<CMonitorRecording> CMonitorRecording::Open(const std::string& pa
 }
 
 void CMonitorRecording::AddPass(const Snapshot& s) {
+    if (m_reload && m_reload->Generation() != m_reloadSeen) {
+        m_reloadSeen = m_reload->Generation();
+        Reopen("Recording file reopened on SIGHUP");
+    }
     KeepRecording(); // before the pass's rows: the first pass that finds room again is in the file
     const rec::SampleTime time = rec::Now();
     if (!s.boardUp) {
@@ -77,6 +84,11 @@ void CMonitorRecording::KeepRecording() {
 }
 
 void CMonitorRecording::Renew() {
+    Reopen(nullptr);
+    ++m_renewals;
+}
+
+void CMonitorRecording::Reopen(const char* note) {
     // The new recorder learns the last samples before it writes anything, so it derives no events from
     // its own start and the file gets no repeated rows.
     auto next = std::make_unique<rec::CLineRecorder>(m_intervalMs);
@@ -92,9 +104,10 @@ void CMonitorRecording::Renew() {
         m_failing = true;
         if (m_log)
             m_log(m_path + ": " + error + kRetrying);
+    } else if (note) {
+        next->NoteRecording(rec::Now(), note);
     }
     m_recorder = std::move(next);
-    ++m_renewals;
 }
 
 } // namespace tessor::monitor

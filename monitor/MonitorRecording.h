@@ -5,6 +5,7 @@
 // runs for months: once the samples in memory pass a limit, the recorder starts afresh from the last
 // samples, so its event derivation goes on without a break and the file goes on being appended to.
 
+#include "monitor/ReloadRequest.h"
 #include "monitor/Snapshot.h"
 #include "recorder/LineRecorder.h"
 
@@ -22,12 +23,13 @@ public:
 
     static constexpr std::size_t kDefaultMemoryLimit = 4u << 20;
 
-    // Opens path for appending (a new file gets the header; an existing one must be a recording). Null with
-    // *error naming the file and the reason otherwise.
-    static std::unique_ptr<CMonitorRecording> Open(const std::string& path,
-                                                   std::chrono::milliseconds interval, Log log,
-                                                   std::string* error,
-                                                   std::size_t memoryLimit = kDefaultMemoryLimit);
+    // Opens path for appending (a new file gets the header; an existing one must be a recording) and
+    // locks it, so that no other recording writes into it meanwhile. Null with *error naming the file and
+    // the reason otherwise. With reload, each request made there reopens the file by its name at the next
+    // pass (a file moved away is followed by a new one with its header).
+    static std::unique_ptr<CMonitorRecording>
+    Open(const std::string& path, std::chrono::milliseconds interval, Log log, std::string* error,
+         std::size_t memoryLimit = kDefaultMemoryLimit, const CReloadRequest* reload = nullptr);
 
     // One finished pass. A write that fails is reported once; the file is opened again before each pass
     // until it can be written (a cut row left by the failure is ended and noted then).
@@ -39,6 +41,8 @@ public:
 private:
     CMonitorRecording() = default;
     void Renew();
+    // Closes the file and opens it again by its name; the recorder goes on from the last samples.
+    void Reopen(const char* note);
     void KeepRecording();
     void ReportFailure();
 
@@ -54,6 +58,8 @@ private:
     rec::PhySample m_lastPhy; // the last one the board answered: what event derivation compares with
     rec::EthSample m_lastEth;
     int m_renewals = 0;
+    const CReloadRequest* m_reload = nullptr;
+    unsigned m_reloadSeen = 0;
 };
 
 } // namespace tessor::monitor

@@ -35,6 +35,7 @@ const DefaultEntry kNtProfile[] = {
 
 } // namespace
 
+const char* const kNoRegister = "No register in configuration file";
 const char* const kDefaultTitle = "Set to Default";
 const char* const kDefaultWarning = "Warning: OK will reset all registers\nin the Local and Remote "
                                     "Modem!\nPress CANCEL to return without changes.";
@@ -86,6 +87,11 @@ CheckedConfigFile CheckConfigFile(const std::string& bytes, std::uint8_t side) {
             return file;
         }
         file.records.push_back({step.address, step.value});
+    }
+    // A header and nothing else would only restart the modem: not a configuration either.
+    if (file.records.empty()) {
+        file.message = kNoRegister;
+        return file;
     }
     file.ok = true;
     return file;

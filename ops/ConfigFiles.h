@@ -26,8 +26,9 @@ struct SaveRead {
 };
 SaveRead ReadConfiguration(IRegisterBus& bus, std::uint8_t side);
 
-// A file's records, checked as a whole: the header, every record's form, and every address inside the
-// saved set (after the load mapping), each at most once. ok false with the "Error" box's text otherwise.
+// A file's records, checked as a whole, for load and verify alike: the header (with side 0, not yet
+// known, only its form), every record's form, every address inside the saved set (after the load
+// mapping), each at most once, and at least one record. ok false with the "Error" box's text otherwise.
 struct ConfigRecord {
     std::string address; // mapped, as written
     std::uint8_t value = 0;
@@ -38,6 +39,7 @@ struct CheckedConfigFile {
     std::vector<ConfigRecord> records;
 };
 CheckedConfigFile CheckConfigFile(const std::string& bytes, std::uint8_t side);
+extern const char* const kNoRegister; // the text for a file with a header and no record
 
 // Loading a file's bytes: the whole file is checked first; a refused file writes nothing. Then the
 // records are written in file order; a write the board did not answer stops the load there, with no

@@ -3,6 +3,7 @@
 #   bin/tessor-configurator, bin/tessor-cli, bin/tessor-sim, bin/tessor-demo
 #   lib/systemd/system/tessor-monitor@.service   unattended monitoring, one instance per device
 #   share/tessor-configurator/prometheus/tessor-alerts.yml   Prometheus alerting and recording rules
+#   share/tessor-configurator/monitoring/web-config-*.yml    the monitor's --web.config.file examples
 #   share/tessor-configurator/Help/          help pages; the desktop entry starts the tool in
 #                                            share/tessor-configurator, so F1 finds Help/ there
 #   share/applications/tessor-configurator.desktop
@@ -27,6 +28,11 @@ install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-monitor@.service" DESTI
 install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/prometheus/tessor-alerts.yml"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/prometheus)
 
+# Examples of the monitor's web configuration file (TLS, basic authentication, client certificates).
+install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/web-config-tls.yml"
+              "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/web-config-basic-auth.yml"
+              "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/web-config-client-cert.yml"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/monitoring)
 install(DIRECTORY "${TESSOR_PACKAGING_ROOT}/Help/"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/Help
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

@@ -778,6 +778,8 @@ void AppendEventRow(const Event& event, std::string* out) {
 std::string FileErrorText(const std::string& path, int error, const char* doing) {
     if (error == kPlainFileNotRegular)
         return path + " is not a regular file (it is a pipe, a device or a socket).";
+    if (error == kPlainFileLocked)
+        return path + ": " + PlainFileErrorText(error) + "; each recording file takes one recording.";
     return std::string("Cannot ") + doing + " " + path + ": " + std::strerror(error) + ".";
 }
 
@@ -790,6 +792,12 @@ std::unique_ptr<CRecordingWriter> CRecordingWriter::Open(const std::string& path
     const int fd = OpenRegularPlainFile(path, PlainFileUse::Append, &err);
     if (fd < 0) {
         *error = FileErrorText(path, err, "write");
+        return nullptr;
+    }
+    // Held while the file is open: a second recording (another monitor, the window) cannot interleave.
+    if (!LockPlainFile(fd, &err)) {
+        ClosePlainFile(fd);
+        *error = FileErrorText(path, err, "lock");
         return nullptr;
     }
     std::unique_ptr<CRecordingWriter> writer(new CRecordingWriter(fd, path));

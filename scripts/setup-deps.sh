@@ -14,6 +14,11 @@ packages=(
     poppler-utils
     libcpp-httplib-dev libmicrohttpd-dev
     prometheus
+    # The monitor's --web.config.file: GnuTLS (libmicrohttpd's TLS), libcrypt's bcrypt, yaml-cpp for the
+    # file; its tests make certificates with openssl and hashes with htpasswd, and compare the endpoint
+    # with the node exporter given the same file, through curl.
+    libgnutls28-dev libcrypt-dev libyaml-cpp-dev
+    openssl apache2-utils curl prometheus-node-exporter
 )
 
 if [ "${1:-}" = "--windows" ]; then

@@ -10,7 +10,9 @@
 
 #include "VersionInfo.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QPointer>
@@ -19,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -299,13 +302,41 @@ TEST_F(LoadTest, ValuesReachTheRegistersAndAddressesMap) {
     EXPECT_EQ(board->simulator->PeekLocal(0x8C1F), 0x0F);
 }
 
-TEST_F(LoadTest, HeaderOnlyFileStillRestarts) {
+// A header and nothing else is no configuration: refused with a box, the modem is not restarted.
+TEST_F(LoadTest, HeaderOnlyFileIsRefused) {
     Start(sim::Side::NT);
     WriteBytes(PathOf("empty.NT"), "NT");
     dialogs.names.push_back(PathOf("empty.NT"));
     sheet->OnLoadConfiguration();
-    EXPECT_EQ(board->Commands(), (std::vector<std::string>{"OR 8C00 08", "OR 8C00 20"}));
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(board->Commands().empty());
+    const auto shown = boxes.Boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Error");
+    EXPECT_EQ(shown[0].text, "No register in configuration file");
+}
+
+// A pipe or a device is neither read nor replaced, and nothing waits for it; the board is not touched.
+TEST_F(LoadTest, PipesAndDevicesAreRefusedWithABox) {
+    Start(sim::Side::NT);
+    ASSERT_EQ(mkfifo(PathOf("fifo.NT").toLocal8Bit().constData(), 0644), 0);
+    dialogs.names.push_back(PathOf("fifo.NT"));
+    sheet->OnLoadConfiguration();
+    dialogs.names.push_back(PathOf("fifo.NT"));
+    sheet->OnCompareWithFile();
+    dialogs.names.push_back(PathOf("fifo.NT"));
+    sheet->OnSaveConfiguration();
+
+    EXPECT_TRUE(board->Commands().empty());
+    const auto shown = boxes.Boxes();
+    ASSERT_EQ(shown.size(), 3u);
+    const QString fifo = QDir::toNativeSeparators(PathOf("fifo.NT"));
+    const QString notRegular = QStringLiteral("not a regular file (a pipe, a device or a socket).");
+    EXPECT_EQ(shown[0].text, fifo + " could not be opened: " + notRegular);
+    EXPECT_EQ(shown[1].text, fifo + " could not be opened: " + notRegular);
+    EXPECT_EQ(shown[2].text, fifo + " could not be opened: " + notRegular);
+    QFileInfo info(PathOf("fifo.NT"));
+    EXPECT_FALSE(info.isFile()) << "the pipe is still there";
+    EXPECT_TRUE(info.exists());
 }
 
 TEST_F(LoadTest, CancelledDialogSendsNothing) {

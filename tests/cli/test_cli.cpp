@@ -10,9 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include <string>
 #include <vector>
@@ -440,6 +443,110 @@ TEST(CliCommands, APresetWithoutARemoteSpeedKeepsTheRemoteModemsOwn) {
     };
     EXPECT_TRUE(has(Cat({RemoteWrite("8D40", "3E"), RemoteWrite("8D42", "02"), RemoteWrite("8D43", "F4")})));
     EXPECT_TRUE(has({"WR 8D40 0E", "WR 8D42 00", "WR 8D43 12", "OR 8C00 08", "OR 8C00 20"}));
+}
+
+} // namespace
+} // namespace tessor::clitest
+
+namespace tessor::clitest {
+namespace {
+
+// Files that are not regular, or too large, are refused at once (exit 5, naming the file), and nothing
+// but a regular file (or a link's target) is ever replaced.
+TEST(CliFiles, OnlyRegularFilesAreReadOrReplacedAndNothingWaitsForAPipe) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string dir = sim.Dir() + "/files";
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string large = dir + "/large.txt";
+    ASSERT_EQ(truncate((std::ofstream(large), large).c_str(), (1 << 20) + 1), 0);
+    std::string device = dir + "/null";
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        device = "/dev/null"; // not the superuser: the real one cannot be replaced anyway
+    struct Row {
+        std::vector<std::string> args;
+        std::string file;
+        std::string says;
+    };
+    const std::vector<Row> refused{
+        {{"linetest", "--duration", "1s", "--criteria", fifo}, fifo, "not a regular file"},
+        {{"linetest", "--duration", "1s", "--criteria", "/dev/zero"}, "/dev/zero", "not a regular file"},
+        {{"linetest", "--duration", "1s", "--criteria", large}, large, "larger than 1 MiB"},
+        {{"verify", "/dev/zero"}, "/dev/zero", "not a regular file"},
+        {{"verify", large}, large, "larger than 1 MiB"},
+        {{"--yes", "load", "/dev/zero"}, "/dev/zero", "not a regular file"},
+        {{"--yes", "load", fifo}, fifo, "not a regular file"},
+        {{"save", fifo}, fifo, "not a regular file"},
+        {{"save", device}, device, "not a regular file"},
+        {{"linetest", "--duration", "1s", "--report", fifo}, fifo, "not a regular file"},
+        {{"linetest", "--duration", "1s", "--report", device}, device, "not a regular file"},
+    };
+    for (const Row& row : refused) {
+        SCOPED_TRACE(row.args.front() + " " + row.args.back());
+        const RunResult r = sim.Cli(row.args);
+        EXPECT_EQ(r.status, 5) << r.err;
+        EXPECT_NE(r.err.find(row.file + ": "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(stat(device.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+    // A link is written through: its target gets the file, also one not made yet, and the link stays.
+    ASSERT_EQ(symlink("saved.LT", (dir + "/link.LT").c_str()), 0);
+    ASSERT_EQ(symlink("fresh.LT", (dir + "/dangling.LT").c_str()), 0);
+    for (const std::string name : {"link.LT", "dangling.LT"}) {
+        EXPECT_EQ(sim.Cli({"save", dir + "/" + name}).status, 0) << name;
+        ASSERT_EQ(lstat((dir + "/" + name).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
+    }
+    ASSERT_EQ(stat((dir + "/saved.LT").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, static_cast<off_t>(kConfigFileSize));
+    ASSERT_EQ(stat((dir + "/fresh.LT").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, static_cast<off_t>(kConfigFileSize));
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// verify and load take the same files: a register twice, or no register at all, is refused by both.
+TEST(CliFiles, VerifyAndLoadRefuseTheSameFiles) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string twice = sim.Dir() + "/twice.LT";
+    const std::string empty = sim.Dir() + "/empty.LT";
+    std::ofstream(twice, std::ios::binary) << "LT\r\n8C40:32\r\n8C40:33";
+    std::ofstream(empty, std::ios::binary) << "LT";
+    for (const std::string& file : {twice, empty}) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"verify", file}, std::vector<std::string>{"--yes", "load", file}}) {
+            SCOPED_TRACE(args.front() + " " + file);
+            sim.ClearWire();
+            const RunResult r = sim.Cli(args);
+            EXPECT_EQ(r.status, 5) << r.out << r.err;
+            EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
+            for (const std::string& command : sim.Commands())
+                EXPECT_EQ(command.rfind("RD ", 0), 0u) << "nothing is written: " << command;
+        }
+    }
+    unlink(twice.c_str());
+    unlink(empty.c_str());
+}
+
+// Text that is not UTF-8 (a file or device name) is replaced in the JSON document, which stays valid,
+// with the exit code it has without --json.
+TEST(CliJson, NamesThatAreNotUtf8GiveValidJson) {
+    const RunResult port = RunProgram({TESSOR_CLI_PATH, "--json", "--port", "/x\xff", "status"});
+    EXPECT_EQ(port.status, 3) << port.err;
+    EXPECT_NO_THROW(EXPECT_EQ(nlohmann::json::parse(port.out)["exit_code"], 3)) << port.out;
+
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const RunResult file = sim.Cli({"--json", "verify", "x\xff.LT"});
+    EXPECT_EQ(file.status, 5) << file.err;
+    EXPECT_NO_THROW(EXPECT_EQ(nlohmann::json::parse(file.out)["exit_code"], 5)) << file.out;
 }
 
 } // namespace

@@ -367,6 +367,9 @@ TEST(LineTestReport, EscapesUserTextAndKeepsEverythingInline) {
 
 TEST(ConfigCompare, NotAConfigurationAndDifferences) {
     EXPECT_FALSE(ParseConfiguration("shopping list").ok);
+    // The load's checker decides: a register twice or none at all is not a configuration.
+    EXPECT_FALSE(ParseConfiguration("LT\r\n8C40:5A\r\n8C40:5B").ok);
+    EXPECT_FALSE(ParseConfiguration("NT").ok);
     std::array<std::uint8_t, kConfigRegisterCount> values{};
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = static_cast<std::uint8_t>(i);

@@ -104,6 +104,40 @@ TEST(PortDiscovery, TellsWhoMayOpenADeviceAndWhichGroupToJoin) {
     EXPECT_EQ(CheckDevice(tree.Node("ttyUSB7"), ports).state, DeviceCheck::State::Missing);
 }
 
+// Whether a user may open a device node for reading and writing, decided from its mode, owner and group
+// and the user's groups as the kernel does (the tests run as root, for whom access() always agrees):
+// the owner's bits for the owner, else the group's for a member, else the others'; root opens anything.
+TEST(PortDiscovery, WhoMayOpenANodeFollowsItsModeOwnerAndGroup) {
+    constexpr uid_t kOwner = 1000, kUser = 1001;
+    constexpr gid_t kDialout = 20, kUsers = 100;
+    struct Row {
+        const char* name;
+        mode_t mode;
+        uid_t user;
+        std::vector<gid_t> groups;
+        bool may;
+    };
+    const Row rows[] = {
+        {"OwnerReadWrite", 0600, kOwner, {kUsers}, true},
+        {"OwnerReadOnly", 0400, kOwner, {kUsers}, false},
+        {"OwnerWriteOnly", 0200, kOwner, {kUsers}, false},
+        {"OwnerDeniedThoughGroupAllows", 0060, kOwner, {kDialout}, false},
+        {"GroupMemberReadWrite", 0660, kUser, {kUsers, kDialout}, true},
+        {"GroupMemberReadOnly", 0640, kUser, {kDialout}, false},
+        {"GroupOnlyUserNotInIt", 0660, kUser, {kUsers}, false},
+        {"MemberDeniedThoughOthersAllow", 0606, kUser, {kDialout}, false},
+        {"OthersReadWrite", 0666, kUser, {kUsers}, true},
+        {"OthersReadOnly", 0664, kUser, {kUsers}, false},
+        {"RootWhateverTheMode", 0000, 0, {0}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(
+            ModeAllowsOpening(S_IFCHR | row.mode, kOwner, kDialout, OpenerIdentity{row.user, row.groups}),
+            row.may);
+    }
+}
+
 TEST(PortDiscovery, UnpluggedAdapterLeavesADanglingLinkThatIsMissing) {
     FakePortTree tree;
     tree.AddUsb(FakeAdapter{});

@@ -21,8 +21,10 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <netinet/in.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -348,6 +350,15 @@ TEST(MonitorPoll, AGarbled8C71LeavesTheLineUnknownAndIsNeverExportedAsDown) {
     s.lineUp = phy.LineUp();
     EXPECT_EQ(RenderExposition(s).find("tessor_line_up"), std::string::npos) << RenderExposition(s);
     EXPECT_NE(RenderJsonLine(s).find("\"line_up\":null"), std::string::npos) << RenderJsonLine(s);
+}
+
+// A device name that is not UTF-8 gives a JSON line with U+FFFD in place of the bad byte, not an abort.
+TEST(JsonLines, BytesThatAreNotUtf8AreReplaced) {
+    Snapshot s;
+    s.port = "/dev/x\xff";
+    std::string json;
+    EXPECT_NO_THROW(json = RenderJsonLine(s));
+    EXPECT_NE(json.find("\"port\":\"/dev/x\xEF\xBF\xBD\""), std::string::npos) << json;
 }
 
 TEST(Vocabulary, OneNamePerValueInJsonRecordingColumnsAndMetricsAndOldRecordingsStillOpen) {
@@ -872,6 +883,130 @@ TEST(MonitorListen, AddressesAreParsedStrictly) {
     for (const char* bad :
          {"127.0.0.1", ":9870", "127.0.0.1:", "127.0.0.1:70000", "::1:80", "a:b", "[::1]80"})
         EXPECT_FALSE(ParseListenAddress(bad, &host, &port)) << bad;
+}
+
+TEST(MonitorEndpoint, RequestTargetsNameOnlyTheExactPaths) {
+    struct Case {
+        std::string target;
+        EndpointPath path;
+    };
+    const std::vector<Case> cases{
+        {"/metrics", EndpointPath::Metrics},
+        {"/", EndpointPath::Index},
+        {"/metric%73", EndpointPath::Metrics},
+        {std::string("/metrics%00.html"), EndpointPath::None},
+        {"/metrics%00", EndpointPath::None},
+        {"/metrics/", EndpointPath::None},
+        {"/metrics.html", EndpointPath::None},
+        {"/metrics%", EndpointPath::None},
+        {"/metrics%2", EndpointPath::None},
+        {"/metrics%zz", EndpointPath::None},
+        {"//metrics", EndpointPath::None},
+        {"", EndpointPath::None},
+        {"*", EndpointPath::None},
+        {"metrics", EndpointPath::None},
+        {"http://127.0.0.1:9870/metrics", EndpointPath::Metrics},
+        {"HTTP://example.net/metrics", EndpointPath::Metrics},
+        {"https://[::1]:9870/metrics", EndpointPath::Metrics},
+        {"http://127.0.0.1:9870/", EndpointPath::Index},
+        {"http://127.0.0.1:9870", EndpointPath::Index},
+        {"http://127.0.0.1:9870/metrics%00.html", EndpointPath::None},
+        {"http://127.0.0.1:9870/other", EndpointPath::None},
+        {"ftp://127.0.0.1/metrics", EndpointPath::None},
+        {"http:/metrics", EndpointPath::None},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ResolveTarget(c.target), c.path) << c.target;
+}
+
+// Raw HTTP on one loopback connection: what was written comes back as one string, until the peer closes
+// or the time is up.
+class RawConnection {
+public:
+    explicit RawConnection(int port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        timeval limit{3, 0};
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~RawConnection() { ::close(m_fd); }
+    bool Connected() const { return m_connected; }
+    bool Send(const std::string& text) {
+        return ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
+    }
+    // Reads until `count` answers' heads and bodies (by Content-Length) are in, or the peer closes.
+    std::string ReadAnswers(int count) {
+        std::string in;
+        char buffer[4096];
+        while (Complete(in) < count) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            in.append(buffer, static_cast<std::size_t>(n));
+        }
+        return in;
+    }
+
+private:
+    static int Complete(const std::string& in) {
+        int answers = 0;
+        std::size_t at = 0;
+        while (true) {
+            const auto end = in.find("\r\n\r\n", at);
+            if (end == std::string::npos)
+                return answers;
+            const auto length = in.find("Content-Length: ", at);
+            std::size_t body = 0;
+            if (length != std::string::npos && length < end)
+                body = std::stoul(in.substr(length + 16));
+            if (in.size() < end + 4 + body)
+                return answers;
+            ++answers;
+            at = end + 4 + body;
+        }
+    }
+    int m_fd;
+    bool m_connected = false;
+};
+
+TEST(MonitorEndpoint, TwoRequestsOnOneConnectionAreBothAnsweredAndTheConnectionKept) {
+    CMetricsServer server([] { return std::string("tessor_up 1\n"); });
+    std::string error;
+    ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
+    RawConnection connection(server.Port());
+    ASSERT_TRUE(connection.Connected());
+    const std::string request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ASSERT_TRUE(connection.Send(request));
+    const std::string first = connection.ReadAnswers(1);
+    EXPECT_EQ(first.rfind("HTTP/1.1 200", 0), 0u) << first;
+    EXPECT_EQ(first.find("Connection: close"), std::string::npos) << first;
+    // The second on the same connection, after the first was answered, as a scraper sends it.
+    ASSERT_TRUE(connection.Send(request));
+    const std::string second = connection.ReadAnswers(1);
+    EXPECT_EQ(second.rfind("HTTP/1.1 200", 0), 0u) << second;
+    EXPECT_NE(second.find("tessor_up 1"), std::string::npos) << second;
+}
+
+TEST(MonitorEndpoint, NulInThePathAndAbsoluteFormTargetsAreAnsweredByTheExactPath) {
+    CMetricsServer server([] { return std::string("tessor_up 1\n"); });
+    std::string error;
+    ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"/metrics%00.html", "HTTP/1.1 404"},
+        {"/metrics", "HTTP/1.1 200"},
+        {"http://127.0.0.1:" + std::to_string(server.Port()) + "/metrics", "HTTP/1.1 200"},
+        {"http://127.0.0.1:" + std::to_string(server.Port()) + "/nothing", "HTTP/1.1 404"},
+    };
+    for (const auto& c : cases) {
+        RawConnection connection(server.Port());
+        ASSERT_TRUE(
+            connection.Send("GET " + c.first + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
+        const std::string answer = connection.ReadAnswers(1);
+        EXPECT_EQ(answer.rfind(c.second, 0), 0u) << c.first << ": " << answer;
+    }
 }
 
 } // namespace

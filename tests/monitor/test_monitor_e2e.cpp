@@ -693,5 +693,60 @@ TEST_F(MonitorE2e, BadUsageExitsWithTwoAndHelpAndVersionWithZero) {
               std::string::npos);
 }
 
+// Two boards never record into one file: the same name after {device} is put in, the same file under two
+// names, or a file another monitor records into.
+TEST_F(MonitorE2e, TwoBoardsIntoOneRecordingAreRefused) {
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {TESSOR_CLI_PROGRAM, "monitor", "--listen", "127.0.0.1:0"});
+        Process p;
+        EXPECT_TRUE(p.Start(args, m_dir.File("usage.out"), m_dir.File("usage.err")));
+        return p.Wait(5s);
+    };
+    const std::string a = m_dir.File("a/board"), b = m_dir.File("b/board");
+    EXPECT_EQ(run({a, b, "--record", m_dir.File("site-{device}.csv")}), 2);
+    const std::string said = ReadFile(m_dir.File("usage.err"));
+    EXPECT_NE(said.find(a), std::string::npos) << said;
+    EXPECT_NE(said.find(b), std::string::npos) << said;
+    EXPECT_NE(said.find(m_dir.File("site-board.csv")), std::string::npos) << said;
+    EXPECT_EQ(run({a, b, "--record", m_dir.File("same.csv"), "--record", m_dir.Path() + "/./same.csv"}), 2);
+    EXPECT_NE(ReadFile(m_dir.File("usage.err")).find("same.csv"), std::string::npos);
+    std::ofstream(m_dir.File("kept.csv")).close();
+    ASSERT_EQ(symlink("kept.csv", m_dir.File("alias.csv").c_str()), 0);
+    EXPECT_EQ(run({a, b, "--record", m_dir.File("kept.csv"), "--record", m_dir.File("alias.csv")}), 2);
+    EXPECT_EQ(access(m_dir.File("site-board.csv").c_str(), F_OK), -1) << "nothing was created";
+
+    // A second monitor on a file one records into: refused, the first goes on undisturbed.
+    StartSim();
+    StartMonitor({"--record", m_dir.File("site.csv")});
+    EXPECT_EQ(run({"/dev/null", "--record", m_dir.File("site.csv")}), 1);
+    EXPECT_NE(ReadFile(m_dir.File("usage.err")).find(m_dir.File("site.csv") + ": locked by another process"),
+              std::string::npos)
+        << ReadFile(m_dir.File("usage.err"));
+    EXPECT_EQ(m_monitor.Wait(0ms), -1) << "still running";
+}
+
+// SIGHUP reopens the recordings (after a rotation: a new file with its header and the next rows); the
+// monitor goes on.
+TEST_F(MonitorE2e, SighupReopensTheRecordingUnderItsName) {
+    StartSim();
+    const std::string file = m_dir.File("site.csv");
+    StartMonitor({"--record", file});
+    const auto phyRows = [](const std::string& path) {
+        rec::LineStore store;
+        std::string error;
+        return rec::ReadRecording(path, &store, &error) ? store.phy.size() : 0;
+    };
+    ASSERT_TRUE(WaitFor([&] { return phyRows(file) >= 2; }, 10s));
+    ASSERT_EQ(rename(file.c_str(), m_dir.File("site.csv.1").c_str()), 0);
+    ASSERT_EQ(kill(m_monitor.Pid(), SIGHUP), 0);
+    EXPECT_TRUE(WaitFor([&] { return phyRows(file) >= 2; }, 10s)) << ReadFile(m_dir.File("monitor.err"));
+    EXPECT_EQ(m_monitor.Wait(0ms), -1) << "still running";
+    const std::size_t rotated = phyRows(m_dir.File("site.csv.1"));
+    EXPECT_GE(rotated, 2u);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(phyRows(m_dir.File("site.csv.1")), rotated) << "the moved file gets no more rows";
+    EXPECT_EQ(m_monitor.SignalAndWait(SIGTERM, 1000ms), 0);
+}
+
 } // namespace
 } // namespace tessor::monitor::test

@@ -129,6 +129,36 @@ TEST(LoadSequence, TheWholeFileIsCheckedBeforeTheFirstWrite) {
     EXPECT_EQ(silent.lines.size(), 2u);
 }
 
+// One checker for load and verify (the side not yet known for verify): a register twice and a file with
+// no register are refused by both, with the messages the load gives.
+TEST(ConfigFileCheck, LoadAndVerifyRefuseTheSameFiles) {
+    struct Row {
+        const char* name;
+        std::string bytes;
+        const char* message; // nullptr: taken
+        std::size_t records;
+    };
+    const Row rows[] = {
+        {"Good", "LT\r\n8C40:5A\r\n8C6B:A5", nullptr, 2},
+        {"RegisterTwice", "LT\r\n8C40:5A\r\n8C41:00\r\n8C40:5B", "Unknown register in configuration file", 0},
+        {"HeaderOnly", "LT", "No register in configuration file", 0},
+        {"NotSaved", "LT\r\n8C30:1F", "Unknown register in configuration file", 0},
+    };
+    for (const Row& row : rows) {
+        for (const std::uint8_t side : {ops::kSideLT, ops::kSideUnknown}) {
+            SCOPED_TRACE(std::string(row.name) + " side " + std::to_string(side));
+            const ops::CheckedConfigFile checked = ops::CheckConfigFile(row.bytes, side);
+            EXPECT_EQ(checked.ok, row.message == nullptr);
+            EXPECT_EQ(checked.message, row.message ? row.message : "");
+            EXPECT_EQ(checked.records.size(), row.records);
+        }
+    }
+    CScriptedBus untouched;
+    const ops::LoadResult empty = ops::LoadConfiguration(untouched, "LT", ops::kSideLT, [](int) {});
+    EXPECT_EQ(empty.status, ops::LoadResult::Status::FileError);
+    EXPECT_TRUE(untouched.lines.empty()) << "no restart for a file without a register";
+}
+
 TEST(WriteSequences, DefaultAndPresetSayWhichModemWasWritten) {
     CScriptedBus answered;
     const ops::DefaultResult ok = ops::SetToDefault(answered, ops::kSideLT, 2, [](int) {});

@@ -1,0 +1,170 @@
+// The endpoint's web configuration file: what the parser takes and refuses, and the basic authentication
+// check with its kept answers. Certificates and a bcrypt hash are made at test time.
+
+#include "monitor/EndpointSecurity.h"
+#include "monitor/WebConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef TESSOR_MAKE_CERTS
+#error "TESSOR_MAKE_CERTS must name the script that makes the test certificates"
+#endif
+
+namespace tessor::monitor {
+namespace {
+
+using namespace std::chrono_literals;
+
+class WebConfigFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/tessor-web-config-XXXXXX";
+        s_dir = mkdtemp(pattern);
+        const std::string command = "/bin/bash '" TESSOR_MAKE_CERTS "' '" + s_dir + "' >/dev/null 2>&1";
+        s_made = std::system(command.c_str()) == 0;
+        s_made = s_made && ::mkfifo((s_dir + "/pipe.crt").c_str(), 0600) == 0;
+        std::ifstream in(s_dir + "/prometheus.hash");
+        std::getline(in, s_hash);
+    }
+    static void TearDownTestSuite() {
+        const std::string command = "rm -rf '" + s_dir + "'";
+        if (std::system(command.c_str()) != 0)
+            return;
+    }
+    void SetUp() override { ASSERT_TRUE(s_made) << "openssl or htpasswd failed"; }
+
+    static std::optional<WebConfig> Parse(const std::string& yaml, std::string* error) {
+        return ParseWebConfig(yaml, s_dir, error);
+    }
+
+    static std::string s_dir;
+    static std::string s_hash;
+    static bool s_made;
+};
+
+std::string WebConfigFiles::s_dir;
+std::string WebConfigFiles::s_hash;
+bool WebConfigFiles::s_made = false;
+
+const std::string kTls = "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n";
+
+TEST_F(WebConfigFiles, AWholeFileGivesEveryPartAndDefaults) {
+    std::string error;
+    const auto config = Parse(kTls +
+                                  "  client_auth_type: VerifyClientCertIfGiven\n  client_ca_file: ca.crt\n"
+                                  "  min_version: TLS13\n"
+                                  "http_server_config:\n  http2: true\n  headers:\n"
+                                  "    X-Frame-Options: deny\n    Strict-Transport-Security: max-age=60\n"
+                                  "basic_auth_users:\n  prometheus: " +
+                                  s_hash + "\n  other: '" + s_hash + "'\n",
+                              &error);
+    ASSERT_TRUE(config) << error;
+    ASSERT_TRUE(config->tls);
+    EXPECT_EQ(config->tls->clientAuth, ClientAuth::VerifyClientCertIfGiven);
+    EXPECT_EQ(config->tls->minVersion, TlsVersion::Tls13);
+    EXPECT_EQ(config->tls->maxVersion, TlsVersion::Tls13);
+    EXPECT_NE(config->tls->clientCaPem.find("BEGIN CERTIFICATE"), std::string::npos);
+    ASSERT_EQ(config->headers.size(), 2u);
+    EXPECT_EQ(config->headers[0], std::make_pair(std::string("X-Frame-Options"), std::string("deny")));
+    EXPECT_EQ(config->users.size(), 2u);
+
+    const auto plain = Parse(kTls, &error);
+    ASSERT_TRUE(plain) << error;
+    EXPECT_EQ(plain->tls->minVersion, TlsVersion::Tls12);
+    EXPECT_EQ(plain->tls->clientAuth, ClientAuth::NoClientCert);
+    const auto empty = Parse("", &error);
+    ASSERT_TRUE(empty) << error;
+    EXPECT_FALSE(empty->tls);
+    EXPECT_TRUE(empty->users.empty());
+}
+
+TEST_F(WebConfigFiles, AnythingNotWholeIsRefusedNamingTheKey) {
+    struct Case {
+        std::string yaml;
+        std::string says;
+    };
+    const std::vector<Case> cases{
+        {"tls_server_config: [\n", "not YAML"},
+        {"tls_sever_config:\n  cert_file: a\n", "unknown key tls_sever_config"},
+        {kTls + "  certfile: x\n", "unknown key tls_server_config.certfile"},
+        {kTls + "  cipher_suites: [TLS_AES_128_GCM_SHA256]\n", "unknown key tls_server_config.cipher_suites"},
+        {kTls + "  cert_file: server.crt\n", "given twice"},
+        {"tls_server_config:\n  key_file: server.key\n", "missing cert_file"},
+        {"tls_server_config:\n  cert_file: server.crt\n", "missing key_file"},
+        {"tls_server_config:\n  cert_file: none.crt\n  key_file: server.key\n", "cannot read"},
+        {"tls_server_config:\n  cert_file: pipe.crt\n  key_file: server.key\n", "cannot read"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: client.key\n", "do not load as a pair"},
+        {"tls_server_config:\n  cert_file: server.key\n  key_file: server.key\n", "do not load as a pair"},
+        {kTls + "  client_auth_type: RequireAndVerify\n", "is none of NoClientCert"},
+        {kTls + "  client_auth_type: RequireAndVerifyClientCert\n", "no client_ca_file"},
+        {kTls + "  client_auth_type: VerifyClientCertIfGiven\n", "no client_ca_file"},
+        {kTls + "  client_ca_file: ca.crt\n", "asks for no client certificate"},
+        {kTls + "  client_auth_type: RequireAnyClientCert\n  client_ca_file: server.key\n",
+         "no PEM certificate"},
+        {kTls + "  min_version: TLS14\n", "is none of TLS10"},
+        {kTls + "  min_version: TLS13\n  max_version: TLS12\n", "below min_version"},
+        {"http_server_config:\n  headers:\n    Server: x\n", "unknown key http_server_config.headers.Server"},
+        {"http_server_config:\n  headers:\n    X-Frame-Options: allow\n", "not an accepted value"},
+        {"http_server_config:\n  compression: true\n", "unknown key http_server_config.compression"},
+        {"basic_auth_users:\n  prometheus: secret\n", "not a bcrypt hash"},
+        {"basic_auth_users:\n  prometheus: $1$abcdefgh$abcdefghijklmnopqrstuv\n", "not a bcrypt hash"},
+        {"basic_auth_users:\n  prometheus: '" + s_hash.substr(0, 59) + "'\n", "not a bcrypt hash"},
+        {"basic_auth_users:\n  'a:b': '" + s_hash + "'\n", "without ':'"},
+        {"basic_auth_users: [prometheus]\n", "expected a mapping"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(Parse(c.yaml, &error)) << c.yaml;
+        EXPECT_NE(error.find(c.says), std::string::npos) << c.yaml << " said: " << error;
+    }
+}
+
+TEST_F(WebConfigFiles, BcryptHashesOfEveryPrefixAndCostAreTold) {
+    const std::string body = s_hash.substr(7); // salt and hash after "$2y$10$"
+    for (const char* prefix : {"$2y$10$", "$2b$10$", "$2a$10$", "$2y$04$"})
+        EXPECT_TRUE(IsBcryptHash(prefix + body)) << prefix;
+    for (const char* prefix : {"$2x$10$", "$2y$03$", "$2y$32$", "$2y$1a$", "$2$10$$", "$5$10$"})
+        EXPECT_FALSE(IsBcryptHash(prefix + body)) << prefix;
+    EXPECT_FALSE(IsBcryptHash(s_hash + "a"));
+    EXPECT_FALSE(IsBcryptHash(s_hash.substr(0, 59) + "!"));
+}
+
+TEST_F(WebConfigFiles, VersionRangesBecomeTheTlsLibrarysPriorities) {
+    EXPECT_EQ(TlsPriorities(TlsVersion::Tls12, TlsVersion::Tls13),
+              "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2");
+    EXPECT_EQ(TlsPriorities(TlsVersion::Tls13, TlsVersion::Tls13), "NORMAL:-VERS-ALL:+VERS-TLS1.3");
+    EXPECT_EQ(TlsPriorities(TlsVersion::Tls10, TlsVersion::Tls11),
+              "NORMAL:-VERS-ALL:+VERS-TLS1.1:+VERS-TLS1.0");
+}
+
+TEST_F(WebConfigFiles, APasswordIsCheckedByBcryptOnceAndARefusalOnlyForAWhile) {
+    std::string error;
+    const auto config = Parse("basic_auth_users:\n  prometheus: " + s_hash + "\n", &error);
+    ASSERT_TRUE(config) << error;
+    const auto security = CEndpointSecurity::Create(*config, &error);
+    ASSERT_TRUE(security) << error;
+    const auto t0 = CEndpointSecurity::Clock::now();
+    EXPECT_TRUE(security->Check("prometheus", "scrape-secret", t0));
+    EXPECT_TRUE(security->Check("prometheus", "scrape-secret", t0 + 1h));
+    EXPECT_EQ(security->BcryptRuns(), 1u) << "the accepted password is kept";
+
+    EXPECT_FALSE(security->Check("prometheus", "wrong", t0));
+    EXPECT_FALSE(security->Check("prometheus", "wrong", t0 + CEndpointSecurity::kRefusalKept - 1s));
+    EXPECT_EQ(security->BcryptRuns(), 2u) << "a refusal is kept for a while";
+    EXPECT_FALSE(security->Check("prometheus", "wrong", t0 + CEndpointSecurity::kRefusalKept));
+    EXPECT_EQ(security->BcryptRuns(), 3u) << "and then checked again";
+
+    EXPECT_FALSE(security->Check("prometheus", "scrape-secret-", t0)) << "a password is not a prefix";
+    EXPECT_FALSE(security->Check("prometheus", std::string("scrape-secret\0x", 15), t0));
+    EXPECT_FALSE(security->Check("nobody", "scrape-secret", t0));
+    EXPECT_FALSE(security->Check("Prometheus", "scrape-secret", t0));
+}
+
+} // namespace
+} // namespace tessor::monitor
