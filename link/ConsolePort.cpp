@@ -433,16 +433,14 @@ void CConsolePort::EchoToTerminal(const char* text, bool commandLine) {
 
 void CConsolePort::TakeReply(char* reply, int length) {
     m_result = 0;
-    if (length < 0) {
-        m_replyOutcome = Outcome::DeviceFailed;
-        return;
-    }
-    m_reply.assign(reply, static_cast<std::size_t>(length > 0 ? length - 1 : 0));
-    if (std::memcmp(reply, m_cmd, m_cmdLen - 1u) != 0) {
+    // An abandoned exchange (the device failed) shows in the terminal as a failed echo does.
+    if (length < 0 || std::memcmp(reply, m_cmd, m_cmdLen - 1u) != 0) {
         EchoToTerminal(" - RESET - ", false);
-        m_replyOutcome = Outcome::Garbled;
+        m_replyOutcome = length < 0 ? Outcome::DeviceFailed : Outcome::Garbled;
+        m_reply.assign(reply, static_cast<std::size_t>(length > 0 ? length - 1 : 0));
         return;
     }
+    m_reply.assign(reply, static_cast<std::size_t>(length - 1));
     m_ioErrorShown = false;
     int dataLength = length - m_cmdLen - 5;
     if (dataLength < 0)

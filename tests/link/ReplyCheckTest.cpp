@@ -103,6 +103,7 @@ TEST_F(LinkTest, DeviceLostMidReplyIsADeviceFailureNotAGarbledReply) {
     const RegResult partway = port->Exchange(kRead, "8C10", " 1");
     EXPECT_EQ(OutcomeName(partway.outcome), std::string("device_failed"));
     EXPECT_EQ(partway.reply, "");
+    EXPECT_EQ(sink.Shown(), (std::vector<std::string>{"RD 8C10", "   RESET   "})) << "as it always showed";
     // Reopening finds no device: the next exchange fails as a device failure too, nothing garbled.
     ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Cancel};
