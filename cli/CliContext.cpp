@@ -54,12 +54,37 @@ std::string Where(const ResolvedPort& port) {
 const char* const kCheckBoard = "Check the cable to the board, that the port is the right one, and reset the "
                                 "board; then try again.";
 
-std::string Reason(const Context& ctx, Outcome outcome) {
+// A reply as C-style text: printable characters as they are, line ends and other bytes escaped.
+std::string Quoted(const std::string& reply) {
+    std::string text = "\"";
+    for (const char c : reply) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r')
+            text += "\\r";
+        else if (c == '\n')
+            text += "\\n";
+        else if (c == '"' || c == '\\')
+            text += std::string("\\") + c;
+        else if (byte >= 0x20 && byte < 0x7F)
+            text += c;
+        else
+            text += "\\x" + Hex2(byte);
+    }
+    return text + "\"";
+}
+
+std::string Garbled(const std::string& where, const std::string& reply) {
+    const std::string what = reply.empty()
+                                 ? std::string(".")
+                                 : ": " + Quoted(reply) + " is not the echo and the answer asked for.";
+    return "the board on " + where + " garbled its reply" + what + "\n" + kCheckBoard;
+}
+
+std::string Reason(const Context& ctx, const RegResult& result) {
     const std::string where = Where(ctx.session.Port());
-    switch (outcome) {
+    switch (result.outcome) {
     case Outcome::Garbled:
-        return "the board on " + where + " garbled its reply (the echo did not match the command).\n" +
-               kCheckBoard;
+        return Garbled(where, result.reply);
     case Outcome::MailboxIncomplete:
         return "the remote modem did not complete the operation: the mailbox of the local modem on " + where +
                " never reported it done. The board answered; check that the line is up (tessor-cli status) "
@@ -88,7 +113,7 @@ std::string Reason(const Context& ctx, Outcome outcome) {
 
 int Context::BoardFailure(const RegResult& result, const nlohmann::json& extra) const {
     const int code = result.outcome == Outcome::LineDown ? kExitRefused : kExitNoAnswer;
-    return Fail(code, Reason(*this, result.outcome), OutcomeName(result.outcome), extra);
+    return Fail(code, Reason(*this, result), OutcomeName(result.outcome), extra);
 }
 
 bool Context::Confirm(const std::string& question) const {

@@ -35,9 +35,9 @@ void Accumulate(Statistic* statistic, double value) {
     statistic->mean += (value - statistic->mean) / static_cast<double>(++statistic->count);
 }
 
-// The board replied: a garbled reply is an answer whose values are lost.
+// The board answered what was asked: a garbled reply carried nothing the test could see.
 bool IsAnswer(ReadOutcome outcome) {
-    return outcome == ReadOutcome::Answered || outcome == ReadOutcome::Garbled;
+    return outcome == ReadOutcome::Answered;
 }
 
 // A read of the reads before and after the passes that the board answered, or that was not made because

@@ -37,6 +37,14 @@ int HexDigit(char c) {
     return 0;
 }
 
+bool IsUpperHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+char UpperCase(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 bool IsShownCharacter(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ':' || c == ' ';
 }
@@ -188,6 +196,8 @@ CConsolePort::Transaction CConsolePort::Run(std::uint8_t op, const char* address
     // Only an answered exchange says anything; a time-out or shutdown says why it did not.
     const Outcome outcome = waited == Outcome::Answered ? m_replyOutcome : waited;
     t.result = outcome == Outcome::Answered ? RegResult::Answer(t.raw) : RegResult::Fail(outcome);
+    if (outcome == Outcome::Garbled)
+        t.result.reply = m_reply;
     ReleasePort();
     return t;
 }
@@ -377,6 +387,27 @@ std::int64_t CConsolePort::ParseReplyValue(const char* data, std::uint8_t length
     return static_cast<std::int64_t>(value >> 4);
 }
 
+bool CConsolePort::IsWellFormedData(const char* command, const char* data, int length) {
+    if (command[0] != 'R')
+        return length == 0; // WR, OR, ND
+    // "RD aaaa" or "RD aaaa,n": the board answers upper case whatever case the address was sent in.
+    const char countDigit = command[7] == ',' ? command[8] : '1';
+    if (countDigit < '1' || countDigit > '9')
+        return false;
+    const int count = countDigit - '0';
+    if (length != 6 + 3 * count || data[0] != '\r' || data[5] != ':')
+        return false;
+    for (int i = 0; i < 4; ++i) {
+        if (!IsUpperHexDigit(data[1 + i]) || data[1 + i] != UpperCase(command[3 + i]))
+            return false;
+    }
+    for (const char* field = data + 6; field < data + length; field += 3) {
+        if (field[0] != ' ' || !IsUpperHexDigit(field[1]) || !IsUpperHexDigit(field[2]))
+            return false;
+    }
+    return true;
+}
+
 void CConsolePort::EchoToTerminal(const char* text, bool commandLine) {
     std::string line;
     if (commandLine) {
@@ -398,6 +429,33 @@ void CConsolePort::EchoToTerminal(const char* text, bool commandLine) {
         line += IsShownCharacter(*c) ? *c : ' ';
     if (ITerminalSink* sink = g_pTerminalSink.load())
         sink->QueueLine(line, m_op);
+}
+
+void CConsolePort::TakeReply(char* reply, int length) {
+    m_result = 0;
+    // An abandoned exchange (the device failed) shows in the terminal as a failed echo does.
+    if (length < 0 || std::memcmp(reply, m_cmd, m_cmdLen - 1u) != 0) {
+        EchoToTerminal(" - RESET - ", false);
+        m_replyOutcome = length < 0 ? Outcome::DeviceFailed : Outcome::Garbled;
+        m_reply.assign(reply, static_cast<std::size_t>(length > 0 ? length - 1 : 0));
+        return;
+    }
+    m_reply.assign(reply, static_cast<std::size_t>(length - 1));
+    m_ioErrorShown = false;
+    int dataLength = length - m_cmdLen - 5;
+    if (dataLength < 0)
+        dataLength = 0;
+    char* data = reply + m_cmdLen;
+    data[dataLength] = '\0';
+    const bool read = m_op == kRead || m_op == kSilentRead;
+    if (read)
+        EchoToTerminal(data, false);
+    if (!IsWellFormedData(m_cmd, data, dataLength)) {
+        m_replyOutcome = Outcome::Garbled; // the value stays 0, as for a failed echo
+        return;
+    }
+    m_replyOutcome = Outcome::Answered;
+    m_result = read ? ParseReplyValue(data, static_cast<std::uint8_t>(dataLength)) : 1;
 }
 
 void CConsolePort::FinishCommand() {
@@ -425,24 +483,7 @@ int CConsolePort::ConsoleWorkerThread() {
         const int length = ReadReply(reply);
         if (Stopping())
             return 0;
-        const bool echoOk = length >= 0 && std::memcmp(reply, m_cmd, m_cmdLen - 1u) == 0;
-        m_replyOutcome = echoOk ? Outcome::Answered : length < 0 ? Outcome::DeviceFailed : Outcome::Garbled;
-        if (!echoOk) {
-            EchoToTerminal(" - RESET - ", false);
-        } else {
-            m_ioErrorShown = false;
-            int dataLength = length - m_cmdLen - 5;
-            if (dataLength < 0)
-                dataLength = 0;
-            char* data = reply + m_cmdLen;
-            data[dataLength] = '\0';
-            if (m_op == kRead || m_op == kSilentRead) {
-                EchoToTerminal(data, false);
-                m_result = ParseReplyValue(data, static_cast<std::uint8_t>(dataLength));
-            } else {
-                m_result = 1;
-            }
-        }
+        TakeReply(reply, length);
         FinishCommand();
     }
 }

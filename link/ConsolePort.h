@@ -61,7 +61,7 @@ public:
 
     // One register operation and what happened to it.
     RegResult Exchange(std::uint8_t op, const char* address, const char* value) override;
-    // The same as the raw number the transport has always returned: the value, 0 for a garbled echo or a
+    // The same as the raw number the transport has always returned: the value, 0 for a garbled reply or a
     // transport that has given up, -1 for a time-out answered CANCEL.
     std::int64_t Execute(std::uint8_t op, const char* address, const char* value);
     int WriteBytes(const std::uint8_t* data, std::size_t len);
@@ -74,6 +74,10 @@ public:
     // value L, or -1 when the exchange had to be abandoned (read failure or shutdown).
     int ReadReply(char* buf);
     static std::int64_t ParseReplyValue(const char* data, std::uint8_t length);
+    // Whether a reply's data portion has exactly the form the command (its text, without line feed)
+    // asks for: for a read of n registers at A, "\r", A in upper case, ":" and n fields of a blank and
+    // two upper-case hexadecimal digits; for a write, an or and an and, nothing.
+    static bool IsWellFormedData(const char* command, const char* data, int length);
     void EchoToTerminal(const char* text, bool commandLine);
 
     // Shutdown: wakes the worker (which then tests the stop flags) and any blocked read.
@@ -97,6 +101,9 @@ private:
     void ReleasePort();
     bool FormCommand(std::uint8_t op, const char* address, const char* value);
     void FinishCommand();
+    // Judges the reply of length L (ReadReply's value) to the command in m_cmd, shows it in the terminal
+    // and sets m_replyOutcome, m_result and m_reply.
+    void TakeReply(char* reply, int length);
     // The open device, reopened first when it was lost (an adapter pulled and plugged back in). The
     // caller shares it, so a Close() meanwhile cannot free it under the caller's feet.
     std::shared_ptr<SerialDevice> Device();
@@ -110,6 +117,7 @@ private:
     std::int64_t m_result = 0;
     // What the worker found in the reply, written before it clears the busy flag, like m_result.
     Outcome m_replyOutcome = Outcome::NoAnswer;
+    std::string m_reply; // a garbled reply as received
     std::uint8_t m_op = 0;
     char m_cmd[100] = {};
     std::uint8_t m_cmdLen = 0;

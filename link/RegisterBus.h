@@ -4,6 +4,7 @@
 // talks to an IRegisterBus; the console port implements it, tests implement it with a scripted fake.
 
 #include <cstdint>
+#include <string>
 
 namespace tessor {
 
@@ -23,10 +24,11 @@ const char* OutcomeName(Outcome outcome);
 struct RegResult {
     std::int64_t value = 0; // meaningful only when answered
     Outcome outcome = Outcome::NoAnswer;
+    std::string reply; // garbled: the reply as it came back (echo included), for the error message
 
     bool ok() const { return outcome == Outcome::Answered; }
-    static RegResult Answer(std::int64_t v) { return {v, Outcome::Answered}; }
-    static RegResult Fail(Outcome o) { return {0, o}; }
+    static RegResult Answer(std::int64_t v) { return {v, Outcome::Answered, {}}; }
+    static RegResult Fail(Outcome o) { return {0, o, {}}; }
 };
 
 // The first failure of two results, else the second.

@@ -38,7 +38,7 @@ public:
 
     bool TimedOut() const { return m_state->timedOut.load(); }
     bool DeviceLost() const { return m_state->deviceLost.load(); }
-    // Replies with a wrong echo seen on this connection so far.
+    // Garbled replies (a wrong echo, or not the answer asked for) seen on this connection so far.
     std::uint64_t CorruptedReplies() const { return m_state->corrupted.load(); }
     // Time-outs seen on this connection (at most one: the connection is not used after it).
     std::uint64_t TimeOuts() const { return m_state->timeOuts.load(); }

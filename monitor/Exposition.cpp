@@ -174,7 +174,8 @@ std::string RenderExposition(const Snapshot& s) {
     w.Counter("tessor_reconnections_total", "Times the board answered again after it had been lost.",
               s.reconnections);
     w.Counter("tessor_timeouts_total", "Commands the board did not answer in time.", s.timeOuts);
-    w.Counter("tessor_corrupted_replies_total", "Replies with a wrong echo, skipped.", s.corruptedReplies);
+    w.Counter("tessor_corrupted_replies_total",
+              "Garbled replies (a wrong echo, or not the answer asked for), skipped.", s.corruptedReplies);
     return out;
 }
 

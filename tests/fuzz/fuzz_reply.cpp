@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the transport as the board's answer to a command: the reply reader, the echo
-// check, the stripping and ParseReplyValue must cope with anything, and the exchange must end.
+// check, the stripping, the form check and ParseReplyValue must cope with anything, and the exchange must
+// end. Only a well-formed reply is an answer, so an answered read of n registers carries n bytes at most.
 #include "link/ConsolePort.h"
 
 #include <cerrno>
@@ -49,8 +50,11 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
 
-    // The value parser on its own, with every length the transport can hand it.
-    tessor::CConsolePort::ParseReplyValue(bytes.c_str(), static_cast<std::uint8_t>(size > 255 ? 255 : size));
+    // The value parser and the form check on their own, with every length the transport can hand them.
+    const int length = static_cast<int>(size > 255 ? 255 : size);
+    tessor::CConsolePort::ParseReplyValue(bytes.c_str(), static_cast<std::uint8_t>(length));
+    tessor::CConsolePort::IsWellFormedData("RD 8C10,3", bytes.c_str(), length);
+    tessor::CConsolePort::IsWellFormedData("WR 8C10 32", bytes.c_str(), length);
 
     QuietPrompt prompt;
     tessor::CConsolePort port(&prompt);
@@ -61,11 +65,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!port.Open(9600, 8, 0, 0, "COM1:"))
         std::abort();
     std::thread worker([&port] { port.ConsoleWorkerThread(); });
-    const std::int64_t result = port.Execute(tessor::kRead, "8C10", size % 2 ? " 3" : " 1");
+    const bool three = size % 2 != 0;
+    const tessor::RegResult result = port.Exchange(tessor::kRead, "8C10", three ? " 3" : " 1");
     port.RequestStop();
     worker.join();
-    // A read gives a value of at most 15 hexadecimal digits, 0 on a failed echo, or -1 after a time-out.
-    if (result < -1)
+    // An answer holds one byte per register asked for; anything else carries no value.
+    const std::int64_t largest = three ? 0xFFFFFF : 0xFF;
+    if (result.ok() ? result.value < 0 || result.value > largest : result.value != 0)
         std::abort();
     return 0;
 }

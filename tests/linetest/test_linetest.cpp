@@ -285,6 +285,25 @@ TEST(LineTestFigures, HundredthsRoundHalfAway) {
     EXPECT_EQ(Centi(3650.0), "36,50");
 }
 
+
+// A pass whose PHY reads came back garbled was not answered: the test did not see that pass.
+TEST(LineTestRun, AGarbledPassIsNoAnsweredPass) {
+    ScriptedBoard board;
+    board.phy = [](int pass) {
+        if (pass != 2)
+            return UpPass(338844, 0);
+        PhyRead r;
+        r.outcome = ReadOutcome::Garbled;
+        return r;
+    };
+    const LineTestResult r = CLineTest(board, Fast(4)).Run();
+    EXPECT_EQ(r.garbledPasses, 1);
+    EXPECT_EQ(r.unansweredPasses, 1);
+    EXPECT_FALSE(Find(r, CriterionId::Answered).passed);
+    EXPECT_EQ(r.verdict, Verdict::Failed);
+}
+
+
 TEST(LineTestRun, StoppedIsNoPassAndTheRemoteIsNotReadWhileDown) {
     ScriptedBoard board;
     board.lineUp = false;

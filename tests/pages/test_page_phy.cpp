@@ -366,6 +366,24 @@ TEST(PhyPage, LiveValuesFromTheSimulatorAreBelievable) {
     EXPECT_EQ(page.Indicator(kLedAdcSaturation)->CurrentImage(), CPagePhy_Status::kGreenImage);
 }
 
+// Replies that are not the answer asked for (ERROR, another address, a field short, nothing) show as
+// failed reads do: no value, no lit indicator taken from them.
+TEST(PhyPage, SpoiltRepliesShowAsFailedReads) {
+    test::SimBoard board;
+    for (const char* fault : {"reply 8C99 error", "reply 8C91 wrong-address", "reply 8D38 short",
+                              "reply 8C9C empty", "reply 8C71 error", "reply 8C98 wrong-address"})
+        ASSERT_TRUE(board.simulator->Control(fault)) << fault;
+    CPagePhy_Status page;
+    page.SetModemSide(kSideLT);
+    page.show();
+    ASSERT_TRUE(RunPhyStatusPass(page));
+    page.OnTimer();
+    for (const char* field : {"editSnr", "editMse", "editRs", "editLinkFail", "editPower"})
+        EXPECT_EQ(Field(page, field), "-") << field;
+    for (int led : {kLedFullConstellation, kLedAgcConverged})
+        EXPECT_NE(page.Indicator(led)->CurrentImage(), CPagePhy_Status::kGreenImage) << led;
+}
+
 TEST(PhyPage, EachTickShowsThePassTheTickBeforeWoke) {
     test::SimBoard board;
     CPagePhy_Status page;
