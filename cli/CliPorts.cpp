@@ -1,12 +1,13 @@
 #include "cli/CliPorts.h"
 
+#include "link/PlainFile.h"
 #include "link/SerialPort.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 
 namespace tessor::cli {
 
@@ -51,7 +52,12 @@ std::string StoredComDeviceFromIni(int n) {
     const std::string path = SettingsFile();
     if (path.empty())
         return std::string();
-    std::ifstream file(path);
+    // Read as the other small files are: a pipe or a device there is not waited for, and gives no value.
+    std::string bytes;
+    int error = 0;
+    if (!ReadSmallPlainFile(path, &bytes, &error))
+        return std::string();
+    std::istringstream file(bytes);
     const std::string key = "COM" + std::to_string(n);
     std::string line;
     bool inPorts = false;
