@@ -109,4 +109,22 @@ std::string FormatNetworkPortName(const NetworkPortName& name) {
     return scheme + NetworkEndpointText(name);
 }
 
+std::string NetworkPortKind(const std::string& device) {
+    const NetworkPortParse parse = ParseNetworkPortName(device);
+    switch (parse.kind) {
+    case NetworkPortParse::Valid:
+        return "network console";
+    case NetworkPortParse::Malformed:
+        return "not a usable network name: " + parse.problem;
+    case NetworkPortParse::NotNetwork:
+        break;
+    }
+    return std::string();
+}
+
+std::string NetworkOpenAdvice() {
+    return "Check that the console server is running and offers the board's port at this host and port (for "
+           "ser2net, an accepter in its ser2net.yaml), and that no firewall is in between.";
+}
+
 } // namespace tessor

@@ -33,4 +33,10 @@ std::string FormatNetworkPortName(const NetworkPortName& name);
 // "host:port" for messages, brackets around an IPv6 host.
 std::string NetworkEndpointText(const NetworkPortName& name);
 
+// What a device name opens, as a phrase for port lists: "network console" for a usable network name,
+// "not a usable network name: ..." for one that only looks like it, empty for a local device.
+std::string NetworkPortKind(const std::string& device);
+// What to check when a network console cannot be opened.
+std::string NetworkOpenAdvice();
+
 } // namespace tessor
