@@ -262,6 +262,26 @@ TEST_F(Ser2netE2e, ReadSaveAndVerifyThroughBothAcceptersAsOverThePseudoTerminal)
     }
 }
 
+TEST_F(Ser2netE2e, PortsSaysWhatACom2NamedByUrlOpens) {
+    const std::string url = m_ser2net.Url("rfc2217");
+    const std::string refused = "socket://127.0.0.1:" + std::to_string(FreePort());
+    const RunResult r =
+        RunProgram({TESSOR_CLI_PATH, "ports"}, "/dev/null", {"TESSOR_COM2=" + url, "TESSOR_COM3=" + refused});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("COM2  " + url + ", network console (environment)  can be opened\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("COM3  " + refused +
+                         ", network console (environment)  cannot be opened: Connection refused\n"),
+              std::string::npos)
+        << r.out;
+    const RunResult bad =
+        RunProgram({TESSOR_CLI_PATH, "ports"}, "/dev/null", {"TESSOR_COM2=rfc2217://cab12"});
+    EXPECT_NE(bad.out.find("COM2  rfc2217://cab12, not a usable network name: no port number after the host"),
+              std::string::npos)
+        << bad.out;
+}
+
 TEST_F(Ser2netE2e, ShortLineTestPassesThroughBothAccepters) {
     for (const std::string scheme : {"rfc2217", "socket"}) {
         SCOPED_TRACE(scheme);
