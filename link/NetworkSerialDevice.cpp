@@ -21,9 +21,10 @@ constexpr int kKeepIntervalSeconds = 5;
 constexpr int kKeepCount = 3;
 constexpr std::size_t kReceiveChunk = 4096;
 
+// Rounded up: a wait of the whole bound, never a little less.
 int MillisecondsLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>((left + 999) / 1000) : 0;
 }
 
 void SetSocketOptions(int fd) {
