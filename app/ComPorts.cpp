@@ -1,6 +1,7 @@
 #include "app/ComPorts.h"
 
 #include "app/Settings.h"
+#include "link/NetworkPortName.h"
 #include "link/SerialPort.h"
 
 #include <cstring>
@@ -28,8 +29,15 @@ QString ComVariable(int n) {
 QString ComDeviceLine(int n, const std::vector<SerialPortInfo>& ports,
                       const std::optional<OpenerIdentity>& identity) {
     const QString path = ComDevice(n);
-    const DeviceCheck check = CheckDevice(path.toStdString(), ports, identity);
     QString line = QStringLiteral("COM%1 = ").arg(n);
+    if (IsNetworkPortName(path.toStdString())) {
+        // A network console is not looked at here: a connection attempt would hold up the dialog.
+        line += path + QStringLiteral(", ") + QString::fromStdString(NetworkPortKind(path.toStdString()));
+        if (ComSourceOf(n) == ComSource::Environment)
+            line += QStringLiteral(" (set by %1)").arg(ComVariable(n));
+        return line;
+    }
+    const DeviceCheck check = CheckDevice(path.toStdString(), ports, identity);
     if (check.port) {
         const QString adapter = QString::fromStdString(AdapterName(*check.port));
         if (!adapter.isEmpty())
@@ -57,6 +65,9 @@ QString ComDeviceLine(int n, const std::vector<SerialPortInfo>& ports,
 
 QString ComDeviceAdvice(int n, const std::vector<SerialPortInfo>& ports,
                         const std::optional<OpenerIdentity>& identity) {
+    if (IsNetworkPortName(ComDevice(n).toStdString()))
+        return QStringLiteral("The console of a board behind a console server, reached over the network "
+                              "unencrypted: keep it on a management network.");
     const DeviceCheck check = CheckDevice(ComDevice(n).toStdString(), ports, identity);
     switch (check.state) {
     case DeviceCheck::State::Ready:

@@ -3,7 +3,11 @@
 #include "app/ComPorts.h"
 #include "app/PortWatcher.h"
 #include "app/Settings.h"
+#include "link/NetworkPortName.h"
+#include "link/SerialPort.h"
 #include "ui_PortsDlg.h"
+
+#include <QApplication>
 
 #include <QPushButton>
 
@@ -58,6 +62,7 @@ CPortsDlg::CPortsDlg(int comIndex, const DiscoveryOptions& options, QWidget* par
     connect(m_ui->deviceList, &QTreeWidget::itemActivated, this, &CPortsDlg::OnAssign);
     connect(m_ui->assignButton, &QPushButton::clicked, this, &CPortsDlg::OnAssign);
     connect(m_ui->defaultButton, &QPushButton::clicked, this, &CPortsDlg::OnDefault);
+    connect(m_ui->networkButton, &QPushButton::clicked, this, &CPortsDlg::OnAssignNetwork);
     connect(m_ui->buttonBox, &QDialogButtonBox::accepted, this, &CPortsDlg::accept);
     connect(m_ui->buttonBox, &QDialogButtonBox::rejected, this, &CPortsDlg::reject);
     FillList();
@@ -103,6 +108,9 @@ QString CPortsDlg::AssignmentText(int n) const {
     const QString& assigned = m_assigned[static_cast<std::size_t>(n - 1)];
     QString text = QStringLiteral("COM%1 = ").arg(n);
     text += assigned.isEmpty() ? DefaultComDevice(n) + QStringLiteral(" (default)") : assigned;
+    const std::string kind = NetworkPortKind(assigned.toStdString());
+    if (!kind.empty())
+        text += QStringLiteral(", ") + QString::fromStdString(kind);
     if (ComSourceOf(n) == ComSource::Environment)
         text += QStringLiteral("; %1 is set and wins: %2").arg(ComVariable(n), ComDevice(n));
     return text;
@@ -125,6 +133,45 @@ void CPortsDlg::OnAssign() {
 
 void CPortsDlg::OnDefault() {
     m_assigned[static_cast<std::size_t>(m_ui->comList->currentIndex())].clear();
+    ShowAssignments();
+}
+
+void CPortsDlg::OnAssignNetwork() {
+    NetworkPortName name;
+    name.protocol =
+        m_ui->protocolList->currentIndex() == 0 ? NetworkProtocol::Rfc2217 : NetworkProtocol::RawSocket;
+    name.host = m_ui->hostEdit->text().trimmed().toStdString();
+    if (name.host.size() > 2 && name.host.front() == '[' && name.host.back() == ']')
+        name.host = name.host.substr(1, name.host.size() - 2);
+    name.port = static_cast<std::uint16_t>(m_ui->tcpPortSpin->value());
+    const std::string url = FormatNetworkPortName(name);
+    const NetworkPortParse parse = ParseNetworkPortName(url);
+    if (parse.kind != NetworkPortParse::Valid) {
+        m_ui->networkStatus->setText(
+            QStringLiteral("Not assigned: %1.").arg(QString::fromStdString(parse.problem)));
+        return;
+    }
+    // The check is the opening itself: connection and, for RFC 2217, the negotiation (a few seconds at most).
+    m_ui->networkStatus->setText(QStringLiteral("Connecting to %1 ...").arg(QString::fromStdString(url)));
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    int error = 0;
+    const bool opened = OpenSerialDevice(url, LineSettings{}, &error) != nullptr;
+    QApplication::restoreOverrideCursor();
+    if (!opened) {
+        m_ui->networkStatus->setText(QStringLiteral("Not assigned: %1: %2.\n%3")
+                                         .arg(QString::fromStdString(url),
+                                              QString::fromStdString(SystemErrorMessage(error)),
+                                              QString::fromStdString(NetworkOpenAdvice())));
+        return;
+    }
+    const int index = m_ui->comList->currentIndex();
+    m_assigned[static_cast<std::size_t>(index)] = QString::fromStdString(url);
+    m_ui->networkStatus->setText(
+        QStringLiteral(
+            "Connected to %1: assigned to COM%2. The console crosses the network unencrypted; keep "
+            "it on a management network.")
+            .arg(QString::fromStdString(url))
+            .arg(index + 1));
     ShowAssignments();
 }
 

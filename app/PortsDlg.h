@@ -15,7 +15,8 @@ class CPortsDlg;
 namespace tessor {
 
 // "Serial Ports": the serial devices found, kept current while open, and which device COM1, COM2 and
-// COM3 open. OK stores the assignments (Ports/COMn, the by-id name where there is one); Cancel nothing.
+// COM3 open, a network console among them. OK stores the assignments (Ports/COMn, the by-id name where there
+// is one); Cancel nothing.
 class CPortsDlg : public CPortWatchDlg {
     Q_OBJECT
 public:
@@ -29,6 +30,9 @@ public:
     void OnAssign();
     // Returns the chosen COM entry to its default device.
     void OnDefault();
+    // Assigns the network console named by host, port and protocol to the chosen COM entry, once a
+    // connection to it has been made; else says why not and assigns nothing.
+    void OnAssignNetwork();
     Ui::CPortsDlg* Form() const { return m_ui.get(); }
 
 public slots:

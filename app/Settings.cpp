@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include "link/NetworkPortName.h"
 #include "link/PortDiscovery.h"
 #include "link/SerialPort.h"
 
@@ -96,6 +97,8 @@ QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {
     QString text = QStringLiteral("\n\n%1 is %2: %3.")
                        .arg(com, QString::fromStdString(device),
                             QString::fromLocal8Bit(SystemErrorMessage(errorCode).c_str()));
+    if (IsNetworkPortName(device))
+        return text + QLatin1Char('\n') + QString::fromStdString(NetworkOpenAdvice());
     switch (ClassifyOpenError(errorCode)) {
     case OpenFailure::Forbidden:
         text += QLatin1Char('\n') + QString::fromStdString(PermissionAdvice(OwningGroup(device)));

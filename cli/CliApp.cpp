@@ -1,6 +1,7 @@
 // The command line of tessor-cli: global options, subcommands and their arguments, and the dispatch.
 #include "cli/CliCommands.h"
 #include "cli/MonitorCommand.h"
+#include "link/NetworkPortName.h"
 #include "link/PlainFile.h"
 #include "link/PortDiscovery.h"
 #include "link/SerialPort.h"
@@ -132,8 +133,10 @@ public:
         m_app.footer(kFooter);
         m_app.set_version_flag("--version", std::string("tessor-cli ") + TESSOR_VERSION);
         m_app
-            .add_option("-p,--port", options.port,
-                        "COM1..COM3 (resolved as the window tool does) or a device path")
+            .add_option(
+                "-p,--port", options.port,
+                "COM1..COM3 (resolved as the window tool does), a device path, or a console server's port as "
+                "rfc2217://HOST:PORT or socket://HOST:PORT")
             ->capture_default_str();
         m_app.add_flag("--json", options.json, "print one JSON document instead of text");
         m_app.add_flag("-y,--yes", options.yes, "change the board without asking");
@@ -455,10 +458,13 @@ int RunPorts(const GlobalOptions& options, const Streams& streams) {
             {{"name", port.name},
              {"device", port.device},
              {"source", PortSourceName(port.source)},
+             {"network", IsNetworkPortName(port.device)},
              {"accessible", error == 0},
              {"error", error == 0 ? nlohmann::json(nullptr) : nlohmann::json(SystemErrorMessage(error))}});
+        const std::string kind = NetworkPortKind(port.device);
         text +=
-            port.name + "  " + port.device + " (" + PortSourceName(port.source) + ")  " +
+            port.name + "  " + port.device + (kind.empty() ? "" : ", " + kind) + " (" +
+            PortSourceName(port.source) + ")  " +
             (error == 0 ? std::string("can be opened") : "cannot be opened: " + SystemErrorMessage(error)) +
             "\n";
     }

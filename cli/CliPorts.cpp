@@ -1,5 +1,6 @@
 #include "cli/CliPorts.h"
 
+#include "link/NetworkPortName.h"
 #include "link/PlainFile.h"
 #include "link/SerialPort.h"
 
@@ -121,6 +122,8 @@ std::string PortProblem(const ResolvedPort& port, int errorCode) {
     if (port.device != port.name)
         text += " (" + port.device + ")";
     text += ": " + SystemErrorMessage(errorCode) + ".";
+    if (IsNetworkPortName(port.device))
+        return text + "\n" + NetworkOpenAdvice();
     switch (ClassifyOpenError(errorCode)) {
     case OpenFailure::Forbidden: {
         const std::string group = DeviceOwnerGroup(port.device);

@@ -1,5 +1,7 @@
 #include "link/PosixSerialDevice.h"
 
+#include "link/NetworkSerialDevice.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -218,10 +220,14 @@ std::string AdapterNameHint() {
 
 std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& device, const LineSettings& settings,
                                                int* errorCode) {
+    if (IsNetworkPortName(device))
+        return NetworkSerialDevice::Open(device, settings, errorCode);
     return PosixSerialDevice::Open(device, settings, errorCode);
 }
 
 std::string SystemErrorMessage(int err) {
+    if (IsNetworkErrorCode(err))
+        return NetworkErrorMessage(err);
     return std::strerror(err);
 }
 

@@ -1,6 +1,6 @@
 #include "monitor/BoardSession.h"
 
-#include "link/PosixSerialDevice.h"
+#include "link/SerialPort.h"
 
 #include <cerrno>
 #include <climits>
@@ -96,7 +96,7 @@ std::unique_ptr<CBoardSession> CBoardSession::Open(const std::string& device,
     s->m_port->SetDeviceOpener([state, opener](const std::string& path, const LineSettings& settings,
                                                int* errorCode) -> std::unique_ptr<SerialDevice> {
         std::unique_ptr<SerialDevice> raw =
-            opener ? opener(path, settings, errorCode) : PosixSerialDevice::Open(path, settings, errorCode);
+            opener ? opener(path, settings, errorCode) : OpenSerialDevice(path, settings, errorCode);
         if (!raw)
             return nullptr;
         return std::make_unique<CWatchedDevice>(std::move(raw), state);
@@ -104,7 +104,7 @@ std::unique_ptr<CBoardSession> CBoardSession::Open(const std::string& device,
     if (!s->m_port->Open(9600, 8, 0, 0, s->m_resolved.c_str())) {
         const int err = s->m_port->LastOpenError();
         if (error)
-            *error = std::strerror(err);
+            *error = SystemErrorMessage(err);
         return nullptr;
     }
     s->m_port->SetDeviceOpener([](const std::string&, const LineSettings&, int* errorCode) {

@@ -8,11 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/bench-build.sh
-bench_build tessor-bench tessor-bench-app tessor-bench-history tessor-bench-cli tessor-cli tessor-sim
+bench_build tessor-bench tessor-bench-app tessor-bench-history tessor-bench-cli tessor-bench-network tessor-cli tessor-sim
 
 export QT_QPA_PLATFORM=offscreen
 "$build/bench/tessor-bench-history"
 echo
 "$build/bench/tessor-bench" --rest-seconds "${BENCH_REST_SECONDS:-60}" "$@"
 # tessor-cli end to end, each command its own process.
-exec "$build/bench/tessor-bench-cli"
+"$build/bench/tessor-bench-cli"
+# The same through ser2net on the loopback address, side by side with the pseudo-terminal.
+exec "$build/bench/tessor-bench-network"

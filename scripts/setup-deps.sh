@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev
     libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
-    libudev-dev
+    libudev-dev libtelnet-dev ser2net
     xvfb xauth xdotool python3 imagemagick
     poppler-utils
     libcpp-httplib-dev libmicrohttpd-dev

@@ -19,8 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,6 +118,77 @@ TEST_F(PortsTest, AssignmentIsStoredByItsStableNameAndUsedNextTime) {
     EXPECT_EQ(StoredComDevice(2), "");
     EXPECT_FALSE(QSettings(QStringLiteral("Calvadra"), QCoreApplication::applicationName())
                      .contains(QStringLiteral("Ports/COM2")));
+}
+
+// A listening socket on 127.0.0.1 (the kernel completes connections to it without an accept).
+class Listener {
+public:
+    Listener() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(m_fd, 4) == 0 &&
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &size) == 0)
+            port = ntohs(a.sin_port);
+    }
+    ~Listener() { Close(); }
+    void Close() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    int port = 0;
+
+private:
+    int m_fd = -1;
+};
+
+TEST_F(PortsTest, NetworkConsoleIsAssignedOnlyOnceAConnectionToItSucceeds) {
+    Listener server;
+    ASSERT_NE(server.port, 0);
+    const QString url = QStringLiteral("socket://127.0.0.1:%1").arg(server.port);
+    CInitHardwareDlg dlg;
+    dlg.SetDiscoveryOptions(options);
+    dlg.m_portIndex = 1;
+    dlg.OnInitDialog();
+    dlg.runPortsDialog = [&](CPortsDlg& ports) {
+        auto* form = ports.Form();
+        form->hostEdit->setText(QStringLiteral("127.0.0.1"));
+        form->tcpPortSpin->setValue(server.port);
+        form->protocolList->setCurrentIndex(1); // raw TCP
+        form->networkButton->click();
+        EXPECT_EQ(form->com2Label->text(),
+                  QStringLiteral("COM2 = ") + url + QStringLiteral(", network console"));
+        EXPECT_TRUE(form->networkStatus->text().startsWith(QStringLiteral("Connected to ") + url))
+            << form->networkStatus->text().toStdString();
+
+        // Nobody listens any more: COM3 keeps its default, and the reason is shown.
+        Listener gone;
+        const int refusedPort = gone.port;
+        gone.Close();
+        form->comList->setCurrentIndex(2);
+        form->tcpPortSpin->setValue(refusedPort);
+        form->networkButton->click();
+        EXPECT_EQ(form->com3Label->text(), "COM3 = /dev/ttyS2 (default)");
+        EXPECT_TRUE(form->networkStatus->text().contains(QStringLiteral("Connection refused")))
+            << form->networkStatus->text().toStdString();
+
+        // An empty host is no name at all.
+        form->hostEdit->clear();
+        form->networkButton->click();
+        EXPECT_TRUE(form->networkStatus->text().startsWith(QStringLiteral("Not assigned: no host")))
+            << form->networkStatus->text().toStdString();
+        ports.accept();
+        return static_cast<int>(QDialog::Accepted);
+    };
+    dlg.OnPortsButton();
+    EXPECT_EQ(StoredComDevice(2), url.toStdString());
+    EXPECT_EQ(StoredComDevice(3), "");
+    EXPECT_EQ(dlg.Form()->deviceLine->text(),
+              QStringLiteral("COM2 = ") + url + QStringLiteral(", network console"));
+    EXPECT_EQ(ResolveComName("COM2:", &StoredComDevice), url.toStdString()); // what the next start opens
 }
 
 TEST_F(PortsTest, CancelStoresNothingAndTheVariableStillWins) {

@@ -1,0 +1,154 @@
+// A board behind ser2net against the same board on its pseudo-terminal, side by side in one run:
+// tessor-cli status (one PHY pass among its reads) and save, each started as its own process against
+// tessor-sim paced at 9600 baud, directly, through ser2net's telnet(rfc2217) accepter and through its raw
+// TCP one on 127.0.0.1. The runs of the three paths alternate, so a change in the machine's load meets
+// them all. Prints one table of ratios, never an assertion.
+
+#include "bench/Process.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#ifndef TESSOR_BENCH_SIM
+#define TESSOR_BENCH_SIM "tessor-sim"
+#endif
+#ifndef TESSOR_BENCH_CLI
+#define TESSOR_BENCH_CLI "tessor-cli"
+#endif
+#ifndef TESSOR_BENCH_SER2NET
+#define TESSOR_BENCH_SER2NET "/usr/sbin/ser2net"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+struct Path {
+    const char* name;
+    std::string port;
+    std::vector<double> statusMs;
+    std::vector<double> saveMs;
+    bool failed = false;
+};
+
+double RunMs(const std::vector<std::string>& args, const std::string& errors, bool* failed) {
+    int status = -1;
+    const auto start = Clock::now();
+    tessor::bench::RunAndCollect(TESSOR_BENCH_CLI, args, {}, errors, &status);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    *failed = *failed || status != 0;
+    return ms;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string workDir;
+    int repeats = 7;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        if (a == "--work-dir")
+            workDir = argv[i + 1];
+        else if (a == "--repeats")
+            repeats = std::max(1, std::atoi(argv[i + 1]));
+    }
+    if (workDir.empty()) {
+        char pattern[] = "/tmp/tessor-bench-network.XXXXXX";
+        const char* dir = mkdtemp(pattern);
+        workDir = dir ? dir : "/tmp";
+    }
+    std::printf(
+        "\n6. A board behind ser2net (127.0.0.1) against its pseudo-terminal, side by side (paced)\n");
+    double load[3] = {0, 0, 0};
+    std::ifstream("/proc/loadavg") >> load[0] >> load[1] >> load[2];
+    std::printf("  load average at the start (1, 5, 15 min): %.2f %.2f %.2f on %ld CPUs\n", load[0], load[1],
+                load[2], sysconf(_SC_NPROCESSORS_ONLN));
+    tessor::bench::SimProcess sim;
+    std::string error;
+    if (!sim.Start(TESSOR_BENCH_SIM, {"--train-ms", "0"}, workDir, "sim-network", &error)) {
+        std::printf("  not measured: %s\n", error.c_str());
+        return 0;
+    }
+    const int rfcPort = FreePort();
+    const int rawPort = FreePort();
+    const std::string yaml = workDir + "/ser2net.yaml";
+    // chardelay off: ser2net would otherwise hold what the board sends for up to 20 ms to gather more.
+    std::ofstream(yaml) << "%YAML 1.1\n---\nconnection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"
+                        << rfcPort << "\n  connector: serialdev," << sim.SlavePath()
+                        << ",9600n81,local\n  options:\n    chardelay: false\nconnection: &raw\n"
+                        << "  accepter: tcp,127.0.0.1," << rawPort << "\n  connector: serialdev,"
+                        << sim.SlavePath() << ",9600n81,local\n  options:\n    chardelay: false\n";
+    tessor::testsupport::Process ser2net;
+    if (!ser2net.Start({TESSOR_BENCH_SER2NET, "-n", "-u", "-c", yaml, "-P", workDir + "/ser2net.pid"},
+                       workDir + "/ser2net.out", workDir + "/ser2net.out")) {
+        std::printf("  not measured: ser2net (%s) did not start\n", TESSOR_BENCH_SER2NET);
+        return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::vector<Path> paths{{"pseudo-terminal", sim.SlavePath(), {}, {}},
+                            {"ser2net rfc2217", "rfc2217://127.0.0.1:" + std::to_string(rfcPort), {}, {}},
+                            {"ser2net raw TCP", "socket://127.0.0.1:" + std::to_string(rawPort), {}, {}}};
+    const std::string errors = workDir + "/network-errors.log";
+    const std::string file = workDir + "/bench-network.LT";
+    for (Path& p : paths) // one run each first, not measured: caches and the line settle
+        RunMs({"--port", p.port, "status"}, errors, &p.failed);
+    for (int i = 0; i < repeats; ++i) {
+        for (Path& p : paths) {
+            p.statusMs.push_back(RunMs({"--port", p.port, "status"}, errors, &p.failed));
+            p.saveMs.push_back(RunMs({"--port", p.port, "save", file}, errors, &p.failed));
+        }
+    }
+    ser2net.SignalAndWait(SIGTERM, tessor::bench::kStopGrace);
+    const double directStatus = Median(paths[0].statusMs);
+    const double directSave = Median(paths[0].saveMs);
+    std::printf("  %-16s %5s %12s %7s %12s %7s  %s\n", "path", "runs", "status ms", "ratio", "save ms",
+                "ratio", "target");
+    for (const Path& p : paths) {
+        const double status = Median(p.statusMs);
+        const double save = Median(p.saveMs);
+        const bool met = !p.failed && status <= 1.05 * directStatus && save <= 1.05 * directSave;
+        std::printf("  %-16s %5d %12.1f %7.3f %12.1f %7.3f  %s%s\n", p.name, repeats, status,
+                    status / directStatus, save, save / directSave,
+                    &p == &paths[0] ? "(reference)"
+                    : met           ? "<=1.05 met"
+                                    : "<=1.05 missed",
+                    p.failed ? " (a run failed)" : "");
+    }
+    std::printf(
+        "  status: tessor-cli status (side, line, link settings, one PHY pass, identification); save:\n"
+        "    the 31 configuration registers to a file; each from starting the process to its exit,\n"
+        "    the median of the runs; ratio = median / the pseudo-terminal's median. The rfc2217\n"
+        "    figures include the telnet negotiation of every opening.\n");
+    unlink(file.c_str());
+    return 0;
+}

@@ -1,0 +1,258 @@
+#include "link/NetworkSerialDevice.h"
+#include "link/SerialPort.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tessor {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// A server on 127.0.0.1 that accepts one connection and runs a script on it.
+class OneShotServer {
+public:
+    explicit OneShotServer(std::function<void(int fd)> script) {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(m_listen, 1) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this, script] {
+            pollfd p{m_listen, POLLIN, 0};
+            if (::poll(&p, 1, 5000) <= 0)
+                return;
+            const int fd = ::accept(m_listen, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            script(fd);
+            ::close(fd);
+        });
+    }
+    ~OneShotServer() {
+        Join();
+        ::close(m_listen);
+    }
+    // Waits for the script to end (its results are then there to look at).
+    void Join() {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    std::string Url(const char* scheme) const {
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(m_port);
+    }
+
+private:
+    int m_listen = -1;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+// Reads what arrives within ms milliseconds, or until the byte last has come.
+Bytes Collect(int fd, int ms, int last = -1) {
+    Bytes all;
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0)
+            continue;
+        std::uint8_t buf[256];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        all.insert(all.end(), buf, buf + n);
+        if (last >= 0 && buf[n - 1] == last)
+            break;
+    }
+    return all;
+}
+
+void Send(int fd, const Bytes& bytes) {
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+Bytes ReadSome(SerialDevice& device, IoResult* result) {
+    Bytes buf(64);
+    *result = device.Read(buf.data(), buf.size());
+    buf.resize(result->count);
+    return buf;
+}
+
+const NetworkTimeouts kShort{std::chrono::milliseconds(1000), std::chrono::milliseconds(200)};
+
+TEST(NetworkDevice, OpenFailuresNameWhatWentWrong) {
+    int unusedPort = 0;
+    {
+        OneShotServer closed([](int) {});
+        unusedPort = std::stoi(closed.Url("socket").substr(sizeof("socket://127.0.0.1:") - 1));
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0); // take the one connection it waits for
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(unusedPort));
+        (void)::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::close(fd);
+    }
+    const struct {
+        std::string name;
+        int error;
+        const char* words;
+    } cases[] = {
+        {"socket://127.0.0.1:" + std::to_string(unusedPort), ECONNREFUSED, "refused"},
+        {"rfc2217://127.0.0.1:" + std::to_string(unusedPort), ECONNREFUSED, "refused"},
+        {"socket://no-such-host.invalid:7001", kNetworkNameNotFound, "Host name not found"},
+        {"socket://127.0.0.1", kNetworkBadName, "rfc2217://host:port"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int err = 0;
+        EXPECT_EQ(OpenSerialDevice(c.name, LineSettings{}, &err), nullptr);
+        EXPECT_EQ(err, c.error);
+        EXPECT_NE(SystemErrorMessage(err).find(c.words), std::string::npos) << SystemErrorMessage(err);
+    }
+}
+
+TEST(NetworkDevice, RawSocketCarriesTheBytesAsTheyAre) {
+    Bytes received;
+    OneShotServer server([&received](int fd) {
+        received = Collect(fd, 300);
+        Send(fd, {'\r', 0xFF, 'L', '>'});
+        Collect(fd, 300);
+    });
+    int err = 0;
+    auto device = OpenSerialDevice(server.Url("socket"), LineSettings{}, &err);
+    ASSERT_NE(device, nullptr) << err;
+    const Bytes command = {'R', 'D', ' ', 0xFF, '\n'};
+    ASSERT_TRUE(device->Write(command.data(), command.size()).ok());
+    IoResult r;
+    Bytes got;
+    while (got.size() < 4) {
+        const Bytes part = ReadSome(*device, &r);
+        ASSERT_TRUE(r.ok());
+        got.insert(got.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(got, (Bytes{'\r', 0xFF, 'L', '>'}));
+    EXPECT_EQ(received, command);
+}
+
+TEST(NetworkDevice, AConnectionClosedInTheMiddleOfAReplyIsTheDeviceLost) {
+    OneShotServer server([](int fd) {
+        Collect(fd, 100);
+        Send(fd, {'R', 'D', ' ', '8', 'C'});
+    });
+    int err = 0;
+    auto device = NetworkSerialDevice::Open(server.Url("socket"), LineSettings{}, &err, kShort);
+    ASSERT_NE(device, nullptr) << err;
+    Bytes got;
+    IoResult r;
+    for (int i = 0; i < 10; ++i) {
+        const Bytes part = ReadSome(*device, &r);
+        if (!r.ok())
+            break;
+        got.insert(got.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(got, (Bytes{'R', 'D', ' ', '8', 'C'}));
+    EXPECT_EQ(r.status, IoResult::HungUp);
+    EXPECT_EQ(r.errorCode, kNetworkClosedByServer);
+    EXPECT_EQ(SystemErrorMessage(r.errorCode), "Connection closed by the console server");
+}
+
+TEST(NetworkDevice, InterruptEndsAReadThatWaitsForever) {
+    OneShotServer server([](int fd) { Collect(fd, 1000); });
+    int err = 0;
+    auto device = NetworkSerialDevice::Open(server.Url("socket"), LineSettings{}, &err, kShort);
+    ASSERT_NE(device, nullptr) << err;
+    std::thread waker([&device] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        device->Interrupt();
+    });
+    IoResult r;
+    (void)ReadSome(*device, &r);
+    waker.join();
+    EXPECT_EQ(r.status, IoResult::Interrupted);
+}
+
+TEST(NetworkDevice, PurgeDiscardsWhatHasArrived) {
+    OneShotServer server([](int fd) {
+        Send(fd, {'o', 'l', 'd'});
+        Collect(fd, 2000, '\n');
+        Send(fd, {'n', 'e', 'w'});
+        Collect(fd, 300);
+    });
+    int err = 0;
+    auto device = NetworkSerialDevice::Open(server.Url("socket"), LineSettings{}, &err, kShort);
+    ASSERT_NE(device, nullptr) << err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(device->Purge());
+    const Bytes go = {'\n'};
+    ASSERT_TRUE(device->Write(go.data(), go.size()).ok());
+    IoResult r;
+    EXPECT_EQ(ReadSome(*device, &r), (Bytes{'n', 'e', 'w'}));
+}
+
+// A server that says nothing to the options is let be once the bound has passed; what is then sent is
+// escaped all the same.
+TEST(NetworkDevice, ASilentTelnetServerDoesNotStopTheOpening) {
+    Bytes received;
+    OneShotServer server([&received](int fd) { received = Collect(fd, 600); });
+    const auto start = Clock::now();
+    int err = 0;
+    auto device = NetworkSerialDevice::Open(server.Url("rfc2217"), LineSettings{}, &err, kShort);
+    ASSERT_NE(device, nullptr) << err;
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+    const Bytes command = {'W', 'R', 0xFF, '\n'};
+    ASSERT_TRUE(device->Write(command.data(), command.size()).ok());
+    device.reset();
+    server.Join();
+    const Bytes offers = {0xFF, 0xFB, 0, 0xFF, 0xFD, 0, 0xFF, 0xFB, 3, 0xFF, 0xFD, 3, 0xFF, 0xFB, 44};
+    const Bytes escaped = {'W', 'R', 0xFF, 0xFF, '\n'};
+    Bytes expected = offers;
+    expected.insert(expected.end(), escaped.begin(), escaped.end());
+    EXPECT_EQ(received, expected);
+}
+
+// A telnet server without binary mode and the COM-PORT-OPTION (ser2net's plain telnet accepter, say)
+// is given the negotiation bound; then the port opens and the console bytes go through escaped.
+TEST(NetworkDevice, ATelnetServerThatRefusesTheOptionsOpensOnceTheBoundHasPassed) {
+    OneShotServer server([](int fd) {
+        Collect(fd, 50);
+        Send(fd, {0xFF, 0xFC, 0, 0xFF, 0xFE, 0, 0xFF, 0xFE, 44}); // WONT BINARY, DONT BINARY, DONT COM-PORT
+        Collect(fd, 2000, '\n');
+        Send(fd, {'L', 0xFF, 0xFF, '>'});
+        Collect(fd, 500);
+    });
+    const auto start = Clock::now();
+    int err = 0;
+    auto device = NetworkSerialDevice::Open(server.Url("rfc2217"), LineSettings{}, &err, kShort);
+    ASSERT_NE(device, nullptr) << err;
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, kShort.negotiation);
+    EXPECT_LT(took, kShort.negotiation + std::chrono::milliseconds(500));
+    const Bytes go = {'\n'};
+    ASSERT_TRUE(device->Write(go.data(), go.size()).ok());
+    Bytes got;
+    IoResult r;
+    while (got.size() < 3) {
+        const Bytes part = ReadSome(*device, &r);
+        ASSERT_TRUE(r.ok());
+        got.insert(got.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(got, (Bytes{'L', 0xFF, '>'}));
+}
+
+} // namespace
+} // namespace tessor
