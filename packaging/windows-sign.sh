@@ -31,6 +31,7 @@ if [ -n "${TESSOR_SIGN_PASSWORD:-}" ]; then
 fi
 [ -z "${TESSOR_SIGN_TIMESTAMP_URL:-}" ] || options+=(-ts "$TESSOR_SIGN_TIMESTAMP_URL")
 for file in "$@"; do
+    rm -f "$work/signed.exe" # osslsigncode writes no file that is there already
     if ! osslsigncode "${options[@]}" -in "$file" -out "$work/signed.exe" > "$work/log" 2>&1; then
         cat "$work/log" >&2
         echo "windows-sign: could not sign $file with $TESSOR_SIGN_PKCS12" >&2

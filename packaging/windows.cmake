@@ -50,6 +50,7 @@ add_custom_target(windows-zip
             -DSTAGE=${CMAKE_BINARY_DIR}/${_zip_name}
             -DZIP=${CMAKE_BINARY_DIR}/${_zip_name}.zip
             -DSIGN=${TESSOR_PACKAGING_ROOT}/packaging/windows-sign.sh
+            -DSTRIP=${CMAKE_STRIP}
             -P ${TESSOR_PACKAGING_ROOT}/packaging/windows-zip.cmake
     DEPENDS tessor-cli $<TARGET_NAME_IF_EXISTS:tessor-configurator>
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}

@@ -15,12 +15,14 @@ programs and the uninstaller must verify against.
 
 import filecmp
 import os
+import re
 import shutil
 import subprocess
+import tempfile
 import unittest
 
 from winesession import WINE_START_S, WineSession
-from realinput import _need
+from realinput import _need, _wait
 
 PRODUCT = "Tessor Console Configurator"
 APPS_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\tessor-configurator"
@@ -91,18 +93,27 @@ class InstallerUnderWine(unittest.TestCase):
         self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d")
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "TESSOR_COM1", "TESSOR_COM2", "TESSOR_COM3"):
             self.env.pop(name, None)
+        # One Wine server with its services for the whole test: each command then starts in a second
+        # instead of starting them all again.
+        self.wineserver("-p")
         folders = self.wine("cmd", "/c", "echo %LOCALAPPDATA%;%APPDATA%").strip().split(";")
         self.install_dir = folders[0] + "\\Programs\\" + PRODUCT
         self.start_menu = folders[1] + "\\Microsoft\\Windows\\Start Menu\\Programs\\" + PRODUCT
 
     def tearDown(self):
         self.wineserver("-k")
+        self.wineserver("-w")
 
     # ----- Wine -----
 
     def run_wine(self, *args):
-        done = subprocess.run([_need("WINE"), *args], env=self.env, capture_output=True, timeout=WINE_START_S)
-        return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r", "")
+        # The output goes to a file, not a pipe: Wine's services, started by whichever command comes first,
+        # keep its output open long after it has ended.
+        with tempfile.TemporaryFile() as out:
+            done = subprocess.run([_need("WINE"), *args], env=self.env, stdout=out, stderr=subprocess.STDOUT,
+                                  timeout=WINE_START_S)
+            out.seek(0)
+            return done.returncode, out.read().decode("utf-8", "replace").replace("\r", "")
 
     def wine(self, *args):
         status, out = self.run_wine(*args)
@@ -110,7 +121,8 @@ class InstallerUnderWine(unittest.TestCase):
         return out
 
     def wineserver(self, *args):
-        subprocess.run([_need("WINESERVER"), *args], env=self.env, timeout=WINE_START_S, check=False)
+        subprocess.run([_need("WINESERVER"), *args], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=WINE_START_S, check=False)
 
     def unix(self, path):
         """The Unix path of a C: path in the prefix."""
@@ -124,12 +136,28 @@ class InstallerUnderWine(unittest.TestCase):
 
     def install(self, setup, *options):
         self.wine(setup, "/S", *options)
-        self.wineserver("-w")
 
     def uninstall(self, *options):
-        # The uninstaller copies itself away and runs from there; the server ends when it has.
+        # The uninstaller copies itself into the Temp folder and runs from there, so that it can delete
+        # itself; the command returns at once, and the copy is waited for.
         self.wine(self.install_dir + "\\Uninstall.exe", "/S", *options)
-        self.wineserver("-w")
+        _wait(lambda: not self.running_from_temp(), "the uninstaller to end", SLOW_S, period=0.2)
+
+    def running_from_temp(self):
+        """The command lines of the prefix's programs started from its Temp folder."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if f"WINEPREFIX={self.prefix}".encode() not in f.read().split(b"\0"):
+                        continue
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    command = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+            except OSError:  # ended meanwhile, or not ours to read
+                continue
+            if re.search(r"[\\/]Temp[\\/]", command):  # a Windows or (while it starts) a Unix path
+                found.append(command)
+        return found
 
     # ----- checks -----
 
@@ -170,6 +198,7 @@ class InstallerUnderWine(unittest.TestCase):
             s.wait_wire(lambda wire: len(wire) > 0, "the program's first reads", SLOW_S)
             s.key("alt+F4")
             self.assertEqual(0, s.wait_exit(SLOW_S), s.app_output())
+        self.wineserver("-p")  # the session ended its server
         values = self.query(SETTINGS_KEY + "\\Settings")
         self.assertIsNotNone(values, "the program kept no settings")
         self.assertIn("Port", values)
