@@ -158,7 +158,7 @@ if [ "$ui" = ON ]; then
     timing "tessor-configurator.exe tested"
 fi
 
-# Signing with the certificate given, or with a throwaway one (a day valid, its key never leaves the run).
+# Signing with the certificate given, or with a throwaway one, made anew for each run and valid for a day.
 if [ -z "${TESSOR_SIGN_PKCS12:-}" ]; then
     signing="$build/signing"
     rm -rf "$signing"
@@ -201,7 +201,7 @@ done
 # Qt's source is named by its Debian source package and version, not by a download address.
 if [ "$ui" = ON ]; then
     note="${zip%.zip}/licences/Qt-QT-SOURCE.txt"
-    grep -q "source package qt6-base, version $(dpkg-query -W -f='${Version}' qt6-base-dev)" "$note" &&
+    grep -qF "source package qt6-base, version $(dpkg-query -W -f='${Version}' qt6-base-dev)" "$note" &&
         ! grep -q "://" "$note" || { echo "test-windows: $note does not name its source as it should" >&2; exit 1; }
 fi
 # One program each, without DLLs beside them: no Qt, compiler runtime or thread library imported.
