@@ -164,12 +164,13 @@ if [ -z "${TESSOR_SIGN_PKCS12:-}" ]; then
     rm -rf "$signing"
     mkdir -m 700 "$signing"
     TESSOR_SIGN_PASSWORD=$(openssl rand -hex 16)
+    export TESSOR_SIGN_PASSWORD
     openssl req -x509 -newkey rsa:3072 -nodes -days 1 -subj "/CN=Tessor throwaway test signature" \
         -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
         -keyout "$signing/key.pem" -out "$signing/certificate.pem" 2> "$signing/openssl.log"
     openssl pkcs12 -export -inkey "$signing/key.pem" -in "$signing/certificate.pem" -out "$signing/test.p12" \
         -passout env:TESSOR_SIGN_PASSWORD
-    export TESSOR_SIGN_PKCS12="$signing/test.p12" TESSOR_SIGN_PASSWORD
+    export TESSOR_SIGN_PKCS12="$signing/test.p12"
     unset TESSOR_SIGN_TIMESTAMP_URL
     sign_ca="$signing/certificate.pem"
 else
