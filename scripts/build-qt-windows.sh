@@ -52,9 +52,9 @@ write_licence_texts() {
     cp "$tree/LICENSES/LGPL-3.0-only.txt" "$cache/LGPL-3.0-only.txt"
     cp "$tree/LICENSES/GPL-3.0-only.txt" "$cache/GPL-3.0-only.txt"
     cp "$tree/debian/copyright" "$cache/qt6-base-copyright.txt"
-    write_source_note
+    source_note >"$cache/QT-SOURCE.txt"
 }
-write_source_note() {
+source_note() {
     {
         echo "Qt ${version%%+*} (Qt Core, Qt Gui, Qt Widgets, the Windows platform plugin and styles) is"
         echo "linked into tessor-configurator.exe statically, under the GNU Lesser General Public License"
@@ -71,7 +71,7 @@ write_source_note() {
         echo
         echo "The program's own source is free (MIT), so it can be built again against a changed Qt:"
         echo "scripts/build-qt-windows.sh and scripts/test-windows.sh in its source tree do both."
-    } >"$cache/QT-SOURCE.txt"
+    }
 }
 
 # One build at a time: a second run waits for the first and then finds its result in the cache.
@@ -90,7 +90,7 @@ if [ -f "$cache/.tessor-stamp" ] && [ "$(cat "$cache/.tessor-stamp")" = "$stamp"
         write_licence_texts "$tree"
     fi
     # The note on the source as this script writes it now (an older one named a download address).
-    write_source_note
+    source_note | cmp -s - "$cache/QT-SOURCE.txt" || source_note >"$cache/QT-SOURCE.txt"
     echo "build-qt-windows: Qt ${version} for Windows is in the cache"
     echo "$cache"
     exit 0
