@@ -101,7 +101,8 @@ Function AddCliToPath
     StrLen $2 $1
     ${If} $2 > ${PATH_LIMIT}
         DetailPrint "Your PATH is too long to change safely; add $INSTDIR to it yourself."
-        MessageBox MB_OK|MB_ICONEXCLAMATION "Your PATH is too long to change safely; add $INSTDIR to it yourself." /SD IDOK
+        MessageBox MB_OK|MB_ICONEXCLAMATION \
+            "Your PATH is too long to change safely; add $INSTDIR to it yourself." /SD IDOK
         Return
     ${EndIf}
     StrCpy $0 $INSTDIR

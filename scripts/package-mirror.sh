@@ -63,5 +63,6 @@ for file in "$etc/sources.list" "$etc"/sources.list.d/*.list "$etc"/sources.list
     fi
 done
 echo "package-mirror: no package source for $codename with the component main in $etc/sources.list or" \
-    "$etc/sources.list.d/ (*.list or *.sources); add the Debian archive you use there (see sources.list(5))" >&2
+    "$etc/sources.list.d/ (*.list or *.sources); add the Debian archive you use there" \
+    "(see sources.list(5))" >&2
 exit 1

@@ -203,7 +203,8 @@ done
 if [ "$ui" = ON ]; then
     note="${zip%.zip}/licences/Qt-QT-SOURCE.txt"
     grep -qF "source package qt6-base, version $(dpkg-query -W -f='${Version}' qt6-base-dev)" "$note" &&
-        ! grep -q "://" "$note" || { echo "test-windows: $note does not name its source as it should" >&2; exit 1; }
+        ! grep -q "://" "$note" ||
+        { echo "test-windows: $note does not name its source as it should" >&2; exit 1; }
 fi
 # One program each, without DLLs beside them: no Qt, compiler runtime or thread library imported.
 for exe in "${programs[@]}"; do
@@ -230,7 +231,8 @@ fi
 listed=$(awk '{print $2}' "$build/win/SHA256SUMS" | sort)
 [ "$listed" = "$(printf '%s\n' "${release[@]}" | sort)" ] ||
     { echo "test-windows: SHA256SUMS lists $listed" >&2; exit 1; }
-(cd "$build/win" && sha256sum --quiet -c SHA256SUMS) || { echo "test-windows: SHA256SUMS does not match" >&2; exit 1; }
+(cd "$build/win" && sha256sum --quiet -c SHA256SUMS) ||
+    { echo "test-windows: SHA256SUMS does not match" >&2; exit 1; }
 timing "zip, SHA256SUMS and signatures checked"
 
 if [ "$ui" = ON ]; then
@@ -242,7 +244,8 @@ if [ "$ui" = ON ]; then
     mkdir -p "$old"
     cp -a "${zip%.zip}" "$old/stage"
     echo "A file only the older build installs." > "$old/stage/old-version-only.txt"
-    cmake -DSTAGE="$old/stage" -DVERSION=0.0.1 -DOUTFILE="$old/setup-0.0.1.exe" -DMAKENSIS="$(command -v makensis)" \
+    cmake -DSTAGE="$old/stage" -DVERSION=0.0.1 -DOUTFILE="$old/setup-0.0.1.exe" \
+        -DMAKENSIS="$(command -v makensis)" \
         -DNSI="$root/packaging/windows-installer.nsi" -DICON="$root/res/icon.ico" \
         -DSIGN="$root/packaging/windows-sign.sh" -DWORK="$old" -DCOMPRESSOR=zlib \
         -P packaging/windows-installer.cmake > "$old/makensis.log"

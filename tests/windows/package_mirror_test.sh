@@ -38,8 +38,10 @@ security=$'Types: deb\nURIs: file:/srv/security\nSuites: bookworm-security\nComp
 check "deb822, the release with its updates" file:/srv/debian sources.list.d/debian.sources "$main"
 check "deb822, security first" file:/srv/debian sources.list.d/debian.sources "$security"$'\n'"$main"
 check "deb822, only security" refused sources.list.d/debian.sources "$security"
+off=$'Types: deb\nURIs: file:/srv/off\nSuites: bookworm\nComponents: main\nEnabled: no\n'
+other=$'# a comment\nTypes: deb deb-src\nURIs: file:/srv/other file:/srv/second\nSuites: bookworm\n'
 check "deb822, switched off" file:/srv/other sources.list.d/debian.sources \
-    $'Types: deb\nURIs: file:/srv/off\nSuites: bookworm\nComponents: main\nEnabled: no\n\n# a comment\nTypes: deb deb-src\nURIs: file:/srv/other file:/srv/second\nSuites: bookworm\nComponents: contrib main\n'
+    "$off"$'\n'"$other"$'Components: contrib main\n'
 check "deb822, no main" refused sources.list.d/debian.sources \
     $'Types: deb\nURIs: file:/srv/debian\nSuites: bookworm\nComponents: contrib non-free\n'
 check "deb822, source packages only, keys in another case" file:/srv/src sources.list.d/debian.sources \

@@ -90,7 +90,8 @@ class InstallerUnderWine(unittest.TestCase):
         self.prefix = _need("TESSOR_FRESH_PREFIX")
         fresh_prefix(_need("TESSOR_PREFIX_TEMPLATE"), self.prefix)
         os.environ["WINEPREFIX"] = self.prefix
-        self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d")
+        self.env = dict(os.environ, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d")
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "TESSOR_COM1", "TESSOR_COM2", "TESSOR_COM3"):
             self.env.pop(name, None)
         # One Wine server with its services for the whole test: each command then starts in a second
@@ -208,7 +209,8 @@ class InstallerUnderWine(unittest.TestCase):
     # ----- tests -----
 
     def test_install_start_and_uninstall(self):
-        self.wine("reg", "add", "HKCU\\Environment", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", USER_PATH, "/f")
+        self.wine("reg", "add", "HKCU\\Environment", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", USER_PATH,
+                  "/f")
         self.install(_need("TESSOR_SETUP"), "/ADDTOPATH")
         self.assert_installed(_need("TESSOR_VERSION"))
         self.assertEqual(f"{USER_PATH};{self.install_dir}", self.query("HKCU\\Environment")["Path"][1])
