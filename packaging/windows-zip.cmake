@@ -3,9 +3,11 @@
 # texts, and zips the folder.
 # Variables: PROGRAMS (list of .exe), MANUALS (list of man pages), LICENCES (list of source=name, put into
 # licences\), HELP (help folder, may be empty), MIT (the project's licence), GROFF, README,
-# STAGE (folder to fill), ZIP (archive to write).
+# STAGE (folder to fill), ZIP (archive to write), STRIP (the cross strip: the copies go without their
+# debugging information, which Windows tools do not read), SIGN (the signing script, used when
+# TESSOR_SIGN_PKCS12 is set in the environment).
 
-foreach(var PROGRAMS MANUALS MIT GROFF README STAGE ZIP)
+foreach(var PROGRAMS MANUALS MIT GROFF README STAGE ZIP STRIP SIGN)
     if(NOT ${var})
         message(FATAL_ERROR "windows-zip: ${var} is not set (manual page or groff missing?)")
     endif()
@@ -14,6 +16,23 @@ endforeach()
 file(REMOVE_RECURSE "${STAGE}")
 file(MAKE_DIRECTORY "${STAGE}")
 file(COPY ${PROGRAMS} DESTINATION "${STAGE}")
+# The copies are stripped and signed, so that the build tree's programs stay as the linker wrote them.
+set(staged "")
+foreach(program IN LISTS PROGRAMS)
+    get_filename_component(name "${program}" NAME)
+    list(APPEND staged "${STAGE}/${name}")
+endforeach()
+execute_process(COMMAND "${STRIP}" --strip-debug ${staged} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "windows-zip: ${STRIP} failed on ${staged}")
+endif()
+if(NOT "$ENV{TESSOR_SIGN_PKCS12}" STREQUAL "")
+    execute_process(COMMAND bash "${SIGN}" ${staged} RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "windows-zip: signing the programs failed (above)")
+    endif()
+    message(STATUS "windows-zip: programs signed with $ENV{TESSOR_SIGN_PKCS12}")
+endif()
 if(HELP)
     file(COPY "${HELP}" DESTINATION "${STAGE}")
 endif()

@@ -45,20 +45,24 @@ work=${TESSOR_QT_WINDOWS_WORK:-/var/cache/tessor/work-qt-${upstream}}
 
 # What a program linked with this Qt ships beside it: Qt's licence texts (LGPL-3 and the GPL-3 it builds
 # on), the copyright file of Debian's source package (Qt and the bundled libraries), and where the
-# source comes from with the configuration used.
+# source comes from (the source package and its version, which any Debian archive serves) with the
+# configuration used.
 write_licence_texts() {
     local tree=$1
     cp "$tree/LICENSES/LGPL-3.0-only.txt" "$cache/LGPL-3.0-only.txt"
     cp "$tree/LICENSES/GPL-3.0-only.txt" "$cache/GPL-3.0-only.txt"
     cp "$tree/debian/copyright" "$cache/qt6-base-copyright.txt"
+    source_note >"$cache/QT-SOURCE.txt"
+}
+source_note() {
     {
         echo "Qt ${version%%+*} (Qt Core, Qt Gui, Qt Widgets, the Windows platform plugin and styles) is"
         echo "linked into tessor-configurator.exe statically, under the GNU Lesser General Public License"
         echo "version 3 (LGPL-3.0-only.txt, which builds on GPL-3.0-only.txt)."
         echo
-        echo "It was built from Debian's source package qt6-base, version ${version}, unchanged:"
+        echo "It was built from Debian's source package qt6-base, version ${version}, unchanged; on a"
+        echo "Debian system with source packages in its package sources:"
         echo "    apt-get source qt6-base=${version}"
-        echo "    https://deb.debian.org/debian/pool/main/q/qt6-base/qt6-base_${version}.dsc"
         echo "The copyright and licences of Qt and of the libraries it bundles (zlib, PCRE2, FreeType,"
         echo "HarfBuzz, libpng, libjpeg) are in qt6-base-copyright.txt."
         echo
@@ -67,7 +71,7 @@ write_licence_texts() {
         echo
         echo "The program's own source is free (MIT), so it can be built again against a changed Qt:"
         echo "scripts/build-qt-windows.sh and scripts/test-windows.sh in its source tree do both."
-    } >"$cache/QT-SOURCE.txt"
+    }
 }
 
 # One build at a time: a second run waits for the first and then finds its result in the cache.
@@ -80,22 +84,29 @@ fi
 
 if [ -f "$cache/.tessor-stamp" ] && [ "$(cat "$cache/.tessor-stamp")" = "$stamp" ]; then
     # A cache from before the licence texts were kept: take them from the source still at hand.
-    if [ ! -f "$cache/QT-SOURCE.txt" ]; then
+    if [ ! -f "$cache/qt6-base-copyright.txt" ]; then
         tree=$(find "$work/src" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base-*' 2>/dev/null | head -1)
         [ -n "$tree" ] || { echo "build-qt-windows: $cache lacks Qt's licence texts; remove it to rebuild" >&2; exit 1; }
         write_licence_texts "$tree"
     fi
+    # The note on the source as this script writes it now (an older one named a download address).
+    source_note | cmp -s - "$cache/QT-SOURCE.txt" || source_note >"$cache/QT-SOURCE.txt"
     echo "build-qt-windows: Qt ${version} for Windows is in the cache"
     echo "$cache"
     exit 0
 fi
 
-# A private sources list with a deb-src line, so the system's own lists are left alone.
+# A private sources list with a deb-src line for the archive the system's own package sources name, so
+# the system's own lists are left alone.
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+[ -n "$codename" ] || { echo "build-qt-windows: /etc/os-release names no release (VERSION_CODENAME)" >&2; exit 1; }
+if ! mirror=$(bash scripts/package-mirror.sh "$codename"); then
+    echo "build-qt-windows: no package source to fetch qt6-base ${version} from (above)" >&2
+    exit 1
+fi
 apt_dir="$work/apt"
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial"
-mirror=$(grep -hoE '^URIs: *\S+' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1 | awk '{print $2}')
-mirror=${mirror:-http://deb.debian.org/debian}
-echo "deb-src $mirror bookworm main" > "$apt_dir/sources.list"
+echo "deb-src $mirror $codename main" > "$apt_dir/sources.list"
 apt_opts=(
     -o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=/dev/null"
     -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache::Archives=$apt_dir/archives"

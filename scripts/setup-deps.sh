@@ -22,7 +22,8 @@ packages=(
 )
 
 if [ "${1:-}" = "--windows" ]; then
-    packages+=(g++-mingw-w64-x86-64-posix googletest wine64 groff-base dpkg-dev fonts-dejavu-core)
+    packages+=(g++-mingw-w64-x86-64-posix googletest wine64 groff-base dpkg-dev fonts-dejavu-core
+        nsis osslsigncode openssl)
 fi
 
 missing=()

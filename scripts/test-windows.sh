@@ -3,13 +3,18 @@
 # tessor-configurator.exe (against the static Qt of scripts/build-qt-windows.sh, built once into a cache)
 # with mingw-w64, then runs them under Wine: the unit tests; tessor-cli.exe against tessor-sim (the Linux
 # build) through a Wine COM port mapped to the simulator's pseudo-terminal; the window program on its own
-# Xvfb display driven with real X input, beside the Linux program as the reference; then the zip.
+# Xvfb display driven with real X input, beside the Linux program as the reference; then the zip, the
+# per-user installer (tested under Wine in fresh prefixes), SHA256SUMS and the signatures.
 #   BUILD_DIR (default build-windows) holds the cross build, the Linux programs and the Wine prefix;
 #   TESSOR_HOST_BUILD a Linux build tree (of scripts/test.sh) whose programs are used instead;
 #   TESSOR_QT_WINDOWS the Qt cache (default /var/cache/tessor/qt-<version>-mingw64).
 # With --no-window-program only the UI-free layers, their tests and tessor-cli.exe are built and tested, and
-# the zip holds the command-line tool alone: no Qt for Windows is needed. With --build-only the Windows
-# programs are built and the Wine prefix made, and nothing is run (.ci/run builds them ahead this way).
+# the zip holds the command-line tool alone: no Qt for Windows is needed, and there is no installer. With
+# --build-only the Windows programs are built and the Wine prefixes made, and nothing is run (.ci/run builds
+# them ahead this way).
+# Signing: with the certificate of TESSOR_SIGN_PKCS12 (TESSOR_SIGN_PASSWORD, TESSOR_SIGN_TIMESTAMP_URL; see
+# packaging/windows-sign.sh), its signatures checked against TESSOR_SIGN_CAFILE (default: the system's
+# certificates); without one, with a throwaway self-signed certificate made for the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/build-lock.sh
@@ -36,6 +41,9 @@ launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 timing() { echo "test-windows: $1 after $SECONDS s"; }
 
+# Which archive the Qt build fetches from: the one the system's package sources name.
+bash tests/windows/package_mirror_test.sh
+
 # Qt for Windows: from the cache, or built into it (about 40 minutes on two cores).
 qt=""
 if [ "$ui" = ON ]; then
@@ -48,6 +56,7 @@ fi
 # A Wine prefix of our own, made once; no display, no desktop integration, no Mono or Gecko.
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+template="$build/wineprefix-template"
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY TESSOR_COM1 TESSOR_COM2 TESSOR_COM3
 
@@ -58,10 +67,18 @@ windows_tree() {
         -DTESSOR_QT_WINDOWS="$qt" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" \
         > "$build/win-configure.log"
     cmake --build "$build/win" -j2
+    # A prefix as wineboot makes it, kept untouched: the installer's tests start from copies of it.
+    if [ ! -f "$template/system.reg" ]; then
+        echo "Creating the Wine prefix $template"
+        rm -rf "$template.new"
+        WINEPREFIX="$template.new" "$wine" wineboot -i > "$build/wineboot.log" 2>&1
+        WINEPREFIX="$template.new" "$wineserver" -w
+        mv "$template.new" "$template"
+    fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "Creating the Wine prefix $WINEPREFIX"
-        "$wine" wineboot -i > "$build/wineboot.log" 2>&1
-        "$wineserver" -w
+        echo "Copying the Wine prefix to $WINEPREFIX"
+        rm -rf "$WINEPREFIX"
+        cp -a "$template" "$WINEPREFIX"
     fi
 }
 locked "$build/win" windows_tree
@@ -141,9 +158,32 @@ if [ "$ui" = ON ]; then
     timing "tessor-configurator.exe tested"
 fi
 
+# Signing with the certificate given, or with a throwaway one, made anew for each run and valid for a day.
+if [ -z "${TESSOR_SIGN_PKCS12:-}" ]; then
+    signing="$build/signing"
+    rm -rf "$signing"
+    mkdir -m 700 "$signing"
+    TESSOR_SIGN_PASSWORD=$(openssl rand -hex 16)
+    export TESSOR_SIGN_PASSWORD
+    openssl req -x509 -newkey rsa:3072 -nodes -days 1 -subj "/CN=Tessor throwaway test signature" \
+        -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+        -keyout "$signing/key.pem" -out "$signing/certificate.pem" 2> "$signing/openssl.log"
+    openssl pkcs12 -export -inkey "$signing/key.pem" -in "$signing/certificate.pem" -out "$signing/test.p12" \
+        -passout env:TESSOR_SIGN_PASSWORD
+    export TESSOR_SIGN_PKCS12="$signing/test.p12"
+    unset TESSOR_SIGN_TIMESTAMP_URL
+    sign_ca="$signing/certificate.pem"
+else
+    sign_ca=${TESSOR_SIGN_CAFILE:-/etc/ssl/certs/ca-certificates.crt}
+fi
+verify_signature() {
+    osslsigncode verify -in "$1" -CAfile "$sign_ca" > "$run/verify.log" 2>&1 ||
+        { cat "$run/verify.log" >&2; echo "test-windows: the signature of $1 does not verify" >&2; exit 1; }
+}
+
 # The zip: the programs, the manuals as text, the README's Windows section, the licences; with the window
 # program its help and the licences of what it links in.
-cmake --build "$build/win" --target windows-zip
+cmake --build "$build/win" --target windows-release
 programs=(tessor-cli.exe)
 contents=(tessor-cli.exe tessor-cli.txt README-Windows.txt LICENSE.txt)
 if [ "$ui" = ON ]; then
@@ -159,6 +199,13 @@ listing=$(cmake -E tar tf "$zip")
 for f in "${contents[@]}"; do
     grep -q "/$f\$" <<< "$listing" || { echo "test-windows: $zip lacks $f" >&2; exit 1; }
 done
+# Qt's source is named by its Debian source package and version, not by a download address.
+if [ "$ui" = ON ]; then
+    note="${zip%.zip}/licences/Qt-QT-SOURCE.txt"
+    grep -qF "source package qt6-base, version $(dpkg-query -W -f='${Version}' qt6-base-dev)" "$note" &&
+        ! grep -q "://" "$note" ||
+        { echo "test-windows: $note does not name its source as it should" >&2; exit 1; }
+fi
 # One program each, without DLLs beside them: no Qt, compiler runtime or thread library imported.
 for exe in "${programs[@]}"; do
     dlls=$(x86_64-w64-mingw32-objdump -p "${zip%.zip}/$exe" | sed -n 's/^\s*DLL Name: //p')
@@ -168,4 +215,47 @@ for exe in "${programs[@]}"; do
     fi
 done
 
-echo "test-windows: all passed in $SECONDS s ($zip)"
+# The programs as the zip holds them are signed; SHA256SUMS lists the zip and the installer, and matches.
+release=("$(basename "$zip")")
+rm -rf "$run/unzipped"
+mkdir -p "$run/unzipped"
+(cd "$run/unzipped" && cmake -E tar xf "$zip")
+for exe in "${programs[@]}"; do
+    verify_signature "$run/unzipped/$(basename "${zip%.zip}")/$exe"
+done
+if [ "$ui" = ON ]; then
+    setup=$(ls "$build"/win/tessor-configurator-*-setup.exe)
+    verify_signature "$setup"
+    release+=("$(basename "$setup")")
+fi
+listed=$(awk '{print $2}' "$build/win/SHA256SUMS" | sort)
+[ "$listed" = "$(printf '%s\n' "${release[@]}" | sort)" ] ||
+    { echo "test-windows: SHA256SUMS lists $listed" >&2; exit 1; }
+(cd "$build/win" && sha256sum --quiet -c SHA256SUMS) ||
+    { echo "test-windows: SHA256SUMS does not match" >&2; exit 1; }
+timing "zip, SHA256SUMS and signatures checked"
+
+if [ "$ui" = ON ]; then
+    # An older build of the installer for the upgrade test: the same files with one of its own, an older
+    # version, compressed quickly.
+    setup_version=${setup##*/tessor-configurator-}
+    setup_version=${setup_version%-setup.exe}
+    old="$run/old-installer"
+    mkdir -p "$old"
+    cp -a "${zip%.zip}" "$old/stage"
+    echo "A file only the older build installs." > "$old/stage/old-version-only.txt"
+    cmake -DSTAGE="$old/stage" -DVERSION=0.0.1 -DOUTFILE="$old/setup-0.0.1.exe" \
+        -DMAKENSIS="$(command -v makensis)" \
+        -DNSI="$root/packaging/windows-installer.nsi" -DICON="$root/res/icon.ico" \
+        -DSIGN="$root/packaging/windows-sign.sh" -DWORK="$old" -DCOMPRESSOR=zlib \
+        -P packaging/windows-installer.cmake > "$old/makensis.log"
+    TESSOR_SETUP="$setup" TESSOR_OLD_SETUP="$old/setup-0.0.1.exe" TESSOR_STAGE="${zip%.zip}" \
+        TESSOR_VERSION="$setup_version" TESSOR_CLI_VERSION="$("$host/cli/tessor-cli" --version)" \
+        TESSOR_PREFIX_TEMPLATE="$template" TESSOR_FRESH_PREFIX="$build/wineprefix-fresh" \
+        TESSOR_SIGN_CA="$sign_ca" TESSOR_SIM="$sim" TESSOR_SOURCE_DIR="$root" WINE="$wine" \
+        WINESERVER="$wineserver" PYTHONDONTWRITEBYTECODE=1 \
+        PYTHONPATH="$root/tests/windows:$root/tests/realinput" python3 -m unittest -v test_installer_wine
+    timing "installer tested"
+fi
+
+echo "test-windows: all passed in $SECONDS s ($build/win: $(printf '%s ' "${release[@]}")SHA256SUMS)"
