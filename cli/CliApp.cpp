@@ -1,5 +1,6 @@
 // The command line of tessor-cli: global options, subcommands and their arguments, and the dispatch.
 #include "cli/CliCommands.h"
+#include "cli/CliValidators.h"
 #include "cli/MonitorCommand.h"
 #include "link/NetworkPortName.h"
 #include "link/PlainFile.h"
@@ -248,7 +249,7 @@ private:
         CLI::App* counters =
             m_app.add_subcommand("counters", "Ethernet counter passes with their 64-bit totals");
         counters->add_option("--interval", args.counters.intervalS, "seconds from one pass to the next")
-            ->check(CLI::Range(0.0, 86400.0))
+            ->check(FiniteRange(0.0, 86400.0))
             ->capture_default_str();
         counters->add_option("--count", args.counters.count, "number of passes; 0 runs until interrupted")
             ->check(CLI::NonNegativeNumber)

@@ -1,6 +1,7 @@
 #include "cli/MonitorCommand.h"
 
 #include "cli/CliPorts.h"
+#include "cli/CliValidators.h"
 #include "link/PlainFile.h"
 #include "monitor/EndpointSecurity.h"
 #include "monitor/MetricsServer.h"
@@ -197,7 +198,7 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
         });
     cmd->add_option("--interval", args.intervalSeconds, "seconds from the start of one poll pass to the next")
         ->capture_default_str()
-        ->check(CLI::Range(0.2, 3600.0));
+        ->check(FiniteRange(0.2, 3600.0));
     cmd->add_option("--crystal", args.crystal, "crystal of the boards in MHz, for the line rates")
         ->capture_default_str()
         ->check(CLI::IsMember({"19.44", "22.50", "25.00"}));

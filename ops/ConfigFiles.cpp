@@ -88,8 +88,10 @@ CheckedConfigFile CheckConfigFile(const std::string& bytes, std::uint8_t side) {
         }
         file.records.push_back({step.address, step.value});
     }
-    // A header and nothing else would only restart the modem: not a configuration either.
+    // A header and nothing else would only restart the modem: not a configuration to verify or load
+    // from the command line.
     if (file.records.empty()) {
+        file.headerOnly = true;
         file.message = kNoRegister;
         return file;
     }
@@ -101,7 +103,7 @@ LoadResult LoadConfiguration(IRegisterBus& bus, const std::string& bytes, std::u
                              const Sleeper& sleep) {
     LoadResult result;
     const CheckedConfigFile file = CheckConfigFile(bytes, side);
-    if (!file.ok) {
+    if (!file.ok && !file.headerOnly) {
         result.status = LoadResult::Status::FileError;
         result.message = file.message;
         return result;

@@ -35,6 +35,7 @@ struct ConfigRecord {
 };
 struct CheckedConfigFile {
     bool ok = false;
+    bool headerOnly = false; // well formed, but a header and no record (not ok)
     std::string message;
     std::vector<ConfigRecord> records;
 };
@@ -43,7 +44,8 @@ extern const char* const kNoRegister; // the text for a file with a header and n
 
 // Loading a file's bytes: the whole file is checked first; a refused file writes nothing. Then the
 // records are written in file order; a write the board did not answer stops the load there, with no
-// restart. After the last record the local modem is restarted.
+// restart. After the last record the local modem is restarted. The window's Load takes a file with a
+// header and no record as a restart alone; the command line refuses it before it calls this.
 struct LoadResult {
     enum class Status { Loaded, FileError, BoardFailed };
     Status status = Status::Loaded;

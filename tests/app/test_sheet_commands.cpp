@@ -302,17 +302,14 @@ TEST_F(LoadTest, ValuesReachTheRegistersAndAddressesMap) {
     EXPECT_EQ(board->simulator->PeekLocal(0x8C1F), 0x0F);
 }
 
-// A header and nothing else is no configuration: refused with a box, the modem is not restarted.
-TEST_F(LoadTest, HeaderOnlyFileIsRefused) {
+// A header and nothing else writes no register but still restarts the modem.
+TEST_F(LoadTest, HeaderOnlyFileStillRestarts) {
     Start(sim::Side::NT);
     WriteBytes(PathOf("empty.NT"), "NT");
     dialogs.names.push_back(PathOf("empty.NT"));
     sheet->OnLoadConfiguration();
-    EXPECT_TRUE(board->Commands().empty());
-    const auto shown = boxes.Boxes();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].title, "Error");
-    EXPECT_EQ(shown[0].text, "No register in configuration file");
+    EXPECT_EQ(board->Commands(), (std::vector<std::string>{"OR 8C00 08", "OR 8C00 20"}));
+    EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 // A pipe or a device is neither read nor replaced, and nothing waits for it; the board is not touched.

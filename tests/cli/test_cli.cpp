@@ -367,6 +367,10 @@ TEST(CliRefusals, ChangesNeedYesOffATerminalAndBadUsageSendsNothing) {
         {"preset", "5", "--local-speed", "1"},
         {"preset", "1"},
         {"loopback", "remote"},
+        {"counters", "--interval", "nan"},
+        {"counters", "--interval", "inf"},
+        {"monitor", "--interval", "nan"},
+        {"monitor", "--interval", "-inf"},
         {"frobnicate"},
         {},
     };

@@ -153,10 +153,17 @@ TEST(ConfigFileCheck, LoadAndVerifyRefuseTheSameFiles) {
             EXPECT_EQ(checked.records.size(), row.records);
         }
     }
+    // The window's Load of a header alone writes nothing and restarts the modem; the check above is what
+    // the command line refuses it by.
+    CScriptedBus restartOnly;
+    const ops::LoadResult empty = ops::LoadConfiguration(restartOnly, "LT", ops::kSideLT, [](int) {});
+    EXPECT_EQ(empty.status, ops::LoadResult::Status::Loaded);
+    EXPECT_EQ(empty.written, 0);
+    EXPECT_EQ(restartOnly.lines, (std::vector<std::string>{"OR 8C00 08", "OR 8C00 20"}));
     CScriptedBus untouched;
-    const ops::LoadResult empty = ops::LoadConfiguration(untouched, "LT", ops::kSideLT, [](int) {});
-    EXPECT_EQ(empty.status, ops::LoadResult::Status::FileError);
-    EXPECT_TRUE(untouched.lines.empty()) << "no restart for a file without a register";
+    const ops::LoadResult wrongSide = ops::LoadConfiguration(untouched, "NT", ops::kSideLT, [](int) {});
+    EXPECT_EQ(wrongSide.status, ops::LoadResult::Status::FileError);
+    EXPECT_TRUE(untouched.lines.empty());
 }
 
 TEST(WriteSequences, DefaultAndPresetSayWhichModemWasWritten) {
