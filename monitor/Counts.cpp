@@ -3,7 +3,7 @@
 namespace tessor::monitor {
 
 void CClearedCount::Read(std::uint32_t count, Clock::time_point at) {
-    m_total += count;
+    m_total = m_total.value_or(0) + count;
     m_perSecond.reset();
     if (m_last && at > *m_last)
         m_perSecond = static_cast<double>(count) / std::chrono::duration<double>(at - *m_last).count();

@@ -24,11 +24,12 @@ public:
     // next count covers a time that is not known.
     void Lost();
 
-    std::uint64_t Total() const { return m_total; }
+    // The sum of the counts read; nothing before the first answered read (the count is not known yet).
+    std::optional<std::uint64_t> Total() const { return m_total; }
     std::optional<double> PerSecond() const { return m_perSecond; }
 
 private:
-    std::uint64_t m_total = 0;
+    std::optional<std::uint64_t> m_total;
     std::optional<Clock::time_point> m_last;
     std::optional<double> m_perSecond;
 };
@@ -39,7 +40,8 @@ private:
 class CWrappingCount {
 public:
     void Read(std::uint8_t value);
-    std::uint64_t Total() const { return m_total; }
+    // Nothing before the first value read.
+    std::optional<std::uint64_t> Total() const { return m_last ? std::optional<std::uint64_t>(m_total) : std::nullopt; }
 
 private:
     std::uint64_t m_total = 0;

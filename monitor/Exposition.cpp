@@ -91,6 +91,12 @@ public:
         Sample(Number(v));
     }
 
+    // A counter family whose one sample is written only once the count is known.
+    void Counter(const std::string& name, const char* help, const std::optional<std::uint64_t>& v) {
+        Begin(name, "counter", help);
+        Optional(v);
+    }
+
 private:
     std::string& m_out;
     std::vector<Label> m_base;

@@ -30,10 +30,10 @@ std::string RenderJsonLine(const Snapshot& s) {
     j["mse_db"] = Value(p.mseDecibels);
     j["rs_corrected_count"] = Value(p.rsCorrectedCount);
     j["rs_corrected_per_second"] = Value(p.rsCorrectedPerSecond);
-    j["rs_corrected_total"] = s.rsCorrectedTotal;
+    j["rs_corrected_total"] = Value(s.rsCorrectedTotal);
     j["transmit_power_dbm_per_hz"] = Value(p.transmitPowerDbmPerHertz);
     j["link_fail_count"] = Value(p.linkFailCount);
-    j["link_failures_total"] = s.linkFailuresTotal;
+    j["link_failures_total"] = Value(s.linkFailuresTotal);
     nlohmann::json indicators = nlohmann::json::object();
     for (int i = 0; i < kIndicatorCount; ++i)
         indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] = Value(p.Indicator(i));

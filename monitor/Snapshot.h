@@ -32,8 +32,10 @@ struct Snapshot {
     LinkSettings link; // empty while the board is down
     bool haveLink = false;
     EthernetTotals ethernet{};           // sums of the raw counts since the monitor started
-    std::uint64_t rsCorrectedTotal = 0;  // sum of the raw 8C91..8C94 counts since the monitor started
-    std::uint64_t linkFailuresTotal = 0; // increases of the 8-bit link fail counter, over its wraps
+    // Sum of the raw 8C91..8C94 counts since the monitor started; nothing before the first answered read.
+    std::optional<std::uint64_t> rsCorrectedTotal;
+    // Increases of the 8-bit link fail counter, over its wraps; nothing before the first value read.
+    std::optional<std::uint64_t> linkFailuresTotal;
     std::optional<double> passDurationSeconds;
     std::optional<double> lastGoodPassUnixSeconds;
     double passStartUnixSeconds = 0;

@@ -176,6 +176,9 @@ TEST(MonitorFigures, ClearedCountsAddUpAndTheirRateIsOverTheRealTimeBetweenReads
         {43, 128, 230, 12.8},       //
     };
     CClearedCount rs;
+    EXPECT_EQ(rs.Total(), std::nullopt) << "no count is known before the first read";
+    rs.Lost();
+    EXPECT_EQ(rs.Total(), std::nullopt) << "nor after a first read that delivered nothing";
     for (const Step& s : steps) {
         SCOPED_TRACE(s.atSeconds);
         const auto at =
@@ -235,6 +238,7 @@ TEST(MonitorFigures, ClearedCountsAddUpAndTheirRateIsOverTheRealTimeBetweenReads
     };
     const Wrap wraps[] = {{254, 0}, {2, 4}, {2, 4}, {250, 252}, {3, 261}, {255, 513}, {0, 514}};
     CWrappingCount failures;
+    EXPECT_EQ(failures.Total(), std::nullopt);
     for (const Wrap& w : wraps) {
         failures.Read(w.value);
         EXPECT_EQ(failures.Total(), w.total) << int(w.value);
