@@ -58,6 +58,11 @@ const RegResult* PhyReadResults::FirstUnanswered() const {
     return nullptr;
 }
 
+PassOutcome ClassifyPhyReads(const PhyReadResults& r) {
+    return ClassifyPass(
+        {&r.errorValue, &r.txLevel, &r.rsCorrected, &r.linkStatus, &r.lineFlags, &r.linkFailCount});
+}
+
 PhyReadings PhyReadingsFromResults(const PhyReadResults& results) {
     PhyReadings readings;
     if (results.errorValue.ok())

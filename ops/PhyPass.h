@@ -5,6 +5,7 @@
 
 #include "link/RegisterBus.h"
 #include "model/LineVocabulary.h"
+#include "ops/PassOutcome.h"
 
 #include <array>
 #include <cstdint>
@@ -43,6 +44,9 @@ struct PhyReadResults {
     // The first read, in pass order, that was not answered; null when every one was.
     const RegResult* FirstUnanswered() const;
 };
+
+// The six reads' outcomes, in pass order.
+PassOutcome ClassifyPhyReads(const PhyReadResults& results);
 
 // What one pass of PHY reads delivered. A read that failed leaves its value empty.
 struct PhyReadings {
