@@ -75,7 +75,7 @@ std::string SpeedText(const ops::SpeedRead& speed) {
 
 nlohmann::json PhyJson(const ops::PhyPass& pass) {
     nlohmann::json indicators = nlohmann::json::object();
-    for (int i = 0; i < ops::kPhyIndicatorCount; ++i)
+    for (int i = 0; i < kIndicatorCount; ++i)
         indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] =
             pass.texts.flags[static_cast<std::size_t>(i)] != 0;
     const ops::PhyReadResults& r = pass.raw;
@@ -107,7 +107,7 @@ std::string PhyText(const ops::PhyPass& pass) {
     std::ostringstream text;
     text << "SNR " << pass.texts.snr << " dB, MSE " << pass.texts.mse << " dB, RS/s " << pass.texts.rs
          << ", power " << pass.texts.power << " dBm/Hz, link fail " << pass.texts.linkFail << "\nIndicators:";
-    for (int i = 0; i < ops::kPhyIndicatorCount; ++i) {
+    for (int i = 0; i < kIndicatorCount; ++i) {
         if (pass.texts.flags[static_cast<std::size_t>(i)])
             text << " " << kIndicatorDefs[static_cast<std::size_t>(i)].name;
     }
