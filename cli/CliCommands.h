@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 
 namespace tessor::cli {
@@ -36,6 +37,8 @@ enum class GeneralAction {
 int RunGeneral(const Context& ctx, GeneralAction action);
 
 int RunStatus(const Context& ctx);
+// The reads of status on bus: its JSON document and its text, or the first read that failed.
+std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std::string* text);
 
 struct CounterArgs {
     double intervalS = 5.0;
@@ -67,6 +70,8 @@ struct LineTestArgs {
 int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<bool>& interrupted);
 // Reads a criteria file into criteria; false with *error naming the line.
 bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, std::string* error);
+// The line test's JSON document; report names the written report, empty: none.
+nlohmann::json LineTestJson(const linetest::LineTestResult& result, const std::string& report);
 
 // The 31 registers Save reads against FILE.
 int RunVerify(const Context& ctx, const std::string& file);

@@ -75,7 +75,7 @@ std::string SpeedText(const ops::SpeedRead& speed) {
 
 nlohmann::json PhyJson(const ops::PhyPass& pass) {
     nlohmann::json indicators = nlohmann::json::object();
-    for (int i = 0; i < ops::kPhyIndicatorCount; ++i)
+    for (int i = 0; i < kIndicatorCount; ++i)
         indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] =
             pass.texts.flags[static_cast<std::size_t>(i)] != 0;
     const ops::PhyReadResults& r = pass.raw;
@@ -107,7 +107,7 @@ std::string PhyText(const ops::PhyPass& pass) {
     std::ostringstream text;
     text << "SNR " << pass.texts.snr << " dB, MSE " << pass.texts.mse << " dB, RS/s " << pass.texts.rs
          << ", power " << pass.texts.power << " dBm/Hz, link fail " << pass.texts.linkFail << "\nIndicators:";
-    for (int i = 0; i < ops::kPhyIndicatorCount; ++i) {
+    for (int i = 0; i < kIndicatorCount; ++i) {
         if (pass.texts.flags[static_cast<std::size_t>(i)])
             text << " " << kIndicatorDefs[static_cast<std::size_t>(i)].name;
     }
@@ -154,8 +154,7 @@ void SleepUntil(std::chrono::steady_clock::time_point deadline, const std::atomi
 
 } // namespace
 
-int RunStatus(const Context& ctx) {
-    IRegisterBus& bus = ctx.Bus();
+std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std::string* text) {
     const ops::ModemSideRead side = ops::DetectModemSide(bus);
     const RegResult linkCheck = ops::CheckLink(bus);
     const bool up = linkCheck.ok() && linkCheck.value == 1;
@@ -169,33 +168,40 @@ int RunStatus(const Context& ctx) {
           &link.upstream.configRead, &link.upstream.carrierRead, &link.localSpeed.read, &refs.read,
           phy.raw.FirstUnanswered(), &id.read72, &id.read73, &id.read6F}) {
         if (r && !r->ok())
-            return ctx.BoardFailure(*r);
+            return *r;
     }
     if (link.remoteSpeedRead && !link.remoteSpeed.read.ok())
-        return ctx.BoardFailure(link.remoteSpeed.read);
+        return link.remoteSpeed.read;
 
-    nlohmann::json doc{{"side", SideName(side.side)},
-                       {"raw_8C70", Raw(side.read)},
-                       {"line_up", up},
-                       {"downstream", DirectionJson(link.downstream)},
-                       {"upstream", DirectionJson(link.upstream)},
-                       {"ethernet_speed", {{"local", SpeedJson(link.localSpeed)}}},
-                       {"phy", PhyJson(phy)},
-                       {"phy_reference_raw", Raw(refs.read)},
-                       {"identification", IdentificationJson(id)}};
+    *doc = nlohmann::json{{"side", SideName(side.side)},
+                          {"raw_8C70", Raw(side.read)},
+                          {"line_up", up},
+                          {"downstream", DirectionJson(link.downstream)},
+                          {"upstream", DirectionJson(link.upstream)},
+                          {"ethernet_speed", {{"local", SpeedJson(link.localSpeed)}}},
+                          {"phy", PhyJson(phy)},
+                          {"phy_reference_raw", Raw(refs.read)},
+                          {"identification", IdentificationJson(id)}};
     if (link.remoteSpeedRead)
-        doc["ethernet_speed"]["remote"] = SpeedJson(link.remoteSpeed);
+        (*doc)["ethernet_speed"]["remote"] = SpeedJson(link.remoteSpeed);
 
-    std::string text =
-        std::string("Local modem ") + SideName(side.side) + ", line " + (up ? "up" : "down") + "\n";
-    text += DirectionText("Downstream", link.downstream);
-    text += DirectionText("Upstream", link.upstream);
-    text += "Ethernet port speed setup: local " + SpeedText(link.localSpeed);
-    text += link.remoteSpeedRead ? ", remote " + SpeedText(link.remoteSpeed) + "\n" : std::string("\n");
-    text += PhyText(phy);
-    text += "Board identification:  8C72 = " + ops::IdentificationText(id.id72) +
-            "   8C73 = " + ops::IdentificationText(id.id73) +
-            "   8C6F = " + ops::IdentificationText(id.id6F) + "\n";
+    *text = std::string("Local modem ") + SideName(side.side) + ", line " + (up ? "up" : "down") + "\n";
+    *text += DirectionText("Downstream", link.downstream);
+    *text += DirectionText("Upstream", link.upstream);
+    *text += "Ethernet port speed setup: local " + SpeedText(link.localSpeed);
+    *text += link.remoteSpeedRead ? ", remote " + SpeedText(link.remoteSpeed) + "\n" : std::string("\n");
+    *text += PhyText(phy);
+    *text += "Board identification:  8C72 = " + ops::IdentificationText(id.id72) +
+             "   8C73 = " + ops::IdentificationText(id.id73) +
+             "   8C6F = " + ops::IdentificationText(id.id6F) + "\n";
+    return std::nullopt;
+}
+
+int RunStatus(const Context& ctx) {
+    nlohmann::json doc;
+    std::string text;
+    if (const std::optional<RegResult> failed = ReadStatus(ctx.Bus(), &doc, &text))
+        return ctx.BoardFailure(*failed);
     return ctx.Done(doc, text);
 }
 

@@ -76,7 +76,9 @@ nlohmann::json StateJson(const linetest::BoardState& s) {
     return doc;
 }
 
-nlohmann::json ResultJson(const linetest::LineTestResult& r, const std::string& report) {
+} // namespace
+
+nlohmann::json LineTestJson(const linetest::LineTestResult& r, const std::string& report) {
     nlohmann::json criteria = nlohmann::json::array();
     for (const linetest::CriterionResult& c : r.criteria)
         criteria.push_back({{"name", linetest::CriterionName(c.id)},
@@ -128,6 +130,8 @@ nlohmann::json ResultJson(const linetest::LineTestResult& r, const std::string& 
         {"criteria", criteria},
         {"report", report.empty() ? nlohmann::json(nullptr) : nlohmann::json(report)}};
 }
+
+namespace {
 
 std::string ResultText(const linetest::LineTestResult& r) {
     std::ostringstream text;
@@ -192,7 +196,7 @@ void PrintResult(const Context& ctx, const linetest::LineTestResult& result, con
                  const std::string& reportProblem) {
     const std::string written = reportProblem.empty() ? report : std::string();
     if (ctx.options.json) {
-        nlohmann::json doc = ResultJson(result, written);
+        nlohmann::json doc = LineTestJson(result, written);
         if (!reportProblem.empty())
             doc["report_error"] = reportProblem;
         ctx.streams.out << JsonText(doc, 2) << "\n";

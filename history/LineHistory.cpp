@@ -118,22 +118,10 @@ CHistoryWindow* CLineHistory::Window() const {
     return m_window.data();
 }
 
-namespace {
-
-// The board did not answer this read at all (as opposed to garbling its reply).
-bool BoardSilent(const RegResult& r) {
-    return !r.ok() && r.outcome != Outcome::Garbled;
-}
-
-} // namespace
-
 void CLineHistory::OnPhyPass(const ops::PhyReadResults& results,
                              const std::optional<ops::PhyReferences>& references) {
     // A garbled read is a gap in an answered sample; a board that stopped answering makes none.
-    const RegResult* all[] = {&results.errorValue, &results.txLevel,   &results.rsCorrected,
-                              &results.linkStatus, &results.lineFlags, &results.linkFailCount};
-    const bool answered =
-        std::none_of(std::begin(all), std::end(all), [](const RegResult* r) { return BoardSilent(*r); });
+    const bool answered = ops::ClassifyPhyReads(results).BoardAnswered();
     m_recorder->AddPhy(rec::MakePhySample(rec::Now(), rec::PhyRawOf(results),
                                           references ? references->snr : rec::kNoValue,
                                           references ? references->mse : rec::kNoValue, answered));
@@ -153,7 +141,7 @@ void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads, const std::
         }
     }
     sample.totals = m_ethTotals;
-    sample.answered = std::none_of(reads.begin(), reads.end(), BoardSilent);
+    sample.answered = ops::ClassifyPass(reads.data(), reads.size()).BoardAnswered();
     m_recorder->AddEth(sample);
 }
 

@@ -117,7 +117,7 @@ void EvaluatePhy(LineTestResult* r, const rec::LineStore& store, PhyFindings* f)
             Accumulate(&r->txPowerDb, s.txPowerDb);
         FollowLinkFail(r, s, &change, f);
         // Latched and cleared by the read: every pass that sees it is one.
-        if (Seen(s, rec::kIndMicroInterruption)) {
+        if (Seen(s, kIndMicroInterruption)) {
             ++r->microInterruptions;
             KeepFirst(&f->linkBreach, s.time);
         }
@@ -144,8 +144,8 @@ int FindDrops(LineTestResult* r, const rec::LineStore& store) {
         see(r->before.time, *r->before.lineUp);
     for (std::size_t i = 0; i < store.phy.size(); ++i) {
         const rec::PhySample& s = store.phy[i];
-        if (s.answered && (s.indicatorsKnown & 1u << rec::kIndFullConstellation))
-            see(s.time, Seen(s, rec::kIndFullConstellation) || Seen(s, rec::kIndReducedConstellation));
+        if (s.answered && (s.indicatorsKnown & 1u << kIndFullConstellation))
+            see(s.time, Seen(s, kIndFullConstellation) || Seen(s, kIndReducedConstellation));
     }
     if (r->after.made && r->after.lineUp)
         see(r->after.time, *r->after.lineUp);
@@ -524,9 +524,8 @@ LineTestProgress CLineTest::Progress(const LineTestResult& r, const char* phase)
         const rec::PhySample& s = store.phy.back();
         if (s.snrCenti != rec::kNoValue)
             p.snrCenti = s.snrCenti;
-        if (s.indicatorsKnown & 1u << rec::kIndFullConstellation)
-            p.lineUp = (s.indicators &
-                        (1u << rec::kIndFullConstellation | 1u << rec::kIndReducedConstellation)) != 0;
+        if (s.indicatorsKnown & 1u << kIndFullConstellation)
+            p.lineUp = (s.indicators & (1u << kIndFullConstellation | 1u << kIndReducedConstellation)) != 0;
     });
     return p;
 }

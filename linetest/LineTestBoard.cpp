@@ -21,22 +21,26 @@ const char* OutcomeText(ReadOutcome outcome) {
 }
 
 ReadOutcome COpsLineTestBoard::Outcome(std::initializer_list<const RegResult*> results) {
-    for (const RegResult* r : results) {
-        switch (r->outcome) {
-        case tessor::Outcome::Answered:
-            continue;
-        case tessor::Outcome::Garbled:
-            return ReadOutcome::Garbled;
-        case tessor::Outcome::LineDown:
-            return ReadOutcome::LineDown;
-        case tessor::Outcome::MailboxIncomplete:
-            return ReadOutcome::MailboxIncomplete;
-        case tessor::Outcome::NoAnswer:
-        case tessor::Outcome::Cancelled:
-        case tessor::Outcome::DeviceFailed:
-            m_lost = true;
-            return ReadOutcome::NoAnswer;
-        }
+    return Outcome(ops::ClassifyPass(results));
+}
+
+ReadOutcome COpsLineTestBoard::Outcome(const ops::PassOutcome& pass) {
+    if (!pass.firstFailed)
+        return ReadOutcome::Answered;
+    switch (*pass.firstFailed) {
+    case tessor::Outcome::Answered:
+        break;
+    case tessor::Outcome::Garbled:
+        return ReadOutcome::Garbled;
+    case tessor::Outcome::LineDown:
+        return ReadOutcome::LineDown;
+    case tessor::Outcome::MailboxIncomplete:
+        return ReadOutcome::MailboxIncomplete;
+    case tessor::Outcome::NoAnswer:
+    case tessor::Outcome::Cancelled:
+    case tessor::Outcome::DeviceFailed:
+        m_lost = true;
+        return ReadOutcome::NoAnswer;
     }
     return ReadOutcome::Answered;
 }
@@ -84,18 +88,15 @@ LinkSettingsRead COpsLineTestBoard::ReadLinkSettings(std::int32_t crystalHz, boo
 PhyRead COpsLineTestBoard::RunPhyPass() {
     PhyRead read;
     read.raw = ops::RunPhyPass(m_bus, m_references).raw;
-    const ops::PhyReadResults& r = read.raw;
-    read.outcome =
-        Outcome({&r.errorValue, &r.txLevel, &r.rsCorrected, &r.linkStatus, &r.lineFlags, &r.linkFailCount});
+    read.outcome = Outcome(ops::ClassifyPhyReads(read.raw));
     return read;
 }
 
 EthernetRead COpsLineTestBoard::RunEthernetPass() {
     EthernetRead read;
     read.pass = ops::RunEthernetPass(m_bus);
-    read.outcome = ReadOutcome::Answered;
-    for (int i = 0; i < read.pass.countersRead && read.outcome == ReadOutcome::Answered; ++i)
-        read.outcome = Outcome({&read.pass.raw[static_cast<std::size_t>(i)]});
+    read.outcome =
+        Outcome(ops::ClassifyPass(read.pass.raw.data(), static_cast<std::size_t>(read.pass.countersRead)));
     return read;
 }
 

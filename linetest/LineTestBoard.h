@@ -83,6 +83,7 @@ public:
 private:
     // The outcome of a sequence whose results were these: the first failure decides.
     ReadOutcome Outcome(std::initializer_list<const RegResult*> results);
+    ReadOutcome Outcome(const ops::PassOutcome& pass);
 
     IRegisterBus& m_bus;
     bool m_lost = false; // a read was not answered: the link does not ask the board again

@@ -6,7 +6,7 @@
 
 namespace tessor {
 
-const std::array<IndicatorDef, kIndicatorDefCount> kIndicatorDefs{{
+const std::array<IndicatorDef, kIndicatorCount> kIndicatorDefs{{
     {false, 0x80, false, "Full Constellation Link", "full_constellation"},
     {false, 0x40, false, "Reduced Constellation Link", "reduced_constellation"},
     {false, 0x20, false, "TC Synchronized", "tc_sync"},

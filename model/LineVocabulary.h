@@ -10,7 +10,23 @@
 
 namespace tessor {
 
-// The ten indicators in page order: LED1..LED6 from 8C71, LED9..LED12 from 8C98.
+// The ten indicators in page order: LED1..LED6 from 8C71, LED9..LED12 from 8C98; bit i of an indicator
+// mask is indicator i.
+enum PhyIndicator {
+    kIndFullConstellation,    // LED1, 8C71 bit 7
+    kIndReducedConstellation, // LED2, 8C71 bit 6
+    kIndTcSync,               // LED3, 8C71 bit 5
+    kIndEthernetSync,         // LED4, 8C71 bit 3
+    kIndRemoteSync,           // LED5, 8C71 bit 2
+    kIndSignalDetected,       // LED6, 8C71 bit 1
+    kIndMicroInterruption,    // LED9, 8C98 bit 7
+    kIndAgcConverged,         // LED10, 8C98 bit 2
+    kIndTimingConverged,      // LED11, 8C98 bit 1
+    kIndAdcSaturation,        // LED12, 8C98 bit 0
+    kIndicatorCount
+};
+
+// How each indicator is read and named, in the order above.
 struct IndicatorDef {
     bool fromLineFlags; // 8C98 rather than 8C71
     std::uint8_t mask;
@@ -18,8 +34,7 @@ struct IndicatorDef {
     const char* label; // as the PHY Status page labels it
     const char* name;  // machine name
 };
-constexpr int kIndicatorDefCount = 10;
-extern const std::array<IndicatorDef, kIndicatorDefCount> kIndicatorDefs;
+extern const std::array<IndicatorDef, kIndicatorCount> kIndicatorDefs;
 
 // The line is up when 8C71 shows a full or reduced constellation link (bit 7 or 6).
 constexpr std::uint8_t kLineUpBits = 0xC0;

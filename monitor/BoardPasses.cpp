@@ -66,11 +66,15 @@ std::optional<bool> PhyReadings::Indicator(int i) const {
 }
 
 bool CBoardPasses::Good(const RegResult& r) {
-    if (r.outcome == Outcome::Garbled)
+    return Note(ops::ClassifyPass({&r}));
+}
+
+bool CBoardPasses::Note(const ops::PassOutcome& pass) {
+    if (pass.garbled > 0)
         m_spoiltSeen = true;
-    else if (!r.ok())
+    if (!pass.BoardAnswered())
         m_broken = true;
-    return r.ok();
+    return pass.Answered();
 }
 
 bool CBoardPasses::ReadIdentification(Identification& id) {
@@ -110,14 +114,13 @@ bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, 
                            ops::PhyReadResults* results) {
     const ops::PhyPass pass = ops::RunPhyPass(m_bus, references);
     const ops::PhyReadResults& raw = pass.raw;
-    const bool good[] = {Good(raw.errorValue), Good(raw.txLevel),   Good(raw.rsCorrected),
-                         Good(raw.linkStatus), Good(raw.lineFlags), Good(raw.linkFailCount)};
+    Note(ops::ClassifyPhyReads(raw));
     if (results)
         *results = raw;
     if (!pass.complete || Broken())
         return false;
     const ops::PhyReadings& v = pass.readings;
-    if (good[0]) {
+    if (raw.errorValue.ok()) {
         if (pass.figures.snr)
             r.snrDecibels = static_cast<double>(*pass.figures.snr) / 100.0;
         if (pass.figures.mse)
@@ -140,14 +143,16 @@ bool CBoardPasses::ReadEthernet(EthernetTotals& totals,
     ops::EthernetPassHooks hooks;
     hooks.counted = [&](int index, const RegResult& result) {
         const auto i = static_cast<std::size_t>(index);
-        const bool good = Good(result);
+        const bool good = result.ok();
         totals[i] += ops::CounterCount(result).value_or(0);
         if (reads)
             (*reads)[i] = good ? static_cast<std::uint32_t>(result.value) : 0;
         if (failed && !good)
             *failed = static_cast<std::uint16_t>(*failed | 1u << index);
     };
-    return ops::RunEthernetPass(m_bus, hooks).complete && !Broken();
+    const ops::EthernetPass pass = ops::RunEthernetPass(m_bus, hooks);
+    Note(ops::ClassifyPass(pass.raw.data(), static_cast<std::size_t>(pass.countersRead)));
+    return pass.complete && !Broken();
 }
 
 } // namespace tessor::monitor

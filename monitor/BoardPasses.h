@@ -6,6 +6,7 @@
 
 #include "link/RegisterBus.h"
 #include "monitor/BoardReadings.h"
+#include "ops/PassOutcome.h"
 
 #include <cstdint>
 #include <optional>
@@ -46,6 +47,8 @@ private:
     // Notes a result: true when answered. A garbled one is noted as spoilt, any other failure breaks the
     // connection for the rest of the pass.
     bool Good(const RegResult& r);
+    // Notes a pass the same way: true when every read was answered.
+    bool Note(const ops::PassOutcome& pass);
     bool Broken() const { return m_broken; }
 
     IRegisterBus& m_bus;

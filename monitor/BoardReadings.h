@@ -14,7 +14,6 @@
 namespace tessor::monitor {
 
 constexpr int kEthernetCounterCount = ops::kEthernetCounterCount;
-constexpr int kIndicatorCount = ops::kPhyIndicatorCount;
 
 // The help text of each Ethernet counter's metric, in the operations layer's order. The metric is the
 // counter's machine name with the tessor_ prefix and the _total suffix.

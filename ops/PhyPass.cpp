@@ -58,6 +58,11 @@ const RegResult* PhyReadResults::FirstUnanswered() const {
     return nullptr;
 }
 
+PassOutcome ClassifyPhyReads(const PhyReadResults& r) {
+    return ClassifyPass(
+        {&r.errorValue, &r.txLevel, &r.rsCorrected, &r.linkStatus, &r.lineFlags, &r.linkFailCount});
+}
+
 PhyReadings PhyReadingsFromResults(const PhyReadResults& results) {
     PhyReadings readings;
     if (results.errorValue.ok())
@@ -110,7 +115,7 @@ PhyTexts MakePhyTexts(const PhyReadings& readings, const std::optional<PhyRefere
     texts.rs = readings.rsPerSecond ? std::to_string(*readings.rsPerSecond) : none;
     texts.linkFail = readings.linkFailCount ? std::to_string(*readings.linkFailCount) : none;
     texts.power = readings.txLevelDb ? FormatNegativeDb(*readings.txLevelDb) : none;
-    for (int i = 0; i < kPhyIndicatorCount; ++i) {
+    for (int i = 0; i < kIndicatorCount; ++i) {
         const IndicatorDef& source = kIndicatorDefs[static_cast<std::size_t>(i)];
         const std::optional<std::uint8_t>& reg =
             source.fromLineFlags ? readings.lineFlags : readings.linkStatus;

@@ -5,6 +5,7 @@
 
 #include "link/RegisterBus.h"
 #include "model/LineVocabulary.h"
+#include "ops/PassOutcome.h"
 
 #include <array>
 #include <cstdint>
@@ -44,6 +45,9 @@ struct PhyReadResults {
     const RegResult* FirstUnanswered() const;
 };
 
+// The six reads' outcomes, in pass order.
+PassOutcome ClassifyPhyReads(const PhyReadResults& results);
+
 // What one pass of PHY reads delivered. A read that failed leaves its value empty.
 struct PhyReadings {
     std::int32_t mseRaw = 0;                  // 8C99..8C9B; 0 or less (or a failed read): no measurement
@@ -60,23 +64,6 @@ struct PhyReadings {
 // register value of 1..65535 (nothing for 0, which has no logarithm, and for a failed read), the
 // corrected RS errors divided by 5 as a signed 32-bit value, and the low bytes of the single registers.
 PhyReadings PhyReadingsFromResults(const PhyReadResults& results);
-
-// The ten indicators in page order: LED1..LED6 from 8C71, LED9..LED12 from 8C98.
-enum PhyIndicator {
-    kLedFullConstellation,    // LED1, 8C71 bit 7
-    kLedReducedConstellation, // LED2, 8C71 bit 6
-    kLedTcSync,               // LED3, 8C71 bit 5
-    kLedEthernetSync,         // LED4, 8C71 bit 3
-    kLedRemoteSync,           // LED5, 8C71 bit 2
-    kLedSignalDetected,       // LED6, 8C71 bit 1
-    kLedMicroInterruption,    // LED9, 8C98 bit 7
-    kLedAgcConverged,         // LED10, 8C98 bit 2
-    kLedTimingConverged,      // LED11, 8C98 bit 1
-    kLedAdcSaturation,        // LED12, 8C98 bit 0
-    kPhyIndicatorCount
-};
-
-static_assert(kPhyIndicatorCount == kIndicatorDefCount, "one indicator table");
 
 // Indicator state for a flag: 0 shows green, 1 red. LED9 and LED12 report faults, the others good states.
 int IndicatorState(int indicator, int flag);
@@ -98,7 +85,7 @@ struct PhyTexts {
     std::string rs;
     std::string linkFail;
     std::string power;
-    std::array<int, kPhyIndicatorCount> flags{};
+    std::array<int, kIndicatorCount> flags{};
 };
 PhyTexts MakePhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references);
 

@@ -50,12 +50,12 @@ CPagePhy_Status::CPagePhy_Status(QWidget* parent)
     SetHelpPath(QString::fromLatin1(kHelpPath));
     m_leds = {m_ui->led1, m_ui->led2, m_ui->led3,  m_ui->led4,  m_ui->led5,
               m_ui->led6, m_ui->led9, m_ui->led10, m_ui->led11, m_ui->led12};
-    const std::array<QLabel*, kPhyIndicatorCount> labels = {
+    const std::array<QLabel*, kIndicatorCount> labels = {
         m_ui->labelLed1, m_ui->labelLed2,  m_ui->labelLed3,
         m_ui->labelLed4, m_ui->labelLed5,  m_ui->labelLed6,
         m_ui->labelLed9, m_ui->labelLed10, m_ui->labelTimingConverged,
         m_ui->labelLed12};
-    for (int i = 0; i < kPhyIndicatorCount; ++i) {
+    for (int i = 0; i < kIndicatorCount; ++i) {
         // Named after its label; the description says in words what the colour shows.
         m_leds[i]->setAccessibleName(labels[i]->text().trimmed());
         SetIndicatorImages(i, true);
@@ -95,7 +95,7 @@ void CPagePhy_Status::ApplySide() {
     const ops::PhyReferenceRead read = ops::ReadPhyReferences(ProcessBus(), nt ? kSideNT : kSideLT);
     m_ui->groupLocal->setTitle(LocalGroupCaption(nt ? kSideNT : kSideLT));
     m_ui->labelTimingConverged->setEnabled(nt);
-    SetIndicatorImages(kLedTimingConverged, nt);
+    SetIndicatorImages(kIndTimingConverged, nt);
     UpdateIndicators();
     StoreReferences(read);
 }
@@ -165,7 +165,7 @@ void CPagePhy_Status::OnStartStop() {
 }
 
 void CPagePhy_Status::UpdateIndicators() {
-    for (int i = 0; i < kPhyIndicatorCount; ++i)
+    for (int i = 0; i < kIndicatorCount; ++i)
         m_leds[i]->SetState(IndicatorState(i, m_shown.flags[i]));
 }
 

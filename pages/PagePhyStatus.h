@@ -25,23 +25,23 @@ class CLedIndicator;
 
 // The pass itself, its values and the indicator numbering live in the operations layer.
 using ops::IndicatorState;
-using ops::kLedAdcSaturation;
-using ops::kLedAgcConverged;
-using ops::kLedEthernetSync;
-using ops::kLedFullConstellation;
-using ops::kLedMicroInterruption;
-using ops::kLedReducedConstellation;
-using ops::kLedRemoteSync;
-using ops::kLedSignalDetected;
-using ops::kLedTcSync;
-using ops::kLedTimingConverged;
-using ops::kPhyIndicatorCount;
-using ops::PhyIndicator;
 using ops::PhyReadings;
 using ops::PhyReadingsFromResults;
 using ops::PhyReadResults;
 using ops::PhyReferences;
 using ops::PhyReferencesFor;
+using tessor::kIndAdcSaturation;
+using tessor::kIndAgcConverged;
+using tessor::kIndEthernetSync;
+using tessor::kIndFullConstellation;
+using tessor::kIndicatorCount;
+using tessor::kIndMicroInterruption;
+using tessor::kIndReducedConstellation;
+using tessor::kIndRemoteSync;
+using tessor::kIndSignalDetected;
+using tessor::kIndTcSync;
+using tessor::kIndTimingConverged;
+using tessor::PhyIndicator;
 
 // Texts and indicator flags of one pass, as the page shows them.
 struct PhyTexts {
@@ -50,7 +50,7 @@ struct PhyTexts {
     QString rs;
     QString linkFail;
     QString power;
-    std::array<int, kPhyIndicatorCount> flags{};
+    std::array<int, kIndicatorCount> flags{};
 };
 
 // Hundredths of dB with two decimals and a decimal comma: 6180 gives "61,80", -204 gives "-2,04".
@@ -113,7 +113,7 @@ private:
     void StoreReferences(const ops::PhyReferenceRead& read);
 
     std::unique_ptr<Ui::PagePhyStatus> m_ui;
-    std::array<CLedIndicator*, kPhyIndicatorCount> m_leds{};
+    std::array<CLedIndicator*, kIndicatorCount> m_leds{};
     QTimer m_timer;
     int m_bRunning = 0;
     std::uint8_t m_side = kSideUnknown;

@@ -22,21 +22,6 @@ SampleTime Now();
 
 constexpr std::int32_t kNoValue = std::numeric_limits<std::int32_t>::min();
 
-// The ten indicators in page order; bit i of the indicator masks.
-enum Indicator {
-    kIndFullConstellation,
-    kIndReducedConstellation,
-    kIndTcSync,
-    kIndEthernetSync,
-    kIndRemoteSync,
-    kIndSignalDetected,
-    kIndMicroInterruption,
-    kIndAgcConverged,
-    kIndTimingConverged,
-    kIndAdcSaturation,
-    kIndicatorCount
-};
-
 // Label of an indicator as the PHY Status page shows it.
 const char* IndicatorLabel(int indicator);
 // Column name of an indicator in a recording file: its machine name.

@@ -580,7 +580,7 @@ TEST(MonitorRecording, ARecordingWithTheFormerColumnNamesIsContinuedUnderItsOwnH
     ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
     EXPECT_EQ(store.skippedRows, 0u);
     ASSERT_EQ(store.phy.size(), 1u);
-    EXPECT_TRUE(store.phy[0].indicators & 1u << rec::kIndTcSync);
+    EXPECT_TRUE(store.phy[0].indicators & 1u << kIndTcSync);
     EXPECT_EQ(store.eth.size(), 1u);
     std::remove(path);
 }

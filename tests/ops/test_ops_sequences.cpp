@@ -212,7 +212,7 @@ TEST(PassSequences, AGarbledReadIsUnknownAndTheOthersKeepTheirValues) {
     EXPECT_EQ(phy.raw.linkStatus.outcome, Outcome::Garbled);
     EXPECT_FALSE(phy.readings.linkStatus);
     EXPECT_EQ(phy.readings.linkFailCount, 3);
-    EXPECT_EQ(phy.texts.flags[ops::kLedFullConstellation], 0);
+    EXPECT_EQ(phy.texts.flags[kIndFullConstellation], 0);
     EXPECT_EQ(bus.lines, (Lines{"RD 8C99,3", "RD 8C9C,2", "RD 8C91,4", "RD 8C71", "RD 8C98", "RD 8D38"}));
 
     CScriptedBus counters;

@@ -91,24 +91,24 @@ TEST(PageAccess, ValueFieldsAndIndicatorsAreNamedAndTheirStateIsSpoken) {
         const char* name;
         const char* description;
     } expected[] = {
-        {kLedFullConstellation, "Full Constellation Link", "on"},
-        {kLedReducedConstellation, "Reduced Constellation Link", "off"},
-        {kLedSignalDetected, "Signal Detected", "off"},
-        {kLedMicroInterruption, "Micro Interruption occurred", "on"},
-        {kLedAdcSaturation, "ADC Saturation", "off"},
-        {kLedTimingConverged, "Timing Converged", "off"},
+        {kIndFullConstellation, "Full Constellation Link", "on"},
+        {kIndReducedConstellation, "Reduced Constellation Link", "off"},
+        {kIndSignalDetected, "Signal Detected", "off"},
+        {kIndMicroInterruption, "Micro Interruption occurred", "on"},
+        {kIndAdcSaturation, "ADC Saturation", "off"},
+        {kIndTimingConverged, "Timing Converged", "off"},
     };
     for (const auto& e : expected) {
         EXPECT_EQ(AccessibleText(phy.Indicator(e.indicator), QAccessible::Name), e.name);
         EXPECT_EQ(AccessibleText(phy.Indicator(e.indicator), QAccessible::Description), e.description)
             << e.name;
     }
-    EXPECT_EQ(phy.Indicator(kLedFullConstellation)->CurrentImage(), CPagePhy_Status::kGreenImage);
-    EXPECT_EQ(phy.Indicator(kLedMicroInterruption)->CurrentImage(), CPagePhy_Status::kRedImage);
+    EXPECT_EQ(phy.Indicator(kIndFullConstellation)->CurrentImage(), CPagePhy_Status::kGreenImage);
+    EXPECT_EQ(phy.Indicator(kIndMicroInterruption)->CurrentImage(), CPagePhy_Status::kRedImage);
     // The LT side has no timing indicator: grey, and said so.
     phy.show();
     phy.SetModemSide(kSideLT);
-    EXPECT_EQ(AccessibleText(phy.Indicator(kLedTimingConverged), QAccessible::Description), "grey");
+    EXPECT_EQ(AccessibleText(phy.Indicator(kIndTimingConverged), QAccessible::Description), "grey");
 }
 
 TEST(PageAccess, RadiosFollowTheirCheckedStateWithoutRegisterTraffic) {

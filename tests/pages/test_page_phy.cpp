@@ -221,8 +221,8 @@ TEST(PhyIndicators, LedControlKeepsImageForOtherStates) {
 
 TEST(PhyIndicators, BeforeFirstPassGoodConditionsAreRed) {
     CPagePhy_Status page;
-    for (int i = 0; i < kPhyIndicatorCount; ++i) {
-        const bool faultIndicator = i == kLedMicroInterruption || i == kLedAdcSaturation;
+    for (int i = 0; i < kIndicatorCount; ++i) {
+        const bool faultIndicator = i == kIndMicroInterruption || i == kIndAdcSaturation;
         EXPECT_EQ(page.Indicator(i)->CurrentImage(),
                   faultIndicator ? CPagePhy_Status::kGreenImage : CPagePhy_Status::kRedImage)
             << i;
@@ -232,7 +232,7 @@ TEST(PhyIndicators, BeforeFirstPassGoodConditionsAreRed) {
 struct LedCase {
     std::uint8_t linkStatus;
     std::uint8_t lineFlags;
-    std::array<bool, kPhyIndicatorCount> green;
+    std::array<bool, kIndicatorCount> green;
 };
 
 TEST(PhyIndicators, StatesFollowTheirBitsOnTheNtSide) {
@@ -254,7 +254,7 @@ TEST(PhyIndicators, StatesFollowTheirBitsOnTheNtSide) {
         results.lineFlags = Raw(c.lineFlags);
         page.FormatPhyValues(PhyReadingsFromResults(results));
         page.OnTimer();
-        for (int i = 0; i < kPhyIndicatorCount; ++i)
+        for (int i = 0; i < kIndicatorCount; ++i)
             EXPECT_EQ(page.Indicator(i)->CurrentImage(),
                       c.green[i] ? CPagePhy_Status::kGreenImage : CPagePhy_Status::kRedImage)
                 << "8C71=" << int(c.linkStatus) << " 8C98=" << int(c.lineFlags) << " indicator " << i;
@@ -273,13 +273,13 @@ TEST(PhyIndicators, LtSideKeepsTimingConvergedGrey) {
         results.lineFlags = Raw(flags);
         page.FormatPhyValues(PhyReadingsFromResults(results));
         page.OnTimer();
-        EXPECT_EQ(page.Indicator(kLedTimingConverged)->CurrentImage(), CPagePhy_Status::kGreyImage)
+        EXPECT_EQ(page.Indicator(kIndTimingConverged)->CurrentImage(), CPagePhy_Status::kGreyImage)
             << int(flags);
     }
     // The same page on the NT side shows it again.
     page.SetModemSide(kSideNT);
     EXPECT_TRUE(label->isEnabled());
-    EXPECT_EQ(page.Indicator(kLedTimingConverged)->CurrentImage(), CPagePhy_Status::kGreenImage);
+    EXPECT_EQ(page.Indicator(kIndTimingConverged)->CurrentImage(), CPagePhy_Status::kGreenImage);
 }
 
 // ---- show, reads and the tick model --------------------------------------------------------------------
@@ -359,11 +359,11 @@ TEST(PhyPage, LiveValuesFromTheSimulatorAreBelievable) {
     EXPECT_EQ(Field(page, "editRs"), "246");
     EXPECT_EQ(Field(page, "editPower"), "- 60.0");
     EXPECT_EQ(Field(page, "editLinkFail"), "0");
-    EXPECT_EQ(page.Indicator(kLedFullConstellation)->CurrentImage(), CPagePhy_Status::kGreenImage);
-    EXPECT_EQ(page.Indicator(kLedReducedConstellation)->CurrentImage(), CPagePhy_Status::kRedImage);
-    EXPECT_EQ(page.Indicator(kLedAgcConverged)->CurrentImage(), CPagePhy_Status::kGreenImage);
-    EXPECT_EQ(page.Indicator(kLedTimingConverged)->CurrentImage(), CPagePhy_Status::kGreyImage);
-    EXPECT_EQ(page.Indicator(kLedAdcSaturation)->CurrentImage(), CPagePhy_Status::kGreenImage);
+    EXPECT_EQ(page.Indicator(kIndFullConstellation)->CurrentImage(), CPagePhy_Status::kGreenImage);
+    EXPECT_EQ(page.Indicator(kIndReducedConstellation)->CurrentImage(), CPagePhy_Status::kRedImage);
+    EXPECT_EQ(page.Indicator(kIndAgcConverged)->CurrentImage(), CPagePhy_Status::kGreenImage);
+    EXPECT_EQ(page.Indicator(kIndTimingConverged)->CurrentImage(), CPagePhy_Status::kGreyImage);
+    EXPECT_EQ(page.Indicator(kIndAdcSaturation)->CurrentImage(), CPagePhy_Status::kGreenImage);
 }
 
 // Replies that are not the answer asked for (ERROR, another address, a field short, nothing) show as

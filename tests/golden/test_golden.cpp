@@ -1,0 +1,231 @@
+// Every published form of one pass, compared byte for byte with the golden files beside this test: a
+// renamed field, metric or column shows as a diff of a golden file. Times and durations are fixed or
+// masked. TESSOR_UPDATE_GOLDEN=1 writes the files anew instead of comparing.
+
+#include "cli/CliCommands.h"
+#include "linetest/LineTest.h"
+#include "linetest/LineTestBoard.h"
+#include "monitor/Monitor.h"
+#include "monitor/MonitorRecording.h"
+#include "ops/ScriptedBus.h"
+#include "recorder/RecordingFile.h"
+#include "sim/SimSerialDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#ifndef TESSOR_GOLDEN_DIR
+#error "TESSOR_GOLDEN_DIR must name the folder of the golden files"
+#endif
+
+namespace tessor {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The lines that differ, each as "-expected" and "+actual" with its line number.
+std::string Diff(const std::string& expected, const std::string& actual) {
+    const std::vector<std::string> e = Lines(expected);
+    const std::vector<std::string> a = Lines(actual);
+    std::ostringstream out;
+    for (std::size_t i = 0; i < std::max(e.size(), a.size()); ++i) {
+        const std::string* before = i < e.size() ? &e[i] : nullptr;
+        const std::string* after = i < a.size() ? &a[i] : nullptr;
+        if (before && after && *before == *after)
+            continue;
+        out << "line " << i + 1 << ":\n";
+        if (before)
+            out << "-" << *before << "\n";
+        if (after)
+            out << "+" << *after << "\n";
+    }
+    return out.str();
+}
+
+// Compares actual with the golden file name, or writes it when TESSOR_UPDATE_GOLDEN is set.
+void ExpectGolden(const std::string& name, const std::string& actual) {
+    const std::string path = std::string(TESSOR_GOLDEN_DIR) + "/" + name;
+    const char* update = std::getenv("TESSOR_UPDATE_GOLDEN");
+    if (update && std::string(update) == "1") {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << actual;
+        return;
+    }
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << path << " is missing: run with TESSOR_UPDATE_GOLDEN=1 to write it";
+    std::ostringstream expected;
+    expected << in.rdbuf();
+    EXPECT_TRUE(expected.str() == actual) << path << " differs (TESSOR_UPDATE_GOLDEN=1 rewrites it):\n"
+                                          << Diff(expected.str(), actual);
+}
+
+// A board with fixed registers: LT, line up, every figure of a PHY pass nonzero.
+opstest::CScriptedBus FixedBoard() {
+    opstest::CScriptedBus bus;
+    bus.regs["8C70"] = 0x00;   // LT
+    bus.regs["8C40"] = 0x22;   // downstream: QAM 64, interpolation 8
+    bus.regs["8C44"] = 0x22;   // upstream
+    bus.regs["8C99"] = 100000; // error value
+    bus.regs["8C9C"] = 576;    // transmit level
+    bus.regs["8C91"] = 50;     // corrected RS errors since the last read
+    bus.regs["8C71"] = 0xAE;   // link status
+    bus.regs["8C98"] = 0x06;   // line flags
+    bus.regs["8D38"] = 3;      // link fail counter
+    bus.regs["8D04"] = 7;      // an Ethernet counter
+    bus.regs["8C72"] = 0x61;
+    bus.regs["8C73"] = 0x62;
+    bus.regs["8C6F"] = 0x63;
+    return bus;
+}
+
+TEST(Golden, StatusJson) {
+    opstest::CScriptedBus bus = FixedBoard();
+    nlohmann::json doc;
+    std::string text;
+    const std::optional<RegResult> failed = cli::ReadStatus(bus, &doc, &text);
+    ASSERT_FALSE(failed);
+    ExpectGolden("status.json", doc.dump(2) + "\n");
+    ExpectGolden("status.txt", text);
+}
+
+// The values that depend on when the test ran, replaced by a mark.
+void Mask(nlohmann::json& doc, const std::vector<std::string>& keys) {
+    for (const std::string& key : keys) {
+        if (doc.contains(key) && !doc[key].is_null())
+            doc[key] = "<masked>";
+    }
+}
+
+TEST(Golden, LineTestJson) {
+    opstest::CScriptedBus bus = FixedBoard();
+    linetest::COpsLineTestBoard board(bus);
+    linetest::LineTestOptions options;
+    options.interval = 20ms;
+    options.duration = options.interval * 2;
+    options.site = "Site";
+    options.operatorName = "Operator";
+    options.note = "Note";
+    const linetest::LineTestResult result = linetest::CLineTest(board, options).Run();
+    nlohmann::json doc = cli::LineTestJson(result, "report.html");
+    // Rates are over the real time of the run.
+    Mask(doc, {"start", "end", "duration_s", "ethernet_seconds", "rs_per_second"});
+    for (nlohmann::json& c : doc["criteria"]) {
+        Mask(c, {"first_breach_s"});
+        if (c["name"] == "rs_per_second")
+            c["measured"] = "<masked>";
+    }
+    for (nlohmann::json& d : doc["drops_s"])
+        d = "<masked>";
+    ExpectGolden("linetest.json", doc.dump(2) + "\n");
+}
+
+// The monitor's second pass against the in-process simulator: 36 corrected errors a read and 6 FCS
+// errors, read 18 s apart by the monitor's clock.
+monitor::Snapshot SecondMonitorPass() {
+    sim::SimConfig config;
+    config.manualClock = true;
+    auto sim = std::make_shared<sim::CSimulator>(config);
+    sim->AdvanceTime(4000); // the line trains
+    auto setCounts = [&sim] {
+        sim->WithPair([](sim::CSimModemPair& p) {
+            p.SetCounter(sim::CSimModemPair::kLocal, 0x8C91, 36);
+            p.SetCounter(sim::CSimModemPair::kLocal, 0x8D04, 6);
+            return 0;
+        });
+    };
+    setCounts();
+    monitor::MonitorOptions o;
+    o.device = "sim";
+    o.interval = 20ms;
+    o.answerTimeout = 100ms;
+    o.opener = [sim](const std::string&, const LineSettings&, int*) {
+        return sim::CSimulator::CreateDevice(sim);
+    };
+    int reads = 0;
+    o.readClock = [&reads, &setCounts] {
+        setCounts();
+        return std::chrono::steady_clock::time_point{} + std::chrono::seconds(18 * reads++);
+    };
+    std::vector<monitor::Snapshot> passes;
+    monitor::CMonitor* running = nullptr;
+    monitor::CMonitor m(
+        o,
+        [&passes, &running](const monitor::Snapshot& s) {
+            passes.push_back(s);
+            if (passes.size() == 2)
+                running->Stop();
+        },
+        nullptr);
+    running = &m;
+    m.Run();
+    if (passes.size() < 2)
+        return {};
+    monitor::Snapshot s = passes[1];
+    s.passStartUnixSeconds = 1765000000.5;
+    s.passDurationSeconds = 0.25;
+    s.lastGoodPassUnixSeconds = 1765000000.75;
+    return s;
+}
+
+TEST(Golden, MonitorJsonLineAndMetrics) {
+    const monitor::Snapshot s = SecondMonitorPass();
+    ASSERT_TRUE(s.boardUp);
+    ExpectGolden("monitor.jsonl", monitor::RenderJsonLine(s) + "\n");
+    ExpectGolden("metrics.txt", monitor::RenderExposition(s));
+}
+
+// A recording's rows after its header with the two time fields of each masked, and its own path named
+// PATH.
+std::string MaskRecording(const std::string& text, const std::string& path) {
+    std::string out;
+    for (std::string line : Lines(text)) {
+        for (std::size_t at; (at = line.find(path)) != std::string::npos;)
+            line.replace(at, path.size(), "PATH");
+        if (!out.empty()) { // the header stays whole
+            const std::size_t first = line.find(',');
+            const std::size_t second = first == std::string::npos ? first : line.find(',', first + 1);
+            if (second != std::string::npos)
+                line = "<time>,<mono>" + line.substr(second);
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+TEST(Golden, MonitorRecording) {
+    const monitor::Snapshot s = SecondMonitorPass();
+    ASSERT_TRUE(s.boardUp);
+    char path[] = "/tmp/tessor-golden-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::remove(path); // a new file gets the header
+    std::string error;
+    auto recording = monitor::CMonitorRecording::Open(path, 5000ms, nullptr, &error);
+    ASSERT_TRUE(recording) << error;
+    recording->AddPass(s);
+    recording.reset();
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::remove(path);
+    ExpectGolden("recording.csv", MaskRecording(text.str(), path));
+}
+
+} // namespace
+} // namespace tessor
