@@ -380,7 +380,7 @@ TEST(PhyPage, SpoiltRepliesShowAsFailedReads) {
     page.OnTimer();
     for (const char* field : {"editSnr", "editMse", "editRs", "editLinkFail", "editPower"})
         EXPECT_EQ(Field(page, field), "-") << field;
-    for (int led : {kLedFullConstellation, kLedAgcConverged})
+    for (int led : {kIndFullConstellation, kIndAgcConverged})
         EXPECT_NE(page.Indicator(led)->CurrentImage(), CPagePhy_Status::kGreenImage) << led;
 }
 
