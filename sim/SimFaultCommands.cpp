@@ -1,5 +1,6 @@
 #include "sim/SimFaultCommands.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 
@@ -29,12 +30,17 @@ bool ParseAddress(const std::string& text, std::uint16_t* address) {
 }
 
 // A whole decimal number from 0 to max.
+// Parsed as 64 bits, with overflow seen, so that it refuses the same on a system whose long is 32 bits.
 bool ParseCount(const std::string& text, unsigned long max, unsigned long* count) {
     char* end = nullptr;
     if (text.empty() || text[0] < '0' || text[0] > '9')
         return false;
-    *count = std::strtoul(text.c_str(), &end, 10);
-    return *end == '\0' && *count <= max;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (*end != '\0' || errno == ERANGE || value > max)
+        return false;
+    *count = static_cast<unsigned long>(value);
+    return true;
 }
 
 FaultCommand Refuse(const char* usage, std::string* reply) {
