@@ -126,7 +126,8 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
         "libqt6widgets6 (>= 6.4.2), libqt6gui6 (>= 6.4.2), libqt6core6 (>= 6.4.2), \
-qt6-qpa-plugins, libudev1, libmicrohttpd12, libtelnet2, libc6, libstdc++6, libgcc-s1")
+qt6-qpa-plugins, libudev1, libmicrohttpd12, libtelnet2, libyaml-cpp0.7, libgnutls30, libcrypt1, libc6, libstdc++6, \
+libgcc-s1")
 endif()
 
 include(CPack)
