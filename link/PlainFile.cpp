@@ -487,13 +487,21 @@ int CreateBeside(const std::string& target, std::string* temp, int* error) {
 
 } // namespace
 
+// The file a replacement of path writes (a link's target), its mode, and a new temporary file beside
+// it, open for writing; -1 when path may not be replaced or nothing can be created there.
+static int StartReplacement(const std::string& path, std::string* target, int* mode, std::string* temp,
+                            int* error) {
+    *mode = -1;
+    if (!ReplacementTarget(path, target, mode, error))
+        return -1;
+    return CreateBeside(*target, temp, error);
+}
+
 bool CanReplacePlainFile(const std::string& path, int* error) {
     std::string target;
-    int mode = -1;
-    if (!ReplacementTarget(path, &target, &mode, error))
-        return false;
     std::string temp;
-    const int fd = CreateBeside(target, &temp, error);
+    int mode = -1;
+    const int fd = StartReplacement(path, &target, &mode, &temp, error);
     if (fd < 0)
         return false;
     ClosePlainFile(fd);
@@ -544,11 +552,9 @@ std::string PlainFileErrorText(int error) {
 
 bool ReplacePlainFileContents(const std::string& path, const char* data, std::size_t len, int* error) {
     std::string target;
-    int mode = -1;
-    if (!ReplacementTarget(path, &target, &mode, error))
-        return false;
     std::string temp;
-    const int fd = CreateBeside(target, &temp, error);
+    int mode = -1;
+    const int fd = StartReplacement(path, &target, &mode, &temp, error);
     if (fd < 0)
         return false;
     bool ok = TakeMode(fd, mode, error) && WritePlainFile(fd, data, len, error);
