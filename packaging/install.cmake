@@ -4,6 +4,8 @@
 #   lib/systemd/system/tessor-monitor@.service   unattended monitoring, one instance per device
 #   share/tessor-configurator/prometheus/tessor-alerts.yml   Prometheus alerting and recording rules
 #   share/tessor-configurator/monitoring/web-config-*.yml    the monitor's --web.config.file examples
+#   share/tessor-configurator/monitoring/tessor-dashboard.json   Grafana dashboard (import)
+#   share/tessor-configurator/monitoring/alertmanager.yml       Alertmanager example for the alerts
 #   share/tessor-configurator/Help/          help pages; the desktop entry starts the tool in
 #                                            share/tessor-configurator, so F1 finds Help/ there
 #   share/applications/tessor-configurator.desktop
@@ -32,6 +34,10 @@ install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/prometheus/tessor-alerts.yml"
 install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/web-config-tls.yml"
               "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/web-config-basic-auth.yml"
               "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/web-config-client-cert.yml"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/monitoring)
+# The Grafana dashboard of the monitor's metrics and an Alertmanager configuration for its alerts.
+install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/tessor-dashboard.json"
+              "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/alertmanager.yml"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/monitoring)
 install(DIRECTORY "${TESSOR_PACKAGING_ROOT}/Help/"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/Help
@@ -112,8 +118,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.calvadra.example")
 # Opening the help pages goes through the desktop's default browser.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
-# The monitor's metrics are meant for a Prometheus server, here or elsewhere.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus")
+# The monitor's metrics are meant for a Prometheus server, here or elsewhere, its alerts for Alertmanager.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus, prometheus-alertmanager")
 
 find_program(TESSOR_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TESSOR_DPKG_SHLIBDEPS)

@@ -19,6 +19,9 @@ packages=(
     # with the node exporter given the same file, through curl.
     libgnutls28-dev libcrypt-dev libyaml-cpp-dev
     openssl apache2-utils curl prometheus-node-exporter
+    # The monitoring set's tests: amtool and Alertmanager for the Alertmanager example, PyYAML for the
+    # rule files.
+    prometheus-alertmanager python3-yaml
 )
 
 if [ "${1:-}" = "--windows" ]; then

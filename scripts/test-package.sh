@@ -140,6 +140,14 @@ rules=$datadir/prometheus/tessor-alerts.yml
 if command -v promtool >/dev/null 2>&1; then
     promtool check rules "$rules" >/dev/null || fail "the installed Prometheus rules do not check"
 fi
+for f in "$datadir/monitoring/tessor-dashboard.json" "$datadir/Help/page_runbook.htm"; do
+    [ -f "$f" ] || fail "$f missing"
+done
+alertmanager=$datadir/monitoring/alertmanager.yml
+[ -f "$alertmanager" ] || fail "$alertmanager missing"
+if command -v amtool >/dev/null 2>&1; then
+    amtool check-config "$alertmanager" >/dev/null || fail "the installed Alertmanager example does not check"
+fi
 unit=/lib/systemd/system/tessor-monitor@.service
 [ -f "$unit" ] || fail "$unit missing"
 if command -v systemd-analyze >/dev/null 2>&1; then
