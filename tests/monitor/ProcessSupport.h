@@ -1,14 +1,18 @@
 #pragma once
 
-// Child processes, temporary folders, free loopback ports and plain HTTP exchanges for the monitor's
-// end-to-end tests.
+// Child processes, temporary folders, free loopback ports, plain HTTP exchanges and a real Prometheus
+// for the monitor's end-to-end tests.
 
 #include "support/ChildProcess.h"
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
 #include <cstdint>
 #include <cstdlib>
 #include <netinet/in.h>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -90,5 +94,25 @@ public:
 private:
     int m_fd = -1;
 };
+
+// A real Prometheus on 127.0.0.1:promPort with the dir's prometheus.yml, its data in the dir.
+inline bool StartPrometheus(Process& prometheus, const TempDir& dir, int promPort) {
+    return prometheus.Start({"/usr/bin/prometheus", "--config.file=" + dir.File("prometheus.yml"),
+                             "--storage.tsdb.path=" + dir.File("tsdb"),
+                             "--web.listen-address=127.0.0.1:" + std::to_string(promPort)},
+                            dir.File("prometheus.out"), dir.File("prometheus.err"));
+}
+
+// Prometheus's answer to an instant query: the value of the first series, none when it has none.
+inline std::optional<double> PrometheusQuery(int port, const std::string& query) {
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Get("/api/v1/query", httplib::Params{{"query", query}}, httplib::Headers{});
+    if (!res || res->status != 200)
+        return std::nullopt;
+    const auto j = nlohmann::json::parse(res->body, nullptr, false);
+    if (j.is_discarded() || j["data"]["result"].empty())
+        return std::nullopt;
+    return std::stod(j["data"]["result"][0]["value"][1].get<std::string>());
+}
 
 } // namespace tessor::monitor::test

@@ -117,10 +117,9 @@ protected:
     int m_port = 0;
 };
 
-// Prometheus's answer to an instant query: the value of the first series.
 // A real Prometheus on promPort scraping the monitor every second, with the rule file if one is named.
-bool StartPrometheus(Process& prometheus, const TempDir& dir, int monitorPort, int promPort,
-                     const std::string& ruleFile = "") {
+bool StartScrapingPrometheus(Process& prometheus, const TempDir& dir, int monitorPort, int promPort,
+                             const std::string& ruleFile = "") {
     {
         std::ofstream config(dir.File("prometheus.yml"));
         config << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n";
@@ -129,21 +128,7 @@ bool StartPrometheus(Process& prometheus, const TempDir& dir, int monitorPort, i
         config << "scrape_configs:\n  - job_name: tessor\n    static_configs:\n      - targets: ['127.0.0.1:"
                << monitorPort << "']\n";
     }
-    return prometheus.Start({"/usr/bin/prometheus", "--config.file=" + dir.File("prometheus.yml"),
-                             "--storage.tsdb.path=" + dir.File("tsdb"),
-                             "--web.listen-address=127.0.0.1:" + std::to_string(promPort)},
-                            dir.File("prometheus.out"), dir.File("prometheus.err"));
-}
-
-std::optional<double> PrometheusQuery(int port, const std::string& query) {
-    httplib::Client client("127.0.0.1", port);
-    auto res = client.Get("/api/v1/query", httplib::Params{{"query", query}}, httplib::Headers{});
-    if (!res || res->status != 200)
-        return std::nullopt;
-    const auto j = nlohmann::json::parse(res->body, nullptr, false);
-    if (j.is_discarded() || j["data"]["result"].empty())
-        return std::nullopt;
-    return std::stod(j["data"]["result"][0]["value"][1].get<std::string>());
+    return StartPrometheus(prometheus, dir, promPort);
 }
 
 TEST_F(MonitorE2e, PrometheusStoresTheSimulatorsValuesAndPromtoolAcceptsTheExposition) {
@@ -153,7 +138,7 @@ TEST_F(MonitorE2e, PrometheusStoresTheSimulatorsValuesAndPromtoolAcceptsTheExpos
 
     const int promPort = FreePort();
     Process prometheus;
-    ASSERT_TRUE(StartPrometheus(prometheus, m_dir, m_port, promPort));
+    ASSERT_TRUE(StartScrapingPrometheus(prometheus, m_dir, m_port, promPort));
     ASSERT_TRUE(WaitFor([&] { return PrometheusQuery(promPort, "tessor_line_up").has_value(); }, 40s))
         << ReadFile(m_dir.File("prometheus.err"));
     // A rate needs a few scrapes of the line up.
@@ -214,7 +199,8 @@ TEST_F(MonitorE2e, PrometheusWithTheShippedRulesRaisesBoardNotAnsweringWhenTheBo
         rules << ScaledRules();
     }
     Process prometheus;
-    ASSERT_TRUE(StartPrometheus(prometheus, m_dir, m_port, promPort, m_dir.File("tessor-alerts.yml")));
+    ASSERT_TRUE(
+        StartScrapingPrometheus(prometheus, m_dir, m_port, promPort, m_dir.File("tessor-alerts.yml")));
     ASSERT_TRUE(WaitFor([&] { return PrometheusQuery(promPort, "tessor_up") == 1.0; }, 40s))
         << ReadFile(m_dir.File("prometheus.err"));
     std::this_thread::sleep_for(3s);

@@ -325,7 +325,7 @@ TEST_F(MonitorTls, EveryClientAuthTypeAnswersAsTheNodeExporterDoes) {
     }
 }
 
-bool StartPrometheus(Process& prometheus, const TempDir& dir, int monitorPort, int promPort) {
+bool StartScrapingPrometheus(Process& prometheus, const TempDir& dir, int monitorPort, int promPort) {
     const std::string target = "      - targets: ['127.0.0.1:" + std::to_string(monitorPort) + "']\n";
     const std::string tls = "    scheme: https\n    tls_config:\n      ca_file: " + dir.File("ca.crt") + "\n";
     const std::string cert =
@@ -340,28 +340,14 @@ bool StartPrometheus(Process& prometheus, const TempDir& dir, int monitorPort, i
                << job("good", tls + cert, "scrape-secret") << job("wrong-password", tls + cert, "wrong")
                << job("no-client-cert", tls, "scrape-secret");
     }
-    return prometheus.Start({"/usr/bin/prometheus", "--config.file=" + dir.File("prometheus.yml"),
-                             "--storage.tsdb.path=" + dir.File("tsdb"),
-                             "--web.listen-address=127.0.0.1:" + std::to_string(promPort)},
-                            dir.File("prometheus.out"), dir.File("prometheus.err"));
-}
-
-std::optional<double> PrometheusQuery(int port, const std::string& query) {
-    httplib::Client client("127.0.0.1", port);
-    auto res = client.Get("/api/v1/query", httplib::Params{{"query", query}}, httplib::Headers{});
-    if (!res || res->status != 200)
-        return std::nullopt;
-    const auto j = nlohmann::json::parse(res->body, nullptr, false);
-    if (j.is_discarded() || j["data"]["result"].empty())
-        return std::nullopt;
-    return std::stod(j["data"]["result"][0]["value"][1].get<std::string>());
+    return StartPrometheus(prometheus, dir, promPort);
 }
 
 TEST_F(MonitorTls, PrometheusScrapesWithTlsAndBasicAuthAndTheRefusedScrapesAreCounted) {
     StartMonitor();
     const int promPort = FreePort();
     Process prometheus;
-    ASSERT_TRUE(StartPrometheus(prometheus, m_dir, m_port, promPort));
+    ASSERT_TRUE(StartScrapingPrometheus(prometheus, m_dir, m_port, promPort));
     ASSERT_TRUE(WaitFor(
         [&] {
             return PrometheusQuery(promPort, "up{job=\"good\"}") == 1.0 &&

@@ -314,8 +314,8 @@ class DashboardAgainstPrometheus(unittest.TestCase):
             answer = get_json(f"http://127.0.0.1:{prometheus}/api/v1/query?" +
                               urllib.parse.urlencode({"query": expr}))
             return answer["data"]["result"] if answer and answer.get("status") == "success" else None
-        both_up = lambda: len([s for s in query('tessor_line_up == 1') or []]) == 2
-        self.assertTrue(wait_for(both_up, 40), children.log("prometheus") + children.log("monitor"))
+        self.assertTrue(wait_for(lambda: len(query("tessor_line_up == 1") or []) == 2, 40),
+                        children.log("prometheus") + children.log("monitor"))
         time.sleep(6)  # enough scrapes for a rate over the 5 s window below
 
         with urllib.request.urlopen(f"http://127.0.0.1:{monitor}/metrics", timeout=5) as r:
