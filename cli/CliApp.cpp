@@ -158,6 +158,7 @@ public:
         AddGeneralCommands();
         AddLineTestCommands();
         m_ports = m_app.add_subcommand("ports", "what COM1..COM3 resolve to and whether each can be opened");
+        AddExportCommand();
         m_monitor = AddMonitorCommand(m_app, monitorArgs);
         m_answerTimeout = m_app.get_option("--answer-timeout-ms");
     }
@@ -182,6 +183,7 @@ public:
         return nullptr;
     }
     bool PortsChosen() const { return m_ports->parsed(); }
+    bool ExportChosen() const { return m_export->parsed(); }
     bool MonitorChosen() const { return m_monitor->parsed(); }
     // The monitor gives up on a silent board sooner unless told otherwise.
     int MonitorAnswerTimeoutMs() const {
@@ -190,6 +192,7 @@ public:
 
     GlobalOptions options;
     Arguments args;
+    ExportArgs exportArgs;
     MonitorArguments monitorArgs;
     const std::atomic<bool>* interrupted = nullptr;
 
@@ -348,6 +351,26 @@ private:
         return kExitOk;
     }
 
+    // No board traffic: a recording file into another format.
+    void AddExportCommand() {
+        m_export = m_app.add_subcommand(
+            "export", "write a recording (Line History or monitor --record) as OpenMetrics text for "
+                      "promtool tsdb create-blocks-from openmetrics");
+        m_export->add_flag("--openmetrics", "OpenMetrics text (the only format)")->required();
+        m_export->add_option("RECORDING", exportArgs.recording, "recording file (CSV)")->required();
+        m_export->add_option("--site", exportArgs.site, "value of the site label of every series")
+            ->required()
+            ->check(CLI::Validator(
+                [](const std::string& text) {
+                    return text.empty() ? std::string("a site is a name, such as Depot North")
+                                        : std::string();
+                },
+                "NAME", "site name"));
+        m_export->add_option("--output", exportArgs.output,
+                             "write to FILE (replaced whole, or left as it was on failure) instead of "
+                             "standard output");
+    }
+
     void AddGeneralCommands() {
         Add(m_app.add_subcommand("reset", "soft reset of the local modem"), true,
             [](const Context& ctx) { return RunGeneral(ctx, GeneralAction::Reset); });
@@ -372,6 +395,7 @@ private:
 
     CLI::App m_app;
     CLI::App* m_ports = nullptr;
+    CLI::App* m_export = nullptr;
     CLI::App* m_monitor = nullptr;
     CLI::Option* m_answerTimeout = nullptr;
     CLI::Option* m_minSnr = nullptr;
@@ -392,6 +416,8 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
         return parsed;
     if (parser.PortsChosen())
         return RunPorts(parser.options, streams);
+    if (parser.ExportChosen())
+        return RunExport(parser.exportArgs, streams);
     // The monitor keeps its own connection, reopened whenever the device comes back, and ends on a signal.
     if (parser.MonitorChosen())
         return RunMonitor(parser.monitorArgs, parser.options.port, parser.MonitorAnswerTimeoutMs());

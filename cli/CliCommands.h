@@ -76,6 +76,14 @@ nlohmann::json LineTestJson(const linetest::LineTestResult& result, const std::s
 // The 31 registers Save reads against FILE.
 int RunVerify(const Context& ctx, const std::string& file);
 
+// No board traffic: a recording file as OpenMetrics text on standard output or into output.
+struct ExportArgs {
+    std::string recording;
+    std::string site;
+    std::string output; // empty: standard output
+};
+int RunExport(const ExportArgs& args, const Streams& streams);
+
 // No board traffic: what COM1..COM3 resolve to and whether each opens.
 int RunPorts(const GlobalOptions& options, const Streams& streams);
 

@@ -5,28 +5,6 @@
 
 namespace tessor::monitor {
 
-const std::array<const char*, kEthernetCounterCount> kEthernetCounterHelp{
-    "Frames transmitted on the Ethernet port; the sum of the raw counts read.",
-    "Frames received on the Ethernet port; the sum of the raw counts read.",
-    "Pause frames transmitted; the sum of the raw counts read.",
-    "Pause frames received; the sum of the raw counts read.",
-    "Octets transmitted; the sum of the raw counts read.",
-    "Octets received; the sum of the raw counts read.",
-    "Broadcast frames received; the sum of the raw counts read.",
-    "Frames sent after a single collision; the sum of the raw counts read.",
-    "Frames sent after several collisions; the sum of the raw counts read.",
-    "Late collisions; the sum of the raw counts read.",
-    "Frames dropped after excessive collisions; the sum of the raw counts read.",
-    "Receive errors; the sum of the raw counts read.",
-    "Carrier sense errors; the sum of the raw counts read.",
-    "Frames that were too long; the sum of the raw counts read.",
-    "Frames with a bad frame check sequence; the sum of the raw counts read.",
-};
-
-std::string EthernetCounterMetric(int counter) {
-    return std::string("tessor_") + kCounterDefs[static_cast<std::size_t>(counter)].name + "_total";
-}
-
 namespace {
 
 std::optional<std::uint8_t> LowByte(const std::optional<std::uint16_t>& value) {

@@ -3,6 +3,7 @@
 // What the monitor reads from the local modem, as plain values. A value that a failed read did not
 // deliver stays empty, so nothing stale or made up is ever published.
 
+#include "model/MetricNames.h"
 #include "ops/EthernetPass.h"
 #include "ops/PhyPass.h"
 
@@ -14,11 +15,6 @@
 namespace tessor::monitor {
 
 constexpr int kEthernetCounterCount = ops::kEthernetCounterCount;
-
-// The help text of each Ethernet counter's metric, in the operations layer's order. The metric is the
-// counter's machine name with the tessor_ prefix and the _total suffix.
-extern const std::array<const char*, kEthernetCounterCount> kEthernetCounterHelp;
-std::string EthernetCounterMetric(int counter);
 
 // Board identification and which end of the line the local modem is.
 struct Identification {

@@ -14,22 +14,6 @@ struct Label {
     std::string value;
 };
 
-std::string EscapeLabel(const std::string& value) {
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '"')
-            out += "\\\"";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out += c;
-    }
-    return out;
-}
-
 std::string Number(double v) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.15g", v);
@@ -68,7 +52,7 @@ public:
              std::initializer_list<const std::vector<Label>*>{&m_base, &extra}) {
             for (const Label& l : *labels) {
                 m_out += first ? "" : ",";
-                m_out += std::string(l.name) + "=\"" + EscapeLabel(l.value) + "\"";
+                m_out += std::string(l.name) + "=\"" + EscapeLabelValue(l.value) + "\"";
                 first = false;
             }
         }
@@ -84,6 +68,15 @@ public:
     template <class T> void Gauge(const std::string& name, const char* help, const std::optional<T>& v) {
         Begin(name, "gauge", help);
         Optional(v);
+    }
+    template <class T> void Gauge(MetricFamily family, const std::optional<T>& v) {
+        Begin(family);
+        Optional(v);
+    }
+
+    void Begin(MetricFamily family) {
+        const MetricFamilyDef& f = kMetricFamilies[static_cast<std::size_t>(family)];
+        Begin(f.name, f.type, f.help);
     }
 
     void Counter(const std::string& name, const char* help, std::uint64_t v) {
@@ -108,16 +101,15 @@ private:
 
 void WriteLine(CFamilyWriter& w, const Snapshot& s) {
     const PhyReadings& p = s.phy;
-    w.Gauge("tessor_line_snr_decibels", "Signal-to-noise ratio of the received signal in dB.", p.snrDecibels);
-    w.Gauge("tessor_line_mse_decibels", "Mean square error of the received signal in dB.", p.mseDecibels);
+    w.Gauge(kMetricLineSnr, p.snrDecibels);
+    w.Gauge(kMetricLineMse, p.mseDecibels);
     w.Gauge("tessor_rs_corrected_errors_per_second",
             "Corrected Reed-Solomon errors per second: the last raw count over the real time since the read "
             "before it.",
             p.rsCorrectedPerSecond);
-    w.Gauge("tessor_transmit_power_dbm_per_hertz", "Transmitted power spectral density in dBm/Hz.",
-            p.transmitPowerDbmPerHertz);
+    w.Gauge(kMetricTransmitPower, p.transmitPowerDbmPerHertz);
 
-    w.Begin("tessor_indicator", "gauge", "Status indicator: 1 when its condition is present, 0 when not.");
+    w.Begin(kMetricIndicator);
     for (int i = 0; i < kIndicatorCount; ++i) {
         if (const auto on = p.Indicator(i))
             w.Sample(*on ? "1" : "0", {{"indicator", kIndicatorDefs[static_cast<std::size_t>(i)].name}});
@@ -153,22 +145,17 @@ std::string RenderExposition(const Snapshot& s) {
     std::string out;
     out.reserve(8192);
     CFamilyWriter w(out, s);
-    w.Begin("tessor_up", "gauge", "1 when the board answered the last poll pass, 0 when it did not.");
+    w.Begin(kMetricUp);
     w.Sample(s.boardUp ? "1" : "0");
     if (s.boardUp) {
-        w.Gauge("tessor_line_up", "1 when the line to the remote modem is up.",
-                s.lineUp ? std::optional<int>(*s.lineUp ? 1 : 0) : std::nullopt);
+        w.Gauge(kMetricLineUp, s.lineUp ? std::optional<int>(*s.lineUp ? 1 : 0) : std::nullopt);
         WriteBoardInfo(w, s);
         WriteLine(w, s);
     }
-    w.Counter("tessor_rs_corrected_errors_total",
-              "Corrected Reed-Solomon errors: the sum of the raw counts read since the monitor started.",
-              s.rsCorrectedTotal);
-    w.Counter(
-        "tessor_link_failures_total",
-        "Link failures since the monitor started: the increases of the modem's 8-bit link fail counter, "
-        "counted over its wraps.",
-        s.linkFailuresTotal);
+    w.Begin(kMetricRsCorrectedTotal);
+    w.Optional(s.rsCorrectedTotal);
+    w.Begin(kMetricLinkFailuresTotal);
+    w.Optional(s.linkFailuresTotal);
     for (int i = 0; i < kEthernetCounterCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
         w.Counter(EthernetCounterMetric(i), kEthernetCounterHelp[index], s.ethernet[index]);

@@ -1,0 +1,58 @@
+#include "model/MetricNames.h"
+
+namespace tessor {
+
+const std::array<MetricFamilyDef, kMetricFamilyCount> kMetricFamilies{{
+    {"tessor_up", "gauge", "", "1 when the board answered the last poll pass, 0 when it did not."},
+    {"tessor_line_up", "gauge", "", "1 when the line to the remote modem is up."},
+    {"tessor_line_snr_decibels", "gauge", "decibels", "Signal-to-noise ratio of the received signal in dB."},
+    {"tessor_line_mse_decibels", "gauge", "decibels", "Mean square error of the received signal in dB."},
+    {"tessor_transmit_power_dbm_per_hertz", "gauge", "dbm_per_hertz",
+     "Transmitted power spectral density in dBm/Hz."},
+    {"tessor_indicator", "gauge", "", "Status indicator: 1 when its condition is present, 0 when not."},
+    {"tessor_rs_corrected_errors_total", "counter", "",
+     "Corrected Reed-Solomon errors: the sum of the raw counts read since the monitor started."},
+    {"tessor_link_failures_total", "counter", "",
+     "Link failures since the monitor started: the increases of the modem's 8-bit link fail counter, "
+     "counted over its wraps."},
+}};
+
+const std::array<const char*, kCounterDefCount> kEthernetCounterHelp{
+    "Frames transmitted on the Ethernet port; the sum of the raw counts read.",
+    "Frames received on the Ethernet port; the sum of the raw counts read.",
+    "Pause frames transmitted; the sum of the raw counts read.",
+    "Pause frames received; the sum of the raw counts read.",
+    "Octets transmitted; the sum of the raw counts read.",
+    "Octets received; the sum of the raw counts read.",
+    "Broadcast frames received; the sum of the raw counts read.",
+    "Frames sent after a single collision; the sum of the raw counts read.",
+    "Frames sent after several collisions; the sum of the raw counts read.",
+    "Late collisions; the sum of the raw counts read.",
+    "Frames dropped after excessive collisions; the sum of the raw counts read.",
+    "Receive errors; the sum of the raw counts read.",
+    "Carrier sense errors; the sum of the raw counts read.",
+    "Frames that were too long; the sum of the raw counts read.",
+    "Frames with a bad frame check sequence; the sum of the raw counts read.",
+};
+
+std::string EthernetCounterMetric(int counter) {
+    return std::string("tessor_") + kCounterDefs[static_cast<std::size_t>(counter)].name + "_total";
+}
+
+std::string EscapeLabelValue(const std::string& value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '"')
+            out += "\\\"";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace tessor

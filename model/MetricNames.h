@@ -1,0 +1,41 @@
+#pragma once
+
+// Published metric families: the names, types, units and help texts that the monitor's exposition and the
+// recording export both write. Kept small and in one place so that both outputs name a value alike.
+
+#include "model/LineVocabulary.h"
+
+#include <array>
+#include <string>
+
+namespace tessor {
+
+enum MetricFamily {
+    kMetricUp,
+    kMetricLineUp,
+    kMetricLineSnr,
+    kMetricLineMse,
+    kMetricTransmitPower,
+    kMetricIndicator,
+    kMetricRsCorrectedTotal,
+    kMetricLinkFailuresTotal,
+    kMetricFamilyCount
+};
+
+struct MetricFamilyDef {
+    const char* name; // the sample name; a counter's ends in _total
+    const char* type; // "gauge" or "counter"
+    const char* unit; // the unit the name ends in, empty when it names none
+    const char* help;
+};
+extern const std::array<MetricFamilyDef, kMetricFamilyCount> kMetricFamilies;
+
+// The help text of each Ethernet counter's metric, in the order of kCounterDefs. The metric is the
+// counter's machine name with the tessor_ prefix and the _total suffix.
+extern const std::array<const char*, kCounterDefCount> kEthernetCounterHelp;
+std::string EthernetCounterMetric(int counter);
+
+// A label value as the text formats write it between its quotes: backslash, quote and line feed escaped.
+std::string EscapeLabelValue(const std::string& value);
+
+} // namespace tessor
