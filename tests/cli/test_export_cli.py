@@ -1,6 +1,7 @@
-"""tessor-cli export --openmetrics into the real Prometheus: a recording made by monitor --record against
-tessor-sim's living line with a cut, exported, turned into blocks by promtool, and served by prometheus.
-The answers are checked against the recording file's own rows, not against the exporter's arithmetic.
+"""tessor-cli export --openmetrics: its outcomes on a window tool's recording, and the real Prometheus
+serving a recording made by monitor --record against tessor-sim's living line with a cut, exported and
+turned into blocks by promtool. Answers are checked against the recording file's own rows, not against
+the exporter's arithmetic.
 Paths come from CTest: TESSOR_SIM, TESSOR_CLI, TESSOR_PROMTOOL, TESSOR_PROMETHEUS.
 """
 
@@ -202,6 +203,56 @@ class Backfill(unittest.TestCase):
                 gap_points += 1 if gap_from < t < gap_to else 0
         self.assertGreater(checked, 20)
         self.assertGreater(gap_points, 10)
+
+
+WINDOW_RECORDING = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "screenshots",
+                                "history-recording.csv")
+
+
+class ExportUsage(unittest.TestCase):
+    """The command's outcomes without a server: what it reads, refuses and reports."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tessor-export-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def export(self, *args):
+        return subprocess.run([os.environ["TESSOR_CLI"], "export", *args], capture_output=True, text=True,
+                              timeout=GUARD_S)
+
+    def test_a_window_recording_with_a_damaged_row(self):
+        damaged = os.path.join(self.dir, "window.csv")
+        shutil.copy(WINDOW_RECORDING, damaged)
+        with open(damaged, "a") as f:
+            f.write("2026-12-01T00:00:00.000Z,1,phy,not a row\n")
+        run = self.export("--openmetrics", damaged, "--site", "Bench")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn(f"{damaged}: 1 damaged row(s) skipped", run.stderr)
+        self.assertTrue(run.stdout.endswith("# EOF\n"))
+        with open(WINDOW_RECORDING, newline="", encoding="utf-8") as f:
+            rows = [r for r in csv.DictReader(f) if r["type"] == "phy" and r["snr_db"]]
+        want = [f"{r['snr_db']} {row_seconds(r):.3f}" for r in rows]
+        got = [line.split("} ")[1] for line in run.stdout.splitlines()
+               if line.startswith('tessor_line_snr_decibels{site="Bench"}')]
+        self.assertEqual(got, want)
+        self.assertGreater(len(want), 100)
+
+    def test_refusals_name_the_file_and_leave_output_alone(self):
+        missing = os.path.join(self.dir, "missing.csv")
+        run = self.export("--openmetrics", missing, "--site", "Bench")
+        self.assertEqual((run.returncode, run.stdout), (5, ""))
+        self.assertIn(missing, run.stderr)
+        self.assertIn("Name a recording", run.stderr)
+        nowhere = os.path.join(self.dir, "no-folder", "out.om")
+        run = self.export("--openmetrics", WINDOW_RECORDING, "--site", "Bench", "--output", nowhere)
+        self.assertEqual(run.returncode, 5)
+        self.assertIn(nowhere, run.stderr)
+        for args in (("--openmetrics", WINDOW_RECORDING), ("--openmetrics", WINDOW_RECORDING, "--site", ""),
+                     (WINDOW_RECORDING, "--site", "Bench")):
+            run = self.export(*args)
+            self.assertEqual((run.returncode, run.stdout), (2, ""), args)
 
 
 if __name__ == "__main__":
