@@ -85,8 +85,8 @@ public:
     }
 
     // A counter family whose one sample is written only once the count is known.
-    void Counter(const std::string& name, const char* help, const std::optional<std::uint64_t>& v) {
-        Begin(name, "counter", help);
+    void Counter(MetricFamily family, const std::optional<std::uint64_t>& v) {
+        Begin(family);
         Optional(v);
     }
 
@@ -152,10 +152,8 @@ std::string RenderExposition(const Snapshot& s) {
         WriteBoardInfo(w, s);
         WriteLine(w, s);
     }
-    w.Begin(kMetricRsCorrectedTotal);
-    w.Optional(s.rsCorrectedTotal);
-    w.Begin(kMetricLinkFailuresTotal);
-    w.Optional(s.linkFailuresTotal);
+    w.Counter(kMetricRsCorrectedTotal, s.rsCorrectedTotal);
+    w.Counter(kMetricLinkFailuresTotal, s.linkFailuresTotal);
     for (int i = 0; i < kEthernetCounterCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
         w.Counter(EthernetCounterMetric(i), kEthernetCounterHelp[index], s.ethernet[index]);
