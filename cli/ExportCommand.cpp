@@ -36,6 +36,9 @@ int RunExport(const ExportArgs& args, const Streams& streams) {
     if (args.output.empty()) {
         WriteOpenMetrics(store, args.site, [&streams](const std::string& text) { streams.out << text; });
         streams.out.flush();
+        if (!streams.out)
+            return FileFail(streams, "cannot write to standard output: the export is incomplete. Check the "
+                                     "free space where it goes, or give --output FILE.");
         return kExitOk;
     }
     std::string text;

@@ -249,6 +249,11 @@ class ExportUsage(unittest.TestCase):
         run = self.export("--openmetrics", WINDOW_RECORDING, "--site", "Bench", "--output", nowhere)
         self.assertEqual(run.returncode, 5)
         self.assertIn(nowhere, run.stderr)
+        with open("/dev/full", "w") as full:
+            run = subprocess.run([os.environ["TESSOR_CLI"], "export", "--openmetrics", WINDOW_RECORDING, "--site",
+                                  "Bench"], stdout=full, stderr=subprocess.PIPE, text=True, timeout=GUARD_S)
+        self.assertEqual(run.returncode, 5)
+        self.assertIn("standard output", run.stderr)
         for args in (("--openmetrics", WINDOW_RECORDING), ("--openmetrics", WINDOW_RECORDING, "--site", ""),
                      (WINDOW_RECORDING, "--site", "Bench")):
             run = self.export(*args)
