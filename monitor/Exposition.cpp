@@ -107,15 +107,17 @@ private:
 };
 
 void WriteLine(CFamilyWriter& w, const Snapshot& s) {
-    const PhyReadings& p = s.phy;
-    w.Gauge("tessor_line_snr_decibels", "Signal-to-noise ratio of the received signal in dB.", p.snrDecibels);
-    w.Gauge("tessor_line_mse_decibels", "Mean square error of the received signal in dB.", p.mseDecibels);
+    const PhyValues& p = s.phy;
+    w.Gauge("tessor_line_snr_decibels", "Signal-to-noise ratio of the received signal in dB.",
+            Decibels(p.snrCenti));
+    w.Gauge("tessor_line_mse_decibels", "Mean square error of the received signal in dB.",
+            Decibels(p.mseCenti));
     w.Gauge("tessor_rs_corrected_errors_per_second",
             "Corrected Reed-Solomon errors per second: the last raw count over the real time since the read "
             "before it.",
-            p.rsCorrectedPerSecond);
+            s.rsCorrectedPerSecond);
     w.Gauge("tessor_transmit_power_dbm_per_hertz", "Transmitted power spectral density in dBm/Hz.",
-            p.transmitPowerDbmPerHertz);
+            p.txPowerDbmHz);
 
     w.Begin("tessor_indicator", "gauge", "Status indicator: 1 when its condition is present, 0 when not.");
     for (int i = 0; i < kIndicatorCount; ++i) {

@@ -3,12 +3,14 @@
 #include "link/PlainFile.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <deque>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tessor::rec {
@@ -104,9 +106,9 @@ void AppendCenti(std::int32_t value, std::string* out) {
     out->push_back(static_cast<char>('0' + magnitude % 10));
 }
 
-void AppendOptional(std::int32_t value, std::string* out) {
-    if (value != kNoValue)
-        AppendInt(value, out);
+template <typename T> void AppendOptional(const std::optional<T>& value, std::string* out) {
+    if (value)
+        AppendInt(*value, out);
 }
 
 void Commas(int n, std::string* out) {
@@ -253,10 +255,10 @@ constexpr Range kLinkFailRange{0, 255};
 // Monotonic times any clock gives; their differences cannot overflow.
 constexpr Range kMonoRange{-(std::int64_t{1} << 62), std::int64_t{1} << 62};
 
-// "28.79" -> 2879; empty -> kNoValue.
-bool ToCenti(std::string_view text, std::int32_t* value) {
+// "28.79" -> 2879; empty -> nothing.
+bool ToCenti(std::string_view text, std::optional<std::int32_t>* value) {
     if (text.empty()) {
-        *value = kNoValue;
+        value->reset();
         return true;
     }
     const bool negative = text.front() == '-';
@@ -299,16 +301,34 @@ bool IsRateText(std::string_view text) {
            ToIntIn(text.substr(dot + 1), Range{0, 99}, &frac) && whole * 100 + frac <= kRsCentiRange.max;
 }
 
-bool ToOptional(std::string_view text, Range range, std::int32_t* value) {
+template <typename T> bool ToOptional(std::string_view text, Range range, std::optional<T>* value) {
     std::int64_t v = 0;
     if (text.empty()) {
-        *value = kNoValue;
+        value->reset();
         return true;
     }
     if (!ToIntIn(text, range, &v))
         return false;
-    *value = static_cast<std::int32_t>(v);
+    *value = static_cast<T>(v);
     return true;
+}
+
+// A register column: -1 for a read that failed, else the registers read.
+bool ToRegister(std::string_view text, Range range, std::optional<std::uint32_t>* value) {
+    std::int64_t v = 0;
+    if (!ToIntIn(text, range, &v))
+        return false;
+    if (v < 0)
+        value->reset();
+    else
+        *value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+// The six registers in column order (PhyRegisters, const or not).
+template <typename Registers> auto RegisterFields(Registers* r) {
+    return std::array{&r->errorValue, &r->txLevel,   &r->rsCorrected,
+                      &r->linkStatus, &r->lineFlags, &r->linkFailCount};
 }
 
 // "0", "1", or empty for not known.
@@ -342,15 +362,15 @@ bool ReadAnswered(const RowReader& row, bool* answered) {
 }
 
 bool ReadPhyRow(const RowReader& row, PhySample* s) {
-    std::int64_t* raw[6] = {&s->raw.errorValue, &s->raw.txLevel,   &s->raw.rsCorrected,
-                            &s->raw.linkStatus, &s->raw.lineFlags, &s->raw.linkFailCount};
+    PhyValues& v = s->values;
+    const auto raw = RegisterFields(&v.registers);
     for (int i = 0; i < 6; ++i) {
-        if (!ToIntIn(row.Field(kColRawFirst + i), kRawRanges[i], raw[i]))
+        if (!ToRegister(row.Field(kColRawFirst + i), kRawRanges[i], raw[static_cast<std::size_t>(i)]))
             return false;
     }
-    if (!ToCenti(row.Field(kColSnr), &s->snrCenti) || !ToCenti(row.Field(kColMse), &s->mseCenti) ||
-        !IsRateText(row.Field(kColRs)) || !ToOptional(row.Field(kColPower), kPowerRange, &s->txPowerDb) ||
-        !ToOptional(row.Field(kColLinkFail), kLinkFailRange, &s->linkFailCount))
+    if (!ToCenti(row.Field(kColSnr), &v.snrCenti) || !ToCenti(row.Field(kColMse), &v.mseCenti) ||
+        !IsRateText(row.Field(kColRs)) || !ToOptional(row.Field(kColPower), kPowerRange, &v.txPowerDbmHz) ||
+        !ToOptional(row.Field(kColLinkFail), kLinkFailRange, &v.linkFailCount))
         return false;
     for (int i = 0; i < kIndicatorCount; ++i) {
         bool known = false;
@@ -358,9 +378,9 @@ bool ReadPhyRow(const RowReader& row, PhySample* s) {
         if (!ToFlag(row.Field(kColIndicatorFirst + i), &known, &set))
             return false;
         if (known)
-            s->indicatorsKnown = static_cast<std::uint16_t>(s->indicatorsKnown | 1u << i);
+            v.indicatorsKnown = static_cast<std::uint16_t>(v.indicatorsKnown | 1u << i);
         if (set)
-            s->indicators = static_cast<std::uint16_t>(s->indicators | 1u << i);
+            v.indicators = static_cast<std::uint16_t>(v.indicators | 1u << i);
     }
     return ReadAnswered(row, &s->answered);
 }
@@ -408,7 +428,7 @@ void MarkGaps(LineStore* store) {
         PhySample& s = store->phy[i];
         s.afterGap = i == 0 || s.time.wallMs - store->phy[i - 1].time.wallMs > store->gapMs ||
                      s.time.monoMs < store->phy[i - 1].time.monoMs;
-        s.rsCentiPerSecond = i == 0 ? kNoValue : RsCentiPerSecond(s, store->phy[i - 1]);
+        s.rsCentiPerSecond = i == 0 ? std::nullopt : RsCentiPerSecond(s, store->phy[i - 1]);
     }
     for (std::size_t i = 0; i < store->eth.size(); ++i) {
         EthSample& s = store->eth[i];
@@ -712,29 +732,24 @@ bool ParseUtc(const char* p, std::size_t len, std::int64_t* wallMs) {
 void AppendPhyRow(const LineStore& store, std::size_t index, std::string* out) {
     const PhySample& s = store.phy[index];
     AppendTimes(s.time, "phy", out);
-    const std::int64_t raw[6] = {s.raw.errorValue, s.raw.txLevel,   s.raw.rsCorrected,
-                                 s.raw.linkStatus, s.raw.lineFlags, s.raw.linkFailCount};
-    for (std::int64_t v : raw) {
+    const PhyValues& v = s.values;
+    for (const std::optional<std::uint32_t>* r : RegisterFields(&v.registers)) {
         out->push_back(',');
-        AppendInt(v, out);
+        AppendInt(r->has_value() ? std::int64_t{**r} : -1, out); // -1: the read failed
+    }
+    for (const std::optional<std::int32_t>& centi : {v.snrCenti, v.mseCenti, s.rsCentiPerSecond}) {
+        out->push_back(',');
+        if (centi)
+            AppendCenti(*centi, out);
     }
     out->push_back(',');
-    if (s.snrCenti != kNoValue)
-        AppendCenti(s.snrCenti, out);
+    AppendOptional(v.txPowerDbmHz, out);
     out->push_back(',');
-    if (s.mseCenti != kNoValue)
-        AppendCenti(s.mseCenti, out);
-    out->push_back(',');
-    if (s.rsCentiPerSecond != kNoValue)
-        AppendCenti(s.rsCentiPerSecond, out);
-    for (std::int32_t v : {s.txPowerDb, s.linkFailCount}) {
-        out->push_back(',');
-        AppendOptional(v, out);
-    }
+    AppendOptional(v.linkFailCount, out);
     for (int i = 0; i < kIndicatorCount; ++i) {
         out->push_back(',');
-        if (s.indicatorsKnown & 1u << i)
-            out->push_back(s.indicators & 1u << i ? '1' : '0');
+        if (v.indicatorsKnown & 1u << i)
+            out->push_back(v.indicators & 1u << i ? '1' : '0');
     }
     out->push_back(',');
     out->push_back(s.answered ? '1' : '0');
