@@ -71,6 +71,26 @@ void RecordFlappingWeek(CLineRecorder* recorder) {
         recorder->AddPhy(Pass(i * 5000, 20000 + (i * 7919) % 900000, i % 2 == 0));
 }
 
+TEST(Decimation, EachPhySeriesTakesItsValueInItsUnit) {
+    // Error value 2000000 with the QAM 256 references; level 576; link fail counter 3.
+    LineStore store;
+    PhySample sample = Pass(0, 2000000);
+    sample.rsCentiPerSecond = 24680;
+    store.phy.push_back(sample);
+    store.phy.push_back(Pass(5000, 0, false));
+    const std::pair<Series, double> table[] = {{Series::Snr, 28.79},
+                                               {Series::Mse, 6.19},
+                                               {Series::TxPower, -60.0},
+                                               {Series::LinkFail, 3.0},
+                                               {Series::RsPerSecond, 246.8}};
+    for (const auto& [series, expected] : table) {
+        double value = 0;
+        ASSERT_TRUE(SeriesValue(store, series, 0, &value)) << static_cast<int>(series);
+        EXPECT_DOUBLE_EQ(value, expected) << static_cast<int>(series);
+        EXPECT_FALSE(SeriesValue(store, series, 1, &value)) << "no answer, no value";
+    }
+}
+
 TEST(Decimation, AFlappingWeekGivesEveryColumnItsExtremesAndNoJoins) {
     CLineRecorder recorder;
     RecordFlappingWeek(&recorder);
