@@ -43,16 +43,16 @@ std::chrono::milliseconds PassInterval() {
 
 QString Figures(const linetest::LineTestProgress& p) {
     const long long left = std::max<long long>(0, (p.duration - p.elapsed).count() / 1000);
-    QString text = QStringLiteral("%1:%2 left, pass %3, line %4, SNR %5, RS/s %6")
-                       .arg(left / 60)
-                       .arg(left % 60, 2, 10, QLatin1Char('0'))
-                       .arg(p.passes)
-                       .arg(p.lineUp ? (*p.lineUp ? QStringLiteral("up") : QStringLiteral("down"))
-                                     : QStringLiteral("unknown"))
-                       .arg(p.snrCenti ? QString::fromStdString(ops::FormatHundredths(*p.snrCenti)) +
-                                             QStringLiteral(" dB")
-                                       : QStringLiteral("-"))
-                       .arg(p.rsPerSecond ? QString::number(*p.rsPerSecond, 'f', 2) : QStringLiteral("-"));
+    QString text =
+        QStringLiteral("%1:%2 left, pass %3, line %4, SNR %5, RS/s %6")
+            .arg(left / 60)
+            .arg(left % 60, 2, 10, QLatin1Char('0'))
+            .arg(p.passes)
+            .arg(p.lineUp ? (*p.lineUp ? QStringLiteral("up") : QStringLiteral("down"))
+                          : QStringLiteral("unknown"))
+            .arg(p.snrCenti ? QString::fromStdString(FormatHundredths(*p.snrCenti)) + QStringLiteral(" dB")
+                            : QStringLiteral("-"))
+            .arg(p.rsPerSecond ? QString::number(*p.rsPerSecond, 'f', 2) : QStringLiteral("-"));
     if (p.unansweredPasses > 0)
         text += QStringLiteral(", %1 passes unanswered").arg(p.unansweredPasses);
     return text;

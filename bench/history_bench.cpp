@@ -86,14 +86,15 @@ struct WeekSource {
         if (downLeft > 0)
             --downLeft;
         const double snr = 36.5 + drift;
-        tessor::rec::PhyRaw raw;
-        raw.errorValue = up ? static_cast<std::int64_t>(std::pow(10.0, (91.8 - snr) / 10)) : 0;
+        tessor::PhyRegisters raw;
+        raw.errorValue = up ? static_cast<std::uint32_t>(std::pow(10.0, (91.8 - snr) / 10)) : 0;
         raw.txLevel = 576;
         raw.rsCorrected = up ? (burstLeft-- > 0 ? 2000 : 15) : 0;
         raw.linkStatus = up ? 0xAE : 0x02;
         raw.lineFlags = up ? 0x06 : 0x84;
-        raw.linkFailCount = linkFails & 0xFF;
-        return tessor::rec::MakePhySample(t, raw, 9180, 6920, true);
+        raw.linkFailCount = static_cast<std::uint32_t>(linkFails & 0xFF);
+        return tessor::rec::MakePhySample(t, tessor::DecodePhy(raw, tessor::LineReferences{9180, 6920}),
+                                          true);
     }
 
     tessor::rec::EthSample Eth(tessor::rec::SampleTime t) {
@@ -317,7 +318,7 @@ int main(int argc, char** argv) {
         const tessor::rec::SampleTime t{start + i * 5000LL, i * 5000LL};
         tessor::rec::PhySample phy = flappingSource.Phy(t);
         if (i % 2 == 1)
-            phy = tessor::rec::MakePhySample(t, tessor::rec::PhyRaw{}, 9180, 6920, false);
+            phy = tessor::rec::MakePhySample(t, tessor::PhyValues{}, false);
         flapping->AddPhy(phy);
         flapping->AddEth(flappingSource.Eth(tessor::rec::SampleTime{t.wallMs + 2000, t.monoMs + 2000}));
     }

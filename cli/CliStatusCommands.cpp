@@ -74,10 +74,11 @@ std::string SpeedText(const ops::SpeedRead& speed) {
 }
 
 nlohmann::json PhyJson(const ops::PhyPass& pass) {
+    const PhyValues& v = pass.values;
+    const PhyTexts texts = FormatPhyTexts(v);
     nlohmann::json indicators = nlohmann::json::object();
     for (int i = 0; i < kIndicatorCount; ++i)
-        indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] =
-            pass.texts.flags[static_cast<std::size_t>(i)] != 0;
+        indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] = v.Indicator(i).value_or(false);
     const ops::PhyReadResults& r = pass.raw;
     return {{"raw",
              {{"8C99", Raw(r.errorValue)},
@@ -86,29 +87,29 @@ nlohmann::json PhyJson(const ops::PhyPass& pass) {
               {"8C71", Raw(r.linkStatus)},
               {"8C98", Raw(r.lineFlags)},
               {"8D38", Raw(r.linkFailCount)}}},
-            {"snr_centi_db", Optional(pass.figures.snr)},
-            {"mse_centi_db", Optional(pass.figures.mse)},
+            {"snr_centi_db", Optional(v.snrCenti)},
+            {"mse_centi_db", Optional(v.mseCenti)},
             // The register's raw count: the errors corrected since it was last read, over a time this one
             // read does not know. The page's figure (the count divided by 5) is texts.rs.
-            {"rs_corrected_count", Optional(pass.readings.rsCorrectedCount)},
-            {"tx_power_dbm_hz",
-             pass.readings.txLevelDb ? nlohmann::json(-*pass.readings.txLevelDb) : nlohmann::json(nullptr)},
-            {"link_fail_count", Optional(pass.readings.linkFailCount)},
+            {"rs_corrected_count", Optional(v.registers.rsCorrected)},
+            {"tx_power_dbm_hz", Optional(v.txPowerDbmHz)},
+            {"link_fail_count", Optional(v.linkFailCount)},
             {"texts",
-             {{"snr", pass.texts.snr},
-              {"mse", pass.texts.mse},
-              {"rs", pass.texts.rs},
-              {"power", pass.texts.power},
-              {"link_fail", pass.texts.linkFail}}},
+             {{"snr", texts.snr},
+              {"mse", texts.mse},
+              {"rs", texts.rs},
+              {"power", texts.power},
+              {"link_fail", texts.linkFail}}},
             {"indicators", indicators}};
 }
 
 std::string PhyText(const ops::PhyPass& pass) {
+    const PhyTexts texts = FormatPhyTexts(pass.values);
     std::ostringstream text;
-    text << "SNR " << pass.texts.snr << " dB, MSE " << pass.texts.mse << " dB, RS/s " << pass.texts.rs
-         << ", power " << pass.texts.power << " dBm/Hz, link fail " << pass.texts.linkFail << "\nIndicators:";
+    text << "SNR " << texts.snr << " dB, MSE " << texts.mse << " dB, RS/s " << texts.rs << ", power "
+         << texts.power << " dBm/Hz, link fail " << texts.linkFail << "\nIndicators:";
     for (int i = 0; i < kIndicatorCount; ++i) {
-        if (pass.texts.flags[static_cast<std::size_t>(i)])
+        if (texts.flags[static_cast<std::size_t>(i)])
             text << " " << kIndicatorDefs[static_cast<std::size_t>(i)].name;
     }
     text << "\n";

@@ -159,7 +159,7 @@ std::string ProgressText(const linetest::LineTestProgress& p) {
     text << "linetest: " << p.elapsed.count() / 1000 << " s of " << p.duration.count() / 1000 << " s, "
          << left << " s left, pass " << p.passes << ", line "
          << (p.lineUp ? (*p.lineUp ? "up" : "down") : std::string("unknown")) << ", SNR "
-         << (p.snrCenti ? ops::FormatHundredths(*p.snrCenti) + " dB" : std::string("-")) << ", RS/s ";
+         << (p.snrCenti ? FormatHundredths(*p.snrCenti) + " dB" : std::string("-")) << ", RS/s ";
     if (p.rsPerSecond) {
         char rs[32];
         std::snprintf(rs, sizeof rs, "%.2f", *p.rsPerSecond);

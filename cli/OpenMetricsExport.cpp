@@ -107,8 +107,8 @@ void PhyFamily(const LineStore& store, CFamilyText& out, MetricFamily family, Va
     PhySeries(store, out, value);
 }
 
-std::optional<std::string> CentiValue(std::int32_t centi) {
-    return centi == rec::kNoValue ? std::nullopt : std::optional<std::string>(Centi(centi));
+std::optional<std::string> CentiValue(const std::optional<std::int32_t>& centi) {
+    return centi ? std::optional<std::string>(Centi(*centi)) : std::nullopt;
 }
 
 std::optional<std::string> IntValue(std::int64_t value, bool known) {
@@ -118,18 +118,20 @@ std::optional<std::string> IntValue(std::int64_t value, bool known) {
 void WriteGauges(const LineStore& store, CFamilyText& out) {
     PhyFamily(store, out, kMetricUp, [](const PhySample& s) { return IntValue(s.answered ? 1 : 0, true); });
     PhyFamily(store, out, kMetricLineUp, [](const PhySample& s) {
-        const std::int64_t status = s.raw.linkStatus;
-        return IntValue(LineUpFromStatus(static_cast<std::uint8_t>(status)) ? 1 : 0, status >= 0);
+        const std::optional<bool> up = s.values.LineUp();
+        return IntValue(up.value_or(false) ? 1 : 0, up.has_value());
     });
-    PhyFamily(store, out, kMetricLineSnr, [](const PhySample& s) { return CentiValue(s.snrCenti); });
-    PhyFamily(store, out, kMetricLineMse, [](const PhySample& s) { return CentiValue(s.mseCenti); });
-    PhyFamily(store, out, kMetricTransmitPower,
-              [](const PhySample& s) { return IntValue(s.txPowerDb, s.txPowerDb != rec::kNoValue); });
+    PhyFamily(store, out, kMetricLineSnr, [](const PhySample& s) { return CentiValue(s.values.snrCenti); });
+    PhyFamily(store, out, kMetricLineMse, [](const PhySample& s) { return CentiValue(s.values.mseCenti); });
+    PhyFamily(store, out, kMetricTransmitPower, [](const PhySample& s) {
+        return IntValue(s.values.txPowerDbmHz.value_or(0), s.values.txPowerDbmHz.has_value());
+    });
     out.Begin(kMetricFamilies[kMetricIndicator]);
     for (int i = 0; i < kIndicatorCount; ++i) {
         out.Series(std::string(",indicator=\"") + kIndicatorDefs[static_cast<std::size_t>(i)].name + '"');
         PhySeries(store, out, [i](const PhySample& s) {
-            return IntValue((s.indicators >> i) & 1u, (s.indicatorsKnown >> i) & 1u);
+            const std::optional<bool> on = s.values.Indicator(i);
+            return IntValue(on.value_or(false) ? 1 : 0, on.has_value());
         });
     }
 }
@@ -139,19 +141,20 @@ void WriteGauges(const LineStore& store, CFamilyText& out) {
 void WritePhyCounters(const LineStore& store, CFamilyText& out) {
     CClearedCount rs;
     PhyFamily(store, out, kMetricRsCorrectedTotal, [&rs](const PhySample& s) {
-        if (s.raw.rsCorrected < 0) {
+        const std::optional<std::uint32_t>& count = s.values.registers.rsCorrected;
+        if (!count) {
             rs.Lost();
             return std::optional<std::string>();
         }
         const CClearedCount::Clock::time_point at{std::chrono::milliseconds(s.time.monoMs)};
-        rs.Read(static_cast<std::uint32_t>(s.raw.rsCorrected), at);
+        rs.Read(*count, at);
         return IntValue(static_cast<std::int64_t>(*rs.Total()), true);
     });
     CWrappingCount failures;
     PhyFamily(store, out, kMetricLinkFailuresTotal, [&failures](const PhySample& s) {
-        if (s.linkFailCount == rec::kNoValue)
+        if (!s.values.linkFailCount)
             return std::optional<std::string>();
-        failures.Read(static_cast<std::uint8_t>(s.linkFailCount));
+        failures.Read(*s.values.linkFailCount);
         return IntValue(static_cast<std::int64_t>(*failures.Total()), true);
     });
 }

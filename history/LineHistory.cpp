@@ -118,13 +118,10 @@ CHistoryWindow* CLineHistory::Window() const {
     return m_window.data();
 }
 
-void CLineHistory::OnPhyPass(const ops::PhyReadResults& results,
-                             const std::optional<ops::PhyReferences>& references) {
+void CLineHistory::OnPhyPass(const ops::PhyReadResults& results, const PhyValues& values) {
     // A garbled read is a gap in an answered sample; a board that stopped answering makes none.
     const bool answered = ops::ClassifyPhyReads(results).BoardAnswered();
-    m_recorder->AddPhy(rec::MakePhySample(rec::Now(), rec::PhyRawOf(results),
-                                          references ? references->snr : rec::kNoValue,
-                                          references ? references->mse : rec::kNoValue, answered));
+    m_recorder->AddPhy(rec::MakePhySample(rec::Now(), values, answered));
 }
 
 void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads, const std::array<std::uint64_t, 15>&) {

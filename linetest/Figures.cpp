@@ -15,7 +15,7 @@ std::string Fixed(double value, int decimals) {
 }
 
 std::string Centi(double centi) {
-    return ops::FormatHundredths(static_cast<std::int64_t>(std::llround(centi)));
+    return FormatHundredths(static_cast<std::int64_t>(std::llround(centi)));
 }
 
 } // namespace tessor::linetest

@@ -53,7 +53,7 @@ void KeepFirst(std::optional<rec::SampleTime>* first, const rec::SampleTime& tim
 }
 
 bool Seen(const rec::PhySample& s, int indicator) {
-    return (s.indicatorsKnown & s.indicators & 1u << indicator) != 0;
+    return s.values.Indicator(indicator).value_or(false);
 }
 
 std::string Counted(int count, const char* one, const char* many) {
@@ -85,17 +85,18 @@ struct PhyFindings {
 // The link fail counter is 8 bits: each pass adds its change over the wrap, so 250 -> 3 is +9 and a
 // counter that comes round to where it started has still changed.
 void FollowLinkFail(LineTestResult* r, const rec::PhySample& s, int* change, PhyFindings* f) {
-    if (s.linkFailCount == rec::kNoValue)
+    if (!s.values.linkFailCount)
         return;
+    const int count = *s.values.linkFailCount;
     if (r->linkFailLast) {
-        const int step = (s.linkFailCount - *r->linkFailLast) & 0xFF;
+        const int step = (count - *r->linkFailLast) & 0xFF;
         if (step != 0)
             KeepFirst(&f->linkBreach, s.time);
         *change += step;
     } else {
-        r->linkFailFirst = s.linkFailCount;
+        r->linkFailFirst = count;
     }
-    r->linkFailLast = s.linkFailCount;
+    r->linkFailLast = count;
 }
 
 void EvaluatePhy(LineTestResult* r, const rec::LineStore& store, PhyFindings* f) {
@@ -106,15 +107,16 @@ void EvaluatePhy(LineTestResult* r, const rec::LineStore& store, PhyFindings* f)
             KeepFirst(&f->unanswered, s.time);
             continue;
         }
-        if (s.snrCenti != rec::kNoValue) {
-            Accumulate(&r->snrCenti, s.snrCenti);
-            if (s.snrCenti < r->options.criteria.minSnrCenti)
+        const PhyValues& v = s.values;
+        if (v.snrCenti) {
+            Accumulate(&r->snrCenti, *v.snrCenti);
+            if (*v.snrCenti < r->options.criteria.minSnrCenti)
                 KeepFirst(&f->snrBreach, s.time);
         }
-        if (s.mseCenti != rec::kNoValue)
-            Accumulate(&r->mseCenti, s.mseCenti);
-        if (s.txPowerDb != rec::kNoValue)
-            Accumulate(&r->txPowerDb, s.txPowerDb);
+        if (v.mseCenti)
+            Accumulate(&r->mseCenti, *v.mseCenti);
+        if (v.txPowerDbmHz)
+            Accumulate(&r->txPowerDb, *v.txPowerDbmHz);
         FollowLinkFail(r, s, &change, f);
         // Latched and cleared by the read: every pass that sees it is one.
         if (Seen(s, kIndMicroInterruption)) {
@@ -144,7 +146,7 @@ int FindDrops(LineTestResult* r, const rec::LineStore& store) {
         see(r->before.time, *r->before.lineUp);
     for (std::size_t i = 0; i < store.phy.size(); ++i) {
         const rec::PhySample& s = store.phy[i];
-        if (s.answered && (s.indicatorsKnown & 1u << kIndFullConstellation))
+        if (s.answered && s.values.Indicator(kIndFullConstellation))
             see(s.time, Seen(s, kIndFullConstellation) || Seen(s, kIndReducedConstellation));
     }
     if (r->after.made && r->after.lineUp)
@@ -337,7 +339,7 @@ void Evaluate(LineTestResult* r) {
         r->drops.empty() ? std::nullopt : std::optional<rec::SampleTime>(r->drops.front());
 
     CriterionResult snr = Judge(CriterionId::MinSnr, k.checkSnr);
-    snr.limit = "at least " + ops::FormatHundredths(k.minSnrCenti) + " dB";
+    snr.limit = "at least " + FormatHundredths(k.minSnrCenti) + " dB";
     snr.measured = r->snrCenti.count ? "lowest " + Centi(r->snrCenti.min) + " dB" : "unknown";
     snr.passed = r->snrCenti.count > 0 && !phy.snrBreach;
     snr.firstBreach = phy.snrBreach;
@@ -454,10 +456,8 @@ void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
         return;
     }
     const bool answered = read.outcome == ReadOutcome::Answered;
-    const rec::PhyRaw raw = rec::PhyRawOf(read.raw);
     const rec::PhySample sample =
-        rec::MakePhySample(now, raw, m_references ? m_references->snr : rec::kNoValue,
-                           m_references ? m_references->mse : rec::kNoValue, answered);
+        rec::MakePhySample(now, DecodePhy(ops::RegistersOf(read.raw), m_references), answered);
     m_own->AddPhy(sample);
     if (m_feed)
         m_feed->AddPhy(sample);
@@ -522,10 +522,9 @@ LineTestProgress CLineTest::Progress(const LineTestResult& r, const char* phase)
         if (store.phy.empty() || !store.phy.back().answered)
             return;
         const rec::PhySample& s = store.phy.back();
-        if (s.snrCenti != rec::kNoValue)
-            p.snrCenti = s.snrCenti;
-        if (s.indicatorsKnown & 1u << kIndFullConstellation)
-            p.lineUp = (s.indicators & (1u << kIndFullConstellation | 1u << kIndReducedConstellation)) != 0;
+        p.snrCenti = s.values.snrCenti;
+        if (s.values.Indicator(kIndFullConstellation))
+            p.lineUp = s.values.LineUp();
     });
     return p;
 }

@@ -57,7 +57,6 @@ SideRead COpsLineTestBoard::ReadSide() {
     if (read.outcome == ReadOutcome::Answered) {
         read.side = side.side;
         read.references = refs.references;
-        m_references = refs.references;
     }
     return read;
 }
@@ -87,7 +86,7 @@ LinkSettingsRead COpsLineTestBoard::ReadLinkSettings(std::int32_t crystalHz, boo
 
 PhyRead COpsLineTestBoard::RunPhyPass() {
     PhyRead read;
-    read.raw = ops::RunPhyPass(m_bus, m_references).raw;
+    ops::RunPhyReads(m_bus, &read.raw, {});
     read.outcome = Outcome(ops::ClassifyPhyReads(read.raw));
     return read;
 }

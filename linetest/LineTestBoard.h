@@ -87,7 +87,6 @@ private:
 
     IRegisterBus& m_bus;
     bool m_lost = false; // a read was not answered: the link does not ask the board again
-    std::optional<ops::PhyReferences> m_references;
 };
 
 } // namespace tessor::linetest

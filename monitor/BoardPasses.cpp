@@ -13,8 +13,8 @@ std::optional<std::uint8_t> LowByte(const std::optional<std::uint16_t>& value) {
     return static_cast<std::uint8_t>(*value & 0xFF);
 }
 
-DirectionSettings Decode(const ops::DirectionSettings& d) {
-    DirectionSettings out;
+DirectionValues Decode(const ops::DirectionSettings& d) {
+    DirectionValues out;
     if (d.rate)
         out.lineRateBytesPerSecond = static_cast<double>(*d.rate) * 1e6 / 8.0;
     out.carrierHertz = static_cast<double>(d.carrier) * 10000.0;
@@ -27,20 +27,6 @@ std::string Identification::SideLabel() const {
     if (!typeRegister)
         return "unknown";
     return IsNt() ? "nt" : "lt";
-}
-
-std::optional<bool> PhyReadings::LineUp() const {
-    if (!linkStatus)
-        return std::nullopt;
-    return LineUpFromStatus(*linkStatus);
-}
-
-std::optional<bool> PhyReadings::Indicator(int i) const {
-    const IndicatorDef& bit = kIndicatorDefs[static_cast<std::size_t>(i)];
-    const std::optional<std::uint8_t>& reg = bit.fromLineFlags ? lineFlags : linkStatus;
-    if (!reg)
-        return std::nullopt;
-    return (*reg & bit.mask) != 0;
 }
 
 bool CBoardPasses::Good(const RegResult& r) {
@@ -74,7 +60,7 @@ bool CBoardPasses::ReadIdentification(Identification& id) {
     return !Broken();
 }
 
-bool CBoardPasses::ReadLinkSettings(std::int32_t crystalHz, LinkSettings& settings) {
+bool CBoardPasses::ReadLinkSettings(std::int32_t crystalHz, LinkValues& settings) {
     // The settings are read one register after the other; a garbled reply anywhere leaves them all out.
     const ops::LinkSettings read = ops::ReadLinkSettings(m_bus, crystalHz, false);
     const bool good = Good(read.downstream.configRead) & Good(read.downstream.carrierRead) &
@@ -88,7 +74,7 @@ bool CBoardPasses::ReadLinkSettings(std::int32_t crystalHz, LinkSettings& settin
     return true;
 }
 
-bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, PhyReadings& r,
+bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, PhyValues& values,
                            ops::PhyReadResults* results) {
     const ops::PhyPass pass = ops::RunPhyPass(m_bus, references);
     const ops::PhyReadResults& raw = pass.raw;
@@ -97,19 +83,7 @@ bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, 
         *results = raw;
     if (!pass.complete || Broken())
         return false;
-    const ops::PhyReadings& v = pass.readings;
-    if (raw.errorValue.ok()) {
-        if (pass.figures.snr)
-            r.snrDecibels = static_cast<double>(*pass.figures.snr) / 100.0;
-        if (pass.figures.mse)
-            r.mseDecibels = static_cast<double>(*pass.figures.mse) / 100.0;
-    }
-    if (v.txLevelDb)
-        r.transmitPowerDbmPerHertz = -*v.txLevelDb;
-    r.rsCorrectedCount = v.rsCorrectedCount;
-    r.linkStatus = v.linkStatus;
-    r.lineFlags = v.lineFlags;
-    r.linkFailCount = v.linkFailCount;
+    values = pass.values;
     return true;
 }
 

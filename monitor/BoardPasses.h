@@ -25,12 +25,12 @@ public:
 
     // 8C40, 8C42 (two registers), 8C41, 8C44 (two registers), 8D43: the Link Configuration page's
     // current settings of the local modem.
-    bool ReadLinkSettings(std::int32_t crystalHz, LinkSettings& settings);
+    bool ReadLinkSettings(std::int32_t crystalHz, LinkValues& settings);
 
     // The six PHY reads: 8C99 (3), 8C9C (2), 8C91 (4), 8C71, 8C98, 8D38. Without references SNR and MSE
     // stay empty; a garbled read leaves its values empty (unknown). results receives the six results also
     // when the pass broke off (the reads not made are not answered).
-    bool ReadPhy(const std::optional<ops::PhyReferences>& references, PhyReadings& readings,
+    bool ReadPhy(const std::optional<ops::PhyReferences>& references, PhyValues& values,
                  ops::PhyReadResults* results = nullptr);
 
     // The fifteen counters, four registers each, in the Ethernet page's order. Each good read adds its

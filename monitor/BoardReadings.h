@@ -31,37 +31,25 @@ struct Identification {
     std::string SideLabel() const;
 };
 
-struct DirectionSettings {
+// One direction of the line in base units.
+struct DirectionValues {
     std::optional<double> lineRateBytesPerSecond;
     std::optional<double> carrierHertz;
 };
 
-// The line settings the modem runs with (read-back registers of the local modem).
-struct LinkSettings {
-    DirectionSettings downstream;
-    DirectionSettings upstream;
+// The line settings the modem runs with (read-back registers of the local modem), in base units.
+struct LinkValues {
+    DirectionValues downstream;
+    DirectionValues upstream;
     std::optional<std::uint8_t> ethernetSpeedRegister; // 8D43
 };
 
-// One PHY pass, decoded as the PHY page decodes it.
-struct PhyReadings {
-    std::optional<double> snrDecibels;
-    std::optional<double> mseDecibels;
-    // 8C91..8C94 as read: the corrected RS errors since the register was last read (it clears when read).
-    std::optional<std::uint32_t> rsCorrectedCount;
-    // That count over the real time since the read before it (the poll loop sets it); unknown for the
-    // first read and for the first after a read that delivered nothing.
-    std::optional<double> rsCorrectedPerSecond;
-    std::optional<int> transmitPowerDbmPerHertz; // negative
-    std::optional<std::uint8_t> linkStatus;      // 8C71
-    std::optional<std::uint8_t> lineFlags;       // 8C98
-    std::optional<std::uint8_t> linkFailCount;   // 8D38
-
-    // Whether the line is up (LineUpFromStatus of 8C71); unknown without 8C71.
-    std::optional<bool> LineUp() const;
-    // State of indicator i (1 when its bit is set); empty when its register was not read.
-    std::optional<bool> Indicator(int i) const;
-};
+// Hundredths of dB in dB.
+inline std::optional<double> Decibels(const std::optional<std::int32_t>& centi) {
+    if (!centi)
+        return std::nullopt;
+    return static_cast<double>(*centi) / 100.0;
+}
 
 // The monitor's own Ethernet totals: the sums of the raw counts its reads delivered (the counters clear
 // when read).

@@ -100,14 +100,14 @@ private:
 };
 
 void WriteLine(CFamilyWriter& w, const Snapshot& s) {
-    const PhyReadings& p = s.phy;
-    w.Gauge(kMetricLineSnr, p.snrDecibels);
-    w.Gauge(kMetricLineMse, p.mseDecibels);
+    const PhyValues& p = s.phy;
+    w.Gauge(kMetricLineSnr, Decibels(p.snrCenti));
+    w.Gauge(kMetricLineMse, Decibels(p.mseCenti));
     w.Gauge("tessor_rs_corrected_errors_per_second",
             "Corrected Reed-Solomon errors per second: the last raw count over the real time since the read "
             "before it.",
-            p.rsCorrectedPerSecond);
-    w.Gauge(kMetricTransmitPower, p.transmitPowerDbmPerHertz);
+            s.rsCorrectedPerSecond);
+    w.Gauge(kMetricTransmitPower, p.txPowerDbmHz);
 
     w.Begin(kMetricIndicator);
     for (int i = 0; i < kIndicatorCount; ++i) {

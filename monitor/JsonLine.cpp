@@ -11,7 +11,7 @@ template <class T> nlohmann::json Value(const std::optional<T>& v) {
     return v ? nlohmann::json(*v) : nlohmann::json(nullptr);
 }
 
-nlohmann::json Direction(const DirectionSettings& d) {
+nlohmann::json Direction(const DirectionValues& d) {
     return {{"line_rate_bytes_per_second", Value(d.lineRateBytesPerSecond)},
             {"carrier_hertz", Value(d.carrierHertz)}};
 }
@@ -25,13 +25,13 @@ std::string RenderJsonLine(const Snapshot& s) {
     j["side"] = s.id.SideLabel();
     j["up"] = s.boardUp;
     j["line_up"] = s.boardUp && s.lineUp ? nlohmann::json(*s.lineUp) : nlohmann::json(nullptr);
-    const PhyReadings& p = s.phy;
-    j["snr_db"] = Value(p.snrDecibels);
-    j["mse_db"] = Value(p.mseDecibels);
-    j["rs_corrected_count"] = Value(p.rsCorrectedCount);
-    j["rs_corrected_per_second"] = Value(p.rsCorrectedPerSecond);
+    const PhyValues& p = s.phy;
+    j["snr_db"] = Value(Decibels(p.snrCenti));
+    j["mse_db"] = Value(Decibels(p.mseCenti));
+    j["rs_corrected_count"] = Value(p.registers.rsCorrected);
+    j["rs_corrected_per_second"] = Value(s.rsCorrectedPerSecond);
     j["rs_corrected_total"] = Value(s.rsCorrectedTotal);
-    j["transmit_power_dbm_per_hz"] = Value(p.transmitPowerDbmPerHertz);
+    j["transmit_power_dbm_per_hz"] = Value(p.txPowerDbmHz);
     j["link_fail_count"] = Value(p.linkFailCount);
     j["link_failures_total"] = Value(s.linkFailuresTotal);
     nlohmann::json indicators = nlohmann::json::object();

@@ -153,19 +153,20 @@ void CMonitor::Run() {
 void CMonitor::MarkDown(Snapshot& s) {
     s.boardUp = false;
     s.lineUp.reset();
-    s.phy = PhyReadings{};
-    s.link = LinkSettings{};
+    s.phy = PhyValues{};
+    s.rsCorrectedPerSecond.reset();
+    s.link = LinkValues{};
     s.haveLink = false;
 }
 
-void CMonitor::Count(const PassResults& results, PhyReadings& phy, Snapshot& s) {
+std::optional<double> CMonitor::Count(const PassResults& results, Snapshot& s) {
     // Timed after the PHY reads: the three reads after 8C91 take the same time in every pass, so the time
     // between two of these is the time between the two 8C91 reads.
     const auto at = m_options.readClock ? m_options.readClock() : Clock::now();
     CountPhyPass(results.phy, at, m_rsCorrected, m_linkFailures);
-    phy.rsCorrectedPerSecond = m_rsCorrected.PerSecond();
     s.rsCorrectedTotal = m_rsCorrected.Total();
     s.linkFailuresTotal = m_linkFailures.Total();
+    return m_rsCorrected.PerSecond();
 }
 
 bool CMonitor::ReadSettings(CBoardPasses& passes, Snapshot& s) {
@@ -195,11 +196,12 @@ void CMonitor::RunPass() {
     const std::uint64_t timeOutsBefore = session.TimeOuts();
 
     bool ok = !m_needSettings || ReadSettings(passes, s);
-    PhyReadings phy;
+    PhyValues phy;
     PassResults& results = s.results;
     results = PassResults{};
     results.phyRead = ok && passes.ReadPhy(s.id.references, phy, &results.phy);
-    Count(results, phy, s);
+    results.phyValues = phy;
+    const std::optional<double> rsPerSecond = Count(results, s);
     ok = results.phyRead;
     results.ethernetRead = ok && passes.ReadEthernet(s.ethernet, &results.ethernet, &results.ethernetFailed);
     ok = results.ethernetRead;
@@ -207,10 +209,11 @@ void CMonitor::RunPass() {
     const bool cameUp = ok && phy.LineUp() == true && m_lastLineUp == false && s.boardUp;
     if (cameUp) {
         // The line may have trained with other settings: read them again, and publish no SNR or MSE
-        // computed from the constellation it had before.
-        phy.snrDecibels.reset();
-        phy.mseDecibels.reset();
+        // computed from the constellation it had before. The recording takes the pass with the new one.
         ok = ReadSettings(passes, s);
+        results.phyValues = DecodePhy(phy.registers, s.id.references);
+        phy.snrCenti.reset();
+        phy.mseCenti.reset();
     }
 
     s.passDurationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -224,6 +227,7 @@ void CMonitor::RunPass() {
         m_lostSinceAnswer = false;
         s.boardUp = true;
         s.phy = phy;
+        s.rsCorrectedPerSecond = rsPerSecond;
         s.lineUp = phy.LineUp();
         if (s.lineUp)
             m_lastLineUp = s.lineUp;

@@ -73,7 +73,7 @@ private:
     static void MarkDown(Snapshot& s);
     void Publish(const Snapshot& s, bool passCompleted);
     // Adds the pass's raw counts to the totals and sets the RS rate.
-    void Count(const PassResults& results, PhyReadings& phy, Snapshot& s);
+    std::optional<double> Count(const PassResults& results, Snapshot& s);
 
     MonitorOptions m_options;
     PassCallback m_onPass;

@@ -8,10 +8,6 @@ namespace {
 constexpr const char* kRetrying =
     " The passes until it can be written again are not in the file; trying again at every pass.";
 
-rec::PhyRaw RawOf(const ops::PhyReadResults& r) {
-    return rec::PhyRawOf(r);
-}
-
 } // namespace
 
 std::unique_ptr<CMonitorRecording> CMonitorRecording::Open(const std::string& path,
@@ -42,12 +38,10 @@ void CMonitorRecording::AddPass(const Snapshot& s) {
         if (!m_down)
             m_recorder->NoteNoAnswer(time);
         m_down = true;
-        m_recorder->AddPhy(rec::MakePhySample(time, rec::PhyRaw{}, rec::kNoValue, rec::kNoValue, false));
+        m_recorder->AddPhy(rec::MakePhySample(time, PhyValues{}, false));
     } else {
         m_down = false;
-        const auto& refs = s.id.references;
-        m_lastPhy = rec::MakePhySample(time, RawOf(s.results.phy), refs ? refs->snr : rec::kNoValue,
-                                       refs ? refs->mse : rec::kNoValue, true);
+        m_lastPhy = rec::MakePhySample(time, s.results.phyValues, true);
         m_havePhy = true;
         m_recorder->AddPhy(m_lastPhy);
         rec::EthSample eth;

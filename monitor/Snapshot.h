@@ -17,6 +17,7 @@ namespace tessor::monitor {
 struct PassResults {
     bool phyRead = false; // the PHY pass completed
     ops::PhyReadResults phy;
+    PhyValues phyValues;       // as decoded with the references known when the pass ended
     bool ethernetRead = false; // the Ethernet pass completed
     std::array<std::uint32_t, kEthernetCounterCount> ethernet{};
     std::uint16_t ethernetFailed = 0; // bit per counter
@@ -28,10 +29,13 @@ struct Snapshot {
     bool boardUp = false; // the last pass completed with the board answering
     // Whether the line is up; unknown while the board is down or when this pass's 8C71 read was garbled.
     std::optional<bool> lineUp;
-    PhyReadings phy;   // empty while the board is down
-    LinkSettings link; // empty while the board is down
+    PhyValues phy; // empty while the board is down
+    // The last RS count over the real time since the read before it; unknown for the first read, for the
+    // first after a read that delivered nothing, and while the board is down.
+    std::optional<double> rsCorrectedPerSecond;
+    LinkValues link; // empty while the board is down
     bool haveLink = false;
-    EthernetTotals ethernet{};           // sums of the raw counts since the monitor started
+    EthernetTotals ethernet{}; // sums of the raw counts since the monitor started
     // Sum of the raw 8C91..8C94 counts since the monitor started; nothing before the first answered read.
     std::optional<std::uint64_t> rsCorrectedTotal;
     // Increases of the 8-bit link fail counter, over its wraps; nothing before the first value read.

@@ -5,8 +5,6 @@
 #include "ops/Access.h"
 #include "ops/Board.h"
 
-#include <cmath>
-
 namespace tessor::ops {
 
 namespace {
@@ -19,12 +17,6 @@ const char kRegLinkFailCount[] = "8D38";
 const char kRegLineConfigDown[] = "8C10";
 const char kRegLineConfigUp[] = "8C11";
 const char kOneRegister[] = " 1";
-
-std::optional<std::uint8_t> LowByte(const RegResult& result) {
-    if (!result.ok())
-        return std::nullopt;
-    return static_cast<std::uint8_t>(result.value & 0xFF);
-}
 
 bool Stop(const StopPredicate& stop) {
     return stop && stop();
@@ -63,65 +55,19 @@ PassOutcome ClassifyPhyReads(const PhyReadResults& r) {
         {&r.errorValue, &r.txLevel, &r.rsCorrected, &r.linkStatus, &r.lineFlags, &r.linkFailCount});
 }
 
-PhyReadings PhyReadingsFromResults(const PhyReadResults& results) {
-    PhyReadings readings;
-    if (results.errorValue.ok())
-        readings.mseRaw = static_cast<std::int32_t>(static_cast<std::uint32_t>(results.errorValue.value));
-    if (results.txLevel.ok())
-        readings.txLevelDb = PowerDbBelowZero(results.txLevel.value);
-    if (results.rsCorrected.ok()) {
-        readings.rsPerSecond = static_cast<std::uint32_t>(RsPerSecond(results.rsCorrected.value));
-        readings.rsCorrectedCount = static_cast<std::uint32_t>(results.rsCorrected.value);
-    }
-    readings.linkStatus = LowByte(results.linkStatus);
-    readings.lineFlags = LowByte(results.lineFlags);
-    readings.linkFailCount = LowByte(results.linkFailCount);
-    return readings;
+PhyRegisters RegistersOf(const PhyReadResults& results) {
+    const auto value = [](const RegResult& r) -> std::optional<std::uint32_t> {
+        if (!r.ok())
+            return std::nullopt;
+        return static_cast<std::uint32_t>(r.value);
+    };
+    return {value(results.errorValue), value(results.txLevel),   value(results.rsCorrected),
+            value(results.linkStatus), value(results.lineFlags), value(results.linkFailCount)};
 }
 
 int IndicatorState(int indicator, int flag) {
     const bool set = flag != 0;
     return set == kIndicatorDefs[static_cast<std::size_t>(indicator)].faultWhenSet ? 1 : 0;
-}
-
-PhyFigures ComputePhyFigures(const PhyReadings& readings, const std::optional<PhyReferences>& references) {
-    PhyFigures figures;
-    if (!references)
-        return figures;
-    if (const std::optional<SnrMse> v = SnrMseFromError(readings.mseRaw, *references)) {
-        figures.snr = v->snr;
-        figures.mse = v->mse;
-    }
-    return figures;
-}
-
-std::string FormatHundredths(std::int64_t value) {
-    const std::int64_t magnitude = value < 0 ? -value : value;
-    std::string text = value < 0 ? "-" : "";
-    text += std::to_string(magnitude / 100);
-    text += ',';
-    const std::int64_t cents = magnitude % 100;
-    text += static_cast<char>('0' + cents / 10);
-    text += static_cast<char>('0' + cents % 10);
-    return text;
-}
-
-PhyTexts MakePhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references) {
-    PhyTexts texts;
-    const std::string none = "-";
-    const PhyFigures figures = ComputePhyFigures(readings, references);
-    texts.snr = figures.snr ? FormatHundredths(*figures.snr) : none;
-    texts.mse = figures.mse ? FormatHundredths(*figures.mse) : none;
-    texts.rs = readings.rsPerSecond ? std::to_string(*readings.rsPerSecond) : none;
-    texts.linkFail = readings.linkFailCount ? std::to_string(*readings.linkFailCount) : none;
-    texts.power = readings.txLevelDb ? FormatNegativeDb(*readings.txLevelDb) : none;
-    for (int i = 0; i < kIndicatorCount; ++i) {
-        const IndicatorDef& source = kIndicatorDefs[static_cast<std::size_t>(i)];
-        const std::optional<std::uint8_t>& reg =
-            source.fromLineFlags ? readings.lineFlags : readings.linkStatus;
-        texts.flags[i] = reg && (*reg & source.mask) ? 1 : 0;
-    }
-    return texts;
 }
 
 bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate& stop) {
@@ -151,9 +97,7 @@ PhyPass RunPhyPass(IRegisterBus& bus, const std::optional<PhyReferences>& refere
     pass.complete = RunPhyReads(bus, &pass.raw, stop);
     if (!pass.complete)
         return pass;
-    pass.readings = PhyReadingsFromResults(pass.raw);
-    pass.figures = ComputePhyFigures(pass.readings, references);
-    pass.texts = MakePhyTexts(pass.readings, references);
+    pass.values = DecodePhy(RegistersOf(pass.raw), references);
     return pass;
 }
 

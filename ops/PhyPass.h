@@ -1,10 +1,10 @@
 #pragma once
 
-// The PHY status pass: six local reads, their decoded values, SNR and mean square error, and the texts
-// and indicator flags of the PHY page.
+// The PHY status pass: six local reads and the references they are decoded with.
 
 #include "link/RegisterBus.h"
 #include "model/LineVocabulary.h"
+#include "model/PhyValues.h"
 #include "ops/PassOutcome.h"
 
 #include <array>
@@ -48,46 +48,11 @@ struct PhyReadResults {
 // The six reads' outcomes, in pass order.
 PassOutcome ClassifyPhyReads(const PhyReadResults& results);
 
-// What one pass of PHY reads delivered. A read that failed leaves its value empty.
-struct PhyReadings {
-    std::int32_t mseRaw = 0;                  // 8C99..8C9B; 0 or less (or a failed read): no measurement
-    std::optional<std::uint32_t> rsPerSecond; // 8C91..8C94 divided by 5: the PHY page's figure
-    // 8C91..8C94 as read: the corrected RS errors since the register was last read (it clears when read).
-    std::optional<std::uint32_t> rsCorrectedCount;
-    std::optional<int> txLevelDb;              // dB below 0 of 8C9C..8C9D plus 55; empty for 0 or a failure
-    std::optional<std::uint8_t> linkStatus;    // 8C71
-    std::optional<std::uint8_t> lineFlags;     // 8C98
-    std::optional<std::uint8_t> linkFailCount; // 8D38
-};
-
-// The values of a pass: the error value as the low 32 bits taken as signed, the level in dB plus 55 for a
-// register value of 1..65535 (nothing for 0, which has no logarithm, and for a failed read), the
-// corrected RS errors divided by 5 as a signed 32-bit value, and the low bytes of the single registers.
-PhyReadings PhyReadingsFromResults(const PhyReadResults& results);
+// The registers of a pass: the values of the reads that were answered.
+PhyRegisters RegistersOf(const PhyReadResults& results);
 
 // Indicator state for a flag: 0 shows green, 1 red. LED9 and LED12 report faults, the others good states.
 int IndicatorState(int indicator, int flag);
-
-// SNR and MSE in hundredths of dB; nothing without a measurement or without references.
-struct PhyFigures {
-    std::optional<std::int64_t> snr;
-    std::optional<std::int64_t> mse;
-};
-PhyFigures ComputePhyFigures(const PhyReadings& readings, const std::optional<PhyReferences>& references);
-
-// Hundredths of dB with two decimals and a decimal comma: 6180 gives "61,80", -204 gives "-2,04".
-std::string FormatHundredths(std::int64_t value);
-
-// Texts and indicator flags of one pass, as the page shows them; "-" for what is not known.
-struct PhyTexts {
-    std::string snr;
-    std::string mse;
-    std::string rs;
-    std::string linkFail;
-    std::string power;
-    std::array<int, kIndicatorCount> flags{};
-};
-PhyTexts MakePhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references);
 
 // Tested after every read of a pass; true ends the pass there.
 using StopPredicate = std::function<bool()>;
@@ -96,13 +61,12 @@ using StopPredicate = std::function<bool()>;
 // Returns false when stop said so after a read; the later reads are then not made.
 bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate& stop);
 
-// One whole pass with everything derived from it. complete is false when stop ended it early.
+// One whole pass and its decoded values. complete is false when stop ended it early; values are then
+// empty.
 struct PhyPass {
     bool complete = false;
     PhyReadResults raw;
-    PhyReadings readings;
-    PhyFigures figures;
-    PhyTexts texts;
+    PhyValues values;
 };
 PhyPass RunPhyPass(IRegisterBus& bus, const std::optional<PhyReferences>& references,
                    const StopPredicate& stop = {});

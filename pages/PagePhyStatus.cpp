@@ -27,22 +27,6 @@ const char* const CPagePhy_Status::kGreenImage = ":/status/led_green.png";
 const char* const CPagePhy_Status::kRedImage = ":/status/led_red.png";
 const char* const CPagePhy_Status::kGreyImage = ":/status/led_grey.png";
 
-QString FormatHundredths(std::int64_t value) {
-    return QString::fromStdString(ops::FormatHundredths(value));
-}
-
-PhyTexts FormatPhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references) {
-    const ops::PhyTexts plain = ops::MakePhyTexts(readings, references);
-    PhyTexts texts;
-    texts.snr = QString::fromStdString(plain.snr);
-    texts.mse = QString::fromStdString(plain.mse);
-    texts.rs = QString::fromStdString(plain.rs);
-    texts.linkFail = QString::fromStdString(plain.linkFail);
-    texts.power = QString::fromStdString(plain.power);
-    texts.flags = plain.flags;
-    return texts;
-}
-
 CPagePhy_Status::CPagePhy_Status(QWidget* parent)
     : CPropertyPage(parent), m_ui(std::make_unique<Ui::PagePhyStatus>()) {
     InitStatusResources();
@@ -142,11 +126,11 @@ void CPagePhy_Status::OnTimer() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_shown = m_texts;
     }
-    m_ui->editSnr->setText(m_shown.snr);
-    m_ui->editMse->setText(m_shown.mse);
-    m_ui->editRs->setText(m_shown.rs);
-    m_ui->editLinkFail->setText(m_shown.linkFail);
-    m_ui->editPower->setText(m_shown.power);
+    m_ui->editSnr->setText(QString::fromStdString(m_shown.snr));
+    m_ui->editMse->setText(QString::fromStdString(m_shown.mse));
+    m_ui->editRs->setText(QString::fromStdString(m_shown.rs));
+    m_ui->editLinkFail->setText(QString::fromStdString(m_shown.linkFail));
+    m_ui->editPower->setText(QString::fromStdString(m_shown.power));
     UpdateIndicators();
     m_pollEvent.Set();
 }
@@ -169,10 +153,10 @@ void CPagePhy_Status::UpdateIndicators() {
         m_leds[i]->SetState(IndicatorState(i, m_shown.flags[i]));
 }
 
-void CPagePhy_Status::FormatPhyValues(const PhyReadings& readings) {
+void CPagePhy_Status::FormatPhyValues(const PhyValues& values) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_texts = FormatPhyTexts(readings, m_refs);
+        m_texts = FormatPhyTexts(values);
     }
     m_passCount.fetch_add(1, std::memory_order_relaxed);
 }
@@ -186,9 +170,10 @@ bool RunPhyStatusPass(CPagePhy_Status& page) {
     PhyReadResults results;
     if (!ops::RunPhyReads(ProcessBus(), &results, Stopping))
         return false;
-    page.FormatPhyValues(PhyReadingsFromResults(results));
+    const PhyValues values = DecodePhy(ops::RegistersOf(results), page.References());
+    page.FormatPhyValues(values);
     if (IActivityObserver* observer = page.ActivityObserver())
-        observer->OnPhyPass(results, page.References());
+        observer->OnPhyPass(results, values);
     return true;
 }
 

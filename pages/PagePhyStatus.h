@@ -25,8 +25,6 @@ class CLedIndicator;
 
 // The pass itself, its values and the indicator numbering live in the operations layer.
 using ops::IndicatorState;
-using ops::PhyReadings;
-using ops::PhyReadingsFromResults;
 using ops::PhyReadResults;
 using ops::PhyReferences;
 using ops::PhyReferencesFor;
@@ -42,22 +40,6 @@ using tessor::kIndSignalDetected;
 using tessor::kIndTcSync;
 using tessor::kIndTimingConverged;
 using tessor::PhyIndicator;
-
-// Texts and indicator flags of one pass, as the page shows them.
-struct PhyTexts {
-    QString snr;
-    QString mse;
-    QString rs;
-    QString linkFail;
-    QString power;
-    std::array<int, kIndicatorCount> flags{};
-};
-
-// Hundredths of dB with two decimals and a decimal comma: 6180 gives "61,80", -204 gives "-2,04".
-QString FormatHundredths(std::int64_t value);
-
-// The texts and flags for one pass; SNR and MSE are "-" without a measurement or without references.
-PhyTexts FormatPhyTexts(const PhyReadings& readings, const std::optional<PhyReferences>& references);
 
 // The "  PHY Status  " page: line receiver values and indicators of the local modem, read by
 // PhyStatusPollThread and shown every 5 seconds while the page is visible and running.
@@ -88,7 +70,7 @@ public:
     void UpdateIndicators();
 
     // Poll thread: formats a finished pass and hands the result to the page under its lock.
-    void FormatPhyValues(const PhyReadings& readings);
+    void FormatPhyValues(const PhyValues& values);
 
     bool IsRunning() const { return m_bRunning != 0; }
     bool IsTimerActive() const { return m_timer.isActive(); }

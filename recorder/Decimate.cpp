@@ -53,37 +53,42 @@ bool SeriesAfterGap(const LineStore& store, Series series, std::size_t index) {
     return IsPhySeries(series) ? store.phy[index].afterGap : store.eth[index].afterGap;
 }
 
-bool SeriesValue(const LineStore& store, Series series, std::size_t index, double* value) {
-    std::int32_t v = kNoValue;
+namespace {
+
+// A PHY series' value in its unit; empty when the sample has none.
+std::optional<double> PhySeriesValue(const PhySample& s, Series series) {
+    const PhyValues& v = s.values;
+    const auto scaled = [](const std::optional<std::int32_t>& value,
+                           double divisor) -> std::optional<double> {
+        if (!value)
+            return std::nullopt;
+        return *value / divisor;
+    };
     switch (series) {
     case Series::Snr:
-        v = store.phy[index].snrCenti;
-        if (v != kNoValue)
-            *value = v / 100.0;
-        return v != kNoValue;
+        return scaled(v.snrCenti, 100.0);
     case Series::Mse:
-        v = store.phy[index].mseCenti;
-        if (v != kNoValue)
-            *value = v / 100.0;
-        return v != kNoValue;
+        return scaled(v.mseCenti, 100.0);
     case Series::RsPerSecond:
-        v = store.phy[index].rsCentiPerSecond;
-        if (v != kNoValue)
-            *value = v / 100.0;
-        return v != kNoValue;
+        return scaled(s.rsCentiPerSecond, 100.0);
     case Series::TxPower:
-        v = store.phy[index].txPowerDb;
-        break;
-    case Series::LinkFail:
-        v = store.phy[index].linkFailCount;
-        break;
+        return scaled(v.txPowerDbmHz, 1.0);
     default:
-        return CounterRate(store, index, CounterOf(series), value);
+        if (!v.linkFailCount)
+            return std::nullopt;
+        return static_cast<double>(*v.linkFailCount);
     }
-    if (v == kNoValue)
-        return false;
-    *value = v;
-    return true;
+}
+
+} // namespace
+
+bool SeriesValue(const LineStore& store, Series series, std::size_t index, double* value) {
+    if (!IsPhySeries(series))
+        return CounterRate(store, index, CounterOf(series), value);
+    const std::optional<double> v = PhySeriesValue(store.phy[index], series);
+    if (v)
+        *value = *v;
+    return v.has_value();
 }
 
 namespace {
@@ -100,20 +105,8 @@ public:
 
     // Takes samples [begin, end); stops at the first sample after the range.
     void Feed(const LineStore& store, std::size_t begin, std::size_t end) {
-        switch (m_series) {
-        case Series::Snr:
-            return FeedPhy(store, &PhySample::snrCenti, 100, begin, end);
-        case Series::Mse:
-            return FeedPhy(store, &PhySample::mseCenti, 100, begin, end);
-        case Series::RsPerSecond:
-            return FeedPhy(store, &PhySample::rsCentiPerSecond, 100, begin, end);
-        case Series::TxPower:
-            return FeedPhy(store, &PhySample::txPowerDb, 1, begin, end);
-        case Series::LinkFail:
-            return FeedPhy(store, &PhySample::linkFailCount, 1, begin, end);
-        default:
-            break;
-        }
+        if (IsPhySeries(m_series))
+            return FeedPhy(store, begin, end);
         const int counter = CounterOf(m_series);
         for (std::size_t i = begin; i < end && !m_done; ++i) {
             const EthSample& s = store.eth[i];
@@ -133,12 +126,11 @@ public:
     }
 
 private:
-    void FeedPhy(const LineStore& store, std::int32_t PhySample::*field, double divisor, std::size_t begin,
-                 std::size_t end) {
+    void FeedPhy(const LineStore& store, std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end && !m_done; ++i) {
             const PhySample& s = store.phy[i];
-            const std::int32_t v = s.*field;
-            Add(s.time.wallMs, v != kNoValue, v / divisor, s.afterGap);
+            const std::optional<double> v = PhySeriesValue(s, m_series);
+            Add(s.time.wallMs, v.has_value(), v.value_or(0.0), s.afterGap);
         }
     }
 

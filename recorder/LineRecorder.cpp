@@ -16,11 +16,11 @@ namespace {
 constexpr std::uint16_t kLineUpMask = 1u << kIndFullConstellation | 1u << kIndReducedConstellation;
 
 bool Known(const PhySample& s, int indicator) {
-    return (s.indicatorsKnown & 1u << indicator) != 0;
+    return (s.values.indicatorsKnown & 1u << indicator) != 0;
 }
 
 bool Set(const PhySample& s, int indicator) {
-    return (s.indicators & 1u << indicator) != 0;
+    return (s.values.indicators & 1u << indicator) != 0;
 }
 
 } // namespace
@@ -91,9 +91,9 @@ void CLineRecorder::DerivePhyEvents(const PhySample& s) {
     const PhySample& prev = m_lastPhy;
     // Line state: 8C71 bits 7 and 6.
     if (Known(s, kIndFullConstellation)) {
-        const bool up = (s.indicators & kLineUpMask) != 0;
+        const bool up = (s.values.indicators & kLineUpMask) != 0;
         const bool wasUp =
-            !first && Known(prev, kIndFullConstellation) && (prev.indicators & kLineUpMask) != 0;
+            !first && Known(prev, kIndFullConstellation) && (prev.values.indicators & kLineUpMask) != 0;
         const bool wasKnown = !first && Known(prev, kIndFullConstellation);
         if (up && (!wasUp || !wasKnown)) {
             AddEvent(s.time, EventKind::LineUp,
@@ -103,12 +103,13 @@ void CLineRecorder::DerivePhyEvents(const PhySample& s) {
             AddEvent(s.time, EventKind::LineDown, "No DSL connection: line down");
         }
     }
-    if (!first && s.linkFailCount != kNoValue && prev.linkFailCount != kNoValue &&
-        s.linkFailCount != prev.linkFailCount) {
-        const int increase = (s.linkFailCount - prev.linkFailCount) & 0xFF;
+    const std::optional<std::uint8_t>& count = s.values.linkFailCount;
+    const std::optional<std::uint8_t>& before = prev.values.linkFailCount;
+    if (!first && count && before && *count != *before) {
+        const int increase = (*count - *before) & 0xFF;
         AddEvent(s.time, EventKind::LinkFail,
-                 "Link fail counter " + std::to_string(prev.linkFailCount) + " -> " +
-                     std::to_string(s.linkFailCount) + " (+" + std::to_string(increase) + ")");
+                 "Link fail counter " + std::to_string(*before) + " -> " + std::to_string(*count) + " (+" +
+                     std::to_string(increase) + ")");
     }
     // Micro interruption is latched and cleared by the read: every pass that sees it is one.
     if (Known(s, kIndMicroInterruption) && Set(s, kIndMicroInterruption))
@@ -129,13 +130,13 @@ void CLineRecorder::DerivePhyEvents(const PhySample& s) {
     for (int i = 0; i < kIndicatorCount; ++i) {
         const std::uint16_t bit = static_cast<std::uint16_t>(1u << i);
         if (!Known(s, i) && !first && Known(prev, i)) {
-            known.indicatorsKnown = static_cast<std::uint16_t>(known.indicatorsKnown | bit);
-            known.indicators =
-                static_cast<std::uint16_t>((known.indicators & ~bit) | (prev.indicators & bit));
+            PhyValues& v = known.values;
+            v.indicatorsKnown = static_cast<std::uint16_t>(v.indicatorsKnown | bit);
+            v.indicators = static_cast<std::uint16_t>((v.indicators & ~bit) | (prev.values.indicators & bit));
         }
     }
-    if (s.linkFailCount == kNoValue && !first)
-        known.linkFailCount = prev.linkFailCount;
+    if (!count && !first)
+        known.values.linkFailCount = before;
     m_lastPhy = known;
     m_havePhy = true;
 }

@@ -1,7 +1,5 @@
 #include "recorder/LineSamples.h"
 
-#include "model/LineModel.h"
-
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -32,49 +30,27 @@ const char* IndicatorColumn(int indicator) {
     return kIndicatorDefs[static_cast<std::size_t>(indicator)].name;
 }
 
-PhySample MakePhySample(SampleTime time, const PhyRaw& raw, std::int32_t snrRef, std::int32_t mseRef,
-                        bool answered) {
+PhySample MakePhySample(SampleTime time, const PhyValues& values, bool answered) {
     PhySample s;
     s.time = time;
-    s.raw = raw;
     s.answered = answered;
-    if (!answered)
-        return s; // nothing the board said: no values
-    // The page's arithmetic, from the one definition of it.
-    const auto mseRaw = static_cast<std::int32_t>(static_cast<std::uint32_t>(raw.errorValue));
-    if (snrRef != kNoValue && raw.errorValue >= 0) {
-        if (const std::optional<SnrMse> v = SnrMseFromError(mseRaw, LineReferences{snrRef, mseRef})) {
-            s.snrCenti = static_cast<std::int32_t>(v->snr);
-            s.mseCenti = static_cast<std::int32_t>(v->mse);
-        }
-    }
-    if (const std::optional<int> db = PowerDbBelowZero(raw.txLevel))
-        s.txPowerDb = -*db;
-    if (raw.linkFailCount >= 0)
-        s.linkFailCount = static_cast<std::int32_t>(raw.linkFailCount & 0xFF);
-    for (int i = 0; i < kIndicatorCount; ++i) {
-        const IndicatorDef& info = kIndicatorDefs[static_cast<std::size_t>(i)];
-        const std::int64_t reg = info.fromLineFlags ? raw.lineFlags : raw.linkStatus;
-        if (reg < 0)
-            continue;
-        s.indicatorsKnown = static_cast<std::uint16_t>(s.indicatorsKnown | 1u << i);
-        if (reg & info.mask)
-            s.indicators = static_cast<std::uint16_t>(s.indicators | 1u << i);
-    }
+    if (answered)
+        s.values = values;
+    else
+        s.values.registers = values.registers; // nothing the board said: no figures
     return s;
 }
 
-std::int32_t RsCentiPerSecond(const PhySample& s, const PhySample& before) {
+std::optional<std::int32_t> RsCentiPerSecond(const PhySample& s, const PhySample& before) {
     const std::int64_t later = s.time.monoMs, earlier = before.time.monoMs;
+    const std::optional<std::uint32_t>& count = s.values.registers.rsCorrected;
     // Times from a file are bounded, but the difference is only taken when it cannot overflow.
-    if (s.afterGap || !s.answered || !before.answered || s.raw.rsCorrected < 0 ||
-        before.raw.rsCorrected < 0 || later <= earlier ||
-        (earlier < 0 && later > std::numeric_limits<std::int64_t>::max() + earlier))
-        return kNoValue;
-    const double centi =
-        static_cast<double>(s.raw.rsCorrected) * 100000.0 / static_cast<double>(later - earlier);
+    if (s.afterGap || !s.answered || !before.answered || !count || !before.values.registers.rsCorrected ||
+        later <= earlier || (earlier < 0 && later > std::numeric_limits<std::int64_t>::max() + earlier))
+        return std::nullopt;
+    const double centi = static_cast<double>(*count) * 100000.0 / static_cast<double>(later - earlier);
     if (centi >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
-        return kNoValue;
+        return std::nullopt;
     return static_cast<std::int32_t>(std::lround(centi));
 }
 

@@ -14,7 +14,6 @@ namespace {
 
 using rec::EthSample;
 using rec::LineStore;
-using rec::PhyRaw;
 using rec::PhySample;
 using rec::SampleTime;
 
@@ -24,15 +23,24 @@ SampleTime At(std::int64_t seconds, std::int64_t monoSeconds) {
     return SampleTime{kStart + seconds * 1000, 500000 + monoSeconds * 1000};
 }
 
+// A register's value; -1 for a read that failed.
+std::optional<std::uint32_t> Register(std::int64_t value) {
+    return value < 0 ? std::nullopt : std::optional<std::uint32_t>(static_cast<std::uint32_t>(value));
+}
+
 // An answered pass; error value 2000000 over the QAM 256 references is 28.79 dB SNR and 6.19 dB MSE.
 PhySample Phy(std::int64_t seconds, std::int64_t errorValue, std::int64_t rs, std::int64_t status,
               std::int64_t linkFail, std::int64_t monoSeconds = -1) {
     return rec::MakePhySample(At(seconds, monoSeconds < 0 ? seconds : monoSeconds),
-                              PhyRaw{errorValue, 576, rs, status, 0x06, linkFail}, 9180, 6920, true);
+                              DecodePhy(PhyRegisters{Register(errorValue), 576, Register(rs), Register(status),
+                                                     0x06, Register(linkFail)},
+                                        LineReferences{9180, 6920}),
+                              true);
 }
 
 PhySample Unanswered(std::int64_t seconds) {
-    return rec::MakePhySample(At(seconds, seconds), PhyRaw{-1, -1, -1, -1, -1, -1}, 9180, 6920, false);
+    return rec::MakePhySample(At(seconds, seconds), DecodePhy(PhyRegisters{}, LineReferences{9180, 6920}),
+                              false);
 }
 
 EthSample Eth(std::int64_t seconds, bool answered) {

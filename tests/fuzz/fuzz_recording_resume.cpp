@@ -56,8 +56,11 @@ void WriteRows(CRecordingWriter* writer, Input* in, int n, std::int64_t* second,
         *second += 1 + static_cast<std::int64_t>(in->Take(1));
         switch (in->Take(1) % 3) {
         case 0: {
-            PhyRaw raw{in->Take(3), in->Take(2), in->Take(4), in->Take(1), in->Take(1), in->Take(1)};
-            store.phy.push_back(MakePhySample(t, raw, 9180, 6920, in->Take(1) % 4 != 0));
+            const tessor::PhyRegisters raw{in->Take(3), in->Take(2), in->Take(4),
+                                           in->Take(1), in->Take(1), in->Take(1)};
+            const bool answered = in->Take(1) % 4 != 0;
+            store.phy.push_back(
+                MakePhySample(t, tessor::DecodePhy(raw, tessor::LineReferences{9180, 6920}), answered));
             Fail(!writer->WritePhy(store, store.phy.size() - 1, &error));
             rows->push_back({'p', t.wallMs, {}});
             break;

@@ -102,7 +102,7 @@ TEST_F(HistoryFeedTest, BackgroundRecordingOffSendsNothingAndOnMakesThePhyPasses
     EXPECT_EQ((sent.size() - 1) % pass.size(), 0u);
     EXPECT_EQ(PhySamples(), (sent.size() - 1) / pass.size());
     sheet->History()->Recorder()->Read([](const rec::LineStore& store) {
-        EXPECT_NE(store.phy[0].snrCenti, rec::kNoValue); // the references were found
+        EXPECT_TRUE(store.phy[0].values.snrCenti); // the references were found
     });
 
     // Off again: the passes stop.
@@ -129,7 +129,7 @@ TEST_F(HistoryFeedTest, ActionsAndTheBoardsSilenceGoIntoTheJournal) {
     sheet->History()->Recorder()->Read([](const rec::LineStore& store) {
         ASSERT_FALSE(store.phy.empty());
         EXPECT_FALSE(store.phy.back().answered);
-        EXPECT_EQ(store.phy.back().snrCenti, rec::kNoValue);
+        EXPECT_FALSE(store.phy.back().values.snrCenti);
     });
 }
 
@@ -143,21 +143,24 @@ TEST(HistoryPasses, GarbledReadsAreGapsAndDeriveNoEvents) {
     pass.linkStatus = RegResult::Answer(0xAE);
     pass.lineFlags = RegResult::Answer(0x06);
     pass.linkFailCount = RegResult::Answer(3);
-    history.OnPhyPass(pass, ops::PhyReferencesFor(0));
+    const auto decoded = [](const ops::PhyReadResults& r) {
+        return DecodePhy(ops::RegistersOf(r), ops::PhyReferencesFor(0));
+    };
+    history.OnPhyPass(pass, decoded(pass));
     ops::PhyReadResults garbled = pass;
     garbled.linkStatus = RegResult::Fail(Outcome::Garbled);
     garbled.lineFlags = RegResult::Fail(Outcome::Garbled);
     for (int i = 0; i < 3; ++i) {
-        history.OnPhyPass(garbled, ops::PhyReferencesFor(0));
-        history.OnPhyPass(pass, ops::PhyReferencesFor(0));
+        history.OnPhyPass(garbled, decoded(garbled));
+        history.OnPhyPass(pass, decoded(pass));
     }
     std::vector<std::string> texts;
     bool partial = false;
     history.Recorder()->Read([&](const rec::LineStore& store) {
         for (const rec::Event& e : store.events)
             texts.push_back(e.text);
-        partial = store.phy.size() == 7 && store.phy[1].answered && store.phy[1].indicatorsKnown == 0 &&
-                  store.phy[1].linkFailCount == 3;
+        partial = store.phy.size() == 7 && store.phy[1].answered &&
+                  store.phy[1].values.indicatorsKnown == 0 && store.phy[1].values.linkFailCount == 3;
     });
     EXPECT_EQ(texts, std::vector<std::string>{"Line up (full constellation)"});
     EXPECT_TRUE(partial);

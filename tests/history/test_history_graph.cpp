@@ -101,9 +101,10 @@ TEST(HistoryGraphPaint, TheLineItsGapAndTheMark) {
     for (std::int64_t s = 0; s <= 600; s += 5) {
         if (s > 200 && s < 400)
             continue; // no samples: a gap
-        const std::int64_t error = 20000 + (s % 60) * 1000;
+        const auto error = static_cast<std::uint32_t>(20000 + (s % 60) * 1000);
+        const PhyRegisters raw{error, 576u, 15u, 0xAEu, 0x06u, 3u};
         recorder.AddPhy(rec::MakePhySample(rec::SampleTime{kStart + s * 1000, s * 1000},
-                                           rec::PhyRaw{error, 576, 15, 0xAE, 0x06, 3}, 9180, 6920, true));
+                                           DecodePhy(raw, LineReferences{9180, 6920}), true));
     }
     CHistoryGraph graph(QStringLiteral("graphSnr"), {{rec::Series::Snr, QStringLiteral("SNR (dB)"), kBlue}});
     graph.resize(760, 160);

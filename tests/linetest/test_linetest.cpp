@@ -233,9 +233,14 @@ LineTestResult Judged(const std::vector<PhyRow>& rows, std::vector<RsCount> rs =
     r.recording = std::make_shared<rec::CLineRecorder>(1000);
     r.start = {1000, 1000};
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const rec::PhyRaw raw{100000, 576, 0, rows[i].status, rows[i].flags, rows[i].linkFail};
+        const PhyRegisters raw{100000u,
+                               576u,
+                               0u,
+                               static_cast<std::uint32_t>(rows[i].status),
+                               static_cast<std::uint32_t>(rows[i].flags),
+                               static_cast<std::uint32_t>(rows[i].linkFail)};
         const auto t = static_cast<std::int64_t>(1000 * (i + 1));
-        r.recording->AddPhy(rec::MakePhySample({t, t}, raw, 9180, 6920, true));
+        r.recording->AddPhy(rec::MakePhySample({t, t}, DecodePhy(raw, LineReferences{9180, 6920}), true));
     }
     r.passes = static_cast<int>(rows.size());
     r.rsCounts = std::move(rs);
@@ -285,7 +290,6 @@ TEST(LineTestFigures, HundredthsRoundHalfAway) {
     EXPECT_EQ(Centi(3650.0), "36,50");
 }
 
-
 // A pass whose PHY reads came back garbled was not answered: the test did not see that pass.
 TEST(LineTestRun, AGarbledPassIsNoAnsweredPass) {
     ScriptedBoard board;
@@ -302,7 +306,6 @@ TEST(LineTestRun, AGarbledPassIsNoAnsweredPass) {
     EXPECT_FALSE(Find(r, CriterionId::Answered).passed);
     EXPECT_EQ(r.verdict, Verdict::Failed);
 }
-
 
 TEST(LineTestRun, StoppedIsNoPassAndTheRemoteIsNotReadWhileDown) {
     ScriptedBoard board;

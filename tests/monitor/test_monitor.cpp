@@ -151,7 +151,7 @@ TEST(MonitorPoll, PassesReadWhatThePagesReadInTheirOrderAndAccumulateTotals) {
     EXPECT_EQ(first.ethernet[14], 4u);
     EXPECT_EQ(third.ethernet[0], 59u);
     EXPECT_EQ(third.passes, 3u);
-    EXPECT_FALSE(first.phy.snrDecibels); // no error value while the line is down
+    EXPECT_FALSE(first.phy.snrCenti); // no error value while the line is down
     ASSERT_TRUE(first.link.downstream.carrierHertz);
     EXPECT_GT(*first.link.downstream.carrierHertz, 0.0);
 }
@@ -284,7 +284,7 @@ TEST(MonitorPoll, TotalsAddRawCountsAndTheRsRateIsOverTheRealTimeBetweenItsReads
     run.Stop();
 
     EXPECT_EQ(first.rsCorrectedTotal, 36u);
-    EXPECT_FALSE(first.phy.rsCorrectedPerSecond) << "the first read covers a time that is not known";
+    EXPECT_FALSE(first.rsCorrectedPerSecond) << "the first read covers a time that is not known";
     EXPECT_EQ(first.ethernet[14], 6u);
     EXPECT_EQ(first.linkFailuresTotal, 0u);
     const std::string firstText = RenderExposition(first);
@@ -292,8 +292,8 @@ TEST(MonitorPoll, TotalsAddRawCountsAndTheRsRateIsOverTheRealTimeBetweenItsReads
 
     // Three reads of 36 errors 18 s apart: 108 in all, 2 per second; 6 FCS errors a pass: 18.
     EXPECT_EQ(third.rsCorrectedTotal, 108u);
-    ASSERT_TRUE(third.phy.rsCorrectedPerSecond);
-    EXPECT_DOUBLE_EQ(*third.phy.rsCorrectedPerSecond, 2.0);
+    ASSERT_TRUE(third.rsCorrectedPerSecond);
+    EXPECT_DOUBLE_EQ(*third.rsCorrectedPerSecond, 2.0);
     EXPECT_EQ(third.ethernet[14], 18u);
     EXPECT_EQ(third.linkFailuresTotal, 4u) << "254 then 2: the counter wrapped after 4 drops";
     const std::string text = RenderExposition(third);
@@ -320,7 +320,7 @@ TEST(MonitorPoll, TheLineRateIsExportedInBytesPerSecond) {
     opstest::CScriptedBus bus;
     bus.regs["8C40"] = 0x22;
     CBoardPasses passes(bus);
-    LinkSettings link;
+    LinkValues link;
     ASSERT_TRUE(passes.ReadLinkSettings(22500000, link));
     ASSERT_TRUE(link.downstream.lineRateBytesPerSecond);
     EXPECT_EQ(*link.downstream.lineRateBytesPerSecond, 2109375.0);
@@ -342,7 +342,7 @@ TEST(MonitorPoll, AGarbled8C71LeavesTheLineUnknownAndIsNeverExportedAsDown) {
         return line == "RD 8C71" ? std::optional<Outcome>(Outcome::Garbled) : std::nullopt;
     };
     CBoardPasses passes(bus);
-    PhyReadings phy;
+    PhyValues phy;
     ASSERT_TRUE(passes.ReadPhy(ops::PhyReferencesFor(0), phy));
     EXPECT_TRUE(passes.TakeSpoiltSeen());
     EXPECT_FALSE(phy.LineUp().has_value());
@@ -368,8 +368,9 @@ TEST(JsonLines, BytesThatAreNotUtf8AreReplaced) {
 TEST(Vocabulary, OneNamePerValueInJsonRecordingColumnsAndMetricsAndOldRecordingsStillOpen) {
     Snapshot s;
     s.boardUp = true;
-    s.phy.linkStatus = 0x20;
-    s.phy.lineFlags = 0;
+    s.phy.registers.linkStatus = 0x20;
+    s.phy.registers.lineFlags = 0;
+    s.phy = DecodePhy(s.phy.registers, std::nullopt);
     s.lineUp = false;
     const std::string metrics = RenderExposition(s);
     const std::string json = RenderJsonLine(s);
@@ -404,11 +405,11 @@ TEST(MonitorPoll, CorruptedEchoIsCountedAndSkippedSilentBoardIsMarkedDownAndRetr
     const Snapshot unsure = run.Pass(1);
     EXPECT_TRUE(unsure.boardUp);
     EXPECT_EQ(unsure.id.SideLabel(), "unknown");
-    EXPECT_FALSE(unsure.phy.snrDecibels);
+    EXPECT_FALSE(unsure.phy.snrCenti);
     const Snapshot good = run.Pass(2);
     EXPECT_EQ(good.id.SideLabel(), "lt");
     EXPECT_TRUE(good.lineUp);
-    EXPECT_TRUE(good.phy.snrDecibels);
+    EXPECT_TRUE(good.phy.snrCenti);
     sim->WithPair([](CSimModemPair& p) {
         p.SetCounter(CSimModemPair::kLocal, 0x8D1C, 500);
         return 0;
@@ -417,15 +418,15 @@ TEST(MonitorPoll, CorruptedEchoIsCountedAndSkippedSilentBoardIsMarkedDownAndRetr
     const Snapshot spoilt = run.Pass(3);
     EXPECT_TRUE(spoilt.boardUp);
     EXPECT_EQ(spoilt.corruptedReplies, 2u);
-    EXPECT_FALSE(spoilt.phy.snrDecibels);
-    EXPECT_TRUE(spoilt.phy.linkStatus);
+    EXPECT_FALSE(spoilt.phy.snrCenti);
+    EXPECT_TRUE(spoilt.phy.registers.linkStatus);
     EXPECT_EQ(spoilt.ethernet[0], good.ethernet[0] + 500);
 
     sim->SetSilent(true);
     const Snapshot silent = run.Pass(4);
     EXPECT_FALSE(silent.boardUp);
     EXPECT_EQ(silent.timeOuts, 1u);
-    EXPECT_FALSE(silent.phy.linkStatus);
+    EXPECT_FALSE(silent.phy.registers.linkStatus);
     EXPECT_EQ(silent.ethernet[0], spoilt.ethernet[0]); // totals survive the board's absence
     EXPECT_EQ(silent.id.SideLabel(), "lt");
     EXPECT_NE(RenderExposition(silent).find("tessor_up{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos);
@@ -552,8 +553,8 @@ TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsence
     EXPECT_EQ(again, 1);
     EXPECT_EQ(lineUp, 1);  // renewals derive nothing of their own
     EXPECT_EQ(started, 1); // nor start a recording of their own
-    ASSERT_NE(store.phy[0].snrCenti, rec::kNoValue);
-    EXPECT_NEAR(store.phy[0].snrCenti / 100.0, *passes.front().phy.snrDecibels, 0.001);
+    ASSERT_TRUE(store.phy[0].values.snrCenti);
+    EXPECT_EQ(store.phy[0].values.snrCenti, passes.front().phy.snrCenti);
 }
 
 TEST(MonitorRecording, ARecordingWithTheFormerColumnNamesIsContinuedUnderItsOwnHeader) {
@@ -570,6 +571,7 @@ TEST(MonitorRecording, ARecordingWithTheFormerColumnNamesIsContinuedUnderItsOwnH
     Snapshot s;
     s.boardUp = true;
     s.results.phy.linkStatus = RegResult::Answer(0x20);
+    s.results.phyValues = DecodePhy(ops::RegistersOf(s.results.phy), std::nullopt);
     recording->AddPass(s);
     recording.reset();
     std::ifstream in(path);
@@ -580,8 +582,41 @@ TEST(MonitorRecording, ARecordingWithTheFormerColumnNamesIsContinuedUnderItsOwnH
     ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
     EXPECT_EQ(store.skippedRows, 0u);
     ASSERT_EQ(store.phy.size(), 1u);
-    EXPECT_TRUE(store.phy[0].indicators & 1u << kIndTcSync);
+    EXPECT_TRUE(store.phy[0].values.indicators & 1u << kIndTcSync);
     EXPECT_EQ(store.eth.size(), 1u);
+    std::remove(path);
+}
+
+// The recording keeps the pass as the monitor decoded it, and a pass the board did not answer read no
+// register: none is written as a value.
+TEST(MonitorRecording, RowsHoldThePassAsDecodedAndNoRegistersWithoutAnAnswer) {
+    char path[] = "/tmp/tessor-monitor-rows-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::remove(path);
+    std::string error;
+    auto recording = CMonitorRecording::Open(path, 5000ms, nullptr, &error);
+    ASSERT_TRUE(recording) << error;
+    Snapshot s;
+    s.boardUp = true;
+    s.results.phyValues.registers.linkStatus = 0xAE;
+    s.results.phyValues.snrCenti = 3141; // taken as it is, not worked out again
+    recording->AddPass(s);
+    s.boardUp = false;
+    recording->AddPass(s);
+    recording.reset();
+    rec::LineStore store;
+    ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
+    ASSERT_EQ(store.phy.size(), 2u);
+    EXPECT_EQ(store.phy[0].values.snrCenti, 3141);
+    EXPECT_EQ(store.phy[0].values.registers.linkStatus, 0xAEu);
+    EXPECT_FALSE(store.phy[1].answered);
+    const PhyRegisters& silent = store.phy[1].values.registers;
+    for (const std::optional<std::uint32_t>* r :
+         {&silent.errorValue, &silent.txLevel, &silent.rsCorrected, &silent.linkStatus, &silent.lineFlags,
+          &silent.linkFailCount})
+        EXPECT_FALSE(r->has_value());
     std::remove(path);
 }
 
@@ -631,9 +666,11 @@ TEST(MonitorExposition, FamiliesAreTypedAndLabelsEscaped) {
     s.boardUp = true;
     s.lineUp = true;
     s.id.typeRegister = 0x10;
-    s.phy.snrDecibels = 28.79;
-    s.phy.linkStatus = 0xAE;
-    s.phy.lineFlags = 0x81;
+    PhyRegisters registers;
+    registers.linkStatus = 0xAE;
+    registers.lineFlags = 0x81;
+    s.phy = DecodePhy(registers, std::nullopt);
+    s.phy.snrCenti = 2879;
     s.ethernet[4] = 4294967296u;
     const std::string text = RenderExposition(s);
     EXPECT_NE(text.find("# HELP tessor_line_snr_decibels "), std::string::npos);
@@ -844,7 +881,7 @@ TEST(MonitorExposition, SeveralBoardsAreMergedFamilyByFamily) {
     a.port = "/dev/ttyUSB0";
     a.boardUp = true;
     a.lineUp = true;
-    a.phy.snrDecibels = 30.5;
+    a.phy.snrCenti = 3050;
     Snapshot b;
     b.port = "/dev/ttyUSB1"; // down
     const std::string merged = MergeExpositions({RenderExposition(a) + RenderPollHealth(a, 1.5, false),

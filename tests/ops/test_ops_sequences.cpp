@@ -210,9 +210,9 @@ TEST(PassSequences, AGarbledReadIsUnknownAndTheOthersKeepTheirValues) {
     const ops::PhyPass phy = ops::RunPhyPass(bus, ops::PhyReferencesFor(0));
     EXPECT_TRUE(phy.complete);
     EXPECT_EQ(phy.raw.linkStatus.outcome, Outcome::Garbled);
-    EXPECT_FALSE(phy.readings.linkStatus);
-    EXPECT_EQ(phy.readings.linkFailCount, 3);
-    EXPECT_EQ(phy.texts.flags[kIndFullConstellation], 0);
+    EXPECT_FALSE(phy.values.registers.linkStatus);
+    EXPECT_FALSE(phy.values.Indicator(kIndFullConstellation)) << "nothing is taken from a garbled read";
+    EXPECT_EQ(phy.values.linkFailCount, 3);
     EXPECT_EQ(bus.lines, (Lines{"RD 8C99,3", "RD 8C9C,2", "RD 8C91,4", "RD 8C71", "RD 8C98", "RD 8D38"}));
 
     CScriptedBus counters;
@@ -268,9 +268,8 @@ TEST(PassSequences, CountsAreTheRawReadsAndOnlyThePageDividesByFive) {
     CScriptedBus phyBus;
     phyBus.regs["8C91"] = 1234;
     const ops::PhyPass phy = ops::RunPhyPass(phyBus, std::nullopt);
-    EXPECT_EQ(phy.readings.rsCorrectedCount, 1234u);
-    EXPECT_EQ(phy.readings.rsPerSecond, 246u) << "the page's figure: 1234 / 5, remainder dropped";
-    EXPECT_EQ(phy.texts.rs, "246");
+    EXPECT_EQ(phy.values.registers.rsCorrected, 1234u);
+    EXPECT_EQ(FormatPhyTexts(phy.values).rs, "246") << "the page's figure: 1234 / 5, remainder dropped";
 }
 
 TEST(PassSequences, AnEthernetPassStoppedPartWayIsNoPassButItsReadsCount) {

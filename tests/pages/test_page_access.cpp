@@ -81,10 +81,10 @@ TEST(PageAccess, ValueFieldsAndIndicatorsAreNamedAndTheirStateIsSpoken) {
     CPagePhy_Status phy;
     ExpectValueFieldsReachable(phy, 5);
     // Full constellation link up (a good state, green) and a micro interruption seen (a fault, red).
-    PhyReadings readings;
-    readings.linkStatus = 0x80;
-    readings.lineFlags = 0x80;
-    phy.FormatPhyValues(readings);
+    PhyRegisters registers;
+    registers.linkStatus = 0x80;
+    registers.lineFlags = 0x80;
+    phy.FormatPhyValues(DecodePhy(registers, std::nullopt));
     phy.OnTimer();
     const struct {
         int indicator;

@@ -1,4 +1,4 @@
-// PHY Status page: formatting, indicators, the show-time read, the tick model and the poll thread, against
+// PHY Status page: indicators, the show-time read, the tick model and the poll thread, against
 // the in-process simulator.
 #include "PageTestSupport.h"
 #include "pages/LedIndicator.h"
@@ -67,120 +67,8 @@ void SetLocal(test::SimBoard& board, std::uint16_t address, std::uint8_t value) 
         [&](CSimModemPair& pair) { pair.WriteRegister(CSimModemPair::kLocal, address, value); });
 }
 
-// ---- formatting ----------------------------------------------------------------------------------------
-
-TEST(PhyFormat, HundredthsWithDecimalComma) {
-    const std::pair<std::int64_t, const char*> cases[] = {
-        {6180, "61,80"}, {740, "7,40"}, {5, "0,05"},     {0, "0,00"},
-        {-204, "-2,04"}, {-5, "-0,05"}, {2879, "28,79"},
-    };
-    for (const auto& [value, text] : cases)
-        EXPECT_EQ(FormatHundredths(value), QString::fromLatin1(text)) << value;
-}
-
-TEST(PhyFormat, SnrAndMseFromErrorValue) {
-    PhyReadings readings;
-    readings.mseRaw = 2000000;
-    const PhyTexts qam256 = FormatPhyTexts(readings, PhyReferencesFor(0x0));
-    EXPECT_EQ(qam256.snr, "28,79");
-    EXPECT_EQ(qam256.mse, "6,19");
-
-    // QAM 4: 70,20 - 63,01 and 67,20 - 63,01.
-    const PhyTexts qam4 = FormatPhyTexts(readings, PhyReferencesFor(0x8));
-    EXPECT_EQ(qam4.snr, "7,19");
-    EXPECT_EQ(qam4.mse, "4,19");
-
-    // An error value above the reference gives a negative figure.
-    readings.mseRaw = 16000000; // t = 7204
-    EXPECT_EQ(FormatPhyTexts(readings, PhyReferencesFor(0x8)).mse, "-4,84");
-}
-
-TEST(PhyFormat, NoMeasurementShowsDash) {
-    PhyReadings readings;
-    for (std::int32_t raw : {0, -1, -5000}) {
-        readings.mseRaw = raw;
-        const PhyTexts texts = FormatPhyTexts(readings, PhyReferencesFor(0x0));
-        EXPECT_EQ(texts.snr, "-") << raw;
-        EXPECT_EQ(texts.mse, "-") << raw;
-    }
-    // Without references (no constellation known yet) there is nothing to subtract from.
-    readings.mseRaw = 2000000;
-    EXPECT_EQ(FormatPhyTexts(readings, std::nullopt).snr, "-");
-}
-
-TEST(PhyFormat, ReferenceTable) {
-    const struct {
-        std::uint8_t code;
-        std::int32_t snr, mse;
-    } table[] = {{0x0, 9180, 6920}, {0x2, 8550, 6920}, {0x4, 7920, 6920}, {0x6, 7600, 6920},
-                 {0x8, 7020, 6720}, {0xA, 8840, 6920}, {0xC, 7980, 6670}};
-    for (const auto& row : table) {
-        const auto refs = PhyReferencesFor(row.code);
-        ASSERT_TRUE(refs) << int(row.code);
-        EXPECT_EQ(refs->snr, row.snr);
-        EXPECT_EQ(refs->mse, row.mse);
-    }
-    for (std::uint8_t code : {1, 3, 5, 7, 9, 0xB, 0xD, 0xE, 0xF})
-        EXPECT_FALSE(PhyReferencesFor(code)) << int(code);
-}
-
 // A read result from the number the transport used to return: negative for a read that failed.
 using test::Raw;
-
-TEST(PhyFormat, ReadResultsToValuesAndTexts) {
-    PhyReadResults results;
-    results.errorValue = Raw(2000000);
-    results.txLevel = Raw(1024);
-    results.rsCorrected = Raw(1234);
-    results.linkStatus = Raw(0xC2);
-    results.lineFlags = Raw(0x81);
-    results.linkFailCount = Raw(0x107); // only the low byte counts
-    const PhyReadings readings = PhyReadingsFromResults(results);
-    const PhyTexts texts = FormatPhyTexts(readings, PhyReferencesFor(0x0));
-    EXPECT_EQ(texts.rs, "246");
-    EXPECT_EQ(texts.power, "- 55.0");
-    EXPECT_EQ(texts.linkFail, "7");
-
-    results.txLevel = Raw(576);            // 5 dB below 1024
-    results.rsCorrected = Raw(0x80000004); // taken as signed: -2147483644 / 5, shown unsigned
-    const PhyTexts other = FormatPhyTexts(PhyReadingsFromResults(results), PhyReferencesFor(0x0));
-    EXPECT_EQ(other.power, "- 60.0");
-    EXPECT_EQ(other.rs, QString::number(static_cast<std::uint32_t>(-2147483644 / 5)));
-}
-
-TEST(PhyFormat, PowerWithoutLevelShowsDash) {
-    // 0 has no logarithm; a failed read (-1) or anything beyond 16 bits is no level either.
-    for (std::int64_t level :
-         {std::int64_t{0}, std::int64_t{-1}, std::int64_t{65536}, std::int64_t{0x1FFFF}}) {
-        PhyReadResults results;
-        results.txLevel = Raw(level);
-        EXPECT_FALSE(PhyReadingsFromResults(results).txLevelDb) << level;
-        EXPECT_EQ(FormatPhyTexts(PhyReadingsFromResults(results), std::nullopt).power, "-") << level;
-    }
-    PhyReadResults edge;
-    edge.txLevel = Raw(1); // 60 dB below 1024
-    EXPECT_EQ(FormatPhyTexts(PhyReadingsFromResults(edge), std::nullopt).power, "- 115.0");
-    edge.txLevel = Raw(65535); // 36 dB above 1024, shown as its magnitude like every level
-    EXPECT_EQ(FormatPhyTexts(PhyReadingsFromResults(edge), std::nullopt).power, "- 91.0");
-}
-
-TEST(PhyFormat, FailedReadsShowNoValues) {
-    PhyReadResults results;
-    results.errorValue = Raw(-1);
-    results.txLevel = Raw(-1);
-    results.rsCorrected = Raw(-1);
-    results.linkStatus = Raw(-1);
-    results.lineFlags = Raw(-1);
-    results.linkFailCount = Raw(-1);
-    const PhyTexts texts = FormatPhyTexts(PhyReadingsFromResults(results), PhyReferencesFor(0x0));
-    EXPECT_EQ(texts.snr, "-");
-    EXPECT_EQ(texts.rs, "-");
-    EXPECT_EQ(texts.linkFail, "-");
-    EXPECT_EQ(texts.power, "-");
-    // All bits of -1 set must not light "Full Constellation Link": no flag is taken from a failed read.
-    for (int flag : texts.flags)
-        EXPECT_EQ(flag, 0);
-}
 
 // ---- indicators ----------------------------------------------------------------------------------------
 
@@ -252,7 +140,7 @@ TEST(PhyIndicators, StatesFollowTheirBitsOnTheNtSide) {
         PhyReadResults results;
         results.linkStatus = Raw(c.linkStatus);
         results.lineFlags = Raw(c.lineFlags);
-        page.FormatPhyValues(PhyReadingsFromResults(results));
+        page.FormatPhyValues(DecodePhy(ops::RegistersOf(results), page.References()));
         page.OnTimer();
         for (int i = 0; i < kIndicatorCount; ++i)
             EXPECT_EQ(page.Indicator(i)->CurrentImage(),
@@ -271,7 +159,7 @@ TEST(PhyIndicators, LtSideKeepsTimingConvergedGrey) {
     for (std::uint8_t flags : {0x00, 0x02, 0xFF}) {
         PhyReadResults results;
         results.lineFlags = Raw(flags);
-        page.FormatPhyValues(PhyReadingsFromResults(results));
+        page.FormatPhyValues(DecodePhy(ops::RegistersOf(results), page.References()));
         page.OnTimer();
         EXPECT_EQ(page.Indicator(kIndTimingConverged)->CurrentImage(), CPagePhy_Status::kGreyImage)
             << int(flags);

@@ -22,8 +22,9 @@ SampleTime At(std::int64_t ms) {
 }
 
 // A pass with a given SNR error value (a larger error is a lower SNR), or one the board did not answer.
-PhySample Pass(std::int64_t ms, std::int64_t error, bool answered = true) {
-    return MakePhySample(At(ms), PhyRaw{error, 576, 15, 0xAE, 0x06, 3}, 9180, 6920, answered);
+PhySample Pass(std::int64_t ms, std::uint32_t error, bool answered = true) {
+    const PhyRegisters raw{error, 576u, 15u, 0xAEu, 0x06u, 3u};
+    return MakePhySample(At(ms), DecodePhy(raw, LineReferences{9180, 6920}), answered);
 }
 
 // The columns worked out sample by sample, without the reducer: what a column must hold.
@@ -31,13 +32,13 @@ std::vector<Column> Expected(const LineStore& store, std::int64_t fromMs, std::i
     std::vector<Column> out(static_cast<std::size_t>(columns));
     for (std::size_t i = 0; i < store.phy.size(); ++i) {
         const PhySample& s = store.phy[i];
-        if (s.snrCenti == kNoValue || s.time.wallMs < fromMs || s.time.wallMs > toMs)
+        if (!s.values.snrCenti || s.time.wallMs < fromMs || s.time.wallMs > toMs)
             continue;
-        const double v = s.snrCenti / 100.0;
+        const double v = *s.values.snrCenti / 100.0;
         const auto c =
             std::min<std::int64_t>((s.time.wallMs - fromMs) * columns / (toMs - fromMs), columns - 1);
         Column& col = out[static_cast<std::size_t>(c)];
-        const bool joined = i > 0 && !s.afterGap && store.phy[i - 1].snrCenti != kNoValue;
+        const bool joined = i > 0 && !s.afterGap && store.phy[i - 1].values.snrCenti.has_value();
         if (!col.any) {
             col = Column{true, joined, false, v, v, v, v, false};
             continue;
@@ -68,6 +69,26 @@ void ExpectSameColumns(const std::vector<Column>& expected, const std::vector<Co
 void RecordFlappingWeek(CLineRecorder* recorder) {
     for (std::int64_t i = 0; i * 5 < kWeek; ++i)
         recorder->AddPhy(Pass(i * 5000, 20000 + (i * 7919) % 900000, i % 2 == 0));
+}
+
+TEST(Decimation, EachPhySeriesTakesItsValueInItsUnit) {
+    // Error value 2000000 with the QAM 256 references; level 576; link fail counter 3.
+    LineStore store;
+    PhySample sample = Pass(0, 2000000);
+    sample.rsCentiPerSecond = 24680;
+    store.phy.push_back(sample);
+    store.phy.push_back(Pass(5000, 0, false));
+    const std::pair<Series, double> table[] = {{Series::Snr, 28.79},
+                                               {Series::Mse, 6.19},
+                                               {Series::TxPower, -60.0},
+                                               {Series::LinkFail, 3.0},
+                                               {Series::RsPerSecond, 246.8}};
+    for (const auto& [series, expected] : table) {
+        double value = 0;
+        ASSERT_TRUE(SeriesValue(store, series, 0, &value)) << static_cast<int>(series);
+        EXPECT_DOUBLE_EQ(value, expected) << static_cast<int>(series);
+        EXPECT_FALSE(SeriesValue(store, series, 1, &value)) << "no answer, no value";
+    }
 }
 
 TEST(Decimation, AFlappingWeekGivesEveryColumnItsExtremesAndNoJoins) {
@@ -110,14 +131,15 @@ TEST(Decimation, AFlappingWeekGivesEveryColumnItsExtremesAndNoJoins) {
 
 TEST(Decimation, AColumnKeepsItsValuesInTheOrderTheyHappened) {
     // Link fail counter values one second apart, all in one column.
-    const std::vector<std::vector<std::int64_t>> orders{
+    const std::vector<std::vector<std::uint32_t>> orders{
         {5, 9, 1, 6}, {5, 1, 9, 6}, {1, 9, 5}, {9, 1, 5}, {4, 4}};
-    for (const std::vector<std::int64_t>& values : orders) {
+    for (const std::vector<std::uint32_t>& values : orders) {
         LineStore store;
-        for (std::size_t i = 0; i < values.size(); ++i)
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const PhyRegisters raw{2000000u, 576u, 15u, 0xAEu, 0x06u, values[i]};
             store.phy.push_back(MakePhySample(At(static_cast<std::int64_t>(i) * 1000),
-                                              PhyRaw{2000000, 576, 15, 0xAE, 0x06, values[i]}, 9180, 6920,
-                                              true));
+                                              DecodePhy(raw, LineReferences{9180, 6920}), true));
+        }
         const Reduced r = Decimate(store, Series::LinkFail, At(0).wallMs, At(60000).wallMs, 1);
         ASSERT_EQ(r.columns.size(), 1u);
         const Column& c = r.columns[0];

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,13 +28,20 @@ SampleTime At(std::int64_t seconds) {
     return SampleTime{kStart + seconds * 1000, 500000 + seconds * 1000};
 }
 
-PhyRaw Raw(std::int64_t status, std::int64_t flags, std::int64_t fails, std::int64_t rs = 15,
-           std::int64_t error = 2000000) {
-    return PhyRaw{error, 576, rs, status, flags, fails};
+// A register as the tests write it: negative for a read that failed.
+std::optional<std::uint32_t> Reg(std::int64_t value) {
+    if (value < 0)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(value);
 }
 
-PhySample Phy(std::int64_t seconds, const PhyRaw& raw, bool answered = true) {
-    return MakePhySample(At(seconds), raw, kSnrRef256, kMseRef256, answered);
+PhyRegisters Raw(std::int64_t status, std::int64_t flags, std::int64_t fails, std::int64_t rs = 15,
+                 std::int64_t error = 2000000) {
+    return PhyRegisters{Reg(error), Reg(576), Reg(rs), Reg(status), Reg(flags), Reg(fails)};
+}
+
+PhySample Phy(std::int64_t seconds, const PhyRegisters& raw, bool answered = true) {
+    return MakePhySample(At(seconds), DecodePhy(raw, LineReferences{kSnrRef256, kMseRef256}), answered);
 }
 
 std::vector<std::string> Texts(const CLineRecorder& recorder) {
@@ -57,21 +65,17 @@ std::vector<std::string> Lines(const std::string& path) {
     return lines;
 }
 
-TEST(RecorderSamples, ComputesWhatThePhyPageShows) {
+TEST(RecorderSamples, KeepTheDecodedPassAndNoFiguresWithoutAnAnswer) {
     const PhySample s = Phy(0, Raw(0xAE, 0x06, 3, 1234));
-    EXPECT_EQ(s.snrCenti, 2879); // 91.80 - 63.01
-    EXPECT_EQ(s.mseCenti, 619);
-    EXPECT_EQ(s.rsCentiPerSecond, kNoValue) << "a rate needs the sample before it";
-    EXPECT_EQ(s.txPowerDb, -60);
-    EXPECT_EQ(s.linkFailCount, 3);
-    EXPECT_EQ(s.indicatorsKnown, 0x3FF);
-    EXPECT_TRUE(s.indicators & 1u << kIndFullConstellation);
-    EXPECT_FALSE(s.indicators & 1u << kIndReducedConstellation);
-    // No measurement while the line is down; failed reads leave their values out.
-    const PhySample down = Phy(5, PhyRaw{0, 576, -1, 0x02, -1, 3});
-    EXPECT_EQ(down.snrCenti, kNoValue);
-    EXPECT_EQ(down.rsCentiPerSecond, kNoValue);
-    EXPECT_EQ(down.indicatorsKnown, 0x03F);
+    EXPECT_EQ(s.values.snrCenti, 2879); // 91.80 - 63.01
+    EXPECT_EQ(s.values.registers.rsCorrected, 1234u);
+    EXPECT_FALSE(s.rsCentiPerSecond) << "a rate needs the sample before it";
+    // A pass the board did not answer keeps the registers it read, but says nothing.
+    const PhySample silent = Phy(5, Raw(0xAE, 0x06, 3, 1234), false);
+    EXPECT_EQ(silent.values.registers.linkStatus, 0xAEu);
+    EXPECT_FALSE(silent.values.snrCenti);
+    EXPECT_FALSE(silent.values.linkFailCount);
+    EXPECT_EQ(silent.values.indicatorsKnown, 0);
 }
 
 TEST(RecorderEvents, LineDownAndUpCounterIncreaseIndicatorsAndNoAnswer) {
@@ -121,7 +125,7 @@ TEST(RecorderEvents, LineDownAndUpCounterIncreaseIndicatorsAndNoAnswer) {
         // The pass without an answer is kept as a gap, and the one after it starts a new line.
         ASSERT_EQ(store.phy.size(), 6u);
         EXPECT_FALSE(store.phy[4].answered);
-        EXPECT_EQ(store.phy[4].snrCenti, kNoValue);
+        EXPECT_FALSE(store.phy[4].values.snrCenti);
         EXPECT_TRUE(store.phy[4].afterGap);
         EXPECT_EQ(store.events[2].kind, EventKind::LinkFail);
         EXPECT_EQ(store.events[2].time.wallMs, At(10).wallMs);
@@ -209,9 +213,9 @@ TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
     reopened.Read([](const LineStore& store) {
         ASSERT_EQ(store.phy.size(), 2u);
         ASSERT_EQ(store.eth.size(), 2u);
-        EXPECT_EQ(store.phy[0].snrCenti, 2879);
+        EXPECT_EQ(store.phy[0].values.snrCenti, 2879);
         EXPECT_EQ(store.phy[0].time.wallMs, At(0).wallMs);
-        EXPECT_EQ(store.phy[1].raw.lineFlags, 0x80);
+        EXPECT_EQ(store.phy[1].values.registers.lineFlags, 0x80u);
         EXPECT_EQ(store.eth[1].totals[0], 8500u);
         double rate = 0;
         EXPECT_TRUE(CounterRate(store, 1, kTxFrames, &rate));
@@ -298,20 +302,20 @@ TEST(RecorderRates, RatesAreRawCountsOverTheRealTimeBetweenTheReadsThatDelimitTh
         std::int64_t seconds;
         std::int64_t rs; // raw count of 8C91..8C94; -1: the read failed
         bool answered;
-        std::int32_t centi; // hand-computed rate in hundredths per second
+        std::optional<std::int32_t> centi; // hand-computed rate in hundredths per second
     };
     const Row rows[] = {
-        {0, 36, true, kNoValue},   // the first: the time its count covers is not known
-        {18, 36, true, 200},       // 36 over 18 s
-        {23, 1, true, 20},         // 1 over 5 s
-        {28, 1234, true, 24680},   // 1234 over 5 s (the page shows 246)
-        {33, -1, true, kNoValue},  // failed: no count
-        {38, 10, true, kNoValue},  // the read before failed, so the register was not cleared then
-        {43, 10, true, 200},       //
-        {48, 0, false, kNoValue},  // no answer
-        {53, 7, true, kNoValue},   //
-        {58, 3, true, 60},         //
-        {400, 50, true, kNoValue}, // after a gap
+        {0, 36, true, std::nullopt},   // the first: the time its count covers is not known
+        {18, 36, true, 200},           // 36 over 18 s
+        {23, 1, true, 20},             // 1 over 5 s
+        {28, 1234, true, 24680},       // 1234 over 5 s (the page shows 246)
+        {33, -1, true, std::nullopt},  // failed: no count
+        {38, 10, true, std::nullopt},  // the read before failed, so the register was not cleared then
+        {43, 10, true, 200},           //
+        {48, 0, false, std::nullopt},  // no answer
+        {53, 7, true, std::nullopt},   //
+        {58, 3, true, 60},             //
+        {400, 50, true, std::nullopt}, // after a gap
     };
     CLineRecorder recorder(10000); // samples up to 24 s apart are joined
     for (const Row& r : rows)
@@ -424,8 +428,8 @@ TEST(RecordingFile, FormerColumnNamesFewerColumnsAndAByteOrderMarkAreReadAndCont
         reopened.Read([](const LineStore& store) {
             EXPECT_EQ(store.skippedRows, 0u);
             ASSERT_EQ(store.phy.size(), 1u);
-            EXPECT_EQ(store.phy[0].snrCenti, 2879);
-            EXPECT_TRUE(store.phy[0].indicators & 1u << kIndTcSync);
+            EXPECT_EQ(store.phy[0].values.snrCenti, 2879);
+            EXPECT_TRUE(store.phy[0].values.indicators & 1u << kIndTcSync);
             ASSERT_EQ(store.eth.size(), 2u);
             EXPECT_EQ(store.eth[1].totals[kTxFrames], 80u);
             EXPECT_EQ(store.eth[1].totals[2], 80u); // tx_pause_frames under its former name

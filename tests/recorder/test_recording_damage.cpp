@@ -36,7 +36,8 @@ SampleTime At(std::int64_t seconds) {
 }
 
 PhySample Phy(std::int64_t seconds) {
-    return MakePhySample(At(seconds), PhyRaw{2000000, 576, 15, 0xAE, 0x06, 3}, 9180, 6920, true);
+    const PhyRegisters raw{2000000u, 576u, 15u, 0xAEu, 0x06u, 3u};
+    return MakePhySample(At(seconds), DecodePhy(raw, LineReferences{9180, 6920}), true);
 }
 
 std::string TempPath(const std::string& name) {
@@ -159,9 +160,9 @@ TEST(RecordingRead, HostileNumbersMakeTheirRowDamagedAndNeverAValueOrAGap) {
     EXPECT_EQ(store.phy.size(), 2u);
     EXPECT_EQ(store.skippedRows, hostile.size());
     for (std::size_t i = 0; i < store.phy.size(); ++i) {
-        EXPECT_EQ(store.phy[i].snrCenti, 2879);
+        EXPECT_EQ(store.phy[i].values.snrCenti, 2879);
         // Worked out again from the raw counts: the same moment twice leaves no time to make it over.
-        EXPECT_EQ(store.phy[i].rsCentiPerSecond, kNoValue);
+        EXPECT_FALSE(store.phy[i].rsCentiPerSecond);
     }
     EXPECT_EQ(Count(store, "Damaged rows skipped: lines 3 to 10 of hostile.csv"), 1u);
 
