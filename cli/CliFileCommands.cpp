@@ -1,7 +1,7 @@
 // save and load of configuration files, Set to Default and the preset write.
 #include "cli/CliCommands.h"
 
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 #include "ops/Board.h"
 #include "ops/ConfigFiles.h"
 #include "ops/LinkSettings.h"

@@ -1,6 +1,6 @@
 #include "recorder/RecordingFile.h"
 
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 
 #include <algorithm>
 #include <cerrno>
