@@ -14,7 +14,7 @@ namespace tessor::cli {
 namespace {
 
 const char* SideName(std::uint8_t side) {
-    return side == ops::kSideNT ? "NT" : "LT";
+    return side == kSideNT ? "NT" : "LT";
 }
 
 const char* Written(bool written) {
