@@ -47,7 +47,7 @@ unsigned LowByte(const RegResult& read) {
 
 // Each section makes all of its reads before it prints; false when one of them was not answered, so that
 // nothing the board did not answer is printed.
-bool PrintIdentity(IRegisterBus& bus, std::uint8_t* side) {
+bool PrintIdentity(IRegisterBus& bus, std::uint8_t* side, bool* up) {
     const ops::ModemSideRead sideRead = ops::DetectModemSide(bus);
     if (!sideRead.read.ok())
         return false;
@@ -58,11 +58,12 @@ bool PrintIdentity(IRegisterBus& bus, std::uint8_t* side) {
     if (!link.ok())
         return false;
     *side = sideRead.side;
+    *up = link.value == 1;
     std::printf("Local modem: %s (8C70 = %02X)\n", sideRead.side == tessor::kSideNT ? "NT" : "LT",
                 LowByte(sideRead.read));
     std::printf("Control 8C00 = %02X: activation %s, transmitter %s\n", LowByte(control),
                 ops::ActivationOn(control) ? "on" : "off", ops::TransmitterOn(control) ? "on" : "off");
-    std::printf("Line %s\n", link.value == 1 ? "UP" : "DOWN");
+    std::printf("Line %s\n", *up ? "UP" : "DOWN");
     return true;
 }
 
@@ -151,9 +152,9 @@ bool PrintCounters(IRegisterBus& bus) {
 // The whole report, section by section; stops at the first section the board did not answer.
 bool PrintStatus(IRegisterBus& bus) {
     std::uint8_t side = tessor::kSideUnknown;
-    if (!PrintIdentity(bus, &side))
+    bool up = false;
+    if (!PrintIdentity(bus, &side, &up))
         return false;
-    const bool up = ops::LinkUp(bus);
     return PrintLineConfiguration(bus, up) && PrintPhy(bus, side) && PrintCounters(bus);
 }
 
