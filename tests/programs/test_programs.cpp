@@ -76,6 +76,9 @@ TEST(Programs, DemoNamesTheOpenErrorAndPrintsOnlyWhatItRead) {
     // Every indicator and every counter under the label the pages give it, counters in pass order.
     for (const tessor::IndicatorDef& indicator : tessor::kIndicatorDefs)
         EXPECT_TRUE(Contains(good.out, std::string("  ") + indicator.label + ": o")) << indicator.label;
+    // The simulated line trains with the full constellation.
+    EXPECT_TRUE(Contains(good.out, "Full Constellation Link: on\n  Reduced Constellation Link: off\n"))
+        << good.out;
     std::size_t last = 0;
     for (const tessor::CounterDef& counter : tessor::kCounterDefs) {
         const std::size_t at = good.out.find(std::string(counter.address) + "  " + counter.longLabel + ": ");
