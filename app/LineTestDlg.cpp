@@ -3,9 +3,9 @@
 #include "VersionInfo.h"
 #include "app/LineTestPdf.h"
 #include "app/Settings.h"
+#include "files/PlainFile.h"
 #include "history/LineHistory.h"
 #include "linetest/LineTestReport.h"
-#include "link/PlainFile.h"
 #include "ui/Boxes.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "app/LineTestPdf.h"
 
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 
 #include <QBuffer>
 #include <QFile>

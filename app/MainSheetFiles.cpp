@@ -1,9 +1,9 @@
 // The File menu: save the local modem's configuration registers to a *.NT / *.LT file and load one back.
 #include "app/MainSheet.h"
 
+#include "files/PlainFile.h"
 #include "history/LineHistory.h"
 #include "linetest/ConfigCompare.h"
-#include "link/PlainFile.h"
 #include "model/ConfigFile.h"
 #include "ops/ConfigFiles.h"
 #include "ops/ProcessAccess.h"

@@ -1,7 +1,7 @@
 // save and load of configuration files, Set to Default and the preset write.
 #include "cli/CliCommands.h"
 
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 #include "ops/Board.h"
 #include "ops/ConfigFiles.h"
 #include "ops/LinkSettings.h"
@@ -14,7 +14,7 @@ namespace tessor::cli {
 namespace {
 
 const char* SideName(std::uint8_t side) {
-    return side == ops::kSideNT ? "NT" : "LT";
+    return side == kSideNT ? "NT" : "LT";
 }
 
 const char* Written(bool written) {

@@ -1,7 +1,7 @@
 #include "cli/CliPorts.h"
 
+#include "files/PlainFile.h"
 #include "link/NetworkPortName.h"
-#include "link/PlainFile.h"
 #include "link/SerialPort.h"
 
 #include <cctype>

@@ -19,7 +19,7 @@ namespace {
 constexpr std::int32_t kCrystalHz = 25000000;
 
 const char* SideName(std::uint8_t side) {
-    return side == ops::kSideNT ? "NT" : side == ops::kSideLT ? "LT" : "unknown";
+    return side == kSideNT ? "NT" : side == kSideLT ? "LT" : "unknown";
 }
 
 // A read's value, or null when it was not answered.

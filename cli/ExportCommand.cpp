@@ -2,7 +2,7 @@
 // server to take in (promtool tsdb create-blocks-from openmetrics).
 #include "cli/CliCommands.h"
 #include "cli/OpenMetricsExport.h"
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 #include "recorder/RecordingFile.h"
 
 #include <iostream>

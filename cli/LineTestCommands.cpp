@@ -1,10 +1,10 @@
 // linetest (the line acceptance test with its report) and verify (a board against a saved configuration).
 #include "cli/CliCommands.h"
 
+#include "files/PlainFile.h"
 #include "linetest/ConfigCompare.h"
 #include "linetest/LineTest.h"
 #include "linetest/LineTestReport.h"
-#include "link/PlainFile.h"
 #include "monitor/JsonText.h"
 
 #include <cmath>

@@ -2,7 +2,7 @@
 
 #include "cli/CliPorts.h"
 #include "cli/CliValidators.h"
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 #include "monitor/EndpointSecurity.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"

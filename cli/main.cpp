@@ -1,6 +1,6 @@
 // tessor-cli: the board's sequences from a shell.
 #include "cli/CliCommands.h"
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 
 #include <csignal>
 #include <cstdlib>

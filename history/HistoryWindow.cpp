@@ -1,7 +1,7 @@
 #include "history/HistoryWindow.h"
 
+#include "files/PlainFile.h"
 #include "history/HistoryGraph.h"
-#include "link/PlainFile.h"
 #include "recorder/Decimate.h"
 #include "recorder/RecordingFile.h"
 #include "ui/Boxes.h"

@@ -5,19 +5,19 @@
 namespace tessor::linetest {
 
 const char* SideText(std::uint8_t side) {
-    return side == ops::kSideNT ? "NT" : side == ops::kSideLT ? "LT" : "unknown";
+    return side == kSideNT ? "NT" : side == kSideLT ? "LT" : "unknown";
 }
 
 ParsedConfiguration ParseConfiguration(const std::string& bytes) {
     ParsedConfiguration parsed;
     // The load's own check; the header's side is not compared, the board's is not known before anything
     // is read.
-    const ops::CheckedConfigFile checked = ops::CheckConfigFile(bytes, ops::kSideUnknown);
+    const ops::CheckedConfigFile checked = ops::CheckConfigFile(bytes, kSideUnknown);
     if (!checked.ok) {
         parsed.message = checked.message;
         return parsed;
     }
-    parsed.side = bytes.compare(0, 2, "NT") == 0 ? ops::kSideNT : ops::kSideLT;
+    parsed.side = bytes.compare(0, 2, "NT") == 0 ? kSideNT : kSideLT;
     // A record names the register a load writes; the one Save read is the register that reads it back.
     for (const ops::ConfigRecord& record : checked.records) {
         std::string address = record.address;

@@ -17,7 +17,7 @@ namespace tessor::linetest {
 struct ParsedConfiguration {
     bool ok = false;
     std::string message; // why the file is not a configuration
-    std::uint8_t side = ops::kSideUnknown;
+    std::uint8_t side = kSideUnknown;
     struct Record {
         std::string address; // the register Save read ("8C40")
         std::uint8_t value = 0;
@@ -34,8 +34,8 @@ struct RegisterDifference {
 
 struct ConfigComparison {
     bool sideMatches = true;
-    std::uint8_t fileSide = ops::kSideUnknown;
-    std::uint8_t boardSide = ops::kSideUnknown;
+    std::uint8_t fileSide = kSideUnknown;
+    std::uint8_t boardSide = kSideUnknown;
     std::size_t compared = 0;
     std::vector<RegisterDifference> differences;
 

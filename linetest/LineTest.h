@@ -110,7 +110,7 @@ struct LineTestResult {
     bool stopped = false;   // Stop() ended it before its time
     bool boardLost = false; // the link gave up: the test ended early
     std::string notRunReason;
-    std::uint8_t side = ops::kSideUnknown;
+    std::uint8_t side = kSideUnknown;
     BoardState before;
     BoardState after;
 

@@ -27,7 +27,7 @@ const char* OutcomeText(ReadOutcome outcome);
 
 struct SideRead {
     ReadOutcome outcome = ReadOutcome::NoAnswer;
-    std::uint8_t side = ops::kSideUnknown;
+    std::uint8_t side = kSideUnknown;
     std::optional<ops::PhyReferences> references;
 };
 

@@ -1,4 +1,5 @@
 #include "link/NetworkSerialDevice.h"
+#include "link/WriteLoop.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -204,26 +205,17 @@ IoResult NetworkSerialDevice::FlushCodec() {
 }
 
 IoResult NetworkSerialDevice::SendAll(const std::uint8_t* data, std::size_t len) {
-    std::size_t done = 0;
-    while (done < len) {
-        if (m_interrupted.load())
-            return {IoResult::Interrupted, 0, done};
-        const ssize_t n = ::send(m_fd, data + done, len - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p[2] = {{m_fd, POLLOUT, 0}, {m_wakeRead, POLLIN, 0}};
-            if (::poll(p, 2, -1) < 0 && errno != EINTR)
-                return {IoResult::Error, errno, done};
-            continue;
-        }
-        return {IoResult::HungUp, n < 0 ? errno : kNetworkClosedByServer, done};
-    }
-    return {IoResult::Ok, 0, done};
+    WriteLoop loop;
+    loop.fd = m_fd;
+    loop.wakeFd = m_wakeRead;
+    loop.interrupted = &m_interrupted;
+    loop.attempt = [this](const std::uint8_t* bytes, std::size_t n) {
+        return ::send(m_fd, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    };
+    loop.failure = [](ssize_t, int error, std::size_t done) -> IoResult {
+        return {IoResult::HungUp, error != 0 ? error : kNetworkClosedByServer, done};
+    };
+    return WriteAll(loop, data, len);
 }
 
 IoResult NetworkSerialDevice::ReceiveOnce(std::uint8_t* data, std::size_t len, bool wait, int timeoutMs,

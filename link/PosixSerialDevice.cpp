@@ -1,6 +1,7 @@
 #include "link/PosixSerialDevice.h"
 
 #include "link/NetworkSerialDevice.h"
+#include "link/WriteLoop.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -126,29 +127,17 @@ PosixSerialDevice::~PosixSerialDevice() {
 }
 
 IoResult PosixSerialDevice::Write(const std::uint8_t* data, std::size_t len) {
-    std::size_t done = 0;
-    while (done < len) {
-        if (m_interrupted.load())
-            return {IoResult::Interrupted, 0, done};
-        const ssize_t n = ::write(m_fd, data + done, len - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p[2] = {{m_fd, POLLOUT, 0}, {m_wakeRead, POLLIN, 0}};
-            if (::poll(p, 2, -1) < 0 && errno != EINTR)
-                return {IoResult::Error, errno, done};
-            if (p[0].revents & (POLLHUP | POLLERR))
-                return {IoResult::HungUp, EIO, done};
-            continue;
-        }
-        const int err = n < 0 ? errno : EIO;
+    WriteLoop loop;
+    loop.fd = m_fd;
+    loop.wakeFd = m_wakeRead;
+    loop.interrupted = &m_interrupted;
+    loop.hangUpOnPollError = true;
+    loop.attempt = [this](const std::uint8_t* bytes, std::size_t n) { return ::write(m_fd, bytes, n); };
+    loop.failure = [](ssize_t, int error, std::size_t done) -> IoResult {
+        const int err = error != 0 ? error : EIO;
         return {err == EIO ? IoResult::HungUp : IoResult::Error, err, done};
-    }
-    return {IoResult::Ok, 0, done};
+    };
+    return WriteAll(loop, data, len);
 }
 
 IoResult PosixSerialDevice::Read(std::uint8_t* data, std::size_t len) {

@@ -10,8 +10,6 @@
 
 namespace tessor {
 
-enum Target : int { kLocal = 1, kRemote = 2 };
-
 std::int64_t AccessLocalReg(std::uint8_t op, const char* address, const char* value);
 std::int64_t AccessLocalRegByte(std::uint8_t op, const char* address, std::uint8_t value);
 

@@ -1,6 +1,6 @@
 #include "monitor/WebConfig.h"
 
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 
 #include <crypt.h>
 #include <gnutls/gnutls.h>

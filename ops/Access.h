@@ -6,6 +6,7 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterAccess.h"
 #include "link/RegisterBus.h"
+#include "model/Modem.h"
 
 #include <cstdint>
 #include <functional>
@@ -36,7 +37,7 @@ RegResult CheckLink(IRegisterBus& bus);
 RegResult Remote(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value);
 RegResult RemoteByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value);
 
-// On the local (target 1) or remote (target 2) modem.
+// On the local (kLocal) or remote (kRemote) modem.
 RegResult OnTarget(IRegisterBus& bus, int target, std::uint8_t op, const char* address, const char* value);
 
 // Or 8C00 08, then Or 8C00 20 (on the remote modem with a pause between). The first failure, if any.

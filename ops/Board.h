@@ -4,17 +4,13 @@
 // operations and the General page's actions on the control register 8C00.
 
 #include "link/RegisterBus.h"
+#include "model/Modem.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace tessor::ops {
-
-// Modem side as the tool numbers it: 0 not yet known, 1 LT, 2 NT.
-inline constexpr std::uint8_t kSideUnknown = 0;
-inline constexpr std::uint8_t kSideLT = 1;
-inline constexpr std::uint8_t kSideNT = 2;
 
 // Reads 8C70: bit 4 set means the local modem is NT. A read that timed out gives NT (the transport's
 // cancelled wait reads with every bit set), any other failure LT.
@@ -44,7 +40,7 @@ std::string IdentificationText(const std::optional<std::uint16_t>& value);
 // The line check: 8C71 and 8C00 as silent status reads. True only when answered and up.
 bool LinkUp(IRegisterBus& bus);
 
-// One register operation on the local or the remote modem (target 1 local, 2 remote), with the value
+// One register operation on the local or the remote modem (a Target), with the value
 // text as the register access takes it: the count text (" 1", "04") for a read, the byte for the others.
 RegResult RegisterOperation(IRegisterBus& bus, int target, std::uint8_t op, const std::string& address,
                             const std::string& value);

@@ -65,7 +65,7 @@ extern const char* const kDefaultTitle;      // "Set to Default"
 extern const char* const kDefaultWarning;    // the confirmation asked first
 extern const char* const kDefaultNtSideText; // shown when the line is up and the local modem is NT
 
-// Writes the table to one modem (target 1 local, 2 remote): the common part, then the LT profile for a
+// Writes the table to one modem (kLocal or kRemote): the common part, then the LT profile for a
 // local LT modem, else the NT profile. A failed write does not stop the others; the first failure is
 // returned.
 RegResult WriteDefaults(IRegisterBus& bus, int target, std::uint8_t side, std::uint8_t crystalIndex);

@@ -48,7 +48,7 @@ LinkSettings ReadLinkSettings(IRegisterBus& bus, std::int32_t crystalHz, bool re
 // One direction's two reads (line configuration byte and carrier) and what they decode to.
 DirectionSettings ReadDirection(IRegisterBus& bus, std::int32_t crystalHz, const char* configRegister,
                                 const char* carrierRegister, bool downstream);
-// 8D43 of the local (target 1) or the remote (target 2) modem.
+// 8D43 of the local (kLocal) or the remote (kRemote) modem.
 SpeedRead ReadEthernetSpeed(IRegisterBus& bus, int target);
 
 // What a preset write is asked to do. Speed positions 0..2 ("  1".."  3"); remote says whether the remote

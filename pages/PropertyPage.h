@@ -6,12 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "model/Modem.h"
 #include "recorder/LineSamples.h"
 
 namespace tessor {
-
-// Type of the local modem: 0 until known, 1 LT, 2 NT.
-enum ModemSide : std::uint8_t { kSideUnknown = 0, kSideLT = 1, kSideNT = 2 };
 
 // "Local Modem (LT)" / "Remote Modem (NT)" and the other way round for an NT local modem.
 QString LocalGroupCaption(std::uint8_t side);

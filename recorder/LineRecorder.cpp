@@ -1,6 +1,6 @@
 #include "recorder/LineRecorder.h"
 
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 #include "recorder/RecordingFile.h"
 
 #include <algorithm>

@@ -25,7 +25,7 @@ std::string FormatUtc(std::int64_t wallMs);
 void AppendUtc(std::int64_t wallMs, std::string* out);
 bool ParseUtc(const char* text, std::size_t len, std::int64_t* wallMs);
 
-// "PATH is not a regular file (...)" or "Cannot <doing> PATH: <cause>." for a cause of link/PlainFile.
+// "PATH is not a regular file (...)" or "Cannot <doing> PATH: <cause>." for a cause of files/PlainFile.
 std::string FileErrorText(const std::string& path, int error, const char* doing);
 
 // Appends rows to a recording file, each written whole with one write. Standard library only.

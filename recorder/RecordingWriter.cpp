@@ -4,7 +4,7 @@
 #include "recorder/RecordingCsv.h"
 #include "recorder/RecordingFile.h"
 
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 
 #include <algorithm>
 #include <cstring>

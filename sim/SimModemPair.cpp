@@ -343,7 +343,7 @@ bool CSimModemPair::IsValidLineConfig(std::uint8_t value) {
 }
 
 bool CSimModemPair::Ready(Unit unit) const {
-    const std::uint8_t control = m_modems[unit].regs[reg::kControl];
+    const std::uint8_t control = Modem(unit).regs[reg::kControl];
     return (control & (reg::kCtlActivation | reg::kCtlTransmitter)) ==
            (reg::kCtlActivation | reg::kCtlTransmitter);
 }
@@ -351,12 +351,12 @@ bool CSimModemPair::Ready(Unit unit) const {
 bool CSimModemPair::Compatible() const {
     // Line configuration bytes and carriers, as each modem runs them since its last restart.
     for (std::uint16_t a = reg::kReadbackFirst; a < reg::kReadbackFirst + 6; ++a) {
-        if (m_modems[kLocal].regs[a] != m_modems[kRemote].regs[a]) {
+        if (Modem(kLocal).regs[a] != Modem(kRemote).regs[a]) {
             return false;
         }
     }
-    return IsValidLineConfig(m_modems[kLocal].regs[reg::kLineConfigDown]) &&
-           IsValidLineConfig(m_modems[kLocal].regs[reg::kLineConfigUp]);
+    return IsValidLineConfig(Modem(kLocal).regs[reg::kLineConfigDown]) &&
+           IsValidLineConfig(Modem(kLocal).regs[reg::kLineConfigUp]);
 }
 
 void CSimModemPair::Evaluate() {
@@ -386,7 +386,7 @@ void CSimModemPair::FailLine() {
 }
 
 void CSimModemPair::Restart(Unit unit) {
-    CSimModem& modem = m_modems[unit];
+    CSimModem& modem = Modem(unit);
     for (std::uint16_t a = reg::kConfigFirst; a <= reg::kConfigLast; ++a) {
         modem.regs[a + reg::kReadbackOffset] = modem.regs[a];
     }
@@ -403,32 +403,32 @@ void CSimModemPair::Restart(Unit unit) {
 
 void CSimModemPair::BeginCommand() {
     Sync();
-    for (int u = 0; u < 2; ++u) {
-        CSimModem& modem = m_modems[u];
+    for (const Unit unit : {kLocal, kRemote}) {
+        CSimModem& modem = Modem(unit);
         if (modem.mailboxOp == 0 || !IsLineUp()) {
             continue;
         }
         if (++modem.mailboxCount >= m_config.mailboxCompleteAfter) {
-            CompleteMailbox(static_cast<Unit>(u));
+            CompleteMailbox(unit);
         }
     }
 }
 
 void CSimModemPair::CompleteMailbox(Unit unit) {
     const Unit other = unit == kLocal ? kRemote : kLocal;
-    const int op = m_modems[unit].mailboxOp;
-    m_modems[unit].mailboxOp = 0;
-    m_modems[unit].mailboxCount = 0;
-    const std::uint16_t address = static_cast<std::uint16_t>(m_modems[unit].regs[reg::kMailboxAddrHigh] << 8 |
-                                                             m_modems[unit].regs[reg::kMailboxAddrLow]);
-    const std::uint8_t data = m_modems[unit].regs[reg::kMailboxData];
+    const int op = Modem(unit).mailboxOp;
+    Modem(unit).mailboxOp = 0;
+    Modem(unit).mailboxCount = 0;
+    const std::uint16_t address = static_cast<std::uint16_t>(Modem(unit).regs[reg::kMailboxAddrHigh] << 8 |
+                                                             Modem(unit).regs[reg::kMailboxAddrLow]);
+    const std::uint8_t data = Modem(unit).regs[reg::kMailboxData];
     switch (op) {
     case 1: {
         // The data register holds the register count of a read (the tool writes its count text there).
         const int count = data >= 1 && data <= 9 ? data : 1;
         for (int i = 0; i < count; ++i) {
             const std::uint8_t value = ReadRegister(other, static_cast<std::uint16_t>(address + i));
-            m_modems[unit].regs[reg::kMailboxData + i] = value;
+            Modem(unit).regs[reg::kMailboxData + i] = value;
         }
         break;
     }
@@ -444,8 +444,8 @@ void CSimModemPair::CompleteMailbox(Unit unit) {
     default:
         break;
     }
-    m_modems[unit].regs[reg::kMailboxStatus] = static_cast<std::uint8_t>(op);
-    m_modems[unit].regs[reg::kMailboxCommand] = 0;
+    Modem(unit).regs[reg::kMailboxStatus] = static_cast<std::uint8_t>(op);
+    Modem(unit).regs[reg::kMailboxCommand] = 0;
 }
 
 bool CSimModemPair::IsReadOnly(std::uint16_t address) {
@@ -464,7 +464,7 @@ std::uint32_t CSimModemPair::ErrorValueForSnr(int constellationCode, double snrD
 }
 
 std::uint8_t CSimModemPair::ComputedRegister(Unit unit, std::uint16_t address, bool* computed) const {
-    const CSimModem& modem = m_modems[unit];
+    const CSimModem& modem = Modem(unit);
     const bool signal = !m_cut && Ready(unit == kLocal ? kRemote : kLocal);
     *computed = true;
     std::uint16_t base = 0;
@@ -525,7 +525,7 @@ std::uint8_t CSimModemPair::PeekRegister(Unit unit, std::uint16_t address) const
 }
 
 std::uint8_t CSimModemPair::ReadRegister(Unit unit, std::uint16_t address) {
-    CSimModem& modem = m_modems[unit];
+    CSimModem& modem = Modem(unit);
     std::uint16_t base = 0;
     if (IsCounterAddress(address, &base)) {
         // Reading the lowest byte takes the whole counter and clears it; the other bytes come from that
@@ -561,7 +561,7 @@ void CSimModemPair::WriteRegister(Unit unit, std::uint16_t address, std::uint8_t
     if (IsReadOnly(address)) {
         return;
     }
-    CSimModem& modem = m_modems[unit];
+    CSimModem& modem = Modem(unit);
     switch (address) {
     case reg::kControl:
         modem.regs[address] = value;
@@ -594,7 +594,7 @@ void CSimModemPair::SetCounter(Unit unit, std::uint16_t address, std::uint32_t v
     if (!IsCounterAddress(address, &base)) {
         return;
     }
-    CSimModem& modem = m_modems[unit];
+    CSimModem& modem = Modem(unit);
     if (base == reg::kRsCorrected) {
         modem.rsCorrected = value;
     } else {
@@ -607,7 +607,7 @@ std::uint32_t CSimModemPair::Counter(Unit unit, std::uint16_t address) const {
     if (!IsCounterAddress(address, &base)) {
         return 0;
     }
-    const CSimModem& modem = m_modems[unit];
+    const CSimModem& modem = Modem(unit);
     return base == reg::kRsCorrected ? modem.rsCorrected
                                      : modem.ethCounters[(base - reg::kEthCounterFirst) / 4];
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "model/Modem.h"
+
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -67,7 +70,10 @@ struct CSimModem {
 // access.
 class CSimModemPair {
 public:
-    enum Unit { kLocal = 0, kRemote = 1 };
+    // The local modem and the remote one, numbered as the operations address them.
+    using Unit = Target;
+    static constexpr Unit kLocal = tessor::kLocal;
+    static constexpr Unit kRemote = tessor::kRemote;
     enum class LineState { Down, Training, Up };
 
     explicit CSimModemPair(const SimConfig& config);
@@ -115,8 +121,8 @@ public:
     double BurstRate() const { return m_burstSecondsLeft > 0 ? m_burstRate : 0; }
 
     // Test and demonstration hooks.
-    CSimModem& Modem(Unit unit) { return m_modems[unit]; }
-    const CSimModem& Modem(Unit unit) const { return m_modems[unit]; }
+    CSimModem& Modem(Unit unit) { return m_modems[Slot(unit)]; }
+    const CSimModem& Modem(Unit unit) const { return m_modems[Slot(unit)]; }
     void SetCounter(Unit unit, std::uint16_t address, std::uint32_t value);
     std::uint32_t Counter(Unit unit, std::uint16_t address) const;
     // Whether address is the first register of a clear-on-read counter (8C91, 8CE4, 8CE8, ...).
@@ -139,6 +145,8 @@ private:
     void LifeStep();
     void Evaluate();
     void FailLine();
+    // Where a modem is kept: the local one first.
+    static std::size_t Slot(Unit unit) { return unit == kRemote ? 1 : 0; }
     bool Ready(Unit unit) const;
     bool Compatible() const;
     void Accumulate(CSimModem& modem, std::uint64_t ms);

@@ -1,15 +1,20 @@
-// tessor-demo: reads line status, line configuration, PHY values and counters through the board link and
-// prints them. Talks to a device (a serial port, or the path tessor-sim printed) or, with --in-process, to
-// the simulated modem pair in memory.
+// tessor-demo: reads line status, line configuration, PHY values and counters through the operations layer
+// and prints them with the labels of the line vocabulary. Talks to a device (a serial port, or the path
+// tessor-sim printed) or, with --in-process, to the simulated modem pair in memory.
 #include "link/ConsolePort.h"
 #include "link/Hooks.h"
-#include "link/RegisterAccess.h"
-#include "ops/ProcessAccess.h"
+#include "link/RegisterBus.h"
+#include "model/LineModel.h"
+#include "model/LineVocabulary.h"
+#include "ops/Access.h"
+#include "ops/Board.h"
+#include "ops/EthernetPass.h"
+#include "ops/LinkSettings.h"
+#include "ops/PhyPass.h"
 #include "sim/SimSerialDevice.h"
 
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +27,10 @@
 
 namespace {
 
+namespace ops = tessor::ops;
+using tessor::IRegisterBus;
+using tessor::RegResult;
+
 // Answers the board link's boxes on the terminal: problems are printed, a silent board is given up.
 class CConsolePrompt : public tessor::IUserPrompt {
 public:
@@ -32,176 +41,116 @@ public:
     }
 };
 
-const char* ConstellationName(int code) {
-    switch (code) {
-    case 0x0:
-        return "QAM 256";
-    case 0x2:
-        return "QAM 64";
-    case 0x4:
-        return "QAM 16";
-    case 0x6:
-        return "QAM 8";
-    case 0x8:
-        return "QAM 4";
-    case 0xA:
-        return "QAM 128";
-    case 0xC:
-        return "QAM 32";
-    default:
-        return "?";
-    }
+unsigned LowByte(const RegResult& read) {
+    return static_cast<unsigned>(read.value & 0xFF);
 }
 
-int Interpolation(int code) {
-    static const int kFactors[] = {4, 6, 8, 12, 16, 24, 32, 48, 64, 10, 14};
-    return code >= 0 && code <= 0xA ? kFactors[code] : 0;
+// Each section makes all of its reads before it prints; false when one of them was not answered, so that
+// nothing the board did not answer is printed.
+bool PrintIdentity(IRegisterBus& bus, std::uint8_t* side, bool* up) {
+    const ops::ModemSideRead sideRead = ops::DetectModemSide(bus);
+    if (!sideRead.read.ok())
+        return false;
+    const RegResult control = ops::ReadControl(bus);
+    if (!control.ok())
+        return false;
+    const RegResult link = ops::CheckLink(bus);
+    if (!link.ok())
+        return false;
+    *side = sideRead.side;
+    *up = link.value == 1;
+    std::printf("Local modem: %s (8C70 = %02X)\n", sideRead.side == tessor::kSideNT ? "NT" : "LT",
+                LowByte(sideRead.read));
+    std::printf("Control 8C00 = %02X: activation %s, transmitter %s\n", LowByte(control),
+                ops::ActivationOn(control) ? "on" : "off", ops::TransmitterOn(control) ? "on" : "off");
+    std::printf("Line %s\n", *up ? "UP" : "DOWN");
+    return true;
 }
 
-double SnrReferenceDb(int code) {
-    switch (code) {
-    case 0x0:
-        return 91.80;
-    case 0x2:
-        return 85.50;
-    case 0x4:
-        return 79.20;
-    case 0x6:
-        return 76.00;
-    case 0x8:
-        return 70.20;
-    case 0xA:
-        return 88.40;
-    case 0xC:
-        return 79.80;
-    default:
-        return 0;
-    }
-}
-
-// One register read; empty when the board did not answer or garbled its reply. Such values are never
-// printed.
-std::optional<std::int64_t> Read(const char* address, std::uint8_t count = 1) {
-    const tessor::RegResult r = tessor::ops::LocalByte(tessor::ProcessBus(), tessor::kRead, address, count);
-    if (!r.ok())
-        return std::nullopt;
-    return r.value;
-}
-
-bool BoardGaveUp() {
-    const tessor::CConsolePort* port = tessor::g_pConsolePort.load();
-    return port == nullptr || port->NoComm();
-}
-
-std::string LineConfigText(std::int64_t value) {
+// "44 (QAM 16, interpolation 4)", with "?" for a code that names nothing.
+std::string DirectionText(const ops::DirectionSettings& direction) {
+    std::string constellation = direction.constellationText;
+    constellation.erase(0, constellation.find_first_not_of(' '));
+    constellation.erase(constellation.find_last_not_of(' ') + 1);
     char text[64];
-    std::snprintf(text, sizeof text, "%02X (%s, interpolation %d)", static_cast<unsigned>(value & 0xFF),
-                  ConstellationName(static_cast<int>(value & 0x0F)),
-                  Interpolation(static_cast<int>(value >> 4 & 0x0F)));
+    std::snprintf(text, sizeof text, "%02X (%s, interpolation %s)", LowByte(direction.configRead),
+                  constellation.empty() ? "?" : constellation.c_str(),
+                  direction.interpolation ? std::to_string(direction.interpolation->factor).c_str() : "?");
     return text;
 }
 
-// Each section reads all of its registers before it prints; false when one of them got no answer.
-bool PrintCounters() {
-    struct Counter {
-        const char* address;
-        const char* name;
-    };
-    static const Counter kCounters[] = {
-        {"8D1C", "Transmitted frames"}, {"8D20", "Received frames"},    {"8D08", "Transmitted octets"},
-        {"8D0C", "Received octets"},    {"8D10", "Received broadcast"}, {"8CF8", "Receive errors"},
-        {"8D04", "Frame check errors"},
-    };
+bool DirectionAnswered(const ops::DirectionSettings& direction) {
+    return direction.configRead.ok() && direction.carrierRead.ok();
+}
+
+// The remote modem cannot be reached while the line is down or its mailbox does not complete; any other
+// failure is the local board's.
+bool RemoteUnreachable(const RegResult& read) {
+    return read.outcome == tessor::Outcome::LineDown || read.outcome == tessor::Outcome::MailboxIncomplete;
+}
+
+bool PrintLineConfiguration(IRegisterBus& bus, bool up) {
+    // Neither the rate nor the carrier frequency is printed: both depend on the crystal, which only the
+    // configuration knows.
+    const ops::LinkSettings settings = ops::ReadLinkSettings(bus, tessor::kCrystalFrequenciesHz[0], up);
+    const RegResult& remote = settings.remoteSpeed.read;
+    if (!DirectionAnswered(settings.downstream) || !DirectionAnswered(settings.upstream) ||
+        !settings.localSpeed.read.ok() ||
+        (settings.remoteSpeedRead && !remote.ok() && !RemoteUnreachable(remote)))
+        return false;
+    std::cout << "Line configuration (running):\n"
+              << "  downstream 8C40 = " << DirectionText(settings.downstream) << ", carrier register "
+              << (settings.downstream.carrierRead.value & 0xFFFF) << "\n"
+              << "  upstream   8C41 = " << DirectionText(settings.upstream) << ", carrier register "
+              << (settings.upstream.carrierRead.value & 0xFFFF) << "\n";
+    std::printf("  Ethernet speed 8D43 = %02X\n", LowByte(settings.localSpeed.read));
+    if (settings.remoteSpeedRead && remote.ok())
+        std::printf("  remote modem (through the mailbox): Ethernet speed 8D43 = %02X\n", LowByte(remote));
+    else if (settings.remoteSpeedRead)
+        std::printf("  remote modem: not reachable through the mailbox\n");
+    return true;
+}
+
+bool PrintPhy(IRegisterBus& bus, std::uint8_t side) {
+    const ops::PhyReferenceRead references = ops::ReadPhyReferences(bus, side);
+    if (!references.read.ok())
+        return false;
+    const ops::PhyPass pass = ops::RunPhyPass(bus, references.references);
+    if (!pass.raw.AllAnswered())
+        return false;
+    const tessor::PhyTexts texts = tessor::FormatPhyTexts(pass.values);
+    std::cout << "PHY:\n"
+              << "  SNR " << texts.snr << " dB, MSE " << texts.mse << " dB\n"
+              << "  corrected RS errors per second " << texts.rs << ", link fail counter " << texts.linkFail
+              << "\n"
+              << "  transmitted power " << texts.power << " dBm/Hz\n";
+    for (int i = 0; i < tessor::kIndicatorCount; ++i)
+        std::cout << "  " << tessor::kIndicatorDefs[static_cast<std::size_t>(i)].label << ": "
+                  << (texts.flags[static_cast<std::size_t>(i)] ? "on" : "off") << "\n";
+    return true;
+}
+
+bool PrintCounters(IRegisterBus& bus) {
+    const ops::EthernetPass pass = ops::RunEthernetPass(bus);
     std::string lines;
-    for (const Counter& c : kCounters) {
-        const auto value = Read(c.address, 4);
-        if (!value)
+    for (std::size_t i = 0; i < pass.counts.size(); ++i) {
+        if (!pass.counts[i])
             return false;
-        lines += std::string("  ") + c.address + "  " + c.name + ": " +
-                 std::to_string(static_cast<std::uint32_t>(*value)) + "\n";
+        const ops::EthernetCounter& counter = ops::kEthernetCounters[i];
+        lines += std::string("  ") + counter.address + "  " + counter.longLabel + ": " +
+                 std::to_string(*pass.counts[i]) + "\n";
     }
     std::cout << "Ethernet counters (since the last read):\n" << lines;
     return true;
 }
 
-bool PrintIdentity(bool* nt) {
-    // A read that gets no answer ends the section at once: each one costs the full time-out.
-    std::optional<std::int64_t> type, control, status;
-    if (!(type = Read("8C70")) || !(control = Read("8C00")) || !(status = Read("8C71")))
-        return false;
-    const bool up = tessor::IsLinkUp();
-    if (BoardGaveUp())
-        return false;
-    *nt = (*type & 0x10) != 0;
-    std::printf("Local modem: %s (8C70 = %02X)\n", *nt ? "NT" : "LT", static_cast<unsigned>(*type & 0xFF));
-    std::printf("Control 8C00 = %02X: activation %s, transmitter %s\n",
-                static_cast<unsigned>(*control & 0xFF), *control & 0x80 ? "on" : "off",
-                *control & 0x40 ? "on" : "off");
-    std::printf("Line status 8C71 = %02X: line %s%s%s%s%s%s\n", static_cast<unsigned>(*status & 0xFF),
-                up ? "UP" : "DOWN", *status & 0x80 ? ", full constellation" : "",
-                *status & 0x40 ? ", reduced constellation" : "", *status & 0x20 ? ", TC synchronized" : "",
-                *status & 0x04 ? ", remote I/F synchronized" : "", *status & 0x02 ? ", signal detected" : "");
-    return true;
-}
-
-bool PrintLineConfiguration(std::int64_t* ds, std::int64_t* us) {
-    std::optional<std::int64_t> dsConfig, usConfig, dsCarrier, usCarrier, speed;
-    if (!(dsConfig = Read("8C40")) || !(usConfig = Read("8C41")) || !(dsCarrier = Read("8C42", 2)) ||
-        !(usCarrier = Read("8C44", 2)) || !(speed = Read("8D43")))
-        return false;
-    *ds = *dsConfig;
-    *us = *usConfig;
-    std::cout << "Line configuration (running):\n"
-              << "  downstream 8C40 = " << LineConfigText(*ds) << ", carrier register "
-              << (*dsCarrier & 0xFFFF) << "\n"
-              << "  upstream   8C41 = " << LineConfigText(*us) << ", carrier register "
-              << (*usCarrier & 0xFFFF) << "\n";
-    std::printf("  Ethernet speed 8D43 = %02X\n", static_cast<unsigned>(*speed & 0xFF));
-    if (tessor::IsLinkUp()) {
-        const std::int64_t remote = tessor::AccessRemoteReg(tessor::kRead, "8C40", " 1");
-        const std::int64_t remoteType = tessor::AccessRemoteReg(tessor::kRead, "8C70", " 1");
-        if (BoardGaveUp())
-            return false;
-        if (remote < 0 || remoteType < 0)
-            std::printf("  remote modem: not reachable through the mailbox\n");
-        else
-            std::printf("  remote modem (%s, through the mailbox): 8C40 = %s\n",
-                        remoteType & 0x10 ? "NT" : "LT", LineConfigText(remote).c_str());
-    }
-    return !BoardGaveUp();
-}
-
-bool PrintPhy(int received) {
-    std::optional<std::int64_t> errorValue, levelValue, rsValue, failsValue;
-    if (!(errorValue = Read("8C99", 3)) || !(levelValue = Read("8C9C", 2)) || !(rsValue = Read("8C91", 4)) ||
-        !(failsValue = Read("8D38")))
-        return false;
-    const std::int64_t error = *errorValue & 0xFFFFFF;
-    const std::int64_t level = *levelValue & 0xFFFF;
-    std::cout << "PHY:\n";
-    if (error > 0) {
-        std::printf("  error value %lld, SNR %.2f dB\n", static_cast<long long>(error),
-                    SnrReferenceDb(received) - 10.0 * std::log10(static_cast<double>(error)));
-    } else {
-        std::printf("  error value 0 (no measurement)\n");
-    }
-    if (level > 0) {
-        std::printf("  transmit level %lld, %.1f dBm/Hz\n", static_cast<long long>(level),
-                    -55.0 - std::round(std::fabs(20.0 * std::log10(static_cast<double>(level) / 1024.0))));
-    }
-    std::printf("  corrected RS errors %lld, link fail counter %lld\n",
-                static_cast<long long>(*rsValue & 0xFFFFFFFF), static_cast<long long>(*failsValue & 0xFF));
-    return true;
-}
-
 // The whole report, section by section; stops at the first section the board did not answer.
-bool PrintStatus() {
-    bool nt = false;
-    std::int64_t ds = 0;
-    std::int64_t us = 0;
-    if (!PrintIdentity(&nt) || !PrintLineConfiguration(&ds, &us))
+bool PrintStatus(IRegisterBus& bus) {
+    std::uint8_t side = tessor::kSideUnknown;
+    bool up = false;
+    if (!PrintIdentity(bus, &side, &up))
         return false;
-    return PrintPhy(static_cast<int>((nt ? ds : us) & 0x0F)) && PrintCounters();
+    return PrintLineConfiguration(bus, up) && PrintPhy(bus, side) && PrintCounters(bus);
 }
 
 void PrintUsage(std::ostream& out) {
@@ -318,10 +267,11 @@ int main(int argc, char** argv) {
 
     std::cout << "Connected to " << device << "\n";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.waitMs);
-    while (!tessor::IsLinkUp() && !port.NoComm() && std::chrono::steady_clock::now() < deadline) {
+    while (!ops::LinkUp(tessor::ProcessBus()) && !port.NoComm() &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
-    const bool complete = PrintStatus();
+    const bool complete = PrintStatus(tessor::ProcessBus());
     if (!complete)
         std::cerr << "tessor-demo: " << device
                   << " did not answer; nothing further was read (check the cable, the port and the modem's "

@@ -1,7 +1,7 @@
 #include "terminal/TerminalDlg.h"
 
+#include "files/PlainFile.h"
 #include "link/ConsolePort.h"
-#include "link/PlainFile.h"
 #include "link/RegisterAccess.h"
 #include "terminal/TerminalCommand.h"
 #include "ui/Boxes.h"

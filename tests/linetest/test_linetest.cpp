@@ -28,7 +28,7 @@ public:
     SideRead ReadSide() override {
         SideRead s;
         s.outcome = sideOutcome;
-        s.side = ops::kSideLT;
+        s.side = kSideLT;
         s.references = ops::PhyReferences{9180, 6920};
         return s;
     }
@@ -395,15 +395,15 @@ TEST(ConfigCompare, NotAConfigurationAndDifferences) {
     std::array<std::uint8_t, kConfigRegisterCount> values{};
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = static_cast<std::uint8_t>(i);
-    const ParsedConfiguration file = ParseConfiguration(WriteConfigFile(ops::kSideLT, values));
+    const ParsedConfiguration file = ParseConfiguration(WriteConfigFile(kSideLT, values));
     ASSERT_TRUE(file.ok) << file.message;
-    EXPECT_EQ(file.side, ops::kSideLT);
+    EXPECT_EQ(file.side, kSideLT);
     ops::SaveRead read;
     read.ok = true;
     read.values = values;
-    EXPECT_TRUE(CompareConfiguration(file, read, ops::kSideLT).Equal());
+    EXPECT_TRUE(CompareConfiguration(file, read, kSideLT).Equal());
     read.values[3] = 0xEE; // 8C43
-    const ConfigComparison c = CompareConfiguration(file, read, ops::kSideNT);
+    const ConfigComparison c = CompareConfiguration(file, read, kSideNT);
     EXPECT_FALSE(c.sideMatches);
     ASSERT_EQ(c.differences.size(), 1u);
     EXPECT_EQ(c.differences[0].address, "8C43");

@@ -104,7 +104,7 @@ TEST(RestartSequence, OrsTheResetBitsWithThePauseBetweenTheRemoteSteps) {
 TEST(LoadSequence, TheWholeFileIsCheckedBeforeTheFirstWrite) {
     const std::string good = "LT\r\n8C40:5A\r\n8C6B:A5\r\n8D42:3C";
     CScriptedBus bus;
-    const ops::LoadResult loaded = ops::LoadConfiguration(bus, good, ops::kSideLT, [](int) {});
+    const ops::LoadResult loaded = ops::LoadConfiguration(bus, good, kSideLT, [](int) {});
     EXPECT_EQ(loaded.status, ops::LoadResult::Status::Loaded);
     EXPECT_TRUE(loaded.restarted);
     EXPECT_EQ(bus.lines, (Lines{"WR 8C10 5A", "WR 8C6B A5", "WR 8D42 3C", "OR 8C00 08", "OR 8C00 20"}));
@@ -113,7 +113,7 @@ TEST(LoadSequence, TheWholeFileIsCheckedBeforeTheFirstWrite) {
                                        good + "\r\n8C44:G0", std::string("NT\r\n8C40:5A"), good + "\r\n"}) {
         SCOPED_TRACE(refused);
         CScriptedBus untouched;
-        const ops::LoadResult r = ops::LoadConfiguration(untouched, refused, ops::kSideLT, [](int) {});
+        const ops::LoadResult r = ops::LoadConfiguration(untouched, refused, kSideLT, [](int) {});
         EXPECT_EQ(r.status, ops::LoadResult::Status::FileError);
         EXPECT_FALSE(r.message.empty());
         EXPECT_TRUE(untouched.lines.empty());
@@ -121,7 +121,7 @@ TEST(LoadSequence, TheWholeFileIsCheckedBeforeTheFirstWrite) {
 
     CScriptedBus silent;
     silent.fail = FailAt(1, Outcome::NoAnswer);
-    const ops::LoadResult stopped = ops::LoadConfiguration(silent, good, ops::kSideLT, [](int) {});
+    const ops::LoadResult stopped = ops::LoadConfiguration(silent, good, kSideLT, [](int) {});
     EXPECT_EQ(stopped.status, ops::LoadResult::Status::BoardFailed);
     EXPECT_EQ(stopped.failure.outcome, Outcome::NoAnswer);
     EXPECT_EQ(stopped.written, 1);
@@ -145,7 +145,7 @@ TEST(ConfigFileCheck, LoadAndVerifyRefuseTheSameFiles) {
         {"NotSaved", "LT\r\n8C30:1F", "Unknown register in configuration file", 0},
     };
     for (const Row& row : rows) {
-        for (const std::uint8_t side : {ops::kSideLT, ops::kSideUnknown}) {
+        for (const std::uint8_t side : {kSideLT, kSideUnknown}) {
             SCOPED_TRACE(std::string(row.name) + " side " + std::to_string(side));
             const ops::CheckedConfigFile checked = ops::CheckConfigFile(row.bytes, side);
             EXPECT_EQ(checked.ok, row.message == nullptr);
@@ -156,37 +156,37 @@ TEST(ConfigFileCheck, LoadAndVerifyRefuseTheSameFiles) {
     // The window's Load of a header alone writes nothing and restarts the modem; the check above is what
     // the command line refuses it by.
     CScriptedBus restartOnly;
-    const ops::LoadResult empty = ops::LoadConfiguration(restartOnly, "LT", ops::kSideLT, [](int) {});
+    const ops::LoadResult empty = ops::LoadConfiguration(restartOnly, "LT", kSideLT, [](int) {});
     EXPECT_EQ(empty.status, ops::LoadResult::Status::Loaded);
     EXPECT_EQ(empty.written, 0);
     EXPECT_EQ(restartOnly.lines, (std::vector<std::string>{"OR 8C00 08", "OR 8C00 20"}));
     CScriptedBus untouched;
-    const ops::LoadResult wrongSide = ops::LoadConfiguration(untouched, "NT", ops::kSideLT, [](int) {});
+    const ops::LoadResult wrongSide = ops::LoadConfiguration(untouched, "NT", kSideLT, [](int) {});
     EXPECT_EQ(wrongSide.status, ops::LoadResult::Status::FileError);
     EXPECT_TRUE(untouched.lines.empty());
 }
 
 TEST(WriteSequences, DefaultAndPresetSayWhichModemWasWritten) {
     CScriptedBus answered;
-    const ops::DefaultResult ok = ops::SetToDefault(answered, ops::kSideLT, 2, [](int) {});
+    const ops::DefaultResult ok = ops::SetToDefault(answered, kSideLT, 2, [](int) {});
     EXPECT_TRUE(ok.RemoteWritten());
     EXPECT_TRUE(ok.LocalWritten());
 
     CScriptedBus stuck;
     stuck.mailboxCompletes = false;
-    const ops::DefaultResult d = ops::SetToDefault(stuck, ops::kSideLT, 2, [](int) {});
+    const ops::DefaultResult d = ops::SetToDefault(stuck, kSideLT, 2, [](int) {});
     EXPECT_EQ(d.remote.outcome, Outcome::MailboxIncomplete);
     EXPECT_FALSE(d.RemoteWritten());
     EXPECT_TRUE(d.LocalWritten());
 
     CScriptedBus unsure;
     unsure.fail = FailAt(0, Outcome::Garbled); // the line check's 8C71
-    const ops::DefaultResult g = ops::SetToDefault(unsure, ops::kSideLT, 2, [](int) {});
+    const ops::DefaultResult g = ops::SetToDefault(unsure, kSideLT, 2, [](int) {});
     EXPECT_EQ(g.linkCheck.outcome, Outcome::Garbled);
     EXPECT_FALSE(g.remoteAttempted);
 
     ops::PresetRequest request;
-    request.side = ops::kSideLT;
+    request.side = kSideLT;
     request.preset = 1;
     request.remote = true;
     request.localSpeed = 2;
@@ -226,7 +226,7 @@ TEST(PassSequences, AGarbledReadIsUnknownAndTheOthersKeepTheirValues) {
 
     CScriptedBus save;
     save.fail = FailAt(3, Outcome::Garbled);
-    const ops::SaveRead read = ops::ReadConfiguration(save, ops::kSideLT);
+    const ops::SaveRead read = ops::ReadConfiguration(save, kSideLT);
     EXPECT_FALSE(read.ok);
     EXPECT_EQ(read.failedIndex, 3u);
     EXPECT_EQ(read.failure.outcome, Outcome::Garbled);
@@ -349,7 +349,7 @@ TEST(SideSequences, EachSideReadsTheLineRegisterOfTheDirectionItReceives) {
         bus.regs["8C10"] = 0x02;
         bus.regs["8C11"] = 0x08;
         const ops::ModemSideRead side = ops::DetectModemSide(bus);
-        EXPECT_EQ(side.side, row.side8C70 ? ops::kSideNT : ops::kSideLT);
+        EXPECT_EQ(side.side, row.side8C70 ? kSideNT : kSideLT);
         const ops::PhyReferenceRead refs = ops::ReadPhyReferences(bus, side.side);
         EXPECT_EQ(bus.lines, (Lines{"RD 8C70", row.reads}));
         ASSERT_TRUE(refs.references);

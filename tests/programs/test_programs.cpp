@@ -1,5 +1,6 @@
 // The installed programs' command lines, run as processes: --help and --version end at once with 0, bad
 // usage ends with 2 and a message on standard error, and tessor-demo reports only what it read.
+#include "model/LineVocabulary.h"
 #include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
@@ -72,6 +73,18 @@ TEST(Programs, DemoNamesTheOpenErrorAndPrintsOnlyWhatItRead) {
         RunProgram({TESSOR_DEMO_PATH, "--in-process", "--train-ms", "100", "--wait-ms", "4000"});
     EXPECT_EQ(good.status, 0) << good.err;
     EXPECT_TRUE(Contains(good.out, "Local modem: LT") && Contains(good.out, "Ethernet counters")) << good.out;
+    // Every indicator and every counter under the label the pages give it, counters in pass order.
+    for (const tessor::IndicatorDef& indicator : tessor::kIndicatorDefs)
+        EXPECT_TRUE(Contains(good.out, std::string("  ") + indicator.label + ": o")) << indicator.label;
+    // The simulated line trains with the full constellation.
+    EXPECT_TRUE(Contains(good.out, "Full Constellation Link: on\n  Reduced Constellation Link: off\n"))
+        << good.out;
+    std::size_t last = 0;
+    for (const tessor::CounterDef& counter : tessor::kCounterDefs) {
+        const std::size_t at = good.out.find(std::string(counter.address) + "  " + counter.longLabel + ": ");
+        EXPECT_TRUE(at != std::string::npos && at > last) << counter.longLabel << "\n" << good.out;
+        last = at == std::string::npos ? last : at;
+    }
 
     // A silent board: after the time-out (shortened, the default is 17.5 s) nothing that looks like a
     // reading is printed.

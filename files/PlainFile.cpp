@@ -1,4 +1,4 @@
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 
 #include <gtest/gtest.h>
 

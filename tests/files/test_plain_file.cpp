@@ -1,7 +1,7 @@
 // The one writer and the one reader of the tool's files: what each takes, what each refuses without
 // waiting for it, and what is left on the disk after a failure.
 
-#include "link/PlainFile.h"
+#include "files/PlainFile.h"
 
 #include <gtest/gtest.h>
 
