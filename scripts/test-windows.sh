@@ -134,6 +134,9 @@ TESSOR_TEST_COM=COM1 ctest --test-dir "$build/win" --output-on-failure --timeout
 # tessor-cli.exe end to end against the simulator.
 WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$host/cli/tessor-cli" \
     bash tests/windows/cli_under_wine.sh
+# The same through a console server: ser2net on 127.0.0.1, its RFC 2217 and raw accepters.
+WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$host/cli/tessor-cli" \
+    bash tests/windows/network_under_wine.sh
 
 timing "tessor-cli.exe tested"
 
