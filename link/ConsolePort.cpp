@@ -82,6 +82,7 @@ int CConsolePort::Open(std::uint32_t baud, std::uint8_t byteSize, std::uint8_t p
     }
     std::lock_guard<std::mutex> lock(m_portMutex);
     m_hPort = std::move(device);
+    ++m_portGeneration;
     return 1;
 }
 
@@ -91,6 +92,7 @@ void CConsolePort::Close() {
         std::lock_guard<std::mutex> lock(m_portMutex);
         device.swap(m_hPort);
         m_deviceLost = false; // closed on purpose: not to be reopened
+        ++m_portGeneration;
     }
     // A worker blocked on the device wakes up; the device goes when the last user lets go of it.
     if (device)
@@ -246,12 +248,26 @@ Outcome CConsolePort::WaitForWorker(std::int64_t* raw) {
 }
 
 std::shared_ptr<SerialDevice> CConsolePort::Device() {
+    std::string name;
+    LineSettings settings;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_portMutex);
+        if (m_hPort || !m_deviceLost || m_deviceName.empty() || Stopping())
+            return m_hPort;
+        name = m_deviceName;
+        settings = m_settings;
+        generation = m_portGeneration;
+    }
+    // The reopen runs unlocked: an unreachable console server takes its whole connect time-out, and
+    // Close() or a stop must not wait for that.
+    int err = 0;
+    std::shared_ptr<SerialDevice> reopened = m_opener(name, settings, &err);
     std::lock_guard<std::mutex> lock(m_portMutex);
-    if (!m_hPort && m_deviceLost && !m_deviceName.empty()) {
-        int err = 0;
-        m_hPort = m_opener(m_deviceName, m_settings, &err);
-        if (m_hPort)
-            m_deviceLost = false;
+    // Closed (or opened anew) meanwhile: the reopened device is let go unused, after the lock.
+    if (reopened && m_deviceLost && generation == m_portGeneration) {
+        m_hPort = std::move(reopened);
+        m_deviceLost = false;
     }
     return m_hPort;
 }

@@ -104,8 +104,9 @@ private:
     // Judges the reply of length L (ReadReply's value) to the command in m_cmd, shows it in the terminal
     // and sets m_replyOutcome, m_result and m_reply.
     void TakeReply(char* reply, int length);
-    // The open device, reopened first when it was lost (an adapter pulled and plugged back in). The
-    // caller shares it, so a Close() meanwhile cannot free it under the caller's feet.
+    // The open device, reopened first when it was lost (an adapter pulled and plugged back in), without
+    // holding the port lock while the opener runs. The caller shares it, so a Close() meanwhile cannot
+    // free it under the caller's feet.
     std::shared_ptr<SerialDevice> Device();
     void DropLostDevice();
     void DiscardStaleInput();
@@ -145,7 +146,8 @@ private:
     std::atomic<bool> m_bCallersProblem{false};
     bool m_deviceLost = false;
     std::string m_deviceName;
-    mutable std::mutex m_portMutex; // guards m_hPort against Close() from another thread
+    mutable std::mutex m_portMutex;     // guards m_hPort against Close() from another thread
+    std::uint64_t m_portGeneration = 0; // counts Open() and Close(), so a reopen can tell it came late
 };
 
 // Process-wide objects of the board link.

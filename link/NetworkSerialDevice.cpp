@@ -1,14 +1,6 @@
 #include "link/NetworkSerialDevice.h"
-#include "link/WriteLoop.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <vector>
 
 namespace tessor {
 
@@ -16,86 +8,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Keep-alive finds a server that vanished without a word (power cut, cable pulled) in about 25 s.
-constexpr int kKeepIdleSeconds = 10;
-constexpr int kKeepIntervalSeconds = 5;
-constexpr int kKeepCount = 3;
 constexpr std::size_t kReceiveChunk = 4096;
 
 // Rounded up: a wait of the whole bound, never a little less.
 int MillisecondsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>((left + 999) / 1000) : 0;
-}
-
-void SetSocketOptions(int fd) {
-    const int on = 1;
-    (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    (void)setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleSeconds, sizeof kKeepIdleSeconds);
-    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalSeconds, sizeof kKeepIntervalSeconds);
-    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
-}
-
-// One address: a non-blocking connect that waits at most until the deadline. Returns the socket, or -1
-// with *error set.
-int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int* error) {
-    const int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai.ai_protocol);
-    if (fd < 0) {
-        *error = errno;
-        return -1;
-    }
-    if (::connect(fd, ai.ai_addr, ai.ai_addrlen) == 0)
-        return fd;
-    if (errno != EINPROGRESS) {
-        *error = errno;
-        ::close(fd);
-        return -1;
-    }
-    for (;;) {
-        pollfd p{fd, POLLOUT, 0};
-        const int rc = ::poll(&p, 1, MillisecondsLeft(deadline));
-        if (rc < 0 && errno == EINTR)
-            continue;
-        if (rc <= 0) {
-            *error = rc == 0 ? ETIMEDOUT : errno;
-            ::close(fd);
-            return -1;
-        }
-        break;
-    }
-    int soError = 0;
-    socklen_t size = sizeof soError;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &size) != 0)
-        soError = errno;
-    if (soError != 0) {
-        *error = soError;
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Every address of the host in turn until one answers; the error of the last one otherwise.
-int Connect(const NetworkPortName& name, std::chrono::milliseconds timeout, int* error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(name.port);
-    const int rc = ::getaddrinfo(name.host.c_str(), service.c_str(), &hints, &found);
-    if (rc != 0) {
-        *error = rc == EAI_SYSTEM ? errno : kNetworkNameNotFound;
-        return -1;
-    }
-    const Clock::time_point deadline = Clock::now() + timeout;
-    int fd = -1;
-    *error = ETIMEDOUT;
-    for (const addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next)
-        fd = ConnectOne(*ai, deadline, error);
-    ::freeaddrinfo(found);
-    return fd;
 }
 
 IoResult Lost(int err) {
@@ -133,21 +51,14 @@ std::unique_ptr<NetworkSerialDevice> NetworkSerialDevice::Open(const std::string
     const NetworkPortParse parse = ParseNetworkPortName(name);
     if (parse.kind != NetworkPortParse::Valid)
         return fail(kNetworkBadName);
-    const int fd = Connect(parse.name, timeouts.connect, &error);
-    if (fd < 0)
+    std::unique_ptr<NetworkSocket> socket =
+        NetworkSocket::Connect(parse.name.host, parse.name.port, timeouts.connect, &error);
+    if (!socket)
         return fail(error);
-    SetSocketOptions(fd);
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        error = errno;
-        ::close(fd);
-        return fail(error);
-    }
     std::unique_ptr<Rfc2217Codec> codec;
     if (parse.name.protocol == NetworkProtocol::Rfc2217)
         codec = std::make_unique<Rfc2217Codec>(settings);
-    std::unique_ptr<NetworkSerialDevice> device(
-        new NetworkSerialDevice(fd, pipeFds[0], pipeFds[1], std::move(codec)));
+    std::unique_ptr<NetworkSerialDevice> device(new NetworkSerialDevice(std::move(socket), std::move(codec)));
     if (device->m_codec) {
         error = device->Negotiate(timeouts.negotiation);
         if (error != 0)
@@ -158,15 +69,11 @@ std::unique_ptr<NetworkSerialDevice> NetworkSerialDevice::Open(const std::string
     return device;
 }
 
-NetworkSerialDevice::NetworkSerialDevice(int fd, int wakeRead, int wakeWrite,
+NetworkSerialDevice::NetworkSerialDevice(std::unique_ptr<NetworkSocket> socket,
                                          std::unique_ptr<Rfc2217Codec> codec)
-    : m_fd(fd), m_wakeRead(wakeRead), m_wakeWrite(wakeWrite), m_codec(std::move(codec)) {}
+    : m_socket(std::move(socket)), m_codec(std::move(codec)) {}
 
-NetworkSerialDevice::~NetworkSerialDevice() {
-    ::close(m_fd);
-    ::close(m_wakeRead);
-    ::close(m_wakeWrite);
-}
+NetworkSerialDevice::~NetworkSerialDevice() = default;
 
 // Offers the options and waits, within the bound, for the answers. A server that refuses them or stays
 // silent is let be once the bound has passed: its port settings are then its own, and the console
@@ -205,64 +112,67 @@ IoResult NetworkSerialDevice::FlushCodec() {
 }
 
 IoResult NetworkSerialDevice::SendAll(const std::uint8_t* data, std::size_t len) {
-    WriteLoop loop;
-    loop.fd = m_fd;
-    loop.wakeFd = m_wakeRead;
-    loop.interrupted = &m_interrupted;
-    loop.attempt = [this](const std::uint8_t* bytes, std::size_t n) {
-        return ::send(m_fd, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT);
-    };
-    loop.failure = [](ssize_t, int error, std::size_t done) -> IoResult {
-        return {IoResult::HungUp, error != 0 ? error : kNetworkClosedByServer, done};
-    };
-    return WriteAll(loop, data, len);
+    std::size_t done = 0;
+    while (done < len) {
+        if (m_interrupted.load())
+            return {IoResult::Interrupted, 0, done};
+        const NetworkSocket::Transfer t = m_socket->Send(data + done, len - done);
+        if (t.status == NetworkSocket::Transfer::Done && t.count > 0) {
+            done += t.count;
+            continue;
+        }
+        if (t.status == NetworkSocket::Transfer::WouldBlock) {
+            int error = 0;
+            if (m_socket->Wait(true, -1, &error) == NetworkSocket::WaitResult::Failed)
+                return {IoResult::Error, error, done};
+            continue;
+        }
+        return {IoResult::HungUp,
+                t.status == NetworkSocket::Transfer::Failed ? t.error : kNetworkClosedByServer, done};
+    }
+    return {IoResult::Ok, 0, done};
 }
 
 IoResult NetworkSerialDevice::ReceiveOnce(std::uint8_t* data, std::size_t len, bool wait, int timeoutMs,
                                           std::size_t* received) {
-    for (;;) {
-        if (m_interrupted.load())
+    if (m_interrupted.load())
+        return {IoResult::Interrupted, 0, 0};
+    if (wait) {
+        int error = 0;
+        const NetworkSocket::WaitResult w = m_socket->Wait(false, timeoutMs, &error);
+        if (w == NetworkSocket::WaitResult::Failed)
+            return {IoResult::Error, error, 0};
+        if (w == NetworkSocket::WaitResult::Woken)
             return {IoResult::Interrupted, 0, 0};
-        if (wait) {
-            pollfd p[2] = {{m_fd, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
-            const int rc = ::poll(p, 2, timeoutMs);
-            if (rc < 0 && errno == EINTR)
-                continue;
-            if (rc < 0)
-                return {IoResult::Error, errno, 0};
-            if (p[1].revents & POLLIN)
-                return {IoResult::Interrupted, 0, 0};
-            if (rc == 0)
-                return {IoResult::Ok, 0, 0};
-        }
-        std::uint8_t chunk[kReceiveChunk];
-        std::uint8_t* into = m_codec ? chunk : data;
-        const std::size_t room = m_codec ? sizeof chunk : len;
-        const ssize_t n = ::recv(m_fd, into, room, MSG_DONTWAIT);
-        if (n == 0)
-            return Lost(kNetworkClosedByServer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (w == NetworkSocket::WaitResult::TimedOut)
             return {IoResult::Ok, 0, 0};
-        if (n < 0)
-            return Lost(errno);
-        if (received)
-            *received = static_cast<std::size_t>(n);
-        if (!m_codec)
-            return {IoResult::Ok, 0, static_cast<std::size_t>(n)};
-        std::size_t taken = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_codecMutex);
-            m_codec->Receive(chunk, static_cast<std::size_t>(n));
-            if (data)
-                taken = m_codec->TakeData(data, len);
-        }
-        const IoResult sent = FlushCodec();
-        if (!sent.ok())
-            return sent;
-        return {IoResult::Ok, 0, taken};
     }
+    std::uint8_t chunk[kReceiveChunk];
+    std::uint8_t* into = m_codec ? chunk : data;
+    const std::size_t room = m_codec ? sizeof chunk : len;
+    const NetworkSocket::Transfer t = m_socket->Receive(into, room);
+    if (t.status == NetworkSocket::Transfer::Closed)
+        return Lost(kNetworkClosedByServer);
+    if (t.status == NetworkSocket::Transfer::WouldBlock)
+        return {IoResult::Ok, 0, 0};
+    if (t.status == NetworkSocket::Transfer::Failed)
+        return Lost(t.error);
+    const std::size_t n = t.count;
+    if (received)
+        *received = n;
+    if (!m_codec)
+        return {IoResult::Ok, 0, n};
+    std::size_t taken = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_codecMutex);
+        m_codec->Receive(chunk, n);
+        if (data)
+            taken = m_codec->TakeData(data, len);
+    }
+    const IoResult sent = FlushCodec();
+    if (!sent.ok())
+        return sent;
+    return {IoResult::Ok, 0, taken};
 }
 
 IoResult NetworkSerialDevice::Write(const std::uint8_t* data, std::size_t len) {
@@ -308,8 +218,7 @@ bool NetworkSerialDevice::Purge() {
 
 void NetworkSerialDevice::Interrupt() {
     m_interrupted.store(true);
-    const std::uint8_t b = 1;
-    (void)!::write(m_wakeWrite, &b, 1);
+    m_socket->Wake();
 }
 
 } // namespace tessor

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/NetworkPortName.h"
+#include "link/NetworkSocket.h"
 #include "link/Rfc2217Codec.h"
 #include "link/SerialDevice.h"
 
@@ -12,13 +13,6 @@
 
 namespace tessor {
 
-// Error numbers of the network device beside the system's own (ECONNREFUSED, EHOSTUNREACH, ETIMEDOUT,
-// ...). They are negative, so they never meet a system error number; SystemErrorMessage words them.
-enum NetworkErrorCode : int {
-    kNetworkBadName = -1001,       // starts like a network name but is none
-    kNetworkNameNotFound = -1002,  // the host name does not resolve
-    kNetworkClosedByServer = -1003 // the server ended the connection
-};
 bool IsNetworkErrorCode(int err);
 std::string NetworkErrorMessage(int err);
 
@@ -29,9 +23,9 @@ struct NetworkTimeouts {
 };
 
 // A serial port offered by a console server: a TCP connection with no delay and keep-alive, the bytes
-// as they are (socket://) or through telnet with the COM-PORT-OPTION (rfc2217://). Reads wait in poll()
-// on the socket and a wake-up pipe, so Interrupt() ends them; a connection that ends is the device lost
-// (HungUp), which the console port reopens like an unplugged adapter.
+// as they are (socket://) or through telnet with the COM-PORT-OPTION (rfc2217://). Reads wait on the
+// socket and a wake-up (NetworkSocket), so Interrupt() ends them; a connection that ends is the device
+// lost (HungUp), which the console port reopens like an unplugged adapter.
 class NetworkSerialDevice : public SerialDevice {
 public:
     // Connects and, for rfc2217://, negotiates and sets the line; null with *errorCode set on failure.
@@ -46,7 +40,7 @@ public:
     void Interrupt() override;
 
 private:
-    NetworkSerialDevice(int fd, int wakeRead, int wakeWrite, std::unique_ptr<Rfc2217Codec> codec);
+    NetworkSerialDevice(std::unique_ptr<NetworkSocket> socket, std::unique_ptr<Rfc2217Codec> codec);
     int Negotiate(std::chrono::milliseconds bound);
     // Sends raw bytes (already escaped); Ok, or why not.
     IoResult SendAll(const std::uint8_t* data, std::size_t len);
@@ -56,9 +50,7 @@ private:
     IoResult ReceiveOnce(std::uint8_t* data, std::size_t len, bool wait, int timeoutMs,
                          std::size_t* received = nullptr);
 
-    int m_fd;
-    int m_wakeRead;
-    int m_wakeWrite;
+    std::unique_ptr<NetworkSocket> m_socket;
     std::unique_ptr<Rfc2217Codec> m_codec; // null for socket://
     std::mutex m_codecMutex;
     std::atomic<bool> m_interrupted{false};

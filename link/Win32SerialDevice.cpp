@@ -1,5 +1,7 @@
 #include "link/Win32SerialDevice.h"
 
+#include "link/NetworkSerialDevice.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -264,10 +266,14 @@ std::string AdapterNameHint() {
 
 std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& device, const LineSettings& settings,
                                                int* errorCode) {
+    if (IsNetworkPortName(device))
+        return NetworkSerialDevice::Open(device, settings, errorCode);
     return Win32SerialDevice::Open(device, settings, errorCode);
 }
 
 std::string SystemErrorMessage(int err) {
+    if (IsNetworkErrorCode(err))
+        return NetworkErrorMessage(err);
     char buf[512] = {};
     const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                      static_cast<DWORD>(err), 0, buf, sizeof buf, nullptr);

@@ -1,11 +1,11 @@
 # The Windows build's zip, made by `cmake --build <dir> --target windows-zip`: tessor-configurator.exe
 # (when the window program is built) and tessor-cli.exe, the help pages beside them, the manual pages as
-# text, the README's Windows section, the MIT licence, and the licence texts of what is linked in (Qt with
-# where its source comes from, the shipped font). With the window program also the per-user installer of
-# the same files (windows-installer, with makensis), and windows-release: both with their SHA256SUMS.
-# The programs, the installer and its uninstaller are signed when TESSOR_SIGN_PKCS12 names a certificate
-# (packaging/windows-sign.sh). Included by the top-level CMakeLists.txt instead of install.cmake when the
-# build targets Windows.
+# text, the README's Windows section, the MIT licence, and the licence texts of what is linked in
+# (libtelnet; Qt with where its source comes from, the shipped font). With the window program also the
+# per-user installer of the same files (windows-installer, with makensis), and windows-release: both with
+# their SHA256SUMS. The programs, the installer and its uninstaller are signed when TESSOR_SIGN_PKCS12 names
+# a certificate (packaging/windows-sign.sh). Included by the top-level CMakeLists.txt instead of
+# install.cmake when the build targets Windows.
 
 get_filename_component(TESSOR_PACKAGING_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 
@@ -18,7 +18,8 @@ find_program(TESSOR_GROFF groff)
 
 set(_zip_programs $<TARGET_FILE:tessor-cli>)
 set(_zip_manuals ${TESSOR_PACKAGING_ROOT}/docs/man/tessor-cli.1)
-set(_zip_licences "")
+# libtelnet, built into both programs for network consoles: its public-domain dedication.
+set(_zip_licences "${TESSOR_PACKAGING_ROOT}/third_party/libtelnet/COPYING=libtelnet-COPYING.txt")
 if(TARGET tessor-configurator)
     set(_zip_name "tessor-configurator-${PROJECT_VERSION}-windows-x64")
     list(PREPEND _zip_programs $<TARGET_FILE:tessor-configurator>)

@@ -2,7 +2,8 @@
 # The Windows build, tested on Linux: cross-builds the UI-free layers, their tests, tessor-cli.exe and
 # tessor-configurator.exe (against the static Qt of scripts/build-qt-windows.sh, built once into a cache)
 # with mingw-w64, then runs them under Wine: the unit tests; tessor-cli.exe against tessor-sim (the Linux
-# build) through a Wine COM port mapped to the simulator's pseudo-terminal; the window program on its own
+# build) through a Wine COM port mapped to the simulator's pseudo-terminal, and through ser2net's RFC 2217
+# and raw TCP accepters on 127.0.0.1; the window program on its own
 # Xvfb display driven with real X input, beside the Linux program as the reference; then the zip, the
 # per-user installer (tested under Wine in fresh prefixes), SHA256SUMS and the signatures.
 #   BUILD_DIR (default build-windows) holds the cross build, the Linux programs and the Wine prefix;
@@ -134,6 +135,9 @@ TESSOR_TEST_COM=COM1 ctest --test-dir "$build/win" --output-on-failure --timeout
 # tessor-cli.exe end to end against the simulator.
 WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$host/cli/tessor-cli" \
     bash tests/windows/cli_under_wine.sh
+# The same through a console server: ser2net on 127.0.0.1, its RFC 2217 and raw accepters.
+WINE="$wine" RUN_DIR="$run" CLI="$build/win/cli/tessor-cli.exe" LINUX_CLI="$host/cli/tessor-cli" \
+    bash tests/windows/network_under_wine.sh
 
 timing "tessor-cli.exe tested"
 
@@ -185,7 +189,7 @@ verify_signature() {
 # program its help and the licences of what it links in.
 cmake --build "$build/win" --target windows-release
 programs=(tessor-cli.exe)
-contents=(tessor-cli.exe tessor-cli.txt README-Windows.txt LICENSE.txt)
+contents=(tessor-cli.exe tessor-cli.txt README-Windows.txt LICENSE.txt licences/libtelnet-COPYING.txt)
 if [ "$ui" = ON ]; then
     zip=$(ls "$build"/win/tessor-configurator-*-windows-x64.zip)
     programs+=(tessor-configurator.exe)

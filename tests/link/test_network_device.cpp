@@ -3,15 +3,23 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
 #include <functional>
+#include <thread>
+
+#ifdef _WIN32
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// clang-format on
+#else
+#include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
+#endif
 
 namespace tessor {
 namespace {
@@ -19,70 +27,111 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
+// The test servers' side of the sockets, on either system.
+#ifdef _WIN32
+using Socket = SOCKET;
+constexpr Socket kNoSocket = INVALID_SOCKET;
+constexpr int kRefused = WSAECONNREFUSED;
+struct SocketsStarted {
+    SocketsStarted() {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~SocketsStarted() { ::WSACleanup(); }
+};
+void CloseSocket(Socket s) {
+    ::closesocket(s);
+}
+bool Readable(Socket s, int ms) {
+    WSAPOLLFD p{s, POLLRDNORM, 0};
+    return ::WSAPoll(&p, 1, ms) > 0;
+}
+#else
+using Socket = int;
+constexpr Socket kNoSocket = -1;
+constexpr int kRefused = ECONNREFUSED;
+struct SocketsStarted {};
+void CloseSocket(Socket s) {
+    ::close(s);
+}
+bool Readable(Socket s, int ms) {
+    pollfd p{s, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+#endif
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    return a;
+}
+
 // A server on 127.0.0.1 that accepts one connection and runs a script on it.
 class OneShotServer {
 public:
-    explicit OneShotServer(std::function<void(int fd)> script) {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    explicit OneShotServer(std::function<void(Socket)> script) {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = Loopback(0);
         socklen_t size = sizeof a;
         if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(m_listen, 1) != 0 ||
             ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &size) != 0)
             return;
         m_port = ntohs(a.sin_port);
         m_thread = std::thread([this, script] {
-            pollfd p{m_listen, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0)
+            if (!Readable(m_listen, 5000))
                 return;
-            const int fd = ::accept(m_listen, nullptr, nullptr);
-            if (fd < 0)
+            const Socket s = ::accept(m_listen, nullptr, nullptr);
+            if (s == kNoSocket)
                 return;
-            script(fd);
-            ::close(fd);
+            script(s);
+            CloseSocket(s);
         });
     }
     ~OneShotServer() {
         Join();
-        ::close(m_listen);
+        CloseSocket(m_listen);
     }
     // Waits for the script to end (its results are then there to look at).
     void Join() {
         if (m_thread.joinable())
             m_thread.join();
     }
+    int Port() const { return m_port; }
     std::string Url(const char* scheme) const {
         return std::string(scheme) + "://127.0.0.1:" + std::to_string(m_port);
     }
 
 private:
-    int m_listen = -1;
+    SocketsStarted m_started; // first: the sockets below need it
+    Socket m_listen = kNoSocket;
     int m_port = 0;
     std::thread m_thread;
 };
 
 // Reads what arrives within ms milliseconds, or until the byte last has come.
-Bytes Collect(int fd, int ms, int last = -1) {
+Bytes Collect(Socket s, int ms, int last = -1) {
     Bytes all;
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
     while (Clock::now() < end) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0)
+        if (!Readable(s, 20))
             continue;
-        std::uint8_t buf[256];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        char buf[256];
+        const int n = static_cast<int>(::recv(s, buf, sizeof buf, 0));
         if (n <= 0)
             break;
         all.insert(all.end(), buf, buf + n);
-        if (last >= 0 && buf[n - 1] == last)
+        if (last >= 0 && static_cast<std::uint8_t>(buf[n - 1]) == last)
             break;
     }
     return all;
 }
 
-void Send(int fd, const Bytes& bytes) {
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+void Send(Socket s, const Bytes& bytes) {
+    const int n = static_cast<int>(
+        ::send(s, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0));
+    ASSERT_EQ(n, static_cast<int>(bytes.size()));
 }
 
 Bytes ReadSome(SerialDevice& device, IoResult* result) {
@@ -97,23 +146,20 @@ const NetworkTimeouts kShort{std::chrono::milliseconds(1000), std::chrono::milli
 TEST(NetworkDevice, OpenFailuresNameWhatWentWrong) {
     int unusedPort = 0;
     {
-        OneShotServer closed([](int) {});
-        unusedPort = std::stoi(closed.Url("socket").substr(sizeof("socket://127.0.0.1:") - 1));
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0); // take the one connection it waits for
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<std::uint16_t>(unusedPort));
-        (void)::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::close(fd);
+        OneShotServer closed([](Socket) {});
+        unusedPort = closed.Port();
+        const Socket s = ::socket(AF_INET, SOCK_STREAM, 0); // take the one connection it waits for
+        const sockaddr_in a = Loopback(unusedPort);
+        (void)::connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+        CloseSocket(s);
     }
     const struct {
         std::string name;
         int error;
         const char* words;
     } cases[] = {
-        {"socket://127.0.0.1:" + std::to_string(unusedPort), ECONNREFUSED, "refused"},
-        {"rfc2217://127.0.0.1:" + std::to_string(unusedPort), ECONNREFUSED, "refused"},
+        {"socket://127.0.0.1:" + std::to_string(unusedPort), kRefused, "refused"},
+        {"rfc2217://127.0.0.1:" + std::to_string(unusedPort), kRefused, "refused"},
         {"socket://no-such-host.invalid:7001", kNetworkNameNotFound, "Host name not found"},
         {"socket://127.0.0.1", kNetworkBadName, "rfc2217://host:port"},
     };
@@ -128,7 +174,7 @@ TEST(NetworkDevice, OpenFailuresNameWhatWentWrong) {
 
 TEST(NetworkDevice, RawSocketCarriesTheBytesAsTheyAre) {
     Bytes received;
-    OneShotServer server([&received](int fd) {
+    OneShotServer server([&received](Socket fd) {
         received = Collect(fd, 300);
         Send(fd, {'\r', 0xFF, 'L', '>'});
         Collect(fd, 300);
@@ -150,7 +196,7 @@ TEST(NetworkDevice, RawSocketCarriesTheBytesAsTheyAre) {
 }
 
 TEST(NetworkDevice, AConnectionClosedInTheMiddleOfAReplyIsTheDeviceLost) {
-    OneShotServer server([](int fd) {
+    OneShotServer server([](Socket fd) {
         Collect(fd, 100);
         Send(fd, {'R', 'D', ' ', '8', 'C'});
     });
@@ -172,7 +218,7 @@ TEST(NetworkDevice, AConnectionClosedInTheMiddleOfAReplyIsTheDeviceLost) {
 }
 
 TEST(NetworkDevice, InterruptEndsAReadThatWaitsForever) {
-    OneShotServer server([](int fd) { Collect(fd, 1000); });
+    OneShotServer server([](Socket fd) { Collect(fd, 1000); });
     int err = 0;
     auto device = NetworkSerialDevice::Open(server.Url("socket"), LineSettings{}, &err, kShort);
     ASSERT_NE(device, nullptr) << err;
@@ -187,7 +233,7 @@ TEST(NetworkDevice, InterruptEndsAReadThatWaitsForever) {
 }
 
 TEST(NetworkDevice, PurgeDiscardsWhatHasArrived) {
-    OneShotServer server([](int fd) {
+    OneShotServer server([](Socket fd) {
         Send(fd, {'o', 'l', 'd'});
         Collect(fd, 2000, '\n');
         Send(fd, {'n', 'e', 'w'});
@@ -208,7 +254,7 @@ TEST(NetworkDevice, PurgeDiscardsWhatHasArrived) {
 // escaped all the same.
 TEST(NetworkDevice, ASilentTelnetServerDoesNotStopTheOpening) {
     Bytes received;
-    OneShotServer server([&received](int fd) { received = Collect(fd, 600); });
+    OneShotServer server([&received](Socket fd) { received = Collect(fd, 600); });
     const auto start = Clock::now();
     int err = 0;
     auto device = NetworkSerialDevice::Open(server.Url("rfc2217"), LineSettings{}, &err, kShort);
@@ -228,7 +274,7 @@ TEST(NetworkDevice, ASilentTelnetServerDoesNotStopTheOpening) {
 // A telnet server without binary mode and the COM-PORT-OPTION (ser2net's plain telnet accepter, say)
 // is given the negotiation bound; then the port opens and the console bytes go through escaped.
 TEST(NetworkDevice, ATelnetServerThatRefusesTheOptionsOpensOnceTheBoundHasPassed) {
-    OneShotServer server([](int fd) {
+    OneShotServer server([](Socket fd) {
         Collect(fd, 50);
         Send(fd, {0xFF, 0xFC, 0, 0xFF, 0xFE, 0, 0xFF, 0xFE, 44}); // WONT BINARY, DONT BINARY, DONT COM-PORT
         Collect(fd, 2000, '\n');

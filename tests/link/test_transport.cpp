@@ -283,6 +283,66 @@ TEST(ConsolePortClose, CloseWhileTheWorkerReadsFreesTheDeviceOnlyAfterTheReadRet
     worker.join();
 }
 
+// Answers every read with a hang-up, as an adapter pulled out (or a console server gone) does.
+class HungUpDevice : public SerialDevice {
+public:
+    explicit HungUpDevice(std::shared_ptr<std::atomic<int>> writes = nullptr) : m_writes(std::move(writes)) {}
+    IoResult Write(const std::uint8_t*, std::size_t len) override {
+        if (m_writes)
+            ++*m_writes;
+        return {IoResult::Ok, 0, len};
+    }
+    IoResult Read(std::uint8_t*, std::size_t) override { return {IoResult::HungUp, 5, 0}; }
+    bool Purge() override { return true; }
+    void Interrupt() override {}
+
+private:
+    std::shared_ptr<std::atomic<int>> m_writes;
+};
+
+// A reopen that hangs (an unreachable console server waits out its connect time-out) must not hold up
+// Close() or a stop; the device it brings back after the Close() is not taken into use.
+TEST(ConsolePortClose, CloseAndStopDoNotWaitForAReopenUnderWay) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool reopening = false, released = false, gaveUp = false;
+    auto reopenedWrites = std::make_shared<std::atomic<int>>(0);
+    int opens = 0;
+    FakePrompt prompt;
+    CConsolePort port(&prompt);
+    port.SetDeviceOpener([&](const std::string&, const LineSettings&, int*) -> std::unique_ptr<SerialDevice> {
+        if (opens++ == 0)
+            return std::make_unique<HungUpDevice>();
+        std::unique_lock<std::mutex> lock(mutex);
+        reopening = true;
+        cv.notify_all();
+        gaveUp = !cv.wait_for(lock, std::chrono::seconds(10), [&] { return released; });
+        return std::make_unique<HungUpDevice>(reopenedWrites);
+    });
+    port.SetPollTiming(1000000, std::chrono::microseconds(1000));
+    ASSERT_EQ(port.Open(9600, 8, 0, 0, "COM1:"), 1);
+    std::thread worker([&port] { port.ConsoleWorkerThread(); });
+    EXPECT_EQ(port.Exchange(kRead, "8C10", " 1").outcome, Outcome::DeviceFailed);
+    std::atomic<int> second{-1};
+    std::thread caller([&] { second = static_cast<int>(port.Exchange(kRead, "8C10", " 1").outcome); });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return reopening; }));
+    }
+    port.Close();
+    port.RequestStop();
+    caller.join();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+    }
+    cv.notify_all();
+    worker.join();
+    EXPECT_FALSE(gaveUp) << "Close() or the stop waited for the reopen";
+    EXPECT_EQ(second.load(), static_cast<int>(Outcome::Cancelled));
+    EXPECT_EQ(reopenedWrites->load(), 0) << "the device reopened after Close() is let go, unused";
+}
+
 TEST_F(LinkTest, InputArrivingWhileIdleIsNotTakenForTheNextReply) {
     board->regs["8C10"] = 0x32;
     board->regs["8C11"] = 0x41;

@@ -7,6 +7,9 @@ TESSOR_UI_PROBE name the Linux program and its preloaded probe.
 """
 
 import os
+import shutil
+import socket
+import subprocess
 import time
 import unittest
 
@@ -87,6 +90,34 @@ class Reference:
         return cls.done
 
 
+class Ser2netSession(WineSession):
+    """The Windows program with COM1 set to ser2net's RFC 2217 accepter on 127.0.0.1, ser2net (running
+    natively, ended with the session) on the simulator's pseudo-terminal."""
+
+    def _app_env(self, device):
+        with socket.socket() as free:
+            free.bind(("127.0.0.1", 0))
+            port = free.getsockname()[1]
+        config = self._file("ser2net.yaml")
+        with open(config, "w") as f:
+            f.write("%YAML 1.1\n---\nconnection: &board\n"
+                    f"  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
+                    f"  connector: serialdev,{device},9600n81,local\n")
+        ser2net = os.environ.get("SER2NET") or shutil.which("ser2net") or "/usr/sbin/ser2net"
+        self.procs.append(subprocess.Popen([ser2net, "-n", "-u", "-c", config, "-P", self._file("ser2net.pid")],
+                                           stdout=self._log("ser2net.out"), stderr=subprocess.STDOUT))
+
+        def listening():
+            # From the kernel's table: a connection would make ser2net open the pseudo-terminal.
+            with open("/proc/net/tcp") as table:
+                return f"0100007F:{port:04X} 00000000:0000 0A" in table.read()
+
+        _wait(listening, "ser2net listening", SLOW_S)
+        env = super()._app_env(device)
+        env["TESSOR_COM1"] = f"rfc2217://127.0.0.1:{port}"
+        return env
+
+
 class ConfiguratorUnderWine(unittest.TestCase):
 
     def assert_phy_like(self, linux, windows):
@@ -116,6 +147,12 @@ class ConfiguratorUnderWine(unittest.TestCase):
             # The choices are kept in the registry, under the program's name.
             stored = s.registry("HKCU\\Software\\Calvadra\\tessor-configurator")
             self.assertRegex(stored, r"Port\s+REG_\w+\s+0", stored)
+
+    def test_start_up_through_a_console_server(self):
+        ref = Reference.get()
+        with Ser2netSession(SIM_ARGS) as s:
+            s.start_up()
+            self.assertEqual(ref["traffic"], first_traffic(s), "first traffic through RFC 2217 differs")
 
     def test_terminal_save_and_line_history(self):
         ref = Reference.get()
