@@ -1,6 +1,7 @@
 // status (side, line, link settings, one PHY pass, identification) and counters (Ethernet passes).
 #include "cli/CliCommands.h"
 
+#include "model/PublishedNames.h"
 #include "ops/Access.h"
 #include "ops/Board.h"
 #include "ops/EthernetPass.h"
@@ -29,6 +30,11 @@ nlohmann::json Raw(const RegResult& r) {
 
 template <typename T> nlohmann::json Optional(const std::optional<T>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+// Hundredths of dB as dB, or null.
+template <typename T> nlohmann::json Decibels(const std::optional<T>& centi) {
+    return centi ? nlohmann::json(static_cast<double>(*centi) / 100.0) : nlohmann::json(nullptr);
 }
 
 std::string Trimmed(const std::string& text) {
@@ -86,21 +92,21 @@ nlohmann::json PhyJson(const ops::PhyPass& pass) {
               {"8C71", Raw(r.linkStatus)},
               {"8C98", Raw(r.lineFlags)},
               {"8D38", Raw(r.linkFailCount)}}},
-            {"snr_centi_db", Optional(pass.figures.snr)},
-            {"mse_centi_db", Optional(pass.figures.mse)},
+            {NameOf(Published::kSnr), Decibels(pass.figures.snr)},
+            {NameOf(Published::kMse), Decibels(pass.figures.mse)},
             // The register's raw count: the errors corrected since it was last read, over a time this one
             // read does not know. The page's figure (the count divided by 5) is texts.rs.
-            {"rs_corrected_count", Optional(pass.readings.rsCorrectedCount)},
-            {"tx_power_dbm_hz",
+            {NameOf(Published::kRsCorrectedCount), Optional(pass.readings.rsCorrectedCount)},
+            {NameOf(Published::kTxPower),
              pass.readings.txLevelDb ? nlohmann::json(-*pass.readings.txLevelDb) : nlohmann::json(nullptr)},
-            {"link_fail_count", Optional(pass.readings.linkFailCount)},
+            {NameOf(Published::kLinkFailCount), Optional(pass.readings.linkFailCount)},
             {"texts",
              {{"snr", pass.texts.snr},
               {"mse", pass.texts.mse},
               {"rs", pass.texts.rs},
               {"power", pass.texts.power},
               {"link_fail", pass.texts.linkFail}}},
-            {"indicators", indicators}};
+            {NameOf(Published::kIndicators), indicators}};
 }
 
 std::string PhyText(const ops::PhyPass& pass) {
@@ -173,9 +179,9 @@ std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std:
     if (link.remoteSpeedRead && !link.remoteSpeed.read.ok())
         return link.remoteSpeed.read;
 
-    *doc = nlohmann::json{{"side", SideName(side.side)},
+    *doc = nlohmann::json{{NameOf(Published::kSide), SideName(side.side)},
                           {"raw_8C70", Raw(side.read)},
-                          {"line_up", up},
+                          {NameOf(Published::kLineUp), up},
                           {"downstream", DirectionJson(link.downstream)},
                           {"upstream", DirectionJson(link.upstream)},
                           {"ethernet_speed", {{"local", SpeedJson(link.localSpeed)}}},
