@@ -179,10 +179,11 @@ TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
     ASSERT_EQ(first.size(), 7u); // header, recording started, line up, phy, 2 eth, action
     EXPECT_EQ(first[0], RecordingHeader());
     EXPECT_EQ(first[0].rfind("time_utc,monotonic_ms,type,", 0), 0u);
-    EXPECT_NE(first[0].find(",snr_db,mse_db,rs_per_s,tx_power_dbm_hz,link_fail_count,"), std::string::npos);
+    EXPECT_NE(first[0].find(",snr_db,mse_db,rs_corrected_per_second,tx_power_dbm_hz,link_fail_count,"),
+              std::string::npos);
     EXPECT_NE(first[0].find(",tx_frames_read,"), std::string::npos);
     EXPECT_NE(first[0].find(",rx_octets_total,"), std::string::npos);
-    EXPECT_NE(first[0].find(",tx_frames_per_s,"), std::string::npos);
+    EXPECT_NE(first[0].find(",tx_frames_per_second,"), std::string::npos);
     EXPECT_EQ(first[2].rfind("2026-11-30T", 0), 0u);
     // No RS rate for the first sample: the time its count covers is not known.
     EXPECT_NE(first[2].find(",phy,2000000,576,15,174,6,3,28.79,6.19,,-60,3,1,0,1,1,1,1,0,1,1,0,1,"),
@@ -394,7 +395,7 @@ TEST(RecordingFile, FormerColumnNamesFewerColumnsAndAByteOrderMarkAreReadAndCont
                                       {",tx_pause_frames_total,", ",tx_pause_total,"}}) {
         former.replace(former.find(now), now.size(), before);
     }
-    const std::size_t rates = former.find(",tx_frames_per_s,");
+    const std::size_t rates = former.find(",tx_frames_per_second,");
     former.erase(rates, former.find(",event,") - rates);
     const auto fieldsOf = [](const std::string& line) {
         // The journal's detail "Soft reset, local modem" is one quoted field.
@@ -435,8 +436,8 @@ TEST(RecordingFile, FormerColumnNamesFewerColumnsAndAByteOrderMarkAreReadAndCont
     }
 }
 
-// A file written before the rates were named "_per_second": rows appended to it put each rate under the
-// column that held it, "rs_per_s" and "<counter>_per_s".
+// A file written before the rates were named "_per_second" opens, and rows appended to it put each rate
+// under the column that held it, "rs_per_s" and "<counter>_per_s".
 TEST(RecordingFile, RatesGoOnUnderTheirFormerColumnNames) {
     const std::string former =
         "time_utc,monotonic_ms,type,error_value_reg,tx_level_reg,rs_corrected_reg,link_status_reg,"
@@ -467,6 +468,13 @@ TEST(RecordingFile, RatesGoOnUnderTheirFormerColumnNames) {
         recorder.AddEth(Eth(0, 40));
         recorder.AddEth(Eth(5, 40)); // 40 frames in 5 s
     }
+    CLineRecorder reopened;
+    ASSERT_TRUE(reopened.Load(path, &error)) << error;
+    reopened.Read([](const LineStore& store) {
+        EXPECT_EQ(store.skippedRows, 0u);
+        EXPECT_EQ(store.phy.size(), 2u);
+        EXPECT_EQ(store.eth.size(), 2u);
+    });
     const std::vector<std::string> lines = Lines(path);
     std::remove(path.c_str());
     ASSERT_FALSE(lines.empty());
