@@ -99,6 +99,24 @@ const PublishedName& Describe(Published value) {
     return kPublishedNames[static_cast<std::size_t>(value)];
 }
 
+const std::array<Rename, kRenameCount> kRenames{{
+    {"tc_synchronized", kInRecording, "tc_sync"},
+    {"remote_synchronized", kInRecording, "remote_sync"},
+    {"tx_pause", kInRecording, "tx_pause_frames"},
+    {"rx_pause", kInRecording, "rx_pause_frames"},
+    {"rx_broadcast", kInRecording, "rx_broadcast_frames"},
+    {"frame_too_long", kInRecording, "frame_too_long_errors"},
+    {"frame_check_errors", kInRecording, "frame_check_sequence_errors"},
+    {"rs_per_s", kInRecording, "rs_corrected_per_second"},
+    {"_per_s", kInRecording, "_per_second"},
+    {"snr_centi_db", kInStatusJson, "snr_db"},
+    {"mse_centi_db", kInStatusJson, "mse_db"},
+    {"transmit_power_dbm_per_hz", kInJsonLine, "tx_power_dbm_hz"},
+    {"rs_per_second", kInLineTestJson, "rs_corrected_per_second"},
+    {"rs_total", kInLineTestJson, "rs_corrected_total"},
+    {"tessor_rs_corrected_errors_per_second", kInMetrics, nullptr},
+}};
+
 namespace {
 
 bool StartsWith(const std::string& text, const std::string& start) {

@@ -102,13 +102,13 @@ std::map<std::string, std::string> Families(const std::string& exposition) {
 // Describe() finds a value by its place in the table; a name or metric is given once.
 TEST(PublishedNames, TableIsInTheOrderOfItsValuesAndNamesAreUnique) {
     std::set<std::string> names;
-    std::set<std::string> metrics;
+    std::set<int> metrics;
     for (std::size_t i = 0; i < static_cast<std::size_t>(Published::kCount); ++i) {
         const PublishedName& p = kPublishedNames[i];
         EXPECT_EQ(static_cast<std::size_t>(p.value), i) << p.name;
         EXPECT_TRUE(names.insert(p.name).second) << p.name;
-        if (p.metric) {
-            EXPECT_TRUE(metrics.insert(p.metric).second) << p.metric;
+        if (p.metric != kMetricFamilyCount) {
+            EXPECT_TRUE(metrics.insert(p.metric).second) << p.name;
         }
     }
 }
