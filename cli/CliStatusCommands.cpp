@@ -1,6 +1,7 @@
 // status (side, line, link settings, one PHY pass, identification) and counters (Ethernet passes).
 #include "cli/CliCommands.h"
 
+#include "model/PublishedNames.h"
 #include "ops/Access.h"
 #include "ops/Board.h"
 #include "ops/EthernetPass.h"
@@ -29,6 +30,11 @@ nlohmann::json Raw(const RegResult& r) {
 
 template <typename T> nlohmann::json Optional(const std::optional<T>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+// Hundredths of dB as dB, or null.
+template <typename T> nlohmann::json Decibels(const std::optional<T>& centi) {
+    return centi ? nlohmann::json(static_cast<double>(*centi) / 100.0) : nlohmann::json(nullptr);
 }
 
 std::string Trimmed(const std::string& text) {
@@ -87,20 +93,20 @@ nlohmann::json PhyJson(const ops::PhyPass& pass) {
               {"8C71", Raw(r.linkStatus)},
               {"8C98", Raw(r.lineFlags)},
               {"8D38", Raw(r.linkFailCount)}}},
-            {"snr_centi_db", Optional(v.snrCenti)},
-            {"mse_centi_db", Optional(v.mseCenti)},
+            {NameOf(Published::kSnr), Decibels(v.snrCenti)},
+            {NameOf(Published::kMse), Decibels(v.mseCenti)},
             // The register's raw count: the errors corrected since it was last read, over a time this one
             // read does not know. The page's figure (the count divided by 5) is texts.rs.
-            {"rs_corrected_count", Optional(v.registers.rsCorrected)},
-            {"tx_power_dbm_hz", Optional(v.txPowerDbmHz)},
-            {"link_fail_count", Optional(v.linkFailCount)},
+            {NameOf(Published::kRsCorrectedCount), Optional(v.registers.rsCorrected)},
+            {NameOf(Published::kTxPower), Optional(v.txPowerDbmHz)},
+            {NameOf(Published::kLinkFailCount), Optional(v.linkFailCount)},
             {"texts",
              {{"snr", texts.snr},
               {"mse", texts.mse},
               {"rs", texts.rs},
               {"power", texts.power},
               {"link_fail", texts.linkFail}}},
-            {"indicators", indicators}};
+            {NameOf(Published::kIndicators), indicators}};
 }
 
 std::string PhyText(const ops::PhyPass& pass) {
@@ -174,9 +180,9 @@ std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std:
     if (link.remoteSpeedRead && !link.remoteSpeed.read.ok())
         return link.remoteSpeed.read;
 
-    *doc = nlohmann::json{{"side", SideName(side.side)},
+    *doc = nlohmann::json{{NameOf(Published::kSide), SideName(side.side)},
                           {"raw_8C70", Raw(side.read)},
-                          {"line_up", up},
+                          {NameOf(Published::kLineUp), up},
                           {"downstream", DirectionJson(link.downstream)},
                           {"upstream", DirectionJson(link.upstream)},
                           {"ethernet_speed", {{"local", SpeedJson(link.localSpeed)}}},

@@ -5,6 +5,7 @@
 #include "linetest/ConfigCompare.h"
 #include "linetest/LineTest.h"
 #include "linetest/LineTestReport.h"
+#include "model/PublishedNames.h"
 #include "monitor/JsonText.h"
 
 #include <cmath>
@@ -59,7 +60,7 @@ nlohmann::json DirectionJson(const ops::DirectionSettings& d) {
 nlohmann::json StateJson(const linetest::BoardState& s) {
     if (!s.made)
         return nullptr;
-    nlohmann::json doc{{"line_up", Optional(s.lineUp)},
+    nlohmann::json doc{{NameOf(Published::kLineUp), Optional(s.lineUp)},
                        {"local", IdJson(s.local)},
                        {"remote", IdJson(s.remote)},
                        {"settings_outcome", linetest::OutcomeText(s.settings.outcome)}};
@@ -111,11 +112,11 @@ nlohmann::json LineTestJson(const linetest::LineTestResult& r, const std::string
         {"passes", r.passes},
         {"unanswered_passes", r.unansweredPasses},
         {"garbled_passes", r.garbledPasses},
-        {"snr_db", StatJson(r.snrCenti, 100.0)},
-        {"mse_db", StatJson(r.mseCenti, 100.0)},
-        {"tx_power_dbm_hz", StatJson(r.txPowerDb, 1.0)},
-        {"rs_total", r.rsTotal},
-        {"rs_per_second", Optional(r.rsPerSecond)},
+        {NameOf(Published::kSnr), StatJson(r.snrCenti, 100.0)},
+        {NameOf(Published::kMse), StatJson(r.mseCenti, 100.0)},
+        {NameOf(Published::kTxPower), StatJson(r.txPowerDb, 1.0)},
+        {NameOf(Published::kRsCorrectedTotal), r.rsTotal},
+        {NameOf(Published::kRsCorrectedPerSecond), Optional(r.rsPerSecond)},
         {"link_fail",
          {{"first", Optional(r.linkFailFirst)},
           {"last", Optional(r.linkFailLast)},

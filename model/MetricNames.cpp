@@ -15,6 +15,24 @@ const std::array<MetricFamilyDef, kMetricFamilyCount> kMetricFamilies{{
     {"tessor_link_failures_total", "counter", "",
      "Link failures since the monitor started: the increases of the modem's 8-bit link fail counter, "
      "counted over its wraps."},
+    {"tessor_board_info", "gauge", "", "Board identification registers 8C72, 8C73 and 8C6F; always 1."},
+    {"tessor_line_rate_bytes_per_second", "gauge", "bytes_per_second",
+     "Line rate of the current line settings."},
+    {"tessor_carrier_frequency_hertz", "gauge", "hertz", "Carrier frequency of the current line settings."},
+    {"tessor_poll_duration_seconds", "gauge", "seconds", "Time the last poll pass took."},
+    {"tessor_last_good_pass_timestamp_seconds", "gauge", "seconds",
+     "Unix time of the last pass the board answered."},
+    {"tessor_poll_passes_total", "counter", "", "Poll passes made."},
+    {"tessor_reconnections_total", "counter", "", "Times the board answered again after it had been lost."},
+    {"tessor_timeouts_total", "counter", "", "Commands the board did not answer in time."},
+    {"tessor_corrupted_replies_total", "counter", "",
+     "Garbled replies (a wrong echo, or not the answer asked for), skipped."},
+    {"tessor_last_pass_age_seconds", "gauge", "seconds",
+     "Seconds since the poll loop last completed a pass."},
+    {"tessor_poll_stale", "gauge", "",
+     "1 when no pass completed for three intervals plus the answer wait: the readings are left out."},
+    {"tessor_output_dropped_total", "counter", "",
+     "Passes an output (JSON lines, recording) had no room for and did not get."},
 }};
 
 const std::array<const char*, kCounterDefCount> kEthernetCounterHelp{

@@ -19,6 +19,18 @@ enum MetricFamily {
     kMetricIndicator,
     kMetricRsCorrectedTotal,
     kMetricLinkFailuresTotal,
+    kMetricBoardInfo,
+    kMetricLineRate,
+    kMetricCarrierFrequency,
+    kMetricPollDuration,
+    kMetricLastGoodPass,
+    kMetricPollPasses,
+    kMetricReconnections,
+    kMetricTimeouts,
+    kMetricCorruptedReplies,
+    kMetricLastPassAge,
+    kMetricPollStale,
+    kMetricOutputDropped,
     kMetricFamilyCount
 };
 

@@ -65,10 +65,6 @@ public:
     }
 
     // A gauge family with one sample, written only when the value is known.
-    template <class T> void Gauge(const std::string& name, const char* help, const std::optional<T>& v) {
-        Begin(name, "gauge", help);
-        Optional(v);
-    }
     template <class T> void Gauge(MetricFamily family, const std::optional<T>& v) {
         Begin(family);
         Optional(v);
@@ -81,6 +77,11 @@ public:
 
     void Counter(const std::string& name, const char* help, std::uint64_t v) {
         Begin(name, "counter", help);
+        Sample(Number(v));
+    }
+
+    void Counter(MetricFamily family, std::uint64_t v) {
+        Begin(family);
         Sample(Number(v));
     }
 
@@ -103,10 +104,6 @@ void WriteLine(CFamilyWriter& w, const Snapshot& s) {
     const PhyValues& p = s.phy;
     w.Gauge(kMetricLineSnr, Decibels(p.snrCenti));
     w.Gauge(kMetricLineMse, Decibels(p.mseCenti));
-    w.Gauge("tessor_rs_corrected_errors_per_second",
-            "Corrected Reed-Solomon errors per second: the last raw count over the real time since the read "
-            "before it.",
-            s.rsCorrectedPerSecond);
     w.Gauge(kMetricTransmitPower, p.txPowerDbmHz);
 
     w.Begin(kMetricIndicator);
@@ -117,10 +114,10 @@ void WriteLine(CFamilyWriter& w, const Snapshot& s) {
 
     if (!s.haveLink)
         return;
-    w.Begin("tessor_line_rate_bytes_per_second", "gauge", "Line rate of the current line settings.");
+    w.Begin(kMetricLineRate);
     w.Optional(s.link.downstream.lineRateBytesPerSecond, {{"direction", "downstream"}});
     w.Optional(s.link.upstream.lineRateBytesPerSecond, {{"direction", "upstream"}});
-    w.Begin("tessor_carrier_frequency_hertz", "gauge", "Carrier frequency of the current line settings.");
+    w.Begin(kMetricCarrierFrequency);
     w.Optional(s.link.downstream.carrierHertz, {{"direction", "downstream"}});
     w.Optional(s.link.upstream.carrierHertz, {{"direction", "upstream"}});
 }
@@ -134,7 +131,7 @@ void WriteBoardInfo(CFamilyWriter& w, const Snapshot& s) {
         std::snprintf(b, sizeof b, "%02X", v);
         return std::string(b);
     };
-    w.Begin("tessor_board_info", "gauge", "Board identification registers 8C72, 8C73 and 8C6F; always 1.");
+    w.Begin(kMetricBoardInfo);
     w.Sample("1",
              {{"chip", hex(*id.chip)}, {"revision", hex(*id.revision)}, {"firmware", hex(*id.firmware)}});
 }
@@ -158,26 +155,20 @@ std::string RenderExposition(const Snapshot& s) {
         const auto index = static_cast<std::size_t>(i);
         w.Counter(EthernetCounterMetric(i), kEthernetCounterHelp[index], s.ethernet[index]);
     }
-    w.Gauge("tessor_poll_duration_seconds", "Time the last poll pass took.", s.passDurationSeconds);
-    w.Gauge("tessor_last_good_pass_timestamp_seconds", "Unix time of the last pass the board answered.",
-            s.lastGoodPassUnixSeconds);
-    w.Counter("tessor_poll_passes_total", "Poll passes made.", s.passes);
-    w.Counter("tessor_reconnections_total", "Times the board answered again after it had been lost.",
-              s.reconnections);
-    w.Counter("tessor_timeouts_total", "Commands the board did not answer in time.", s.timeOuts);
-    w.Counter("tessor_corrupted_replies_total",
-              "Garbled replies (a wrong echo, or not the answer asked for), skipped.", s.corruptedReplies);
+    w.Gauge(kMetricPollDuration, s.passDurationSeconds);
+    w.Gauge(kMetricLastGoodPass, s.lastGoodPassUnixSeconds);
+    w.Counter(kMetricPollPasses, s.passes);
+    w.Counter(kMetricReconnections, s.reconnections);
+    w.Counter(kMetricTimeouts, s.timeOuts);
+    w.Counter(kMetricCorruptedReplies, s.corruptedReplies);
     return out;
 }
 
 std::string RenderPollHealth(const Snapshot& s, std::optional<double> lastPassAgeSeconds, bool stale) {
     std::string out;
     CFamilyWriter w(out, s);
-    w.Gauge("tessor_last_pass_age_seconds", "Seconds since the poll loop last completed a pass.",
-            lastPassAgeSeconds);
-    w.Gauge("tessor_poll_stale",
-            "1 when no pass completed for three intervals plus the answer wait: the readings are left out.",
-            std::optional<int>(stale ? 1 : 0));
+    w.Gauge(kMetricLastPassAge, lastPassAgeSeconds);
+    w.Gauge(kMetricPollStale, std::optional<int>(stale ? 1 : 0));
     return out;
 }
 
@@ -189,8 +180,7 @@ std::string RenderOutputsDropped(const std::vector<OutputDropped>& outputs) {
         if (!o.port.empty())
             labels.push_back({"port", o.port});
         CFamilyWriter w(out, labels);
-        w.Begin("tessor_output_dropped_total", "counter",
-                "Passes an output (JSON lines, recording) had no room for and did not get.");
+        w.Begin(kMetricOutputDropped);
         if (!first)
             w.SkipHeader();
         w.Sample(Number(o.count));

@@ -34,10 +34,6 @@ enum Column {
 // The column names in order.
 std::vector<std::string> ColumnNames();
 
-// The name a column had in files written before the names were made one across the tool's outputs
-// (empty when it had the same name).
-std::string FormerColumnName(const std::string& name);
-
 // Matches a header line (without its line end) with the columns of a recording: for each of ours, the
 // field that holds it under its name or its former name, or -1. False, with the first column missing,
 // when a column every recording has is not there. A leading byte-order mark is passed over.

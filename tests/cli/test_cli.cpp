@@ -140,7 +140,7 @@ TEST(CliCommands, JsonDocumentsCarryNumbersTextsAndRawValues) {
     EXPECT_EQ(status["ethernet_speed"]["remote"]["setting"], 3);
     EXPECT_EQ(status["phy"]["texts"]["power"], "- 60.0");
     EXPECT_EQ(status["phy"]["tx_power_dbm_hz"], -60);
-    EXPECT_TRUE(status["phy"]["snr_centi_db"].is_number_integer());
+    EXPECT_TRUE(status["phy"]["snr_db"].is_number_float());
     EXPECT_EQ(status["phy"]["indicators"]["full_constellation"], true);
     EXPECT_EQ(status["phy"]["indicators"]["adc_saturation"], false);
     EXPECT_EQ(status["identification"]["8C72"]["raw"], 0x61);

@@ -123,7 +123,7 @@ TEST(Golden, LineTestJson) {
     const linetest::LineTestResult result = linetest::CLineTest(board, options).Run();
     nlohmann::json doc = cli::LineTestJson(result, "report.html");
     // Rates are over the real time of the run.
-    Mask(doc, {"start", "end", "duration_s", "ethernet_seconds", "rs_per_second"});
+    Mask(doc, {"start", "end", "duration_s", "ethernet_seconds", "rs_corrected_per_second"});
     for (nlohmann::json& c : doc["criteria"]) {
         Mask(c, {"first_breach_s"});
         if (c["name"] == "rs_per_second")

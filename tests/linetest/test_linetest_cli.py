@@ -189,7 +189,7 @@ class LineTestCli(unittest.TestCase):
         # A burst is a few tens to a few hundred errors a simulated second, for 20 of them.
         total = int(rep.figures["rs_total"][0])
         self.assertGreaterEqual(total, 20 * 20)
-        self.assertEqual(doc["rs_total"], total)
+        self.assertEqual(doc["rs_corrected_total"], total)
         self.assertEqual(rep.criteria["no_line_drop"]["result"], "passed")
 
     def test_silent_board_fails_answered_every_pass(self):

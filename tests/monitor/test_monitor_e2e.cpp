@@ -340,12 +340,6 @@ TEST_F(MonitorE2e, TotalsAreTheCountsTheSimulatorAnsweredAndLinkFailuresGoOnOver
         15s);
     EXPECT_TRUE(agreed) << fcsReads << " FCS reads, total " << fcs.value_or(-1) << "; " << rsReads
                         << " RS reads, total " << rs.value_or(-1);
-    // Three errors a read, about a second apart.
-    const std::optional<double> perSecond = Metric("tessor_rs_corrected_errors_per_second");
-    ASSERT_TRUE(perSecond);
-    EXPECT_GT(*perSecond, 1.5);
-    EXPECT_LT(*perSecond, 6.0);
-
     const std::optional<double> before = Metric("tessor_link_failures_total");
     ASSERT_TRUE(before);
     SimCommand("drop 250");

@@ -183,10 +183,11 @@ TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
     ASSERT_EQ(first.size(), 7u); // header, recording started, line up, phy, 2 eth, action
     EXPECT_EQ(first[0], RecordingHeader());
     EXPECT_EQ(first[0].rfind("time_utc,monotonic_ms,type,", 0), 0u);
-    EXPECT_NE(first[0].find(",snr_db,mse_db,rs_per_s,tx_power_dbm_hz,link_fail_count,"), std::string::npos);
+    EXPECT_NE(first[0].find(",snr_db,mse_db,rs_corrected_per_second,tx_power_dbm_hz,link_fail_count,"),
+              std::string::npos);
     EXPECT_NE(first[0].find(",tx_frames_read,"), std::string::npos);
     EXPECT_NE(first[0].find(",rx_octets_total,"), std::string::npos);
-    EXPECT_NE(first[0].find(",tx_frames_per_s,"), std::string::npos);
+    EXPECT_NE(first[0].find(",tx_frames_per_second,"), std::string::npos);
     EXPECT_EQ(first[2].rfind("2026-11-30T", 0), 0u);
     // No RS rate for the first sample: the time its count covers is not known.
     EXPECT_NE(first[2].find(",phy,2000000,576,15,174,6,3,28.79,6.19,,-60,3,1,0,1,1,1,1,0,1,1,0,1,"),
@@ -398,7 +399,7 @@ TEST(RecordingFile, FormerColumnNamesFewerColumnsAndAByteOrderMarkAreReadAndCont
                                       {",tx_pause_frames_total,", ",tx_pause_total,"}}) {
         former.replace(former.find(now), now.size(), before);
     }
-    const std::size_t rates = former.find(",tx_frames_per_s,");
+    const std::size_t rates = former.find(",tx_frames_per_second,");
     former.erase(rates, former.find(",event,") - rates);
     const auto fieldsOf = [](const std::string& line) {
         // The journal's detail "Soft reset, local modem" is one quoted field.
@@ -437,6 +438,79 @@ TEST(RecordingFile, FormerColumnNamesFewerColumnsAndAByteOrderMarkAreReadAndCont
         });
         std::remove(path.c_str());
     }
+}
+
+// A file written before the rates were named "_per_second" opens, and rows appended to it put each rate
+// under the column that held it, "rs_per_s" and "<counter>_per_s".
+TEST(RecordingFile, RatesGoOnUnderTheirFormerColumnNames) {
+    const std::string former =
+        "time_utc,monotonic_ms,type,error_value_reg,tx_level_reg,rs_corrected_reg,link_status_reg,"
+        "line_flags_reg,link_fail_reg,snr_db,mse_db,rs_per_s,tx_power_dbm_hz,link_fail_count,"
+        "full_constellation,reduced_constellation,tc_sync,ethernet_sync,remote_sync,signal_detected,"
+        "micro_interruption,agc_converged,timing_converged,adc_saturation,answered,tx_frames_read,"
+        "rx_frames_read,tx_pause_frames_read,rx_pause_frames_read,tx_octets_read,rx_octets_read,"
+        "rx_broadcast_frames_read,single_collisions_read,multiple_collisions_read,"
+        "late_collisions_read,excessive_collisions_read,receive_errors_read,"
+        "carrier_sense_errors_read,frame_too_long_errors_read,frame_check_sequence_errors_read,"
+        "tx_frames_total,rx_frames_total,tx_pause_frames_total,rx_pause_frames_total,tx_octets_total,"
+        "rx_octets_total,rx_broadcast_frames_total,single_collisions_total,multiple_collisions_total,"
+        "late_collisions_total,excessive_collisions_total,receive_errors_total,"
+        "carrier_sense_errors_total,frame_too_long_errors_total,frame_check_sequence_errors_total,"
+        "tx_frames_per_s,rx_frames_per_s,tx_pause_frames_per_s,rx_pause_frames_per_s,tx_octets_per_s,"
+        "rx_octets_per_s,rx_broadcast_frames_per_s,single_collisions_per_s,multiple_collisions_per_s,"
+        "late_collisions_per_s,excessive_collisions_per_s,receive_errors_per_s,"
+        "carrier_sense_errors_per_s,frame_too_long_errors_per_s,frame_check_sequence_errors_per_s,"
+        "event,detail";
+    const std::string path = TempPath("former-rates.csv");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << former << "\n";
+    std::string error;
+    {
+        CLineRecorder recorder;
+        ASSERT_TRUE(recorder.StartRecording(path, &error)) << error;
+        recorder.AddPhy(Phy(0, Raw(0xAE, 0x06, 3, 15)));
+        recorder.AddPhy(Phy(5, Raw(0xAE, 0x06, 3, 50))); // 50 errors in 5 s
+        recorder.AddEth(Eth(0, 40));
+        recorder.AddEth(Eth(5, 40)); // 40 frames in 5 s
+    }
+    CLineRecorder reopened;
+    ASSERT_TRUE(reopened.Load(path, &error)) << error;
+    reopened.Read([](const LineStore& store) {
+        EXPECT_EQ(store.skippedRows, 0u);
+        EXPECT_EQ(store.phy.size(), 2u);
+        EXPECT_EQ(store.eth.size(), 2u);
+    });
+    const std::vector<std::string> lines = Lines(path);
+    std::remove(path.c_str());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], former);
+    auto fields = [](const std::string& line) {
+        std::vector<std::string> out(1);
+        for (char c : line) {
+            if (c == ',')
+                out.emplace_back();
+            else
+                out.back() += c;
+        }
+        return out;
+    };
+    const std::vector<std::string> header = fields(former);
+    auto at = [&header](const char* column) {
+        return static_cast<std::size_t>(std::find(header.begin(), header.end(), column) - header.begin());
+    };
+    std::vector<std::string> phy;
+    std::vector<std::string> eth;
+    for (const std::string& line : lines) {
+        const std::vector<std::string> f = fields(line);
+        if (f.size() == header.size() && f[2] == "phy")
+            phy = f;
+        if (f.size() == header.size() && f[2] == "eth")
+            eth = f;
+    }
+    ASSERT_EQ(phy.size(), header.size());
+    ASSERT_EQ(eth.size(), header.size());
+    EXPECT_EQ(phy[at("rs_per_s")], "10.00");
+    EXPECT_EQ(eth[at("tx_frames_per_s")], "8");
+    EXPECT_EQ(eth[at("frame_check_sequence_errors_per_s")], "8");
 }
 
 // The column a moment falls into.

@@ -1,0 +1,109 @@
+#pragma once
+
+// The names under which the tool publishes its values. Each value has one machine name, used as its key in
+// every JSON output (tessor-cli status and linetest, the monitor's JSON lines) and as its recording column,
+// with its unit and a help text, and the metric family that carries it where it has one. Metric names keep
+// their own spelling (base units, `_total` for counters) in the families of MetricNames.h. Indicators and
+// Ethernet counters take their names from kIndicatorDefs and kCounterDefs in LineVocabulary.h.
+
+#include "model/MetricNames.h"
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tessor {
+
+// The outputs a name is published in, as bits of PublishedName::outputs.
+enum PublishedOutput : unsigned {
+    kInStatusJson = 1u << 0,   // tessor-cli --json status
+    kInJsonLine = 1u << 1,     // the monitor's JSON lines
+    kInMetrics = 1u << 2,      // the monitor's metrics page
+    kInRecording = 1u << 3,    // the recording file's columns
+    kInLineTestJson = 1u << 4, // tessor-cli --json linetest
+};
+
+enum class Published {
+    // Recording rows
+    kTimeUtc,
+    kMonotonicMs,
+    kRowType,
+    kErrorValueReg,
+    kTxLevelReg,
+    kRsCorrectedReg,
+    kLinkStatusReg,
+    kLineFlagsReg,
+    kLinkFailReg,
+    kAnswered,
+    kEvent,
+    kDetail,
+    // The line
+    kLineUp,
+    kSnr,
+    kMse,
+    kRsCorrectedCount,
+    kRsCorrectedPerSecond,
+    kRsCorrectedTotal,
+    kTxPower,
+    kLinkFailCount,
+    kLinkFailuresTotal,
+    kIndicators,
+    kLink,
+    kLineRate,
+    kCarrierFrequency,
+    kEthernetTotals,
+    // The monitor's poll loop
+    kTime,
+    kPort,
+    kSide,
+    kUp,
+    kBoardInfo,
+    kPollDuration,
+    kLastGoodPass,
+    kPollPasses,
+    kReconnections,
+    kTimeouts,
+    kCorruptedReplies,
+    kLastPassAge,
+    kPollStale,
+    kOutputDropped,
+    kCount
+};
+
+struct PublishedName {
+    Published value;
+    const char* name;    // machine name: JSON key and recording column
+    const char* unit;    // empty for flags, texts and counts of events
+    const char* help;    // one sentence; the metric's HELP text is the family's
+    MetricFamily metric; // the metric family that carries it, or kMetricFamilyCount
+    unsigned outputs;    // PublishedOutput bits
+};
+
+// In the order of Published.
+extern const PublishedName kPublishedNames[static_cast<std::size_t>(Published::kCount)];
+
+const PublishedName& Describe(Published value);
+inline const char* NameOf(Published value) {
+    return Describe(value).name;
+}
+
+// The recording columns of each Ethernet counter: its name with one of these suffixes (the raw count of
+// one read, the sum of the raw counts, the raw count over the real time since the sample before).
+constexpr const char* kCounterColumnSuffixes[] = {"_read", "_total", "_per_second"};
+
+// A name an earlier version published, and the name that took its place in that output (nullptr: left
+// out). A name starting with "_" is a suffix; a recording column name also renames the columns that
+// begin with it ("tx_pause" -> "tx_pause_read", ...).
+struct Rename {
+    const char* former;
+    PublishedOutput output;
+    const char* now;
+};
+constexpr std::size_t kRenameCount = 15;
+extern const std::array<Rename, kRenameCount> kRenames;
+
+// The names a recording column had in files written by earlier versions, which the reader still takes.
+std::vector<std::string> FormerColumnNames(const std::string& column);
+
+} // namespace tessor
