@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <regex>
@@ -414,8 +415,14 @@ TEST_F(MonitorE2e, ScrapeFloodFromTenClientsDoesNotDisturbThePollCadence) {
     std::copy_if(starts.begin(), starts.end(), std::back_inserter(during),
                  [&](double t) { return t > floodEndUnix - 30.0 && t < floodEndUnix; });
     ASSERT_GE(during.size(), 28u);
-    for (std::size_t i = 1; i < during.size(); ++i)
-        EXPECT_NEAR(during[i] - during[i - 1], 1.0, 0.15) << "pass " << i;
+    // Passes stay on their one-second grid: none is lost or pushed along by the flood. One pass may start
+    // late when the machine is loaded (under the sanitizers, say); the grid brings the next one back.
+    for (std::size_t i = 1; i < during.size(); ++i) {
+        const double onGrid = during[0] + std::round(during[i] - during[0]);
+        EXPECT_NEAR(during[i], onGrid, 0.3) << "pass " << i;
+        EXPECT_NEAR(during[i] - during[i - 1], 1.0, 0.5) << "pass " << i;
+    }
+    EXPECT_NEAR((during.back() - during.front()) / static_cast<double>(during.size() - 1), 1.0, 0.02);
 }
 
 TEST_F(MonitorE2e, MalformedRequestsGetErrorsAndSlowClientsDoNotStallScrapes) {
