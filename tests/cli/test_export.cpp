@@ -32,8 +32,8 @@ std::optional<std::uint32_t> Register(std::int64_t value) {
 PhySample Phy(std::int64_t seconds, std::int64_t errorValue, std::int64_t rs, std::int64_t status,
               std::int64_t linkFail, std::int64_t monoSeconds = -1) {
     return rec::MakePhySample(At(seconds, monoSeconds < 0 ? seconds : monoSeconds),
-                              DecodePhy(PhyRegisters{Register(errorValue), 576, Register(rs), Register(status),
-                                                     0x06, Register(linkFail)},
+                              DecodePhy(PhyRegisters{Register(errorValue), 576, Register(rs),
+                                                     Register(status), 0x06, Register(linkFail)},
                                         LineReferences{9180, 6920}),
                               true);
 }

@@ -1,5 +1,5 @@
-#include "terminal/TerminalCommand.h"
 #include "link/ConsolePort.h"
+#include "terminal/TerminalCommand.h"
 
 #include <gtest/gtest.h>
 
