@@ -514,6 +514,9 @@ TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsence
     std::vector<Snapshot> passes;
     MonitorOptions o = SimOptions(sim, 50ms);
     o.device = "sim";
+    // Only the silenced passes go unanswered: a reply slowed by a loaded machine (or the sanitizers) must
+    // not make an absence of its own.
+    o.answerTimeout = 1000ms;
     CMonitor monitor(
         o,
         [&](const Snapshot& s) {
