@@ -9,12 +9,15 @@
 #include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <netinet/in.h>
 #include <optional>
+#include <regex>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tessor::monitor::test {
@@ -94,6 +97,21 @@ public:
 private:
     int m_fd = -1;
 };
+
+// The port a monitor started with "--listen 127.0.0.1:0" serves on, as its standard error (errFile)
+// says (scheme "http" or "https"); none when it has not said so within 5 s.
+inline std::optional<int> ServingPort(const std::string& errFile, const std::string& scheme) {
+    const std::regex serving("serving " + scheme + "://127\\.0\\.0\\.1:([0-9]+)/metrics");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    do {
+        const std::string err = ReadFile(errFile);
+        std::smatch m;
+        if (std::regex_search(err, m, serving))
+            return std::stoi(m[1].str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return std::nullopt;
+}
 
 // A real Prometheus on 127.0.0.1:promPort with the dir's prometheus.yml, its data in the dir.
 inline bool StartPrometheus(Process& prometheus, const TempDir& dir, int promPort) {

@@ -78,18 +78,9 @@ protected:
                                       "127.0.0.1:0",      "--interval", "1"};
         args.insert(args.end(), options.begin(), options.end());
         ASSERT_TRUE(m_monitor.Start(args, m_dir.File("monitor.out"), m_dir.File("monitor.err")));
-        const std::regex serving("serving http://127\\.0\\.0\\.1:([0-9]+)/metrics");
-        std::smatch m;
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                const std::string err = ReadFile(m_dir.File("monitor.err"));
-                if (!std::regex_search(err, m, serving))
-                    return false;
-                m_port = std::stoi(m[1].str());
-                return true;
-            },
-            5s))
-            << ReadFile(m_dir.File("monitor.err"));
+        const std::optional<int> port = ServingPort(m_dir.File("monitor.err"), "http");
+        ASSERT_TRUE(port) << ReadFile(m_dir.File("monitor.err"));
+        m_port = *port;
     }
 
     void SimCommand(const std::string& command) {

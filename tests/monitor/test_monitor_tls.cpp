@@ -92,18 +92,9 @@ protected:
             m_monitor.Start({TESSOR_CLI_PROGRAM, "monitor", m_dir.File("board"), "--listen", "127.0.0.1:0",
                              "--interval", "1", "--web.config.file", m_dir.File("web.yml")},
                             m_dir.File("monitor.out"), m_dir.File("monitor.err")));
-        const std::regex serving("serving https://127\\.0\\.0\\.1:([0-9]+)/metrics");
-        std::smatch m;
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                const std::string err = ReadFile(m_dir.File("monitor.err"));
-                if (!std::regex_search(err, m, serving))
-                    return false;
-                m_port = std::stoi(m[1].str());
-                return true;
-            },
-            5s))
-            << ReadFile(m_dir.File("monitor.err"));
+        const std::optional<int> port = ServingPort(m_dir.File("monitor.err"), "https");
+        ASSERT_TRUE(port) << ReadFile(m_dir.File("monitor.err"));
+        m_port = *port;
     }
 
     // The HTTP status curl got, "000" when the TLS handshake failed or the connection ended without one.
