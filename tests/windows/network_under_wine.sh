@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # tessor-cli.exe under Wine through a real ser2net on 127.0.0.1 (running natively, its RFC 2217 and raw
 # TCP accepters on the simulator's pseudo-terminal), beside the Linux tessor-cli on the pseudo-terminal
-# itself: a read and a write through each accepter send the same lines and give the same result, and a
-# refused connection is an open failure that names the host and port. Every run is bounded in time.
+# itself: a read and a write through each accepter send the same lines and give the same result. Then the
+# faults, from fake servers of fake_console_server.py: a refused connection is an open failure that names
+# the host and port, a server that never answers is no answer, one that closes in the middle of a reply is
+# a lost device, and one that refuses the telnet options still carries the console. Every run is bounded
+# in time.
 # Run by scripts/test-windows.sh, which starts the simulator. Environment: WINE, CLI (the .exe),
 # LINUX_CLI, RUN_DIR (the simulator's files), SER2NET (default: ser2net from the PATH or /usr/sbin).
 set -euo pipefail
@@ -40,7 +43,8 @@ connection: &raw
 YAML
 "$ser2net" -n -u -c "$dir/ser2net.yaml" -P "$dir/ser2net.pid" > "$dir/ser2net.out" 2>&1 &
 ser2net_pid=$!
-trap 'kill "$ser2net_pid" 2> /dev/null || true; wait "$ser2net_pid" 2> /dev/null || true' EXIT
+fake_pid=""
+trap 'kill "$ser2net_pid" ${fake_pid:+"$fake_pid"} 2> /dev/null || true; wait 2> /dev/null || true' EXIT
 # Listening, from the kernel's table: a connection would make ser2net open the pseudo-terminal.
 listens() { grep -qi "0100007F:$(printf '%04X' "$1") 00000000:0000 0A" /proc/net/tcp; }
 for _ in $(seq 100); do
@@ -97,8 +101,69 @@ grep -qF "cannot open rfc2217://127.0.0.1:$closed_port" "$dir/refused-win.err" |
     fail "refused-win.err: $(cat "$dir/refused-win.err")"
 [ ! -s "$dir/refused-win.wire" ] || fail "a refused connection sent $(cat "$dir/refused-win.wire")"
 
+# The faults of a console server, each from a fake one of our own on 127.0.0.1 that serves one connection
+# and ends within 60 s: it starts, writes its port to a file, and the Windows tool runs against it.
+fake_url=""
+start_fake() {
+    local script=$1 scheme=$2
+    rm -f "$dir/fake.port"
+    python3 "$(dirname "$0")/fake_console_server.py" "$script" "$dir/fake.port" --lifetime 60 &
+    fake_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$dir/fake.port" ] && break
+        sleep 0.05
+    done
+    fake_url="$scheme://127.0.0.1:$(cat "$dir/fake.port" 2> /dev/null || echo 0)"
+}
+stop_fake() {
+    kill "$fake_pid" 2> /dev/null || true
+    wait "$fake_pid" 2> /dev/null || true
+}
+expect_err() {
+    grep -qF -- "$2" "$dir/$1.err" || fail "$1: standard error lacks '$2': $(cat "$dir/$1.err")"
+}
+# Ended by the tool itself, well before the 60 s bound of run_side.
+expect_quick() {
+    [ "$(cat "$dir/$1.seconds")" -lt "$2" ] || fail "$1 took $(cat "$dir/$1.seconds") s, more than $2 s"
+}
+timed_side() {
+    local tag=$1 start=$SECONDS
+    shift
+    run_side "$tag" "$@"
+    echo $((SECONDS - start)) > "$dir/$tag.seconds"
+}
+
+for scheme in rfc2217 socket; do
+    # Accepts and never answers, not even to the telnet options: the board does not answer (exit code 4).
+    start_fake silent "$scheme"
+    timed_side "silent-$scheme" "$WINE" "$CLI" --port "$fake_url" --answer-timeout-ms 500 read 8C10
+    stop_fake
+    expect_status "silent-$scheme" 4
+    expect_err "silent-$scheme" "the board on $fake_url did not answer within 500 ms."
+    expect_quick "silent-$scheme" 30
+
+    # Half a reply, then the connection is closed: the device is lost in the middle of the command.
+    start_fake half-reply "$scheme"
+    timed_side "half-$scheme" "$WINE" "$CLI" --port "$fake_url" --answer-timeout-ms 1000 read 8C10
+    stop_fake
+    expect_status "half-$scheme" 4
+    expect_err "half-$scheme" "Connection closed by the console server"
+    expect_err "half-$scheme" "the device $fake_url failed or is gone."
+    expect_quick "half-$scheme" 30
+done
+
+# A telnet server that refuses binary mode and the COM-PORT-OPTION still carries the console: the port
+# opens after the negotiation bound, and the command is answered.
+start_fake refuse-options rfc2217
+timed_side refusing-options "$WINE" "$CLI" --port "$fake_url" read 8C10
+stop_fake
+expect_status refusing-options 0
+[ "$(cat "$dir/refusing-options.out")" = "8C10: 3F" ] ||
+    fail "refusing-options printed '$(cat "$dir/refusing-options.out")'; stderr: $(cat "$dir/refusing-options.err")"
+expect_quick refusing-options 30
+
 if [ "$failures" -ne 0 ]; then
     echo "network_under_wine: $failures check(s) failed" >&2
     exit 1
 fi
-echo "network_under_wine: read and write through ser2net's RFC 2217 and raw accepters, refused connection checked"
+echo "network_under_wine: read and write through ser2net's RFC 2217 and raw accepters; refused, silent, half-reply and option-refusing servers checked"
