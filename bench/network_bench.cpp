@@ -4,6 +4,8 @@
 // TCP one on 127.0.0.1. The runs of the three paths alternate, so a change in the machine's load meets
 // them all. Prints one table of ratios, never an assertion.
 
+#include "bench/NetworkSites.h"
+#include "bench/Options.h"
 #include "bench/Process.h"
 
 #include <algorithm>
@@ -70,23 +72,73 @@ double RunMs(const std::vector<std::string>& args, const std::string& errors, bo
     return ms;
 }
 
+bool IsHelp(const std::string& arg) {
+    return arg == "--help" || arg == "-h";
+}
+
+constexpr const char* kUsage =
+    "usage: tessor-bench-network [--work-dir DIR] [--repeats N] [--only compare|remote|boards]\n"
+    "                            [--delay-ms N] [--remote-repeats N] [--remote-seconds N]\n"
+    "                            [--boards N] [--rest-seconds N]\n"
+    "  compare: status and save directly and through ser2net's accepters (--repeats runs each);\n"
+    "  remote: through a relay adding --delay-ms each way (default 20) in front of ser2net;\n"
+    "  boards: one monitor watching --boards boards (default 16) behind one ser2net.\n"
+    "  Without --only, all three. Needs ser2net (scripts/setup-deps.sh).\n";
+
+// The options of the command line; false after printing the usage (on standard output for --help).
+bool ParseNetworkOptions(int argc, char** argv, std::string* workDir, int* repeats,
+                         tessor::bench::NetworkSitesOptions* sites, std::string* only) {
+    if (argc > 1 && IsHelp(argv[1])) {
+        std::fputs(kUsage, stdout);
+        return false;
+    }
+    const auto count = [](const char* v, int least) { return std::max(least, std::atoi(v)); };
+    const bool parsed = tessor::bench::ParseOptions(
+        argc, argv,
+        {{"--work-dir", [&](const char* v) { *workDir = v; }},
+         {"--repeats", [&](const char* v) { *repeats = count(v, 1); }},
+         {"--only", [&](const char* v) { *only = v; }},
+         {"--delay-ms", [&](const char* v) { sites->delayMs = count(v, 0); }},
+         {"--remote-repeats", [&](const char* v) { sites->repeats = count(v, 1); }},
+         {"--remote-seconds", [&](const char* v) { sites->proxySeconds = count(v, 5); }},
+         {"--boards", [&](const char* v) { sites->boards = count(v, 1); }},
+         {"--rest-seconds", [&](const char* v) { sites->restSeconds = count(v, 5); }}});
+    if (!parsed || (!only->empty() && *only != "compare" && *only != "remote" && *only != "boards")) {
+        std::fputs(kUsage, stderr);
+        return false;
+    }
+    sites->sim = TESSOR_BENCH_SIM;
+    sites->cli = TESSOR_BENCH_CLI;
+    sites->ser2net = TESSOR_BENCH_SER2NET;
+    return true;
+}
+
+// The remote-site and many-boards parts: both, or the one --only names.
+int RunSites(const tessor::bench::NetworkSitesOptions& sites, const std::string& only) {
+    if (only.empty() || only == "remote")
+        tessor::bench::RemoteSite(sites);
+    if (only.empty() || only == "boards")
+        tessor::bench::ManyBoards(sites);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::string workDir;
     int repeats = 7;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string a = argv[i];
-        if (a == "--work-dir")
-            workDir = argv[i + 1];
-        else if (a == "--repeats")
-            repeats = std::max(1, std::atoi(argv[i + 1]));
-    }
+    tessor::bench::NetworkSitesOptions sites;
+    std::string only;
+    if (!ParseNetworkOptions(argc, argv, &workDir, &repeats, &sites, &only))
+        return argc > 1 && IsHelp(argv[1]) ? 0 : 2;
     if (workDir.empty()) {
         char pattern[] = "/tmp/tessor-bench-network.XXXXXX";
         const char* dir = mkdtemp(pattern);
         workDir = dir ? dir : "/tmp";
     }
+    sites.workDir = workDir;
+    if (!only.empty() && only != "compare")
+        return RunSites(sites, only);
     std::printf(
         "\n6. A board behind ser2net (127.0.0.1) against its pseudo-terminal, side by side (paced)\n");
     double load[3] = {0, 0, 0};
@@ -150,5 +202,5 @@ int main(int argc, char** argv) {
         "    the median of the runs; ratio = median / the pseudo-terminal's median. The rfc2217\n"
         "    figures include the telnet negotiation of every opening.\n");
     unlink(file.c_str());
-    return 0;
+    return only.empty() ? RunSites(sites, only) : 0;
 }
