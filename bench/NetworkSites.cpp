@@ -135,7 +135,8 @@ struct Pass {
 // line count at that moment, so the commands between two pass ends are the later pass's.
 class WatchedMonitor {
 public:
-    ~WatchedMonitor() { m_process.Stop(kStopGrace); }
+    ~WatchedMonitor() { Stop(); }
+    void Stop() { m_process.Stop(kStopGrace); }
 
     bool Start(const NetworkSitesOptions& o, const std::vector<std::string>& devices, double interval,
                const std::string& tag) {
@@ -375,10 +376,11 @@ void ManyBoards(const NetworkSitesOptions& o) {
     const long hwm = StatusKb(all.Pid(), "VmHWM");
     const long ser2netRss = StatusKb(ser2net.Pid(), "VmRSS");
     const std::vector<Pass> passes = all.Passes();
+    all.Stop(); // ser2net takes one client per accepter
     WatchedMonitor alone;
     PassFigures aloneFigures;
     if (alone.Start(o, {urls[0]}, 5.0, "many-alone")) {
-        alone.Collect(std::chrono::seconds(std::max(16, o.restSeconds / 2)), "");
+        alone.Collect(std::chrono::seconds(std::max(21, o.restSeconds / 2)), "");
         aloneFigures = Figures(Steady(alone.Passes(), urls[0]));
     }
     ser2net.SignalAndWait(SIGTERM, kStopGrace);
