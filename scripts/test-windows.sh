@@ -3,7 +3,8 @@
 # tessor-configurator.exe (against the static Qt of scripts/build-qt-windows.sh, built once into a cache)
 # with mingw-w64, then runs them under Wine: the unit tests; tessor-cli.exe against tessor-sim (the Linux
 # build) through a Wine COM port mapped to the simulator's pseudo-terminal, and through ser2net's RFC 2217
-# and raw TCP accepters on 127.0.0.1; the window program on its own
+# and raw TCP accepters on 127.0.0.1, and against fake console servers for the network faults; the window
+# program on its own
 # Xvfb display driven with real X input, beside the Linux program as the reference; then the zip, the
 # per-user installer (tested under Wine in fresh prefixes), SHA256SUMS and the signatures.
 #   BUILD_DIR (default build-windows) holds the cross build, the Linux programs and the Wine prefix;
