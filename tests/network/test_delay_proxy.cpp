@@ -10,8 +10,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
-#include <thread>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tessor::bench::test {
