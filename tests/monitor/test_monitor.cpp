@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <netinet/in.h>
@@ -1055,6 +1056,30 @@ TEST(MonitorEndpoint, ConnectionsOneAfterAnotherDoNotWakeTheWatchOverRequestDead
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
     EXPECT_LE(rounds, static_cast<std::uint64_t>(ticks.count()) + 2)
         << "after " << kConnections << " connections";
+}
+
+// Every serving thread wakes for each new connection and all but one find nothing to accept: the endpoint
+// has two of them, not one per core of a large machine.
+TEST(MonitorEndpoint, TwoThreadsServeTheConnections) {
+    auto serving = [] {
+        int count = 0;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(task.path() / "comm");
+            std::string name;
+            std::getline(comm, name);
+            count += name.rfind("MHD-", 0) == 0 ? 1 : 0;
+        }
+        return count;
+    };
+    const int before = serving();
+    CMetricsServer server([] { return std::string("tessor_up 1\n"); });
+    std::string error;
+    ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
+    // A thread may name itself only once it runs.
+    for (int i = 0; i < 100 && serving() - before < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(serving() - before, 2);
 }
 
 // Without a wake-up per connection the watch still lets a client go at its request's deadline: one that
