@@ -1095,7 +1095,7 @@ TEST(MonitorEndpoint, AClientTricklingBytesIsLetGoAtItsRequestDeadline) {
     RawConnection connection(server.Port());
     ASSERT_TRUE(connection.Connected());
     const auto start = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::duration cut{};
+    auto cut = std::chrono::steady_clock::duration::max(); // never let go
     for (int i = 0; i < 40; ++i) {
         if (!connection.Send("X")) {
             cut = std::chrono::steady_clock::now() - start;
@@ -1104,7 +1104,7 @@ TEST(MonitorEndpoint, AClientTricklingBytesIsLetGoAtItsRequestDeadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_GE(cut, std::chrono::milliseconds(600));
-    EXPECT_LT(cut, std::chrono::milliseconds(1500)) << "let go late or never";
+    EXPECT_LT(cut, std::chrono::milliseconds(2000)) << "let go late or never";
 }
 
 TEST(MonitorEndpoint, NulInThePathAndAbsoluteFormTargetsAreAnsweredByTheExactPath) {
