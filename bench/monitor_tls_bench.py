@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Scrape latency with TLS and basic authentication: tessor-cli monitor against the node exporter given the
 same web configuration file (text-file collector only), side by side in one run, on kept-alive and on new
-connections. Prints p50 and p99 in milliseconds. Loopback only; bounded in count and time."""
+connections, the two servers scraped in turn so that both meet the same load; then the TLS handshake alone
+and its phases as the client saw them. Prints p50 and p99 in milliseconds. Loopback only; bounded in count
+and time."""
 
 import argparse
 import base64
@@ -67,26 +69,58 @@ class Scraper:
         return elapsed
 
 
-def measure(port, d, keep, count, pause):
-    scraper = Scraper(port, d)
-    scraper.scrape(keep)  # the first: a handshake and bcrypt on either side
-    times = []
+def measure(ports, d, keep, count, pause):
+    """Scrapes of every server in turn, one after the other, so that both meet the same load."""
+    scrapers = {name: Scraper(port, d) for name, port in ports.items()}
+    for scraper in scrapers.values():
+        scraper.scrape(keep)  # the first: a handshake and bcrypt on either side
+    times = {name: [] for name in ports}
     for _ in range(count):
-        times.append(scraper.scrape(keep))
-        time.sleep(pause)
+        for name, scraper in scrapers.items():
+            times[name].append(scraper.scrape(keep))
+            time.sleep(pause)
     return times
 
 
-def handshakes(port, d, count, pause):
-    """TLS handshakes alone (the client's side of it: until the server's Finished), no request."""
-    scraper = Scraper(port, d)
-    times = []
+class Phases:
+    """When the client wrote or read each handshake message, from the TLS library's message callback."""
+
+    def __init__(self, context):
+        self.marks = []
+        context._msg_callback = self.seen
+
+    def seen(self, connection, direction, version, content_type, message_type, data):
+        if content_type == ssl._TLSContentType.HANDSHAKE:
+            self.marks.append((time.perf_counter(), direction, getattr(message_type, "name", "")))
+
+    def at(self, direction, name):
+        return next((t for t, d, n in self.marks if d == direction and n == name), None)
+
+
+def handshakes(ports, d, count, pause):
+    """TLS handshakes alone (the client's side of it: until its own Finished), no request, every server in
+    turn; with their phases: the TCP connection, from it to the ClientHello written, from there to the server's
+    ServerHello read (the server's accept and its first flight), and from that to the server's Finished."""
+    kinds = ("handshake only", "  TCP connect", "  connect to ClientHello", "  ClientHello to ServerHello",
+             "  ServerHello to Finished")
+    times = {(kind, name): [] for kind in kinds for name in ports}
+    scrapers = {name: Scraper(port, d) for name, port in ports.items()}
+    phases = {name: Phases(scraper.context) for name, scraper in scrapers.items()}
     for _ in range(count):
-        start = time.perf_counter()
-        with socket.create_connection(("127.0.0.1", port), timeout=5) as raw:
-            with scraper.context.wrap_socket(raw, server_hostname="127.0.0.1"):
-                times.append((time.perf_counter() - start) * 1000.0)
-        time.sleep(pause)
+        for name, port in ports.items():
+            phases[name].marks.clear()
+            start = time.perf_counter()
+            with socket.create_connection(("127.0.0.1", port), timeout=5) as raw:
+                connected = time.perf_counter()
+                with scrapers[name].context.wrap_socket(raw, server_hostname="127.0.0.1"):
+                    done = time.perf_counter()
+            hello = phases[name].at("write", "CLIENT_HELLO")
+            server_hello = phases[name].at("read", "SERVER_HELLO")
+            finished = phases[name].at("read", "FINISHED")
+            for kind, value in zip(kinds, (done - start, connected - start, hello - connected, server_hello - hello,
+                                           finished - server_hello)):
+                times[(kind, name)].append(value * 1000.0)
+            time.sleep(pause)
     return times
 
 
@@ -139,15 +173,15 @@ def main():
         print("Scrape latency with TLS 1.3, a verified client certificate and basic authentication (bcrypt cost 10)")
         print("%d scrapes each, %.0f ms apart, one client; ms" % (a.scrapes, a.pause_ms))
         print("%-28s %-14s %8s %8s %8s" % ("connection", "server", "p50", "p99", "max"))
+        def row(kind, name, times):
+            print("%-28s %-14s %8.3f %8.3f %8.3f" % (kind, name, percentile(times, 0.5), percentile(times, 0.99),
+                                                     max(times)))
+
         for keep, kind in ((True, "kept alive"), (False, "new per scrape")):
-            for name in ("monitor", "node exporter"):
-                times = measure(ports[name], d, keep, a.scrapes, a.pause_ms / 1000.0)
-                print("%-28s %-14s %8.3f %8.3f %8.3f" % (kind, name, percentile(times, 0.5),
-                                                         percentile(times, 0.99), max(times)))
-        for name in ("monitor", "node exporter"):
-            times = handshakes(ports[name], d, a.scrapes, a.pause_ms / 1000.0)
-            print("%-28s %-14s %8.3f %8.3f %8.3f" % ("handshake only", name, percentile(times, 0.5),
-                                                     percentile(times, 0.99), max(times)))
+            for name, times in measure(ports, d, keep, a.scrapes, a.pause_ms / 1000.0).items():
+                row(kind, name, times)
+        for (kind, name), times in handshakes(ports, d, a.scrapes, a.pause_ms / 1000.0).items():
+            row(kind, name, times)
         with open("/proc/loadavg") as f:
             print("load average at the end: " + f.read().strip())
     finally:

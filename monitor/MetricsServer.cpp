@@ -34,8 +34,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Event-driven threads, each serving its share of the connections: one that the scheduler holds back
-// delays only its own.
-constexpr unsigned kThreads = 4;
+// delays only its own. Every one of them wakes for each new connection and all but one find nothing to
+// accept, which a TLS client waits through in its connect: two, no more.
+constexpr unsigned kThreads = 2;
 
 const char kChallenge[] = "Basic realm=\"tessor-cli monitor\", charset=\"UTF-8\"";
 const char kTextPlain[] = "text/plain; charset=utf-8";
@@ -305,6 +306,11 @@ public:
         return true;
     }
 
+    std::uint64_t WatchRounds() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_watchRounds;
+    }
+
 private:
     struct Connection {
         int fd = -1;
@@ -354,8 +360,7 @@ private:
                 connection.deadline = Clock::time_point::max();
             }
         }
-        if (m_connections.empty())
-            m_cv.notify_all(); // the watch may be waiting without a deadline
+        // The watch is not woken: it looks again within a tick, and the new deadline is further away.
         m_connections[c] = connection;
     }
 
@@ -394,16 +399,22 @@ private:
         }
     }
 
+    // The watch looks at least once a tick, shorter than any deadline it is given, so no connection ever
+    // has to wake it: waking another thread on each new connection would sit in the TLS handshake's path.
+    Clock::duration WatchTick() const {
+        const auto half = std::chrono::milliseconds(std::max(2u, m_limits.requestMs) / 2);
+        return std::min<Clock::duration>(std::chrono::seconds(1), half);
+    }
+
     void Watch() {
+        const Clock::duration tick = WatchTick();
         std::unique_lock<std::mutex> lock(m_mutex);
-        Clock::time_point next = Clock::time_point::max();
+        Clock::time_point next = Clock::now() + tick;
         while (!m_stopping) {
-            if (next == Clock::time_point::max())
-                m_cv.wait(lock);
-            else
-                m_cv.wait_until(lock, next);
-            next = Clock::now() + std::chrono::seconds(1);
+            m_cv.wait_until(lock, next);
+            ++m_watchRounds;
             const auto now = Clock::now();
+            next = now + tick;
             for (auto& entry : m_connections) {
                 if (entry.second.deadline <= now) {
                     ::shutdown(entry.second.fd, SHUT_RDWR);
@@ -411,8 +422,6 @@ private:
                 }
                 next = std::min(next, entry.second.deadline);
             }
-            if (m_connections.empty())
-                next = Clock::time_point::max();
         }
     }
 
@@ -547,6 +556,7 @@ private:
     mutable std::mutex m_mutex; // guards m_connections and m_stopping
     std::condition_variable m_cv;
     bool m_stopping = false;
+    std::uint64_t m_watchRounds = 0; // guarded by m_mutex
     std::unordered_map<MHD_Connection*, Connection> m_connections;
     std::thread m_watch;
 };
@@ -557,6 +567,10 @@ CMetricsServer::CMetricsServer(Source source, EndpointLimits limits,
 
 bool CMetricsServer::Reconfigure(std::shared_ptr<const CEndpointSecurity> security, std::string* error) {
     return m_impl->Reconfigure(std::move(security), error);
+}
+
+std::uint64_t CMetricsServer::WatchRounds() const {
+    return m_impl->WatchRounds();
 }
 
 CMetricsServer::~CMetricsServer() {

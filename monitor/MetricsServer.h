@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -64,6 +65,9 @@ public:
     // already open keep their TLS session. False, with *error set and the old one kept, when it cannot
     // take its place: TLS is turned on or off only by a restart.
     bool Reconfigure(std::shared_ptr<const CEndpointSecurity> security, std::string* error);
+    // How often the watch over request deadlines has looked at the connections: a few times a second at
+    // most, never because a connection came.
+    std::uint64_t WatchRounds() const;
 
     class Impl;
 

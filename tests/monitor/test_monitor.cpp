@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <netinet/in.h>
@@ -1032,6 +1033,78 @@ TEST(MonitorEndpoint, TwoRequestsOnOneConnectionAreBothAnsweredAndTheConnectionK
     const std::string second = connection.ReadAnswers(1);
     EXPECT_EQ(second.rfind("HTTP/1.1 200", 0), 0u) << second;
     EXPECT_NE(second.find("tessor_up 1"), std::string::npos) << second;
+}
+
+// A new connection never wakes the watch over request deadlines (on a TLS endpoint that wake-up sat in
+// every handshake's path): connections one after another, each answered and closed before the next, cost
+// it no round beyond its ticks.
+TEST(MonitorEndpoint, ConnectionsOneAfterAnotherDoNotWakeTheWatchOverRequestDeadlines) {
+    CMetricsServer server([] { return std::string("tessor_up 1\n"); });
+    std::string error;
+    ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
+    constexpr int kConnections = 30;
+    const auto start = std::chrono::steady_clock::now();
+    const std::uint64_t before = server.WatchRounds();
+    for (int i = 0; i < kConnections; ++i) {
+        RawConnection connection(server.Port());
+        ASSERT_TRUE(connection.Send("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
+        // Until the server closed it: the connection is gone from the watch's list before the next comes.
+        EXPECT_EQ(connection.ReadAnswers(2).rfind("HTTP/1.1 200", 0), 0u);
+    }
+    const auto rounds = server.WatchRounds() - before;
+    const auto ticks =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LE(rounds, static_cast<std::uint64_t>(ticks.count()) + 2)
+        << "after " << kConnections << " connections";
+}
+
+// Every serving thread wakes for each new connection and all but one find nothing to accept: the endpoint
+// has two of them, not one per core of a large machine.
+TEST(MonitorEndpoint, TwoThreadsServeTheConnections) {
+    auto serving = [] {
+        int count = 0;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(task.path() / "comm");
+            std::string name;
+            std::getline(comm, name);
+            count += name.rfind("MHD-", 0) == 0 ? 1 : 0;
+        }
+        return count;
+    };
+    const int before = serving();
+    CMetricsServer server([] { return std::string("tessor_up 1\n"); });
+    std::string error;
+    ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
+    // A thread may name itself only once it runs.
+    for (int i = 0; i < 100 && serving() - before < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(serving() - before, 2);
+}
+
+// Without a wake-up per connection the watch still lets a client go at its request's deadline: one that
+// trickles a byte every 100 ms never completes a request and is cut soon after 600 ms.
+TEST(MonitorEndpoint, AClientTricklingBytesIsLetGoAtItsRequestDeadline) {
+    EndpointLimits limits;
+    limits.requestMs = 600;
+    CMetricsServer server([] { return std::string("tessor_up 1\n"); }, limits);
+    std::string error;
+    ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
+    // The watch is between two ticks when the connection comes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    RawConnection connection(server.Port());
+    ASSERT_TRUE(connection.Connected());
+    const auto start = std::chrono::steady_clock::now();
+    auto cut = std::chrono::steady_clock::duration::max(); // never let go
+    for (int i = 0; i < 40; ++i) {
+        if (!connection.Send("X")) {
+            cut = std::chrono::steady_clock::now() - start;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_GE(cut, std::chrono::milliseconds(600));
+    EXPECT_LT(cut, std::chrono::milliseconds(2000)) << "let go late or never";
 }
 
 TEST(MonitorEndpoint, NulInThePathAndAbsoluteFormTargetsAreAnsweredByTheExactPath) {
