@@ -16,9 +16,10 @@ enum NetworkErrorCode : int {
     kNetworkClosedByServer = -1003 // the server ended the connection
 };
 
-// A connected TCP socket (no delay, keep-alive) and a way for another thread to wake a wait on it: the
-// part of the network device that differs between systems. POSIX waits in poll() on the socket and a
-// wake-up pipe, Winsock on the socket's event and a wake-up event. Sends and receives never block.
+// A connected TCP socket (no delay, keep-alive, each received segment acknowledged at once) and a way for
+// another thread to wake a wait on it: the part of the network device that differs between systems.
+// POSIX waits in poll() on the socket and a wake-up pipe, Winsock on the socket's event and a wake-up
+// event. Sends and receives never block.
 class NetworkSocket {
 public:
     enum class WaitResult { Ready, TimedOut, Woken, Failed };

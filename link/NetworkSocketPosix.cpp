@@ -37,6 +37,15 @@ int MillisecondsLeft(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>((left + 999) / 1000) : 0;
 }
 
+// Linux leaves quick-acknowledge mode on its own after a while and then holds the ACK of a small segment
+// for up to 40 ms. A console server whose socket keeps Nagle's algorithm on (ser2net's default) does not
+// send a reply's next character until that ACK arrives, so every reply would stall once. Asked again
+// after every receive, the ACK goes out at once.
+void AcknowledgeAtOnce(int fd) {
+    const int on = 1;
+    (void)setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+}
+
 void SetSocketOptions(int fd) {
     const int on = 1;
     (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -146,8 +155,10 @@ NetworkSocket::Transfer NetworkSocket::Send(const std::uint8_t* data, std::size_
 NetworkSocket::Transfer NetworkSocket::Receive(std::uint8_t* data, std::size_t len) {
     for (;;) {
         const ssize_t n = ::recv(m_handles->fd, data, len, MSG_DONTWAIT);
-        if (n > 0)
+        if (n > 0) {
+            AcknowledgeAtOnce(m_handles->fd);
             return {Transfer::Done, static_cast<std::size_t>(n), 0};
+        }
         if (n == 0)
             return {Transfer::Closed, 0, 0};
         if (errno == EINTR)

@@ -52,6 +52,12 @@ void SetSocketOptions(SOCKET s) {
     tcp_keepalive keep{1, kKeepIdleMs, kKeepIntervalMs};
     DWORD returned = 0;
     (void)::WSAIoctl(s, SIO_KEEPALIVE_VALS, &keep, sizeof keep, nullptr, 0, &returned, nullptr, nullptr);
+    // Every segment acknowledged at once: a console server with Nagle's algorithm on (ser2net's default)
+    // sends a reply's next character only once the previous one is acknowledged, and Windows would
+    // otherwise hold that ACK for up to 200 ms. Older systems refuse the request and keep their own.
+    int ackFrequency = 1;
+    (void)::WSAIoctl(s, SIO_TCP_SET_ACK_FREQUENCY, &ackFrequency, sizeof ackFrequency, nullptr, 0, &returned,
+                     nullptr, nullptr);
 }
 
 int PendingError(SOCKET s) {

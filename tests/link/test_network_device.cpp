@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -16,6 +17,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -299,6 +301,71 @@ TEST(NetworkDevice, ATelnetServerThatRefusesTheOptionsOpensOnceTheBoundHasPassed
     }
     EXPECT_EQ(got, (Bytes{'L', 0xFF, '>'}));
 }
+
+#ifdef __linux__
+// Whether the server's last segment has been acknowledged by the client, asked again until the bound
+// passes.
+bool AcknowledgedWithin(Socket s, std::chrono::milliseconds bound) {
+    const auto end = Clock::now() + bound;
+    for (;;) {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_unacked == 0)
+            return true;
+        if (Clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+// Waits, within a bound, until the other side has reached the round.
+bool ReachedWithin(const std::atomic<int>& counter, int round) {
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (counter.load() < round) {
+        if (Clock::now() >= end)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// A console server with Nagle's algorithm on sends a reply's next character only once the last one is
+// acknowledged. Once the connection is in its interactive rhythm (command, reply, command...), the client
+// must acknowledge each received segment at once rather than after the delayed-ACK timer (40 ms or more),
+// or every reply stalls. The bound of 20 ms lies well below that timer.
+TEST(NetworkDevice, EveryReceivedSegmentIsAcknowledgedAtOnce) {
+    constexpr int kRounds = 12;
+    std::atomic<int> readRound{0};
+    std::atomic<int> checkedRound{0};
+    std::atomic<int> late{0};
+    OneShotServer server([&](Socket fd) {
+        for (int round = 1; round <= kRounds; ++round) {
+            if (Collect(fd, 2000, 'x') != Bytes{'x'})
+                return;
+            Send(fd, {'a'});
+            if (!ReachedWithin(readRound, round))
+                return;
+            if (!AcknowledgedWithin(fd, std::chrono::milliseconds(20)))
+                ++late;
+            checkedRound.store(round);
+        }
+    });
+    int err = 0;
+    auto device = NetworkSerialDevice::Open(server.Url("socket"), LineSettings{}, &err, kShort);
+    ASSERT_NE(device, nullptr) << err;
+    for (int round = 1; round <= kRounds; ++round) {
+        const std::uint8_t command = 'x';
+        ASSERT_TRUE(device->Write(&command, 1).ok());
+        IoResult r;
+        ASSERT_EQ(ReadSome(*device, &r), Bytes{'a'});
+        readRound.store(round);
+        // The next command waits, or it would carry the acknowledgement itself.
+        ASSERT_TRUE(ReachedWithin(checkedRound, round)) << "round " << round;
+    }
+    server.Join();
+    EXPECT_EQ(late.load(), 0) << "of " << kRounds << " replies";
+}
+#endif
 
 } // namespace
 } // namespace tessor
