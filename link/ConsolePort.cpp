@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 namespace tessor {
 
@@ -112,6 +111,7 @@ void CConsolePort::RequestStop() {
     }
     m_requestEvent.Set();
     m_ownerCv.notify_all();
+    WakeCaller();
 }
 
 // Takes the port for one command. Waits while another caller owns it, but gives up as soon as the
@@ -210,8 +210,7 @@ Outcome CConsolePort::WaitForWorker(std::int64_t* raw) {
         if (m_bBusy.load()) {
             bool finished = false;
             for (int i = 0; i < m_pollCount; ++i) {
-                std::this_thread::sleep_for(m_pollPeriod);
-                if (!m_bBusy.load()) {
+                if (WaitOnePeriod() && !m_bBusy.load()) {
                     finished = true;
                     break;
                 }
@@ -245,6 +244,17 @@ Outcome CConsolePort::WaitForWorker(std::int64_t* raw) {
         m_bNoComm.store(0);
         return Outcome::Answered;
     }
+}
+
+bool CConsolePort::WaitOnePeriod() {
+    std::unique_lock<std::mutex> lock(m_doneMutex);
+    return m_doneCv.wait_for(lock, m_pollPeriod, [this] { return !m_bBusy.load() || Stopping(); });
+}
+
+void CConsolePort::WakeCaller() {
+    // Taken and let go, so a caller between testing the flags and going to sleep cannot miss the call.
+    { std::lock_guard<std::mutex> lock(m_doneMutex); }
+    m_doneCv.notify_all();
 }
 
 std::shared_ptr<SerialDevice> CConsolePort::Device() {
@@ -476,6 +486,7 @@ void CConsolePort::TakeReply(char* reply, int length) {
 
 void CConsolePort::FinishCommand() {
     m_bBusy.store(0);
+    WakeCaller();
 }
 
 int CConsolePort::ConsoleWorkerThread() {

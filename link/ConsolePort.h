@@ -26,7 +26,7 @@ extern const char kReg8C71[];
 extern const char kReg8C00[];
 
 // The serial console connection to the local modem: one command in flight at a time, sent and answered
-// by a dedicated worker thread while the caller polls for the result.
+// by a dedicated worker thread while the caller waits for the result, poll period by poll period.
 class CConsolePort : public IRegisterBus {
 public:
     // Opens the named device with the given settings; on failure returns null and sets *errorCode.
@@ -94,6 +94,11 @@ private:
     Transaction Run(std::uint8_t op, const char* address, const char* value);
     // Waits for the worker; Answered when it finished the command, else why it did not.
     Outcome WaitForWorker(std::int64_t* raw);
+    // One poll period of the wait: true as soon as the worker has finished the command (or a stop was
+    // asked for), false when the period passed without either.
+    bool WaitOnePeriod();
+    // Wakes a caller waiting in WaitOnePeriod.
+    void WakeCaller();
     // The outcome a refused command has: shutting down, or the transport has given up.
     Outcome RefusedOutcome() const;
     bool Stopping() const;
@@ -123,6 +128,10 @@ private:
     char m_cmd[100] = {};
     std::uint8_t m_cmdLen = 0;
     std::atomic<int> m_bBusy{0};
+    // The worker's signal that m_bBusy was cleared (or a stop asked for): the waiting caller wakes at once
+    // rather than at the end of its poll period.
+    std::mutex m_doneMutex;
+    std::condition_variable m_doneCv;
     AutoResetEvent m_requestEvent;
     std::shared_ptr<SerialDevice> m_hPort;
     LineSettings m_settings;

@@ -388,6 +388,45 @@ TEST_F(LinkTest, StopWakesAWorkerBlockedOnASilentBoard) {
     g_bStopThreads.store(0);
 }
 
+// One poll period far longer than any test: a caller that still slept a whole period before looking
+// would be seen at once, and a time-out cannot happen while the test runs.
+constexpr std::chrono::seconds kLongPollPeriod{20};
+
+TEST_F(LinkTest, CallerWakesWhenTheReplyLandsNotAtTheEndOfAPollPeriod) {
+    board->regs["8C10"] = 0x32;
+    port->SetPollTiming(2, kLongPollPeriod);
+    const auto start = std::chrono::steady_clock::now();
+    const RegResult first = port->Exchange(kRead, "8C10", " 1");
+    const RegResult second = port->Exchange(kWrite, "8C10", "33");
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(first.outcome, Outcome::Answered);
+    EXPECT_EQ(first.value, 0x32);
+    EXPECT_EQ(second.outcome, Outcome::Answered);
+    EXPECT_EQ(board->regs["8C10"], 0x33);
+    EXPECT_LT(waited, kLongPollPeriod / 2)
+        << "the caller slept out a poll period: " << waited.count() << " ms";
+    EXPECT_EQ(prompt.QuestionCount(), 0u);
+}
+
+TEST_F(LinkTest, StopEndsTheCallersWaitWithinAPollPeriod) {
+    board->silent = true;
+    port->SetPollTiming(2, kLongPollPeriod);
+    RegResult result = RegResult::Answer(99);
+    std::thread caller([&] { result = port->Exchange(kRead, "8C10", " 1"); });
+    while (board->Commands().empty())
+        std::this_thread::yield();
+    const auto start = std::chrono::steady_clock::now();
+    StopWorker();
+    caller.join();
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(waited, kLongPollPeriod / 2)
+        << "the caller slept out a poll period: " << waited.count() << " ms";
+    EXPECT_EQ(result.outcome, Outcome::Cancelled);
+    EXPECT_EQ(prompt.QuestionCount(), 0u);
+}
+
 TEST_F(LinkTest, IdleWorkerStopsWithoutSending) {
     g_bStopThreads.store(1);
     port->WakeWorker();
