@@ -155,10 +155,11 @@ int main(int argc, char** argv) {
     const int rawPort = FreePort();
     const std::string yaml = workDir + "/ser2net.yaml";
     // chardelay off: ser2net would otherwise hold what the board sends for up to 20 ms to gather more.
-    std::ofstream(yaml) << "%YAML 1.1\n---\nconnection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"
-                        << rfcPort << "\n  connector: serialdev," << sim.SlavePath()
+    // tcp(nodelay): it would otherwise hold each character until the last one is acknowledged.
+    std::ofstream(yaml) << "%YAML 1.1\n---\nconnection: &rfc2217\n  accepter: telnet(rfc2217),tcp(nodelay),"
+                        << "127.0.0.1," << rfcPort << "\n  connector: serialdev," << sim.SlavePath()
                         << ",9600n81,local\n  options:\n    chardelay: false\nconnection: &raw\n"
-                        << "  accepter: tcp,127.0.0.1," << rawPort << "\n  connector: serialdev,"
+                        << "  accepter: tcp(nodelay),127.0.0.1," << rawPort << "\n  connector: serialdev,"
                         << sim.SlavePath() << ",9600n81,local\n  options:\n    chardelay: false\n";
     tessor::testsupport::Process ser2net;
     if (!ser2net.Start({TESSOR_BENCH_SER2NET, "-n", "-u", "-c", yaml, "-P", workDir + "/ser2net.pid"},
