@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <string>
@@ -122,6 +123,25 @@ int RunSites(const tessor::bench::NetworkSitesOptions& sites, const std::string&
     return 0;
 }
 
+// Whether the process has the device open (one of its descriptors names it).
+bool HoldsOpen(pid_t pid, const std::string& device) {
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        if (std::filesystem::read_symlink(entry.path(), error) == device)
+            return true;
+    return false;
+}
+
+// ser2net closes the device some 25 ms after its client has gone. A connection to the other accepter
+// meanwhile is turned away ("Port's device already in use"), and the closing flushes the line under a
+// direct run; so every run starts once ser2net has let go (bounded, not timed).
+void WaitForRelease(pid_t ser2net, const std::string& device) {
+    const auto end = Clock::now() + std::chrono::seconds(2);
+    while (HoldsOpen(ser2net, device) && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -173,12 +193,19 @@ int main(int argc, char** argv) {
                             {"ser2net raw TCP", "socket://127.0.0.1:" + std::to_string(rawPort), {}, {}}};
     const std::string errors = workDir + "/network-errors.log";
     const std::string file = workDir + "/bench-network.LT";
+    const auto run = [&](Path& p, const std::vector<std::string>& command) {
+        std::vector<std::string> args{"--port", p.port};
+        args.insert(args.end(), command.begin(), command.end());
+        const double ms = RunMs(args, errors, &p.failed);
+        WaitForRelease(ser2net.Pid(), sim.SlavePath());
+        return ms;
+    };
     for (Path& p : paths) // one run each first, not measured: caches and the line settle
-        RunMs({"--port", p.port, "status"}, errors, &p.failed);
+        run(p, {"status"});
     for (int i = 0; i < repeats; ++i) {
         for (Path& p : paths) {
-            p.statusMs.push_back(RunMs({"--port", p.port, "status"}, errors, &p.failed));
-            p.saveMs.push_back(RunMs({"--port", p.port, "save", file}, errors, &p.failed));
+            p.statusMs.push_back(run(p, {"status"}));
+            p.saveMs.push_back(run(p, {"save", file}));
         }
     }
     ser2net.SignalAndWait(SIGTERM, tessor::bench::kStopGrace);
