@@ -133,7 +133,7 @@ bool HoldsOpen(pid_t pid, const std::string& device) {
     return false;
 }
 
-// ser2net closes the device some 25 ms after its client has gone. A connection to the other accepter
+// ser2net closes the device about 10 ms after its client has gone. A connection to the other accepter
 // meanwhile is turned away ("Port's device already in use"), and the closing flushes the line under a
 // direct run; so every run starts once ser2net has let go (bounded, not timed).
 void WaitForRelease(pid_t ser2net, const std::string& device) {
