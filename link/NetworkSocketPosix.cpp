@@ -38,7 +38,7 @@ int MillisecondsLeft(Clock::time_point deadline) {
 }
 
 // Linux leaves quick-acknowledge mode on its own after a while and then holds the ACK of a small segment
-// for up to 40 ms. A console server whose socket keeps Nagle's algorithm on (ser2net's default) does not
+// for 40 ms or more. A console server whose socket keeps Nagle's algorithm on (ser2net's default) does not
 // send a reply's next character until that ACK arrives, so every reply would stall once. Asked again
 // after every receive, the ACK goes out at once.
 void AcknowledgeAtOnce(int fd) {
