@@ -88,13 +88,15 @@ bool Listens(int port) {
     return false;
 }
 
-// One accepter of ser2net: "telnet(rfc2217),tcp" or "tcp", its port, the device it connects to.
+// One accepter of ser2net: "telnet(rfc2217),tcp(nodelay)" or "tcp(nodelay)", its port, the device it connects
+// to.
 struct Accepter {
     std::string kind;
     int port;
     std::string tty;
     std::string Url() const {
-        return (kind == "tcp" ? "socket://127.0.0.1:" : "rfc2217://127.0.0.1:") + std::to_string(port);
+        return (kind.rfind("telnet", 0) == 0 ? "rfc2217://127.0.0.1:" : "socket://127.0.0.1:") +
+               std::to_string(port);
     }
 };
 
@@ -299,8 +301,9 @@ void RemoteSite(const NetworkSitesOptions& o) {
         std::printf("  not measured: %s\n", error.c_str());
         return;
     }
-    const std::vector<Accepter> accepters{{"tcp", FreeLoopbackPort(), sim.SlavePath()},
-                                          {"telnet(rfc2217),tcp", FreeLoopbackPort(), sim.SlavePath()}};
+    const std::vector<Accepter> accepters{
+        {"tcp(nodelay)", FreeLoopbackPort(), sim.SlavePath()},
+        {"telnet(rfc2217),tcp(nodelay)", FreeLoopbackPort(), sim.SlavePath()}};
     testsupport::Process ser2net;
     DelayProxy rawRelay, rfcRelay;
     if (!StartSer2net(o, "ser2net-remote", accepters, &ser2net) ||
@@ -349,7 +352,7 @@ void ManyBoards(const NetworkSitesOptions& o) {
             std::printf("  not measured: %s\n", error.c_str());
             return;
         }
-        accepters.push_back({"telnet(rfc2217),tcp", FreeLoopbackPort(), sims.back()->SlavePath()});
+        accepters.push_back({"telnet(rfc2217),tcp(nodelay)", FreeLoopbackPort(), sims.back()->SlavePath()});
     }
     testsupport::Process ser2net;
     if (!StartSer2net(o, "ser2net-many", accepters, &ser2net)) {
