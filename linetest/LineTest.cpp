@@ -12,15 +12,6 @@ namespace tessor::linetest {
 
 namespace {
 
-const char* const kCaptions[] = {"Minimum SNR",
-                                 "No line drop",
-                                 "Link fail counter unchanged",
-                                 "Mean corrected RS errors per second",
-                                 "No Ethernet FCS or receive errors",
-                                 "The board answered every pass"};
-const char* const kNames[] = {"min_snr",       "no_line_drop",       "link_fail_unchanged",
-                              "rs_per_second", "no_ethernet_errors", "answered_every_pass"};
-
 std::int64_t MonoNow() {
     return rec::Now().monoMs;
 }
@@ -227,12 +218,22 @@ bool MaxRsPerSecondAccepted(double perSecond) {
     return std::isfinite(perSecond) && perSecond >= 0 && perSecond <= kMaxRsPerSecondHighest;
 }
 
-const char* CriterionCaption(CriterionId id) {
-    return kCaptions[static_cast<int>(id)];
-}
-
-const char* CriterionName(CriterionId id) {
-    return kNames[static_cast<int>(id)];
+bool* CheckOf(Criteria* criteria, CriterionId id) {
+    switch (id) {
+    case CriterionId::MinSnr:
+        return &criteria->checkSnr;
+    case CriterionId::NoLineDrop:
+        return &criteria->checkLineDrop;
+    case CriterionId::LinkFailUnchanged:
+        return &criteria->checkLinkFail;
+    case CriterionId::RsPerSecond:
+        return &criteria->checkRs;
+    case CriterionId::NoEthernetErrors:
+        return &criteria->checkEthernetErrors;
+    case CriterionId::Answered:
+        break;
+    }
+    return nullptr;
 }
 
 const char* VerdictText(Verdict verdict) {
