@@ -208,7 +208,7 @@ CriterionResult JudgeLinkFail(const LineTestResult& r, std::optional<rec::Sample
 
 } // namespace
 
-const std::array<int, 2> kWatchedErrorCounters{14, 11}; // frame check sequence errors, receive errors
+const std::array<int, 2> kWatchedErrorCounters{kCounterFrameCheckSequenceErrors, kCounterReceiveErrors};
 
 bool MinSnrDbAccepted(double db) {
     return std::isfinite(db) && db >= 0 && db <= kMinSnrHighestDb;
@@ -369,8 +369,8 @@ void Evaluate(LineTestResult* r) {
     eth.limit = "none";
     const std::uint64_t errors = WatchedErrors(r->ethernet.totals);
     eth.measured = haveEth && r->ethernetSeconds > 0
-                       ? std::to_string(r->ethernet.totals[14]) + " FCS, " +
-                             std::to_string(r->ethernet.totals[11]) + " receive errors"
+                       ? std::to_string(r->ethernet.totals[kCounterFrameCheckSequenceErrors]) + " FCS, " +
+                             std::to_string(r->ethernet.totals[kCounterReceiveErrors]) + " receive errors"
                        : "unknown";
     eth.passed = haveEth && r->ethernetSeconds > 0 && errors == 0;
     eth.firstBreach = ethBreach;
