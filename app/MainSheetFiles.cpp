@@ -96,9 +96,9 @@ void ShowComparison(QWidget* parent, const QString& name, const linetest::Config
                              .arg(c.compared)
                              .arg(name);
     if (!c.sideMatches)
-        text += QStringLiteral("\nModem side: file %1, board %2.")
-                    .arg(QString::fromLatin1(linetest::SideText(c.fileSide)),
-                         QString::fromLatin1(linetest::SideText(c.boardSide)));
+        text +=
+            QStringLiteral("\nModem side: file %1, board %2.")
+                .arg(QString::fromLatin1(SideName(c.fileSide)), QString::fromLatin1(SideName(c.boardSide)));
     auto* label = new QLabel(text, &dialog);
     label->setObjectName(QStringLiteral("summary"));
     label->setWordWrap(true);

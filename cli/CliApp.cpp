@@ -6,6 +6,7 @@
 #include "link/NetworkPortName.h"
 #include "link/PortDiscovery.h"
 #include "link/SerialPort.h"
+#include "model/LineTestNames.h"
 #include "monitor/JsonText.h"
 
 #include <CLI/CLI.hpp>
@@ -124,6 +125,16 @@ CLI::Validator ByteValidator() {
             return std::string();
         },
         "VALUE", "register value");
+}
+
+// The criteria --skip may leave out.
+std::vector<std::string> OptionalCriteria() {
+    std::vector<std::string> names;
+    for (const CriterionDef& d : kCriteria) {
+        if (d.optional)
+            names.push_back(d.name);
+    }
+    return names;
 }
 
 class Parser {
@@ -311,8 +322,7 @@ private:
                              "highest mean of corrected RS errors per second, 0 to 1000000 (default 10)")
                 ->check(LimitValidator(linetest::MaxRsPerSecondAccepted, "0 to 1000000"));
         test->add_option("--skip", args.skip, "criterion not to check (repeatable)")
-            ->check(CLI::IsMember(
-                {"min_snr", "no_line_drop", "link_fail_unchanged", "rs_per_second", "no_ethernet_errors"}));
+            ->check(CLI::IsMember(OptionalCriteria()));
         Add(test, false, [this](const Context& ctx) {
             const int code = ApplyCriteria(ctx);
             return code != kExitOk ? code : RunLineTest(ctx, args.linetest, *interrupted);
@@ -342,11 +352,10 @@ private:
         if (m_maxRs->count() > 0)
             c.maxRsPerSecond = m_maxRsValue;
         for (const std::string& name : args.skip) {
-            c.checkSnr = c.checkSnr && name != "min_snr";
-            c.checkLineDrop = c.checkLineDrop && name != "no_line_drop";
-            c.checkLinkFail = c.checkLinkFail && name != "link_fail_unchanged";
-            c.checkRs = c.checkRs && name != "rs_per_second";
-            c.checkEthernetErrors = c.checkEthernetErrors && name != "no_ethernet_errors";
+            for (const CriterionDef& d : kCriteria) {
+                if (d.optional && name == d.name)
+                    *linetest::CheckOf(&c, d.id) = false;
+            }
         }
         return kExitOk;
     }

@@ -13,10 +13,6 @@ namespace tessor::cli {
 
 namespace {
 
-const char* SideName(std::uint8_t side) {
-    return side == kSideNT ? "NT" : "LT";
-}
-
 const char* Written(bool written) {
     return written ? "written" : "not written";
 }

@@ -19,10 +19,6 @@ namespace {
 // The crystal the window tool always starts with: 25.00 MHz.
 constexpr std::int32_t kCrystalHz = 25000000;
 
-const char* SideName(std::uint8_t side) {
-    return side == kSideNT ? "NT" : side == kSideLT ? "LT" : "unknown";
-}
-
 // A read's value, or null when it was not answered.
 nlohmann::json Raw(const RegResult& r) {
     return r.ok() ? nlohmann::json(r.value) : nlohmann::json(nullptr);

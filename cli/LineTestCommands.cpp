@@ -5,6 +5,7 @@
 #include "linetest/ConfigCompare.h"
 #include "linetest/LineTest.h"
 #include "linetest/LineTestReport.h"
+#include "model/LineTestNames.h"
 #include "model/PublishedNames.h"
 #include "monitor/JsonText.h"
 
@@ -217,11 +218,39 @@ bool ReadLimit(const std::string& value, bool (*accepted)(double), double* limit
     return true;
 }
 
+// Sets the limit of a criterion from a criteria file's value, or says what it needs.
+bool SetLimit(CriterionId id, const std::string& value, linetest::Criteria* criteria, std::string* why) {
+    double v = 0;
+    if (id == CriterionId::MinSnr) {
+        if (!ReadLimit(value, linetest::MinSnrDbAccepted, &v)) {
+            *why = "needs a number from 0 to 100 (dB)";
+            return false;
+        }
+        criteria->minSnrCenti = static_cast<std::int32_t>(std::lround(v * 100));
+        return true;
+    }
+    if (!ReadLimit(value, linetest::MaxRsPerSecondAccepted, &v)) {
+        *why = "needs a number from 0 to 1000000";
+        return false;
+    }
+    criteria->maxRsPerSecond = v;
+    return true;
+}
+
+// The criterion whose limit (limit true) or yes/no check a criteria file's name sets.
+const CriterionDef* CriterionOfKey(const std::string& key, bool limit) {
+    for (const CriterionDef& d : kCriteria) {
+        if (limit ? d.limitKey && key == d.limitKey
+                  : d.optional && key == kCriterionCheckPrefix + std::string(d.name))
+            return &d;
+    }
+    return nullptr;
+}
+
 } // namespace
 
-// A criteria file: "name = value" lines, "#" comments. Names: min_snr (dB), max_rs_per_second, and
-// check_<criterion> = yes|no for min_snr, no_line_drop, link_fail_unchanged, rs_per_second,
-// no_ethernet_errors.
+// A criteria file: "name = value" lines, "#" comments. Names: the limits (min_snr in dB,
+// max_rs_per_second), and check_<criterion> = yes|no for each criterion that may be left out.
 bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, std::string* error) {
     std::istringstream in(bytes);
     std::string line;
@@ -244,30 +273,18 @@ bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, st
             *error = "line " + std::to_string(number) + ": " + why;
             return false;
         };
-        double v = 0;
-        if (key == "min_snr") {
-            if (!ReadLimit(value, linetest::MinSnrDbAccepted, &v))
-                return bad("min_snr needs a number from 0 to 100 (dB)");
-            criteria->minSnrCenti = static_cast<std::int32_t>(std::lround(v * 100));
+        if (const CriterionDef* limit = CriterionOfKey(key, true)) {
+            std::string why;
+            if (!SetLimit(limit->id, value, criteria, &why))
+                return bad(key + " " + why);
             continue;
         }
-        if (key == "max_rs_per_second") {
-            if (!ReadLimit(value, linetest::MaxRsPerSecondAccepted, &v))
-                return bad("max_rs_per_second needs a number from 0 to 1000000");
-            criteria->maxRsPerSecond = v;
-            continue;
-        }
-        bool* flag = key == "check_min_snr"               ? &criteria->checkSnr
-                     : key == "check_no_line_drop"        ? &criteria->checkLineDrop
-                     : key == "check_link_fail_unchanged" ? &criteria->checkLinkFail
-                     : key == "check_rs_per_second"       ? &criteria->checkRs
-                     : key == "check_no_ethernet_errors"  ? &criteria->checkEthernetErrors
-                                                          : nullptr;
-        if (flag == nullptr)
+        const CriterionDef* check = CriterionOfKey(key, false);
+        if (check == nullptr)
             return bad("unknown name \"" + key + "\"");
         if (value != "yes" && value != "no")
             return bad(key + " is yes or no");
-        *flag = value == "yes";
+        *linetest::CheckOf(criteria, check->id) = value == "yes";
     }
     return true;
 }
@@ -362,8 +379,7 @@ int RunVerify(const Context& ctx, const std::string& file) {
     nlohmann::json list = nlohmann::json::array();
     std::ostringstream text;
     if (!c.sideMatches)
-        text << "Modem side: file " << linetest::SideText(c.fileSide) << ", board "
-             << linetest::SideText(c.boardSide) << "\n";
+        text << "Modem side: file " << SideName(c.fileSide) << ", board " << SideName(c.boardSide) << "\n";
     for (const linetest::RegisterDifference& d : c.differences) {
         list.push_back({{"register", d.address}, {"file", hex(d.file)}, {"board", hex(d.board)}});
         text << d.address << "  file " << (d.file ? Hex2(*d.file) : std::string("--")) << "  board "
@@ -373,12 +389,11 @@ int RunVerify(const Context& ctx, const std::string& file) {
                              std::to_string(c.compared) + " registers compared).\n"
                        : std::to_string(c.differences.size()) + " of " + std::to_string(c.compared) +
                              " registers differ from " + file + ".\n");
-    const nlohmann::json doc{
-        {"file", file},
-        {"equal", c.Equal()},
-        {"side", {{"file", linetest::SideText(c.fileSide)}, {"board", linetest::SideText(c.boardSide)}}},
-        {"compared", c.compared},
-        {"differences", list}};
+    const nlohmann::json doc{{"file", file},
+                             {"equal", c.Equal()},
+                             {"side", {{"file", SideName(c.fileSide)}, {"board", SideName(c.boardSide)}}},
+                             {"compared", c.compared},
+                             {"differences", list}};
     ctx.Done(doc, text.str());
     return c.Equal() ? kExitOk : kExitDiffer;
 }

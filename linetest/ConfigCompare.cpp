@@ -4,10 +4,6 @@
 
 namespace tessor::linetest {
 
-const char* SideText(std::uint8_t side) {
-    return side == kSideNT ? "NT" : side == kSideLT ? "LT" : "unknown";
-}
-
 ParsedConfiguration ParseConfiguration(const std::string& bytes) {
     ParsedConfiguration parsed;
     // The load's own check; the header's side is not compared, the board's is not known before anything

@@ -46,7 +46,4 @@ struct ConfigComparison {
 ConfigComparison CompareConfiguration(const ParsedConfiguration& file, const ops::SaveRead& read,
                                       std::uint8_t boardSide);
 
-// "LT", "NT" or "unknown".
-const char* SideText(std::uint8_t side);
-
 } // namespace tessor::linetest

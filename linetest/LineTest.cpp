@@ -12,15 +12,6 @@ namespace tessor::linetest {
 
 namespace {
 
-const char* const kCaptions[] = {"Minimum SNR",
-                                 "No line drop",
-                                 "Link fail counter unchanged",
-                                 "Mean corrected RS errors per second",
-                                 "No Ethernet FCS or receive errors",
-                                 "The board answered every pass"};
-const char* const kNames[] = {"min_snr",       "no_line_drop",       "link_fail_unchanged",
-                              "rs_per_second", "no_ethernet_errors", "answered_every_pass"};
-
 std::int64_t MonoNow() {
     return rec::Now().monoMs;
 }
@@ -217,7 +208,7 @@ CriterionResult JudgeLinkFail(const LineTestResult& r, std::optional<rec::Sample
 
 } // namespace
 
-const std::array<int, 2> kWatchedErrorCounters{14, 11}; // frame check sequence errors, receive errors
+const std::array<int, 2> kWatchedErrorCounters{kCounterFrameCheckSequenceErrors, kCounterReceiveErrors};
 
 bool MinSnrDbAccepted(double db) {
     return std::isfinite(db) && db >= 0 && db <= kMinSnrHighestDb;
@@ -227,12 +218,22 @@ bool MaxRsPerSecondAccepted(double perSecond) {
     return std::isfinite(perSecond) && perSecond >= 0 && perSecond <= kMaxRsPerSecondHighest;
 }
 
-const char* CriterionCaption(CriterionId id) {
-    return kCaptions[static_cast<int>(id)];
-}
-
-const char* CriterionName(CriterionId id) {
-    return kNames[static_cast<int>(id)];
+bool* CheckOf(Criteria* criteria, CriterionId id) {
+    switch (id) {
+    case CriterionId::MinSnr:
+        return &criteria->checkSnr;
+    case CriterionId::NoLineDrop:
+        return &criteria->checkLineDrop;
+    case CriterionId::LinkFailUnchanged:
+        return &criteria->checkLinkFail;
+    case CriterionId::RsPerSecond:
+        return &criteria->checkRs;
+    case CriterionId::NoEthernetErrors:
+        return &criteria->checkEthernetErrors;
+    case CriterionId::Answered:
+        break;
+    }
+    return nullptr;
 }
 
 const char* VerdictText(Verdict verdict) {
@@ -368,8 +369,8 @@ void Evaluate(LineTestResult* r) {
     eth.limit = "none";
     const std::uint64_t errors = WatchedErrors(r->ethernet.totals);
     eth.measured = haveEth && r->ethernetSeconds > 0
-                       ? std::to_string(r->ethernet.totals[14]) + " FCS, " +
-                             std::to_string(r->ethernet.totals[11]) + " receive errors"
+                       ? std::to_string(r->ethernet.totals[kCounterFrameCheckSequenceErrors]) + " FCS, " +
+                             std::to_string(r->ethernet.totals[kCounterReceiveErrors]) + " receive errors"
                        : "unknown";
     eth.passed = haveEth && r->ethernetSeconds > 0 && errors == 0;
     eth.firstBreach = ethBreach;

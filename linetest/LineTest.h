@@ -5,6 +5,7 @@
 // criteria. It only reads: nothing is written to the board.
 
 #include "linetest/LineTestBoard.h"
+#include "model/LineTestNames.h"
 #include "recorder/LineRecorder.h"
 
 #include <atomic>
@@ -49,11 +50,12 @@ struct LineTestOptions {
     std::int32_t crystalHz = 25000000;
 };
 
-enum class CriterionId { MinSnr, NoLineDrop, LinkFailUnchanged, RsPerSecond, NoEthernetErrors, Answered };
-// The caption of a criterion in the report ("Minimum SNR").
-const char* CriterionCaption(CriterionId id);
-// Its machine name ("min_snr").
-const char* CriterionName(CriterionId id);
+// The criteria with their names and captions ("min_snr", "Minimum SNR") are those of model/LineTestNames.h.
+using tessor::CriterionCaption;
+using tessor::CriterionId;
+using tessor::CriterionName;
+// The check of a criterion that may be left out, or nullptr for one that is always checked.
+bool* CheckOf(Criteria* criteria, CriterionId id);
 
 struct CriterionResult {
     CriterionId id = CriterionId::Answered;

@@ -5,6 +5,7 @@
 #include "linetest/ConfigCompare.h"
 
 #include "model/LineModel.h"
+#include "model/LineTestNames.h"
 #include "recorder/Decimate.h"
 
 #include <algorithm>
@@ -128,10 +129,10 @@ void WriteBoardStates(std::ostringstream& out, const LineTestResult& r) {
                    IdValue(s.local, s.local.id.id72), IdValue(s.local, s.local.id.id73),
                    IdValue(s.local, s.local.id.id6F), IdValue(s.remote, s.remote.id.id72),
                    IdValue(s.remote, s.remote.id.id73), IdValue(s.remote, s.remote.id.id6F)},
-                  std::string("board_") + (i == 0 ? "before" : "after"));
+                  ReportRowId(i == 0 ? ReportRow::kBoardBefore : ReportRow::kBoardAfter));
         }
     }
-    out << "<p>Line settings as the local modem (" << SideText(r.side)
+    out << "<p>Line settings as the local modem (" << SideName(r.side)
         << ") runs them; the remote modem runs the same settings while the line is up.</p>\n";
     Table t(out);
     t.Head({"", "Direction", "Constellation", "Interpolation", "Rate", "Carrier"});
@@ -174,25 +175,30 @@ void WriteLineFigures(std::ostringstream& out, const LineTestResult& r) {
         snr.push_back("dB");
         mse.push_back("dB");
         power.push_back("dBm/Hz");
-        t.Row("SNR", snr, "snr");
-        t.Row("MSE", mse, "mse");
-        t.Row("Transmitted power", power, "power");
+        t.Row("SNR", snr, ReportRowId(ReportRow::kSnr));
+        t.Row("MSE", mse, ReportRowId(ReportRow::kMse));
+        t.Row("Transmitted power", power, ReportRowId(ReportRow::kPower));
     }
     Table t(out);
-    t.Row("Corrected RS errors in total", {std::to_string(r.rsTotal)}, "rs_total");
+    t.Row("Corrected RS errors in total", {std::to_string(r.rsTotal)}, ReportRowId(ReportRow::kRsTotal));
     t.Row("Corrected RS errors per second", {r.rsPerSecond ? Fixed(*r.rsPerSecond, 2) : "unknown"},
-          "rs_per_second");
-    t.Row("Link fail counter", {Opt(r.linkFailFirst) + " -> " + Opt(r.linkFailLast)}, "link_fail");
+          ReportRowId(ReportRow::kRsPerSecond));
+    t.Row("Link fail counter", {Opt(r.linkFailFirst) + " -> " + Opt(r.linkFailLast)},
+          ReportRowId(ReportRow::kLinkFail));
     t.Row("Link fail change", {r.linkFailChange ? "+" + std::to_string(*r.linkFailChange) : "unknown"},
-          "link_fail_change");
+          ReportRowId(ReportRow::kLinkFailChange));
     std::string drops = r.drops.empty() ? "none" : "";
     for (const rec::SampleTime& d : r.drops)
         drops += (drops.empty() ? "" : ", ") + TimeText(d) + " (" + OffsetText(r.start, d) + ")";
-    t.Row("Line drops", {std::to_string(r.drops.size()), drops}, "drops");
-    t.Row("Micro interruptions", {std::to_string(r.microInterruptions)}, "micro_interruptions");
-    t.Row("Passes (the reads before and after included)", {std::to_string(r.passes)}, "passes");
-    t.Row("Passes without an answer", {std::to_string(r.unansweredPasses)}, "unanswered_passes");
-    t.Row("Passes with a garbled reply", {std::to_string(r.garbledPasses)}, "garbled_passes");
+    t.Row("Line drops", {std::to_string(r.drops.size()), drops}, ReportRowId(ReportRow::kDrops));
+    t.Row("Micro interruptions", {std::to_string(r.microInterruptions)},
+          ReportRowId(ReportRow::kMicroInterruptions));
+    t.Row("Passes (the reads before and after included)", {std::to_string(r.passes)},
+          ReportRowId(ReportRow::kPasses));
+    t.Row("Passes without an answer", {std::to_string(r.unansweredPasses)},
+          ReportRowId(ReportRow::kUnansweredPasses));
+    t.Row("Passes with a garbled reply", {std::to_string(r.garbledPasses)},
+          ReportRowId(ReportRow::kGarbledPasses));
 }
 
 void WriteEthernet(std::ostringstream& out, const LineTestResult& r) {
@@ -207,7 +213,7 @@ void WriteEthernet(std::ostringstream& out, const LineTestResult& r) {
         t.Row(ops::kEthernetCounters[index].label,
               {std::to_string(total),
                r.ethernetSeconds > 0 ? Fixed(static_cast<double>(total) / r.ethernetSeconds, 1) : "unknown"},
-              std::string("eth_") + ops::kEthernetCounters[index].name);
+              kReportEthernetRowPrefix + std::string(ops::kEthernetCounters[index].name));
     }
 }
 
@@ -219,9 +225,9 @@ void WriteCriteria(std::ostringstream& out, const LineTestResult& r) {
         const char* result = !c.checked ? "not checked" : c.passed ? "passed" : "failed";
         const char* cls = !c.checked ? "off" : c.passed ? "ok" : "bad";
         out << "<tr data-criterion=\"" << CriterionName(c.id) << "\" data-result=\""
-            << (!c.checked ? "not_checked"
-                : c.passed ? "passed"
-                           : "failed")
+            << (!c.checked ? kCriterionNotChecked
+                : c.passed ? kCriterionPassed
+                           : kCriterionFailed)
             << "\"><td>" << EscapeHtml(CriterionCaption(c.id)) << "</td><td>" << EscapeHtml(c.limit)
             << "</td><td>" << EscapeHtml(c.measured) << "</td><td class=\"" << cls << "\">" << result
             << "</td><td"
@@ -454,18 +460,18 @@ std::string ReportHtml(const LineTestResult& r, const ReportOptions& options) {
         << EscapeHtml(VerdictSummary(r)) << "</p>\n";
     {
         Table t(out, "test");
-        t.Row("Site", {o.site}, "site");
-        t.Row("Operator", {o.operatorName}, "operator");
-        out << "<tr data-figure=\"note\"><th>Note</th><td class=\"note\">" << EscapeHtml(o.note)
-            << "</td></tr>\n";
-        t.Row("Started", {TimeText(r.start)}, "start");
-        t.Row("Ended", {TimeText(r.end)}, "end");
+        t.Row("Site", {o.site}, ReportRowId(ReportRow::kSite));
+        t.Row("Operator", {o.operatorName}, ReportRowId(ReportRow::kOperator));
+        out << "<tr data-figure=\"" << ReportRowId(ReportRow::kNote) << "\"><th>Note</th><td class=\"note\">"
+            << EscapeHtml(o.note) << "</td></tr>\n";
+        t.Row("Started", {TimeText(r.start)}, ReportRowId(ReportRow::kStart));
+        t.Row("Ended", {TimeText(r.end)}, ReportRowId(ReportRow::kEnd));
         t.Row("Duration",
               {DurationText(std::chrono::milliseconds((r.end.monoMs - r.start.monoMs) / 100 * 100)) + " of " +
                DurationText(o.duration) + (r.stopped ? " (stopped)" : "")},
-              "duration");
-        t.Row("Pass interval", {DurationText(o.interval)}, "interval");
-        t.Row("Tool", {o.toolVersion}, "tool");
+              ReportRowId(ReportRow::kDuration));
+        t.Row("Pass interval", {DurationText(o.interval)}, ReportRowId(ReportRow::kInterval));
+        t.Row("Tool", {o.toolVersion}, ReportRowId(ReportRow::kTool));
     }
     WriteCriteria(out, r);
     WriteBoardStates(out, r);

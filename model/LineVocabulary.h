@@ -75,5 +75,23 @@ struct CounterDef {
 };
 constexpr int kCounterDefCount = 15;
 extern const std::array<CounterDef, kCounterDefCount> kCounterDefs;
+// The place of each counter in kCounterDefs (and in every array of counts in that order).
+enum CounterId : int {
+    kCounterTxFrames,
+    kCounterRxFrames,
+    kCounterTxPauseFrames,
+    kCounterRxPauseFrames,
+    kCounterTxOctets,
+    kCounterRxOctets,
+    kCounterRxBroadcastFrames,
+    kCounterSingleCollisions,
+    kCounterMultipleCollisions,
+    kCounterLateCollisions,
+    kCounterExcessiveCollisions,
+    kCounterReceiveErrors,
+    kCounterCarrierSenseErrors,
+    kCounterFrameTooLongErrors,
+    kCounterFrameCheckSequenceErrors,
+};
 
 } // namespace tessor

@@ -94,15 +94,22 @@ bool IsCounterAddress(std::uint16_t address, std::uint16_t* base) {
     return false;
 }
 
-} // namespace
-
-const char* SideName(Side side) {
-    return side == Side::LT ? "LT" : "NT";
+// The side a simulated modem takes: NT only when asked for.
+ModemSide KnownSide(ModemSide side) {
+    return side == kSideNT ? kSideNT : kSideLT;
 }
 
+SimConfig WithKnownSide(SimConfig config) {
+    config.localSide = KnownSide(config.localSide);
+    return config;
+}
+
+} // namespace
+
 CSimModemPair::CSimModemPair(const SimConfig& config)
-    : m_config(config), m_modems{CSimModem(config.localSide),
-                                 CSimModem(config.localSide == Side::LT ? Side::NT : Side::LT)},
+    : m_config(WithKnownSide(config)), m_modems{CSimModem(KnownSide(config.localSide)),
+                                                CSimModem(KnownSide(config.localSide) == kSideLT ? kSideNT
+                                                                                                 : kSideLT)},
       m_random(config.seed), m_lifeRandom(config.seed ^ 0x9E3779B9u) {
     if (!(m_config.clockScale > 0)) {
         m_config.clockScale = 1.0;
@@ -119,12 +126,12 @@ CSimModemPair::CSimModemPair(const SimConfig& config)
 
 void CSimModemPair::PowerUp() {
     for (CSimModem& modem : m_modems) {
-        const Side side = modem.side;
+        const ModemSide side = modem.side;
         modem = CSimModem(side);
         for (const RegValue& entry : kFactoryCommon) {
             modem.regs[entry.address] = entry.value;
         }
-        if (side == Side::LT) {
+        if (side == kSideLT) {
             for (const RegValue& entry : kFactoryLt) {
                 modem.regs[entry.address] = entry.value;
             }
@@ -136,7 +143,7 @@ void CSimModemPair::PowerUp() {
         for (std::uint16_t a = reg::kConfigFirst; a <= reg::kConfigLast; ++a) {
             modem.regs[a + reg::kReadbackOffset] = modem.regs[a];
         }
-        modem.regs[reg::kModemType] = side == Side::NT ? reg::kTypeNt : 0x00;
+        modem.regs[reg::kModemType] = side == kSideNT ? reg::kTypeNt : 0x00;
         modem.regs[reg::kChipId] = reg::kChipIdValue;
         modem.regs[reg::kChipRevision] = reg::kChipRevisionValue;
         modem.regs[reg::kFirmwareRelease] = reg::kFirmwareReleaseValue;
@@ -499,7 +506,7 @@ std::uint8_t CSimModemPair::ComputedRegister(Unit unit, std::uint16_t address, b
         if (m_line == LineState::Up) {
             // The LT receives the upstream direction, the NT the downstream one.
             const std::uint8_t config =
-                modem.regs[modem.side == Side::LT ? reg::kLineConfigUp : reg::kLineConfigDown];
+                modem.regs[modem.side == kSideLT ? reg::kLineConfigUp : reg::kLineConfigDown];
             value = ErrorValueForSnr(config & 0x0F, m_config.lineSnrDb + m_snrJitter + m_driftDb);
         }
         return static_cast<std::uint8_t>(value >> (8 * (address - reg::kErrorValue)));

@@ -12,13 +12,10 @@
 
 namespace tessor::sim {
 
-enum class Side { LT, NT };
-
-const char* SideName(Side side);
-
 struct SimConfig {
-    // The modem at the console end of the cable; the other one is reached through its mailbox.
-    Side localSide = Side::LT;
+    // The modem at the console end of the cable (LT or NT; unknown is taken as LT); the other one is
+    // reached through its mailbox.
+    ModemSide localSide = kSideLT;
     // Time the line needs to train once both modems are ready with matching configurations.
     int trainMs = 3000;
     // A mailbox operation completes with the n-th console command after its start, counted only while the
@@ -48,9 +45,9 @@ struct SimConfig {
 struct CSimModem {
     static constexpr int kRegisterCount = 0x10000;
 
-    explicit CSimModem(Side s) : side(s), regs(kRegisterCount, 0) {}
+    explicit CSimModem(ModemSide s) : side(s), regs(kRegisterCount, 0) {}
 
-    Side side;
+    ModemSide side;
     std::vector<std::uint8_t> regs;
     std::array<std::uint32_t, 16> ethCounters{};
     std::array<double, 16> ethFraction{};
@@ -79,7 +76,7 @@ public:
     explicit CSimModemPair(const SimConfig& config);
 
     const SimConfig& Config() const { return m_config; }
-    Side LocalSide() const { return m_config.localSide; }
+    ModemSide LocalSide() const { return m_config.localSide; }
 
     // Both modems as after power-up: factory configuration, counters zero, line training.
     void PowerUp();

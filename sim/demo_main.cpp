@@ -59,8 +59,7 @@ bool PrintIdentity(IRegisterBus& bus, std::uint8_t* side, bool* up) {
         return false;
     *side = sideRead.side;
     *up = link.value == 1;
-    std::printf("Local modem: %s (8C70 = %02X)\n", sideRead.side == tessor::kSideNT ? "NT" : "LT",
-                LowByte(sideRead.read));
+    std::printf("Local modem: %s (8C70 = %02X)\n", tessor::SideName(sideRead.side), LowByte(sideRead.read));
     std::printf("Control 8C00 = %02X: activation %s, transmitter %s\n", LowByte(control),
                 ops::ActivationOn(control) ? "on" : "off", ops::TransmitterOn(control) ? "on" : "off");
     std::printf("Line %s\n", *up ? "UP" : "DOWN");
@@ -192,7 +191,7 @@ int TakeValueOption(const std::string& arg, const std::string& value, Options* o
     if (arg == "--side") {
         if (value != "lt" && value != "nt")
             return BadUsage("--side takes lt or nt, not '" + value + "'");
-        options->config.localSide = value == "nt" ? tessor::sim::Side::NT : tessor::sim::Side::LT;
+        options->config.localSide = value == "nt" ? tessor::kSideNT : tessor::kSideLT;
         return 0;
     }
     const long min = arg == "--answer-timeout-ms" ? 5 : 0;

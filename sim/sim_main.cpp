@@ -93,9 +93,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--side") {
             const std::string side = next("lt or nt");
             if (side == "lt" || side == "LT") {
-                options.sim.localSide = tessor::sim::Side::LT;
+                options.sim.localSide = tessor::kSideLT;
             } else if (side == "nt" || side == "NT") {
-                options.sim.localSide = tessor::sim::Side::NT;
+                options.sim.localSide = tessor::kSideNT;
             } else {
                 std::cerr << "tessor-sim: --side lt|nt\n";
                 return 2;
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
         std::string reply;
         server.Control("silent on", &reply);
     }
-    std::cerr << "tessor-sim: local modem " << tessor::sim::SideName(options.sim.localSide) << " on "
+    std::cerr << "tessor-sim: local modem " << tessor::SideName(options.sim.localSide) << " on "
               << server.SlavePath() << (options.pacing ? " (9600 baud)" : " (no pacing)")
               << (options.readStdin ? "; type help for fault commands" : "") << ", Ctrl-C to end"
               << std::endl;

@@ -61,7 +61,7 @@ protected:
     }
 
     // Sheets in tests use the simulator as their board and skip the shutdown pauses.
-    void UseSimulator(CMainSheet& sheet, sim::Side side = sim::Side::LT) {
+    void UseSimulator(CMainSheet& sheet, ModemSide side = kSideLT) {
         simulator = std::make_shared<sim::CSimulator>(SimBoard::DefaultConfig(side));
         simulator->AdvanceTime(10);
         sheet.SetClosePauseMs(0);
@@ -230,13 +230,13 @@ TEST_F(AppTest, PortNotAccessibleShowsOnlyTheProblemBox) {
 }
 
 TEST_F(AppTest, SheetHasItsTabsMenusAndButtonsAndLearnsTheSide) {
-    for (sim::Side side : {sim::Side::LT, sim::Side::NT}) {
+    for (ModemSide side : {kSideLT, kSideNT}) {
         CMainSheet sheet{QString::fromLatin1(CMainSheet::kCaption)};
         UseSimulator(sheet, side);
         ASSERT_TRUE(sheet.OnInitDialog(&prompt));
         sheet.show();
         EXPECT_EQ(sheet.windowTitle(), "Tessor Console Configurator");
-        EXPECT_EQ(sheet.m_side, side == sim::Side::NT ? 2 : 1);
+        EXPECT_EQ(sheet.m_side, side == kSideNT ? 2 : 1);
         EXPECT_EQ(sheet.m_crystalHz, 25000000);
         QStringList tabs;
         for (int i = 0; i < sheet.Tabs()->count(); ++i)
@@ -257,7 +257,7 @@ TEST_F(AppTest, SheetHasItsTabsMenusAndButtonsAndLearnsTheSide) {
         EXPECT_EQ(sheet.DefaultButton()->text(), "Set to Default");
         EXPECT_EQ(sheet.CloseButton()->text(), "Close");
         EXPECT_TRUE(sheet.windowFlags() & Qt::WindowMinimizeButtonHint);
-        const QString local = side == sim::Side::NT ? "Local Modem (NT)" : "Local Modem (LT)";
+        const QString local = side == kSideNT ? "Local Modem (NT)" : "Local Modem (LT)";
         bool found = false;
         for (QGroupBox* group : sheet.PageGeneral()->findChildren<QGroupBox*>())
             found = found || group->title() == local;

@@ -33,9 +33,6 @@
 namespace tessor::test {
 namespace {
 
-constexpr std::uint8_t kLT = 1;
-constexpr std::uint8_t kNT = 2;
-
 std::string Hex2(unsigned value) {
     char text[3];
     std::snprintf(text, sizeof text, "%02X", value & 0xFF);
@@ -50,14 +47,14 @@ std::uint16_t Address(const std::string& text) {
 // that a SimBoard puts behind the process-wide port.
 class SheetCommandsTest : public ::testing::Test {
 protected:
-    void Start(sim::Side side, bool lineUp = true) {
+    void Start(ModemSide side, bool lineUp = true) {
         ASSERT_TRUE(dir.isValid());
         board = std::make_unique<SimBoard>(SimBoard::DefaultConfig(side));
         if (!lineUp)
             AccessLocalReg(kAnd, "8C00", "7F"); // activation off: the line goes down
         sheet = std::make_unique<CMainSheet>(QStringLiteral("test"));
         sheet->SetClosePauseMs(0);
-        sheet->m_side = side == sim::Side::NT ? kNT : kLT;
+        sheet->m_side = side;
         sheet->m_crystalIndex = 2;
         board->ClearTraffic();
     }
@@ -133,7 +130,7 @@ protected:
 class SaveTest : public SheetCommandsTest {};
 
 TEST_F(SaveTest, NtModemGivesTheExactFileFromTheRegistersRead) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     PokeLocal(0x8C6B, 0x07); // a leading zero
     PokeLocal(0x8D49, 0xAB); // upper-case letters
     dialogs.names.push_back(PathOf("saved.NT"));
@@ -165,7 +162,7 @@ TEST_F(SaveTest, NtModemGivesTheExactFileFromTheRegistersRead) {
 }
 
 TEST_F(SaveTest, LtModemUsesTheLtDialogAndHeader) {
-    Start(sim::Side::LT);
+    Start(kSideLT);
     dialogs.names.push_back(PathOf("saved")); // the dialog adds the default suffix
     sheet->OnSaveConfiguration();
 
@@ -178,7 +175,7 @@ TEST_F(SaveTest, LtModemUsesTheLtDialogAndHeader) {
 }
 
 TEST_F(SaveTest, CancelledDialogSendsNothing) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     sheet->OnSaveConfiguration();
     EXPECT_EQ(dialogs.requests.size(), 1u);
     EXPECT_TRUE(board->Commands().empty());
@@ -186,7 +183,7 @@ TEST_F(SaveTest, CancelledDialogSendsNothing) {
 }
 
 TEST_F(SaveTest, SilentBoardLeavesNoFileAndSaysSo) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     board->ShortWaits();
     board->simulator->SetSilent(true);
     dialogs.names.push_back(PathOf("silent.NT"));
@@ -204,7 +201,7 @@ TEST_F(SaveTest, SilentBoardLeavesNoFileAndSaysSo) {
 }
 
 TEST_F(SaveTest, GarbledReplyIsNoValueAndLeavesNoFile) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     PokeLocal(0x8C40, 0x32);
     board->simulator->CorruptNextEcho(); // the first read's reply comes back garbled and reads as 0
     dialogs.names.push_back(PathOf("garbled.NT"));
@@ -218,7 +215,7 @@ TEST_F(SaveTest, GarbledReplyIsNoValueAndLeavesNoFile) {
 }
 
 TEST_F(SaveTest, BoardThatGaveUpEarlierKeepsAnExistingFileAsItWas) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     WriteBytes(PathOf("old.NT"), "NT\r\n8C40:32");
     board->ShortWaits();
     board->simulator->SetSilent(true);
@@ -233,7 +230,7 @@ TEST_F(SaveTest, BoardThatGaveUpEarlierKeepsAnExistingFileAsItWas) {
 }
 
 TEST_F(SaveTest, FileThatCannotBeCreatedIsReportedAndNothingRead) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     const QString missing = dir.filePath(QStringLiteral("no-such-folder/x.NT"));
     dialogs.names.push_back(missing);
     QDir(dir.path()).mkdir(QStringLiteral("folder.NT"));
@@ -254,7 +251,7 @@ TEST_F(SaveTest, FileThatCannotBeCreatedIsReportedAndNothingRead) {
 class LoadTest : public SheetCommandsTest {};
 
 TEST_F(LoadTest, SavedFileIsWrittenBackMappedInFileOrderThenRestarts) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     dialogs.names.push_back(PathOf("round.NT"));
     sheet->OnSaveConfiguration();
     ASSERT_EQ(ReadBytes(PathOf("round.NT")).size(), 281);
@@ -288,7 +285,7 @@ TEST_F(LoadTest, SavedFileIsWrittenBackMappedInFileOrderThenRestarts) {
 }
 
 TEST_F(LoadTest, ValuesReachTheRegistersAndAddressesMap) {
-    Start(sim::Side::LT);
+    Start(kSideLT);
     WriteBytes(PathOf("edge.LT"), "LT\r\n8C40:5A\r\n8C6B:A5\r\n8D42:3C\r\n8C4F:0F");
     dialogs.names.push_back(PathOf("edge.LT"));
     sheet->OnLoadConfiguration();
@@ -304,7 +301,7 @@ TEST_F(LoadTest, ValuesReachTheRegistersAndAddressesMap) {
 
 // A header and nothing else writes no register but still restarts the modem.
 TEST_F(LoadTest, HeaderOnlyFileStillRestarts) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     WriteBytes(PathOf("empty.NT"), "NT");
     dialogs.names.push_back(PathOf("empty.NT"));
     sheet->OnLoadConfiguration();
@@ -314,7 +311,7 @@ TEST_F(LoadTest, HeaderOnlyFileStillRestarts) {
 
 // A pipe or a device is neither read nor replaced, and nothing waits for it; the board is not touched.
 TEST_F(LoadTest, PipesAndDevicesAreRefusedWithABox) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     ASSERT_EQ(mkfifo(PathOf("fifo.NT").toLocal8Bit().constData(), 0644), 0);
     dialogs.names.push_back(PathOf("fifo.NT"));
     sheet->OnLoadConfiguration();
@@ -337,14 +334,14 @@ TEST_F(LoadTest, PipesAndDevicesAreRefusedWithABox) {
 }
 
 TEST_F(LoadTest, CancelledDialogSendsNothing) {
-    Start(sim::Side::LT);
+    Start(kSideLT);
     sheet->OnLoadConfiguration();
     EXPECT_EQ(dialogs.requests.size(), 1u);
     EXPECT_TRUE(board->Commands().empty());
 }
 
 TEST_F(LoadTest, FileThatCannotBeOpenedIsReportedAndNothingWritten) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     dialogs.names.push_back(PathOf("missing.NT"));
     QDir(dir.path()).mkdir(QStringLiteral("folder.NT"));
     dialogs.names.push_back(PathOf("folder.NT"));
@@ -362,7 +359,7 @@ TEST_F(LoadTest, FileThatCannotBeOpenedIsReportedAndNothingWritten) {
 TEST_F(LoadTest, UnreadableFileIsDenied) {
     if (geteuid() == 0)
         GTEST_SKIP() << "running as root, which may read any file: the permission case cannot be shown";
-    Start(sim::Side::NT);
+    Start(kSideNT);
     WriteBytes(PathOf("locked.NT"), "NT\r\n8C40:32");
     ASSERT_TRUE(QFile::setPermissions(PathOf("locked.NT"), QFileDevice::Permissions()));
     dialogs.names.push_back(PathOf("locked.NT"));
@@ -375,7 +372,7 @@ TEST_F(LoadTest, UnreadableFileIsDenied) {
 }
 
 TEST_F(LoadTest, SilentBoardStopsTheLoadWithoutRestart) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     WriteBytes(PathOf("good.NT"), "NT\r\n8C40:32\r\n8C41:24\r\n8C42:4F");
     board->ShortWaits();
     board->simulator->SetSilent(true);
@@ -393,7 +390,7 @@ TEST_F(LoadTest, SilentBoardStopsTheLoadWithoutRestart) {
 // Each loader error: the records before the fault are written, nothing after it, and no restart.
 struct LoadErrorCase {
     const char* name;
-    sim::Side side;
+    ModemSide side;
     std::string bytes;
     const char* message;
     std::vector<std::string> written;
@@ -428,32 +425,26 @@ const std::string kFour = "NT\r\n8C40:32\r\n8C41:24\r\n8C42:4F\r\n8C43:00";
 
 INSTANTIATE_TEST_SUITE_P(
     Files, LoadErrorTest,
-    ::testing::Values(LoadErrorCase{"EmptyFile", sim::Side::NT, "", kHeader, {}},
-                      LoadErrorCase{"OneByteHeader", sim::Side::NT, "N", kHeader, {}},
-                      LoadErrorCase{"SecondHeaderByteNotT", sim::Side::NT, "NX\r\n8C40:32", kHeader, {}},
-                      LoadErrorCase{"NtFileOnLt",
-                                    sim::Side::LT,
-                                    "NT\r\n8C40:32",
-                                    "Configuration does not match to modem type LT",
-                                    {}},
-                      LoadErrorCase{"LtFileOnNt",
-                                    sim::Side::NT,
-                                    "LT\r\n8C40:32",
-                                    "Configuration does not match to modem type NT",
-                                    {}},
-                      LoadErrorCase{"BareLineFeed", sim::Side::NT, "NT\n8C40:32", kLineEnd, {}},
-                      LoadErrorCase{
-                          "LowerCaseAddress", sim::Side::NT, "NT\r\n8C40:32\r\n8c41:24", kRegister, {}},
-                      LoadErrorCase{"NoColon", sim::Side::NT, "NT\r\n8C40=32", kRegister, {}},
-                      LoadErrorCase{"LowerCaseValue", sim::Side::NT, "NT\r\n8C40:3f", kValue, {}},
-                      LoadErrorCase{"ValueCutShort", sim::Side::NT, "NT\r\n8C40:3", kValue, {}},
-                      LoadErrorCase{"AddressCutShort", sim::Side::NT, "NT\r\n8C4", kRegister, {}},
-                      // The whole file is checked before the first write: a refused file writes nothing.
-                      LoadErrorCase{"ExtraLineEndAfterLast", sim::Side::NT, kFour + "\r\n", kRegister, {}},
-                      LoadErrorCase{"ErrorInFifthRecord", sim::Side::NT, kFour + "\r\n8C44:G0", kValue, {}},
-                      LoadErrorCase{"ControlRegister", sim::Side::NT, kFour + "\r\n8C30:1F", kRegister, {}},
-                      LoadErrorCase{"RegisterTwice", sim::Side::NT, kFour + "\r\n8C40:33", kRegister, {}},
-                      LoadErrorCase{"RegisterNeverSaved", sim::Side::NT, "NT\r\n8D43:F4", kRegister, {}}),
+    ::testing::Values(
+        LoadErrorCase{"EmptyFile", kSideNT, "", kHeader, {}},
+        LoadErrorCase{"OneByteHeader", kSideNT, "N", kHeader, {}},
+        LoadErrorCase{"SecondHeaderByteNotT", kSideNT, "NX\r\n8C40:32", kHeader, {}},
+        LoadErrorCase{
+            "NtFileOnLt", kSideLT, "NT\r\n8C40:32", "Configuration does not match to modem type LT", {}},
+        LoadErrorCase{
+            "LtFileOnNt", kSideNT, "LT\r\n8C40:32", "Configuration does not match to modem type NT", {}},
+        LoadErrorCase{"BareLineFeed", kSideNT, "NT\n8C40:32", kLineEnd, {}},
+        LoadErrorCase{"LowerCaseAddress", kSideNT, "NT\r\n8C40:32\r\n8c41:24", kRegister, {}},
+        LoadErrorCase{"NoColon", kSideNT, "NT\r\n8C40=32", kRegister, {}},
+        LoadErrorCase{"LowerCaseValue", kSideNT, "NT\r\n8C40:3f", kValue, {}},
+        LoadErrorCase{"ValueCutShort", kSideNT, "NT\r\n8C40:3", kValue, {}},
+        LoadErrorCase{"AddressCutShort", kSideNT, "NT\r\n8C4", kRegister, {}},
+        // The whole file is checked before the first write: a refused file writes nothing.
+        LoadErrorCase{"ExtraLineEndAfterLast", kSideNT, kFour + "\r\n", kRegister, {}},
+        LoadErrorCase{"ErrorInFifthRecord", kSideNT, kFour + "\r\n8C44:G0", kValue, {}},
+        LoadErrorCase{"ControlRegister", kSideNT, kFour + "\r\n8C30:1F", kRegister, {}},
+        LoadErrorCase{"RegisterTwice", kSideNT, kFour + "\r\n8C40:33", kRegister, {}},
+        LoadErrorCase{"RegisterNeverSaved", kSideNT, "NT\r\n8D43:F4", kRegister, {}}),
     [](const ::testing::TestParamInfo<LoadErrorCase>& row) { return std::string(row.param.name); });
 
 // ---------------------------------------------------------------------------------------------------------
@@ -499,7 +490,7 @@ const QString kNtSideText = QStringLiteral(
     "PC, re-start the Zentra Configurator and press the Set-to-Default button.");
 
 TEST_F(SetToDefaultTest, LtWithLineUpSetsTheRemoteModemFirstThenTheLocalOne) {
-    Start(sim::Side::LT);
+    Start(kSideLT);
     sheet->SetToDefault();
     EXPECT_EQ(Operations(), Concat(Expected("remote", false), Expected("local", true)));
     EXPECT_EQ(SimBoard::RestartSleeps(), std::vector<int>{2000});
@@ -511,7 +502,7 @@ TEST_F(SetToDefaultTest, LtWithLineUpSetsTheRemoteModemFirstThenTheLocalOne) {
 }
 
 TEST_F(SetToDefaultTest, NtWithLineUpShowsTheMessageFirstAndSetsOnlyTheLocalModem) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     std::size_t sentBeforeBox = 99;
     ui::SetBoxHookForTesting([&](const ui::BoxRequest& r) {
         sentBeforeBox = Changes().size();
@@ -531,7 +522,7 @@ TEST_F(SetToDefaultTest, NtWithLineUpShowsTheMessageFirstAndSetsOnlyTheLocalMode
 
 struct LineDownCase {
     const char* name;
-    sim::Side side;
+    ModemSide side;
 };
 
 void PrintTo(const LineDownCase& c, std::ostream* os) {
@@ -546,27 +537,26 @@ TEST_P(SetToDefaultLineDownTest, SetsOnlyTheLocalModemWithoutMessage) {
     ASSERT_FALSE(IsLinkUp());
     board->ClearTraffic();
     sheet->SetToDefault();
-    EXPECT_EQ(Operations(), Expected("local", GetParam().side == sim::Side::LT));
+    EXPECT_EQ(Operations(), Expected("local", GetParam().side == kSideLT));
     EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_TRUE(SimBoard::RestartSleeps().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sides, SetToDefaultLineDownTest,
-                         ::testing::Values(LineDownCase{"LT", sim::Side::LT},
-                                           LineDownCase{"NT", sim::Side::NT}),
+                         ::testing::Values(LineDownCase{"LT", kSideLT}, LineDownCase{"NT", kSideNT}),
                          [](const ::testing::TestParamInfo<LineDownCase>& row) {
                              return std::string(row.param.name);
                          });
 
 TEST_F(SetToDefaultTest, OtherCrystalWritesNothingButTheRestarts) {
-    Start(sim::Side::LT);
+    Start(kSideLT);
     sheet->m_crystalIndex = 1;
     sheet->SetToDefault();
     EXPECT_EQ(Operations(), Concat(Expected("remote", false, false), Expected("local", true, false)));
 }
 
 TEST_F(SetToDefaultTest, ConfirmedThroughTheButtonRunsTheSequence) {
-    Start(sim::Side::LT, false);
+    Start(kSideLT, false);
     boxes.answers.push_back(QMessageBox::Ok);
     sheet->OnSetToDefaultButton();
     ASSERT_EQ(boxes.Boxes().size(), 1u);
@@ -588,7 +578,7 @@ protected:
 };
 
 TEST_F(AboutTest, OpeningTwiceLeavesOneFreshBox) {
-    Start(sim::Side::NT);
+    Start(kSideNT);
     sheet->OnVersionInfo();
     QPointer<CAboutBox> first = sheet->AboutBox();
     ASSERT_TRUE(first);
@@ -607,7 +597,7 @@ TEST_F(AboutTest, OpeningTwiceLeavesOneFreshBox) {
 }
 
 TEST_F(AboutTest, ShowsTheVersionRecordAndThePreparedTexts) {
-    Start(sim::Side::LT);
+    Start(kSideLT);
     sheet->OnVersionInfo();
     CAboutBox* box = sheet->AboutBox();
     ASSERT_NE(box, nullptr);
@@ -624,7 +614,7 @@ TEST_F(AboutTest, ShowsTheVersionRecordAndThePreparedTexts) {
 }
 
 TEST_F(AboutTest, BitmapFillsTheWindowUnderTheTexts) {
-    Start(sim::Side::LT);
+    Start(kSideLT);
     sheet->OnVersionInfo();
     CAboutBox* box = sheet->AboutBox();
     ASSERT_NE(box, nullptr);
@@ -639,7 +629,7 @@ TEST_F(AboutTest, BitmapFillsTheWindowUnderTheTexts) {
 }
 
 TEST_F(AboutTest, OkHidesTheBoxAndDestroyRemovesIt) {
-    Start(sim::Side::LT);
+    Start(kSideLT);
     sheet->OnVersionInfo();
     QPointer<CAboutBox> box = sheet->AboutBox();
     auto* ok = box->findChild<QPushButton*>(QStringLiteral("okButton"));
@@ -656,7 +646,7 @@ TEST_F(AboutTest, OkHidesTheBoxAndDestroyRemovesIt) {
 }
 
 TEST_F(AboutTest, SilentBoardStillOpensTheBoxWithoutIdentification) {
-    Start(sim::Side::LT);
+    Start(kSideLT);
     board->ShortWaits();
     board->simulator->SetSilent(true);
     sheet->OnVersionInfo();

@@ -93,7 +93,7 @@ class Soak {
 public:
     Soak(int seconds, std::uint32_t seed) : m_seconds(seconds), m_random(seed) {
         sim::SimConfig config;
-        config.localSide = sim::Side::LT;
+        config.localSide = kSideLT;
         config.trainMs = 0;
         config.seed = seed;
         m_sim = std::make_shared<sim::CSimulator>(config);

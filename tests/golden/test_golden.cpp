@@ -5,6 +5,7 @@
 #include "cli/CliCommands.h"
 #include "linetest/LineTest.h"
 #include "linetest/LineTestBoard.h"
+#include "linetest/LineTestReport.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorRecording.h"
 #include "ops/ScriptedBus.h"
@@ -111,7 +112,8 @@ void Mask(nlohmann::json& doc, const std::vector<std::string>& keys) {
     }
 }
 
-TEST(Golden, LineTestJson) {
+// A short line test of the fixed board.
+linetest::LineTestResult FixedBoardLineTest() {
     opstest::CScriptedBus bus = FixedBoard();
     linetest::COpsLineTestBoard board(bus);
     linetest::LineTestOptions options;
@@ -120,7 +122,11 @@ TEST(Golden, LineTestJson) {
     options.site = "Site";
     options.operatorName = "Operator";
     options.note = "Note";
-    const linetest::LineTestResult result = linetest::CLineTest(board, options).Run();
+    return linetest::CLineTest(board, options).Run();
+}
+
+TEST(Golden, LineTestJson) {
+    const linetest::LineTestResult result = FixedBoardLineTest();
     nlohmann::json doc = cli::LineTestJson(result, "report.html");
     // Rates are over the real time of the run.
     Mask(doc, {"start", "end", "duration_s", "ethernet_seconds", "rs_corrected_per_second"});
@@ -132,6 +138,27 @@ TEST(Golden, LineTestJson) {
     for (nlohmann::json& d : doc["drops_s"])
         d = "<masked>";
     ExpectGolden("linetest.json", doc.dump(2) + "\n");
+}
+
+// The values of the report's attributes that programs read, "attribute value" a line in the order of the
+// document.
+std::string ReportIds(const std::string& html) {
+    std::string out;
+    for (std::size_t at = html.find(" data-"); at != std::string::npos; at = html.find(" data-", at + 1)) {
+        const std::size_t eq = html.find("=\"", at);
+        const std::size_t end = eq == std::string::npos ? eq : html.find('"', eq + 2);
+        if (end == std::string::npos)
+            break;
+        const std::string attribute = html.substr(at + 1, eq - at - 1);
+        if (attribute == "data-figure" || attribute == "data-criterion" || attribute == "data-result" ||
+            attribute == "data-verdict")
+            out += attribute + " " + html.substr(eq + 2, end - eq - 2) + "\n";
+    }
+    return out;
+}
+
+TEST(Golden, LineTestReportIds) {
+    ExpectGolden("linetest-report-ids.txt", ReportIds(linetest::ReportHtml(FixedBoardLineTest())));
 }
 
 // The monitor's second pass against the in-process simulator: 36 corrected errors a read and 6 FCS

@@ -1,7 +1,12 @@
 // Every name in the golden outputs comes from the table of published names, and every name the table
 // gives an output is there: the metric families with their HELP and TYPE, the monitor's JSON line keys,
-// the recording's columns and the values of the status and line test JSON. No former name is left.
+// the recording's columns and the values of the status and line test JSON. No former name is left. The
+// line test's criteria and its report's row ids are those of their table, in the spellings that stored
+// reports, criteria files and --skip use.
 
+#include "cli/CliCommands.h"
+#include "linetest/LineTest.h"
+#include "model/LineTestNames.h"
 #include "model/LineVocabulary.h"
 #include "model/PublishedNames.h"
 #include "monitor/Snapshot.h"
@@ -201,6 +206,112 @@ TEST(PublishedNames, RecordingColumnsTakeTheirFormerNames) {
             EXPECT_NE(std::find(former.begin(), former.end(), name), former.end())
                 << c.column << ": " << name;
     }
+}
+
+TEST(LineTestNames, TablesAreInTheOrderOfTheirValuesAndIdsAreUnique) {
+    std::set<std::string> names;
+    for (std::size_t i = 0; i < kCriterionCount; ++i) {
+        EXPECT_EQ(static_cast<std::size_t>(kCriteria[i].id), i) << kCriteria[i].name;
+        EXPECT_TRUE(names.insert(kCriteria[i].name).second) << kCriteria[i].name;
+    }
+    std::set<std::string> ids;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(ReportRow::kCount); ++i) {
+        EXPECT_EQ(static_cast<std::size_t>(kReportRows[i].row), i) << kReportRows[i].id;
+        EXPECT_TRUE(ids.insert(kReportRows[i].id).second) << kReportRows[i].id;
+    }
+}
+
+// The spellings themselves are pinned here, apart from the table: stored reports, criteria files and
+// scripts that pass --skip name them so.
+TEST(LineTestNames, CriteriaKeepTheirPublishedSpellings) {
+    const std::vector<std::string> expected{"min_snr",       "no_line_drop",       "link_fail_unchanged",
+                                            "rs_per_second", "no_ethernet_errors", "answered_every_pass"};
+    std::vector<std::string> names;
+    for (const CriterionDef& d : kCriteria)
+        names.push_back(d.name);
+    EXPECT_EQ(names, expected);
+    std::vector<std::string> json;
+    const nlohmann::json doc = nlohmann::json::parse(Golden("linetest.json"));
+    for (const nlohmann::json& c : doc["criteria"])
+        json.push_back(c["name"]);
+    EXPECT_EQ(json, expected);
+}
+
+// The report's ids (from the golden run) are the table's: criteria, figure rows, Ethernet counter rows,
+// results and the verdict.
+TEST(LineTestNames, ReportIdsAreTheTables) {
+    std::map<std::string, std::set<std::string>> found;
+    std::istringstream in(Golden("linetest-report-ids.txt"));
+    for (std::string attribute, value; in >> attribute >> value;)
+        found[attribute].insert(value);
+    std::set<std::string> criteria, figures,
+        results{kCriterionPassed, kCriterionFailed, kCriterionNotChecked};
+    for (const CriterionDef& d : kCriteria)
+        criteria.insert(d.name);
+    for (const ReportRowDef& d : kReportRows)
+        figures.insert(d.id);
+    for (const std::string& counter : CounterNames())
+        figures.insert(kReportEthernetRowPrefix + counter);
+    EXPECT_EQ(found["data-criterion"], criteria);
+    EXPECT_EQ(found["data-figure"], figures);
+    for (const std::string& result : found["data-result"])
+        EXPECT_TRUE(results.count(result)) << result;
+    EXPECT_EQ(found["data-verdict"], std::set<std::string>{"failed"});
+    EXPECT_EQ(found.size(), 4u);
+}
+
+// Every value the line test's JSON publishes has its row in the report.
+TEST(LineTestNames, EveryValueOfTheLineTestJsonHasItsReportRow) {
+    std::set<Published> shown;
+    for (const ReportRowDef& d : kReportRows)
+        shown.insert(d.shows);
+    for (const PublishedName& p : kPublishedNames) {
+        if (p.outputs & kInLineTestJson) {
+            EXPECT_TRUE(shown.count(p.value)) << p.name;
+        }
+    }
+}
+
+// A criteria file names each limit and each check by the criterion's spelling; the criterion always
+// checked has no check name.
+TEST(LineTestNames, CriteriaFileNamesSetTheirOwnCriterion) {
+    using linetest::Criteria;
+    struct Case {
+        const char* line;
+        bool Criteria::*check; // the one check it turns off, or nullptr
+    };
+    const Case cases[] = {
+        {"check_min_snr = no", &Criteria::checkSnr},
+        {"check_no_line_drop = no", &Criteria::checkLineDrop},
+        {"check_link_fail_unchanged = no", &Criteria::checkLinkFail},
+        {"check_rs_per_second = no", &Criteria::checkRs},
+        {"check_no_ethernet_errors = no", &Criteria::checkEthernetErrors},
+    };
+    for (const Case& c : cases) {
+        Criteria k;
+        std::string error;
+        ASSERT_TRUE(cli::ReadCriteriaFile(c.line, &k, &error)) << c.line << ": " << error;
+        for (bool Criteria::*check : {&Criteria::checkSnr, &Criteria::checkLineDrop, &Criteria::checkLinkFail,
+                                      &Criteria::checkRs, &Criteria::checkEthernetErrors})
+            EXPECT_EQ(k.*check, check != c.check) << c.line;
+    }
+    Criteria k;
+    std::string error;
+    ASSERT_TRUE(
+        cli::ReadCriteriaFile("min_snr = 45\nmax_rs_per_second = 2.5\ncheck_min_snr = yes\n", &k, &error))
+        << error;
+    EXPECT_EQ(k.minSnrCenti, 4500);
+    EXPECT_EQ(k.maxRsPerSecond, 2.5);
+    EXPECT_TRUE(k.checkSnr);
+    for (const char* bad : {"check_answered_every_pass = no", "check_rs_corrected_per_second = no",
+                            "max_rs_corrected_per_second = 5", "max_min_snr = 5"}) {
+        EXPECT_FALSE(cli::ReadCriteriaFile(bad, &k, &error)) << bad;
+        EXPECT_NE(error.find("unknown name"), std::string::npos) << bad << ": " << error;
+    }
+    EXPECT_FALSE(cli::ReadCriteriaFile("min_snr = lots", &k, &error));
+    EXPECT_EQ(error, "line 1: min_snr needs a number from 0 to 100 (dB)");
+    EXPECT_FALSE(cli::ReadCriteriaFile("\nmax_rs_per_second = -1", &k, &error));
+    EXPECT_EQ(error, "line 2: max_rs_per_second needs a number from 0 to 1000000");
 }
 
 } // namespace

@@ -321,6 +321,10 @@ class LineTestUsage(unittest.TestCase):
         # Within range: the device is tried next (and is missing).
         cases += [("--duration", "1s", 3), ("--interval", "100ms", 3), ("--min-snr", "100", 3),
                   ("--min-snr", "0", 3), ("--max-rs-per-second", "1000000", 3)]
+        # The criteria that may be left out, by the names stored reports and scripts use.
+        cases += [("--skip", name, 3) for name in ("min_snr", "no_line_drop", "link_fail_unchanged",
+                                                   "rs_per_second", "no_ethernet_errors")]
+        cases += [("--skip", name, 2) for name in ("answered_every_pass", "rs_corrected_per_second", "snr")]
         for option, value, code in cases:
             with self.subTest(option=option, value=value):
                 proc = subprocess.run([os.environ["TESSOR_CLI"], "--port", missing, "linetest", option, value],

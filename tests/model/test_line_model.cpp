@@ -1,4 +1,5 @@
 #include "model/LineModel.h"
+#include "model/LineVocabulary.h"
 
 #include <gtest/gtest.h>
 
@@ -414,6 +415,29 @@ TEST(EthernetSpeed, TriplesAndDecoding) {
     }
     EXPECT_EQ(kEthernetSpeedRegisters, (std::array<std::string_view, 3>{"8D40", "8D42", "8D43"}));
     EXPECT_EQ(kEthernetSpeedTexts, (std::array<std::string_view, 3>{"  1", "  2", "  3"}));
+}
+
+// Each counter's place names the counter of that register.
+TEST(CounterId, NamesItsCounter) {
+    const struct {
+        CounterId id;
+        const char* address;
+        const char* name;
+    } cases[] = {
+        {kCounterTxFrames, "8D1C", "tx_frames"},
+        {kCounterRxFrames, "8D20", "rx_frames"},
+        {kCounterTxOctets, "8D08", "tx_octets"},
+        {kCounterRxOctets, "8D0C", "rx_octets"},
+        {kCounterReceiveErrors, "8CF8", "receive_errors"},
+        {kCounterFrameTooLongErrors, "8D00", "frame_too_long_errors"},
+        {kCounterFrameCheckSequenceErrors, "8D04", "frame_check_sequence_errors"},
+    };
+    for (const auto& c : cases) {
+        const CounterDef& d = kCounterDefs[static_cast<std::size_t>(c.id)];
+        EXPECT_STREQ(d.address, c.address) << c.name;
+        EXPECT_STREQ(d.name, c.name);
+    }
+    EXPECT_EQ(kCounterFrameCheckSequenceErrors + 1, kCounterDefCount);
 }
 
 } // namespace

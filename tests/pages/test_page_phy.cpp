@@ -132,7 +132,7 @@ TEST(PhyIndicators, StatesFollowTheirBitsOnTheNtSide) {
         {0xAE, 0x06, {true, false, true, true, true, true, true, true, true, true}},
         {0x00, 0x00, {false, false, false, false, false, false, true, false, false, true}},
     };
-    test::SimBoard board(test::SimBoard::DefaultConfig(sim::Side::NT));
+    test::SimBoard board(test::SimBoard::DefaultConfig(kSideNT));
     CPagePhy_Status page;
     page.SetModemSide(kSideNT);
     page.show();
@@ -174,13 +174,13 @@ TEST(PhyIndicators, LtSideKeepsTimingConvergedGrey) {
 
 TEST(PhyPage, ShowReadsTheReceivedLineConfiguration) {
     const struct {
-        sim::Side simSide;
+        ModemSide simSide;
         std::uint8_t side;
         const char* command;
         std::uint16_t reg;
         const char* caption;
-    } sides[] = {{sim::Side::NT, kSideNT, "RD 8C10", 0x8C10, "Local Modem (NT)"},
-                 {sim::Side::LT, kSideLT, "RD 8C11", 0x8C11, "Local Modem (LT)"}};
+    } sides[] = {{kSideNT, kSideNT, "RD 8C10", 0x8C10, "Local Modem (NT)"},
+                 {kSideLT, kSideLT, "RD 8C11", 0x8C11, "Local Modem (LT)"}};
     for (const auto& s : sides) {
         test::SimBoard board(test::SimBoard::DefaultConfig(s.simSide));
         SetLocal(board, s.reg, 0x44); // QAM 16

@@ -10,7 +10,7 @@
 namespace tessor::sim::test {
 
 // A simulated pair on a manual clock, trained at once unless a test asks for training time.
-inline SimConfig TestConfig(Side local = Side::LT, int trainMs = 0, int completeAfter = 1) {
+inline SimConfig TestConfig(ModemSide local = kSideLT, int trainMs = 0, int completeAfter = 1) {
     SimConfig config;
     config.localSide = local;
     config.trainMs = trainMs;

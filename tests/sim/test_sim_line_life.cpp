@@ -53,7 +53,7 @@ TEST(SimLineLife, DriftIsRepeatableFromTheSeedAndLeavesTheFlatLineAlone) {
 }
 
 TEST(SimLineLife, BurstDropAndCut) {
-    CSimModemPair pair(TestConfig(Side::LT, 3000));
+    CSimModemPair pair(TestConfig(kSideLT, 3000));
     pair.AdvanceTime(3000);
     ASSERT_TRUE(pair.IsLineUp());
     pair.ReadRegister(kLocalModem, reg::kRsCorrected); // clear

@@ -128,12 +128,12 @@ TEST_F(SimLink, RemoteReadIsExactlyTheMailboxSequence) {
 }
 
 TEST_F(SimLink, RemoteReadReachesTheOtherModemType) {
-    for (Side local : {Side::LT, Side::NT}) {
+    for (ModemSide local : {kSideLT, kSideNT}) {
         SCOPED_TRACE(SideName(local));
         Start(test::TestConfig(local));
-        EXPECT_EQ(AccessLocalReg(kRead, "8C70", " 1"), local == Side::NT ? 0x10 : 0x00);
-        EXPECT_EQ(AccessRemoteReg(kRead, "8C70", " 1"), local == Side::NT ? 0x00 : 0x10);
-        EXPECT_EQ(AccessRemoteReg(kRead, "8C17", " 1"), local == Side::NT ? 0xC9 : 0x00);
+        EXPECT_EQ(AccessLocalReg(kRead, "8C70", " 1"), local == kSideNT ? 0x10 : 0x00);
+        EXPECT_EQ(AccessRemoteReg(kRead, "8C70", " 1"), local == kSideNT ? 0x00 : 0x10);
+        EXPECT_EQ(AccessRemoteReg(kRead, "8C17", " 1"), local == kSideNT ? 0xC9 : 0x00);
         TearDown();
         m_port.reset();
     }
@@ -149,7 +149,7 @@ class SimLinkCompletion : public SimLink, public ::testing::WithParamInterface<i
 
 TEST_P(SimLinkCompletion, RemoteWriteSucceedsWhenCompletionShowsWithinOneHundredReads) {
     const int n = GetParam();
-    Start(test::TestConfig(Side::LT, 0, n));
+    Start(test::TestConfig(kSideLT, 0, n));
     EXPECT_EQ(AccessRemoteRegByte(kWrite, "8C10", 0x44), 1);
     EXPECT_EQ(CountOf("RD 8CC4"), n);
     EXPECT_EQ(m_sim->PeekRemote(0x8C10), 0x44);
@@ -159,7 +159,7 @@ TEST_P(SimLinkCompletion, RemoteWriteSucceedsWhenCompletionShowsWithinOneHundred
 INSTANTIATE_TEST_SUITE_P(StatusReads, SimLinkCompletion, ::testing::Values(1, 2, 50, 100));
 
 TEST_F(SimLink, RemoteWriteThatDoesNotCompleteFailsAndTheNextOneWaitsForTheMailbox) {
-    Start(test::TestConfig(Side::LT, 0, 101));
+    Start(test::TestConfig(kSideLT, 0, 101));
     EXPECT_EQ(AccessRemoteRegByte(kWrite, "8C10", 0x44), -1);
     EXPECT_EQ(CountOf("RD 8CC4"), 100);
     EXPECT_EQ(m_sim->PeekRemote(0x8C10), 0x32) << "not carried out yet";
@@ -169,7 +169,7 @@ TEST_F(SimLink, RemoteWriteThatDoesNotCompleteFailsAndTheNextOneWaitsForTheMailb
 }
 
 TEST_F(SimLink, RemoteAccessIsRefusedWhileTheLineIsDown) {
-    Start(test::TestConfig(Side::LT, 3000));
+    Start(test::TestConfig(kSideLT, 3000));
     EXPECT_EQ(AccessRemoteReg(kRead, "8C40", " 1"), -1);
     EXPECT_EQ(Commands(), (std::vector<std::string>{"RD 8C71", "RD 8C00"}));
     m_sim->AdvanceTime(3000);

@@ -22,7 +22,7 @@ constexpr auto kRemote = CSimModemPair::kRemote;
 
 struct FactoryCase {
     const char* name;
-    Side local;
+    ModemSide local;
     CSimModemPair::Unit unit;
     std::uint16_t address;
     std::uint8_t value;
@@ -41,27 +41,45 @@ TEST_P(FactoryState, HoldsItsProfileValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Profiles, FactoryState,
-    ::testing::Values(FactoryCase{"LtType", Side::LT, kLocal, 0x8C70, 0x00},
-                      FactoryCase{"RemoteOfLtIsNt", Side::LT, kRemote, 0x8C70, 0x10},
-                      FactoryCase{"NtType", Side::NT, kLocal, 0x8C70, 0x10},
-                      FactoryCase{"RemoteOfNtIsLt", Side::NT, kRemote, 0x8C70, 0x00},
-                      FactoryCase{"ControlActiveAndSending", Side::LT, kLocal, 0x8C00, 0xC0},
-                      FactoryCase{"Downstream", Side::LT, kLocal, 0x8C10, 0x32},
-                      FactoryCase{"Upstream", Side::NT, kLocal, 0x8C11, 0x24},
-                      FactoryCase{"LtMacProfile", Side::LT, kLocal, 0x8D47, 0xBF},
-                      FactoryCase{"NtMacProfile", Side::LT, kRemote, 0x8D47, 0x3F},
-                      FactoryCase{"Lt8C17", Side::NT, kRemote, 0x8C17, 0xC9},
-                      FactoryCase{"Nt8C17", Side::NT, kLocal, 0x8C17, 0x00},
-                      FactoryCase{"Nt8C1F", Side::LT, kRemote, 0x8C1F, 0x10},
-                      FactoryCase{"Lt8C67", Side::LT, kLocal, 0x8C67, 0x05},
-                      FactoryCase{"Nt8C67", Side::LT, kRemote, 0x8C67, 0x00},
-                      FactoryCase{"Speed", Side::LT, kLocal, 0x8D43, 0xF0},
-                      FactoryCase{"ReadbackOfLt8C1C", Side::LT, kLocal, 0x8C4C, 0x92},
-                      FactoryCase{"ReadbackOfNt8C1C", Side::LT, kRemote, 0x8C4C, 0xD7},
-                      FactoryCase{"ChipId", Side::LT, kLocal, 0x8C72, 0x61},
-                      FactoryCase{"ChipRevision", Side::NT, kLocal, 0x8C73, 0x12},
-                      FactoryCase{"FirmwareRelease", Side::LT, kRemote, 0x8C6F, 0x27}),
+    ::testing::Values(FactoryCase{"LtType", kSideLT, kLocal, 0x8C70, 0x00},
+                      FactoryCase{"RemoteOfLtIsNt", kSideLT, kRemote, 0x8C70, 0x10},
+                      FactoryCase{"NtType", kSideNT, kLocal, 0x8C70, 0x10},
+                      FactoryCase{"RemoteOfNtIsLt", kSideNT, kRemote, 0x8C70, 0x00},
+                      // A side not known is taken as LT, the default.
+                      FactoryCase{"UnknownIsLt", kSideUnknown, kLocal, 0x8C70, 0x00},
+                      FactoryCase{"RemoteOfUnknownIsNt", kSideUnknown, kRemote, 0x8C70, 0x10},
+                      FactoryCase{"UnknownHasTheLtMacProfile", kSideUnknown, kLocal, 0x8D47, 0xBF},
+                      FactoryCase{"ControlActiveAndSending", kSideLT, kLocal, 0x8C00, 0xC0},
+                      FactoryCase{"Downstream", kSideLT, kLocal, 0x8C10, 0x32},
+                      FactoryCase{"Upstream", kSideNT, kLocal, 0x8C11, 0x24},
+                      FactoryCase{"LtMacProfile", kSideLT, kLocal, 0x8D47, 0xBF},
+                      FactoryCase{"NtMacProfile", kSideLT, kRemote, 0x8D47, 0x3F},
+                      FactoryCase{"Lt8C17", kSideNT, kRemote, 0x8C17, 0xC9},
+                      FactoryCase{"Nt8C17", kSideNT, kLocal, 0x8C17, 0x00},
+                      FactoryCase{"Nt8C1F", kSideLT, kRemote, 0x8C1F, 0x10},
+                      FactoryCase{"Lt8C67", kSideLT, kLocal, 0x8C67, 0x05},
+                      FactoryCase{"Nt8C67", kSideLT, kRemote, 0x8C67, 0x00},
+                      FactoryCase{"Speed", kSideLT, kLocal, 0x8D43, 0xF0},
+                      FactoryCase{"ReadbackOfLt8C1C", kSideLT, kLocal, 0x8C4C, 0x92},
+                      FactoryCase{"ReadbackOfNt8C1C", kSideLT, kRemote, 0x8C4C, 0xD7},
+                      FactoryCase{"ChipId", kSideLT, kLocal, 0x8C72, 0x61},
+                      FactoryCase{"ChipRevision", kSideNT, kLocal, 0x8C73, 0x12},
+                      FactoryCase{"FirmwareRelease", kSideLT, kRemote, 0x8C6F, 0x27}),
     [](const ::testing::TestParamInfo<FactoryCase>& p) { return std::string(p.param.name); });
+
+TEST(SimModel, TheLocalSideIsNamedAsConfiguredAndUnknownAsLt) {
+    const struct {
+        ModemSide configured;
+        ModemSide local;
+        const char* name;
+    } cases[] = {{kSideLT, kSideLT, "LT"}, {kSideNT, kSideNT, "NT"}, {kSideUnknown, kSideLT, "LT"}};
+    for (const auto& c : cases) {
+        CSimModemPair pair(TestConfig(c.configured));
+        EXPECT_EQ(pair.LocalSide(), c.local) << static_cast<int>(c.configured);
+        EXPECT_STREQ(SideName(pair.LocalSide()), c.name);
+    }
+    EXPECT_STREQ(SideName(kSideUnknown), "unknown");
+}
 
 TEST(SimModel, ReadbacksEqualTheConfigurationAfterPowerUp) {
     CSimModemPair pair(TestConfig());
@@ -86,7 +104,7 @@ TEST(SimModel, ReadOnlyRegistersIgnoreWrites) {
 // ---- Training, restart, link failures -------------------------------------------------------------
 
 TEST(SimTraining, LineComesUpAfterTheTrainingTime) {
-    CSimModemPair pair(TestConfig(Side::LT, 3000));
+    CSimModemPair pair(TestConfig(kSideLT, 3000));
     CSimConsole console(pair);
     EXPECT_EQ(ReadByConsole(console, reg::kLineStatus), reg::kStatSignalDetected);
     pair.AdvanceTime(2999);
@@ -120,7 +138,7 @@ void PrintTo(const DropCase& c, std::ostream* os) {
 class LineDrop : public ::testing::TestWithParam<DropCase> {};
 
 TEST_P(LineDrop, LocalControlTakesTheLineDownAndCountsAFailure) {
-    CSimModemPair pair(TestConfig(Side::LT, 1000));
+    CSimModemPair pair(TestConfig(kSideLT, 1000));
     CSimConsole console(pair);
     pair.AdvanceTime(1000);
     ASSERT_TRUE(pair.IsLineUp());
@@ -148,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(Causes, LineDrop,
                          });
 
 TEST(SimTraining, SoftResetSelfClearsRetrainsAndLoadsTheConfiguration) {
-    CSimModemPair pair(TestConfig(Side::LT, 3000));
+    CSimModemPair pair(TestConfig(kSideLT, 3000));
     CSimConsole console(pair);
     pair.AdvanceTime(3000);
     ASSERT_TRUE(pair.IsLineUp());
@@ -228,7 +246,7 @@ class MailboxCompletion : public ::testing::TestWithParam<int> {};
 
 TEST_P(MailboxCompletion, ReadCompletesOnTheNthStatusRead) {
     const int n = GetParam();
-    CSimModemPair pair(TestConfig(Side::LT, 0, n));
+    CSimModemPair pair(TestConfig(kSideLT, 0, n));
     CSimConsole console(pair);
     EXPECT_EQ(ReadByConsole(console, reg::kMailboxCommand), 0);
     EXPECT_EQ(Exchange(console, "WR 8CD0  1\n"), "WR 8CD0  1\n\n\rL>");
@@ -246,7 +264,7 @@ TEST_P(MailboxCompletion, ReadCompletesOnTheNthStatusRead) {
 INSTANTIATE_TEST_SUITE_P(Counts, MailboxCompletion, ::testing::Values(1, 2, 7, 100));
 
 TEST(SimMailbox, StartClearsAStaleCompletionStatus) {
-    CSimModemPair pair(TestConfig(Side::LT, 0, 3));
+    CSimModemPair pair(TestConfig(kSideLT, 0, 3));
     CSimConsole console(pair);
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(WriteByConsole(console, "WR", reg::kMailboxData, 0x66));
@@ -294,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(Ops, MailboxOperation,
                          });
 
 TEST(SimMailbox, OperationWaitsWhileTheLineIsDown) {
-    CSimModemPair pair(TestConfig(Side::LT, 2000));
+    CSimModemPair pair(TestConfig(kSideLT, 2000));
     CSimConsole console(pair);
     ASSERT_TRUE(WriteByConsole(console, "WR", reg::kMailboxData, 0x01));
     ASSERT_TRUE(WriteByConsole(console, "WR", reg::kMailboxAddrHigh, 0x8C));
@@ -338,7 +356,7 @@ TEST(SimMailbox, MultiRegisterRemoteReadUsesTheCountInTheDataRegister) {
 
 struct SnrCase {
     const char* name;
-    Side local;
+    ModemSide local;
     std::uint8_t lineConfig; // written to both directions of both modems
     int referenceHundredths;
 };
@@ -380,15 +398,15 @@ TEST_P(ErrorValue, GivesTheLineSnrForTheReceivedConstellation) {
 
 INSTANTIATE_TEST_SUITE_P(
     Constellations, ErrorValue,
-    ::testing::Values(SnrCase{"Qam256AtLt", Side::LT, 0x30, 9180}, SnrCase{"Qam64AtNt", Side::NT, 0x32, 8550},
-                      SnrCase{"Qam16AtLt", Side::LT, 0x44, 7920}, SnrCase{"Qam8AtNt", Side::NT, 0x46, 7600},
-                      SnrCase{"Qam4AtLt", Side::LT, 0x68, 7020}, SnrCase{"Qam128AtNt", Side::NT, 0xAA, 8840},
-                      SnrCase{"Qam32AtLt", Side::LT, 0x9C, 7980}),
+    ::testing::Values(SnrCase{"Qam256AtLt", kSideLT, 0x30, 9180}, SnrCase{"Qam64AtNt", kSideNT, 0x32, 8550},
+                      SnrCase{"Qam16AtLt", kSideLT, 0x44, 7920}, SnrCase{"Qam8AtNt", kSideNT, 0x46, 7600},
+                      SnrCase{"Qam4AtLt", kSideLT, 0x68, 7020}, SnrCase{"Qam128AtNt", kSideNT, 0xAA, 8840},
+                      SnrCase{"Qam32AtLt", kSideLT, 0x9C, 7980}),
     [](const ::testing::TestParamInfo<SnrCase>& p) { return std::string(p.param.name); });
 
 TEST(SimPhy, EachSideReceivesItsOwnDirection) {
     // Downstream QAM 256, upstream QAM 4: the NT receives downstream, the LT upstream.
-    SimConfig config = TestConfig(Side::LT);
+    SimConfig config = TestConfig(kSideLT);
     CSimModemPair pair(config);
     for (auto unit : {kLocal, kRemote}) {
         pair.WriteRegister(unit, 0x8C10, 0x30);
@@ -438,7 +456,7 @@ TEST(SimCounters, CountWhileUpAtPlausibleRatesAndClearOnRead) {
     const RateCase rates[] = {{reg::kTxFrames, 850},       {reg::kRxFrames, 820},    {reg::kTxOctets, 476000},
                               {reg::kRxOctets, 442800},    {reg::kRxBroadcast, 4},   {reg::kRsCorrected, 0.6},
                               {reg::kSingleCollisions, 0}, {reg::kLateCollisions, 0}};
-    CSimModemPair pair(TestConfig(Side::LT, 0));
+    CSimModemPair pair(TestConfig(kSideLT, 0));
     CSimConsole console(pair);
     pair.AdvanceTime(10000);
     for (const RateCase& rate : rates) {
@@ -460,7 +478,7 @@ TEST(SimCounters, HalfDuplexCountsCollisions) {
 }
 
 TEST(SimCounters, StandStillWhileTheLineIsDown) {
-    CSimModemPair pair(TestConfig(Side::LT, 5000));
+    CSimModemPair pair(TestConfig(kSideLT, 5000));
     CSimConsole console(pair);
     pair.AdvanceTime(4000);
     EXPECT_EQ(ReadCounter(console, reg::kTxFrames), 0u);

@@ -88,7 +88,7 @@ inline std::vector<std::string> CommandLines(const sim::CSimulator& simulator) {
 
 class SimBoard {
 public:
-    static sim::SimConfig DefaultConfig(sim::Side side = sim::Side::LT) {
+    static sim::SimConfig DefaultConfig(ModemSide side = kSideLT) {
         sim::SimConfig config;
         config.localSide = side;
         config.trainMs = 0;
