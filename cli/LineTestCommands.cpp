@@ -40,7 +40,7 @@ nlohmann::json Seconds(const linetest::LineTestResult& r, const std::optional<re
 
 nlohmann::json IdJson(const linetest::IdentificationRead& read) {
     nlohmann::json doc{{"outcome", linetest::OutcomeText(read.outcome)}};
-    if (read.outcome == linetest::ReadOutcome::Answered)
+    if (read.outcome == Outcome::Answered)
         doc.update({{"8C72", ops::IdentificationText(read.id.id72)},
                     {"8C73", ops::IdentificationText(read.id.id73)},
                     {"8C6F", ops::IdentificationText(read.id.id6F)}});
@@ -65,7 +65,7 @@ nlohmann::json StateJson(const linetest::BoardState& s) {
                        {"local", IdJson(s.local)},
                        {"remote", IdJson(s.remote)},
                        {"settings_outcome", linetest::OutcomeText(s.settings.outcome)}};
-    if (s.settings.outcome == linetest::ReadOutcome::Answered) {
+    if (s.settings.outcome == Outcome::Answered) {
         const ops::LinkSettings& l = s.settings.settings;
         doc["downstream"] = DirectionJson(l.downstream);
         doc["upstream"] = DirectionJson(l.upstream);

@@ -27,14 +27,14 @@ void Accumulate(Statistic* statistic, double value) {
 }
 
 // The board answered what was asked: a garbled reply carried nothing the test could see.
-bool IsAnswer(ReadOutcome outcome) {
-    return outcome == ReadOutcome::Answered;
+bool IsAnswer(Outcome outcome) {
+    return outcome == Outcome::Answered;
 }
 
 // A read of the reads before and after the passes that the board answered, or that was not made because
 // the line was down.
-bool Reached(ReadOutcome outcome) {
-    return IsAnswer(outcome) || outcome == ReadOutcome::LineDown;
+bool Reached(Outcome outcome) {
+    return IsAnswer(outcome) || outcome == Outcome::LineDown;
 }
 
 // Keeps the earlier of two moments.
@@ -52,7 +52,7 @@ std::string Counted(int count, const char* one, const char* many) {
 }
 
 std::string IdText(const IdentificationRead& read) {
-    if (read.outcome != ReadOutcome::Answered)
+    if (read.outcome != Outcome::Answered)
         return OutcomeText(read.outcome);
     return "8C72 = " + ops::IdentificationText(read.id.id72) +
            ", 8C73 = " + ops::IdentificationText(read.id.id73) +
@@ -432,7 +432,7 @@ void CLineTest::ReadState(LineTestResult* r, BoardState* state, const char* when
     if (up)
         state->remote = m_board.ReadIdentification(kRemote);
     else
-        state->remote.outcome = ReadOutcome::LineDown;
+        state->remote.outcome = Outcome::LineDown;
     state->settings = m_board.ReadLinkSettings(m_options.crystalHz, up);
     // These reads are a pass of the test: a silence in them is a pass without an answer.
     ++r->passes;
@@ -449,14 +449,14 @@ void CLineTest::ReadState(LineTestResult* r, BoardState* state, const char* when
 void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
     const rec::SampleTime now = rec::Now();
     ++r->passes;
-    if (read.outcome == ReadOutcome::Garbled) {
+    if (read.outcome == Outcome::Garbled) {
         // The corrected-error count was taken and cleared, but what it said is lost.
         ++r->garbledPasses;
         m_lastPhy = now;
         Note("Pass " + std::to_string(r->passes) + ": a garbled reply; its PHY values are lost");
         return;
     }
-    const bool answered = read.outcome == ReadOutcome::Answered;
+    const bool answered = read.outcome == Outcome::Answered;
     const rec::PhySample sample =
         rec::MakePhySample(now, DecodePhy(ops::RegistersOf(read.raw), m_references), answered);
     m_own->AddPhy(sample);
@@ -473,13 +473,13 @@ void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
 
 void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
     const rec::SampleTime now = rec::Now();
-    if (read.outcome == ReadOutcome::Garbled) {
+    if (read.outcome == Outcome::Garbled) {
         m_lastEth = now;
         Note("Pass " + std::to_string(r->passes) +
              ": a garbled reply; the Ethernet counts it carried are lost");
         return;
     }
-    const bool answered = read.outcome == ReadOutcome::Answered;
+    const bool answered = read.outcome == Outcome::Answered;
     // The counters clear when read: the first pass only starts the count.
     if (answered && m_lastEth) {
         for (std::size_t i = 0; i < r->ethernet.totals.size(); ++i)
@@ -542,7 +542,7 @@ LineTestResult CLineTest::Run(const ProgressFn& progress) {
     Note("Line test started: " + DurationText(m_options.duration) + ", a pass every " +
          DurationText(m_options.interval));
     const SideRead side = m_board.ReadSide();
-    if (side.outcome != ReadOutcome::Answered) {
+    if (side.outcome != Outcome::Answered) {
         r.notRunReason = std::string("the board did not tell its side (") + OutcomeText(side.outcome) + ")";
     } else {
         r.side = side.side;
@@ -580,7 +580,7 @@ void CLineTest::RunPasses(LineTestResult* r, const std::function<void(const char
     for (;;) {
         const PhyRead phy = m_board.RunPhyPass();
         AddPhy(r, phy);
-        ReadOutcome ethernet = ReadOutcome::Answered; // a lost board: its PHY reads decide
+        Outcome ethernet = Outcome::Answered; // a lost board: its PHY reads decide
         if (!m_board.Lost()) {
             const EthernetRead read = m_board.RunEthernetPass();
             AddEthernet(r, read);

@@ -4,45 +4,46 @@
 
 namespace tessor::linetest {
 
-const char* OutcomeText(ReadOutcome outcome) {
+const char* OutcomeText(Outcome outcome) {
     switch (outcome) {
-    case ReadOutcome::Answered:
+    case Outcome::Answered:
         return "answered";
-    case ReadOutcome::Garbled:
+    case Outcome::Garbled:
         return "garbled reply";
-    case ReadOutcome::NoAnswer:
+    case Outcome::NoAnswer:
         return "no answer";
-    case ReadOutcome::LineDown:
+    case Outcome::Cancelled:
+        return "cancelled";
+    case Outcome::DeviceFailed:
+        return "device failed or gone";
+    case Outcome::LineDown:
         return "line down";
-    case ReadOutcome::MailboxIncomplete:
+    case Outcome::MailboxIncomplete:
         return "mailbox did not complete";
     }
     return "unknown";
 }
 
-ReadOutcome COpsLineTestBoard::Outcome(std::initializer_list<const RegResult*> results) {
-    return Outcome(ops::ClassifyPass(results));
+Outcome COpsLineTestBoard::Classify(std::initializer_list<const RegResult*> results) {
+    return Classify(ops::ClassifyPass(results));
 }
 
-ReadOutcome COpsLineTestBoard::Outcome(const ops::PassOutcome& pass) {
+Outcome COpsLineTestBoard::Classify(const ops::PassOutcome& pass) {
     if (!pass.firstFailed)
-        return ReadOutcome::Answered;
+        return Outcome::Answered;
     switch (*pass.firstFailed) {
-    case tessor::Outcome::Answered:
+    case Outcome::Answered:
+    case Outcome::Garbled:
+    case Outcome::LineDown:
+    case Outcome::MailboxIncomplete:
         break;
-    case tessor::Outcome::Garbled:
-        return ReadOutcome::Garbled;
-    case tessor::Outcome::LineDown:
-        return ReadOutcome::LineDown;
-    case tessor::Outcome::MailboxIncomplete:
-        return ReadOutcome::MailboxIncomplete;
-    case tessor::Outcome::NoAnswer:
-    case tessor::Outcome::Cancelled:
-    case tessor::Outcome::DeviceFailed:
+    case Outcome::NoAnswer:
+    case Outcome::Cancelled:
+    case Outcome::DeviceFailed:
         m_lost = true;
-        return ReadOutcome::NoAnswer;
+        break;
     }
-    return ReadOutcome::Answered;
+    return *pass.firstFailed;
 }
 
 bool COpsLineTestBoard::Lost() const {
@@ -53,8 +54,8 @@ SideRead COpsLineTestBoard::ReadSide() {
     SideRead read;
     const ops::ModemSideRead side = ops::DetectModemSide(m_bus);
     const ops::PhyReferenceRead refs = ops::ReadPhyReferences(m_bus, side.side);
-    read.outcome = Outcome({&side.read, &refs.read});
-    if (read.outcome == ReadOutcome::Answered) {
+    read.outcome = Classify({&side.read, &refs.read});
+    if (read.outcome == Outcome::Answered) {
         read.side = side.side;
         read.references = refs.references;
     }
@@ -63,7 +64,7 @@ SideRead COpsLineTestBoard::ReadSide() {
 
 std::optional<bool> COpsLineTestBoard::LineUp() {
     const RegResult link = ops::CheckLink(m_bus);
-    if (Outcome({&link}) != ReadOutcome::Answered)
+    if (Classify({&link}) != Outcome::Answered)
         return std::nullopt;
     return link.value == 1;
 }
@@ -71,7 +72,7 @@ std::optional<bool> COpsLineTestBoard::LineUp() {
 IdentificationRead COpsLineTestBoard::ReadIdentification(int target) {
     IdentificationRead read;
     read.id = target == kRemote ? ops::ReadRemoteIdentification(m_bus) : ops::ReadBoardIdentification(m_bus);
-    read.outcome = Outcome({&read.id.read72, &read.id.read73, &read.id.read6F});
+    read.outcome = Classify({&read.id.read72, &read.id.read73, &read.id.read6F});
     return read;
 }
 
@@ -79,15 +80,15 @@ LinkSettingsRead COpsLineTestBoard::ReadLinkSettings(std::int32_t crystalHz, boo
     LinkSettingsRead read;
     read.settings = ops::ReadLinkSettings(m_bus, crystalHz, readRemoteSpeed);
     const ops::LinkSettings& s = read.settings;
-    read.outcome = Outcome({&s.downstream.configRead, &s.downstream.carrierRead, &s.upstream.configRead,
-                            &s.upstream.carrierRead, &s.localSpeed.read});
+    read.outcome = Classify({&s.downstream.configRead, &s.downstream.carrierRead, &s.upstream.configRead,
+                             &s.upstream.carrierRead, &s.localSpeed.read});
     return read;
 }
 
 PhyRead COpsLineTestBoard::RunPhyPass() {
     PhyRead read;
     ops::RunPhyReads(m_bus, &read.raw, {});
-    read.outcome = Outcome(ops::ClassifyPhyReads(read.raw));
+    read.outcome = Classify(ops::ClassifyPhyReads(read.raw));
     return read;
 }
 
@@ -95,7 +96,7 @@ EthernetRead COpsLineTestBoard::RunEthernetPass() {
     EthernetRead read;
     read.pass = ops::RunEthernetPass(m_bus);
     read.outcome =
-        Outcome(ops::ClassifyPass(read.pass.raw.data(), static_cast<std::size_t>(read.pass.countersRead)));
+        Classify(ops::ClassifyPass(read.pass.raw.data(), static_cast<std::size_t>(read.pass.countersRead)));
     return read;
 }
 

@@ -14,40 +14,33 @@
 
 namespace tessor::linetest {
 
-enum class ReadOutcome {
-    Answered,
-    Garbled,           // a reply came back spoilt: what it carried is lost
-    NoAnswer,          // the board did not answer (or the link has given up)
-    LineDown,          // a remote read was not made: the line is down
-    MailboxIncomplete, // the board answered, but its mailbox did not complete the remote read
-};
-
+// Each read carries the link's own outcome: the first failure of its sequence, or Answered.
 // Text of an outcome for the journal and the report.
-const char* OutcomeText(ReadOutcome outcome);
+const char* OutcomeText(Outcome outcome);
 
 struct SideRead {
-    ReadOutcome outcome = ReadOutcome::NoAnswer;
+    Outcome outcome = Outcome::NoAnswer;
     std::uint8_t side = kSideUnknown;
     std::optional<ops::PhyReferences> references;
 };
 
 struct IdentificationRead {
-    ReadOutcome outcome = ReadOutcome::NoAnswer;
+    Outcome outcome = Outcome::NoAnswer;
     ops::BoardIdentification id;
 };
 
 struct LinkSettingsRead {
-    ReadOutcome outcome = ReadOutcome::NoAnswer;
+    Outcome outcome = Outcome::NoAnswer;
     ops::LinkSettings settings;
 };
 
 struct PhyRead {
-    ReadOutcome outcome = ReadOutcome::NoAnswer;
+    Outcome outcome = Outcome::NoAnswer;
     ops::PhyReadResults raw;
 };
 
 struct EthernetRead {
-    ReadOutcome outcome = ReadOutcome::NoAnswer;
+    Outcome outcome = Outcome::NoAnswer;
     ops::EthernetPass pass;
 };
 
@@ -82,11 +75,11 @@ public:
 
 private:
     // The outcome of a sequence whose results were these: the first failure decides.
-    ReadOutcome Outcome(std::initializer_list<const RegResult*> results);
-    ReadOutcome Outcome(const ops::PassOutcome& pass);
+    Outcome Classify(std::initializer_list<const RegResult*> results);
+    Outcome Classify(const ops::PassOutcome& pass);
 
     IRegisterBus& m_bus;
-    bool m_lost = false; // a read was not answered: the link does not ask the board again
+    bool m_lost = false; // a read was not answered or the device went: the board is not asked again
 };
 
 } // namespace tessor::linetest

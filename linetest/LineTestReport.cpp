@@ -86,7 +86,7 @@ std::string Opt(const std::optional<int>& v) {
 }
 
 std::string IdValue(const IdentificationRead& read, const std::optional<std::uint16_t>& value) {
-    return read.outcome == ReadOutcome::Answered ? ops::IdentificationText(value) : OutcomeText(read.outcome);
+    return read.outcome == Outcome::Answered ? ops::IdentificationText(value) : OutcomeText(read.outcome);
 }
 
 std::string Trim(const std::string& text) {
@@ -138,7 +138,7 @@ void WriteBoardStates(std::ostringstream& out, const LineTestResult& r) {
     t.Head({"", "Direction", "Constellation", "Interpolation", "Rate", "Carrier"});
     for (int i = 0; i < 2; ++i) {
         const BoardState& s = *states[i];
-        if (!s.made || s.settings.outcome != ReadOutcome::Answered) {
+        if (!s.made || s.settings.outcome != Outcome::Answered) {
             t.Row(names[i], {s.made ? OutcomeText(s.settings.outcome) : "not read"});
             continue;
         }

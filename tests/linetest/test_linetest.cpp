@@ -20,7 +20,7 @@ namespace {
 class ScriptedBoard : public ILineTestBoard {
 public:
     std::function<PhyRead(int pass)> phy;
-    ReadOutcome sideOutcome = ReadOutcome::Answered;
+    Outcome sideOutcome = Outcome::Answered;
     bool lineUp = true;
     int phyPasses = 0;
     std::vector<int> identificationTargets;
@@ -38,13 +38,13 @@ public:
         if (static_cast<int>(identificationTargets.size()) == silentInIdentification)
             lost = true;
         IdentificationRead r;
-        r.outcome = lost ? ReadOutcome::NoAnswer : ReadOutcome::Answered;
+        r.outcome = lost ? Outcome::NoAnswer : Outcome::Answered;
         r.id.id72 = 0x61;
         return r;
     }
     LinkSettingsRead ReadLinkSettings(std::int32_t, bool) override {
         LinkSettingsRead r;
-        r.outcome = lost ? ReadOutcome::NoAnswer : ReadOutcome::Answered;
+        r.outcome = lost ? Outcome::NoAnswer : Outcome::Answered;
         return r;
     }
     PhyRead RunPhyPass() override { return phy(phyPasses++); }
@@ -52,10 +52,10 @@ public:
         EthernetRead r;
         if (++ethernetPasses == silentInEthernetPass) {
             lost = true;
-            r.outcome = ReadOutcome::NoAnswer;
+            r.outcome = Outcome::NoAnswer;
             return r;
         }
-        r.outcome = ReadOutcome::Answered;
+        r.outcome = Outcome::Answered;
         r.pass.complete = true;
         r.pass.countersRead = ops::kEthernetCounterCount;
         r.pass.raw[0] = RegResult::Answer(500); // transmitted frames: 500 a pass (the page shows 100)
@@ -72,7 +72,7 @@ public:
 // An up line with the given error value (mean square error register) and corrected error count.
 PhyRead UpPass(std::int64_t errorValue, std::int64_t rs) {
     PhyRead r;
-    r.outcome = ReadOutcome::Answered;
+    r.outcome = Outcome::Answered;
     r.raw.errorValue = RegResult::Answer(errorValue);
     r.raw.txLevel = RegResult::Answer(576);
     r.raw.rsCorrected = RegResult::Answer(rs);
@@ -150,7 +150,7 @@ TEST(LineTestRun, BreachesFailWithTheTimeOfTheFirst) {
 
 TEST(LineTestRun, ABoardThatNeverAnsweredIsNeverAPass) {
     ScriptedBoard board;
-    board.sideOutcome = ReadOutcome::NoAnswer;
+    board.sideOutcome = Outcome::NoAnswer;
     board.phy = [](int) { return UpPass(338844, 0); };
     const LineTestResult r = CLineTest(board, Fast(3)).Run();
     EXPECT_EQ(r.verdict, Verdict::NotRun);
@@ -169,7 +169,7 @@ TEST(LineTestRun, AnUnansweredPassFailsAndTheLostBoardEndsTheTest) {
                 return UpPass(338844, 0);
             board.lost = true;
             PhyRead r;
-            r.outcome = ReadOutcome::NoAnswer;
+            r.outcome = Outcome::NoAnswer;
             return r;
         };
         const LineTestResult r = CLineTest(board, Fast(10)).Run();
@@ -192,12 +192,38 @@ TEST(LineTestRun, SilentInTheReadsAfterThePassesIsAPassWithoutAnAnswer) {
     EXPECT_EQ(r.unansweredPasses, 1);
     EXPECT_TRUE(r.boardLost);
     EXPECT_TRUE(r.after.made);
-    EXPECT_EQ(r.after.local.outcome, ReadOutcome::NoAnswer);
+    EXPECT_EQ(r.after.local.outcome, Outcome::NoAnswer);
     const CriterionResult& answered = Find(r, CriterionId::Answered);
     EXPECT_FALSE(answered.passed);
     ASSERT_TRUE(answered.firstBreach);
     EXPECT_EQ(answered.firstBreach->monoMs, r.after.time.monoMs);
     EXPECT_EQ(answered.measured, "4 of 5 passes answered, then the board was lost");
+}
+
+// The board seam keeps the link's outcome of a failed read; the ones that lose the board end the test.
+TEST(LineTestBoard, AFailedReadKeepsTheLinksOutcome) {
+    struct Case {
+        Outcome outcome;
+        bool lost;
+        const char* text;
+    };
+    const Case cases[] = {
+        {Outcome::NoAnswer, true, "no answer"},
+        {Outcome::Cancelled, true, "cancelled"},
+        {Outcome::DeviceFailed, true, "device failed or gone"},
+        {Outcome::Garbled, false, "garbled reply"},
+        {Outcome::MailboxIncomplete, false, "mailbox did not complete"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(OutcomeName(c.outcome));
+        opstest::CScriptedBus bus;
+        bus.fail = opstest::FailAt(1, c.outcome); // the second read of the identification
+        COpsLineTestBoard board(bus);
+        const IdentificationRead read = board.ReadIdentification(kLocal);
+        EXPECT_EQ(read.outcome, c.outcome);
+        EXPECT_EQ(board.Lost(), c.lost);
+        EXPECT_STREQ(OutcomeText(read.outcome), c.text);
+    }
 }
 
 TEST(LineTestRun, EthernetErrorsAreJudgedOnRawCounts) {
@@ -297,7 +323,7 @@ TEST(LineTestRun, AGarbledPassIsNoAnsweredPass) {
         if (pass != 2)
             return UpPass(338844, 0);
         PhyRead r;
-        r.outcome = ReadOutcome::Garbled;
+        r.outcome = Outcome::Garbled;
         return r;
     };
     const LineTestResult r = CLineTest(board, Fast(4)).Run();
@@ -318,7 +344,7 @@ TEST(LineTestRun, StoppedIsNoPassAndTheRemoteIsNotReadWhileDown) {
     // The read before the passes saw the line down: a stopped test fails on what it saw.
     EXPECT_EQ(r.verdict, Verdict::Failed);
     EXPECT_EQ(board.identificationTargets, (std::vector<int>{1, 1}));
-    EXPECT_EQ(r.before.remote.outcome, ReadOutcome::LineDown);
+    EXPECT_EQ(r.before.remote.outcome, Outcome::LineDown);
 }
 
 TEST(LineTestRun, StopFromAnotherThreadEndsTheWaitAtOnce) {
