@@ -264,8 +264,10 @@ public:
              tls ? const_cast<char*>(m_security->CertPem().c_str()) : nullptr},
             {MHD_OPTION_END, 0, nullptr},
         };
+        // poll(), not epoll: in its epoll mode the library retries a TLS handshake that waits for the client
+        // in a loop, keeping a core busy (and the client off it) until the client's next flight arrives.
         m_daemon = MHD_start_daemon(
-            MHD_USE_EPOLL_INTERNAL_THREAD | (tls ? MHD_USE_TLS : 0), 0, nullptr, nullptr, &Impl::Answer, this,
+            MHD_USE_POLL_INTERNAL_THREAD | (tls ? MHD_USE_TLS : 0), 0, nullptr, nullptr, &Impl::Answer, this,
             MHD_OPTION_LISTEN_SOCKET, listenFd, MHD_OPTION_CONNECTION_LIMIT, connections,
             MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.perClient, MHD_OPTION_CONNECTION_TIMEOUT,
             m_limits.idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.requestBytes,

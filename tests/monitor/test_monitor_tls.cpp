@@ -11,6 +11,7 @@
 #include <csignal>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #ifndef TESSOR_SIM_PROGRAM
@@ -314,6 +315,47 @@ TEST_F(MonitorTls, EveryClientAuthTypeAnswersAsTheNodeExporterDoes) {
         exporter.Stop(5s);
         EXPECT_EQ(monitor.SignalAndWait(SIGTERM, 5s), 0);
     }
+}
+
+// CPU time (user and system) of a process so far, in clock ticks.
+long CpuTicks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2)); // after the command's name
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14)
+            ticks += std::stol(field);
+    return ticks;
+}
+
+// A client that sends its ClientHello and then waits for the answer without ever going on costs the endpoint
+// no CPU while it waits: the server waits for its next flight, it does not poll for it.
+TEST_F(MonitorTls, AClientStalledInItsHandshakeCostsNoCpu) {
+    ASSERT_NO_FATAL_FAILURE(StartMonitor());
+    std::ofstream(m_dir.File("stall.py"))
+        << "import socket, ssl, sys, time\n"
+           "ctx = ssl.create_default_context()\n"
+           "inc, out = ssl.MemoryBIO(), ssl.MemoryBIO()\n"
+           "tls = ctx.wrap_bio(inc, out, server_hostname='127.0.0.1')\n"
+           "try:\n    tls.do_handshake()\nexcept ssl.SSLWantReadError:\n    pass\n"
+           "s = socket.create_connection(('127.0.0.1', int(sys.argv[1])))\n"
+           "s.sendall(out.read())\n"
+           "s.recv(65536)\n" // the server's flight, never answered
+           "print('sent', flush=True)\n"
+           "time.sleep(4)\n";
+    Process client;
+    ASSERT_TRUE(client.Start({"/usr/bin/python3", m_dir.File("stall.py"), std::to_string(m_port)},
+                             m_dir.File("stall.out"), m_dir.File("stall.err")));
+    ASSERT_TRUE(WaitFor([this] { return ReadFile(m_dir.File("stall.out")) == "sent\n"; }, 5s))
+        << ReadFile(m_dir.File("stall.err"));
+    const long before = CpuTicks(m_monitor.Pid());
+    std::this_thread::sleep_for(2s);
+    const long spent = CpuTicks(m_monitor.Pid()) - before;
+    // Waiting costs almost nothing; polling for the client's next flight costs most of a core.
+    EXPECT_LT(spent, sysconf(_SC_CLK_TCK) * 2 / 4) << spent << " ticks in 2 s";
+    client.Wait(10s);
 }
 
 bool StartScrapingPrometheus(Process& prometheus, const TempDir& dir, int monitorPort, int promPort) {
