@@ -16,8 +16,8 @@
 namespace tessor::sim {
 namespace {
 
-using test::FakePrompt;
 using test::CommandLines;
+using test::FakePrompt;
 using test::SleepRecorder;
 
 class SimLink : public ::testing::Test {
