@@ -33,7 +33,8 @@ tsan_tree() {
     cmake --build build-tsan -j2 --target "${tsan_targets[@]}"
 }
 # A smaller quarantine than the default 256 MiB: freed memory is still held back long enough to catch a late
-# use, and the soak's resident memory levels off within its warm-up instead of climbing until the end.
+# use, in less memory. (The soak reports its resident memory here but judges its growth only in the plain
+# build: under the sanitizer the allocator decides it.)
 asan_suite() {
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=32 LSAN_OPTIONS="suppressions=$supp/lsan.supp" \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
