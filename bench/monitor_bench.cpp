@@ -3,6 +3,7 @@
 // each board's poll pass time against the wire time of its commands and against the same board polled
 // alone. Prints a table; exits 0 whether or not a target is met.
 
+#include "bench/Measure.h"
 #include "bench/Options.h"
 #include "bench/Process.h"
 
@@ -37,7 +38,9 @@ struct Options {
     int boards = 4;
 };
 
+using tessor::bench::CpuSeconds;
 using tessor::bench::ReadFile;
+using tessor::bench::StatusKb;
 
 // The monitor program, its JSON lines in a file, its log in another.
 class MonitorProcess {
@@ -82,31 +85,6 @@ private:
     std::string m_out;
     std::string m_err;
 };
-
-// CPU seconds used so far (user + system) and resident kB of a process.
-double CpuSeconds(pid_t pid) {
-    std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    stat = stat.substr(stat.rfind(')') + 2);
-    std::istringstream in(stat);
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && in >> field; ++i) {
-        if (i == 14)
-            utime = std::stoull(field);
-        if (i == 15)
-            stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-long StatusKb(pid_t pid, const std::string& key) {
-    std::istringstream in(ReadFile("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key + ":", 0) == 0)
-            return std::stol(line.substr(key.size() + 1));
-    }
-    return -1;
-}
 
 double Percentile(std::vector<double> v, double p) {
     if (v.empty())

@@ -4,6 +4,7 @@
 // TCP one on 127.0.0.1. The runs of the three paths alternate, so a change in the machine's load meets
 // them all. Prints one table of ratios, never an assertion.
 
+#include "bench/Measure.h"
 #include "bench/NetworkSites.h"
 #include "bench/Options.h"
 #include "bench/Process.h"
@@ -36,25 +37,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
+using tessor::bench::FreeLoopbackPort;
+using tessor::bench::MedianOf;
 
 struct Path {
     const char* name;
@@ -171,8 +155,8 @@ int main(int argc, char** argv) {
         std::printf("  not measured: %s\n", error.c_str());
         return 0;
     }
-    const int rfcPort = FreePort();
-    const int rawPort = FreePort();
+    const int rfcPort = FreeLoopbackPort();
+    const int rawPort = FreeLoopbackPort();
     const std::string yaml = workDir + "/ser2net.yaml";
     // chardelay off: ser2net would otherwise hold what the board sends for up to 20 ms to gather more.
     // tcp(nodelay): it would otherwise hold each character until the last one is acknowledged.
@@ -209,13 +193,13 @@ int main(int argc, char** argv) {
         }
     }
     ser2net.SignalAndWait(SIGTERM, tessor::bench::kStopGrace);
-    const double directStatus = Median(paths[0].statusMs);
-    const double directSave = Median(paths[0].saveMs);
+    const double directStatus = MedianOf(paths[0].statusMs);
+    const double directSave = MedianOf(paths[0].saveMs);
     std::printf("  %-16s %5s %12s %7s %12s %7s  %s\n", "path", "runs", "status ms", "ratio", "save ms",
                 "ratio", "target");
     for (const Path& p : paths) {
-        const double status = Median(p.statusMs);
-        const double save = Median(p.saveMs);
+        const double status = MedianOf(p.statusMs);
+        const double save = MedianOf(p.saveMs);
         const bool met = !p.failed && status <= 1.05 * directStatus && save <= 1.05 * directSave;
         std::printf("  %-16s %5d %12.1f %7.3f %12.1f %7.3f  %s%s\n", p.name, repeats, status,
                     status / directStatus, save, save / directSave,
