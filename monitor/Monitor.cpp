@@ -216,6 +216,7 @@ void CMonitor::RunPass() {
         phy.mseCenti.reset();
     }
 
+    results.at = rec::Now();
     s.passDurationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     s.passes += 1;
     s.corruptedReplies += session.CorruptedReplies() - corruptedBefore;

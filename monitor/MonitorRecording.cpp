@@ -33,7 +33,7 @@ void CMonitorRecording::AddPass(const Snapshot& s) {
         Reopen("Recording file reopened on SIGHUP");
     }
     KeepRecording(); // before the pass's rows: the first pass that finds room again is in the file
-    const rec::SampleTime time = rec::Now();
+    const rec::SampleTime time = s.results.at;
     if (!s.boardUp) {
         if (!m_down)
             m_recorder->NoteNoAnswer(time);

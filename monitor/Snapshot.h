@@ -4,6 +4,7 @@
 // monitor's own health figures.
 
 #include "monitor/BoardReadings.h"
+#include "recorder/LineSamples.h"
 
 #include <cstdint>
 #include <optional>
@@ -21,6 +22,9 @@ struct PassResults {
     bool ethernetRead = false; // the Ethernet pass completed
     std::array<std::uint32_t, kEthernetCounterCount> ethernet{};
     std::uint16_t ethernetFailed = 0; // bit per counter
+    // When the pass's reads ended: its recording rows carry this time, not the time the recording's
+    // queue got round to them.
+    rec::SampleTime at;
 };
 
 struct Snapshot {

@@ -606,13 +606,18 @@ TEST(MonitorRecording, RowsHoldThePassAsDecodedAndNoRegistersWithoutAnAnswer) {
     s.boardUp = true;
     s.results.phyValues.registers.linkStatus = 0xAE;
     s.results.phyValues.snrCenti = 3141; // taken as it is, not worked out again
+    // Each row has the time of its pass, however late the recording's queue writes it.
+    s.results.at = {1765000000000, 500000};
     recording->AddPass(s);
     s.boardUp = false;
+    s.results.at = {1765000000200, 500200};
     recording->AddPass(s);
     recording.reset();
     rec::LineStore store;
     ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
     ASSERT_EQ(store.phy.size(), 2u);
+    EXPECT_EQ(store.phy[0].time.wallMs, 1765000000000);
+    EXPECT_EQ(store.phy[1].time.wallMs, 1765000000200);
     EXPECT_EQ(store.phy[0].values.snrCenti, 3141);
     EXPECT_EQ(store.phy[0].values.registers.linkStatus, 0xAEu);
     EXPECT_FALSE(store.phy[1].answered);
