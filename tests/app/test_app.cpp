@@ -369,9 +369,11 @@ TEST_F(AppTest, UiThreadGivesUpThePortWhenAPollThreadTimesOut) {
     UseSimulator(sheet);
     ASSERT_TRUE(sheet.OnInitDialog(&uiPrompt));
     simulator->SetSilent(true);
+    simulator->ClearWireLog();
     sheet.PagePhyStatus()->m_pollEvent.Set(); // the poll thread's command times out
-    // Meanwhile the UI thread wants the port; it must give up so that it can show the poll thread's box.
-    QTest::qWait(20);
+    // Once that command is on the wire the poll thread owns the port. The UI thread then wants it; it
+    // must give up so that it can show the poll thread's box.
+    ASSERT_TRUE(WaitFor([&] { return !simulator->BytesToBoard().empty(); }));
     EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0);
     QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(boxes.Boxes().size()), 1, 5000);
     const auto shown = boxes.Boxes();
