@@ -5,11 +5,11 @@
 #include "app/LineTestDlg.h"
 #include "app/MainSheet.h"
 #include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
 #include "ops/ProcessAccess.h"
 #include "pages/PageEthernetStatus.h"
 #include "pages/PageGeneral.h"
 #include "pages/PagePhyStatus.h"
+#include "support/RegResultCheck.h"
 #include "support/SimHarness.h"
 #include "terminal/TerminalDlg.h"
 #include "ui/QtUserPrompt.h"
@@ -286,7 +286,7 @@ TEST_F(AppTest, TerminalButtonTogglesAlsoAfterTheTerminalHidItself) {
     sheet.TerminalButton()->click();
     EXPECT_TRUE(terminal->isVisible());
     // The terminal receives the sheet's traffic.
-    AccessLocalReg(kWrite, "8C1E", "01");
+    EXPECT_EQ(LocalReg(kWrite, "8C1E", "01"), Answered(1));
     EXPECT_EQ(g_pTerminalSink.load(), static_cast<ITerminalSink*>(terminal));
 }
 
@@ -374,7 +374,7 @@ TEST_F(AppTest, UiThreadGivesUpThePortWhenAPollThreadTimesOut) {
     // Once that command is on the wire the poll thread owns the port. The UI thread then wants it; it
     // must give up so that it can show the poll thread's box.
     ASSERT_TRUE(WaitFor([&] { return !simulator->BytesToBoard().empty(); }));
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0);
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
     QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(boxes.Boxes().size()), 1, 5000);
     const auto shown = boxes.Boxes();
     EXPECT_EQ(shown[0].title, "Hardware does not respond");

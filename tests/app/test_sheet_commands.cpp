@@ -3,9 +3,9 @@
 #include "app/AboutBox.h"
 #include "app/MainSheet.h"
 #include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
 #include "model/ConfigFile.h"
 #include "ops/ProcessAccess.h"
+#include "support/RegResultCheck.h"
 #include "support/SimHarness.h"
 
 #include "VersionInfo.h"
@@ -51,7 +51,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         board = std::make_unique<SimBoard>(SimBoard::DefaultConfig(side));
         if (!lineUp)
-            AccessLocalReg(kAnd, "8C00", "7F"); // activation off: the line goes down
+            EXPECT_EQ(LocalReg(kAnd, "8C00", "7F"), Answered(1)); // activation off: the line goes down
         sheet = std::make_unique<CMainSheet>(QStringLiteral("test"));
         sheet->SetClosePauseMs(0);
         sheet->m_side = side;
@@ -219,7 +219,8 @@ TEST_F(SaveTest, BoardThatGaveUpEarlierKeepsAnExistingFileAsItWas) {
     WriteBytes(PathOf("old.NT"), "NT\r\n8C40:32");
     board->ShortWaits();
     board->simulator->SetSilent(true);
-    AccessLocalReg(kRead, "8C70", " 1"); // times out and is cancelled: the transport stays silent
+    // Times out and is cancelled: the transport stays silent.
+    EXPECT_EQ(LocalReg(kRead, "8C70", " 1"), Failed(Outcome::NoAnswer));
     ASSERT_TRUE(board->port->NoComm());
     dialogs.names.push_back(PathOf("old.NT"));
     sheet->OnSaveConfiguration();

@@ -5,6 +5,7 @@
 #include "link/RegisterAccess.h"
 #include "ops/ProcessAccess.h"
 #include "support/FakePrompt.h"
+#include "support/RegResultCheck.h"
 
 #include <gtest/gtest.h>
 

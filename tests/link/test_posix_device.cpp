@@ -81,8 +81,8 @@ TEST(PosixSerialDevice, TransportOverAPseudoTerminal) {
     CConsolePort port(&prompt);
     ASSERT_EQ(port.Open(9600, 8, 0, 0, pty.SlavePath().c_str()), 1) << port.LastOpenError();
     std::thread worker([&port] { port.ConsoleWorkerThread(); });
-    EXPECT_EQ(port.Execute(kRead, "8C10", " 1"), 0x3F);
-    EXPECT_EQ(port.Execute(kWrite, "8C10", "32"), 1);
+    EXPECT_EQ(port.Exchange(kRead, "8C10", " 1"), Answered(0x3F));
+    EXPECT_EQ(port.Exchange(kWrite, "8C10", "32"), Answered(1));
     port.RequestStop();
     worker.join();
     pty.Stop();

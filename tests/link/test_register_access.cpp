@@ -16,10 +16,10 @@ protected:
 };
 
 TEST_F(LinkTest, ByteVariantsFormatUpperCaseHex) {
-    AccessLocalRegByte(kWrite, "8C10", 0x0A);
-    AccessLocalRegByte(kWrite, "8C10", 0xE3);
-    AccessLocalRegByte(kOr, "8C00", 0x05);
-    AccessLocalRegByte(kRead, "8C10", 1);
+    EXPECT_EQ(LocalRegByte(kWrite, "8C10", 0x0A), Answered(1));
+    EXPECT_EQ(LocalRegByte(kWrite, "8C10", 0xE3), Answered(1));
+    EXPECT_EQ(LocalRegByte(kOr, "8C00", 0x05), Answered(1));
+    EXPECT_EQ(LocalRegByte(kRead, "8C10", 1), Answered(0xE3));
     EXPECT_EQ(board->Wire(), "WR 8C10 0A\nWR 8C10 E3\nOR 8C00 05\nRD 8C10\n");
     char text[3];
     FormatByte(0x3E, text);
@@ -27,9 +27,10 @@ TEST_F(LinkTest, ByteVariantsFormatUpperCaseHex) {
 }
 
 TEST_F(LinkTest, LocalAccessFlushesTheTerminalWhateverTheResult) {
-    AccessLocalReg(kWrite, "8C10", "01");
-    AccessLocalReg(9, "8C10", "01");
+    EXPECT_EQ(LocalReg(kWrite, "8C10", "01"), Answered(1));
+    EXPECT_EQ(LocalReg(9, "8C10", "01"), Failed(Outcome::DeviceFailed)) << "no such operation: nothing sent";
     EXPECT_EQ(sink.flushes, 2);
+    EXPECT_EQ(board->Wire(), "WR 8C10 01\n");
 }
 
 struct LinkCase {

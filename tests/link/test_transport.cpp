@@ -20,7 +20,7 @@ class CommandLineTest : public LinkTest, public ::testing::WithParamInterface<Co
 
 TEST_P(CommandLineTest, SendsExactBytes) {
     const CommandCase& c = GetParam();
-    port->Execute(c.op, c.address, c.value);
+    port->Exchange(c.op, c.address, c.value);
     EXPECT_EQ(board->Wire(), std::string(c.wire));
 }
 
@@ -69,12 +69,12 @@ TEST_F(LinkTest, ReadAndWriteResults) {
     board->regs["8C10"] = 0x32;
     board->regs["8C11"] = 0x41;
     board->regs["8C12"] = 0x07;
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 3"), 0x074132);
-    EXPECT_EQ(port->Execute(kWrite, "8C20", "5A"), 1);
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Answered(0x32));
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 3"), Answered(0x074132));
+    EXPECT_EQ(port->Exchange(kWrite, "8C20", "5A"), Answered(1));
     EXPECT_EQ(board->regs["8C20"], 0x5A);
-    EXPECT_EQ(port->Execute(kOr, "8C20", "80"), 1);
-    EXPECT_EQ(port->Execute(kAnd, "8C20", "0F"), 1);
+    EXPECT_EQ(port->Exchange(kOr, "8C20", "80"), Answered(1));
+    EXPECT_EQ(port->Exchange(kAnd, "8C20", "0F"), Answered(1));
     EXPECT_EQ(board->regs["8C20"], 0x0A);
     EXPECT_TRUE(prompt.Problems().empty());
     EXPECT_EQ(prompt.QuestionCount(), 0u);
@@ -82,9 +82,9 @@ TEST_F(LinkTest, ReadAndWriteResults) {
 
 TEST_F(LinkTest, TerminalLinesCarryPromptPrefixAfterTheFirstCommand) {
     board->regs["8C00"] = 0xC0;
-    port->Execute(kRead, "8C00", " 1");
-    port->Execute(kWrite, "8C10", "32");
-    port->Execute(kRead, "8C99", " 3");
+    port->Exchange(kRead, "8C00", " 1");
+    port->Exchange(kWrite, "8C10", "32");
+    port->Exchange(kRead, "8C99", " 3");
     const std::vector<std::pair<std::string, int>> expected = {
         {"RD 8C00", kRead},      {" 8C00: C0", kRead},       {"L> WR 8C10 32", kWrite},
         {"L> RD 8C99 3", kRead}, {" 8C99: 00 00 00", kRead},
@@ -94,10 +94,10 @@ TEST_F(LinkTest, TerminalLinesCarryPromptPrefixAfterTheFirstCommand) {
 
 TEST_F(LinkTest, SilentStatusReadsAreRecognisedByTheProgramsOwnAddressTexts) {
     const std::string typed71 = "8C71";
-    port->Execute(kRead, kReg8C71, " 1");
-    port->Execute(kRead, kReg8C00, "01");
-    port->Execute(kRead, typed71.c_str(), " 1"); // same text, other storage: shown
-    port->Execute(kRead, kReg8C00, " 2");        // not a single-register read: shown
+    port->Exchange(kRead, kReg8C71, " 1");
+    port->Exchange(kRead, kReg8C00, "01");
+    port->Exchange(kRead, typed71.c_str(), " 1"); // same text, other storage: shown
+    port->Exchange(kRead, kReg8C00, " 2");        // not a single-register read: shown
     const auto lines = sink.Lines();
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[0].second, kSilentRead);
@@ -115,8 +115,8 @@ TEST_F(LinkTest, EchoFailureGivesResetLineAndZeroThenRecovers) {
         board->responder = [this](const std::string& next) { return board->StandardReply(next); };
         return "RX" + c.substr(2) + "\n\r8C10: 32\n\rL>";
     };
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0);
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Failed(Outcome::Garbled));
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Answered(0x32));
     const auto shown = sink.Shown();
     ASSERT_EQ(shown.size(), 4u);
     EXPECT_EQ(shown[1], "   RESET   ");
@@ -125,8 +125,8 @@ TEST_F(LinkTest, EchoFailureGivesResetLineAndZeroThenRecovers) {
 
 TEST_F(LinkTest, ReplyShorterThanEchoPlusFourGivesEmptyData) {
     board->responder = [](const std::string& c) { return c + "\nL>"; };
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0);
-    EXPECT_EQ(port->Execute(kWrite, "8C10", "01"), 1);
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Failed(Outcome::Garbled));
+    EXPECT_EQ(port->Exchange(kWrite, "8C10", "01"), Answered(1));
     const auto shown = sink.Shown();
     ASSERT_EQ(shown.size(), 3u);
     EXPECT_EQ(shown[1], "");
@@ -147,33 +147,35 @@ TEST_F(LinkTest, ReplyOverFiftyCharactersKeepsTheFirstFifty) {
     EXPECT_EQ(result.value, 0);
     EXPECT_EQ(g_promptLetter.load(), 1);
     board->responder = [this](const std::string& c) { return board->StandardReply(c); };
-    EXPECT_EQ(port->Execute(kWrite, "8C10", "01"), 1);
+    EXPECT_EQ(port->Exchange(kWrite, "8C10", "01"), Answered(1));
 }
 
 TEST_F(LinkTest, PromptLetterFollowsTheLastPrompt) {
     board->responder = [](const std::string& c) { return c + "\n\r8C10: 05\n\rM>"; };
-    port->Execute(kRead, "8C10", " 1");
+    port->Exchange(kRead, "8C10", " 1");
     EXPECT_EQ(g_promptLetter.load(), 2);
     board->responder = [](const std::string& c) { return c + "\n\n\rR>"; };
-    port->Execute(kWrite, "8C10", "01");
+    port->Exchange(kWrite, "8C10", "01");
     EXPECT_EQ(g_promptLetter.load(), 3);
-    port->Execute(kWrite, "8C10", "02");
+    port->Exchange(kWrite, "8C10", "02");
     EXPECT_EQ(sink.Shown().back(), "R> WR 8C10 02");
 }
 
-TEST_F(LinkTest, CancelGivesMinusOneThenZeroWithNothingSent) {
+// A cancelled box ends the exchange without an answer; what follows is refused at once, with no box.
+TEST_F(LinkTest, CancelGivesNoAnswerThenRefusesWithNothingSent) {
     board->silent = true;
     ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Cancel};
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), -1);
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
     EXPECT_EQ(prompt.QuestionCount(), 1u);
     EXPECT_EQ(prompt.questions[0], CConsolePort::kNoResponseText);
     EXPECT_TRUE(port->NoComm());
     const std::size_t linesBefore = sink.Lines().size();
     const std::string wireBefore = board->Wire();
     board->silent = false;
-    EXPECT_EQ(port->Execute(kWrite, "8C10", "01"), 0);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0);
+    EXPECT_EQ(port->Exchange(kWrite, "8C10", "01"), Failed(Outcome::NoAnswer));
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
+    EXPECT_EQ(prompt.QuestionCount(), 1u) << "refused without a box";
     EXPECT_FALSE(IsLinkUp());
     EXPECT_EQ(AccessRemoteReg(kWrite, "8C10", "01"), -1);
     EXPECT_EQ(board->Wire(), wireBefore);
@@ -185,7 +187,7 @@ TEST_F(LinkTest, RetryAsksAgainAfterEachCycle) {
     board->silent = true;
     ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Retry, IUserPrompt::Answer::Retry, IUserPrompt::Answer::Cancel};
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), -1);
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
     EXPECT_EQ(prompt.QuestionCount(), 3u);
     EXPECT_EQ(board->Commands().size(), 1u);
 }
@@ -201,9 +203,11 @@ TEST_F(LinkTest, RetryAfterTheBoardComesBackResumes) {
         board->Inject("\n\rL>");
         GenerousWaits(); // the board answers now
     }};
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0); // the lost exchange ends as an echo failure
+    // The lost exchange ends as an echo failure.
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Failed(Outcome::Garbled));
+    EXPECT_EQ(prompt.QuestionCount(), 1u);
     EXPECT_FALSE(port->NoComm());
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Answered(0x32));
 }
 
 TEST_F(LinkTest, FailedSendIsShownByTheWaitingCallerAtOnceAndResentOnRetry) {
@@ -212,7 +216,7 @@ TEST_F(LinkTest, FailedSendIsShownByTheWaitingCallerAtOnceAndResentOnRetry) {
     ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Retry};
     prompt.onAsk = {[this] { GenerousWaits(); }}; // the resent command is answered
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32) << "RETRY sends the command again";
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Answered(0x32)) << "RETRY sends the command again";
     EXPECT_EQ(board->Commands(), (Lines{"RD 8C10"}));
     const auto problems = prompt.Problems();
     ASSERT_EQ(problems.size(), 1u);
@@ -272,12 +276,12 @@ TEST(ConsolePortClose, CloseWhileTheWorkerReadsFreesTheDeviceOnlyAfterTheReadRet
     });
     ASSERT_EQ(port.Open(9600, 8, 0, 0, "COM1:"), 1);
     std::thread worker([&port] { port.ConsoleWorkerThread(); });
-    std::atomic<std::int64_t> result{99};
-    std::thread caller([&] { result = port.Execute(kRead, "8C10", " 1"); });
+    RegResult result = RegResult::Answer(99);
+    std::thread caller([&] { result = port.Exchange(kRead, "8C10", " 1"); });
     device->WaitUntilReading();
     port.Close();
     caller.join();
-    EXPECT_EQ(result.load(), 0) << "the abandoned exchange ends as an echo failure";
+    EXPECT_EQ(result, Failed(Outcome::DeviceFailed)) << "the abandoned exchange: no answer from the device";
     EXPECT_EQ(freedInRead->load(), 0) << "freed, and not while the worker was reading";
     port.RequestStop();
     worker.join();
@@ -346,12 +350,12 @@ TEST(ConsolePortClose, CloseAndStopDoNotWaitForAReopenUnderWay) {
 TEST_F(LinkTest, InputArrivingWhileIdleIsNotTakenForTheNextReply) {
     board->regs["8C10"] = 0x32;
     board->regs["8C11"] = 0x41;
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Answered(0x32));
     // A board reset prints a fresh prompt unasked; noise may follow it.
     board->Inject("\n\rL>");
     board->Inject("x7 q");
-    EXPECT_EQ(port->Execute(kRead, "8C11", " 1"), 0x41);
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0x32);
+    EXPECT_EQ(port->Exchange(kRead, "8C11", " 1"), Answered(0x41));
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Answered(0x32));
     for (const std::string& line : sink.Shown())
         EXPECT_EQ(line.find("RESET"), std::string::npos) << line;
 }
@@ -360,11 +364,15 @@ TEST_F(LinkTest, HangUpShowsOneReadErrorAndNoStream) {
     board->regs["8C10"] = 0x32;
     board->silent = true;
     board->hangUpOnNextCommand = true;
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0);
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Failed(Outcome::DeviceFailed));
+    EXPECT_EQ(prompt.QuestionCount(), 0u);
     ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Retry, IUserPrompt::Answer::Cancel};
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), -1);
-    EXPECT_EQ(port->Execute(kRead, "8C10", " 1"), 0);
+    // No device to reopen: the send fails, RETRY sends again, CANCEL gives up.
+    const RegResult cancelled = port->Exchange(kRead, "8C10", " 1");
+    EXPECT_TRUE(NothingFromTheBoard(cancelled)) << ::testing::PrintToString(cancelled);
+    EXPECT_EQ(prompt.QuestionCount(), 2u);
+    EXPECT_EQ(port->Exchange(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer)) << "refused without a box";
     const auto problems = prompt.Problems();
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0].rfind("Error while reading data: 5 ", 0), 0u) << problems[0];
@@ -375,14 +383,14 @@ TEST_F(LinkTest, HangUpShowsOneReadErrorAndNoStream) {
 TEST_F(LinkTest, StopWakesAWorkerBlockedOnASilentBoard) {
     board->silent = true;
     port->SetPollTiming(1000000, std::chrono::microseconds(1000));
-    std::atomic<std::int64_t> result{99};
-    std::thread caller([&] { result = port->Execute(kRead, "8C10", " 1"); });
+    RegResult result = RegResult::Answer(99);
+    std::thread caller([&] { result = port->Exchange(kRead, "8C10", " 1"); });
     while (board->Commands().empty())
         std::this_thread::yield();
     g_bStopThreads.store(1);
     StopWorker();
     caller.join();
-    EXPECT_EQ(result.load(), 0);
+    EXPECT_EQ(result, Failed(Outcome::Cancelled));
     EXPECT_EQ(prompt.QuestionCount(), 0u);
     EXPECT_TRUE(prompt.Problems().empty());
     g_bStopThreads.store(0);
@@ -445,9 +453,11 @@ TEST_F(LinkTest, ConcurrentCallersEachGetTheirOwnResult) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, &wrong] {
             const std::string address = "8D4" + std::to_string(t);
-            for (int i = 0; i < kRounds; ++i)
-                if (AccessLocalReg(kRead, address.c_str(), " 1") != 0x10 + t)
+            for (int i = 0; i < kRounds; ++i) {
+                const RegResult result = LocalReg(kRead, address.c_str(), " 1");
+                if (!result.ok() || result.value != 0x10 + t)
                     ++wrong;
+            }
         });
     }
     for (auto& th : threads)

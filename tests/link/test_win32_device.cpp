@@ -102,9 +102,9 @@ TEST(Win32SerialDevice, InterruptibleAndTalksToTheBoard) {
     CConsolePort port(&prompt);
     ASSERT_EQ(port.Open(9600, 8, 0, 0, (com + ":").c_str()), 1) << SystemErrorText(port.LastOpenError());
     std::thread worker([&port] { port.ConsoleWorkerThread(); });
-    EXPECT_EQ(port.Execute(kRead, "8C70", " 1"), 0x00); // the simulator's LT side
-    EXPECT_EQ(port.Execute(kWrite, "8C12", "66"), 1);
-    EXPECT_EQ(port.Execute(kRead, "8C12", " 1"), 0x66);
+    EXPECT_EQ(port.Exchange(kRead, "8C70", " 1"), Answered(0x00)); // the simulator's LT side
+    EXPECT_EQ(port.Exchange(kWrite, "8C12", "66"), Answered(1));
+    EXPECT_EQ(port.Exchange(kRead, "8C12", " 1"), Answered(0x66));
     port.RequestStop();
     worker.join();
     EXPECT_TRUE(prompt.Problems().empty());

@@ -172,12 +172,12 @@ TEST(GeneralPageButtons, EachButtonSendsItsOperations) {
          [](test::SimBoard& b) { EXPECT_EQ(b.simulator->PeekLocal(0x8C00), 0x40); }},
         {"btnSoftResetRemote", RemoteOr8C00("20"),
          [](test::SimBoard& b) {
-             AccessLocalReg(kRead, "8C71", " 1"); // the next command completes the mailbox operation
+             test::LocalReg(kRead, "8C71", " 1"); // the next command completes the mailbox operation
              EXPECT_EQ(b.simulator->PeekRemote(0x8D38), 1);
          }},
         {"btnLineLoopbackRemote", RemoteOr8C00("02"),
          [](test::SimBoard& b) {
-             AccessLocalReg(kRead, "8C71", " 1");
+             test::LocalReg(kRead, "8C71", " 1");
              EXPECT_EQ(b.simulator->PeekRemote(0x8C00), 0xC2);
          }},
     };

@@ -16,6 +16,11 @@
 namespace tessor::sim {
 namespace {
 
+using tessor::test::Answered;
+using tessor::test::Failed;
+using tessor::test::LocalReg;
+using tessor::test::LocalRegByte;
+using tessor::test::NothingFromTheBoard;
 using test::CommandLines;
 using test::FakePrompt;
 using test::SleepRecorder;
@@ -63,7 +68,7 @@ struct LocalCase {
     const char* address;
     const char* value;
     const char* sent;
-    std::int64_t result;
+    std::int64_t result; // answered with
 };
 
 void PrintTo(const LocalCase& c, std::ostream* os) {
@@ -74,7 +79,7 @@ class SimLinkLocal : public SimLink, public ::testing::WithParamInterface<LocalC
 
 TEST_P(SimLinkLocal, SendsTheLineAndGetsTheResult) {
     Start(test::TestConfig());
-    EXPECT_EQ(AccessLocalReg(GetParam().op, GetParam().address, GetParam().value), GetParam().result);
+    EXPECT_EQ(LocalReg(GetParam().op, GetParam().address, GetParam().value), Answered(GetParam().result));
     EXPECT_EQ(m_sim->BytesToBoard(), GetParam().sent);
 }
 
@@ -99,11 +104,11 @@ void WaitUntilSent(const CSimulator& sim) {
 
 TEST_F(SimLink, WritesAndBitOperationsChangeTheLocalModem) {
     Start(test::TestConfig());
-    EXPECT_EQ(AccessLocalRegByte(kWrite, "8C12", 0x66), 1);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C12", " 1"), 0x66);
-    EXPECT_EQ(AccessLocalReg(kOr, "8C00", "03"), 1);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C00", " 1"), 0xC3);
-    EXPECT_EQ(AccessLocalReg(kAnd, "8C00", "FE"), 1);
+    EXPECT_EQ(LocalRegByte(kWrite, "8C12", 0x66), Answered(1));
+    EXPECT_EQ(LocalReg(kRead, "8C12", " 1"), Answered(0x66));
+    EXPECT_EQ(LocalReg(kOr, "8C00", "03"), Answered(1));
+    EXPECT_EQ(LocalReg(kRead, "8C00", " 1"), Answered(0xC3));
+    EXPECT_EQ(LocalReg(kAnd, "8C00", "FE"), Answered(1));
     EXPECT_EQ(m_sim->PeekLocal(reg::kControl), 0xC2);
     EXPECT_EQ(m_sim->PeekRemote(0x8C12), 0x4F);
 }
@@ -111,11 +116,11 @@ TEST_F(SimLink, WritesAndBitOperationsChangeTheLocalModem) {
 TEST_F(SimLink, LinkUpFollowsActivation) {
     Start(test::TestConfig());
     EXPECT_TRUE(IsLinkUp());
-    EXPECT_EQ(AccessLocalReg(kAnd, "8C00", "7F"), 1);
+    EXPECT_EQ(LocalReg(kAnd, "8C00", "7F"), Answered(1));
     EXPECT_FALSE(IsLinkUp());
-    EXPECT_EQ(AccessLocalReg(kOr, "8C00", "80"), 1);
+    EXPECT_EQ(LocalReg(kOr, "8C00", "80"), Answered(1));
     EXPECT_TRUE(IsLinkUp());
-    EXPECT_EQ(AccessLocalReg(kRead, "8D38", " 1"), 1);
+    EXPECT_EQ(LocalReg(kRead, "8D38", " 1"), Answered(1));
 }
 
 TEST_F(SimLink, RemoteReadIsExactlyTheMailboxSequence) {
@@ -131,7 +136,7 @@ TEST_F(SimLink, RemoteReadReachesTheOtherModemType) {
     for (ModemSide local : {kSideLT, kSideNT}) {
         SCOPED_TRACE(SideName(local));
         Start(test::TestConfig(local));
-        EXPECT_EQ(AccessLocalReg(kRead, "8C70", " 1"), local == kSideNT ? 0x10 : 0x00);
+        EXPECT_EQ(LocalReg(kRead, "8C70", " 1"), Answered(local == kSideNT ? 0x10 : 0x00));
         EXPECT_EQ(AccessRemoteReg(kRead, "8C70", " 1"), local == kSideNT ? 0x00 : 0x10);
         EXPECT_EQ(AccessRemoteReg(kRead, "8C17", " 1"), local == kSideNT ? 0xC9 : 0x00);
         TearDown();
@@ -190,66 +195,70 @@ TEST_F(SimLink, PresetWrittenToBothModemsRetrainsWithIt) {
     EXPECT_EQ(m_sim->PeekRemote(0x8C40), 0x44);
     EXPECT_EQ(m_sim->PeekRemote(reg::kControl), 0xC0);
     for (int i = 0; i < 6; ++i) {
-        ASSERT_EQ(AccessLocalRegByte(kWrite, registers[i], preset[i]), 1);
+        ASSERT_EQ(LocalRegByte(kWrite, registers[i], preset[i]), Answered(1));
     }
-    EXPECT_EQ(AccessLocalReg(kRead, "8C40", " 1"), 0x32) << "read-back changes at the restart";
+    EXPECT_EQ(LocalReg(kRead, "8C40", " 1"), Answered(0x32)) << "read-back changes at the restart";
     RestartModem(kLocal);
     EXPECT_EQ(SleepRecorder::Count(), 1) << "no pause for the local modem";
     EXPECT_TRUE(IsLinkUp());
-    EXPECT_EQ(AccessLocalReg(kRead, "8C40", " 1"), 0x44);
-    EXPECT_EQ(AccessLocalRegByte(kRead, "8C42", 2), 0x0066);
-    EXPECT_EQ(AccessLocalReg(kRead, "8D38", " 1"), 1);
+    EXPECT_EQ(LocalReg(kRead, "8C40", " 1"), Answered(0x44));
+    EXPECT_EQ(LocalRegByte(kRead, "8C42", 2), Answered(0x0066));
+    EXPECT_EQ(LocalReg(kRead, "8D38", " 1"), Answered(1));
     EXPECT_EQ(AccessRemoteReg(kRead, "8C44", " 1"), 0xCD);
 }
 
 TEST_F(SimLink, CountersReadAsThePollThreadReadsThem) {
     Start(test::TestConfig());
     m_sim->AdvanceTime(5000);
-    const auto frames = static_cast<std::uint32_t>(AccessLocalRegByte(kRead, "8D1C", 4));
-    EXPECT_GE(frames, 850u * 5 * 8 / 10);
-    EXPECT_LE(frames, 850u * 5 * 12 / 10);
-    EXPECT_EQ(AccessLocalRegByte(kRead, "8D1C", 4), 0);
+    const RegResult frames = LocalRegByte(kRead, "8D1C", 4);
+    ASSERT_TRUE(frames.ok()) << ::testing::PrintToString(frames);
+    EXPECT_GE(frames.value, 850 * 5 * 8 / 10);
+    EXPECT_LE(frames.value, 850 * 5 * 12 / 10);
+    EXPECT_EQ(LocalRegByte(kRead, "8D1C", 4), Answered(0));
     m_sim->WithPair(
         [](CSimModemPair& pair) { pair.SetCounter(CSimModemPair::kLocal, reg::kTxOctets, 0xFEDCBA98); });
-    EXPECT_EQ(AccessLocalRegByte(kRead, "8D08", 4), 0xFEDCBA98);
+    EXPECT_EQ(LocalRegByte(kRead, "8D08", 4), Answered(0xFEDCBA98));
 }
 
 TEST_F(SimLink, PhyValuesGiveAPlausibleSnr) {
     Start(test::TestConfig());
-    const std::int64_t error = AccessLocalRegByte(kRead, "8C99", 3);
+    const RegResult errorRead = LocalRegByte(kRead, "8C99", 3);
+    ASSERT_TRUE(errorRead.ok()) << ::testing::PrintToString(errorRead);
+    const std::int64_t error = errorRead.value;
     ASSERT_GT(error, 0);
     // The LT receives upstream: 8C11 = 24, QAM 16, reference 79.20 dB.
     const double snr = 79.20 - 10.0 * std::log10(static_cast<double>(error));
     EXPECT_NEAR(snr, SimConfig().lineSnrDb, 0.35);
-    const std::int64_t level = AccessLocalRegByte(kRead, "8C9C", 2);
-    EXPECT_GT(level, 512);
-    EXPECT_LT(level, 1024);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C98", " 1"), 0x06);
+    const RegResult level = LocalRegByte(kRead, "8C9C", 2);
+    EXPECT_TRUE(level.ok()) << ::testing::PrintToString(level);
+    EXPECT_GT(level.value, 512);
+    EXPECT_LT(level.value, 1024);
+    EXPECT_EQ(LocalReg(kRead, "8C98", " 1"), Answered(0x06));
 }
 
 // ---- Faults as the tool meets them -----------------------------------------------------------------
 
-TEST_F(SimLink, CorruptedEchoGivesZeroOnceWhileTheWriteWasCarriedOut) {
+TEST_F(SimLink, CorruptedEchoIsGarbledOnceWhileTheWriteWasCarriedOut) {
     Start(test::TestConfig());
     m_sim->CorruptNextEcho();
-    EXPECT_EQ(AccessLocalReg(kWrite, "8C12", "66"), 0);
+    EXPECT_EQ(LocalReg(kWrite, "8C12", "66"), Failed(Outcome::Garbled));
     EXPECT_EQ(m_sim->PeekLocal(0x8C12), 0x66);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C12", " 1"), 0x66);
+    EXPECT_EQ(LocalReg(kRead, "8C12", " 1"), Answered(0x66));
 }
 
 TEST_F(SimLink, NoiseHittingAnExchangeFailsOneEchoCheck) {
     Start(test::TestConfig());
     m_sim->InjectNoiseBeforeNextEcho(5);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0x32);
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Failed(Outcome::Garbled));
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Answered(0x32));
     EXPECT_EQ(m_prompt.Asked(), 0);
 }
 
 TEST_F(SimLink, NoiseWhileIdleIsDiscardedBeforeTheNextCommand) {
     Start(test::TestConfig());
     m_sim->InjectNoise(5);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0x32);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0x32);
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Answered(0x32));
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Answered(0x32));
     EXPECT_EQ(m_prompt.Asked(), 0);
 }
 
@@ -271,21 +280,23 @@ TEST_F(SimLink, SilentBoardRaisesTheBoxAndItsFreshPromptEndsTheExchange) {
         sim->SetSilent(false);
         return IUserPrompt::Answer::Retry;
     });
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0) << "the bare prompt fails the echo check";
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Failed(Outcome::Garbled))
+        << "the bare prompt fails the echo check";
     EXPECT_EQ(m_prompt.Asked(), 1);
     EXPECT_FALSE(m_port->NoComm());
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0x32);
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Answered(0x32));
 }
 
 TEST_F(SimLink, CancelOnASilentBoardLeavesTheToolWithoutCommunication) {
     Start(test::TestConfig());
     m_port->SetPollTiming(3, std::chrono::microseconds(1000));
     m_sim->SetSilent(true);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), -1);
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
     EXPECT_EQ(m_prompt.Asked(), 1);
     const std::string sent = m_sim->BytesToBoard();
     m_sim->SetSilent(false);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0);
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
+    EXPECT_EQ(m_prompt.Asked(), 1) << "refused without a box";
     EXPECT_FALSE(IsLinkUp());
     EXPECT_EQ(AccessRemoteReg(kRead, "8C10", " 1"), -1);
     EXPECT_EQ(m_sim->BytesToBoard(), sent) << "nothing more is sent";
@@ -296,10 +307,10 @@ TEST_F(SimLink, DelayedAnswerOutlastsTheWaitAndRetryCollectsIt) {
     m_port->SetPollTiming(1, std::chrono::microseconds(1000));
     m_prompt.OnAsk([] { return IUserPrompt::Answer::Retry; });
     m_sim->SetReplyDelayMs(500);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C11", " 1"), 0x24);
+    EXPECT_EQ(LocalReg(kRead, "8C11", " 1"), Answered(0x24));
     EXPECT_GE(m_prompt.Asked(), 1);
     m_sim->SetReplyDelayMs(0);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0x32);
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Answered(0x32));
 }
 
 TEST_F(SimLink, HangUpDuringAnExchangeIsAReadErrorAndThenNoBoardAnswers) {
@@ -315,14 +326,16 @@ TEST_F(SimLink, HangUpDuringAnExchangeIsAReadErrorAndThenNoBoardAnswers) {
         }
         return IUserPrompt::Answer::Cancel;
     });
-    const std::int64_t first = AccessLocalReg(kRead, "8C10", " 1");
-    EXPECT_LE(first, 0) << "no register value from a line that hung up";
+    const RegResult first = LocalReg(kRead, "8C10", " 1");
+    EXPECT_TRUE(NothingFromTheBoard(first))
+        << "no register value from a line that hung up: " << ::testing::PrintToString(first);
     const std::vector<std::string> problems = m_prompt.WaitForProblems();
     ASSERT_FALSE(problems.empty());
     EXPECT_NE(problems.front().find("Error while reading data:"), std::string::npos) << problems.front();
     EXPECT_NE(problems.front().find("5"), std::string::npos) << "EIO";
     const std::string answered = m_sim->BytesFromBoard();
-    EXPECT_LE(AccessLocalReg(kRead, "8C10", " 1"), 0) << "the board is gone";
+    const RegResult gone = LocalReg(kRead, "8C10", " 1");
+    EXPECT_TRUE(NothingFromTheBoard(gone)) << "the board is gone: " << ::testing::PrintToString(gone);
     EXPECT_EQ(m_sim->BytesFromBoard(), answered);
 }
 

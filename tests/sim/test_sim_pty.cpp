@@ -24,6 +24,11 @@
 namespace tessor::sim {
 namespace {
 
+using tessor::test::Answered;
+using tessor::test::Failed;
+using tessor::test::LocalReg;
+using tessor::test::LocalRegByte;
+using tessor::test::NothingFromTheBoard;
 using test::FakePrompt;
 using test::SleepRecorder;
 
@@ -122,29 +127,30 @@ TEST_F(SimPtyLink, ToolWorksBothModemsAndMeetsEveryFault) {
     FakePrompt prompt;
     Connect(path, &prompt);
 
-    EXPECT_EQ(AccessLocalReg(kRead, "8C70", " 1"), 0x00);
+    EXPECT_EQ(LocalReg(kRead, "8C70", " 1"), Answered(0x00));
     ASSERT_TRUE(IsLinkUp());
     EXPECT_EQ(AccessRemoteReg(kRead, "8C70", " 1"), 0x10);
     EXPECT_EQ(AccessRemoteRegByte(kWrite, "8C10", 0x44), 1);
     RestartModem(kRemote);
     EXPECT_EQ(SleepRecorder::LastMs(), 2000);
     EXPECT_FALSE(IsLinkUp());
-    EXPECT_EQ(AccessLocalRegByte(kWrite, "8C10", 0x44), 1);
+    EXPECT_EQ(LocalRegByte(kWrite, "8C10", 0x44), Answered(1));
     RestartModem(kLocal);
     EXPECT_TRUE(IsLinkUp());
-    EXPECT_EQ(AccessLocalReg(kRead, "8C40", " 1"), 0x44);
-    EXPECT_EQ(AccessLocalReg(kRead, "8D38", " 1"), 1);
-    const std::int64_t frames = AccessLocalRegByte(kRead, "8D1C", 4);
-    EXPECT_GE(frames, 0);
-    EXPECT_LT(frames, 850 * 60);
+    EXPECT_EQ(LocalReg(kRead, "8C40", " 1"), Answered(0x44));
+    EXPECT_EQ(LocalReg(kRead, "8D38", " 1"), Answered(1));
+    const RegResult frames = LocalRegByte(kRead, "8D1C", 4);
+    EXPECT_TRUE(frames.ok()) << ::testing::PrintToString(frames);
+    EXPECT_GE(frames.value, 0);
+    EXPECT_LT(frames.value, 850 * 60);
 
     ASSERT_TRUE(sim.Command("corrupt-echo", "next echo corrupted"));
-    EXPECT_EQ(AccessLocalReg(kRead, "8C40", " 1"), 0);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C40", " 1"), 0x44);
+    EXPECT_EQ(LocalReg(kRead, "8C40", " 1"), Failed(Outcome::Garbled));
+    EXPECT_EQ(LocalReg(kRead, "8C40", " 1"), Answered(0x44));
 
     ASSERT_TRUE(sim.Command("noise 4", "sent 4 noise bytes"));
-    EXPECT_EQ(AccessLocalReg(kRead, "8C41", " 1"), 0);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C41", " 1"), 0x24);
+    EXPECT_EQ(LocalReg(kRead, "8C41", " 1"), Failed(Outcome::Garbled));
+    EXPECT_EQ(LocalReg(kRead, "8C41", " 1"), Answered(0x24));
 
     ASSERT_TRUE(sim.Command("silent on", "silent on"));
     prompt.OnAsk([&sim] {
@@ -154,19 +160,20 @@ TEST_F(SimPtyLink, ToolWorksBothModemsAndMeetsEveryFault) {
     // A short wait for the box: the silent board never answers, and the fresh prompt after Retry comes
     // well within one such wait.
     m_port->SetPollTiming(50, std::chrono::microseconds(1000));
-    EXPECT_EQ(AccessLocalReg(kRead, "8C41", " 1"), 0) << "ended by the fresh prompt";
+    EXPECT_EQ(LocalReg(kRead, "8C41", " 1"), Failed(Outcome::Garbled)) << "ended by the fresh prompt";
     EXPECT_EQ(prompt.Asked(), 1);
     m_port->SetPollTiming(CConsolePort::kDefaultPollCount, CConsolePort::kDefaultPollPeriod);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C41", " 1"), 0x24);
+    EXPECT_EQ(LocalReg(kRead, "8C41", " 1"), Answered(0x24));
 
     ASSERT_TRUE(sim.Command("delay 30", "reply delay 30 ms"));
-    EXPECT_EQ(AccessLocalReg(kRead, "8C10", " 1"), 0x44);
+    EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Answered(0x44));
     ASSERT_TRUE(sim.Command("delay 0", "reply delay 0 ms"));
 
     prompt.OnAsk([] { return IUserPrompt::Answer::Cancel; });
     ASSERT_TRUE(sim.Command("hangup", "hung up"));
     m_port->SetPollTiming(50, std::chrono::microseconds(1000));
-    EXPECT_LE(AccessLocalReg(kRead, "8C10", " 1"), 0);
+    const RegResult hungUp = LocalReg(kRead, "8C10", " 1");
+    EXPECT_TRUE(NothingFromTheBoard(hungUp)) << ::testing::PrintToString(hungUp);
     const std::vector<std::string> problems = prompt.WaitForProblems();
     ASSERT_FALSE(problems.empty());
     EXPECT_NE(problems.front().find("Error while"), std::string::npos) << problems.front();
@@ -177,7 +184,7 @@ TEST_F(SimPtyLink, ToolWorksBothModemsAndMeetsEveryFault) {
     ASSERT_FALSE(second.empty());
     FakePrompt secondPrompt;
     Connect(second, &secondPrompt);
-    EXPECT_EQ(AccessLocalReg(kRead, "8C40", " 1"), 0x44);
+    EXPECT_EQ(LocalReg(kRead, "8C40", " 1"), Answered(0x44));
     EXPECT_TRUE(IsLinkUp());
     Disconnect();
     EXPECT_EQ(sim.Terminate(), 0);

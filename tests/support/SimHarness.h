@@ -8,6 +8,7 @@
 #include "ops/ProcessAccess.h"
 #include "sim/SimSerialDevice.h"
 #include "support/FakePrompt.h"
+#include "support/RegResultCheck.h"
 #include "ui/Boxes.h"
 
 #include <QMessageBox>
@@ -114,7 +115,7 @@ public:
         worker = std::thread([this] { port->ConsoleWorkerThread(); });
         // Let the line come up before the test starts.
         simulator->AdvanceTime(10);
-        AccessLocalReg(kRead, "8C71", " 1");
+        LocalReg(kRead, "8C71", " 1");
         simulator->ClearWireLog();
     }
 

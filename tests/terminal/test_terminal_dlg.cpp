@@ -1,7 +1,7 @@
 #include "TerminalTestSupport.h"
 
-#include "link/RegisterAccess.h"
 #include "ops/ProcessAccess.h"
+#include "support/RegResultCheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -383,7 +383,7 @@ TEST_F(TerminalFixture, FailedLogWriteStopsLoggingOnceAndKeepsRegisterAccessAndT
     // write fails (EFBIG) as on a full disk; a device file would be refused as a log.
     {
         FileSizeLimit noGrowth(0);
-        std::thread poller([] { AccessLocalReg(kRead, "8C10", " 1"); });
+        std::thread poller([] { LocalReg(kRead, "8C10", " 1"); });
         poller.join();
     }
     EXPECT_FALSE(dlg->IsLogging());
@@ -419,7 +419,7 @@ TEST_F(TerminalFixture, DestroyingTheWindowClosesTheLogAndDetachesIt) {
     EXPECT_EQ(g_pTerminalSink.load(), nullptr);
     EXPECT_EQ(FileBytes(log), QByteArray("last\r\n"));
     // Register access goes on without a terminal.
-    EXPECT_EQ(AccessLocalReg(kWrite, "8C10", "32"), 1);
+    EXPECT_EQ(LocalReg(kWrite, "8C10", "32"), Answered(1));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "TerminalTestSupport.h"
 
-#include "link/RegisterAccess.h"
 #include "ops/ProcessAccess.h"
+#include "support/RegResultCheck.h"
 
 #include <QSet>
 
@@ -48,7 +48,7 @@ TEST_F(TerminalFixture, ReadsFromSeveralThreadsShowAndLogEachLineOnce) {
             for (int i = 0; i < kReadsEach; ++i) {
                 const std::string address =
                     QString::number(0x8C10 + t * kReadsEach + i, 16).toUpper().toStdString();
-                AccessLocalReg(kRead, address.c_str(), " 1");
+                LocalReg(kRead, address.c_str(), " 1");
             }
         });
     }
@@ -111,20 +111,20 @@ TEST_F(TerminalFixture, SlowLogWriteHoldsUpNoOtherThreadsRegisterAccess) {
         if (writes++ == 0)
             released.wait();
     });
-    std::thread poller([] { AccessLocalReg(kRead, "8C10", " 1"); }); // its flush writes the log
+    std::thread poller([] { LocalReg(kRead, "8C10", " 1"); }); // its flush writes the log
     ASSERT_TRUE(WaitUntil([&] { return writes.load() == 1; }));
 
     // Meanwhile another thread's operations and flushes go through.
     auto other = std::async(std::launch::async, [] {
-        AccessLocalReg(kRead, "8C11", " 1");
-        return AccessLocalReg(kWrite, "8C12", "66");
+        LocalReg(kRead, "8C11", " 1");
+        return LocalReg(kWrite, "8C12", "66");
     });
     const bool notHeldUp = other.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     release.set_value();
     poller.join();
     CTerminalDlg::SetLogWriteHookForTesting(nullptr);
     EXPECT_TRUE(notHeldUp);
-    EXPECT_EQ(other.get(), 1);
+    EXPECT_EQ(other.get(), Answered(1));
 
     // Every line logged once, in the order the list shows them (newest on top).
     dlg->FlushLines();
