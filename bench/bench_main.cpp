@@ -270,25 +270,31 @@ bool RunWireGroup(const Options& o) {
 
     const int d = o.replyDelayMs;
     const int n = o.repeats;
-    std::int64_t localValue = AccessLocalReg(kRead, "8C12", " 1");
-    std::int64_t remoteValue = AccessRemoteReg(kRead, "8C12", " 1");
+    // The writes put back what the registers hold, so they need the values first.
+    const RegResult localValue = ProcessBus().Exchange(kRead, "8C12", " 1");
+    const RegResult remoteValue = ops::Remote(ProcessBus(), kRead, "8C12", " 1");
+    if (!localValue.ok() || !remoteValue.ok()) {
+        std::printf("  not measured: reading 8C12 of the simulated modems gave %s (local), %s (remote)\n",
+                    OutcomeName(localValue.outcome), OutcomeName(remoteValue.outcome));
+        return false;
+    }
     char localText[3];
     char remoteText[3];
-    FormatByte(static_cast<std::uint8_t>(localValue & 0xFF), localText);
-    FormatByte(static_cast<std::uint8_t>(remoteValue & 0xFF), remoteText);
+    FormatByte(static_cast<std::uint8_t>(localValue.value & 0xFF), localText);
+    FormatByte(static_cast<std::uint8_t>(remoteValue.value & 0xFF), remoteText);
 
     std::vector<WireRow> rows;
     rows.push_back(MeasureWire(link, "single-register read", false, n, 0, d,
-                               [] { return AccessLocalReg(kRead, "8C12", " 1") >= 0; }));
+                               [] { return ProcessBus().Exchange(kRead, "8C12", " 1").ok(); }));
     rows.push_back(MeasureWire(link, "four-register read", false, n, 0, d,
-                               [] { return AccessLocalReg(kRead, "8C40", " 4") >= 0; }));
+                               [] { return ProcessBus().Exchange(kRead, "8C40", " 4").ok(); }));
     rows.push_back(MeasureWire(link, "write", false, n, 0, d,
-                               [&] { return AccessLocalReg(kWrite, "8C12", localText) == 1; }));
+                               [&] { return ProcessBus().Exchange(kWrite, "8C12", localText).ok(); }));
     link.WaitLineUp(15000);
     rows.push_back(MeasureWire(link, "remote write (mailbox)", false, n, 0, d,
-                               [&] { return AccessRemoteReg(kWrite, "8C12", remoteText) == 1; }));
+                               [&] { return ops::Remote(ProcessBus(), kWrite, "8C12", remoteText).ok(); }));
     rows.push_back(MeasureWire(link, "remote read (mailbox)", false, n, 0, d,
-                               [] { return AccessRemoteReg(kRead, "8C12", " 1") >= 0; }));
+                               [] { return ops::Remote(ProcessBus(), kRead, "8C12", " 1").ok(); }));
     rows.push_back(MeasureWire(link, "PHY poll pass (6 reads)", false, n, 0, d,
                                [&] { return RunPhyStatusPass(*sheet.PagePhyStatus()); }));
     rows.push_back(MeasureWire(link, "configuration save (31 reads)", true, 3, 0, d, [&] {
@@ -359,12 +365,12 @@ bool RunRateGroup(const Options& o) {
         return false;
     }
     for (int i = 0; i < 20; ++i)
-        AccessLocalReg(kRead, "8C12", " 1");
+        ProcessBus().Exchange(kRead, "8C12", " 1");
     link.Log().Clear();
     int failures = 0;
     const auto start = Clock::now();
     for (int i = 0; i < o.rateOps; ++i)
-        failures += AccessLocalReg(kRead, "8C12", " 1") < 0 ? 1 : 0;
+        failures += ProcessBus().Exchange(kRead, "8C12", " 1").ok() ? 0 : 1;
     const double seconds = Ms(Clock::now() - start) / 1000.0;
     const std::size_t readCalls = link.Log().ReadCalls();
     const std::vector<Exchange> exchanges = link.Log().Take();

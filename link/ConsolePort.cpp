@@ -168,25 +168,13 @@ Outcome CConsolePort::RefusedOutcome() const {
 }
 
 RegResult CConsolePort::Exchange(std::uint8_t op, const char* address, const char* value) {
-    return Run(op, address, value).result;
-}
-
-std::int64_t CConsolePort::Execute(std::uint8_t op, const char* address, const char* value) {
-    return Run(op, address, value).raw;
-}
-
-CConsolePort::Transaction CConsolePort::Run(std::uint8_t op, const char* address, const char* value) {
-    Transaction t;
-    if (m_bNoComm.load() || Stopping() || !TakePort()) {
-        t.result = RegResult::Fail(RefusedOutcome());
-        return t;
-    }
+    if (m_bNoComm.load() || Stopping() || !TakePort())
+        return RegResult::Fail(RefusedOutcome());
     m_cmdLen = 0;
     m_op = op;
     if (!FormCommand(op, address, value)) {
         ReleasePort();
-        t.result = RegResult::Fail(Outcome::DeviceFailed);
-        return t;
+        return RegResult::Fail(Outcome::DeviceFailed);
     }
     if (op == kRead && value[1] == '1' && (address == kReg8C71 || address == kReg8C00))
         m_op = kSilentRead;
@@ -194,18 +182,17 @@ CConsolePort::Transaction CConsolePort::Run(std::uint8_t op, const char* address
     m_replyOutcome = Outcome::NoAnswer; // until the worker has checked the echo
     m_bBusy.store(1);
     m_requestEvent.Set();
-    const Outcome waited = WaitForWorker(&t.raw);
+    const Outcome waited = WaitForWorker();
     // Only an answered exchange says anything; a time-out or shutdown says why it did not.
     const Outcome outcome = waited == Outcome::Answered ? m_replyOutcome : waited;
-    t.result = outcome == Outcome::Answered ? RegResult::Answer(t.raw) : RegResult::Fail(outcome);
+    RegResult result = outcome == Outcome::Answered ? RegResult::Answer(m_result) : RegResult::Fail(outcome);
     if (outcome == Outcome::Garbled)
-        t.result.reply = m_reply;
+        result.reply = m_reply;
     ReleasePort();
-    return t;
+    return result;
 }
 
-Outcome CConsolePort::WaitForWorker(std::int64_t* raw) {
-    *raw = 0;
+Outcome CConsolePort::WaitForWorker() {
     for (;;) {
         if (m_bBusy.load()) {
             bool finished = false;
@@ -226,13 +213,10 @@ Outcome CConsolePort::WaitForWorker(std::int64_t* raw) {
                                                        : IUserPrompt::Answer::Cancel;
                 if (Stopping())
                     return Outcome::Cancelled;
-                const Outcome silent = m_bSendFailed.load() ? Outcome::DeviceFailed : Outcome::NoAnswer;
-                if (answer == IUserPrompt::Answer::Cancel) {
-                    *raw = -1;
-                    return silent;
-                }
+                // CANCEL, or the box closed some other way: no answer, and the transport refuses what
+                // follows.
                 if (answer != IUserPrompt::Answer::Retry)
-                    return silent;
+                    return m_bSendFailed.load() ? Outcome::DeviceFailed : Outcome::NoAnswer;
                 // A command whose send failed is sent again, so that a board or adapter that came back
                 // can answer it.
                 if (m_bSendFailed.exchange(false))
@@ -240,7 +224,6 @@ Outcome CConsolePort::WaitForWorker(std::int64_t* raw) {
                 continue;
             }
         }
-        *raw = m_result;
         m_bNoComm.store(0);
         return Outcome::Answered;
     }

@@ -61,9 +61,6 @@ public:
 
     // One register operation and what happened to it.
     RegResult Exchange(std::uint8_t op, const char* address, const char* value) override;
-    // The same as the raw number the transport has always returned: the value, 0 for a garbled reply or a
-    // transport that has given up, -1 for a time-out answered CANCEL.
-    std::int64_t Execute(std::uint8_t op, const char* address, const char* value);
     int WriteBytes(const std::uint8_t* data, std::size_t len);
     int ReadBytes(std::uint8_t* data, std::size_t len);
     void ShowProblem(const std::string& text);
@@ -87,13 +84,9 @@ public:
     bool NoComm() const { return m_bNoComm.load() != 0; }
 
 private:
-    struct Transaction {
-        RegResult result;
-        std::int64_t raw = 0; // what Execute returns
-    };
-    Transaction Run(std::uint8_t op, const char* address, const char* value);
-    // Waits for the worker; Answered when it finished the command, else why it did not.
-    Outcome WaitForWorker(std::int64_t* raw);
+    // Waits for the worker; Answered when it finished the command (its value is then in m_result), else
+    // why it did not.
+    Outcome WaitForWorker();
     // One poll period of the wait: true as soon as the worker has finished the command (or a stop was
     // asked for), false when the period passed without either.
     bool WaitOnePeriod();

@@ -6,7 +6,8 @@ namespace tessor {
 
 namespace {
 
-// The process-wide port as a bus; each operation flushes the terminal's lines like AccessLocalReg.
+// The process-wide port as a bus; after each operation, whatever its outcome, the terminal shows the lines
+// it queued.
 class CProcessBus : public IRegisterBus {
 public:
     RegResult Exchange(std::uint8_t op, const char* address, const char* value) override {
@@ -51,20 +52,6 @@ void FormatByte(std::uint8_t value, char out[3]) {
     out[0] = kDigits[value >> 4];
     out[1] = kDigits[value & 0x0F];
     out[2] = '\0';
-}
-
-std::int64_t AccessLocalReg(std::uint8_t op, const char* address, const char* value) {
-    CConsolePort* port = g_pConsolePort.load();
-    const std::int64_t result = port ? port->Execute(op, address, value) : 0;
-    if (ITerminalSink* sink = g_pTerminalSink.load())
-        sink->FlushLines();
-    return result;
-}
-
-std::int64_t AccessLocalRegByte(std::uint8_t op, const char* address, std::uint8_t value) {
-    char text[3];
-    FormatByte(value, text);
-    return AccessLocalReg(op, address, text);
 }
 
 } // namespace tessor

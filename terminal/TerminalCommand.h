@@ -5,7 +5,7 @@
 
 namespace tessor {
 
-// A register command typed in the terminal, checked and split into what AccessLocalReg takes.
+// A register command typed in the terminal, checked and split into what a register exchange takes.
 struct ParsedCommand {
     bool ok = false;     // false: refused (the caller beeps and sends nothing)
     std::uint8_t op = 0; // RegOp 1..4, or 0 for an unknown mnemonic that passed the Write checks

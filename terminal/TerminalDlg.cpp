@@ -2,7 +2,7 @@
 
 #include "files/PlainFile.h"
 #include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
+#include "link/RegisterBus.h"
 #include "terminal/TerminalCommand.h"
 #include "ui/Boxes.h"
 #include "ui/BusyCursor.h"
@@ -266,7 +266,8 @@ void CTerminalDlg::OnSend() {
         return;
     }
     const ui::CBusyCursor busy;
-    AccessLocalReg(command.op, command.address.c_str(), command.value.c_str());
+    // The command and its reply show as lines in this window; the outcome has nothing to add here.
+    ProcessBus().Exchange(command.op, command.address.c_str(), command.value.c_str());
 }
 
 void CTerminalDlg::OnClear() {
