@@ -50,8 +50,9 @@ protected:
     void Start(ModemSide side, bool lineUp = true) {
         ASSERT_TRUE(dir.isValid());
         board = std::make_unique<SimBoard>(SimBoard::DefaultConfig(side));
-        if (!lineUp)
-            EXPECT_EQ(LocalReg(kAnd, "8C00", "7F"), Answered(1)); // activation off: the line goes down
+        if (!lineUp) { // activation off: the line goes down
+            EXPECT_EQ(LocalReg(kAnd, "8C00", "7F"), Answered(1));
+        }
         sheet = std::make_unique<CMainSheet>(QStringLiteral("test"));
         sheet->SetClosePauseMs(0);
         sheet->m_side = side;
