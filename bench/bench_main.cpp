@@ -164,7 +164,8 @@ public:
     bool WaitLineUp(int limitMs) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
         while (Clock::now() < deadline) {
-            if (IsLinkUp())
+            const RegResult link = ops::CheckLink(ProcessBus());
+            if (link.ok() && link.value == 1)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }

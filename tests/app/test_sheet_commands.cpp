@@ -50,8 +50,8 @@ protected:
     void Start(ModemSide side, bool lineUp = true) {
         ASSERT_TRUE(dir.isValid());
         board = std::make_unique<SimBoard>(SimBoard::DefaultConfig(side));
-        if (!lineUp) { // activation off: the line goes down
-            EXPECT_EQ(LocalReg(kAnd, "8C00", "7F"), Answered(1));
+        if (!lineUp) {
+            EXPECT_EQ(LocalReg(kAnd, "8C00", "7F"), Answered(1)); // activation off: the line goes down
         }
         sheet = std::make_unique<CMainSheet>(QStringLiteral("test"));
         sheet->SetClosePauseMs(0);
@@ -536,7 +536,7 @@ class SetToDefaultLineDownTest : public SheetCommandsTest,
 
 TEST_P(SetToDefaultLineDownTest, SetsOnlyTheLocalModemWithoutMessage) {
     Start(GetParam().side, false);
-    ASSERT_FALSE(IsLinkUp());
+    ASSERT_EQ(LinkCheck(), LinkDown());
     board->ClearTraffic();
     sheet->SetToDefault();
     EXPECT_EQ(Operations(), Expected("local", GetParam().side == kSideLT));

@@ -45,11 +45,11 @@ class LinkUpTest : public LinkTest, public ::testing::WithParamInterface<LinkCas
 TEST_P(LinkUpTest, NeedsStatusBitsAndActivation) {
     board->regs["8C71"] = GetParam().status;
     board->regs["8C00"] = GetParam().control;
-    EXPECT_EQ(IsLinkUp(), GetParam().up);
+    EXPECT_EQ(LinkCheck(), GetParam().up ? LinkUp() : LinkDown());
     EXPECT_EQ(board->Commands(), (Lines{"RD 8C71", "RD 8C00"}));
     EXPECT_TRUE(sink.Shown().empty());
     if (!GetParam().up) {
-        EXPECT_EQ(AccessRemoteReg(kWrite, "8C10", "32"), -1);
+        EXPECT_EQ(RemoteReg(kWrite, "8C10", "32"), Failed(Outcome::LineDown));
         EXPECT_EQ(board->Commands().size(), 4u);
     }
 }
@@ -65,7 +65,7 @@ TEST_F(RemoteTest, RemoteReadTraffic) {
     board->script["8CC0"] = {1, 1, 0};
     board->script["8CC4"] = {0, 2, 1};
     board->regs["8CD0"] = 0x22;
-    EXPECT_EQ(AccessRemoteReg(kRead, "8C40", " 1"), 0x22);
+    EXPECT_EQ(RemoteReg(kRead, "8C40", " 1"), Answered(0x22));
     EXPECT_EQ(board->Commands(),
               (Lines{"RD 8C71", "RD 8C00", "RD 8CC0", "RD 8CC0", "RD 8CC0", "WR 8CD0  1", "WR 8CC2 8C",
                      "WR 8CC1 40", "WR 8CC0 11", "RD 8CC4", "RD 8CC4", "RD 8CC4", "RD 8CD0"}));
@@ -78,7 +78,7 @@ TEST_F(RemoteTest, RemoteReadTraffic) {
 
 TEST_F(RemoteTest, RemoteWriteTraffic) {
     board->script["8CC4"] = {2};
-    EXPECT_EQ(AccessRemoteRegByte(kWrite, "8C10", 0x32), 1);
+    EXPECT_EQ(RemoteRegByte(kWrite, "8C10", 0x32), Answered(1));
     EXPECT_EQ(board->Commands(), (Lines{"RD 8C71", "RD 8C00", "RD 8CC0", "WR 8CD0 32", "WR 8CC2 8C",
                                         "WR 8CC1 10", "WR 8CC0 12", "RD 8CC4"}));
 }
@@ -86,14 +86,14 @@ TEST_F(RemoteTest, RemoteWriteTraffic) {
 TEST_F(RemoteTest, CompletionOnTheHundredthStatusReadSucceeds) {
     board->script["8CC4"] = std::deque<int>(99, 0x01);
     board->script["8CC4"].push_back(0x52);
-    EXPECT_EQ(AccessRemoteReg(kWrite, "8C10", "32"), 1);
+    EXPECT_EQ(RemoteReg(kWrite, "8C10", "32"), Answered(1));
     const Lines commands = board->Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "RD 8CC4"), 100);
 }
 
-TEST_F(RemoteTest, NoCompletionGivesMinusOneAfterExactlyHundredReads) {
+TEST_F(RemoteTest, NoCompletionIsAnIncompleteMailboxAfterExactlyHundredReads) {
     board->regs["8CC4"] = 0x01;
-    EXPECT_EQ(AccessRemoteReg(kWrite, "8C10", "32"), -1);
+    EXPECT_EQ(RemoteReg(kWrite, "8C10", "32"), Failed(Outcome::MailboxIncomplete));
     const Lines commands = board->Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "RD 8CC4"), 100);
     EXPECT_EQ(commands.back(), "RD 8CC4");
@@ -101,18 +101,18 @@ TEST_F(RemoteTest, NoCompletionGivesMinusOneAfterExactlyHundredReads) {
 
 TEST_F(RemoteTest, BusyMailboxIsGivenUpAfterHundredReads) {
     board->regs["8CC0"] = 0x12;
-    EXPECT_EQ(AccessRemoteReg(kWrite, "8C10", "32"), -1);
+    EXPECT_EQ(RemoteReg(kWrite, "8C10", "32"), Failed(Outcome::MailboxIncomplete));
     const Lines commands = board->Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "RD 8CC0"), kMailboxFreeReads);
     EXPECT_EQ(commands.size(), 2u + kMailboxFreeReads);
 }
 
 TEST_F(RemoteTest, OrAndAndAndControlRegisterDoNotWait) {
-    EXPECT_EQ(AccessRemoteReg(kOr, "8C00", "08"), 1);
+    EXPECT_EQ(RemoteReg(kOr, "8C00", "08"), Answered(1));
     EXPECT_EQ(board->Commands().back(), "WR 8CC0 13");
-    EXPECT_EQ(AccessRemoteReg(kAnd, "8C11", "F0"), 1);
+    EXPECT_EQ(RemoteReg(kAnd, "8C11", "F0"), Answered(1));
     EXPECT_EQ(board->Commands().back(), "WR 8CC0 14");
-    EXPECT_EQ(AccessRemoteReg(kWrite, "8C00", "C0"), 1);
+    EXPECT_EQ(RemoteReg(kWrite, "8C00", "C0"), Answered(1));
     EXPECT_EQ(board->Commands().back(), "WR 8CC0 12");
     const Lines commands = board->Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "RD 8CC4"), 0);
@@ -123,7 +123,7 @@ TEST_F(RemoteTest, NonWaitingOperationFailsWhenAMailboxStepFailed) {
     board->responder = [this](const std::string& c) {
         return c == "WR 8CC0 14" ? "X" + board->StandardReply(c).substr(1) : board->StandardReply(c);
     };
-    EXPECT_EQ(AccessRemoteReg(kAnd, "8C11", "F0"), -1);
+    EXPECT_EQ(RemoteReg(kAnd, "8C11", "F0"), Failed(Outcome::Garbled));
     EXPECT_EQ(board->Commands().back(), "WR 8CC0 14");
     EXPECT_EQ(board->Commands().size(), 7u);
 
@@ -133,12 +133,13 @@ TEST_F(RemoteTest, NonWaitingOperationFailsWhenAMailboxStepFailed) {
     };
     ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Cancel};
-    EXPECT_EQ(AccessRemoteReg(kOr, "8C00", "20"), -1) << "a remote restart with nothing sent is no success";
+    EXPECT_EQ(RemoteReg(kOr, "8C00", "20"), Failed(Outcome::NoAnswer))
+        << "a remote restart with nothing sent is no success";
     EXPECT_EQ(board->Commands().back(), "WR 8CC2 8C");
 }
 
 TEST_F(RemoteTest, RemoteRestartPausesBetweenItsSteps) {
-    RestartModem(kRemote);
+    EXPECT_EQ(RestartOn(kRemote), Answered(1));
     EXPECT_EQ(g_recordedSleeps, std::vector<int>{2000});
     const Lines commands = board->Commands();
     ASSERT_EQ(commands.size(), 14u);
@@ -149,7 +150,7 @@ TEST_F(RemoteTest, RemoteRestartPausesBetweenItsSteps) {
 }
 
 TEST_F(LinkTest, LocalRestartDoesNotPause) {
-    EXPECT_EQ(RestartModem(kLocal), 1);
+    EXPECT_EQ(RestartOn(kLocal), Answered(1));
     EXPECT_TRUE(g_recordedSleeps.empty());
     EXPECT_EQ(board->Commands(), (Lines{"OR 8C00 08", "OR 8C00 20"}));
 }
@@ -161,7 +162,7 @@ TEST_F(LinkTest, CancelledLinkReadIsNotALineUp) {
     };
     ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Cancel};
-    EXPECT_FALSE(IsLinkUp()) << "a cancelled read (-1, every bit set) says nothing about the line";
+    EXPECT_EQ(LinkCheck(), Failed(Outcome::NoAnswer)) << "a cancelled read says nothing about the line";
     EXPECT_EQ(prompt.QuestionCount(), 1u);
 }
 
@@ -174,7 +175,7 @@ TEST_F(RemoteTest, CancelledStatusReadNeverCountsAsCompletion) {
     };
     ShortWaits();
     prompt.answers = {IUserPrompt::Answer::Cancel};
-    EXPECT_EQ(AccessRemoteReg(kRead, "8C40", " 1"), -1);
+    EXPECT_EQ(RemoteReg(kRead, "8C40", " 1"), Failed(Outcome::NoAnswer));
     EXPECT_EQ(board->Commands().back(), "RD 8CC4");
 }
 

@@ -176,8 +176,8 @@ TEST_F(LinkTest, CancelGivesNoAnswerThenRefusesWithNothingSent) {
     EXPECT_EQ(port->Exchange(kWrite, "8C10", "01"), Failed(Outcome::NoAnswer));
     EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
     EXPECT_EQ(prompt.QuestionCount(), 1u) << "refused without a box";
-    EXPECT_FALSE(IsLinkUp());
-    EXPECT_EQ(AccessRemoteReg(kWrite, "8C10", "01"), -1);
+    EXPECT_EQ(LinkCheck(), Failed(Outcome::NoAnswer));
+    EXPECT_EQ(RemoteReg(kWrite, "8C10", "01"), Failed(Outcome::NoAnswer));
     EXPECT_EQ(board->Wire(), wireBefore);
     EXPECT_EQ(sink.Lines().size(), linesBefore);
     EXPECT_EQ(prompt.QuestionCount(), 1u);

@@ -19,7 +19,7 @@ namespace tessor::sim::test {
 
 using tessor::test::FakePrompt;
 
-// Records the pauses RestartModem asks for instead of sleeping.
+// Records the pauses a restart asks for instead of sleeping.
 struct SleepRecorder {
     static std::atomic<int>& Count() {
         static std::atomic<int> count{0};

@@ -18,9 +18,15 @@ namespace {
 
 using tessor::test::Answered;
 using tessor::test::Failed;
+using tessor::test::LinkCheck;
+using tessor::test::LinkDown;
+using tessor::test::LinkUp;
 using tessor::test::LocalReg;
 using tessor::test::LocalRegByte;
 using tessor::test::NothingFromTheBoard;
+using tessor::test::RemoteReg;
+using tessor::test::RemoteRegByte;
+using tessor::test::RestartOn;
 using test::CommandLines;
 using test::FakePrompt;
 using test::SleepRecorder;
@@ -115,17 +121,17 @@ TEST_F(SimLink, WritesAndBitOperationsChangeTheLocalModem) {
 
 TEST_F(SimLink, LinkUpFollowsActivation) {
     Start(test::TestConfig());
-    EXPECT_TRUE(IsLinkUp());
+    EXPECT_EQ(LinkCheck(), LinkUp());
     EXPECT_EQ(LocalReg(kAnd, "8C00", "7F"), Answered(1));
-    EXPECT_FALSE(IsLinkUp());
+    EXPECT_EQ(LinkCheck(), LinkDown());
     EXPECT_EQ(LocalReg(kOr, "8C00", "80"), Answered(1));
-    EXPECT_TRUE(IsLinkUp());
+    EXPECT_EQ(LinkCheck(), LinkUp());
     EXPECT_EQ(LocalReg(kRead, "8D38", " 1"), Answered(1));
 }
 
 TEST_F(SimLink, RemoteReadIsExactlyTheMailboxSequence) {
     Start(test::TestConfig());
-    EXPECT_EQ(AccessRemoteReg(kRead, "8C40", " 1"), 0x32);
+    EXPECT_EQ(RemoteReg(kRead, "8C40", " 1"), Answered(0x32));
     const std::vector<std::string> expected = {"RD 8C71",    "RD 8C00",    "RD 8CC0",
                                                "WR 8CD0  1", "WR 8CC2 8C", "WR 8CC1 40",
                                                "WR 8CC0 11", "RD 8CC4",    "RD 8CD0"};
@@ -137,8 +143,8 @@ TEST_F(SimLink, RemoteReadReachesTheOtherModemType) {
         SCOPED_TRACE(SideName(local));
         Start(test::TestConfig(local));
         EXPECT_EQ(LocalReg(kRead, "8C70", " 1"), Answered(local == kSideNT ? 0x10 : 0x00));
-        EXPECT_EQ(AccessRemoteReg(kRead, "8C70", " 1"), local == kSideNT ? 0x00 : 0x10);
-        EXPECT_EQ(AccessRemoteReg(kRead, "8C17", " 1"), local == kSideNT ? 0xC9 : 0x00);
+        EXPECT_EQ(RemoteReg(kRead, "8C70", " 1"), Answered(local == kSideNT ? 0x00 : 0x10));
+        EXPECT_EQ(RemoteReg(kRead, "8C17", " 1"), Answered(local == kSideNT ? 0xC9 : 0x00));
         TearDown();
         m_port.reset();
     }
@@ -146,7 +152,7 @@ TEST_F(SimLink, RemoteReadReachesTheOtherModemType) {
 
 TEST_F(SimLink, RemoteMultiRegisterRead) {
     Start(test::TestConfig());
-    EXPECT_EQ(AccessRemoteReg(kRead, "8C19", " 4"), 0xD7516156);
+    EXPECT_EQ(RemoteReg(kRead, "8C19", " 4"), Answered(0xD7516156));
     EXPECT_EQ(CountOf("RD 8CD0,4"), 1);
 }
 
@@ -155,7 +161,7 @@ class SimLinkCompletion : public SimLink, public ::testing::WithParamInterface<i
 TEST_P(SimLinkCompletion, RemoteWriteSucceedsWhenCompletionShowsWithinOneHundredReads) {
     const int n = GetParam();
     Start(test::TestConfig(kSideLT, 0, n));
-    EXPECT_EQ(AccessRemoteRegByte(kWrite, "8C10", 0x44), 1);
+    EXPECT_EQ(RemoteRegByte(kWrite, "8C10", 0x44), Answered(1));
     EXPECT_EQ(CountOf("RD 8CC4"), n);
     EXPECT_EQ(m_sim->PeekRemote(0x8C10), 0x44);
     EXPECT_EQ(m_sim->PeekLocal(0x8C10), 0x32);
@@ -165,20 +171,20 @@ INSTANTIATE_TEST_SUITE_P(StatusReads, SimLinkCompletion, ::testing::Values(1, 2,
 
 TEST_F(SimLink, RemoteWriteThatDoesNotCompleteFailsAndTheNextOneWaitsForTheMailbox) {
     Start(test::TestConfig(kSideLT, 0, 101));
-    EXPECT_EQ(AccessRemoteRegByte(kWrite, "8C10", 0x44), -1);
+    EXPECT_EQ(RemoteRegByte(kWrite, "8C10", 0x44), Failed(Outcome::MailboxIncomplete));
     EXPECT_EQ(CountOf("RD 8CC4"), 100);
     EXPECT_EQ(m_sim->PeekRemote(0x8C10), 0x32) << "not carried out yet";
     // The next operation's link test is the 101st command: the first write completes before it.
-    EXPECT_EQ(AccessRemoteRegByte(kWrite, "8C11", 0x44), -1);
+    EXPECT_EQ(RemoteRegByte(kWrite, "8C11", 0x44), Failed(Outcome::MailboxIncomplete));
     EXPECT_EQ(m_sim->PeekRemote(0x8C10), 0x44);
 }
 
 TEST_F(SimLink, RemoteAccessIsRefusedWhileTheLineIsDown) {
     Start(test::TestConfig(kSideLT, 3000));
-    EXPECT_EQ(AccessRemoteReg(kRead, "8C40", " 1"), -1);
+    EXPECT_EQ(RemoteReg(kRead, "8C40", " 1"), Failed(Outcome::LineDown));
     EXPECT_EQ(Commands(), (std::vector<std::string>{"RD 8C71", "RD 8C00"}));
     m_sim->AdvanceTime(3000);
-    EXPECT_EQ(AccessRemoteReg(kRead, "8C40", " 1"), 0x32);
+    EXPECT_EQ(RemoteReg(kRead, "8C40", " 1"), Answered(0x32));
 }
 
 TEST_F(SimLink, PresetWrittenToBothModemsRetrainsWithIt) {
@@ -186,25 +192,25 @@ TEST_F(SimLink, PresetWrittenToBothModemsRetrainsWithIt) {
     const std::uint8_t preset[] = {0x44, 0x44, 0x66, 0x00, 0xCD, 0x00};
     const char* const registers[] = {"8C10", "8C11", "8C12", "8C13", "8C14", "8C15"};
     for (int i = 0; i < 6; ++i) {
-        ASSERT_EQ(AccessRemoteRegByte(kWrite, registers[i], preset[i]), 1) << registers[i];
+        ASSERT_EQ(RemoteRegByte(kWrite, registers[i], preset[i]), Answered(1)) << registers[i];
     }
-    RestartModem(kRemote);
+    EXPECT_EQ(RestartOn(kRemote), Answered(1));
     EXPECT_EQ(SleepRecorder::Count(), 1);
     EXPECT_EQ(SleepRecorder::LastMs(), 2000);
-    EXPECT_FALSE(IsLinkUp()) << "the remote modem now runs another line configuration";
+    EXPECT_EQ(LinkCheck(), LinkDown()) << "the remote modem now runs another line configuration";
     EXPECT_EQ(m_sim->PeekRemote(0x8C40), 0x44);
     EXPECT_EQ(m_sim->PeekRemote(reg::kControl), 0xC0);
     for (int i = 0; i < 6; ++i) {
         ASSERT_EQ(LocalRegByte(kWrite, registers[i], preset[i]), Answered(1));
     }
     EXPECT_EQ(LocalReg(kRead, "8C40", " 1"), Answered(0x32)) << "read-back changes at the restart";
-    RestartModem(kLocal);
+    EXPECT_EQ(RestartOn(kLocal), Answered(1));
     EXPECT_EQ(SleepRecorder::Count(), 1) << "no pause for the local modem";
-    EXPECT_TRUE(IsLinkUp());
+    EXPECT_EQ(LinkCheck(), LinkUp());
     EXPECT_EQ(LocalReg(kRead, "8C40", " 1"), Answered(0x44));
     EXPECT_EQ(LocalRegByte(kRead, "8C42", 2), Answered(0x0066));
     EXPECT_EQ(LocalReg(kRead, "8D38", " 1"), Answered(1));
-    EXPECT_EQ(AccessRemoteReg(kRead, "8C44", " 1"), 0xCD);
+    EXPECT_EQ(RemoteReg(kRead, "8C44", " 1"), Answered(0xCD));
 }
 
 TEST_F(SimLink, CountersReadAsThePollThreadReadsThem) {
@@ -297,8 +303,8 @@ TEST_F(SimLink, CancelOnASilentBoardLeavesTheToolWithoutCommunication) {
     m_sim->SetSilent(false);
     EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
     EXPECT_EQ(m_prompt.Asked(), 1) << "refused without a box";
-    EXPECT_FALSE(IsLinkUp());
-    EXPECT_EQ(AccessRemoteReg(kRead, "8C10", " 1"), -1);
+    EXPECT_EQ(LinkCheck(), Failed(Outcome::NoAnswer));
+    EXPECT_EQ(RemoteReg(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
     EXPECT_EQ(m_sim->BytesToBoard(), sent) << "nothing more is sent";
 }
 

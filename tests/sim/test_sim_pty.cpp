@@ -26,9 +26,15 @@ namespace {
 
 using tessor::test::Answered;
 using tessor::test::Failed;
+using tessor::test::LinkCheck;
+using tessor::test::LinkDown;
+using tessor::test::LinkUp;
 using tessor::test::LocalReg;
 using tessor::test::LocalRegByte;
 using tessor::test::NothingFromTheBoard;
+using tessor::test::RemoteReg;
+using tessor::test::RemoteRegByte;
+using tessor::test::RestartOn;
 using test::FakePrompt;
 using test::SleepRecorder;
 
@@ -128,15 +134,15 @@ TEST_F(SimPtyLink, ToolWorksBothModemsAndMeetsEveryFault) {
     Connect(path, &prompt);
 
     EXPECT_EQ(LocalReg(kRead, "8C70", " 1"), Answered(0x00));
-    ASSERT_TRUE(IsLinkUp());
-    EXPECT_EQ(AccessRemoteReg(kRead, "8C70", " 1"), 0x10);
-    EXPECT_EQ(AccessRemoteRegByte(kWrite, "8C10", 0x44), 1);
-    RestartModem(kRemote);
+    ASSERT_EQ(LinkCheck(), LinkUp());
+    EXPECT_EQ(RemoteReg(kRead, "8C70", " 1"), Answered(0x10));
+    EXPECT_EQ(RemoteRegByte(kWrite, "8C10", 0x44), Answered(1));
+    EXPECT_EQ(RestartOn(kRemote), Answered(1));
     EXPECT_EQ(SleepRecorder::LastMs(), 2000);
-    EXPECT_FALSE(IsLinkUp());
+    EXPECT_EQ(LinkCheck(), LinkDown());
     EXPECT_EQ(LocalRegByte(kWrite, "8C10", 0x44), Answered(1));
-    RestartModem(kLocal);
-    EXPECT_TRUE(IsLinkUp());
+    EXPECT_EQ(RestartOn(kLocal), Answered(1));
+    EXPECT_EQ(LinkCheck(), LinkUp());
     EXPECT_EQ(LocalReg(kRead, "8C40", " 1"), Answered(0x44));
     EXPECT_EQ(LocalReg(kRead, "8D38", " 1"), Answered(1));
     const RegResult frames = LocalRegByte(kRead, "8D1C", 4);
@@ -185,7 +191,7 @@ TEST_F(SimPtyLink, ToolWorksBothModemsAndMeetsEveryFault) {
     FakePrompt secondPrompt;
     Connect(second, &secondPrompt);
     EXPECT_EQ(LocalReg(kRead, "8C40", " 1"), Answered(0x44));
-    EXPECT_TRUE(IsLinkUp());
+    EXPECT_EQ(LinkCheck(), LinkUp());
     Disconnect();
     EXPECT_EQ(sim.Terminate(), 0);
 }

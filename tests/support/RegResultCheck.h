@@ -6,6 +6,7 @@
 
 #include "link/RegisterBus.h"
 #include "ops/Access.h"
+#include "ops/ProcessAccess.h"
 
 #include <cstdint>
 #include <ostream>
@@ -56,6 +57,27 @@ inline RegResult LocalReg(std::uint8_t op, const char* address, const char* valu
 }
 inline RegResult LocalRegByte(std::uint8_t op, const char* address, std::uint8_t value) {
     return ops::LocalByte(ProcessBus(), op, address, value);
+}
+
+// The remote modem, the line check and the restart on the process-wide port, as the window code runs them.
+inline RegResult RemoteReg(std::uint8_t op, const char* address, const char* value) {
+    return ops::Remote(ProcessBus(), op, address, value);
+}
+inline RegResult RemoteRegByte(std::uint8_t op, const char* address, std::uint8_t value) {
+    return ops::RemoteByte(ProcessBus(), op, address, value);
+}
+inline RegResult LinkCheck() {
+    return ops::CheckLink(ProcessBus());
+}
+inline RegResult RestartOn(int target) {
+    return ops::Restart(ProcessBus(), target, ops::DefaultSleep);
+}
+// The line check's two answers.
+inline Expected LinkUp() {
+    return Answered(1);
+}
+inline Expected LinkDown() {
+    return Answered(0);
 }
 
 } // namespace test

@@ -236,7 +236,7 @@ TEST_F(TerminalFixture, SilentStatusReadsAreNeitherShownNorLogged) {
     dlg->QueueLine("status reply", kSilentRead);
     dlg->FlushLines();
     // The link test reads 8C71 and 8C00 through the program's own silent addresses.
-    IsLinkUp();
+    EXPECT_EQ(LinkCheck(), LinkUp());
     EXPECT_EQ(board->Commands(), std::vector<std::string>({"RD 8C71", "RD 8C00"}));
     EXPECT_EQ(Rows(*dlg), QStringList{QStringLiteral("shown")});
     EXPECT_EQ(FileBytes(log), QByteArray("shown\r\n"));
