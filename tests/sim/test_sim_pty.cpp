@@ -24,17 +24,7 @@
 namespace tessor::sim {
 namespace {
 
-using tessor::test::Answered;
-using tessor::test::Failed;
-using tessor::test::LinkCheck;
-using tessor::test::LinkDown;
-using tessor::test::LinkUp;
-using tessor::test::LocalReg;
-using tessor::test::LocalRegByte;
-using tessor::test::NothingFromTheBoard;
-using tessor::test::RemoteReg;
-using tessor::test::RemoteRegByte;
-using tessor::test::RestartOn;
+using namespace tessor::test; // register operations and their expected results
 using test::FakePrompt;
 using test::SleepRecorder;
 
