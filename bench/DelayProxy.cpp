@@ -1,5 +1,7 @@
 #include "bench/DelayProxy.h"
 
+#include "bench/Loopback.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <deque>
@@ -15,14 +17,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-sockaddr_in Loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    return a;
-}
-
 void NoDelay(int fd) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -30,7 +24,7 @@ void NoDelay(int fd) {
 
 int ConnectUpstream(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in a = Loopback(port);
+    const sockaddr_in a = LoopbackAddress(port);
     if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
         NoDelay(fd);
         return fd;
@@ -88,13 +82,9 @@ struct Direction {
 bool DelayProxy::Start(int upstreamPort, std::chrono::milliseconds delay) {
     m_upstream = upstreamPort;
     m_delay = delay;
-    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(0);
-    socklen_t size = sizeof a;
-    if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(m_listen, 16) != 0 || ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+    m_listen = ListenOnLoopback(16, &m_port);
+    if (m_listen < 0)
         return false;
-    m_port = ntohs(a.sin_port);
     m_acceptor = std::thread([this] { AcceptLoop(); });
     return true;
 }

@@ -1,5 +1,6 @@
 #include "bench/Measure.h"
 
+#include "bench/Loopback.h"
 #include "bench/Process.h"
 
 #include <algorithm>
@@ -13,9 +14,7 @@ namespace tessor::bench {
 
 int FreeLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = LoopbackAddress(0);
     socklen_t size = sizeof a;
     int port = 0;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&

@@ -1,6 +1,7 @@
 #include "bench/NetworkSites.h"
 
 #include "bench/DelayProxy.h"
+#include "bench/Loopback.h"
 #include "bench/Measure.h"
 #include "bench/Process.h"
 
@@ -28,20 +29,6 @@ using Clock = std::chrono::steady_clock;
 long CountLines(const std::string& file) {
     const std::string text = ReadFile(file);
     return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
-}
-
-bool Listens(int port) {
-    char local[32];
-    std::snprintf(local, sizeof local, "0100007F:%04X", port);
-    std::istringstream table(ReadFile("/proc/net/tcp"));
-    for (std::string line; std::getline(table, line);) {
-        std::istringstream fields(line);
-        std::string slot, address, remote, state;
-        fields >> slot >> address >> remote >> state;
-        if (address == local && state == "0A")
-            return true;
-    }
-    return false;
 }
 
 // One accepter of ser2net: "telnet(rfc2217),tcp(nodelay)" or "tcp(nodelay)", its port, the device it connects
@@ -73,7 +60,7 @@ bool StartSer2net(const NetworkSitesOptions& o, const std::string& tag,
         return false;
     for (int i = 0; i < 200; ++i) {
         if (std::all_of(accepters.begin(), accepters.end(),
-                        [](const Accepter& a) { return Listens(a.port); }))
+                        [](const Accepter& a) { return ListensOnLoopback(a.port); }))
             return true;
         std::this_thread::sleep_for(25ms);
     }

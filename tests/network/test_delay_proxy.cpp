@@ -3,6 +3,7 @@
 // side only after what was held. Everything on 127.0.0.1.
 
 #include "bench/DelayProxy.h"
+#include "bench/Loopback.h"
 
 #include <gtest/gtest.h>
 
@@ -20,25 +21,10 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-sockaddr_in Loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    return a;
-}
-
 // A listening socket on a free port of 127.0.0.1.
 struct Listener {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int port = 0;
-    Listener() {
-        sockaddr_in a = Loopback(0);
-        socklen_t size = sizeof a;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 4) == 0 &&
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) == 0)
-            port = ntohs(a.sin_port);
-    }
+    int fd = ListenOnLoopback(4, &port);
     ~Listener() { ::close(fd); }
     int Accept() const {
         pollfd p{fd, POLLIN, 0};
@@ -48,7 +34,7 @@ struct Listener {
 
 int Connect(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in a = Loopback(port);
+    const sockaddr_in a = LoopbackAddress(port);
     return ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 ? fd : -1;
 }
 
@@ -80,14 +66,31 @@ double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-TEST(DelayProxy, HoldsEachChunkForTheDelayInEachDirectionWithoutQueueingThemBehindEachOther) {
+// A client connected through a relay to a server of the test's own; the ends are closed with it.
+struct Relayed {
     Listener upstream;
     DelayProxy proxy;
-    ASSERT_TRUE(proxy.Start(upstream.port, 100ms));
-    const int client = Connect(proxy.Port());
-    ASSERT_GE(client, 0);
-    const int server = upstream.Accept();
-    ASSERT_GE(server, 0);
+    int client = -1;
+    int server = -1;
+    bool Open(std::chrono::milliseconds delay) {
+        if (proxy.Start(upstream.port, delay))
+            client = Connect(proxy.Port());
+        if (client >= 0)
+            server = upstream.Accept();
+        return server >= 0;
+    }
+    ~Relayed() {
+        for (const int fd : {client, server})
+            if (fd >= 0)
+                ::close(fd);
+    }
+};
+
+TEST(DelayProxy, HoldsEachChunkForTheDelayInEachDirectionWithoutQueueingThemBehindEachOther) {
+    Relayed relay;
+    ASSERT_TRUE(relay.Open(100ms));
+    const int client = relay.client;
+    const int server = relay.server;
 
     auto start = Clock::now();
     Send(client, "RD 8C10\r");
@@ -110,24 +113,17 @@ TEST(DelayProxy, HoldsEachChunkForTheDelayInEachDirectionWithoutQueueingThemBehi
     EXPECT_EQ(ReadUpTo(server, 5), "abcde");
     EXPECT_GE(MsSince(start), 220.0);
     EXPECT_LT(MsSince(start), 450.0);
-    ::close(client);
-    ::close(server);
 }
 
 TEST(DelayProxy, AClosedConnectionEndsTheOtherSideAfterWhatWasHeld) {
-    Listener upstream;
-    DelayProxy proxy;
-    ASSERT_TRUE(proxy.Start(upstream.port, 50ms));
-    const int client = Connect(proxy.Port());
-    ASSERT_GE(client, 0);
-    const int server = upstream.Accept();
-    ASSERT_GE(server, 0);
-    Send(server, "8C");
-    ::close(server);
+    Relayed relay;
+    ASSERT_TRUE(relay.Open(50ms));
+    Send(relay.server, "8C");
+    ::close(relay.server);
+    relay.server = -1;
     bool ended = false;
-    EXPECT_EQ(ReadUpTo(client, 100, &ended), "8C");
+    EXPECT_EQ(ReadUpTo(relay.client, 100, &ended), "8C");
     EXPECT_TRUE(ended);
-    ::close(client);
 }
 
 TEST(DelayProxy, AnUpstreamThatRefusesEndsTheClientsConnection) {

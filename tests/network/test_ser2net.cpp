@@ -6,6 +6,7 @@
 
 #include "CliTestSupport.h"
 #include "ProcessSupport.h"
+#include "bench/Loopback.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -26,6 +27,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using bench::ListensOnLoopback;
 using clitest::RunProgram;
 using clitest::SimPty;
 using monitor::test::FreePort;
@@ -68,7 +70,7 @@ public:
                              m_dir.File("ser2net.out"), m_dir.File("ser2net.out")))
             return false;
         m_running = true;
-        return WaitFor([this] { return Listens(m_rfcPort) && Listens(m_rawPort); }, 5s);
+        return WaitFor([this] { return ListensOnLoopback(m_rfcPort) && ListensOnLoopback(m_rawPort); }, 5s);
     }
     void Stop() {
         if (m_running)
@@ -80,23 +82,6 @@ public:
     }
 
 private:
-    // Whether something listens on 127.0.0.1:port, from the kernel's table rather than by connecting: a
-    // connection would make ser2net open the pseudo-terminal and read from it for a while.
-    static bool Listens(int port) {
-        char local[32];
-        std::snprintf(local, sizeof local, "0100007F:%04X", port);
-        std::istringstream table(ReadFile("/proc/net/tcp"));
-        std::string line;
-        while (std::getline(table, line)) {
-            std::istringstream fields(line);
-            std::string slot, address, remote, state;
-            fields >> slot >> address >> remote >> state;
-            if (address == local && state == "0A")
-                return true;
-        }
-        return false;
-    }
-
     const TempDir& m_dir;
     std::string m_tty;
     int m_rfcPort = FreePort();
@@ -109,15 +94,9 @@ private:
 class FakeServer {
 public:
     explicit FakeServer(std::function<void(int fd)> script) : m_script(std::move(script)) {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(m_listen, 4) != 0 ||
-            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+        m_listen = bench::ListenOnLoopback(4, &m_port);
+        if (m_listen < 0)
             return;
-        m_port = ntohs(a.sin_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~FakeServer() {
