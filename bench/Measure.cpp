@@ -13,14 +13,10 @@
 namespace tessor::bench {
 
 int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = LoopbackAddress(0);
-    socklen_t size = sizeof a;
     int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
+    const int fd = ListenOnLoopback(1, &port);
+    if (fd >= 0)
+        ::close(fd);
     return port;
 }
 

@@ -31,42 +31,6 @@ long CountLines(const std::string& file) {
     return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// One accepter of ser2net: "telnet(rfc2217),tcp(nodelay)" or "tcp(nodelay)", its port, the device it connects
-// to.
-struct Accepter {
-    std::string kind;
-    int port;
-    std::string tty;
-    std::string Url() const {
-        return (kind.rfind("telnet", 0) == 0 ? "rfc2217://127.0.0.1:" : "socket://127.0.0.1:") +
-               std::to_string(port);
-    }
-};
-
-// ser2net in the foreground with one connection per accepter; true once every accepter listens.
-bool StartSer2net(const NetworkSitesOptions& o, const std::string& tag,
-                  const std::vector<Accepter>& accepters, testsupport::Process* ser2net) {
-    const std::string yaml = o.workDir + "/" + tag + ".yaml";
-    {
-        std::ofstream out(yaml);
-        out << "%YAML 1.1\n---\n";
-        for (std::size_t i = 0; i < accepters.size(); ++i)
-            out << "connection: &" << tag << i << "\n  accepter: " << accepters[i].kind << ",127.0.0.1,"
-                << accepters[i].port << "\n  connector: serialdev," << accepters[i].tty
-                << ",9600n81,local\n  options:\n    chardelay: false\n";
-    }
-    const std::string log = o.workDir + "/" + tag + ".out";
-    if (!ser2net->Start({o.ser2net, "-n", "-u", "-c", yaml, "-P", o.workDir + "/" + tag + ".pid"}, log, log))
-        return false;
-    for (int i = 0; i < 200; ++i) {
-        if (std::all_of(accepters.begin(), accepters.end(),
-                        [](const Accepter& a) { return ListensOnLoopback(a.port); }))
-            return true;
-        std::this_thread::sleep_for(25ms);
-    }
-    return false;
-}
-
 // A poll pass as the monitor's JSON line gives it, with the commands the board received during it when
 // the board's wire log is watched.
 struct Pass {
@@ -233,6 +197,29 @@ void PrintRemote(const NetworkSitesOptions& o, const std::vector<SitePath>& path
 }
 
 } // namespace
+
+bool StartSer2net(const NetworkSitesOptions& o, const std::string& tag,
+                  const std::vector<Accepter>& accepters, testsupport::Process* ser2net) {
+    const std::string yaml = o.workDir + "/" + tag + ".yaml";
+    {
+        std::ofstream out(yaml);
+        out << "%YAML 1.1\n---\n";
+        for (std::size_t i = 0; i < accepters.size(); ++i)
+            out << "connection: &" << tag << i << "\n  accepter: " << accepters[i].kind << ",127.0.0.1,"
+                << accepters[i].port << "\n  connector: serialdev," << accepters[i].tty
+                << ",9600n81,local\n  options:\n    chardelay: false\n";
+    }
+    const std::string log = o.workDir + "/" + tag + ".out";
+    if (!ser2net->Start({o.ser2net, "-n", "-u", "-c", yaml, "-P", o.workDir + "/" + tag + ".pid"}, log, log))
+        return false;
+    for (int i = 0; i < 200; ++i) {
+        if (std::all_of(accepters.begin(), accepters.end(),
+                        [](const Accepter& a) { return ListensOnLoopback(a.port); }))
+            return true;
+        std::this_thread::sleep_for(25ms);
+    }
+    return false;
+}
 
 void RemoteSite(const NetworkSitesOptions& o) {
     std::printf("\n7. A remote site: ser2net behind a relay adding %d ms each way (127.0.0.1), paced board\n",

@@ -8,6 +8,7 @@
 #include "app/ConfiguratorApp.h"
 #include "app/InitHardwareDlg.h"
 #include "app/MainSheet.h"
+#include "bench/Measure.h"
 #include "bench/Process.h"
 #include "history/LineHistory.h"
 #include "pages/PageEthernetStatus.h"
@@ -46,16 +47,9 @@ double CpuMs() {
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
-// A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
+// A field of this process's /proc status in KiB ("VmRSS", "VmHWM").
 long StatusKiB(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(field);
-    while (std::getline(in, line)) {
-        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
-            return std::strtol(line.c_str() + n + 1, nullptr, 10);
-    }
-    return -1;
+    return tessor::bench::StatusKb(getpid(), field);
 }
 
 // Notes the first paint of a window.

@@ -11,11 +11,13 @@
 
 #include "app/MainSheet.h"
 #include "bench/CountingDevice.h"
+#include "bench/Measure.h"
 #include "bench/Options.h"
 #include "bench/Process.h"
 #include "link/ConsolePort.h"
 #include "link/PosixSerialDevice.h"
 #include "link/RegisterAccess.h"
+#include "ops/Board.h"
 #include "ops/ProcessAccess.h"
 #include "pages/PagePhyStatus.h"
 #include "ui/Boxes.h"
@@ -164,8 +166,7 @@ public:
     bool WaitLineUp(int limitMs) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
         while (Clock::now() < deadline) {
-            const RegResult link = ops::CheckLink(ProcessBus());
-            if (link.ok() && link.value == 1)
+            if (ops::LinkUp(ProcessBus()))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
@@ -488,10 +489,8 @@ bool RunAppGroups(const Options& o) {
         "\n4. Start-up (process start to the sheet first painted, dialog accepted by the benchmark)\n");
     bool startMet = false;
     if (!sheetMs.empty()) {
-        std::vector<double> sorted = sheetMs;
-        std::sort(sorted.begin(), sorted.end());
-        const double median = sorted[sorted.size() / 2];
-        const double worst = sorted.back();
+        const double median = tessor::bench::MedianOf(sheetMs);
+        const double worst = *std::max_element(sheetMs.begin(), sheetMs.end());
         startMet = worst < kStartupTargetMs;
         std::printf("  %-44s %7.0f ms %10.3f  <%.0f ms %s\n", "median of runs", median,
                     median / kStartupTargetMs, kStartupTargetMs, Verdict(median < kStartupTargetMs));

@@ -1,5 +1,6 @@
 // tessor-bench-history: a week of line samples (one PHY and one Ethernet pass every 5 s) through the
 // recorder, its recording file and the Line History window. Prints the figures with their targets.
+#include "bench/Measure.h"
 #include "history/HistoryGraph.h"
 #include "history/HistoryWindow.h"
 #include "recorder/LineRecorder.h"
@@ -18,6 +19,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -55,12 +57,7 @@ const char* Verdict(bool met) {
 }
 
 long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return 0;
+    return tessor::bench::StatusKb(getpid(), "VmRSS");
 }
 
 // A week of a living line: drifting SNR, RS bursts, a few drops (line down for a few passes), counters.
@@ -134,11 +131,6 @@ struct Redraw {
     std::int64_t toMs = 0;
 };
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Full redraws of the window with the whole record in view; BENCH_PNG=dir also saves its graphs.
 Redraw MeasureRedraw(const std::shared_ptr<tessor::rec::CLineRecorder>& recorder, const char* name) {
     tessor::CHistoryWindow window(recorder);
@@ -157,7 +149,12 @@ Redraw MeasureRedraw(const std::shared_ptr<tessor::rec::CLineRecorder>& recorder
         wall.push_back(MsSince(t0));
         cpu.push_back(ThreadCpuMs() - c0);
     }
-    Redraw r{Median(cpu), Median(wall), 0, 0, window.ViewFromMs(), window.ViewToMs()};
+    Redraw r{tessor::bench::MedianOf(cpu),
+             tessor::bench::MedianOf(wall),
+             0,
+             0,
+             window.ViewFromMs(),
+             window.ViewToMs()};
     for (tessor::CHistoryGraph* graph : window.Graphs()) {
         r.drawn += graph->DrawnColumns();
         r.columns = graph->Columns();

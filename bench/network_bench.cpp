@@ -155,26 +155,20 @@ int main(int argc, char** argv) {
         std::printf("  not measured: %s\n", error.c_str());
         return 0;
     }
-    const int rfcPort = FreeLoopbackPort();
-    const int rawPort = FreeLoopbackPort();
-    const std::string yaml = workDir + "/ser2net.yaml";
-    // chardelay off: ser2net would otherwise hold what the board sends for up to 20 ms to gather more.
-    // tcp(nodelay): it would otherwise hold each character until the last one is acknowledged.
-    std::ofstream(yaml) << "%YAML 1.1\n---\nconnection: &rfc2217\n  accepter: telnet(rfc2217),tcp(nodelay),"
-                        << "127.0.0.1," << rfcPort << "\n  connector: serialdev," << sim.SlavePath()
-                        << ",9600n81,local\n  options:\n    chardelay: false\nconnection: &raw\n"
-                        << "  accepter: tcp(nodelay),127.0.0.1," << rawPort << "\n  connector: serialdev,"
-                        << sim.SlavePath() << ",9600n81,local\n  options:\n    chardelay: false\n";
+    tessor::bench::NetworkSitesOptions where;
+    where.workDir = workDir;
+    where.ser2net = TESSOR_BENCH_SER2NET;
+    const std::vector<tessor::bench::Accepter> accepters{
+        {"telnet(rfc2217),tcp(nodelay)", FreeLoopbackPort(), sim.SlavePath()},
+        {"tcp(nodelay)", FreeLoopbackPort(), sim.SlavePath()}};
     tessor::testsupport::Process ser2net;
-    if (!ser2net.Start({TESSOR_BENCH_SER2NET, "-n", "-u", "-c", yaml, "-P", workDir + "/ser2net.pid"},
-                       workDir + "/ser2net.out", workDir + "/ser2net.out")) {
-        std::printf("  not measured: ser2net (%s) did not start\n", TESSOR_BENCH_SER2NET);
+    if (!tessor::bench::StartSer2net(where, "ser2net", accepters, &ser2net)) {
+        std::printf("  not measured: ser2net (%s) did not start or listen\n", TESSOR_BENCH_SER2NET);
         return 0;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::vector<Path> paths{{"pseudo-terminal", sim.SlavePath(), {}, {}},
-                            {"ser2net rfc2217", "rfc2217://127.0.0.1:" + std::to_string(rfcPort), {}, {}},
-                            {"ser2net raw TCP", "socket://127.0.0.1:" + std::to_string(rawPort), {}, {}}};
+                            {"ser2net rfc2217", accepters[0].Url(), {}, {}},
+                            {"ser2net raw TCP", accepters[1].Url(), {}, {}}};
     const std::string errors = workDir + "/network-errors.log";
     const std::string file = workDir + "/bench-network.LT";
     const auto run = [&](Path& p, const std::vector<std::string>& command) {
