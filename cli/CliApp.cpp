@@ -352,10 +352,8 @@ private:
         if (m_maxRs->count() > 0)
             c.maxRsPerSecond = m_maxRsValue;
         for (const std::string& name : args.skip) {
-            for (const CriterionDef& d : kCriteria) {
-                if (d.optional && name == d.name)
-                    *linetest::CheckOf(&c, d.id) = false;
-            }
+            if (const CriterionDef* d = OptionalCriterion(name))
+                *linetest::CheckOf(&c, d->id) = false;
         }
         return kExitOk;
     }

@@ -237,14 +237,12 @@ bool SetLimit(CriterionId id, const std::string& value, linetest::Criteria* crit
     return true;
 }
 
-// The criterion whose limit (limit true) or yes/no check a criteria file's name sets.
-const CriterionDef* CriterionOfKey(const std::string& key, bool limit) {
-    for (const CriterionDef& d : kCriteria) {
-        if (limit ? d.limitKey && key == d.limitKey
-                  : d.optional && key == kCriterionCheckPrefix + std::string(d.name))
-            return &d;
-    }
-    return nullptr;
+// The criterion whose yes/no check a criteria file's name ("check_" and its name) sets, or none.
+const CriterionDef* CriterionOfCheckKey(const std::string& key) {
+    const std::string_view prefix = kCriterionCheckPrefix;
+    return key.compare(0, prefix.size(), prefix) == 0
+               ? OptionalCriterion(std::string_view(key).substr(prefix.size()))
+               : nullptr;
 }
 
 } // namespace
@@ -273,13 +271,13 @@ bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, st
             *error = "line " + std::to_string(number) + ": " + why;
             return false;
         };
-        if (const CriterionDef* limit = CriterionOfKey(key, true)) {
+        if (const CriterionDef* limit = CriterionOfLimitKey(key)) {
             std::string why;
             if (!SetLimit(limit->id, value, criteria, &why))
                 return bad(key + " " + why);
             continue;
         }
-        const CriterionDef* check = CriterionOfKey(key, false);
+        const CriterionDef* check = CriterionOfCheckKey(key);
         if (check == nullptr)
             return bad("unknown name \"" + key + "\"");
         if (value != "yes" && value != "no")

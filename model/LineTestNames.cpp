@@ -2,12 +2,6 @@
 
 namespace tessor {
 
-namespace {
-
-constexpr Published kNoValue = Published::kCount;
-
-} // namespace
-
 // clang-format off
 const CriterionDef kCriteria[kCriterionCount] = {
     {CriterionId::MinSnr, "min_snr", "Minimum SNR", true, "min_snr"},
@@ -19,14 +13,14 @@ const CriterionDef kCriteria[kCriterionCount] = {
 };
 
 const ReportRowDef kReportRows[static_cast<std::size_t>(ReportRow::kCount)] = {
-    {ReportRow::kSite, "site", kNoValue},
-    {ReportRow::kOperator, "operator", kNoValue},
-    {ReportRow::kNote, "note", kNoValue},
-    {ReportRow::kStart, "start", kNoValue},
-    {ReportRow::kEnd, "end", kNoValue},
-    {ReportRow::kDuration, "duration", kNoValue},
-    {ReportRow::kInterval, "interval", kNoValue},
-    {ReportRow::kTool, "tool", kNoValue},
+    {ReportRow::kSite, "site", std::nullopt},
+    {ReportRow::kOperator, "operator", std::nullopt},
+    {ReportRow::kNote, "note", std::nullopt},
+    {ReportRow::kStart, "start", std::nullopt},
+    {ReportRow::kEnd, "end", std::nullopt},
+    {ReportRow::kDuration, "duration", std::nullopt},
+    {ReportRow::kInterval, "interval", std::nullopt},
+    {ReportRow::kTool, "tool", std::nullopt},
     {ReportRow::kBoardBefore, "board_before", Published::kLineUp},
     {ReportRow::kBoardAfter, "board_after", Published::kLineUp},
     {ReportRow::kSnr, "snr", Published::kSnr},
@@ -35,14 +29,30 @@ const ReportRowDef kReportRows[static_cast<std::size_t>(ReportRow::kCount)] = {
     {ReportRow::kRsTotal, "rs_total", Published::kRsCorrectedTotal},
     {ReportRow::kRsPerSecond, "rs_per_second", Published::kRsCorrectedPerSecond},
     {ReportRow::kLinkFail, "link_fail", Published::kLinkFailCount},
-    {ReportRow::kLinkFailChange, "link_fail_change", kNoValue},
-    {ReportRow::kDrops, "drops", kNoValue},
-    {ReportRow::kMicroInterruptions, "micro_interruptions", kNoValue},
-    {ReportRow::kPasses, "passes", kNoValue},
-    {ReportRow::kUnansweredPasses, "unanswered_passes", kNoValue},
-    {ReportRow::kGarbledPasses, "garbled_passes", kNoValue},
+    {ReportRow::kLinkFailChange, "link_fail_change", std::nullopt},
+    {ReportRow::kDrops, "drops", std::nullopt},
+    {ReportRow::kMicroInterruptions, "micro_interruptions", std::nullopt},
+    {ReportRow::kPasses, "passes", std::nullopt},
+    {ReportRow::kUnansweredPasses, "unanswered_passes", std::nullopt},
+    {ReportRow::kGarbledPasses, "garbled_passes", std::nullopt},
 };
 // clang-format on
+
+const CriterionDef* OptionalCriterion(std::string_view name) {
+    for (const CriterionDef& d : kCriteria) {
+        if (d.optional && name == d.name)
+            return &d;
+    }
+    return nullptr;
+}
+
+const CriterionDef* CriterionOfLimitKey(std::string_view key) {
+    for (const CriterionDef& d : kCriteria) {
+        if (d.limitKey && key == d.limitKey)
+            return &d;
+    }
+    return nullptr;
+}
 
 const CriterionDef& Describe(CriterionId id) {
     return kCriteria[static_cast<std::size_t>(id)];

@@ -7,6 +7,8 @@
 #include "model/PublishedNames.h"
 
 #include <cstddef>
+#include <optional>
+#include <string_view>
 
 namespace tessor {
 
@@ -33,6 +35,11 @@ inline const char* CriterionCaption(CriterionId id) {
 }
 // The criteria file's yes/no name of a criterion that may be left out: "check_" and its name.
 constexpr const char* kCriterionCheckPrefix = "check_";
+
+// The criterion that may be left out under this machine name, or none.
+const CriterionDef* OptionalCriterion(std::string_view name);
+// The criterion whose limit the criteria file sets under this name, or none.
+const CriterionDef* CriterionOfLimitKey(std::string_view key);
 
 // The report's rows that carry figures for programs (their data-figure ids).
 enum class ReportRow {
@@ -63,8 +70,8 @@ enum class ReportRow {
 
 struct ReportRowDef {
     ReportRow row;
-    const char* id;  // data-figure
-    Published shows; // the published value the row shows, or Published::kCount
+    const char* id;                 // data-figure
+    std::optional<Published> shows; // the published value the row shows, if it shows one
 };
 
 // In the order of ReportRow.
