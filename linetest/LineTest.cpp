@@ -2,7 +2,6 @@
 
 #include "linetest/Figures.h"
 
-#include "link/RegisterAccess.h"
 
 #include <algorithm>
 #include <cmath>

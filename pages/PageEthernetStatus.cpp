@@ -1,7 +1,7 @@
 #include "pages/PageEthernetStatus.h"
 
 #include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
+#include "link/RegisterBus.h"
 #include "recorder/ActivityObserver.h"
 #include "ui/Boxes.h"
 #include "ui_PageEthernetStatus.h"

@@ -1,7 +1,7 @@
 #include "pages/PagePhyStatus.h"
 
 #include "link/ConsolePort.h"
-#include "link/RegisterAccess.h"
+#include "link/RegisterBus.h"
 #include "model/LineModel.h"
 #include "pages/LedIndicator.h"
 #include "recorder/ActivityObserver.h"

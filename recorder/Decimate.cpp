@@ -15,13 +15,13 @@ bool IsPhySeries(Series s) {
 int CounterOf(Series s) {
     switch (s) {
     case Series::TxFramesRate:
-        return kTxFrames;
+        return kCounterTxFrames;
     case Series::RxFramesRate:
-        return kRxFrames;
+        return kCounterRxFrames;
     case Series::TxOctetsRate:
-        return kTxOctets;
+        return kCounterTxOctets;
     default:
-        return kRxOctets;
+        return kCounterRxOctets;
     }
 }
 

@@ -50,12 +50,6 @@ constexpr int kCounterCount = kCounterDefCount;
 
 // The counters in the order they are read; a counter's columns are its machine name with a suffix.
 inline const std::array<CounterDef, kCounterCount>& kCounters = kCounterDefs;
-enum CounterIndex {
-    kTxFrames = kCounterTxFrames,
-    kRxFrames = kCounterRxFrames,
-    kTxOctets = kCounterTxOctets,
-    kRxOctets = kCounterRxOctets
-};
 
 // One complete Ethernet counter pass: what each read returned (low 32 bits, the raw count since the read
 // before it; failed reads flagged) and the totals after it, sums of the raw counts.

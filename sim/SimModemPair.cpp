@@ -107,9 +107,8 @@ SimConfig WithKnownSide(SimConfig config) {
 } // namespace
 
 CSimModemPair::CSimModemPair(const SimConfig& config)
-    : m_config(WithKnownSide(config)), m_modems{CSimModem(KnownSide(config.localSide)),
-                                                CSimModem(KnownSide(config.localSide) == kSideLT ? kSideNT
-                                                                                                 : kSideLT)},
+    : m_config(WithKnownSide(config)), m_modems{CSimModem(m_config.localSide),
+                                                CSimModem(m_config.localSide == kSideLT ? kSideNT : kSideLT)},
       m_random(config.seed), m_lifeRandom(config.seed ^ 0x9E3779B9u) {
     if (!(m_config.clockScale > 0)) {
         m_config.clockScale = 1.0;

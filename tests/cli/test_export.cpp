@@ -46,9 +46,9 @@ PhySample Unanswered(std::int64_t seconds) {
 EthSample Eth(std::int64_t seconds, bool answered) {
     EthSample s;
     s.time = At(seconds, seconds);
-    s.totals[rec::kTxFrames] = 100;
-    s.totals[rec::kRxFrames] = 90;
-    s.failedReads = 1u << rec::kRxFrames;
+    s.totals[kCounterTxFrames] = 100;
+    s.totals[kCounterRxFrames] = 90;
+    s.failedReads = 1u << kCounterRxFrames;
     s.answered = answered;
     return s;
 }

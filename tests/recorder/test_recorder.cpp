@@ -156,13 +156,14 @@ TEST(RecorderEvents, SpoiltReadsAreGapsAndAnAnsweredSampleOfEitherKindClosesANoA
     for (std::int64_t t : {25, 30}) {
         EthSample eth;
         eth.time = At(t);
-        eth.reads[kTxFrames] = 50;
-        eth.totals[kTxFrames] = static_cast<std::uint64_t>(t * 10);
+        eth.reads[kCounterTxFrames] = 50;
+        eth.totals[kCounterTxFrames] = static_cast<std::uint64_t>(t * 10);
         recorder.AddEth(eth);
     }
     double perSecond = 0;
     bool rate = false;
-    recorder.Read([&](const LineStore& store) { rate = CounterRate(store, 1, kTxFrames, &perSecond); });
+    recorder.Read(
+        [&](const LineStore& store) { rate = CounterRate(store, 1, kCounterTxFrames, &perSecond); });
     EXPECT_TRUE(rate) << "no PHY sample came, yet the gap is closed";
     EXPECT_DOUBLE_EQ(perSecond, 10.0);
 }
@@ -219,7 +220,7 @@ TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
         EXPECT_EQ(store.phy[1].values.registers.lineFlags, 0x80u);
         EXPECT_EQ(store.eth[1].totals[0], 8500u);
         double rate = 0;
-        EXPECT_TRUE(CounterRate(store, 1, kTxFrames, &rate));
+        EXPECT_TRUE(CounterRate(store, 1, kCounterTxFrames, &rate));
         EXPECT_DOUBLE_EQ(rate, 850);
     });
     // A rate is made from the reads, whatever the totals did (the Ethernet page's Clear has no part in
@@ -231,18 +232,18 @@ TEST(RecordingFile, ColumnsAppendingReopeningAsRecorded) {
     zeroed.totals.fill(0);
     cleared.AddEth(zeroed);
     EthSample failed = Eth(15, 10);
-    failed.failedReads = 1u << kRxFrames;
+    failed.failedReads = 1u << kCounterRxFrames;
     cleared.AddEth(failed);
     cleared.AddEth(Eth(20, 10));
     cleared.Read([](const LineStore& store) {
         double rate = -1;
-        EXPECT_TRUE(CounterRate(store, 2, kRxFrames, &rate));
+        EXPECT_TRUE(CounterRate(store, 2, kCounterRxFrames, &rate));
         EXPECT_EQ(rate, 0.0);
-        EXPECT_FALSE(CounterRate(store, 3, kRxFrames, &rate));
-        EXPECT_TRUE(CounterRate(store, 3, kTxFrames, &rate));
+        EXPECT_FALSE(CounterRate(store, 3, kCounterRxFrames, &rate));
+        EXPECT_TRUE(CounterRate(store, 3, kCounterTxFrames, &rate));
         EXPECT_EQ(rate, 2.0);
-        EXPECT_FALSE(CounterRate(store, 4, kRxFrames, &rate));
-        EXPECT_TRUE(CounterRate(store, 4, kTxFrames, &rate));
+        EXPECT_FALSE(CounterRate(store, 4, kCounterRxFrames, &rate));
+        EXPECT_TRUE(CounterRate(store, 4, kCounterTxFrames, &rate));
     });
     const std::string exported = TempPath("exported.csv");
     ASSERT_TRUE(reopened.ExportCsv(exported, &error)) << error;
@@ -340,8 +341,8 @@ TEST(RecorderRates, RatesAreRawCountsOverTheRealTimeBetweenTheReadsThatDelimitTh
     eth.AddEth(b);
     eth.Read([](const LineStore& store) {
         double rate = 0;
-        EXPECT_FALSE(CounterRate(store, 0, kTxOctets, &rate));
-        ASSERT_TRUE(CounterRate(store, 1, kTxOctets, &rate));
+        EXPECT_FALSE(CounterRate(store, 0, kCounterTxOctets, &rate));
+        ASSERT_TRUE(CounterRate(store, 1, kCounterTxOctets, &rate));
         EXPECT_EQ(rate, 2.0);
         ASSERT_TRUE(SeriesValue(store, Series::RxFramesRate, 1, &rate));
         EXPECT_EQ(rate, 2.0);
@@ -432,7 +433,7 @@ TEST(RecordingFile, FormerColumnNamesFewerColumnsAndAByteOrderMarkAreReadAndCont
             EXPECT_EQ(store.phy[0].values.snrCenti, 2879);
             EXPECT_TRUE(store.phy[0].values.indicators & 1u << kIndTcSync);
             ASSERT_EQ(store.eth.size(), 2u);
-            EXPECT_EQ(store.eth[1].totals[kTxFrames], 80u);
+            EXPECT_EQ(store.eth[1].totals[kCounterTxFrames], 80u);
             EXPECT_EQ(store.eth[1].totals[2], 80u); // tx_pause_frames under its former name
             EXPECT_EQ(store.events.back().text, "Soft reset, local modem");
         });
