@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -246,32 +248,141 @@ TEST(LineTestRun, EthernetErrorsAreJudgedOnRawCounts) {
     EXPECT_EQ(r.verdict, Verdict::Failed);
 }
 
-// A result judged from PHY passes one second apart: link fail counter, 8C71, 8C98 of each.
+// A result judged from PHY passes one second apart: link fail counter, 8C71, 8C98 and the error value of
+// each; none for a register that did not answer.
 struct PhyRow {
-    std::int64_t linkFail;
-    std::int64_t status = 0xC0; // line up
+    std::optional<std::int64_t> linkFail;
+    std::optional<std::int64_t> status = 0xC0; // line up
     std::int64_t flags = 0x06;
+    std::optional<std::int64_t> errorValue = 100000; // SNR 41,80 dB
 };
 
-LineTestResult Judged(const std::vector<PhyRow>& rows, std::vector<RsCount> rs = {}, Criteria criteria = {}) {
+std::optional<std::uint32_t> Reg(const std::optional<std::int64_t>& value) {
+    return value ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(*value)) : std::nullopt;
+}
+
+// The passes recorded, not yet judged.
+LineTestResult Recorded(const std::vector<PhyRow>& rows, std::vector<RsCount> rs = {},
+                        Criteria criteria = {}) {
     LineTestResult r;
     r.options.criteria = criteria;
     r.recording = std::make_shared<rec::CLineRecorder>(1000);
     r.start = {1000, 1000};
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const PhyRegisters raw{100000u,
-                               576u,
-                               0u,
-                               static_cast<std::uint32_t>(rows[i].status),
-                               static_cast<std::uint32_t>(rows[i].flags),
-                               static_cast<std::uint32_t>(rows[i].linkFail)};
+        const PhyRegisters raw{Reg(rows[i].errorValue), 576u, 0u, Reg(rows[i].status), Reg(rows[i].flags),
+                               Reg(rows[i].linkFail)};
         const auto t = static_cast<std::int64_t>(1000 * (i + 1));
         r.recording->AddPhy(rec::MakePhySample({t, t}, DecodePhy(raw, LineReferences{9180, 6920}), true));
     }
     r.passes = static_cast<int>(rows.size());
     r.rsCounts = std::move(rs);
+    return r;
+}
+
+LineTestResult Judged(const std::vector<PhyRow>& rows, std::vector<RsCount> rs = {}, Criteria criteria = {}) {
+    LineTestResult r = Recorded(rows, std::move(rs), criteria);
     Evaluate(&r);
     return r;
+}
+
+// Ethernet passes one second apart with no errors: the first only starts the count.
+void AddEthernetPasses(LineTestResult* r, int passes) {
+    for (int i = 0; i < passes; ++i) {
+        rec::EthSample s;
+        s.time = {1000 * (i + 1), 1000 * (i + 1)};
+        s.answered = true;
+        r->recording->AddEth(s);
+    }
+    r->ethernetSeconds = passes > 1 ? passes - 1 : 0;
+}
+
+// A criterion that could not be measured fails a finished test, but a stopped one is only unfinished.
+TEST(LineTestCriteria, WhatWasNotMeasuredNeverPasses) {
+    const std::vector<PhyRow> clean{{3}, {3}, {3}};
+    const std::vector<RsCount> rs{{{2000, 2000}, 5, 1.0}, {{3000, 3000}, 5, 1.0}};
+    struct Case {
+        const char* name;
+        std::vector<PhyRow> rows;
+        std::vector<RsCount> rs;
+        int ethernetPasses;
+        std::optional<CriterionId> unmeasured; // none: everything was measured
+    };
+    const std::vector<Case> cases{
+        {"everything measured", clean, rs, 3, std::nullopt},
+        {"no SNR value", {{3, 0xC0, 6, {}}, {3, 0xC0, 6, {}}}, rs, 3, CriterionId::MinSnr},
+        {"the line state never seen", {{3, {}}, {3, {}}}, rs, 3, CriterionId::NoLineDrop},
+        {"the link fail counter never answered", {{{}}, {{}}, {{}}}, rs, 3, CriterionId::LinkFailUnchanged},
+        {"no corrected error count", clean, {}, 3, CriterionId::RsPerSecond},
+        {"a single Ethernet pass", clean, rs, 1, CriterionId::NoEthernetErrors},
+        {"no Ethernet pass", clean, rs, 0, CriterionId::NoEthernetErrors},
+    };
+    for (const Case& c : cases) {
+        for (const bool stopped : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (stopped ? ", stopped" : ""));
+            LineTestResult r = Recorded(c.rows, c.rs);
+            AddEthernetPasses(&r, c.ethernetPasses);
+            r.stopped = stopped;
+            Evaluate(&r);
+            for (const CriterionResult& k : r.criteria) {
+                const bool unmeasured = c.unmeasured == k.id;
+                EXPECT_EQ(k.passed, !unmeasured) << CriterionName(k.id) << ": " << k.measured;
+                if (unmeasured) {
+                    EXPECT_EQ(k.measured, "unknown");
+                    EXPECT_FALSE(k.firstBreach);
+                }
+            }
+            const Verdict finished = c.unmeasured ? Verdict::Failed : Verdict::Passed;
+            EXPECT_EQ(r.verdict, stopped ? Verdict::Stopped : finished);
+        }
+    }
+}
+
+TEST(LineTestCriteria, SnrAtTheLimitPassesAndAHundredthBelowFails) {
+    struct Case {
+        std::int32_t minSnrCenti;
+        bool passed;
+    };
+    for (const Case& c : {Case{4180, true}, Case{4181, false}}) { // the passes measure 41,80 dB
+        SCOPED_TRACE(c.minSnrCenti);
+        Criteria k;
+        k.minSnrCenti = c.minSnrCenti;
+        const LineTestResult r = Judged({{3}, {3}}, {}, k);
+        const CriterionResult& snr = Find(r, CriterionId::MinSnr);
+        EXPECT_EQ(snr.passed, c.passed) << snr.measured;
+        EXPECT_EQ(snr.firstBreach ? snr.firstBreach->monoMs : 0, c.passed ? 0 : 1000);
+    }
+}
+
+// A drop is a pass that finds the line down after it was up, or at the first read.
+TEST(LineTestCriteria, EveryDropCountsTheFirstReadToo) {
+    struct Case {
+        const char* name;
+        std::optional<bool> upBefore; // the reads before the passes; none: not made
+        std::vector<PhyRow> rows;
+        std::size_t drops;
+        std::int64_t breachMs; // 0: none
+    };
+    const std::vector<Case> cases{
+        {"up throughout", true, {{3}, {3}}, 0, 0},
+        {"down at the reads before", false, {{3}, {3}}, 1, 500},
+        {"down at the first pass", std::nullopt, {{3, 0x02}, {3}}, 1, 1000},
+        {"down twice", true, {{3}, {3, 0x02}, {3, 0x02}, {3}, {3, 0x02}}, 2, 2000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LineTestResult r = Recorded(c.rows);
+        if (c.upBefore) {
+            r.before.made = true;
+            r.before.time = {500, 500};
+            r.before.lineUp = c.upBefore;
+            ++r.passes;
+        }
+        Evaluate(&r);
+        const CriterionResult& drop = Find(r, CriterionId::NoLineDrop);
+        EXPECT_EQ(r.drops.size(), c.drops);
+        EXPECT_EQ(drop.passed, c.drops == 0);
+        EXPECT_EQ(drop.firstBreach ? drop.firstBreach->monoMs : 0, c.breachMs);
+    }
 }
 
 TEST(LineTestCriteria, TheLinkCriterionFailsOnAnyDropItSaw) {
