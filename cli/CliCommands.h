@@ -3,6 +3,7 @@
 // The subcommands of tessor-cli, each over the operations layer. Each returns the process's exit code.
 
 #include "cli/CliContext.h"
+#include "linetest/ConfigCompare.h"
 #include "linetest/LineTest.h"
 
 #include <atomic>
@@ -68,6 +69,8 @@ struct LineTestArgs {
     linetest::Criteria criteria;
 };
 int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<bool>& interrupted);
+// The exit code of a line test that ended with verdict: a report that could not be written first.
+int LineTestExitCode(linetest::Verdict verdict, bool reportProblem);
 // Reads a criteria file into criteria; false with *error naming the line.
 bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, std::string* error);
 // The line test's JSON document; report names the written report, empty: none.
@@ -75,6 +78,8 @@ nlohmann::json LineTestJson(const linetest::LineTestResult& result, const std::s
 
 // The 31 registers Save reads against FILE.
 int RunVerify(const Context& ctx, const std::string& file);
+// The exit code of verify's comparison of a board with its file.
+int VerifyExitCode(const linetest::ConfigComparison& comparison);
 
 // No board traffic: a recording file as OpenMetrics text on standard output or into output.
 struct ExportArgs {

@@ -329,14 +329,9 @@ int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<
 
     const std::string reportProblem = args.report.empty() ? std::string() : WriteReport(args.report, result);
     PrintResult(ctx, result, args.report, reportProblem);
-    if (!reportProblem.empty()) {
+    if (!reportProblem.empty())
         ctx.streams.err << "tessor-cli: " << reportProblem << std::endl;
-        return kExitFile;
-    }
-    switch (result.verdict) {
-    case linetest::Verdict::Passed:
-        return kExitOk;
-    case linetest::Verdict::NotRun:
+    else if (result.verdict == linetest::Verdict::NotRun)
         // The result above already says why (with --json in its document): only the hint follows.
         ctx.streams.err
             << "tessor-cli: the line test could not run: " << result.notRunReason << " on "
@@ -344,10 +339,26 @@ int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<
             << ".\nCheck the cable to the board, that the port is the right one, and reset the board; "
                "then try again."
             << std::endl;
+    return LineTestExitCode(result.verdict, !reportProblem.empty());
+}
+
+int LineTestExitCode(linetest::Verdict verdict, bool reportProblem) {
+    if (reportProblem)
+        return kExitFile;
+    switch (verdict) {
+    case linetest::Verdict::Passed:
+        return kExitOk;
+    case linetest::Verdict::NotRun:
         return kExitNoAnswer;
-    default:
-        return kExitDiffer;
+    case linetest::Verdict::Failed:
+    case linetest::Verdict::Stopped:
+        break;
     }
+    return kExitDiffer;
+}
+
+int VerifyExitCode(const linetest::ConfigComparison& comparison) {
+    return comparison.Equal() ? kExitOk : kExitDiffer;
 }
 
 int RunVerify(const Context& ctx, const std::string& file) {
@@ -393,7 +404,7 @@ int RunVerify(const Context& ctx, const std::string& file) {
                              {"compared", c.compared},
                              {"differences", list}};
     ctx.Done(doc, text.str());
-    return c.Equal() ? kExitOk : kExitDiffer;
+    return VerifyExitCode(c);
 }
 
 } // namespace tessor::cli

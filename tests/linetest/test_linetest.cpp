@@ -1,4 +1,6 @@
-// The line test's run loop, criteria and report against a scripted board, and the configuration check.
+// The line test's run loop, criteria and report against a scripted board, the configuration check, and the
+// exit codes of both.
+#include "cli/CliCommands.h"
 #include "linetest/ConfigCompare.h"
 #include "linetest/Figures.h"
 #include "linetest/LineTest.h"
@@ -546,6 +548,44 @@ TEST(ConfigCompare, NotAConfigurationAndDifferences) {
     EXPECT_EQ(c.differences[0].address, "8C43");
     EXPECT_EQ(c.differences[0].file, std::optional<std::uint8_t>(3));
     EXPECT_EQ(c.differences[0].board, std::optional<std::uint8_t>(0xEE));
+}
+
+TEST(ExitCodes, LineTestByVerdictAndReport) {
+    struct Case {
+        Verdict verdict;
+        bool reportProblem;
+        int code;
+    };
+    const Case cases[] = {
+        {Verdict::Passed, false, cli::kExitOk},      {Verdict::Failed, false, cli::kExitDiffer},
+        {Verdict::Stopped, false, cli::kExitDiffer}, {Verdict::NotRun, false, cli::kExitNoAnswer},
+        {Verdict::Passed, true, cli::kExitFile},     {Verdict::NotRun, true, cli::kExitFile},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(VerdictName(c.verdict)) + (c.reportProblem ? ", report not written" : ""));
+        EXPECT_EQ(cli::LineTestExitCode(c.verdict, c.reportProblem), c.code);
+    }
+}
+
+TEST(ExitCodes, VerifyIsDifferentForARegisterOrTheSide) {
+    struct Case {
+        const char* name;
+        bool sideMatches;
+        std::size_t differences;
+        int code;
+    };
+    const Case cases[] = {
+        {"equal", true, 0, cli::kExitOk},
+        {"a register differs", true, 1, cli::kExitDiffer},
+        {"the side differs", false, 0, cli::kExitDiffer},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConfigComparison comparison;
+        comparison.sideMatches = c.sideMatches;
+        comparison.differences.resize(c.differences, RegisterDifference{"8C43", 3, 0xEE});
+        EXPECT_EQ(cli::VerifyExitCode(comparison), c.code);
+    }
 }
 
 } // namespace
