@@ -156,14 +156,13 @@ std::vector<Setting> PageSettings(int crystalIndex) {
                             return std::string(kNamesNone);
                         })});
 
-    // The Ethernet port speed setup whose bytes of 8D40 and 8D42 the set holds (8D43 is not saved).
-    const std::vector<std::size_t> speedRegs{IndexOf(kEthernetSpeedRegisters[0]),
-                                             IndexOf(kEthernetSpeedRegisters[1])};
+    // The Ethernet port speed setup. The page reads it from 8D43, which is not saved; of the saved bytes
+    // a setup writes, 8D40 tells the three apart.
+    const std::vector<std::size_t> speedRegs{IndexOf(kEthernetSpeedRegisters[0])};
     settings.push_back({"ethernet_speed_setup", "Ethernet Port Speed setup", speedRegs,
                         FromBytes(speedRegs, [](const std::vector<std::uint8_t>& b) {
                             for (std::size_t p = 0; p < kEthernetSpeedSettings.size(); ++p) {
-                                if (b[0] == kEthernetSpeedSettings[p].reg8D40 &&
-                                    b[1] == kEthernetSpeedSettings[p].reg8D42)
+                                if (b[0] == kEthernetSpeedSettings[p].reg8D40)
                                     return Trimmed(kEthernetSpeedTexts[p]);
                             }
                             return std::string(kNamesNone);

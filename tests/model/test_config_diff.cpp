@@ -13,7 +13,7 @@ namespace {
 
 constexpr int k25MHz = 2; // crystal index of 25.00 MHz
 
-// A saved LT file: preset "10 M" (8C40..8C45), Ethernet port speed setup 2 (8D40 1E, 8D42 00).
+// A saved LT file: preset "10 M" (8C40..8C45), Ethernet port speed setup 2 (8D40 1E).
 ConfigRegisterSet Saved(std::uint8_t side = kSideLT) {
     const std::map<std::string, std::uint8_t> bytes{
         {"8C40", 0x32}, {"8C41", 0x24}, {"8C42", 0x4F}, {"8C43", 0x00}, {"8C44", 0xE3}, {"8C45", 0x00},
@@ -77,7 +77,7 @@ const std::vector<Case> kEveryRegister{
     {"8C6B", 0x78, {"Register 8C6B: 00 -> 78"}},
     {"8D40", 0x0E, {"Ethernet Port Speed setup: 2 -> 1"}},
     {"8D41", 0xE0, {"Register 8D41: E1 -> E0"}},
-    {"8D42", 0x02, {"Ethernet Port Speed setup: 2 -> none"}},
+    {"8D42", 0x02, {"Register 8D42: 00 -> 02"}},
     {"8D45", 0xD1, {"Register 8D45: D0 -> D1"}},
     {"8D46", 0xCE, {"Register 8D46: CD -> CE"}},
     {"8D47", 0x3F, {"Register 8D47: BF -> 3F"}},
@@ -134,6 +134,13 @@ TEST(ConfigDiff, BytesNoPageTextTellsApartByRegister) {
     after.values[IndexOf("8C40")] = 0x33;
     const ConfigDiff diff = DiffConfigurations(before, after, k25MHz);
     EXPECT_EQ(diff.WordsUnder("8C40"), std::vector<std::string>{"Register 8C40: 31 -> 33"});
+}
+
+TEST(ConfigDiff, SpeedSetupOfNoListEntry) {
+    ConfigRegisterSet changed = Saved();
+    changed.values[IndexOf("8D40")] = 0x3C;
+    EXPECT_EQ(DiffConfigurations(Saved(), changed, k25MHz).WordsUnder("8D40"),
+              std::vector<std::string>{"Ethernet Port Speed setup: 2 -> none"});
 }
 
 TEST(ConfigDiff, MissingRecordIsShownAsNone) {
