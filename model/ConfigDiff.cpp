@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <initializer_list>
+#include <utility>
 
 namespace tessor {
 
 namespace {
 
-const char kNoRecord[] = "--";    // the set has no record of a register the text needs
+const char kUnknown[] = "--";     // the set has no record of a register the text needs, or no crystal
 const char kNamesNone[] = "none"; // the bytes name nothing the page offers
 
 using Byte = std::optional<std::uint8_t>;
@@ -40,7 +40,7 @@ struct Setting {
     const char* name;
     const char* caption;
     std::vector<std::size_t> registers;
-    std::function<std::string(const Values&)> text;
+    std::function<std::string(const std::vector<std::uint8_t>&)> text; // from the registers' bytes
 };
 
 // The registers' bytes, or nothing when the set lacks one of them.
@@ -55,12 +55,9 @@ std::optional<std::vector<std::uint8_t>> Bytes(const Values& values, const std::
 }
 
 // The text a setting shows, "--" when a register it is read from has no record.
-std::function<std::string(const Values&)>
-FromBytes(std::vector<std::size_t> regs, std::function<std::string(const std::vector<std::uint8_t>&)> f) {
-    return [regs = std::move(regs), f = std::move(f)](const Values& values) {
-        const auto bytes = Bytes(values, regs);
-        return bytes ? f(*bytes) : std::string(kNoRecord);
-    };
+std::string TextOf(const Setting& setting, const Values& values) {
+    const auto bytes = Bytes(values, setting.registers);
+    return bytes ? setting.text(*bytes) : std::string(kUnknown);
 }
 
 // The settings of one direction of the Link Configuration page: the line configuration byte and the
@@ -86,44 +83,34 @@ void AddDirection(std::vector<Setting>* settings, bool downstream, std::optional
     }};
     const auto& names = kNames[downstream ? 0 : 1];
 
-    settings->push_back({names[0].name,
-                         names[0].caption,
-                         {config},
-                         FromBytes({config}, [&lists](const std::vector<std::uint8_t>& b) {
-                             const auto c = DecodeConstellation(ConstellationCode(b[0]));
-                             return c ? Trimmed(lists[static_cast<std::size_t>(c->listPosition)])
-                                      : std::string(kNamesNone);
-                         })});
-    settings->push_back({names[1].name,
-                         names[1].caption,
-                         {config},
-                         FromBytes({config}, [](const std::vector<std::uint8_t>& b) {
+    settings->push_back(
+        {names[0].name, names[0].caption, {config}, [&lists](const std::vector<std::uint8_t>& b) {
+             const auto c = DecodeConstellation(ConstellationCode(b[0]));
+             return c ? Trimmed(lists[static_cast<std::size_t>(c->listPosition)]) : std::string(kNamesNone);
+         }});
+    settings->push_back({names[1].name, names[1].caption, {config}, [](const std::vector<std::uint8_t>& b) {
                              const auto i = DecodeInterpolation(InterpolationCode(b[0]));
                              return i ? Trimmed(i->text) : std::string(kNamesNone);
-                         })});
-    settings->push_back({names[2].name,
-                         names[2].caption,
-                         {config},
-                         FromBytes({config}, [crystalHz](const std::vector<std::uint8_t>& b) {
-                             if (!crystalHz)
-                                 return std::string(kNoRecord);
-                             const auto c = DecodeConstellation(ConstellationCode(b[0]));
-                             const auto i = DecodeInterpolation(InterpolationCode(b[0]));
-                             const std::string rate =
-                                 c && i ? FormatLineRate(LineRate(*crystalHz, c->sizeByte, i->factor))
-                                        : std::string();
-                             return rate.empty() ? std::string(kNamesNone) : rate + " Mbps";
-                         })});
+                         }});
     settings->push_back(
-        {names[3].name,
-         names[3].caption,
-         {carrierLow, carrierHigh},
-         FromBytes({carrierLow, carrierHigh}, [crystalHz](const std::vector<std::uint8_t>& b) {
+        {names[2].name, names[2].caption, {config}, [crystalHz](const std::vector<std::uint8_t>& b) {
              if (!crystalHz)
-                 return std::string(kNoRecord);
-             const auto value = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
-             return FormatCarrier(CarrierFromRegister(*crystalHz, value)) + " MHz";
-         })});
+                 return std::string(kUnknown);
+             const auto c = DecodeConstellation(ConstellationCode(b[0]));
+             const auto i = DecodeInterpolation(InterpolationCode(b[0]));
+             const std::string rate =
+                 c && i ? FormatLineRate(LineRate(*crystalHz, c->sizeByte, i->factor)) : std::string();
+             return rate.empty() ? std::string(kNamesNone) : rate + " Mbps";
+         }});
+    settings->push_back({names[3].name,
+                         names[3].caption,
+                         {carrierLow, carrierHigh},
+                         [crystalHz](const std::vector<std::uint8_t>& b) {
+                             if (!crystalHz)
+                                 return std::string(kUnknown);
+                             const auto value = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+                             return FormatCarrier(CarrierFromRegister(*crystalHz, value)) + " MHz";
+                         }});
 }
 
 std::vector<Setting> PageSettings(int crystalIndex) {
@@ -146,27 +133,27 @@ std::vector<Setting> PageSettings(int crystalIndex) {
         }
     }
     const PresetNameLists names = PresetNames(crystalIndex);
-    settings.push_back({"preset", "Standard Settings", presetRegs,
-                        FromBytes(presetRegs, [names](const std::vector<std::uint8_t>& b) {
-                            for (std::size_t n = 0; n < kLinePresets.size(); ++n) {
-                                if (std::equal(b.begin(), b.end(), kLinePresets[n].bytes.begin()))
-                                    return n < names.downstream.size() ? Trimmed(names.downstream[n])
-                                                                       : "preset " + std::to_string(n + 1);
-                            }
-                            return std::string(kNamesNone);
-                        })});
+    settings.push_back(
+        {"preset", "Standard Settings", presetRegs, [names](const std::vector<std::uint8_t>& b) {
+             for (std::size_t n = 0; n < kLinePresets.size(); ++n) {
+                 if (std::equal(b.begin(), b.end(), kLinePresets[n].bytes.begin()))
+                     return n < names.downstream.size() ? Trimmed(names.downstream[n])
+                                                        : "preset " + std::to_string(n + 1);
+             }
+             return std::string(kNamesNone);
+         }});
 
-    // The Ethernet port speed setup. The page reads it from 8D43, which is not saved; of the saved bytes
-    // a setup writes, 8D40 tells the three apart.
+    // The Ethernet port speed setup. The page reads it from 8D43, which is not saved; of
+    // the saved bytes a setup writes, 8D40 tells the three apart.
     const std::vector<std::size_t> speedRegs{IndexOf(kEthernetSpeedRegisters[0])};
     settings.push_back({"ethernet_speed_setup", "Ethernet Port Speed setup", speedRegs,
-                        FromBytes(speedRegs, [](const std::vector<std::uint8_t>& b) {
+                        [](const std::vector<std::uint8_t>& b) {
                             for (std::size_t p = 0; p < kEthernetSpeedSettings.size(); ++p) {
                                 if (b[0] == kEthernetSpeedSettings[p].reg8D40)
                                     return Trimmed(kEthernetSpeedTexts[p]);
                             }
                             return std::string(kNamesNone);
-                        })});
+                        }});
     return settings;
 }
 
@@ -190,7 +177,8 @@ std::vector<std::string> ConfigDiff::WordsUnder(std::string_view address) const 
 std::string ConfigDiff::SideNote() const {
     if (!sidesDiffer)
         return {};
-    std::string note = "An LT and an NT configuration are compared only where their registers mean the same";
+    std::string note = "An LT and an NT configuration are compared only where their "
+                       "registers mean the same";
     if (!notCompared.empty()) {
         note += "; not compared:";
         for (const std::string& address : notCompared)
@@ -218,7 +206,8 @@ ConfigDiff DiffConfigurations(const ConfigRegisterSet& before, const ConfigRegis
             diff.differing.push_back(address);
     }
 
-    // A differing register is told by the settings whose texts differ; where none does, by its bytes.
+    // A differing register is told by the settings whose texts differ; where none does,
+    // by its bytes.
     std::array<bool, kConfigRegisterCount> told{};
     for (const Setting& setting : PageSettings(crystalIndex)) {
         std::vector<std::string> regs;
@@ -230,8 +219,8 @@ ConfigDiff DiffConfigurations(const ConfigRegisterSet& before, const ConfigRegis
         }
         if (regs.empty())
             continue;
-        std::string textBefore = setting.text(before.values);
-        std::string textAfter = setting.text(after.values);
+        std::string textBefore = TextOf(setting, before.values);
+        std::string textAfter = TextOf(setting, after.values);
         if (textBefore == textAfter)
             continue;
         for (std::size_t index : ordered)
@@ -243,7 +232,7 @@ ConfigDiff DiffConfigurations(const ConfigRegisterSet& before, const ConfigRegis
         if (!differs[i] || told[i])
             continue;
         const std::string address(kConfigRegisters[i]);
-        const auto text = [](const Byte& b) { return b ? Hex2(*b) : std::string(kNoRecord); };
+        const auto text = [](const Byte& b) { return b ? Hex2(*b) : std::string(kUnknown); };
         diff.changes.push_back({"register_" + address,
                                 "Register " + address,
                                 text(before.values[i]),
