@@ -81,8 +81,9 @@ QString Hex(const std::optional<std::uint8_t>& value) {
     return value ? QStringLiteral("%1").arg(*value, 2, 16, QLatin1Char('0')).toUpper() : QStringLiteral("--");
 }
 
-// The registers that differ, as verify lists them, in a dialog.
-void ShowComparison(QWidget* parent, const QString& name, const linetest::ConfigComparison& c) {
+// The registers that differ, as verify lists them, each with its changes in the words of the pages.
+void ShowComparison(QWidget* parent, const QString& name, const linetest::ConfigComparison& c,
+                    const ConfigDiff& diff) {
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("compareDialog"));
     dialog.setWindowTitle(QStringLiteral("Compare with File"));
@@ -98,23 +99,31 @@ void ShowComparison(QWidget* parent, const QString& name, const linetest::Config
     if (!c.sideMatches)
         text +=
             QStringLiteral("\nModem side: file %1, board %2.")
-                .arg(QString::fromLatin1(SideName(c.fileSide)), QString::fromLatin1(SideName(c.boardSide)));
+                .arg(QString::fromLatin1(SideName(c.fileSide)), QString::fromLatin1(SideName(c.boardSide))) +
+            QStringLiteral("\n") + QString::fromStdString(diff.SideNote());
     auto* label = new QLabel(text, &dialog);
     label->setObjectName(QStringLiteral("summary"));
     label->setWordWrap(true);
     layout->addWidget(label);
     auto* list = new QTreeWidget(&dialog);
     list->setObjectName(QStringLiteral("differences"));
-    list->setHeaderLabels({QStringLiteral("Register"), QStringLiteral("File"), QStringLiteral("Board")});
+    list->setHeaderLabels({QStringLiteral("Register"), QStringLiteral("File"), QStringLiteral("Board"),
+                           QStringLiteral("Change")});
     list->setRootIsDecorated(false);
-    for (const linetest::RegisterDifference& d : c.differences)
-        list->addTopLevelItem(
-            new QTreeWidgetItem({QString::fromStdString(d.address), Hex(d.file), Hex(d.board)}));
+    for (const linetest::RegisterDifference& d : c.differences) {
+        QStringList words;
+        for (const std::string& line : diff.WordsUnder(d.address))
+            words.append(QString::fromStdString(line));
+        list->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(d.address), Hex(d.file),
+                                                   Hex(d.board), words.join(QStringLiteral("; "))}));
+    }
+    for (int column = 0; column < 3; ++column)
+        list->resizeColumnToContents(column);
     layout->addWidget(list);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
-    dialog.resize(420, 320);
+    dialog.resize(720, 360);
     dialog.exec();
 }
 
@@ -150,7 +159,9 @@ void CMainSheet::OnCompareWithFile() {
                       .arg(name));
         return;
     }
-    ShowComparison(this, name, linetest::CompareConfiguration(parsed, read, m_side));
+    ShowComparison(this, name, linetest::CompareConfiguration(parsed, read, m_side),
+                   DiffConfigurations(linetest::RegisterSet(parsed), linetest::RegisterSet(read, m_side),
+                                      m_crystalIndex));
 }
 
 void CMainSheet::OnSaveConfiguration() {

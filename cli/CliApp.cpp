@@ -42,7 +42,8 @@ const char* const kFooter =
     "  5  file error\n"
     "  6  refused: line down for a remote operation, NT side for a preset, speed setup not known, or the\n"
     "     confirmation was declined\n"
-    "  7  linetest: the line did not pass (or the test was stopped); verify: the board differs from FILE";
+    "  7  linetest: the line did not pass (or the test was stopped); verify: the board differs from FILE;\n"
+    "     diff: the configurations differ";
 
 // One subcommand as parsed: its parser node, whether it changes the board, and what it runs.
 struct Command {
@@ -59,6 +60,7 @@ struct Arguments {
     CounterArgs counters;
     PresetArgs preset;
     std::string file;
+    std::string file2;
     std::string mode;
 };
 
@@ -196,6 +198,8 @@ public:
     bool PortsChosen() const { return m_ports->parsed(); }
     bool ExportChosen() const { return m_export->parsed(); }
     bool MonitorChosen() const { return m_monitor->parsed(); }
+    bool DiffChosen() const { return m_diff->parsed(); }
+    bool PortGiven() const { return m_app.get_option("--port")->count() > 0; }
     // The monitor gives up on a silent board sooner unless told otherwise.
     int MonitorAnswerTimeoutMs() const {
         return m_answerTimeout->count() > 0 ? options.answerTimeoutMs : kMonitorAnswerTimeoutMs;
@@ -331,6 +335,10 @@ private:
             "verify", "compare the 31 registers Save reads with FILE; nothing is written");
         verify->add_option("FILE", args.file, "configuration file (*.LT or *.NT)")->required();
         Add(verify, false, [this](const Context& ctx) { return RunVerify(ctx, args.file); });
+        m_diff = m_app.add_subcommand("diff", "the changes from FILE to FILE2, or from FILE to the board on "
+                                              "--port, in the words of the pages; nothing is written");
+        m_diff->add_option("FILE", args.file, "configuration file (*.LT or *.NT)")->required();
+        m_diff->add_option("FILE2", args.file2, "second configuration file; without it the board on --port");
     }
 
     // The criteria file first, then the options over it.
@@ -404,6 +412,7 @@ private:
     CLI::App* m_ports = nullptr;
     CLI::App* m_export = nullptr;
     CLI::App* m_monitor = nullptr;
+    CLI::App* m_diff = nullptr;
     CLI::Option* m_answerTimeout = nullptr;
     CLI::Option* m_minSnr = nullptr;
     CLI::Option* m_maxRs = nullptr;
@@ -428,6 +437,21 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
     // The monitor keeps its own connection, reopened whenever the device comes back, and ends on a signal.
     if (parser.MonitorChosen())
         return RunMonitor(parser.monitorArgs, parser.options.port, parser.MonitorAnswerTimeoutMs());
+    if (parser.DiffChosen()) {
+        CliSession session(streams.err, parser.options.answerTimeoutMs, parser.options.retries);
+        const Context ctx(parser.options, streams, session);
+        if (parser.args.file2.empty()) {
+            const ResolvedPort port = ResolvePort(parser.options.port);
+            if (const int error = session.Open(port))
+                return ctx.Fail(kExitPort, PortProblem(port, error));
+            return RunDiffBoard(ctx, parser.args.file);
+        }
+        // Two files: no board is read, so a port makes no sense.
+        if (parser.PortGiven())
+            return ctx.Fail(kExitUsage, "diff takes two files, or --port and one file, not both.\n"
+                                        "See tessor-cli diff --help.");
+        return RunDiffFiles(ctx, parser.args.file, parser.args.file2);
+    }
     const Command* command = parser.Chosen();
     if (command == nullptr) {
         streams.err << "tessor-cli: no command given (try --help)" << std::endl;

@@ -5,6 +5,7 @@
 #include "cli/CliContext.h"
 #include "linetest/ConfigCompare.h"
 #include "linetest/LineTest.h"
+#include "model/ConfigDiff.h"
 
 #include <atomic>
 #include <chrono>
@@ -76,10 +77,21 @@ bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, st
 // The line test's JSON document; report names the written report, empty: none.
 nlohmann::json LineTestJson(const linetest::LineTestResult& result, const std::string& report);
 
-// The 31 registers Save reads against FILE.
+// The 31 registers Save reads against FILE, each differing register with its changes in words.
 int RunVerify(const Context& ctx, const std::string& file);
 // The exit code of verify's comparison of a board with its file.
 int VerifyExitCode(const linetest::ConfigComparison& comparison);
+
+// Two saved configurations (no board traffic), or the board against FILE (the reads of save and
+// verify), as changes in the words of the pages. Exit 0 equal, 7 different, 5 for a file that is not a
+// configuration.
+int RunDiffFiles(const Context& ctx, const std::string& before, const std::string& after);
+int RunDiffBoard(const Context& ctx, const std::string& file);
+// The crystal the window tool starts with (25.00 MHz): the carriers, line rates and preset names of diff
+// and verify.
+inline constexpr int kConfigCrystalIndex = 2;
+// The changes as JSON: equal, sides_differ, not_compared, and changes with their machine names.
+nlohmann::json ConfigDiffJson(const ConfigDiff& diff);
 
 // No board traffic: a recording file as OpenMetrics text on standard output or into output.
 struct ExportArgs {

@@ -381,6 +381,8 @@ int RunVerify(const Context& ctx, const std::string& file) {
     if (!read.ok)
         return ctx.BoardFailure(read.failure);
     const linetest::ConfigComparison c = linetest::CompareConfiguration(parsed, read, side.side);
+    const ConfigDiff diff = DiffConfigurations(linetest::RegisterSet(parsed),
+                                               linetest::RegisterSet(read, side.side), kConfigCrystalIndex);
 
     const auto hex = [](const std::optional<std::uint8_t>& v) {
         return v ? nlohmann::json(Hex2(*v)) : nlohmann::json(nullptr);
@@ -388,11 +390,14 @@ int RunVerify(const Context& ctx, const std::string& file) {
     nlohmann::json list = nlohmann::json::array();
     std::ostringstream text;
     if (!c.sideMatches)
-        text << "Modem side: file " << SideName(c.fileSide) << ", board " << SideName(c.boardSide) << "\n";
+        text << "Modem side: file " << SideName(c.fileSide) << ", board " << SideName(c.boardSide) << "\n"
+             << diff.SideNote() << "\n";
     for (const linetest::RegisterDifference& d : c.differences) {
         list.push_back({{"register", d.address}, {"file", hex(d.file)}, {"board", hex(d.board)}});
         text << d.address << "  file " << (d.file ? Hex2(*d.file) : std::string("--")) << "  board "
              << (d.board ? Hex2(*d.board) : std::string("--")) << "\n";
+        for (const std::string& words : diff.WordsUnder(d.address))
+            text << "    " << words << "\n";
     }
     text << (c.Equal() ? "The board carries the configuration of " + file + " (" +
                              std::to_string(c.compared) + " registers compared).\n"
@@ -402,7 +407,9 @@ int RunVerify(const Context& ctx, const std::string& file) {
                              {"equal", c.Equal()},
                              {"side", {{"file", SideName(c.fileSide)}, {"board", SideName(c.boardSide)}}},
                              {"compared", c.compared},
-                             {"differences", list}};
+                             {"differences", list},
+                             {"changes", ConfigDiffJson(diff)["changes"]},
+                             {"not_compared", diff.notCompared}};
     ctx.Done(doc, text.str());
     return VerifyExitCode(c);
 }

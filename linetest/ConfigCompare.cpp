@@ -54,4 +54,24 @@ ConfigComparison CompareConfiguration(const ParsedConfiguration& file, const ops
     return c;
 }
 
+ConfigRegisterSet RegisterSet(const ParsedConfiguration& file) {
+    ConfigRegisterSet set;
+    set.side = file.side;
+    for (const ParsedConfiguration::Record& record : file.records) {
+        for (std::size_t i = 0; i < kConfigRegisterCount; ++i) {
+            if (kConfigRegisters[i] == record.address)
+                set.values[i] = record.value;
+        }
+    }
+    return set;
+}
+
+ConfigRegisterSet RegisterSet(const ops::SaveRead& read, std::uint8_t boardSide) {
+    ConfigRegisterSet set;
+    set.side = boardSide;
+    for (std::size_t i = 0; i < kConfigRegisterCount; ++i)
+        set.values[i] = read.values[i];
+    return set;
+}
+
 } // namespace tessor::linetest

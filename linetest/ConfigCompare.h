@@ -3,6 +3,7 @@
 // A board against a saved configuration: the file is read first (nothing is sent for a file that is not
 // a configuration), then the 31 registers Save reads are compared with its records. Nothing is written.
 
+#include "model/ConfigDiff.h"
 #include "ops/Board.h"
 #include "ops/ConfigFiles.h"
 
@@ -45,5 +46,10 @@ struct ConfigComparison {
 // Compares the records with a complete Save read (read.ok) of a board on boardSide.
 ConfigComparison CompareConfiguration(const ParsedConfiguration& file, const ops::SaveRead& read,
                                       std::uint8_t boardSide);
+
+// The same registers as sets for DiffConfigurations: a file's records, or a complete Save read (read.ok)
+// of a board on boardSide.
+ConfigRegisterSet RegisterSet(const ParsedConfiguration& file);
+ConfigRegisterSet RegisterSet(const ops::SaveRead& read, std::uint8_t boardSide);
 
 } // namespace tessor::linetest

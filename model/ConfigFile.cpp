@@ -37,6 +37,65 @@ bool DecrementHexDigit(char& digit) {
 
 } // namespace
 
+const std::array<ConfigDefault, 15> kCommonDefaults{{
+    {"8C10", "32"},
+    {"8C11", "24"},
+    {"8C12", "4F"},
+    {"8C13", "00"},
+    {"8C14", "E3"},
+    {"8C15", "00"},
+    {"8C1E", "01"},
+    {"8D40", "3E"},
+    {"8D41", "E1"},
+    {"8D42", "22"},
+    {"8D43", "F0"},
+    {"8D45", "D0"},
+    {"8D46", "CD"},
+    {"8D48", "00"},
+    {"8D49", "80"},
+}};
+
+const std::array<ConfigDefault, 10> kLtProfileDefaults{{
+    {"8D47", "BF"},
+    {"8C17", "C9"},
+    {"8C18", "01"},
+    {"8C19", "6F"},
+    {"8C1A", "8A"},
+    {"8C1B", "4A"},
+    {"8C1C", "92"},
+    {"8C1D", "06"},
+    {"8C67", "05"},
+    {"8C21", "00"},
+}};
+
+const std::array<ConfigDefault, 12> kNtProfileDefaults{{
+    {"8D47", "3F"},
+    {"8C17", "00"},
+    {"8C18", "04"},
+    {"8C1F", "10"},
+    {"8C20", "00"},
+    {"8C19", "56"},
+    {"8C1A", "61"},
+    {"8C1B", "51"},
+    {"8C1C", "D7"},
+    {"8C1D", "04"},
+    {"8C67", "00"},
+    {"8C21", "00"},
+}};
+
+bool ConfigRegisterMeansSameOnBothSides(std::string_view savedAddress) {
+    const std::string target = LoadTargetAddress(savedAddress);
+    const auto writes = [&target](const auto& profile) {
+        for (const ConfigDefault& entry : profile) {
+            if (target == entry.address) {
+                return true;
+            }
+        }
+        return false;
+    };
+    return !writes(kLtProfileDefaults) && !writes(kNtProfileDefaults);
+}
+
 std::string WriteConfigFile(std::uint8_t modemSide,
                             const std::array<std::uint8_t, kConfigRegisterCount>& values) {
     std::string file = modemSide == kConfigSideNT ? "NT" : "LT";

@@ -25,6 +25,21 @@ inline constexpr std::array<std::string_view, kConfigRegisterCount> kConfigRegis
 // Size of a file with all of kConfigRegisters: header plus 31 records of 9 bytes.
 inline constexpr std::size_t kConfigFileSize = 2 + 9 * kConfigRegisterCount;
 
+// The factory table of Set to Default, as register and byte text: the common part written to every modem,
+// then the LT profile (the local modem when it is LT) or the NT profile (any other modem). The registers
+// of the two profiles are those whose bytes differ between the LT and the NT side.
+struct ConfigDefault {
+    const char* address;
+    const char* value;
+};
+extern const std::array<ConfigDefault, 15> kCommonDefaults;
+extern const std::array<ConfigDefault, 10> kLtProfileDefaults;
+extern const std::array<ConfigDefault, 12> kNtProfileDefaults;
+
+// Whether a register of kConfigRegisters ("8C47") holds the same meaning on the LT and the NT side: false
+// for the registers a side profile writes (after the load mapping).
+bool ConfigRegisterMeansSameOnBothSides(std::string_view savedAddress);
+
 // File bytes for the values read from kConfigRegisters, in the same order. Side NT gives the header
 // "NT", any other side "LT".
 std::string WriteConfigFile(std::uint8_t modemSide,

@@ -7,34 +7,6 @@
 
 namespace tessor::ops {
 
-namespace {
-
-struct DefaultEntry {
-    const char* address;
-    const char* value;
-};
-
-// Written to every modem first.
-const DefaultEntry kCommonDefaults[] = {
-    {"8C10", "32"}, {"8C11", "24"}, {"8C12", "4F"}, {"8C13", "00"}, {"8C14", "E3"},
-    {"8C15", "00"}, {"8C1E", "01"}, {"8D40", "3E"}, {"8D41", "E1"}, {"8D42", "22"},
-    {"8D43", "F0"}, {"8D45", "D0"}, {"8D46", "CD"}, {"8D48", "00"}, {"8D49", "80"},
-};
-
-// The local modem when it is LT.
-const DefaultEntry kLtProfile[] = {
-    {"8D47", "BF"}, {"8C17", "C9"}, {"8C18", "01"}, {"8C19", "6F"}, {"8C1A", "8A"},
-    {"8C1B", "4A"}, {"8C1C", "92"}, {"8C1D", "06"}, {"8C67", "05"}, {"8C21", "00"},
-};
-
-// The local modem when it is NT, and the remote modem (then always NT).
-const DefaultEntry kNtProfile[] = {
-    {"8D47", "3F"}, {"8C17", "00"}, {"8C18", "04"}, {"8C1F", "10"}, {"8C20", "00"}, {"8C19", "56"},
-    {"8C1A", "61"}, {"8C1B", "51"}, {"8C1C", "D7"}, {"8C1D", "04"}, {"8C67", "00"}, {"8C21", "00"},
-};
-
-} // namespace
-
 const char* const kNoRegister = "No register in configuration file";
 const char* const kDefaultTitle = "Set to Default";
 const char* const kDefaultWarning = "Warning: OK will reset all registers\nin the Local and Remote "
@@ -130,16 +102,16 @@ RegResult WriteDefaults(IRegisterBus& bus, int target, std::uint8_t side, std::u
     RegResult first = RegResult::Answer(1);
     if (crystalIndex != kDefaultTableCrystal)
         return first;
-    const auto write = [&](const DefaultEntry& entry) {
+    const auto write = [&](const ConfigDefault& entry) {
         first = FirstFailure(first, OnTarget(bus, target, kWrite, entry.address, entry.value));
     };
-    for (const DefaultEntry& entry : kCommonDefaults)
+    for (const ConfigDefault& entry : kCommonDefaults)
         write(entry);
     if (side == kSideLT && target != kRemote) {
-        for (const DefaultEntry& entry : kLtProfile)
+        for (const ConfigDefault& entry : kLtProfileDefaults)
             write(entry);
     } else {
-        for (const DefaultEntry& entry : kNtProfile)
+        for (const ConfigDefault& entry : kNtProfileDefaults)
             write(entry);
     }
     return first;

@@ -480,6 +480,8 @@ TEST(CliFiles, OnlyRegularFilesAreReadOrReplacedAndNothingWaitsForAPipe) {
         {{"linetest", "--duration", "1s", "--criteria", large}, large, "larger than 1 MiB"},
         {{"verify", "/dev/zero"}, "/dev/zero", "not a regular file"},
         {{"verify", large}, large, "larger than 1 MiB"},
+        {{"diff", fifo}, fifo, "not a regular file"},
+        {{"diff", large}, large, "larger than 1 MiB"},
         {{"--yes", "load", "/dev/zero"}, "/dev/zero", "not a regular file"},
         {{"--yes", "load", fifo}, fifo, "not a regular file"},
         {{"save", fifo}, fifo, "not a regular file"},

@@ -53,6 +53,9 @@ TEST(CliReplyFaults, SaveWritesNoFileAndVerifyCallsNothingEqualWhenOneRegisterAn
     const RunResult verify = sim.Cli({"verify", good});
     EXPECT_EQ(verify.status, 4) << verify.out;
     EXPECT_EQ(verify.out.find("equal"), std::string::npos) << verify.out;
+    const RunResult diff = sim.Cli({"diff", good});
+    EXPECT_EQ(diff.status, 4) << diff.out;
+    EXPECT_EQ(diff.out.find("same configuration"), std::string::npos) << diff.out;
     unlink(good.c_str());
 }
 

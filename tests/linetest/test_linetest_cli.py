@@ -387,6 +387,72 @@ class Verify(unittest.TestCase):
         # The same 31 reads as Save, and nothing written.
         self.assertEqual(writes_outside_mailbox(self.sim.wire_lines()), [])
 
+    def copy(self, name, replacements):
+        with open(self.file, "rb") as f:
+            data = f.read()
+        for old, new in replacements:
+            self.assertIn(old, data)
+            data = data.replace(old, new)
+        path = os.path.join(self.sim.dir, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def run_cli(self, *args, port=True):
+        cmd = self.sim.cli(*args) if port else [os.environ["TESSOR_CLI"], *args]
+        return subprocess.run(cmd, capture_output=True, text=True, timeout=GUARD_S)
+
+    def test_diff_and_verify_agree(self):
+        edited = self.copy("edited.LT", [(b"8C40:32", b"8C40:22"), (b"8D41:E1", b"8D41:E5")])
+        verify = self.verify(edited)
+        board = self.run_cli("--json", "diff", edited)
+        files = self.run_cli("--json", "diff", edited, self.file, port=False)
+        for proc in (verify, board, files):
+            self.assertEqual(proc.returncode, 7, proc.stderr)
+        changes = json.loads(verify.stdout)["changes"]
+        self.assertEqual([c["name"] for c in changes],
+                         ["downstream_interpolation", "downstream_line_rate", "preset", "register_8D41"])
+        self.assertEqual(changes[0]["words"], "DS Interpolation: 8 -> 12")
+        self.assertEqual(json.loads(board.stdout)["changes"], changes)
+        self.assertEqual(json.loads(files.stdout)["changes"], changes)
+        # In text: each register's line as before, its words under it; diff prints the same words.
+        text = self.run_cli("verify", edited).stdout
+        diff = self.run_cli("diff", edited, self.file, port=False).stdout
+        self.assertIn("8C40  file 22  board 32\n    DS Interpolation: 8 -> 12\n"
+                      "    Downstream Line Rate: 18,75 Mbps -> 12,50 Mbps\n    Standard Settings: none -> 10 M\n"
+                      "8D41  file E5  board E1\n    Register 8D41: E5 -> E1\n", text)
+        for change in changes:
+            self.assertIn(change["words"], diff)
+
+    def test_diff_of_equal_files_and_of_the_other_side(self):
+        same = self.run_cli("diff", self.file, self.file, port=False)
+        self.assertEqual(same.returncode, 0, same.stderr)
+        self.assertIn("hold the same configuration", same.stdout)
+        nt = self.copy("other.NT", [(b"LT\r\n", b"NT\r\n"), (b"8C67:05", b"8C67:00")])
+        proc = self.run_cli("--json", "diff", self.file, nt, port=False)
+        self.assertEqual(proc.returncode, 7, proc.stderr)
+        doc = json.loads(proc.stdout)
+        self.assertTrue(doc["sides_differ"])
+        self.assertIn("8C67", doc["not_compared"])
+        self.assertEqual([c["words"] for c in doc["changes"]], ["Modem side: LT -> NT"])
+        text = self.run_cli("diff", self.file, nt, port=False).stdout
+        self.assertIn("compared only where their registers mean the same", text)
+
+    def test_diff_refuses_what_it_cannot_compare(self):
+        bad = os.path.join(self.sim.dir, "notes.LT")
+        with open(bad, "w") as f:
+            f.write("shopping list\n")
+        open(self.sim.wire, "w").close()
+        proc = self.run_cli("diff", bad)
+        self.assertEqual(proc.returncode, 5, proc.stderr)
+        self.assertIn(bad + ": not a configuration file", proc.stderr)
+        self.assertEqual(self.sim.wire_lines(), [])
+        proc = self.run_cli("diff", self.file, bad, port=False)
+        self.assertEqual(proc.returncode, 5, proc.stderr)
+        self.assertIn(bad, proc.stderr)
+        both = self.run_cli("diff", self.file, self.file)
+        self.assertEqual(both.returncode, 2, both.stderr)
+
     def test_not_a_configuration_reads_nothing(self):
         bad = os.path.join(self.sim.dir, "notes.LT")
         with open(bad, "w") as f:

@@ -96,11 +96,17 @@ class LineTestInput(unittest.TestCase):
             self.assertTrue(match, summary)
             rows = Session.find(compare, name="differences")["rows"]
             self.assertEqual(len(rows), int(match.group(1)))
+            words = {}
             for row in rows:
-                register, in_file, on_board = row["texts"]
+                register, in_file, on_board, words[register] = row["texts"]
                 self.assertIn(register, CONFIG_REGISTERS)
                 self.assertEqual(in_file, "00")
                 self.assertNotEqual(on_board, "00")
+            # Beside the bytes, the changes in the words of the Link Configuration page.
+            self.assertIn("DS Constellation: QAM 256 -> QAM 64", words["8C40"])
+            self.assertIn("Standard Settings: none -> 10 M", words["8C40"])
+            self.assertIn("Ethernet Port Speed setup: none -> 3", words["8D40"])
+            self.assertEqual(words["8D41"], "Register 8D41: 00 -> E1")
             s.key("Escape")
             s.wait_window("Compare with File", visible=False)
 
