@@ -1,5 +1,7 @@
 #include "ops/PassOutcome.h"
 
+#include <utility>
+
 namespace tessor::ops {
 
 namespace {

@@ -79,6 +79,8 @@ TEST(PassOutcome, EachReadsOutcomeDecidesTheAnswerOfThePass) {
                   c.answer == PassAnswer::Answered || c.answer == PassAnswer::PartlyAnswered)
             << c.what;
         EXPECT_EQ(pass.Silent(), c.answer == PassAnswer::NotAnswered) << c.what;
+        // The outcomes alone classify the same (a pass made of several groups of reads).
+        EXPECT_EQ(ClassifyOutcomes(c.reads).answer, c.answer) << c.what;
     }
 }
 
