@@ -3,9 +3,8 @@
 #include "bench/DelayProxy.h"
 #include "bench/Loopback.h"
 #include "bench/Measure.h"
+#include "bench/MonitorLine.h"
 #include "bench/Process.h"
-
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -34,9 +33,7 @@ long CountLines(const std::string& file) {
 // A poll pass as the monitor's JSON line gives it, with the commands the board received during it when
 // the board's wire log is watched.
 struct Pass {
-    std::string port;
-    double ms = 0;
-    bool up = false;
+    MonitorLinePass line;
     long commands = -1;
 };
 
@@ -79,11 +76,8 @@ public:
 
 private:
     void Add(const std::string& line, long commands) {
-        const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-        if (j.is_discarded() || !j.contains("poll_duration_seconds"))
-            return;
-        m_passes.push_back({j.value("port", ""), j["poll_duration_seconds"].get<double>() * 1000.0,
-                            j.value("line_up", false), commands});
+        if (std::optional<MonitorLinePass> pass = ParseMonitorLine(line))
+            m_passes.push_back({std::move(*pass), commands});
     }
 
     testsupport::Process m_process;
@@ -92,17 +86,19 @@ private:
     std::vector<Pass> m_passes;
 };
 
-// The steady passes of one port: line up before and after (the first pass, and the one that sees the line
-// come up, also read the identification and the line settings).
+// The steady passes of one port: line known up before and after (the first pass, and the one that sees the
+// line come up, also read the identification and the line settings; a pass that did not learn the line's
+// state, or its own duration, says nothing).
 std::vector<Pass> Steady(const std::vector<Pass>& passes, const std::string& port) {
     std::vector<Pass> out;
     bool before = false;
     for (const Pass& p : passes) {
-        if (p.port != port)
+        if (p.line.port != port)
             continue;
-        if (p.up && before)
+        const bool up = p.line.lineUp == true;
+        if (up && before && p.line.ms)
             out.push_back(p);
-        before = p.up;
+        before = up;
     }
     return out;
 }
@@ -116,7 +112,7 @@ struct PassFigures {
 PassFigures Figures(const std::vector<Pass>& steady) {
     std::vector<double> ms, commands;
     for (const Pass& p : steady) {
-        ms.push_back(p.ms);
+        ms.push_back(*p.line.ms);
         commands.push_back(static_cast<double>(p.commands));
     }
     return {static_cast<int>(steady.size()), MedianOf(ms), MedianOf(commands)};

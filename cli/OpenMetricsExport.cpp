@@ -2,6 +2,7 @@
 
 #include "model/MetricNames.h"
 #include "model/RawCounts.h"
+#include "monitor/JsonText.h"
 
 #include <cstdint>
 #include <optional>
@@ -38,7 +39,7 @@ std::string Seconds(std::int64_t ms) {
 class CFamilyText {
 public:
     CFamilyText(const std::string& site, const TextSink& sink)
-        : m_site("site=\"" + EscapeLabelValue(site) + "\""), m_sink(sink) {}
+        : m_site("site=\"" + EscapeLabelValue(Utf8Text(site)) + "\""), m_sink(sink) {}
 
     void Begin(const MetricFamilyDef& family) {
         m_family = &family;

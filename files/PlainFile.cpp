@@ -413,10 +413,23 @@ bool LockPlainFile(int fd, int* error) {
     return result == 0;
 }
 
-std::string PlainFileIdentity(const std::string& path) {
+std::string PlainFileIdentity(const std::string& given) {
+    std::string path = given;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0)
         return "inode " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    // A symbolic link whose file does not exist yet names the file that opening it would create; a chain
+    // of them is followed as far as the system follows one (a loop names nothing to be created).
+    constexpr int kMaxLinks = 40;
+    for (int hop = 0; hop < kMaxLinks && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hop) {
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target)
+            break;
+        const std::string to(target, static_cast<std::size_t>(length));
+        const auto at = path.find_last_of('/');
+        path = to.front() == '/' || at == std::string::npos ? to : path.substr(0, at + 1) + to;
+    }
     const auto slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);

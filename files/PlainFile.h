@@ -67,7 +67,8 @@ constexpr int kPlainFileLocked = -3;
 // taken (its locks would also keep readers out), true.
 bool LockPlainFile(int fd, int* error);
 // What names one file whatever the path (links, "." and "..", a second hard link): the device and inode
-// of an existing file, else the resolved folder and the name.
+// of an existing file, else the resolved folder and the name of the file that opening the path would
+// create (through a symbolic link whose file does not exist yet, the link's target).
 std::string PlainFileIdentity(const std::string& path);
 
 // Creates a file that must not exist yet (EEXIST otherwise), for writing.

@@ -36,9 +36,14 @@ bool CBoardPasses::Good(const RegResult& r) {
 bool CBoardPasses::Note(const ops::PassOutcome& pass) {
     if (pass.garbled > 0)
         m_spoiltSeen = true;
-    if (!pass.BoardAnswered())
+    if (pass.Silent())
         m_broken = true;
+    m_reads.insert(m_reads.end(), pass.reads.begin(), pass.reads.end());
     return pass.Answered();
+}
+
+ops::PassOutcome CBoardPasses::WholePass() const {
+    return ops::ClassifyOutcomes(m_reads);
 }
 
 bool CBoardPasses::ReadIdentification(Identification& id) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace tessor::monitor {
 
@@ -43,6 +44,10 @@ public:
     // Whether a reply was garbled since the last call (what it should have delivered is missing).
     bool TakeSpoiltSeen() { return std::exchange(m_spoiltSeen, false); }
 
+    // Every read made through this object so far, as one pass: a board that sent no valid reply at all
+    // has not answered it.
+    ops::PassOutcome WholePass() const;
+
 private:
     // Notes a result: true when answered. A garbled one is noted as spoilt, any other failure breaks the
     // connection for the rest of the pass.
@@ -54,6 +59,7 @@ private:
     IRegisterBus& m_bus;
     bool m_spoiltSeen = false;
     bool m_broken = false;
+    std::vector<Outcome> m_reads; // each read's outcome, in order
 };
 
 } // namespace tessor::monitor

@@ -16,4 +16,10 @@ inline std::string JsonText(const nlohmann::json& document, int indent = -1) {
     return document.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// The text with its bytes that are not UTF-8 replaced by U+FFFD exactly as in the JSON documents, for
+// other outputs that must be UTF-8 (a label value of the OpenMetrics export).
+inline std::string Utf8Text(const std::string& text) {
+    return nlohmann::json::parse(JsonText(nlohmann::json(text))).get<std::string>();
+}
+
 } // namespace tessor

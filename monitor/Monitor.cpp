@@ -204,7 +204,10 @@ void CMonitor::RunPass() {
     const std::optional<double> rsPerSecond = Count(results, s);
     ok = results.phyRead;
     results.ethernetRead = ok && passes.ReadEthernet(s.ethernet, &results.ethernet, &results.ethernetFailed);
-    ok = results.ethernetRead;
+    // A pass in which not one reply was valid tells nothing of the board: it is down, not up without
+    // readings.
+    const bool nothingValid = results.ethernetRead && !passes.WholePass().BoardAnswered();
+    ok = results.ethernetRead && !nothingValid;
     // Only a line known to be down before and known to be up now came up; unknown says nothing.
     const bool cameUp = ok && phy.LineUp() == true && m_lastLineUp == false && s.boardUp;
     if (cameUp) {
@@ -240,8 +243,11 @@ void CMonitor::RunPass() {
     if (!ok && !stopping) {
         m_lostSinceAnswer = true;
         if (m_log)
-            m_log(m_options.device + (session.DeviceLost() ? ": device lost; reopening"
-                                                           : ": the board does not answer; trying again"));
+            m_log(m_options.device +
+                  (session.DeviceLost() ? ": device lost; reopening"
+                   : nothingValid ? ": every reply was garbled (a wrong speed or framing on the console "
+                                    "line?); trying again"
+                                  : ": the board does not answer; trying again"));
         // A silent board is tried again at the next interval; a lost device as soon as it may be back.
         m_nextOpen = session.DeviceLost() ? Clock::now() + m_options.firstRetry : m_nextPass;
         DropSession();

@@ -16,6 +16,8 @@ enum class PassAnswer {
     Answered,       // every read answered
     PartlyAnswered, // the board answered every read, but some replies came back garbled: their values are
                     // lost
+    NothingValid,   // the board answered every read, but not one reply was valid (a wrong baud or framing
+                    // looks like this): nothing it said can be used, so it counts as down
     NotAnswered,    // the board did not answer some read (silent, gone, stopped, or a remote read not made)
 };
 
@@ -26,8 +28,12 @@ struct PassOutcome {
     std::size_t garbled = 0;            // how many replies came back garbled
 
     bool Answered() const { return answer == PassAnswer::Answered; }
-    // The board answered (a garbled reply is a gap in an answered pass, not silence).
-    bool BoardAnswered() const { return answer != PassAnswer::NotAnswered; }
+    // The board answered with at least one valid reply (a garbled reply is a gap in an answered pass).
+    bool BoardAnswered() const {
+        return answer == PassAnswer::Answered || answer == PassAnswer::PartlyAnswered;
+    }
+    // Some read went unanswered: the board is silent or gone, the connection is not to be used again.
+    bool Silent() const { return answer == PassAnswer::NotAnswered; }
 };
 
 // A failure other than a garbled reply: the board said nothing to that read.
@@ -35,5 +41,7 @@ bool IsSilence(Outcome outcome);
 
 PassOutcome ClassifyPass(std::initializer_list<const RegResult*> reads);
 PassOutcome ClassifyPass(const RegResult* reads, std::size_t count);
+// The same from the outcomes alone (a pass made of several groups of reads).
+PassOutcome ClassifyOutcomes(const std::vector<Outcome>& reads);
 
 } // namespace tessor::ops

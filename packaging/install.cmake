@@ -12,6 +12,7 @@
 #   share/icons/hicolor/64x64/apps/tessor-configurator.png
 #   share/man/man1/<program>.1.gz           a manual page for each program
 #   share/doc/tessor-configurator/copyright the licence (MIT, the LICENSE file)
+#   share/doc/tessor-configurator/changelog.gz   the package's changelog (packaging/changelog)
 # Build the package with `cmake --build <dir> --target package` or `cpack` in the build directory.
 
 include(GNUInstallDirs)
@@ -88,6 +89,23 @@ install(FILES ${tessor_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/copyright"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessor-configurator)
+
+# The package's changelog (a native package: changelog.gz), compressed as Debian keeps it. Its newest
+# entry names the version being built.
+set(tessor_changelog "${TESSOR_PACKAGING_ROOT}/packaging/changelog")
+file(STRINGS "${tessor_changelog}" tessor_changelog_top LIMIT_COUNT 1)
+if(NOT tessor_changelog_top MATCHES "^tessor-configurator \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "${tessor_changelog}: the newest entry is not version ${PROJECT_VERSION} "
+                        "(\"${tessor_changelog_top}\"); add an entry for it at the top")
+endif()
+set(tessor_changelog_gz "${CMAKE_BINARY_DIR}/packaging/changelog.gz")
+add_custom_command(OUTPUT "${tessor_changelog_gz}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_BINARY_DIR}/packaging"
+    COMMAND ${TESSOR_GZIP} -9 -n -c "${tessor_changelog}" > "${tessor_changelog_gz}"
+    DEPENDS "${tessor_changelog}"
+    VERBATIM)
+add_custom_target(tessor_changelog ALL DEPENDS "${tessor_changelog_gz}")
+install(FILES "${tessor_changelog_gz}" DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessor-configurator)
 
 # Debian package.
 set(CPACK_GENERATOR DEB)

@@ -22,6 +22,8 @@ packages=(
     # The monitoring set's tests: amtool and Alertmanager for the Alertmanager example, PyYAML for the
     # rule files.
     prometheus-alertmanager python3-yaml
+    # The package test: lintian checks the Debian package.
+    lintian
 )
 
 if [ "${1:-}" = "--windows" ]; then

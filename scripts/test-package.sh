@@ -121,6 +121,21 @@ done
 copyright=/usr/share/doc/tessor-configurator/copyright
 [ -f "$copyright" ] || fail "$copyright missing"
 grep -q '^License: Expat' "$copyright" || fail "$copyright names no licence"
+# The changelog of a native package, its newest entry the installed version; lintian (when present)
+# finds no error in the package.
+changelog=/usr/share/doc/tessor-configurator/changelog.gz
+[ -f "$changelog" ] || fail "$changelog missing"
+version=$(dpkg-query -W -f='${Version}' tessor-configurator)
+zcat "$changelog" >"$work/changelog"
+head -n 1 "$work/changelog" | grep -qF "tessor-configurator ($version) " ||
+    fail "$changelog does not begin with version $version"
+if command -v lintian >/dev/null 2>&1; then
+    lintian "$deb" >"$work/lintian.txt" 2>&1 || true
+    if grep -q '^E: ' "$work/lintian.txt"; then
+        grep '^E: ' "$work/lintian.txt" >&2
+        fail "lintian finds errors in $deb"
+    fi
+fi
 depends=$(dpkg-query -W -f='${Depends}' tessor-configurator)
 case ", $depends," in
 *", qt6-qpa-plugins"[,\ ]*) ;;

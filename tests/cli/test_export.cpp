@@ -159,5 +159,38 @@ TEST_F(ExportText, FamiliesAreTypedOnceWithUnitsWhereTheNameEndsInOne) {
     EXPECT_EQ(text.find("tessor_rx_frames"), std::string::npos);
 }
 
+// The text of a store's export.
+std::string Export(const LineStore& store, const std::string& site) {
+    std::string text;
+    WriteOpenMetrics(store, site, [&text](const std::string& piece) { text += piece; });
+    return text;
+}
+
+TEST(ExportSite, BytesThatAreNotUtf8AreReplacedAsInTheJsonOutputs) {
+    LineStore store;
+    store.phy.push_back(Phy(0, 2000000, 15, 0xAE, 254));
+    const std::string text = Export(store, "Depot\xff\xc3 B\xc3\xa9");
+    EXPECT_NE(text.find("tessor_up{site=\"Depot\xEF\xBF\xBD\xEF\xBF\xBD B\xC3\xA9\"} 1 1796000000.000\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find('\xff'), std::string::npos);
+}
+
+TEST(ExportSeries, RowsAtTheSameTimeGiveOneSample) {
+    LineStore store;
+    store.phy.push_back(Phy(0, 2000000, 15, 0xAE, 254));
+    store.phy.push_back(Phy(0, 2000000, 3, 0xAE, 254, 1)); // the same wall-clock millisecond
+    store.eth.push_back(Eth(0, true));
+    store.eth.push_back(Eth(0, true));
+    const std::vector<std::string> lines = Lines(Export(store, "s"));
+    for (const char* family : {"tessor_up{", "tessor_line_snr_decibels{", "tessor_rs_corrected_errors_total{",
+                               "tessor_tx_frames_total{"}) {
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [family](const std::string& l) { return l.rfind(family, 0) == 0; }),
+                  1)
+            << family;
+    }
+}
+
 } // namespace
 } // namespace tessor::cli

@@ -239,6 +239,20 @@ TEST_F(PlainFileTest, OneFileUnderTwoNamesHasOneIdentity) {
     EXPECT_EQ(PlainFileIdentity(Path("sub/../new.csv")), PlainFileIdentity(Path("new.csv")));
     EXPECT_NE(PlainFileIdentity(Path("new.csv")), PlainFileIdentity(Path("other.csv")));
     EXPECT_NE(PlainFileIdentity(Path("new.csv")), a);
+    // A symbolic link to a file not made yet names the file it will create: relative to the link's folder,
+    // absolute, or through another such link.
+    ASSERT_EQ(symlink("new.csv", Path("to-new.csv").c_str()), 0);
+    ASSERT_EQ(symlink(Path("new.csv").c_str(), Path("sub/abs-new.csv").c_str()), 0);
+    ASSERT_EQ(symlink("../to-new.csv", Path("sub/chain.csv").c_str()), 0);
+    ASSERT_EQ(symlink("new.csv", Path("sub/other-new.csv").c_str()), 0);
+    ASSERT_EQ(symlink("loop.csv", Path("loop.csv").c_str()), 0);
+    const std::string created = PlainFileIdentity(Path("new.csv"));
+    EXPECT_EQ(PlainFileIdentity(Path("to-new.csv")), created);
+    EXPECT_EQ(PlainFileIdentity(Path("sub/abs-new.csv")), created);
+    EXPECT_EQ(PlainFileIdentity(Path("sub/chain.csv")), created);
+    EXPECT_EQ(PlainFileIdentity(Path("sub/other-new.csv")), PlainFileIdentity(Path("sub/new.csv")));
+    EXPECT_NE(PlainFileIdentity(Path("sub/other-new.csv")), created);
+    EXPECT_NE(PlainFileIdentity(Path("loop.csv")), created); // ends, names no other file
 }
 
 } // namespace

@@ -137,6 +137,20 @@ TEST(PublishedNames, MetricFamiliesAreTheTablesWithItsHelpAndType) {
     EXPECT_EQ(Families(all), expected);
 }
 
+// A value's unit in the JSON outputs and the recording is its metric family's, in its short form.
+TEST(PublishedNames, UnitsAreThoseOfTheirMetricFamilies) {
+    const std::map<std::string, std::string> familyUnit{
+        {"", ""},        {"dB", "decibels"}, {"dBm/Hz", "dbm_per_hertz"}, {"B/s", "bytes_per_second"},
+        {"Hz", "hertz"}, {"s", "seconds"}};
+    for (const PublishedName& p : kPublishedNames) {
+        if (p.metric == kMetricFamilyCount)
+            continue;
+        const auto unit = familyUnit.find(p.unit);
+        ASSERT_NE(unit, familyUnit.end()) << p.name << ": no metric unit for \"" << p.unit << "\"";
+        EXPECT_EQ(unit->second, kMetricFamilies[static_cast<std::size_t>(p.metric)].unit) << p.name;
+    }
+}
+
 TEST(PublishedNames, JsonLineKeysAreTheTables) {
     const nlohmann::json line = nlohmann::json::parse(Golden("monitor.jsonl"));
     // The figures of each direction are under "link".

@@ -442,6 +442,52 @@ TEST(MonitorPoll, CorruptedEchoIsCountedAndSkippedSilentBoardIsMarkedDownAndRetr
     EXPECT_EQ(back.corruptedReplies, 2u);
 }
 
+// Every reply arrives, echo and line end right, but with its data spoilt (a wrong speed or framing on the
+// console line looks like this to the monitor).
+class CSpoilingDevice : public SerialDevice {
+public:
+    explicit CSpoilingDevice(std::unique_ptr<SerialDevice> device) : m_device(std::move(device)) {}
+    IoResult Write(const std::uint8_t* data, std::size_t len) override { return m_device->Write(data, len); }
+    IoResult Read(std::uint8_t* data, std::size_t len) override {
+        const IoResult r = m_device->Read(data, len);
+        for (std::size_t i = 0; i < r.count && i < len; ++i) {
+            if (data[i] == ':')
+                data[i] = '#';
+        }
+        return r;
+    }
+    bool Purge() override { return m_device->Purge(); }
+    void Interrupt() override { m_device->Interrupt(); }
+
+private:
+    std::unique_ptr<SerialDevice> m_device;
+};
+
+TEST(MonitorPoll, ABoardWhoseEveryReplyIsGarbledIsDownWithItsGarbledRepliesCounted) {
+    auto sim = ManualSim();
+    sim->AdvanceTime(4000);
+    MonitorOptions options = SimOptions(sim, 300ms);
+    options.opener = [sim](const std::string&, const LineSettings&, int*) -> std::unique_ptr<SerialDevice> {
+        return std::make_unique<CSpoilingDevice>(CSimulator::CreateDevice(sim));
+    };
+    MonitorRun run(options);
+    const Snapshot s = run.Pass(1);
+    EXPECT_FALSE(s.boardUp);
+    EXPECT_GE(s.corruptedReplies, 22u); // at least the PHY and the Ethernet reads
+    EXPECT_EQ(s.timeOuts, 0u);
+    const std::string metrics = RenderExposition(s);
+    EXPECT_NE(metrics.find("tessor_up{port=\"sim\",side=\"unknown\"} 0\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("tessor_corrupted_replies_total{port=\"sim\",side=\"unknown\"} " +
+                           std::to_string(s.corruptedReplies) + "\n"),
+              std::string::npos)
+        << metrics;
+    const nlohmann::json line = nlohmann::json::parse(RenderJsonLine(s));
+    EXPECT_EQ(line["up"], false);
+    EXPECT_TRUE(line["line_up"].is_null());
+    // It is tried again at the next interval, as a silent board is.
+    EXPECT_FALSE(run.Pass(2).boardUp);
+}
+
 TEST(MonitorPoll, LostDeviceIsReopenedWithGrowingPausesUpToTheLimit) {
     auto first = ManualSim();
     auto second = ManualSim();

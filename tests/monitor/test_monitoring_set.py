@@ -24,6 +24,7 @@ RULE_TESTS = os.path.join(SOURCE, "tests", "monitor", "rules", "tessor-alerts.te
 DASHBOARD = os.path.join(SOURCE, "packaging", "monitoring", "tessor-dashboard.json")
 ALERTMANAGER = os.path.join(SOURCE, "packaging", "monitoring", "alertmanager.yml")
 HELP = os.path.join(SOURCE, "Help")
+GOLDEN_METRICS = os.path.join(SOURCE, "tests", "golden", "metrics.txt")
 INSTALLED_HELP = "file:///usr/share/tessor-configurator/Help/"
 
 # The dashboard panels that draw an alert's threshold, with the alert.
@@ -154,6 +155,16 @@ class AlertRules(unittest.TestCase):
                 mine = [c for c in cases if c["alertname"] == a["alert"]]
                 self.assertTrue(any(c.get("exp_alerts") for c in mine), "no case where it fires")
                 self.assertTrue(any(not c.get("exp_alerts") for c in mine), "no case where it stays quiet")
+
+
+    def test_a_board_down_and_garbled_replies_each_have_an_alert_on_a_metric_the_monitor_exports(self):
+        with open(GOLDEN_METRICS, encoding="utf-8") as f:
+            exported = set(re.findall(r"^# TYPE (\S+) ", f.read(), re.M))
+        for metric in ("tessor_up", "tessor_corrupted_replies_total"):
+            with self.subTest(metric=metric):
+                self.assertIn(metric, exported)
+                self.assertTrue([a["alert"] for a in alerts() if re.search(rf"\b{metric}\b", a["expr"])],
+                                "no alert watches it")
 
 
 class Dashboard(unittest.TestCase):

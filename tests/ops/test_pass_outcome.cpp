@@ -45,6 +45,12 @@ TEST(PassOutcome, EachReadsOutcomeDecidesTheAnswerOfThePass) {
          PassAnswer::PartlyAnswered,
          O::Garbled,
          2},
+        {"every reply garbled: nothing valid came back",
+         {O::Garbled, O::Garbled, O::Garbled},
+         PassAnswer::NothingValid,
+         O::Garbled,
+         3},
+        {"a single read, garbled", {O::Garbled}, PassAnswer::NothingValid, O::Garbled, 1},
         {"silent from the first read", {O::NoAnswer, O::NoAnswer}, PassAnswer::NotAnswered, O::NoAnswer, 0},
         {"silent after a garbled reply", {O::Garbled, O::NoAnswer}, PassAnswer::NotAnswered, O::Garbled, 1},
         {"garbled after silence",
@@ -69,7 +75,12 @@ TEST(PassOutcome, EachReadsOutcomeDecidesTheAnswerOfThePass) {
         EXPECT_EQ(pass.garbled, c.garbled) << c.what;
         EXPECT_EQ(pass.reads, c.reads) << c.what;
         EXPECT_EQ(pass.Answered(), c.answer == PassAnswer::Answered) << c.what;
-        EXPECT_EQ(pass.BoardAnswered(), c.answer != PassAnswer::NotAnswered) << c.what;
+        EXPECT_EQ(pass.BoardAnswered(),
+                  c.answer == PassAnswer::Answered || c.answer == PassAnswer::PartlyAnswered)
+            << c.what;
+        EXPECT_EQ(pass.Silent(), c.answer == PassAnswer::NotAnswered) << c.what;
+        // The outcomes alone classify the same (a pass made of several groups of reads).
+        EXPECT_EQ(ClassifyOutcomes(c.reads).answer, c.answer) << c.what;
     }
 }
 

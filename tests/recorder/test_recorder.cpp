@@ -317,6 +317,8 @@ TEST(RecorderRates, RatesAreRawCountsOverTheRealTimeBetweenTheReadsThatDelimitTh
         {48, 0, false, std::nullopt},  // no answer
         {53, 7, true, std::nullopt},   //
         {58, 3, true, 60},             //
+        {58, 0, true, std::nullopt},   // the same millisecond as the one before: no time to count over
+        {63, 5, true, 100},            //
         {400, 50, true, std::nullopt}, // after a gap
     };
     CLineRecorder recorder(10000); // samples up to 24 s apart are joined
@@ -337,11 +339,14 @@ TEST(RecorderRates, RatesAreRawCountsOverTheRealTimeBetweenTheReadsThatDelimitTh
     EthSample b = Eth(0, 36);
     b.time = At(18);
     b.totals = a.totals; // even totals that did not grow give the rate of the reads
+    EthSample c = b;     // recorded at the same millisecond as b
     eth.AddEth(a);
     eth.AddEth(b);
+    eth.AddEth(c);
     eth.Read([](const LineStore& store) {
         double rate = 0;
         EXPECT_FALSE(CounterRate(store, 0, kCounterTxOctets, &rate));
+        EXPECT_FALSE(CounterRate(store, 2, kCounterTxOctets, &rate));
         ASSERT_TRUE(CounterRate(store, 1, kCounterTxOctets, &rate));
         EXPECT_EQ(rate, 2.0);
         ASSERT_TRUE(SeriesValue(store, Series::RxFramesRate, 1, &rate));
