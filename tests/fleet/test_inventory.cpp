@@ -97,12 +97,12 @@ const std::vector<ValidCase> kValid{
      // cab is under site (depth 2) and directly under all as well: its depth is the longest path.
      "all:\n"
      "  children:\n"
+     "    cab:\n"
+     "      hosts: {a: {tessor_port: 'socket://[::1]:7001'}}\n"
      "    site:\n"
      "      vars: {tessor_site: Site One}\n"
      "      children:\n"
      "        cab: {vars: {tessor_site: Cabinet}}\n"
-     "    cab:\n"
-     "      hosts: {a: {tessor_port: 'socket://[::1]:7001'}}\n"
      "    other:\n"
      "      vars: {tessor_site: Other}\n"
      "      hosts: {a: }\n",
