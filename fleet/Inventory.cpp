@@ -252,8 +252,8 @@ private:
                     group.priority = priority;
                 }
             } else if (section == "hosts") {
-                for (const auto& [host, hostNode] : HostEntries(entry.second, name))
-                    ReadHost(host.first, host.second, hostNode, name);
+                for (const HostEntry& host : HostEntries(entry.second, name))
+                    ReadHost(host.name, host.key, host.value, name);
             } else {
                 std::set<std::string> childSeen;
                 if (!entry.second.IsNull() && !entry.second.IsMap())
@@ -274,10 +274,15 @@ private:
         }
     }
 
-    // The boards under a hosts: mapping: each name with its key node, and its value node.
-    std::vector<std::pair<std::pair<std::string, YAML::Node>, YAML::Node>>
-    HostEntries(const YAML::Node& node, const std::string& group) {
-        std::vector<std::pair<std::pair<std::string, YAML::Node>, YAML::Node>> entries;
+    // A board under a hosts: mapping: its name, its key (for its line) and its variables.
+    struct HostEntry {
+        std::string name;
+        YAML::Node key;
+        YAML::Node value;
+    };
+
+    std::vector<HostEntry> HostEntries(const YAML::Node& node, const std::string& group) {
+        std::vector<HostEntry> entries;
         if (node.IsNull())
             return entries;
         if (!node.IsMap())
@@ -289,7 +294,7 @@ private:
             const std::string name = entry.first.Scalar();
             if (!seen.insert(name).second)
                 Fail(entry.first, name + " is listed twice among the hosts of group " + group);
-            entries.push_back({{name, entry.first}, entry.second});
+            entries.push_back(HostEntry{name, entry.first, entry.second});
         }
         return entries;
     }

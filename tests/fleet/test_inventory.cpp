@@ -222,6 +222,10 @@ const std::vector<InvalidCase> kInvalid{
     {"GroupAndBoardShareAName",
      "all:\n  children:\n    g:\n      hosts:\n        g: {tessor_port: /dev/ttyS0}\n", 5,
      "g names both a group and a board"},
+    {"BadGroupPriority",
+     "all:\n  children:\n    g:\n      vars:\n        ansible_group_priority: high\n      hosts: {a: "
+     "{tessor_port: /dev/ttyS0}}\n",
+     5, "ansible_group_priority of group g is not a whole number"},
     {"HostRange", "all:\n  hosts:\n    cab[1:4]: {tessor_port: /dev/ttyS0}\n", 3, "host ranges are not read"},
     {"NoBoards", "all:\n  vars: {tessor_side: lt}\n", 1, "lists no board"},
     {"EmptyFile", "", 0, "the file is empty"},
