@@ -1,6 +1,7 @@
 // The command line of tessor-cli: global options, subcommands and their arguments, and the dispatch.
 #include "cli/CliCommands.h"
 #include "cli/CliValidators.h"
+#include "cli/FleetCommand.h"
 #include "cli/MonitorCommand.h"
 #include "files/PlainFile.h"
 #include "link/NetworkPortName.h"
@@ -173,6 +174,7 @@ public:
         m_ports = m_app.add_subcommand("ports", "what COM1..COM3 resolve to and whether each can be opened");
         AddExportCommand();
         m_monitor = AddMonitorCommand(m_app, monitorArgs);
+        m_fleet = AddFleetCommand(m_app, fleetArgs);
         m_answerTimeout = m_app.get_option("--answer-timeout-ms");
     }
 
@@ -200,6 +202,7 @@ public:
     bool MonitorChosen() const { return m_monitor->parsed(); }
     bool DiffChosen() const { return m_diff->parsed(); }
     bool PortGiven() const { return m_app.get_option("--port")->count() > 0; }
+    bool FleetChosen() const { return m_fleet->parsed(); }
     // The monitor gives up on a silent board sooner unless told otherwise.
     int MonitorAnswerTimeoutMs() const {
         return m_answerTimeout->count() > 0 ? options.answerTimeoutMs : kMonitorAnswerTimeoutMs;
@@ -209,6 +212,7 @@ public:
     Arguments args;
     ExportArgs exportArgs;
     MonitorArguments monitorArgs;
+    FleetArguments fleetArgs;
     const std::atomic<bool>* interrupted = nullptr;
 
 private:
@@ -413,6 +417,7 @@ private:
     CLI::App* m_export = nullptr;
     CLI::App* m_monitor = nullptr;
     CLI::App* m_diff = nullptr;
+    CLI::App* m_fleet = nullptr;
     CLI::Option* m_answerTimeout = nullptr;
     CLI::Option* m_minSnr = nullptr;
     CLI::Option* m_maxRs = nullptr;
@@ -434,6 +439,9 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
         return RunPorts(parser.options, streams);
     if (parser.ExportChosen())
         return RunExport(parser.exportArgs, streams);
+    // The fleet's commands open each board themselves.
+    if (parser.FleetChosen())
+        return RunFleet(parser.fleetArgs, parser.options, streams);
     // The monitor keeps its own connection, reopened whenever the device comes back, and ends on a signal.
     if (parser.MonitorChosen())
         return RunMonitor(parser.monitorArgs, parser.options.port, parser.MonitorAnswerTimeoutMs());

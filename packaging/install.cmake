@@ -6,6 +6,8 @@
 #   share/tessor-configurator/monitoring/web-config-*.yml    the monitor's --web.config.file examples
 #   share/tessor-configurator/monitoring/tessor-dashboard.json   Grafana dashboard (import)
 #   share/tessor-configurator/monitoring/alertmanager.yml       Alertmanager example for the alerts
+#   share/tessor-configurator/fleet/inventory.yaml    an inventory of three sites for tessor-cli fleet, with
+#                                            the criteria file it names
 #   share/tessor-configurator/Help/          help pages; the desktop entry starts the tool in
 #                                            share/tessor-configurator, so F1 finds Help/ there
 #   share/applications/tessor-configurator.desktop
@@ -40,6 +42,10 @@ install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/web-config-tls.yml"
 install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/tessor-dashboard.json"
               "${TESSOR_PACKAGING_ROOT}/packaging/monitoring/alertmanager.yml"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/monitoring)
+# An inventory of boards behind console servers for tessor-cli fleet, with the criteria file it names.
+install(DIRECTORY "${TESSOR_PACKAGING_ROOT}/packaging/fleet/"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/fleet
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(DIRECTORY "${TESSOR_PACKAGING_ROOT}/Help/"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/Help
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

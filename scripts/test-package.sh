@@ -158,6 +158,12 @@ fi
 for f in "$datadir/monitoring/tessor-dashboard.json" "$datadir/Help/page_runbook.htm"; do
     [ -f "$f" ] || fail "$f missing"
 done
+# The example inventory, read by the installed program: its six boards.
+inventory=$datadir/fleet/inventory.yaml
+[ -f "$inventory" ] || fail "$inventory missing"
+boards=$("$bindir/tessor-cli" fleet list --inventory "$inventory" | tail -n +2 | wc -l) ||
+    fail "tessor-cli fleet list cannot read the installed $inventory"
+[ "$boards" = 6 ] || fail "tessor-cli fleet list shows $boards boards of $inventory, not 6"
 alertmanager=$datadir/monitoring/alertmanager.yml
 [ -f "$alertmanager" ] || fail "$alertmanager missing"
 if command -v amtool >/dev/null 2>&1; then
