@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -300,6 +301,48 @@ TEST(NetworkDevice, ATelnetServerThatRefusesTheOptionsOpensOnceTheBoundHasPassed
         got.insert(got.end(), part.begin(), part.end());
     }
     EXPECT_EQ(got, (Bytes{'L', 0xFF, '>'}));
+}
+
+// A write far larger than the socket can take at once goes out in many partial sends, the rest of each
+// after the socket has room again; all of it arrives, in order.
+TEST(NetworkDevice, ALongWriteIsDeliveredWholeThoughEachSendTakesPartOfIt) {
+    Bytes data(16u << 20);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
+    std::size_t received = 0;
+    bool same = true;
+    OneShotServer server([&](Socket fd) {
+        std::uint8_t buf[4096];
+        while (received < data.size() && Readable(fd, 5000)) {
+            const int n = static_cast<int>(::recv(fd, reinterpret_cast<char*>(buf), sizeof buf, 0));
+            if (n <= 0)
+                break;
+            same = same && std::equal(buf, buf + n, data.begin() + static_cast<long>(received));
+            received += static_cast<std::size_t>(n);
+        }
+    });
+    int err = 0;
+    auto device = NetworkSerialDevice::Open(server.Url("socket"), LineSettings{}, &err, kShort);
+    ASSERT_NE(device, nullptr) << err;
+    const IoResult r = device->Write(data.data(), data.size());
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.count, data.size());
+    server.Join();
+    EXPECT_EQ(received, data.size());
+    EXPECT_TRUE(same);
+}
+
+// A telnet connection that the server ends before the opening is through (ser2net turning a client away
+// while another has the device: its own text, then the end) is the port busy, not a lost device.
+TEST(NetworkDevice, AConnectionEndedDuringTheTelnetOpeningIsThePortBusy) {
+    OneShotServer server([](Socket fd) {
+        Collect(fd, 50);
+        Send(fd, {'P', 'o', 'r', 't', '\'', 's', ' ', 'd', 'e', 'v', 'i', 'c', 'e', '\r', '\n'});
+    });
+    int err = 0;
+    EXPECT_EQ(NetworkSerialDevice::Open(server.Url("rfc2217"), LineSettings{}, &err, kShort), nullptr);
+    EXPECT_EQ(err, kNetworkPortBusy);
+    EXPECT_EQ(SystemErrorText(err), "the console server's port is busy or refused the connection");
 }
 
 #ifdef __linux__
