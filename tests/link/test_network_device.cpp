@@ -235,9 +235,34 @@ TEST(NetworkDevice, InterruptEndsAReadThatWaitsForever) {
     EXPECT_EQ(r.status, IoResult::Interrupted);
 }
 
+#ifdef __linux__
+// Whether the server's last segment has been acknowledged by the client, asked again until the bound
+// passes.
+bool AcknowledgedWithin(Socket s, std::chrono::milliseconds bound) {
+    const auto end = Clock::now() + bound;
+    for (;;) {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_unacked == 0)
+            return true;
+        if (Clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+#endif
+
 TEST(NetworkDevice, PurgeDiscardsWhatHasArrived) {
-    OneShotServer server([](Socket fd) {
+    std::atomic<bool> arrived{false};
+    OneShotServer server([&arrived](Socket fd) {
         Send(fd, {'o', 'l', 'd'});
+#ifdef __linux__
+        // Acknowledged: the bytes are in the client's receive queue.
+        arrived = AcknowledgedWithin(fd, std::chrono::seconds(5));
+#else
+        arrived = true;
+#endif
         Collect(fd, 2000, '\n');
         Send(fd, {'n', 'e', 'w'});
         Collect(fd, 300);
@@ -245,7 +270,13 @@ TEST(NetworkDevice, PurgeDiscardsWhatHasArrived) {
     int err = 0;
     auto device = NetworkSerialDevice::Open(server.Url("socket"), LineSettings{}, &err, kShort);
     ASSERT_NE(device, nullptr) << err;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto limit = Clock::now() + std::chrono::seconds(5);
+    while (!arrived.load() && Clock::now() < limit)
+        std::this_thread::yield();
+    ASSERT_TRUE(arrived.load());
+#ifndef __linux__
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // no acknowledgement count to ask here
+#endif
     EXPECT_TRUE(device->Purge());
     const Bytes go = {'\n'};
     ASSERT_TRUE(device->Write(go.data(), go.size()).ok());
@@ -346,21 +377,6 @@ TEST(NetworkDevice, AConnectionEndedDuringTheTelnetOpeningIsThePortBusy) {
 }
 
 #ifdef __linux__
-// Whether the server's last segment has been acknowledged by the client, asked again until the bound
-// passes.
-bool AcknowledgedWithin(Socket s, std::chrono::milliseconds bound) {
-    const auto end = Clock::now() + bound;
-    for (;;) {
-        tcp_info info{};
-        socklen_t size = sizeof info;
-        if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_unacked == 0)
-            return true;
-        if (Clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-}
-
 // Waits, within a bound, until the other side has reached the round.
 bool ReachedWithin(const std::atomic<int>& counter, int round) {
     const auto end = Clock::now() + std::chrono::seconds(5);

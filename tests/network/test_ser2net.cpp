@@ -344,7 +344,10 @@ TEST_F(Ser2netE2e, Ser2netStoppedAndStartedAgainUnderTheMonitor) {
 
     m_ser2net.Stop();
     EXPECT_TRUE(Shows(port, up + "0", 3s)) << Scrape(port) << ReadFile(m_dir.File("monitor.err"));
-    std::this_thread::sleep_for(1s);
+    // Away until the monitor has found it gone and failed to connect again.
+    EXPECT_TRUE(WaitFor(
+        [&] { return ReadFile(m_dir.File("monitor.err")).find(": cannot open (") != std::string::npos; }, 5s))
+        << ReadFile(m_dir.File("monitor.err"));
     ASSERT_TRUE(m_ser2net.Start()) << ReadFile(m_dir.File("ser2net.out"));
     EXPECT_TRUE(Shows(port, up + "1", 20s)) << Scrape(port) << ReadFile(m_dir.File("monitor.err"));
     EXPECT_NE(Scrape(port).find("tessor_reconnections_total{port=\"" + url + "\",side=\"lt\"} 1"),
