@@ -499,6 +499,14 @@ private:
 };
 
 const char kInUse[] = "Port's device already in use\r\n";
+// The system's numbers for a connection reset and one aborted by the other side.
+#ifdef _WIN32
+constexpr int kReset = 10054;   // WSAECONNRESET
+constexpr int kAborted = 10053; // WSAECONNABORTED
+#else
+constexpr int kReset = ECONNRESET;
+constexpr int kAborted = EPIPE;
+#endif
 
 // A port whose opener hands out the given connections in turn, then the board; counts the opens.
 struct TurnAwayLink {
@@ -542,7 +550,7 @@ std::function<std::unique_ptr<SerialDevice>()> Ends(std::string says, int error)
 // text aside) was turned away: it is opened again after a pause, and the command goes through.
 TEST(ConsolePortBusy, ATurnedAwayConnectionIsOpenedAgainAndTheCommandGoesThrough) {
     TurnAwayLink link({Ends("", kNetworkClosedByServer), Ends(kInUse, kNetworkClosedByServer),
-                       Ends(kInUse, ECONNRESET), Ends("", EPIPE)});
+                       Ends(kInUse, kReset), Ends("", kAborted)});
     ASSERT_EQ(link.port.Open(9600, 8, 0, 0, "socket://cab12:7002"), 1);
     link.Start();
     EXPECT_EQ(link.port.Exchange(kRead, "8C10", " 1"), Answered(0x32));
