@@ -536,6 +536,7 @@ bool CConsolePort::SendAndRead(char* reply, int* length) {
     Clock::time_point giveUp{};
     std::chrono::milliseconds pause = kFirstBusyPause;
     bool echoed = false;
+    m_lastDeviceError.store(0); // what this command meets
     for (bool first = true;; first = false) {
         // The board speaks only when spoken to: whatever arrived since the last reply (a prompt after a
         // reset, line noise) is stale and would otherwise be read as this command's reply.
