@@ -34,6 +34,8 @@ public:
     // The console port as the bus the operations run on; a bus whose every operation fails before Open.
     IRegisterBus& Bus();
     int AnswerTimeoutMs() const { return m_answerTimeoutMs; }
+    // The error number of the last device failure (0 if none), kNetworkPortBusy among them.
+    int LastDeviceError() const { return m_console ? m_console->LastDeviceError() : 0; }
     int Retries() const { return m_retries; }
 
     void ShowProblem(const std::string& text) override;
