@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <crypt.h>
+
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #ifndef TESSOR_MAKE_CERTS
@@ -20,6 +24,17 @@ namespace tessor::monitor {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Polls the condition for at most ten seconds.
+template <class F> bool WaitUntil(F condition) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
 
 class WebConfigFiles : public ::testing::Test {
 protected:
@@ -117,12 +132,34 @@ TEST_F(WebConfigFiles, AnythingNotWholeIsRefusedNamingTheKey) {
         {"basic_auth_users:\n  prometheus: '" + s_hash.substr(0, 59) + "'\n", "not a bcrypt hash"},
         {"basic_auth_users:\n  'a:b': '" + s_hash + "'\n", "without ':'"},
         {"basic_auth_users: [prometheus]\n", "expected a mapping"},
+        {"basic_auth_users:\n  prometheus: '$2y$13$" + s_hash.substr(7) + "'\n", "cost 13 is above 12"},
+        {"basic_auth_users:\n  prometheus: '$2y$31$" + s_hash.substr(7) + "'\n", "cost 31 is above 12"},
+        {"http_server_config:\n  headers:\n    Content-Security-Policy: \"a\\0b\"\n", "control byte"},
+        {"http_server_config:\n  headers:\n    X-XSS-Protection: \"1\\x1b[2J\"\n", "control byte"},
+        {"http_server_config:\n  headers:\n    X-XSS-Protection: \"1\\x7f\"\n", "control byte"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: ${CREDENTIALS_DIRECTORY}/server.key\n",
+         "not given credentials"},
     };
     for (const Case& c : cases) {
         std::string error;
         EXPECT_FALSE(Parse(c.yaml, &error)) << c.yaml;
         EXPECT_NE(error.find(c.says), std::string::npos) << c.yaml << " said: " << error;
     }
+}
+
+TEST_F(WebConfigFiles, CostsUpToTwelveAndTheCredentialsDirectoryAreTaken) {
+    std::string error;
+    EXPECT_TRUE(Parse("basic_auth_users:\n  a: '$2y$12$" + s_hash.substr(7) + "'\n  b: '$2y$05$" +
+                          s_hash.substr(7) + "'\n",
+                      &error))
+        << error;
+    ::setenv("CREDENTIALS_DIRECTORY", s_dir.c_str(), 1);
+    const auto config = Parse(
+        "tls_server_config:\n  cert_file: server.crt\n  key_file: ${CREDENTIALS_DIRECTORY}/server.key\n",
+        &error);
+    ::unsetenv("CREDENTIALS_DIRECTORY");
+    ASSERT_TRUE(config) << error;
+    EXPECT_NE(config->tls->keyPem.find("PRIVATE KEY"), std::string::npos);
 }
 
 TEST_F(WebConfigFiles, BcryptHashesOfEveryPrefixAndCostAreTold) {
@@ -164,6 +201,120 @@ TEST_F(WebConfigFiles, APasswordIsCheckedByBcryptOnceAndARefusalOnlyForAWhile) {
     EXPECT_FALSE(security->Check("prometheus", std::string("scrape-secret\0x", 15), t0));
     EXPECT_FALSE(security->Check("nobody", "scrape-secret", t0));
     EXPECT_FALSE(security->Check("Prometheus", "scrape-secret", t0));
+}
+
+TEST(BasicAuthorization, TheSchemeInAnyCaseAndEveryByteOfThePasswordAreTaken) {
+    struct Case {
+        const char* header;
+        bool valid;
+        std::string user;
+        std::string password;
+    };
+    const std::vector<Case> cases{
+        {"Basic cHJvbTpzZWNyZXQ=", true, "prom", "secret"},
+        {"basic cHJvbTpzZWNyZXQ=", true, "prom", "secret"},
+        {"BASIC  cHJvbTpzZWNyZXQ=", true, "prom", "secret"},
+        {"Basic cHJvbTpzZWNyZXQAWA==", true, "prom", std::string("secret\0X", 8)},
+        {"Basic cHJvbTphOmI=", true, "prom", "a:b"},
+        {"Basic cHJvbTo=", true, "prom", ""},
+        {"Basic cHJvbQ==", false, "", ""},           // no colon
+        {"Basic cHJvbTpzZWNyZXQ", false, "", ""},    // unpadded
+        {"Basic cHJvbTpz!WNyZXQ=", false, "", ""},   // not base 64
+        {"Bearer cHJvbTpzZWNyZXQ=", false, "", ""},  // another scheme
+        {"Basiccx cHJvbTpzZWNyZXQ=", false, "", ""}, // a longer scheme name
+        {"Basic", false, "", ""},
+    };
+    for (const Case& c : cases) {
+        const auto credentials = ParseBasicAuthorization(c.header);
+        ASSERT_EQ(credentials.has_value(), c.valid) << c.header;
+        if (!credentials)
+            continue;
+        EXPECT_EQ(credentials->user, c.user) << c.header;
+        EXPECT_EQ(credentials->password, c.password) << c.header;
+    }
+}
+
+// A hash of the given cost for the password, made here (libcrypt's own salt).
+std::string HashOf(const std::string& password, int cost) {
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    crypt_data data{};
+    if (!crypt_gensalt_rn("$2y$", cost, nullptr, 0, setting, sizeof setting))
+        return "";
+    const char* hashed = crypt_rn(password.c_str(), setting, &data, sizeof data);
+    return hashed ? hashed : "";
+}
+
+TEST(PasswordCheck, AnUnknownUserCostsAsMuchAsAWrongPasswordAndNoNulPasses) {
+    WebConfig config;
+    config.users["prom"] = HashOf("secret", 8);
+    std::string error;
+    const auto security = CEndpointSecurity::Create(config, &error);
+    ASSERT_TRUE(security) << error;
+    const auto t0 = CEndpointSecurity::Clock::now();
+    EXPECT_FALSE(security->Check("prom", std::string("secret\0X", 8), t0));
+    EXPECT_EQ(security->Kept("prom", std::string("secret\0X", 8), t0), false) << "refused without bcrypt";
+    EXPECT_EQ(security->Kept("nobody", "guess", t0), std::nullopt);
+    // The fastest of three of each: a check the scheduler held back does not decide.
+    auto fastest = [&](const std::string& user) {
+        auto best = std::chrono::steady_clock::duration::max();
+        for (int i = 0; i < 3; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_FALSE(security->Check(user, "guess" + std::to_string(i), t0));
+            best = std::min(best, std::chrono::steady_clock::now() - start);
+        }
+        return best;
+    };
+    const std::size_t before = security->BcryptRuns();
+    const auto known = fastest("prom");
+    const auto unknown = fastest("nobody");
+    EXPECT_EQ(security->BcryptRuns(), before + 6) << "bcrypt runs for an unknown user as well";
+    EXPECT_GT(unknown * 2, known) << "an unknown user is answered as slowly as a known one";
+    EXPECT_EQ(security->Kept("nobody", "guess0", t0), false) << "and its refusal is kept the same way";
+}
+
+TEST(PasswordChecker, ChecksRunOffTheCallersThreadAndBeyondTheBoundAreRefusedAtOnce) {
+    CPasswordChecker checker(/*workers=*/1, /*inFlight=*/2);
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool release = false;
+    std::vector<std::pair<std::thread::id, bool>> ran; // the thread and whether the job was run
+    auto job = [&](bool run) {
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait(lock, [&] { return release || !run; });
+        ran.emplace_back(std::this_thread::get_id(), run);
+        cv.notify_all();
+    };
+    ASSERT_TRUE(checker.TryRun(job));
+    ASSERT_TRUE(checker.TryRun(job));
+    EXPECT_FALSE(checker.TryRun(job)) << "two in flight: the third is refused";
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        release = true;
+        cv.notify_all();
+        ASSERT_TRUE(cv.wait_for(lock, 10s, [&] { return ran.size() == 2; }));
+    }
+    for (const auto& r : ran) {
+        EXPECT_NE(r.first, std::this_thread::get_id());
+        EXPECT_TRUE(r.second);
+    }
+    // Room again once they are done; at a stop, a job not yet started is told so instead of run.
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        release = false;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return checker.TryRun(job); }));
+    ASSERT_TRUE(WaitUntil([&] { return checker.TryRun(job); })); // waits behind the one now running
+    std::thread stopper([&] { checker.Stop(); });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        EXPECT_TRUE(cv.wait_for(lock, 10s, [&] { return ran.size() == 3; }));
+        EXPECT_FALSE(ran.back().second) << "the waiting job was not run";
+        release = true;
+        cv.notify_all();
+    }
+    stopper.join();
+    EXPECT_EQ(ran.size(), 4u);
+    EXPECT_FALSE(checker.TryRun(job)) << "nothing is taken after the stop";
 }
 
 } // namespace
