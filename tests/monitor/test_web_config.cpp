@@ -2,16 +2,20 @@
 // check with its kept answers. Certificates and a bcrypt hash are made at test time.
 
 #include "monitor/EndpointSecurity.h"
+#include "monitor/MetricsServer.h"
 #include "monitor/WebConfig.h"
 
 #include <gtest/gtest.h>
 
 #include <crypt.h>
 
+#include <arpa/inet.h>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -315,6 +319,65 @@ TEST(PasswordChecker, ChecksRunOffTheCallersThreadAndBeyondTheBoundAreRefusedAtO
     stopper.join();
     EXPECT_EQ(ran.size(), 4u);
     EXPECT_FALSE(checker.TryRun(job)) << "nothing is taken after the stop";
+}
+
+// One request over loopback with the given Authorization header; the answer's head ("" when none came).
+std::string AnswerHead(int port, const std::string& authorization) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string head;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = "GET /metrics HTTP/1.1\r\nHost: x\r\nAuthorization: " + authorization +
+                                    "\r\nConnection: close\r\n\r\n";
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+            char buffer[4096];
+            ssize_t n = 0;
+            while (head.find("\r\n\r\n") == std::string::npos &&
+                   (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+                head.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    return head;
+}
+
+// Eight wrong passwords at once: four are taken by the checker and refused, the others answered at once
+// that the endpoint is busy.
+TEST(PasswordCheckOfTheEndpoint, BeyondTheChecksInFlightTheEndpointIsBusy) {
+    WebConfig config;
+    config.users["prom"] = HashOf("secret", 12);
+    std::string error;
+    const auto security = CEndpointSecurity::Create(config, &error);
+    ASSERT_TRUE(security) << error;
+    CMetricsServer server([] { return std::string("up 1\n"); }, {}, security);
+    ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
+    const char* const kWrong[] = {
+        "cHJvbTp3cm9uZzA=", "cHJvbTp3cm9uZzE=", "cHJvbTp3cm9uZzI=", "cHJvbTp3cm9uZzM=", "cHJvbTp3cm9uZzQ=",
+        "cHJvbTp3cm9uZzU=", "cHJvbTp3cm9uZzY=", "cHJvbTp3cm9uZzc="}; // prom:wrong0 to prom:wrong7
+    std::vector<std::string> heads(8);
+    std::vector<std::thread> clients;
+    for (std::size_t i = 0; i < heads.size(); ++i)
+        clients.emplace_back(
+            [&, i] { heads[i] = AnswerHead(server.Port(), std::string("Basic ") + kWrong[i]); });
+    for (auto& client : clients)
+        client.join();
+    int refused = 0;
+    int busy = 0;
+    for (const std::string& head : heads) {
+        refused += head.rfind("HTTP/1.1 401", 0) == 0;
+        const bool isBusy = head.rfind("HTTP/1.1 503", 0) == 0;
+        busy += isBusy;
+        EXPECT_TRUE(!isBusy || head.find("Retry-After: 1") != std::string::npos) << head;
+    }
+    EXPECT_EQ(refused + busy, 8);
+    EXPECT_GE(refused, 4) << "four are checked";
+    EXPECT_GE(busy, 1) << "the others are not waited for";
 }
 
 } // namespace
