@@ -480,6 +480,14 @@ TEST_F(MonitorTls, SighupTakesARenewedCertificateAndKeepsTheOldFileWhenTheNewOne
         << ReadFile(m_dir.File("monitor.err"));
     EXPECT_EQ(PresentedSerial(), renewed);
     EXPECT_EQ(Status(m_port, ClientCert()), "401") << "still authenticating";
+
+    WriteConfig(WebConfigText(m_dir, "renewed", "'$2y$17$" + Hash(m_dir).substr(7) + "'"));
+    ASSERT_EQ(::kill(m_monitor.Pid(), SIGHUP), 0);
+    EXPECT_TRUE(WaitFor(
+        [&] { return ReadFile(m_dir.File("monitor.err")).find("cost 17 is above 12") != std::string::npos; },
+        5s))
+        << ReadFile(m_dir.File("monitor.err"));
+    EXPECT_NE(Sample(Scrape(), "tessor_up").value_or(-1), -1) << "the password of the file in force";
     EXPECT_EQ(m_monitor.SignalAndWait(SIGTERM, 5s), 0);
 }
 
