@@ -41,8 +41,9 @@ IntervalEvents Judge(const IntervalInput& input, const IntervalRules& rules) {
     const std::uint64_t errors = input.errors.value_or(0);
     // errors / frames >= ppm / 1e6, in integers; counts of one read are 32 bits, so nothing overflows.
     const bool manyErrors =
-        errors >= 1 && (!input.framesReceived ||
-                        errors * 1000000u >= static_cast<std::uint64_t>(rules.severeErrorPpm) * *input.framesReceived);
+        errors >= 1 &&
+        (!input.framesReceived ||
+         errors * 1000000u >= static_cast<std::uint64_t>(rules.severeErrorPpm) * *input.framesReceived);
     e.severe = input.retrain || manyErrors;
     e.errored = e.severe || errors >= 1;
     e.fec = input.rsCorrected.value_or(0) > 0;

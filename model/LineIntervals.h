@@ -61,7 +61,8 @@ std::optional<std::uint32_t> SevereErrorPpmOfPercent(double percent);
 struct IntervalEvents {
     bool measured = false;
     bool lineDown = false;
-    bool severe = false;  // a retrain, or errors of at least the rule's share of the frames (one without frames)
+    bool severe =
+        false; // a retrain, or errors of at least the rule's share of the frames (one without frames)
     bool errored = false; // at least one error, or severe
     bool fec = false;     // corrected RS errors moved
 };

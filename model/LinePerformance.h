@@ -41,8 +41,8 @@ public:
     std::optional<std::int64_t> UpSinceWallMs() const { return m_upSince; }
 
 private:
-    static std::optional<std::uint64_t> ReadCleared(CClearedCount* count, const std::optional<std::uint32_t>& read,
-                                                    std::int64_t monoMs);
+    static std::optional<std::uint64_t>
+    ReadCleared(CClearedCount* count, const std::optional<std::uint32_t>& read, std::int64_t monoMs);
 
     CClearedCount m_rs;
     CWrappingCount m_linkFail;
