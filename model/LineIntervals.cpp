@@ -14,6 +14,15 @@ const std::array<IntervalClassDef, kIntervalClassCount> kIntervalClasses{{
     {IntervalClass::kUnmeasured, "unmeasured", "Not measured"},
 }};
 
+const std::array<IntervalFigureDef, kIntervalFigureCount> kIntervalFigures{{
+    {"errored", &IntervalFigures::errored, kMetricErroredIntervals, kMetricErroredSeconds},
+    {"severely_errored", &IntervalFigures::severelyErrored, kMetricSeverelyErroredIntervals,
+     kMetricSeverelyErroredSeconds},
+    {"unavailable", &IntervalFigures::unavailable, kMetricUnavailableIntervals, kMetricUnavailableSeconds},
+    {"fec", &IntervalFigures::fec, kMetricFecIntervals, kMetricFamilyCount},
+    {"unmeasured", &IntervalFigures::unmeasured, kMetricUnmeasuredIntervals, kMetricFamilyCount},
+}};
+
 const char* IntervalClassName(IntervalClass value) {
     return kIntervalClasses[static_cast<std::size_t>(value)].name;
 }

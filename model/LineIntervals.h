@@ -8,6 +8,8 @@
 // is available. Standard library only: the monitor, the recording, the Line History and the line test all
 // take their figures from here.
 
+#include "model/MetricNames.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -92,6 +94,18 @@ struct IntervalFigures {
 
     bool operator==(const IntervalFigures& o) const;
 };
+
+// The figures a front end publishes, each with the counter families of its intervals and of the seconds
+// they cover (kMetricFamilyCount where it has none). JSON keys and recording columns are the name with
+// "_intervals" and "_seconds".
+struct IntervalFigureDef {
+    const char* name;
+    IntervalTally IntervalFigures::*tally;
+    MetricFamily intervals;
+    MetricFamily seconds;
+};
+constexpr std::size_t kIntervalFigureCount = 5;
+extern const std::array<IntervalFigureDef, kIntervalFigureCount> kIntervalFigures;
 
 // An interval whose class is final, the index-th interval added (from 0).
 struct DecidedInterval {

@@ -82,6 +82,28 @@ TEST(LineIntervals, MachineNamesRoundTrip) {
     EXPECT_FALSE(IntervalClassOfName("bad"));
 }
 
+// Each figure's counters are named after it; the tally it points at is its own.
+TEST(LineIntervals, FigureTableNamesItsCounters) {
+    IntervalFigures f;
+    f.errored.intervals = 1;
+    f.severelyErrored.intervals = 2;
+    f.unavailable.intervals = 3;
+    f.fec.intervals = 4;
+    f.unmeasured.intervals = 5;
+    std::uint64_t expected = 1;
+    for (const IntervalFigureDef& d : kIntervalFigures) {
+        EXPECT_EQ((f.*d.tally).intervals, expected++) << d.name;
+        const std::string base = std::string("tessor_line_") + d.name;
+        EXPECT_EQ(kMetricFamilies[d.intervals].name, base + "_intervals_total");
+        EXPECT_STREQ(kMetricFamilies[d.intervals].type, "counter");
+        if (d.seconds != kMetricFamilyCount) {
+            EXPECT_EQ(kMetricFamilies[d.seconds].name, base + "_seconds_total");
+            EXPECT_STREQ(kMetricFamilies[d.seconds].unit, "seconds");
+        }
+    }
+    EXPECT_STREQ(kMetricFamilies[kMetricUpSince].name, "tessor_line_up_since_timestamp_seconds");
+}
+
 // ---- Sequences through availability ----
 
 // One letter an interval: S severely errored, E errored, F FEC, G good, D line down, U not answered.
