@@ -101,6 +101,18 @@ void AddTo(IntervalFigures* f, const DecidedInterval& interval) {
         add(&f->fec);
 }
 
+IntervalRatios RatiosOf(const IntervalFigures& f) {
+    IntervalRatios r;
+    const auto share = [](std::int64_t part, std::int64_t whole) {
+        return whole > 0 ? std::optional<double>(static_cast<double>(part) / static_cast<double>(whole))
+                         : std::nullopt;
+    };
+    r.errored = share(f.errored.ms, f.available.ms);
+    r.severelyErrored = share(f.severelyErrored.ms, f.available.ms);
+    r.unavailable = share(f.unavailable.ms, f.available.ms + f.unavailable.ms);
+    return r;
+}
+
 namespace {
 
 // Whether an interval counts as severely errored in the runs that start and end unavailable periods.

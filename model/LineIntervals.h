@@ -95,6 +95,15 @@ struct IntervalFigures {
     bool operator==(const IntervalFigures& o) const;
 };
 
+// The errored and severely errored ratios (ESR, SESR) over the available time, and the unavailable share
+// of the measured time, by the time the intervals cover (their lengths differ). None without that time.
+struct IntervalRatios {
+    std::optional<double> errored;
+    std::optional<double> severelyErrored;
+    std::optional<double> unavailable;
+};
+IntervalRatios RatiosOf(const IntervalFigures& figures);
+
 // The figures a front end publishes, each with the counter families of its intervals and of the seconds
 // they cover (kMetricFamilyCount where it has none). JSON keys and recording columns are the name with
 // "_intervals" and "_seconds".
@@ -133,7 +142,7 @@ public:
     // Decides the pending intervals as if the state held (the end of a history).
     void Finish();
 
-    // The intervals decided since the last call, in order.
+    // The intervals decided since the last call, in order; they are kept until taken.
     std::vector<DecidedInterval> TakeDecided();
     // The figures of every interval decided so far, also those already taken.
     const IntervalFigures& Settled() const { return m_settled; }

@@ -236,6 +236,21 @@ TEST(LineIntervals, SecondsAreTheIntervalLengthsSummed) {
     EXPECT_EQ(f.unavailable, (IntervalTally{1, 12000}));
     EXPECT_EQ(f.available, (IntervalTally{3, 15003}));
     EXPECT_DOUBLE_EQ(f.fec.Seconds(), 5.003);
+    // By time: 10000 of 15003 ms errored, 5100 severely; 12000 of 27003 measured ms unavailable.
+    const IntervalRatios r = RatiosOf(f);
+    EXPECT_DOUBLE_EQ(*r.errored, 10000.0 / 15003.0);
+    EXPECT_DOUBLE_EQ(*r.severelyErrored, 5100.0 / 15003.0);
+    EXPECT_DOUBLE_EQ(*r.unavailable, 12000.0 / 27003.0);
+}
+
+TEST(LineIntervals, NoRatiosWithoutTheTimeTheyAreOf) {
+    IntervalFigures f;
+    f.unmeasured = {3, 15000};
+    EXPECT_FALSE(RatiosOf(f).errored);
+    EXPECT_FALSE(RatiosOf(f).unavailable);
+    f.unavailable = {2, 10000};
+    EXPECT_FALSE(RatiosOf(f).severelyErrored);
+    EXPECT_EQ(RatiosOf(f).unavailable, 1.0);
 }
 
 // ---- Intervals from raw passes ----
