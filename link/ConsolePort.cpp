@@ -193,7 +193,7 @@ RegResult CConsolePort::Exchange(std::uint8_t op, const char* address, const cha
     m_replyOutcome = Outcome::NoAnswer; // until the worker has checked the echo
     m_bBusy.store(1);
     m_requestEvent.Set();
-    const Outcome waited = WaitForWorker();
+    const Outcome waited = WaitForResult();
     // Only an answered exchange says anything; a time-out or shutdown says why it did not.
     const Outcome outcome = waited == Outcome::Answered ? m_replyOutcome : waited;
     RegResult result = outcome == Outcome::Answered ? RegResult::Answer(m_result) : RegResult::Fail(outcome);
@@ -203,7 +203,7 @@ RegResult CConsolePort::Exchange(std::uint8_t op, const char* address, const cha
     return result;
 }
 
-Outcome CConsolePort::WaitForWorker() {
+Outcome CConsolePort::WaitForResult() {
     for (;;) {
         if (m_bBusy.load()) {
             bool finished = false;

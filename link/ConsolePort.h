@@ -96,7 +96,7 @@ public:
 private:
     // Waits for the worker; Answered when it finished the command (its value is then in m_result), else
     // why it did not.
-    Outcome WaitForWorker();
+    Outcome WaitForResult();
     // One poll period of the wait: true as soon as the worker has finished the command (or a stop was
     // asked for), false when the period passed without either.
     bool WaitOnePeriod();
