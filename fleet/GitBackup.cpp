@@ -183,8 +183,6 @@ public:
         return m_dir + ": git " + what + " failed: " + said;
     }
 
-    const std::string& Program() const { return m_program; }
-
 private:
     std::string m_program;
     std::string m_dir;

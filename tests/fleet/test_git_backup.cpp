@@ -238,6 +238,21 @@ TEST_F(GitBackupTest, CommitRefusedByAHookPutsTheFilesBack) {
     ExpectFsckClean();
 }
 
+TEST_F(GitBackupTest, FileThatCannotBeWrittenPutsTheRunsFilesBack) {
+    Run({BackupBoard{"east", "a", BoardSide::Lt, Saved(), {}}});
+    // The site's folder cannot be made: a link to nowhere holds its name (the file is read as missing).
+    fs::create_symlink(m_root + "/nowhere", m_repo + "/north");
+
+    const BackupError error = Refused(
+        {BackupBoard{"east", "a", BoardSide::Lt, OtherCarrier(), {}}, Board("b", BoardSide::Lt, Saved())});
+    EXPECT_EQ(error.kind, BackupErrorKind::WriteFailed);
+    EXPECT_NE(error.message.find(m_repo + "/north/b.LT: cannot be written: "), std::string::npos)
+        << error.message;
+    EXPECT_EQ(ReadAll(m_repo + "/east/a.LT"), WriteConfigFile(kConfigSideLT, Saved()));
+    EXPECT_EQ(Git("status --porcelain"), "?? north\n");
+    EXPECT_EQ(Commits(), 1);
+}
+
 TEST_F(GitBackupTest, PathThatIsAFileIsRefused) {
     std::ofstream(m_repo) << "not a folder";
     const BackupError error = Refused({Board("a", BoardSide::Lt, Saved())});
