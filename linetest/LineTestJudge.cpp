@@ -50,23 +50,21 @@ struct PhyFindings {
 
 // The link fail counter is 8 bits: each pass adds its change over the wrap, so 250 -> 3 is +9 and a
 // counter that comes round to where it started has still changed.
-void FollowLinkFail(LineTestResult* r, const rec::PhySample& s, int* change, PhyFindings* f) {
+void FollowLinkFail(LineTestResult* r, const rec::PhySample& s, CWrappingCount* fails, PhyFindings* f) {
     if (!s.values.linkFailCount)
         return;
-    const int count = *s.values.linkFailCount;
-    if (r->linkFailLast) {
-        const int step = (count - *r->linkFailLast) & 0xFF;
-        if (step != 0)
-            KeepFirst(&f->linkBreach, s.time);
-        *change += step;
-    } else {
+    const std::uint8_t count = *s.values.linkFailCount;
+    const std::optional<std::uint64_t> before = fails->Total();
+    fails->Read(count);
+    if (before && fails->Total() != before)
+        KeepFirst(&f->linkBreach, s.time);
+    if (!r->linkFailFirst)
         r->linkFailFirst = count;
-    }
     r->linkFailLast = count;
 }
 
 void EvaluatePhy(LineTestResult* r, const rec::LineStore& store, PhyFindings* f) {
-    int change = 0;
+    CWrappingCount fails;
     for (std::size_t i = 0; i < store.phy.size(); ++i) {
         const rec::PhySample& s = store.phy[i];
         if (!s.answered) {
@@ -83,15 +81,15 @@ void EvaluatePhy(LineTestResult* r, const rec::LineStore& store, PhyFindings* f)
             Accumulate(&r->mseCenti, *v.mseCenti);
         if (v.txPowerDbmHz)
             Accumulate(&r->txPowerDb, *v.txPowerDbmHz);
-        FollowLinkFail(r, s, &change, f);
+        FollowLinkFail(r, s, &fails, f);
         // Latched and cleared by the read: every pass that sees it is one.
         if (Seen(s, kIndMicroInterruption)) {
             ++r->microInterruptions;
             KeepFirst(&f->linkBreach, s.time);
         }
     }
-    if (r->linkFailFirst)
-        r->linkFailChange = change;
+    if (const std::optional<std::uint64_t> change = fails.Total())
+        r->linkFailChange = static_cast<int>(*change);
 }
 
 // The line as each pass saw it, in time order: the reads before, the PHY passes, the reads after. A drop
@@ -130,12 +128,10 @@ void UnansweredStates(const LineTestResult& r, std::optional<rec::SampleTime>* u
 
 // The pass at which the mean so far first went above the limit.
 std::optional<rec::SampleTime> RsBreach(const LineTestResult& r) {
-    std::uint64_t count = 0;
-    double seconds = 0;
+    CCountedRate rs;
     for (const RsCount& c : r.rsCounts) {
-        count += c.count;
-        seconds += c.seconds;
-        if (seconds > 0 && static_cast<double>(count) / seconds > r.options.criteria.maxRsPerSecond)
+        rs.Add(c.count, c.seconds);
+        if (rs.PerSecond() && *rs.PerSecond() > r.options.criteria.maxRsPerSecond)
             return c.time;
     }
     return std::nullopt;
@@ -211,6 +207,13 @@ bool* CheckOf(Criteria* criteria, CriterionId id) {
     return nullptr;
 }
 
+CCountedRate RsCounted(const std::vector<RsCount>& counts) {
+    CCountedRate rs;
+    for (const RsCount& c : counts)
+        rs.Add(c.count, c.seconds);
+    return rs;
+}
+
 void Evaluate(LineTestResult* r) {
     const Criteria& k = r->options.criteria;
     r->snrCenti = {};
@@ -223,15 +226,10 @@ void Evaluate(LineTestResult* r) {
     r->downPasses = 0;
     r->drops.clear();
     r->criteria.clear();
-    r->rsTotal = 0;
-    r->rsSeconds = 0;
-    for (const RsCount& c : r->rsCounts) {
-        r->rsTotal += c.count;
-        r->rsSeconds += c.seconds;
-    }
-    r->rsPerSecond.reset();
-    if (r->rsSeconds > 0)
-        r->rsPerSecond = static_cast<double>(r->rsTotal) / r->rsSeconds;
+    const CCountedRate counted = RsCounted(r->rsCounts);
+    r->rsTotal = counted.Total();
+    r->rsSeconds = counted.Seconds();
+    r->rsPerSecond = counted.PerSecond();
 
     PhyFindings phy;
     std::optional<rec::SampleTime> ethBreach;

@@ -13,6 +13,11 @@ std::int64_t MonoNow() {
     return rec::Now().monoMs;
 }
 
+// The monotonic clock's time of a sample, as the raw-count figures take it.
+CClearedCount::Clock::time_point Monotonic(const rec::SampleTime& time) {
+    return CClearedCount::Clock::time_point(std::chrono::milliseconds(time.monoMs));
+}
+
 // The board answered what was asked: a garbled reply carried nothing the test could see.
 bool IsAnswer(Outcome outcome) {
     return outcome == Outcome::Answered;
@@ -87,7 +92,7 @@ void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
     if (read.outcome == Outcome::Garbled) {
         // The corrected-error count was taken and cleared, but what it said is lost.
         ++r->garbledPasses;
-        m_lastPhy = now;
+        m_rsCorrected.Cleared(Monotonic(now));
         Note("Pass " + std::to_string(r->passes) + ": a garbled reply; its PHY values are lost");
         return;
     }
@@ -99,11 +104,16 @@ void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
         m_feed->AddPhy(sample);
     if (!answered)
         return;
-    // The counter clears when read: the first pass only starts the count.
-    if (m_lastPhy && read.raw.rsCorrected.ok())
-        r->rsCounts.push_back({now, static_cast<std::uint32_t>(read.raw.rsCorrected.value),
-                               static_cast<double>(now.monoMs - m_lastPhy->monoMs) / 1000.0});
-    m_lastPhy = now;
+    // The counter clears when read: the first pass only starts the count, and a count that did not come
+    // back starts it again.
+    if (!read.raw.rsCorrected.ok()) {
+        m_rsCorrected.Cleared(Monotonic(now));
+        return;
+    }
+    const auto count = static_cast<std::uint32_t>(read.raw.rsCorrected.value);
+    m_rsCorrected.Read(count, Monotonic(now));
+    if (const std::optional<double> seconds = m_rsCorrected.Seconds())
+        r->rsCounts.push_back({now, count, *seconds});
 }
 
 void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
@@ -145,15 +155,9 @@ LineTestProgress CLineTest::Progress(const LineTestResult& r, const char* phase)
     p.passes = r.passes;
     p.unansweredPasses = r.unansweredPasses;
     p.phase = phase;
-    std::uint64_t count = 0;
-    double seconds = 0;
-    for (const RsCount& c : r.rsCounts) {
-        count += c.count;
-        seconds += c.seconds;
-    }
-    p.rsTotal = count;
-    if (seconds > 0)
-        p.rsPerSecond = static_cast<double>(count) / seconds;
+    const CCountedRate rs = RsCounted(r.rsCounts);
+    p.rsTotal = rs.Total();
+    p.rsPerSecond = rs.PerSecond();
     m_own->Read([&](const rec::LineStore& store) {
         if (store.phy.empty() || !store.phy.back().answered)
             return;

@@ -5,6 +5,7 @@
 // nothing is written to the board.
 
 #include "linetest/LineTestResult.h"
+#include "model/RawCounts.h"
 
 #include <atomic>
 #include <chrono>
@@ -61,8 +62,8 @@ private:
     std::condition_variable m_cv;
     std::chrono::steady_clock::time_point m_startMono;
     std::optional<ops::PhyReferences> m_references;
-    // The last read that cleared the PHY and Ethernet counters.
-    std::optional<rec::SampleTime> m_lastPhy;
+    // The corrected RS error counter, and the last read that cleared the Ethernet counters.
+    CClearedCount m_rsCorrected;
     std::optional<rec::SampleTime> m_lastEth;
 };
 
