@@ -246,7 +246,7 @@ void Evaluate(LineTestResult* r) {
         r->drops.empty() ? std::nullopt : std::optional<rec::SampleTime>(r->drops.front());
 
     CriterionResult snr = Judge(CriterionId::MinSnr, k.checkSnr);
-    snr.limit = "at least " + FormatHundredths(k.minSnrCenti) + " dB";
+    snr.limit = "at least " + Centi(k.minSnrCenti) + " dB";
     snr.measured = r->snrCenti.count ? "lowest " + Centi(r->snrCenti.min) + " dB" : "unknown";
     snr.passed = r->snrCenti.count > 0 && !phy.snrBreach;
     snr.firstBreach = phy.snrBreach;

@@ -106,7 +106,9 @@ std::string SpeedText(const ops::SpeedRead& speed, bool read) {
 void DirectionCells(const ops::DirectionSettings& d, std::vector<std::string>* cells) {
     cells->push_back(d.constellation ? Trim(d.constellationText) : "unknown");
     cells->push_back(d.interpolation ? std::to_string(d.interpolation->factor) : "unknown");
-    cells->push_back(d.rateText.empty() ? "unknown" : d.rateText + " Mbit/s");
+    // The report writes a point: the rate as the Link page shows it has a comma.
+    const std::string rate = FormatLineRate(d.rate, DecimalMark::Point);
+    cells->push_back(rate.empty() ? "unknown" : rate + " Mbit/s");
     cells->push_back(d.carrierText + " MHz");
 }
 

@@ -424,9 +424,9 @@ TEST(LineTestCriteria, RsMeanAtTheLimitPassesAndAboveItFails) {
 }
 
 TEST(LineTestFigures, HundredthsRoundHalfAway) {
-    EXPECT_EQ(Centi(3650.5), "36,51");
-    EXPECT_EQ(Centi(3650.49), "36,50");
-    EXPECT_EQ(Centi(3650.0), "36,50");
+    EXPECT_EQ(Centi(3650.5), "36.51");
+    EXPECT_EQ(Centi(3650.49), "36.50");
+    EXPECT_EQ(Centi(3650.0), "36.50");
 }
 
 // The corrected RS errors of a run, as the raw-count figures make them: the first count only starts it, a
