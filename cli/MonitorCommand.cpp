@@ -173,7 +173,8 @@ std::string SharedRecording(const std::vector<std::string>& devices, const std::
 
 std::vector<std::optional<double>> SnrBaselines(const std::vector<std::string>& named,
                                                 const std::vector<std::string>& devices,
-                                                const std::vector<std::string>& baselines, std::string* error) {
+                                                const std::vector<std::string>& baselines,
+                                                std::string* error) {
     std::vector<std::optional<double>> out(devices.size());
     for (const std::string& text : baselines) {
         const std::size_t eq = text.rfind('=');

@@ -29,7 +29,8 @@ struct MonitorArguments {
 // text not of that form, a port not polled, a port given twice or a value that is not a finite number.
 std::vector<std::optional<double>> SnrBaselines(const std::vector<std::string>& named,
                                                 const std::vector<std::string>& devices,
-                                                const std::vector<std::string>& baselines, std::string* error);
+                                                const std::vector<std::string>& baselines,
+                                                std::string* error);
 
 // The recording file of each device, or an empty list with *error set when the --record options do not
 // fit the devices: one per device, or one for all that names {device} (replaced by the device's file

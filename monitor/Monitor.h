@@ -103,7 +103,7 @@ private:
     CClearedCount m_rsCorrected;
     CWrappingCount m_linkFailures;
     CLinePerformance m_performance;
-    std::uint64_t m_intervals = 0; // intervals added to m_performance
+    std::uint64_t m_intervals = 0;    // intervals added to m_performance
     std::optional<bool> m_lastLineUp; // the line's state as last known, for "came up"
     bool m_everAnswered = false;
     bool m_lostSinceAnswer = false;

@@ -36,8 +36,9 @@ public:
     ~CMonitorRecording();
 
     // One finished pass. Its rows are written once the class of its interval is final (at once, or when
-    // the run of severely errored intervals it is in is decided: at most 9 passes later). A write that fails is reported once; the file is opened again before each pass
-    // until it can be written (a cut row left by the failure is ended and noted then).
+    // the run of severely errored intervals it is in is decided: at most 9 passes later). A write that fails
+    // is reported once; the file is opened again before each pass until it can be written (a cut row left by
+    // the failure is ended and noted then).
     void AddPass(const Snapshot& s);
 
     // Times the recorder was started afresh to keep memory bounded.

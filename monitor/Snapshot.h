@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 #include <utility>
+#include <vector>
 
 namespace tessor::monitor {
 

@@ -756,7 +756,7 @@ TEST(MonitorIntervals, ErrorsARetrainAndAnOutageAreCountedAndRecordedAsInjected)
         const int n = reads.fetch_add(1);
         pair([n](CSimModemPair& p) {
             p.FixCount(0x8D04, n == 2 ? 5 : n == 3 ? 20 : 0); // 0.5 %: errored; 2 %: severely errored
-            p.FixCount(0x8C91, n == 3 ? 7 : 0);                // interval 4: FEC
+            p.FixCount(0x8C91, n == 3 ? 7 : 0);               // interval 4: FEC
             if (n == 5)
                 p.DropLine(); // interval 6: a retrain
             if (n == 7 || n == 19)
@@ -820,7 +820,8 @@ TEST(MonitorIntervals, ErrorsARetrainAndAnOutageAreCountedAndRecordedAsInjected)
     EXPECT_EQ(passes[20].upSinceUnixSeconds, wallSeconds(20));
     EXPECT_EQ(last.upSinceUnixSeconds, wallSeconds(20));
     EXPECT_EQ(RenderExposition(passes[8]).find("tessor_line_up_since_timestamp_seconds{"), std::string::npos);
-    EXPECT_NE(text.find("tessor_line_up_since_timestamp_seconds{port=\"sim\",side=\"lt\"} "), std::string::npos);
+    EXPECT_NE(text.find("tessor_line_up_since_timestamp_seconds{port=\"sim\",side=\"lt\"} "),
+              std::string::npos);
 
     // The recording holds each pass's final class, read back through the reader.
     std::vector<std::string> expected(kPasses, "good");
