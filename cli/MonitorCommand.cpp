@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -170,6 +171,37 @@ std::string SharedRecording(const std::vector<std::string>& devices, const std::
     return std::string();
 }
 
+std::vector<std::optional<double>> SnrBaselines(const std::vector<std::string>& named,
+                                                const std::vector<std::string>& devices,
+                                                const std::vector<std::string>& baselines,
+                                                std::string* error) {
+    std::vector<std::optional<double>> out(devices.size());
+    for (const std::string& text : baselines) {
+        const std::size_t eq = text.rfind('=');
+        const std::string port = eq == std::string::npos ? std::string() : text.substr(0, eq);
+        const std::string value = eq == std::string::npos ? std::string() : text.substr(eq + 1);
+        char* end = nullptr;
+        const double db = value.empty() ? 0.0 : std::strtod(value.c_str(), &end);
+        if (port.empty() || value.empty() || *end != '\0' || !std::isfinite(db)) {
+            *error = "--snr-baseline " + text + ": expected PORT=DB, e.g. /dev/ttyUSB0=38.5";
+            return {};
+        }
+        std::size_t i = 0;
+        while (i < devices.size() && named[i] != port && devices[i] != port)
+            ++i;
+        if (i == devices.size()) {
+            *error = "--snr-baseline " + text + ": " + port + " is not among the devices polled";
+            return {};
+        }
+        if (out[i]) {
+            *error = "--snr-baseline: " + port + " is given a baseline twice";
+            return {};
+        }
+        out[i] = db;
+    }
+    return out;
+}
+
 CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     CLI::App* cmd = app.add_subcommand(
         "monitor", "poll the boards and serve their health on a Prometheus endpoint until SIGTERM or SIGINT");
@@ -210,6 +242,10 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     cmd->add_option("--web.config.file", args.webConfig,
                     "YAML file of the endpoint's TLS, client certificates, basic authentication users "
                     "(bcrypt) and response headers, as Prometheus exporters take it; read again on SIGHUP");
+    cmd->add_option("--snr-baseline", args.snrBaselines,
+                    "PORT=DB: the SNR the line of that device was accepted with (linetest --json gives it), "
+                    "published for the alert on a fall from it; may be given once per device")
+        ->allow_extra_args(false);
     return cmd;
 }
 
@@ -235,6 +271,9 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         usage.empty() ? RecordingPaths(devices, args.record, &usage) : std::vector<std::string>();
     if (usage.empty())
         usage = SharedRecording(devices, recordPaths);
+    const std::vector<std::optional<double>> baselines =
+        usage.empty() ? SnrBaselines(named, devices, args.snrBaselines, &usage)
+                      : std::vector<std::optional<double>>();
     if (!usage.empty()) {
         Log(usage);
         return 2;
@@ -277,6 +316,7 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         options.interval = std::chrono::milliseconds(static_cast<long>(args.intervalSeconds * 1000.0));
         options.answerTimeout = std::chrono::milliseconds(answerTimeoutMs);
         options.crystalHz = CrystalHz(args.crystal);
+        options.snrBaselineDb = baselines[i];
         auto board = std::make_unique<Board>();
         if (!recordPaths.empty()) {
             std::string error;

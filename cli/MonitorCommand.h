@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,16 @@ struct MonitorArguments {
     bool jsonl = false;
     std::vector<std::string> record; // one file per device, or one pattern with {device}; none: no recording
     std::string webConfig;           // --web.config.file: TLS and authentication of the endpoint; empty: none
+    std::vector<std::string> snrBaselines; // --snr-baseline PORT=DB, any number
 };
+
+// The SNR baseline of each device (in their order; empty where none is given) from PORT=DB texts, where
+// PORT is a device as named on the command line or as it resolves. An empty list with *error set for a
+// text not of that form, a port not polled, a port given twice or a value that is not a finite number.
+std::vector<std::optional<double>> SnrBaselines(const std::vector<std::string>& named,
+                                                const std::vector<std::string>& devices,
+                                                const std::vector<std::string>& baselines,
+                                                std::string* error);
 
 // The recording file of each device, or an empty list with *error set when the --record options do not
 // fit the devices: one per device, or one for all that names {device} (replaced by the device's file

@@ -54,6 +54,11 @@ const std::array<MetricFamilyDef, kMetricFamilyCount> kMetricFamilies{{
      "The time the unavailable intervals cover: their lengths summed."},
     {"tessor_line_up_since_timestamp_seconds", "gauge", "seconds",
      "Unix time the current sync began, as the poll passes saw it; absent while the line is down."},
+    {"tessor_line_available_seconds_total", "counter", "seconds",
+     "The time the measured intervals outside unavailable periods cover: the base of the errored and "
+     "severely errored second ratios."},
+    {"tessor_line_snr_baseline_decibels", "gauge", "decibels",
+     "The SNR the line was accepted with, as configured for the board."},
 }};
 
 const std::array<const char*, kCounterDefCount> kEthernetCounterHelp{

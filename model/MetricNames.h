@@ -41,6 +41,8 @@ enum MetricFamily {
     kMetricSeverelyErroredSeconds,
     kMetricUnavailableSeconds,
     kMetricUpSince,
+    kMetricAvailableSeconds,
+    kMetricSnrBaseline,
     kMetricFamilyCount
 };
 

@@ -68,6 +68,19 @@ enum class Published {
     kLastPassAge,
     kPollStale,
     kOutputDropped,
+    // Line performance by interval
+    kIntervalClass,
+    kErroredIntervals,
+    kErroredSeconds,
+    kSeverelyErroredIntervals,
+    kSeverelyErroredSeconds,
+    kUnavailableIntervals,
+    kUnavailableSeconds,
+    kFecIntervals,
+    kUnmeasuredIntervals,
+    kAvailableSeconds,
+    kUpSince,
+    kSnrBaseline,
     kCount
 };
 

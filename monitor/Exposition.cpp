@@ -136,6 +136,23 @@ void WriteBoardInfo(CFamilyWriter& w, const Snapshot& s) {
              {{"chip", hex(*id.chip)}, {"revision", hex(*id.revision)}, {"firmware", hex(*id.firmware)}});
 }
 
+void WriteIntervals(CFamilyWriter& w, const Snapshot& s) {
+    for (const IntervalFigureDef& f : kIntervalFigures) {
+        const IntervalTally& tally = s.intervals.*f.tally;
+        w.Counter(f.intervals, tally.intervals);
+        if (f.seconds != kMetricFamilyCount) {
+            w.Begin(f.seconds);
+            w.Sample(Number(tally.Seconds()));
+        }
+    }
+    w.Begin(kMetricAvailableSeconds);
+    w.Sample(Number(s.intervals.available.Seconds()));
+    // Only while the board answers: a silent board says nothing of the line.
+    if (s.boardUp)
+        w.Gauge(kMetricUpSince, s.upSinceUnixSeconds);
+    w.Gauge(kMetricSnrBaseline, s.snrBaselineDb);
+}
+
 } // namespace
 
 std::string RenderExposition(const Snapshot& s) {
@@ -149,6 +166,7 @@ std::string RenderExposition(const Snapshot& s) {
         WriteBoardInfo(w, s);
         WriteLine(w, s);
     }
+    WriteIntervals(w, s);
     w.Counter(kMetricRsCorrectedTotal, s.rsCorrectedTotal);
     w.Counter(kMetricLinkFailuresTotal, s.linkFailuresTotal);
     for (int i = 0; i < kEthernetCounterCount; ++i) {

@@ -47,6 +47,20 @@ std::string RenderJsonLine(const Snapshot& s) {
     for (std::size_t i = 0; i < kCounterDefs.size(); ++i)
         ethernet[ops::kEthernetCounters[i].name] = s.ethernet[i];
     j[NameOf(Published::kEthernetTotals)] = ethernet;
+    for (const auto& [name, tally] :
+         {std::pair{Published::kErroredIntervals, &IntervalFigures::errored},
+          {Published::kSeverelyErroredIntervals, &IntervalFigures::severelyErrored},
+          {Published::kUnavailableIntervals, &IntervalFigures::unavailable},
+          {Published::kFecIntervals, &IntervalFigures::fec},
+          {Published::kUnmeasuredIntervals, &IntervalFigures::unmeasured}})
+        j[NameOf(name)] = (s.intervals.*tally).intervals;
+    for (const auto& [name, tally] : {std::pair{Published::kErroredSeconds, &IntervalFigures::errored},
+                                      {Published::kSeverelyErroredSeconds, &IntervalFigures::severelyErrored},
+                                      {Published::kUnavailableSeconds, &IntervalFigures::unavailable},
+                                      {Published::kAvailableSeconds, &IntervalFigures::available}})
+        j[NameOf(name)] = (s.intervals.*tally).Seconds();
+    j[NameOf(Published::kUpSince)] = s.boardUp ? Value(s.upSinceUnixSeconds) : nlohmann::json(nullptr);
+    j[NameOf(Published::kSnrBaseline)] = Value(s.snrBaselineDb);
     j[NameOf(Published::kPollDuration)] = Value(s.passDurationSeconds);
     j[NameOf(Published::kReconnections)] = s.reconnections;
     j[NameOf(Published::kTimeouts)] = s.timeOuts;

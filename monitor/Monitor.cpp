@@ -16,8 +16,9 @@ double UnixNow() {
 
 CMonitor::CMonitor(MonitorOptions options, PassCallback onPass, Log log)
     : m_options(std::move(options)), m_onPass(std::move(onPass)), m_log(std::move(log)),
-      m_retry(m_options.firstRetry) {
+      m_performance(m_options.intervalRules), m_retry(m_options.firstRetry) {
     m_state.port = m_options.device;
+    m_state.snrBaselineDb = m_options.snrBaselineDb;
     Publish(m_state, false);
 }
 
@@ -159,10 +160,11 @@ void CMonitor::MarkDown(Snapshot& s) {
     s.haveLink = false;
 }
 
-std::optional<double> CMonitor::Count(const PassResults& results, Snapshot& s) {
+std::optional<double> CMonitor::Count(const PassResults& results, Snapshot& s, Clock::time_point* readAt) {
     // Timed after the PHY reads: the three reads after 8C91 take the same time in every pass, so the time
     // between two of these is the time between the two 8C91 reads.
     const auto at = m_options.readClock ? m_options.readClock() : Clock::now();
+    *readAt = at;
     CountPhyPass(results.phy, at, m_rsCorrected, m_linkFailures);
     s.rsCorrectedTotal = m_rsCorrected.Total();
     s.linkFailuresTotal = m_linkFailures.Total();
@@ -186,6 +188,36 @@ bool CMonitor::ReadSettings(CBoardPasses& passes, Snapshot& s) {
     return true;
 }
 
+void CMonitor::AddInterval(bool answered, Clock::time_point readAt, Snapshot& s) {
+    PassResults& results = s.results;
+    PassReads reads;
+    reads.monoMs = std::chrono::duration_cast<std::chrono::milliseconds>(readAt.time_since_epoch()).count();
+    reads.wallMs = results.at.wallMs;
+    reads.answered = answered;
+    reads.phy = results.phyValues;
+    if (results.ethernetRead) {
+        for (std::size_t i = 0; i < reads.ethernet.size(); ++i) {
+            if (!(results.ethernetFailed & 1u << i))
+                reads.ethernet[i] = results.ethernet[i];
+        }
+    }
+    const CLinePerformance::Added added = m_performance.Add(reads);
+    results.intervalClass = added.provisional;
+    if (added.interval)
+        results.intervalIndex = m_intervals++;
+    for (const DecidedInterval& d : added.decided) {
+        results.decided.emplace_back(d.index, d.value);
+        if (d.index == results.intervalIndex)
+            results.classFinal = true;
+    }
+    s.intervals = m_performance.Settled().total;
+    const std::optional<std::int64_t> upSince = m_performance.UpSinceWallMs();
+    if (upSince)
+        s.upSinceUnixSeconds = static_cast<double>(*upSince) / 1000.0;
+    else
+        s.upSinceUnixSeconds.reset();
+}
+
 void CMonitor::RunPass() {
     CBoardSession& session = *m_session;
     CBoardPasses passes(session);
@@ -201,7 +233,8 @@ void CMonitor::RunPass() {
     results = PassResults{};
     results.phyRead = ok && passes.ReadPhy(s.id.references, phy, &results.phy);
     results.phyValues = phy;
-    const std::optional<double> rsPerSecond = Count(results, s);
+    Clock::time_point readAt;
+    const std::optional<double> rsPerSecond = Count(results, s, &readAt);
     ok = results.phyRead;
     results.ethernetRead = ok && passes.ReadEthernet(s.ethernet, &results.ethernet, &results.ethernetFailed);
     // A pass in which not one reply was valid tells nothing of the board: it is down, not up without
@@ -239,6 +272,7 @@ void CMonitor::RunPass() {
     } else {
         MarkDown(s);
     }
+    AddInterval(ok, readAt, s);
     const bool stopping = Stopping();
     if (!ok && !stopping) {
         m_lostSinceAnswer = true;

@@ -5,6 +5,7 @@
 // answer is marked down and tried again at the next interval; a device that went away is reopened by name
 // with a growing pause between tries. Each finished pass is published as a snapshot that scrapes read.
 
+#include "model/LinePerformance.h"
 #include "monitor/BoardSession.h"
 #include "monitor/Counts.h"
 #include "monitor/Snapshot.h"
@@ -32,6 +33,9 @@ struct MonitorOptions {
     CConsolePort::DeviceOpener opener;
     // The clock that times the reads a rate is made from; empty: the steady clock (tests give their own).
     std::function<std::chrono::steady_clock::time_point()> readClock;
+    // The board's SNR baseline in dB, published as it is; empty: none known.
+    std::optional<double> snrBaselineDb;
+    IntervalRules intervalRules;
 };
 
 class CMonitor {
@@ -73,7 +77,11 @@ private:
     static void MarkDown(Snapshot& s);
     void Publish(const Snapshot& s, bool passCompleted);
     // Adds the pass's raw counts to the totals and sets the RS rate.
-    std::optional<double> Count(const PassResults& results, Snapshot& s);
+    // at: the time of the PHY reads by the read clock.
+    std::optional<double> Count(const PassResults& results, Snapshot& s,
+                                std::chrono::steady_clock::time_point* at);
+    // Feeds the pass to the line performance figures.
+    void AddInterval(bool answered, std::chrono::steady_clock::time_point readAt, Snapshot& s);
 
     MonitorOptions m_options;
     PassCallback m_onPass;
@@ -94,6 +102,8 @@ private:
     bool m_needSettings = true;
     CClearedCount m_rsCorrected;
     CWrappingCount m_linkFailures;
+    CLinePerformance m_performance;
+    std::uint64_t m_intervals = 0;    // intervals added to m_performance
     std::optional<bool> m_lastLineUp; // the line's state as last known, for "came up"
     bool m_everAnswered = false;
     bool m_lostSinceAnswer = false;

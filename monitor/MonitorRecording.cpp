@@ -27,7 +27,29 @@ std::unique_ptr<CMonitorRecording> CMonitorRecording::Open(const std::string& pa
     return r;
 }
 
+CMonitorRecording::~CMonitorRecording() {
+    for (const Snapshot& s : m_waiting)
+        Write(s);
+}
+
 void CMonitorRecording::AddPass(const Snapshot& s) {
+    for (Snapshot& waiting : m_waiting) {
+        for (const auto& [index, value] : s.results.decided) {
+            if (waiting.results.intervalIndex == index) {
+                waiting.results.intervalClass = value;
+                waiting.results.classFinal = true;
+            }
+        }
+    }
+    m_waiting.push_back(s);
+    while (!m_waiting.empty() &&
+           (m_waiting.front().results.classFinal || !m_waiting.front().results.intervalIndex)) {
+        Write(m_waiting.front());
+        m_waiting.pop_front();
+    }
+}
+
+void CMonitorRecording::Write(const Snapshot& s) {
     if (m_reload && m_reload->Generation() != m_reloadSeen) {
         m_reloadSeen = m_reload->Generation();
         Reopen("Recording file reopened on SIGHUP");
@@ -38,10 +60,13 @@ void CMonitorRecording::AddPass(const Snapshot& s) {
         if (!m_down)
             m_recorder->NoteNoAnswer(time);
         m_down = true;
-        m_recorder->AddPhy(rec::MakePhySample(time, PhyValues{}, false));
+        rec::PhySample phy = rec::MakePhySample(time, PhyValues{}, false);
+        phy.intervalClass = s.results.intervalClass;
+        m_recorder->AddPhy(phy);
     } else {
         m_down = false;
         m_lastPhy = rec::MakePhySample(time, s.results.phyValues, true);
+        m_lastPhy.intervalClass = s.results.intervalClass;
         m_havePhy = true;
         m_recorder->AddPhy(m_lastPhy);
         rec::EthSample eth;

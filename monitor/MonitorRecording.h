@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,8 +32,13 @@ public:
     Open(const std::string& path, std::chrono::milliseconds interval, Log log, std::string* error,
          std::size_t memoryLimit = kDefaultMemoryLimit, const CReloadRequest* reload = nullptr);
 
-    // One finished pass. A write that fails is reported once; the file is opened again before each pass
-    // until it can be written (a cut row left by the failure is ended and noted then).
+    // Writes the passes still waiting for their class, each with its class as it stands.
+    ~CMonitorRecording();
+
+    // One finished pass. Its rows are written once the class of its interval is final (at once, or when
+    // the run of severely errored intervals it is in is decided: at most 9 passes later). A write that fails
+    // is reported once; the file is opened again before each pass until it can be written (a cut row left by
+    // the failure is ended and noted then).
     void AddPass(const Snapshot& s);
 
     // Times the recorder was started afresh to keep memory bounded.
@@ -40,6 +46,7 @@ public:
 
 private:
     CMonitorRecording() = default;
+    void Write(const Snapshot& s);
     void Renew();
     // Closes the file and opens it again by its name; the recorder goes on from the last samples.
     void Reopen(const char* note);
@@ -58,6 +65,7 @@ private:
     rec::PhySample m_lastPhy; // the last one the board answered: what event derivation compares with
     rec::EthSample m_lastEth;
     int m_renewals = 0;
+    std::deque<Snapshot> m_waiting; // passes whose interval's class is not final yet, in order
     const CReloadRequest* m_reload = nullptr;
     unsigned m_reloadSeen = 0;
 };

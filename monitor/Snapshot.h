@@ -3,12 +3,14 @@
 // Everything one scrape or one JSON line reports: the readings of the last completed pass and the
 // monitor's own health figures.
 
+#include "model/LineIntervals.h"
 #include "monitor/BoardReadings.h"
 #include "recorder/LineSamples.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessor::monitor {
@@ -25,6 +27,14 @@ struct PassResults {
     // When the pass's reads ended: its recording rows carry this time, not the time the recording's
     // queue got round to them.
     rec::SampleTime at;
+    // The class of the interval this pass ends as it stood after the pass; none for the first pass.
+    std::optional<IntervalClass> intervalClass;
+    // The place of that interval among the monitor's intervals (from 0), and whether its class is final.
+    std::optional<std::uint64_t> intervalIndex;
+    bool classFinal = false;
+    // The intervals whose class became final with this pass (earlier ones waited for availability to be
+    // decided): their index and class.
+    std::vector<std::pair<std::uint64_t, IntervalClass>> decided;
 };
 
 struct Snapshot {
@@ -52,6 +62,12 @@ struct Snapshot {
     std::uint64_t timeOuts = 0;
     std::uint64_t corruptedReplies = 0;
     PassResults results; // of the last pass, for the recording
+    // Line performance since the monitor started: the settled figures only, so that counters never go
+    // down (the last few intervals may still wait for availability to be decided).
+    IntervalFigures intervals;
+    // Unix time the current sync began as the passes saw it; unknown while the line is down.
+    std::optional<double> upSinceUnixSeconds;
+    std::optional<double> snrBaselineDb; // configured for the board
 };
 
 // The Prometheus text exposition (version 0.0.4) of a snapshot.

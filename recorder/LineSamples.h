@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/LineIntervals.h"
 #include "model/LineVocabulary.h"
 #include "model/PhyValues.h"
 
@@ -35,6 +36,8 @@ struct PhySample {
     std::optional<std::int32_t> rsCentiPerSecond;
     bool answered = true;  // false: the board did not answer this pass
     bool afterGap = false; // samples before it are too long ago to join it with a line
+    // The class of the interval the pass ends, as the tool that took it judged it; none when not judged.
+    std::optional<IntervalClass> intervalClass;
 };
 
 // The sample of a decoded pass. A pass the board did not answer keeps the registers it read but no

@@ -29,6 +29,7 @@ std::vector<std::string> ColumnNames() {
     }
     names.emplace_back(NameOf(Published::kEvent));
     names.emplace_back(NameOf(Published::kDetail));
+    names.emplace_back(NameOf(Published::kIntervalClass));
     return names;
 }
 
@@ -48,7 +49,8 @@ bool MatchHeader(std::string_view line, std::vector<int>* columnOf, std::size_t*
             if (fields[f] == names[c] || std::find(former.begin(), former.end(), fields[f]) != former.end())
                 (*columnOf)[c] = static_cast<int>(f);
         }
-        if ((*columnOf)[c] < 0 && c != kColDetail && (c < kColRateFirst || c >= kColEvent)) {
+        if ((*columnOf)[c] < 0 && c != kColDetail && c != kColIntervalClass &&
+            (c < kColRateFirst || c >= kColEvent)) {
             *missing = names[c];
             return false;
         }

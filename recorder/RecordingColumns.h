@@ -28,6 +28,7 @@ enum Column {
     kColRateFirst = kColTotalFirst + kCounterCount,
     kColEvent = kColRateFirst + kCounterCount,
     kColDetail,
+    kColIntervalClass, // absent from files of earlier versions
     kColumnCount
 };
 

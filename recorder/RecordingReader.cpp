@@ -178,6 +178,12 @@ bool ReadPhyRow(const RowReader& row, PhySample* s) {
         if (set)
             v.indicators = static_cast<std::uint16_t>(v.indicators | 1u << i);
     }
+    const std::string_view intervalClass = row.Field(kColIntervalClass);
+    if (!intervalClass.empty()) {
+        s->intervalClass = IntervalClassOfName(std::string(intervalClass).c_str());
+        if (!s->intervalClass)
+            return false;
+    }
     return ReadAnswered(row, &s->answered);
 }
 

@@ -54,7 +54,9 @@ void AppendPhyRow(const LineStore& store, std::size_t index, std::string* out) {
     }
     out->push_back(',');
     out->push_back(s.answered ? '1' : '0');
-    Commas(3 * kCounterCount + 2, out);
+    Commas(3 * kCounterCount + 3, out);
+    if (s.intervalClass)
+        *out += IntervalClassName(*s.intervalClass);
     out->push_back('\n');
 }
 
@@ -78,7 +80,7 @@ void AppendEthRow(const LineStore& store, std::size_t index, std::string* out) {
         if (CounterRate(store, index, i, &rate) && rate < 9e18) // what a 64-bit row field holds
             AppendInt(static_cast<std::int64_t>(rate + 0.5), out);
     }
-    Commas(2, out);
+    Commas(3, out);
     out->push_back('\n');
 }
 
@@ -88,6 +90,7 @@ void AppendEventRow(const Event& event, std::string* out) {
     *out += EventKindName(event.kind);
     out->push_back(',');
     AppendQuoted(event.text, out);
+    out->push_back(',');
     out->push_back('\n');
 }
 

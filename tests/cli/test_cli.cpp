@@ -384,6 +384,9 @@ TEST(CliRefusals, ChangesNeedYesOffATerminalAndBadUsageSendsNothing) {
         {"counters", "--interval", "inf"},
         {"monitor", "--interval", "nan"},
         {"monitor", "--interval", "-inf"},
+        {"monitor", "--snr-baseline", "38.5"},
+        {"monitor", "--snr-baseline", "/dev/not-polled=38.5"},
+        {"monitor", "--snr-baseline", "=38.5"},
         {"frobnicate"},
         {},
     };

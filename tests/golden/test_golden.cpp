@@ -206,6 +206,8 @@ monitor::Snapshot SecondMonitorPass() {
     s.passStartUnixSeconds = 1765000000.5;
     s.passDurationSeconds = 0.25;
     s.lastGoodPassUnixSeconds = 1765000000.75;
+    s.upSinceUnixSeconds = 1764999000.25;
+    s.snrBaselineDb = 38.5;
     return s;
 }
 

@@ -728,6 +728,121 @@ TEST(MonitorRecording, RowsHoldThePassAsDecodedAndNoRegistersWithoutAnAnswer) {
     std::remove(path);
 }
 
+// The simulator driven, pass by pass, through errors, corrected errors, a retrain and an outage long
+// enough to make the line unavailable; the counters, the time since the sync began and the recording's
+// interval_class column are those of the injected faults. 1000 frames a read, 1 s between reads.
+TEST(MonitorIntervals, ErrorsARetrainAndAnOutageAreCountedAndRecordedAsInjected) {
+    auto sim = ManualSim();
+    sim->AdvanceTime(4000); // the line trains
+    auto pair = [&sim](auto f) {
+        sim->WithPair([&f](CSimModemPair& p) {
+            f(p);
+            return 0;
+        });
+    };
+    pair([](CSimModemPair& p) {
+        p.FixCount(0x8D20, 1000); // frames received
+        p.FixCount(0x8CF8, 0);    // receive errors
+        p.FixCount(0x8D04, 0);    // FCS errors
+        p.FixCount(0x8C91, 0);    // corrected RS errors
+    });
+    // The clock is read after the PHY reads of pass n and before its Ethernet reads: an FCS count set
+    // there is read in pass n, a line change or an RS count in pass n + 1. Interval n ends at pass n.
+    constexpr int kPasses = 33;
+    std::atomic<int> reads{0};
+    MonitorOptions options = SimOptions(sim, 20ms);
+    options.snrBaselineDb = 38.5;
+    options.readClock = [&reads, &sim, &pair] {
+        const int n = reads.fetch_add(1);
+        pair([n](CSimModemPair& p) {
+            p.FixCount(0x8D04, n == 2 ? 5 : n == 3 ? 20 : 0); // 0.5 %: errored; 2 %: severely errored
+            p.FixCount(0x8C91, n == 3 ? 7 : 0);               // interval 4: FEC
+            if (n == 5)
+                p.DropLine(); // interval 6: a retrain
+            if (n == 7 || n == 19)
+                p.SetLineCut(n == 7); // intervals 8..19 down, 20 up again
+        });
+        sim->AdvanceTime(n == 5 || n == 19 ? 4000 : 1000);
+        return std::chrono::steady_clock::time_point{} + std::chrono::seconds(n);
+    };
+    char path[] = "/tmp/tessor-monitor-intervals-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::remove(path);
+    std::vector<Snapshot> passes;
+    {
+        MonitorRun run(options);
+        for (int n = 1; n <= kPasses; ++n)
+            passes.push_back(run.Pass(static_cast<std::size_t>(n)));
+        run.Stop();
+        std::string error;
+        auto recording = CMonitorRecording::Open(path, 1000ms, nullptr, &error);
+        ASSERT_TRUE(recording) << error;
+        for (const Snapshot& s : passes)
+            recording->AddPass(s);
+    }
+    for (const Snapshot& s : passes)
+        ASSERT_TRUE(s.boardUp);
+
+    // Errored 2, 3, 6 (severely 3 and 6), FEC 4; unavailable from the first down interval (8) to the one
+    // before the 10 that are not severely errored (21..30): 8..20, the retrain at 20 within it.
+    const Snapshot& last = passes.back();
+    EXPECT_EQ(last.intervals.errored.intervals, 3u);
+    EXPECT_EQ(last.intervals.severelyErrored.intervals, 2u);
+    EXPECT_EQ(last.intervals.fec.intervals, 1u);
+    EXPECT_EQ(last.intervals.unavailable.intervals, 13u);
+    EXPECT_EQ(last.intervals.unmeasured.intervals, 0u);
+    const std::string text = RenderExposition(last);
+    for (const char* line : {"tessor_line_errored_intervals_total{port=\"sim\",side=\"lt\"} 3\n",
+                             "tessor_line_severely_errored_intervals_total{port=\"sim\",side=\"lt\"} 2\n",
+                             "tessor_line_unavailable_intervals_total{port=\"sim\",side=\"lt\"} 13\n",
+                             "tessor_line_fec_intervals_total{port=\"sim\",side=\"lt\"} 1\n",
+                             "tessor_line_unmeasured_intervals_total{port=\"sim\",side=\"lt\"} 0\n",
+                             "tessor_line_errored_seconds_total{port=\"sim\",side=\"lt\"} 3\n",
+                             "tessor_line_severely_errored_seconds_total{port=\"sim\",side=\"lt\"} 2\n",
+                             "tessor_line_unavailable_seconds_total{port=\"sim\",side=\"lt\"} 13\n",
+                             "tessor_line_available_seconds_total{port=\"sim\",side=\"lt\"} 19\n",
+                             "tessor_line_snr_baseline_decibels{port=\"sim\",side=\"lt\"} 38.5\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    // The counters never went down from one pass to the next.
+    for (std::size_t i = 1; i < passes.size(); ++i) {
+        EXPECT_GE(passes[i].intervals.unavailable.intervals, passes[i - 1].intervals.unavailable.intervals);
+        EXPECT_GE(passes[i].intervals.available.ms, passes[i - 1].intervals.available.ms);
+    }
+    // Up since the first pass, then since the retrain, none while down, then since the line came back.
+    auto wallSeconds = [&passes](int n) {
+        return static_cast<double>(passes[static_cast<std::size_t>(n)].results.at.wallMs) / 1000.0;
+    };
+    EXPECT_EQ(passes[5].upSinceUnixSeconds, wallSeconds(0));
+    EXPECT_EQ(passes[6].upSinceUnixSeconds, wallSeconds(6));
+    EXPECT_FALSE(passes[8].upSinceUnixSeconds);
+    EXPECT_EQ(passes[20].upSinceUnixSeconds, wallSeconds(20));
+    EXPECT_EQ(last.upSinceUnixSeconds, wallSeconds(20));
+    EXPECT_EQ(RenderExposition(passes[8]).find("tessor_line_up_since_timestamp_seconds{"), std::string::npos);
+    EXPECT_NE(text.find("tessor_line_up_since_timestamp_seconds{port=\"sim\",side=\"lt\"} "),
+              std::string::npos);
+
+    // The recording holds each pass's final class, read back through the reader.
+    std::vector<std::string> expected(kPasses, "good");
+    expected[0] = "";
+    expected[2] = "errored";
+    expected[3] = expected[6] = "severely_errored";
+    expected[4] = "fec";
+    for (int n = 8; n <= 20; ++n)
+        expected[static_cast<std::size_t>(n)] = "unavailable";
+    rec::LineStore store;
+    std::string error;
+    ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
+    std::vector<std::string> recorded;
+    for (std::size_t i = 0; i < store.phy.size(); ++i) {
+        const std::optional<IntervalClass>& c = store.phy[i].intervalClass;
+        recorded.push_back(c ? IntervalClassName(*c) : "");
+    }
+    EXPECT_EQ(recorded, expected);
+    std::remove(path);
+}
+
 TEST(MonitorRecording, AFullDiskThenSpaceFreedKeepsTheFileReadableAndTheLogTrue) {
     char path[] = "/tmp/tessor-monitor-full-XXXXXX";
     const int fd = mkstemp(path);

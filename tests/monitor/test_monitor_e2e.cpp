@@ -645,6 +645,33 @@ TEST_F(MonitorE2e, HeldConnectionsAndMultiRangeRequestsNeitherStarveScrapesNorIn
     EXPECT_FALSE(Scrape().empty()) << "still serving";
 }
 
+// The baseline given for the device is published as given; the time the sync began once the line is up,
+// and each PHY row of the recording after the first has its interval's class.
+TEST_F(MonitorE2e, TheSnrBaselineIsPublishedAndTheRecordingClassifiesItsIntervals) {
+    StartSim();
+    const std::string recording = m_dir.File("line.csv");
+    StartMonitor({"--snr-baseline", Link() + "=38.5", "--record", recording});
+    ASSERT_TRUE(MetricReaches("tessor_line_snr_baseline_decibels", 38.5, 10s)) << Scrape();
+    ASSERT_TRUE(MetricReaches("tessor_line_up", 1, 10s));
+    EXPECT_TRUE(WaitFor([&] { return Metric("tessor_line_up_since_timestamp_seconds").has_value(); }, 10s))
+        << Scrape();
+    std::size_t classified = 0;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            rec::LineStore store;
+            std::string error;
+            if (!rec::ReadRecording(recording, &store, &error))
+                return false;
+            classified = 0;
+            for (std::size_t i = 0; i < store.phy.size(); ++i)
+                classified += store.phy[i].intervalClass ? 1 : 0;
+            return classified >= 2;
+        },
+        10s))
+        << classified << " classified rows\n"
+        << ReadFile(recording);
+}
+
 TEST_F(MonitorE2e, BadUsageExitsWithTwoAndHelpAndVersionWithZero) {
     auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), TESSOR_CLI_PROGRAM);
