@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -28,11 +29,15 @@ public:
     // Opens the port and starts the worker; 0 on success, else the system error number.
     int Open(const ResolvedPort& port);
     const ResolvedPort& Port() const { return m_port; }
+    // From another thread: the operation in progress ends as cancelled and every later one fails at once.
+    void Cancel();
 
     // The board did not answer within the allowed waits; every later operation fails at once.
     bool NoComm() const;
     // The console port as the bus the operations run on; a bus whose every operation fails before Open.
     IRegisterBus& Bus();
+    // Whether the board has answered any operation of this session.
+    bool AnyAnswer() const { return m_bus.answered.load(); }
     int AnswerTimeoutMs() const { return m_answerTimeoutMs; }
     int Retries() const { return m_retries; }
 
@@ -40,13 +45,24 @@ public:
     Answer AskHardwareNotResponding(const std::string& text) override;
 
 private:
+    // The console port, noting whether any operation was answered.
+    class NotingBus : public IRegisterBus {
+    public:
+        RegResult Exchange(std::uint8_t op, const char* address, const char* value) override;
+        IRegisterBus* console = nullptr;
+        std::atomic<bool> answered{false};
+    };
+
     std::ostream& m_err;
     int m_answerTimeoutMs;
     int m_retries;
     std::atomic<int> m_retriesLeft;
     ResolvedPort m_port;
     std::unique_ptr<CConsolePort> m_console;
+    std::mutex m_cancelMutex; // Cancel() against Open() setting up the console
+    bool m_cancelled = false;
     std::thread m_worker;
+    NotingBus m_bus;
 };
 
 } // namespace tessor::cli

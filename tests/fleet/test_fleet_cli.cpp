@@ -1,15 +1,21 @@
-// tessor-cli fleet list as a process: the boards the shipped inventory and --limit select, and exit 2 with
-// the file, line and reason for an inventory or a --limit that cannot be used.
+// tessor-cli fleet as a process: the boards the shipped inventory and --limit select, exit 2 with the
+// file, line and reason for an inventory or a --limit that cannot be used, and campaigns on simulated
+// boards (one silent, one on the wrong side) with their JSON lines, files and exit codes.
+#include "CliTestSupport.h"
 #include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 namespace {
 
+using tessor::clitest::SimPty;
 using tessor::testsupport::Environment;
 using tessor::testsupport::RunProgram;
 using tessor::testsupport::RunResult;
@@ -65,6 +71,143 @@ TEST(FleetCli, InventoryIsRequired) {
     const RunResult run = Cli({"fleet", "list"});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("--inventory"), std::string::npos) << run.err;
+}
+
+// The JSON lines of a campaign by board.
+std::map<std::string, nlohmann::json> LinesByBoard(const std::string& out) {
+    std::map<std::string, nlohmann::json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        const nlohmann::json doc = nlohmann::json::parse(line);
+        for (const char* key :
+             {"board", "site", "port", "command", "outcome", "exit_code", "duration_seconds"})
+            EXPECT_TRUE(doc.contains(key)) << key << " missing: " << line;
+        lines[doc["board"].get<std::string>()] = doc;
+    }
+    return lines;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class FleetCampaign : public testing::Test {
+protected:
+    void SetUp() override {
+        for (const SimPty* sim : {&m_lt, &m_nt, &m_silent, &m_wrongSide})
+            ASSERT_TRUE(sim->Ready());
+        m_dir = testing::TempDir() + "fleet-campaign-" + std::to_string(getpid());
+        std::filesystem::create_directories(m_dir);
+        std::ofstream(m_dir + "/inventory.yaml")
+            << "all:\n  children:\n    north:\n      hosts:\n"
+            << "        lt1: {tessor_port: " << m_lt.Link() << ", tessor_side: lt}\n"
+            << "        mute: {tessor_port: " << m_silent.Link() << "}\n"
+            << "    harbour:\n      vars: {tessor_site: Harbour Depot}\n      hosts:\n"
+            << "        nt1: {tessor_port: " << m_nt.Link() << ", tessor_side: nt, tessor_config: "
+            << "saved/north/lt1.LT}\n"
+            << "        nt2: {tessor_port: " << m_wrongSide.Link() << ", tessor_side: lt}\n";
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    RunResult Fleet(const std::string& command, std::vector<std::string> args) {
+        args.insert(args.begin(),
+                    {"fleet", command, "--inventory", m_dir + "/inventory.yaml", "--deadline", "2"});
+        return Cli(args);
+    }
+
+    SimPty m_lt;
+    SimPty m_nt{{"--side", "nt"}};
+    SimPty m_silent{{"--silent"}};
+    SimPty m_wrongSide{{"--side", "nt"}};
+    std::string m_dir;
+};
+
+TEST_F(FleetCampaign, SaveWritesAFilePerBoardAndReportsEveryBoard) {
+    const std::string out = m_dir + "/saved";
+    const RunResult run = Fleet("save", {"--out", out, "--jobs", "2", "--junit", m_dir + "/junit.xml",
+                                         "--csv", m_dir + "/boards.csv", "--html", m_dir + "/boards.html"});
+    EXPECT_EQ(run.status, 7) << run.err;
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    EXPECT_EQ(lines["lt1"]["outcome"], "ok");
+    EXPECT_EQ(lines["lt1"]["exit_code"], 0);
+    EXPECT_EQ(lines["lt1"]["site"], "north");
+    EXPECT_EQ(lines["lt1"]["details"]["file"], out + "/north/lt1.LT");
+    EXPECT_EQ(lines["nt1"]["outcome"], "ok");
+    EXPECT_EQ(lines["nt1"]["site"], "Harbour Depot");
+    EXPECT_EQ(lines["nt1"]["details"]["file"], out + "/Harbour Depot/nt1.NT");
+    EXPECT_EQ(lines["nt2"]["outcome"], "failed");
+    EXPECT_EQ(lines["nt2"]["exit_code"], 6);
+    EXPECT_NE(lines["nt2"]["message"].get<std::string>().find("reports the NT side"), std::string::npos);
+    // The silent board is stopped at its deadline, not at the 17.5 s answer wait.
+    EXPECT_EQ(lines["mute"]["outcome"], "deadline");
+    EXPECT_GE(lines["mute"]["duration_seconds"].get<double>(), 2.0);
+    EXPECT_LT(lines["mute"]["duration_seconds"].get<double>(), 10.0);
+    // Whole files only: the two boards that succeeded, nothing of the others, no file left half-made.
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(out))
+        if (entry.is_regular_file())
+            files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{out + "/Harbour Depot/nt1.NT", out + "/north/lt1.LT"}));
+    EXPECT_EQ(std::filesystem::file_size(out + "/north/lt1.LT"), 281u);
+
+    const std::string script =
+        "import sys, xml.etree.ElementTree as E\n"
+        "r = E.parse(sys.argv[1]).getroot()\n"
+        "print(r.get(\"tests\"), r.get(\"failures\"), r.get(\"errors\"))\n"
+        "for c in sorted(r.iter(\"testcase\"), key=lambda c: c.get(\"name\")):\n"
+        "    print(c.get(\"name\"), \",\".join(e.tag + \":\" + e.get(\"type\") for e in c))\n";
+    const RunResult parsed = tessor::testsupport::RunProgram(
+        {"/usr/bin/env", "python3", "-c", script, m_dir + "/junit.xml"}, "/dev/null", Environment(), 30000);
+    EXPECT_EQ(parsed.out, "4 1 1\nlt1 \nmute error:deadline\nnt1 \nnt2 failure:failed\n") << parsed.err;
+    const std::string csv = ReadAll(m_dir + "/boards.csv");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5) << csv;
+    EXPECT_NE(ReadAll(m_dir + "/boards.html").find("4 boards:"), std::string::npos);
+}
+
+TEST_F(FleetCampaign, SaveSendsWhatTheSingleBoardSaveSends) {
+    m_lt.ClearWire();
+    const RunResult run = Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> fleetWire = m_lt.Commands();
+    m_lt.ClearWire();
+    const RunResult single = Cli({"--port", m_lt.Link(), "save", m_dir + "/single.LT"});
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_EQ(fleetWire, m_lt.Commands());
+    EXPECT_EQ(ReadAll(m_dir + "/saved/north/lt1.LT"), ReadAll(m_dir + "/single.LT"));
+}
+
+TEST_F(FleetCampaign, VerifyAgainstEachBoardsConfiguration) {
+    ASSERT_EQ(Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1"}).status, 0);
+    // nt1's intended file is lt1's: the sides differ. lt1 has no file of its own.
+    const RunResult run = Fleet("verify", {"--limit", "lt1,nt1", "--junit", m_dir + "/junit.xml"});
+    EXPECT_EQ(run.status, 7) << run.err;
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    EXPECT_EQ(lines["nt1"]["outcome"], "differs");
+    EXPECT_EQ(lines["nt1"]["exit_code"], 7);
+    EXPECT_TRUE(lines["nt1"]["details"]["changes"].is_array()) << lines["nt1"];
+    EXPECT_EQ(lines["lt1"]["outcome"], "failed");
+    EXPECT_NE(lines["lt1"]["message"].get<std::string>().find("no tessor_config"), std::string::npos);
+}
+
+TEST_F(FleetCampaign, StatusOfTheGoodBoardsSucceeds) {
+    const RunResult run = Fleet("status", {"--limit", "lt1,nt1", "--per-server", "1"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(run.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines["lt1"]["outcome"], "ok");
+    EXPECT_EQ(lines["nt1"]["details"]["side"], "NT");
+}
+
+TEST(FleetCli, CampaignOptionsOutOfRangeAreBadUsage) {
+    const RunResult run = Cli({"fleet", "status", "--inventory", TESSOR_EXAMPLE_INVENTORY, "--jobs", "0"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.out.empty()) << run.out;
 }
 
 } // namespace
