@@ -11,6 +11,7 @@
 #include "link/NetworkSocket.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -290,11 +291,13 @@ void AddCampaignOptions(CLI::App* command, FleetArguments& args) {
 } // namespace
 
 bool MeansPortBusy(const std::string& port, int openError, const std::string& outcome, bool anyAnswer) {
-    if (openError == kNetworkClosedByServer)
+    if (ParseNetworkPortName(port).kind != NetworkPortParse::Valid)
+        return false;
+    // Today the link reports a connection the server ended as the open failing (the telnet negotiation
+    // written into a closed connection) or, once open, as the device lost.
+    if (openError == kNetworkClosedByServer || openError == EPIPE || openError == ECONNRESET)
         return true;
-    // Today the link reports a connection ended by the server as the device lost.
-    return ParseNetworkPortName(port).kind == NetworkPortParse::Valid && !anyAnswer &&
-           outcome == OutcomeName(Outcome::DeviceFailed);
+    return openError == 0 && !anyAnswer && outcome == OutcomeName(Outcome::DeviceFailed);
 }
 
 CLI::App* AddFleetCommand(CLI::App& app, FleetArguments& args) {

@@ -2,6 +2,7 @@
 // file, line and reason for an inventory or a --limit that cannot be used, and campaigns on simulated
 // boards (one silent, one on the wrong side) with their JSON lines, files and exit codes.
 #include "CliTestSupport.h"
+#include "bench/Loopback.h"
 #include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +13,14 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <sys/socket.h>
+#include <thread>
 
 namespace {
 
 using tessor::clitest::SimPty;
 using tessor::testsupport::Environment;
+using tessor::testsupport::Process;
 using tessor::testsupport::RunProgram;
 using tessor::testsupport::RunResult;
 
@@ -208,6 +212,87 @@ TEST(FleetCli, CampaignOptionsOutOfRangeAreBadUsage) {
     const RunResult run = Cli({"fleet", "status", "--inventory", TESSOR_EXAMPLE_INVENTORY, "--jobs", "0"});
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.out.empty()) << run.out;
+}
+
+template <class F> bool WaitFor(F condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+TEST_F(FleetCampaign, SigtermEndsTheRunningBoardAndWritesWhatFinished) {
+    Process campaign;
+    const std::string out = m_dir + "/campaign.out";
+    ASSERT_TRUE(campaign.Start({TESSOR_CLI_PATH, "fleet", "status", "--inventory", m_dir + "/inventory.yaml",
+                                "--limit", "lt1,mute,nt1", "--jobs", "1", "--junit", m_dir + "/junit.xml"},
+                               out, m_dir + "/campaign.err"));
+    // lt1 has finished and the silent board has been sent its first command.
+    ASSERT_TRUE(WaitFor(
+        [&] { return ReadAll(out).find("\"lt1\"") != std::string::npos && !m_silent.Commands().empty(); },
+        std::chrono::seconds(20)));
+    EXPECT_EQ(campaign.SignalAndWait(SIGTERM, std::chrono::seconds(10)), 143)
+        << ReadAll(m_dir + "/campaign.err");
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(ReadAll(out));
+    ASSERT_EQ(lines.size(), 2u) << ReadAll(out);
+    EXPECT_EQ(lines["lt1"]["outcome"], "ok");
+    EXPECT_EQ(lines["mute"]["outcome"], "cancelled");
+    EXPECT_EQ(lines.count("nt1"), 0u);
+    const std::string junit = ReadAll(m_dir + "/junit.xml");
+    EXPECT_NE(junit.find("tests=\"2\""), std::string::npos) << junit;
+    EXPECT_NE(junit.find("</testsuites>"), std::string::npos) << junit;
+}
+
+// ser2net offers one simulated board twice; a client holding one of its ports makes the other busy.
+TEST(FleetBusyPort, APortHeldByAnotherClientIsReportedBusyThenFreeAgain) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string dir = testing::TempDir() + "fleet-busy-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    int ports[2] = {0, 0};
+    for (int& port : ports) {
+        const int fd = tessor::bench::ListenOnLoopback(1, &port);
+        close(fd);
+    }
+    std::ofstream(dir + "/ser2net.yaml") << "%YAML 1.1\n---\nconnection: &rfc2217\n"
+                                         << "  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1," << ports[0]
+                                         << "\n  connector: serialdev," << sim.Link() << ",9600n81,local\n"
+                                         << "connection: &raw\n  accepter: tcp,127.0.0.1," << ports[1]
+                                         << "\n  connector: serialdev," << sim.Link() << ",9600n81,local\n";
+    std::ofstream(dir + "/inventory.yaml")
+        << "all:\n  hosts:\n    held: {tessor_port: \"rfc2217://127.0.0.1:" << ports[0] << "\"}\n";
+    Process ser2net;
+    ASSERT_TRUE(
+        ser2net.Start({TESSOR_SER2NET, "-n", "-u", "-c", dir + "/ser2net.yaml", "-P", dir + "/ser2net.pid"},
+                      dir + "/ser2net.out", dir + "/ser2net.out"));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return tessor::bench::ListensOnLoopback(ports[0]) && tessor::bench::ListensOnLoopback(ports[1]);
+        },
+        std::chrono::seconds(10)));
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = tessor::bench::LoopbackAddress(ports[1]);
+    ASSERT_EQ(connect(holder, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    RunResult run = Cli({"fleet", "status", "--inventory", dir + "/inventory.yaml", "--deadline", "3"});
+    EXPECT_EQ(run.status, 7) << run.err;
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(run.out);
+    ASSERT_EQ(lines.size(), 1u) << run.out;
+    EXPECT_EQ(lines["held"]["outcome"], "port_busy") << run.out;
+    // Tried again within the deadline, not ended by it.
+    EXPECT_LT(lines["held"]["duration_seconds"].get<double>(), 3.0);
+    EXPECT_GE(lines["held"]["duration_seconds"].get<double>(), 1.0);
+
+    close(holder);
+    run = Cli({"fleet", "status", "--inventory", dir + "/inventory.yaml", "--deadline", "10"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    lines = LinesByBoard(run.out);
+    EXPECT_EQ(lines["held"]["outcome"], "ok") << run.out;
+    ser2net.SignalAndWait(SIGTERM, std::chrono::seconds(5));
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
