@@ -6,6 +6,7 @@
 #include "files/PlainFile.h"
 #include "history/LineHistory.h"
 #include "linetest/LineTestReport.h"
+#include "model/NumberText.h"
 #include "ui/Boxes.h"
 
 #include <QCheckBox>
@@ -50,7 +51,8 @@ QString Figures(const linetest::LineTestProgress& p) {
             .arg(p.passes)
             .arg(p.lineUp ? (*p.lineUp ? QStringLiteral("up") : QStringLiteral("down"))
                           : QStringLiteral("unknown"))
-            .arg(p.snrCenti ? QString::fromStdString(FormatHundredths(*p.snrCenti)) + QStringLiteral(" dB")
+            .arg(p.snrCenti ? QString::fromStdString(FormatHundredths(*p.snrCenti, DecimalMark::Point)) +
+                                  QStringLiteral(" dB")
                             : QStringLiteral("-"))
             .arg(p.rsPerSecond ? QString::number(*p.rsPerSecond, 'f', 2) : QStringLiteral("-"));
     if (p.unansweredPasses > 0)

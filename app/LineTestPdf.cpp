@@ -105,6 +105,9 @@ bool WriteReportPdf(const linetest::LineTestResult& result, const QString& path,
                             PaintReportGraph(graphs[i]));
         linetest::ReportOptions options;
         options.textDocument = true;
+        // The report's print rules (its smaller type) apply, as when a browser prints it: the tables then
+        // fit the page with whole words.
+        doc.setMetaInformation(QTextDocument::CssMedia, QStringLiteral("print"));
         doc.setHtml(QString::fromStdString(linetest::ReportHtml(result, options)));
         doc.print(&writer);
     }

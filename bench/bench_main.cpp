@@ -274,7 +274,7 @@ bool RunWireGroup(const Options& o) {
     const int n = o.repeats;
     // The writes put back what the registers hold, so they need the values first.
     const RegResult localValue = ProcessBus().Exchange(kRead, "8C12", " 1");
-    const RegResult remoteValue = ops::Remote(ProcessBus(), kRead, "8C12", " 1");
+    const RegResult remoteValue = ops::AccessRemoteReg(ProcessBus(), kRead, "8C12", " 1");
     if (!localValue.ok() || !remoteValue.ok()) {
         std::printf("  not measured: reading 8C12 of the simulated modems gave %s (local), %s (remote)\n",
                     OutcomeName(localValue.outcome), OutcomeName(remoteValue.outcome));
@@ -294,9 +294,9 @@ bool RunWireGroup(const Options& o) {
                                [&] { return ProcessBus().Exchange(kWrite, "8C12", localText).ok(); }));
     link.WaitLineUp(15000);
     rows.push_back(MeasureWire(link, "remote write (mailbox)", false, n, 0, d,
-                               [&] { return ops::Remote(ProcessBus(), kWrite, "8C12", remoteText).ok(); }));
+                               [&] { return ops::AccessRemoteReg(ProcessBus(), kWrite, "8C12", remoteText).ok(); }));
     rows.push_back(MeasureWire(link, "remote read (mailbox)", false, n, 0, d,
-                               [] { return ops::Remote(ProcessBus(), kRead, "8C12", " 1").ok(); }));
+                               [] { return ops::AccessRemoteReg(ProcessBus(), kRead, "8C12", " 1").ok(); }));
     rows.push_back(MeasureWire(link, "PHY poll pass (6 reads)", false, n, 0, d,
                                [&] { return RunPhyStatusPass(*sheet.PagePhyStatus()); }));
     rows.push_back(MeasureWire(link, "configuration save (31 reads)", true, 3, 0, d, [&] {

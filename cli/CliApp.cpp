@@ -5,6 +5,7 @@
 #include "cli/MonitorCommand.h"
 #include "files/PlainFile.h"
 #include "link/NetworkPortName.h"
+#include "link/NetworkSocket.h"
 #include "link/PortDiscovery.h"
 #include "link/SerialPort.h"
 #include "model/LineTestNames.h"
@@ -480,8 +481,11 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
     CliSession session(streams.err, parser.options.answerTimeoutMs, parser.options.retries);
     const Context ctx(parser.options, streams, session);
     const ResolvedPort port = ResolvePort(parser.options.port);
+    if (const std::string problem = UnusablePortName(port); !problem.empty())
+        return ctx.Fail(kExitUsage, problem, "usage");
     if (const int error = session.Open(port))
-        return ctx.Fail(kExitPort, PortProblem(port, error));
+        return ctx.Fail(kExitPort, PortProblem(port, error),
+                        error == kNetworkPortBusy ? "port_busy" : "failed");
     return command->run(ctx);
 }
 

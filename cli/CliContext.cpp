@@ -1,5 +1,7 @@
 #include "cli/CliContext.h"
 
+#include "link/NetworkPortName.h"
+#include "link/NetworkSocket.h"
 #include "monitor/JsonText.h"
 
 #include <cctype>
@@ -93,6 +95,11 @@ std::string Reason(const Context& ctx, const RegResult& result) {
         return "the line is down, so the remote modem cannot be reached; nothing was sent to it. Wait until "
                "the line is up (tessor-cli status) and try again.";
     case Outcome::DeviceFailed:
+        if (ctx.session.LastDeviceError() == kNetworkPortBusy)
+            return BusyPortProblem(ctx.session.Port());
+        if (IsNetworkPortName(ctx.session.Port().device))
+            return "the connection to the console server at " + where + " ended or failed.\n" +
+                   NetworkOpenAdvice() + " Then try again.";
         return "the device " + where +
                " failed or is gone.\nCheck that the adapter is plugged in; then "
                "try again.";
@@ -112,6 +119,10 @@ std::string Reason(const Context& ctx, const RegResult& result) {
 } // namespace
 
 int Context::BoardFailure(const RegResult& result, const nlohmann::json& extra) const {
+    // A console server that kept turning the connection away: the port could not be had, as when it
+    // cannot be opened.
+    if (result.outcome == Outcome::DeviceFailed && session.LastDeviceError() == kNetworkPortBusy)
+        return Fail(kExitPort, Reason(*this, result), "port_busy", extra);
     const int code = result.outcome == Outcome::LineDown ? kExitRefused : kExitNoAnswer;
     return Fail(code, Reason(*this, result), OutcomeName(result.outcome), extra);
 }

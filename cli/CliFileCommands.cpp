@@ -135,7 +135,7 @@ int RunPreset(const Context& ctx, const PresetArgs& args) {
     if (ops::CheckPresetWrite(request) == ops::PresetCheck::NtSide)
         return ctx.Fail(kExitRefused, ops::kPresetNtRefusal);
 
-    const RegResult link = ops::CheckLink(ctx.Bus());
+    const RegResult link = ops::IsLinkUp(ctx.Bus());
     if (!link.ok())
         return ctx.BoardFailure(link);
     request.remote = link.value == 1;

@@ -1,7 +1,9 @@
 #include "cli/CliPorts.h"
 
 #include "files/PlainFile.h"
+#include "link/ConsolePort.h"
 #include "link/NetworkPortName.h"
+#include "link/NetworkSocket.h"
 #include "link/SerialPort.h"
 
 #include <cctype>
@@ -117,7 +119,29 @@ const char* PortSourceName(PortSource source) {
     return "path";
 }
 
+std::string UnusablePortName(const ResolvedPort& port) {
+    const NetworkPortParse parse = ParseNetworkPortName(port.device);
+    if (parse.kind != NetworkPortParse::Malformed)
+        return std::string();
+    const std::string name = port.device != port.name ? port.device + " (" + port.name + ")" : port.device;
+    return name + ": " + parse.problem +
+           "; write rfc2217://HOST:PORT or socket://HOST:PORT, an IPv6 address " +
+           "in brackets ([::1]), a port from 1 to 65535.";
+}
+
+std::string BusyPortProblem(const ResolvedPort& port) {
+    const NetworkPortParse parse = ParseNetworkPortName(port.device);
+    const std::string endpoint =
+        parse.kind == NetworkPortParse::Valid ? NetworkEndpointText(parse.name) : port.device;
+    return SystemErrorMessage(kNetworkPortBusy) + ": " + endpoint + " (" + port.name +
+           "), still after trying again for " + std::to_string(CConsolePort::kDefaultBusyRetry.count()) +
+           " ms.\nAnother client probably has the board's device open (a console server keeps it for a "
+           "moment after a client has gone); end that client, or try again in a moment.";
+}
+
 std::string PortProblem(const ResolvedPort& port, int errorCode) {
+    if (errorCode == kNetworkPortBusy)
+        return BusyPortProblem(port);
     std::string text = "cannot open " + port.name;
     if (port.device != port.name)
         text += " (" + port.device + ")";

@@ -28,6 +28,13 @@ const char* PortSourceName(PortSource source);
 // Why a port could not be opened and what to do about it, in one or more lines.
 std::string PortProblem(const ResolvedPort& port, int errorCode);
 
+// Why a name that starts like a console server's port cannot be one ("rfc2217://h:0 (COM2): ..."), or
+// empty: bad usage, refused before anything is opened.
+std::string UnusablePortName(const ResolvedPort& port);
+
+// The console server behind a network port name turned the connection away for the whole busy retry.
+std::string BusyPortProblem(const ResolvedPort& port);
+
 // Opens and closes the device once; 0 when that worked, else the system error number.
 int TryOpen(const std::string& device);
 

@@ -84,19 +84,11 @@ IUserPrompt::Answer CliSession::AskHardwareNotResponding(const std::string&) {
     return Answer::Retry;
 }
 
-RegResult CliSession::NotingBus::Exchange(std::uint8_t op, const char* address, const char* value) {
-    RegResult result = console->Exchange(op, address, value);
-    if (result.ok())
-        answered.store(true);
-    return result;
-}
-
 IRegisterBus& CliSession::Bus() {
     static CClosedBus closed;
     if (!m_console)
         return closed;
-    m_bus.console = m_console.get();
-    return m_bus;
+    return *m_console;
 }
 
 } // namespace tessor::cli

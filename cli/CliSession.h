@@ -36,23 +36,15 @@ public:
     bool NoComm() const;
     // The console port as the bus the operations run on; a bus whose every operation fails before Open.
     IRegisterBus& Bus();
-    // Whether the board has answered any operation of this session.
-    bool AnyAnswer() const { return m_bus.answered.load(); }
     int AnswerTimeoutMs() const { return m_answerTimeoutMs; }
+    // The error number of the last device failure (0 if none), kNetworkPortBusy among them.
+    int LastDeviceError() const { return m_console ? m_console->LastDeviceError() : 0; }
     int Retries() const { return m_retries; }
 
     void ShowProblem(const std::string& text) override;
     Answer AskHardwareNotResponding(const std::string& text) override;
 
 private:
-    // The console port, noting whether any operation was answered.
-    class NotingBus : public IRegisterBus {
-    public:
-        RegResult Exchange(std::uint8_t op, const char* address, const char* value) override;
-        IRegisterBus* console = nullptr;
-        std::atomic<bool> answered{false};
-    };
-
     std::ostream& m_err;
     int m_answerTimeoutMs;
     int m_retries;
@@ -62,7 +54,6 @@ private:
     std::mutex m_cancelMutex; // Cancel() against Open() setting up the console
     bool m_cancelled = false;
     std::thread m_worker;
-    NotingBus m_bus;
 };
 
 } // namespace tessor::cli

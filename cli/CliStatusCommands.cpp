@@ -159,7 +159,7 @@ void SleepUntil(std::chrono::steady_clock::time_point deadline, const std::atomi
 
 std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std::string* text) {
     const ops::ModemSideRead side = ops::DetectModemSide(bus);
-    const RegResult linkCheck = ops::CheckLink(bus);
+    const RegResult linkCheck = ops::IsLinkUp(bus);
     const bool up = linkCheck.ok() && linkCheck.value == 1;
     const ops::LinkSettings link = ops::ReadLinkSettings(bus, kCrystalHz, up);
     const ops::PhyReferenceRead refs = ops::ReadPhyReferences(bus, side.side);

@@ -7,11 +7,9 @@
 #include "fleet/Campaign.h"
 #include "fleet/Inventory.h"
 #include "fleet/Reports.h"
-#include "link/NetworkPortName.h"
 #include "link/NetworkSocket.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -137,7 +135,8 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
     if (stop.Cancelled()) {
         result.exitCode = ctx.BoardFailure(RegResult::Fail(Outcome::Cancelled));
     } else if ((openError = session.Open(port)) != 0) {
-        result.exitCode = ctx.Fail(kExitPort, PortProblem(port, openError));
+        result.exitCode = ctx.Fail(kExitPort, PortProblem(port, openError),
+                                   openError == kNetworkPortBusy ? "port_busy" : "failed");
     } else if (command == "save") {
         result.exitCode = RunSave(ctx, temporary);
     } else if (command == "verify") {
@@ -156,11 +155,6 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
                                                       : error;
     if (result.exitCode != kExitOk)
         result.message = doc.value("message", err.str());
-    if (MeansPortBusy(board.port, openError, result.outcome, session.AnyAnswer())) {
-        result.outcome = fleet::kOutcomePortBusy;
-        result.message = "the console server closed the connection before the board answered: its port is "
-                         "busy (another client holds it)";
-    }
     // The inventory names the side the board must be; the file is kept only for the right side.
     const std::string side = ReportedSide(doc);
     if (board.side && !side.empty() && side != Upper(fleet::BoardSideName(*board.side)) &&
@@ -289,16 +283,6 @@ void AddCampaignOptions(CLI::App* command, FleetArguments& args) {
 }
 
 } // namespace
-
-bool MeansPortBusy(const std::string& port, int openError, const std::string& outcome, bool anyAnswer) {
-    if (ParseNetworkPortName(port).kind != NetworkPortParse::Valid)
-        return false;
-    // Today the link reports a connection the server ended as the open failing (the telnet negotiation
-    // written into a closed connection) or, once open, as the device lost.
-    if (openError == kNetworkClosedByServer || openError == EPIPE || openError == ECONNRESET)
-        return true;
-    return openError == 0 && !anyAnswer && outcome == OutcomeName(Outcome::DeviceFailed);
-}
 
 CLI::App* AddFleetCommand(CLI::App& app, FleetArguments& args) {
     CLI::App* fleet = app.add_subcommand("fleet", "commands over the boards of an inventory file");

@@ -39,8 +39,4 @@ CLI::App* AddFleetCommand(CLI::App& app, FleetArguments& args);
 int RunFleet(const FleetArguments& args, const GlobalOptions& options, const Streams& streams,
              Interruption& interruption);
 
-// Whether a board's failed run means its console server port is busy: the server closed the connection
-// before the board answered anything (as a console server does to a second client of one port).
-bool MeansPortBusy(const std::string& port, int openError, const std::string& outcome, bool anyAnswer);
-
 } // namespace tessor::cli

@@ -6,6 +6,7 @@
 #include "linetest/LineTest.h"
 #include "linetest/LineTestReport.h"
 #include "model/LineTestNames.h"
+#include "model/NumberText.h"
 #include "model/PublishedNames.h"
 #include "monitor/JsonText.h"
 
@@ -161,7 +162,8 @@ std::string ProgressText(const linetest::LineTestProgress& p) {
     text << "linetest: " << p.elapsed.count() / 1000 << " s of " << p.duration.count() / 1000 << " s, "
          << left << " s left, pass " << p.passes << ", line "
          << (p.lineUp ? (*p.lineUp ? "up" : "down") : std::string("unknown")) << ", SNR "
-         << (p.snrCenti ? FormatHundredths(*p.snrCenti) + " dB" : std::string("-")) << ", RS/s ";
+         << (p.snrCenti ? FormatHundredths(*p.snrCenti, DecimalMark::Point) + " dB" : std::string("-"))
+         << ", RS/s ";
     if (p.rsPerSecond) {
         char rs[32];
         std::snprintf(rs, sizeof rs, "%.2f", *p.rsPerSecond);

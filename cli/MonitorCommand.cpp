@@ -219,9 +219,13 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     if (named.empty())
         named.push_back(port);
     std::vector<std::string> devices;
-    for (const std::string& d : named)
-        devices.push_back(ResolvePort(d).device);
     std::string usage;
+    for (const std::string& d : named) {
+        const ResolvedPort resolved = ResolvePort(d);
+        devices.push_back(resolved.device);
+        if (usage.empty())
+            usage = UnusablePortName(resolved);
+    }
     for (std::size_t i = 0; i < devices.size(); ++i) {
         if (std::find(devices.begin(), devices.begin() + static_cast<long>(i), devices[i]) !=
             devices.begin() + static_cast<long>(i))

@@ -1,6 +1,7 @@
 #include "cli/OpenMetricsExport.h"
 
 #include "model/MetricNames.h"
+#include "model/NumberText.h"
 #include "model/RawCounts.h"
 #include "monitor/JsonText.h"
 
@@ -15,17 +16,6 @@ using rec::LineStore;
 using rec::PhySample;
 
 constexpr std::size_t kFlushBytes = 64 * 1024;
-
-// Hundredths as a decimal number: 2879 -> "28.79", -204 -> "-2.04".
-std::string Centi(std::int32_t value) {
-    const std::int64_t v = value;
-    const std::int64_t magnitude = v < 0 ? -v : v;
-    std::string out = v < 0 ? "-" : "";
-    out += std::to_string(magnitude / 100) + '.';
-    out += static_cast<char>('0' + magnitude % 100 / 10);
-    out += static_cast<char>('0' + magnitude % 10);
-    return out;
-}
 
 // Milliseconds since 1970 as seconds with three decimals.
 std::string Seconds(std::int64_t ms) {
@@ -109,7 +99,7 @@ void PhyFamily(const LineStore& store, CFamilyText& out, MetricFamily family, Va
 }
 
 std::optional<std::string> CentiValue(const std::optional<std::int32_t>& centi) {
-    return centi ? std::optional<std::string>(Centi(*centi)) : std::nullopt;
+    return centi ? std::optional<std::string>(FormatHundredths(*centi, DecimalMark::Point)) : std::nullopt;
 }
 
 std::optional<std::string> IntValue(std::int64_t value, bool known) {

@@ -6,6 +6,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -27,12 +28,15 @@ double SecondsSince(Clock::time_point start) {
 BoardResult RunWithRetries(const Board& board, StopToken& stop, const CampaignLimits& limits,
                            const BoardRun& run, Clock::time_point deadline) {
     std::chrono::milliseconds pause = limits.busyPause;
+    std::optional<BoardResult> busy; // the last attempt that found the port busy
     for (;;) {
         BoardResult result = run(board, stop);
-        if (result.outcome != kOutcomePortBusy || stop.Cancelled())
+        // An attempt stopped while the port was still busy leaves the board busy, not stopped.
+        if (result.outcome != kOutcomePortBusy)
+            return busy && stop.Cancelled() ? *busy : result;
+        if (stop.Cancelled() || Clock::now() + pause >= deadline || !stop.WaitFor(pause))
             return result;
-        if (Clock::now() + pause >= deadline || !stop.WaitFor(pause))
-            return result;
+        busy = std::move(result);
         pause = std::min(pause * 2, limits.busyPause * 8);
     }
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/Hooks.h"
-#include "recorder/ActivityObserver.h"
+#include "pages/ActivityObserver.h"
 #include "recorder/LineRecorder.h"
 
 #include <QObject>

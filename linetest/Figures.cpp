@@ -1,6 +1,6 @@
 #include "linetest/Figures.h"
 
-#include "ops/PhyPass.h"
+#include "model/NumberText.h"
 
 #include <cmath>
 #include <cstdint>
@@ -15,7 +15,7 @@ std::string Fixed(double value, int decimals) {
 }
 
 std::string Centi(double centi) {
-    return FormatHundredths(static_cast<std::int64_t>(std::llround(centi)));
+    return FormatHundredths(static_cast<std::int64_t>(std::llround(centi)), DecimalMark::Point);
 }
 
 } // namespace tessor::linetest

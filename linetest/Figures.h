@@ -7,7 +7,7 @@ namespace tessor::linetest {
 
 // A value with a fixed number of decimals ("36.25").
 std::string Fixed(double value, int decimals);
-// A value kept in hundredths, written as the pages write it.
+// A value kept in hundredths with two decimals and a point, as everything the line test writes ("36.25").
 std::string Centi(double centi);
 
 } // namespace tessor::linetest

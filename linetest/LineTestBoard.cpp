@@ -63,7 +63,7 @@ SideRead COpsLineTestBoard::ReadSide() {
 }
 
 std::optional<bool> COpsLineTestBoard::LineUp() {
-    const RegResult link = ops::CheckLink(m_bus);
+    const RegResult link = ops::IsLinkUp(m_bus);
     if (Classify({&link}) != Outcome::Answered)
         return std::nullopt;
     return link.value == 1;

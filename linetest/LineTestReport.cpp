@@ -21,7 +21,8 @@ body { font-family: "DejaVu Sans", Arial, Helvetica, sans-serif; font-size: 10pt
 h1 { font-size: 16pt; margin: 0 0 .3em 0; }
 h2 { font-size: 12pt; margin: 1.2em 0 .4em 0; border-bottom: 1px solid #999; }
 table { border-collapse: collapse; margin: .3em 0; }
-th, td { border: 1px solid #bbb; padding: 2px 6px; text-align: left; vertical-align: top; }
+th, td { border: 1px solid #bbb; text-align: left; vertical-align: top; }
+th, td { word-break: normal; overflow-wrap: normal; hyphens: none; } /* wrap between words only */
 th { background: #eee; }
 td.num { text-align: right; }
 .verdict { font-size: 18pt; font-weight: bold; padding: 6px 12px; display: inline-block; border: 2px solid; }
@@ -35,6 +36,11 @@ svg { display: block; margin: .3em 0 1em 0; }
 .note { white-space: pre-wrap; }
 @media print { body { margin: 0; font-size: 9pt; } h2 { page-break-after: avoid; } table, svg { page-break-inside: avoid; } }
 )";
+
+// The cells' padding, for a browser. The window's PDF renderer leaves CSS padding out when it works out how
+// narrow a column may be, and then breaks the words in it ("Constellatio n"): there the tables'
+// cellpadding attribute pads the cells.
+const char* const kCellPadding = "th, td { padding: 2px 6px; }\n";
 
 const char* const kColors[] = {"#1f5fa8", "#c0392b", "#2e8b57"};
 
@@ -106,7 +112,9 @@ std::string SpeedText(const ops::SpeedRead& speed, bool read) {
 void DirectionCells(const ops::DirectionSettings& d, std::vector<std::string>* cells) {
     cells->push_back(d.constellation ? Trim(d.constellationText) : "unknown");
     cells->push_back(d.interpolation ? std::to_string(d.interpolation->factor) : "unknown");
-    cells->push_back(d.rateText.empty() ? "unknown" : d.rateText + " Mbit/s");
+    // The report writes a point: the rate as the Link page shows it has a comma.
+    const std::string rate = FormatLineRate(d.rate, DecimalMark::Point);
+    cells->push_back(rate.empty() ? "unknown" : rate + " Mbit/s");
     cells->push_back(d.carrierText + " MHz");
 }
 
@@ -454,6 +462,7 @@ std::string ReportHtml(const LineTestResult& r, const ReportOptions& options) {
     const LineTestOptions& o = r.options;
     out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Line test report"
         << (o.site.empty() ? "" : " - " + EscapeHtml(o.site)) << "</title>\n<style>" << kCss
+        << (options.textDocument ? "" : kCellPadding)
         << "</style>\n</head>\n<body>\n<h1>Line test report</h1>\n";
     out << "<p><span id=\"verdict\" class=\"verdict " << VerdictName(r.verdict) << "\" data-verdict=\""
         << VerdictName(r.verdict) << "\">" << VerdictText(r.verdict) << "</span></p>\n<p id=\"summary\">"

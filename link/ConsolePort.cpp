@@ -1,5 +1,6 @@
 #include "link/ConsolePort.h"
 
+#include "link/NetworkSerialDevice.h"
 #include "link/SerialPort.h"
 
 #include <cstdio>
@@ -22,6 +23,8 @@ const char* const CConsolePort::kNoResponseText =
     "dialog.\n\tNo communication to board possible\n";
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 std::unique_ptr<SerialDevice> OpenDefaultDevice(const std::string& name, const LineSettings& settings,
                                                 int* errorCode) {
@@ -71,9 +74,16 @@ int CConsolePort::Open(std::uint32_t baud, std::uint8_t byteSize, std::uint8_t p
     m_settings.byteSize = byteSize;
     m_settings.parity = parity;
     m_settings.stopBits = stopBits;
-    m_lastOpenError = 0;
     m_deviceName = deviceName ? deviceName : "";
-    std::unique_ptr<SerialDevice> device = m_opener(m_deviceName, m_settings, &m_lastOpenError);
+    std::unique_ptr<SerialDevice> device;
+    const Clock::time_point giveUp = Clock::now() + m_busyRetry;
+    for (std::chrono::milliseconds pause = kFirstBusyPause;; pause *= 2) {
+        m_lastOpenError = 0;
+        device = m_opener(m_deviceName, m_settings, &m_lastOpenError);
+        if (device || m_lastOpenError != kNetworkPortBusy || Clock::now() + pause > giveUp ||
+            !PauseUnlessStopped(pause))
+            break;
+    }
     if (!device) {
         if (m_lastOpenError == 0)
             m_lastOpenError = NoDeviceError();
@@ -81,6 +91,7 @@ int CConsolePort::Open(std::uint32_t baud, std::uint8_t byteSize, std::uint8_t p
     }
     std::lock_guard<std::mutex> lock(m_portMutex);
     m_hPort = std::move(device);
+    m_consoleSeen.store(false);
     ++m_portGeneration;
     return 1;
 }
@@ -182,7 +193,7 @@ RegResult CConsolePort::Exchange(std::uint8_t op, const char* address, const cha
     m_replyOutcome = Outcome::NoAnswer; // until the worker has checked the echo
     m_bBusy.store(1);
     m_requestEvent.Set();
-    const Outcome waited = WaitForWorker();
+    const Outcome waited = WaitForResult();
     // Only an answered exchange says anything; a time-out or shutdown says why it did not.
     const Outcome outcome = waited == Outcome::Answered ? m_replyOutcome : waited;
     RegResult result = outcome == Outcome::Answered ? RegResult::Answer(m_result) : RegResult::Fail(outcome);
@@ -192,7 +203,7 @@ RegResult CConsolePort::Exchange(std::uint8_t op, const char* address, const cha
     return result;
 }
 
-Outcome CConsolePort::WaitForWorker() {
+Outcome CConsolePort::WaitForResult() {
     for (;;) {
         if (m_bBusy.load()) {
             bool finished = false;
@@ -256,11 +267,13 @@ std::shared_ptr<SerialDevice> CConsolePort::Device() {
     // Close() or a stop must not wait for that.
     int err = 0;
     std::shared_ptr<SerialDevice> reopened = m_opener(name, settings, &err);
+    m_reopenError = reopened ? 0 : err;
     std::lock_guard<std::mutex> lock(m_portMutex);
     // Closed (or opened anew) meanwhile: the reopened device is let go unused, after the lock.
     if (reopened && m_deviceLost && generation == m_portGeneration) {
         m_hPort = std::move(reopened);
         m_deviceLost = false;
+        m_consoleSeen.store(false);
     }
     return m_hPort;
 }
@@ -303,18 +316,37 @@ void CConsolePort::ShowCallersProblem() {
     ShowProblem(text);
 }
 
+bool CConsolePort::TurnedAway(const IoResult& r) {
+    m_turnedAway = r.status == IoResult::HungUp && !m_consoleSeen.load() && IsEndedByServer(r.errorCode);
+    if (m_turnedAway)
+        DropLostDevice();
+    return m_turnedAway;
+}
+
+bool CConsolePort::PauseUnlessStopped(std::chrono::milliseconds pause) {
+    std::unique_lock<std::mutex> lock(m_doneMutex);
+    return !m_doneCv.wait_for(lock, pause, [this] { return Stopping(); });
+}
+
 // Called by the worker for the command a caller is waiting for; that caller shows a failure's box.
 int CConsolePort::WriteBytes(const std::uint8_t* data, std::size_t len) {
+    m_turnedAway = false;
+    m_reopenError = 0;
     const std::shared_ptr<SerialDevice> device = Device();
     if (!device) {
-        ReportIoError("Error while writing data:", NoDeviceError(), true);
+        m_turnedAway = m_reopenError == kNetworkPortBusy;
+        if (!m_turnedAway) {
+            m_lastDeviceError.store(NoDeviceError());
+            ReportIoError("Error while writing data:", NoDeviceError(), true);
+        }
         return 0;
     }
     const IoResult r = device->Write(data, len);
     if (r.ok())
         return 1;
-    if (r.status == IoResult::Interrupted)
+    if (r.status == IoResult::Interrupted || TurnedAway(r))
         return 0;
+    m_lastDeviceError.store(r.errorCode);
     ReportIoError("Error while writing data:", r.errorCode, true);
     if (r.status == IoResult::HungUp)
         DropLostDevice();
@@ -322,8 +354,10 @@ int CConsolePort::WriteBytes(const std::uint8_t* data, std::size_t len) {
 }
 
 int CConsolePort::ReadBytes(std::uint8_t* data, std::size_t len) {
+    m_turnedAway = false;
     const std::shared_ptr<SerialDevice> device = Device();
     if (!device) {
+        m_lastDeviceError.store(NoDeviceError());
         ReportIoError("Error while reading data:", NoDeviceError());
         return 0;
     }
@@ -334,7 +368,8 @@ int CConsolePort::ReadBytes(std::uint8_t* data, std::size_t len) {
             done += r.count;
             continue;
         }
-        if (r.status != IoResult::Interrupted) {
+        if (r.status != IoResult::Interrupted && !TurnedAway(r)) {
+            m_lastDeviceError.store(r.errorCode);
             ReportIoError("Error while reading data:", r.errorCode);
             if (r.status == IoResult::HungUp)
                 DropLostDevice();
@@ -359,6 +394,10 @@ int CConsolePort::ReadReply(char* buf) {
         std::uint8_t byte = 0;
         if (!ReadBytes(&byte, 1))
             return -1; // abandoned: the device failed or we are shutting down
+        // The echo begins: the console speaks on this connection (a console server's own text on
+        // turning a client away does not begin with the command).
+        if (i == 0 && byte == static_cast<std::uint8_t>(m_cmd[0]))
+            m_consoleSeen.store(true);
         buf[i] = static_cast<char>(byte);
         if (i < kMaxReplyIndex)
             ++i;
@@ -374,6 +413,7 @@ int CConsolePort::ReadReply(char* buf) {
         letterSeen = false;
     }
     buf[i] = '\0';
+    m_consoleSeen.store(true);
     return i + 1 < kMaxReplyIndex ? i + 1 : kMaxReplyIndex;
 }
 
@@ -479,22 +519,53 @@ int CConsolePort::ConsoleWorkerThread() {
             return 0;
         if (!m_bBusy.load())
             continue; // woken without a command (a retry after the command was already answered)
-        // The board speaks only when spoken to: whatever arrived since the last reply (a prompt after a
-        // reset, line noise) is stale and would otherwise be read as this command's reply.
-        DiscardStaleInput();
-        if (!WriteBytes(reinterpret_cast<const std::uint8_t*>(m_cmd), m_cmdLen)) {
+        char reply[kReplyBufferSize] = {};
+        int length = -1;
+        if (!SendAndRead(reply, &length)) {
             m_bSendFailed.store(true);
             continue; // the caller's wait runs out and asks the user
         }
-        m_cmd[m_cmdLen - 1] = '\0';
-        EchoToTerminal(m_cmd, true);
-
-        char reply[kReplyBufferSize] = {};
-        const int length = ReadReply(reply);
         if (Stopping())
             return 0;
         TakeReply(reply, length);
         FinishCommand();
+    }
+}
+
+bool CConsolePort::SendAndRead(char* reply, int* length) {
+    Clock::time_point giveUp{};
+    std::chrono::milliseconds pause = kFirstBusyPause;
+    bool echoed = false;
+    m_lastDeviceError.store(0); // what this command meets
+    for (bool first = true;; first = false) {
+        // The board speaks only when spoken to: whatever arrived since the last reply (a prompt after a
+        // reset, line noise) is stale and would otherwise be read as this command's reply.
+        DiscardStaleInput();
+        m_cmd[m_cmdLen - 1] = '\n';
+        const bool sent = WriteBytes(reinterpret_cast<const std::uint8_t*>(m_cmd), m_cmdLen);
+        if (sent) {
+            m_cmd[m_cmdLen - 1] = '\0';
+            if (!echoed)
+                EchoToTerminal(m_cmd, true);
+            echoed = true;
+            *length = ReadReply(reply);
+            if (*length >= 0)
+                return true;
+        }
+        if (!m_turnedAway)
+            return sent;
+        const Clock::time_point now = Clock::now();
+        if (first)
+            giveUp = now + m_busyRetry;
+        if (now + pause > giveUp || !PauseUnlessStopped(pause)) {
+            // Given up: the command ends at once, its device failed, and the user learns why.
+            m_cmd[m_cmdLen - 1] = '\0';
+            m_lastDeviceError.store(kNetworkPortBusy);
+            ReportIoError(sent ? "Error while reading data:" : "Error while writing data:", kNetworkPortBusy);
+            *length = -1;
+            return true;
+        }
+        pause *= 2;
     }
 }
 

@@ -35,6 +35,11 @@ public:
 
     static constexpr int kDefaultPollCount = 3500;
     static constexpr std::chrono::microseconds kDefaultPollPeriod{5000};
+    // A console server that turns the connection away (its port busy: ser2net holds a device for tens of
+    // milliseconds after a client has gone) is asked again after growing pauses, the first this long,
+    // until the busy retry time has passed.
+    static constexpr std::chrono::milliseconds kDefaultBusyRetry{1000};
+    static constexpr std::chrono::milliseconds kFirstBusyPause{20};
     static constexpr int kReplyBufferSize = 52;
     static constexpr int kMaxReplyIndex = 50;
 
@@ -58,6 +63,11 @@ public:
     void Close();
     // System error number of the last failed Open (0 if none).
     int LastOpenError() const { return m_lastOpenError; }
+    // How long the opening and each command try again while the console server turns them away.
+    void SetBusyRetry(std::chrono::milliseconds total) { m_busyRetry = total; }
+    // The error number of the last device failure (0 if none): kNetworkPortBusy when the console server
+    // was still turning the connection away when the busy retry time had passed.
+    int LastDeviceError() const { return m_lastDeviceError.load(); }
 
     // One register operation and what happened to it.
     RegResult Exchange(std::uint8_t op, const char* address, const char* value) override;
@@ -86,7 +96,7 @@ public:
 private:
     // Waits for the worker; Answered when it finished the command (its value is then in m_result), else
     // why it did not.
-    Outcome WaitForWorker();
+    Outcome WaitForResult();
     // One poll period of the wait: true as soon as the worker has finished the command (or a stop was
     // asked for), false when the period passed without either.
     bool WaitOnePeriod();
@@ -108,6 +118,15 @@ private:
     std::shared_ptr<SerialDevice> Device();
     void DropLostDevice();
     void DiscardStaleInput();
+    // Sends the command and reads its reply into reply (its length in *length, -1 when abandoned); false
+    // when the send failed. While the console server turns the connection away, both are done again on
+    // a new connection after a pause, until the busy retry time has passed.
+    bool SendAndRead(char* reply, int* length);
+    // Whether a failed transfer is the console server turning the connection away: it ended the
+    // connection before the console said anything. Then the device is dropped, to be opened again.
+    bool TurnedAway(const IoResult& r);
+    // Waits the pause; false when a stop came first.
+    bool PauseUnlessStopped(std::chrono::milliseconds pause);
     void ReportIoError(const char* what, int err, bool forCaller = false);
     // A send failure's "Problem" box is shown by the waiting caller, at once (on the UI thread a box
     // posted from the worker would wait until the caller's own wait had run out).
@@ -147,6 +166,12 @@ private:
     std::string m_callersProblem; // guarded by m_problemMutex
     std::atomic<bool> m_bCallersProblem{false};
     bool m_deviceLost = false;
+    std::chrono::milliseconds m_busyRetry = kDefaultBusyRetry;
+    // Whether the console has said anything on this connection (the start of an echo, a whole reply).
+    std::atomic<bool> m_consoleSeen{false};
+    bool m_turnedAway = false; // the last transfer's failure was the server turning it away (worker only)
+    int m_reopenError = 0;     // why the last reopen failed (worker only)
+    std::atomic<int> m_lastDeviceError{0};
     std::string m_deviceName;
     mutable std::mutex m_portMutex;     // guards m_hPort against Close() from another thread
     std::uint64_t m_portGeneration = 0; // counts Open() and Close(), so a reopen can tell it came late

@@ -68,6 +68,10 @@ NetworkPortParse ParseNetworkPortName(const std::string& text) {
         rest.pop_back();
     std::string host;
     std::string portText;
+    // After the port nothing may follow: no path, query or fragment.
+    const auto extra = rest.find_first_of("/?#", rest.find(']') == std::string::npos ? 0 : rest.find(']'));
+    if (extra != std::string::npos)
+        return Malformed("nothing may follow the port number (\"" + rest.substr(extra) + "\")");
     if (!rest.empty() && rest.front() == '[') {
         const auto close = rest.find(']');
         if (close == std::string::npos)

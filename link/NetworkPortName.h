@@ -18,6 +18,8 @@ struct NetworkPortName {
 
 // What a device name is: not a network name at all (a local device), a usable network name, or a name
 // that starts like one but cannot be used (problem says why).
+// A name that is none of these gives its own reason: a port outside 1..65535, an IPv6 address without
+// brackets, no host, anything after the port number (a path, a query).
 struct NetworkPortParse {
     enum Kind { NotNetwork, Valid, Malformed };
     Kind kind = NotNetwork;

@@ -23,7 +23,11 @@ IoResult Lost(int err) {
 } // namespace
 
 bool IsNetworkErrorCode(int err) {
-    return err <= kNetworkBadName && err >= kNetworkClosedByServer;
+    return err <= kNetworkBadName && err >= kNetworkPortBusy;
+}
+
+bool IsEndedByServer(int err) {
+    return err == kNetworkClosedByServer || IsConnectionResetError(err);
 }
 
 std::string NetworkErrorMessage(int err) {
@@ -34,6 +38,8 @@ std::string NetworkErrorMessage(int err) {
         return "Host name not found";
     case kNetworkClosedByServer:
         return "Connection closed by the console server";
+    case kNetworkPortBusy:
+        return "the console server's port is busy or refused the connection";
     default:
         return "Network error " + std::to_string(err);
     }
@@ -62,7 +68,7 @@ std::unique_ptr<NetworkSerialDevice> NetworkSerialDevice::Open(const std::string
     if (device->m_codec) {
         error = device->Negotiate(timeouts.negotiation);
         if (error != 0)
-            return fail(error);
+            return fail(IsEndedByServer(error) ? kNetworkPortBusy : error);
     }
     if (errorCode)
         *errorCode = 0;

@@ -15,6 +15,8 @@ namespace tessor {
 
 bool IsNetworkErrorCode(int err);
 std::string NetworkErrorMessage(int err);
+// Whether the console server ended the connection: closed it, or reset or aborted it.
+bool IsEndedByServer(int err);
 
 // How long the opening may take: the connection, then the telnet negotiation.
 struct NetworkTimeouts {
@@ -28,7 +30,9 @@ struct NetworkTimeouts {
 // lost (HungUp), which the console port reopens like an unplugged adapter.
 class NetworkSerialDevice : public SerialDevice {
 public:
-    // Connects and, for rfc2217://, negotiates and sets the line; null with *errorCode set on failure.
+    // Connects and, for rfc2217://, negotiates and sets the line; null with *errorCode set on failure. A
+    // connection the server ends during the negotiation is kNetworkPortBusy: nothing of the console can
+    // have come yet, so the server turned it away.
     static std::unique_ptr<NetworkSerialDevice> Open(const std::string& name, const LineSettings& settings,
                                                      int* errorCode, NetworkTimeouts timeouts = {});
     ~NetworkSerialDevice() override;

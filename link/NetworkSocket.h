@@ -11,10 +11,14 @@ namespace tessor {
 // Error numbers of the network device beside the system's own (ECONNREFUSED or WSAECONNREFUSED, ...).
 // They are negative, so they never meet a system error number; SystemErrorMessage words them.
 enum NetworkErrorCode : int {
-    kNetworkBadName = -1001,       // starts like a network name but is none
-    kNetworkNameNotFound = -1002,  // the host name does not resolve
-    kNetworkClosedByServer = -1003 // the server ended the connection
+    kNetworkBadName = -1001,        // starts like a network name but is none
+    kNetworkNameNotFound = -1002,   // the host name does not resolve
+    kNetworkClosedByServer = -1003, // the server ended the connection
+    kNetworkPortBusy = -1004        // the server ended (or reset) it before the console said anything
 };
+
+// Whether a system error number means the other side reset or aborted the connection.
+bool IsConnectionResetError(int err);
 
 // A connected TCP socket (no delay, keep-alive, each received segment acknowledged at once) and a way for
 // another thread to wake a wait on it: the part of the network device that differs between systems.

@@ -186,6 +186,10 @@ NetworkSocket::WaitResult NetworkSocket::Wait(bool writable, int timeoutMs, int*
     }
 }
 
+bool IsConnectionResetError(int err) {
+    return err == ECONNRESET || err == EPIPE || err == ECONNABORTED;
+}
+
 void NetworkSocket::Wake() {
     const std::uint8_t b = 1;
     (void)!::write(m_handles->wakeWrite, &b, 1);

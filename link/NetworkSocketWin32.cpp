@@ -201,6 +201,10 @@ NetworkSocket::WaitResult NetworkSocket::Wait(bool /*writable*/, int timeoutMs, 
     return WaitResult::Ready;
 }
 
+bool IsConnectionResetError(int err) {
+    return err == WSAECONNRESET || err == WSAECONNABORTED || err == WSAESHUTDOWN;
+}
+
 void NetworkSocket::Wake() {
     ::SetEvent(m_handles->wakeEvent);
 }

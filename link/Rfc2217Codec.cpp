@@ -97,8 +97,7 @@ void Rfc2217Codec::OnEvent(telnet_t*, telnet_event_t* event, void* self) {
 void Rfc2217Codec::Handle(const telnet_event_t& event) {
     switch (event.type) {
     case TELNET_EV_DATA:
-        m_data.insert(m_data.end(), reinterpret_cast<const std::uint8_t*>(event.data.buffer),
-                      reinterpret_cast<const std::uint8_t*>(event.data.buffer) + event.data.size);
+        TakeConsoleBytes(reinterpret_cast<const std::uint8_t*>(event.data.buffer), event.data.size);
         break;
     case TELNET_EV_SEND:
         m_outgoing.insert(m_outgoing.end(), reinterpret_cast<const std::uint8_t*>(event.data.buffer),
@@ -108,12 +107,25 @@ void Rfc2217Codec::Handle(const telnet_event_t& event) {
     case TELNET_EV_DO:
         OnOptionAccepted(event.type, event.neg.telopt);
         break;
+    case TELNET_EV_WONT:
+        if (event.neg.telopt == TELNET_TELOPT_BINARY)
+            m_binaryIn = false; // binary receive ended: CR NUL again
+        break;
     case TELNET_EV_SUBNEGOTIATION:
         if (event.sub.telopt == kComPortOption)
             OnComPortAnswer(event.sub.buffer, event.sub.size);
         break;
     default:
         break; // warnings, errors and other commands: libtelnet has already resynchronised
+    }
+}
+
+void Rfc2217Codec::TakeConsoleBytes(const std::uint8_t* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        const bool nulAfterCr = m_afterCr && data[i] == 0 && !m_binaryIn;
+        m_afterCr = data[i] == '\r';
+        if (!nulAfterCr)
+            m_data.push_back(data[i]);
     }
 }
 

@@ -52,6 +52,8 @@ private:
     void OnComPortAnswer(const char* buffer, std::size_t size);
     void SendLineSettings();
     void SendComPortCommand(std::uint8_t command, const std::vector<std::uint8_t>& value);
+    // Console bytes received; outside binary mode a CR comes as CR NUL, and the NUL is dropped.
+    void TakeConsoleBytes(const std::uint8_t* data, std::size_t size);
 
     LineSettings m_settings;
     telnet_t* m_telnet = nullptr;
@@ -62,6 +64,7 @@ private:
     bool m_binaryOut = false; // we send binary
     bool m_comPort = false;   // the server accepted the COM-PORT-OPTION
     bool m_settingsSent = false;
+    bool m_afterCr = false; // the last console byte received was a CR
     unsigned m_answers = 0; // bit n: the server answered line-setting command n
 };
 

@@ -28,7 +28,8 @@ std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& device, const 
 
 // The system's message for an error number, without a trailing full stop or line break.
 std::string SystemErrorMessage(int err);
-// The error number followed by its message in parentheses: "5 (Access is denied)".
+// The error number followed by its message in parentheses: "5 (Access is denied)"; for the network
+// device's own numbers the message alone.
 std::string SystemErrorText(int err);
 // The system error number that stands for "no such device".
 int NoDeviceError();

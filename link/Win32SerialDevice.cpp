@@ -285,6 +285,8 @@ std::string SystemErrorMessage(int err) {
 }
 
 std::string SystemErrorText(int err) {
+    if (IsNetworkErrorCode(err))
+        return NetworkErrorMessage(err); // the tool's own numbers mean nothing to a user
     return std::to_string(err) + " (" + SystemErrorMessage(err) + ")";
 }
 

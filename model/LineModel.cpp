@@ -145,7 +145,7 @@ std::optional<float> LineRate(std::int32_t crystalHz, std::uint8_t sizeByte, int
     return static_cast<float>(rate);
 }
 
-std::string FormatLineRate(std::optional<float> rate) {
+std::string FormatLineRate(std::optional<float> rate, DecimalMark mark) {
     if (!rate || *rate == 0.0f || !std::isfinite(*rate)) {
         return {};
     }
@@ -181,10 +181,11 @@ std::string FormatLineRate(std::optional<float> rate) {
     }
     const std::string four = std::to_string(digits);
     if (exponent <= 0) {
-        text += "0," + std::string(static_cast<std::size_t>(-exponent), '0') + four;
+        text += std::string("0") + static_cast<char>(mark) +
+                std::string(static_cast<std::size_t>(-exponent), '0') + four;
     } else if (exponent < 4) {
         const auto split = static_cast<std::size_t>(exponent);
-        text += four.substr(0, split) + "," + four.substr(split);
+        text += four.substr(0, split) + static_cast<char>(mark) + four.substr(split);
     } else {
         text += four + std::string(static_cast<std::size_t>(exponent - 4), '0');
     }
@@ -199,18 +200,7 @@ std::int32_t CarrierFromRegister(std::int32_t crystalHz, std::uint16_t registerV
 }
 
 std::string FormatCarrier(std::int32_t carrier) {
-    std::int64_t magnitude = carrier;
-    std::string text;
-    if (magnitude < 0) {
-        text = "-";
-        magnitude = -magnitude;
-    }
-    std::string digits = std::to_string(magnitude);
-    if (digits.size() < 3) {
-        digits.insert(0, 3 - digits.size(), '0');
-    }
-    digits.insert(digits.size() - 2, ".");
-    return text + digits;
+    return FormatHundredths(carrier, DecimalMark::Point);
 }
 
 std::optional<int> LevelDb(std::uint16_t registerValue) {

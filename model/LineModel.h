@@ -4,6 +4,8 @@
 // carrier and level conversions, the standard presets and the Ethernet port speed settings. Every
 // function here is pure; none touches a register.
 
+#include "model/NumberText.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -55,8 +57,9 @@ std::vector<Interpolation> InterpolationChoices(std::uint8_t sizeByte);
 // pair of constellation and factor is not a valid line setting.
 std::optional<float> LineRate(std::int32_t crystalHz, std::uint8_t sizeByte, int factor);
 
-// Rate with four significant digits and a decimal comma ("11,25", "0,6075"); empty for no rate and 0.
-std::string FormatLineRate(std::optional<float> rate);
+// Rate with four significant digits and a decimal comma as the Link page shows it ("11,25", "0,6075"), or
+// with the mark given ("11.25" for the report); empty for no rate and 0.
+std::string FormatLineRate(std::optional<float> rate, DecimalMark mark = DecimalMark::Comma);
 
 // Carrier in 10 kHz units from a 16-bit carrier register value.
 std::int32_t CarrierFromRegister(std::int32_t crystalHz, std::uint16_t registerValue);

@@ -33,6 +33,27 @@ const std::array<MetricFamilyDef, kMetricFamilyCount> kMetricFamilies{{
      "1 when no pass completed for three intervals plus the answer wait: the readings are left out."},
     {"tessor_output_dropped_total", "counter", "",
      "Passes an output (JSON lines, recording) had no room for and did not get."},
+    {"tessor_line_errored_intervals_total", "counter", "",
+     "Poll intervals with at least one FCS or receive error, or severely errored, while the line was "
+     "available. An interval is one poll pass, not one second."},
+    {"tessor_line_severely_errored_intervals_total", "counter", "",
+     "Poll intervals with a retrain or errors of at least the severe share of the frames received, while "
+     "the line was available. An interval is one poll pass, not one second."},
+    {"tessor_line_unavailable_intervals_total", "counter", "",
+     "Poll intervals that saw the line down or lay in an unavailable period (from 10 consecutive severely "
+     "errored intervals to before 10 that were not)."},
+    {"tessor_line_fec_intervals_total", "counter", "",
+     "Poll intervals in which corrected Reed-Solomon errors were counted, while the line was available."},
+    {"tessor_line_unmeasured_intervals_total", "counter", "",
+     "Poll intervals not measured: a read at either end went without an answer."},
+    {"tessor_line_errored_seconds_total", "counter", "seconds",
+     "The time the errored intervals cover: their lengths summed."},
+    {"tessor_line_severely_errored_seconds_total", "counter", "seconds",
+     "The time the severely errored intervals cover: their lengths summed."},
+    {"tessor_line_unavailable_seconds_total", "counter", "seconds",
+     "The time the unavailable intervals cover: their lengths summed."},
+    {"tessor_line_up_since_timestamp_seconds", "gauge", "seconds",
+     "Unix time the current sync began, as the poll passes saw it; absent while the line is down."},
 }};
 
 const std::array<const char*, kCounterDefCount> kEthernetCounterHelp{

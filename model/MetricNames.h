@@ -31,6 +31,16 @@ enum MetricFamily {
     kMetricLastPassAge,
     kMetricPollStale,
     kMetricOutputDropped,
+    // Line performance by interval (LineIntervals.h)
+    kMetricErroredIntervals,
+    kMetricSeverelyErroredIntervals,
+    kMetricUnavailableIntervals,
+    kMetricFecIntervals,
+    kMetricUnmeasuredIntervals,
+    kMetricErroredSeconds,
+    kMetricSeverelyErroredSeconds,
+    kMetricUnavailableSeconds,
+    kMetricUpSince,
     kMetricFamilyCount
 };
 

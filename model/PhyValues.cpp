@@ -63,22 +63,11 @@ PhyValues DecodePhy(const PhyRegisters& registers, const std::optional<LineRefer
     return v;
 }
 
-std::string FormatHundredths(std::int64_t value) {
-    const std::int64_t magnitude = value < 0 ? -value : value;
-    std::string text = value < 0 ? "-" : "";
-    text += std::to_string(magnitude / 100);
-    text += ',';
-    const std::int64_t cents = magnitude % 100;
-    text += static_cast<char>('0' + cents / 10);
-    text += static_cast<char>('0' + cents % 10);
-    return text;
-}
-
 PhyTexts FormatPhyTexts(const PhyValues& values) {
     PhyTexts texts;
     const std::string none = "-";
-    texts.snr = values.snrCenti ? FormatHundredths(*values.snrCenti) : none;
-    texts.mse = values.mseCenti ? FormatHundredths(*values.mseCenti) : none;
+    texts.snr = values.snrCenti ? FormatHundredths(*values.snrCenti, DecimalMark::Comma) : none;
+    texts.mse = values.mseCenti ? FormatHundredths(*values.mseCenti, DecimalMark::Comma) : none;
     // The page's figure is taken as signed and shown unsigned, as it always was.
     const std::optional<std::uint32_t>& rs = values.registers.rsCorrected;
     texts.rs = rs ? std::to_string(static_cast<std::uint32_t>(RsPerSecond(*rs))) : none;

@@ -5,6 +5,7 @@
 // page texts come from one formatter.
 
 #include "model/LineVocabulary.h"
+#include "model/NumberText.h"
 
 #include <array>
 #include <cstdint>
@@ -43,9 +44,6 @@ struct PhyValues {
 // the constellation received, nothing without references; the power from the level; the low byte of
 // the link fail counter; each indicator from its register bit.
 PhyValues DecodePhy(const PhyRegisters& registers, const std::optional<LineReferences>& references);
-
-// Hundredths of dB with two decimals and a decimal comma: 6180 gives "61,80", -204 gives "-2,04".
-std::string FormatHundredths(std::int64_t value);
 
 // Texts and indicator flags of one pass as the PHY page shows them; "-" for what is not known. rs is
 // the page's figure, the corrected count divided by 5.

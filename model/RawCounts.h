@@ -1,8 +1,9 @@
 #pragma once
 
 // Figures made from raw register counts: sums of what a clear-on-read register delivered, its rate over
-// the real time between the reads that delimit each count, and the 8-bit link fail counter turned into a
-// total that goes on over its wraps. Standard library only: the monitor and the recording export use them.
+// the real time between the reads that delimit each count, the mean rate of many counts, and the 8-bit
+// link fail counter turned into a total that goes on over its wraps. Standard library only: the monitor,
+// the recording export and the line test use them.
 
 #include <chrono>
 #include <cstdint>
@@ -21,15 +22,36 @@ public:
     // A read that delivered nothing (garbled, unanswered or not made): what it cleared is lost, and the
     // next count covers a time that is not known.
     void Lost();
+    // A read at the time at that cleared the register but whose count was lost: the next count covers
+    // the time from this read.
+    void Cleared(Clock::time_point at);
 
     // The sum of the counts read; nothing before the first answered read (the count is not known yet).
     std::optional<std::uint64_t> Total() const { return m_total; }
     std::optional<double> PerSecond() const { return m_perSecond; }
+    // The time in seconds the last read's count covers; none when its rate has no known time.
+    std::optional<double> Seconds() const { return m_seconds; }
 
 private:
     std::optional<std::uint64_t> m_total;
     std::optional<Clock::time_point> m_last;
+    std::optional<double> m_seconds;
     std::optional<double> m_perSecond;
+};
+
+// Counts over the time each covered: their sum, the whole time and the mean rate. Only counts whose time
+// is known belong here (CClearedCount::Seconds).
+class CCountedRate {
+public:
+    void Add(std::uint64_t count, double seconds);
+    std::uint64_t Total() const { return m_total; }
+    double Seconds() const { return m_seconds; }
+    // The total over the time; none before any time was counted.
+    std::optional<double> PerSecond() const;
+
+private:
+    std::uint64_t m_total = 0;
+    double m_seconds = 0;
 };
 
 // An 8-bit counter that goes on counting and wraps from 255 to 0 (8D38: link failures). Fewer than 256

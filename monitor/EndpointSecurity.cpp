@@ -5,6 +5,8 @@
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace tessor::monitor {
@@ -61,6 +63,18 @@ std::string CacheKey(const std::string& user, const std::string& password) {
 
 std::shared_ptr<CEndpointSecurity> CEndpointSecurity::Create(const WebConfig& config, std::string* error) {
     std::shared_ptr<CEndpointSecurity> security(new CEndpointSecurity(config));
+    if (!config.users.empty()) {
+        int cost = 4;
+        for (const auto& user : config.users)
+            cost = std::max(cost, BcryptCost(user.second).value_or(cost));
+        char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+        if (!crypt_gensalt_rn("$2y$", static_cast<unsigned long>(cost), nullptr, 0, setting,
+                              sizeof setting)) {
+            *error = "no random salt for the password check";
+            return nullptr;
+        }
+        security->m_dummy = setting;
+    }
     if (config.tls && !security->LoadCredentials(error))
         return nullptr;
     return security;
@@ -117,27 +131,150 @@ bool CEndpointSecurity::Apply(void* session) const {
     return true;
 }
 
-bool CEndpointSecurity::Check(const std::string& user, const std::string& password,
-                              Clock::time_point now) const {
-    const auto found = m_config.users.find(user);
-    if (found == m_config.users.end() || password.find('\0') != std::string::npos)
+namespace {
+
+int Base64Value(char c) {
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+// Padded base 64, every byte kept; nothing for anything else.
+std::optional<std::string> DecodeBase64(std::string_view text) {
+    if (text.size() % 4 != 0)
+        return std::nullopt;
+    const std::size_t padding = text.size() >= 2 && text.substr(text.size() - 2) == "==" ? 2
+                                : !text.empty() && text.back() == '='                    ? 1
+                                                                                         : 0;
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (std::size_t i = 0; i < text.size() - padding; ++i) {
+        const int value = Base64Value(text[i]);
+        if (value < 0)
+            return std::nullopt;
+        bits = (bits << 6) | static_cast<unsigned>(value);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xff);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<BasicCredentials> ParseBasicAuthorization(std::string_view header) {
+    constexpr std::string_view kScheme = "basic";
+    if (header.size() <= kScheme.size() || header[kScheme.size()] != ' ')
+        return std::nullopt;
+    for (std::size_t i = 0; i < kScheme.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(header[i])) != kScheme[i])
+            return std::nullopt;
+    }
+    std::string_view token = header.substr(kScheme.size());
+    while (!token.empty() && token.front() == ' ')
+        token.remove_prefix(1);
+    while (!token.empty() && token.back() == ' ')
+        token.remove_suffix(1);
+    const std::optional<std::string> text = DecodeBase64(token);
+    const auto colon = text ? text->find(':') : std::string::npos;
+    if (colon == std::string::npos)
+        return std::nullopt;
+    return BasicCredentials{text->substr(0, colon), text->substr(colon + 1)};
+}
+
+CPasswordChecker::CPasswordChecker(unsigned workers, std::size_t inFlight) : m_inFlight(inFlight) {
+    for (unsigned i = 0; i < workers; ++i)
+        m_workers.emplace_back([this] { Work(); });
+}
+
+CPasswordChecker::~CPasswordChecker() {
+    Stop();
+}
+
+bool CPasswordChecker::TryRun(Job job) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping || m_running + m_waiting.size() >= m_inFlight)
         return false;
-    const std::string key = CacheKey(user, password);
+    m_waiting.push_back(std::move(job));
+    m_cv.notify_one();
+    return true;
+}
+
+void CPasswordChecker::Stop() {
+    std::deque<Job> dropped;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const auto kept = m_verdicts.find(key);
-        if (kept != m_verdicts.end() && (kept->second.accepted || now < kept->second.until))
-            return kept->second.accepted;
+        m_stopping = true;
+        dropped.swap(m_waiting);
     }
+    m_cv.notify_all();
+    for (Job& job : dropped)
+        job(false);
+    for (std::thread& worker : m_workers) {
+        if (worker.joinable())
+            worker.join();
+    }
+}
+
+void CPasswordChecker::Work() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_cv.wait(lock, [this] { return m_stopping || !m_waiting.empty(); });
+        if (m_waiting.empty())
+            return; // stopping
+        Job job = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        ++m_running;
+        lock.unlock();
+        job(true);
+        lock.lock();
+        --m_running;
+    }
+}
+
+std::optional<bool> CEndpointSecurity::Kept(const std::string& user, const std::string& password,
+                                            Clock::time_point now) const {
+    if (password.find('\0') != std::string::npos || user.find('\0') != std::string::npos)
+        return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto kept = m_verdicts.find(CacheKey(user, password));
+    if (kept != m_verdicts.end() && (kept->second.accepted || now < kept->second.until))
+        return kept->second.accepted;
+    return std::nullopt;
+}
+
+bool CEndpointSecurity::Verify(const std::string& user, const std::string& password,
+                               Clock::time_point now) const {
+    if (password.find('\0') != std::string::npos || user.find('\0') != std::string::npos)
+        return false;
+    const auto found = m_config.users.find(user);
+    const std::string& hash = found != m_config.users.end() ? found->second : m_dummy;
     ++m_bcryptRuns;
     crypt_data data{};
-    const char* hashed = crypt_rn(password.c_str(), found->second.c_str(), &data, sizeof data);
-    const bool accepted = hashed && found->second == hashed;
+    const char* hashed = crypt_rn(password.c_str(), hash.c_str(), &data, sizeof data);
+    const bool accepted = found != m_config.users.end() && hashed && hash == hashed;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_verdicts.size() >= kMaxKept)
         m_verdicts.clear();
-    m_verdicts[key] = Verdict{accepted, now + kRefusalKept};
+    m_verdicts[CacheKey(user, password)] = Verdict{accepted, now + kRefusalKept};
     return accepted;
+}
+
+bool CEndpointSecurity::Check(const std::string& user, const std::string& password,
+                              Clock::time_point now) const {
+    const std::optional<bool> kept = Kept(user, password, now);
+    return kept ? *kept : Verify(user, password, now);
 }
 
 } // namespace tessor::monitor

@@ -38,6 +38,13 @@ using Clock = std::chrono::steady_clock;
 // accept, which a TLS client waits through in its connect: two, no more.
 constexpr unsigned kThreads = 2;
 
+// Password checks taken at once, running or waiting for the checker's one thread. A scraper whose
+// password was checked once is answered from the kept answer and never waits here; beyond this bound a
+// request is answered 503 with Retry-After at once: the endpoint is busy, which says nothing about the
+// credentials (401 would tell a right password it is wrong), and the bound is shared by all clients,
+// not one client's rate (429).
+constexpr std::size_t kChecksInFlight = 4;
+
 const char kChallenge[] = "Basic realm=\"tessor-cli monitor\", charset=\"UTF-8\"";
 const char kTextPlain[] = "text/plain; charset=utf-8";
 const char kExpositionType[] = "text/plain; version=0.0.4; charset=utf-8";
@@ -65,6 +72,8 @@ const char* Reason(unsigned status) {
         return "Unauthorized";
     case 405:
         return "Method Not Allowed";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Error";
     }
@@ -267,13 +276,13 @@ public:
         // poll(), not epoll: in its epoll mode the library retries a TLS handshake that waits for the client
         // in a loop, keeping a core busy (and the client off it) until the client's next flight arrives.
         m_daemon = MHD_start_daemon(
-            MHD_USE_POLL_INTERNAL_THREAD | (tls ? MHD_USE_TLS : 0), 0, nullptr, nullptr, &Impl::Answer, this,
-            MHD_OPTION_LISTEN_SOCKET, listenFd, MHD_OPTION_CONNECTION_LIMIT, connections,
-            MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.perClient, MHD_OPTION_CONNECTION_TIMEOUT,
-            m_limits.idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.requestBytes,
-            MHD_OPTION_NOTIFY_CONNECTION, &Impl::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed,
-            this, MHD_OPTION_UNESCAPE_CALLBACK, &KeepEscapes, nullptr, MHD_OPTION_THREAD_POOL_SIZE, kThreads,
-            MHD_OPTION_ARRAY, tlsOptions, MHD_OPTION_END);
+            MHD_USE_POLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (tls ? MHD_USE_TLS : 0), 0, nullptr,
+            nullptr, &Impl::Answer, this, MHD_OPTION_LISTEN_SOCKET, listenFd, MHD_OPTION_CONNECTION_LIMIT,
+            connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.perClient,
+            MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+            m_limits.requestBytes, MHD_OPTION_NOTIFY_CONNECTION, &Impl::Notify, this,
+            MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, this, MHD_OPTION_UNESCAPE_CALLBACK, &KeepEscapes,
+            nullptr, MHD_OPTION_THREAD_POOL_SIZE, kThreads, MHD_OPTION_ARRAY, tlsOptions, MHD_OPTION_END);
         if (!m_daemon) {
             *error = "the HTTP server did not start";
             ::close(listenFd);
@@ -291,6 +300,8 @@ public:
         m_cv.notify_all();
         if (m_watch.joinable())
             m_watch.join();
+        // Every connection waiting for its check is resumed (refused) before the library stops.
+        m_checker.Stop();
         if (m_daemon)
             MHD_stop_daemon(m_daemon);
         m_daemon = nullptr;
@@ -314,6 +325,18 @@ public:
     }
 
 private:
+    // One request: the configuration it is judged by and where its credentials check stands. Written by
+    // the checker before it resumes the connection, read by the serving thread after.
+    struct Request {
+        enum State { New, Checking, Accepted, Refused, Busy };
+        std::shared_ptr<const CEndpointSecurity> security;
+        std::atomic<State> state{New};
+        std::mutex mutex; // orders the check's end against the suspension
+        bool suspended = false;
+        std::string user; // for the log
+        bool authenticates() const { return security && security->Authenticates(); }
+    };
+
     struct Connection {
         int fd = -1;
         Clock::time_point deadline = Clock::time_point::max();
@@ -385,8 +408,10 @@ private:
 
     // An answered connection is kept for the next request for a while: a scraper's interval, within limits.
     // Its next request then has the usual time to arrive whole.
-    static void Completed(void* cls, MHD_Connection* c, void**, MHD_RequestTerminationCode) {
+    static void Completed(void* cls, MHD_Connection* c, void** requestState, MHD_RequestTerminationCode) {
         auto* self = static_cast<Impl*>(cls);
+        delete static_cast<Request*>(*requestState);
+        *requestState = nullptr;
         MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, self->m_limits.keepAliveSeconds);
         self->SetDeadline(c, Clock::now() + std::chrono::seconds(self->m_limits.keepAliveSeconds));
     }
@@ -452,6 +477,8 @@ private:
             return Send(c, status, body, kTextPlain, security, "Allow", "GET, HEAD");
         if (status == 401)
             return Send(c, status, body, kTextPlain, security, MHD_HTTP_HEADER_WWW_AUTHENTICATE, kChallenge);
+        if (status == 503)
+            return Send(c, status, body, kTextPlain, security, MHD_HTTP_HEADER_RETRY_AFTER, "1");
         return Send(c, status, body, kTextPlain, security);
     }
 
@@ -467,20 +494,12 @@ private:
         return text;
     }
 
-    // Whether the request carries the credentials of a configured user; a refusal is counted, and logged
-    // once a minute at most for its client address.
-    bool Authenticated(MHD_Connection* c, const CEndpointSecurity& security) {
-        char* password = nullptr;
-        char* user = MHD_basic_auth_get_username_password(c, &password);
-        const auto now = Clock::now();
-        const bool accepted = user && password && security.Check(user, password, now);
-        const std::string name = Printable(user ? user : "");
-        MHD_free(user);
-        MHD_free(password);
-        if (accepted)
-            return true;
+    // A refusal is counted, and logged once a minute at most for its client address.
+    void Refused(MHD_Connection* c, const std::string& user) {
         ++m_authFailures;
         const std::string address = ClientAddress(c);
+        const std::string name = Printable(user);
+        const auto now = Clock::now();
         std::lock_guard<std::mutex> lock(m_mutex);
         auto& last = m_lastLogged[address];
         if (m_log && (last == Clock::time_point() || now - last >= kLogEvery)) {
@@ -492,6 +511,49 @@ private:
         }
         if (m_lastLogged.size() > 4096)
             m_lastLogged.clear();
+    }
+
+    // Decides the request's credentials: at once when the answer is known without bcrypt, else on the
+    // checker, the connection suspended meanwhile so that its serving thread serves the others. False
+    // when the request waits; its state then says Checking, or Busy when the checker is full.
+    bool Authenticate(MHD_Connection* c, Request& request,
+                      std::shared_ptr<const CEndpointSecurity> security) {
+        const char* header = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+        std::optional<BasicCredentials> credentials = header ? ParseBasicAuthorization(header) : std::nullopt;
+        if (!credentials) {
+            request.state = Request::Refused;
+            return true;
+        }
+        request.user = credentials->user;
+        if (const std::optional<bool> kept =
+                security->Kept(credentials->user, credentials->password, Clock::now())) {
+            request.state = *kept ? Request::Accepted : Request::Refused;
+            return true;
+        }
+        request.state = Request::Checking;
+        SetDeadline(c, Clock::time_point::max()); // the checker's bound limits the wait
+        // The job resumes the connection only once it is suspended; the Request is not touched after.
+        auto job = [c, &request, security, credentials = std::move(*credentials)](bool run) {
+            const bool accepted =
+                run && security->Verify(credentials.user, credentials.password, Clock::now());
+            bool suspended = false;
+            {
+                std::lock_guard<std::mutex> lock(request.mutex);
+                request.state = accepted ? Request::Accepted : Request::Refused;
+                suspended = request.suspended;
+            }
+            if (suspended)
+                MHD_resume_connection(c);
+        };
+        if (!m_checker.TryRun(std::move(job))) {
+            request.state = Request::Busy;
+            return true;
+        }
+        std::lock_guard<std::mutex> lock(request.mutex);
+        if (request.state != Request::Checking)
+            return true; // already checked
+        MHD_suspend_connection(c);
+        request.suspended = true;
         return false;
     }
 
@@ -519,30 +581,50 @@ private:
     static MHD_Result Answer(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
                              const char*, size_t* uploadSize, void** requestState) {
         auto* self = static_cast<Impl*>(cls);
-        const std::shared_ptr<const CEndpointSecurity> security = self->Security();
         if (*requestState == nullptr) {
-            *requestState = self;
+            auto* request = new Request;
+            request->security = self->Security();
+            *requestState = request;
             self->RequestStarted(c);
-            if (security && security->Authenticates() && !self->Authenticated(c, *security))
-                return self->Error(c, 401, security.get());
-            if (!IsReadMethod(method))
-                return self->Error(c, IsKnownMethod(method) ? 405 : 400, security.get());
+            // Without authentication a wrong method is answered at once; with it, only once the
+            // credentials are checked, as the request's end.
+            if (!request->authenticates() && !IsReadMethod(method))
+                return self->Error(c, IsKnownMethod(method) ? 405 : 400, request->security.get());
             return MHD_YES;
         }
+        auto& request = *static_cast<Request*>(*requestState);
+        const CEndpointSecurity* security = request.security.get();
         if (*uploadSize != 0) {
             *uploadSize = 0;
             return MHD_YES;
         }
+        if (request.authenticates()) {
+            if (request.state == Request::New && !self->Authenticate(c, request, request.security))
+                return MHD_YES; // suspended: called again once the check is done
+            switch (request.state.load()) {
+            case Request::Checking: // resumed only once the state is set: never seen here
+            case Request::New:
+            case Request::Refused:
+                self->Refused(c, request.user);
+                return self->Error(c, 401, security);
+            case Request::Busy:
+                return self->Error(c, 503, security);
+            case Request::Accepted:
+                break;
+            }
+            if (!IsReadMethod(method))
+                return self->Error(c, IsKnownMethod(method) ? 405 : 400, security);
+        }
         self->SetDeadline(c, Clock::time_point::max());
         switch (ResolveTarget(url)) {
         case EndpointPath::Metrics:
-            return self->Send(c, 200, self->Body(), kExpositionType, security.get());
+            return self->Send(c, 200, self->Body(), kExpositionType, security);
         case EndpointPath::Index:
-            return self->Send(c, 200, kIndexPage, "text/html; charset=utf-8", security.get());
+            return self->Send(c, 200, kIndexPage, "text/html; charset=utf-8", security);
         case EndpointPath::None:
             break;
         }
-        return self->Error(c, 404, security.get());
+        return self->Error(c, 404, security);
     }
 
     Source m_source;
@@ -561,6 +643,8 @@ private:
     std::uint64_t m_watchRounds = 0; // guarded by m_mutex
     std::unordered_map<MHD_Connection*, Connection> m_connections;
     std::thread m_watch;
+    // bcrypt off the serving threads: one core at most, and a few checks in flight (see kChecksInFlight).
+    CPasswordChecker m_checker{1, kChecksInFlight};
 };
 
 CMetricsServer::CMetricsServer(Source source, EndpointLimits limits,

@@ -40,6 +40,8 @@ class CEndpointSecurity;
 // With a security (a web configuration file), the endpoint serves TLS and asks for client certificates
 // and basic authentication as the file says, adds its headers to every answer, answers a request without
 // the right credentials 401 and counts those and the TLS handshakes that failed in its exposition.
+// Passwords are checked by bcrypt on a thread of its own while the request's connection is suspended, so
+// the serving threads go on serving; beyond a few checks in flight a request is answered 503 at once.
 class CMetricsServer {
 public:
     using Source = std::function<std::string()>;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <memory>
 #include <set>
 
@@ -99,7 +100,18 @@ std::string ReadSmallFile(const std::string& path, const std::string& key) {
     return content;
 }
 
-std::string Resolve(const std::string& baseDir, const std::string& path) {
+// A path may begin with ${CREDENTIALS_DIRECTORY}: the folder where systemd puts the credentials of the
+// unit (LoadCredential=), readable by the service alone, whatever the files' owners in /etc.
+std::string Resolve(const std::string& baseDir, const std::string& path, const std::string& key) {
+    static const std::string kCredentials = "${CREDENTIALS_DIRECTORY}";
+    if (path.compare(0, kCredentials.size(), kCredentials) == 0) {
+        const char* dir = std::getenv("CREDENTIALS_DIRECTORY");
+        if (!dir || !*dir)
+            Fail(key + ": " + path +
+                 " names ${CREDENTIALS_DIRECTORY}, but the monitor was not given credentials: start it "
+                 "from its systemd unit, whose LoadCredential= names the file, or give the file's path");
+        return dir + path.substr(kCredentials.size());
+    }
     if (path.empty() || path.front() == '/' || baseDir.empty())
         return path;
     return baseDir + "/" + path;
@@ -159,11 +171,14 @@ TlsSettings ParseTls(const YAML::Node& node, const std::string& baseDir) {
     if (caFile.empty() && verifies)
         Fail("tls_server_config: client_auth_type verifies client certificates but no client_ca_file is "
              "given");
-    tls.certPem = ReadSmallFile(Resolve(baseDir, certFile), "tls_server_config.cert_file");
-    tls.keyPem = ReadSmallFile(Resolve(baseDir, keyFile), "tls_server_config.key_file");
+    const std::string certPath = Resolve(baseDir, certFile, "tls_server_config.cert_file");
+    const std::string keyPath = Resolve(baseDir, keyFile, "tls_server_config.key_file");
+    const std::string caPath = Resolve(baseDir, caFile, "tls_server_config.client_ca_file");
+    tls.certPem = ReadSmallFile(certPath, "tls_server_config.cert_file");
+    tls.keyPem = ReadSmallFile(keyPath, "tls_server_config.key_file");
     if (!caFile.empty())
-        tls.clientCaPem = ReadSmallFile(Resolve(baseDir, caFile), "tls_server_config.client_ca_file");
-    CheckCredentials(tls, Resolve(baseDir, certFile), Resolve(baseDir, caFile));
+        tls.clientCaPem = ReadSmallFile(caPath, "tls_server_config.client_ca_file");
+    CheckCredentials(tls, certPath, caPath);
     return tls;
 }
 
@@ -176,9 +191,11 @@ std::vector<std::pair<std::string, std::string>> ParseHeaders(const YAML::Node& 
     for (const auto& entry : node) {
         const std::string name = entry.first.as<std::string>();
         const std::string value = Text(entry.second, name);
-        if (value.find_first_of("\r\n") != std::string::npos)
-            Fail("http_server_config.headers." + name + ": a value of one line expected" +
-                 Where(entry.second));
+        // A control byte would cut the value short (a NUL) or end the header (CR, LF) where it stands.
+        if (std::any_of(value.begin(), value.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+            Fail("http_server_config.headers." + name +
+                 ": a control byte (such as a NUL, CR or LF) in the value" + Where(entry.second));
         const auto& allowed = std::find_if(kHeaders.begin(), kHeaders.end(), [&name](const auto& h) {
                                   return h.first == name;
                               })->second;
@@ -204,6 +221,13 @@ std::map<std::string, std::string> ParseUsers(const YAML::Node& node) {
                  ": not a bcrypt hash ($2y$, $2b$ or $2a$; make one with htpasswd "
                  "-nBC 10 " +
                  user + ")" + Where(entry.second));
+        if (BcryptCost(hash) > kMaxBcryptCost)
+            Fail("basic_auth_users." + user + ": bcrypt cost " + std::to_string(*BcryptCost(hash)) +
+                 " is above " + std::to_string(kMaxBcryptCost) +
+                 ", the most taken: a check at cost 12 already takes a quarter of a second of a small "
+                 "machine's core (0.8 s on a busy one) and each step above doubles it; make the hash again "
+                 "with htpasswd -nBC 10 " +
+                 user + Where(entry.second));
         if (!users.emplace(user, hash).second)
             Fail("basic_auth_users." + user + " given twice" + Where(entry.first));
     }
@@ -236,6 +260,12 @@ WebConfig Parse(const std::string& yaml, const std::string& baseDir) {
 }
 
 } // namespace
+
+std::optional<int> BcryptCost(const std::string& hash) {
+    if (!IsBcryptHash(hash))
+        return std::nullopt;
+    return (hash[4] - '0') * 10 + (hash[5] - '0');
+}
 
 bool IsBcryptHash(const std::string& hash) {
     // $2y$NN$ then 53 characters of bcrypt's base 64: 22 of salt, 31 of hash.

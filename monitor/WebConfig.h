@@ -46,6 +46,13 @@ std::optional<WebConfig> ParseWebConfig(const std::string& yaml, const std::stri
 // Reads and parses the file; the error names the file.
 std::optional<WebConfig> LoadWebConfig(const std::string& path, std::string* error);
 
+// The highest bcrypt cost a file may give: a check at cost 12 takes a quarter of a second of a small
+// machine's core already, and each step above doubles it. htpasswd makes 5 by default, 17 at most.
+constexpr int kMaxBcryptCost = 12;
+
+// The cost of a bcrypt hash; nothing for a text that is not one.
+std::optional<int> BcryptCost(const std::string& hash);
+
 // Whether the text is a bcrypt hash ($2a$, $2b$ or $2y$, a cost of 4 to 31) that this system can check.
 bool IsBcryptHash(const std::string& hash);
 

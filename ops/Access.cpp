@@ -53,17 +53,17 @@ void RealSleep(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-RegResult Local(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value) {
+RegResult AccessLocalReg(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value) {
     return bus.Exchange(op, address, value);
 }
 
-RegResult LocalByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value) {
+RegResult AccessLocalRegByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value) {
     char text[3];
     FormatByte(value, text);
     return bus.Exchange(op, address, text);
 }
 
-RegResult CheckLink(IRegisterBus& bus) {
+RegResult IsLinkUp(IRegisterBus& bus) {
     const RegResult status = bus.Exchange(kRead, kReg8C71, kOneRegister);
     const RegResult control = bus.Exchange(kRead, kReg8C00, kOneRegister);
     if (!status.ok() || !control.ok())
@@ -71,8 +71,8 @@ RegResult CheckLink(IRegisterBus& bus) {
     return RegResult::Answer((status.value & 0xC0) != 0 && (control.value & 0x80) != 0 ? 1 : 0);
 }
 
-RegResult Remote(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value) {
-    const RegResult link = CheckLink(bus);
+RegResult AccessRemoteReg(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value) {
+    const RegResult link = IsLinkUp(bus);
     if (!link.ok())
         return link;
     if (link.value == 0)
@@ -104,17 +104,17 @@ RegResult Remote(IRegisterBus& bus, std::uint8_t op, const char* address, const 
     return RegResult::Answer(1);
 }
 
-RegResult RemoteByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value) {
+RegResult AccessRemoteRegByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value) {
     char text[3];
     FormatByte(value, text);
-    return Remote(bus, op, address, text);
+    return AccessRemoteReg(bus, op, address, text);
 }
 
 RegResult OnTarget(IRegisterBus& bus, int target, std::uint8_t op, const char* address, const char* value) {
-    return target == kRemote ? Remote(bus, op, address, value) : Local(bus, op, address, value);
+    return target == kRemote ? AccessRemoteReg(bus, op, address, value) : AccessLocalReg(bus, op, address, value);
 }
 
-RegResult Restart(IRegisterBus& bus, int target, const Sleeper& sleep) {
+RegResult RestartModem(IRegisterBus& bus, int target, const Sleeper& sleep) {
     const RegResult first = OnTarget(bus, target, kOr, kReg8C00, "08");
     if (target == kRemote && sleep)
         sleep(kRemoteRestartPauseMs);

@@ -22,25 +22,25 @@ inline constexpr int kRemoteRestartPauseMs = 2000;
 using Sleeper = std::function<void(int milliseconds)>;
 void RealSleep(int milliseconds);
 
-RegResult Local(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value);
-RegResult LocalByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value);
+RegResult AccessLocalReg(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value);
+RegResult AccessLocalRegByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value);
 
 // The line check: 8C71 and 8C00 as the program's own (silent) status reads, both always made. Answered
 // with value 1 when the line is up (8C71 bit 7 or 6 and 8C00 bit 7), 0 when it is down.
-RegResult CheckLink(IRegisterBus& bus);
+RegResult IsLinkUp(IRegisterBus& bus);
 
 // One operation on the remote modem through the local modem's mailbox: the line check, the wait for a
 // free mailbox (8CC0), the data, address and command writes (8CD0, 8CC2, 8CC1, 8CC0), the wait for
 // completion (8CC4) for reads and writes other than of 8C00, and for a read the data (8CD0).
 // LineDown when the check found the line down, MailboxIncomplete when the mailbox never came free or
 // never completed.
-RegResult Remote(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value);
-RegResult RemoteByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value);
+RegResult AccessRemoteReg(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value);
+RegResult AccessRemoteRegByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value);
 
 // On the local (kLocal) or remote (kRemote) modem.
 RegResult OnTarget(IRegisterBus& bus, int target, std::uint8_t op, const char* address, const char* value);
 
 // Or 8C00 08, then Or 8C00 20 (on the remote modem with a pause between). The first failure, if any.
-RegResult Restart(IRegisterBus& bus, int target, const Sleeper& sleep);
+RegResult RestartModem(IRegisterBus& bus, int target, const Sleeper& sleep);
 
 } // namespace tessor::ops

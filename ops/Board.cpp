@@ -39,7 +39,7 @@ BoardIdentification ReadIdentificationOf(IRegisterBus& bus, int target) {
 
 ModemSideRead DetectModemSide(IRegisterBus& bus) {
     ModemSideRead read;
-    read.read = Local(bus, kRead, kReg8C70, kOneRegister);
+    read.read = AccessLocalReg(bus, kRead, kReg8C70, kOneRegister);
     const bool nt = read.read.ok() ? (read.read.value & 0x10) != 0 : read.read.outcome == Outcome::NoAnswer;
     read.side = nt ? kSideNT : kSideLT;
     return read;
@@ -62,7 +62,7 @@ std::string IdentificationText(const std::optional<std::uint16_t>& value) {
 }
 
 bool LinkUp(IRegisterBus& bus) {
-    const RegResult link = CheckLink(bus);
+    const RegResult link = IsLinkUp(bus);
     return link.ok() && link.value == 1;
 }
 
@@ -73,7 +73,7 @@ RegResult RegisterOperation(IRegisterBus& bus, int target, std::uint8_t op, cons
 
 RegResult ReadControl(IRegisterBus& bus) {
     // The shared constant makes it the program's own status read, which the terminal does not show.
-    return Local(bus, kRead, kReg8C00, kOneRegister);
+    return AccessLocalReg(bus, kRead, kReg8C00, kOneRegister);
 }
 
 bool ActivationOn(const RegResult& control) {
@@ -85,33 +85,33 @@ bool TransmitterOn(const RegResult& control) {
 }
 
 RegResult SoftResetLocal(IRegisterBus& bus) {
-    return Local(bus, kOr, kReg8C00, "20");
+    return AccessLocalReg(bus, kOr, kReg8C00, "20");
 }
 
 RegResult LocalLoopback(IRegisterBus& bus) {
     // The activation bit goes off before the loopback bit goes on.
-    const RegResult off = Local(bus, kAnd, kReg8C00, "7F");
-    return FirstFailure(off, Local(bus, kOr, kReg8C00, "01"));
+    const RegResult off = AccessLocalReg(bus, kAnd, kReg8C00, "7F");
+    return FirstFailure(off, AccessLocalReg(bus, kOr, kReg8C00, "01"));
 }
 
 RegResult LineLoopbackLocal(IRegisterBus& bus) {
-    return Local(bus, kOr, kReg8C00, "02");
+    return AccessLocalReg(bus, kOr, kReg8C00, "02");
 }
 
 RegResult SetTransmitter(IRegisterBus& bus, bool on) {
-    return Local(bus, kWrite, kReg8C00, on ? "40" : "00");
+    return AccessLocalReg(bus, kWrite, kReg8C00, on ? "40" : "00");
 }
 
 RegResult SetActivation(IRegisterBus& bus, bool enable) {
-    return enable ? Local(bus, kOr, kReg8C00, "80") : Local(bus, kAnd, kReg8C00, "7F");
+    return enable ? AccessLocalReg(bus, kOr, kReg8C00, "80") : AccessLocalReg(bus, kAnd, kReg8C00, "7F");
 }
 
 RegResult SoftResetRemote(IRegisterBus& bus) {
-    return Remote(bus, kOr, kReg8C00, "20");
+    return AccessRemoteReg(bus, kOr, kReg8C00, "20");
 }
 
 RegResult LineLoopbackRemote(IRegisterBus& bus) {
-    return Remote(bus, kOr, kReg8C00, "02");
+    return AccessRemoteReg(bus, kOr, kReg8C00, "02");
 }
 
 } // namespace tessor::ops

@@ -20,7 +20,7 @@ SaveRead ReadConfiguration(IRegisterBus& bus, std::uint8_t side) {
     SaveRead read;
     for (std::size_t i = 0; i < kConfigRegisterCount; ++i) {
         const std::string address(kConfigRegisters[i]);
-        const RegResult result = Local(bus, kRead, address.c_str(), " 1");
+        const RegResult result = AccessLocalReg(bus, kRead, address.c_str(), " 1");
         // A garbled reply is no register value: a file must not keep it.
         if (!result.ok()) {
             read.failedIndex = i;
@@ -81,7 +81,7 @@ LoadResult LoadConfiguration(IRegisterBus& bus, const std::string& bytes, std::u
         return result;
     }
     for (const ConfigRecord& record : file.records) {
-        const RegResult write = LocalByte(bus, kWrite, record.address.c_str(), record.value);
+        const RegResult write = AccessLocalRegByte(bus, kWrite, record.address.c_str(), record.value);
         if (!write.ok()) {
             result.status = LoadResult::Status::BoardFailed;
             result.failure = write;
@@ -89,7 +89,7 @@ LoadResult LoadConfiguration(IRegisterBus& bus, const std::string& bytes, std::u
         }
         ++result.written;
     }
-    const RegResult restart = Restart(bus, kLocal, sleep);
+    const RegResult restart = RestartModem(bus, kLocal, sleep);
     result.restarted = restart.ok();
     if (!restart.ok()) {
         result.status = LoadResult::Status::BoardFailed;
@@ -121,7 +121,7 @@ DefaultResult SetToDefault(IRegisterBus& bus, std::uint8_t side, std::uint8_t cr
                            const Sleeper& sleep, const std::function<void()>& onNtSide) {
     DefaultResult result;
     result.tableWritten = crystalIndex == kDefaultTableCrystal;
-    result.linkCheck = CheckLink(bus);
+    result.linkCheck = IsLinkUp(bus);
     result.linkUp = result.linkCheck.ok() && result.linkCheck.value == 1;
     if (result.linkUp) {
         if (side == kSideNT) {
@@ -131,11 +131,11 @@ DefaultResult SetToDefault(IRegisterBus& bus, std::uint8_t side, std::uint8_t cr
         } else {
             result.remoteAttempted = true;
             const RegResult table = WriteDefaults(bus, kRemote, side, crystalIndex);
-            result.remote = FirstFailure(table, Restart(bus, kRemote, sleep));
+            result.remote = FirstFailure(table, RestartModem(bus, kRemote, sleep));
         }
     }
     const RegResult table = WriteDefaults(bus, kLocal, side, crystalIndex);
-    result.local = FirstFailure(table, Restart(bus, kLocal, sleep));
+    result.local = FirstFailure(table, RestartModem(bus, kLocal, sleep));
     return result;
 }
 

@@ -22,7 +22,7 @@ EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks) 
     for (int i = 0; i < kEthernetCounterCount; ++i) {
         if (hooks.beforeRead)
             hooks.beforeRead(i);
-        const RegResult result = LocalByte(bus, kRead, kEthernetCounters[i].address, 4);
+        const RegResult result = AccessLocalRegByte(bus, kRead, kEthernetCounters[i].address, 4);
         if (hooks.abandon && hooks.abandon())
             return pass;
         pass.raw[i] = result;

@@ -56,7 +56,7 @@ RegResult WritePresetTo(IRegisterBus& bus, int target, const LinePreset& preset,
             WriteByte(bus, kRemote, extra.address, extra.value, &first);
     }
     WriteEthernetSpeed(bus, target, speed, &first);
-    return FirstFailure(first, Restart(bus, target, sleep));
+    return FirstFailure(first, RestartModem(bus, target, sleep));
 }
 
 } // namespace
@@ -73,15 +73,20 @@ const char* const kLocalSpeedUnknown = "The Ethernet port speed setup of the loc
 const char* const kRemoteSpeedUnknown = "The Ethernet port speed setup of the remote modem is not known.\n"
                                         "Choose a speed setup and press Write & Update again.";
 
-DirectionSettings ReadDirection(IRegisterBus& bus, std::int32_t crystalHz, const char* configRegister,
-                                const char* carrierRegister, bool downstream) {
-    DirectionSettings d;
-    d.configRead = Local(bus, kRead, configRegister, kOneRegister);
-    d.carrierRead = LocalByte(bus, kRead, carrierRegister, kCarrierBytes);
+void ReadCarrier(IRegisterBus& bus, std::int32_t crystalHz, const char* carrierRegister,
+                 DirectionSettings& d) {
+    d.carrierRead = AccessLocalRegByte(bus, kRead, carrierRegister, kCarrierBytes);
     // The carrier field always holds a number: a failed read shows that of register value 0.
     const std::int64_t carrierValue = d.carrierRead.ok() ? d.carrierRead.value : 0;
     d.carrier = CarrierFromRegister(crystalHz, static_cast<std::uint16_t>(carrierValue & 0xFFFF));
     d.carrierText = FormatCarrier(d.carrier);
+}
+
+DirectionSettings ReadDirection(IRegisterBus& bus, std::int32_t crystalHz, const char* configRegister,
+                                const char* carrierRegister, bool downstream) {
+    DirectionSettings d;
+    d.configRead = AccessLocalReg(bus, kRead, configRegister, kOneRegister);
+    ReadCarrier(bus, crystalHz, carrierRegister, d);
     if (!d.configRead.ok()) {
         d.rateText = FormatLineRate(d.rate);
         return d;

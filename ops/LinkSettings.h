@@ -45,6 +45,10 @@ struct LinkSettings {
 };
 LinkSettings ReadLinkSettings(IRegisterBus& bus, std::int32_t crystalHz, bool readRemoteSpeed);
 
+// One direction's carrier: two registers from carrierRegister (8C42 downstream, 8C44 upstream), the low
+// 16 bits turned into 10 kHz units for the crystal; fills the carrier fields of d.
+void ReadCarrier(IRegisterBus& bus, std::int32_t crystalHz, const char* carrierRegister,
+                 DirectionSettings& d);
 // One direction's two reads (line configuration byte and carrier) and what they decode to.
 DirectionSettings ReadDirection(IRegisterBus& bus, std::int32_t crystalHz, const char* configRegister,
                                 const char* carrierRegister, bool downstream);

@@ -31,7 +31,7 @@ std::optional<PhyReferences> PhyReferencesFor(std::uint8_t constellationCode) {
 PhyReferenceRead ReadPhyReferences(IRegisterBus& bus, std::uint8_t side) {
     // The local modem receives downstream on the NT side and upstream on the LT side.
     PhyReferenceRead read;
-    read.read = Local(bus, kRead, side == kSideNT ? kRegLineConfigDown : kRegLineConfigUp, kOneRegister);
+    read.read = AccessLocalReg(bus, kRead, side == kSideNT ? kRegLineConfigDown : kRegLineConfigUp, kOneRegister);
     if (read.read.ok()) // a failed read names no constellation
         read.references = PhyReferencesFor(ConstellationCode(static_cast<std::uint8_t>(read.read.value)));
     return read;
@@ -71,23 +71,23 @@ int IndicatorState(int indicator, int flag) {
 }
 
 bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate& stop) {
-    results->errorValue = LocalByte(bus, kRead, kRegErrorValue, 3);
+    results->errorValue = AccessLocalRegByte(bus, kRead, kRegErrorValue, 3);
     if (Stop(stop))
         return false;
-    results->txLevel = LocalByte(bus, kRead, kRegTxLevel, 2);
+    results->txLevel = AccessLocalRegByte(bus, kRead, kRegTxLevel, 2);
     if (Stop(stop))
         return false;
-    results->rsCorrected = LocalByte(bus, kRead, kRegRsCorrected, 4);
+    results->rsCorrected = AccessLocalRegByte(bus, kRead, kRegRsCorrected, 4);
     if (Stop(stop))
         return false;
     // The program's own status read of 8C71 passes the shared constant, so it stays out of the terminal.
-    results->linkStatus = Local(bus, kRead, kReg8C71, kOneRegister);
+    results->linkStatus = AccessLocalReg(bus, kRead, kReg8C71, kOneRegister);
     if (Stop(stop))
         return false;
-    results->lineFlags = Local(bus, kRead, kRegLineFlags, kOneRegister);
+    results->lineFlags = AccessLocalReg(bus, kRead, kRegLineFlags, kOneRegister);
     if (Stop(stop))
         return false;
-    results->linkFailCount = Local(bus, kRead, kRegLinkFailCount, kOneRegister);
+    results->linkFailCount = AccessLocalReg(bus, kRead, kRegLinkFailCount, kOneRegister);
     return !Stop(stop);
 }
 

@@ -2,7 +2,7 @@
 
 #include "link/ConsolePort.h"
 #include "link/RegisterBus.h"
-#include "recorder/ActivityObserver.h"
+#include "pages/ActivityObserver.h"
 #include "ui/Boxes.h"
 #include "ui_PageEthernetStatus.h"
 

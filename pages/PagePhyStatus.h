@@ -2,8 +2,8 @@
 
 #include "link/AutoResetEvent.h"
 #include "ops/PhyPass.h"
+#include "pages/ActivityObserver.h"
 #include "pages/PropertyPage.h"
-#include "recorder/ActivityObserver.h"
 
 #include <QString>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "pages/PropertyPage.h"
 
-#include "recorder/ActivityObserver.h"
+#include "pages/ActivityObserver.h"
 
 #include "ui/Boxes.h"
 

@@ -66,18 +66,6 @@ void AppendUnsigned(std::uint64_t value, std::string* out) {
     out->append(buf, r.ptr);
 }
 
-// Hundredths as a decimal number with two places: 2879 -> "28.79", -204 -> "-2.04".
-void AppendCenti(std::int32_t value, std::string* out) {
-    const std::int64_t v = value;
-    const std::int64_t magnitude = v < 0 ? -v : v;
-    if (v < 0)
-        out->push_back('-');
-    AppendInt(magnitude / 100, out);
-    out->push_back('.');
-    out->push_back(static_cast<char>('0' + magnitude % 100 / 10));
-    out->push_back(static_cast<char>('0' + magnitude % 10));
-}
-
 void Commas(int n, std::string* out) {
     out->append(static_cast<std::size_t>(n), ',');
 }

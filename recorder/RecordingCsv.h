@@ -17,8 +17,6 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 void AppendInt(std::int64_t value, std::string* out);
 void AppendUnsigned(std::uint64_t value, std::string* out);
-// Hundredths as a decimal number with two places: 2879 -> "28.79", -204 -> "-2.04".
-void AppendCenti(std::int32_t value, std::string* out);
 template <typename T> void AppendOptional(const std::optional<T>& value, std::string* out) {
     if (value)
         AppendInt(*value, out);

@@ -5,6 +5,7 @@
 #include "recorder/RecordingFile.h"
 
 #include "files/PlainFile.h"
+#include "model/NumberText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,7 +41,7 @@ void AppendPhyRow(const LineStore& store, std::size_t index, std::string* out) {
     for (const std::optional<std::int32_t>& centi : {v.snrCenti, v.mseCenti, s.rsCentiPerSecond}) {
         out->push_back(',');
         if (centi)
-            AppendCenti(*centi, out);
+            AppendHundredths(*centi, DecimalMark::Point, out);
     }
     out->push_back(',');
     AppendOptional(v.txPowerDbmHz, out);

@@ -54,7 +54,7 @@ bool PrintIdentity(IRegisterBus& bus, std::uint8_t* side, bool* up) {
     const RegResult control = ops::ReadControl(bus);
     if (!control.ok())
         return false;
-    const RegResult link = ops::CheckLink(bus);
+    const RegResult link = ops::IsLinkUp(bus);
     if (!link.ok())
         return false;
     *side = sideRead.side;

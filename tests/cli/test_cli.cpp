@@ -300,6 +300,19 @@ TEST(CliFaults, ADeviceThatCannotBeOpenedEndsWithExitCodeThree) {
     unlink(pattern);
 }
 
+// A console server's port name that cannot be used is bad usage, refused at start with the parser's
+// reason, by a command and by the monitor alike (which would otherwise retry for ever).
+TEST(CliRefusals, AMalformedNetworkPortNameIsBadUsageWithItsReason) {
+    const RunResult read = RunProgram({TESSOR_CLI_PATH, "--port", "rfc2217://cab12:0", "read", "8C10"});
+    EXPECT_EQ(read.status, 2) << read.err;
+    EXPECT_NE(read.err.find("rfc2217://cab12:0: \"0\" is not a port number (1 to 65535)"), std::string::npos)
+        << read.err;
+    const RunResult monitor =
+        RunProgram({TESSOR_CLI_PATH, "monitor", "--listen", "127.0.0.1:0", "rfc2217://cab12:7001?x"});
+    EXPECT_EQ(monitor.status, 2) << monitor.err;
+    EXPECT_NE(monitor.err.find("nothing may follow the port number"), std::string::npos) << monitor.err;
+}
+
 TEST(CliFaults, ABadFileEndsWithExitCodeFiveAndWritesNothing) {
     SimPty sim;
     ASSERT_TRUE(sim.Ready());

@@ -180,6 +180,26 @@ TEST(Campaign, APortBusyUntilTheDeadlineIsReportedBusy) {
     EXPECT_LT(results[0].durationSeconds, 0.4);
 }
 
+TEST(Campaign, AnAttemptStoppedAtTheDeadlineAfterABusyPortIsStillBusy) {
+    int tries = 0;
+    CampaignLimits limits;
+    limits.busyPause = 5ms;
+    limits.deadline = 300ms;
+    const std::vector<BoardResult> results =
+        RunCampaign({MakeBoard("held", "rfc2217://10.0.0.1:7000")}, "status", limits,
+                    [&](const Board&, StopToken& stop) {
+                        if (++tries == 1)
+                            return Outcome(kOutcomePortBusy, 3);
+                        // The link's own tries on the busy port, ended by the deadline.
+                        stop.WaitFor(std::chrono::seconds(20));
+                        return Outcome("cancelled", 4);
+                    },
+                    {});
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].outcome, kOutcomePortBusy);
+    EXPECT_EQ(results[0].exitCode, 3);
+}
+
 TEST(Campaign, AStopStartsNoFurtherBoardAndCancelsTheRunningOne) {
     std::atomic<bool> stop{false};
     std::atomic<int> started{0};

@@ -424,9 +424,47 @@ TEST(LineTestCriteria, RsMeanAtTheLimitPassesAndAboveItFails) {
 }
 
 TEST(LineTestFigures, HundredthsRoundHalfAway) {
-    EXPECT_EQ(Centi(3650.5), "36,51");
-    EXPECT_EQ(Centi(3650.49), "36,50");
-    EXPECT_EQ(Centi(3650.0), "36,50");
+    EXPECT_EQ(Centi(3650.5), "36.51");
+    EXPECT_EQ(Centi(3650.49), "36.50");
+    EXPECT_EQ(Centi(3650.0), "36.50");
+}
+
+// The corrected RS errors of a run, as the raw-count figures make them: the first count only starts it, a
+// garbled pass or an unread counter starts it again, and the progress shows what the result says.
+TEST(LineTestRun, RsFiguresComeFromTheRawCounts) {
+    ScriptedBoard board;
+    board.phy = [](int pass) {
+        PhyRead r = UpPass(100000, 1000 * (pass + 1));
+        if (pass == 2) {
+            r = PhyRead();
+            r.outcome = Outcome::Garbled;
+        } else if (pass == 4) {
+            r.raw.rsCorrected = RegResult::Fail(Outcome::NoAnswer);
+        }
+        return r;
+    };
+    std::vector<LineTestProgress> progress;
+    const LineTestResult r = CLineTest(board, Fast(7)).Run([&](const LineTestProgress& p) {
+        if (p.phase == "passes")
+            progress.push_back(p);
+    });
+    // Counted: the second pass (from the first), the fourth (from the garbled third), the sixth (from the
+    // fifth, whose counter did not answer) and the seventh.
+    std::vector<std::uint64_t> counts;
+    double seconds = 0;
+    for (const RsCount& c : r.rsCounts) {
+        counts.push_back(c.count);
+        EXPECT_GT(c.seconds, 0.0);
+        seconds += c.seconds;
+    }
+    EXPECT_EQ(counts, (std::vector<std::uint64_t>{2000, 4000, 6000, 7000}));
+    EXPECT_EQ(r.rsTotal, 19000u);
+    EXPECT_EQ(r.rsSeconds, seconds);
+    ASSERT_TRUE(r.rsPerSecond);
+    EXPECT_EQ(*r.rsPerSecond, 19000.0 / seconds);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().rsTotal, r.rsTotal);
+    EXPECT_EQ(progress.back().rsPerSecond, r.rsPerSecond);
 }
 
 // A pass whose PHY reads came back garbled was not answered: the test did not see that pass.

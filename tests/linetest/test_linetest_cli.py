@@ -224,7 +224,7 @@ class LineTestCli(unittest.TestCase):
         code, doc, rep, _ = self.finish(self.start("1s", "--criteria", criteria))
         self.assertEqual(code, 7, self.err)
         self.assertEqual(rep.criteria["min_snr"]["result"], "failed")  # 36.5 dB is below 45
-        self.assertEqual(rep.criteria["min_snr"]["cells"][1], "at least 45,00 dB")
+        self.assertEqual(rep.criteria["min_snr"]["cells"][1], "at least 45.00 dB")
         self.assertEqual(rep.criteria["no_line_drop"]["result"], "not_checked")
         self.assertEqual(rep.criteria["rs_per_second"]["result"], "passed")
         code, _, rep, _ = self.finish(self.start("1s", "--criteria", criteria, "--min-snr", "20"))

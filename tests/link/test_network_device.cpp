@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -234,9 +235,34 @@ TEST(NetworkDevice, InterruptEndsAReadThatWaitsForever) {
     EXPECT_EQ(r.status, IoResult::Interrupted);
 }
 
+#ifdef __linux__
+// Whether the server's last segment has been acknowledged by the client, asked again until the bound
+// passes.
+bool AcknowledgedWithin(Socket s, std::chrono::milliseconds bound) {
+    const auto end = Clock::now() + bound;
+    for (;;) {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_unacked == 0)
+            return true;
+        if (Clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+#endif
+
 TEST(NetworkDevice, PurgeDiscardsWhatHasArrived) {
-    OneShotServer server([](Socket fd) {
+    std::atomic<bool> arrived{false};
+    OneShotServer server([&arrived](Socket fd) {
         Send(fd, {'o', 'l', 'd'});
+#ifdef __linux__
+        // Acknowledged: the bytes are in the client's receive queue.
+        arrived = AcknowledgedWithin(fd, std::chrono::seconds(5));
+#else
+        arrived = true;
+#endif
         Collect(fd, 2000, '\n');
         Send(fd, {'n', 'e', 'w'});
         Collect(fd, 300);
@@ -244,7 +270,13 @@ TEST(NetworkDevice, PurgeDiscardsWhatHasArrived) {
     int err = 0;
     auto device = NetworkSerialDevice::Open(server.Url("socket"), LineSettings{}, &err, kShort);
     ASSERT_NE(device, nullptr) << err;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto limit = Clock::now() + std::chrono::seconds(5);
+    while (!arrived.load() && Clock::now() < limit)
+        std::this_thread::yield();
+    ASSERT_TRUE(arrived.load());
+#ifndef __linux__
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // no acknowledgement count to ask here
+#endif
     EXPECT_TRUE(device->Purge());
     const Bytes go = {'\n'};
     ASSERT_TRUE(device->Write(go.data(), go.size()).ok());
@@ -302,22 +334,49 @@ TEST(NetworkDevice, ATelnetServerThatRefusesTheOptionsOpensOnceTheBoundHasPassed
     EXPECT_EQ(got, (Bytes{'L', 0xFF, '>'}));
 }
 
-#ifdef __linux__
-// Whether the server's last segment has been acknowledged by the client, asked again until the bound
-// passes.
-bool AcknowledgedWithin(Socket s, std::chrono::milliseconds bound) {
-    const auto end = Clock::now() + bound;
-    for (;;) {
-        tcp_info info{};
-        socklen_t size = sizeof info;
-        if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_unacked == 0)
-            return true;
-        if (Clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+// A write far larger than the socket can take at once goes out in many partial sends, the rest of each
+// after the socket has room again; all of it arrives, in order.
+TEST(NetworkDevice, ALongWriteIsDeliveredWholeThoughEachSendTakesPartOfIt) {
+    Bytes data(16u << 20);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
+    std::size_t received = 0;
+    bool same = true;
+    OneShotServer server([&](Socket fd) {
+        std::uint8_t buf[4096];
+        while (received < data.size() && Readable(fd, 5000)) {
+            const int n = static_cast<int>(::recv(fd, reinterpret_cast<char*>(buf), sizeof buf, 0));
+            if (n <= 0)
+                break;
+            same = same && std::equal(buf, buf + n, data.begin() + static_cast<long>(received));
+            received += static_cast<std::size_t>(n);
+        }
+    });
+    int err = 0;
+    auto device = NetworkSerialDevice::Open(server.Url("socket"), LineSettings{}, &err, kShort);
+    ASSERT_NE(device, nullptr) << err;
+    const IoResult r = device->Write(data.data(), data.size());
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.count, data.size());
+    server.Join();
+    EXPECT_EQ(received, data.size());
+    EXPECT_TRUE(same);
 }
 
+// A telnet connection that the server ends before the opening is through (ser2net turning a client away
+// while another has the device: its own text, then the end) is the port busy, not a lost device.
+TEST(NetworkDevice, AConnectionEndedDuringTheTelnetOpeningIsThePortBusy) {
+    OneShotServer server([](Socket fd) {
+        Collect(fd, 50);
+        Send(fd, {'P', 'o', 'r', 't', '\'', 's', ' ', 'd', 'e', 'v', 'i', 'c', 'e', '\r', '\n'});
+    });
+    int err = 0;
+    EXPECT_EQ(NetworkSerialDevice::Open(server.Url("rfc2217"), LineSettings{}, &err, kShort), nullptr);
+    EXPECT_EQ(err, kNetworkPortBusy);
+    EXPECT_EQ(SystemErrorText(err), "the console server's port is busy or refused the connection");
+}
+
+#ifdef __linux__
 // Waits, within a bound, until the other side has reached the round.
 bool ReachedWithin(const std::atomic<int>& counter, int round) {
     const auto end = Clock::now() + std::chrono::seconds(5);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace tessor {
 namespace {
 
@@ -22,6 +24,8 @@ TEST(NetworkPortName, ParsesEachFormOfName) {
          "console-7.example.net", 1},
         {"rfc2217://[::1]:65535", NetworkPortParse::Valid, NetworkProtocol::Rfc2217, "::1", 65535},
         {"rfc2217://[fe80::1:2]:7001", NetworkPortParse::Valid, NetworkProtocol::Rfc2217, "fe80::1:2", 7001},
+        {"rfc2217://[::ffff:10.0.0.1]:7001", NetworkPortParse::Valid, NetworkProtocol::Rfc2217,
+         "::ffff:10.0.0.1", 7001},
         {"/dev/ttyUSB0", NetworkPortParse::NotNetwork, NetworkProtocol::Rfc2217, "", 0},
         {"COM1", NetworkPortParse::NotNetwork, NetworkProtocol::Rfc2217, "", 0},
         {"telnet://cab12:7001", NetworkPortParse::NotNetwork, NetworkProtocol::Rfc2217, "", 0},
@@ -51,6 +55,27 @@ TEST(NetworkPortName, ParsesEachFormOfName) {
         EXPECT_EQ(parse.name.protocol, c.protocol);
         EXPECT_EQ(parse.name.host, c.host);
         EXPECT_EQ(parse.name.port, c.port);
+    }
+}
+
+// Each malformed name says what is wrong with it, in the words a user can act on.
+TEST(NetworkPortName, AMalformedNameGivesItsOwnReason) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"rfc2217://h:0", "\"0\" is not a port number (1 to 65535)"},
+        {"rfc2217://h:65536", "\"65536\" is not a port number (1 to 65535)"},
+        {"rfc2217://::1:7001", "an IPv6 address goes in brackets, [::1]:port"},
+        {"rfc2217://:7001", "no host before the port number"},
+        {"socket://[]:7001", "no host before the port number"},
+        {"rfc2217://h:7001?x", "nothing may follow the port number (\"?x\")"},
+        {"rfc2217://h:7001/path", "nothing may follow the port number (\"/path\")"},
+        {"rfc2217://h:7001#x", "nothing may follow the port number (\"#x\")"},
+        {"rfc2217://h", "no port number after the host (write host:port)"},
+    };
+    for (const auto& [text, reason] : cases) {
+        SCOPED_TRACE(text);
+        const NetworkPortParse parse = ParseNetworkPortName(text);
+        EXPECT_EQ(parse.kind, NetworkPortParse::Malformed);
+        EXPECT_EQ(parse.problem, reason);
     }
 }
 

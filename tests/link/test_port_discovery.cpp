@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tessor::test {
@@ -136,6 +138,51 @@ TEST(PortDiscovery, WhoMayOpenANodeFollowsItsModeOwnerAndGroup) {
             ModeAllowsOpening(S_IFCHR | row.mode, kOwner, kDialout, OpenerIdentity{row.user, row.groups}),
             row.may);
     }
+}
+
+// What the process's own permissions (no identity given) make of a node with this mode, looked at as an
+// unprivileged user: the superuser may open anything, so a superuser running the tests looks in a child
+// that has dropped to nobody. Bits: 1 node present, 2 may open, 4 the check says ready, 8 forbidden; -1
+// when no unprivileged look was possible.
+int AsUnprivilegedUser(const FakePortTree& tree, mode_t mode) {
+    const std::string node = tree.Node("ttyUSB0");
+    if (::chmod(node.c_str(), mode) != 0 || ::chmod(tree.Root().c_str(), 0755) != 0)
+        return -1;
+    const auto look = [&] {
+        const auto ports = DiscoverSerialPorts(In(tree));
+        if (ports.size() != 1)
+            return 16;
+        const DeviceCheck check = CheckDevice(node, ports);
+        return (ports[0].nodePresent ? 1 : 0) | (ports[0].mayOpen ? 2 : 0) |
+               (check.state == DeviceCheck::State::Ready ? 4 : 0) |
+               (check.state == DeviceCheck::State::Forbidden ? 8 : 0);
+    };
+    if (::geteuid() != 0)
+        return look();
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
+            ::geteuid() == 0)
+            ::_exit(255);
+        ::_exit(look());
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 255)
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST(PortDiscovery, WithoutAnIdentityAReadOnlyNodeIsNotOpenableForAnUnprivilegedUser) {
+    FakePortTree tree;
+    tree.AddUsb(FakeAdapter{});
+    const int readWrite = AsUnprivilegedUser(tree, 0666);
+    if (readWrite < 0)
+        GTEST_SKIP() << "SKIPPED LOUDLY: cannot look as an unprivileged user (dropping to nobody failed)";
+    EXPECT_EQ(readWrite, 1 | 2 | 4);
+    EXPECT_EQ(AsUnprivilegedUser(tree, 0444), 1 | 8);
 }
 
 TEST(PortDiscovery, UnpluggedAdapterLeavesADanglingLinkThatIsMissing) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace tessor {
@@ -93,6 +94,29 @@ TEST(Rfc2217Codec, SendsOtherLineSettingsInTheOptionsCoding) {
     EXPECT_EQ(Bytes(out.begin(), out.begin() + expectedStart.size()), expectedStart);
 }
 
+// The stop size codes on the wire: one 1, two 2, one and a half 3; parity none 1, odd 2, even 3.
+TEST(Rfc2217Codec, CodesEachStopSizeAndParity) {
+    struct Case {
+        std::uint8_t stopBits, parity, stopCode, parityCode;
+    };
+    const Case cases[] = {{0, 0, 1, 1}, {2, 1, 2, 2}, {1, 2, 3, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.stopBits));
+        LineSettings s;
+        s.stopBits = c.stopBits;
+        s.parity = c.parity;
+        Rfc2217Codec codec(s);
+        codec.Start();
+        (void)codec.TakeOutgoing();
+        codec.Receive(kServerAgrees.data(), kServerAgrees.size());
+        const Bytes out = codec.TakeOutgoing();
+        const Bytes parity = {IAC, SB, COMPORT, 3, c.parityCode, IAC, SE};
+        const Bytes stop = {IAC, SB, COMPORT, 4, c.stopCode, IAC, SE};
+        EXPECT_NE(std::search(out.begin(), out.end(), parity.begin(), parity.end()), out.end());
+        EXPECT_NE(std::search(out.begin(), out.end(), stop.begin(), stop.end()), out.end());
+    }
+}
+
 TEST(Rfc2217Codec, StaysPendingUntilEveryLineSettingIsAnswered) {
     Rfc2217Codec codec(LineSettings{});
     codec.Start();
@@ -127,6 +151,27 @@ TEST(Rfc2217Codec, RefusedOptionsAreAnsweredAndLeaveItPending) {
     const Bytes data = {'L', '>', IAC, IAC};
     codec.Receive(data.data(), data.size());
     EXPECT_EQ(Data(codec), (Bytes{'L', '>', 0xFF}));
+}
+
+// A server that refuses binary sends a carriage return as CR NUL (the telnet line convention): the NUL
+// is no console byte, however the reads cut the stream. In binary both bytes are the console's.
+TEST(Rfc2217Codec, DropsTheNulAfterACarriageReturnOnlyWhileBinaryReceiveIsOff) {
+    const Bytes wire = {'\n', '\r', 0x00, 'L', '>', 0x00, '\r', 0x00};
+    for (std::size_t chunk = 1; chunk <= wire.size(); ++chunk) {
+        SCOPED_TRACE(chunk);
+        Rfc2217Codec refused(LineSettings{});
+        refused.Start();
+        const Bytes refusals = {IAC, WONT, BINARY, IAC, DONT, BINARY};
+        refused.Receive(refusals.data(), refusals.size());
+        Feed(refused, wire, chunk);
+        EXPECT_EQ(Data(refused), (Bytes{'\n', '\r', 'L', '>', 0x00, '\r'}));
+
+        Rfc2217Codec binary(LineSettings{});
+        binary.Start();
+        binary.Receive(kServerAgrees.data(), kServerAgrees.size());
+        Feed(binary, wire, chunk);
+        EXPECT_EQ(Data(binary), wire);
+    }
 }
 
 TEST(Rfc2217Codec, DoublesEvery0xFFItSendsAndUndoublesWhatItReceives) {

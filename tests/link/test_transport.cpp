@@ -1,12 +1,16 @@
 #include "LinkFixture.h"
+#include "link/NetworkSocket.h"
 
 #include <atomic>
+#include <cerrno>
+#include <functional>
 #include <set>
 
 namespace tessor::test {
 namespace {
 
 using Lines = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
 
 struct CommandCase {
     const char* name;
@@ -472,6 +476,164 @@ TEST_F(LinkTest, ConcurrentCallersEachGetTheirOwnResult) {
         EXPECT_EQ(lines[i + 1].first, " " + address + ": 1" + address.substr(3));
     }
     EXPECT_EQ(sink.flushes, kThreads * kRounds);
+}
+
+// A console server's connection that says what it is scripted to, then ends with the given error.
+class EndingConnection : public SerialDevice {
+public:
+    EndingConnection(std::string says, int endError) : m_says(std::move(says)), m_endError(endError) {}
+    IoResult Write(const std::uint8_t*, std::size_t len) override { return {IoResult::Ok, 0, len}; }
+    IoResult Read(std::uint8_t* data, std::size_t len) override {
+        if (m_next == m_says.size() || len == 0)
+            return {IoResult::HungUp, m_endError, 0};
+        data[0] = static_cast<std::uint8_t>(m_says[m_next++]);
+        return {IoResult::Ok, 0, 1};
+    }
+    bool Purge() override { return true; }
+    void Interrupt() override {}
+
+private:
+    std::string m_says;
+    std::size_t m_next = 0;
+    int m_endError;
+};
+
+const char kInUse[] = "Port's device already in use\r\n";
+// The system's numbers for a connection reset and one aborted by the other side.
+#ifdef _WIN32
+constexpr int kReset = 10054;   // WSAECONNRESET
+constexpr int kAborted = 10053; // WSAECONNABORTED
+#else
+constexpr int kReset = ECONNRESET;
+constexpr int kAborted = EPIPE;
+#endif
+
+// A port whose opener hands out the given connections in turn, then the board; counts the opens.
+struct TurnAwayLink {
+    explicit TurnAwayLink(std::vector<std::function<std::unique_ptr<SerialDevice>()>> connections)
+        : port(&prompt) {
+        port.SetDeviceOpener([this, connections](const std::string&, const LineSettings&, int* err) {
+            const std::size_t n = opens++;
+            if (n < connections.size())
+                return connections[n]();
+            if (!board) {
+                *err = kNetworkPortBusy;
+                return std::unique_ptr<SerialDevice>();
+            }
+            return std::unique_ptr<SerialDevice>(std::move(board));
+        });
+        port.SetPollTiming(60000, std::chrono::microseconds(1000));
+        board = std::make_unique<FakeBoard>();
+        board->regs["8C10"] = 0x32;
+    }
+    ~TurnAwayLink() {
+        port.RequestStop();
+        if (worker.joinable())
+            worker.join();
+    }
+    void Start() {
+        worker = std::thread([this] { port.ConsoleWorkerThread(); });
+    }
+
+    FakePrompt prompt;
+    CConsolePort port;
+    std::unique_ptr<FakeBoard> board;
+    std::size_t opens = 0;
+    std::thread worker;
+};
+
+std::function<std::unique_ptr<SerialDevice>()> Ends(std::string says, int error) {
+    return [says, error] { return std::make_unique<EndingConnection>(says, error); };
+}
+
+// A connection the console server ends, closed or reset, before the console said anything (its own
+// text aside) was turned away: it is opened again after a pause, and the command goes through.
+TEST(ConsolePortBusy, ATurnedAwayConnectionIsOpenedAgainAndTheCommandGoesThrough) {
+    TurnAwayLink link({Ends("", kNetworkClosedByServer), Ends(kInUse, kNetworkClosedByServer),
+                       Ends(kInUse, kReset), Ends("", kAborted)});
+    ASSERT_EQ(link.port.Open(9600, 8, 0, 0, "socket://cab12:7002"), 1);
+    link.Start();
+    EXPECT_EQ(link.port.Exchange(kRead, "8C10", " 1"), Answered(0x32));
+    EXPECT_EQ(link.opens, 5u);
+    EXPECT_TRUE(link.prompt.Problems().empty()) << ::testing::PrintToString(link.prompt.Problems());
+}
+
+// Still turned away when the busy retry time has passed: the command ends, the device failed, and the
+// error is the port busy, in words, never the tool's own number.
+TEST(ConsolePortBusy, AServerStillTurningAwayAfterTheRetryTimeIsThePortBusy) {
+    std::vector<std::function<std::unique_ptr<SerialDevice>()>> always(50,
+                                                                       Ends(kInUse, kNetworkClosedByServer));
+    TurnAwayLink link(always);
+    link.port.SetBusyRetry(std::chrono::milliseconds(200));
+    ASSERT_EQ(link.port.Open(9600, 8, 0, 0, "socket://cab12:7002"), 1);
+    link.Start();
+    const auto start = Clock::now();
+    EXPECT_EQ(link.port.Exchange(kRead, "8C10", " 1"), Failed(Outcome::DeviceFailed));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    EXPECT_GE(link.opens, 3u) << "tried again with growing pauses";
+    EXPECT_LE(link.opens, 5u) << "20, 40, 80 ms pauses fit into 200 ms, 160 more do not";
+    EXPECT_EQ(link.port.LastDeviceError(), kNetworkPortBusy);
+    const auto problems = link.prompt.Problems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0], "Error while reading data: the console server's port is busy or refused the "
+                           "connection \n");
+}
+
+// Once the echo has begun the console has spoken: an end then is the connection lost, not tried again.
+// A local device's hang-up is never the port busy.
+TEST(ConsolePortBusy, AnEndAfterTheEchoBeganOrALocalHangUpIsNotTriedAgain) {
+    const struct {
+        const char* name;
+        std::function<std::unique_ptr<SerialDevice>()> connection;
+        int error;
+        const char* problem;
+    } cases[] = {
+        {"EchoBegan", Ends("RD 8C10\n\r8C", kNetworkClosedByServer), kNetworkClosedByServer,
+         "Error while reading data: Connection closed by the console server \n"},
+        {"LocalHangUp", Ends("", EIO), EIO, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TurnAwayLink link({c.connection});
+        ASSERT_EQ(link.port.Open(9600, 8, 0, 0, "socket://cab12:7002"), 1);
+        link.Start();
+        EXPECT_EQ(link.port.Exchange(kRead, "8C10", " 1"), Failed(Outcome::DeviceFailed));
+        EXPECT_EQ(link.opens, 1u);
+        EXPECT_EQ(link.port.LastDeviceError(), c.error);
+        const auto problems = link.prompt.Problems();
+        ASSERT_EQ(problems.size(), 1u);
+        if (c.problem) {
+            EXPECT_EQ(problems[0], c.problem);
+        }
+    }
+}
+
+// The opening is tried again the same way while the server turns it away (a telnet negotiation ended).
+TEST(ConsolePortBusy, TheOpeningIsTriedAgainWhileThePortIsBusy) {
+    int busyOpens = 2;
+    int opens = 0;
+    FakePrompt prompt;
+    CConsolePort port(&prompt);
+    port.SetDeviceOpener([&](const std::string&, const LineSettings&, int* err) {
+        ++opens;
+        if (busyOpens-- > 0) {
+            *err = kNetworkPortBusy;
+            return std::unique_ptr<SerialDevice>();
+        }
+        return std::unique_ptr<SerialDevice>(std::make_unique<FakeBoard>());
+    });
+    EXPECT_EQ(port.Open(9600, 8, 0, 0, "rfc2217://cab12:7001"), 1);
+    EXPECT_EQ(opens, 3);
+
+    busyOpens = 1000;
+    opens = 0;
+    port.SetBusyRetry(std::chrono::milliseconds(100));
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Open(9600, 8, 0, 0, "rfc2217://cab12:7001"), 0);
+    EXPECT_EQ(port.LastOpenError(), kNetworkPortBusy);
+    EXPECT_GE(opens, 2);
+    EXPECT_LE(opens, 4);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
 }
 
 } // namespace

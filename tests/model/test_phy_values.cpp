@@ -25,7 +25,7 @@ TEST(PhyTexts, HundredthsWithDecimalComma) {
         {-204, "-2,04"}, {-5, "-0,05"}, {2879, "28,79"},
     };
     for (const auto& [value, text] : cases)
-        EXPECT_EQ(FormatHundredths(value), text) << value;
+        EXPECT_EQ(FormatHundredths(value, DecimalMark::Comma), text) << value;
 }
 
 TEST(PhyValues, SnrAndMseFromErrorValue) {

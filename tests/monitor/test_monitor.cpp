@@ -2,6 +2,7 @@
 // totals, and what it does with corrupted echoes, a silent board and a device that goes away.
 
 #include "../ops/ScriptedBus.h"
+#include "link/NetworkSocket.h"
 #include "monitor/BoardPasses.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
@@ -82,6 +83,12 @@ public:
         }
         ADD_FAILURE() << "no pass " << n;
         return Snapshot{};
+    }
+
+    // What the monitor logged so far.
+    std::vector<std::string> Log() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_log;
     }
 
     // How many passes have ended so far.
@@ -542,6 +549,52 @@ TEST(MonitorPoll, LostDeviceIsReopenedWithGrowingPausesUpToTheLimit) {
         EXPECT_GE(gaps[i], 75);
         EXPECT_LT(gaps[i], 200);
     }
+}
+
+// A console server's connection that says its own text and then ends, as a server turning a client away.
+class TurnedAwayConnection : public SerialDevice {
+public:
+    IoResult Write(const std::uint8_t*, std::size_t len) override { return {IoResult::Ok, 0, len}; }
+    IoResult Read(std::uint8_t* data, std::size_t len) override {
+        static const char kText[] = "Port's device already in use\r\n";
+        if (m_next + 1 >= sizeof kText || len == 0)
+            return {IoResult::HungUp, kNetworkClosedByServer, 0};
+        data[0] = static_cast<std::uint8_t>(kText[m_next++]);
+        return {IoResult::Ok, 0, 1};
+    }
+    bool Purge() override { return true; }
+    void Interrupt() override {}
+
+private:
+    std::size_t m_next = 0;
+};
+
+// A console server that turns the monitor away for a while: the port busy is logged, the board is down
+// (not silent) meanwhile, and the monitor connects again as after any lost connection.
+TEST(MonitorPoll, AConsoleServerTurningTheMonitorAwayIsConnectedAgainLikeALostDevice) {
+    auto sim = ManualSim();
+    std::atomic<int> opens{0};
+    MonitorOptions o = SimOptions(sim, 40ms);
+    o.firstRetry = 20ms;
+    o.maxRetry = 80ms;
+    o.opener = [&](const std::string&, const LineSettings&, int*) -> std::unique_ptr<SerialDevice> {
+        if (opens++ < 3)
+            return std::make_unique<TurnedAwayConnection>();
+        return CSimulator::CreateDevice(sim);
+    };
+    MonitorRun run(o);
+    Snapshot up;
+    for (std::size_t n = 1; n <= 40 && !up.boardUp; ++n)
+        up = run.Pass(n);
+    run.Stop();
+    EXPECT_TRUE(up.boardUp);
+    EXPECT_EQ(up.timeOuts, 0u) << "a busy port is not a silent board";
+    EXPECT_GE(opens.load(), 4);
+    const std::vector<std::string> log = run.Log();
+    const auto busy = std::count_if(log.begin(), log.end(), [](const std::string& line) {
+        return line.find("the console server's port is busy or refused the connection") != std::string::npos;
+    });
+    EXPECT_GE(busy, 1) << ::testing::PrintToString(log);
 }
 
 TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsenceInTheJournal) {

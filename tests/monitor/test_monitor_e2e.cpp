@@ -133,8 +133,13 @@ TEST_F(MonitorE2e, PrometheusStoresTheSimulatorsValuesAndPromtoolAcceptsTheExpos
     ASSERT_TRUE(StartScrapingPrometheus(prometheus, m_dir, m_port, promPort));
     ASSERT_TRUE(WaitFor([&] { return PrometheusQuery(promPort, "tessor_line_up").has_value(); }, 40s))
         << ReadFile(m_dir.File("prometheus.err"));
-    // A rate needs a few scrapes of the line up.
-    std::this_thread::sleep_for(6s);
+    // A rate needs a few scrapes of the line up: waited for in Prometheus itself.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const auto scrapes = PrometheusQuery(promPort, "count_over_time(tessor_tx_frames_total[5s])");
+            return scrapes && *scrapes >= 3;
+        },
+        30s));
     const auto rate = PrometheusQuery(promPort, "rate(tessor_tx_frames_total[5s])");
     ASSERT_TRUE(rate);
 

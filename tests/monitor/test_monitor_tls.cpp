@@ -66,12 +66,13 @@ std::string Hash(const TempDir& dir) {
 }
 
 // The web configuration of these tests: TLS, a verified client certificate and one user.
-std::string WebConfigText(const TempDir& dir, const std::string& cert = "server") {
+std::string WebConfigText(const TempDir& dir, const std::string& cert = "server",
+                          const std::string& hash = "") {
     return "tls_server_config:\n  cert_file: " + cert + ".crt\n  key_file: " + cert +
            ".key\n  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: ca.crt\n"
            "http_server_config:\n  headers:\n    X-Content-Type-Options: nosniff\n"
            "basic_auth_users:\n  prometheus: " +
-           Hash(dir) + "\n";
+           (hash.empty() ? Hash(dir) : hash) + "\n";
 }
 
 class MonitorTls : public ::testing::Test {
@@ -190,6 +191,7 @@ TEST_F(MonitorTls, AFileThatCannotBeUsedEndsTheStartWithTwoAndSaysWhy) {
         {"tls_server_config:\n  cert_file: missing.crt\n  key_file: server.key\n", "cannot read"},
         {"tls_server_config:\n  cert_file: server.crt\n  key_file: client.key\n", "do not load as a pair"},
         {"basic_auth_users:\n  prometheus: plain-text\n", "not a bcrypt hash"},
+        {"basic_auth_users:\n  prometheus: '$2y$17$" + Hash(m_dir).substr(7) + "'\n", "cost 17 is above 12"},
     };
     for (const Case& c : cases) {
         WriteConfig(c.yaml);
@@ -412,6 +414,49 @@ TEST_F(MonitorTls, PrometheusScrapesWithTlsAndBasicAuthAndTheRefusedScrapesAreCo
     EXPECT_EQ(prometheus.SignalAndWait(SIGTERM, 10s), 0);
 }
 
+// bcrypt runs beside the serving threads: while two wrong passwords are being checked at cost 12, a
+// scrape from another address, whose password was checked before, is answered at once.
+TEST_F(MonitorTls, WrongPasswordsBeingCheckedHoldNoScrapeFromAnotherAddress) {
+    const std::optional<std::string> line =
+        RunProgram(m_dir, {"/usr/bin/htpasswd", "-nbBC", "12", "prometheus", "scrape-secret"});
+    ASSERT_TRUE(line && line->find(':') != std::string::npos);
+    const std::string hash = line->substr(line->find(':') + 1, 60);
+    WriteConfig(WebConfigText(m_dir, "server", hash));
+    StartMonitor();
+    ASSERT_EQ(Status(m_port, {"-u", "prometheus:scrape-secret", "--cert", m_dir.File("client.crt"), "--key",
+                              m_dir.File("client.key")}),
+              "200");
+
+    Process wrong[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string trace = m_dir.File("wrong" + std::to_string(i) + ".trace");
+        ASSERT_TRUE(wrong[i].Start({"/usr/bin/curl", "-s", "-o", "/dev/null", "--max-time", "20", "--cacert",
+                                    m_dir.File("ca.crt"), "--cert", m_dir.File("client.crt"), "--key",
+                                    m_dir.File("client.key"), "-u", "prometheus:wrong" + std::to_string(i),
+                                    "--trace-ascii", trace,
+                                    "https://127.0.0.1:" + std::to_string(m_port) + "/metrics"},
+                                   "/dev/null", "/dev/null"));
+    }
+    // Both requests are sent (curl traces the header as it goes out).
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return ReadFile(m_dir.File("wrong0.trace")).find("Authorization: Basic") != std::string::npos &&
+                   ReadFile(m_dir.File("wrong1.trace")).find("Authorization: Basic") != std::string::npos;
+        },
+        10s));
+    const auto start = Clock::now();
+    const std::string status =
+        Status(m_port, {"--interface", "127.0.0.2", "-u", "prometheus:scrape-secret", "--cert",
+                        m_dir.File("client.crt"), "--key", m_dir.File("client.key")});
+    const auto took = Clock::now() - start;
+    const bool checking = wrong[0].Wait(0ms) == -1 || wrong[1].Wait(0ms) == -1;
+    EXPECT_EQ(status, "200");
+    EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    EXPECT_TRUE(checking) << "a wrong password was still being checked";
+    EXPECT_EQ(wrong[0].Wait(20s), 0);
+    EXPECT_EQ(wrong[1].Wait(20s), 0);
+}
+
 TEST_F(MonitorTls, SighupTakesARenewedCertificateAndKeepsTheOldFileWhenTheNewOneDoesNotParse) {
     StartMonitor();
     const std::string first = Serial("server.crt");
@@ -435,6 +480,14 @@ TEST_F(MonitorTls, SighupTakesARenewedCertificateAndKeepsTheOldFileWhenTheNewOne
         << ReadFile(m_dir.File("monitor.err"));
     EXPECT_EQ(PresentedSerial(), renewed);
     EXPECT_EQ(Status(m_port, ClientCert()), "401") << "still authenticating";
+
+    WriteConfig(WebConfigText(m_dir, "renewed", "'$2y$17$" + Hash(m_dir).substr(7) + "'"));
+    ASSERT_EQ(::kill(m_monitor.Pid(), SIGHUP), 0);
+    EXPECT_TRUE(WaitFor(
+        [&] { return ReadFile(m_dir.File("monitor.err")).find("cost 17 is above 12") != std::string::npos; },
+        5s))
+        << ReadFile(m_dir.File("monitor.err"));
+    EXPECT_NE(Sample(Scrape(), "tessor_up").value_or(-1), -1) << "the password of the file in force";
     EXPECT_EQ(m_monitor.SignalAndWait(SIGTERM, 5s), 0);
 }
 

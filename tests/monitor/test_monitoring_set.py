@@ -327,7 +327,9 @@ class DashboardAgainstPrometheus(unittest.TestCase):
             return answer["data"]["result"] if answer and answer.get("status") == "success" else None
         self.assertTrue(wait_for(lambda: len(query("tessor_line_up == 1") or []) == 2, 40),
                         children.log("prometheus") + children.log("monitor"))
-        time.sleep(6)  # enough scrapes for a rate over the 5 s window below
+        # Enough scrapes of both boards for a rate over the 5 s window below.
+        self.assertTrue(wait_for(lambda: len(query("count_over_time(tessor_up[5s]) >= 3") or []) == 2, 40),
+                        children.log("prometheus"))
 
         with urllib.request.urlopen(f"http://127.0.0.1:{monitor}/metrics", timeout=5) as r:
             exported = set(re.findall(r"^# TYPE (\S+) ", r.read().decode(), re.M))

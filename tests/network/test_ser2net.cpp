@@ -13,7 +13,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
+#include <dirent.h>
 #include <functional>
 #include <regex>
 #include <thread>
@@ -79,6 +82,29 @@ public:
     }
     std::string Url(const std::string& scheme) const {
         return scheme + "://127.0.0.1:" + std::to_string(scheme == "rfc2217" ? m_rfcPort : m_rawPort);
+    }
+    // Whether ser2net has the simulator's pseudo-terminal open (it keeps it a moment after a client).
+    bool HoldsDevice() const {
+        char device[PATH_MAX];
+        if (!m_running || !::realpath(m_tty.c_str(), device))
+            return false;
+        const std::string fds = "/proc/" + std::to_string(m_process.Pid()) + "/fd";
+        DIR* dir = ::opendir(fds.c_str());
+        if (!dir)
+            return false;
+        bool held = false;
+        while (const dirent* entry = ::readdir(dir)) {
+            char target[PATH_MAX];
+            const ssize_t n = ::readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+            if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == device)
+                held = true;
+        }
+        ::closedir(dir);
+        return held;
+    }
+    // Waits until no client's connection holds the device any more.
+    bool WaitUntilDeviceFree() const {
+        return WaitFor([this] { return !HoldsDevice(); }, 5s);
     }
 
 private:
@@ -177,6 +203,13 @@ protected:
         ASSERT_TRUE(m_ser2net.Start()) << ReadFile(m_dir.File("ser2net.out"));
     }
 
+    // tessor-cli through ser2net once the device is free again: the comparisons below are about what
+    // goes through, not about a device still held for the client before.
+    RunResult Through(const std::string& url, std::vector<std::string> args) {
+        EXPECT_TRUE(m_ser2net.WaitUntilDeviceFree()) << "ser2net still holds the device";
+        return Cli(url, std::move(args));
+    }
+
     // tessor-cli monitor on the given devices; returns the port it serves on, 0 if it did not start.
     int StartMonitor(Process& monitor, std::vector<std::string> devices, const std::string& name) {
         std::vector<std::string> args{TESSOR_CLI_PATH, "--answer-timeout-ms", "1000",       "monitor",
@@ -226,19 +259,33 @@ TEST_F(Ser2netE2e, ReadSaveAndVerifyThroughBothAcceptersAsOverThePseudoTerminal)
     for (const std::string scheme : {"rfc2217", "socket"}) {
         SCOPED_TRACE(scheme);
         const std::string url = m_ser2net.Url(scheme);
-        const RunResult read = Cli(url, {"read", "8C10"});
+        const RunResult read = Through(url, {"read", "8C10"});
         EXPECT_EQ(read.status, 0) << read.err;
         EXPECT_EQ(read.out, "8C10: 32\n");
 
         const std::string file = m_dir.File(scheme + ".LT");
         m_sim.ClearWire();
-        const RunResult save = Cli(url, {"save", file});
+        const RunResult save = Through(url, {"save", file});
         ASSERT_EQ(save.status, 0) << save.err;
         EXPECT_EQ(FileBytes(file), FileBytes(direct)) << "the saved file differs from the direct one";
         EXPECT_EQ(m_sim.Commands(), directWire) << "the wire traffic differs from the direct one";
 
-        const RunResult verify = Cli(url, {"verify", file});
+        const RunResult verify = Through(url, {"verify", file});
         EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+    }
+}
+
+// One accepter right after the other, without waiting: ser2net may still hold the device for the client
+// before and turn the next one away ("Port's device already in use"); the tool tries again until it is
+// let in.
+TEST_F(Ser2netE2e, TheOtherAccepterAtOnceIsLetInOnceSer2netHasLetGoOfTheDevice) {
+    for (int round = 0; round < 4; ++round) {
+        for (const std::string scheme : {"rfc2217", "socket"}) {
+            SCOPED_TRACE(scheme + " " + std::to_string(round));
+            const RunResult read = Cli(m_ser2net.Url(scheme), {"read", "8C10"});
+            EXPECT_EQ(read.status, 0) << read.err;
+            EXPECT_EQ(read.out, "8C10: 32\n");
+        }
     }
 }
 
@@ -266,7 +313,7 @@ TEST_F(Ser2netE2e, ShortLineTestPassesThroughBothAccepters) {
     for (const std::string scheme : {"rfc2217", "socket"}) {
         SCOPED_TRACE(scheme);
         const RunResult test =
-            Cli(m_ser2net.Url(scheme), {"linetest", "--duration", "2s", "--interval", "1s"});
+            Through(m_ser2net.Url(scheme), {"linetest", "--duration", "2s", "--interval", "1s"});
         EXPECT_EQ(test.status, 0) << test.out << test.err;
         EXPECT_NE(test.out.find("PASS"), std::string::npos) << test.out;
     }
@@ -297,7 +344,10 @@ TEST_F(Ser2netE2e, Ser2netStoppedAndStartedAgainUnderTheMonitor) {
 
     m_ser2net.Stop();
     EXPECT_TRUE(Shows(port, up + "0", 3s)) << Scrape(port) << ReadFile(m_dir.File("monitor.err"));
-    std::this_thread::sleep_for(1s);
+    // Away until the monitor has found it gone and failed to connect again.
+    EXPECT_TRUE(WaitFor(
+        [&] { return ReadFile(m_dir.File("monitor.err")).find(": cannot open (") != std::string::npos; }, 5s))
+        << ReadFile(m_dir.File("monitor.err"));
     ASSERT_TRUE(m_ser2net.Start()) << ReadFile(m_dir.File("ser2net.out"));
     EXPECT_TRUE(Shows(port, up + "1", 20s)) << Scrape(port) << ReadFile(m_dir.File("monitor.err"));
     EXPECT_NE(Scrape(port).find("tessor_reconnections_total{port=\"" + url + "\",side=\"lt\"} 1"),
@@ -352,6 +402,47 @@ TEST_F(Ser2netE2e, AConnectionClosedInTheMiddleOfAReplyEndsTheCommand) {
         EXPECT_NE(r.err.find("Connection closed by the console server"), std::string::npos) << r.err;
         EXPECT_LT(Clock::now() - start, 6s);
     }
+}
+
+// A server that turns every client away, as ser2net does while another client has the device: its own
+// text, then the end of the connection. After about a second of trying again the port is busy, named
+// with its host and port, never as an internal number or a lost adapter.
+TEST_F(Ser2netE2e, AServerThatKeepsTurningClientsAwayIsThePortBusyAfterAboutASecond) {
+    FakeServer busy([](int fd) { SendText(fd, "Port's device already in use\r\n"); });
+    for (const std::string scheme : {"rfc2217", "socket"}) {
+        SCOPED_TRACE(scheme);
+        const auto start = Clock::now();
+        const RunResult r = Cli(busy.Url(scheme), {"read", "8C10"});
+        const auto took = Clock::now() - start;
+        EXPECT_EQ(r.status, 3) << r.err;
+        const std::string endpoint = busy.Url(scheme).substr(scheme.size() + 3);
+        EXPECT_NE(r.err.find("the console server's port is busy or refused the connection: " + endpoint),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("-100"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("adapter"), std::string::npos) << r.err;
+        EXPECT_GE(took, 600ms) << "tried again for about a second";
+        EXPECT_LT(took, 6s);
+    }
+}
+
+// Turned away a few times, then let in: the command goes through.
+TEST_F(Ser2netE2e, AServerThatLetsTheClientInAfterTurningItAwayAnswers) {
+    std::atomic<int> connections{0};
+    FakeServer server([&connections](int fd) {
+        if (connections++ < 3) {
+            SendText(fd, "Port's device already in use\r\n");
+            return;
+        }
+        const std::string line = ReadCommandLine(fd, 5s);
+        if (!line.empty())
+            SendText(fd, line + "\n\r" + line.substr(3, 4) + ": 3F\n\rL>");
+        ReadCommandLine(fd, 1s);
+    });
+    const RunResult r = Cli(server.Url("socket"), {"read", "8C10"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "8C10: 3F\n");
+    EXPECT_EQ(connections.load(), 4);
 }
 
 // A telnet server without binary mode and the COM-PORT-OPTION that passes the console all the same: the

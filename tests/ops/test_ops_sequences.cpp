@@ -27,12 +27,12 @@ std::size_t Count(const Lines& lines, const std::string& line) {
 
 TEST(RemoteSequence, AnsweredReadAndWriteSendTheMailboxSteps) {
     CScriptedBus bus;
-    const RegResult write = ops::Remote(bus, kWrite, "8C10", "32");
+    const RegResult write = ops::AccessRemoteReg(bus, kWrite, "8C10", "32");
     EXPECT_EQ(write.outcome, Outcome::Answered);
     EXPECT_EQ(bus.lines, kRemoteWrite);
 
     CScriptedBus reader;
-    const RegResult read = ops::Remote(reader, kRead, "8C40", " 1");
+    const RegResult read = ops::AccessRemoteReg(reader, kRead, "8C40", " 1");
     EXPECT_TRUE(read.ok());
     EXPECT_EQ(reader.lines, (Lines{"RD 8C71", "RD 8C00", "RD 8CC0", "WR 8CD0  1", "WR 8CC2 8C", "WR 8CC1 40",
                                    "WR 8CC0 11", "RD 8CC4", "RD 8CD0"}));
@@ -41,23 +41,23 @@ TEST(RemoteSequence, AnsweredReadAndWriteSendTheMailboxSteps) {
 TEST(RemoteSequence, LineDownAndAMailboxThatNeverCompletesAreNamed) {
     CScriptedBus down;
     down.regs["8C71"] = 0x00;
-    EXPECT_EQ(ops::Remote(down, kWrite, "8C10", "32").outcome, Outcome::LineDown);
+    EXPECT_EQ(ops::AccessRemoteReg(down, kWrite, "8C10", "32").outcome, Outcome::LineDown);
     EXPECT_EQ(down.lines, (Lines{"RD 8C71", "RD 8C00"}));
 
     CScriptedBus stuck;
     stuck.mailboxCompletes = false;
-    EXPECT_EQ(ops::Remote(stuck, kWrite, "8C10", "32").outcome, Outcome::MailboxIncomplete);
+    EXPECT_EQ(ops::AccessRemoteReg(stuck, kWrite, "8C10", "32").outcome, Outcome::MailboxIncomplete);
     EXPECT_EQ(Count(stuck.lines, "RD 8CC4"), static_cast<std::size_t>(ops::kCompletionReads));
 
     CScriptedBus busy;
     busy.regs["8CC0"] = 0x12;
-    EXPECT_EQ(ops::Remote(busy, kWrite, "8C10", "32").outcome, Outcome::MailboxIncomplete);
+    EXPECT_EQ(ops::AccessRemoteReg(busy, kWrite, "8C10", "32").outcome, Outcome::MailboxIncomplete);
     EXPECT_EQ(busy.lines.size(), 2u + ops::kMailboxFreeReads);
 
     // Or and And are confirmed by their steps alone: no completion wait.
     CScriptedBus orOp;
     orOp.mailboxCompletes = false;
-    EXPECT_TRUE(ops::Remote(orOp, kOr, "8C00", "20").ok());
+    EXPECT_TRUE(ops::AccessRemoteReg(orOp, kOr, "8C00", "20").ok());
     EXPECT_EQ(Count(orOp.lines, "RD 8CC4"), 0u);
 }
 
@@ -66,7 +66,7 @@ TEST(RemoteSequence, AGarbledOrSilentStepFailsTheOperationWithThatOutcome) {
         SCOPED_TRACE(kRemoteWrite[step]);
         CScriptedBus garbled;
         garbled.fail = FailAt(step, Outcome::Garbled);
-        const RegResult g = ops::Remote(garbled, kWrite, "8C10", "32");
+        const RegResult g = ops::AccessRemoteReg(garbled, kWrite, "8C10", "32");
         const bool waitRead = kRemoteWrite[step] == "RD 8CC0" || kRemoteWrite[step] == "RD 8CC4";
         if (waitRead) {
             // A wait reads again past one garbled reply.
@@ -78,7 +78,7 @@ TEST(RemoteSequence, AGarbledOrSilentStepFailsTheOperationWithThatOutcome) {
 
         CScriptedBus silent;
         silent.fail = FailAt(step, Outcome::NoAnswer);
-        EXPECT_EQ(ops::Remote(silent, kWrite, "8C10", "32").outcome, Outcome::NoAnswer);
+        EXPECT_EQ(ops::AccessRemoteReg(silent, kWrite, "8C10", "32").outcome, Outcome::NoAnswer);
     }
 }
 
@@ -86,18 +86,18 @@ TEST(RestartSequence, OrsTheResetBitsWithThePauseBetweenTheRemoteSteps) {
     CScriptedBus bus;
     std::vector<int> pauses;
     const auto sleep = [&pauses](int ms) { pauses.push_back(ms); };
-    EXPECT_TRUE(ops::Restart(bus, kLocal, sleep).ok());
+    EXPECT_TRUE(ops::RestartModem(bus, kLocal, sleep).ok());
     EXPECT_EQ(bus.lines, (Lines{"OR 8C00 08", "OR 8C00 20"}));
     EXPECT_TRUE(pauses.empty());
 
     bus.lines.clear();
-    EXPECT_TRUE(ops::Restart(bus, kRemote, sleep).ok());
+    EXPECT_TRUE(ops::RestartModem(bus, kRemote, sleep).ok());
     EXPECT_EQ(Count(bus.lines, "WR 8CC0 13"), 2u);
     EXPECT_EQ(pauses, std::vector<int>{ops::kRemoteRestartPauseMs});
 
     CScriptedBus failing;
     failing.fail = FailAt(0, Outcome::Garbled);
-    EXPECT_EQ(ops::Restart(failing, kLocal, sleep).outcome, Outcome::Garbled);
+    EXPECT_EQ(ops::RestartModem(failing, kLocal, sleep).outcome, Outcome::Garbled);
     EXPECT_EQ(failing.lines.size(), 2u) << "the second step is still sent";
 }
 
@@ -233,7 +233,7 @@ TEST(PassSequences, AGarbledReadIsUnknownAndTheOthersKeepTheirValues) {
 
     CScriptedBus check;
     check.fail = FailAt(1, Outcome::Garbled);
-    EXPECT_EQ(ops::CheckLink(check).outcome, Outcome::Garbled);
+    EXPECT_EQ(ops::IsLinkUp(check).outcome, Outcome::Garbled);
     EXPECT_EQ(check.lines.size(), 2u) << "both status reads are made";
 }
 

@@ -49,7 +49,7 @@ class LineTestInput(unittest.TestCase):
             dialog = s.wait_widget(DIALOG, lambda w: re.search(r"pass [3-9]", w.get("text", "")),
                                    "three passes in the status line", name="status")
             status = text_of(dialog, "status")
-            self.assertRegex(status, r"^14:[0-5]\d left, pass \d+, line up, SNR 3\d,\d\d dB")
+            self.assertRegex(status, r"^14:[0-5]\d left, pass \d+, line up, SNR 3\d\.\d\d dB")
             # One step of the bar is a thousandth of the 15 minutes: it moves within the first second or two.
             s.wait_widget(DIALOG, lambda w: w.get("value", 0) > 0, "the bar moving", name="progress")
             self.assertFalse(Session.find(dialog, text="&Start")["enabled"])
@@ -66,7 +66,7 @@ class LineTestInput(unittest.TestCase):
             self.assertIn("Depot <7> & co", text)
             self.assertIn("Minimum SNR", text)
             self.assertIn("The board answered every pass", text)
-            self.assertRegex(text, r"SNR \d\d,\d\d \d\d,\d\d \d\d,\d\d dB")
+            self.assertRegex(text, r"SNR \d\d\.\d\d \d\d\.\d\d \d\d\.\d\d dB")
 
             html = s.path("report.html")
             self.save_report(s, html)

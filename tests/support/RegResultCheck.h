@@ -56,21 +56,21 @@ inline RegResult LocalReg(std::uint8_t op, const char* address, const char* valu
     return ProcessBus().Exchange(op, address, value);
 }
 inline RegResult LocalRegByte(std::uint8_t op, const char* address, std::uint8_t value) {
-    return ops::LocalByte(ProcessBus(), op, address, value);
+    return ops::AccessLocalRegByte(ProcessBus(), op, address, value);
 }
 
 // The remote modem, the line check and the restart on the process-wide port, as the window code runs them.
 inline RegResult RemoteReg(std::uint8_t op, const char* address, const char* value) {
-    return ops::Remote(ProcessBus(), op, address, value);
+    return ops::AccessRemoteReg(ProcessBus(), op, address, value);
 }
 inline RegResult RemoteRegByte(std::uint8_t op, const char* address, std::uint8_t value) {
-    return ops::RemoteByte(ProcessBus(), op, address, value);
+    return ops::AccessRemoteRegByte(ProcessBus(), op, address, value);
 }
 inline RegResult LinkCheck() {
-    return ops::CheckLink(ProcessBus());
+    return ops::IsLinkUp(ProcessBus());
 }
 inline RegResult RestartOn(int target) {
-    return ops::Restart(ProcessBus(), target, ops::DefaultSleep);
+    return ops::RestartModem(ProcessBus(), target, ops::DefaultSleep);
 }
 // The line check's two answers.
 inline Expected LinkUp() {

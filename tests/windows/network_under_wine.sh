@@ -148,7 +148,7 @@ for scheme in rfc2217 socket; do
     stop_fake
     expect_status "half-$scheme" 4
     expect_err "half-$scheme" "Connection closed by the console server"
-    expect_err "half-$scheme" "the device $fake_url failed or is gone."
+    expect_err "half-$scheme" "the connection to the console server at $fake_url ended or failed."
     expect_quick "half-$scheme" 30
 done
 
