@@ -305,15 +305,5 @@ TEST(Reports, TheJsonLineHasEveryKey) {
     EXPECT_EQ(ResultLine(r).find('\n'), std::string::npos);
 }
 
-TEST(Reports, TheHtmlPageCountsAndListsEveryBoard) {
-    const std::string html =
-        HtmlText({Finished("n1", "North", kOutcomeOk, 0), Finished("n2", "North", "garbled", 4),
-                  Finished("n3", "North", "garbled", 4)},
-                 "tessor-cli fleet verify");
-    EXPECT_NE(html.find("3 boards: garbled 2; ok 1;"), std::string::npos) << html;
-    for (const char* board : {">n1<", ">n2<", ">n3<"})
-        EXPECT_NE(html.find(board), std::string::npos) << board;
-}
-
 } // namespace
 } // namespace tessor::fleet
