@@ -442,7 +442,7 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
         return RunExport(parser.exportArgs, streams);
     // The fleet's commands open each board themselves.
     if (parser.FleetChosen())
-        return RunFleet(parser.fleetArgs, parser.options, streams);
+        return RunFleet(parser.fleetArgs, parser.options, streams, interruption);
     // The monitor keeps its own connection, reopened whenever the device comes back, and ends on a signal.
     if (parser.MonitorChosen())
         return RunMonitor(parser.monitorArgs, parser.options.port, parser.MonitorAnswerTimeoutMs());

@@ -109,6 +109,7 @@ int RunPorts(const GlobalOptions& options, const Streams& streams);
 struct Interruption {
     std::atomic<bool> requested{false};
     std::atomic<bool> graceful{false};
+    std::atomic<int> signal{0}; // the signal that set requested
 };
 
 // The whole program: parses the command line, opens the port and runs one subcommand.

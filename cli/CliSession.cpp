@@ -32,9 +32,21 @@ CliSession::~CliSession() {
     }
 }
 
+void CliSession::Cancel() {
+    std::lock_guard<std::mutex> lock(m_cancelMutex);
+    m_cancelled = true;
+    if (m_console)
+        m_console->RequestStop();
+}
+
 int CliSession::Open(const ResolvedPort& port) {
     m_port = port;
-    m_console = std::make_unique<CConsolePort>(this);
+    {
+        std::lock_guard<std::mutex> lock(m_cancelMutex);
+        m_console = std::make_unique<CConsolePort>(this);
+        if (m_cancelled)
+            m_console->RequestStop();
+    }
     const std::string device = port.device;
     m_console->SetDeviceOpener([device](const std::string&, const LineSettings& settings, int* errorCode) {
         return OpenSerialDevice(device, settings, errorCode);
@@ -43,6 +55,7 @@ int CliSession::Open(const ResolvedPort& port) {
     m_console->SetPollTiming(polls < 1 ? 1 : polls, std::chrono::milliseconds(kPollPeriodMs));
     if (!m_console->Open(9600, 8, 0, 0, port.name.c_str())) {
         const int error = m_console->LastOpenError();
+        std::lock_guard<std::mutex> lock(m_cancelMutex);
         m_console.reset();
         return error;
     }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -28,6 +29,8 @@ public:
     // Opens the port and starts the worker; 0 on success, else the system error number.
     int Open(const ResolvedPort& port);
     const ResolvedPort& Port() const { return m_port; }
+    // From another thread: the operation in progress ends as cancelled and every later one fails at once.
+    void Cancel();
 
     // The board did not answer within the allowed waits; every later operation fails at once.
     bool NoComm() const;
@@ -48,6 +51,8 @@ private:
     std::atomic<int> m_retriesLeft;
     ResolvedPort m_port;
     std::unique_ptr<CConsolePort> m_console;
+    std::mutex m_cancelMutex; // Cancel() against Open() setting up the console
+    bool m_cancelled = false;
     std::thread m_worker;
 };
 

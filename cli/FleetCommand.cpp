@@ -1,11 +1,18 @@
-// fleet list: the boards an inventory and --limit select, with the port, side and files each is run with.
+// fleet list: the boards an inventory and --limit select, with the port, side and files each is run with;
+// fleet status, save and verify: the single-board command on every selected board, as a campaign.
 #include "cli/FleetCommand.h"
 
 #include "cli/CliSession.h"
+#include "files/PlainFile.h"
+#include "fleet/Campaign.h"
 #include "fleet/Inventory.h"
+#include "fleet/Reports.h"
+#include "link/NetworkSocket.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
+#include <sstream>
 #include <vector>
 
 namespace tessor::cli {
@@ -51,6 +58,230 @@ int RunList(const Context& ctx, const fleet::Inventory& inventory, const std::ve
     return ctx.Done({{"inventory", inventory.file}, {"boards", list}}, BoardTable(boards));
 }
 
+// A site's name as a folder name: no separators, never "." or "..".
+std::string FolderName(const std::string& site) {
+    std::string name = site;
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name.empty() || name == "." || name == ".." ? "_" + name : name;
+}
+
+// The side a command's document reports ("LT" or "NT"), empty when it reports none.
+std::string ReportedSide(const nlohmann::json& doc) {
+    if (doc.contains("side") && doc["side"].is_string())
+        return doc["side"].get<std::string>();
+    if (doc.contains("side") && doc["side"].is_object() && doc["side"].contains("board"))
+        return doc["side"]["board"].get<std::string>();
+    return std::string();
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// What the campaign keeps of a command's document.
+nlohmann::json Details(const std::string& command, const nlohmann::json& doc) {
+    nlohmann::json details = nlohmann::json::object();
+    const std::string side = ReportedSide(doc);
+    if (!side.empty())
+        details["side"] = side;
+    if (command == "status") {
+        for (const char* key : {"line_up", "phy"})
+            if (doc.contains(key))
+                details[key] = doc[key];
+    } else if (command == "verify") {
+        for (const char* key : {"file", "equal", "compared", "differences", "changes", "not_compared"})
+            if (doc.contains(key))
+                details[key] = doc[key];
+    }
+    return details;
+}
+
+// One board's run: the single-board command on its port, its JSON document read back for the verdict.
+fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& global,
+                            const fleet::Board& board, fleet::StopToken& stop) {
+    fleet::BoardResult result;
+    const std::string command = args.save->parsed() ? "save" : args.verify->parsed() ? "verify" : "status";
+    if (command == "verify" && !board.config) {
+        result.outcome = fleet::kOutcomeFailed;
+        result.exitCode = kExitUsage;
+        result.message = "no tessor_config in the inventory for this board; nothing to verify against";
+        return result;
+    }
+    GlobalOptions options = global;
+    options.json = true;
+    options.yes = false;
+    options.port = board.port;
+    std::ostringstream out;
+    std::ostringstream err;
+    std::istringstream in;
+    const Streams streams{out, err, in, false};
+    CliSession session(err, options.answerTimeoutMs, options.retries);
+    stop.OnCancel([&session] { session.Cancel(); });
+    const Context ctx(options, streams, session);
+    const ResolvedPort port = ResolvePort(board.port);
+
+    std::string temporary;
+    std::string saved;
+    if (command == "save") {
+        const std::string folder = args.out + "/" + FolderName(board.site);
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        temporary = folder + "/." + board.name + ".saving";
+        saved = folder + "/" + board.name;
+    }
+    int openError = 0;
+    if (stop.Cancelled()) {
+        result.exitCode = ctx.BoardFailure(RegResult::Fail(Outcome::Cancelled));
+    } else if ((openError = session.Open(port)) != 0) {
+        result.exitCode = ctx.Fail(kExitPort, PortProblem(port, openError),
+                                   openError == kNetworkPortBusy ? "port_busy" : "failed");
+    } else if (command == "save") {
+        result.exitCode = RunSave(ctx, temporary);
+    } else if (command == "verify") {
+        result.exitCode = RunVerify(ctx, *board.config);
+    } else {
+        result.exitCode = RunStatus(ctx);
+    }
+    nlohmann::json doc = nlohmann::json::parse(out.str(), nullptr, false);
+    if (!doc.is_object())
+        doc = nlohmann::json::object();
+    result.details = Details(command, doc);
+    const std::string error = doc.value("error", std::string());
+    result.outcome = result.exitCode == kExitOk       ? fleet::kOutcomeOk
+                     : result.exitCode == kExitDiffer ? fleet::kOutcomeDiffers
+                     : error.empty()                  ? fleet::kOutcomeFailed
+                                                      : error;
+    if (result.exitCode != kExitOk)
+        result.message = doc.value("message", err.str());
+    // The inventory names the side the board must be; the file is kept only for the right side.
+    const std::string side = ReportedSide(doc);
+    if (board.side && !side.empty() && side != Upper(fleet::BoardSideName(*board.side)) &&
+        result.exitCode != kExitUsage) {
+        result.outcome = fleet::kOutcomeFailed;
+        result.exitCode = kExitRefused;
+        result.message = "the board reports the " + side + " side; the inventory says " +
+                         fleet::BoardSideName(*board.side);
+    }
+    if (command == "save") {
+        int fileError = 0;
+        if (result.outcome == fleet::kOutcomeOk) {
+            saved += "." + side;
+            if (ReplacePlainFile(temporary, saved, &fileError)) {
+                result.details["file"] = saved;
+            } else {
+                result.outcome = fleet::kOutcomeFailed;
+                result.exitCode = kExitFile;
+                result.message = saved + ": could not be written: " + PlainFileErrorText(fileError) + ".";
+            }
+        }
+        RemovePlainFile(temporary);
+    }
+    return result;
+}
+
+// The progress line: rewritten in place on the terminal.
+void ShowProgress(std::ostream& err, const fleet::CampaignProgress& p) {
+    std::ostringstream line;
+    line << "\r" << p.done << "/" << p.total << " done, " << p.failed << " failed, " << p.running
+         << " running";
+    if (!p.slowest.empty())
+        line << ", slowest " << p.slowest << " " << static_cast<int>(p.slowestSeconds) << " s";
+    err << line.str() << "\x1b[K" << std::flush;
+}
+
+// Writes text whole to path; false after saying why on err.
+bool WriteWhole(std::ostream& err, const std::string& path, const std::string& text) {
+    int error = 0;
+    if (ReplacePlainFileContents(path, text.data(), text.size(), &error))
+        return true;
+    err << "tessor-cli: " << path << ": could not be written: " << PlainFileErrorText(error)
+        << ".\nCheck that its folder exists and that you may write there." << std::endl;
+    return false;
+}
+
+int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const Streams& streams,
+                const std::vector<fleet::Board>& boards, Interruption& interruption) {
+    // Every output's place is checked before any board is opened.
+    for (const std::string* path : {&args.junit, &args.csv, &args.html}) {
+        int error = 0;
+        if (!path->empty() && !CanReplacePlainFile(*path, &error)) {
+            streams.err << "tessor-cli: " << *path << ": cannot be created: " << PlainFileErrorText(error)
+                        << ".\nCheck that its folder exists and that you may write there." << std::endl;
+            return kExitFile;
+        }
+    }
+    if (args.save->parsed()) {
+        std::error_code error;
+        std::filesystem::create_directories(args.out, error);
+        if (error) {
+            streams.err << "tessor-cli: " << args.out << ": cannot be created: " << error.message()
+                        << ".\nGive a folder you may write in with --out." << std::endl;
+            return kExitFile;
+        }
+    }
+    const std::string command = args.save->parsed() ? "save" : args.verify->parsed() ? "verify" : "status";
+    fleet::CampaignLimits limits;
+    limits.jobs = args.jobs;
+    limits.perServer = args.perServer;
+    limits.deadline = std::chrono::milliseconds(static_cast<long long>(args.deadlineS * 1000.0));
+    const bool terminal = StandardErrorIsTerminal();
+    fleet::CampaignHooks hooks;
+    hooks.stop = &interruption.requested;
+    hooks.finished = [&](const fleet::BoardResult& result) {
+        if (terminal)
+            streams.err << "\r\x1b[K" << std::flush;
+        streams.out << fleet::ResultLine(result) << "\n" << std::flush;
+    };
+    if (terminal)
+        hooks.progress = [&](const fleet::CampaignProgress& p) { ShowProgress(streams.err, p); };
+    interruption.graceful.store(true);
+    const std::vector<fleet::BoardResult> results = fleet::RunCampaign(
+        boards, command, limits,
+        [&](const fleet::Board& board, fleet::StopToken& stop) {
+            return RunBoard(args, options, board, stop);
+        },
+        hooks);
+    if (terminal)
+        streams.err << "\r\x1b[K" << std::flush;
+
+    bool written = true;
+    if (!args.junit.empty())
+        written = WriteWhole(streams.err, args.junit, fleet::JUnitText(results)) && written;
+    if (!args.csv.empty())
+        written = WriteWhole(streams.err, args.csv, fleet::CsvText(results)) && written;
+    if (!args.html.empty())
+        written =
+            WriteWhole(streams.err, args.html, fleet::HtmlText(results, "tessor-cli fleet " + command)) &&
+            written;
+    if (interruption.requested.load())
+        return 128 + (interruption.signal.load() != 0 ? interruption.signal.load() : 2);
+    if (!written)
+        return kExitFile;
+    const bool allOk = std::all_of(results.begin(), results.end(),
+                                   [](const fleet::BoardResult& r) { return fleet::Succeeded(r); });
+    return allOk && results.size() == boards.size() ? kExitOk : kExitDiffer;
+}
+
+// The campaign options every campaign command takes.
+void AddCampaignOptions(CLI::App* command, FleetArguments& args) {
+    command->add_option("--jobs", args.jobs, "boards run at once (default 16)")->check(CLI::Range(1, 1024));
+    command
+        ->add_option("--per-server", args.perServer,
+                     "connections at once to one console server host; a local device is its own host "
+                     "(default 4)")
+        ->check(CLI::Range(1, 1024));
+    command
+        ->add_option("--deadline", args.deadlineS,
+                     "seconds one board may take; then it is stopped at its next command (default 60)")
+        ->check(CLI::Range(0.1, 86400.0));
+    command->add_option("--junit", args.junit,
+                        "write JUnit XML: a test suite per site, a test case per board");
+    command->add_option("--csv", args.csv, "write a CSV file: a row per board");
+    command->add_option("--html", args.html, "write one HTML page: the counts and every board's outcome");
+}
+
 } // namespace
 
 CLI::App* AddFleetCommand(CLI::App& app, FleetArguments& args) {
@@ -63,10 +294,18 @@ CLI::App* AddFleetCommand(CLI::App& app, FleetArguments& args) {
                           "the boards to run on: group or board names or globs such as cab1*, separated by , "
                           "with !NAME to leave out and &GROUP to intersect (default: every board)");
     args.list = fleet->add_subcommand("list", "print the selected boards: site, port, side and files");
+    args.status = fleet->add_subcommand("status", "read every selected board's status; a JSON line each");
+    args.save = fleet->add_subcommand("save", "save every selected board's configuration into --out DIR, as "
+                                              "DIR/SITE/BOARD.LT or .NT");
+    args.save->add_option("--out", args.out, "the folder of the saved files")->required();
+    args.verify = fleet->add_subcommand("verify", "compare every selected board with its tessor_config file");
+    for (CLI::App* command : {args.status, args.save, args.verify})
+        AddCampaignOptions(command, args);
     return fleet;
 }
 
-int RunFleet(const FleetArguments& args, const GlobalOptions& options, const Streams& streams) {
+int RunFleet(const FleetArguments& args, const GlobalOptions& options, const Streams& streams,
+             Interruption& interruption) {
     CliSession session(streams.err, options.answerTimeoutMs,
                        options.retries); // never opened: no board traffic
     const Context ctx(options, streams, session);
@@ -83,7 +322,9 @@ int RunFleet(const FleetArguments& args, const GlobalOptions& options, const Str
         return ctx.Fail(kExitUsage,
                         why + ".\nName a group or board of the inventory (tessor-cli fleet list shows them).",
                         "bad_limit");
-    return RunList(ctx, inventory, boards);
+    if (args.list->parsed())
+        return RunList(ctx, inventory, boards);
+    return RunCampaign(args, options, streams, boards, interruption);
 }
 
 } // namespace tessor::cli

@@ -1,8 +1,10 @@
 #pragma once
 
-// `tessor-cli fleet`: commands over the boards of an inventory file. The fleet layer reads the inventory and
-// selects the boards; this file only parses the options and prints what it gives.
+// `tessor-cli fleet`: commands over the boards of an inventory file. The fleet layer reads the inventory,
+// selects the boards and runs the campaign; this file parses the options and gives the campaign each
+// board's run: the single-board command on the board's port.
 
+#include "cli/CliCommands.h"
 #include "cli/CliContext.h"
 
 #include <CLI/CLI.hpp>
@@ -16,6 +18,16 @@ struct FleetArguments {
     std::string limit;
     CLI::Option* limitOption = nullptr; // not given: every board
     CLI::App* list = nullptr;
+    CLI::App* status = nullptr;
+    CLI::App* save = nullptr;
+    CLI::App* verify = nullptr;
+    std::string out; // save: the folder of the saved files
+    int jobs = 16;
+    int perServer = 4;
+    double deadlineS = 60;
+    std::string junit;
+    std::string csv;
+    std::string html;
 };
 
 // Adds the subcommand, its commands and their options to app; the arguments land in args.
@@ -23,6 +35,8 @@ CLI::App* AddFleetCommand(CLI::App& app, FleetArguments& args);
 
 // Runs the fleet command that was parsed; returns the exit code (2 for an inventory or --limit that cannot
 // be used, naming the file, the line and the reason).
-int RunFleet(const FleetArguments& args, const GlobalOptions& options, const Streams& streams);
+// A campaign ends at a signal in interruption with 128 + the signal, after writing what finished.
+int RunFleet(const FleetArguments& args, const GlobalOptions& options, const Streams& streams,
+             Interruption& interruption);
 
 } // namespace tessor::cli

@@ -13,7 +13,7 @@ CLI::App* AddFleetCommand(CLI::App& app, FleetArguments& args) {
     return fleet;
 }
 
-int RunFleet(const FleetArguments&, const GlobalOptions&, const Streams& streams) {
+int RunFleet(const FleetArguments&, const GlobalOptions&, const Streams& streams, Interruption&) {
     streams.err << "tessor-cli: fleet is not available in the Windows build; run it on a Linux machine that "
                    "reaches the console servers"
                 << std::endl;

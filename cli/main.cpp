@@ -13,6 +13,7 @@ tessor::cli::Interruption g_interruption;
 void OnSignal(int signal) {
     if (!g_interruption.graceful.load() || g_interruption.requested.load())
         std::_Exit(128 + signal);
+    g_interruption.signal.store(signal);
     g_interruption.requested.store(true);
 }
 

@@ -1,16 +1,26 @@
-// tessor-cli fleet list as a process: the boards the shipped inventory and --limit select, and exit 2 with
-// the file, line and reason for an inventory or a --limit that cannot be used.
+// tessor-cli fleet as a process: the boards the shipped inventory and --limit select, exit 2 with the
+// file, line and reason for an inventory or a --limit that cannot be used, and campaigns on simulated
+// boards (one silent, one on the wrong side) with their JSON lines, files and exit codes.
+#include "CliTestSupport.h"
+#include "bench/Loopback.h"
 #include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/socket.h>
+#include <thread>
 
 namespace {
 
+using tessor::clitest::SimPty;
 using tessor::testsupport::Environment;
+using tessor::testsupport::Process;
 using tessor::testsupport::RunProgram;
 using tessor::testsupport::RunResult;
 
@@ -65,6 +75,216 @@ TEST(FleetCli, InventoryIsRequired) {
     const RunResult run = Cli({"fleet", "list"});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("--inventory"), std::string::npos) << run.err;
+}
+
+// The JSON lines of a campaign by board.
+std::map<std::string, nlohmann::json> LinesByBoard(const std::string& out) {
+    std::map<std::string, nlohmann::json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        const nlohmann::json doc = nlohmann::json::parse(line);
+        for (const char* key :
+             {"board", "site", "port", "command", "outcome", "exit_code", "duration_seconds"})
+            EXPECT_TRUE(doc.contains(key)) << key << " missing: " << line;
+        lines[doc["board"].get<std::string>()] = doc;
+    }
+    return lines;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class FleetCampaign : public testing::Test {
+protected:
+    void SetUp() override {
+        for (const SimPty* sim : {&m_lt, &m_nt, &m_silent, &m_wrongSide})
+            ASSERT_TRUE(sim->Ready());
+        m_dir = testing::TempDir() + "fleet-campaign-" + std::to_string(getpid());
+        std::filesystem::create_directories(m_dir);
+        std::ofstream(m_dir + "/inventory.yaml")
+            << "all:\n  children:\n    north:\n      hosts:\n"
+            << "        lt1: {tessor_port: " << m_lt.Link() << ", tessor_side: lt}\n"
+            << "        mute: {tessor_port: " << m_silent.Link() << "}\n"
+            << "    harbour:\n      vars: {tessor_site: Harbour Depot}\n      hosts:\n"
+            << "        nt1: {tessor_port: " << m_nt.Link() << ", tessor_side: nt, tessor_config: "
+            << "saved/north/lt1.LT}\n"
+            << "        nt2: {tessor_port: " << m_wrongSide.Link() << ", tessor_side: lt}\n";
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    RunResult Fleet(const std::string& command, std::vector<std::string> args) {
+        args.insert(args.begin(),
+                    {"fleet", command, "--inventory", m_dir + "/inventory.yaml", "--deadline", "2"});
+        return Cli(args);
+    }
+
+    SimPty m_lt;
+    SimPty m_nt{{"--side", "nt"}};
+    SimPty m_silent{{"--silent"}};
+    SimPty m_wrongSide{{"--side", "nt"}};
+    std::string m_dir;
+};
+
+TEST_F(FleetCampaign, SaveWritesAFilePerBoardAndReportsEveryBoard) {
+    const std::string out = m_dir + "/saved";
+    const RunResult run = Fleet("save", {"--out", out, "--jobs", "2", "--junit", m_dir + "/junit.xml",
+                                         "--csv", m_dir + "/boards.csv", "--html", m_dir + "/boards.html"});
+    EXPECT_EQ(run.status, 7) << run.err;
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    EXPECT_EQ(lines["lt1"]["outcome"], "ok");
+    EXPECT_EQ(lines["lt1"]["exit_code"], 0);
+    EXPECT_EQ(lines["lt1"]["site"], "north");
+    EXPECT_EQ(lines["lt1"]["details"]["file"], out + "/north/lt1.LT");
+    EXPECT_EQ(lines["nt1"]["outcome"], "ok");
+    EXPECT_EQ(lines["nt1"]["site"], "Harbour Depot");
+    EXPECT_EQ(lines["nt1"]["details"]["file"], out + "/Harbour Depot/nt1.NT");
+    EXPECT_EQ(lines["nt2"]["outcome"], "failed");
+    EXPECT_EQ(lines["nt2"]["exit_code"], 6);
+    EXPECT_NE(lines["nt2"]["message"].get<std::string>().find("reports the NT side"), std::string::npos);
+    // The silent board is stopped at its deadline, not at the 17.5 s answer wait.
+    EXPECT_EQ(lines["mute"]["outcome"], "deadline");
+    EXPECT_GE(lines["mute"]["duration_seconds"].get<double>(), 2.0);
+    EXPECT_LT(lines["mute"]["duration_seconds"].get<double>(), 10.0);
+    // Whole files only: the two boards that succeeded, nothing of the others, no file left half-made.
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(out))
+        if (entry.is_regular_file())
+            files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{out + "/Harbour Depot/nt1.NT", out + "/north/lt1.LT"}));
+    EXPECT_EQ(std::filesystem::file_size(out + "/north/lt1.LT"), 281u);
+
+    const std::string script =
+        "import sys, xml.etree.ElementTree as E\n"
+        "r = E.parse(sys.argv[1]).getroot()\n"
+        "print(r.get(\"tests\"), r.get(\"failures\"), r.get(\"errors\"))\n"
+        "for c in sorted(r.iter(\"testcase\"), key=lambda c: c.get(\"name\")):\n"
+        "    print(c.get(\"name\"), \",\".join(e.tag + \":\" + e.get(\"type\") for e in c))\n";
+    const RunResult parsed = tessor::testsupport::RunProgram(
+        {"/usr/bin/env", "python3", "-c", script, m_dir + "/junit.xml"}, "/dev/null", Environment(), 30000);
+    EXPECT_EQ(parsed.out, "4 1 1\nlt1 \nmute error:deadline\nnt1 \nnt2 failure:failed\n") << parsed.err;
+    const std::string csv = ReadAll(m_dir + "/boards.csv");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5) << csv;
+    EXPECT_NE(ReadAll(m_dir + "/boards.html").find("4 boards:"), std::string::npos);
+}
+
+TEST_F(FleetCampaign, SaveSendsWhatTheSingleBoardSaveSends) {
+    m_lt.ClearWire();
+    const RunResult run = Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> fleetWire = m_lt.Commands();
+    m_lt.ClearWire();
+    const RunResult single = Cli({"--port", m_lt.Link(), "save", m_dir + "/single.LT"});
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_EQ(fleetWire, m_lt.Commands());
+    EXPECT_EQ(ReadAll(m_dir + "/saved/north/lt1.LT"), ReadAll(m_dir + "/single.LT"));
+}
+
+TEST_F(FleetCampaign, VerifyAgainstEachBoardsConfiguration) {
+    ASSERT_EQ(Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1"}).status, 0);
+    // nt1's intended file is lt1's: the sides differ. lt1 has no file of its own.
+    const RunResult run = Fleet("verify", {"--limit", "lt1,nt1", "--junit", m_dir + "/junit.xml"});
+    EXPECT_EQ(run.status, 7) << run.err;
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    EXPECT_EQ(lines["nt1"]["outcome"], "differs");
+    EXPECT_EQ(lines["nt1"]["exit_code"], 7);
+    EXPECT_TRUE(lines["nt1"]["details"]["changes"].is_array()) << lines["nt1"];
+    EXPECT_EQ(lines["lt1"]["outcome"], "failed");
+    EXPECT_NE(lines["lt1"]["message"].get<std::string>().find("no tessor_config"), std::string::npos);
+}
+
+TEST(FleetCli, CampaignOptionsOutOfRangeAreBadUsage) {
+    const RunResult run = Cli({"fleet", "status", "--inventory", TESSOR_EXAMPLE_INVENTORY, "--jobs", "0"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+}
+
+template <class F> bool WaitFor(F condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+TEST_F(FleetCampaign, SigtermEndsTheRunningBoardAndWritesWhatFinished) {
+    Process campaign;
+    const std::string out = m_dir + "/campaign.out";
+    ASSERT_TRUE(campaign.Start({TESSOR_CLI_PATH, "fleet", "status", "--inventory", m_dir + "/inventory.yaml",
+                                "--limit", "lt1,mute,nt1", "--jobs", "1", "--junit", m_dir + "/junit.xml"},
+                               out, m_dir + "/campaign.err"));
+    // lt1 has finished and the silent board has been sent its first command.
+    ASSERT_TRUE(WaitFor(
+        [&] { return ReadAll(out).find("\"lt1\"") != std::string::npos && !m_silent.Commands().empty(); },
+        std::chrono::seconds(20)));
+    EXPECT_EQ(campaign.SignalAndWait(SIGTERM, std::chrono::seconds(10)), 143)
+        << ReadAll(m_dir + "/campaign.err");
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(ReadAll(out));
+    ASSERT_EQ(lines.size(), 2u) << ReadAll(out);
+    EXPECT_EQ(lines["lt1"]["outcome"], "ok");
+    EXPECT_EQ(lines["lt1"]["details"]["side"], "LT");
+    EXPECT_EQ(lines["mute"]["outcome"], "cancelled");
+    EXPECT_EQ(lines.count("nt1"), 0u);
+    const std::string junit = ReadAll(m_dir + "/junit.xml");
+    EXPECT_NE(junit.find("tests=\"2\""), std::string::npos) << junit;
+    EXPECT_NE(junit.find("</testsuites>"), std::string::npos) << junit;
+}
+
+// ser2net offers one simulated board twice; a client holding one of its ports makes the other busy.
+TEST(FleetBusyPort, APortHeldByAnotherClientIsReportedBusyThenFreeAgain) {
+    SimPty sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string dir = testing::TempDir() + "fleet-busy-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    int ports[2] = {0, 0};
+    for (int& port : ports) {
+        const int fd = tessor::bench::ListenOnLoopback(1, &port);
+        close(fd);
+    }
+    std::ofstream(dir + "/ser2net.yaml") << "%YAML 1.1\n---\nconnection: &rfc2217\n"
+                                         << "  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1," << ports[0]
+                                         << "\n  connector: serialdev," << sim.Link() << ",9600n81,local\n"
+                                         << "connection: &raw\n  accepter: tcp,127.0.0.1," << ports[1]
+                                         << "\n  connector: serialdev," << sim.Link() << ",9600n81,local\n";
+    std::ofstream(dir + "/inventory.yaml")
+        << "all:\n  hosts:\n    held: {tessor_port: \"rfc2217://127.0.0.1:" << ports[0] << "\"}\n";
+    Process ser2net;
+    ASSERT_TRUE(
+        ser2net.Start({TESSOR_SER2NET, "-n", "-u", "-c", dir + "/ser2net.yaml", "-P", dir + "/ser2net.pid"},
+                      dir + "/ser2net.out", dir + "/ser2net.out"));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return tessor::bench::ListensOnLoopback(ports[0]) && tessor::bench::ListensOnLoopback(ports[1]);
+        },
+        std::chrono::seconds(10)));
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = tessor::bench::LoopbackAddress(ports[1]);
+    ASSERT_EQ(connect(holder, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    RunResult run = Cli({"fleet", "status", "--inventory", dir + "/inventory.yaml", "--deadline", "3"});
+    EXPECT_EQ(run.status, 7) << run.err;
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(run.out);
+    ASSERT_EQ(lines.size(), 1u) << run.out;
+    EXPECT_EQ(lines["held"]["outcome"], "port_busy") << run.out;
+    // Tried again until the deadline at the latest, and still reported busy.
+    EXPECT_LE(lines["held"]["duration_seconds"].get<double>(), 3.5);
+    EXPECT_GE(lines["held"]["duration_seconds"].get<double>(), 1.0);
+
+    close(holder);
+    run = Cli({"fleet", "status", "--inventory", dir + "/inventory.yaml", "--deadline", "10"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    lines = LinesByBoard(run.out);
+    EXPECT_EQ(lines["held"]["outcome"], "ok") << run.out;
+    ser2net.SignalAndWait(SIGTERM, std::chrono::seconds(5));
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -1,0 +1,175 @@
+#include "fleet/Reports.h"
+
+#include "monitor/JsonText.h"
+
+#include <cmath>
+#include <iomanip>
+#include <map>
+#include <sstream>
+
+namespace tessor::fleet {
+
+namespace {
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            // Control characters other than tab and line ends are not allowed in XML 1.0.
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                out += '?';
+            else
+                out += c;
+        }
+    }
+    return Utf8Text(out);
+}
+
+std::string Seconds(double seconds) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(3) << seconds;
+    return text.str();
+}
+
+// The sites in the order their first board finished, each with its boards.
+std::vector<std::pair<std::string, std::vector<const BoardResult*>>>
+BySite(const std::vector<BoardResult>& results) {
+    std::vector<std::pair<std::string, std::vector<const BoardResult*>>> sites;
+    std::map<std::string, std::size_t> where;
+    for (const BoardResult& r : results) {
+        const auto found = where.find(r.site);
+        if (found == where.end()) {
+            where[r.site] = sites.size();
+            sites.push_back({r.site, {&r}});
+        } else {
+            sites[found->second].second.push_back(&r);
+        }
+    }
+    return sites;
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string out = "\"";
+    for (const char c : text)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+} // namespace
+
+std::string ResultLine(const BoardResult& r) {
+    nlohmann::json line{{"board", r.board},
+                        {"site", r.site},
+                        {"port", r.port},
+                        {"command", r.command},
+                        {"outcome", r.outcome},
+                        {"exit_code", r.exitCode},
+                        {"duration_seconds", std::round(r.durationSeconds * 1000.0) / 1000.0},
+                        {"message", r.message.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.message)},
+                        {"details", r.details}};
+    return JsonText(line);
+}
+
+std::string JUnitText(const std::vector<BoardResult>& results) {
+    std::ostringstream xml;
+    int failures = 0;
+    int errors = 0;
+    double time = 0;
+    for (const BoardResult& r : results) {
+        failures += IsVerdictFailure(r) ? 1 : 0;
+        errors += !Succeeded(r) && !IsVerdictFailure(r) ? 1 : 0;
+        time += r.durationSeconds;
+    }
+    const std::string command = results.empty() ? std::string("fleet") : results.front().command;
+    xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<testsuites name=\"" << Escaped("tessor-cli fleet " + command) << "\" tests=\"" << results.size()
+        << "\" failures=\"" << failures << "\" errors=\"" << errors << "\" time=\"" << Seconds(time)
+        << "\">\n";
+    for (const auto& [site, boards] : BySite(results)) {
+        int siteFailures = 0;
+        int siteErrors = 0;
+        double siteTime = 0;
+        for (const BoardResult* r : boards) {
+            siteFailures += IsVerdictFailure(*r) ? 1 : 0;
+            siteErrors += !Succeeded(*r) && !IsVerdictFailure(*r) ? 1 : 0;
+            siteTime += r->durationSeconds;
+        }
+        xml << "  <testsuite name=\"" << Escaped(site) << "\" tests=\"" << boards.size() << "\" failures=\""
+            << siteFailures << "\" errors=\"" << siteErrors << "\" skipped=\"0\" time=\"" << Seconds(siteTime)
+            << "\">\n";
+        for (const BoardResult* r : boards) {
+            xml << "    <testcase name=\"" << Escaped(r->board) << "\" classname=\""
+                << Escaped(site + "." + r->command) << "\" time=\"" << Seconds(r->durationSeconds) << "\"";
+            if (Succeeded(*r)) {
+                xml << "/>\n";
+                continue;
+            }
+            const char* element = IsVerdictFailure(*r) ? "failure" : "error";
+            xml << ">\n      <" << element << " type=\"" << Escaped(r->outcome) << "\" message=\""
+                << Escaped(r->message) << "\">" << Escaped(r->port + ": " + r->message) << "</" << element
+                << ">\n    </testcase>\n";
+        }
+        xml << "  </testsuite>\n";
+    }
+    xml << "</testsuites>\n";
+    return xml.str();
+}
+
+std::string CsvText(const std::vector<BoardResult>& results) {
+    std::string csv = "board,site,port,command,outcome,exit_code,duration_seconds,message\r\n";
+    for (const BoardResult& r : results) {
+        csv += CsvField(r.board) + "," + CsvField(r.site) + "," + CsvField(r.port) + "," +
+               CsvField(r.command) + "," + CsvField(r.outcome) + "," + std::to_string(r.exitCode) + "," +
+               Seconds(r.durationSeconds) + "," + CsvField(r.message) + "\r\n";
+    }
+    return csv;
+}
+
+std::string HtmlText(const std::vector<BoardResult>& results, const std::string& title) {
+    std::map<std::string, int> counts;
+    for (const BoardResult& r : results)
+        ++counts[r.outcome];
+    std::ostringstream html;
+    html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << Escaped(title)
+         << "</title>\n<style>\nbody{font-family:sans-serif;margin:1.5em}table{border-collapse:collapse}"
+            "td,th{border:1px solid #999;padding:.2em .6em;text-align:left}.ok{background:#dfd}"
+            ".differs,.failed{background:#fdd}.other{background:#fed}\n</style>\n</head>\n<body>\n<h1>"
+         << Escaped(title) << "</h1>\n<p>" << results.size() << " boards:";
+    for (const auto& [outcome, count] : counts)
+        html << " " << Escaped(outcome) << " " << count << ";";
+    html << "</p>\n<table>\n<tr><th>Site</th><th>Board</th><th>Port</th><th>Outcome</th><th>Exit code</th>"
+            "<th>Seconds</th><th>Message</th></tr>\n";
+    for (const auto& [site, boards] : BySite(results)) {
+        for (const BoardResult* r : boards) {
+            const std::string kind = Succeeded(*r)          ? "ok"
+                                     : IsVerdictFailure(*r) ? r->outcome
+                                                            : std::string("other");
+            html << "<tr class=\"" << kind << "\"><td>" << Escaped(site) << "</td><td>" << Escaped(r->board)
+                 << "</td><td>" << Escaped(r->port) << "</td><td>" << Escaped(r->outcome) << "</td><td>"
+                 << r->exitCode << "</td><td>" << Seconds(r->durationSeconds) << "</td><td>"
+                 << Escaped(r->message) << "</td></tr>\n";
+        }
+    }
+    html << "</table>\n</body>\n</html>\n";
+    return html.str();
+}
+
+} // namespace tessor::fleet
