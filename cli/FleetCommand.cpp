@@ -5,13 +5,19 @@
 #include "cli/CliSession.h"
 #include "files/PlainFile.h"
 #include "fleet/Campaign.h"
+#include "fleet/GitBackup.h"
 #include "fleet/Inventory.h"
 #include "fleet/Reports.h"
+#include "linetest/ConfigCompare.h"
 #include "link/NetworkSocket.h"
+#include "model/ConfigFile.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -98,11 +104,21 @@ nlohmann::json Details(const std::string& command, const nlohmann::json& doc) {
     return details;
 }
 
+// The campaign command that was parsed. A backup is a save into a private folder, then into git.
+std::string CommandName(const FleetArguments& args) {
+    if (args.save->parsed())
+        return "save";
+    if (args.backup->parsed())
+        return "backup";
+    return args.verify->parsed() ? "verify" : "status";
+}
+
 // One board's run: the single-board command on its port, its JSON document read back for the verdict.
 fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& global,
                             const fleet::Board& board, fleet::StopToken& stop) {
     fleet::BoardResult result;
-    const std::string command = args.save->parsed() ? "save" : args.verify->parsed() ? "verify" : "status";
+    const std::string command = CommandName(args);
+    const bool saving = command == "save" || command == "backup";
     if (command == "verify" && !board.config) {
         result.outcome = fleet::kOutcomeFailed;
         result.exitCode = kExitUsage;
@@ -124,7 +140,7 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
 
     std::string temporary;
     std::string saved;
-    if (command == "save") {
+    if (saving) {
         const std::string folder = args.out + "/" + FolderName(board.site);
         std::error_code error;
         std::filesystem::create_directories(folder, error);
@@ -137,7 +153,7 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
     } else if ((openError = session.Open(port)) != 0) {
         result.exitCode = ctx.Fail(kExitPort, PortProblem(port, openError),
                                    openError == kNetworkPortBusy ? "port_busy" : "failed");
-    } else if (command == "save") {
+    } else if (saving) {
         result.exitCode = RunSave(ctx, temporary);
     } else if (command == "verify") {
         result.exitCode = RunVerify(ctx, *board.config);
@@ -164,7 +180,7 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
         result.message = "the board reports the " + side + " side; the inventory says " +
                          fleet::BoardSideName(*board.side);
     }
-    if (command == "save") {
+    if (saving) {
         int fileError = 0;
         if (result.outcome == fleet::kOutcomeOk) {
             saved += "." + side;
@@ -202,7 +218,8 @@ bool WriteWhole(std::ostream& err, const std::string& path, const std::string& t
 }
 
 int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const Streams& streams,
-                const std::vector<fleet::Board>& boards, Interruption& interruption) {
+                const std::vector<fleet::Board>& boards, Interruption& interruption,
+                std::vector<fleet::BoardResult>* kept = nullptr) {
     // Every output's place is checked before any board is opened.
     for (const std::string* path : {&args.junit, &args.csv, &args.html}) {
         int error = 0;
@@ -212,7 +229,7 @@ int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const 
             return kExitFile;
         }
     }
-    if (args.save->parsed()) {
+    if (args.save->parsed() || args.backup->parsed()) {
         std::error_code error;
         std::filesystem::create_directories(args.out, error);
         if (error) {
@@ -221,7 +238,7 @@ int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const 
             return kExitFile;
         }
     }
-    const std::string command = args.save->parsed() ? "save" : args.verify->parsed() ? "verify" : "status";
+    const std::string command = CommandName(args);
     fleet::CampaignLimits limits;
     limits.jobs = args.jobs;
     limits.perServer = args.perServer;
@@ -245,6 +262,8 @@ int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const 
         hooks);
     if (terminal)
         streams.err << "\r\x1b[K" << std::flush;
+    if (kept)
+        *kept = results;
 
     bool written = true;
     if (!args.junit.empty())
@@ -262,6 +281,104 @@ int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const 
     const bool allOk = std::all_of(results.begin(), results.end(),
                                    [](const fleet::BoardResult& r) { return fleet::Succeeded(r); });
     return allOk && results.size() == boards.size() ? kExitOk : kExitDiffer;
+}
+
+// The registers of a file that save wrote, in the order of kConfigRegisters; none when one is missing.
+std::optional<std::array<std::uint8_t, kConfigRegisterCount>> SavedValues(const std::string& path) {
+    std::string bytes;
+    int error = 0;
+    if (!ReadSmallPlainFile(path, &bytes, &error))
+        return std::nullopt;
+    const linetest::ParsedConfiguration parsed = linetest::ParseConfiguration(bytes);
+    if (!parsed.ok)
+        return std::nullopt;
+    std::array<std::uint8_t, kConfigRegisterCount> values{};
+    for (std::size_t i = 0; i < kConfigRegisterCount; ++i) {
+        const auto record = std::find_if(
+            parsed.records.begin(), parsed.records.end(),
+            [&](const linetest::ParsedConfiguration::Record& r) { return r.address == kConfigRegisters[i]; });
+        if (record == parsed.records.end())
+            return std::nullopt;
+        values[i] = record->value;
+    }
+    return values;
+}
+
+// A board of the campaign as the backup takes it: its saved registers, or why there are none.
+fleet::BackupBoard BackupBoardOf(const fleet::Board& board, const fleet::BoardResult& result) {
+    fleet::BackupBoard b;
+    b.site = board.site;
+    b.name = board.name;
+    const std::string file = result.details.value("file", std::string());
+    b.side = file.size() > 3 && file.compare(file.size() - 3, 3, ".NT") == 0 ? fleet::BoardSide::Nt
+                                                                             : fleet::BoardSide::Lt;
+    if (fleet::Succeeded(result))
+        b.values = SavedValues(file);
+    if (!b.values)
+        b.failure = result.message.empty() ? result.outcome : result.message;
+    if (!b.values && b.failure.empty())
+        b.failure = "the saved file could not be read back";
+    return b;
+}
+
+int BackupExitCode(fleet::BackupErrorKind kind) {
+    switch (kind) {
+    case fleet::BackupErrorKind::Dirty:
+        return kExitRefused;
+    case fleet::BackupErrorKind::GitMissing:
+    case fleet::BackupErrorKind::GitFailed:
+    case fleet::BackupErrorKind::NotAFolder:
+    case fleet::BackupErrorKind::CannotCreate:
+    case fleet::BackupErrorKind::ReadOnly:
+    case fleet::BackupErrorKind::WriteFailed:
+        break;
+    }
+    return kExitFile;
+}
+
+// A save of every board into a private folder, then the files into the repository with one commit when
+// any changed. A run stopped by a signal commits nothing.
+int RunBackup(const FleetArguments& args, const GlobalOptions& options, const Streams& streams,
+              const std::vector<fleet::Board>& boards, Interruption& interruption) {
+    std::error_code error;
+    std::string pattern = (std::filesystem::temp_directory_path(error) / "tessor-backup-XXXXXX").string();
+    if (error || !mkdtemp(pattern.data())) {
+        streams.err << "tessor-cli: " << pattern << ": cannot make a folder for the saved files.\n"
+                    << "Check that TMPDIR names a folder you may write in." << std::endl;
+        return kExitFile;
+    }
+    FleetArguments saving = args;
+    saving.out = pattern;
+    std::vector<fleet::BoardResult> results;
+    const int campaign = RunCampaign(saving, options, streams, boards, interruption, &results);
+    int code = campaign;
+    if (!interruption.requested.load() && campaign != kExitFile) {
+        std::vector<fleet::BackupBoard> backups;
+        for (const fleet::BoardResult& result : results) {
+            const auto board = std::find_if(boards.begin(), boards.end(),
+                                            [&](const fleet::Board& b) { return b.name == result.board; });
+            if (board != boards.end())
+                backups.push_back(BackupBoardOf(*board, result));
+        }
+        fleet::BackupOptions backupOptions;
+        backupOptions.crystalIndex = kConfigCrystalIndex;
+        fleet::BackupResult backup;
+        fleet::BackupError backupError;
+        if (!fleet::BackupToGit(args.git, backups, backupOptions, &backup, &backupError)) {
+            streams.err << "tessor-cli: " << backupError.message << std::endl;
+            code = BackupExitCode(backupError.kind);
+        } else {
+            nlohmann::json summary{{"command", "backup"},           {"repository", args.git},
+                                   {"committed", backup.committed}, {"changed", backup.changed},
+                                   {"added", backup.added},         {"failed", backup.failed}};
+            summary["commit"] = backup.committed ? nlohmann::json(backup.commit) : nlohmann::json();
+            summary["subject"] = backup.committed ? nlohmann::json(backup.subject) : nlohmann::json();
+            streams.out << summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n"
+                        << std::flush;
+        }
+    }
+    std::filesystem::remove_all(pattern, error);
+    return code;
 }
 
 // The campaign options every campaign command takes.
@@ -299,7 +416,11 @@ CLI::App* AddFleetCommand(CLI::App& app, FleetArguments& args) {
                                               "DIR/SITE/BOARD.LT or .NT");
     args.save->add_option("--out", args.out, "the folder of the saved files")->required();
     args.verify = fleet->add_subcommand("verify", "compare every selected board with its tessor_config file");
-    for (CLI::App* command : {args.status, args.save, args.verify})
+    args.backup = fleet->add_subcommand(
+        "backup", "save every selected board into the git repository --git DIR, as DIR/SITE/BOARD.LT or .NT, "
+                  "with one commit when a file changed");
+    args.backup->add_option("--git", args.git, "the repository (made when missing)")->required();
+    for (CLI::App* command : {args.status, args.save, args.verify, args.backup})
         AddCampaignOptions(command, args);
     return fleet;
 }
@@ -324,6 +445,8 @@ int RunFleet(const FleetArguments& args, const GlobalOptions& options, const Str
                         "bad_limit");
     if (args.list->parsed())
         return RunList(ctx, inventory, boards);
+    if (args.backup->parsed())
+        return RunBackup(args, options, streams, boards, interruption);
     return RunCampaign(args, options, streams, boards, interruption);
 }
 

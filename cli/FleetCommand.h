@@ -21,7 +21,9 @@ struct FleetArguments {
     CLI::App* status = nullptr;
     CLI::App* save = nullptr;
     CLI::App* verify = nullptr;
+    CLI::App* backup = nullptr;
     std::string out; // save: the folder of the saved files
+    std::string git; // backup: the repository
     int jobs = 16;
     int perServer = 4;
     double deadlineS = 60;

@@ -288,3 +288,34 @@ TEST(FleetBusyPort, APortHeldByAnotherClientIsReportedBusyThenFreeAgain) {
 }
 
 } // namespace
+
+// Backups into git: the first run adds, a run with no change commits nothing, a changed board makes a
+// second commit in the words of the pages; the silent board is failed each time and never gets a file.
+TEST_F(FleetCampaign, BackupCommitsOnlyWhatChanged) {
+    const std::string repo = m_dir + "/backups";
+    const auto backup = [&] {
+        const RunResult run = Fleet("backup", {"--git", repo, "--limit", "lt1,mute"});
+        EXPECT_EQ(run.status, 7) << run.err;
+        nlohmann::json summary;
+        std::istringstream in(run.out);
+        for (std::string line; std::getline(in, line);)
+            if (nlohmann::json doc = nlohmann::json::parse(line); doc.value("command", "") == "backup")
+                summary = doc;
+        return summary;
+    };
+    const auto git = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"/usr/bin/env", "git", "-C", repo});
+        return tessor::testsupport::RunProgram(args, "/dev/null", Environment(), 30000).out;
+    };
+    nlohmann::json first = backup();
+    EXPECT_EQ(first["subject"], "Backup: 0 changed, 1 added, 1 failed") << first;
+    EXPECT_EQ(backup()["committed"], false);
+    EXPECT_EQ(git({"rev-list", "--count", "HEAD"}), "1\n");
+
+    ASSERT_EQ(Cli({"--port", m_lt.Link(), "--yes", "write", "8C60", "5A"}).status, 0);
+    nlohmann::json changed = backup();
+    EXPECT_EQ(changed["subject"], "Backup: 1 changed, 0 added, 1 failed") << changed;
+    EXPECT_EQ(git({"rev-list", "--count", "HEAD"}), "2\n");
+    EXPECT_NE(git({"log", "-1", "--format=%B"}).find("8C60"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(repo + "/north/mute.LT"));
+}
