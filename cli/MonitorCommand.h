@@ -20,6 +20,9 @@ struct MonitorArguments {
     bool jsonl = false;
     std::vector<std::string> record; // one file per device, or one pattern with {device}; none: no recording
     std::string webConfig;           // --web.config.file: TLS and authentication of the endpoint; empty: none
+    std::vector<std::string> consoleListen; // --console-listen: each device's console port, in their order
+    bool consoleRaw = false;                // raw TCP rather than RFC 2217
+    bool consoleWritable = false;           // clients' write, or and and commands reach the board
 };
 
 // The recording file of each device, or an empty list with *error set when the --record options do not

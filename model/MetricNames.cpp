@@ -54,6 +54,15 @@ const std::array<MetricFamilyDef, kMetricFamilyCount> kMetricFamilies{{
      "The time the unavailable intervals cover: their lengths summed."},
     {"tessor_line_up_since_timestamp_seconds", "gauge", "seconds",
      "Unix time the current sync began, as the poll passes saw it; absent while the line is down."},
+    {"tessor_console_sessions_total", "counter", "",
+     "Clients let in on the board's console through the monitor's console port."},
+    {"tessor_console_clients_refused_total", "counter", "",
+     "Clients turned away from the monitor's console port while another held it."},
+    {"tessor_console_commands_passed_total", "counter", "",
+     "Console lines of clients passed to the board between two of the monitor's commands."},
+    {"tessor_console_commands_refused_total", "counter", "",
+     "Write, or and and commands of clients answered with the board's error reply and not sent: the "
+     "console port is read-only."},
 }};
 
 const std::array<const char*, kCounterDefCount> kEthernetCounterHelp{

@@ -41,6 +41,11 @@ enum MetricFamily {
     kMetricSeverelyErroredSeconds,
     kMetricUnavailableSeconds,
     kMetricUpSince,
+    // The console shared through the monitor
+    kMetricConsoleSessions,
+    kMetricConsoleClientsRefused,
+    kMetricConsoleCommandsPassed,
+    kMetricConsoleCommandsRefused,
     kMetricFamilyCount
 };
 

@@ -68,6 +68,11 @@ enum class Published {
     kLastPassAge,
     kPollStale,
     kOutputDropped,
+    // The console shared through the monitor
+    kConsoleSessions,
+    kConsoleClientsRefused,
+    kConsoleCommandsPassed,
+    kConsoleCommandsRefused,
     kCount
 };
 
