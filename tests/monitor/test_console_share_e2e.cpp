@@ -210,6 +210,9 @@ TEST_F(ConsoleShareE2e, AWriteIsRefusedWithTheBoardsErrorReplyAndCounted) {
     const std::string read = client.Receive("L>", 5s);
     EXPECT_TRUE(std::regex_search(read, std::regex("^RD 8C10\n\r8C10: [0-9A-F]{2}\n\rL>$"))) << read;
     EXPECT_EQ(read.find("8C10: 5A"), std::string::npos) << "the refused write was carried out";
+    // A line that holds a prompt of its own is answered whole: the prompt that ends it follows the echo.
+    ASSERT_TRUE(client.Send("L>\n"));
+    EXPECT_EQ(client.Receive("\rL>", 5s), "L>\n\rERROR\n\rL>");
     EXPECT_EQ(Metric("tessor_console_commands_refused_total"), 1);
     EXPECT_NE(Log().find("refused 127.0.0.1:"), std::string::npos) << Log();
 }
