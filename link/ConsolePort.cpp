@@ -127,17 +127,24 @@ void CConsolePort::RequestStop() {
 
 // Takes the port for one command. Waits while another caller owns it, but gives up as soon as the
 // no-communication latch is set (so a UI thread can show the box another thread asked for).
-bool CConsolePort::TakePort() {
+bool CConsolePort::TakePort(bool passedLine) {
     std::unique_lock<std::mutex> lock(m_ownerMutex);
-    while (m_owned) {
-        if (m_bNoComm.load() || Stopping())
-            return false;
+    if (passedLine)
+        ++m_linesWaiting;
+    bool taken = false;
+    while (!m_bNoComm.load() && !Stopping()) {
+        if (!m_owned && (passedLine || m_linesWaiting == 0)) {
+            m_owned = true;
+            taken = true;
+            break;
+        }
         m_ownerCv.wait_for(lock, m_pollPeriod);
     }
-    if (m_bNoComm.load() || Stopping())
-        return false;
-    m_owned = true;
-    return true;
+    if (passedLine) {
+        --m_linesWaiting;
+        m_ownerCv.notify_all();
+    }
+    return taken;
 }
 
 void CConsolePort::ReleasePort() {
@@ -145,7 +152,7 @@ void CConsolePort::ReleasePort() {
         std::lock_guard<std::mutex> lock(m_ownerMutex);
         m_owned = false;
     }
-    m_ownerCv.notify_one();
+    m_ownerCv.notify_all();
 }
 
 bool CConsolePort::FormCommand(std::uint8_t op, const char* address, const char* value) {
@@ -204,7 +211,7 @@ RegResult CConsolePort::Exchange(std::uint8_t op, const char* address, const cha
 }
 
 Outcome CConsolePort::PassLine(const std::string& line, std::string* reply) {
-    if (line.empty() || m_bNoComm.load() || Stopping() || !TakePort())
+    if (line.empty() || m_bNoComm.load() || Stopping() || !TakePort(true))
         return RefusedOutcome();
     m_passLine = line;
     m_passReply.clear();

@@ -76,6 +76,11 @@ public:
     // the prompt letter sees it.
     Outcome PassLine(const std::string& line, std::string* reply);
     static constexpr std::size_t kMaxPassedReply = 4096;
+    // Passed lines waiting for the port (a test hook).
+    int LinesWaiting() {
+        std::lock_guard<std::mutex> lock(m_ownerMutex);
+        return m_linesWaiting;
+    }
     int WriteBytes(const std::uint8_t* data, std::size_t len);
     int ReadBytes(std::uint8_t* data, std::size_t len);
     void ShowProblem(const std::string& text);
@@ -110,7 +115,8 @@ private:
     // The outcome a refused command has: shutting down, or the transport has given up.
     Outcome RefusedOutcome() const;
     bool Stopping() const;
-    bool TakePort();
+    // A passed line goes before the port's own next command: it waits for at most the one in flight.
+    bool TakePort(bool passedLine = false);
     void ReleasePort();
     bool FormCommand(std::uint8_t op, const char* address, const char* value);
     void FinishCommand();
@@ -169,6 +175,7 @@ private:
     std::mutex m_ownerMutex;
     std::condition_variable m_ownerCv;
     bool m_owned = false;
+    int m_linesWaiting = 0; // passed lines waiting for the port
     // A failing device is reported once per run of failures, not once per byte (worker thread only).
     bool m_ioErrorShown = false;
     std::atomic<bool> m_bSendFailed{false};
