@@ -3,6 +3,7 @@
 #include "cli/CliPorts.h"
 #include "cli/CliValidators.h"
 #include "files/PlainFile.h"
+#include "monitor/ConsoleShare.h"
 #include "monitor/EndpointSecurity.h"
 #include "monitor/MetricsServer.h"
 #include "monitor/Monitor.h"
@@ -246,6 +247,22 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
                     "PORT=DB: the SNR the line of that device was accepted with (linetest --json gives it), "
                     "published for the alert on a fall from it; may be given once per device")
         ->allow_extra_args(false);
+    cmd->add_option("--console-listen", args.consoleListen,
+                    "[ADDRESS:]PORT on which each board's console is offered to one client at a time, "
+                    "between the monitor's own commands (one option per device, in their order; address "
+                    "127.0.0.1 when only the port is given); unencrypted and without authentication")
+        ->allow_extra_args(false)
+        ->check([](const std::string& v) {
+            std::string host;
+            int port = 0;
+            return monitor::ParseConsoleListen(v, &host, &port) ? std::string()
+                                                                : std::string("expected [ADDRESS:]PORT");
+        });
+    cmd->add_flag("--console-raw", args.consoleRaw,
+                  "offer the consoles as raw TCP rather than RFC 2217 (telnet)");
+    cmd->add_flag("--console-writable", args.consoleWritable,
+                  "let console clients write (WR, OR, ND); without it they are answered with the board's "
+                  "error reply and not sent");
     return cmd;
 }
 
@@ -271,6 +288,12 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         usage.empty() ? RecordingPaths(devices, args.record, &usage) : std::vector<std::string>();
     if (usage.empty())
         usage = SharedRecording(devices, recordPaths);
+    if (usage.empty() && args.consoleListen.size() > devices.size())
+        usage = "--console-listen: give at most one per device (" + std::to_string(devices.size()) +
+                "), in the order of the devices";
+    if (usage.empty() && args.consoleListen.empty() && (args.consoleRaw || args.consoleWritable))
+        usage =
+            std::string(args.consoleRaw ? "--console-raw" : "--console-writable") + " needs --console-listen";
     const std::vector<std::optional<double>> baselines =
         usage.empty() ? SnrBaselines(named, devices, args.snrBaselines, &usage)
                       : std::vector<std::optional<double>>();
@@ -345,8 +368,39 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         boards.push_back(std::move(board));
     }
 
+    std::vector<std::unique_ptr<monitor::CConsoleShare>> consoles;
+    std::vector<const monitor::CConsoleShare*> consoleList;
+    for (std::size_t i = 0; i < args.consoleListen.size(); ++i) {
+        monitor::ConsoleShareOptions options;
+        monitor::ParseConsoleListen(args.consoleListen[i], &options.host, &options.port);
+        options.raw = args.consoleRaw;
+        options.writable = args.consoleWritable;
+        monitor::CMonitor* poller = boards[i]->poller.get();
+        auto share = std::make_unique<monitor::CConsoleShare>(
+            devices[i], options,
+            [poller](const std::string& line, std::string* reply) {
+                return poller->PassConsoleLine(line, reply);
+            },
+            Log);
+        std::string error;
+        if (!share->Start(&error)) {
+            Log("cannot offer the console of " + devices[i] + " on " + args.consoleListen[i] + ": " + error +
+                "; choose another ADDRESS:PORT with --console-listen");
+            return 1;
+        }
+        const bool v6 = options.host.find(':') != std::string::npos;
+        Log(devices[i] + ": console offered on " + (args.consoleRaw ? "socket://" : "rfc2217://") +
+            (v6 ? "[" + options.host + "]" : options.host) + ":" + std::to_string(share->Port()) +
+            (args.consoleWritable ? " (writable)" : " (read-only)") +
+            ", unencrypted and without authentication");
+        consoleList.push_back(share.get());
+        consoles.push_back(std::move(share));
+    }
+
     CScrape scrape(boards, outputs);
-    monitor::CMetricsServer server([&scrape] { return scrape.Text(); }, {}, security, Log);
+    monitor::CMetricsServer server(
+        [&scrape, &consoleList] { return scrape.Text() + monitor::RenderConsoleShares(consoleList); }, {},
+        security, Log);
     std::string error;
     if (!server.Start(host, listenPort, &error)) {
         Log("cannot listen on " + args.listen + ": " + error + "; choose another ADDRESS:PORT with --listen");
@@ -378,6 +432,8 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         b->poller->Stop();
     for (auto& b : boards)
         b->thread.join();
+    for (auto& c : consoles)
+        c->Stop();
     StopServer(server);
     // An output still blocked (a pipe nobody reads) would hold the process at its exit's flush.
     bool written = true;

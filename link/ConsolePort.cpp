@@ -127,17 +127,24 @@ void CConsolePort::RequestStop() {
 
 // Takes the port for one command. Waits while another caller owns it, but gives up as soon as the
 // no-communication latch is set (so a UI thread can show the box another thread asked for).
-bool CConsolePort::TakePort() {
+bool CConsolePort::TakePort(bool passedLine) {
     std::unique_lock<std::mutex> lock(m_ownerMutex);
-    while (m_owned) {
-        if (m_bNoComm.load() || Stopping())
-            return false;
+    if (passedLine)
+        ++m_linesWaiting;
+    bool taken = false;
+    while (!m_bNoComm.load() && !Stopping()) {
+        if (!m_owned && (passedLine || m_linesWaiting == 0)) {
+            m_owned = true;
+            taken = true;
+            break;
+        }
         m_ownerCv.wait_for(lock, m_pollPeriod);
     }
-    if (m_bNoComm.load() || Stopping())
-        return false;
-    m_owned = true;
-    return true;
+    if (passedLine) {
+        --m_linesWaiting;
+        m_ownerCv.notify_all();
+    }
+    return taken;
 }
 
 void CConsolePort::ReleasePort() {
@@ -145,7 +152,7 @@ void CConsolePort::ReleasePort() {
         std::lock_guard<std::mutex> lock(m_ownerMutex);
         m_owned = false;
     }
-    m_ownerCv.notify_one();
+    m_ownerCv.notify_all();
 }
 
 bool CConsolePort::FormCommand(std::uint8_t op, const char* address, const char* value) {
@@ -201,6 +208,49 @@ RegResult CConsolePort::Exchange(std::uint8_t op, const char* address, const cha
         result.reply = m_reply;
     ReleasePort();
     return result;
+}
+
+Outcome CConsolePort::PassLine(const std::string& line, std::string* reply) {
+    if (line.empty() || m_bNoComm.load() || Stopping() || !TakePort(true))
+        return RefusedOutcome();
+    m_passLine = line;
+    m_passReply.clear();
+    m_passing = true;
+    m_replyOutcome = Outcome::NoAnswer;
+    m_bBusy.store(1);
+    m_requestEvent.Set();
+    const Outcome waited = WaitForResult();
+    const Outcome outcome = waited == Outcome::Answered ? m_replyOutcome : waited;
+    if (outcome == Outcome::Answered)
+        *reply = m_passReply;
+    m_passing = false;
+    ReleasePort();
+    return outcome;
+}
+
+Outcome CConsolePort::SendPassedLine() {
+    DiscardStaleInput();
+    if (!WriteBytes(reinterpret_cast<const std::uint8_t*>(m_passLine.data()), m_passLine.size()))
+        return Outcome::DeviceFailed;
+    // The echo ends with the line end; the board's prompt (a letter and ">") follows its reply.
+    bool lineEnded = false;
+    bool letterSeen = false;
+    for (;;) {
+        std::uint8_t byte = 0;
+        if (!ReadBytes(&byte, 1))
+            return Outcome::DeviceFailed;
+        m_passReply.push_back(static_cast<char>(byte));
+        if (m_passReply.size() >= kMaxPassedReply)
+            return Outcome::Garbled;
+        if (byte == '\n' || byte == '\r') {
+            lineEnded = true;
+            letterSeen = false;
+        } else if (lineEnded && letterSeen && byte == '>') {
+            return Outcome::Answered;
+        } else {
+            letterSeen = byte == 'L' || byte == 'M' || byte == 'R';
+        }
+    }
 }
 
 Outcome CConsolePort::WaitForResult() {
@@ -519,6 +569,14 @@ int CConsolePort::ConsoleWorkerThread() {
             return 0;
         if (!m_bBusy.load())
             continue; // woken without a command (a retry after the command was already answered)
+        if (m_passing) {
+            const Outcome outcome = SendPassedLine();
+            if (Stopping())
+                return 0;
+            m_replyOutcome = outcome;
+            FinishCommand();
+            continue;
+        }
         char reply[kReplyBufferSize] = {};
         int length = -1;
         if (!SendAndRead(reply, &length)) {

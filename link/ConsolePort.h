@@ -71,6 +71,16 @@ public:
 
     // One register operation and what happened to it.
     RegResult Exchange(std::uint8_t op, const char* address, const char* value) override;
+    // A whole console line of another client (its line end included), sent between two of this port's
+    // own commands: Answered with the board's echo, reply and prompt in *reply. Neither the terminal nor
+    // the prompt letter sees it.
+    Outcome PassLine(const std::string& line, std::string* reply);
+    static constexpr std::size_t kMaxPassedReply = 4096;
+    // Passed lines waiting for the port (a test hook).
+    int LinesWaiting() {
+        std::lock_guard<std::mutex> lock(m_ownerMutex);
+        return m_linesWaiting;
+    }
     int WriteBytes(const std::uint8_t* data, std::size_t len);
     int ReadBytes(std::uint8_t* data, std::size_t len);
     void ShowProblem(const std::string& text);
@@ -105,10 +115,13 @@ private:
     // The outcome a refused command has: shutting down, or the transport has given up.
     Outcome RefusedOutcome() const;
     bool Stopping() const;
-    bool TakePort();
+    // A passed line goes before the port's own next command: it waits for at most the one in flight.
+    bool TakePort(bool passedLine = false);
     void ReleasePort();
     bool FormCommand(std::uint8_t op, const char* address, const char* value);
     void FinishCommand();
+    // The worker's part of PassLine: sends m_passLine and reads up to the prompt after its line end.
+    Outcome SendPassedLine();
     // Judges the reply of length L (ReadReply's value) to the command in m_cmd, shows it in the terminal
     // and sets m_replyOutcome, m_result and m_reply.
     void TakeReply(char* reply, int length);
@@ -137,6 +150,9 @@ private:
     Outcome m_replyOutcome = Outcome::NoAnswer;
     std::string m_reply; // a garbled reply as received
     std::uint8_t m_op = 0;
+    bool m_passing = false;  // the command in flight is another client's line
+    std::string m_passLine;  // that line, written by the caller before the worker is woken
+    std::string m_passReply; // its echo, reply and prompt, written by the worker before it finishes
     char m_cmd[100] = {};
     std::uint8_t m_cmdLen = 0;
     std::atomic<int> m_bBusy{0};
@@ -159,6 +175,7 @@ private:
     std::mutex m_ownerMutex;
     std::condition_variable m_ownerCv;
     bool m_owned = false;
+    int m_linesWaiting = 0; // passed lines waiting for the port
     // A failing device is reported once per run of failures, not once per byte (worker thread only).
     bool m_ioErrorShown = false;
     std::atomic<bool> m_bSendFailed{false};

@@ -59,6 +59,15 @@ const std::array<MetricFamilyDef, kMetricFamilyCount> kMetricFamilies{{
      "severely errored second ratios."},
     {"tessor_line_snr_baseline_decibels", "gauge", "decibels",
      "The SNR the line was accepted with, as configured for the board."},
+    {"tessor_console_sessions_total", "counter", "",
+     "Clients let in on the board's console through the monitor's console port."},
+    {"tessor_console_clients_refused_total", "counter", "",
+     "Clients turned away from the monitor's console port while another held it."},
+    {"tessor_console_commands_passed_total", "counter", "",
+     "Console lines of clients passed to the board between two of the monitor's commands."},
+    {"tessor_console_commands_refused_total", "counter", "",
+     "Write, or and and commands of clients answered with the board's error reply and not sent: the "
+     "console port is read-only."},
 }};
 
 const std::array<const char*, kCounterDefCount> kEthernetCounterHelp{

@@ -43,6 +43,11 @@ enum MetricFamily {
     kMetricUpSince,
     kMetricAvailableSeconds,
     kMetricSnrBaseline,
+    // The console shared through the monitor
+    kMetricConsoleSessions,
+    kMetricConsoleClientsRefused,
+    kMetricConsoleCommandsPassed,
+    kMetricConsoleCommandsRefused,
     kMetricFamilyCount
 };
 

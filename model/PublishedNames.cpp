@@ -120,6 +120,17 @@ const PublishedName kPublishedNames[static_cast<std::size_t>(Published::kCount)]
      kMetricUpSince, kInJsonLine | kInMetrics},
     {Published::kSnrBaseline, "snr_baseline_db", "dB", "The SNR the line was accepted with.",
      kMetricSnrBaseline, kInJsonLine | kInMetrics},
+    {Published::kConsoleSessions, "console_sessions_total", "",
+     "Clients let in on the board's console through the monitor's console port.", kMetricConsoleSessions, kInMetrics},
+    {Published::kConsoleClientsRefused, "console_clients_refused_total", "",
+     "Clients turned away from the monitor's console port while another held it.", kMetricConsoleClientsRefused,
+     kInMetrics},
+    {Published::kConsoleCommandsPassed, "console_commands_passed_total", "",
+     "Console lines of clients passed to the board between two of the monitor's commands.",
+     kMetricConsoleCommandsPassed, kInMetrics},
+    {Published::kConsoleCommandsRefused, "console_commands_refused_total", "",
+     "Write, or and and commands of clients refused on a read-only console port.", kMetricConsoleCommandsRefused,
+     kInMetrics},
 };
 // clang-format on
 

@@ -81,6 +81,11 @@ enum class Published {
     kAvailableSeconds,
     kUpSince,
     kSnrBaseline,
+    // The console shared through the monitor
+    kConsoleSessions,
+    kConsoleClientsRefused,
+    kConsoleCommandsPassed,
+    kConsoleCommandsRefused,
     kCount
 };
 

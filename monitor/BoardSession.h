@@ -35,6 +35,8 @@ public:
     // One register operation on the board; garbled replies are counted.
     RegResult Exchange(std::uint8_t op, const char* address, const char* value) override;
     bool ConnectionBroken() const;
+    // Another client's whole console line, between two of the monitor's commands; not counted.
+    Outcome PassLine(const std::string& line, std::string* reply) { return m_port->PassLine(line, reply); }
 
     bool TimedOut() const { return m_state->timedOut.load(); }
     bool DeviceLost() const { return m_state->deviceLost.load(); }

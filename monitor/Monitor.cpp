@@ -88,13 +88,24 @@ void CMonitor::Publish(const Snapshot& s, bool passCompleted) {
         m_lastPassEnd = Clock::now();
 }
 
+Outcome CMonitor::PassConsoleLine(const std::string& line, std::string* reply) {
+    std::lock_guard<std::mutex> use(m_sessionUse);
+    CBoardSession* session = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        session = m_session.get();
+    }
+    return session ? session->PassLine(line, reply) : Outcome::NoAnswer;
+}
+
 void CMonitor::DropSession() {
     std::unique_ptr<CBoardSession> session;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         session = std::move(m_session);
     }
-    session.reset(); // joins its worker outside the lock
+    std::lock_guard<std::mutex> use(m_sessionUse); // a console client's line under way ends first
+    session.reset();                               // joins its worker outside the lock
 }
 
 bool CMonitor::Connect() {

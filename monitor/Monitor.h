@@ -62,6 +62,9 @@ public:
     // stale), and the poll loop's health as of now.
     std::shared_ptr<const std::string> Readings(std::string* health) const;
     Snapshot Current() const;
+    // A console client's whole line, passed to the board between two commands of the poll loop; the
+    // board's echo, reply and prompt in *reply when Answered. NoAnswer when no connection is open.
+    Outcome PassConsoleLine(const std::string& line, std::string* reply);
     std::chrono::milliseconds StaleAfter() const { return 3 * m_options.interval + m_options.answerTimeout; }
 
 private:
@@ -91,6 +94,8 @@ private:
     std::condition_variable m_cv;
     bool m_stop = false;
     std::unique_ptr<CBoardSession> m_session;
+    // Held by a console client while its line is under way: the session is not closed under it.
+    std::mutex m_sessionUse;
     std::shared_ptr<const std::string> m_exposition;      // of m_published
     std::shared_ptr<const std::string> m_staleExposition; // of m_published without its readings
     Snapshot m_published;

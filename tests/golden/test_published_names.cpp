@@ -9,6 +9,7 @@
 #include "model/LineTestNames.h"
 #include "model/LineVocabulary.h"
 #include "model/PublishedNames.h"
+#include "monitor/ConsoleShare.h"
 #include "monitor/Snapshot.h"
 
 #include <gtest/gtest.h>
@@ -121,8 +122,10 @@ TEST(PublishedNames, TableIsInTheOrderOfItsValuesAndNamesAreUnique) {
 TEST(PublishedNames, MetricFamiliesAreTheTablesWithItsHelpAndType) {
     monitor::Snapshot s;
     s.port = "sim";
+    const monitor::CConsoleShare console("sim", {}, {}, {});
     const std::string all = Golden("metrics.txt") + monitor::RenderPollHealth(s, 1.0, false) +
-                            monitor::RenderOutputsDropped({{"jsonl", "", 1}});
+                            monitor::RenderOutputsDropped({{"jsonl", "", 1}}) +
+                            monitor::RenderConsoleShares({&console});
     std::map<std::string, std::string> expected;
     for (const PublishedName& p : kPublishedNames) {
         EXPECT_EQ(p.metric != kMetricFamilyCount, (p.outputs & kInMetrics) != 0) << p.name;

@@ -1,6 +1,7 @@
 #include "LinkFixture.h"
 #include "link/NetworkSocket.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <functional>
@@ -68,6 +69,58 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"EightFieldsKeepFifteenDigits", "\r8CE4: 11 22 33 44 55 66 77 88", 0x0877665544332211},
         ParseCase{"FieldsStopBelowNineCharacters", "12 34 56 78 9A", 0x9A78}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// Another client's whole line waits for at most the port's own command in flight, however closely the
+// port's own commands follow one another, and comes back with the board's echo, reply and prompt.
+TEST_F(LinkTest, APassedLineGoesBeforeThePortsNextCommand) {
+    // While asked to, the board holds one of the port's own commands until a passed line waits for the
+    // port, and notes where that command stands on the wire.
+    std::atomic<bool> hold{false};
+    std::atomic<bool> holding{false};
+    std::atomic<std::size_t> heldAt{0};
+    std::atomic<std::size_t> seen{0}; // commands on the wire so far
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    board->responder = [&](const std::string& c) {
+        seen.fetch_add(1);
+        if (hold.load() && c == "RD 8C10") {
+            holding.store(true);
+            while (port->LinesWaiting() == 0 && Clock::now() < deadline)
+                std::this_thread::yield();
+            heldAt.store(seen.load());
+            hold.store(false);
+        }
+        return board->StandardReply(c);
+    };
+    std::atomic<bool> done{false};
+    std::thread own([&] {
+        for (int i = 0; i < 5000 && !done.load(); ++i)
+            port->Exchange(kRead, "8C10", " 1");
+    });
+    std::vector<std::size_t> held;
+    std::vector<std::string> replies;
+    for (int line = 0; line < 5; ++line) {
+        holding.store(false);
+        hold.store(true);
+        while (!holding.load() && Clock::now() < deadline)
+            std::this_thread::yield();
+        std::string reply;
+        EXPECT_EQ(port->PassLine("RD 8C2" + std::to_string(line) + "\n", &reply), Outcome::Answered);
+        held.push_back(heldAt.load());
+        replies.push_back(reply);
+    }
+    done.store(true);
+    own.join();
+    const std::vector<std::string> commands = board->Commands();
+    for (int line = 0; line < 5; ++line) {
+        const std::string text = "RD 8C2" + std::to_string(line);
+        const std::string& reply = replies[static_cast<std::size_t>(line)];
+        EXPECT_EQ(reply.rfind(text + "\n\r8C2" + std::to_string(line) + ": ", 0), 0u) << reply;
+        EXPECT_EQ(reply.substr(reply.size() - 4), "\n\rL>") << reply;
+        // Right after the command in flight when it came, before any other of the port's own.
+        ASSERT_LT(held[static_cast<std::size_t>(line)], commands.size());
+        EXPECT_EQ(commands[held[static_cast<std::size_t>(line)]], text);
+    }
+}
 
 TEST_F(LinkTest, ReadAndWriteResults) {
     board->regs["8C10"] = 0x32;
