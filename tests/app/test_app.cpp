@@ -432,8 +432,9 @@ TEST_F(AppTest, ReportPdfBreaksTableHeadersOnlyBetweenWords) {
     // The Modems table's narrowest cells: the times of the reads, with no space to wrap at.
     const QRegularExpression time(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
     for (const QString& word : words) {
-        if (!word.isEmpty() && word[0].isDigit() && word.contains(QLatin1Char(':')))
+        if (!word.isEmpty() && word[0].isDigit() && word.contains(QLatin1Char(':'))) {
             EXPECT_TRUE(time.match(word).hasMatch()) << word.toStdString() << " is part of a time";
+        }
     }
 }
 

@@ -287,7 +287,6 @@ TEST(FleetBusyPort, APortHeldByAnotherClientIsReportedBusyThenFreeAgain) {
     std::filesystem::remove_all(dir);
 }
 
-} // namespace
 
 // Backups into git: the first run adds, a run with no change commits nothing, a changed board makes a
 // second commit in the words of the pages; the silent board is failed each time and never gets a file.
@@ -319,3 +318,5 @@ TEST_F(FleetCampaign, BackupCommitsOnlyWhatChanged) {
     EXPECT_NE(git({"log", "-1", "--format=%B"}).find("8C60"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(repo + "/north/mute.LT"));
 }
+
+} // namespace
