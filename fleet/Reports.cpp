@@ -1,5 +1,7 @@
 #include "fleet/Reports.h"
 
+#include "linetest/LineTestReport.h"
+
 #include "monitor/JsonText.h"
 
 #include <cmath>
@@ -11,34 +13,10 @@ namespace tessor::fleet {
 
 namespace {
 
+// Text for HTML and XML: the markup characters as entities, bytes that are not UTF-8 as U+FFFD, control
+// characters (not allowed in XML 1.0) as blanks.
 std::string Escaped(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            // Control characters other than tab and line ends are not allowed in XML 1.0.
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
-                out += '?';
-            else
-                out += c;
-        }
-    }
-    return Utf8Text(out);
+    return linetest::EscapeHtml(text);
 }
 
 std::string Seconds(double seconds) {
