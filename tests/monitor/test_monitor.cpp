@@ -943,7 +943,15 @@ TEST(MonitorPoll, HungPollLoopIsServedAsDownAndStaleNeverAsFresh) {
     EXPECT_NE(fresh.find("tessor_up{port=\"sim\",side=\"lt\"} 1\n"), std::string::npos) << fresh;
     EXPECT_NE(fresh.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos);
 
-    std::this_thread::sleep_for(o.interval * 3 + o.answerTimeout + 50ms);
+    // The page turns stale once three intervals and an answer wait have passed without a pass; wait for
+    // that (bounded), never for a guess at the time.
+    const auto staleBy = std::chrono::steady_clock::now() + 10s;
+    const auto isStale = [&] {
+        return monitor.Exposition().find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 1\n") !=
+               std::string::npos;
+    };
+    while (!isStale() && std::chrono::steady_clock::now() < staleBy)
+        std::this_thread::sleep_for(5ms);
     const std::string stale = monitor.Exposition();
     EXPECT_NE(stale.find("tessor_up{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos) << stale;
     EXPECT_NE(stale.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 1\n"), std::string::npos);

@@ -753,7 +753,9 @@ TEST_F(MonitorE2e, SighupReopensTheRecordingUnderItsName) {
     EXPECT_EQ(m_monitor.Wait(0ms), -1) << "still running";
     const std::size_t rotated = phyRows(m_dir.File("site.csv.1"));
     EXPECT_GE(rotated, 2u);
-    std::this_thread::sleep_for(1500ms);
+    // Two more passes written to the new file, and none of them to the moved one.
+    const std::size_t fresh = phyRows(file);
+    EXPECT_TRUE(WaitFor([&] { return phyRows(file) >= fresh + 2; }, 10s));
     EXPECT_EQ(phyRows(m_dir.File("site.csv.1")), rotated) << "the moved file gets no more rows";
     EXPECT_EQ(m_monitor.SignalAndWait(SIGTERM, 1000ms), 0);
 }
