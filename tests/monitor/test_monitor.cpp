@@ -943,12 +943,17 @@ TEST(MonitorPoll, HungPollLoopIsServedAsDownAndStaleNeverAsFresh) {
     EXPECT_NE(fresh.find("tessor_up{port=\"sim\",side=\"lt\"} 1\n"), std::string::npos) << fresh;
     EXPECT_NE(fresh.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos);
 
-    // The page turns stale once three intervals and an answer wait have passed without a pass; wait for
-    // that (bounded), never for a guess at the time.
+    // The page turns stale once three intervals and an answer wait have passed without a pass, and the
+    // age of the last pass then shows more than that time: wait for both (bounded), not for a guessed time.
     const auto staleBy = std::chrono::steady_clock::now() + 10s;
+    const auto ageOf = [](const std::string& page) {
+        const auto at = page.find("tessor_last_pass_age_seconds{port=\"sim\",side=\"lt\"} ");
+        return at == std::string::npos ? 0.0 : std::stod(page.substr(page.find("} ", at) + 2));
+    };
     const auto isStale = [&] {
-        return monitor.Exposition().find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 1\n") !=
-               std::string::npos;
+        const std::string page = monitor.Exposition();
+        return page.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 1\n") != std::string::npos &&
+               ageOf(page) > 0.25;
     };
     while (!isStale() && std::chrono::steady_clock::now() < staleBy)
         std::this_thread::sleep_for(5ms);
