@@ -52,16 +52,6 @@ std::optional<double> Sample(const std::string& text, const std::string& name) {
     return std::stod(m[2].str());
 }
 
-template <class F> bool WaitFor(F condition, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
-}
-
 class MonitorE2e : public ::testing::Test {
 protected:
     void StartSim(std::vector<std::string> options = {}) {

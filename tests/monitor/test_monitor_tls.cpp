@@ -33,16 +33,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-template <class F> bool WaitFor(F condition, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(100ms);
-    }
-    return condition();
-}
-
 std::optional<double> Sample(const std::string& text, const std::string& name) {
     const std::regex line("(^|\n)" + name + "(\\{[^}]*\\})? ([^\n]+)");
     std::smatch m;
