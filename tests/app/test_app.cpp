@@ -3,13 +3,10 @@
 #include "app/ConfiguratorApp.h"
 #include "app/InitHardwareDlg.h"
 #include "app/LineTestDlg.h"
-#include "app/LineTestPdf.h"
 #include "app/MainSheet.h"
 #include "linetest/LineTest.h"
-#include "linetest/LineTestBoard.h"
 #include "link/ConsolePort.h"
 #include "ops/ProcessAccess.h"
-#include "ops/ScriptedBus.h"
 #include "pages/PageEthernetStatus.h"
 #include "pages/PageGeneral.h"
 #include "pages/PagePhyStatus.h"
@@ -24,9 +21,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -391,51 +386,6 @@ TEST_F(AppTest, UiThreadGivesUpThePortWhenAPollThreadTimesOut) {
     QTest::qWait(50);
     EXPECT_EQ(boxes.Boxes().size(), 1u); // one box, not a stream
     EXPECT_TRUE(sheet.Port()->NoComm());
-}
-
-// The report's PDF: its tables wrap their headers between words, never inside one ("Constellatio n").
-// TESSOR_REPORT_PDF names a file to keep it in for a look.
-TEST_F(AppTest, ReportPdfBreaksTableHeadersOnlyBetweenWords) {
-    opstest::CScriptedBus bus;
-    bus.regs["8C40"] = 0x22; // downstream: QAM 64, interpolation 8
-    bus.regs["8C41"] = 0x12;
-    bus.regs["8C42"] = 192;
-    bus.regs["8C44"] = 554;
-    bus.regs["8C71"] = 0xAE; // line up
-    bus.regs["8C98"] = 0x06;
-    bus.regs["8C99"] = 100000;
-    bus.regs["8C72"] = 0x61;
-    bus.regs["8C73"] = 0x12;
-    bus.regs["8C6F"] = 0x27;
-    linetest::COpsLineTestBoard board(bus);
-    linetest::LineTestOptions options;
-    options.interval = std::chrono::milliseconds(20);
-    options.duration = options.interval * 2;
-    options.site = "Depot 7, cabinet 3";
-    options.operatorName = "A. Smith";
-    options.note = "Handover after installation; cable 2 x 0.6 mm, 1.2 km";
-    options.toolVersion = "Tessor Console Configurator 1.0.0";
-    const linetest::LineTestResult result = linetest::CLineTest(board, options).Run();
-
-    const char* keep = std::getenv("TESSOR_REPORT_PDF");
-    const QString path = keep ? QString::fromLocal8Bit(keep) : m_dir.filePath(QStringLiteral("report.pdf"));
-    QString error;
-    ASSERT_TRUE(WriteReportPdf(result, path, &error)) << error.toStdString();
-    QProcess text;
-    text.start(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
-    ASSERT_TRUE(text.waitForFinished(30000));
-    const QStringList words =
-        QString::fromUtf8(text.readAllStandardOutput()).split(QRegularExpression(QStringLiteral("\\s+")));
-    for (const char* header : {"Constellation", "Interpolation", "Remote", "Local", "Before", "After",
-                               "Criterion", "Measured", "Direction", "Carrier"})
-        EXPECT_TRUE(words.contains(QString::fromLatin1(header))) << header << " is not whole in the PDF";
-    // The Modems table's narrowest cells: the times of the reads, with no space to wrap at.
-    const QRegularExpression time(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
-    for (const QString& word : words) {
-        if (!word.isEmpty() && word[0].isDigit() && word.contains(QLatin1Char(':'))) {
-            EXPECT_TRUE(time.match(word).hasMatch()) << word.toStdString() << " is part of a time";
-        }
-    }
 }
 
 } // namespace
