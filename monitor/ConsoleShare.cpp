@@ -3,7 +3,9 @@
 #include "link/Rfc2217ServerCodec.h"
 #include "model/MetricNames.h"
 #include "monitor/MetricsServer.h"
+#include "ops/Access.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -102,6 +104,21 @@ bool IsChangingCommand(const std::string& line) {
     const std::string word = {static_cast<char>(std::toupper(static_cast<unsigned char>(line[pos]))),
                               static_cast<char>(std::toupper(static_cast<unsigned char>(line[pos + 1])))};
     return word == "WR" || word == "OR" || word == "ND";
+}
+
+bool IsRefusedWhenReadOnly(const std::string& line) {
+    if (!IsChangingCommand(line))
+        return false;
+    std::size_t pos = line.find_first_not_of(" \t");
+    if (std::toupper(static_cast<unsigned char>(line[pos])) != 'W')
+        return true; // an or or an and
+    const std::size_t end = line.find_first_of("\r\n");
+    const std::string body = line.substr(0, end);
+    const std::size_t address = body.find_first_not_of(" \t", pos + 2);
+    if (address == std::string::npos || address == pos + 2)
+        return true;
+    const std::size_t afterAddress = std::min(body.find_first_of(" \t", address), body.size());
+    return !ops::IsRemoteReadStep(body.substr(address, afterAddress - address), body.substr(afterAddress));
 }
 
 std::string ErrorReply(const std::string& line, char promptLetter) {
@@ -271,7 +288,7 @@ void CConsoleShare::Refuse(int fd, const std::string& peer) {
 
 std::string CConsoleShare::Answer(const std::string& line, const std::string& peer, bool* answered) {
     *answered = true;
-    if (!m_options.writable && IsChangingCommand(line)) {
+    if (!m_options.writable && IsRefusedWhenReadOnly(line)) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             ++m_counts.commandsRefused;

@@ -38,6 +38,8 @@ bool ParseConsoleListen(const std::string& text, std::string* host, int* port);
 
 // Whether the board would take a line as a write, an or or an and: after blanks, the word in either case.
 bool IsChangingCommand(const std::string& line);
+// Whether a read-only port refuses the line: every change, but the mailbox writes of a remote read.
+bool IsRefusedWhenReadOnly(const std::string& line);
 // The board's own answer to a command it does not carry out: the echo, "\n\rERROR\n\r" and the prompt.
 std::string ErrorReply(const std::string& line, char promptLetter);
 

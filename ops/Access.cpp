@@ -2,6 +2,7 @@
 
 #include "link/ConsolePort.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -104,6 +105,20 @@ RegResult AccessRemoteReg(IRegisterBus& bus, std::uint8_t op, const char* addres
     return RegResult::Answer(1);
 }
 
+bool IsRemoteReadStep(const std::string& address, const std::string& value) {
+    std::string upper;
+    for (const char c : address)
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper == kMailboxData || upper == kMailboxAddressHigh || upper == kMailboxAddressLow)
+        return true;
+    const std::size_t first = value.find_first_not_of(" \t");
+    const std::string bare = first == std::string::npos
+                                 ? std::string()
+                                 : value.substr(first, value.find_last_not_of(" \t") - first + 1);
+    const char startRead[3] = {'1', static_cast<char>('0' + kRead), '\0'};
+    return upper == kMailboxCommand && bare == startRead;
+}
+
 RegResult AccessRemoteRegByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value) {
     char text[3];
     FormatByte(value, text);
@@ -111,7 +126,8 @@ RegResult AccessRemoteRegByte(IRegisterBus& bus, std::uint8_t op, const char* ad
 }
 
 RegResult OnTarget(IRegisterBus& bus, int target, std::uint8_t op, const char* address, const char* value) {
-    return target == kRemote ? AccessRemoteReg(bus, op, address, value) : AccessLocalReg(bus, op, address, value);
+    return target == kRemote ? AccessRemoteReg(bus, op, address, value)
+                             : AccessLocalReg(bus, op, address, value);
 }
 
 RegResult RestartModem(IRegisterBus& bus, int target, const Sleeper& sleep) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace tessor::ops {
 
@@ -36,6 +37,11 @@ RegResult IsLinkUp(IRegisterBus& bus);
 // never completed.
 RegResult AccessRemoteReg(IRegisterBus& bus, std::uint8_t op, const char* address, const char* value);
 RegResult AccessRemoteRegByte(IRegisterBus& bus, std::uint8_t op, const char* address, std::uint8_t value);
+
+// Whether writing `value` (as typed, blanks around it ignored) to the local register `address` is one step
+// of a remote read: the mailbox's data and address registers only hold what the next start command takes,
+// and "11" starts a read. Neither changes a register of either modem.
+bool IsRemoteReadStep(const std::string& address, const std::string& value);
 
 // On the local (kLocal) or remote (kRemote) modem.
 RegResult OnTarget(IRegisterBus& bus, int target, std::uint8_t op, const char* address, const char* value);

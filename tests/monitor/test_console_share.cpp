@@ -26,6 +26,22 @@ TEST(ConsoleShare, WritesOrsAndAndsAreChangingCommandsAsTheBoardReadsThem) {
         EXPECT_EQ(IsChangingCommand(c.line), c.changing) << c.line;
 }
 
+// A read-only port still lets a client read the remote modem: the mailbox's data and address writes only
+// stage the next start command, and the start of a read ("11") changes no register of either modem.
+TEST(ConsoleShare, ReadOnlyRefusesEveryChangeButTheStepsOfARemoteRead) {
+    const struct {
+        const char* line;
+        bool refused;
+    } cases[] = {
+        {"WR 8CD0  1\n", false},    {"wr 8cc2 8C\r", false}, {"WR 8CC1 71\n", false}, {"WR 8CC0 11\n", false},
+        {"  WR 8cc0 11 \r", false}, {"WR 8CC0 12\n", true},  {"WR 8CC0 13\n", true},  {"WR 8CC0 1\n", true},
+        {"WR 8CC0 111\n", true},    {"OR 8CD0 01\n", true},  {"ND 8CC2 00\n", true},  {"WR 8C10 32\n", true},
+        {"WR 8CD00 1\n", true},     {"RD 8CC4\n", false},    {"WR\n", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsRefusedWhenReadOnly(c.line), c.refused) << c.line;
+}
+
 TEST(ConsoleShare, ARefusedCommandGetsTheBoardsErrorReplyWithTheEchoAndPrompt) {
     EXPECT_EQ(ErrorReply("WR 8C10 32\n", 'L'), "WR 8C10 32\n\rERROR\n\rL>");
     EXPECT_EQ(ErrorReply("or 8C10 1\r", 'R'), "or 8C10 1\n\rERROR\n\rR>");
