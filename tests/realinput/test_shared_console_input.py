@@ -77,16 +77,18 @@ def pass_ends(wire):
 
 
 def without_pass(piece, one_pass):
-    """The piece without the pass as a subsequence (earliest matches), and how many of the lines left over
-    came after the pass had begun; (None, 0) when the pass is not whole in the piece."""
-    rest, at, within = [], 0, 0
-    for line in piece:
-        if at < len(one_pass) and line == one_pass[at]:
-            at += 1
+    """The piece without the pass as a subsequence, and how many of the lines left over stand between the
+    pass's first and last command; (None, 0) when the pass is not whole in the piece. The pass is matched
+    as late as it can be: the program's own PHY reads just before a pass are the pass's first commands,
+    and would otherwise be taken for the monitor's and make its pass look broken into."""
+    rest, at, within = [], len(one_pass), 0
+    for line in reversed(piece):
+        if at > 0 and line == one_pass[at - 1]:
+            at -= 1
         else:
             rest.append(line)
             within += at > 0
-    return (rest, within) if at == len(one_pass) else (None, 0)
+    return (rest[::-1], within) if at == 0 else (None, 0)
 
 
 def number(text):
