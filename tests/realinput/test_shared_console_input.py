@@ -13,6 +13,7 @@ import json
 import os
 import re
 import subprocess
+import time
 import unittest
 
 from realinput import HarnessError, Session, _need, _wait
@@ -131,6 +132,7 @@ class SharedConsoleInput(unittest.TestCase):
             ends = pass_ends(wire)
             mark, one_pass = ends[-1] + 1, wire[ends[-2] + 1:ends[-1] + 1]
             passes_before = len(s.passes())
+            came_in = time.time()
             s.click_widget(INIT, text="OK")
             s.wait_window(SHEET)
             s.click_tab(SHEET, "  PHY Status  ")
@@ -143,6 +145,7 @@ class SharedConsoleInput(unittest.TestCase):
             s.click_widget(SHEET, text="Close")
             _wait(lambda: s.app.poll() is not None, "the program to end")
             window_lines = _wait(lambda: s.sessions_left()[1:], "the program's console session to end")[0]
+            left = time.time()
             end = len(s.wire())
             s.wait_wire(lambda w: w[end:].count(one_pass[-1]) >= 1, "one more pass of the monitor")
 
@@ -164,20 +167,23 @@ class SharedConsoleInput(unittest.TestCase):
             self.assertGreater(inside, 0, "none of the program's reads went in between two of the monitor's")
 
             # The page shows the board's values as the monitor reads them.
-            during = s.passes()[passes_before:]
+            during = [p for p in s.passes()[passes_before:] if p["time"] <= left]
             snrs = [p["snr_db"] for p in during if p["snr_db"] is not None]
             self.assertTrue(snrs, "the monitor read no SNR while the program was in")
-            self.assertLessEqual(min(snrs) - 0.05, snr, shown)
-            self.assertLessEqual(snr, max(snrs) + 0.05, shown)
-            self.assertLess(abs(snr - SNR), 1.0, shown)
+            # The line's SNR wanders a few tenths of a dB from read to read.
+            self.assertLess(abs(snr - SNR), 0.6, shown)
+            self.assertLess(abs(snr - sorted(snrs)[len(snrs) // 2]), 0.6, (shown, snrs))
             self.assertEqual(during[-1]["tx_power_dbm_hz"], number(shown["editPower"]), shown)
             self.assertEqual(during[-1]["link_fail_count"], number(shown["editLinkFail"]), shown)
             self.assertNotEqual("", shown["editMse"])
 
-            # The monitor's series stayed fresh: no pass late by more than an interval, all of them good.
-            self.assertGreaterEqual(len(during), 5)
-            for before, after in zip(during, during[1:]):
-                self.assertLessEqual(after["time"] - before["time"], 2 * INTERVAL_S + 0.5, after)
+            # The monitor's series stayed fresh: from before the program came in until it left, no pass
+            # late by more than an interval, all of them good.
+            late = 2 * INTERVAL_S + 0.5
+            times = [came_in] + [p["time"] for p in during] + [left]
+            self.assertLessEqual(during[0]["time"], came_in)
+            for before, after in zip(times, times[1:]):
+                self.assertLessEqual(after - before, late, times)
             for p in during:
                 self.assertEqual((True, True, 0, 0),
                                  (p["up"], p["line_up"], p["corrupted_replies"], p["timeouts"]), p)
