@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -183,6 +184,13 @@ double MedianMs(const std::vector<Run>& runs) {
     return MedianOf(ms);
 }
 
+double MeanMs(const std::vector<Run>& runs) {
+    double sum = 0;
+    for (const Run& r : runs)
+        sum += r.ms;
+    return runs.empty() ? 0 : sum / static_cast<double>(runs.size());
+}
+
 double WorstMs(const std::vector<Run>& runs) {
     double worst = 0;
     for (const Run& r : runs)
@@ -207,18 +215,25 @@ void PrintTable(const std::vector<Path>& paths, int repeats) {
                                     : "<=1.10 missed",
                     p.failed ? " (a run failed)" : "");
     }
+    std::printf("  means against the pseudo-terminal's mean (status, save):");
+    for (const Path& p : paths)
+        std::printf("  %s %.3f %.3f", p.name, MeanMs(p.status) / MeanMs(paths[0].status),
+                    MeanMs(p.save) / MeanMs(paths[0].save));
+    std::printf("\n");
 }
 
 // The shared console's runs that met one of the monitor's passes against those that did not, and the
 // passes themselves during the runs.
 void PrintPasses(const Path& shared, const std::vector<Pass>& passes, double from, double to,
                  int intervalSeconds) {
-    std::vector<double> met, clear;
-    for (const std::vector<Run>* runs : {&shared.status, &shared.save})
+    for (const auto& [what, runs] : {std::pair{"status", &shared.status}, std::pair{"save", &shared.save}}) {
+        std::vector<double> met, clear;
         for (const Run& r : *runs)
             (MetAPass(r, passes) ? met : clear).push_back(r.ms);
-    std::printf("  shared console runs that met a pass: %zu of %zu (status and save together)\n", met.size(),
-                met.size() + clear.size());
+        std::printf("  shared console %-6s runs that met a pass: %2zu of %2zu, median %7.1f ms; the others "
+                    "%7.1f ms\n",
+                    what, met.size(), runs->size(), MedianOf(met), MedianOf(clear));
+    }
     std::vector<Pass> during;
     for (const Pass& p : passes)
         if (p.start + p.seconds >= from && p.start <= to)
@@ -314,6 +329,11 @@ int main(int argc, char** argv) {
         run(p, {"status"});
     const double from = UnixNow();
     for (int i = 0; i < repeats; ++i) {
+        // A round of six runs takes about as long as the monitor's interval, so without a pause the
+        // shared console's runs would meet its passes at the same moment every round. A pause of a
+        // different part of the interval before each round (golden-ratio steps) spreads them evenly.
+        const double phase = std::fmod(i * 0.6180339887, 1.0);
+        std::this_thread::sleep_for(std::chrono::duration<double>(phase * interval));
         for (Path& p : paths) {
             p.status.push_back(run(p, {"status"}));
             p.save.push_back(run(p, {"save", p.savedFile}));
