@@ -1,22 +1,21 @@
 """The program's start-up and its PHY page through the console a monitor shares, with real X input.
 
-tessor-cli monitor polls the simulator every second and offers its console as an RFC 2217 accepter on
-127.0.0.1; COM1 is pointed at it in the Ports dialog (the program is started without TESSOR_COM1). The
-board's wire log is then the monitor's passes and the program's reads merged whole command by whole
-command: cut at the end of each of the monitor's passes, every piece holds one whole pass of the monitor
-in its order, and what is left over is exactly as many commands as the monitor says it passed for the
-program. The PHY page shows what the monitor reads from the same board, and the monitor's series stay
-fresh while the program is in.
+tessor-cli monitor polls the simulator, which answers slowly, every 2 s and offers its console as an
+RFC 2217 accepter on 127.0.0.1; COM1 is pointed at it in the Ports dialog (the program is started
+without TESSOR_COM1). The board's wire log is then the monitor's passes and the program's reads merged
+whole command by whole command: cut at the end of each of the monitor's passes, every piece holds one
+whole pass of the monitor in its order, and what is left over is exactly as many commands as the
+monitor says it passed for the program. The PHY page shows what the monitor reads from the same board,
+and the monitor's series stay fresh while the program is in.
 """
 
 import json
-import os
 import re
 import subprocess
 import time
 import unittest
 
-from realinput import HarnessError, Session, _need, _wait
+from realinput import GUARD_S, HarnessError, Session, _need, _wait
 
 INIT = "Initialize Hardware"
 PORTS = "Serial Ports"
@@ -47,7 +46,7 @@ class SharedConsoleSession(Session):
         # Four passes with the line up: the monitor has read the identification again (the pass after the
         # line came up) and has made two steady passes since.
         _wait(lambda: len([p for p in self.passes() if p["line_up"]]) >= 4, "four passes with the line up",
-              timeout=60)
+              timeout=4 * GUARD_S)
         self._start_app(self.device)
 
     def _monitor_says(self, pattern):
@@ -137,8 +136,8 @@ class SharedConsoleInput(unittest.TestCase):
             s.wait_window(SHEET)
             s.click_tab(SHEET, "  PHY Status  ")
             # The page reads at its first tick and shows the values at the next one (5 s each).
-            sheet = s.wait_widget(SHEET, lambda w: w["text"] != "", "the PHY page's values", timeout=30,
-                                  name="editSnr")
+            sheet = s.wait_widget(SHEET, lambda w: w["text"] != "", "the PHY page's values",
+                                  timeout=2 * GUARD_S, name="editSnr")
             s.screenshot(s.path("phy-through-monitor.png"))
             shown = {name: value(sheet, name) for name in ("editSnr", "editMse", "editPower", "editLinkFail")}
             snr = number(shown["editSnr"])
