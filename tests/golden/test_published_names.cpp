@@ -241,8 +241,15 @@ TEST(LineTestNames, TablesAreInTheOrderOfTheirValuesAndIdsAreUnique) {
 // The spellings themselves are pinned here, apart from the table: stored reports, criteria files and
 // scripts that pass --skip name them so.
 TEST(LineTestNames, CriteriaKeepTheirPublishedSpellings) {
-    const std::vector<std::string> expected{"min_snr",       "no_line_drop",       "link_fail_unchanged",
-                                            "rs_per_second", "no_ethernet_errors", "answered_every_pass"};
+    const std::vector<std::string> expected{"min_snr",
+                                            "no_line_drop",
+                                            "link_fail_unchanged",
+                                            "rs_per_second",
+                                            "no_ethernet_errors",
+                                            "no_unavailable_interval",
+                                            "esr",
+                                            "sesr",
+                                            "answered_every_pass"};
     std::vector<std::string> names;
     for (const CriterionDef& d : kCriteria)
         names.push_back(d.name);
@@ -304,13 +311,17 @@ TEST(LineTestNames, CriteriaFileNamesSetTheirOwnCriterion) {
         {"check_link_fail_unchanged = no", &Criteria::checkLinkFail},
         {"check_rs_per_second = no", &Criteria::checkRs},
         {"check_no_ethernet_errors = no", &Criteria::checkEthernetErrors},
+        {"check_no_unavailable_interval = no", &Criteria::checkUnavailable},
+        {"check_esr = no", &Criteria::checkEsr},
+        {"check_sesr = no", &Criteria::checkSesr},
     };
     for (const Case& c : cases) {
         Criteria k;
         std::string error;
         ASSERT_TRUE(cli::ReadCriteriaFile(c.line, &k, &error)) << c.line << ": " << error;
         for (bool Criteria::*check : {&Criteria::checkSnr, &Criteria::checkLineDrop, &Criteria::checkLinkFail,
-                                      &Criteria::checkRs, &Criteria::checkEthernetErrors})
+                                      &Criteria::checkRs, &Criteria::checkEthernetErrors,
+                                      &Criteria::checkUnavailable, &Criteria::checkEsr, &Criteria::checkSesr})
             EXPECT_EQ(k.*check, check != c.check) << c.line;
     }
     Criteria k;
@@ -330,6 +341,39 @@ TEST(LineTestNames, CriteriaFileNamesSetTheirOwnCriterion) {
     EXPECT_EQ(error, "line 1: min_snr needs a number from 0 to 100 (dB)");
     EXPECT_FALSE(cli::ReadCriteriaFile("\nmax_rs_per_second = -1", &k, &error));
     EXPECT_EQ(error, "line 2: max_rs_per_second needs a number from 0 to 1000000");
+}
+
+// The ESR and SESR limits each set their own; a file written before them keeps their defaults.
+TEST(LineTestNames, CriteriaFileSetsTheIntervalLimits) {
+    using linetest::Criteria;
+    struct Case {
+        const char* file;
+        bool loads;
+        double esr;
+        double sesr;
+    };
+    const Criteria defaults;
+    const Case cases[] = {
+        {"min_snr = 32\nmax_rs_per_second = 5\ncheck_no_line_drop = no\n", true, defaults.maxEsrPercent,
+         defaults.maxSesrPercent},
+        {"max_esr_percent = 2.5\n", true, 2.5, defaults.maxSesrPercent},
+        {"max_sesr_percent = 0\n", true, defaults.maxEsrPercent, 0},
+        {"max_esr_percent = 100\nmax_sesr_percent = 100\n", true, 100, 100},
+        {"max_esr_percent = 100.5\n", false, 0, 0},
+        {"max_sesr_percent = -1\n", false, 0, 0},
+        {"max_esr_percent = nan\n", false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Criteria k;
+        std::string error;
+        EXPECT_EQ(cli::ReadCriteriaFile(c.file, &k, &error), c.loads) << c.file << error;
+        if (!c.loads) {
+            EXPECT_NE(error.find("needs a number from 0 to 100 (percent)"), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(k.maxEsrPercent, c.esr) << c.file;
+        EXPECT_EQ(k.maxSesrPercent, c.sesr) << c.file;
+    }
 }
 
 } // namespace
