@@ -3,6 +3,7 @@
 
 #include "files/PlainFile.h"
 #include "linetest/ConfigCompare.h"
+#include "linetest/Figures.h"
 #include "linetest/LineTest.h"
 #include "linetest/LineTestReport.h"
 #include "model/LineTestNames.h"
@@ -176,6 +177,9 @@ std::string ResultText(const linetest::LineTestResult& r) {
                  << linetest::OffsetText(r.start, *c.firstBreach) << ")";
         text << "\n";
     }
+    if (r.snrCenti.count)
+        text << "SNR baseline for a monitor: " << linetest::Centi(r.snrCenti.mean)
+             << " dB (the mean; minimum " << linetest::Centi(r.snrCenti.min) << " dB)\n";
     return text.str();
 }
 

@@ -159,7 +159,7 @@ TEST(IntervalsEndToEnd, MonitorRecordingAndLineTestCountWhatTheScriptInjected) {
     monitor::MonitorOptions o;
     o.device = "sim";
     o.interval = 20ms;
-    o.answerTimeout = 1000ms;
+    o.answerTimeout = 5000ms; // the in-memory board answers at once; a loaded machine may delay that
     o.opener = [simulator](const std::string&, const LineSettings&, int*) {
         return sim::CSimulator::CreateDevice(simulator);
     };
@@ -204,7 +204,7 @@ TEST(IntervalsEndToEnd, MonitorRecordingAndLineTestCountWhatTheScriptInjected) {
 
     // The line test against the same script.
     simulator = Simulator();
-    auto bus = monitor::CBoardSession::Open("sim", 1000ms, nullptr, &error,
+    auto bus = monitor::CBoardSession::Open("sim", 5000ms, nullptr, &error,
                                             [simulator](const std::string&, const LineSettings&, int*) {
                                                 return sim::CSimulator::CreateDevice(simulator);
                                             });

@@ -140,6 +140,14 @@ class LineTestCli(unittest.TestCase):
         low, mean, high = (number(v) for v in rep.figures["snr"][:3])
         self.assertTrue(33.5 <= low <= mean <= high <= 39.5, rep.figures["snr"])
         self.assertAlmostEqual(doc["snr_db"]["mean"], mean, delta=0.01)
+        # The baseline a monitor takes: the mean, in the JSON and in the report beside the minimum.
+        self.assertAlmostEqual(doc["snr_baseline_db"], mean, delta=0.01)
+        self.assertEqual(rep.figures["snr_baseline"][:2], ["mean %.2f dB" % mean, "minimum %.2f dB" % low])
+        # A clean line: every interval measured and available, none severely errored.
+        self.assertEqual(doc["intervals"]["unavailable_intervals"], 0)
+        self.assertEqual(doc["intervals"]["unmeasured_intervals"], 0)
+        self.assertEqual(doc["sesr"], 0)
+        self.assertEqual(doc["availability"], 1)
         # About 0.6 corrected errors per simulated second: 12 per wall second at this scale.
         rs = number(rep.figures["rs_per_second"][0])
         self.assertTrue(3 <= rs <= 40, rs)
