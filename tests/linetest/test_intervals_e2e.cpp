@@ -3,24 +3,18 @@
 // test. The monitor's counters, the recording's interval_class column and the line test's figures are
 // checked against the counts the script injected.
 #include "linetest/LineTest.h"
-#include "model/LineIntervals.h"
 #include "monitor/BoardSession.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorRecording.h"
-#include "monitor/Snapshot.h"
 #include "sim/SimSerialDevice.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <sstream>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace tessor {
 namespace {
@@ -28,42 +22,23 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kPasses = 40;
-constexpr std::uint16_t kRsCorrected = 0x8C91;
-constexpr std::uint16_t kFcsErrors = 0x8D04;
-constexpr std::uint16_t kReceiveErrors = 0x8CF8;
-constexpr std::uint16_t kRxFrames = 0x8D20;
 
-// What happens before each pass; the interval a pass ends is the one the event falls in.
-struct Script {
-    std::vector<int> errored{5, 6}; // two FCS errors of 1000 frames: errored, not severely
-    int retrain = 10;               // the line drops once and trains again at once
-    int cutFrom = 15;               // the line is held down for these passes: a long outage
-    int cutUntil = 27;              // the first pass that finds it up again (a retrain too)
-
-    // The counts the script makes, by the classifier's rules: the outage's 12 down intervals start an
-    // unavailable period and the retrain that ends it lies in it; the 10 intervals after it end it.
-    std::uint64_t Unavailable() const { return static_cast<std::uint64_t>(cutUntil - cutFrom + 1); }
-    std::uint64_t SeverelyErrored() const { return 1; }
-    std::uint64_t Errored() const { return errored.size() + SeverelyErrored(); }
-    std::uint64_t Intervals() const { return kPasses - 1; }
-
-    void Before(sim::CSimulator& simulator, int pass) const {
-        simulator.WithPair([&](sim::CSimModemPair& p) {
-            bool error = false;
-            for (const int e : errored)
-                error = error || e == pass;
-            p.FixCount(kFcsErrors, error ? 2u : 0u);
-            if (pass == retrain)
-                p.DropLine();
-            if (pass == cutFrom)
-                p.SetLineCut(true);
-            if (pass == cutUntil)
-                p.SetLineCut(false);
-            return 0;
-        });
-        simulator.AdvanceTime(1000);
-    }
-};
+// Before pass k: two FCS errors of 1000 frames at 5 and 6 (errored), the line drops and retrains at 10
+// (severely errored), and it is held down from 15 until 27. The 12 down intervals start an unavailable
+// period and the retrain at 27 lies in it (13); the 10 intervals after it end the period.
+void Before(sim::CSimulator& simulator, int k) {
+    simulator.WithPair([k](sim::CSimModemPair& p) {
+        p.FixCount(0x8D04, k == 5 || k == 6 ? 2u : 0u);
+        if (k == 10)
+            p.DropLine();
+        if (k == 15 || k == 27)
+            p.SetLineCut(k == 15);
+        return 0;
+    });
+    simulator.AdvanceTime(1000);
+}
+const std::map<std::string, std::uint64_t> kExpected{
+    {"errored", 2}, {"severely_errored", 1}, {"unavailable", 13}, {"good", kPasses - 1 - 16}};
 
 std::shared_ptr<sim::CSimulator> Simulator() {
     sim::SimConfig config;
@@ -71,82 +46,48 @@ std::shared_ptr<sim::CSimulator> Simulator() {
     config.trainMs = 0;
     auto simulator = std::make_shared<sim::CSimulator>(config);
     simulator->WithPair([](sim::CSimModemPair& p) {
-        // Every count exact: no corrected RS errors, no errors unless the script makes them.
-        p.FixCount(kRsCorrected, 0u);
-        p.FixCount(kReceiveErrors, 0u);
-        p.FixCount(kFcsErrors, 0u);
-        p.FixCount(kRxFrames, 1000u);
+        // Exact counts: no corrected RS errors, no receive errors, 1000 frames a read.
+        for (const std::uint16_t counter : {0x8C91, 0x8CF8, 0x8D04})
+            p.FixCount(counter, 0u);
+        p.FixCount(0x8D20, 1000u);
         return 0;
     });
     simulator->AdvanceTime(10); // the line trains
     return simulator;
 }
 
+CConsolePort::DeviceOpener OpenerOf(std::shared_ptr<sim::CSimulator> simulator) {
+    return [simulator](const std::string&, const LineSettings&, int*) {
+        return sim::CSimulator::CreateDevice(simulator);
+    };
+}
+
 // The line test's board, with the script run before each PHY pass.
 class ScriptedSimBoard : public linetest::COpsLineTestBoard {
 public:
-    ScriptedSimBoard(IRegisterBus& bus, sim::CSimulator& simulator, const Script& script)
-        : COpsLineTestBoard(bus), m_simulator(simulator), m_script(script) {}
+    ScriptedSimBoard(IRegisterBus& bus, sim::CSimulator& simulator)
+        : COpsLineTestBoard(bus), m_sim(simulator) {}
     linetest::PhyRead RunPhyPass() override {
-        m_script.Before(m_simulator, m_pass++);
+        Before(m_sim, m_pass++);
         return COpsLineTestBoard::RunPhyPass();
     }
 
 private:
-    sim::CSimulator& m_simulator;
-    const Script& m_script;
+    sim::CSimulator& m_sim;
     int m_pass = 0;
 };
 
-// The value of a metric family's sample in an exposition (no labels but the board's).
-std::optional<double> Sample(const std::string& exposition, const std::string& family) {
-    std::istringstream in(exposition);
-    for (std::string line; std::getline(in, line);) {
-        if (line.compare(0, family.size(), family) == 0 &&
-            (line[family.size()] == ' ' || line[family.size()] == '{'))
-            return std::stod(line.substr(line.rfind(' ') + 1));
-    }
-    return std::nullopt;
-}
-
-// How many PHY rows of a recording carry each interval class.
-std::map<std::string, std::uint64_t> ClassColumn(const std::string& path) {
-    std::ifstream in(path);
-    std::map<std::string, std::uint64_t> counts;
-    std::string line;
-    std::getline(in, line);
-    std::vector<std::string> header;
-    std::istringstream names(line);
-    for (std::string name; std::getline(names, name, ',');)
-        header.push_back(name);
-    std::size_t column = header.size();
-    for (std::size_t i = 0; i < header.size(); ++i) {
-        if (header[i] == kIntervalClassColumn)
-            column = i;
-    }
-    EXPECT_LT(column, header.size()) << "no " << kIntervalClassColumn << " column";
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::istringstream row(line);
-        for (std::string field; std::getline(row, field, ',');)
-            fields.push_back(field);
-        if (column < fields.size() && !fields[column].empty())
-            ++counts[fields[column]];
-    }
-    return counts;
+// Each line of a text split at sep.
+std::vector<std::string> Split(const std::string& text, char sep) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, sep);)
+        parts.push_back(part);
+    return parts;
 }
 
 TEST(IntervalsEndToEnd, MonitorRecordingAndLineTestCountWhatTheScriptInjected) {
-    const Script script;
-    std::map<std::string, std::uint64_t> expected{
-        {IntervalClassName(IntervalClass::kUnavailable), script.Unavailable()},
-        {IntervalClassName(IntervalClass::kSeverelyErrored), script.SeverelyErrored()},
-        {IntervalClassName(IntervalClass::kErrored), script.Errored() - script.SeverelyErrored()},
-        {IntervalClassName(IntervalClass::kGood),
-         script.Intervals() - script.Unavailable() - script.Errored()},
-    };
-
-    // The monitor, a pass every 20 ms, one second apart by its read clock.
+    // The monitor, a pass every 20 ms, one second apart by its read clock, each pass recorded.
     auto simulator = Simulator();
     char path[] = "/tmp/tessor-intervals-XXXXXX";
     const int fd = mkstemp(path);
@@ -160,9 +101,7 @@ TEST(IntervalsEndToEnd, MonitorRecordingAndLineTestCountWhatTheScriptInjected) {
     o.device = "sim";
     o.interval = 20ms;
     o.answerTimeout = 5000ms; // the in-memory board answers at once; a loaded machine may delay that
-    o.opener = [simulator](const std::string&, const LineSettings&, int*) {
-        return sim::CSimulator::CreateDevice(simulator);
-    };
+    o.opener = OpenerOf(simulator);
     int reads = 0;
     o.readClock = [&reads] {
         return std::chrono::steady_clock::time_point{} + std::chrono::seconds(reads++);
@@ -170,7 +109,7 @@ TEST(IntervalsEndToEnd, MonitorRecordingAndLineTestCountWhatTheScriptInjected) {
     int passes = 0;
     monitor::Snapshot last;
     monitor::CMonitor* running = nullptr;
-    script.Before(*simulator, 0);
+    Before(*simulator, 0);
     monitor::CMonitor m(
         o,
         [&](const monitor::Snapshot& s) {
@@ -179,58 +118,64 @@ TEST(IntervalsEndToEnd, MonitorRecordingAndLineTestCountWhatTheScriptInjected) {
             if (++passes == kPasses)
                 running->Stop();
             else
-                script.Before(*simulator, passes);
+                Before(*simulator, passes);
         },
         nullptr);
     running = &m;
     m.Run();
     recording.reset();
-    ASSERT_EQ(passes, kPasses);
     ASSERT_EQ(reads, kPasses) << "a pass without its PHY reads";
 
-    const std::string metrics = monitor::RenderExposition(last);
-    const std::vector<std::pair<const char*, std::uint64_t>> counters{
-        {"tessor_line_unavailable_intervals_total", script.Unavailable()},
-        {"tessor_line_severely_errored_intervals_total", script.SeverelyErrored()},
-        {"tessor_line_errored_intervals_total", script.Errored()},
-        {"tessor_line_unmeasured_intervals_total", 0},
-        {"tessor_line_unavailable_seconds_total", script.Unavailable()}, // one second each
-        {"tessor_line_errored_seconds_total", script.Errored()},
-    };
-    for (const auto& [family, count] : counters)
-        EXPECT_EQ(Sample(metrics, family), static_cast<double>(count)) << family;
-    EXPECT_EQ(ClassColumn(path), expected);
-    std::remove(path);
+    // The counters as published: errored counts the severely errored one too; one second an interval.
+    std::map<std::string, std::string> metrics;
+    for (const std::string& line : Split(monitor::RenderExposition(last), '\n')) {
+        if (line.rfind("tessor_line_", 0) == 0)
+            metrics[line.substr(0, line.find('{'))] = line.substr(line.rfind(' ') + 1);
+    }
+    EXPECT_EQ(metrics["tessor_line_errored_intervals_total"], "3");
+    EXPECT_EQ(metrics["tessor_line_errored_seconds_total"], "3");
+    EXPECT_EQ(metrics["tessor_line_severely_errored_intervals_total"], "1");
+    EXPECT_EQ(metrics["tessor_line_unavailable_intervals_total"], "13");
+    EXPECT_EQ(metrics["tessor_line_unavailable_seconds_total"], "13");
+    EXPECT_EQ(metrics["tessor_line_unmeasured_intervals_total"], "0");
 
-    // The line test against the same script.
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::remove(path);
+    const std::vector<std::string> rows = Split(text.str(), '\n');
+    ASSERT_FALSE(rows.empty());
+    const std::vector<std::string> header = Split(rows[0], ',');
+    const auto column = std::find(header.begin(), header.end(), "interval_class") - header.begin();
+    std::map<std::string, std::uint64_t> classes;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        const std::vector<std::string> fields = Split(rows[i], ',');
+        if (column < static_cast<std::ptrdiff_t>(fields.size()) && !fields[column].empty())
+            ++classes[fields[column]];
+    }
+    EXPECT_EQ(classes, kExpected);
+
+    // The line test against the same script: the same counts, and each interval criterion fails.
     simulator = Simulator();
-    auto bus = monitor::CBoardSession::Open("sim", 5000ms, nullptr, &error,
-                                            [simulator](const std::string&, const LineSettings&, int*) {
-                                                return sim::CSimulator::CreateDevice(simulator);
-                                            });
+    auto bus = monitor::CBoardSession::Open("sim", 5000ms, nullptr, &error, OpenerOf(simulator));
     ASSERT_TRUE(bus) << error;
-    ScriptedSimBoard board(*bus, *simulator, script);
+    ScriptedSimBoard board(*bus, *simulator);
     linetest::LineTestOptions options;
     options.interval = 20ms;
     options.duration = options.interval * (kPasses - 1);
     const linetest::LineTestResult r = linetest::CLineTest(board, options).Run();
     ASSERT_EQ(r.passReads.size(), static_cast<std::size_t>(kPasses));
-    EXPECT_EQ(r.intervals.unavailable.intervals, script.Unavailable());
-    EXPECT_EQ(r.intervals.severelyErrored.intervals, script.SeverelyErrored());
-    EXPECT_EQ(r.intervals.errored.intervals, script.Errored());
-    EXPECT_EQ(r.intervals.available.intervals, script.Intervals() - script.Unavailable());
-    EXPECT_EQ(r.intervals.unmeasured.intervals, 0u);
-    // The ratios are of the real time the passes took: each of the line test's criteria sees them.
-    ASSERT_TRUE(r.ratios.errored && r.ratios.severelyErrored);
-    EXPECT_GT(*r.ratios.severelyErrored, 0.0);
-    EXPECT_GT(*r.ratios.errored, *r.ratios.severelyErrored);
-    for (const CriterionId id :
-         {CriterionId::NoUnavailableInterval, CriterionId::ErroredRatio, CriterionId::SeverelyErroredRatio}) {
-        for (const linetest::CriterionResult& c : r.criteria) {
-            if (c.id == id) {
-                EXPECT_FALSE(c.passed) << CriterionName(id) << ": " << c.measured;
-            }
-        }
+    std::map<std::string, std::uint64_t> counted;
+    for (const IntervalClassDef& d : kIntervalClasses) {
+        if (const std::uint64_t n = r.intervals.classes[static_cast<std::size_t>(d.value)])
+            counted[d.name] = n;
+    }
+    EXPECT_EQ(counted, kExpected);
+    EXPECT_EQ(r.intervals.errored.intervals, 3u);
+    for (const linetest::CriterionResult& c : r.criteria) {
+        const bool interval = c.id == CriterionId::NoUnavailableInterval ||
+                              c.id == CriterionId::ErroredRatio || c.id == CriterionId::SeverelyErroredRatio;
+        EXPECT_TRUE(!interval || !c.passed) << CriterionName(c.id) << ": " << c.measured;
     }
 }
 

@@ -507,19 +507,6 @@ TEST(LineTestCriteria, IntervalsJudgedByTheirClass) {
     }
 }
 
-// Ten severely errored intervals start an unavailable period, counted from the first of them: they are
-// unavailable, not severely errored.
-TEST(LineTestCriteria, TenRetrainsInARowAreUnavailable) {
-    std::vector<PhyRow> rows;
-    for (int i = 0; i < 13; ++i)
-        rows.push_back({i < 11 ? 3 + i : 13});
-    const LineTestResult r = Judged(rows);
-    EXPECT_EQ(r.intervals.unavailable.intervals, 12u); // the two after the run do not end the period
-    EXPECT_EQ(r.intervals.severelyErrored.intervals, 0u);
-    EXPECT_EQ(Find(r, CriterionId::NoUnavailableInterval).firstBreach->monoMs, 2000);
-    EXPECT_EQ(Find(r, CriterionId::SeverelyErroredRatio).measured, "unknown");
-}
-
 TEST(LineTestFigures, HundredthsRoundHalfAway) {
     EXPECT_EQ(Centi(3650.5), "36.51");
     EXPECT_EQ(Centi(3650.49), "36.50");
