@@ -232,9 +232,10 @@ CriterionResult JudgeUnavailable(const LineTestResult& r, const std::optional<re
     CriterionResult c = Judge(CriterionId::NoUnavailableInterval, r.options.criteria.checkUnavailable);
     c.limit = "none";
     const std::uint64_t measured = r.intervals.available.intervals + r.intervals.unavailable.intervals;
-    c.measured = measured > 0 ? std::to_string(r.intervals.unavailable.intervals) + " of " +
-                                    IntervalsText(measured) + " measured"
-                              : "unknown";
+    c.measured = measured > 0
+                     ? std::to_string(r.intervals.unavailable.intervals) + " of " + std::to_string(measured) +
+                           (measured == 1 ? " measured interval" : " measured intervals") + " unavailable"
+                     : "unknown";
     c.passed = measured > 0 && r.intervals.unavailable.intervals == 0;
     c.firstBreach = first;
     return c;

@@ -244,9 +244,9 @@ void WriteIntervals(std::ostringstream& out, const LineTestResult& r) {
               {r.ratios.unavailable ? PercentText(1.0 - *r.ratios.unavailable) : std::string("unknown")},
               ReportRowId(ReportRow::kAvailability));
     }
-    out << "<p>The SNR this line was accepted with, for a monitor to compare against (its "
-           "<code>--snr-baseline</code>, the inventory's <code>tessor_snr_baseline_db</code>): the mean of "
-           "the test, with its minimum beside it.</p>\n";
+    out << "<p>The SNR baseline a monitor can take from this test (its <code>--snr-baseline</code>, the "
+           "inventory's <code>tessor_snr_baseline_db</code>): the mean SNR of the test, with its minimum "
+           "beside it.</p>\n";
     Table t(out);
     t.Row("SNR baseline",
           r.snrCenti.count ? std::vector<std::string>{"mean " + Centi(r.snrCenti.mean) + " dB",
