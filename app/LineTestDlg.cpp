@@ -128,6 +128,25 @@ void CLineTestDlg::BuildForm() {
     grid->addRow(m_checkDrop);
     grid->addRow(m_checkLinkFail);
     grid->addRow(m_checkEthernet);
+    m_checkUnavailable = new QCheckBox(QStringLiteral("No unavailable interval"), this);
+    m_checkUnavailable->setChecked(c.checkUnavailable);
+    grid->addRow(m_checkUnavailable);
+    const auto ratio = [this, grid](const char* caption, const char* name, bool checked, double percent,
+                                    QCheckBox** check, QDoubleSpinBox** limit) {
+        *check = new QCheckBox(QString::fromLatin1(caption), this);
+        (*check)->setChecked(checked);
+        *limit = new QDoubleSpinBox(this);
+        (*limit)->setObjectName(QString::fromLatin1(name));
+        (*limit)->setRange(0, 100);
+        (*limit)->setDecimals(2);
+        (*limit)->setSuffix(QStringLiteral(" %"));
+        (*limit)->setValue(percent);
+        grid->addRow(*check, *limit);
+    };
+    ratio("Errored interval ratio (ESR) at most", "maxEsr", c.checkEsr, c.maxEsrPercent, &m_checkEsr,
+          &m_maxEsr);
+    ratio("Severely errored interval ratio (SESR) at most", "maxSesr", c.checkSesr, c.maxSesrPercent,
+          &m_checkSesr, &m_maxSesr);
     grid->addRow(new QLabel(QStringLiteral("The board must answer every pass (always checked)."), this));
     layout->addWidget(criteria);
 
@@ -178,6 +197,11 @@ linetest::LineTestOptions CLineTestDlg::Options() const {
     o.criteria.checkLineDrop = m_checkDrop->isChecked();
     o.criteria.checkLinkFail = m_checkLinkFail->isChecked();
     o.criteria.checkEthernetErrors = m_checkEthernet->isChecked();
+    o.criteria.checkUnavailable = m_checkUnavailable->isChecked();
+    o.criteria.checkEsr = m_checkEsr->isChecked();
+    o.criteria.maxEsrPercent = m_maxEsr->value();
+    o.criteria.checkSesr = m_checkSesr->isChecked();
+    o.criteria.maxSesrPercent = m_maxSesr->value();
     return o;
 }
 
@@ -198,7 +222,8 @@ void CLineTestDlg::SetRunning(bool running) {
     m_save->setEnabled(!running && m_result != nullptr);
     for (QWidget* w :
          std::initializer_list<QWidget*>{m_duration, m_site, m_operator, m_note, m_checkSnr, m_minSnr,
-                                         m_checkRs, m_maxRs, m_checkDrop, m_checkLinkFail, m_checkEthernet})
+                                         m_checkRs, m_maxRs, m_checkDrop, m_checkLinkFail, m_checkEthernet,
+                                         m_checkUnavailable, m_checkEsr, m_maxEsr, m_checkSesr, m_maxSesr})
         w->setEnabled(!running);
 }
 

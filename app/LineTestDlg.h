@@ -68,6 +68,11 @@ private:
     QCheckBox* m_checkDrop = nullptr;
     QCheckBox* m_checkLinkFail = nullptr;
     QCheckBox* m_checkEthernet = nullptr;
+    QCheckBox* m_checkUnavailable = nullptr;
+    QCheckBox* m_checkEsr = nullptr;
+    QDoubleSpinBox* m_maxEsr = nullptr;
+    QCheckBox* m_checkSesr = nullptr;
+    QDoubleSpinBox* m_maxSesr = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_status = nullptr;
     QLabel* m_verdict = nullptr;

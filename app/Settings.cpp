@@ -72,6 +72,14 @@ LineTestChoices ReadLineTestChoices() {
     c.criteria.checkRs = store.value(QStringLiteral("LineTest/CheckRs"), true).toBool();
     c.criteria.checkEthernetErrors =
         store.value(QStringLiteral("LineTest/CheckEthernetErrors"), true).toBool();
+    const double maxEsr = store.value(QStringLiteral("LineTest/MaxEsrPercent")).toDouble(&ok);
+    c.criteria.maxEsrPercent = ok && linetest::RatioPercentAccepted(maxEsr) ? maxEsr : defaults.maxEsrPercent;
+    const double maxSesr = store.value(QStringLiteral("LineTest/MaxSesrPercent")).toDouble(&ok);
+    c.criteria.maxSesrPercent =
+        ok && linetest::RatioPercentAccepted(maxSesr) ? maxSesr : defaults.maxSesrPercent;
+    c.criteria.checkUnavailable = store.value(QStringLiteral("LineTest/CheckUnavailable"), true).toBool();
+    c.criteria.checkEsr = store.value(QStringLiteral("LineTest/CheckEsr"), true).toBool();
+    c.criteria.checkSesr = store.value(QStringLiteral("LineTest/CheckSesr"), true).toBool();
     return c;
 }
 
@@ -87,6 +95,11 @@ void WriteLineTestChoices(const LineTestChoices& c) {
     store.setValue(QStringLiteral("LineTest/CheckLinkFail"), c.criteria.checkLinkFail);
     store.setValue(QStringLiteral("LineTest/CheckRs"), c.criteria.checkRs);
     store.setValue(QStringLiteral("LineTest/CheckEthernetErrors"), c.criteria.checkEthernetErrors);
+    store.setValue(QStringLiteral("LineTest/MaxEsrPercent"), c.criteria.maxEsrPercent);
+    store.setValue(QStringLiteral("LineTest/MaxSesrPercent"), c.criteria.maxSesrPercent);
+    store.setValue(QStringLiteral("LineTest/CheckUnavailable"), c.criteria.checkUnavailable);
+    store.setValue(QStringLiteral("LineTest/CheckEsr"), c.criteria.checkEsr);
+    store.setValue(QStringLiteral("LineTest/CheckSesr"), c.criteria.checkSesr);
 }
 
 QString PortProblemDetail(std::uint8_t portIndex, int errorCode) {

@@ -321,15 +321,23 @@ private:
         test->add_option("--operator", a.operatorName, "who runs the test, for the report");
         test->add_option("--note", a.note, "a note for the report");
         test->add_option("--report", a.report, "write the HTML report to FILE");
-        test->add_option(
-            "--criteria", args.criteriaFile,
-            "criteria file: name = value lines (min_snr, max_rs_per_second, check_<criterion> = yes|no)");
+        test->add_option("--criteria", args.criteriaFile,
+                         "criteria file: name = value lines (min_snr, max_rs_per_second, max_esr_percent, "
+                         "max_sesr_percent, check_<criterion> = yes|no)");
         m_minSnr = test->add_option("--min-snr", m_minSnrDb, "minimum SNR in dB, 0 to 100 (default 30)")
                        ->check(LimitValidator(linetest::MinSnrDbAccepted, "0 to 100"));
         m_maxRs =
             test->add_option("--max-rs-per-second", m_maxRsValue,
                              "highest mean of corrected RS errors per second, 0 to 1000000 (default 10)")
                 ->check(LimitValidator(linetest::MaxRsPerSecondAccepted, "0 to 1000000"));
+        m_maxEsr = test->add_option("--max-esr-percent", m_maxEsrValue,
+                                    "highest share of errored intervals in the available time, percent "
+                                    "0 to 100 (default 1)")
+                       ->check(LimitValidator(linetest::RatioPercentAccepted, "0 to 100"));
+        m_maxSesr = test->add_option("--max-sesr-percent", m_maxSesrValue,
+                                     "highest share of severely errored intervals in the available time, "
+                                     "percent 0 to 100 (default 0.2)")
+                        ->check(LimitValidator(linetest::RatioPercentAccepted, "0 to 100"));
         test->add_option("--skip", args.skip, "criterion not to check (repeatable)")
             ->check(CLI::IsMember(OptionalCriteria()));
         Add(test, false, [this](const Context& ctx) {
@@ -364,6 +372,10 @@ private:
             c.minSnrCenti = static_cast<std::int32_t>(m_minSnrDb * 100 + 0.5);
         if (m_maxRs->count() > 0)
             c.maxRsPerSecond = m_maxRsValue;
+        if (m_maxEsr->count() > 0)
+            c.maxEsrPercent = m_maxEsrValue;
+        if (m_maxSesr->count() > 0)
+            c.maxSesrPercent = m_maxSesrValue;
         for (const std::string& name : args.skip) {
             if (const CriterionDef* d = OptionalCriterion(name))
                 *linetest::CheckOf(&c, d->id) = false;
@@ -422,8 +434,12 @@ private:
     CLI::Option* m_answerTimeout = nullptr;
     CLI::Option* m_minSnr = nullptr;
     CLI::Option* m_maxRs = nullptr;
+    CLI::Option* m_maxEsr = nullptr;
+    CLI::Option* m_maxSesr = nullptr;
     double m_minSnrDb = 0;
     double m_maxRsValue = 0;
+    double m_maxEsrValue = 0;
+    double m_maxSesrValue = 0;
     std::vector<Command> m_commands;
 };
 

@@ -3,6 +3,7 @@
 
 #include "files/PlainFile.h"
 #include "linetest/ConfigCompare.h"
+#include "linetest/Figures.h"
 #include "linetest/LineTest.h"
 #include "linetest/LineTestReport.h"
 #include "model/LineTestNames.h"
@@ -79,6 +80,23 @@ nlohmann::json StateJson(const linetest::BoardState& s) {
     return doc;
 }
 
+// The interval figures: counts and the time they cover, as the monitor names them.
+nlohmann::json IntervalsJson(const IntervalFigures& f) {
+    nlohmann::json doc{{"available_intervals", f.available.intervals},
+                       {"available_seconds", f.available.Seconds()}};
+    for (const IntervalFigureDef& d : kIntervalFigures) {
+        const IntervalTally& tally = f.*d.tally;
+        doc[std::string(d.name) + "_intervals"] = tally.intervals;
+        doc[std::string(d.name) + "_seconds"] = tally.Seconds();
+    }
+    return doc;
+}
+
+// The SNR a monitor takes as the line's baseline: the mean of the test, to a hundredth of a dB.
+nlohmann::json BaselineJson(const linetest::Statistic& snrCenti) {
+    return snrCenti.count ? nlohmann::json(std::llround(snrCenti.mean) / 100.0) : nlohmann::json(nullptr);
+}
+
 } // namespace
 
 nlohmann::json LineTestJson(const linetest::LineTestResult& r, const std::string& report) {
@@ -128,6 +146,12 @@ nlohmann::json LineTestJson(const linetest::LineTestResult& r, const std::string
         {"drops_s", drops},
         {"ethernet", ethernet},
         {"ethernet_seconds", r.ethernetSeconds},
+        {"intervals", IntervalsJson(r.intervals)},
+        {"esr", Optional(r.ratios.errored)},
+        {"sesr", Optional(r.ratios.severelyErrored)},
+        {"availability",
+         r.ratios.unavailable ? nlohmann::json(1.0 - *r.ratios.unavailable) : nlohmann::json(nullptr)},
+        {"snr_baseline_db", BaselineJson(r.snrCenti)},
         {"before", StateJson(r.before)},
         {"after", StateJson(r.after)},
         {"criteria", criteria},
@@ -153,6 +177,9 @@ std::string ResultText(const linetest::LineTestResult& r) {
                  << linetest::OffsetText(r.start, *c.firstBreach) << ")";
         text << "\n";
     }
+    if (r.snrCenti.count)
+        text << "SNR baseline for a monitor: " << linetest::Centi(r.snrCenti.mean)
+             << " dB (the mean; minimum " << linetest::Centi(r.snrCenti.min) << " dB)\n";
     return text.str();
 }
 
@@ -223,13 +250,24 @@ bool ReadLimit(const std::string& value, bool (*accepted)(double), double* limit
 // Sets the limit of a criterion from a criteria file's value, or says what it needs.
 bool SetLimit(CriterionId id, const std::string& value, linetest::Criteria* criteria, std::string* why) {
     double v = 0;
-    if (id == CriterionId::MinSnr) {
+    switch (id) {
+    case CriterionId::MinSnr:
         if (!ReadLimit(value, linetest::MinSnrDbAccepted, &v)) {
             *why = "needs a number from 0 to 100 (dB)";
             return false;
         }
         criteria->minSnrCenti = static_cast<std::int32_t>(std::lround(v * 100));
         return true;
+    case CriterionId::ErroredRatio:
+    case CriterionId::SeverelyErroredRatio:
+        if (!ReadLimit(value, linetest::RatioPercentAccepted, &v)) {
+            *why = "needs a number from 0 to 100 (percent)";
+            return false;
+        }
+        (id == CriterionId::ErroredRatio ? criteria->maxEsrPercent : criteria->maxSesrPercent) = v;
+        return true;
+    default:
+        break;
     }
     if (!ReadLimit(value, linetest::MaxRsPerSecondAccepted, &v)) {
         *why = "needs a number from 0 to 1000000";
@@ -250,7 +288,9 @@ const CriterionDef* CriterionOfCheckKey(const std::string& key) {
 } // namespace
 
 // A criteria file: "name = value" lines, "#" comments. Names: the limits (min_snr in dB,
-// max_rs_per_second), and check_<criterion> = yes|no for each criterion that may be left out.
+// max_rs_per_second, max_esr_percent, max_sesr_percent), and check_<criterion> = yes|no for each criterion
+// that may be left out. A name it does not carry keeps its default, so files older than a criterion still
+// load.
 bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, std::string* error) {
     std::istringstream in(bytes);
     std::string line;

@@ -177,6 +177,87 @@ CriterionResult JudgeLinkFail(const LineTestResult& r, std::optional<rec::Sample
     return c;
 }
 
+// The time of the pass that ends an interval.
+rec::SampleTime TimeOf(const PassReads& pass) {
+    rec::SampleTime t;
+    t.wallMs = pass.wallMs;
+    t.monoMs = pass.monoMs;
+    return t;
+}
+
+// The passes whose intervals first counted against each interval criterion.
+struct IntervalFindings {
+    std::optional<rec::SampleTime> unavailable;
+    std::optional<rec::SampleTime> errored; // severely errored ones included
+    std::optional<rec::SampleTime> severelyErrored;
+};
+
+IntervalFindings ClassifyPasses(LineTestResult* r) {
+    const ClassifiedHistory history = ClassifyHistory(r->passReads);
+    r->intervals = history.figures;
+    r->ratios = RatiosOf(history.figures);
+    IntervalFindings f;
+    for (std::size_t i = 0; i < history.classes.size(); ++i) {
+        if (!history.classes[i])
+            continue;
+        const rec::SampleTime time = TimeOf(r->passReads[i]);
+        switch (*history.classes[i]) {
+        case IntervalClass::kUnavailable:
+            KeepFirst(&f.unavailable, time);
+            break;
+        case IntervalClass::kSeverelyErrored:
+            KeepFirst(&f.severelyErrored, time);
+            KeepFirst(&f.errored, time);
+            break;
+        case IntervalClass::kErrored:
+            KeepFirst(&f.errored, time);
+            break;
+        default:
+            break;
+        }
+    }
+    return f;
+}
+
+std::string Percent(double ratio) {
+    return Fixed(ratio * 100.0, 2) + " %";
+}
+
+std::string IntervalsText(std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " interval" : " intervals");
+}
+
+// No measured interval: unknown, never passed.
+CriterionResult JudgeUnavailable(const LineTestResult& r, const std::optional<rec::SampleTime>& first) {
+    CriterionResult c = Judge(CriterionId::NoUnavailableInterval, r.options.criteria.checkUnavailable);
+    c.limit = "none";
+    const std::uint64_t measured = r.intervals.available.intervals + r.intervals.unavailable.intervals;
+    c.measured = measured > 0
+                     ? std::to_string(r.intervals.unavailable.intervals) + " of " + std::to_string(measured) +
+                           (measured == 1 ? " measured interval" : " measured intervals") + " unavailable"
+                     : "unknown";
+    c.passed = measured > 0 && r.intervals.unavailable.intervals == 0;
+    c.firstBreach = first;
+    return c;
+}
+
+// A share of the available time at most limitPercent; unknown without available time.
+CriterionResult JudgeRatio(CriterionId id, bool checked, double limitPercent, const IntervalTally& part,
+                           const IntervalTally& available, const std::optional<double>& ratio,
+                           const std::optional<rec::SampleTime>& first) {
+    CriterionResult c = Judge(id, checked);
+    c.limit = "at most " + Fixed(limitPercent, 2) + " % of the available time";
+    c.measured = ratio ? Percent(*ratio) + " (" + std::to_string(part.intervals) + " of " +
+                             IntervalsText(available.intervals) + ")"
+                       : "unknown";
+    // part / available <= limit / 100, without the rounding of the division.
+    c.passed =
+        ratio && static_cast<double>(part.ms) * 100.0 <= limitPercent * static_cast<double>(available.ms);
+    if (!c.passed)
+        c.firstBreach = first;
+    return c;
+}
+
 } // namespace
 
 const std::array<int, 2> kWatchedErrorCounters{kCounterFrameCheckSequenceErrors, kCounterReceiveErrors};
@@ -187,6 +268,10 @@ bool MinSnrDbAccepted(double db) {
 
 bool MaxRsPerSecondAccepted(double perSecond) {
     return std::isfinite(perSecond) && perSecond >= 0 && perSecond <= kMaxRsPerSecondHighest;
+}
+
+bool RatioPercentAccepted(double percent) {
+    return std::isfinite(percent) && percent >= 0 && percent <= 100;
 }
 
 bool* CheckOf(Criteria* criteria, CriterionId id) {
@@ -201,6 +286,12 @@ bool* CheckOf(Criteria* criteria, CriterionId id) {
         return &criteria->checkRs;
     case CriterionId::NoEthernetErrors:
         return &criteria->checkEthernetErrors;
+    case CriterionId::NoUnavailableInterval:
+        return &criteria->checkUnavailable;
+    case CriterionId::ErroredRatio:
+        return &criteria->checkEsr;
+    case CriterionId::SeverelyErroredRatio:
+        return &criteria->checkSesr;
     case CriterionId::Answered:
         break;
     }
@@ -281,6 +372,15 @@ void Evaluate(LineTestResult* r) {
     eth.passed = haveEth && r->ethernetSeconds > 0 && errors == 0;
     eth.firstBreach = ethBreach;
     r->criteria.push_back(eth);
+
+    const IntervalFindings intervals = ClassifyPasses(r);
+    r->criteria.push_back(JudgeUnavailable(*r, intervals.unavailable));
+    r->criteria.push_back(JudgeRatio(CriterionId::ErroredRatio, k.checkEsr, k.maxEsrPercent,
+                                     r->intervals.errored, r->intervals.available, r->ratios.errored,
+                                     intervals.errored));
+    r->criteria.push_back(JudgeRatio(CriterionId::SeverelyErroredRatio, k.checkSesr, k.maxSesrPercent,
+                                     r->intervals.severelyErrored, r->intervals.available,
+                                     r->ratios.severelyErrored, intervals.severelyErrored));
 
     CriterionResult answered = Judge(CriterionId::Answered, true);
     answered.limit = "every pass";

@@ -209,6 +209,52 @@ void WriteLineFigures(std::ostringstream& out, const LineTestResult& r) {
           ReportRowId(ReportRow::kGarbledPasses));
 }
 
+std::string PercentText(const std::optional<double>& ratio) {
+    return ratio ? Fixed(*ratio * 100.0, 2) + " %" : std::string("unknown");
+}
+
+std::string TallyText(const IntervalTally& tally) {
+    return std::to_string(tally.intervals) + " (" + Fixed(tally.Seconds(), 1) + " s)";
+}
+
+void WriteIntervals(std::ostringstream& out, const LineTestResult& r) {
+    out << "<h2>Line performance by interval</h2>\n<p>The modems count no errored seconds: each interval is "
+           "the time between two passes, judged as G.826 judges a second. Errored: an FCS or receive error; "
+           "severely errored: a retrain, or errors of at least 1 % of the frames received; unavailable: the "
+           "line seen down, or within a run that starts with 10 severely errored intervals and ends before "
+           "10 that are not. Errored and severely errored intervals count while the line is available; the "
+           "ratios are of the time the intervals cover.</p>\n";
+    {
+        const IntervalFigures& f = r.intervals;
+        Table t(out);
+        t.Row("Intervals measured", {std::to_string(f.available.intervals + f.unavailable.intervals)},
+              ReportRowId(ReportRow::kIntervals));
+        t.Row("Errored intervals", {TallyText(f.errored)}, ReportRowId(ReportRow::kErroredIntervals));
+        t.Row("Severely errored intervals", {TallyText(f.severelyErrored)},
+              ReportRowId(ReportRow::kSeverelyErroredIntervals));
+        t.Row("Unavailable intervals", {TallyText(f.unavailable)},
+              ReportRowId(ReportRow::kUnavailableIntervals));
+        t.Row("Intervals not measured", {TallyText(f.unmeasured)},
+              ReportRowId(ReportRow::kUnmeasuredIntervals));
+        t.Row("Errored interval ratio (ESR)", {PercentText(r.ratios.errored)},
+              ReportRowId(ReportRow::kErroredRatio));
+        t.Row("Severely errored interval ratio (SESR)", {PercentText(r.ratios.severelyErrored)},
+              ReportRowId(ReportRow::kSeverelyErroredRatio));
+        t.Row("Availability",
+              {r.ratios.unavailable ? PercentText(1.0 - *r.ratios.unavailable) : std::string("unknown")},
+              ReportRowId(ReportRow::kAvailability));
+    }
+    out << "<p>The SNR baseline a monitor can take from this test (its <code>--snr-baseline</code>, the "
+           "inventory's <code>tessor_snr_baseline_db</code>): the mean SNR of the test, with its minimum "
+           "beside it.</p>\n";
+    Table t(out);
+    t.Row("SNR baseline",
+          r.snrCenti.count ? std::vector<std::string>{"mean " + Centi(r.snrCenti.mean) + " dB",
+                                                      "minimum " + Centi(r.snrCenti.min) + " dB"}
+                           : std::vector<std::string>{"unknown"},
+          ReportRowId(ReportRow::kSnrBaseline));
+}
+
 void WriteEthernet(std::ostringstream& out, const LineTestResult& r) {
     out << "<h2>Ethernet</h2>\n<p>Counted over " << Fixed(r.ethernetSeconds, 1)
         << " s, from the second pass on (the counters clear when read): the raw register counts, "
@@ -485,6 +531,7 @@ std::string ReportHtml(const LineTestResult& r, const ReportOptions& options) {
     WriteCriteria(out, r);
     WriteBoardStates(out, r);
     WriteLineFigures(out, r);
+    WriteIntervals(out, r);
     WriteEthernet(out, r);
     out << "<h2>Graphs</h2>\n";
     const std::vector<ReportGraph> graphs = ReportGraphs(r);

@@ -5,6 +5,7 @@
 // texts and the report write it.
 
 #include "linetest/LineTestBoard.h"
+#include "model/LinePerformance.h"
 #include "model/LineTestNames.h"
 #include "recorder/LineRecorder.h"
 
@@ -28,6 +29,15 @@ struct Criteria {
     bool checkRs = true;
     double maxRsPerSecond = 10.0; // mean corrected RS errors per second
     bool checkEthernetErrors = true;
+    // The passes' intervals (model/LineIntervals.h): none unavailable, and the errored and severely
+    // errored shares of the available time at most these percentages. The SESR default is the G.826
+    // objective (0.2 %); over a 15-minute test of 5-second passes either allows no interval of its kind,
+    // over a day a few.
+    bool checkUnavailable = true;
+    bool checkEsr = true;
+    double maxEsrPercent = 1.0;
+    bool checkSesr = true;
+    double maxSesrPercent = 0.2;
 };
 
 // What a front end accepts for the thresholds: a finite number within these bounds.
@@ -35,6 +45,8 @@ constexpr double kMinSnrHighestDb = 100.0;     // minimum SNR: 0 to 100 dB
 constexpr double kMaxRsPerSecondHighest = 1e6; // mean corrected RS errors per second: 0 to a million
 bool MinSnrDbAccepted(double db);
 bool MaxRsPerSecondAccepted(double perSecond);
+// ESR and SESR limits: a percentage from 0 to 100.
+bool RatioPercentAccepted(double percent);
 
 struct LineTestOptions {
     std::chrono::milliseconds duration{15 * 60 * 1000};
@@ -132,6 +144,12 @@ struct LineTestResult {
     std::vector<rec::SampleTime> drops; // passes that found the line down after it was up (or at start)
     EthernetCounts ethernet;            // counted after the first pass
     double ethernetSeconds = 0;
+
+    // Each PHY pass with the Ethernet pass after it, as the interval figures take them (the reads before and
+    // after the passes are not among them).
+    std::vector<PassReads> passReads;
+    IntervalFigures intervals; // of the intervals between those passes
+    IntervalRatios ratios;
 
     std::vector<CriterionResult> criteria;
     Verdict verdict = Verdict::NotRun;

@@ -37,6 +37,25 @@ std::string IdText(const IdentificationRead& read) {
            ", 8C6F = " + ops::IdentificationText(read.id.id6F);
 }
 
+// One pass as the interval figures take it: the PHY registers and the Ethernet counts it read. A pass
+// counts as answered only when both reads were.
+PassReads ReadsOf(const rec::SampleTime& time, const PhyRead& phy, const EthernetRead* ethernet,
+                  const std::optional<ops::PhyReferences>& references) {
+    PassReads reads;
+    reads.monoMs = time.monoMs;
+    reads.wallMs = time.wallMs;
+    reads.answered = IsAnswer(phy.outcome) && ethernet && IsAnswer(ethernet->outcome);
+    if (phy.outcome != Outcome::Garbled) // a garbled reply's counts are lost
+        reads.phy = DecodePhy(ops::RegistersOf(phy.raw), references);
+    if (ethernet && ethernet->outcome != Outcome::Garbled) {
+        for (std::size_t i = 0; i < reads.ethernet.size(); ++i) {
+            if (ethernet->pass.raw[i].ok())
+                reads.ethernet[i] = static_cast<std::uint32_t>(ethernet->pass.raw[i].value);
+        }
+    }
+    return reads;
+}
+
 } // namespace
 
 CLineTest::CLineTest(ILineTestBoard& board, LineTestOptions options, std::shared_ptr<rec::CLineRecorder> feed)
@@ -218,13 +237,16 @@ void CLineTest::RunPasses(LineTestResult* r, const std::function<void(const char
     auto next = start;
     for (;;) {
         const PhyRead phy = m_board.RunPhyPass();
+        const rec::SampleTime phyTime = rec::Now();
         AddPhy(r, phy);
         Outcome ethernet = Outcome::Answered; // a lost board: its PHY reads decide
+        std::optional<EthernetRead> read;
         if (!m_board.Lost()) {
-            const EthernetRead read = m_board.RunEthernetPass();
-            AddEthernet(r, read);
-            ethernet = read.outcome;
+            read = m_board.RunEthernetPass();
+            AddEthernet(r, *read);
+            ethernet = read->outcome;
         }
+        r->passReads.push_back(ReadsOf(phyTime, phy, read ? &*read : nullptr, m_references));
         // The board can fall silent after the PHY reads: that pass went without an answer too.
         if (!IsAnswer(phy.outcome) || !IsAnswer(ethernet))
             ++r->unansweredPasses;

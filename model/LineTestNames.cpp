@@ -9,6 +9,9 @@ const CriterionDef kCriteria[kCriterionCount] = {
     {CriterionId::LinkFailUnchanged, "link_fail_unchanged", "Link fail counter unchanged", true, nullptr},
     {CriterionId::RsPerSecond, "rs_per_second", "Mean corrected RS errors per second", true, "max_rs_per_second"},
     {CriterionId::NoEthernetErrors, "no_ethernet_errors", "No Ethernet FCS or receive errors", true, nullptr},
+    {CriterionId::NoUnavailableInterval, "no_unavailable_interval", "No unavailable interval", true, nullptr},
+    {CriterionId::ErroredRatio, "esr", "Errored interval ratio (ESR)", true, "max_esr_percent"},
+    {CriterionId::SeverelyErroredRatio, "sesr", "Severely errored interval ratio (SESR)", true, "max_sesr_percent"},
     {CriterionId::Answered, "answered_every_pass", "The board answered every pass", false, nullptr},
 };
 
@@ -35,6 +38,15 @@ const ReportRowDef kReportRows[static_cast<std::size_t>(ReportRow::kCount)] = {
     {ReportRow::kPasses, "passes", std::nullopt},
     {ReportRow::kUnansweredPasses, "unanswered_passes", std::nullopt},
     {ReportRow::kGarbledPasses, "garbled_passes", std::nullopt},
+    {ReportRow::kIntervals, "intervals", std::nullopt},
+    {ReportRow::kErroredIntervals, "errored_intervals", std::nullopt},
+    {ReportRow::kSeverelyErroredIntervals, "severely_errored_intervals", std::nullopt},
+    {ReportRow::kUnavailableIntervals, "unavailable_intervals", std::nullopt},
+    {ReportRow::kUnmeasuredIntervals, "unmeasured_intervals", std::nullopt},
+    {ReportRow::kErroredRatio, "esr", std::nullopt},
+    {ReportRow::kSeverelyErroredRatio, "sesr", std::nullopt},
+    {ReportRow::kAvailability, "availability", std::nullopt},
+    {ReportRow::kSnrBaseline, "snr_baseline", std::nullopt},
 };
 // clang-format on
 

@@ -12,8 +12,18 @@
 
 namespace tessor {
 
-enum class CriterionId { MinSnr, NoLineDrop, LinkFailUnchanged, RsPerSecond, NoEthernetErrors, Answered };
-constexpr std::size_t kCriterionCount = 6;
+enum class CriterionId {
+    MinSnr,
+    NoLineDrop,
+    LinkFailUnchanged,
+    RsPerSecond,
+    NoEthernetErrors,
+    NoUnavailableInterval,
+    ErroredRatio,
+    SeverelyErroredRatio,
+    Answered
+};
+constexpr std::size_t kCriterionCount = 9;
 
 struct CriterionDef {
     CriterionId id;
@@ -65,6 +75,15 @@ enum class ReportRow {
     kPasses,
     kUnansweredPasses,
     kGarbledPasses,
+    kIntervals,
+    kErroredIntervals,
+    kSeverelyErroredIntervals,
+    kUnavailableIntervals,
+    kUnmeasuredIntervals,
+    kErroredRatio,
+    kSeverelyErroredRatio,
+    kAvailability,
+    kSnrBaseline,
     kCount
 };
 

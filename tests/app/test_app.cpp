@@ -182,22 +182,30 @@ TEST_F(AppTest, LineTestThresholdsAreNumbersInRangeWhateverTheSettingsOrTheKeys)
     // A settings store with thresholds that are not numbers in range: the defaults, not a clamped limit.
     Store().setValue("LineTest/MinSnrCenti", "-2147483648");
     Store().setValue("LineTest/MaxRsPerSecond", "nan");
+    Store().setValue("LineTest/MaxEsrPercent", "nan");
+    Store().setValue("LineTest/MaxSesrPercent", "150");
     CLineTestDlg dlg(nullptr);
     auto* minSnr = dlg.findChild<QDoubleSpinBox*>("minSnr");
     auto* maxRs = dlg.findChild<QDoubleSpinBox*>("maxRs");
-    ASSERT_TRUE(minSnr && maxRs);
+    auto* maxEsr = dlg.findChild<QDoubleSpinBox*>("maxEsr");
+    auto* maxSesr = dlg.findChild<QDoubleSpinBox*>("maxSesr");
+    ASSERT_TRUE(minSnr && maxRs && maxEsr && maxSesr);
     EXPECT_EQ(minSnr->value(), 30.0);
     EXPECT_EQ(maxRs->value(), 10.0);
+    EXPECT_EQ(maxEsr->value(), 1.0);
+    EXPECT_EQ(maxSesr->value(), 0.2);
     // Typed: the fields take no text that is not such a number.
     for (const char* text : {"nan", "inf", "-1", "1e9"}) {
         SCOPED_TRACE(text);
-        for (QDoubleSpinBox* box : {minSnr, maxRs}) {
+        for (QDoubleSpinBox* box : {minSnr, maxRs, maxEsr, maxSesr}) {
             box->findChild<QLineEdit*>()->selectAll();
             QTest::keyClicks(box, text);
             box->interpretText();
         }
         EXPECT_TRUE(linetest::MinSnrDbAccepted(minSnr->value())) << minSnr->value();
         EXPECT_TRUE(linetest::MaxRsPerSecondAccepted(maxRs->value())) << maxRs->value();
+        EXPECT_TRUE(linetest::RatioPercentAccepted(maxEsr->value())) << maxEsr->value();
+        EXPECT_TRUE(linetest::RatioPercentAccepted(maxSesr->value())) << maxSesr->value();
     }
 }
 

@@ -241,8 +241,15 @@ TEST(LineTestNames, TablesAreInTheOrderOfTheirValuesAndIdsAreUnique) {
 // The spellings themselves are pinned here, apart from the table: stored reports, criteria files and
 // scripts that pass --skip name them so.
 TEST(LineTestNames, CriteriaKeepTheirPublishedSpellings) {
-    const std::vector<std::string> expected{"min_snr",       "no_line_drop",       "link_fail_unchanged",
-                                            "rs_per_second", "no_ethernet_errors", "answered_every_pass"};
+    const std::vector<std::string> expected{"min_snr",
+                                            "no_line_drop",
+                                            "link_fail_unchanged",
+                                            "rs_per_second",
+                                            "no_ethernet_errors",
+                                            "no_unavailable_interval",
+                                            "esr",
+                                            "sesr",
+                                            "answered_every_pass"};
     std::vector<std::string> names;
     for (const CriterionDef& d : kCriteria)
         names.push_back(d.name);
@@ -304,13 +311,17 @@ TEST(LineTestNames, CriteriaFileNamesSetTheirOwnCriterion) {
         {"check_link_fail_unchanged = no", &Criteria::checkLinkFail},
         {"check_rs_per_second = no", &Criteria::checkRs},
         {"check_no_ethernet_errors = no", &Criteria::checkEthernetErrors},
+        {"check_no_unavailable_interval = no", &Criteria::checkUnavailable},
+        {"check_esr = no", &Criteria::checkEsr},
+        {"check_sesr = no", &Criteria::checkSesr},
     };
     for (const Case& c : cases) {
         Criteria k;
         std::string error;
         ASSERT_TRUE(cli::ReadCriteriaFile(c.line, &k, &error)) << c.line << ": " << error;
         for (bool Criteria::*check : {&Criteria::checkSnr, &Criteria::checkLineDrop, &Criteria::checkLinkFail,
-                                      &Criteria::checkRs, &Criteria::checkEthernetErrors})
+                                      &Criteria::checkRs, &Criteria::checkEthernetErrors,
+                                      &Criteria::checkUnavailable, &Criteria::checkEsr, &Criteria::checkSesr})
             EXPECT_EQ(k.*check, check != c.check) << c.line;
     }
     Criteria k;
@@ -330,6 +341,23 @@ TEST(LineTestNames, CriteriaFileNamesSetTheirOwnCriterion) {
     EXPECT_EQ(error, "line 1: min_snr needs a number from 0 to 100 (dB)");
     EXPECT_FALSE(cli::ReadCriteriaFile("\nmax_rs_per_second = -1", &k, &error));
     EXPECT_EQ(error, "line 2: max_rs_per_second needs a number from 0 to 1000000");
+}
+
+// The ESR and SESR limits each set their own; a file written before them keeps their defaults.
+TEST(LineTestNames, CriteriaFileSetsTheIntervalLimits) {
+    const linetest::Criteria defaults;
+    linetest::Criteria k;
+    std::string error;
+    ASSERT_TRUE(cli::ReadCriteriaFile("min_snr = 32\nmax_rs_per_second = 5\n", &k, &error)) << error;
+    EXPECT_EQ(k.maxEsrPercent, defaults.maxEsrPercent);
+    EXPECT_EQ(k.maxSesrPercent, defaults.maxSesrPercent);
+    ASSERT_TRUE(cli::ReadCriteriaFile("max_esr_percent = 100\nmax_sesr_percent = 0\n", &k, &error)) << error;
+    EXPECT_EQ(k.maxEsrPercent, 100);
+    EXPECT_EQ(k.maxSesrPercent, 0);
+    for (const char* bad : {"max_esr_percent = 100.5", "max_sesr_percent = -1", "max_esr_percent = nan"}) {
+        EXPECT_FALSE(cli::ReadCriteriaFile(bad, &k, &error)) << bad;
+        EXPECT_NE(error.find("needs a number from 0 to 100 (percent)"), std::string::npos) << error;
+    }
 }
 
 } // namespace

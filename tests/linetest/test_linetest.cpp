@@ -116,6 +116,8 @@ TEST(LineTestRun, CleanLinePassesAndTheFirstCountIsOnlyTheStart) {
     EXPECT_GT(r.ethernetSeconds, 0.05);
     EXPECT_EQ(r.snrCenti.count, 5u);
     EXPECT_DOUBLE_EQ(r.snrCenti.min, 4180);
+    EXPECT_EQ(r.intervals.classes[static_cast<std::size_t>(IntervalClass::kFec)], 4u); // 50 corrected a pass
+    EXPECT_EQ(r.intervals.available.intervals, 4u);
     ASSERT_TRUE(r.linkFailChange);
     EXPECT_EQ(*r.linkFailChange, 0);
     // Before and after: local and remote identification each.
@@ -257,6 +259,7 @@ struct PhyRow {
     std::optional<std::int64_t> status = 0xC0; // line up
     std::int64_t flags = 0x06;
     std::optional<std::int64_t> errorValue = 100000; // SNR 41,80 dB
+    std::uint32_t fcsErrors = 0;                     // the Ethernet pass after it: FCS errors of 1000 frames
 };
 
 std::optional<std::uint32_t> Reg(const std::optional<std::int64_t>& value) {
@@ -274,7 +277,16 @@ LineTestResult Recorded(const std::vector<PhyRow>& rows, std::vector<RsCount> rs
         const PhyRegisters raw{Reg(rows[i].errorValue), 576u, 0u, Reg(rows[i].status), Reg(rows[i].flags),
                                Reg(rows[i].linkFail)};
         const auto t = static_cast<std::int64_t>(1000 * (i + 1));
-        r.recording->AddPhy(rec::MakePhySample({t, t}, DecodePhy(raw, LineReferences{9180, 6920}), true));
+        const PhyValues values = DecodePhy(raw, LineReferences{9180, 6920});
+        r.recording->AddPhy(rec::MakePhySample({t, t}, values, true));
+        PassReads reads;
+        reads.monoMs = reads.wallMs = t;
+        reads.answered = true;
+        reads.phy = values;
+        reads.ethernet.fill(0u);
+        reads.ethernet[kCounterRxFrames] = 1000;
+        reads.ethernet[kCounterFrameCheckSequenceErrors] = rows[i].fcsErrors;
+        r.passReads.push_back(reads);
     }
     r.passes = static_cast<int>(rows.size());
     r.rsCounts = std::move(rs);
@@ -423,6 +435,78 @@ TEST(LineTestCriteria, RsMeanAtTheLimitPassesAndAboveItFails) {
     EXPECT_FALSE(Find(Judged({{3}, {3}}, {{{2000, 2000}, 51, 5.0}}, k), CriterionId::RsPerSecond).passed);
 }
 
+// The interval criteria on passes one second apart, each interval as the model classes it.
+TEST(LineTestCriteria, IntervalsJudgedByTheirClass) {
+    const PhyRow up{3}, fcs{3, 0xC0, 6, 100000, 1}, retrain{4}, down{3, 0x02};
+    struct Case {
+        const char* name;
+        std::vector<PhyRow> rows;
+        double maxEsrPercent;
+        const char* unavailable; // each criterion's measured text; passed: no breach
+        const char* esr;
+        const char* sesr;
+        std::array<std::int64_t, 3> breachMs; // 0: passed without a breach; -1: failed, unknown
+    };
+    const std::vector<Case> cases{
+        {"clean",
+         {up, up, up},
+         1,
+         "0 of 2 measured intervals unavailable",
+         "0.00 % (0 of 2 intervals)",
+         "0.00 % (0 of 2 intervals)",
+         {0, 0, 0}},
+        {"one error in ten intervals at the limit",
+         {up, up, fcs, up, up, up, up, up, up, up, up},
+         10,
+         "0 of 10 measured intervals unavailable",
+         "10.00 % (1 of 10 intervals)",
+         "0.00 % (0 of 10 intervals)",
+         {0, 0, 0}},
+        {"one error in ten intervals above the limit",
+         {up, up, fcs, up, up, up, up, up, up, up, up},
+         9.99,
+         "0 of 10 measured intervals unavailable",
+         "10.00 % (1 of 10 intervals)",
+         "0.00 % (0 of 10 intervals)",
+         {0, 3000, 0}},
+        {"a retrain is severely errored",
+         {up, up, retrain, retrain},
+         50,
+         "0 of 3 measured intervals unavailable",
+         "33.33 % (1 of 3 intervals)",
+         "33.33 % (1 of 3 intervals)",
+         {0, 0, 3000}},
+        // Coming up again is a retrain.
+        {"the line seen down is unavailable",
+         {up, down, up, up},
+         1,
+         "1 of 3 measured intervals unavailable",
+         "50.00 % (1 of 2 intervals)",
+         "50.00 % (1 of 2 intervals)",
+         {2000, 3000, 3000}},
+        {"nothing measured", {up}, 1, "unknown", "unknown", "unknown", {-1, -1, -1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Criteria k;
+        k.maxEsrPercent = c.maxEsrPercent;
+        const LineTestResult r = Judged(c.rows, {}, k);
+        const CriterionId ids[] = {CriterionId::NoUnavailableInterval, CriterionId::ErroredRatio,
+                                   CriterionId::SeverelyErroredRatio};
+        const char* measured[] = {c.unavailable, c.esr, c.sesr};
+        for (std::size_t i = 0; i < 3; ++i) {
+            const CriterionResult& judged = Find(r, ids[i]);
+            EXPECT_EQ(judged.measured, measured[i]) << CriterionName(ids[i]);
+            EXPECT_EQ(judged.passed, c.breachMs[i] == 0) << CriterionName(ids[i]);
+            EXPECT_EQ(judged.firstBreach    ? judged.firstBreach->monoMs
+                      : c.breachMs[i] == -1 ? -1
+                                            : 0,
+                      c.breachMs[i])
+                << CriterionName(ids[i]);
+        }
+    }
+}
+
 TEST(LineTestFigures, HundredthsRoundHalfAway) {
     EXPECT_EQ(Centi(3650.5), "36.51");
     EXPECT_EQ(Centi(3650.49), "36.50");
@@ -480,6 +564,9 @@ TEST(LineTestRun, AGarbledPassIsNoAnsweredPass) {
     const LineTestResult r = CLineTest(board, Fast(4)).Run();
     EXPECT_EQ(r.garbledPasses, 1);
     EXPECT_EQ(r.unansweredPasses, 1);
+    // Its counts are lost: neither interval it bounds is measured.
+    EXPECT_EQ(r.intervals.unmeasured.intervals, 2u);
+    EXPECT_EQ(r.intervals.available.intervals, 1u);
     EXPECT_FALSE(Find(r, CriterionId::Answered).passed);
     EXPECT_EQ(r.verdict, Verdict::Failed);
 }

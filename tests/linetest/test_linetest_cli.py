@@ -19,8 +19,8 @@ from reportparse import Report, number
 
 SCALE = 20  # simulated seconds per wall second
 # The simulated line has sparse Ethernet errors (a receive and an FCS error every 50 simulated seconds, each
-# counted raw): tests about other criteria leave that one out.
-CLEAN = ("--max-rs-per-second", "1000", "--skip", "no_ethernet_errors")
+# counted raw, each making its interval errored): tests about other criteria leave those two out.
+CLEAN = ("--max-rs-per-second", "1000", "--skip", "no_ethernet_errors", "--skip", "esr")
 INTERVAL = "300ms"
 GUARD_S = 60
 
@@ -133,12 +133,21 @@ class LineTestCli(unittest.TestCase):
         self.assertEqual(rep.verdict, "passed")
         self.assertEqual(doc["verdict"], "passed")
         for name, c in rep.criteria.items():
-            self.assertEqual(c["result"], "not_checked" if name == "no_ethernet_errors" else "passed", name)
-        self.assertEqual(len(rep.criteria), 6)
+            skipped = name in ("no_ethernet_errors", "esr")
+            self.assertEqual(c["result"], "not_checked" if skipped else "passed", name)
+        self.assertEqual(len(rep.criteria), 9)
         # The simulator's SNR is 36.5 dB +-0.3 plus a drift of about +-2 dB.
         low, mean, high = (number(v) for v in rep.figures["snr"][:3])
         self.assertTrue(33.5 <= low <= mean <= high <= 39.5, rep.figures["snr"])
         self.assertAlmostEqual(doc["snr_db"]["mean"], mean, delta=0.01)
+        # The baseline a monitor takes: the mean, in the JSON and in the report beside the minimum.
+        self.assertAlmostEqual(doc["snr_baseline_db"], mean, delta=0.01)
+        self.assertEqual(rep.figures["snr_baseline"][:2], ["mean %.2f dB" % mean, "minimum %.2f dB" % low])
+        # A clean line: every interval measured and available, none severely errored.
+        self.assertEqual(doc["intervals"]["unavailable_intervals"], 0)
+        self.assertEqual(doc["intervals"]["unmeasured_intervals"], 0)
+        self.assertEqual(doc["sesr"], 0)
+        self.assertEqual(doc["availability"], 1)
         # About 0.6 corrected errors per simulated second: 12 per wall second at this scale.
         rs = number(rep.figures["rs_per_second"][0])
         self.assertTrue(3 <= rs <= 40, rs)
@@ -279,7 +288,7 @@ class LineTestCli(unittest.TestCase):
                 if json_out:
                     doc = json.loads(out)  # the whole document, then the error on standard error
                     self.assertEqual(doc["verdict"], "passed")
-                    self.assertEqual(len(doc["criteria"]), 6)
+                    self.assertEqual(len(doc["criteria"]), 9)
                     self.assertGreaterEqual(doc["passes"], 4)
                     self.assertIsNone(doc["report"])
                     self.assertIn("could not be written", doc["report_error"])
@@ -318,12 +327,15 @@ class LineTestUsage(unittest.TestCase):
         cases += [("--interval", v, 2) for v in ("nan", "-nan", "infs", "99ms", "-1s")]
         cases += [("--min-snr", v, 2) for v in ("nan", "inf", "-1", "100.5")]
         cases += [("--max-rs-per-second", v, 2) for v in ("nan", "inf", "-0.5", "1000001")]
+        cases += [(o, v, 2) for o in ("--max-esr-percent", "--max-sesr-percent") for v in ("nan", "-0.1", "100.5")]
         # Within range: the device is tried next (and is missing).
         cases += [("--duration", "1s", 3), ("--interval", "100ms", 3), ("--min-snr", "100", 3),
-                  ("--min-snr", "0", 3), ("--max-rs-per-second", "1000000", 3)]
+                  ("--min-snr", "0", 3), ("--max-rs-per-second", "1000000", 3),
+                  ("--max-esr-percent", "100", 3), ("--max-sesr-percent", "0", 3)]
         # The criteria that may be left out, by the names stored reports and scripts use.
         cases += [("--skip", name, 3) for name in ("min_snr", "no_line_drop", "link_fail_unchanged",
-                                                   "rs_per_second", "no_ethernet_errors")]
+                                                   "rs_per_second", "no_ethernet_errors",
+                                                   "no_unavailable_interval", "esr", "sesr")]
         cases += [("--skip", name, 2) for name in ("answered_every_pass", "rs_corrected_per_second", "snr")]
         for option, value, code in cases:
             with self.subTest(option=option, value=value):
