@@ -46,4 +46,35 @@ CLinePerformance PerformanceOf(const rec::LineStore& store, IntervalRules rules)
     return performance;
 }
 
+bool Marked(IntervalClass value) {
+    return value == IntervalClass::kErrored || value == IntervalClass::kSeverelyErrored ||
+           value == IntervalClass::kUnavailable;
+}
+
+std::vector<IntervalMark> IntervalMarks(const rec::LineStore& store, std::int64_t fromMs, std::int64_t toMs) {
+    std::vector<IntervalMark> marks;
+    // The first sample that ends at or after fromMs (samples are in time order).
+    std::size_t low = 1, high = store.phy.size();
+    while (low < high) {
+        const std::size_t mid = low + (high - low) / 2;
+        if (store.phy[mid].time.wallMs < fromMs)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    for (std::size_t i = low; i < store.phy.size(); ++i) {
+        const rec::PhySample& s = store.phy[i];
+        const std::int64_t from = store.phy[i - 1].time.wallMs;
+        if (from > toMs)
+            break;
+        if (!s.intervalClass || !Marked(*s.intervalClass))
+            continue;
+        if (!marks.empty() && marks.back().value == *s.intervalClass && marks.back().toMs == from)
+            marks.back().toMs = s.time.wallMs;
+        else
+            marks.push_back(IntervalMark{from, s.time.wallMs, *s.intervalClass});
+    }
+    return marks;
+}
+
 } // namespace tessor

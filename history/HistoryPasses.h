@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace tessor {
 
@@ -31,5 +32,20 @@ private:
 // The line performance of a whole store (an opened recording): its samples in the order of their wall
 // time, an Ethernet sample before a PHY sample of the same moment (one pass of the monitor reads both).
 CLinePerformance PerformanceOf(const rec::LineStore& store, IntervalRules rules = {});
+
+// A run of intervals of one class to mark on the time axis.
+struct IntervalMark {
+    std::int64_t fromMs = 0; // wall-clock time of the PHY sample before the first
+    std::int64_t toMs = 0;   // and of the last
+    IntervalClass value = IntervalClass::kErrored;
+    bool operator==(const IntervalMark& o) const {
+        return fromMs == o.fromMs && toMs == o.toMs && value == o.value;
+    }
+};
+// Whether a class is marked: errored, severely errored and unavailable.
+bool Marked(IntervalClass value);
+// The marked intervals of the PHY samples' recorded classes that reach into fromMs..toMs, neighbours of
+// one class joined. Reads the classes: call it under the recorder's lock.
+std::vector<IntervalMark> IntervalMarks(const rec::LineStore& store, std::int64_t fromMs, std::int64_t toMs);
 
 } // namespace tessor

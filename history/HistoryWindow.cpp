@@ -2,6 +2,7 @@
 
 #include "files/PlainFile.h"
 #include "history/HistoryGraph.h"
+#include "history/HistoryPasses.h"
 #include "recorder/Decimate.h"
 #include "recorder/RecordingFile.h"
 #include "ui/Boxes.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -59,7 +61,11 @@ CHistoryWindow::CHistoryWindow(std::shared_ptr<rec::CLineRecorder> live, QWidget
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* splitter = new QSplitter(Qt::Horizontal);
     splitter->addWidget(BuildGraphArea());
-    splitter->addWidget(BuildJournal());
+    auto* side = new QSplitter(Qt::Vertical);
+    side->addWidget(BuildJournal());
+    side->addWidget(BuildPerformance());
+    side->setStretchFactor(0, 1);
+    splitter->addWidget(side);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({820, 360});
@@ -129,6 +135,73 @@ QWidget* CHistoryWindow::BuildJournal() {
     connect(m_journal, &QTreeWidget::itemActivated, this, &CHistoryWindow::OnJournalItem);
     connect(m_journal, &QTreeWidget::itemClicked, this, &CHistoryWindow::OnJournalItem);
     return m_journal;
+}
+
+QWidget* CHistoryWindow::BuildPerformance() {
+    m_performanceTable = new QTableWidget(1 + 2 * static_cast<int>(kIntervalFigureCount), 4);
+    m_performanceTable->setObjectName(QStringLiteral("performanceTable"));
+    m_performanceTable->setHorizontalHeaderLabels(
+        {QStringLiteral("Current\n15 min"), QStringLiteral("Previous\n15 min"),
+         QStringLiteral("Current\n24 h"), QStringLiteral("Previous\n24 h")});
+    QStringList rows{QStringLiteral("From")};
+    for (const IntervalFigureDef& f : kIntervalFigures) {
+        const QString caption = QString::fromLatin1(
+            kIntervalClasses[static_cast<std::size_t>(*IntervalClassOfName(f.name))].caption);
+        rows << caption + QStringLiteral(" intervals") << caption + QStringLiteral(" seconds");
+    }
+    m_performanceTable->setVerticalHeaderLabels(rows);
+    m_performanceTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_performanceTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_performanceTable->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_performanceTable->setToolTip(
+        QStringLiteral("Bins aligned on UTC; an interval counts in the bin it ends in."));
+    QString legend = QStringLiteral("Marked under the time axes:");
+    for (IntervalClass c :
+         {IntervalClass::kUnavailable, IntervalClass::kSeverelyErrored, IntervalClass::kErrored})
+        legend += QStringLiteral(" <span style=\"color:%1\">&#9632;</span> %2")
+                      .arg(MarkColor(c).name(),
+                           QString::fromLatin1(kIntervalClasses[static_cast<std::size_t>(c)].caption));
+    legend += QStringLiteral(". An interval is one PHY pass of the tool (the modems count no seconds); "
+                             "the Ethernet counts are known while the Ethernet Status page counts.");
+    auto* note = new QLabel(legend);
+    note->setWordWrap(true);
+    auto* area = new QWidget;
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_performanceTable, 1);
+    layout->addWidget(note);
+    return area;
+}
+
+void CHistoryWindow::SetLivePerformance(std::function<CLinePerformance::View()> source) {
+    m_livePerformance = std::move(source);
+    UpdatePerformance();
+}
+
+void CHistoryWindow::UpdatePerformance() {
+    std::optional<CLinePerformance::View> view = m_openedPerformance;
+    if (!m_opened && m_livePerformance)
+        view = m_livePerformance();
+    const auto column = [&](int c, const std::optional<CIntervalBins::Bin>& bin, const char* format) {
+        for (int r = 0; r < m_performanceTable->rowCount(); ++r) {
+            QString text;
+            if (bin && r == 0) {
+                text = QDateTime::fromMSecsSinceEpoch(bin->startWallMs).toString(QString::fromLatin1(format));
+            } else if (bin) {
+                const IntervalTally& t =
+                    bin->figures.*kIntervalFigures[static_cast<std::size_t>(r - 1) / 2].tally;
+                text = r % 2 == 1 ? QString::number(t.intervals) : QString::number(t.Seconds(), 'f', 1);
+            }
+            auto* item = new QTableWidgetItem(text); // empty: no such bin yet, not zero
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_performanceTable->setItem(r, c, item);
+        }
+    };
+    const std::optional<CIntervalBins::Bin> none;
+    column(0, view ? view->quarter.Current() : none, "HH:mm");
+    column(1, view ? view->quarter.Previous() : none, "HH:mm");
+    column(2, view ? view->day.Current() : none, "dd.MM. HH:mm");
+    column(3, view ? view->day.Previous() : none, "dd.MM. HH:mm");
 }
 
 CHistoryWindow::~CHistoryWindow() = default;
@@ -205,6 +278,11 @@ double CHistoryWindow::Refresh(bool force) {
         fresh.assign(store.events.begin() + static_cast<std::ptrdiff_t>(from), store.events.end());
     });
     UpdateView(any);
+    std::vector<IntervalMark> marks;
+    shown.Read([&](const rec::LineStore& store) { marks = IntervalMarks(store, m_fromMs, m_toMs); });
+    for (CHistoryGraph* graph : m_graphs)
+        graph->SetIntervalMarks(marks);
+    UpdatePerformance();
     const rec::LineStore& shared = *samples;
     const int columns = m_graphs.front()->Columns();
     for (CHistoryGraph* graph : m_graphs) {
@@ -377,6 +455,9 @@ bool CHistoryWindow::OpenRecording(const QString& path) {
     }
     m_opened = std::move(opened);
     m_openedPath = path;
+    // The recording's passes classified anew, the last run decided as if the line stayed as it was.
+    m_opened->Read(
+        [this](const rec::LineStore& store) { m_openedPerformance = PerformanceOf(store).Provisional(); });
     for (CHistoryGraph* graph : m_graphs)
         graph->SetMarker(-1);
     m_journal->clear();
@@ -392,6 +473,7 @@ bool CHistoryWindow::OpenRecording(const QString& path) {
 
 void CHistoryWindow::ShowLive() {
     m_opened.reset();
+    m_openedPerformance.reset();
     m_openedPath.clear();
     for (CHistoryGraph* graph : m_graphs)
         graph->SetMarker(-1);

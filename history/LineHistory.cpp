@@ -106,6 +106,7 @@ void CLineHistory::ShowWindow(QWidget* parent) {
     if (!m_window) {
         m_window = new CHistoryWindow(m_recorder, parent);
         m_window->SetBackgroundRecording(BackgroundRecording(), m_backgroundTimer.interval());
+        m_window->SetLivePerformance([this] { return Performance(); });
         connect(m_window, &CHistoryWindow::backgroundRecordingChanged, this,
                 &CLineHistory::SetBackgroundRecording);
     }

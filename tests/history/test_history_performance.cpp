@@ -1,8 +1,11 @@
 // The line performance of the Line History: the passes of the two pages classified by the model, the
 // figures and bins it shows, and the interval class of each PHY row in its recording.
+#include "history/HistoryGraph.h"
+#include "history/HistoryWindow.h"
 #include "history/LineHistory.h"
 #include "recorder/RecordingFile.h"
 
+#include <QTableWidget>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -120,15 +123,10 @@ std::size_t PhyRowsIn(const std::string& path, std::vector<std::optional<Interva
     return store.phy.size();
 }
 
-TEST(HistoryPerformance, PassesOfBothPagesGiveTheModelsFiguresAndTheirClassesInTheRecording) {
-    const std::vector<Step> steps = Steps();
-    QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("line.csv")).toStdString();
-    CLineHistory history(nullptr);
+// The passes of the steps as the two pages report them, each stamped with its own time.
+void Feed(CLineHistory& history, const std::vector<Step>& steps) {
     rec::SampleTime now;
     history.SetClock([&now] { return now; });
-    std::string error;
-    ASSERT_TRUE(history.Recorder()->StartRecording(path, &error)) << error;
     for (std::size_t i = 0; i < steps.size(); ++i) {
         if (const std::optional<EthRead>& e = steps[i].eth; e && e->split) {
             now = At(i, -3000);
@@ -143,11 +141,26 @@ TEST(HistoryPerformance, PassesOfBothPagesGiveTheModelsFiguresAndTheirClassesInT
         const ops::PhyReadResults r = PhyResults(steps[i]);
         history.OnPhyPass(r, Decoded(r));
     }
+    history.SetClock(rec::Now);
+}
 
+CLinePerformance::View ModelView(const std::vector<Step>& steps) {
     CLinePerformance model;
     for (const PassReads& p : ModelPasses(steps))
         model.Add(p);
-    const CLinePerformance::View expected = model.Provisional();
+    return model.Provisional();
+}
+
+TEST(HistoryPerformance, PassesOfBothPagesGiveTheModelsFiguresAndTheirClassesInTheRecording) {
+    const std::vector<Step> steps = Steps();
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("line.csv")).toStdString();
+    CLineHistory history(nullptr);
+    std::string error;
+    ASSERT_TRUE(history.Recorder()->StartRecording(path, &error)) << error;
+    Feed(history, steps);
+
+    const CLinePerformance::View expected = ModelView(steps);
     const CLinePerformance::View shown = history.Performance();
     EXPECT_EQ(shown.total, expected.total);
     ASSERT_TRUE(shown.quarter.Current() && shown.quarter.Previous());
@@ -175,6 +188,59 @@ TEST(HistoryPerformance, PassesOfBothPagesGiveTheModelsFiguresAndTheirClassesInT
     EXPECT_EQ(recorded, ClassifyHistory(ModelPasses(steps)).classes);
     EXPECT_EQ(recorded[8], IntervalClass::kUnavailable);
     EXPECT_EQ(recorded.back(), IntervalClass::kSeverelyErrored);
+}
+
+// The table's cell of a figure's intervals (seconds: false) or seconds in a column.
+QString Cell(const QTableWidget& table, std::size_t figure, bool seconds, int column) {
+    const QTableWidgetItem* item = table.item(1 + 2 * static_cast<int>(figure) + (seconds ? 1 : 0), column);
+    return item ? item->text() : QStringLiteral("(none)");
+}
+
+void ExpectTableShows(const QTableWidget& table, const CLinePerformance::View& view) {
+    const std::array<const std::optional<CIntervalBins::Bin>*, 4> bins{
+        &view.quarter.Current(), &view.quarter.Previous(), &view.day.Current(), &view.day.Previous()};
+    for (int c = 0; c < 4; ++c) {
+        for (std::size_t f = 0; f < kIntervalFigureCount; ++f) {
+            const std::optional<CIntervalBins::Bin>& bin = *bins[static_cast<std::size_t>(c)];
+            const IntervalTally* t = bin ? &(bin->figures.*kIntervalFigures[f].tally) : nullptr;
+            EXPECT_EQ(Cell(table, f, false, c), t ? QString::number(t->intervals) : QString())
+                << kIntervalFigures[f].name << " column " << c;
+            EXPECT_EQ(Cell(table, f, true, c), t ? QString::number(t->Seconds(), 'f', 1) : QString())
+                << kIntervalFigures[f].name << " seconds, column " << c;
+        }
+    }
+}
+
+TEST(HistoryPerformance, WindowShowsTheModelsBinsAndMarksTheIntervalsLiveAndFromTheRecording) {
+    const std::vector<Step> steps = Steps();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("line.csv"));
+    CLineHistory history(nullptr);
+    std::string error;
+    ASSERT_TRUE(history.Recorder()->StartRecording(path.toStdString(), &error)) << error;
+    Feed(history, steps);
+    history.Recorder()->StopRecording();
+
+    CHistoryWindow window(history.Recorder());
+    window.SetLivePerformance([&history] { return history.Performance(); });
+    window.Refresh(true);
+    const CLinePerformance::View expected = ModelView(steps);
+    ASSERT_FALSE(expected.day.Previous()); // the day before had no bin: its column stays empty
+    ExpectTableShows(*window.PerformanceTable(), expected);
+    EXPECT_EQ(Cell(*window.PerformanceTable(), 2, false, 1), QStringLiteral("1")); // unavailable, by hand
+
+    const auto t = [](std::size_t step) { return At(step, 0).wallMs; };
+    const std::vector<IntervalMark> marks{{t(2), t(3), IntervalClass::kErrored},
+                                          {t(3), t(4), IntervalClass::kSeverelyErrored},
+                                          {t(7), t(21), IntervalClass::kUnavailable},
+                                          {t(31), t(34), IntervalClass::kSeverelyErrored}};
+    for (const CHistoryGraph* graph : window.Graphs())
+        EXPECT_EQ(graph->IntervalMarks(), marks);
+
+    // The recording opened: its passes classified anew give the same.
+    ASSERT_TRUE(window.OpenRecording(path));
+    ExpectTableShows(*window.PerformanceTable(), expected);
+    EXPECT_EQ(window.Graphs().front()->IntervalMarks(), marks);
 }
 
 } // namespace
