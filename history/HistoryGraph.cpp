@@ -52,7 +52,7 @@ double RoundDown(double q) {
 QColor MarkColor(IntervalClass value) {
     switch (value) {
     case IntervalClass::kUnavailable:
-        return QColor(200, 30, 30);
+        return QColor(220, 40, 40);
     case IntervalClass::kSeverelyErrored:
         return QColor(240, 130, 20);
     default:

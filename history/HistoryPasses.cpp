@@ -33,16 +33,24 @@ PassReads CHistoryPasses::Pass(const rec::PhySample& sample) {
     return pass;
 }
 
-CLinePerformance PerformanceOf(const rec::LineStore& store, IntervalRules rules) {
-    CLinePerformance performance(rules);
-    CHistoryPasses passes;
+std::vector<PassReads> PassesOf(const rec::LineStore& store) {
+    std::vector<PassReads> passes;
+    passes.reserve(store.phy.size());
+    CHistoryPasses history;
     std::size_t e = 0;
     for (std::size_t p = 0; p < store.phy.size(); ++p) {
         const rec::PhySample& phy = store.phy[p];
         for (; e < store.eth.size() && store.eth[e].time.wallMs <= phy.time.wallMs; ++e)
-            passes.AddEth(store, e);
-        performance.Add(passes.Pass(phy));
+            history.AddEth(store, e);
+        passes.push_back(history.Pass(phy));
     }
+    return passes;
+}
+
+CLinePerformance PerformanceOf(const std::vector<PassReads>& passes, IntervalRules rules) {
+    CLinePerformance performance(rules);
+    for (const PassReads& p : passes)
+        performance.Add(p);
     return performance;
 }
 

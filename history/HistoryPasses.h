@@ -29,9 +29,10 @@ private:
     std::uint32_t m_lost = 0; // bit per counter: a read since the last pass whose count is not known
 };
 
-// The line performance of a whole store (an opened recording): its samples in the order of their wall
-// time, an Ethernet sample before a PHY sample of the same moment (one pass of the monitor reads both).
-CLinePerformance PerformanceOf(const rec::LineStore& store, IntervalRules rules = {});
+// The passes of a whole store (an opened recording): its samples in the order of their wall time, an
+// Ethernet sample before a PHY sample of the same moment (one pass of the monitor reads both).
+std::vector<PassReads> PassesOf(const rec::LineStore& store);
+CLinePerformance PerformanceOf(const std::vector<PassReads>& passes, IntervalRules rules = {});
 
 // A run of intervals of one class to mark on the time axis.
 struct IntervalMark {

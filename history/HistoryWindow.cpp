@@ -455,9 +455,21 @@ bool CHistoryWindow::OpenRecording(const QString& path) {
     }
     m_opened = std::move(opened);
     m_openedPath = path;
-    // The recording's passes classified anew, the last run decided as if the line stayed as it was.
-    m_opened->Read(
-        [this](const rec::LineStore& store) { m_openedPerformance = PerformanceOf(store).Provisional(); });
+    // The recording's passes classified anew, the last run decided as if the line stayed as it was; a
+    // recording of an earlier version, without the class of each pass, is marked with these classes.
+    std::vector<PassReads> passes;
+    std::vector<bool> classed;
+    m_opened->Read([&](const rec::LineStore& store) {
+        passes = PassesOf(store);
+        for (std::size_t i = 0; i < store.phy.size(); ++i)
+            classed.push_back(store.phy[i].intervalClass.has_value());
+    });
+    m_openedPerformance = PerformanceOf(passes).Provisional();
+    const ClassifiedHistory classified = ClassifyHistory(passes);
+    for (std::size_t i = 0; i < classified.classes.size(); ++i) {
+        if (!classed[i] && classified.classes[i])
+            m_opened->SetIntervalClass(i, *classified.classes[i], true);
+    }
     for (CHistoryGraph* graph : m_graphs)
         graph->SetMarker(-1);
     m_journal->clear();

@@ -5,6 +5,8 @@
 #include "history/LineHistory.h"
 #include "recorder/RecordingFile.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
@@ -240,6 +242,20 @@ TEST(HistoryPerformance, WindowShowsTheModelsBinsAndMarksTheIntervalsLiveAndFrom
     // The recording opened: its passes classified anew give the same.
     ASSERT_TRUE(window.OpenRecording(path));
     ExpectTableShows(*window.PerformanceTable(), expected);
+    EXPECT_EQ(window.Graphs().front()->IntervalMarks(), marks);
+
+    // A recording without the classes (an earlier version) is marked with those classes.
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(file.readAll());
+    file.close();
+    text.replace(QRegularExpression(QStringLiteral(",[a-z_]+\n")), QStringLiteral(",\n"));
+    const QString bare = dir.filePath(QStringLiteral("bare.csv"));
+    QFile out(bare);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(text.toUtf8());
+    out.close();
+    ASSERT_TRUE(window.OpenRecording(bare));
     EXPECT_EQ(window.Graphs().front()->IntervalMarks(), marks);
 }
 
