@@ -26,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace tessor {
@@ -68,7 +69,7 @@ CHistoryWindow::CHistoryWindow(std::shared_ptr<rec::CLineRecorder> live, QWidget
     splitter->addWidget(side);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({820, 360});
+    splitter->setSizes({760, 420});
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(BuildButtons());
@@ -138,23 +139,21 @@ QWidget* CHistoryWindow::BuildJournal() {
 }
 
 QWidget* CHistoryWindow::BuildPerformance() {
-    m_performanceTable = new QTableWidget(1 + 2 * static_cast<int>(kIntervalFigureCount), 4);
+    m_performanceTable = new QTableWidget(1 + static_cast<int>(kIntervalFigureCount), 4);
     m_performanceTable->setObjectName(QStringLiteral("performanceTable"));
-    m_performanceTable->setHorizontalHeaderLabels(
-        {QStringLiteral("Current\n15 min"), QStringLiteral("Previous\n15 min"),
-         QStringLiteral("Current\n24 h"), QStringLiteral("Previous\n24 h")});
+    m_performanceTable->setHorizontalHeaderLabels({QStringLiteral("15 min"), QStringLiteral("Previous"),
+                                                   QStringLiteral("24 h"), QStringLiteral("Previous")});
     QStringList rows{QStringLiteral("From")};
     for (const IntervalFigureDef& f : kIntervalFigures) {
-        const QString caption = QString::fromLatin1(
+        rows << QString::fromLatin1(
             kIntervalClasses[static_cast<std::size_t>(*IntervalClassOfName(f.name))].caption);
-        rows << caption + QStringLiteral(" intervals") << caption + QStringLiteral(" seconds");
     }
     m_performanceTable->setVerticalHeaderLabels(rows);
     m_performanceTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_performanceTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     m_performanceTable->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_performanceTable->setToolTip(
-        QStringLiteral("Bins aligned on UTC; an interval counts in the bin it ends in."));
+    m_performanceTable->setToolTip(QStringLiteral("Intervals (and the seconds they cover) in the current and "
+                                                  "previous 15 minutes and 24 hours, aligned on UTC; an "
+                                                  "interval counts in the bin it ends in."));
     QString legend = QStringLiteral("Marked under the time axes:");
     for (IntervalClass c :
          {IntervalClass::kUnavailable, IntervalClass::kSeverelyErrored, IntervalClass::kErrored})
@@ -189,8 +188,8 @@ void CHistoryWindow::UpdatePerformance() {
                 text = QDateTime::fromMSecsSinceEpoch(bin->startWallMs).toString(QString::fromLatin1(format));
             } else if (bin) {
                 const IntervalTally& t =
-                    bin->figures.*kIntervalFigures[static_cast<std::size_t>(r - 1) / 2].tally;
-                text = r % 2 == 1 ? QString::number(t.intervals) : QString::number(t.Seconds(), 'f', 1);
+                    bin->figures.*kIntervalFigures[static_cast<std::size_t>(r - 1)].tally;
+                text = QStringLiteral("%1 (%2 s)").arg(t.intervals).arg(std::llround(t.Seconds())); // whole s
             }
             auto* item = new QTableWidgetItem(text); // empty: no such bin yet, not zero
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -202,6 +201,7 @@ void CHistoryWindow::UpdatePerformance() {
     column(1, view ? view->quarter.Previous() : none, "HH:mm");
     column(2, view ? view->day.Current() : none, "dd.MM. HH:mm");
     column(3, view ? view->day.Previous() : none, "dd.MM. HH:mm");
+    m_performanceTable->resizeColumnsToContents();
 }
 
 CHistoryWindow::~CHistoryWindow() = default;

@@ -62,7 +62,7 @@ public:
     const std::vector<CHistoryGraph*>& Graphs() const { return m_graphs; }
     QTreeWidget* Journal() const { return m_journal; }
     QCheckBox* BackgroundBox() const { return m_background; }
-    // Rows: each figure's intervals, then its seconds, after a row of the bins' start times. Columns: the
+    // Rows: the bins' start times, then each figure's intervals and the seconds they cover. Columns: the
     // current and previous 15 minutes, the current and previous 24 hours.
     QTableWidget* PerformanceTable() const { return m_performanceTable; }
 

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace tessor::test {
 namespace {
 
@@ -96,17 +98,16 @@ std::vector<std::optional<IntervalClass>> Recorded(const QString& path) {
     return classes;
 }
 
-// Each figure's intervals and seconds in its two rows, a column per bin; an empty column for no bin.
+// Each figure's intervals and seconds in its row, a column per bin; an empty column for no bin.
 void ExpectTableShows(const QTableWidget& table, const CLinePerformance::View& v) {
     const std::array bins{&v.quarter.Current(), &v.quarter.Previous(), &v.day.Current(), &v.day.Previous()};
     for (int r = 1; r < table.rowCount(); ++r) {
         for (int c = 0; c < 4; ++c) {
             const auto& bin = *bins[static_cast<std::size_t>(c)];
             const auto* t =
-                bin ? &(bin->figures.*kIntervalFigures[static_cast<std::size_t>(r - 1) / 2].tally) : nullptr;
-            const QString want = !t      ? QString()
-                                 : r % 2 ? QString::number(t->intervals)
-                                         : QString::number(t->Seconds(), 'f', 1);
+                bin ? &(bin->figures.*kIntervalFigures[static_cast<std::size_t>(r - 1)].tally) : nullptr;
+            const QString want =
+                t ? QStringLiteral("%1 (%2 s)").arg(t->intervals).arg(std::llround(t->Seconds())) : QString();
             EXPECT_EQ(table.item(r, c)->text(), want) << "row " << r << ", column " << c;
         }
     }
@@ -145,7 +146,8 @@ TEST(HistoryPerformance, PassesOfBothPagesGiveTheModelsFiguresBinsMarksAndRecord
     window.Refresh(true);
     ASSERT_TRUE(expected.quarter.Previous() && !expected.day.Previous()); // no day before: left empty
     ExpectTableShows(*window.PerformanceTable(), expected);
-    EXPECT_EQ(window.PerformanceTable()->item(5, 1)->text(), QStringLiteral("1")); // unavailable, by hand
+    EXPECT_EQ(window.PerformanceTable()->item(3, 1)->text(),
+              QStringLiteral("1 (5 s)")); // unavailable, by hand
     const auto at = [](std::int64_t step) { return kBase + step * 5000; };
     const std::vector<IntervalMark> marks{{at(2), at(3), IntervalClass::kErrored},
                                           {at(3), at(4), IntervalClass::kSeverelyErrored},
