@@ -150,7 +150,10 @@ QWidget* CHistoryWindow::BuildPerformance() {
     }
     m_performanceTable->setVerticalHeaderLabels(rows);
     m_performanceTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_performanceTable->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_performanceTable->setWordWrap(false);
+    m_performanceTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_performanceTable->verticalHeader()->setDefaultSectionSize(m_performanceTable->fontMetrics().height() +
+                                                                6);
     m_performanceTable->setToolTip(QStringLiteral("Intervals (and the seconds they cover) in the current and "
                                                   "previous 15 minutes and 24 hours, aligned on UTC; an "
                                                   "interval counts in the bin it ends in."));
