@@ -193,17 +193,23 @@ void CHistoryGraph::Describe() {
                   : QStringLiteral(", no values");
     if (m_markerMs >= 0)
         text += QStringLiteral(", marked at %1").arg(time(m_markerMs));
+    setAccessibleDescription(text + QLatin1Char('.'));
+    // The marks under the time axis, in words when the pointer rests on the graph.
     std::array<int, kIntervalClassCount> runs{};
     for (const IntervalMark& m : m_marks)
         ++runs[static_cast<std::size_t>(m.value)];
+    QStringList marked;
     for (IntervalClass c :
          {IntervalClass::kUnavailable, IntervalClass::kSeverelyErrored, IntervalClass::kErrored}) {
         if (runs[static_cast<std::size_t>(c)] > 0)
-            text += QStringLiteral(", %1 intervals marked in %2 runs")
-                        .arg(QString::fromLatin1(kIntervalClasses[static_cast<std::size_t>(c)].caption))
-                        .arg(runs[static_cast<std::size_t>(c)]);
+            marked << QStringLiteral("%1 intervals in %2 runs")
+                          .arg(QString::fromLatin1(kIntervalClasses[static_cast<std::size_t>(c)].caption))
+                          .arg(runs[static_cast<std::size_t>(c)]);
     }
-    setAccessibleDescription(text + QLatin1Char('.'));
+    setToolTip(
+        marked.isEmpty()
+            ? QString()
+            : QStringLiteral("Marked under the time axis: %1.").arg(marked.join(QStringLiteral("; "))));
 }
 
 QRect CHistoryGraph::PlotArea() const {

@@ -151,6 +151,7 @@ QWidget* CHistoryWindow::BuildPerformance() {
     m_performanceTable->setVerticalHeaderLabels(rows);
     m_performanceTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_performanceTable->setWordWrap(false);
+    m_performanceTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_performanceTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_performanceTable->verticalHeader()->setDefaultSectionSize(m_performanceTable->fontMetrics().height() +
                                                                 6);
@@ -204,7 +205,13 @@ void CHistoryWindow::UpdatePerformance() {
     column(1, view ? view->quarter.Previous() : none, "HH:mm");
     column(2, view ? view->day.Current() : none, "dd.MM. HH:mm");
     column(3, view ? view->day.Previous() : none, "dd.MM. HH:mm");
+    // Every column in view, without a scroll bar: the table is as wide as its columns.
     m_performanceTable->resizeColumnsToContents();
+    int width =
+        m_performanceTable->verticalHeader()->sizeHint().width() + 2 * m_performanceTable->frameWidth();
+    for (int c = 0; c < m_performanceTable->columnCount(); ++c)
+        width += m_performanceTable->columnWidth(c);
+    m_performanceTable->setMinimumWidth(width);
 }
 
 CHistoryWindow::~CHistoryWindow() = default;
