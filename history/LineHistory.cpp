@@ -147,6 +147,11 @@ void CLineHistory::OnPhyPass(const ops::PhyReadResults& results, const PhyValues
     }
 }
 
+void CLineHistory::SetClock(std::function<rec::SampleTime()> clock) {
+    std::lock_guard<std::mutex> lock(m_performanceMutex);
+    m_clock = std::move(clock);
+}
+
 CLinePerformance::View CLineHistory::Performance() const {
     std::lock_guard<std::mutex> lock(m_performanceMutex);
     return m_performance.Provisional();

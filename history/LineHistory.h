@@ -38,7 +38,7 @@ public:
     // The figures of the passes so far, the intervals still pending in their provisional class.
     CLinePerformance::View Performance() const;
     // The clock that stamps the samples (rec::Now unless set; set it before the first pass).
-    void SetClock(std::function<rec::SampleTime()> clock) { m_clock = std::move(clock); }
+    void SetClock(std::function<rec::SampleTime()> clock);
 
     // The prompt to give the board link: it answers through inner and notes the box and its answer.
     IUserPrompt* WrapPrompt(IUserPrompt* inner);
