@@ -15,6 +15,7 @@ namespace {
 
 constexpr int kRightMargin = 12;
 constexpr int kTickLength = 4;
+constexpr int kBandHeight = 5; // the interval marks under the time axis
 const QColor kGrid(228, 228, 228);
 const QColor kAxis(150, 150, 150);
 const QColor kMarker(110, 110, 110);
@@ -47,6 +48,17 @@ double RoundDown(double q) {
 }
 
 } // namespace
+
+QColor MarkColor(IntervalClass value) {
+    switch (value) {
+    case IntervalClass::kUnavailable:
+        return QColor(220, 40, 40);
+    case IntervalClass::kSeverelyErrored:
+        return QColor(240, 130, 20);
+    default:
+        return QColor(235, 200, 40);
+    }
+}
 
 ValueScale RoundScale(double low, double high) {
     const bool flat = high - low <= 0;
@@ -164,6 +176,12 @@ void CHistoryGraph::SetMarker(std::int64_t wallMs) {
     update();
 }
 
+void CHistoryGraph::SetIntervalMarks(std::vector<IntervalMark> marks) {
+    m_marks = std::move(marks);
+    Describe();
+    update();
+}
+
 void CHistoryGraph::Describe() {
     // What the graph shows, in words, for a screen reader.
     auto time = [](std::int64_t ms) {
@@ -176,13 +194,29 @@ void CHistoryGraph::Describe() {
     if (m_markerMs >= 0)
         text += QStringLiteral(", marked at %1").arg(time(m_markerMs));
     setAccessibleDescription(text + QLatin1Char('.'));
+    // The marks under the time axis, in words when the pointer rests on the graph.
+    std::array<int, kIntervalClassCount> runs{};
+    for (const IntervalMark& m : m_marks)
+        ++runs[static_cast<std::size_t>(m.value)];
+    QStringList marked;
+    for (IntervalClass c :
+         {IntervalClass::kUnavailable, IntervalClass::kSeverelyErrored, IntervalClass::kErrored}) {
+        if (runs[static_cast<std::size_t>(c)] > 0)
+            marked << QStringLiteral("%1 intervals in %2 runs")
+                          .arg(QString::fromLatin1(kIntervalClasses[static_cast<std::size_t>(c)].caption))
+                          .arg(runs[static_cast<std::size_t>(c)]);
+    }
+    setToolTip(
+        marked.isEmpty()
+            ? QString()
+            : QStringLiteral("Marked under the time axis: %1.").arg(marked.join(QStringLiteral("; "))));
 }
 
 QRect CHistoryGraph::PlotArea() const {
     const QFontMetrics fm = fontMetrics();
     const int left = fm.horizontalAdvance(kWidestLabel) + kTickLength + 6;
     const int top = fm.height() + 8;
-    const int bottom = fm.height() + kTickLength + 4;
+    const int bottom = fm.height() + kTickLength + kBandHeight + 4;
     return QRect(left, top, std::max(width() - left - kRightMargin, 1), std::max(height() - top - bottom, 1));
 }
 
@@ -211,6 +245,7 @@ void CHistoryGraph::paintEvent(QPaintEvent* event) {
     const QRect plot = PlotArea();
     PaintLegend(p);
     PaintValueAxis(p, plot);
+    PaintIntervalMarks(p, plot);
     PaintTimeAxis(p, plot);
     p.save();
     p.setClipRect(plot.adjusted(0, -1, 1, 1));
@@ -280,12 +315,12 @@ void CHistoryGraph::PaintTimeAxis(QPainter& p, const QRect& plot) const {
         if (x > plot.left())
             p.drawLine(x, plot.top(), x, plot.bottom() - 1);
         p.setPen(kAxis);
-        p.drawLine(x, plot.bottom(), x, plot.bottom() + kTickLength);
+        p.drawLine(x, plot.bottom(), x, plot.bottom() + kTickLength + kBandHeight);
         const QString text = QDateTime::fromMSecsSinceEpoch(t).toString(format);
         const int w = fm.horizontalAdvance(text);
         const int left = std::clamp(x - w / 2, 0, std::max(width() - w - 1, 0));
         p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(left, plot.bottom() + kTickLength + 2 + fm.ascent(), text);
+        p.drawText(left, plot.bottom() + kTickLength + kBandHeight + 2 + fm.ascent(), text);
     }
 }
 
@@ -324,6 +359,18 @@ void CHistoryGraph::PaintLine(QPainter& p, const QRect& plot, const rec::Reduced
     if (!dots.empty()) {
         p.setPen(QPen(color, 2, Qt::SolidLine, Qt::SquareCap));
         p.drawPoints(dots.data(), static_cast<int>(dots.size()));
+    }
+}
+
+void CHistoryGraph::PaintIntervalMarks(QPainter& p, const QRect& plot) const {
+    // Each run at least a pixel wide, so that one short interval in a long view still shows.
+    for (const IntervalMark& m : m_marks) {
+        const double left = std::max(XOf(plot, m.fromMs), static_cast<double>(plot.left()));
+        const double right = std::min(XOf(plot, m.toMs), static_cast<double>(plot.right() + 1));
+        if (right < plot.left() || left > plot.right() + 1)
+            continue;
+        p.fillRect(QRectF(left, plot.bottom() + 1, std::max(right - left, 1.0), kBandHeight),
+                   MarkColor(m.value));
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/HistoryPasses.h"
 #include "recorder/Decimate.h"
 
 #include <QColor>
@@ -22,6 +23,9 @@ struct ValueScale {
 ValueScale RoundScale(double low, double high);
 // A tick label of a scale: as many decimals as its step needs, thousands as "k" and millions as "M".
 QString ScaleLabel(const ValueScale& scale, double value);
+
+// The colour that marks a class of interval on the time axis.
+QColor MarkColor(IntervalClass value);
 
 // Round moments between fromMs and toMs (local time) at most maxTicks of them, and their step.
 std::vector<std::int64_t> TimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxTicks,
@@ -49,6 +53,9 @@ public:
     // A vertical mark at a moment (the journal entry chosen); a negative time removes it.
     void SetMarker(std::int64_t wallMs);
     std::int64_t Marker() const { return m_markerMs; }
+    // Errored, severely errored and unavailable intervals, as a band under the time axis.
+    void SetIntervalMarks(std::vector<IntervalMark> marks);
+    const std::vector<IntervalMark>& IntervalMarks() const { return m_marks; }
     // Columns with data in the last data given (all lines together).
     std::size_t DrawnColumns() const { return m_drawnColumns; }
     // Width in pixels of the plot area, the number of columns the data is reduced to.
@@ -72,6 +79,7 @@ private:
     void PaintTimeAxis(QPainter& p, const QRect& plot) const;
     void PaintLine(QPainter& p, const QRect& plot, const rec::Reduced& reduced, const QColor& color) const;
     void PaintMarker(QPainter& p, const QRect& plot) const;
+    void PaintIntervalMarks(QPainter& p, const QRect& plot) const;
     double XOf(const QRect& plot, std::int64_t wallMs) const;
     double YOf(const QRect& plot, double value) const;
     QString TimeFormat(std::int64_t stepMs) const;
@@ -85,6 +93,7 @@ private:
     bool m_any = false;
     std::size_t m_drawnColumns = 0;
     std::int64_t m_markerMs = -1;
+    std::vector<IntervalMark> m_marks;
 };
 
 } // namespace tessor

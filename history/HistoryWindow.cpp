@@ -2,6 +2,7 @@
 
 #include "files/PlainFile.h"
 #include "history/HistoryGraph.h"
+#include "history/HistoryPasses.h"
 #include "recorder/Decimate.h"
 #include "recorder/RecordingFile.h"
 #include "ui/Boxes.h"
@@ -20,10 +21,12 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace tessor {
@@ -59,10 +62,14 @@ CHistoryWindow::CHistoryWindow(std::shared_ptr<rec::CLineRecorder> live, QWidget
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* splitter = new QSplitter(Qt::Horizontal);
     splitter->addWidget(BuildGraphArea());
-    splitter->addWidget(BuildJournal());
+    auto* side = new QSplitter(Qt::Vertical);
+    side->addWidget(BuildJournal());
+    side->addWidget(BuildPerformance());
+    side->setStretchFactor(0, 1);
+    splitter->addWidget(side);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({820, 360});
+    splitter->setSizes({760, 420});
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(BuildButtons());
@@ -129,6 +136,82 @@ QWidget* CHistoryWindow::BuildJournal() {
     connect(m_journal, &QTreeWidget::itemActivated, this, &CHistoryWindow::OnJournalItem);
     connect(m_journal, &QTreeWidget::itemClicked, this, &CHistoryWindow::OnJournalItem);
     return m_journal;
+}
+
+QWidget* CHistoryWindow::BuildPerformance() {
+    m_performanceTable = new QTableWidget(1 + static_cast<int>(kIntervalFigureCount), 4);
+    m_performanceTable->setObjectName(QStringLiteral("performanceTable"));
+    m_performanceTable->setHorizontalHeaderLabels({QStringLiteral("15 min"), QStringLiteral("Previous"),
+                                                   QStringLiteral("24 h"), QStringLiteral("Previous")});
+    QStringList rows{QStringLiteral("From")};
+    for (const IntervalFigureDef& f : kIntervalFigures) {
+        rows << QString::fromLatin1(
+            kIntervalClasses[static_cast<std::size_t>(*IntervalClassOfName(f.name))].caption);
+    }
+    m_performanceTable->setVerticalHeaderLabels(rows);
+    m_performanceTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_performanceTable->setWordWrap(false);
+    m_performanceTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_performanceTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_performanceTable->verticalHeader()->setDefaultSectionSize(m_performanceTable->fontMetrics().height() +
+                                                                6);
+    m_performanceTable->setToolTip(QStringLiteral("Intervals (and the seconds they cover) in the current and "
+                                                  "previous 15 minutes and 24 hours, aligned on UTC; an "
+                                                  "interval counts in the bin it ends in."));
+    QString legend = QStringLiteral("Marked under the time axes:");
+    for (IntervalClass c :
+         {IntervalClass::kUnavailable, IntervalClass::kSeverelyErrored, IntervalClass::kErrored})
+        legend += QStringLiteral(" <span style=\"color:%1\">&#9632;</span> %2")
+                      .arg(MarkColor(c).name(),
+                           QString::fromLatin1(kIntervalClasses[static_cast<std::size_t>(c)].caption));
+    legend += QStringLiteral(". An interval is one PHY pass of the tool (the modems count no seconds); "
+                             "the Ethernet counts are known while the Ethernet Status page counts.");
+    auto* note = new QLabel(legend);
+    note->setWordWrap(true);
+    auto* area = new QWidget;
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_performanceTable, 1);
+    layout->addWidget(note);
+    return area;
+}
+
+void CHistoryWindow::SetLivePerformance(std::function<CLinePerformance::View()> source) {
+    m_livePerformance = std::move(source);
+    UpdatePerformance();
+}
+
+void CHistoryWindow::UpdatePerformance() {
+    std::optional<CLinePerformance::View> view = m_openedPerformance;
+    if (!m_opened && m_livePerformance)
+        view = m_livePerformance();
+    const auto column = [&](int c, const std::optional<CIntervalBins::Bin>& bin, const char* format) {
+        for (int r = 0; r < m_performanceTable->rowCount(); ++r) {
+            QString text;
+            if (bin && r == 0) {
+                text = QDateTime::fromMSecsSinceEpoch(bin->startWallMs).toString(QString::fromLatin1(format));
+            } else if (bin) {
+                const IntervalTally& t =
+                    bin->figures.*kIntervalFigures[static_cast<std::size_t>(r - 1)].tally;
+                text = QStringLiteral("%1 (%2 s)").arg(t.intervals).arg(std::llround(t.Seconds())); // whole s
+            }
+            auto* item = new QTableWidgetItem(text); // empty: no such bin yet, not zero
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_performanceTable->setItem(r, c, item);
+        }
+    };
+    const std::optional<CIntervalBins::Bin> none;
+    column(0, view ? view->quarter.Current() : none, "HH:mm");
+    column(1, view ? view->quarter.Previous() : none, "HH:mm");
+    column(2, view ? view->day.Current() : none, "dd.MM. HH:mm");
+    column(3, view ? view->day.Previous() : none, "dd.MM. HH:mm");
+    // Every column in view, without a scroll bar: the table is as wide as its columns.
+    m_performanceTable->resizeColumnsToContents();
+    int width =
+        m_performanceTable->verticalHeader()->sizeHint().width() + 2 * m_performanceTable->frameWidth();
+    for (int c = 0; c < m_performanceTable->columnCount(); ++c)
+        width += m_performanceTable->columnWidth(c);
+    m_performanceTable->setMinimumWidth(width);
 }
 
 CHistoryWindow::~CHistoryWindow() = default;
@@ -205,6 +288,11 @@ double CHistoryWindow::Refresh(bool force) {
         fresh.assign(store.events.begin() + static_cast<std::ptrdiff_t>(from), store.events.end());
     });
     UpdateView(any);
+    std::vector<IntervalMark> marks;
+    shown.Read([&](const rec::LineStore& store) { marks = IntervalMarks(store, m_fromMs, m_toMs); });
+    for (CHistoryGraph* graph : m_graphs)
+        graph->SetIntervalMarks(marks);
+    UpdatePerformance();
     const rec::LineStore& shared = *samples;
     const int columns = m_graphs.front()->Columns();
     for (CHistoryGraph* graph : m_graphs) {
@@ -377,6 +465,21 @@ bool CHistoryWindow::OpenRecording(const QString& path) {
     }
     m_opened = std::move(opened);
     m_openedPath = path;
+    // The recording's passes classified anew, the last run decided as if the line stayed as it was; a
+    // recording of an earlier version, without the class of each pass, is marked with these classes.
+    std::vector<PassReads> passes;
+    std::vector<bool> classed;
+    m_opened->Read([&](const rec::LineStore& store) {
+        passes = PassesOf(store);
+        for (std::size_t i = 0; i < store.phy.size(); ++i)
+            classed.push_back(store.phy[i].intervalClass.has_value());
+    });
+    m_openedPerformance = PerformanceOf(passes).Provisional();
+    const ClassifiedHistory classified = ClassifyHistory(passes);
+    for (std::size_t i = 0; i < classified.classes.size(); ++i) {
+        if (!classed[i] && classified.classes[i])
+            m_opened->SetIntervalClass(i, *classified.classes[i], true);
+    }
     for (CHistoryGraph* graph : m_graphs)
         graph->SetMarker(-1);
     m_journal->clear();
@@ -392,6 +495,7 @@ bool CHistoryWindow::OpenRecording(const QString& path) {
 
 void CHistoryWindow::ShowLive() {
     m_opened.reset();
+    m_openedPerformance.reset();
     m_openedPath.clear();
     for (CHistoryGraph* graph : m_graphs)
         graph->SetMarker(-1);

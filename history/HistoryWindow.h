@@ -1,12 +1,15 @@
 #pragma once
 
+#include "model/LinePerformance.h"
 #include "recorder/LineRecorder.h"
 
 #include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -14,6 +17,7 @@ class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QScrollBar;
+class QTableWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -23,7 +27,9 @@ class CHistoryGraph;
 
 // The "Line History" window: the recorded line values as graphs against one shared, zoomable and
 // scrollable time axis, the event journal (newest on top), recording to a file, opening a recording,
-// export of the graphs as PNG and of the samples and events as CSV, and the "Record in background" switch.
+// export of the graphs as PNG and of the samples and events as CSV, the "Record in background" switch, and
+// the line performance: the current and previous 15-minute and 24-hour bins in a table, and errored,
+// severely errored and unavailable intervals marked under the time axes.
 class CHistoryWindow : public QWidget {
     Q_OBJECT
 public:
@@ -35,6 +41,8 @@ public:
 
     // The switch's state as the owner keeps it; the window shows it and reports changes.
     void SetBackgroundRecording(bool on, int intervalMs);
+    // Where the live figures of line performance come from; an opened recording is classified anew.
+    void SetLivePerformance(std::function<CLinePerformance::View()> source);
     // Shows a recording file instead of the live record; false (with a box) when it cannot be read.
     bool OpenRecording(const QString& path);
     void ShowLive();
@@ -54,6 +62,9 @@ public:
     const std::vector<CHistoryGraph*>& Graphs() const { return m_graphs; }
     QTreeWidget* Journal() const { return m_journal; }
     QCheckBox* BackgroundBox() const { return m_background; }
+    // Rows: the bins' start times, then each figure's intervals and the seconds they cover. Columns: the
+    // current and previous 15 minutes, the current and previous 24 hours.
+    QTableWidget* PerformanceTable() const { return m_performanceTable; }
 
 signals:
     void backgroundRecordingChanged(bool on);
@@ -67,6 +78,8 @@ private:
     QHBoxLayout* BuildButtons();
     QWidget* BuildGraphArea();
     QWidget* BuildJournal();
+    QWidget* BuildPerformance();
+    void UpdatePerformance();
     void BuildGraphs(QWidget* area);
     void OnRecordToFile();
     void OnOpenRecording();
@@ -91,6 +104,9 @@ private:
     QString m_openedPath;
     std::vector<CHistoryGraph*> m_graphs;
     QTreeWidget* m_journal = nullptr;
+    QTableWidget* m_performanceTable = nullptr;
+    std::function<CLinePerformance::View()> m_livePerformance;
+    std::optional<CLinePerformance::View> m_openedPerformance;
     QScrollBar* m_scroll = nullptr;
     QCheckBox* m_background = nullptr;
     QLabel* m_status = nullptr;

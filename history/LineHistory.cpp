@@ -106,6 +106,7 @@ void CLineHistory::ShowWindow(QWidget* parent) {
     if (!m_window) {
         m_window = new CHistoryWindow(m_recorder, parent);
         m_window->SetBackgroundRecording(BackgroundRecording(), m_backgroundTimer.interval());
+        m_window->SetLivePerformance([this] { return Performance(); });
         connect(m_window, &CHistoryWindow::backgroundRecordingChanged, this,
                 &CLineHistory::SetBackgroundRecording);
     }
@@ -121,14 +122,47 @@ CHistoryWindow* CLineHistory::Window() const {
 void CLineHistory::OnPhyPass(const ops::PhyReadResults& results, const PhyValues& values) {
     // A garbled read is a gap in an answered sample; a board that stopped answering makes none.
     const bool answered = ops::ClassifyPhyReads(results).BoardAnswered();
-    m_recorder->AddPhy(rec::MakePhySample(rec::Now(), values, answered));
+    std::lock_guard<std::mutex> lock(m_performanceMutex);
+    rec::PhySample sample = rec::MakePhySample(m_clock(), values, answered);
+    const CLinePerformance::Added added = m_performance.Add(m_passes.Pass(sample));
+    sample.intervalClass = added.provisional;
+    // The first pass ends no interval; the others are final now or once the run they are in is decided.
+    const std::uint64_t interval = m_intervals;
+    bool final = true;
+    if (added.interval) {
+        ++m_intervals;
+        final = std::any_of(added.decided.begin(), added.decided.end(),
+                            [interval](const DecidedInterval& d) { return d.index == interval; });
+    }
+    const std::size_t row = m_recorder->AddPhy(sample, final);
+    if (!final)
+        m_openRows.emplace_back(interval, row);
+    for (const DecidedInterval& d : added.decided) {
+        const auto open = std::find_if(m_openRows.begin(), m_openRows.end(),
+                                       [&d](const auto& r) { return r.first == d.index; });
+        if (open == m_openRows.end())
+            continue; // the interval of this pass, recorded final
+        m_recorder->SetIntervalClass(open->second, d.value, true);
+        m_openRows.erase(open);
+    }
+}
+
+void CLineHistory::SetClock(std::function<rec::SampleTime()> clock) {
+    std::lock_guard<std::mutex> lock(m_performanceMutex);
+    m_clock = std::move(clock);
+}
+
+CLinePerformance::View CLineHistory::Performance() const {
+    std::lock_guard<std::mutex> lock(m_performanceMutex);
+    return m_performance.Provisional();
 }
 
 void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads, const std::array<std::uint64_t, 15>&) {
     // The page's totals are its display (each read divided by 5); the record keeps the raw counts and
     // their sums, from which its rates are made.
+    std::lock_guard<std::mutex> lock(m_performanceMutex);
     rec::EthSample sample;
-    sample.time = rec::Now();
+    sample.time = m_clock();
     for (std::size_t i = 0; i < reads.size(); ++i) {
         if (const std::optional<std::uint32_t> count = ops::CounterCount(reads[i])) {
             sample.reads[i] = *count;
@@ -140,6 +174,7 @@ void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads, const std::
     sample.totals = m_ethTotals;
     sample.answered = ops::ClassifyPass(reads.data(), reads.size()).BoardAnswered();
     m_recorder->AddEth(sample);
+    m_recorder->Read([this](const rec::LineStore& store) { m_passes.AddEth(store, store.eth.size() - 1); });
 }
 
 void CLineHistory::OnAction(rec::Action action, const std::string& detail) {

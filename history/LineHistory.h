@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/HistoryPasses.h"
 #include "link/Hooks.h"
 #include "pages/ActivityObserver.h"
 #include "recorder/LineRecorder.h"
@@ -8,7 +9,11 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 class QWidget;
 
@@ -17,8 +22,9 @@ namespace tessor {
 class CHistoryWindow;
 
 // The Line History of one run: the recorder, fed by the pages' passes and actions and by the board's
-// silences (through the prompt it wraps), the "Record in background" passes, and the window. The sheet
-// owns it; everything but the observer calls runs on the UI thread.
+// silences (through the prompt it wraps), the "Record in background" passes, the line performance of the
+// passes (each PHY sample's interval class goes into the record), and the window. The sheet owns it;
+// everything but the observer calls and Performance runs on the UI thread.
 class CLineHistory : public QObject, public IActivityObserver {
     Q_OBJECT
 public:
@@ -28,6 +34,11 @@ public:
     ~CLineHistory() override;
 
     std::shared_ptr<rec::CLineRecorder> Recorder() const { return m_recorder; }
+
+    // The figures of the passes so far, the intervals still pending in their provisional class.
+    CLinePerformance::View Performance() const;
+    // The clock that stamps the samples (rec::Now unless set; set it before the first pass).
+    void SetClock(std::function<rec::SampleTime()> clock);
 
     // The prompt to give the board link: it answers through inner and notes the box and its answer.
     IUserPrompt* WrapPrompt(IUserPrompt* inner);
@@ -62,6 +73,14 @@ private:
     QPointer<CHistoryWindow> m_window;
     // Sums of the raw Ethernet counts of this run; only the Ethernet poll thread touches them.
     std::array<std::uint64_t, 15> m_ethTotals{};
+    std::function<rec::SampleTime()> m_clock = rec::Now;
+    // The line performance; the two poll threads feed it, in the order their samples enter the record.
+    mutable std::mutex m_performanceMutex;
+    CHistoryPasses m_passes;
+    CLinePerformance m_performance;
+    std::uint64_t m_intervals = 0;
+    // Intervals whose class is not final yet, with the index of the PHY sample that ends each.
+    std::deque<std::pair<std::uint64_t, std::size_t>> m_openRows;
 };
 
 } // namespace tessor

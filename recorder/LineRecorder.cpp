@@ -55,14 +55,44 @@ CLineRecorder::CLineRecorder(std::int64_t nominalIntervalMs) {
     m_store.gapMs = std::max<std::int64_t>(nominalIntervalMs * 12 / 5, 1000);
 }
 
-CLineRecorder::~CLineRecorder() = default;
+CLineRecorder::~CLineRecorder() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    WriteHeld(true); // the classes still open are the ones they would keep if the line stayed as it is
+}
 
 void CLineRecorder::MarkGap(SampleTime time, SampleTime previous, bool havePrevious, bool* afterGap) const {
     *afterGap = !havePrevious || time.wallMs - previous.wallMs > m_store.gapMs ||
                 time.monoMs < previous.monoMs || m_gapPending;
 }
 
-void CLineRecorder::AddPhy(const PhySample& input) {
+void CLineRecorder::WriteRow(RowKind kind, std::size_t index, bool waiting) {
+    if (!m_writer)
+        return;
+    if (waiting || !m_held.empty()) {
+        m_held.push_back(HeldRow{kind, index, waiting});
+        return;
+    }
+    WriteNow(kind, index);
+}
+
+void CLineRecorder::WriteNow(RowKind kind, std::size_t index) {
+    std::string error;
+    const bool ok = kind == RowKind::Phy   ? m_writer->WritePhy(m_store, index, &error)
+                    : kind == RowKind::Eth ? m_writer->WriteEth(m_store, index, &error)
+                                           : m_writer->WriteEvent(m_store.events[index], &error);
+    if (!ok)
+        WriteFailed(error); // drops the held rows
+}
+
+void CLineRecorder::WriteHeld(bool all) {
+    while (m_writer && !m_held.empty() && (all || !m_held.front().waiting)) {
+        const HeldRow row = m_held.front();
+        m_held.pop_front();
+        WriteNow(row.kind, row.index);
+    }
+}
+
+std::size_t CLineRecorder::AddPhy(const PhySample& input, bool classFinal) {
     std::lock_guard<std::mutex> lock(m_mutex);
     PhySample sample = input;
     const bool have = !m_store.phy.empty();
@@ -76,13 +106,26 @@ void CLineRecorder::AddPhy(const PhySample& input) {
     if (have)
         sample.rsCentiPerSecond = RsCentiPerSecond(sample, m_store.phy.back());
     m_store.phy.push_back(sample);
-    if (m_writer) {
-        std::string error;
-        if (!m_writer->WritePhy(m_store, m_store.phy.size() - 1, &error))
-            WriteFailed(error);
-    }
+    const std::size_t index = m_store.phy.size() - 1;
+    WriteRow(RowKind::Phy, index, !classFinal);
     if (sample.answered)
         DerivePhyEvents(sample);
+    Touch();
+    return index;
+}
+
+void CLineRecorder::SetIntervalClass(std::size_t index, IntervalClass value, bool final) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (index >= m_store.phy.size())
+        return;
+    m_store.phy[index].intervalClass = value;
+    if (final) {
+        for (HeldRow& row : m_held) {
+            if (row.kind == RowKind::Phy && row.index == index)
+                row.waiting = false;
+        }
+        WriteHeld(false);
+    }
     Touch();
 }
 
@@ -154,26 +197,19 @@ void CLineRecorder::AddEth(const EthSample& input) {
     if (sample.answered)
         m_gapPending = false;
     m_store.eth.push_back(sample);
-    if (m_writer) {
-        std::string error;
-        if (!m_writer->WriteEth(m_store, m_store.eth.size() - 1, &error))
-            WriteFailed(error);
-    }
+    WriteRow(RowKind::Eth, m_store.eth.size() - 1);
     Touch();
 }
 
 void CLineRecorder::AddEvent(SampleTime time, EventKind kind, std::string text) {
     m_store.events.push_back(Event{time, kind, std::move(text)});
-    if (m_writer) {
-        std::string error;
-        if (!m_writer->WriteEvent(m_store.events.back(), &error))
-            WriteFailed(error);
-    }
+    WriteRow(RowKind::Event, m_store.events.size() - 1);
 }
 
 void CLineRecorder::WriteFailed(const std::string& message) {
     // Recording stops; what is in memory stays, and the journal says why.
     m_writer.reset();
+    m_held.clear();
     m_failure = message + " Recording to the file has stopped.";
     m_store.events.push_back(Event{Now(), EventKind::Recording, "Recording stopped: " + message});
 }
@@ -231,6 +267,7 @@ bool CLineRecorder::Begin(const std::string& path, bool announce, std::string* e
 
 void CLineRecorder::StartRecording(std::unique_ptr<CRecordingWriter> writer, bool announce) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    WriteHeld(true); // what belongs to the file before
     m_writer = std::move(writer);
     m_failure.clear();
     if (m_writer->CutRowNote()) // in the file already
@@ -244,6 +281,7 @@ void CLineRecorder::StopRecording() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_writer)
         return;
+    WriteHeld(true);
     AddEvent(Now(), EventKind::Recording, "Recording to " + m_writer->Path() + " stopped");
     m_writer.reset();
     Touch();
@@ -273,6 +311,7 @@ bool CLineRecorder::Load(const std::string& path, std::string* error) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_store = std::move(loaded);
     m_writer.reset();
+    m_held.clear();
     m_havePhy = false;
     m_noAnswer = false;
     m_gapPending = false;

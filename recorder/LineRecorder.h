@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -44,7 +45,13 @@ public:
     CLineRecorder(const CLineRecorder&) = delete;
     CLineRecorder& operator=(const CLineRecorder&) = delete;
 
-    void AddPhy(const PhySample& sample);
+    // Returns the sample's index in the store. A sample whose interval class may still change
+    // (classFinal false) keeps its row, and every row after it, from the recording file until
+    // SetIntervalClass makes the class final: the file gets each class once and its rows in order.
+    std::size_t AddPhy(const PhySample& sample, bool classFinal = true);
+    // The interval class of store.phy[index]: the one field of a stored sample that may change, so it is
+    // read under the lock (Read), never from a shared view.
+    void SetIntervalClass(std::size_t index, IntervalClass value, bool final);
     void AddEth(const EthSample& sample);
     // An action the tool sent, now or at the given time.
     void NoteAction(Action action, const std::string& detail = std::string());
@@ -87,6 +94,12 @@ private:
     bool Begin(const std::string& path, bool announce, std::string* error);
     void WriteFailed(const std::string& message);
     void Touch() { m_revision.fetch_add(1, std::memory_order_acq_rel); }
+    enum class RowKind : std::uint8_t { Phy, Eth, Event };
+    // A row for the file, written now or held behind a PHY row whose class is not final.
+    void WriteRow(RowKind kind, std::size_t index, bool waiting = false);
+    void WriteNow(RowKind kind, std::size_t index);
+    // Writes the held rows up to the first that waits for its class, or all of them.
+    void WriteHeld(bool all);
 
     mutable std::mutex m_mutex;
     LineStore m_store;
@@ -98,6 +111,12 @@ private:
     PhySample m_lastPhy;
     bool m_noAnswer = false;
     bool m_gapPending = false;
+    struct HeldRow {
+        RowKind kind;
+        std::size_t index;
+        bool waiting; // a PHY row whose class is not final yet
+    };
+    std::deque<HeldRow> m_held;
 };
 
 } // namespace tessor::rec

@@ -117,6 +117,15 @@ grep -q ',link_fail,Link fail counter 0 -> 1 (+1),\?$' "$csv" || fail "no link f
 snr_column=$(head -n 1 "$csv" | tr ',' '\n' | grep -n '^snr_db$' | cut -d: -f1)
 values=$(grep ',phy,' "$csv" | cut -d, -f"$snr_column" | sed 's/^$/-/' | uniq | tr '\n' ' ')
 [[ "$values" =~ ^[0-9.\ ]+-\ [-\ ]*[0-9] ]] || fail "SNR during the run: $values"
+# Every PHY row but the first has the class of its interval; the line's passes down are unavailable.
+class_column=$(head -n 1 "$csv" | tr ',' '\n' | grep -n '^interval_class$' | cut -d: -f1)
+classes=$(grep ',phy,' "$csv" | tail -n +2 | cut -d, -f"$class_column")
+! grep -qx '' <<<"$classes" || fail "PHY rows without their interval class"
+grep -qx unavailable <<<"$classes" || fail "no unavailable interval while the line was cut"
+grep -qx good <<<"$classes" || fail "no good interval"
+# The unavailable intervals are marked in their colour under the time axis of each graph.
+marked=$(convert "$work/graphs.png" -format %c histogram:info:- | grep -i '#DC2828' | awk '{ n += $1 } END { print n + 0 }')
+[ "$marked" -ge 30 ] || fail "only $marked pixels mark the unavailable intervals"
 # The SNR graph (the top sixth of the exported graphs, below its legend) drew the samples as a line in
 # the SNR's blue, across most of its width.
 size=$(convert "$work/graphs.png" -format '%w %h' info:)
@@ -124,4 +133,4 @@ read -r width height <<<"$size"
 blue=$(convert "$work/graphs.png" -crop "${width}x$((height / 6 - 30))+0+30" +repage -format %c histogram:info:- |
     grep -i '#1F77B4' | awk '{ n += $1 } END { print n + 0 }')
 [ "$blue" -ge $((width / 3)) ] || fail "the SNR graph shows only $blue pixels of its line"
-echo "PASS: $phy PHY samples, line events: $order, SNR line $blue pixels"
+echo "PASS: $phy PHY samples, line events: $order, SNR line $blue pixels, $marked pixels mark unavailable"
