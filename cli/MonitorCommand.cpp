@@ -156,6 +156,8 @@ std::shared_ptr<Board> MakeBoard(const BoardPlan& plan, const BoardCommon& commo
     monitor::ParseConsoleListen(plan.consoleListen, &share.host, &share.port);
     share.raw = common.consoleRaw;
     share.writable = common.consoleWritable;
+    share.site = plan.site;
+    share.board = plan.board;
     monitor::CMonitor* poller = board->poller.get();
     board->console = std::make_unique<monitor::CConsoleShare>(
         plan.device, share,
@@ -292,8 +294,11 @@ public:
         std::vector<const monitor::CConsoleShare*> consoles;
         for (std::size_t i = 0; i < boards.size(); ++i) {
             readings.push_back(boards[i]->poller->Readings(&health[i]));
-            if (boards[i]->recording)
+            if (boards[i]->recording) {
                 dropped.push_back(boards[i]->recording->Dropped());
+                dropped.back().site = boards[i]->plan.site;
+                dropped.back().board = boards[i]->plan.board;
+            }
             if (boards[i]->console)
                 consoles.push_back(boards[i]->console.get());
         }

@@ -202,6 +202,10 @@ std::string RenderOutputsDropped(const std::vector<OutputDropped>& outputs) {
         std::vector<Label> labels{{"output", o.output}};
         if (!o.port.empty())
             labels.push_back({"port", o.port});
+        if (!o.board.empty()) {
+            labels.push_back({"site", o.site});
+            labels.push_back({"board", o.board});
+        }
         CFamilyWriter w(out, labels);
         w.Begin(kMetricOutputDropped);
         if (!first)

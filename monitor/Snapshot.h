@@ -86,6 +86,8 @@ struct OutputDropped {
     std::string output; // "jsonl", "recording"
     std::string port;   // the board it writes for; empty: every board
     std::uint64_t count = 0;
+    std::string site{};  // the board's, when it comes from an inventory
+    std::string board{}; // the same
 };
 std::string RenderOutputsDropped(const std::vector<OutputDropped>& outputs);
 

@@ -95,10 +95,19 @@ protected:
 };
 
 TEST_F(MonitorInventoryE2e, ReloadStartsTheBoardsAddedAndRemovesTheSeriesOfTheBoardsRemoved) {
-    WriteInventory({{"a", "north", ""}, {"b", "north", "          tessor_snr_baseline_db: 40.5\n"}});
+    const std::string b =
+        "          tessor_snr_baseline_db: 40.5\n          tessor_console_listen: 127.0.0.1:" +
+        std::to_string(FreePort()) + "\n";
+    WriteInventory({{"a", "north", ""}, {"b", "north", b}});
     StartMonitor();
     ASSERT_TRUE(WaitFor([&] { return BoardUp("north", "a") && BoardUp("north", "b"); }, 15s)) << Scrape();
+    // The host's variables apply to its board only.
     EXPECT_EQ(BoardSample(Scrape(), "tessor_line_snr_baseline_decibels", "north", "b"), 40.5);
+    EXPECT_EQ(BoardSample(Scrape(), "tessor_line_snr_baseline_decibels", "north", "a"), std::nullopt);
+    const std::regex console(
+        "tessor_console_sessions_total\\{port=\"[^\"]*\",site=\"north\",board=\"b\"\\} 0");
+    EXPECT_TRUE(std::regex_search(Scrape(), console)) << Scrape();
+    EXPECT_EQ(Scrape().find("tessor_console_sessions_total{port=\"" + Link("a")), std::string::npos);
     // A few passes, so that a board started anew on the reload would show fewer.
     std::optional<double> passesBefore;
     ASSERT_TRUE(WaitFor(
@@ -108,7 +117,7 @@ TEST_F(MonitorInventoryE2e, ReloadStartsTheBoardsAddedAndRemovesTheSeriesOfTheBo
         },
         15s));
 
-    WriteInventory({{"b", "north", "          tessor_snr_baseline_db: 40.5\n"}, {"c", "south", ""}});
+    WriteInventory({{"b", "north", b}, {"c", "south", ""}});
     ASSERT_EQ(kill(m_monitor.Pid(), SIGHUP), 0);
     ASSERT_TRUE(WaitFor([&] { return BoardUp("south", "c"); }, 15s)) << Scrape();
     ASSERT_TRUE(WaitFor([&] { return Scrape().find("board=\"a\"") == std::string::npos; }, 5s)) << Scrape();
