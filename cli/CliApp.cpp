@@ -460,8 +460,10 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
     if (parser.FleetChosen())
         return RunFleet(parser.fleetArgs, parser.options, streams, interruption);
     // The monitor keeps its own connection, reopened whenever the device comes back, and ends on a signal.
-    if (parser.MonitorChosen())
+    if (parser.MonitorChosen()) {
+        parser.monitorArgs.portGiven = parser.PortGiven();
         return RunMonitor(parser.monitorArgs, parser.options.port, parser.MonitorAnswerTimeoutMs());
+    }
     if (parser.DiffChosen()) {
         CliSession session(streams.err, parser.options.answerTimeoutMs, parser.options.retries);
         const Context ctx(parser.options, streams, session);

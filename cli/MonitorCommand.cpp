@@ -3,6 +3,7 @@
 #include "cli/CliPorts.h"
 #include "cli/CliValidators.h"
 #include "files/PlainFile.h"
+#include "fleet/Inventory.h"
 #include "monitor/ConsoleShare.h"
 #include "monitor/EndpointSecurity.h"
 #include "monitor/MetricsServer.h"
@@ -22,6 +23,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace tessor::cli {
@@ -56,29 +58,250 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// One board: its poll loop on a thread of its own and its recording behind a queue.
+// What one board is polled with, from the command line's devices or from a host of the inventory. A
+// board whose plan changes on a reload is stopped and started anew.
+struct BoardPlan {
+    std::string device;                  // as opened
+    std::string site;                    // the inventory's; empty without one
+    std::string board;                   // the same
+    std::optional<double> snrBaselineDb; // none: not published
+    std::string consoleListen;           // [ADDRESS:]PORT; empty: the console is not offered
+    std::string recordPath;              // empty: not recorded
+
+    bool operator==(const BoardPlan& o) const {
+        return std::tie(device, site, board, snrBaselineDb, consoleListen, recordPath) ==
+               std::tie(o.device, o.site, o.board, o.snrBaselineDb, o.consoleListen, o.recordPath);
+    }
+};
+
+// One board: its poll loop on a thread of its own, its recording behind a queue and its console port.
 struct Board {
+    BoardPlan plan;
     std::unique_ptr<monitor::CMonitor> poller;
     std::unique_ptr<monitor::COutputQueue> recording;
+    std::unique_ptr<monitor::CConsoleShare> console;
     std::thread thread;
 };
 
-// Every board's exposition as one, and what the outputs dropped. The boards' readings change once a pass,
-// so their merged text is kept until one of them changes; only the small health part is merged anew.
+// The boards polled now. A reload replaces the list while scrapes read it: each scrape takes the list as
+// it is, and a board it holds stays whole until the scrape lets go.
+class CBoards {
+public:
+    std::vector<std::shared_ptr<Board>> List() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_list;
+    }
+    void Set(std::vector<std::shared_ptr<Board>> list) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_list = std::move(list);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::shared_ptr<Board>> m_list;
+};
+
+// What every board is polled with alike.
+struct BoardCommon {
+    std::chrono::milliseconds interval{5000};
+    std::chrono::milliseconds answerTimeout{1000};
+    std::int32_t crystalHz = 25000000;
+    bool consoleRaw = false;
+    bool consoleWritable = false;
+    std::string consoleHint; // what to do when a console port cannot listen
+    monitor::COutputQueue* jsonl = nullptr;
+    monitor::CReloadRequest* reload = nullptr;
+};
+
+// The board's recording, poller and console port, its poll loop not yet running; nothing, with *error
+// set, when its recording cannot be written or its console port cannot listen.
+std::shared_ptr<Board> MakeBoard(const BoardPlan& plan, const BoardCommon& common, std::string* error) {
+    monitor::MonitorOptions options;
+    options.device = plan.device;
+    options.site = plan.site;
+    options.board = plan.board;
+    options.interval = common.interval;
+    options.answerTimeout = common.answerTimeout;
+    options.crystalHz = common.crystalHz;
+    options.snrBaselineDb = plan.snrBaselineDb;
+    auto board = std::make_shared<Board>();
+    board->plan = plan;
+    if (!plan.recordPath.empty()) {
+        std::string why;
+        std::shared_ptr<monitor::CMonitorRecording> recording =
+            monitor::CMonitorRecording::Open(plan.recordPath, options.interval, Log, &why,
+                                             monitor::CMonitorRecording::kDefaultMemoryLimit, common.reload);
+        if (!recording) {
+            *error = "cannot record to " + plan.recordPath + ": " + why +
+                     " Name a new file or an earlier recording.";
+            return nullptr;
+        }
+        board->recording = std::make_unique<monitor::COutputQueue>(
+            "recording", plan.device, [recording](const monitor::Snapshot& s) { recording->AddPass(s); },
+            Log);
+    }
+    monitor::COutputQueue* recordingQueue = board->recording.get();
+    monitor::COutputQueue* jsonlQueue = common.jsonl;
+    auto onPass = [jsonlQueue, recordingQueue](const monitor::Snapshot& s) {
+        if (jsonlQueue)
+            jsonlQueue->Push(s);
+        if (recordingQueue)
+            recordingQueue->Push(s);
+    };
+    board->poller = std::make_unique<monitor::CMonitor>(options, onPass, Log);
+    if (plan.consoleListen.empty())
+        return board;
+
+    monitor::ConsoleShareOptions share;
+    monitor::ParseConsoleListen(plan.consoleListen, &share.host, &share.port);
+    share.raw = common.consoleRaw;
+    share.writable = common.consoleWritable;
+    share.site = plan.site;
+    share.board = plan.board;
+    monitor::CMonitor* poller = board->poller.get();
+    board->console = std::make_unique<monitor::CConsoleShare>(
+        plan.device, share,
+        [poller](const std::string& line, std::string* reply) {
+            return poller->PassConsoleLine(line, reply);
+        },
+        Log);
+    std::string why;
+    if (!board->console->Start(&why)) {
+        *error = "cannot offer the console of " + plan.device + " on " + plan.consoleListen + ": " + why +
+                 "; " + common.consoleHint;
+        return nullptr;
+    }
+    const bool v6 = share.host.find(':') != std::string::npos;
+    Log(plan.device + ": console offered on " + (share.raw ? "socket://" : "rfc2217://") +
+        (v6 ? "[" + share.host + "]" : share.host) + ":" + std::to_string(board->console->Port()) +
+        (share.writable ? " (writable)" : " (read-only)") + ", unencrypted and without authentication");
+    return board;
+}
+
+void StartPolling(Board& board) {
+    monitor::CMonitor* poller = board.poller.get();
+    board.thread = std::thread([poller] { poller->Run(); });
+}
+
+// Ends the board's poll loop, then its console port and its recording; false when the recording's writer
+// was still blocked.
+bool StopBoard(Board& board) {
+    board.poller->Stop();
+    if (board.thread.joinable())
+        board.thread.join();
+    if (board.console)
+        board.console->Stop();
+    return !board.recording || board.recording->Finish(std::chrono::milliseconds(500));
+}
+
+// The board's name in the log: its inventory name and site when it has them, else its device.
+std::string BoardName(const BoardPlan& plan) {
+    return plan.board.empty() ? plan.device : plan.board + " (" + plan.site + ", " + plan.device + ")";
+}
+
+// Polls the boards of plans from now on: the boards no longer planned (or planned otherwise) leave the
+// page and stop first, so that their devices and console ports are free for the ones that start.
+void ApplyPlans(CBoards& boards, const std::vector<BoardPlan>& plans, const BoardCommon& common) {
+    std::vector<std::shared_ptr<Board>> running = boards.List();
+    std::vector<std::shared_ptr<Board>> kept;
+    std::vector<std::shared_ptr<Board>> removed;
+    for (const auto& b : running) {
+        const bool planned = std::find(plans.begin(), plans.end(), b->plan) != plans.end();
+        (planned ? kept : removed).push_back(b);
+    }
+    boards.Set(kept);
+    for (const auto& b : removed) {
+        StopBoard(*b);
+        Log(BoardName(b->plan) + ": no longer polled");
+    }
+    std::vector<std::shared_ptr<Board>> next;
+    for (const BoardPlan& plan : plans) {
+        const auto at =
+            std::find_if(kept.begin(), kept.end(), [&](const auto& b) { return b->plan == plan; });
+        if (at != kept.end()) {
+            next.push_back(*at);
+            continue;
+        }
+        std::string error;
+        std::shared_ptr<Board> board = MakeBoard(plan, common, &error);
+        if (!board) {
+            Log(BoardName(plan) + ": not polled: " + error);
+            continue;
+        }
+        StartPolling(*board);
+        Log(BoardName(plan) + ": polled from now on");
+        next.push_back(std::move(board));
+    }
+    boards.Set(std::move(next));
+}
+
+// The boards of the inventory that --limit selects; false with *error set (the file, the line and the
+// reason) when the inventory or the selection cannot be used.
+bool InventoryPlans(const MonitorArguments& args, std::vector<BoardPlan>* plans, std::string* error) {
+    fleet::Inventory inventory;
+    fleet::InventoryError bad;
+    if (!fleet::ReadInventory(args.inventory, &inventory, &bad)) {
+        *error = fleet::InventoryErrorText(bad);
+        return false;
+    }
+    std::vector<fleet::Board> selected = inventory.boards;
+    std::string why;
+    if (args.limitGiven && !fleet::SelectBoards(inventory, args.limit, &selected, &why)) {
+        *error = args.inventory + ": " + why;
+        return false;
+    }
+    plans->clear();
+    for (const fleet::Board& b : selected) {
+        const ResolvedPort resolved = ResolvePort(b.port);
+        const std::string unusable = UnusablePortName(resolved);
+        if (!unusable.empty()) {
+            *error = args.inventory + ":" + std::to_string(b.line) + ": " + b.name + ": " + unusable;
+            return false;
+        }
+        BoardPlan plan;
+        plan.device = resolved.device;
+        plan.site = b.site;
+        plan.board = b.name;
+        plan.snrBaselineDb = b.snrBaselineDb;
+        plan.consoleListen = b.consoleListen.value_or(std::string());
+        if (!args.record.empty()) {
+            // One name with {device} in it, as the usage checks made sure: the board's name goes there.
+            static const std::string kPattern = "{device}";
+            plan.recordPath = args.record.front();
+            for (auto at = plan.recordPath.find(kPattern); at != std::string::npos;
+                 at = plan.recordPath.find(kPattern, at + b.name.size()))
+                plan.recordPath.replace(at, kPattern.size(), b.name);
+        }
+        plans->push_back(std::move(plan));
+    }
+    return true;
+}
+
+// Every board's exposition as one, their console ports' counts and what the outputs dropped. The boards'
+// readings change once a pass, so their merged text is kept until one of them changes (or the boards do);
+// only the small health part is merged anew.
 class CScrape {
 public:
-    CScrape(const std::vector<std::unique_ptr<Board>>& boards,
-            const std::vector<monitor::COutputQueue*>& outputs)
-        : m_boards(boards), m_outputs(outputs) {}
+    CScrape(const CBoards& boards, const monitor::COutputQueue* jsonl) : m_boards(boards), m_jsonl(jsonl) {}
 
     std::string Text() {
+        const std::vector<std::shared_ptr<Board>> boards = m_boards.List();
         std::vector<std::shared_ptr<const std::string>> readings;
-        std::vector<std::string> health(m_boards.size());
-        for (std::size_t i = 0; i < m_boards.size(); ++i)
-            readings.push_back(m_boards[i]->poller->Readings(&health[i]));
+        std::vector<std::string> health(boards.size());
         std::vector<monitor::OutputDropped> dropped;
-        for (const monitor::COutputQueue* q : m_outputs)
-            dropped.push_back(q->Dropped());
+        if (m_jsonl)
+            dropped.push_back(m_jsonl->Dropped());
+        std::vector<const monitor::CConsoleShare*> consoles;
+        for (std::size_t i = 0; i < boards.size(); ++i) {
+            readings.push_back(boards[i]->poller->Readings(&health[i]));
+            if (boards[i]->recording) {
+                dropped.push_back(boards[i]->recording->Dropped());
+                dropped.back().site = boards[i]->plan.site;
+                dropped.back().board = boards[i]->plan.board;
+            }
+            if (boards[i]->console)
+                consoles.push_back(boards[i]->console.get());
+        }
         std::lock_guard<std::mutex> lock(m_mutex);
         if (readings != m_readings) {
             std::vector<std::string> parts;
@@ -87,12 +310,13 @@ public:
             m_merged = monitor::MergeExpositions(parts);
             m_readings = std::move(readings);
         }
-        return m_merged + monitor::MergeExpositions(health) + monitor::RenderOutputsDropped(dropped);
+        return m_merged + monitor::MergeExpositions(health) + monitor::RenderOutputsDropped(dropped) +
+               monitor::RenderConsoleShares(consoles);
     }
 
 private:
-    const std::vector<std::unique_ptr<Board>>& m_boards;
-    const std::vector<monitor::COutputQueue*>& m_outputs;
+    const CBoards& m_boards;
+    const monitor::COutputQueue* m_jsonl;
     std::mutex m_mutex; // guards m_readings and m_merged: scrapes come from several threads
     std::vector<std::shared_ptr<const std::string>> m_readings;
     std::string m_merged;
@@ -209,6 +433,10 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     cmd->footer(
         "Several devices are polled each on a thread of its own and served on one endpoint, labelled by\n"
         "port and side.\n"
+        "With --inventory the boards come from the inventory instead, their series labelled site and\n"
+        "board as well; a board's tessor_snr_baseline_db and tessor_console_listen apply to it. SIGHUP\n"
+        "reads the inventory again: boards added start, boards removed stop; a broken inventory is\n"
+        "logged and the boards in force kept.\n"
         "SIGHUP reopens the recording files at the next pass (after a rotation moved them away).\n"
         "With --web.config.file the endpoint serves TLS and basic authentication as the Prometheus\n"
         "exporters' web configuration file says; SIGHUP reads the file and its certificates again.\n"
@@ -263,40 +491,98 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     cmd->add_flag("--console-writable", args.consoleWritable,
                   "let console clients write (WR, OR, ND); without it they are answered with the board's "
                   "error reply and not sent");
+    cmd->add_option(
+        "--inventory", args.inventory,
+        "poll the boards of this inventory (YAML, as tessor-cli fleet takes it) instead of devices; "
+        "their series are labelled site and board; read again on SIGHUP");
+    cmd->add_option(
+           "--limit", args.limit,
+           "with --inventory, the boards to poll: group or board names or globs, separated by , with "
+           "!NAME to leave out and &GROUP to intersect (default: every board)")
+        ->each([&args](const std::string&) { args.limitGiven = true; });
     return cmd;
 }
 
-int RunMonitor(const MonitorArguments& args, const std::string& port, int answerTimeoutMs) {
+namespace {
+
+// The boards of the command line: DEVICE..., the monitor's --port, else the global --port. An empty list
+// with *usage set when they or their options do not fit together.
+std::vector<BoardPlan> DevicePlans(const MonitorArguments& args, const std::string& port,
+                                   std::string* usage) {
     std::vector<std::string> named = args.devices;
     named.insert(named.end(), args.ports.begin(), args.ports.end());
     if (named.empty())
         named.push_back(port);
     std::vector<std::string> devices;
-    std::string usage;
     for (const std::string& d : named) {
         const ResolvedPort resolved = ResolvePort(d);
         devices.push_back(resolved.device);
-        if (usage.empty())
-            usage = UnusablePortName(resolved);
+        if (usage->empty())
+            *usage = UnusablePortName(resolved);
     }
     for (std::size_t i = 0; i < devices.size(); ++i) {
         if (std::find(devices.begin(), devices.begin() + static_cast<long>(i), devices[i]) !=
             devices.begin() + static_cast<long>(i))
-            usage = devices[i] + " is named twice; each device is polled by one monitor thread";
+            *usage = devices[i] + " is named twice; each device is polled by one monitor thread";
     }
     const std::vector<std::string> recordPaths =
-        usage.empty() ? RecordingPaths(devices, args.record, &usage) : std::vector<std::string>();
-    if (usage.empty())
-        usage = SharedRecording(devices, recordPaths);
-    if (usage.empty() && args.consoleListen.size() > devices.size())
-        usage = "--console-listen: give at most one per device (" + std::to_string(devices.size()) +
-                "), in the order of the devices";
-    if (usage.empty() && args.consoleListen.empty() && (args.consoleRaw || args.consoleWritable))
-        usage =
+        usage->empty() ? RecordingPaths(devices, args.record, usage) : std::vector<std::string>();
+    if (usage->empty())
+        *usage = SharedRecording(devices, recordPaths);
+    if (usage->empty() && args.consoleListen.size() > devices.size())
+        *usage = "--console-listen: give at most one per device (" + std::to_string(devices.size()) +
+                 "), in the order of the devices";
+    if (usage->empty() && args.consoleListen.empty() && (args.consoleRaw || args.consoleWritable))
+        *usage =
             std::string(args.consoleRaw ? "--console-raw" : "--console-writable") + " needs --console-listen";
     const std::vector<std::optional<double>> baselines =
-        usage.empty() ? SnrBaselines(named, devices, args.snrBaselines, &usage)
-                      : std::vector<std::optional<double>>();
+        usage->empty() ? SnrBaselines(named, devices, args.snrBaselines, usage)
+                       : std::vector<std::optional<double>>();
+    if (!usage->empty())
+        return {};
+    std::vector<BoardPlan> plans;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        BoardPlan plan;
+        plan.device = devices[i];
+        plan.snrBaselineDb = baselines[i];
+        if (i < args.consoleListen.size())
+            plan.consoleListen = args.consoleListen[i];
+        if (!recordPaths.empty())
+            plan.recordPath = recordPaths[i];
+        plans.push_back(std::move(plan));
+    }
+    return plans;
+}
+
+// Why options given with --inventory (or --limit without it) do not fit; empty when they do.
+std::string InventoryUsage(const MonitorArguments& args) {
+    if (args.inventory.empty())
+        return args.limitGiven ? "--limit needs --inventory" : std::string();
+    if (!args.devices.empty() || !args.ports.empty() || args.portGiven)
+        return "--inventory names the boards to poll; give no DEVICE or --port with it";
+    if (!args.snrBaselines.empty())
+        return "--snr-baseline: with --inventory, give a board's baseline as its tessor_snr_baseline_db";
+    if (!args.consoleListen.empty())
+        return "--console-listen: with --inventory, give a board's console port as its tessor_console_listen";
+    if (!args.record.empty() &&
+        (args.record.size() != 1 || args.record.front().find("{device}") == std::string::npos))
+        return "--record: with --inventory, give one file name with {device} in it (each board's name is put "
+               "in)";
+    return std::string();
+}
+
+} // namespace
+
+int RunMonitor(const MonitorArguments& args, const std::string& port, int answerTimeoutMs) {
+    const bool fromInventory = !args.inventory.empty();
+    std::string usage = InventoryUsage(args);
+    std::vector<BoardPlan> plans;
+    if (usage.empty() && fromInventory) {
+        if (!InventoryPlans(args, &plans, &usage))
+            usage += ". Correct the inventory; see tessor-cli-monitor(1).";
+    } else if (usage.empty()) {
+        plans = DevicePlans(args, port, &usage);
+    }
     if (!usage.empty()) {
         Log(usage);
         return 2;
@@ -328,117 +614,96 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     std::unique_ptr<monitor::COutputQueue> jsonl;
     if (args.jsonl)
         jsonl = std::make_unique<monitor::COutputQueue>("jsonl", "", WriteJsonLine, Log);
-    std::vector<monitor::COutputQueue*> outputs;
-    if (jsonl)
-        outputs.push_back(jsonl.get());
 
-    std::vector<std::unique_ptr<Board>> boards;
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-        monitor::MonitorOptions options;
-        options.device = devices[i];
-        options.interval = std::chrono::milliseconds(static_cast<long>(args.intervalSeconds * 1000.0));
-        options.answerTimeout = std::chrono::milliseconds(answerTimeoutMs);
-        options.crystalHz = CrystalHz(args.crystal);
-        options.snrBaselineDb = baselines[i];
-        auto board = std::make_unique<Board>();
-        if (!recordPaths.empty()) {
-            std::string error;
-            std::shared_ptr<monitor::CMonitorRecording> recording =
-                monitor::CMonitorRecording::Open(recordPaths[i], options.interval, Log, &error,
-                                                 monitor::CMonitorRecording::kDefaultMemoryLimit, &reload);
-            if (!recording) {
-                Log("cannot record to " + recordPaths[i] + ": " + error +
-                    " Name a new file or an earlier recording.");
-                return 1;
-            }
-            board->recording = std::make_unique<monitor::COutputQueue>(
-                "recording", devices[i], [recording](const monitor::Snapshot& s) { recording->AddPass(s); },
-                Log);
-            outputs.push_back(board->recording.get());
-        }
-        monitor::COutputQueue* recordingQueue = board->recording.get();
-        monitor::COutputQueue* jsonlQueue = jsonl.get();
-        auto onPass = [jsonlQueue, recordingQueue](const monitor::Snapshot& s) {
-            if (jsonlQueue)
-                jsonlQueue->Push(s);
-            if (recordingQueue)
-                recordingQueue->Push(s);
-        };
-        board->poller = std::make_unique<monitor::CMonitor>(options, onPass, Log);
-        boards.push_back(std::move(board));
-    }
+    BoardCommon common;
+    common.interval = std::chrono::milliseconds(static_cast<long>(args.intervalSeconds * 1000.0));
+    common.answerTimeout = std::chrono::milliseconds(answerTimeoutMs);
+    common.crystalHz = CrystalHz(args.crystal);
+    common.consoleRaw = args.consoleRaw;
+    common.consoleWritable = args.consoleWritable;
+    common.consoleHint = fromInventory
+                             ? "choose another ADDR:PORT for its tessor_console_listen in " + args.inventory
+                             : "choose another ADDRESS:PORT with --console-listen";
+    common.jsonl = jsonl.get();
+    common.reload = &reload;
 
-    std::vector<std::unique_ptr<monitor::CConsoleShare>> consoles;
-    std::vector<const monitor::CConsoleShare*> consoleList;
-    for (std::size_t i = 0; i < args.consoleListen.size(); ++i) {
-        monitor::ConsoleShareOptions options;
-        monitor::ParseConsoleListen(args.consoleListen[i], &options.host, &options.port);
-        options.raw = args.consoleRaw;
-        options.writable = args.consoleWritable;
-        monitor::CMonitor* poller = boards[i]->poller.get();
-        auto share = std::make_unique<monitor::CConsoleShare>(
-            devices[i], options,
-            [poller](const std::string& line, std::string* reply) {
-                return poller->PassConsoleLine(line, reply);
-            },
-            Log);
+    CBoards boards;
+    std::vector<std::shared_ptr<Board>> made;
+    for (const BoardPlan& plan : plans) {
         std::string error;
-        if (!share->Start(&error)) {
-            Log("cannot offer the console of " + devices[i] + " on " + args.consoleListen[i] + ": " + error +
-                "; choose another ADDRESS:PORT with --console-listen");
+        std::shared_ptr<Board> board = MakeBoard(plan, common, &error);
+        if (!board) {
+            Log(error);
+            for (auto& b : made)
+                StopBoard(*b);
             return 1;
         }
-        const bool v6 = options.host.find(':') != std::string::npos;
-        Log(devices[i] + ": console offered on " + (args.consoleRaw ? "socket://" : "rfc2217://") +
-            (v6 ? "[" + options.host + "]" : options.host) + ":" + std::to_string(share->Port()) +
-            (args.consoleWritable ? " (writable)" : " (read-only)") +
-            ", unencrypted and without authentication");
-        consoleList.push_back(share.get());
-        consoles.push_back(std::move(share));
+        made.push_back(std::move(board));
     }
+    boards.Set(made);
 
-    CScrape scrape(boards, outputs);
-    monitor::CMetricsServer server(
-        [&scrape, &consoleList] { return scrape.Text() + monitor::RenderConsoleShares(consoleList); }, {},
-        security, Log);
+    CScrape scrape(boards, jsonl.get());
+    monitor::CMetricsServer server([&scrape] { return scrape.Text(); }, {}, security, Log);
     std::string error;
     if (!server.Start(host, listenPort, &error)) {
         Log("cannot listen on " + args.listen + ": " + error + "; choose another ADDRESS:PORT with --listen");
+        for (auto& b : made)
+            StopBoard(*b);
         return 1;
     }
     std::string names;
-    for (const std::string& d : devices)
-        names += (names.empty() ? "" : ", ") + d;
+    for (const BoardPlan& plan : plans)
+        names += (names.empty() ? "" : ", ") + (plan.board.empty() ? plan.device : plan.board);
     Log(std::string("serving ") + (security && security->Tls() ? "https" : "http") + "://" +
         (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
         std::to_string(server.Port()) + "/metrics for " + names);
 
-    for (auto& b : boards) {
-        monitor::CMonitor* poller = b->poller.get();
-        b->thread = std::thread([poller] { poller->Run(); });
-    }
+    for (auto& b : made)
+        StartPolling(*b);
+    made.clear();
     // SIGHUP asks for a reload, which each part acts on in its own loop; SIGINT and SIGTERM end it.
     int signal = 0;
     while (sigwait(&signals, &signal) == 0 && signal == SIGHUP) {
         reload.Request();
-        if (!recordPaths.empty() || args.webConfig.empty())
-            Log(std::string("SIGHUP: ") + (recordPaths.empty()
+        if (!args.record.empty() || (args.webConfig.empty() && !fromInventory))
+            Log(std::string("SIGHUP: ") + (args.record.empty()
                                                ? "nothing to reopen"
                                                : "the recording files are reopened at the next pass"));
         if (!args.webConfig.empty())
             ReloadSecurity(server, args.webConfig);
+        if (fromInventory) {
+            // A broken inventory leaves the boards as they are.
+            std::vector<BoardPlan> next;
+            std::string why;
+            if (InventoryPlans(args, &next, &why)) {
+                ApplyPlans(boards, next, common);
+                Log("reloaded the inventory " + args.inventory + ": " + std::to_string(boards.List().size()) +
+                    " boards polled");
+            } else {
+                Log("kept the boards in force: " + why);
+            }
+        }
     }
-    for (auto& b : boards)
+    const std::vector<std::shared_ptr<Board>> last = boards.List();
+    for (const auto& b : last)
         b->poller->Stop();
-    for (auto& b : boards)
-        b->thread.join();
-    for (auto& c : consoles)
-        c->Stop();
+    for (const auto& b : last) {
+        if (b->thread.joinable())
+            b->thread.join();
+    }
+    for (const auto& b : last) {
+        if (b->console)
+            b->console->Stop();
+    }
     StopServer(server);
     // An output still blocked (a pipe nobody reads) would hold the process at its exit's flush.
     bool written = true;
-    for (monitor::COutputQueue* q : outputs)
-        written = q->Finish(std::chrono::milliseconds(500)) && written;
+    if (jsonl)
+        written = jsonl->Finish(std::chrono::milliseconds(500));
+    for (const auto& b : last) {
+        if (b->recording)
+            written = b->recording->Finish(std::chrono::milliseconds(500)) && written;
+    }
     if (!written) {
         Log("an output was still blocked; ending without it");
         std::_Exit(0);

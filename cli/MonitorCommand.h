@@ -1,7 +1,8 @@
 #pragma once
 
 // `tessor-cli monitor`: polls one or several boards, each on a thread of its own, and serves their health on
-// one Prometheus endpoint until SIGTERM or SIGINT; SIGHUP reopens the recording files.
+// one Prometheus endpoint until SIGTERM or SIGINT; SIGHUP reopens the recording files and reads the
+// inventory again when the boards come from one.
 
 #include <CLI/CLI.hpp>
 
@@ -21,10 +22,14 @@ struct MonitorArguments {
     bool jsonl = false;
     std::vector<std::string> record; // one file per device, or one pattern with {device}; none: no recording
     std::string webConfig;           // --web.config.file: TLS and authentication of the endpoint; empty: none
-    std::vector<std::string> snrBaselines; // --snr-baseline PORT=DB, any number
+    std::vector<std::string> snrBaselines;  // --snr-baseline PORT=DB, any number
     std::vector<std::string> consoleListen; // --console-listen: each device's console port, in their order
     bool consoleRaw = false;                // raw TCP rather than RFC 2217
     bool consoleWritable = false;           // clients' write, or and and commands reach the board
+    std::string inventory;                  // --inventory: the boards from this file; empty: the devices
+    std::string limit;                      // --limit: the inventory's boards it selects
+    bool limitGiven = false;
+    bool portGiven = false; // the global --port was given
 };
 
 // The SNR baseline of each device (in their order; empty where none is given) from PORT=DB texts, where

@@ -402,9 +402,14 @@ std::string RenderConsoleShares(const std::vector<const CConsoleShare*>& shares)
         const MetricFamilyDef& def = kMetricFamilies[static_cast<std::size_t>(f.family)];
         out += std::string("# HELP ") + def.name + " " + def.help + "\n# TYPE " + def.name + " " + def.type +
                "\n";
-        for (std::size_t i = 0; i < shares.size(); ++i)
-            out += std::string(def.name) + "{port=\"" + EscapeLabelValue(shares[i]->Device()) + "\"} " +
-                   std::to_string(counts[i].*(f.count)) + "\n";
+        for (std::size_t i = 0; i < shares.size(); ++i) {
+            const ConsoleShareOptions& o = shares[i]->Options();
+            out += std::string(def.name) + "{port=\"" + EscapeLabelValue(shares[i]->Device()) + "\"";
+            if (!o.board.empty())
+                out +=
+                    ",site=\"" + EscapeLabelValue(o.site) + "\",board=\"" + EscapeLabelValue(o.board) + "\"";
+            out += "} " + std::to_string(counts[i].*(f.count)) + "\n";
+        }
     }
     return out;
 }

@@ -24,6 +24,9 @@ struct ConsoleShareOptions {
     bool writable = false; // write, or and and commands of the client go to the board
     // A client that sent part of a line and nothing more for this long is dropped.
     std::chrono::milliseconds partialLineLimit{2000};
+    // The board's site and name in the inventory, labels of its counters besides the port; empty: none.
+    std::string site;
+    std::string board;
 };
 
 struct ConsoleShareCounts {
@@ -75,6 +78,7 @@ public:
     void Stop();
     int Port() const { return m_port; }
     const std::string& Device() const { return m_device; }
+    const ConsoleShareOptions& Options() const { return m_options; }
     ConsoleShareCounts Counts() const;
 
 private:

@@ -27,8 +27,13 @@ std::string Number(std::uint64_t v) {
 // Writes one metric family; a family whose samples are all missing is left out entirely.
 class CFamilyWriter {
 public:
-    CFamilyWriter(std::string& out, const Snapshot& s)
-        : m_out(out), m_base{{"port", s.port}, {"side", s.id.SideLabel()}} {}
+    CFamilyWriter(std::string& out, const Snapshot& s) : m_out(out), m_base{{"port", s.port}} {
+        if (!s.board.empty()) {
+            m_base.push_back({"site", s.site});
+            m_base.push_back({"board", s.board});
+        }
+        m_base.push_back({"side", s.id.SideLabel()});
+    }
     CFamilyWriter(std::string& out, std::vector<Label> base) : m_out(out), m_base(std::move(base)) {}
 
     void Begin(const std::string& name, const char* type, const char* help) {
@@ -197,6 +202,10 @@ std::string RenderOutputsDropped(const std::vector<OutputDropped>& outputs) {
         std::vector<Label> labels{{"output", o.output}};
         if (!o.port.empty())
             labels.push_back({"port", o.port});
+        if (!o.board.empty()) {
+            labels.push_back({"site", o.site});
+            labels.push_back({"board", o.board});
+        }
         CFamilyWriter w(out, labels);
         w.Begin(kMetricOutputDropped);
         if (!first)

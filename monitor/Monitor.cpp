@@ -18,6 +18,8 @@ CMonitor::CMonitor(MonitorOptions options, PassCallback onPass, Log log)
     : m_options(std::move(options)), m_onPass(std::move(onPass)), m_log(std::move(log)),
       m_performance(m_options.intervalRules), m_retry(m_options.firstRetry) {
     m_state.port = m_options.device;
+    m_state.site = m_options.site;
+    m_state.board = m_options.board;
     m_state.snrBaselineDb = m_options.snrBaselineDb;
     Publish(m_state, false);
 }

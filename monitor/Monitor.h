@@ -23,6 +23,9 @@ namespace tessor::monitor {
 
 struct MonitorOptions {
     std::string device;
+    // The site and name of the board in the inventory it was listed in, labels of its series; empty: none.
+    std::string site;
+    std::string board;
     std::chrono::milliseconds interval{5000};
     // How long a command may go unanswered before the board counts as silent.
     std::chrono::milliseconds answerTimeout{1000};

@@ -39,6 +39,10 @@ struct PassResults {
 
 struct Snapshot {
     std::string port; // the device name the monitor was given
+    // The board's site and name when the monitor runs from an inventory; empty otherwise, and then the
+    // series carry neither label.
+    std::string site;
+    std::string board;
     Identification id;
     bool boardUp = false; // the last pass completed with the board answering
     // Whether the line is up; unknown while the board is down or when this pass's 8C71 read was garbled.
@@ -82,6 +86,8 @@ struct OutputDropped {
     std::string output; // "jsonl", "recording"
     std::string port;   // the board it writes for; empty: every board
     std::uint64_t count = 0;
+    std::string site{};  // the board's, when it comes from an inventory
+    std::string board{}; // the same
 };
 std::string RenderOutputsDropped(const std::vector<OutputDropped>& outputs);
 

@@ -60,9 +60,10 @@ def queries(dash):
 
 
 def substitute(expr, instance, port, rate_interval):
-    """A panel query as Grafana sends it: the repeated row's port, the chosen monitors, the rate window."""
+    """A panel query as Grafana sends it: the repeated row's port, the chosen monitors, every site (All),
+    the rate window."""
     return (expr.replace("$__rate_interval", rate_interval).replace("$instance", instance)
-            .replace("$port", port))
+            .replace("$site", ".*").replace("$port", port))
 
 
 def selected_metrics(expr):
@@ -168,16 +169,19 @@ class AlertRules(unittest.TestCase):
 
 
 class Dashboard(unittest.TestCase):
-    def test_import_format_with_datasource_instance_and_port_variables(self):
+    def test_import_format_with_datasource_instance_site_and_port_variables(self):
         dash = dashboard()
         self.assertEqual([(i["name"], i["type"], i["pluginId"]) for i in dash["__inputs"]],
                          [("DS_PROMETHEUS", "datasource", "prometheus")])
         variables = {v["name"]: v for v in dash["templating"]["list"]}
         self.assertEqual(variables["datasource"]["type"], "datasource")
         self.assertEqual(variables["datasource"]["query"], "prometheus")
-        for name in ("instance", "port"):
+        for name in ("instance", "site", "port"):
             self.assertEqual(variables[name]["type"], "query")
             self.assertIn("label_values(tessor_up", variables[name]["definition"])
+        # All sites matches the series of monitors without an inventory too, which have no site label.
+        self.assertEqual(variables["site"]["allValue"], ".*")
+        self.assertIn('site=~"$site"', variables["port"]["definition"])
         rows = [p for p in dash["panels"] if p["type"] == "row"]
         self.assertEqual([r.get("repeat") for r in rows], ["port"], "one row, repeated per board")
         self.assertIsNone(dash["id"], "an import carries no database id")
@@ -191,6 +195,7 @@ class Dashboard(unittest.TestCase):
                     self.assertEqual(t["datasource"]["uid"], "${datasource}")
                     self.assertIn('port="$port"', t["expr"])
                     self.assertIn('instance=~"$instance"', t["expr"])
+                    self.assertIn('site=~"$site"', t["expr"])
 
     def test_alert_thresholds_are_drawn_where_the_alert_file_puts_them(self):
         rules = {a["alert"]: a for a in alerts()}
