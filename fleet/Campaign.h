@@ -36,6 +36,10 @@ struct BoardResult {
     int exitCode = 0;    // the single-board command's
     double durationSeconds = 0;
     std::string message; // why it did not succeed; empty for ok
+    // What differs or failed, in words, one line each ("DS Constellation: QAM 64 -> QAM 16"): the
+    // result files show them under the message.
+    std::vector<std::string> findings;
+    std::string report; // the board's own report file, empty when none was written
     nlohmann::json details = nlohmann::json::object();
 };
 
