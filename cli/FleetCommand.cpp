@@ -165,10 +165,9 @@ void LineTestVerdict(const nlohmann::json& doc, fleet::BoardResult* result) {
         result->message = "the line test was stopped before its time";
     } else {
         result->outcome = fleet::kOutcomeFailed;
-        result->message =
-            "the line test failed: " +
-            std::to_string(result->details.value("failed_criteria", nlohmann::json::array()).size()) +
-            " criteria not met";
+        const std::size_t failed = result->details.value("failed_criteria", nlohmann::json::array()).size();
+        result->message = "the line test failed: " + std::to_string(failed) +
+                          (failed == 1 ? " criterion" : " criteria") + " not met";
     }
 }
 
@@ -219,12 +218,13 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
     const ResolvedPort port = ResolvePort(board.port);
 
     // The line test: the board's criteria file in place of --criteria, the options over it, its report
-    // and site the board's. A criteria file that cannot be used fails the board before its port opens.
+    // in DIR/SITE/BOARD.html. A criteria file that cannot be used fails the board before its port opens.
     LineTestArgs lineTest;
     int criteriaCode = kExitOk;
     if (command == "linetest") {
         lineTest = args.lineTest.args;
-        lineTest.site = board.site;
+        // The report names the line by its site and board.
+        lineTest.site = board.site + " / " + board.name;
         lineTest.report = ReportPath(args, board);
         std::error_code error;
         std::filesystem::create_directories(args.out + "/" + FolderName(board.site), error);
@@ -350,9 +350,8 @@ int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const 
     limits.jobs = args.jobs;
     limits.perServer = args.perServer;
     limits.deadline = std::chrono::milliseconds(static_cast<long long>(args.deadlineS * 1000.0));
-    // A line test takes its duration; the deadline not given leaves it a minute on top.
     if (args.linetest->parsed() && args.deadlineOption->count() == 0)
-        limits.deadline = args.lineTest.args.duration + std::chrono::milliseconds(60000);
+        limits.deadline = fleet::DefaultDeadline(args.lineTest.args.duration);
     const bool terminal = StandardErrorIsTerminal();
     fleet::CampaignHooks hooks;
     hooks.stop = &interruption.requested;

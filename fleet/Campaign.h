@@ -77,6 +77,11 @@ struct CampaignLimits {
     std::chrono::milliseconds busyPause{500};
 };
 
+// The deadline of a board when none is given: a minute, on top of the time the command is planned to
+// take (a line test's duration) when it has one.
+std::chrono::milliseconds
+DefaultDeadline(std::chrono::milliseconds plannedTime = std::chrono::milliseconds(0));
+
 // One board's run: the same command as on one port; the result's board, site, port, command and duration
 // are filled in by the campaign.
 using BoardRun = std::function<BoardResult(const Board& board, StopToken& stop)>;

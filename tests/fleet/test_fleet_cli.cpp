@@ -188,7 +188,8 @@ TEST_F(FleetCampaign, SaveSendsWhatTheSingleBoardSaveSends) {
 TEST_F(FleetCampaign, VerifyAgainstEachBoardsConfiguration) {
     ASSERT_EQ(Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1"}).status, 0);
     // nt1's intended file is lt1's: the sides differ. lt1 has no file of its own.
-    const RunResult run = Fleet("verify", {"--limit", "lt1,nt1", "--junit", m_dir + "/junit.xml"});
+    const RunResult run = Fleet(
+        "verify", {"--limit", "lt1,nt1", "--junit", m_dir + "/junit.xml", "--html", m_dir + "/boards.html"});
     EXPECT_EQ(run.status, 7) << run.err;
     std::map<std::string, nlohmann::json> lines = LinesByBoard(run.out);
     ASSERT_EQ(lines.size(), 2u) << run.out;
@@ -197,6 +198,24 @@ TEST_F(FleetCampaign, VerifyAgainstEachBoardsConfiguration) {
     EXPECT_TRUE(lines["nt1"]["details"]["changes"].is_array()) << lines["nt1"];
     EXPECT_EQ(lines["lt1"]["outcome"], "failed");
     EXPECT_NE(lines["lt1"]["message"].get<std::string>().find("no tessor_config"), std::string::npos);
+
+    // What differs, in the words of the pages, in the JUnit failure's text and on the HTML page.
+    const nlohmann::json& changes = lines["nt1"]["details"]["changes"];
+    ASSERT_FALSE(changes.empty());
+    const RunResult failure = tessor::testsupport::RunProgram(
+        {"/usr/bin/env", "python3", "-c",
+         "import sys, xml.etree.ElementTree as E\n"
+         "print(E.parse(sys.argv[1]).getroot().find(\"testsuite/testcase[@name='nt1']/failure\").text)\n",
+         m_dir + "/junit.xml"},
+        "/dev/null", Environment(), 30000);
+    const std::string html = ReadAll(m_dir + "/boards.html");
+    for (const nlohmann::json& change : changes) {
+        std::string words = change["words"].get<std::string>();
+        EXPECT_NE(failure.out.find("\n" + words + "\n"), std::string::npos) << words << "\n" << failure.out;
+        for (std::size_t at = words.find('>'); at != std::string::npos; at = words.find('>', at))
+            words.replace(at, 1, "&gt;");
+        EXPECT_NE(html.find("<li>" + words + "</li>"), std::string::npos) << words;
+    }
 }
 
 TEST(FleetCli, CampaignOptionsOutOfRangeAreBadUsage) {
@@ -286,7 +305,6 @@ TEST(FleetBusyPort, APortHeldByAnotherClientIsReportedBusyThenFreeAgain) {
     ser2net.SignalAndWait(SIGTERM, std::chrono::seconds(5));
     std::filesystem::remove_all(dir);
 }
-
 
 // Backups into git: the first run adds, a run with no change commits nothing, a changed board makes a
 // second commit in the words of the pages; the silent board is failed each time and never gets a file.
