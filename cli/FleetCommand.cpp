@@ -188,8 +188,10 @@ std::string ReportPath(const FleetArguments& args, const fleet::Board& board) {
 }
 
 // One board's run: the single-board command on its port, its JSON document read back for the verdict.
+// signalled: set by SIGINT or SIGTERM, as against a board past its deadline.
 fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& global,
-                            const fleet::Board& board, fleet::StopToken& stop) {
+                            const fleet::Board& board, fleet::StopToken& stop,
+                            const std::atomic<bool>& signalled) {
     fleet::BoardResult result;
     const std::string command = CommandName(args);
     const bool saving = command == "save" || command == "backup";
@@ -208,11 +210,13 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
     std::istringstream in;
     const Streams streams{out, err, in, false};
     CliSession session(err, options.answerTimeoutMs, options.retries);
-    // A line test also ends its passes; every other command ends at its next exchange.
+    // Every command ends at its next exchange, except a line test stopped by a signal: it ends after
+    // its pass, as on one port, and its verdict is "stopped" rather than that of reads cut short.
     std::atomic<bool> stopLineTest{false};
-    stop.OnCancel([&session, &stopLineTest] {
+    stop.OnCancel([&session, &stopLineTest, &signalled, linetest = command == "linetest"] {
         stopLineTest.store(true);
-        session.Cancel();
+        if (!linetest || !signalled.load())
+            session.Cancel();
     });
     const Context ctx(options, streams, session);
     const ResolvedPort port = ResolvePort(board.port);
@@ -366,7 +370,7 @@ int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const 
     const std::vector<fleet::BoardResult> results = fleet::RunCampaign(
         boards, command, limits,
         [&](const fleet::Board& board, fleet::StopToken& stop) {
-            return RunBoard(args, options, board, stop);
+            return RunBoard(args, options, board, stop, interruption.requested);
         },
         hooks);
     if (terminal)

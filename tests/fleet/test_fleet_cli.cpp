@@ -257,6 +257,27 @@ TEST_F(FleetCampaign, SigtermEndsTheRunningBoardAndWritesWhatFinished) {
     EXPECT_NE(junit.find("</testsuites>"), std::string::npos) << junit;
 }
 
+// A line test stopped by a signal: cancelled (not a failed line), its report written as far as it went.
+TEST_F(FleetCampaign, SigtermStopsALineTestWithItsReport) {
+    Process campaign;
+    const std::string out = m_dir + "/campaign.out";
+    ASSERT_TRUE(campaign.Start({TESSOR_CLI_PATH, "fleet", "linetest", "--inventory",
+                                m_dir + "/inventory.yaml", "--limit", "lt1", "--out", m_dir + "/runs",
+                                "--duration", "10m", "--interval", "200ms", "--junit", m_dir + "/junit.xml"},
+                               out, m_dir + "/campaign.err"));
+    // Passes have begun: more commands than the reads before them.
+    ASSERT_TRUE(WaitFor([&] { return m_lt.Commands().size() > 60; }, std::chrono::seconds(20)));
+    EXPECT_EQ(campaign.SignalAndWait(SIGTERM, std::chrono::seconds(10)), 143)
+        << ReadAll(m_dir + "/campaign.err");
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(ReadAll(out));
+    ASSERT_EQ(lines.size(), 1u) << ReadAll(out);
+    EXPECT_EQ(lines["lt1"]["outcome"], "cancelled");
+    EXPECT_EQ(lines["lt1"]["details"]["verdict"], "stopped");
+    EXPECT_EQ(lines["lt1"]["details"]["report"], m_dir + "/runs/north/lt1.html");
+    EXPECT_NE(ReadAll(m_dir + "/runs/north/lt1.html").find("north / lt1"), std::string::npos);
+    EXPECT_NE(ReadAll(m_dir + "/junit.xml").find("<error type=\"cancelled\""), std::string::npos);
+}
+
 // ser2net offers one simulated board twice; a client holding one of its ports makes the other busy.
 TEST(FleetBusyPort, APortHeldByAnotherClientIsReportedBusyThenFreeAgain) {
     SimPty sim;
