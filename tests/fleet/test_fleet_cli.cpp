@@ -185,6 +185,23 @@ TEST_F(FleetCampaign, SaveSendsWhatTheSingleBoardSaveSends) {
     EXPECT_EQ(ReadAll(m_dir + "/saved/north/lt1.LT"), ReadAll(m_dir + "/single.LT"));
 }
 
+TEST_F(FleetCampaign, LineTestSendsWhatTheSingleBoardLineTestSends) {
+    const std::vector<std::string> options{"--duration", "1s", "--interval", "1s", "--min-snr", "20"};
+    m_lt.ClearWire();
+    std::vector<std::string> args{"--limit", "lt1", "--out", m_dir + "/runs"};
+    args.insert(args.end(), options.begin(), options.end());
+    const RunResult run = Fleet("linetest", args);
+    ASSERT_EQ(run.status, 0) << run.err << run.out;
+    const std::vector<std::string> fleetWire = m_lt.Commands();
+    m_lt.ClearWire();
+    args = {"--port", m_lt.Link(), "linetest", "--report", m_dir + "/single.html"};
+    args.insert(args.end(), options.begin(), options.end());
+    const RunResult single = Cli(args);
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_GT(fleetWire.size(), 20u);
+    EXPECT_EQ(fleetWire, m_lt.Commands());
+}
+
 TEST_F(FleetCampaign, VerifyAgainstEachBoardsConfiguration) {
     ASSERT_EQ(Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1"}).status, 0);
     // nt1's intended file is lt1's: the sides differ. lt1 has no file of its own.
