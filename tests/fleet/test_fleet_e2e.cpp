@@ -189,7 +189,7 @@ constexpr BoardPlan kBoards[] = {
 };
 constexpr std::size_t kBoardCount = sizeof kBoards / sizeof kBoards[0];
 constexpr int kPerServer = 3;
-constexpr double kDeadlineS = 4;
+constexpr double kDeadlineS = 6;
 
 TEST(FleetEndToEnd, LineTestsBehindAConsoleServerWithinTheirBounds) {
     const std::string dir = testing::TempDir() + "fleet-e2e-" + std::to_string(getpid());
