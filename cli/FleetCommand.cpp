@@ -280,7 +280,9 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
         if (result.exitCode != kExitOk)
             LineTestVerdict(doc, &result);
     } else if (command == "verify" && result.exitCode == kExitDiffer) {
-        result.message = std::to_string(result.findings.size()) + " settings differ from " + *board.config;
+        const std::size_t changes = doc.value("changes", nlohmann::json::array()).size();
+        result.message =
+            std::to_string(changes) + (changes == 1 ? " change" : " changes") + " from " + *board.config;
     }
     // The inventory names the side the board must be; the file is kept only for the right side.
     const std::string side = ReportedSide(doc);
