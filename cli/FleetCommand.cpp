@@ -572,6 +572,20 @@ int RunFleet(const FleetArguments& args, const GlobalOptions& options, const Str
         return RunList(ctx, inventory, boards);
     if (args.backup->parsed())
         return RunBackup(args, options, streams, boards, interruption);
+    // Every criteria file a line test would use is read before any board is opened: one that cannot be
+    // used ends the campaign as it ends the single-board command.
+    if (args.linetest->parsed()) {
+        std::vector<std::string> files;
+        for (const fleet::Board& board : boards)
+            files.push_back(board.criteria.value_or(args.lineTest.criteriaFile));
+        std::sort(files.begin(), files.end());
+        files.erase(std::unique(files.begin(), files.end()), files.end());
+        for (const std::string& file : files) {
+            linetest::Criteria criteria;
+            if (const int code = ApplyLineTestCriteria(ctx, args.lineTest, file, &criteria); code != kExitOk)
+                return code;
+        }
+    }
     return RunCampaign(args, options, streams, boards, interruption);
 }
 

@@ -202,6 +202,34 @@ TEST_F(FleetCampaign, LineTestSendsWhatTheSingleBoardLineTestSends) {
     EXPECT_EQ(fleetWire, m_lt.Commands());
 }
 
+TEST_F(FleetCampaign, ACriteriaFileThatCannotBeUsedEndsTheLineTestsBeforeAnyBoard) {
+    std::ofstream(m_dir + "/bad.txt") << "min_snr = 30\nmax_snr = 40\n";
+    std::ofstream(m_dir + "/boards.yaml")
+        << "all:\n  hosts:\n    lt1: {tessor_port: " << m_lt.Link()
+        << ", tessor_criteria: bad.txt}\n    nt1: {tessor_port: " << m_nt.Link() << "}\n";
+    const struct {
+        std::string inventory;
+        std::vector<std::string> options;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"boards.yaml", {}, 2, m_dir + "/bad.txt: line 2: unknown name \"max_snr\""},
+        {"inventory.yaml", {"--criteria", m_dir + "/bad.txt"}, 2, "bad.txt: line 2"},
+        {"inventory.yaml", {"--criteria", m_dir + "/missing.txt"}, 5, "missing.txt: cannot be read"},
+    };
+    for (const auto& c : cases) {
+        m_lt.ClearWire();
+        std::vector<std::string> args{"fleet", "linetest",      "--inventory", m_dir + "/" + c.inventory,
+                                      "--out", m_dir + "/runs", "--duration",  "1s"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunResult run = Cli(args);
+        EXPECT_EQ(run.status, c.status) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_TRUE(m_lt.Commands().empty()) << c.says;
+    }
+}
+
 TEST_F(FleetCampaign, VerifyAgainstEachBoardsConfiguration) {
     ASSERT_EQ(Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1"}).status, 0);
     // nt1's intended file is lt1's: the sides differ. lt1 has no file of its own.
