@@ -2,6 +2,7 @@
 #include "cli/CliCommands.h"
 #include "cli/CliValidators.h"
 #include "cli/FleetCommand.h"
+#include "cli/LineTestOptions.h"
 #include "cli/MonitorCommand.h"
 #include "files/PlainFile.h"
 #include "link/NetworkPortName.h"
@@ -56,9 +57,7 @@ struct Command {
 
 struct Arguments {
     RegisterArgs reg;
-    LineTestArgs linetest;
-    std::string criteriaFile;
-    std::vector<std::string> skip;
+    LineTestCommandLine linetest;
     CounterArgs counters;
     PresetArgs preset;
     std::string file;
@@ -78,46 +77,6 @@ CLI::Validator AddressValidator() {
         "ADDR", "register address");
 }
 
-// "15m", "90s", "1h", "500ms" or plain seconds.
-CLI::Validator DurationValidator(long long minMs) {
-    return CLI::Validator(
-        [minMs](std::string& text) {
-            std::size_t used = 0;
-            double value = 0;
-            try {
-                value = std::stod(text, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            const std::string unit = text.substr(used);
-            const double scale = unit == "ms"                   ? 1
-                                 : unit == "" || unit == "s"    ? 1000
-                                 : unit == "m" || unit == "min" ? 60000
-                                 : unit == "h"                  ? 3600000
-                                                                : -1;
-            const double ms = value * scale;
-            if (used == 0 || scale < 0 || !std::isfinite(ms) || ms < static_cast<double>(minMs) ||
-                ms > 7 * 24 * 3600000.0)
-                return std::string("a duration is a number with s, m, h or ms, such as 15m");
-            text = std::to_string(static_cast<long long>(ms));
-            return std::string();
-        },
-        "DURATION", "duration");
-}
-
-// A line test threshold: a finite number its criterion accepts (CLI::Range lets "nan" through).
-CLI::Validator LimitValidator(bool (*accepted)(double), const std::string& range) {
-    return CLI::Validator(
-        [accepted, range](std::string& text) {
-            char* end = nullptr;
-            const double value = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !accepted(value))
-                return "a number from " + range;
-            return std::string();
-        },
-        "NUMBER", "line test threshold");
-}
-
 CLI::Validator ByteValidator() {
     return CLI::Validator(
         [](std::string& text) {
@@ -129,16 +88,6 @@ CLI::Validator ByteValidator() {
             return std::string();
         },
         "VALUE", "register value");
-}
-
-// The criteria --skip may leave out.
-std::vector<std::string> OptionalCriteria() {
-    std::vector<std::string> names;
-    for (const CriterionDef& d : kCriteria) {
-        if (d.optional)
-            names.push_back(d.name);
-    }
-    return names;
 }
 
 class Parser {
@@ -305,44 +254,15 @@ private:
     }
 
     void AddLineTestCommands() {
-        LineTestArgs& a = args.linetest;
         CLI::App* test = m_app.add_subcommand(
             "linetest",
             "the line acceptance test: PHY and Ethernet passes for a time, judged against criteria");
-        test->add_option_function<long long>(
-                "--duration", [&a](long long ms) { a.duration = std::chrono::milliseconds(ms); },
-                "how long the test runs, such as 15m (default 15m)")
-            ->transform(DurationValidator(1000));
-        test->add_option_function<long long>(
-                "--interval", [&a](long long ms) { a.interval = std::chrono::milliseconds(ms); },
-                "time from one pass to the next (default 5s)")
-            ->transform(DurationValidator(100));
-        test->add_option("--site", a.site, "where the line is, for the report");
-        test->add_option("--operator", a.operatorName, "who runs the test, for the report");
-        test->add_option("--note", a.note, "a note for the report");
-        test->add_option("--report", a.report, "write the HTML report to FILE");
-        test->add_option("--criteria", args.criteriaFile,
-                         "criteria file: name = value lines (min_snr, max_rs_per_second, max_esr_percent, "
-                         "max_sesr_percent, check_<criterion> = yes|no)");
-        m_minSnr = test->add_option("--min-snr", m_minSnrDb, "minimum SNR in dB, 0 to 100 (default 30)")
-                       ->check(LimitValidator(linetest::MinSnrDbAccepted, "0 to 100"));
-        m_maxRs =
-            test->add_option("--max-rs-per-second", m_maxRsValue,
-                             "highest mean of corrected RS errors per second, 0 to 1000000 (default 10)")
-                ->check(LimitValidator(linetest::MaxRsPerSecondAccepted, "0 to 1000000"));
-        m_maxEsr = test->add_option("--max-esr-percent", m_maxEsrValue,
-                                    "highest share of errored intervals in the available time, percent "
-                                    "0 to 100 (default 1)")
-                       ->check(LimitValidator(linetest::RatioPercentAccepted, "0 to 100"));
-        m_maxSesr = test->add_option("--max-sesr-percent", m_maxSesrValue,
-                                     "highest share of severely errored intervals in the available time, "
-                                     "percent 0 to 100 (default 0.2)")
-                        ->check(LimitValidator(linetest::RatioPercentAccepted, "0 to 100"));
-        test->add_option("--skip", args.skip, "criterion not to check (repeatable)")
-            ->check(CLI::IsMember(OptionalCriteria()));
+        AddLineTestOptions(test, args.linetest, true);
         Add(test, false, [this](const Context& ctx) {
-            const int code = ApplyCriteria(ctx);
-            return code != kExitOk ? code : RunLineTest(ctx, args.linetest, *interrupted);
+            LineTestArgs run = args.linetest.args;
+            const int code =
+                ApplyLineTestCriteria(ctx, args.linetest, args.linetest.criteriaFile, &run.criteria);
+            return code != kExitOk ? code : RunLineTest(ctx, run, *interrupted);
         });
         CLI::App* verify = m_app.add_subcommand(
             "verify", "compare the 31 registers Save reads with FILE; nothing is written");
@@ -352,35 +272,6 @@ private:
                                               "--port, in the words of the pages; nothing is written");
         m_diff->add_option("FILE", args.file, "configuration file (*.LT or *.NT)")->required();
         m_diff->add_option("FILE2", args.file2, "second configuration file; without it the board on --port");
-    }
-
-    // The criteria file first, then the options over it.
-    int ApplyCriteria(const Context& ctx) {
-        linetest::Criteria& c = args.linetest.criteria;
-        if (!args.criteriaFile.empty()) {
-            std::string bytes, error;
-            int cause = 0;
-            if (!ReadSmallPlainFile(args.criteriaFile, &bytes, &cause))
-                return ctx.Fail(kExitFile, args.criteriaFile +
-                                               ": cannot be read: " + PlainFileErrorText(cause) +
-                                               ".\nCheck the name and that you may read it.");
-            if (!ReadCriteriaFile(bytes, &c, &error))
-                return ctx.Fail(kExitUsage,
-                                args.criteriaFile + ": " + error + ".\nSee tessor-cli(1), linetest.");
-        }
-        if (m_minSnr->count() > 0)
-            c.minSnrCenti = static_cast<std::int32_t>(m_minSnrDb * 100 + 0.5);
-        if (m_maxRs->count() > 0)
-            c.maxRsPerSecond = m_maxRsValue;
-        if (m_maxEsr->count() > 0)
-            c.maxEsrPercent = m_maxEsrValue;
-        if (m_maxSesr->count() > 0)
-            c.maxSesrPercent = m_maxSesrValue;
-        for (const std::string& name : args.skip) {
-            if (const CriterionDef* d = OptionalCriterion(name))
-                *linetest::CheckOf(&c, d->id) = false;
-        }
-        return kExitOk;
     }
 
     // No board traffic: a recording file into another format.
@@ -432,14 +323,6 @@ private:
     CLI::App* m_diff = nullptr;
     CLI::App* m_fleet = nullptr;
     CLI::Option* m_answerTimeout = nullptr;
-    CLI::Option* m_minSnr = nullptr;
-    CLI::Option* m_maxRs = nullptr;
-    CLI::Option* m_maxEsr = nullptr;
-    CLI::Option* m_maxSesr = nullptr;
-    double m_minSnrDb = 0;
-    double m_maxRsValue = 0;
-    double m_maxEsrValue = 0;
-    double m_maxSesrValue = 0;
     std::vector<Command> m_commands;
 };
 

@@ -1,5 +1,5 @@
 // fleet list: the boards an inventory and --limit select, with the port, side and files each is run with;
-// fleet status, save and verify: the single-board command on every selected board, as a campaign.
+// fleet status, save, verify and linetest: the single-board command on every selected board, as a campaign.
 #include "cli/FleetCommand.h"
 
 #include "cli/CliSession.h"
@@ -9,11 +9,13 @@
 #include "fleet/Inventory.h"
 #include "fleet/Reports.h"
 #include "linetest/ConfigCompare.h"
+#include "linetest/LineTestBoard.h"
 #include "link/NetworkSocket.h"
 #include "model/ConfigFile.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -100,8 +102,73 @@ nlohmann::json Details(const std::string& command, const nlohmann::json& doc) {
         for (const char* key : {"file", "equal", "compared", "differences", "changes", "not_compared"})
             if (doc.contains(key))
                 details[key] = doc[key];
+    } else if (command == "linetest" && doc.contains("verdict")) {
+        details["verdict"] = doc["verdict"];
+        details["report"] = doc.value("report", nlohmann::json());
+        details["not_run_reason"] = doc.value("not_run_reason", nlohmann::json());
+        nlohmann::json failed = nlohmann::json::array();
+        for (const nlohmann::json& c : doc.value("criteria", nlohmann::json::array()))
+            if (c.value("checked", false) && !c.value("passed", true))
+                failed.push_back(c.value("name", std::string()));
+        details["failed_criteria"] = failed;
     }
     return details;
+}
+
+std::string Text(const nlohmann::json& value) {
+    return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+// What differs or failed, one line each: verify's changes in the words of the pages, the line test's
+// criteria that were not met with what was measured against the limit.
+std::vector<std::string> Findings(const std::string& command, const nlohmann::json& doc) {
+    std::vector<std::string> findings;
+    if (command == "verify") {
+        for (const nlohmann::json& change : doc.value("changes", nlohmann::json::array()))
+            findings.push_back(Text(change.value("words", nlohmann::json(""))));
+        for (const nlohmann::json& name : doc.value("not_compared", nlohmann::json::array()))
+            findings.push_back("Register " + Text(name) + ": not compared, the sides differ");
+    } else if (command == "linetest") {
+        for (const nlohmann::json& c : doc.value("criteria", nlohmann::json::array()))
+            if (c.value("checked", false) && !c.value("passed", true))
+                findings.push_back(Text(c.value("caption", nlohmann::json(""))) + ": " +
+                                   Text(c.value("measured", nlohmann::json(""))) + " (" +
+                                   Text(c.value("limit", nlohmann::json(""))) + ")");
+    }
+    return findings;
+}
+
+// The link's word for why a line test could not run, as its reason names it; "not_run" when it names none.
+std::string NotRunOutcome(const std::string& reason) {
+    for (const Outcome outcome : {Outcome::Garbled, Outcome::NoAnswer, Outcome::Cancelled,
+                                  Outcome::DeviceFailed, Outcome::MailboxIncomplete, Outcome::LineDown})
+        if (reason.find(std::string("(") + linetest::OutcomeText(outcome) + ")") != std::string::npos)
+            return OutcomeName(outcome);
+    return "not_run";
+}
+
+// A line test's verdict as the campaign's outcome and message: a test that ran and did not pass failed,
+// one that could not run is an error of the link.
+void LineTestVerdict(const nlohmann::json& doc, fleet::BoardResult* result) {
+    const std::string verdict = doc.value("verdict", std::string());
+    const std::string reason = doc.value("not_run_reason", nlohmann::json()).is_string()
+                                   ? doc["not_run_reason"].get<std::string>()
+                                   : std::string();
+    if (doc.contains("report_error") && doc["report_error"].is_string()) {
+        result->outcome = fleet::kOutcomeFailed;
+        result->message = doc["report_error"].get<std::string>();
+    } else if (verdict == "not_run") {
+        result->outcome = NotRunOutcome(reason);
+        result->message = "the line test could not run: " + reason;
+    } else if (verdict == "stopped") {
+        result->outcome = OutcomeName(Outcome::Cancelled);
+        result->message = "the line test was stopped before its time";
+    } else {
+        result->outcome = fleet::kOutcomeFailed;
+        const std::size_t failed = result->details.value("failed_criteria", nlohmann::json::array()).size();
+        result->message = "the line test failed: " + std::to_string(failed) +
+                          (failed == 1 ? " criterion" : " criteria") + " not met";
+    }
 }
 
 // The campaign command that was parsed. A backup is a save into a private folder, then into git.
@@ -110,12 +177,21 @@ std::string CommandName(const FleetArguments& args) {
         return "save";
     if (args.backup->parsed())
         return "backup";
+    if (args.linetest->parsed())
+        return "linetest";
     return args.verify->parsed() ? "verify" : "status";
 }
 
+// Where a board's line test report goes: DIR/SITE/BOARD.html.
+std::string ReportPath(const FleetArguments& args, const fleet::Board& board) {
+    return args.out + "/" + FolderName(board.site) + "/" + board.name + ".html";
+}
+
 // One board's run: the single-board command on its port, its JSON document read back for the verdict.
+// signalled: set by SIGINT or SIGTERM, as against a board past its deadline.
 fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& global,
-                            const fleet::Board& board, fleet::StopToken& stop) {
+                            const fleet::Board& board, fleet::StopToken& stop,
+                            const std::atomic<bool>& signalled) {
     fleet::BoardResult result;
     const std::string command = CommandName(args);
     const bool saving = command == "save" || command == "backup";
@@ -134,9 +210,31 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
     std::istringstream in;
     const Streams streams{out, err, in, false};
     CliSession session(err, options.answerTimeoutMs, options.retries);
-    stop.OnCancel([&session] { session.Cancel(); });
+    // Every command ends at its next exchange, except a line test stopped by a signal: it ends after
+    // its pass, as on one port, and its verdict is "stopped" rather than that of reads cut short.
+    std::atomic<bool> stopLineTest{false};
+    stop.OnCancel([&session, &stopLineTest, &signalled, linetest = command == "linetest"] {
+        stopLineTest.store(true);
+        if (!linetest || !signalled.load())
+            session.Cancel();
+    });
     const Context ctx(options, streams, session);
     const ResolvedPort port = ResolvePort(board.port);
+
+    // The line test: the board's criteria file in place of --criteria, the options over it, its report
+    // in DIR/SITE/BOARD.html. A criteria file that cannot be used fails the board before its port opens.
+    LineTestArgs lineTest;
+    int criteriaCode = kExitOk;
+    if (command == "linetest") {
+        lineTest = args.lineTest.args;
+        // The report names the line by its site and board.
+        lineTest.site = board.site + " / " + board.name;
+        lineTest.report = ReportPath(args, board);
+        std::error_code error;
+        std::filesystem::create_directories(args.out + "/" + FolderName(board.site), error);
+        criteriaCode = ApplyLineTestCriteria(
+            ctx, args.lineTest, board.criteria.value_or(args.lineTest.criteriaFile), &lineTest.criteria);
+    }
 
     std::string temporary;
     std::string saved;
@@ -150,6 +248,8 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
     int openError = 0;
     if (stop.Cancelled()) {
         result.exitCode = ctx.BoardFailure(RegResult::Fail(Outcome::Cancelled));
+    } else if (criteriaCode != kExitOk) {
+        result.exitCode = criteriaCode;
     } else if ((openError = session.Open(port)) != 0) {
         result.exitCode = ctx.Fail(kExitPort, PortProblem(port, openError),
                                    openError == kNetworkPortBusy ? "port_busy" : "failed");
@@ -157,6 +257,8 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
         result.exitCode = RunSave(ctx, temporary);
     } else if (command == "verify") {
         result.exitCode = RunVerify(ctx, *board.config);
+    } else if (command == "linetest") {
+        result.exitCode = RunLineTest(ctx, lineTest, stopLineTest);
     } else {
         result.exitCode = RunStatus(ctx);
     }
@@ -164,6 +266,7 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
     if (!doc.is_object())
         doc = nlohmann::json::object();
     result.details = Details(command, doc);
+    result.findings = Findings(command, doc);
     const std::string error = doc.value("error", std::string());
     result.outcome = result.exitCode == kExitOk       ? fleet::kOutcomeOk
                      : result.exitCode == kExitDiffer ? fleet::kOutcomeDiffers
@@ -171,6 +274,16 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
                                                       : error;
     if (result.exitCode != kExitOk)
         result.message = doc.value("message", err.str());
+    if (command == "linetest" && doc.contains("verdict")) {
+        if (doc["report"].is_string())
+            result.report = doc["report"].get<std::string>();
+        if (result.exitCode != kExitOk)
+            LineTestVerdict(doc, &result);
+    } else if (command == "verify" && result.exitCode == kExitDiffer) {
+        const std::size_t changes = doc.value("changes", nlohmann::json::array()).size();
+        result.message =
+            std::to_string(changes) + (changes == 1 ? " change" : " changes") + " from " + *board.config;
+    }
     // The inventory names the side the board must be; the file is kept only for the right side.
     const std::string side = ReportedSide(doc);
     if (board.side && !side.empty() && side != Upper(fleet::BoardSideName(*board.side)) &&
@@ -229,7 +342,7 @@ int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const 
             return kExitFile;
         }
     }
-    if (args.save->parsed() || args.backup->parsed()) {
+    if (args.save->parsed() || args.backup->parsed() || args.linetest->parsed()) {
         std::error_code error;
         std::filesystem::create_directories(args.out, error);
         if (error) {
@@ -243,6 +356,8 @@ int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const 
     limits.jobs = args.jobs;
     limits.perServer = args.perServer;
     limits.deadline = std::chrono::milliseconds(static_cast<long long>(args.deadlineS * 1000.0));
+    if (args.linetest->parsed() && args.deadlineOption->count() == 0)
+        limits.deadline = fleet::DefaultDeadline(args.lineTest.args.duration);
     const bool terminal = StandardErrorIsTerminal();
     fleet::CampaignHooks hooks;
     hooks.stop = &interruption.requested;
@@ -257,7 +372,7 @@ int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const 
     const std::vector<fleet::BoardResult> results = fleet::RunCampaign(
         boards, command, limits,
         [&](const fleet::Board& board, fleet::StopToken& stop) {
-            return RunBoard(args, options, board, stop);
+            return RunBoard(args, options, board, stop, interruption.requested);
         },
         hooks);
     if (terminal)
@@ -271,9 +386,10 @@ int RunCampaign(const FleetArguments& args, const GlobalOptions& options, const 
     if (!args.csv.empty())
         written = WriteWhole(streams.err, args.csv, fleet::CsvText(results)) && written;
     if (!args.html.empty())
-        written =
-            WriteWhole(streams.err, args.html, fleet::HtmlText(results, "tessor-cli fleet " + command)) &&
-            written;
+        written = WriteWhole(streams.err, args.html,
+                             fleet::HtmlText(results, "tessor-cli fleet " + command,
+                                             std::filesystem::path(args.html).parent_path().string())) &&
+                  written;
     if (interruption.requested.load())
         return 128 + (interruption.signal.load() != 0 ? interruption.signal.load() : 2);
     if (!written)
@@ -381,22 +497,25 @@ int RunBackup(const FleetArguments& args, const GlobalOptions& options, const St
     return code;
 }
 
-// The campaign options every campaign command takes.
-void AddCampaignOptions(CLI::App* command, FleetArguments& args) {
+// The campaign options every campaign command takes; gives its --deadline.
+CLI::Option* AddCampaignOptions(CLI::App* command, FleetArguments& args) {
     command->add_option("--jobs", args.jobs, "boards run at once (default 16)")->check(CLI::Range(1, 1024));
     command
         ->add_option("--per-server", args.perServer,
                      "connections at once to one console server host; a local device is its own host "
                      "(default 4)")
         ->check(CLI::Range(1, 1024));
-    command
-        ->add_option("--deadline", args.deadlineS,
-                     "seconds one board may take; then it is stopped at its next command (default 60)")
-        ->check(CLI::Range(0.1, 86400.0));
+    CLI::Option* deadline =
+        command
+            ->add_option("--deadline", args.deadlineS,
+                         "seconds one board may take; then it is stopped at its next command (default 60; "
+                         "linetest: its duration and 60)")
+            ->check(CLI::Range(0.1, 86400.0));
     command->add_option("--junit", args.junit,
                         "write JUnit XML: a test suite per site, a test case per board");
     command->add_option("--csv", args.csv, "write a CSV file: a row per board");
     command->add_option("--html", args.html, "write one HTML page: the counts and every board's outcome");
+    return deadline;
 }
 
 } // namespace
@@ -420,8 +539,14 @@ CLI::App* AddFleetCommand(CLI::App& app, FleetArguments& args) {
         "backup", "save every selected board into the git repository --git DIR, as DIR/SITE/BOARD.LT or .NT, "
                   "with one commit when a file changed");
     args.backup->add_option("--git", args.git, "the repository (made when missing)")->required();
+    args.linetest = fleet->add_subcommand(
+        "linetest", "the line acceptance test on every selected board, each with its tessor_criteria file "
+                    "when it has one; a report each in --out DIR, as DIR/SITE/BOARD.html");
+    args.linetest->add_option("--out", args.out, "the folder of the reports")->required();
+    AddLineTestOptions(args.linetest, args.lineTest, false);
     for (CLI::App* command : {args.status, args.save, args.verify, args.backup})
         AddCampaignOptions(command, args);
+    args.deadlineOption = AddCampaignOptions(args.linetest, args);
     return fleet;
 }
 
@@ -447,6 +572,20 @@ int RunFleet(const FleetArguments& args, const GlobalOptions& options, const Str
         return RunList(ctx, inventory, boards);
     if (args.backup->parsed())
         return RunBackup(args, options, streams, boards, interruption);
+    // Every criteria file a line test would use is read before any board is opened: one that cannot be
+    // used ends the campaign as it ends the single-board command.
+    if (args.linetest->parsed()) {
+        std::vector<std::string> files;
+        for (const fleet::Board& board : boards)
+            files.push_back(board.criteria.value_or(args.lineTest.criteriaFile));
+        std::sort(files.begin(), files.end());
+        files.erase(std::unique(files.begin(), files.end()), files.end());
+        for (const std::string& file : files) {
+            linetest::Criteria criteria;
+            if (const int code = ApplyLineTestCriteria(ctx, args.lineTest, file, &criteria); code != kExitOk)
+                return code;
+        }
+    }
     return RunCampaign(args, options, streams, boards, interruption);
 }
 

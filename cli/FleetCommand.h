@@ -6,6 +6,7 @@
 
 #include "cli/CliCommands.h"
 #include "cli/CliContext.h"
+#include "cli/LineTestOptions.h"
 
 #include <CLI/CLI.hpp>
 
@@ -22,11 +23,14 @@ struct FleetArguments {
     CLI::App* save = nullptr;
     CLI::App* verify = nullptr;
     CLI::App* backup = nullptr;
-    std::string out; // save: the folder of the saved files
+    CLI::App* linetest = nullptr;
+    std::string out; // save: the folder of the saved files; linetest: of the reports
     std::string git; // backup: the repository
     int jobs = 16;
     int perServer = 4;
     double deadlineS = 60;
+    CLI::Option* deadlineOption = nullptr; // not given: 60 s, a line test's duration and 60 s
+    LineTestCommandLine lineTest;
     std::string junit;
     std::string csv;
     std::string html;

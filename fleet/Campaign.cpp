@@ -62,6 +62,10 @@ bool IsVerdictFailure(const BoardResult& result) {
     return result.outcome == kOutcomeDiffers || result.outcome == kOutcomeFailed;
 }
 
+std::chrono::milliseconds DefaultDeadline(std::chrono::milliseconds plannedTime) {
+    return plannedTime + std::chrono::milliseconds(60000);
+}
+
 std::string ServerOf(const std::string& port) {
     const NetworkPortParse parse = ParseNetworkPortName(port);
     return parse.kind == NetworkPortParse::Valid ? parse.name.host : port;

@@ -36,6 +36,10 @@ struct BoardResult {
     int exitCode = 0;    // the single-board command's
     double durationSeconds = 0;
     std::string message; // why it did not succeed; empty for ok
+    // What differs or failed, in words, one line each ("DS Constellation: QAM 64 -> QAM 16"): the
+    // result files show them under the message.
+    std::vector<std::string> findings;
+    std::string report; // the board's own report file, empty when none was written
     nlohmann::json details = nlohmann::json::object();
 };
 
@@ -72,6 +76,11 @@ struct CampaignLimits {
     // The first pause before a busy port is tried again; each later pause doubles, up to 8 times this.
     std::chrono::milliseconds busyPause{500};
 };
+
+// The deadline of a board when none is given: a minute, on top of the time the command is planned to
+// take (a line test's duration) when it has one.
+std::chrono::milliseconds
+DefaultDeadline(std::chrono::milliseconds plannedTime = std::chrono::milliseconds(0));
 
 // One board's run: the same command as on one port; the result's board, site, port, command and duration
 // are filled in by the campaign.

@@ -4,7 +4,10 @@
 
 #include "monitor/JsonText.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <iomanip>
 #include <map>
 #include <sstream>
@@ -49,6 +52,46 @@ std::string CsvField(const std::string& text) {
     for (const char c : text)
         out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";
+}
+
+// The findings as a list under the message; nothing when there are none.
+std::string FindingsList(const std::vector<std::string>& findings) {
+    if (findings.empty())
+        return std::string();
+    std::string list = "<ul>";
+    for (const std::string& finding : findings)
+        list += "<li>" + Escaped(finding) + "</li>";
+    return list + "</ul>";
+}
+
+// A link to a board's report: relative to the page's folder when the report lies below it, so that the
+// page and the reports can be moved together; else the path as it is.
+std::string ReportLink(const std::string& report, const std::string& pageFolder) {
+    if (report.empty())
+        return std::string();
+    namespace fs = std::filesystem;
+    std::error_code error;
+    std::string href = report;
+    if (!pageFolder.empty()) {
+        const fs::path from = fs::absolute(pageFolder, error).lexically_normal();
+        const fs::path to = fs::absolute(report, error).lexically_normal();
+        const fs::path relative = to.lexically_relative(from);
+        if (!error && !relative.empty() && *relative.begin() != "..")
+            href = relative.generic_string();
+    }
+    std::string encoded;
+    for (const char c : href) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::strchr("/._-~", c) != nullptr) {
+            encoded += c;
+        } else {
+            static const char kHex[] = "0123456789ABCDEF";
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0x0F];
+        }
+    }
+    return "<a href=\"" + Escaped(encoded) + "\">" + Escaped(fs::path(report).filename().string()) + "</a>";
 }
 
 } // namespace
@@ -101,9 +144,11 @@ std::string JUnitText(const std::vector<BoardResult>& results) {
                 continue;
             }
             const char* element = IsVerdictFailure(*r) ? "failure" : "error";
+            std::string text = r->port + ": " + r->message;
+            for (const std::string& finding : r->findings)
+                text += "\n" + finding;
             xml << ">\n      <" << element << " type=\"" << Escaped(r->outcome) << "\" message=\""
-                << Escaped(r->message) << "\">" << Escaped(r->port + ": " + r->message) << "</" << element
-                << ">\n    </testcase>\n";
+                << Escaped(r->message) << "\">" << Escaped(text) << "</" << element << ">\n    </testcase>\n";
         }
         xml << "  </testsuite>\n";
     }
@@ -121,7 +166,8 @@ std::string CsvText(const std::vector<BoardResult>& results) {
     return csv;
 }
 
-std::string HtmlText(const std::vector<BoardResult>& results, const std::string& title) {
+std::string HtmlText(const std::vector<BoardResult>& results, const std::string& title,
+                     const std::string& pageFolder) {
     std::map<std::string, int> counts;
     for (const BoardResult& r : results)
         ++counts[r.outcome];
@@ -134,7 +180,7 @@ std::string HtmlText(const std::vector<BoardResult>& results, const std::string&
     for (const auto& [outcome, count] : counts)
         html << " " << Escaped(outcome) << " " << count << ";";
     html << "</p>\n<table>\n<tr><th>Site</th><th>Board</th><th>Port</th><th>Outcome</th><th>Exit code</th>"
-            "<th>Seconds</th><th>Message</th></tr>\n";
+            "<th>Seconds</th><th>Message</th><th>Report</th></tr>\n";
     for (const auto& [site, boards] : BySite(results)) {
         for (const BoardResult* r : boards) {
             const std::string kind = Succeeded(*r)          ? "ok"
@@ -143,7 +189,8 @@ std::string HtmlText(const std::vector<BoardResult>& results, const std::string&
             html << "<tr class=\"" << kind << "\"><td>" << Escaped(site) << "</td><td>" << Escaped(r->board)
                  << "</td><td>" << Escaped(r->port) << "</td><td>" << Escaped(r->outcome) << "</td><td>"
                  << r->exitCode << "</td><td>" << Seconds(r->durationSeconds) << "</td><td>"
-                 << Escaped(r->message) << "</td></tr>\n";
+                 << Escaped(r->message) << FindingsList(r->findings) << "</td><td>"
+                 << ReportLink(r->report, pageFolder) << "</td></tr>\n";
         }
     }
     html << "</table>\n</body>\n</html>\n";

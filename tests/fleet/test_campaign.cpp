@@ -231,6 +231,11 @@ TEST(Campaign, TheServerOfAPort) {
     EXPECT_EQ(ServerOf("/dev/ttyUSB0"), "/dev/ttyUSB0");
 }
 
+TEST(Campaign, TheDefaultDeadlineIsAMinuteOverThePlannedTime) {
+    EXPECT_EQ(DefaultDeadline(), 60s);
+    EXPECT_EQ(DefaultDeadline(15min), 16min);
+}
+
 BoardResult Finished(const std::string& board, const std::string& site, const std::string& outcome,
                      int exitCode, const std::string& message = "") {
     BoardResult r = Outcome(outcome, exitCode);
@@ -280,6 +285,44 @@ TEST(Reports, JUnitKeepsFailuresAndErrorsApartPerSite) {
                    "Harbour <&> Depot 2 0 2\n"
                    "  h1 error:no_answer\n"
                    "  h2 error:deadline\n");
+}
+
+TEST(Reports, FindingsFollowTheMessageInJUnitAndHtml) {
+    BoardResult r = Finished("n2", "North", kOutcomeDiffers, 7, "2 settings differ");
+    r.findings = {"DS Constellation: QAM 64 -> QAM 16", "Register 8C46: 01 -> <02>"};
+    const std::string out = ParsedByPython(
+        JUnitText({r}), "import sys, xml.etree.ElementTree as E\n"
+                        "f = E.parse(sys.argv[1]).getroot().find(\"testsuite/testcase/failure\")\n"
+                        "print(f.get(\"message\")); print(f.text)\n");
+    EXPECT_EQ(out, "2 settings differ\nrfc2217://127.0.0.1:7001: 2 settings differ\n"
+                   "DS Constellation: QAM 64 -> QAM 16\nRegister 8C46: 01 -> <02>\n");
+    const std::string html = HtmlText({r}, "verify");
+    EXPECT_NE(html.find("2 settings differ<ul><li>DS Constellation: QAM 64 -&gt; QAM 16</li>"
+                        "<li>Register 8C46: 01 -&gt; &lt;02&gt;</li></ul>"),
+              std::string::npos)
+        << html;
+}
+
+TEST(Reports, TheHtmlPageLinksEachReportRelativeToItsFolderWhenBelowIt) {
+    const struct {
+        std::string report;
+        std::string pageFolder;
+        std::string link; // empty: none
+    } cases[] = {
+        {"/srv/runs/reports/North/n 1.html", "/srv/runs",
+         "<a href=\"reports/North/n%201.html\">n 1.html</a>"},
+        {"/srv/runs/reports/North/n1.html", "/srv/other",
+         "<a href=\"/srv/runs/reports/North/n1.html\">n1.html</a>"},
+        {"/srv/runs/reports/n&1.html", "", "<a href=\"/srv/runs/reports/n%261.html\">n&amp;1.html</a>"},
+        {"", "/srv/runs", ""},
+    };
+    for (const auto& c : cases) {
+        BoardResult r = Finished("n1", "North", kOutcomeOk, 0);
+        r.report = c.report;
+        const std::string html = HtmlText({r}, "linetest", c.pageFolder);
+        const std::string cell = html.substr(html.rfind("<td>") + 4);
+        EXPECT_EQ(cell.substr(0, cell.find("</td>")), c.link) << c.report;
+    }
 }
 
 TEST(Reports, CsvQuotesFieldsAndHasARowPerBoard) {

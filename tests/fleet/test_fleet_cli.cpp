@@ -185,10 +185,56 @@ TEST_F(FleetCampaign, SaveSendsWhatTheSingleBoardSaveSends) {
     EXPECT_EQ(ReadAll(m_dir + "/saved/north/lt1.LT"), ReadAll(m_dir + "/single.LT"));
 }
 
+TEST_F(FleetCampaign, LineTestSendsWhatTheSingleBoardLineTestSends) {
+    const std::vector<std::string> options{"--duration", "1s", "--interval", "1s", "--min-snr", "20"};
+    m_lt.ClearWire();
+    std::vector<std::string> args{"--limit", "lt1", "--out", m_dir + "/runs"};
+    args.insert(args.end(), options.begin(), options.end());
+    const RunResult run = Fleet("linetest", args);
+    ASSERT_EQ(run.status, 0) << run.err << run.out;
+    const std::vector<std::string> fleetWire = m_lt.Commands();
+    m_lt.ClearWire();
+    args = {"--port", m_lt.Link(), "linetest", "--report", m_dir + "/single.html"};
+    args.insert(args.end(), options.begin(), options.end());
+    const RunResult single = Cli(args);
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_GT(fleetWire.size(), 20u);
+    EXPECT_EQ(fleetWire, m_lt.Commands());
+}
+
+TEST_F(FleetCampaign, ACriteriaFileThatCannotBeUsedEndsTheLineTestsBeforeAnyBoard) {
+    std::ofstream(m_dir + "/bad.txt") << "min_snr = 30\nmax_snr = 40\n";
+    std::ofstream(m_dir + "/boards.yaml")
+        << "all:\n  hosts:\n    lt1: {tessor_port: " << m_lt.Link()
+        << ", tessor_criteria: bad.txt}\n    nt1: {tessor_port: " << m_nt.Link() << "}\n";
+    const struct {
+        std::string inventory;
+        std::vector<std::string> options;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"boards.yaml", {}, 2, m_dir + "/bad.txt: line 2: unknown name \"max_snr\""},
+        {"inventory.yaml", {"--criteria", m_dir + "/bad.txt"}, 2, "bad.txt: line 2"},
+        {"inventory.yaml", {"--criteria", m_dir + "/missing.txt"}, 5, "missing.txt: cannot be read"},
+    };
+    for (const auto& c : cases) {
+        m_lt.ClearWire();
+        std::vector<std::string> args{"fleet", "linetest",      "--inventory", m_dir + "/" + c.inventory,
+                                      "--out", m_dir + "/runs", "--duration",  "1s"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunResult run = Cli(args);
+        EXPECT_EQ(run.status, c.status) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_TRUE(m_lt.Commands().empty()) << c.says;
+    }
+}
+
 TEST_F(FleetCampaign, VerifyAgainstEachBoardsConfiguration) {
     ASSERT_EQ(Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1"}).status, 0);
     // nt1's intended file is lt1's: the sides differ. lt1 has no file of its own.
-    const RunResult run = Fleet("verify", {"--limit", "lt1,nt1", "--junit", m_dir + "/junit.xml"});
+    const RunResult run = Fleet(
+        "verify", {"--limit", "lt1,nt1", "--junit", m_dir + "/junit.xml", "--html", m_dir + "/boards.html"});
     EXPECT_EQ(run.status, 7) << run.err;
     std::map<std::string, nlohmann::json> lines = LinesByBoard(run.out);
     ASSERT_EQ(lines.size(), 2u) << run.out;
@@ -197,6 +243,24 @@ TEST_F(FleetCampaign, VerifyAgainstEachBoardsConfiguration) {
     EXPECT_TRUE(lines["nt1"]["details"]["changes"].is_array()) << lines["nt1"];
     EXPECT_EQ(lines["lt1"]["outcome"], "failed");
     EXPECT_NE(lines["lt1"]["message"].get<std::string>().find("no tessor_config"), std::string::npos);
+
+    // What differs, in the words of the pages, in the JUnit failure's text and on the HTML page.
+    const nlohmann::json& changes = lines["nt1"]["details"]["changes"];
+    ASSERT_FALSE(changes.empty());
+    const RunResult failure = tessor::testsupport::RunProgram(
+        {"/usr/bin/env", "python3", "-c",
+         "import sys, xml.etree.ElementTree as E\n"
+         "print(E.parse(sys.argv[1]).getroot().find(\"testsuite/testcase[@name='nt1']/failure\").text)\n",
+         m_dir + "/junit.xml"},
+        "/dev/null", Environment(), 30000);
+    const std::string html = ReadAll(m_dir + "/boards.html");
+    for (const nlohmann::json& change : changes) {
+        std::string words = change["words"].get<std::string>();
+        EXPECT_NE(failure.out.find("\n" + words + "\n"), std::string::npos) << words << "\n" << failure.out;
+        for (std::size_t at = words.find('>'); at != std::string::npos; at = words.find('>', at))
+            words.replace(at, 1, "&gt;");
+        EXPECT_NE(html.find("<li>" + words + "</li>"), std::string::npos) << words;
+    }
 }
 
 TEST(FleetCli, CampaignOptionsOutOfRangeAreBadUsage) {
@@ -236,6 +300,27 @@ TEST_F(FleetCampaign, SigtermEndsTheRunningBoardAndWritesWhatFinished) {
     const std::string junit = ReadAll(m_dir + "/junit.xml");
     EXPECT_NE(junit.find("tests=\"2\""), std::string::npos) << junit;
     EXPECT_NE(junit.find("</testsuites>"), std::string::npos) << junit;
+}
+
+// A line test stopped by a signal: cancelled (not a failed line), its report written as far as it went.
+TEST_F(FleetCampaign, SigtermStopsALineTestWithItsReport) {
+    Process campaign;
+    const std::string out = m_dir + "/campaign.out";
+    ASSERT_TRUE(campaign.Start({TESSOR_CLI_PATH, "fleet", "linetest", "--inventory",
+                                m_dir + "/inventory.yaml", "--limit", "lt1", "--out", m_dir + "/runs",
+                                "--duration", "10m", "--interval", "200ms", "--junit", m_dir + "/junit.xml"},
+                               out, m_dir + "/campaign.err"));
+    // Passes have begun: more commands than the reads before them.
+    ASSERT_TRUE(WaitFor([&] { return m_lt.Commands().size() > 60; }, std::chrono::seconds(20)));
+    EXPECT_EQ(campaign.SignalAndWait(SIGTERM, std::chrono::seconds(10)), 143)
+        << ReadAll(m_dir + "/campaign.err");
+    std::map<std::string, nlohmann::json> lines = LinesByBoard(ReadAll(out));
+    ASSERT_EQ(lines.size(), 1u) << ReadAll(out);
+    EXPECT_EQ(lines["lt1"]["outcome"], "cancelled");
+    EXPECT_EQ(lines["lt1"]["details"]["verdict"], "stopped");
+    EXPECT_EQ(lines["lt1"]["details"]["report"], m_dir + "/runs/north/lt1.html");
+    EXPECT_NE(ReadAll(m_dir + "/runs/north/lt1.html").find("north / lt1"), std::string::npos);
+    EXPECT_NE(ReadAll(m_dir + "/junit.xml").find("<error type=\"cancelled\""), std::string::npos);
 }
 
 // ser2net offers one simulated board twice; a client holding one of its ports makes the other busy.
@@ -286,7 +371,6 @@ TEST(FleetBusyPort, APortHeldByAnotherClientIsReportedBusyThenFreeAgain) {
     ser2net.SignalAndWait(SIGTERM, std::chrono::seconds(5));
     std::filesystem::remove_all(dir);
 }
-
 
 // Backups into git: the first run adds, a run with no change commits nothing, a changed board makes a
 // second commit in the words of the pages; the silent board is failed each time and never gets a file.
