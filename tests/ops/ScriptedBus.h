@@ -6,6 +6,7 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterBus.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -35,7 +36,7 @@ public:
             }
         }
         if (op == kRead)
-            return RegResult::Answer(regs[a]);
+            return Read(a, v[1] - '0');
         if (op == kWrite) {
             regs[a] = std::strtol(v.c_str(), nullptr, 16);
             if (a == "8CC0" && mailboxCompletes) {
@@ -44,6 +45,33 @@ public:
             }
         }
         return RegResult::Answer(1);
+    }
+
+    // A register's byte: from the nearest entry at or below it that is at most 7 registers lower (an entry
+    // may hold a counter's four registers as one value).
+    std::uint8_t Byte(long reg) const {
+        for (long e = reg; e > reg - 8; --e) {
+            char text[8];
+            std::snprintf(text, sizeof text, "%04lX", e);
+            const auto it = regs.find(text);
+            if (it != regs.end())
+                return static_cast<std::uint8_t>(static_cast<std::uint64_t>(it->second) >> (8 * (reg - e)));
+        }
+        return 0;
+    }
+
+    // A read of n registers: one register reads its entry whole, as the board's value would be.
+    RegResult Read(const std::string& a, int n) {
+        const long first = std::strtol(a.c_str(), nullptr, 16);
+        RegResult r = RegResult::Answer(n == 1 ? regs[a] : 0);
+        std::uint64_t value = 0;
+        for (int i = 0; i < n; ++i) {
+            r.bytes.push_back(Byte(first + i));
+            value |= static_cast<std::uint64_t>(r.bytes.back()) << (8 * i);
+        }
+        if (n != 1)
+            r.value = static_cast<std::int64_t>(value);
+        return r;
     }
 
     static std::string Line(std::uint8_t op, const std::string& a, const std::string& v) {
