@@ -263,6 +263,9 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
     cmd->add_flag("--console-writable", args.consoleWritable,
                   "let console clients write (WR, OR, ND); without it they are answered with the board's "
                   "error reply and not sent");
+    cmd->add_flag("--block-reads", args.blockReads,
+                  "read runs of consecutive registers with one command each (at most 8 registers): fewer "
+                  "bytes on the wire, the same readings");
     return cmd;
 }
 
@@ -340,6 +343,7 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
         options.answerTimeout = std::chrono::milliseconds(answerTimeoutMs);
         options.crystalHz = CrystalHz(args.crystal);
         options.snrBaselineDb = baselines[i];
+        options.blockReads = args.blockReads;
         auto board = std::make_unique<Board>();
         if (!recordPaths.empty()) {
             std::string error;

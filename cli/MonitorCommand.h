@@ -21,10 +21,11 @@ struct MonitorArguments {
     bool jsonl = false;
     std::vector<std::string> record; // one file per device, or one pattern with {device}; none: no recording
     std::string webConfig;           // --web.config.file: TLS and authentication of the endpoint; empty: none
-    std::vector<std::string> snrBaselines; // --snr-baseline PORT=DB, any number
+    std::vector<std::string> snrBaselines;  // --snr-baseline PORT=DB, any number
     std::vector<std::string> consoleListen; // --console-listen: each device's console port, in their order
     bool consoleRaw = false;                // raw TCP rather than RFC 2217
     bool consoleWritable = false;           // clients' write, or and and commands reach the board
+    bool blockReads = false;                // passes read runs of consecutive registers with one command
 };
 
 // The SNR baseline of each device (in their order; empty where none is given) from PORT=DB texts, where

@@ -81,7 +81,7 @@ bool CBoardPasses::ReadLinkSettings(std::int32_t crystalHz, LinkValues& settings
 
 bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, PhyValues& values,
                            ops::PhyReadResults* results) {
-    const ops::PhyPass pass = ops::RunPhyPass(m_bus, references);
+    const ops::PhyPass pass = ops::RunPhyPass(m_bus, references, {}, m_blockReads);
     const ops::PhyReadResults& raw = pass.raw;
     Note(ops::ClassifyPhyReads(raw));
     if (results)
@@ -107,7 +107,7 @@ bool CBoardPasses::ReadEthernet(EthernetTotals& totals,
         if (failed && !good)
             *failed = static_cast<std::uint16_t>(*failed | 1u << index);
     };
-    const ops::EthernetPass pass = ops::RunEthernetPass(m_bus, hooks);
+    const ops::EthernetPass pass = ops::RunEthernetPass(m_bus, hooks, m_blockReads);
     Note(ops::ClassifyPass(pass.raw.data(), static_cast<std::size_t>(pass.countersRead)));
     return pass.complete && !Broken();
 }
