@@ -162,10 +162,10 @@ std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std:
     const ops::ModemSideRead side = ops::DetectModemSide(bus);
     const RegResult linkCheck = ops::IsLinkUp(bus);
     const bool up = linkCheck.ok() && linkCheck.value == 1;
-    const ops::LinkSettings link = ops::ReadLinkSettings(bus, kCrystalHz, up);
+    const ops::LinkSettings link = ops::ReadLinkSettings(bus, kCrystalHz, up, blockReads);
     const ops::PhyReferenceRead refs = ops::ReadPhyReferences(bus, side.side);
     const ops::PhyPass phy = ops::RunPhyPass(bus, refs.references, {}, blockReads);
-    const ops::BoardIdentification id = ops::ReadBoardIdentification(bus);
+    const ops::BoardIdentification id = ops::ReadBoardIdentification(bus, blockReads);
     // The first read that failed says why; a status with a hole in it is not printed.
     for (const RegResult* r :
          {&side.read, &linkCheck, &link.downstream.configRead, &link.downstream.carrierRead,

@@ -51,7 +51,7 @@ bool CBoardPasses::ReadIdentification(Identification& id) {
     if (!Good(side.read))
         return !Broken();
     id.typeRegister = static_cast<std::uint8_t>(side.read.value & 0xFF);
-    const ops::BoardIdentification board = ops::ReadBoardIdentification(m_bus);
+    const ops::BoardIdentification board = ops::ReadBoardIdentification(m_bus, m_blockReads);
     if (Good(board.read72) & Good(board.read73) & Good(board.read6F)) {
         id.chip = LowByte(board.id72);
         id.revision = LowByte(board.id73);
@@ -67,7 +67,7 @@ bool CBoardPasses::ReadIdentification(Identification& id) {
 
 bool CBoardPasses::ReadLinkSettings(std::int32_t crystalHz, LinkValues& settings) {
     // The settings are read one register after the other; a garbled reply anywhere leaves them all out.
-    const ops::LinkSettings read = ops::ReadLinkSettings(m_bus, crystalHz, false);
+    const ops::LinkSettings read = ops::ReadLinkSettings(m_bus, crystalHz, false, m_blockReads);
     const bool good = Good(read.downstream.configRead) & Good(read.downstream.carrierRead) &
                       Good(read.upstream.configRead) & Good(read.upstream.carrierRead) &
                       Good(read.localSpeed.read);

@@ -185,6 +185,19 @@ TEST_F(FleetCampaign, SaveSendsWhatTheSingleBoardSaveSends) {
     EXPECT_EQ(ReadAll(m_dir + "/saved/north/lt1.LT"), ReadAll(m_dir + "/single.LT"));
 }
 
+TEST_F(FleetCampaign, BlockReadsReachEachBoardAsOnTheSingleBoardSave) {
+    m_lt.ClearWire();
+    const RunResult run = Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1", "--block-reads"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> fleetWire = m_lt.Commands();
+    m_lt.ClearWire();
+    const RunResult single = Cli({"--port", m_lt.Link(), "save", "--block-reads", m_dir + "/single.LT"});
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_EQ(fleetWire, m_lt.Commands());
+    EXPECT_EQ(fleetWire.size(), 9u);
+    EXPECT_EQ(ReadAll(m_dir + "/saved/north/lt1.LT"), ReadAll(m_dir + "/single.LT"));
+}
+
 TEST_F(FleetCampaign, VerifyAgainstEachBoardsConfiguration) {
     ASSERT_EQ(Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1"}).status, 0);
     // nt1's intended file is lt1's: the sides differ. lt1 has no file of its own.

@@ -164,6 +164,29 @@ TEST(MonitorPoll, PassesReadWhatThePagesReadInTheirOrderAndAccumulateTotals) {
     EXPECT_GT(*first.link.downstream.carrierHertz, 0.0);
 }
 
+// With block reads a pass reads neighbouring runs of registers with one command each, to the same totals.
+TEST(MonitorPoll, BlockReadsReadTheSameCountersInFewerCommands) {
+    auto sim = ManualSim();
+    sim->WithPair([](CSimModemPair& p) {
+        p.SetCounter(CSimModemPair::kLocal, 0x8D20, 0xF1000049);
+        p.SetCounter(CSimModemPair::kLocal, 0x8D04, 4);
+        return 0;
+    });
+    MonitorOptions options = SimOptions(sim, 50ms);
+    options.blockReads = true;
+    MonitorRun run(options);
+    const Snapshot first = run.Pass(1);
+    run.Stop();
+    const std::string pass = Reads({"8C99,5", "8C91,4", "8C71", "8C98", "8D38", "8D1C,8", "8D14,8", "8D08,8",
+                                    "8D10,4", "8CE4,8", "8CF0,8", "8CF8,8", "8D00,8"});
+    const std::string traffic = sim->BytesToBoard();
+    const std::size_t at = traffic.find("RD 8C99");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(traffic.substr(at, pass.size()), pass);
+    EXPECT_EQ(first.ethernet[1], 0xF1000049u);
+    EXPECT_EQ(first.ethernet[14], 4u);
+}
+
 TEST(MonitorFigures, ClearedCountsAddUpAndTheirRateIsOverTheRealTimeBetweenReads) {
     using Clock = CClearedCount::Clock;
     const Clock::time_point t0{};
