@@ -47,30 +47,20 @@ public:
         return RegResult::Answer(1);
     }
 
-    // A register's byte: from the nearest entry at or below it that is at most 7 registers lower (an entry
-    // may hold a counter's four registers as one value).
-    std::uint8_t Byte(long reg) const {
-        for (long e = reg; e > reg - 8; --e) {
-            char text[8];
-            std::snprintf(text, sizeof text, "%04lX", e);
-            const auto it = regs.find(text);
-            if (it != regs.end())
-                return static_cast<std::uint8_t>(static_cast<std::uint64_t>(it->second) >> (8 * (reg - e)));
-        }
-        return 0;
-    }
-
-    // A read of n registers: one register reads its entry whole, as the board's value would be.
+    // A read of n registers: one reads its entry whole; more read each register's byte from the nearest
+    // entry at most 7 registers below it (an entry may hold a counter's four registers as one value).
     RegResult Read(const std::string& a, int n) {
-        const long first = std::strtol(a.c_str(), nullptr, 16);
         RegResult r = RegResult::Answer(n == 1 ? regs[a] : 0);
-        std::uint64_t value = 0;
-        for (int i = 0; i < n; ++i) {
-            r.bytes.push_back(Byte(first + i));
-            value |= static_cast<std::uint64_t>(r.bytes.back()) << (8 * i);
+        for (long reg = std::strtol(a.c_str(), nullptr, 16), i = 0; i < n; ++i) {
+            char text[8];
+            long e = reg + i;
+            while (std::snprintf(text, sizeof text, "%04lX", e) > 0 && !regs.count(text) && e > reg + i - 7)
+                --e;
+            const auto it = regs.find(text);
+            const std::uint64_t entry = it == regs.end() ? 0 : static_cast<std::uint64_t>(it->second);
+            r.bytes.push_back(static_cast<std::uint8_t>(entry >> (8 * (reg + i - e))));
+            r.value |= n == 1 ? 0 : static_cast<std::int64_t>(r.bytes.back()) << (8 * i);
         }
-        if (n != 1)
-            r.value = static_cast<std::int64_t>(value);
         return r;
     }
 

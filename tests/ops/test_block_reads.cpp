@@ -5,7 +5,6 @@
 #include "ops/BlockReads.h"
 #include "ops/ConfigFiles.h"
 #include "ops/EthernetPass.h"
-#include "ops/PhyPass.h"
 
 #include <gtest/gtest.h>
 
@@ -42,31 +41,10 @@ INSTANTIATE_TEST_SUITE_P(
         PlanCase{"ALoneReadIsItsOwnCommand", {{"8C71", 1}, {"8C99", 3}}, {"RD 8C71", "RD 8C99,3"}}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// Every register of a save, read singly and in blocks, gives the same file; the blocks are the runs of the
-// file's registers.
-TEST(BlockReads, ASaveReadsTheSameRegistersInEightCommands) {
-    CScriptedBus single;
-    CScriptedBus block;
-    for (CScriptedBus* bus : {&single, &block}) {
-        for (std::size_t i = 0; i < kConfigRegisterCount; ++i)
-            bus->regs[std::string(kConfigRegisters[i])] = static_cast<std::int64_t>(0xF0 + i) & 0xFF;
-    }
-    const ops::SaveRead one = ops::ReadConfiguration(single, kSideLT);
-    const ops::SaveRead runs = ops::ReadConfiguration(block, kSideLT, true);
-    ASSERT_TRUE(one.ok && runs.ok);
-    EXPECT_EQ(runs.values, one.values);
-    EXPECT_EQ(runs.bytes, one.bytes);
-    EXPECT_EQ(single.lines.size(), kConfigRegisterCount);
-    EXPECT_EQ(block.lines, (Lines{"RD 8C40,8", "RD 8C48,8", "RD 8C50,2", "RD 8C60,2", "RD 8C66,2", "RD 8C6B",
-                                  "RD 8D40,3", "RD 8D45,5"}));
-}
-
 // A block that comes back garbled makes each read in it garbled, with no value; a save stops at the
 // block's first register.
 TEST(BlockReads, AGarbledBlockIsAGarbledReadForEachOfItsRegisters) {
     CScriptedBus bus;
-    bus.regs["8D14"] = 0x11223344;
-    bus.regs["8D18"] = 0x55667788;
     bus.fail = [](std::size_t, const std::string& line) -> std::optional<Outcome> {
         return line == "RD 8D14,8" ? std::optional<Outcome>(Outcome::Garbled) : std::nullopt;
     };
@@ -86,29 +64,6 @@ TEST(BlockReads, AGarbledBlockIsAGarbledReadForEachOfItsRegisters) {
     EXPECT_FALSE(save.ok);
     EXPECT_EQ(save.failedIndex, 8u);
     EXPECT_EQ(save.failure.outcome, Outcome::Garbled);
-}
-
-// Each counter of a block gets its own four bytes, the last one's high digit included; the PHY reads the
-// same values as singly.
-TEST(BlockReads, PassesCutEachReadFromItsBlock) {
-    CScriptedBus bus;
-    bus.regs["8CE4"] = 0x01020304;
-    bus.regs["8CE8"] = 0xF1E2D3C4;
-    bus.regs["8C99"] = 0x563412;
-    bus.regs["8C9C"] = 0xBEEF;
-    const ops::EthernetPass pass = ops::RunEthernetPass(bus, {}, true);
-    EXPECT_EQ(pass.counts[kCounterSingleCollisions], std::optional<std::uint32_t>(0x01020304));
-    EXPECT_EQ(pass.counts[kCounterMultipleCollisions], std::optional<std::uint32_t>(0xF1E2D3C4));
-    EXPECT_EQ(bus.lines.size(), 8u);
-
-    ops::PhyReadResults single;
-    ops::PhyReadResults block;
-    CScriptedBus one = bus;
-    ops::RunPhyReads(one, &single, {});
-    ops::RunPhyReads(bus, &block, {}, true);
-    EXPECT_EQ(block.errorValue.value, single.errorValue.value);
-    EXPECT_EQ(block.txLevel.value, 0xBEEF);
-    EXPECT_TRUE(block.AllAnswered());
 }
 
 } // namespace
