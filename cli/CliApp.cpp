@@ -170,6 +170,12 @@ private:
         m_commands.push_back(Command{app, changes, std::move(run)});
     }
 
+    void AddBlockReads(CLI::App* command) {
+        command->add_flag("--block-reads", options.blockReads,
+                          "read runs of consecutive registers with one command each (at most 8 registers): "
+                          "fewer bytes on the wire, the same values");
+    }
+
     void AddRegisterCommands(CLI::App& parent, bool remote) {
         const char* where = remote ? " on the remote modem through the mailbox" : " on the local modem";
         CLI::App* read = parent.add_subcommand("read", std::string("read a register") + where);
@@ -215,9 +221,10 @@ private:
     }
 
     void AddStatusCommands() {
-        Add(m_app.add_subcommand("status",
-                                 "modem side, line, link settings, one PHY pass and identification"),
-            false, [](const Context& ctx) { return RunStatus(ctx); });
+        CLI::App* status = m_app.add_subcommand(
+            "status", "modem side, line, link settings, one PHY pass and identification");
+        AddBlockReads(status);
+        Add(status, false, [](const Context& ctx) { return RunStatus(ctx); });
         CLI::App* counters =
             m_app.add_subcommand("counters", "Ethernet counter passes with their 64-bit totals");
         counters->add_option("--interval", args.counters.intervalS, "seconds from one pass to the next")
@@ -233,6 +240,7 @@ private:
     void AddFileCommands() {
         CLI::App* save = m_app.add_subcommand("save", "save the 31 configuration registers to FILE");
         save->add_option("FILE", args.file, "configuration file (*.LT or *.NT)")->required();
+        AddBlockReads(save);
         Add(save, false, [this](const Context& ctx) { return RunSave(ctx, args.file); });
         CLI::App* load = m_app.add_subcommand("load", "load FILE into the local modem and restart it");
         load->add_option("FILE", args.file, "configuration file (*.LT or *.NT)")->required();
@@ -267,6 +275,7 @@ private:
         CLI::App* verify = m_app.add_subcommand(
             "verify", "compare the 31 registers Save reads with FILE; nothing is written");
         verify->add_option("FILE", args.file, "configuration file (*.LT or *.NT)")->required();
+        AddBlockReads(verify);
         Add(verify, false, [this](const Context& ctx) { return RunVerify(ctx, args.file); });
         m_diff = m_app.add_subcommand("diff", "the changes from FILE to FILE2, or from FILE to the board on "
                                               "--port, in the words of the pages; nothing is written");

@@ -39,8 +39,11 @@ enum class GeneralAction {
 int RunGeneral(const Context& ctx, GeneralAction action);
 
 int RunStatus(const Context& ctx);
-// The reads of status on bus: its JSON document and its text, or the first read that failed.
-std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std::string* text);
+// The reads of status on bus: its JSON document and its text, or the first read that failed. With
+// blockReads the link settings, the PHY pass and the identification read their runs of consecutive
+// registers with one command each.
+std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std::string* text,
+                                    bool blockReads = false);
 
 struct CounterArgs {
     double intervalS = 5.0;

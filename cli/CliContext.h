@@ -33,6 +33,8 @@ struct GlobalOptions {
     bool yes = false;
     int answerTimeoutMs = kDefaultAnswerTimeoutMs;
     int retries = 0;
+    // status, save and verify read runs of consecutive registers with one command each.
+    bool blockReads = false;
 };
 
 struct Streams {

@@ -36,7 +36,7 @@ int RunSave(const Context& ctx, const std::string& file) {
     const ops::ModemSideRead side = ops::DetectModemSide(ctx.Bus());
     if (!side.read.ok())
         return ctx.BoardFailure(side.read);
-    const ops::SaveRead read = ops::ReadConfiguration(ctx.Bus(), side.side);
+    const ops::SaveRead read = ops::ReadConfiguration(ctx.Bus(), side.side, ctx.options.blockReads);
     if (!read.ok) {
         ctx.streams.err << "tessor-cli: " << file << " has not been saved." << std::endl;
         return ctx.BoardFailure(read.failure);

@@ -157,14 +157,15 @@ void SleepUntil(std::chrono::steady_clock::time_point deadline, const std::atomi
 
 } // namespace
 
-std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std::string* text) {
+std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std::string* text,
+                                    bool blockReads) {
     const ops::ModemSideRead side = ops::DetectModemSide(bus);
     const RegResult linkCheck = ops::IsLinkUp(bus);
     const bool up = linkCheck.ok() && linkCheck.value == 1;
-    const ops::LinkSettings link = ops::ReadLinkSettings(bus, kCrystalHz, up);
+    const ops::LinkSettings link = ops::ReadLinkSettings(bus, kCrystalHz, up, blockReads);
     const ops::PhyReferenceRead refs = ops::ReadPhyReferences(bus, side.side);
-    const ops::PhyPass phy = ops::RunPhyPass(bus, refs.references);
-    const ops::BoardIdentification id = ops::ReadBoardIdentification(bus);
+    const ops::PhyPass phy = ops::RunPhyPass(bus, refs.references, {}, blockReads);
+    const ops::BoardIdentification id = ops::ReadBoardIdentification(bus, blockReads);
     // The first read that failed says why; a status with a hole in it is not printed.
     for (const RegResult* r :
          {&side.read, &linkCheck, &link.downstream.configRead, &link.downstream.carrierRead,
@@ -203,7 +204,7 @@ std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std:
 int RunStatus(const Context& ctx) {
     nlohmann::json doc;
     std::string text;
-    if (const std::optional<RegResult> failed = ReadStatus(ctx.Bus(), &doc, &text))
+    if (const std::optional<RegResult> failed = ReadStatus(ctx.Bus(), &doc, &text, ctx.options.blockReads))
         return ctx.BoardFailure(*failed);
     return ctx.Done(doc, text);
 }

@@ -205,6 +205,7 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
     options.json = true;
     options.yes = false;
     options.port = board.port;
+    options.blockReads = args.blockReads;
     std::ostringstream out;
     std::ostringstream err;
     std::istringstream in;
@@ -515,6 +516,8 @@ CLI::Option* AddCampaignOptions(CLI::App* command, FleetArguments& args) {
                         "write JUnit XML: a test suite per site, a test case per board");
     command->add_option("--csv", args.csv, "write a CSV file: a row per board");
     command->add_option("--html", args.html, "write one HTML page: the counts and every board's outcome");
+    command->add_flag("--block-reads", args.blockReads,
+                      "read runs of consecutive registers with one command each (at most 8 registers)");
     return deadline;
 }
 

@@ -34,6 +34,7 @@ struct FleetArguments {
     std::string junit;
     std::string csv;
     std::string html;
+    bool blockReads = false;
 };
 
 // Adds the subcommand, its commands and their options to app; the arguments land in args.

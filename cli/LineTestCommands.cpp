@@ -419,7 +419,7 @@ int RunVerify(const Context& ctx, const std::string& file) {
     const ops::ModemSideRead side = ops::DetectModemSide(ctx.Bus());
     if (!side.read.ok())
         return ctx.BoardFailure(side.read);
-    const ops::SaveRead read = ops::ReadConfiguration(ctx.Bus(), side.side);
+    const ops::SaveRead read = ops::ReadConfiguration(ctx.Bus(), side.side, ctx.options.blockReads);
     if (!read.ok)
         return ctx.BoardFailure(read.failure);
     const linetest::ConfigComparison c = linetest::CompareConfiguration(parsed, read, side.side);

@@ -108,6 +108,7 @@ struct BoardCommon {
     std::int32_t crystalHz = 25000000;
     bool consoleRaw = false;
     bool consoleWritable = false;
+    bool blockReads = false;
     std::string consoleHint; // what to do when a console port cannot listen
     monitor::COutputQueue* jsonl = nullptr;
     monitor::CReloadRequest* reload = nullptr;
@@ -124,6 +125,7 @@ std::shared_ptr<Board> MakeBoard(const BoardPlan& plan, const BoardCommon& commo
     options.answerTimeout = common.answerTimeout;
     options.crystalHz = common.crystalHz;
     options.snrBaselineDb = plan.snrBaselineDb;
+    options.blockReads = common.blockReads;
     auto board = std::make_shared<Board>();
     board->plan = plan;
     if (!plan.recordPath.empty()) {
@@ -500,6 +502,9 @@ CLI::App* AddMonitorCommand(CLI::App& app, MonitorArguments& args) {
            "with --inventory, the boards to poll: group or board names or globs, separated by , with "
            "!NAME to leave out and &GROUP to intersect (default: every board)")
         ->each([&args](const std::string&) { args.limitGiven = true; });
+    cmd->add_flag("--block-reads", args.blockReads,
+                  "read runs of consecutive registers with one command each (at most 8 registers): fewer "
+                  "bytes on the wire, the same readings");
     return cmd;
 }
 
@@ -621,6 +626,7 @@ int RunMonitor(const MonitorArguments& args, const std::string& port, int answer
     common.crystalHz = CrystalHz(args.crystal);
     common.consoleRaw = args.consoleRaw;
     common.consoleWritable = args.consoleWritable;
+    common.blockReads = args.blockReads;
     common.consoleHint = fromInventory
                              ? "choose another ADDR:PORT for its tessor_console_listen in " + args.inventory
                              : "choose another ADDRESS:PORT with --console-listen";

@@ -29,7 +29,8 @@ struct MonitorArguments {
     std::string inventory;                  // --inventory: the boards from this file; empty: the devices
     std::string limit;                      // --limit: the inventory's boards it selects
     bool limitGiven = false;
-    bool portGiven = false; // the global --port was given
+    bool portGiven = false;  // the global --port was given
+    bool blockReads = false; // passes read runs of consecutive registers with one command
 };
 
 // The SNR baseline of each device (in their order; empty where none is given) from PORT=DB texts, where

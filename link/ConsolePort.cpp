@@ -206,6 +206,8 @@ RegResult CConsolePort::Exchange(std::uint8_t op, const char* address, const cha
     RegResult result = outcome == Outcome::Answered ? RegResult::Answer(m_result) : RegResult::Fail(outcome);
     if (outcome == Outcome::Garbled)
         result.reply = m_reply;
+    if (outcome == Outcome::Answered && op == kRead)
+        result.bytes = m_bytes;
     ReleasePort();
     return result;
 }
@@ -507,6 +509,14 @@ bool CConsolePort::IsWellFormedData(const char* command, const char* data, int l
     return true;
 }
 
+std::vector<std::uint8_t> CConsolePort::ReplyBytes(const char* data, int length) {
+    std::vector<std::uint8_t> bytes;
+    for (int field = 6; field + 3 <= length; field += 3)
+        bytes.push_back(
+            static_cast<std::uint8_t>(HexDigit(data[field + 1]) << 4 | HexDigit(data[field + 2])));
+    return bytes;
+}
+
 void CConsolePort::EchoToTerminal(const char* text, bool commandLine) {
     std::string line;
     if (commandLine) {
@@ -532,6 +542,7 @@ void CConsolePort::EchoToTerminal(const char* text, bool commandLine) {
 
 void CConsolePort::TakeReply(char* reply, int length) {
     m_result = 0;
+    m_bytes.clear();
     // An abandoned exchange (the device failed) shows in the terminal as a failed echo does.
     if (length < 0 || std::memcmp(reply, m_cmd, m_cmdLen - 1u) != 0) {
         EchoToTerminal(" - RESET - ", false);
@@ -555,6 +566,8 @@ void CConsolePort::TakeReply(char* reply, int length) {
     }
     m_replyOutcome = Outcome::Answered;
     m_result = read ? ParseReplyValue(data, static_cast<std::uint8_t>(dataLength)) : 1;
+    if (read)
+        m_bytes = ReplyBytes(data, dataLength);
 }
 
 void CConsolePort::FinishCommand() {

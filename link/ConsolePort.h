@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tessor {
 
@@ -95,6 +96,8 @@ public:
     // asks for: for a read of n registers at A, "\r", A in upper case, ":" and n fields of a blank and
     // two upper-case hexadecimal digits; for a write, an or and an and, nothing.
     static bool IsWellFormedData(const char* command, const char* data, int length);
+    // The register bytes of a well-formed read reply's data portion, first register first.
+    static std::vector<std::uint8_t> ReplyBytes(const char* data, int length);
     void EchoToTerminal(const char* text, bool commandLine);
 
     // Shutdown: wakes the worker (which then tests the stop flags) and any blocked read.
@@ -148,7 +151,8 @@ private:
     std::int64_t m_result = 0;
     // What the worker found in the reply, written before it clears the busy flag, like m_result.
     Outcome m_replyOutcome = Outcome::NoAnswer;
-    std::string m_reply; // a garbled reply as received
+    std::string m_reply;               // a garbled reply as received
+    std::vector<std::uint8_t> m_bytes; // an answered read: each register's byte, first register first
     std::uint8_t m_op = 0;
     bool m_passing = false;  // the command in flight is another client's line
     std::string m_passLine;  // that line, written by the caller before the worker is woken

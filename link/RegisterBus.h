@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tessor {
 
@@ -25,10 +26,13 @@ struct RegResult {
     std::int64_t value = 0; // meaningful only when answered
     Outcome outcome = Outcome::NoAnswer;
     std::string reply; // garbled: the reply as it came back (echo included), for the error message
+    // An answered read: the byte of each register it read, the first register first. The value keeps only
+    // fifteen hexadecimal digits, so of an eight-register read the last register's high digit is here alone.
+    std::vector<std::uint8_t> bytes;
 
     bool ok() const { return outcome == Outcome::Answered; }
-    static RegResult Answer(std::int64_t v) { return {v, Outcome::Answered, {}}; }
-    static RegResult Fail(Outcome o) { return {0, o, {}}; }
+    static RegResult Answer(std::int64_t v) { return {v, Outcome::Answered, {}, {}}; }
+    static RegResult Fail(Outcome o) { return {0, o, {}, {}}; }
 };
 
 // The first failure of two results, else the second.

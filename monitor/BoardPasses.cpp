@@ -51,7 +51,7 @@ bool CBoardPasses::ReadIdentification(Identification& id) {
     if (!Good(side.read))
         return !Broken();
     id.typeRegister = static_cast<std::uint8_t>(side.read.value & 0xFF);
-    const ops::BoardIdentification board = ops::ReadBoardIdentification(m_bus);
+    const ops::BoardIdentification board = ops::ReadBoardIdentification(m_bus, m_blockReads);
     if (Good(board.read72) & Good(board.read73) & Good(board.read6F)) {
         id.chip = LowByte(board.id72);
         id.revision = LowByte(board.id73);
@@ -67,7 +67,7 @@ bool CBoardPasses::ReadIdentification(Identification& id) {
 
 bool CBoardPasses::ReadLinkSettings(std::int32_t crystalHz, LinkValues& settings) {
     // The settings are read one register after the other; a garbled reply anywhere leaves them all out.
-    const ops::LinkSettings read = ops::ReadLinkSettings(m_bus, crystalHz, false);
+    const ops::LinkSettings read = ops::ReadLinkSettings(m_bus, crystalHz, false, m_blockReads);
     const bool good = Good(read.downstream.configRead) & Good(read.downstream.carrierRead) &
                       Good(read.upstream.configRead) & Good(read.upstream.carrierRead) &
                       Good(read.localSpeed.read);
@@ -81,7 +81,7 @@ bool CBoardPasses::ReadLinkSettings(std::int32_t crystalHz, LinkValues& settings
 
 bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, PhyValues& values,
                            ops::PhyReadResults* results) {
-    const ops::PhyPass pass = ops::RunPhyPass(m_bus, references);
+    const ops::PhyPass pass = ops::RunPhyPass(m_bus, references, {}, m_blockReads);
     const ops::PhyReadResults& raw = pass.raw;
     Note(ops::ClassifyPhyReads(raw));
     if (results)
@@ -107,7 +107,7 @@ bool CBoardPasses::ReadEthernet(EthernetTotals& totals,
         if (failed && !good)
             *failed = static_cast<std::uint16_t>(*failed | 1u << index);
     };
-    const ops::EthernetPass pass = ops::RunEthernetPass(m_bus, hooks);
+    const ops::EthernetPass pass = ops::RunEthernetPass(m_bus, hooks, m_blockReads);
     Note(ops::ClassifyPass(pass.raw.data(), static_cast<std::size_t>(pass.countersRead)));
     return pass.complete && !Broken();
 }

@@ -17,7 +17,9 @@ namespace tessor::monitor {
 
 class CBoardPasses {
 public:
-    explicit CBoardPasses(IRegisterBus& bus) : m_bus(bus) {}
+    // With blockReads the PHY and Ethernet reads go as runs of consecutive registers, one command each.
+    explicit CBoardPasses(IRegisterBus& bus, bool blockReads = false)
+        : m_bus(bus), m_blockReads(blockReads) {}
 
     // 8C70, 8C72, 8C73, 8C6F, then the configuration byte of the receive direction (8C10 on the NT side,
     // 8C11 on the LT side) as the PHY page reads it when shown. False when the connection broke; a group
@@ -57,6 +59,7 @@ private:
     bool Broken() const { return m_broken; }
 
     IRegisterBus& m_bus;
+    bool m_blockReads = false;
     bool m_spoiltSeen = false;
     bool m_broken = false;
     std::vector<Outcome> m_reads; // each read's outcome, in order

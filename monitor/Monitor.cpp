@@ -233,7 +233,7 @@ void CMonitor::AddInterval(bool answered, Clock::time_point readAt, Snapshot& s)
 
 void CMonitor::RunPass() {
     CBoardSession& session = *m_session;
-    CBoardPasses passes(session);
+    CBoardPasses passes(session, m_options.blockReads);
     Snapshot& s = m_state;
     const auto start = Clock::now();
     s.passStartUnixSeconds = UnixNow();

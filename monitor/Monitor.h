@@ -39,6 +39,8 @@ struct MonitorOptions {
     // The board's SNR baseline in dB, published as it is; empty: none known.
     std::optional<double> snrBaselineDb;
     IntervalRules intervalRules;
+    // The passes read runs of consecutive registers with one command each.
+    bool blockReads = false;
 };
 
 class CMonitor {

@@ -2,8 +2,10 @@
 
 #include "link/ConsolePort.h"
 #include "ops/Access.h"
+#include "ops/BlockReads.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace tessor::ops {
 
@@ -24,13 +26,23 @@ std::optional<std::uint16_t> Identification(const RegResult& result) {
     return static_cast<std::uint16_t>(result.value & 0xFFFF);
 }
 
-BoardIdentification ReadIdentificationOf(IRegisterBus& bus, int target) {
+BoardIdentification ReadIdentificationOf(IRegisterBus& bus, int target, bool blockReads) {
     BoardIdentification id;
-    id.read72 = OnTarget(bus, target, kRead, kReg8C72, kOneRegister);
+    if (target == kRemote) {
+        id.read72 = OnTarget(bus, target, kRead, kReg8C72, kOneRegister);
+        id.read73 = OnTarget(bus, target, kRead, kReg8C73, kOneRegister);
+        id.read6F = OnTarget(bus, target, kRead, kReg8C6F, kOneRegister);
+    } else {
+        const std::vector<RegisterRead> reads{{kReg8C72, 1}, {kReg8C73, 1}, {kReg8C6F, 1}};
+        RegResult* const targets[] = {&id.read72, &id.read73, &id.read6F};
+        for (const ReadBlock& block : PlanReads(reads, blockReads)) {
+            const std::vector<RegResult> got = ReadBlockOnce(bus, reads, block);
+            for (std::size_t k = 0; k < got.size(); ++k)
+                *targets[block.first + k] = got[k];
+        }
+    }
     id.id72 = Identification(id.read72);
-    id.read73 = OnTarget(bus, target, kRead, kReg8C73, kOneRegister);
     id.id73 = Identification(id.read73);
-    id.read6F = OnTarget(bus, target, kRead, kReg8C6F, kOneRegister);
     id.id6F = Identification(id.read6F);
     return id;
 }
@@ -45,12 +57,12 @@ ModemSideRead DetectModemSide(IRegisterBus& bus) {
     return read;
 }
 
-BoardIdentification ReadBoardIdentification(IRegisterBus& bus) {
-    return ReadIdentificationOf(bus, kLocal);
+BoardIdentification ReadBoardIdentification(IRegisterBus& bus, bool blockReads) {
+    return ReadIdentificationOf(bus, kLocal, blockReads);
 }
 
 BoardIdentification ReadRemoteIdentification(IRegisterBus& bus) {
-    return ReadIdentificationOf(bus, kRemote);
+    return ReadIdentificationOf(bus, kRemote, false);
 }
 
 std::string IdentificationText(const std::optional<std::uint16_t>& value) {

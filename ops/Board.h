@@ -30,7 +30,8 @@ struct BoardIdentification {
     std::optional<std::uint16_t> id73;
     std::optional<std::uint16_t> id6F;
 };
-BoardIdentification ReadBoardIdentification(IRegisterBus& bus);
+// With blockReads 8C72 and 8C73 go as one command (see PlanReads).
+BoardIdentification ReadBoardIdentification(IRegisterBus& bus, bool blockReads = false);
 // The same three registers of the remote modem, through the mailbox (callers check that the line is up).
 BoardIdentification ReadRemoteIdentification(IRegisterBus& bus);
 

@@ -1,5 +1,6 @@
 #include "ops/ConfigFiles.h"
 
+#include "ops/BlockReads.h"
 #include "ops/Board.h"
 
 #include <set>
@@ -16,18 +17,23 @@ const char* const kDefaultNtSideText =
     "set to default. In order to set also the remote modem to default please connect the LT modem to your "
     "PC, re-start the Zentra Configurator and press the Set-to-Default button.";
 
-SaveRead ReadConfiguration(IRegisterBus& bus, std::uint8_t side) {
+SaveRead ReadConfiguration(IRegisterBus& bus, std::uint8_t side, bool blockReads) {
     SaveRead read;
-    for (std::size_t i = 0; i < kConfigRegisterCount; ++i) {
-        const std::string address(kConfigRegisters[i]);
-        const RegResult result = AccessLocalReg(bus, kRead, address.c_str(), " 1");
-        // A garbled reply is no register value: a file must not keep it.
-        if (!result.ok()) {
-            read.failedIndex = i;
-            read.failure = result;
-            return read;
+    std::vector<RegisterRead> reads;
+    for (const std::string_view address : kConfigRegisters)
+        reads.push_back(RegisterRead{address.data(), 1});
+    for (const ReadBlock& block : PlanReads(reads, blockReads)) {
+        const std::vector<RegResult> results = ReadBlockOnce(bus, reads, block);
+        for (std::size_t k = 0; k < results.size(); ++k) {
+            const std::size_t i = block.first + k;
+            // A garbled reply is no register value: a file must not keep it.
+            if (!results[k].ok()) {
+                read.failedIndex = i;
+                read.failure = results[k];
+                return read;
+            }
+            read.values[i] = static_cast<std::uint8_t>(results[k].value & 0xFF);
         }
-        read.values[i] = static_cast<std::uint8_t>(result.value & 0xFF);
     }
     read.ok = true;
     read.bytes = WriteConfigFile(side, read.values);

@@ -16,7 +16,9 @@
 namespace tessor::ops {
 
 // The 31 reads of kConfigRegisters in file order. On a read the board did not answer the sequence stops
-// there (ok false, failedIndex that register, failure what happened) and no file should be written.
+// there (ok false, failedIndex that register, failure what happened) and no file should be written. With
+// blockReads runs of consecutive registers are read with one command each (see PlanReads); a failed
+// command fails at its first register.
 struct SaveRead {
     bool ok = false;
     std::size_t failedIndex = 0;
@@ -24,7 +26,7 @@ struct SaveRead {
     std::array<std::uint8_t, kConfigRegisterCount> values{};
     std::string bytes; // the file, when ok
 };
-SaveRead ReadConfiguration(IRegisterBus& bus, std::uint8_t side);
+SaveRead ReadConfiguration(IRegisterBus& bus, std::uint8_t side, bool blockReads = false);
 
 // A file's records, checked as a whole, for load and verify alike: the header (with side 0, not yet
 // known, only its form), every record's form, every address inside the saved set (after the load

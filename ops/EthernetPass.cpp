@@ -2,6 +2,9 @@
 
 #include "link/ConsolePort.h"
 #include "ops/Access.h"
+#include "ops/BlockReads.h"
+
+#include <vector>
 
 namespace tessor::ops {
 
@@ -17,20 +20,30 @@ std::optional<std::uint32_t> CounterCount(const RegResult& result) {
     return static_cast<std::uint32_t>(result.value);
 }
 
-EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks) {
+EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks, bool blockReads) {
     EthernetPass pass;
-    for (int i = 0; i < kEthernetCounterCount; ++i) {
-        if (hooks.beforeRead)
-            hooks.beforeRead(i);
-        const RegResult result = AccessLocalRegByte(bus, kRead, kEthernetCounters[i].address, 4);
+    std::vector<RegisterRead> reads;
+    for (const EthernetCounter& counter : kEthernetCounters)
+        reads.push_back(RegisterRead{counter.address, 4});
+    for (const ReadBlock& block : PlanReads(reads, blockReads)) {
+        const int first = static_cast<int>(block.first);
+        const int end = first + static_cast<int>(block.reads);
+        for (int i = first; i < end; ++i) {
+            if (hooks.beforeRead)
+                hooks.beforeRead(i);
+        }
+        const std::vector<RegResult> results = ReadBlockOnce(bus, reads, block);
         if (hooks.abandon && hooks.abandon())
             return pass;
-        pass.raw[i] = result;
-        pass.counts[i] = CounterCount(result);
-        pass.increments[i] = CounterIncrement(result);
-        pass.countersRead = i + 1;
-        if (hooks.counted)
-            hooks.counted(i, result);
+        for (int i = first; i < end; ++i) {
+            const RegResult& result = results[static_cast<std::size_t>(i - first)];
+            pass.raw[i] = result;
+            pass.counts[i] = CounterCount(result);
+            pass.increments[i] = CounterIncrement(result);
+            pass.countersRead = i + 1;
+            if (hooks.counted)
+                hooks.counted(i, result);
+        }
         // A stop takes effect after the read in progress.
         if (hooks.stop && hooks.stop())
             return pass;

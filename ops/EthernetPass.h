@@ -43,6 +43,8 @@ struct EthernetPassHooks {
 };
 
 // One pass: raw results, counts and the page's increments of the counters read so far, in counter order.
+// With blockReads neighbouring counters whose registers follow one another are read with one command
+// (see PlanReads); the hooks then run for each counter of the command, abandon and stop once after it.
 struct EthernetPass {
     bool complete = false;
     int countersRead = 0; // counted reads; the later ones were not made
@@ -50,7 +52,7 @@ struct EthernetPass {
     std::array<std::optional<std::uint32_t>, kEthernetCounterCount> counts{};
     std::array<std::uint64_t, kEthernetCounterCount> increments{};
 };
-EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks = {});
+EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks = {}, bool blockReads = false);
 
 // Running 64-bit totals, as the Ethernet page accumulates them.
 struct EthernetTotals {

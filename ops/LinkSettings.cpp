@@ -1,6 +1,9 @@
 #include "ops/LinkSettings.h"
 
+#include "ops/BlockReads.h"
+
 #include <array>
+#include <vector>
 
 namespace tessor::ops {
 
@@ -73,23 +76,22 @@ const char* const kLocalSpeedUnknown = "The Ethernet port speed setup of the loc
 const char* const kRemoteSpeedUnknown = "The Ethernet port speed setup of the remote modem is not known.\n"
                                         "Choose a speed setup and press Write & Update again.";
 
-void ReadCarrier(IRegisterBus& bus, std::int32_t crystalHz, const char* carrierRegister,
-                 DirectionSettings& d) {
-    d.carrierRead = AccessLocalRegByte(bus, kRead, carrierRegister, kCarrierBytes);
+namespace {
+
+// The carrier fields of d from its carrier read.
+void DecodeCarrier(std::int32_t crystalHz, DirectionSettings& d) {
     // The carrier field always holds a number: a failed read shows that of register value 0.
     const std::int64_t carrierValue = d.carrierRead.ok() ? d.carrierRead.value : 0;
     d.carrier = CarrierFromRegister(crystalHz, static_cast<std::uint16_t>(carrierValue & 0xFFFF));
     d.carrierText = FormatCarrier(d.carrier);
 }
 
-DirectionSettings ReadDirection(IRegisterBus& bus, std::int32_t crystalHz, const char* configRegister,
-                                const char* carrierRegister, bool downstream) {
-    DirectionSettings d;
-    d.configRead = AccessLocalReg(bus, kRead, configRegister, kOneRegister);
-    ReadCarrier(bus, crystalHz, carrierRegister, d);
+// The fields of d from its two reads.
+void DecodeDirection(std::int32_t crystalHz, bool downstream, DirectionSettings& d) {
+    DecodeCarrier(crystalHz, d);
     if (!d.configRead.ok()) {
         d.rateText = FormatLineRate(d.rate);
-        return d;
+        return;
     }
     const auto lineConfig = static_cast<std::uint8_t>(d.configRead.value);
     d.constellation = DecodeConstellation(ConstellationCode(lineConfig));
@@ -101,6 +103,22 @@ DirectionSettings ReadDirection(IRegisterBus& bus, std::int32_t crystalHz, const
     if (d.constellation && d.interpolation)
         d.rate = LineRate(crystalHz, d.constellation->sizeByte, d.interpolation->factor);
     d.rateText = FormatLineRate(d.rate);
+}
+
+} // namespace
+
+void ReadCarrier(IRegisterBus& bus, std::int32_t crystalHz, const char* carrierRegister,
+                 DirectionSettings& d) {
+    d.carrierRead = AccessLocalRegByte(bus, kRead, carrierRegister, kCarrierBytes);
+    DecodeCarrier(crystalHz, d);
+}
+
+DirectionSettings ReadDirection(IRegisterBus& bus, std::int32_t crystalHz, const char* configRegister,
+                                const char* carrierRegister, bool downstream) {
+    DirectionSettings d;
+    d.configRead = AccessLocalReg(bus, kRead, configRegister, kOneRegister);
+    d.carrierRead = AccessLocalRegByte(bus, kRead, carrierRegister, kCarrierBytes);
+    DecodeDirection(crystalHz, downstream, d);
     return d;
 }
 
@@ -113,10 +131,21 @@ SpeedRead ReadEthernetSpeed(IRegisterBus& bus, int target) {
     return read;
 }
 
-LinkSettings ReadLinkSettings(IRegisterBus& bus, std::int32_t crystalHz, bool readRemoteSpeed) {
+LinkSettings ReadLinkSettings(IRegisterBus& bus, std::int32_t crystalHz, bool readRemoteSpeed,
+                              bool blockReads) {
     LinkSettings settings;
-    settings.downstream = ReadDirection(bus, crystalHz, kReg8C40, kReg8C42, true);
-    settings.upstream = ReadDirection(bus, crystalHz, kReg8C41, kReg8C44, false);
+    // Each direction's configuration byte, then its carrier.
+    const std::vector<RegisterRead> reads{
+        {kReg8C40, 1}, {kReg8C42, kCarrierBytes}, {kReg8C41, 1}, {kReg8C44, kCarrierBytes}};
+    RegResult* const targets[] = {&settings.downstream.configRead, &settings.downstream.carrierRead,
+                                  &settings.upstream.configRead, &settings.upstream.carrierRead};
+    for (const ReadBlock& block : PlanReads(reads, blockReads)) {
+        const std::vector<RegResult> got = ReadBlockOnce(bus, reads, block);
+        for (std::size_t k = 0; k < got.size(); ++k)
+            *targets[block.first + k] = got[k];
+    }
+    DecodeDirection(crystalHz, true, settings.downstream);
+    DecodeDirection(crystalHz, false, settings.upstream);
     if (readRemoteSpeed) {
         settings.remoteSpeedRead = true;
         settings.remoteSpeed = ReadEthernetSpeed(bus, kRemote);

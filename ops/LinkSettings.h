@@ -43,7 +43,9 @@ struct LinkSettings {
     SpeedRead remoteSpeed;
     SpeedRead localSpeed;
 };
-LinkSettings ReadLinkSettings(IRegisterBus& bus, std::int32_t crystalHz, bool readRemoteSpeed);
+// With blockReads the four local reads go as runs of consecutive registers (see PlanReads).
+LinkSettings ReadLinkSettings(IRegisterBus& bus, std::int32_t crystalHz, bool readRemoteSpeed,
+                              bool blockReads = false);
 
 // One direction's carrier: two registers from carrierRegister (8C42 downstream, 8C44 upstream), the low
 // 16 bits turned into 10 kHz units for the crystal; fills the carrier fields of d.

@@ -3,7 +3,10 @@
 #include "link/ConsolePort.h"
 #include "model/LineModel.h"
 #include "ops/Access.h"
+#include "ops/BlockReads.h"
 #include "ops/Board.h"
+
+#include <vector>
 
 namespace tessor::ops {
 
@@ -31,7 +34,8 @@ std::optional<PhyReferences> PhyReferencesFor(std::uint8_t constellationCode) {
 PhyReferenceRead ReadPhyReferences(IRegisterBus& bus, std::uint8_t side) {
     // The local modem receives downstream on the NT side and upstream on the LT side.
     PhyReferenceRead read;
-    read.read = AccessLocalReg(bus, kRead, side == kSideNT ? kRegLineConfigDown : kRegLineConfigUp, kOneRegister);
+    read.read =
+        AccessLocalReg(bus, kRead, side == kSideNT ? kRegLineConfigDown : kRegLineConfigUp, kOneRegister);
     if (read.read.ok()) // a failed read names no constellation
         read.references = PhyReferencesFor(ConstellationCode(static_cast<std::uint8_t>(read.read.value)));
     return read;
@@ -70,31 +74,26 @@ int IndicatorState(int indicator, int flag) {
     return set == kIndicatorDefs[static_cast<std::size_t>(indicator)].faultWhenSet ? 1 : 0;
 }
 
-bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate& stop) {
-    results->errorValue = AccessLocalRegByte(bus, kRead, kRegErrorValue, 3);
-    if (Stop(stop))
-        return false;
-    results->txLevel = AccessLocalRegByte(bus, kRead, kRegTxLevel, 2);
-    if (Stop(stop))
-        return false;
-    results->rsCorrected = AccessLocalRegByte(bus, kRead, kRegRsCorrected, 4);
-    if (Stop(stop))
-        return false;
+bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate& stop, bool blockReads) {
     // The program's own status read of 8C71 passes the shared constant, so it stays out of the terminal.
-    results->linkStatus = AccessLocalReg(bus, kRead, kReg8C71, kOneRegister);
-    if (Stop(stop))
-        return false;
-    results->lineFlags = AccessLocalReg(bus, kRead, kRegLineFlags, kOneRegister);
-    if (Stop(stop))
-        return false;
-    results->linkFailCount = AccessLocalReg(bus, kRead, kRegLinkFailCount, kOneRegister);
-    return !Stop(stop);
+    const std::vector<RegisterRead> reads{{kRegErrorValue, 3}, {kRegTxLevel, 2},   {kRegRsCorrected, 4},
+                                          {kReg8C71, 1},       {kRegLineFlags, 1}, {kRegLinkFailCount, 1}};
+    RegResult* const targets[] = {&results->errorValue, &results->txLevel,   &results->rsCorrected,
+                                  &results->linkStatus, &results->lineFlags, &results->linkFailCount};
+    for (const ReadBlock& block : PlanReads(reads, blockReads)) {
+        const std::vector<RegResult> got = ReadBlockOnce(bus, reads, block);
+        for (std::size_t k = 0; k < got.size(); ++k)
+            *targets[block.first + k] = got[k];
+        if (Stop(stop))
+            return false;
+    }
+    return true;
 }
 
 PhyPass RunPhyPass(IRegisterBus& bus, const std::optional<PhyReferences>& references,
-                   const StopPredicate& stop) {
+                   const StopPredicate& stop, bool blockReads) {
     PhyPass pass;
-    pass.complete = RunPhyReads(bus, &pass.raw, stop);
+    pass.complete = RunPhyReads(bus, &pass.raw, stop, blockReads);
     if (!pass.complete)
         return pass;
     pass.values = DecodePhy(RegistersOf(pass.raw), references);

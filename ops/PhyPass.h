@@ -58,8 +58,10 @@ int IndicatorState(int indicator, int flag);
 using StopPredicate = std::function<bool()>;
 
 // The six reads in order: 8C99 (3), 8C9C (2), 8C91 (4), then 8C71 (the silent status read), 8C98, 8D38.
-// Returns false when stop said so after a read; the later reads are then not made.
-bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate& stop);
+// Returns false when stop said so after a read; the later reads are then not made. With blockReads
+// neighbouring reads of consecutive registers go as one command (see PlanReads), stop tested after it.
+bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate& stop,
+                 bool blockReads = false);
 
 // One whole pass and its decoded values. complete is false when stop ended it early; values are then
 // empty.
@@ -69,6 +71,6 @@ struct PhyPass {
     PhyValues values;
 };
 PhyPass RunPhyPass(IRegisterBus& bus, const std::optional<PhyReferences>& references,
-                   const StopPredicate& stop = {});
+                   const StopPredicate& stop = {}, bool blockReads = false);
 
 } // namespace tessor::ops

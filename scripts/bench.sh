@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/bench-build.sh
-bench_build tessor-bench tessor-bench-app tessor-bench-history tessor-bench-cli tessor-bench-network tessor-cli tessor-sim
+bench_build tessor-bench tessor-bench-app tessor-bench-history tessor-bench-cli tessor-bench-block-reads tessor-bench-network tessor-cli tessor-sim
 
 export QT_QPA_PLATFORM=offscreen
 "$build/bench/tessor-bench-history"
@@ -16,5 +16,7 @@ echo
 "$build/bench/tessor-bench" --rest-seconds "${BENCH_REST_SECONDS:-60}" "$@"
 # tessor-cli end to end, each command its own process.
 "$build/bench/tessor-bench-cli"
+# A monitor pass and a save, one read a command and with block reads.
+"$build/bench/tessor-bench-block-reads"
 # The same through ser2net on the loopback address, side by side with the pseudo-terminal.
 exec "$build/bench/tessor-bench-network"

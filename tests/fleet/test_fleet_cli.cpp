@@ -174,15 +174,22 @@ TEST_F(FleetCampaign, SaveWritesAFilePerBoardAndReportsEveryBoard) {
 }
 
 TEST_F(FleetCampaign, SaveSendsWhatTheSingleBoardSaveSends) {
-    m_lt.ClearWire();
-    const RunResult run = Fleet("save", {"--out", m_dir + "/saved", "--limit", "lt1"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<std::string> fleetWire = m_lt.Commands();
-    m_lt.ClearWire();
-    const RunResult single = Cli({"--port", m_lt.Link(), "save", m_dir + "/single.LT"});
-    ASSERT_EQ(single.status, 0) << single.err;
-    EXPECT_EQ(fleetWire, m_lt.Commands());
-    EXPECT_EQ(ReadAll(m_dir + "/saved/north/lt1.LT"), ReadAll(m_dir + "/single.LT"));
+    for (const std::vector<std::string>& reads : {std::vector<std::string>{}, {"--block-reads"}}) {
+        m_lt.ClearWire();
+        std::vector<std::string> args{"--out", m_dir + "/saved", "--limit", "lt1"};
+        args.insert(args.end(), reads.begin(), reads.end());
+        const RunResult run = Fleet("save", args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<std::string> fleetWire = m_lt.Commands();
+        m_lt.ClearWire();
+        args = {"--port", m_lt.Link(), "save", m_dir + "/single.LT"};
+        args.insert(args.end(), reads.begin(), reads.end());
+        const RunResult single = Cli(args);
+        ASSERT_EQ(single.status, 0) << single.err;
+        EXPECT_EQ(fleetWire, m_lt.Commands());
+        EXPECT_EQ(fleetWire.size(), reads.empty() ? 32u : 9u);
+        EXPECT_EQ(ReadAll(m_dir + "/saved/north/lt1.LT"), ReadAll(m_dir + "/single.LT"));
+    }
 }
 
 TEST_F(FleetCampaign, LineTestSendsWhatTheSingleBoardLineTestSends) {

@@ -78,6 +78,17 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"WriteEchoDiffersInItsLastCharacter", kWrite, "8C10", "32", "", true, kGarbled, 0}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// Every register byte of an answered read travels with the value, which keeps fifteen digits: the high
+// digit of an eighth register is only in the bytes. A garbled read has none.
+TEST_F(LinkTest, AnAnsweredReadCarriesEveryRegistersByte) {
+    std::string data = "\r8CE4: 11 22 33 44 55 66 77 F8";
+    board->responder = [&data](const std::string& command) { return command + "\n" + data + "\n\rL>"; };
+    EXPECT_EQ(port->Exchange(kRead, "8CE4", " 8").bytes,
+              (std::vector<std::uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0xF8}));
+    data.resize(data.size() - 3);
+    EXPECT_TRUE(port->Exchange(kRead, "8CE4", " 8").bytes.empty());
+}
+
 // What the terminal shows does not depend on the check: a garbled read's data portion as it came, a
 // garbled write nothing, a failed echo the RESET line.
 TEST_F(LinkTest, TerminalShowsGarbledRepliesAsItAlwaysDid) {

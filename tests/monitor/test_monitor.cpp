@@ -164,6 +164,25 @@ TEST(MonitorPoll, PassesReadWhatThePagesReadInTheirOrderAndAccumulateTotals) {
     EXPECT_GT(*first.link.downstream.carrierHertz, 0.0);
 }
 
+// With block reads a pass reads neighbouring runs of registers with one command each, to the same totals.
+TEST(MonitorPoll, BlockReadsReadTheSameCountersInFewerCommands) {
+    auto sim = ManualSim();
+    sim->WithPair([](CSimModemPair& p) {
+        p.SetCounter(CSimModemPair::kLocal, 0x8D20, 0xF1000049);
+        return 0;
+    });
+    MonitorOptions options = SimOptions(sim, 50ms);
+    options.blockReads = true;
+    MonitorRun run(options);
+    EXPECT_EQ(run.Pass(1).ethernet[1], 0xF1000049u); // its high digit is in the eighth register of 8D1C,8
+    run.Stop();
+    const std::string pass = Reads({"8C99,5", "8C91,4", "8C71", "8C98", "8D38", "8D1C,8", "8D14,8", "8D08,8",
+                                    "8D10,4", "8CE4,8", "8CF0,8", "8CF8,8", "8D00,8"});
+    const std::string traffic = sim->BytesToBoard();
+    ASSERT_NE(traffic.find("RD 8C99"), std::string::npos);
+    EXPECT_EQ(traffic.substr(traffic.find("RD 8C99"), pass.size()), pass);
+}
+
 TEST(MonitorFigures, ClearedCountsAddUpAndTheirRateIsOverTheRealTimeBetweenReads) {
     using Clock = CClearedCount::Clock;
     const Clock::time_point t0{};

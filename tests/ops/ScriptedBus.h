@@ -6,6 +6,7 @@
 #include "link/ConsolePort.h"
 #include "link/RegisterBus.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -35,7 +36,7 @@ public:
             }
         }
         if (op == kRead)
-            return RegResult::Answer(regs[a]);
+            return Read(a, v[1] - '0');
         if (op == kWrite) {
             regs[a] = std::strtol(v.c_str(), nullptr, 16);
             if (a == "8CC0" && mailboxCompletes) {
@@ -44,6 +45,23 @@ public:
             }
         }
         return RegResult::Answer(1);
+    }
+
+    // A read of n registers: one reads its entry whole; more read each register's byte from the nearest
+    // entry at most 7 registers below it (an entry may hold a counter's four registers as one value).
+    RegResult Read(const std::string& a, int n) {
+        RegResult r = RegResult::Answer(n == 1 ? regs[a] : 0);
+        for (long reg = std::strtol(a.c_str(), nullptr, 16), i = 0; i < n; ++i) {
+            char text[8];
+            long e = reg + i;
+            while (std::snprintf(text, sizeof text, "%04lX", e) > 0 && !regs.count(text) && e > reg + i - 7)
+                --e;
+            const auto it = regs.find(text);
+            const std::uint64_t entry = it == regs.end() ? 0 : static_cast<std::uint64_t>(it->second);
+            r.bytes.push_back(static_cast<std::uint8_t>(entry >> (8 * (reg + i - e))));
+            r.value |= n == 1 ? 0 : static_cast<std::int64_t>(r.bytes.back()) << (8 * i);
+        }
+        return r;
     }
 
     static std::string Line(std::uint8_t op, const std::string& a, const std::string& v) {
