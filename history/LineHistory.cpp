@@ -118,10 +118,8 @@ CHistoryWindow* CLineHistory::Window() const {
     return m_window.data();
 }
 
-void CLineHistory::OnPhyPass(const ops::PhyReadResults& results, const PhyValues& values) {
-    // A garbled read is a gap in an answered sample; a board that stopped answering makes none.
-    const bool answered = ops::ClassifyPhyReads(results).BoardAnswered();
-    m_recorder->AddPhy(rec::MakePhySample(rec::Now(), values, answered));
+void CLineHistory::OnPhyPass(const ops::PhyPass& pass) {
+    m_recorder->AddPhy(rec::MakePhySample(rec::Now(), pass));
 }
 
 void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads, const std::array<std::uint64_t, 15>&) {

@@ -90,30 +90,21 @@ void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
     const rec::SampleTime now = rec::Now();
     ++r->passes;
     if (read.outcome == Outcome::Garbled) {
-        // The corrected-error count was taken and cleared, but what it said is lost.
         ++r->garbledPasses;
-        m_rsCorrected.Cleared(Monotonic(now));
-        Note("Pass " + std::to_string(r->passes) + ": a garbled reply; its PHY values are lost");
-        return;
+        Note("Pass " + std::to_string(r->passes) + ": a garbled reply; the values it carried are unknown");
     }
-    const bool answered = read.outcome == Outcome::Answered;
-    const rec::PhySample sample =
-        rec::MakePhySample(now, DecodePhy(ops::RegistersOf(read.raw), m_references), answered);
+    const rec::PhySample sample = rec::MakePhySample(now, read.pass);
     m_own->AddPhy(sample);
     if (m_feed)
         m_feed->AddPhy(sample);
-    if (!answered)
+    // The counter clears when read: the first pass only starts the count, and a count not known starts
+    // none.
+    const RegResult& rs = read.pass.raw.rsCorrected;
+    ops::CountRsCorrected(read.pass.raw, Monotonic(now), m_rsCorrected);
+    if (!rs.ok())
         return;
-    // The counter clears when read: the first pass only starts the count, and a count that did not come
-    // back starts it again.
-    if (!read.raw.rsCorrected.ok()) {
-        m_rsCorrected.Cleared(Monotonic(now));
-        return;
-    }
-    const auto count = static_cast<std::uint32_t>(read.raw.rsCorrected.value);
-    m_rsCorrected.Read(count, Monotonic(now));
     if (const std::optional<double> seconds = m_rsCorrected.Seconds())
-        r->rsCounts.push_back({now, count, *seconds});
+        r->rsCounts.push_back({now, static_cast<std::uint32_t>(rs.value), *seconds});
 }
 
 void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
@@ -185,7 +176,6 @@ LineTestResult CLineTest::Run(const ProgressFn& progress) {
         r.notRunReason = std::string("the board did not tell its side (") + OutcomeText(side.outcome) + ")";
     } else {
         r.side = side.side;
-        m_references = side.references;
         report("before");
         ReadState(&r, &r.before, "Before");
     }

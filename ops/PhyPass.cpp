@@ -31,20 +31,21 @@ std::optional<PhyReferences> PhyReferencesFor(std::uint8_t constellationCode) {
 PhyReferenceRead ReadPhyReferences(IRegisterBus& bus, std::uint8_t side) {
     // The local modem receives downstream on the NT side and upstream on the LT side.
     PhyReferenceRead read;
-    read.read = AccessLocalReg(bus, kRead, side == kSideNT ? kRegLineConfigDown : kRegLineConfigUp, kOneRegister);
+    read.read =
+        AccessLocalReg(bus, kRead, side == kSideNT ? kRegLineConfigDown : kRegLineConfigUp, kOneRegister);
     if (read.read.ok()) // a failed read names no constellation
         read.references = PhyReferencesFor(ConstellationCode(static_cast<std::uint8_t>(read.read.value)));
     return read;
 }
 
 bool PhyReadResults::AllAnswered() const {
-    return FirstUnanswered() == nullptr;
+    return ClassifyPhyReads(*this).Answered();
 }
 
-const RegResult* PhyReadResults::FirstUnanswered() const {
+const RegResult* PhyReadResults::FirstSilent() const {
     for (const RegResult* r :
          {&errorValue, &txLevel, &rsCorrected, &linkStatus, &lineFlags, &linkFailCount}) {
-        if (!r->ok())
+        if (IsSilence(r->outcome))
             return r;
     }
     return nullptr;
@@ -91,14 +92,40 @@ bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate
     return !Stop(stop);
 }
 
+PhyPass DecidePhyPass(const PhyReadResults& raw, bool complete,
+                      const std::optional<PhyReferences>& references) {
+    PhyPass pass;
+    pass.complete = complete;
+    pass.raw = raw;
+    pass.outcome = ClassifyPhyReads(raw);
+    pass.answered = complete && pass.outcome.BoardAnswered();
+    // A pass the board did not answer shows nothing it said; its answered counts still count
+    // (CountPhyPass).
+    if (pass.answered)
+        pass.values = DecodePhy(RegistersOf(raw), references);
+    return pass;
+}
+
 PhyPass RunPhyPass(IRegisterBus& bus, const std::optional<PhyReferences>& references,
                    const StopPredicate& stop) {
-    PhyPass pass;
-    pass.complete = RunPhyReads(bus, &pass.raw, stop);
-    if (!pass.complete)
-        return pass;
-    pass.values = DecodePhy(RegistersOf(pass.raw), references);
-    return pass;
+    PhyReadResults raw;
+    const bool complete = RunPhyReads(bus, &raw, stop);
+    return DecidePhyPass(raw, complete, references);
+}
+
+void CountRsCorrected(const PhyReadResults& results, CClearedCount::Clock::time_point at,
+                      CClearedCount& rsCorrected) {
+    if (results.rsCorrected.ok())
+        rsCorrected.Read(static_cast<std::uint32_t>(results.rsCorrected.value), at);
+    else
+        rsCorrected.Lost();
+}
+
+void CountPhyPass(const PhyReadResults& results, CClearedCount::Clock::time_point at,
+                  CClearedCount& rsCorrected, CWrappingCount& linkFailures) {
+    CountRsCorrected(results, at, rsCorrected);
+    if (results.linkFailCount.ok())
+        linkFailures.Read(static_cast<std::uint8_t>(results.linkFailCount.value & 0xFF));
 }
 
 } // namespace tessor::ops

@@ -30,6 +30,14 @@ const char* IndicatorColumn(int indicator) {
     return kIndicatorDefs[static_cast<std::size_t>(indicator)].name;
 }
 
+PhySample MakePhySample(SampleTime time, const ops::PhyPass& pass) {
+    PhySample s;
+    s.time = time;
+    s.answered = pass.answered;
+    s.values = pass.values;
+    return s;
+}
+
 PhySample MakePhySample(SampleTime time, const PhyValues& values, bool answered) {
     PhySample s;
     s.time = time;
