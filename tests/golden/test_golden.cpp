@@ -16,10 +16,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -258,22 +260,25 @@ TEST(Golden, MonitorRecording) {
     ExpectGolden("recording.csv", MaskRecording(text.str(), path));
 }
 
-// The same PHY passes fed to every front end, each at the layer that decides what it records and shows.
+// The same PHY passes fed to every front end, each at the layer that decides what it records and shows:
+// whether the row is answered, and whether SNR, line state, link fail count and RS count are known.
+using Seen = std::array<bool, 5>;
 struct PassCase {
     const char* name;
     std::vector<std::string> garbled; // PHY reads whose replies come back garbled
     std::string silentAt;             // the PHY read at which the board falls silent, or none
-    // What the pass must record and show: answered, and which values are known.
-    bool answered, snr, lineUp, linkFail, rs;
+    Seen expected;
 };
 
 const std::vector<std::string> kPhyReads{"RD 8C99,3", "RD 8C9C,2", "RD 8C91,4",
                                          "RD 8C71",   "RD 8C98",   "RD 8D38"};
 
-// Fails the case's reads of the PHY pass only (8C71 is also the line check: the pass's read follows 8C91).
-void Script(opstest::CScriptedBus& bus, const PassCase& c) {
-    bus.fail = [&bus, c](std::size_t index, const std::string& line) -> std::optional<Outcome> {
-        const bool phy = line == "RD 8C71" ? index > 0 && bus.lines[index - 1] == "RD 8C91,4"
+// The fixed board, failing the case's reads of the PHY pass only (its 8C71 follows 8C91; the line check's
+// does not).
+std::unique_ptr<opstest::CScriptedBus> CaseBoard(const PassCase& c) {
+    auto bus = std::make_unique<opstest::CScriptedBus>(FixedBoard());
+    bus->fail = [b = bus.get(), c](std::size_t index, const std::string& line) -> std::optional<Outcome> {
+        const bool phy = line == "RD 8C71" ? index > 0 && b->lines[index - 1] == "RD 8C91,4"
                                            : std::count(kPhyReads.begin(), kPhyReads.end(), line) > 0;
         if (phy && line == c.silentAt)
             return Outcome::NoAnswer;
@@ -281,77 +286,51 @@ void Script(opstest::CScriptedBus& bus, const PassCase& c) {
             return Outcome::Garbled;
         return std::nullopt;
     };
+    return bus;
 }
-
-struct Seen {
-    bool answered, snr, lineUp, linkFail, rs;
-};
 
 Seen SeenIn(const rec::PhySample& s) {
     return {s.answered, s.values.snrCenti.has_value(), s.values.LineUp().has_value(),
             s.values.linkFailCount.has_value(), s.values.registers.rsCorrected.has_value()};
 }
 
-void ExpectAgrees(const PassCase& c, const Seen& s, const char* frontEnd) {
-    SCOPED_TRACE(std::string(c.name) + ", " + frontEnd);
-    EXPECT_EQ(s.answered, c.answered);
-    EXPECT_EQ(s.snr, c.snr);
-    EXPECT_EQ(s.lineUp, c.lineUp);
-    EXPECT_EQ(s.linkFail, c.linkFail);
-    EXPECT_EQ(s.rs, c.rs);
-}
-
 TEST(PassRule, EveryFrontEndRecordsAndShowsAPassAlike) {
     const std::vector<PassCase> cases{
-        {"every read answered", {}, "", true, true, true, true, true},
-        {"half answered", {"RD 8C99,3", "RD 8C91,4"}, "", true, false, true, true, false},
-        {"garbled status reads", {"RD 8C71", "RD 8C98"}, "", true, true, false, true, true},
-        {"nothing valid", kPhyReads, "", false, false, false, false, false},
-        {"silent", {}, "RD 8D38", false, false, false, false, false},
+        {"every read answered", {}, "", {true, true, true, true, true}},
+        {"half answered", {"RD 8C99,3", "RD 8C91,4"}, "", {true, false, true, true, false}},
+        {"garbled status reads", {"RD 8C71", "RD 8C98"}, "", {true, true, false, true, true}},
+        {"nothing valid", kPhyReads, "", {false, false, false, false, false}},
+        {"silent", {}, "RD 8D38", {false, false, false, false, false}},
     };
+    const std::optional<ops::PhyReferences> references = ops::PhyReferencesFor(0);
     for (const PassCase& c : cases) {
-        const std::optional<ops::PhyReferences> references = ops::PhyReferencesFor(0);
-        {
-            opstest::CScriptedBus bus = FixedBoard();
-            Script(bus, c);
-            ExpectAgrees(c, SeenIn(rec::MakePhySample(rec::Now(), ops::RunPhyPass(bus, references))),
-                         "recorder");
-        }
-        {
-            opstest::CScriptedBus bus = FixedBoard();
-            Script(bus, c);
-            monitor::CBoardPasses passes(bus);
-            ops::PhyPass pass;
-            passes.ReadPhy(references, pass);
-            ExpectAgrees(c, SeenIn(rec::MakePhySample(rec::Now(), pass)), "monitor");
-        }
-        {
-            opstest::CScriptedBus bus = FixedBoard();
-            Script(bus, c);
-            linetest::COpsLineTestBoard board(bus);
-            linetest::LineTestOptions options;
-            options.interval = 20ms;
-            options.duration = 0ms; // one pass
-            const linetest::LineTestResult r = linetest::CLineTest(board, options).Run();
-            r.recording->Read([&](const rec::LineStore& store) {
-                ASSERT_EQ(store.phy.size(), 1u) << c.name;
-                ExpectAgrees(c, SeenIn(store.phy.back()), "line test");
-            });
-        }
-        {
-            opstest::CScriptedBus bus = FixedBoard();
-            Script(bus, c);
-            nlohmann::json doc;
-            std::string text;
-            const bool printed = !cli::ReadStatus(bus, &doc, &text);
-            const nlohmann::json phy = printed ? doc["phy"] : nlohmann::json::object();
-            const auto known = [&](const char* key) { return phy.contains(key) && !phy[key].is_null(); };
-            const bool lineUp = printed && !phy["indicators"]["full_constellation"].is_null();
-            ExpectAgrees(c,
-                         {printed && phy["answered"].get<bool>(), known("snr_db"), lineUp,
-                          known("link_fail_count"), known("rs_corrected_count")},
-                         "status");
-        }
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(SeenIn(rec::MakePhySample({}, ops::RunPhyPass(*CaseBoard(c), references))), c.expected)
+            << "recorder";
+
+        ops::PhyPass pass;
+        monitor::CBoardPasses(*CaseBoard(c)).ReadPhy(references, pass);
+        EXPECT_EQ(SeenIn(rec::MakePhySample({}, pass)), c.expected) << "monitor";
+
+        const auto lineTestBus = CaseBoard(c);
+        linetest::COpsLineTestBoard board(*lineTestBus);
+        linetest::LineTestOptions options;
+        options.duration = 0ms; // one pass
+        linetest::CLineTest(board, options).Run().recording->Read([&](const rec::LineStore& store) {
+            ASSERT_EQ(store.phy.size(), 1u);
+            EXPECT_EQ(SeenIn(store.phy.back()), c.expected) << "line test";
+        });
+
+        nlohmann::json doc;
+        std::string text;
+        const bool printed = !cli::ReadStatus(*CaseBoard(c), &doc, &text);
+        nlohmann::json phy = printed ? doc["phy"] : nlohmann::json::object();
+        const auto known = [&](const char* key) { return phy.contains(key) && !phy[key].is_null(); };
+        EXPECT_EQ((Seen{printed && phy["answered"] == true, known("snr_db"),
+                        printed && !phy["indicators"]["full_constellation"].is_null(),
+                        known("link_fail_count"), known("rs_corrected_count")}),
+                  c.expected)
+            << "status";
     }
 }
 
