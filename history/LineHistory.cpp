@@ -125,19 +125,9 @@ void CLineHistory::OnPhyPass(const ops::PhyPass& pass) {
 void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads, const std::array<std::uint64_t, 15>&) {
     // The page's totals are its display (each read divided by 5); the record keeps the raw counts and
     // their sums, from which its rates are made.
-    rec::EthSample sample;
-    sample.time = rec::Now();
-    for (std::size_t i = 0; i < reads.size(); ++i) {
-        if (const std::optional<std::uint32_t> count = ops::CounterCount(reads[i])) {
-            sample.reads[i] = *count;
-            m_ethTotals[i] += *count;
-        } else {
-            sample.failedReads = static_cast<std::uint16_t>(sample.failedReads | 1u << i);
-        }
-    }
-    sample.totals = m_ethTotals;
-    sample.answered = ops::ClassifyPass(reads.data(), reads.size()).BoardAnswered();
-    m_recorder->AddEth(sample);
+    for (std::size_t i = 0; i < reads.size(); ++i)
+        m_ethTotals[i] += ops::CounterCount(reads[i]).value_or(0);
+    m_recorder->AddEth(rec::MakeEthSample(rec::Now(), reads.data(), reads.size(), m_ethTotals));
 }
 
 void CLineHistory::OnAction(rec::Action action, const std::string& detail) {

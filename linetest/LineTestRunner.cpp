@@ -109,14 +109,12 @@ void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
 
 void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
     const rec::SampleTime now = rec::Now();
-    if (read.outcome == Outcome::Garbled) {
-        m_lastEth = now;
+    if (read.outcome == Outcome::Garbled)
         Note("Pass " + std::to_string(r->passes) +
-             ": a garbled reply; the Ethernet counts it carried are lost");
-        return;
-    }
+             ": a garbled reply; the Ethernet counts it carried are unknown");
     const bool answered = read.outcome == Outcome::Answered;
-    // The counters clear when read: the first pass only starts the count.
+    // The counters clear when read: the first pass only starts the count, and a pass with a count not
+    // known starts none.
     if (answered && m_lastEth) {
         for (std::size_t i = 0; i < r->ethernet.totals.size(); ++i)
             r->ethernet.totals[i] += ops::CounterCount(read.pass.raw[i]).value_or(0);
@@ -124,16 +122,10 @@ void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
     }
     if (answered)
         m_lastEth = now;
-    rec::EthSample sample;
-    sample.time = now;
-    sample.answered = answered;
-    sample.totals = r->ethernet.totals;
-    for (std::size_t i = 0; i < sample.reads.size(); ++i) {
-        if (!read.pass.raw[i].ok())
-            sample.failedReads = static_cast<std::uint16_t>(sample.failedReads | 1u << i);
-        else
-            sample.reads[i] = static_cast<std::uint32_t>(read.pass.raw[i].value);
-    }
+    else
+        m_lastEth.reset();
+    const rec::EthSample sample =
+        rec::MakeEthSample(now, read.pass.raw.data(), read.pass.raw.size(), r->ethernet.totals);
     m_own->AddEth(sample);
     if (m_feed)
         m_feed->AddEth(sample);

@@ -71,6 +71,12 @@ struct EthSample {
     bool afterGap = false;
 };
 
+// The recorded sample of an Ethernet pass of count reads: each answered read's raw count, the others
+// flagged (as the reads not made); answered by the pass rule: a garbled reply is a gap in an answered pass,
+// a silence or not one valid reply is no answer. totals are the sums after it.
+EthSample MakeEthSample(SampleTime time, const RegResult* reads, std::size_t count,
+                        const std::array<std::uint64_t, kCounterCount>& totals);
+
 enum class EventKind : std::uint8_t {
     LineUp,
     LineDown,

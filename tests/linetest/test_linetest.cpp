@@ -67,6 +67,11 @@ public:
         r.outcome = Outcome::Answered;
         r.pass.complete = true;
         r.pass.countersRead = ops::kEthernetCounterCount;
+        r.pass.raw.fill(RegResult::Answer(0));
+        if (ethernetPasses == garbledEthernetPass) {
+            r.outcome = Outcome::Garbled;
+            r.pass.raw[5] = RegResult::Fail(Outcome::Garbled);
+        }
         r.pass.raw[0] = RegResult::Answer(500); // transmitted frames: 500 a pass (the page shows 100)
         r.pass.increments[0] = 100;
         return r;
@@ -74,6 +79,7 @@ public:
     bool Lost() const override { return lost; }
     bool lost = false;
     int ethernetPasses = 0;
+    int garbledEthernetPass = 0;    // 1 for the first
     int silentInEthernetPass = 0;   // the board falls silent in this pass's Ethernet reads
     int silentInIdentification = 0; // ... or in this identification read (1: the first before the passes)
 };
@@ -125,6 +131,20 @@ TEST(LineTestRun, CleanLinePassesAndTheFirstCountIsOnlyTheStart) {
     EXPECT_EQ(*r.linkFailChange, 0);
     // Before and after: local and remote identification each.
     EXPECT_EQ(board.identificationTargets, (std::vector<int>{1, 2, 1, 2}));
+}
+
+// A garbled Ethernet pass is a row with a gap, and no count starts from it: the third pass starts again.
+TEST(LineTestRun, AGarbledEthernetPassIsAGapAndStartsNoCount) {
+    ScriptedBoard board;
+    board.garbledEthernetPass = 2;
+    board.phy = [](int) { return UpPass(100000, 0); };
+    const LineTestResult r = CLineTest(board, Fast(5)).Run();
+    EXPECT_EQ(r.ethernet.totals[0], 2u * 500u); // the fourth and fifth passes
+    r.recording->Read([](const rec::LineStore& store) {
+        ASSERT_EQ(store.eth.size(), 5u);
+        EXPECT_TRUE(store.eth[1].answered);
+        EXPECT_EQ(store.eth[1].failedReads, 1u << 5);
+    });
 }
 
 TEST(LineTestRun, BreachesFailWithTheTimeOfTheFirst) {
