@@ -1,6 +1,7 @@
 // status (side, line, link settings, one PHY pass, identification) and counters (Ethernet passes).
 #include "cli/CliCommands.h"
 
+#include "model/LineModel.h"
 #include "model/PublishedNames.h"
 #include "ops/Access.h"
 #include "ops/Board.h"
@@ -18,6 +19,9 @@ namespace {
 
 // The crystal the window tool always starts with: 25.00 MHz.
 constexpr std::int32_t kCrystalHz = 25000000;
+
+// The status writes every decimal figure with a point (only the pages keep their decimal comma).
+constexpr DecimalMark kMark = DecimalMark::Point;
 
 // A read's value, or null when it was not answered.
 nlohmann::json Raw(const RegResult& r) {
@@ -50,19 +54,20 @@ nlohmann::json DirectionJson(const ops::DirectionSettings& d) {
             {"interpolation",
              d.interpolation ? nlohmann::json(d.interpolation->factor) : nlohmann::json(nullptr)},
             {"rate_mbps", Optional(d.rate)},
-            {"rate_text", d.rateText},
+            {"rate_text", FormatLineRate(d.rate, kMark)},
             {"carrier_10khz", d.carrier},
             {"carrier_text", d.carrierText}};
 }
 
 std::string DirectionText(const char* name, const ops::DirectionSettings& d) {
+    const std::string rate = FormatLineRate(d.rate, kMark);
     std::ostringstream text;
     text << name << ": "
          << (d.constellation ? Trimmed(d.constellationText) : std::string("unknown constellation"))
          << ", interpolation "
          << (d.interpolation ? std::to_string(d.interpolation->factor) : std::string("unknown")) << ", "
-         << (d.rateText.empty() ? std::string("no rate") : d.rateText + " Mbit/s") << ", carrier "
-         << d.carrierText << "\n";
+         << (rate.empty() ? std::string("no rate") : rate + " Mbit/s") << ", carrier " << d.carrierText
+         << "\n";
     return text.str();
 }
 
@@ -77,12 +82,13 @@ std::string SpeedText(const ops::SpeedRead& speed) {
 
 nlohmann::json PhyJson(const ops::PhyPass& pass) {
     const PhyValues& v = pass.values;
-    const PhyTexts texts = FormatPhyTexts(v);
+    const PhyTexts texts = FormatPhyTexts(v, kMark);
     nlohmann::json indicators = nlohmann::json::object();
     for (int i = 0; i < kIndicatorCount; ++i)
-        indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] = v.Indicator(i).value_or(false);
+        indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] = Optional(v.Indicator(i));
     const ops::PhyReadResults& r = pass.raw;
-    return {{"raw",
+    return {{NameOf(Published::kAnswered), pass.answered},
+            {"raw",
              {{"8C99", Raw(r.errorValue)},
               {"8C9C", Raw(r.txLevel)},
               {"8C91", Raw(r.rsCorrected)},
@@ -106,7 +112,7 @@ nlohmann::json PhyJson(const ops::PhyPass& pass) {
 }
 
 std::string PhyText(const ops::PhyPass& pass) {
-    const PhyTexts texts = FormatPhyTexts(pass.values);
+    const PhyTexts texts = FormatPhyTexts(pass.values, kMark);
     std::ostringstream text;
     text << "SNR " << texts.snr << " dB, MSE " << texts.mse << " dB, RS/s " << texts.rs << ", power "
          << texts.power << " dBm/Hz, link fail " << texts.linkFail << "\nIndicators:";
@@ -166,11 +172,12 @@ std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std:
     const ops::PhyReferenceRead refs = ops::ReadPhyReferences(bus, side.side);
     const ops::PhyPass phy = ops::RunPhyPass(bus, refs.references, {}, blockReads);
     const ops::BoardIdentification id = ops::ReadBoardIdentification(bus, blockReads);
-    // The first read that failed says why; a status with a hole in it is not printed.
+    // The first read that failed says why; a status with a hole in it is not printed. The PHY pass
+    // follows the pass rule: a garbled reply there leaves its values unknown (null), silence fails.
     for (const RegResult* r :
          {&side.read, &linkCheck, &link.downstream.configRead, &link.downstream.carrierRead,
           &link.upstream.configRead, &link.upstream.carrierRead, &link.localSpeed.read, &refs.read,
-          phy.raw.FirstUnanswered(), &id.read72, &id.read73, &id.read6F}) {
+          phy.raw.FirstSilent(), &id.read72, &id.read73, &id.read6F}) {
         if (r && !r->ok())
             return *r;
     }

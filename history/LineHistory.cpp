@@ -119,11 +119,9 @@ CHistoryWindow* CLineHistory::Window() const {
     return m_window.data();
 }
 
-void CLineHistory::OnPhyPass(const ops::PhyReadResults& results, const PhyValues& values) {
-    // A garbled read is a gap in an answered sample; a board that stopped answering makes none.
-    const bool answered = ops::ClassifyPhyReads(results).BoardAnswered();
+void CLineHistory::OnPhyPass(const ops::PhyPass& pass) {
     std::lock_guard<std::mutex> lock(m_performanceMutex);
-    rec::PhySample sample = rec::MakePhySample(m_clock(), values, answered);
+    rec::PhySample sample = rec::MakePhySample(m_clock(), pass);
     const CLinePerformance::Added added = m_performance.Add(m_passes.Pass(sample));
     sample.intervalClass = added.provisional;
     // The first pass ends no interval; the others are final now or once the run they are in is decided.
@@ -161,19 +159,9 @@ void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads, const std::
     // The page's totals are its display (each read divided by 5); the record keeps the raw counts and
     // their sums, from which its rates are made.
     std::lock_guard<std::mutex> lock(m_performanceMutex);
-    rec::EthSample sample;
-    sample.time = m_clock();
-    for (std::size_t i = 0; i < reads.size(); ++i) {
-        if (const std::optional<std::uint32_t> count = ops::CounterCount(reads[i])) {
-            sample.reads[i] = *count;
-            m_ethTotals[i] += *count;
-        } else {
-            sample.failedReads = static_cast<std::uint16_t>(sample.failedReads | 1u << i);
-        }
-    }
-    sample.totals = m_ethTotals;
-    sample.answered = ops::ClassifyPass(reads.data(), reads.size()).BoardAnswered();
-    m_recorder->AddEth(sample);
+    for (std::size_t i = 0; i < reads.size(); ++i)
+        m_ethTotals[i] += ops::CounterCount(reads[i]).value_or(0);
+    m_recorder->AddEth(rec::MakeEthSample(m_clock(), reads.data(), reads.size(), m_ethTotals));
     m_recorder->Read([this](const rec::LineStore& store) { m_passes.AddEth(store, store.eth.size() - 1); });
 }
 

@@ -53,7 +53,7 @@ public:
     void ShowWindow(QWidget* parent);
     CHistoryWindow* Window() const;
 
-    void OnPhyPass(const ops::PhyReadResults& results, const PhyValues& values) override;
+    void OnPhyPass(const ops::PhyPass& pass) override;
     void OnEthPass(const std::array<RegResult, 15>& reads,
                    const std::array<std::uint64_t, 15>& totals) override;
     void OnAction(rec::Action action, const std::string& detail) override;

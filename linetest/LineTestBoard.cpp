@@ -58,6 +58,7 @@ SideRead COpsLineTestBoard::ReadSide() {
     if (read.outcome == Outcome::Answered) {
         read.side = side.side;
         read.references = refs.references;
+        m_references = refs.references;
     }
     return read;
 }
@@ -87,8 +88,8 @@ LinkSettingsRead COpsLineTestBoard::ReadLinkSettings(std::int32_t crystalHz, boo
 
 PhyRead COpsLineTestBoard::RunPhyPass() {
     PhyRead read;
-    ops::RunPhyReads(m_bus, &read.raw, {});
-    read.outcome = Classify(ops::ClassifyPhyReads(read.raw));
+    read.pass = ops::RunPhyPass(m_bus, m_references);
+    read.outcome = Classify(read.pass.outcome);
     return read;
 }
 

@@ -36,7 +36,7 @@ struct LinkSettingsRead {
 
 struct PhyRead {
     Outcome outcome = Outcome::NoAnswer;
-    ops::PhyReadResults raw;
+    ops::PhyPass pass; // as the pass rule decided it, with the references of the side read
 };
 
 struct EthernetRead {
@@ -47,7 +47,8 @@ struct EthernetRead {
 class ILineTestBoard {
 public:
     virtual ~ILineTestBoard() = default;
-    // 8C70 and the references of the constellation the local modem receives.
+    // 8C70 and the references of the constellation the local modem receives; the PHY passes after it
+    // are decoded with them.
     virtual SideRead ReadSide() = 0;
     // The line check of the other sequences; nothing when the board did not answer.
     virtual std::optional<bool> LineUp() = 0;
@@ -79,6 +80,7 @@ private:
     Outcome Classify(const ops::PassOutcome& pass);
 
     IRegisterBus& m_bus;
+    std::optional<ops::PhyReferences> m_references;
     bool m_lost = false; // a read was not answered or the device went: the board is not asked again
 };
 

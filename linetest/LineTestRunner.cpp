@@ -109,42 +109,31 @@ void CLineTest::AddPhy(LineTestResult* r, const PhyRead& read) {
     const rec::SampleTime now = rec::Now();
     ++r->passes;
     if (read.outcome == Outcome::Garbled) {
-        // The corrected-error count was taken and cleared, but what it said is lost.
         ++r->garbledPasses;
-        m_rsCorrected.Cleared(Monotonic(now));
-        Note("Pass " + std::to_string(r->passes) + ": a garbled reply; its PHY values are lost");
-        return;
+        Note("Pass " + std::to_string(r->passes) + ": a garbled reply; the values it carried are unknown");
     }
-    const bool answered = read.outcome == Outcome::Answered;
-    const rec::PhySample sample =
-        rec::MakePhySample(now, DecodePhy(ops::RegistersOf(read.raw), m_references), answered);
+    const rec::PhySample sample = rec::MakePhySample(now, read.pass);
     m_own->AddPhy(sample);
     if (m_feed)
         m_feed->AddPhy(sample);
-    if (!answered)
+    // The counter clears when read: the first pass only starts the count, and a count not known starts
+    // none.
+    const RegResult& rs = read.pass.raw.rsCorrected;
+    ops::CountRsCorrected(read.pass.raw, Monotonic(now), m_rsCorrected);
+    if (!rs.ok())
         return;
-    // The counter clears when read: the first pass only starts the count, and a count that did not come
-    // back starts it again.
-    if (!read.raw.rsCorrected.ok()) {
-        m_rsCorrected.Cleared(Monotonic(now));
-        return;
-    }
-    const auto count = static_cast<std::uint32_t>(read.raw.rsCorrected.value);
-    m_rsCorrected.Read(count, Monotonic(now));
     if (const std::optional<double> seconds = m_rsCorrected.Seconds())
-        r->rsCounts.push_back({now, count, *seconds});
+        r->rsCounts.push_back({now, static_cast<std::uint32_t>(rs.value), *seconds});
 }
 
 void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
     const rec::SampleTime now = rec::Now();
-    if (read.outcome == Outcome::Garbled) {
-        m_lastEth = now;
+    if (read.outcome == Outcome::Garbled)
         Note("Pass " + std::to_string(r->passes) +
-             ": a garbled reply; the Ethernet counts it carried are lost");
-        return;
-    }
+             ": a garbled reply; the Ethernet counts it carried are unknown");
     const bool answered = read.outcome == Outcome::Answered;
-    // The counters clear when read: the first pass only starts the count.
+    // The counters clear when read: the first pass only starts the count, and a pass with a count not
+    // known starts none.
     if (answered && m_lastEth) {
         for (std::size_t i = 0; i < r->ethernet.totals.size(); ++i)
             r->ethernet.totals[i] += ops::CounterCount(read.pass.raw[i]).value_or(0);
@@ -152,16 +141,10 @@ void CLineTest::AddEthernet(LineTestResult* r, const EthernetRead& read) {
     }
     if (answered)
         m_lastEth = now;
-    rec::EthSample sample;
-    sample.time = now;
-    sample.answered = answered;
-    sample.totals = r->ethernet.totals;
-    for (std::size_t i = 0; i < sample.reads.size(); ++i) {
-        if (!read.pass.raw[i].ok())
-            sample.failedReads = static_cast<std::uint16_t>(sample.failedReads | 1u << i);
-        else
-            sample.reads[i] = static_cast<std::uint32_t>(read.pass.raw[i].value);
-    }
+    else
+        m_lastEth.reset();
+    const rec::EthSample sample =
+        rec::MakeEthSample(now, read.pass.raw.data(), read.pass.raw.size(), r->ethernet.totals);
     m_own->AddEth(sample);
     if (m_feed)
         m_feed->AddEth(sample);
@@ -204,7 +187,6 @@ LineTestResult CLineTest::Run(const ProgressFn& progress) {
         r.notRunReason = std::string("the board did not tell its side (") + OutcomeText(side.outcome) + ")";
     } else {
         r.side = side.side;
-        m_references = side.references;
         report("before");
         ReadState(&r, &r.before, "Before");
     }

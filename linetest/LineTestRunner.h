@@ -61,7 +61,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::chrono::steady_clock::time_point m_startMono;
-    std::optional<ops::PhyReferences> m_references;
     // The corrected RS error counter, and the last read that cleared the Ethernet counters.
     CClearedCount m_rsCorrected;
     std::optional<rec::SampleTime> m_lastEth;

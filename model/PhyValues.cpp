@@ -63,11 +63,11 @@ PhyValues DecodePhy(const PhyRegisters& registers, const std::optional<LineRefer
     return v;
 }
 
-PhyTexts FormatPhyTexts(const PhyValues& values) {
+PhyTexts FormatPhyTexts(const PhyValues& values, DecimalMark mark) {
     PhyTexts texts;
     const std::string none = "-";
-    texts.snr = values.snrCenti ? FormatHundredths(*values.snrCenti, DecimalMark::Comma) : none;
-    texts.mse = values.mseCenti ? FormatHundredths(*values.mseCenti, DecimalMark::Comma) : none;
+    texts.snr = values.snrCenti ? FormatHundredths(*values.snrCenti, mark) : none;
+    texts.mse = values.mseCenti ? FormatHundredths(*values.mseCenti, mark) : none;
     // The page's figure is taken as signed and shown unsigned, as it always was.
     const std::optional<std::uint32_t>& rs = values.registers.rsCorrected;
     texts.rs = rs ? std::to_string(static_cast<std::uint32_t>(RsPerSecond(*rs))) : none;

@@ -46,7 +46,8 @@ struct PhyValues {
 PhyValues DecodePhy(const PhyRegisters& registers, const std::optional<LineReferences>& references);
 
 // Texts and indicator flags of one pass as the PHY page shows them; "-" for what is not known. rs is
-// the page's figure, the corrected count divided by 5.
+// the page's figure, the corrected count divided by 5. The page writes SNR and MSE with a decimal comma,
+// every other output with a point.
 struct PhyTexts {
     std::string snr;
     std::string mse;
@@ -55,6 +56,6 @@ struct PhyTexts {
     std::string power;
     std::array<int, kIndicatorCount> flags{};
 };
-PhyTexts FormatPhyTexts(const PhyValues& values);
+PhyTexts FormatPhyTexts(const PhyValues& values, DecimalMark mark = DecimalMark::Comma);
 
 } // namespace tessor

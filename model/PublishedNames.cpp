@@ -30,7 +30,7 @@ const PublishedName kPublishedNames[static_cast<std::size_t>(Published::kCount)]
      kInRecording},
     {Published::kLinkFailReg, "link_fail_reg", "", "Raw link fail counter register (8D38).", kNoMetric,
      kInRecording},
-    {Published::kAnswered, "answered", "", "1 when the board answered every read of the row's pass.", kNoMetric, kInRecording},
+    {Published::kAnswered, "answered", "", "1 when the board answered the row's pass; a value whose reply came back garbled is empty.", kNoMetric, kInRecording},
     {Published::kEvent, "event", "", "The machine name of an event row.", kNoMetric, kInRecording},
     {Published::kDetail, "detail", "", "The text of an event row.", kNoMetric, kInRecording},
 

@@ -79,17 +79,10 @@ bool CBoardPasses::ReadLinkSettings(std::int32_t crystalHz, LinkValues& settings
     return true;
 }
 
-bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, PhyValues& values,
-                           ops::PhyReadResults* results) {
-    const ops::PhyPass pass = ops::RunPhyPass(m_bus, references, {}, m_blockReads);
-    const ops::PhyReadResults& raw = pass.raw;
-    Note(ops::ClassifyPhyReads(raw));
-    if (results)
-        *results = raw;
-    if (!pass.complete || Broken())
-        return false;
-    values = pass.values;
-    return true;
+bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, ops::PhyPass& pass) {
+    pass = ops::RunPhyPass(m_bus, references, {}, m_blockReads);
+    Note(pass.outcome);
+    return pass.complete && !Broken();
 }
 
 bool CBoardPasses::ReadEthernet(EthernetTotals& totals,

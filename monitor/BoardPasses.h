@@ -7,6 +7,7 @@
 #include "link/RegisterBus.h"
 #include "monitor/BoardReadings.h"
 #include "ops/PassOutcome.h"
+#include "ops/PhyPass.h"
 
 #include <cstdint>
 #include <optional>
@@ -30,11 +31,10 @@ public:
     // current settings of the local modem.
     bool ReadLinkSettings(std::int32_t crystalHz, LinkValues& settings);
 
-    // The six PHY reads: 8C99 (3), 8C9C (2), 8C91 (4), 8C71, 8C98, 8D38. Without references SNR and MSE
-    // stay empty; a garbled read leaves its values empty (unknown). results receives the six results also
-    // when the pass broke off (the reads not made are not answered).
-    bool ReadPhy(const std::optional<ops::PhyReferences>& references, PhyValues& values,
-                 ops::PhyReadResults* results = nullptr);
+    // The six PHY reads: 8C99 (3), 8C9C (2), 8C91 (4), 8C71, 8C98, 8D38, decided by the pass rule: without
+    // references SNR and MSE stay empty; a garbled read leaves its values empty (unknown). pass receives
+    // the pass also when it broke off (the reads not made are not answered).
+    bool ReadPhy(const std::optional<ops::PhyReferences>& references, ops::PhyPass& pass);
 
     // The fifteen counters, four registers each, in the Ethernet page's order. Each good read adds its
     // raw count to its total; failed and garbled reads add nothing.

@@ -178,7 +178,7 @@ std::optional<double> CMonitor::Count(const PassResults& results, Snapshot& s, C
     // between two of these is the time between the two 8C91 reads.
     const auto at = m_options.readClock ? m_options.readClock() : Clock::now();
     *readAt = at;
-    CountPhyPass(results.phy, at, m_rsCorrected, m_linkFailures);
+    ops::CountPhyPass(results.phy.raw, at, m_rsCorrected, m_linkFailures);
     s.rsCorrectedTotal = m_rsCorrected.Total();
     s.linkFailuresTotal = m_linkFailures.Total();
     return m_rsCorrected.PerSecond();
@@ -207,7 +207,7 @@ void CMonitor::AddInterval(bool answered, Clock::time_point readAt, Snapshot& s)
     reads.monoMs = std::chrono::duration_cast<std::chrono::milliseconds>(readAt.time_since_epoch()).count();
     reads.wallMs = results.at.wallMs;
     reads.answered = answered;
-    reads.phy = results.phyValues;
+    reads.phy = results.phy.values;
     if (results.ethernetRead) {
         for (std::size_t i = 0; i < reads.ethernet.size(); ++i) {
             if (!(results.ethernetFailed & 1u << i))
@@ -241,11 +241,10 @@ void CMonitor::RunPass() {
     const std::uint64_t timeOutsBefore = session.TimeOuts();
 
     bool ok = !m_needSettings || ReadSettings(passes, s);
-    PhyValues phy;
     PassResults& results = s.results;
     results = PassResults{};
-    results.phyRead = ok && passes.ReadPhy(s.id.references, phy, &results.phy);
-    results.phyValues = phy;
+    results.phyRead = ok && passes.ReadPhy(s.id.references, results.phy);
+    PhyValues& phy = results.phy.values;
     Clock::time_point readAt;
     const std::optional<double> rsPerSecond = Count(results, s, &readAt);
     ok = results.phyRead;
@@ -257,10 +256,9 @@ void CMonitor::RunPass() {
     // Only a line known to be down before and known to be up now came up; unknown says nothing.
     const bool cameUp = ok && phy.LineUp() == true && m_lastLineUp == false && s.boardUp;
     if (cameUp) {
-        // The line may have trained with other settings: read them again, and publish no SNR or MSE
-        // computed from the constellation it had before. The recording takes the pass with the new one.
+        // The line may have trained with other settings: read them again, and neither publish nor record
+        // an SNR or MSE computed from the constellation it had before; the next pass has them.
         ok = ReadSettings(passes, s);
-        results.phyValues = DecodePhy(phy.registers, s.id.references);
         phy.snrCenti.reset();
         phy.mseCenti.reset();
     }

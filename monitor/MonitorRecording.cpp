@@ -60,12 +60,12 @@ void CMonitorRecording::Write(const Snapshot& s) {
         if (!m_down)
             m_recorder->NoteNoAnswer(time);
         m_down = true;
-        rec::PhySample phy = rec::MakePhySample(time, PhyValues{}, false);
+        rec::PhySample phy = rec::MakePhySample(time, ops::PhyPass{});
         phy.intervalClass = s.results.intervalClass;
         m_recorder->AddPhy(phy);
     } else {
         m_down = false;
-        m_lastPhy = rec::MakePhySample(time, s.results.phyValues, true);
+        m_lastPhy = rec::MakePhySample(time, s.results.phy);
         m_lastPhy.intervalClass = s.results.intervalClass;
         m_havePhy = true;
         m_recorder->AddPhy(m_lastPhy);

@@ -18,9 +18,8 @@ namespace tessor::monitor {
 // The register results of a pass as the recorder takes them, each with what happened (PHY), or flagged
 // when it failed (Ethernet).
 struct PassResults {
-    bool phyRead = false; // the PHY pass completed
-    ops::PhyReadResults phy;
-    PhyValues phyValues;       // as decoded with the references known when the pass ended
+    bool phyRead = false;      // the PHY pass completed
+    ops::PhyPass phy;          // the pass as the pass rule decided it
     bool ethernetRead = false; // the Ethernet pass completed
     std::array<std::uint32_t, kEthernetCounterCount> ethernet{};
     std::uint16_t ethernetFailed = 0; // bit per counter

@@ -42,13 +42,13 @@ PhyReferenceRead ReadPhyReferences(IRegisterBus& bus, std::uint8_t side) {
 }
 
 bool PhyReadResults::AllAnswered() const {
-    return FirstUnanswered() == nullptr;
+    return ClassifyPhyReads(*this).Answered();
 }
 
-const RegResult* PhyReadResults::FirstUnanswered() const {
+const RegResult* PhyReadResults::FirstSilent() const {
     for (const RegResult* r :
          {&errorValue, &txLevel, &rsCorrected, &linkStatus, &lineFlags, &linkFailCount}) {
-        if (!r->ok())
+        if (IsSilence(r->outcome))
             return r;
     }
     return nullptr;
@@ -90,14 +90,40 @@ bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate
     return true;
 }
 
+PhyPass DecidePhyPass(const PhyReadResults& raw, bool complete,
+                      const std::optional<PhyReferences>& references) {
+    PhyPass pass;
+    pass.complete = complete;
+    pass.raw = raw;
+    pass.outcome = ClassifyPhyReads(raw);
+    pass.answered = complete && pass.outcome.BoardAnswered();
+    // A pass the board did not answer shows nothing it said; its answered counts still count
+    // (CountPhyPass).
+    if (pass.answered)
+        pass.values = DecodePhy(RegistersOf(raw), references);
+    return pass;
+}
+
 PhyPass RunPhyPass(IRegisterBus& bus, const std::optional<PhyReferences>& references,
                    const StopPredicate& stop, bool blockReads) {
-    PhyPass pass;
-    pass.complete = RunPhyReads(bus, &pass.raw, stop, blockReads);
-    if (!pass.complete)
-        return pass;
-    pass.values = DecodePhy(RegistersOf(pass.raw), references);
-    return pass;
+    PhyReadResults raw;
+    const bool complete = RunPhyReads(bus, &raw, stop, blockReads);
+    return DecidePhyPass(raw, complete, references);
+}
+
+void CountRsCorrected(const PhyReadResults& results, CClearedCount::Clock::time_point at,
+                      CClearedCount& rsCorrected) {
+    if (results.rsCorrected.ok())
+        rsCorrected.Read(static_cast<std::uint32_t>(results.rsCorrected.value), at);
+    else
+        rsCorrected.Lost();
+}
+
+void CountPhyPass(const PhyReadResults& results, CClearedCount::Clock::time_point at,
+                  CClearedCount& rsCorrected, CWrappingCount& linkFailures) {
+    CountRsCorrected(results, at, rsCorrected);
+    if (results.linkFailCount.ok())
+        linkFailures.Read(static_cast<std::uint8_t>(results.linkFailCount.value & 0xFF));
 }
 
 } // namespace tessor::ops

@@ -5,6 +5,7 @@
 #include "link/RegisterBus.h"
 #include "model/LineVocabulary.h"
 #include "model/PhyValues.h"
+#include "model/RawCounts.h"
 #include "ops/PassOutcome.h"
 
 #include <array>
@@ -41,8 +42,9 @@ struct PhyReadResults {
 
     // Whether every read was answered (none garbled, none unanswered).
     bool AllAnswered() const;
-    // The first read, in pass order, that was not answered; null when every one was.
-    const RegResult* FirstUnanswered() const;
+    // The first read, in pass order, the board did not answer (silent, gone, stopped); null when it
+    // answered every one, garbled or not.
+    const RegResult* FirstSilent() const;
 };
 
 // The six reads' outcomes, in pass order.
@@ -63,14 +65,35 @@ using StopPredicate = std::function<bool()>;
 bool RunPhyReads(IRegisterBus& bus, PhyReadResults* results, const StopPredicate& stop,
                  bool blockReads = false);
 
-// One whole pass and its decoded values. complete is false when stop ended it early; values are then
-// empty.
+// One whole pass: its reads, what happened to them, and what it records and shows (DecidePhyPass).
 struct PhyPass {
-    bool complete = false;
+    bool complete = false; // false: a stop ended it early, the later reads were not made
     PhyReadResults raw;
-    PhyValues values;
+    PassOutcome outcome;
+    bool answered = false; // the board answered the pass: it is recorded as an answered row
+    PhyValues values;      // what every front end shows and records of it
 };
+
+// The one rule for what a PHY pass records and shows, in every front end:
+// - every read answered: every value and figure;
+// - some replies garbled, every other one valid: an answered pass with gaps; the values of the valid
+//   reads and the figures made from them, the others unknown (never 0);
+// - not one valid reply, a read the board did not answer, or a pass a stop ended early: not answered;
+//   no value and no figure is shown or recorded (the counters still take the counts that were read).
+PhyPass DecidePhyPass(const PhyReadResults& raw, bool complete,
+                      const std::optional<PhyReferences>& references);
+
+// Runs the six reads and decides the pass by the rule above.
 PhyPass RunPhyPass(IRegisterBus& bus, const std::optional<PhyReferences>& references,
                    const StopPredicate& stop = {}, bool blockReads = false);
+
+// What the counters take from a pass, also from one that broke off: the count of 8C91..8C94 when its read
+// was answered, at the time at, and the link fail counter when its read was answered. A count not known
+// (garbled, unanswered, not made) is lost, and no rate starts from it: whether it cleared the register,
+// and so what time the next count covers, is not known.
+void CountRsCorrected(const PhyReadResults& results, CClearedCount::Clock::time_point at,
+                      CClearedCount& rsCorrected);
+void CountPhyPass(const PhyReadResults& results, CClearedCount::Clock::time_point at,
+                  CClearedCount& rsCorrected, CWrappingCount& linkFailures);
 
 } // namespace tessor::ops

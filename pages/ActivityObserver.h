@@ -16,8 +16,8 @@ namespace tessor {
 class IActivityObserver {
 public:
     virtual ~IActivityObserver() = default;
-    // A PHY pass with all six reads done, and its values as the page decoded them.
-    virtual void OnPhyPass(const ops::PhyReadResults& results, const PhyValues& values) = 0;
+    // A PHY pass with all six reads done, as the pass rule decided it.
+    virtual void OnPhyPass(const ops::PhyPass& pass) = 0;
     // A complete Ethernet pass: what each of the fifteen reads returned, and the totals after it.
     virtual void OnEthPass(const std::array<RegResult, 15>& reads,
                            const std::array<std::uint64_t, 15>& totals) = 0;

@@ -161,19 +161,42 @@ void CPagePhy_Status::FormatPhyValues(const PhyValues& values) {
     m_passCount.fetch_add(1, std::memory_order_relaxed);
 }
 
+void CPagePhy_Status::TakePass(const ops::PhyPass& pass, const std::optional<PhyReferences>& references) {
+    const PhyRegisters& r = pass.values.registers;
+    const auto byte = [](const std::optional<std::uint32_t>& v) {
+        return v ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(*v & 0xFF)) : std::nullopt;
+    };
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_linkStatus = byte(r.linkStatus);
+        m_lineFlags = byte(r.lineFlags);
+        m_linkFailCount = pass.values.linkFailCount;
+        m_mseRaw = r.errorValue ? std::optional<std::int32_t>(static_cast<std::int32_t>(*r.errorValue))
+                                : std::nullopt;
+        m_snrRef = references ? std::optional<std::int32_t>(references->snr) : std::nullopt;
+        m_mseRef = references ? std::optional<std::int32_t>(references->mse) : std::nullopt;
+        m_rsPerSecond =
+            r.rsCorrected
+                ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(RsPerSecond(*r.rsCorrected)))
+                : std::nullopt;
+        m_txLevelDb = pass.values.txPowerDbmHz;
+    }
+    FormatPhyValues(pass.values);
+}
+
 std::optional<PhyReferences> CPagePhy_Status::References() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_refs;
 }
 
 bool RunPhyStatusPass(CPagePhy_Status& page) {
-    PhyReadResults results;
-    if (!ops::RunPhyReads(ProcessBus(), &results, Stopping))
+    const std::optional<PhyReferences> references = page.References();
+    const ops::PhyPass pass = ops::RunPhyPass(ProcessBus(), references, Stopping);
+    if (!pass.complete)
         return false;
-    const PhyValues values = DecodePhy(ops::RegistersOf(results), page.References());
-    page.FormatPhyValues(values);
+    page.TakePass(pass, references);
     if (IActivityObserver* observer = page.ActivityObserver())
-        observer->OnPhyPass(results, values);
+        observer->OnPhyPass(pass);
     return true;
 }
 

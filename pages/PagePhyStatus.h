@@ -71,6 +71,8 @@ public:
 
     // Poll thread: formats a finished pass and hands the result to the page under its lock.
     void FormatPhyValues(const PhyValues& values);
+    // Poll thread: a finished pass, as the pass rule decided it, decoded with references.
+    void TakePass(const ops::PhyPass& pass, const std::optional<PhyReferences>& references);
 
     bool IsRunning() const { return m_bRunning != 0; }
     bool IsTimerActive() const { return m_timer.isActive(); }
@@ -105,6 +107,15 @@ private:
     mutable std::mutex m_mutex;
     std::optional<PhyReferences> m_refs;
     PhyTexts m_texts;
+    // The last pass taken, decoded; each empty when its read or its references were not known.
+    std::optional<std::uint8_t> m_linkStatus;    // 8C71
+    std::optional<std::uint8_t> m_lineFlags;     // 8C98
+    std::optional<std::uint8_t> m_linkFailCount; // 8D38, low byte
+    std::optional<std::int32_t> m_mseRaw;        // error value 8C99..8C9B, low 32 bits as signed
+    std::optional<std::int32_t> m_snrRef;        // references of the constellation, hundredths of dB
+    std::optional<std::int32_t> m_mseRef;
+    std::optional<std::uint32_t> m_rsPerSecond; // the page's figure: the corrected count divided by 5
+    std::optional<std::int32_t> m_txLevelDb;    // transmitted power, dBm/Hz
     // A statistic only: reading it orders nothing.
     std::atomic<std::uint64_t> m_passCount{0};
 };

@@ -1,5 +1,7 @@
 #include "recorder/LineSamples.h"
 
+#include "ops/EthernetPass.h"
+
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -30,6 +32,14 @@ const char* IndicatorColumn(int indicator) {
     return kIndicatorDefs[static_cast<std::size_t>(indicator)].name;
 }
 
+PhySample MakePhySample(SampleTime time, const ops::PhyPass& pass) {
+    PhySample s;
+    s.time = time;
+    s.answered = pass.answered;
+    s.values = pass.values;
+    return s;
+}
+
 PhySample MakePhySample(SampleTime time, const PhyValues& values, bool answered) {
     PhySample s;
     s.time = time;
@@ -38,6 +48,22 @@ PhySample MakePhySample(SampleTime time, const PhyValues& values, bool answered)
         s.values = values;
     else
         s.values.registers = values.registers; // nothing the board said: no figures
+    return s;
+}
+
+EthSample MakeEthSample(SampleTime time, const RegResult* reads, std::size_t count,
+                        const std::array<std::uint64_t, kCounterCount>& totals) {
+    EthSample s;
+    s.time = time;
+    s.totals = totals;
+    for (std::size_t i = 0; i < s.reads.size(); ++i) {
+        const std::optional<std::uint32_t> read = i < count ? ops::CounterCount(reads[i]) : std::nullopt;
+        if (read)
+            s.reads[i] = *read;
+        else
+            s.failedReads = static_cast<std::uint16_t>(s.failedReads | 1u << i);
+    }
+    s.answered = count == s.reads.size() && ops::ClassifyPass(reads, count).BoardAnswered();
     return s;
 }
 

@@ -3,6 +3,7 @@
 #include "model/LineIntervals.h"
 #include "model/LineVocabulary.h"
 #include "model/PhyValues.h"
+#include "ops/PhyPass.h"
 
 #include <array>
 #include <cstdint>
@@ -34,14 +35,19 @@ struct PhySample {
     // the real time since the sample before it, which the recorder sets; empty when that time is not
     // known (the first sample, one after a gap, one whose count or whose predecessor's count was not read).
     std::optional<std::int32_t> rsCentiPerSecond;
-    bool answered = true;  // false: the board did not answer this pass
+    // false: the board did not answer this pass. An answered pass may have gaps: a garbled read's values
+    // are unknown.
+    bool answered = true;
     bool afterGap = false; // samples before it are too long ago to join it with a line
     // The class of the interval the pass ends, as the tool that took it judged it; none when not judged.
     std::optional<IntervalClass> intervalClass;
 };
 
-// The sample of a decoded pass. A pass the board did not answer keeps the registers it read but no
-// figures.
+// The recorded sample of a pass, as the pass rule decided it (ops::DecidePhyPass): every front end makes
+// its rows here.
+PhySample MakePhySample(SampleTime time, const ops::PhyPass& pass);
+// A sample from values decided before (a stored row, a test's row). A pass the board did not answer keeps
+// the registers it read but no figures.
 PhySample MakePhySample(SampleTime time, const PhyValues& values, bool answered);
 
 // The RS rate of s (hundredths per second) from its raw count and the monotonic times of s and the sample
@@ -64,6 +70,12 @@ struct EthSample {
     bool answered = true;
     bool afterGap = false;
 };
+
+// The recorded sample of an Ethernet pass of count reads: each answered read's raw count, the others
+// flagged (as the reads not made); answered by the pass rule: a garbled reply is a gap in an answered pass,
+// a silence or not one valid reply is no answer. totals are the sums after it.
+EthSample MakeEthSample(SampleTime time, const RegResult* reads, std::size_t count,
+                        const std::array<std::uint64_t, kCounterCount>& totals);
 
 enum class EventKind : std::uint8_t {
     LineUp,

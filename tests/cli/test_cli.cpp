@@ -133,7 +133,7 @@ TEST(CliCommands, JsonDocumentsCarryNumbersTextsAndRawValues) {
     const nlohmann::json status = nlohmann::json::parse(statusRun.out);
     EXPECT_EQ(status["side"], "LT");
     EXPECT_EQ(status["line_up"], true);
-    EXPECT_EQ(status["downstream"]["rate_text"], "12,50");
+    EXPECT_EQ(status["downstream"]["rate_text"], "12.50");
     EXPECT_EQ(status["downstream"]["constellation_text"], "QAM 64");
     EXPECT_EQ(status["upstream"]["interpolation"], 8);
     EXPECT_EQ(status["upstream"]["carrier_text"], "5.54");

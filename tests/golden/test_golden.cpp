@@ -6,6 +6,7 @@
 #include "linetest/LineTest.h"
 #include "linetest/LineTestBoard.h"
 #include "linetest/LineTestReport.h"
+#include "monitor/BoardPasses.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorRecording.h"
 #include "ops/ScriptedBus.h"
@@ -14,10 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -258,6 +262,80 @@ TEST(Golden, MonitorRecording) {
     text << in.rdbuf();
     std::remove(path);
     ExpectGolden("recording.csv", MaskRecording(text.str(), path));
+}
+
+// The same PHY passes fed to every front end, each at the layer that decides what it records and shows:
+// whether the row is answered, and whether SNR, line state, link fail count and RS count are known.
+using Seen = std::array<bool, 5>;
+struct PassCase {
+    const char* name;
+    std::vector<std::string> garbled; // PHY reads whose replies come back garbled
+    std::string silentAt;             // the PHY read at which the board falls silent, or none
+    Seen expected;
+};
+
+const std::vector<std::string> kPhyReads{"RD 8C99,3", "RD 8C9C,2", "RD 8C91,4",
+                                         "RD 8C71",   "RD 8C98",   "RD 8D38"};
+
+// The fixed board, failing the case's reads of the PHY pass only (its 8C71 follows 8C91; the line check's
+// does not).
+std::unique_ptr<opstest::CScriptedBus> CaseBoard(const PassCase& c) {
+    auto bus = std::make_unique<opstest::CScriptedBus>(FixedBoard());
+    bus->fail = [b = bus.get(), c](std::size_t index, const std::string& line) -> std::optional<Outcome> {
+        const bool phy = line == "RD 8C71" ? index > 0 && b->lines[index - 1] == "RD 8C91,4"
+                                           : std::count(kPhyReads.begin(), kPhyReads.end(), line) > 0;
+        if (phy && line == c.silentAt)
+            return Outcome::NoAnswer;
+        if (phy && std::count(c.garbled.begin(), c.garbled.end(), line) > 0)
+            return Outcome::Garbled;
+        return std::nullopt;
+    };
+    return bus;
+}
+
+Seen SeenIn(const rec::PhySample& s) {
+    return {s.answered, s.values.snrCenti.has_value(), s.values.LineUp().has_value(),
+            s.values.linkFailCount.has_value(), s.values.registers.rsCorrected.has_value()};
+}
+
+TEST(PassRule, EveryFrontEndRecordsAndShowsAPassAlike) {
+    const std::vector<PassCase> cases{
+        {"every read answered", {}, "", {true, true, true, true, true}},
+        {"half answered", {"RD 8C99,3", "RD 8C91,4"}, "", {true, false, true, true, false}},
+        {"garbled status reads", {"RD 8C71", "RD 8C98"}, "", {true, true, false, true, true}},
+        {"nothing valid", kPhyReads, "", {false, false, false, false, false}},
+        {"silent", {}, "RD 8D38", {false, false, false, false, false}},
+    };
+    const std::optional<ops::PhyReferences> references = ops::PhyReferencesFor(0);
+    for (const PassCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(SeenIn(rec::MakePhySample({}, ops::RunPhyPass(*CaseBoard(c), references))), c.expected)
+            << "recorder";
+
+        ops::PhyPass pass;
+        monitor::CBoardPasses(*CaseBoard(c)).ReadPhy(references, pass);
+        EXPECT_EQ(SeenIn(rec::MakePhySample({}, pass)), c.expected) << "monitor";
+
+        const auto lineTestBus = CaseBoard(c);
+        linetest::COpsLineTestBoard board(*lineTestBus);
+        linetest::LineTestOptions options;
+        options.duration = 0ms; // one pass
+        linetest::CLineTest(board, options).Run().recording->Read([&](const rec::LineStore& store) {
+            ASSERT_EQ(store.phy.size(), 1u);
+            EXPECT_EQ(SeenIn(store.phy.back()), c.expected) << "line test";
+        });
+
+        nlohmann::json doc;
+        std::string text;
+        const bool printed = !cli::ReadStatus(*CaseBoard(c), &doc, &text);
+        nlohmann::json phy = printed ? doc["phy"] : nlohmann::json::object();
+        const auto known = [&](const char* key) { return phy.contains(key) && !phy[key].is_null(); };
+        EXPECT_EQ((Seen{printed && phy["answered"] == true, known("snr_db"),
+                        printed && !phy["indicators"]["full_constellation"].is_null(),
+                        known("link_fail_count"), known("rs_corrected_count")}),
+                  c.expected)
+            << "status";
+    }
 }
 
 } // namespace

@@ -143,16 +143,16 @@ TEST(HistoryPasses, GarbledReadsAreGapsAndDeriveNoEvents) {
     pass.linkStatus = RegResult::Answer(0xAE);
     pass.lineFlags = RegResult::Answer(0x06);
     pass.linkFailCount = RegResult::Answer(3);
-    const auto decoded = [](const ops::PhyReadResults& r) {
-        return DecodePhy(ops::RegistersOf(r), ops::PhyReferencesFor(0));
+    const auto decided = [](const ops::PhyReadResults& r) {
+        return ops::DecidePhyPass(r, true, ops::PhyReferencesFor(0));
     };
-    history.OnPhyPass(pass, decoded(pass));
+    history.OnPhyPass(decided(pass));
     ops::PhyReadResults garbled = pass;
     garbled.linkStatus = RegResult::Fail(Outcome::Garbled);
     garbled.lineFlags = RegResult::Fail(Outcome::Garbled);
     for (int i = 0; i < 3; ++i) {
-        history.OnPhyPass(garbled, decoded(garbled));
-        history.OnPhyPass(pass, decoded(pass));
+        history.OnPhyPass(decided(garbled));
+        history.OnPhyPass(decided(pass));
     }
     std::vector<std::string> texts;
     bool partial = false;

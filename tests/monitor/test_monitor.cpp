@@ -369,8 +369,9 @@ TEST(MonitorPoll, AGarbled8C71LeavesTheLineUnknownAndIsNeverExportedAsDown) {
         return line == "RD 8C71" ? std::optional<Outcome>(Outcome::Garbled) : std::nullopt;
     };
     CBoardPasses passes(bus);
-    PhyValues phy;
-    ASSERT_TRUE(passes.ReadPhy(ops::PhyReferencesFor(0), phy));
+    ops::PhyPass pass;
+    ASSERT_TRUE(passes.ReadPhy(ops::PhyReferencesFor(0), pass));
+    const PhyValues& phy = pass.values;
     EXPECT_TRUE(passes.TakeSpoiltSeen());
     EXPECT_FALSE(phy.LineUp().has_value());
     EXPECT_TRUE(phy.linkFailCount);
@@ -692,8 +693,9 @@ TEST(MonitorRecording, ARecordingWithTheFormerColumnNamesIsContinuedUnderItsOwnH
     ASSERT_TRUE(recording) << error;
     Snapshot s;
     s.boardUp = true;
-    s.results.phy.linkStatus = RegResult::Answer(0x20);
-    s.results.phyValues = DecodePhy(ops::RegistersOf(s.results.phy), std::nullopt);
+    s.results.phy.answered = true;
+    s.results.phy.raw.linkStatus = RegResult::Answer(0x20);
+    s.results.phy.values = DecodePhy(ops::RegistersOf(s.results.phy.raw), std::nullopt);
     recording->AddPass(s);
     recording.reset();
     std::ifstream in(path);
@@ -722,8 +724,9 @@ TEST(MonitorRecording, RowsHoldThePassAsDecodedAndNoRegistersWithoutAnAnswer) {
     ASSERT_TRUE(recording) << error;
     Snapshot s;
     s.boardUp = true;
-    s.results.phyValues.registers.linkStatus = 0xAE;
-    s.results.phyValues.snrCenti = 3141; // taken as it is, not worked out again
+    s.results.phy.answered = true;
+    s.results.phy.values.registers.linkStatus = 0xAE;
+    s.results.phy.values.snrCenti = 3141; // taken as it is, not worked out again
     // Each row has the time of its pass, however late the recording's queue writes it.
     s.results.at = {1765000000000, 500000};
     recording->AddPass(s);

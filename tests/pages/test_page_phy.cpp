@@ -272,6 +272,23 @@ TEST(PhyPage, SpoiltRepliesShowAsFailedReads) {
         EXPECT_NE(page.Indicator(led)->CurrentImage(), CPagePhy_Status::kGreenImage) << led;
 }
 
+// A pass with some replies garbled is shown by the pass rule: the valid reads' values, the others "-".
+TEST(PhyPage, AHalfAnsweredPassShowsWhatItsValidRepliesSaid) {
+    test::SimBoard board;
+    for (const char* fault : {"reply 8C99 error", "reply 8C91 wrong-address"})
+        ASSERT_TRUE(board.simulator->Control(fault)) << fault;
+    CPagePhy_Status page;
+    page.SetModemSide(kSideLT);
+    page.show();
+    ASSERT_TRUE(RunPhyStatusPass(page));
+    page.OnTimer();
+    for (const char* field : {"editSnr", "editMse", "editRs"})
+        EXPECT_EQ(Field(page, field), "-") << field;
+    for (const char* field : {"editLinkFail", "editPower"})
+        EXPECT_NE(Field(page, field), "-") << field;
+    EXPECT_EQ(page.Indicator(kIndFullConstellation)->CurrentImage(), CPagePhy_Status::kGreenImage);
+}
+
 TEST(PhyPage, EachTickShowsThePassTheTickBeforeWoke) {
     test::SimBoard board;
     CPagePhy_Status page;
