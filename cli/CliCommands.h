@@ -41,6 +41,8 @@ int RunGeneral(const Context& ctx, GeneralAction action);
 int RunStatus(const Context& ctx);
 // The reads of status on bus: its JSON document and its text, or the first read that failed.
 std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std::string* text);
+// The settings of one direction as the status and line test documents give them.
+nlohmann::json DirectionJson(const ops::DirectionSettings& d);
 
 struct CounterArgs {
     double intervalS = 5.0;

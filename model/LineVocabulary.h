@@ -72,6 +72,7 @@ struct CounterDef {
     const char* longLabel; // the label where there is room (graphs, journal)
     const char* field;     // the page's field name
     const char* name;      // machine name
+    const char* help;      // its metric's HELP text
 };
 constexpr int kCounterDefCount = 15;
 extern const std::array<CounterDef, kCounterDefCount> kCounterDefs;

@@ -22,6 +22,7 @@ enum PublishedOutput : unsigned {
     kInMetrics = 1u << 2,      // the monitor's metrics page
     kInRecording = 1u << 3,    // the recording file's columns
     kInLineTestJson = 1u << 4, // tessor-cli --json linetest
+    kInFleetJson = 1u << 5,    // tessor-cli fleet's JSON lines
 };
 
 enum class Published {
@@ -86,6 +87,78 @@ enum class Published {
     kConsoleClientsRefused,
     kConsoleCommandsPassed,
     kConsoleCommandsRefused,
+    // The structure of the JSON documents: the keys that hold no value of the line themselves
+    kDownstream,
+    kUpstream,
+    kRaw,
+    kText,
+    kTexts,
+    kRsText,
+    kLocal,
+    kRemote,
+    kSetting,
+    kSideRaw,
+    kPhy,
+    kPhyReferenceRaw,
+    kIdentification,
+    kEthernetSpeed,
+    kRawConfig,
+    kRawCarrier,
+    kConstellationPoints,
+    kConstellationText,
+    kInterpolation,
+    kRateMbps,
+    kRateText,
+    kCarrier10kHz,
+    kCarrierText,
+    // The line test's document
+    kVerdict,
+    kNotRunReason,
+    kStopped,
+    kBoardLost,
+    kSite,
+    kOperator,
+    kNote,
+    kStart,
+    kEnd,
+    kDurationS,
+    kPlannedS,
+    kIntervalS,
+    kPasses,
+    kUnansweredPasses,
+    kGarbledPasses,
+    kFirst,
+    kLast,
+    kChange,
+    kMicroInterruptions,
+    kDownPasses,
+    kDropsS,
+    kEthernetSeconds,
+    kBefore,
+    kAfter,
+    kSettingsOutcome,
+    kOutcome,
+    kMin,
+    kMean,
+    kMax,
+    kSampleCount,
+    kCriteria,
+    kCriterionName,
+    kCaption,
+    kChecked,
+    kPassed,
+    kLimit,
+    kMeasured,
+    kFirstBreachS,
+    kReport,
+    kReportError,
+    // The fleet's result lines
+    kBoard,
+    kCommand,
+    kExitCode,
+    kDurationSeconds,
+    kMessage,
+    kDetails,
     kCount
 };
 
@@ -93,10 +166,13 @@ struct PublishedName {
     Published value;
     const char* name;    // machine name: JSON key and recording column
     const char* unit;    // empty for flags, texts and counts of events
-    const char* help;    // one sentence; the metric's HELP text is the family's
+    const char* help;    // one sentence; also the HELP text of its metric family
     MetricFamily metric; // the metric family that carries it, or kMetricFamilyCount
     unsigned outputs;    // PublishedOutput bits
 };
+
+// The values from this one on name the structure of the JSON documents, not figures of the line.
+constexpr Published kFirstDocumentKey = Published::kDownstream;
 
 // In the order of Published.
 extern const PublishedName kPublishedNames[static_cast<std::size_t>(Published::kCount)];
@@ -105,6 +181,9 @@ const PublishedName& Describe(Published value);
 inline const char* NameOf(Published value) {
     return Describe(value).name;
 }
+
+// The HELP text of a metric family: the help of the published value it carries.
+const char* MetricHelp(MetricFamily family);
 
 // The recording columns of each Ethernet counter: its name with one of these suffixes (the raw count of
 // one read, the sum of the raw counts, the raw count over the real time since the sample before).
@@ -118,7 +197,7 @@ struct Rename {
     PublishedOutput output;
     const char* now;
 };
-constexpr std::size_t kRenameCount = 15;
+constexpr std::size_t kRenameCount = 24;
 extern const std::array<Rename, kRenameCount> kRenames;
 
 // The names a recording column had in files written by earlier versions, which the reader still takes.

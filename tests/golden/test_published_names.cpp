@@ -5,6 +5,7 @@
 // reports, criteria files and --skip use.
 
 #include "cli/CliCommands.h"
+#include "fleet/Reports.h"
 #include "linetest/LineTest.h"
 #include "model/LineTestNames.h"
 #include "model/LineVocabulary.h"
@@ -132,11 +133,11 @@ TEST(PublishedNames, MetricFamiliesAreTheTablesWithItsHelpAndType) {
         if (p.metric == kMetricFamilyCount)
             continue;
         const MetricFamilyDef& f = kMetricFamilies[static_cast<std::size_t>(p.metric)];
-        expected[f.name] = std::string(f.help) + "|" + f.type;
+        expected[f.name] = std::string(MetricHelp(p.metric)) + "|" + f.type;
     }
     for (int i = 0; i < kCounterDefCount; ++i)
         expected[EthernetCounterMetric(i)] =
-            std::string(kEthernetCounterHelp[static_cast<std::size_t>(i)]) + "|counter";
+            std::string(kCounterDefs[static_cast<std::size_t>(i)].help) + "|counter";
     EXPECT_EQ(Families(all), expected);
 }
 
@@ -154,6 +155,26 @@ TEST(PublishedNames, UnitsAreThoseOfTheirMetricFamilies) {
     }
 }
 
+// A value's metric is named by the same words as its JSON key and recording column: the key without its
+// unit is part of the metric's name (an indicator's metric names one indicator).
+TEST(PublishedNames, MetricsNameTheirValuesByTheSameWords) {
+    for (const PublishedName& p : kPublishedNames) {
+        if (p.metric == kMetricFamilyCount)
+            continue;
+        std::string stem = p.name;
+        for (const char* unit : {"_dbm_hz", "_db", "_hertz", "_bytes_per_second", "_seconds", "_total"}) {
+            const std::string u = unit;
+            if (stem.size() > u.size() && stem.compare(stem.size() - u.size(), u.size(), u) == 0) {
+                stem.resize(stem.size() - u.size());
+                break;
+            }
+        }
+        const std::string metric = kMetricFamilies[static_cast<std::size_t>(p.metric)].name;
+        const std::string singular = stem.back() == 's' ? stem.substr(0, stem.size() - 1) : stem;
+        EXPECT_NE(metric.find(singular), std::string::npos) << p.name << " is " << metric;
+    }
+}
+
 TEST(PublishedNames, JsonLineKeysAreTheTables) {
     const nlohmann::json line = nlohmann::json::parse(Golden("monitor.jsonl"));
     // The figures of each direction are under "link".
@@ -161,6 +182,8 @@ TEST(PublishedNames, JsonLineKeysAreTheTables) {
     std::set<std::string> top = TableNames(kInJsonLine);
     for (const std::string& name : direction)
         top.erase(name);
+    top.erase(NameOf(Published::kDownstream));
+    top.erase(NameOf(Published::kUpstream));
     EXPECT_EQ(Keys(line), top);
     EXPECT_EQ(Keys(line[NameOf(Published::kIndicators)]), IndicatorNames());
     EXPECT_EQ(Keys(line[NameOf(Published::kEthernetTotals)]), CounterNames());
@@ -181,6 +204,35 @@ TEST(PublishedNames, RecordingColumnsAreTheTables) {
     EXPECT_EQ(columns, expected);
 }
 
+// A register address ("8C72"), under which a document gives that register as read.
+bool IsRegisterAddress(const std::string& key) {
+    return key.size() == 4 && key.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+
+// Every key of every JSON document, at any depth, is a name the table gives that output, an indicator's,
+// an Ethernet counter's or a register address: no document writes a key of its own.
+TEST(PublishedNames, EveryJsonKeyIsTheTables) {
+    fleet::BoardResult result;
+    result.details = {{NameOf(Published::kSide), "lt"}};
+    const std::string fleetLine = fleet::ResultLine(result);
+    std::set<std::string> outside = IndicatorNames();
+    for (const std::string& counter : CounterNames())
+        outside.insert(counter);
+    for (const auto& [text, output] : {std::pair<std::string, unsigned>{Golden("status.json"), kInStatusJson},
+                                       {Golden("linetest.json"), kInLineTestJson},
+                                       {Golden("monitor.jsonl"), kInJsonLine},
+                                       {fleetLine, kInFleetJson | kInStatusJson}}) {
+        SCOPED_TRACE(text.substr(0, 60));
+        std::set<std::string> keys;
+        AllKeys(nlohmann::json::parse(text), &keys);
+        const std::set<std::string> table = TableNames(output);
+        for (const std::string& key : keys)
+            EXPECT_TRUE(table.count(key) || outside.count(key) || IsRegisterAddress(key)) << key;
+    }
+    std::set<std::string> fleetKeys = Keys(nlohmann::json::parse(fleetLine));
+    EXPECT_EQ(fleetKeys, TableNames(kInFleetJson));
+}
+
 TEST(PublishedNames, StatusAndLineTestJsonHoldTheTablesNamesAndNoFormerOne) {
     for (const auto& [file, output] : {std::pair<const char*, unsigned>{"status.json", kInStatusJson},
                                        {"linetest.json", kInLineTestJson},
@@ -188,8 +240,12 @@ TEST(PublishedNames, StatusAndLineTestJsonHoldTheTablesNamesAndNoFormerOne) {
         SCOPED_TRACE(file);
         std::set<std::string> keys;
         AllKeys(nlohmann::json::parse(Golden(file)), &keys);
-        for (const std::string& name : TableNames(output))
-            EXPECT_TRUE(keys.count(name)) << name;
+        for (const std::string& name : TableNames(output)) {
+            // Written only when the report could not be.
+            if (name != NameOf(Published::kReportError)) {
+                EXPECT_TRUE(keys.count(name)) << name;
+            }
+        }
         for (const std::string& former : FormerNames(output))
             EXPECT_FALSE(keys.count(former)) << former;
     }
@@ -283,8 +339,9 @@ TEST(LineTestNames, EveryValueOfTheLineTestJsonHasItsReportRow) {
     for (const ReportRowDef& d : kReportRows)
         if (d.shows)
             shown.insert(*d.shows);
+    shown.insert(Published::kEthernetTotals); // a row for each counter, kReportEthernetRowPrefix
     for (const PublishedName& p : kPublishedNames) {
-        if (p.outputs & kInLineTestJson) {
+        if ((p.outputs & kInLineTestJson) && p.value < kFirstDocumentKey) {
             EXPECT_TRUE(shown.count(p.value)) << p.name;
         }
     }

@@ -173,7 +173,7 @@ class LineTestCli(unittest.TestCase):
         self.assertGreaterEqual(drop["offset_ms"] / 1000.0, earliest - 0.002)
         self.assertLessEqual(drop["offset_ms"] / 1000.0, latest + 0.3 + 0.4)
         self.assertEqual(rep.criteria["link_fail_unchanged"]["result"], "failed")
-        self.assertEqual(doc["link_fail"]["change"], 1)
+        self.assertEqual(doc["link_fail_count"]["change"], 1)
         self.assertEqual(int(rep.figures["drops"][0]), 1)
         self.assertEqual(rep.criteria["answered_every_pass"]["result"], "passed")
 
@@ -243,7 +243,7 @@ class LineTestCli(unittest.TestCase):
         reads = sum(1 for line in self.sim.wire_lines() if re.match(r"RD 8D04\b", line, re.IGNORECASE))
         self.assertGreaterEqual(reads, 5)
         counted = reads - 1  # the first read only starts the count
-        self.assertEqual(doc["ethernet"]["frame_check_sequence_errors"], counted)
+        self.assertEqual(doc["ethernet_totals"]["frame_check_sequence_errors"], counted)
         self.assertEqual(int(rep.figures["eth_frame_check_sequence_errors"][0]), counted)
         eth = rep.criteria["no_ethernet_errors"]
         self.assertEqual(eth["result"], "failed")
@@ -256,8 +256,8 @@ class LineTestCli(unittest.TestCase):
         self.sim.control("drop 256")  # the 8-bit counter comes round to where it was
         code, doc, rep, _ = self.finish(proc)
         self.assertEqual(code, 7, self.err)
-        self.assertEqual(doc["link_fail"]["first"], doc["link_fail"]["last"])
-        self.assertEqual(doc["link_fail"]["micro_interruptions"], 1)
+        self.assertEqual(doc["link_fail_count"]["first"], doc["link_fail_count"]["last"])
+        self.assertEqual(doc["link_fail_count"]["micro_interruptions"], 1)
         self.assertEqual(rep.criteria["link_fail_unchanged"]["result"], "failed")
         self.assertEqual(doc["verdict"], "failed")
 
