@@ -131,12 +131,16 @@ CLI::Validator ByteValidator() {
         "VALUE", "register value");
 }
 
-// The criteria --skip may leave out.
+// The criteria --skip may leave out, by their names and then their former names.
 std::vector<std::string> OptionalCriteria() {
     std::vector<std::string> names;
     for (const CriterionDef& d : kCriteria) {
         if (d.optional)
             names.push_back(d.name);
+    }
+    for (const Rename& r : kRenames) {
+        if (r.output == kInCriteriaFile && OptionalCriterion(r.former))
+            names.push_back(r.former);
     }
     return names;
 }
@@ -321,9 +325,9 @@ private:
         test->add_option("--operator", a.operatorName, "who runs the test, for the report");
         test->add_option("--note", a.note, "a note for the report");
         test->add_option("--report", a.report, "write the HTML report to FILE");
-        test->add_option(
-            "--criteria", args.criteriaFile,
-            "criteria file: name = value lines (min_snr, max_rs_per_second, check_<criterion> = yes|no)");
+        test->add_option("--criteria", args.criteriaFile,
+                         "criteria file: name = value lines (min_snr, max_rs_corrected_per_second, "
+                         "check_<criterion> = yes|no)");
         m_minSnr = test->add_option("--min-snr", m_minSnrDb, "minimum SNR in dB, 0 to 100 (default 30)")
                        ->check(LimitValidator(linetest::MinSnrDbAccepted, "0 to 100"));
         m_maxRs =

@@ -243,7 +243,8 @@ const CriterionDef* CriterionOfCheckKey(const std::string& key) {
 } // namespace
 
 // A criteria file: "name = value" lines, "#" comments. Names: the limits (min_snr in dB,
-// max_rs_per_second), and check_<criterion> = yes|no for each criterion that may be left out.
+// max_rs_corrected_per_second), and check_<criterion> = yes|no for each criterion that may be left out;
+// the former spellings of these names are read too.
 bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, std::string* error) {
     std::istringstream in(bytes);
     std::string line;

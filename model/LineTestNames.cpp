@@ -7,7 +7,7 @@ const CriterionDef kCriteria[kCriterionCount] = {
     {CriterionId::MinSnr, "min_snr", "Minimum SNR", true, "min_snr"},
     {CriterionId::NoLineDrop, "no_line_drop", "No line drop", true, nullptr},
     {CriterionId::LinkFailUnchanged, "link_fail_unchanged", "Link fail counter unchanged", true, nullptr},
-    {CriterionId::RsPerSecond, "rs_per_second", "Mean corrected RS errors per second", true, "max_rs_per_second"},
+    {CriterionId::RsPerSecond, "rs_corrected_per_second", "Mean corrected RS errors per second", true, "max_rs_corrected_per_second"},
     {CriterionId::NoEthernetErrors, "no_ethernet_errors", "No Ethernet FCS or receive errors", true, nullptr},
     {CriterionId::Answered, "answered_every_pass", "The board answered every pass", false, nullptr},
 };
@@ -23,12 +23,12 @@ const ReportRowDef kReportRows[static_cast<std::size_t>(ReportRow::kCount)] = {
     {ReportRow::kTool, "tool", std::nullopt},
     {ReportRow::kBoardBefore, "board_before", Published::kLineUp},
     {ReportRow::kBoardAfter, "board_after", Published::kLineUp},
-    {ReportRow::kSnr, "snr", Published::kSnr},
-    {ReportRow::kMse, "mse", Published::kMse},
-    {ReportRow::kPower, "power", Published::kTxPower},
-    {ReportRow::kRsTotal, "rs_total", Published::kRsCorrectedTotal},
-    {ReportRow::kRsPerSecond, "rs_per_second", Published::kRsCorrectedPerSecond},
-    {ReportRow::kLinkFail, "link_fail", Published::kLinkFailCount},
+    {ReportRow::kSnr, nullptr, Published::kSnr},
+    {ReportRow::kMse, nullptr, Published::kMse},
+    {ReportRow::kPower, nullptr, Published::kTxPower},
+    {ReportRow::kRsTotal, nullptr, Published::kRsCorrectedTotal},
+    {ReportRow::kRsPerSecond, nullptr, Published::kRsCorrectedPerSecond},
+    {ReportRow::kLinkFail, nullptr, Published::kLinkFailCount},
     {ReportRow::kLinkFailChange, "link_fail_change", std::nullopt},
     {ReportRow::kDrops, "drops", std::nullopt},
     {ReportRow::kMicroInterruptions, "micro_interruptions", std::nullopt},
@@ -39,6 +39,7 @@ const ReportRowDef kReportRows[static_cast<std::size_t>(ReportRow::kCount)] = {
 // clang-format on
 
 const CriterionDef* OptionalCriterion(std::string_view name) {
+    name = CurrentSpelling(name, kInCriteriaFile);
     for (const CriterionDef& d : kCriteria) {
         if (d.optional && name == d.name)
             return &d;
@@ -47,6 +48,7 @@ const CriterionDef* OptionalCriterion(std::string_view name) {
 }
 
 const CriterionDef* CriterionOfLimitKey(std::string_view key) {
+    key = CurrentSpelling(key, kInCriteriaFile);
     for (const CriterionDef& d : kCriteria) {
         if (d.limitKey && key == d.limitKey)
             return &d;

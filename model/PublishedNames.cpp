@@ -221,6 +221,14 @@ const std::array<Rename, kRenameCount> kRenames{{
     {"link_fail", kInLineTestJson, "link_fail_count"},
     {"constellation", kInLineTestJson, "constellation_points"},
     {"ethernet", kInLineTestJson, "ethernet_totals"},
+    {"snr", kInLineTestReport, "snr_db"},
+    {"mse", kInLineTestReport, "mse_db"},
+    {"power", kInLineTestReport, "tx_power_dbm_hz"},
+    {"rs_total", kInLineTestReport, "rs_corrected_total"},
+    {"rs_per_second", kInLineTestReport, "rs_corrected_per_second"},
+    {"link_fail", kInLineTestReport, "link_fail_count"},
+    {"rs_per_second", kInCriteriaFile, "rs_corrected_per_second"},
+    {"max_rs_per_second", kInCriteriaFile, "max_rs_corrected_per_second"},
 }};
 
 namespace {
@@ -254,6 +262,14 @@ std::vector<std::string> FormerColumnNames(const std::string& column) {
         }
     }
     return former;
+}
+
+std::string_view CurrentSpelling(std::string_view name, PublishedOutput output) {
+    for (const Rename& r : kRenames) {
+        if (r.output == output && r.now && name == r.former)
+            return r.now;
+    }
+    return name;
 }
 
 } // namespace tessor

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessor {
@@ -23,6 +24,10 @@ enum PublishedOutput : unsigned {
     kInRecording = 1u << 3,    // the recording file's columns
     kInLineTestJson = 1u << 4, // tessor-cli --json linetest
     kInFleetJson = 1u << 5,    // tessor-cli fleet's JSON lines
+    // Names beside the values: the line test report's row and criterion ids, and the criteria file's
+    // names with the criteria that --skip takes.
+    kInLineTestReport = 1u << 6,
+    kInCriteriaFile = 1u << 7,
 };
 
 enum class Published {
@@ -197,10 +202,13 @@ struct Rename {
     PublishedOutput output;
     const char* now;
 };
-constexpr std::size_t kRenameCount = 24;
+constexpr std::size_t kRenameCount = 32;
 extern const std::array<Rename, kRenameCount> kRenames;
 
 // The names a recording column had in files written by earlier versions, which the reader still takes.
 std::vector<std::string> FormerColumnNames(const std::string& column);
+
+// A name as it is spelled now in that output: a former name's successor, else the name itself.
+std::string_view CurrentSpelling(std::string_view name, PublishedOutput output);
 
 } // namespace tessor

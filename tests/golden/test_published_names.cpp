@@ -289,16 +289,21 @@ TEST(LineTestNames, TablesAreInTheOrderOfTheirValuesAndIdsAreUnique) {
     }
     std::set<std::string> ids;
     for (std::size_t i = 0; i < static_cast<std::size_t>(ReportRow::kCount); ++i) {
-        EXPECT_EQ(static_cast<std::size_t>(kReportRows[i].row), i) << kReportRows[i].id;
-        EXPECT_TRUE(ids.insert(kReportRows[i].id).second) << kReportRows[i].id;
+        const char* id = ReportRowId(kReportRows[i].row);
+        EXPECT_EQ(static_cast<std::size_t>(kReportRows[i].row), i) << id;
+        EXPECT_TRUE(ids.insert(id).second) << id;
     }
 }
 
-// The spellings themselves are pinned here, apart from the table: stored reports, criteria files and
-// scripts that pass --skip name them so.
+// The spellings themselves are pinned here, apart from the table: reports, criteria files and scripts
+// that pass --skip name them so (the former spellings are still read, below).
 TEST(LineTestNames, CriteriaKeepTheirPublishedSpellings) {
-    const std::vector<std::string> expected{"min_snr",       "no_line_drop",       "link_fail_unchanged",
-                                            "rs_per_second", "no_ethernet_errors", "answered_every_pass"};
+    const std::vector<std::string> expected{"min_snr",
+                                            "no_line_drop",
+                                            "link_fail_unchanged",
+                                            "rs_corrected_per_second",
+                                            "no_ethernet_errors",
+                                            "answered_every_pass"};
     std::vector<std::string> names;
     for (const CriterionDef& d : kCriteria)
         names.push_back(d.name);
@@ -322,7 +327,13 @@ TEST(LineTestNames, ReportIdsAreTheTables) {
     for (const CriterionDef& d : kCriteria)
         criteria.insert(d.name);
     for (const ReportRowDef& d : kReportRows)
-        figures.insert(d.id);
+        figures.insert(ReportRowId(d.row));
+    // A row that shows a published value is named by it.
+    EXPECT_STREQ(ReportRowId(ReportRow::kRsTotal), NameOf(Published::kRsCorrectedTotal));
+    for (const std::string& former : FormerNames(kInLineTestReport)) {
+        EXPECT_FALSE(found["data-figure"].count(former)) << former;
+        EXPECT_FALSE(found["data-criterion"].count(former)) << former;
+    }
     for (const std::string& counter : CounterNames())
         figures.insert(kReportEthernetRowPrefix + counter);
     EXPECT_EQ(found["data-criterion"], criteria);
@@ -359,7 +370,8 @@ TEST(LineTestNames, CriteriaFileNamesSetTheirOwnCriterion) {
         {"check_min_snr = no", &Criteria::checkSnr},
         {"check_no_line_drop = no", &Criteria::checkLineDrop},
         {"check_link_fail_unchanged = no", &Criteria::checkLinkFail},
-        {"check_rs_per_second = no", &Criteria::checkRs},
+        {"check_rs_corrected_per_second = no", &Criteria::checkRs},
+        {"check_rs_per_second = no", &Criteria::checkRs}, // its former spelling
         {"check_no_ethernet_errors = no", &Criteria::checkEthernetErrors},
     };
     for (const Case& c : cases) {
@@ -372,14 +384,16 @@ TEST(LineTestNames, CriteriaFileNamesSetTheirOwnCriterion) {
     }
     Criteria k;
     std::string error;
-    ASSERT_TRUE(
-        cli::ReadCriteriaFile("min_snr = 45\nmax_rs_per_second = 2.5\ncheck_min_snr = yes\n", &k, &error))
-        << error;
-    EXPECT_EQ(k.minSnrCenti, 4500);
-    EXPECT_EQ(k.maxRsPerSecond, 2.5);
-    EXPECT_TRUE(k.checkSnr);
-    for (const char* bad : {"check_answered_every_pass = no", "check_rs_corrected_per_second = no",
-                            "max_rs_corrected_per_second = 5", "max_min_snr = 5"}) {
+    for (const char* limit : {"max_rs_corrected_per_second", "max_rs_per_second"}) {
+        k = Criteria();
+        const std::string file = std::string("min_snr = 45\n") + limit + " = 2.5\ncheck_min_snr = yes\n";
+        ASSERT_TRUE(cli::ReadCriteriaFile(file, &k, &error)) << error;
+        EXPECT_EQ(k.minSnrCenti, 4500);
+        EXPECT_EQ(k.maxRsPerSecond, 2.5) << limit;
+        EXPECT_TRUE(k.checkSnr);
+    }
+    for (const char* bad :
+         {"check_answered_every_pass = no", "check_rs_total = no", "max_rs_total = 5", "max_min_snr = 5"}) {
         EXPECT_FALSE(cli::ReadCriteriaFile(bad, &k, &error)) << bad;
         EXPECT_NE(error.find("unknown name"), std::string::npos) << bad << ": " << error;
     }
@@ -387,6 +401,20 @@ TEST(LineTestNames, CriteriaFileNamesSetTheirOwnCriterion) {
     EXPECT_EQ(error, "line 1: min_snr needs a number from 0 to 100 (dB)");
     EXPECT_FALSE(cli::ReadCriteriaFile("\nmax_rs_per_second = -1", &k, &error));
     EXPECT_EQ(error, "line 2: max_rs_per_second needs a number from 0 to 1000000");
+}
+
+// --skip takes a criterion that may be left out by its name or its former name.
+TEST(LineTestNames, SkipTakesTheCriterionsNameAndItsFormerName) {
+    struct Case {
+        const char* name;
+        const CriterionDef* criterion;
+    };
+    const CriterionDef* rs = &Describe(CriterionId::RsPerSecond);
+    for (const Case& c :
+         {Case{"rs_corrected_per_second", rs}, Case{"rs_per_second", rs},
+          Case{"min_snr", &Describe(CriterionId::MinSnr)}, Case{"answered_every_pass", nullptr},
+          Case{"max_rs_per_second", nullptr}, Case{"rs_total", nullptr}})
+        EXPECT_EQ(OptionalCriterion(c.name), c.criterion) << c.name;
 }
 
 } // namespace

@@ -136,11 +136,11 @@ class LineTestCli(unittest.TestCase):
             self.assertEqual(c["result"], "not_checked" if name == "no_ethernet_errors" else "passed", name)
         self.assertEqual(len(rep.criteria), 6)
         # The simulator's SNR is 36.5 dB +-0.3 plus a drift of about +-2 dB.
-        low, mean, high = (number(v) for v in rep.figures["snr"][:3])
-        self.assertTrue(33.5 <= low <= mean <= high <= 39.5, rep.figures["snr"])
+        low, mean, high = (number(v) for v in rep.figures["snr_db"][:3])
+        self.assertTrue(33.5 <= low <= mean <= high <= 39.5, rep.figures["snr_db"])
         self.assertAlmostEqual(doc["snr_db"]["mean"], mean, delta=0.01)
         # About 0.6 corrected errors per simulated second: 12 per wall second at this scale.
-        rs = number(rep.figures["rs_per_second"][0])
+        rs = number(rep.figures["rs_corrected_per_second"][0])
         self.assertTrue(3 <= rs <= 40, rs)
         # The identification the simulator has (chip 61, revision 12, firmware 27), on both modems.
         self.assertEqual(rep.figures["board_before"][2:], ["61", "12", "27", "61", "12", "27"])
@@ -183,11 +183,11 @@ class LineTestCli(unittest.TestCase):
         earliest, _ = self.event(proc, 0.8, "burst 20")
         code, doc, rep, _ = self.finish(proc)
         self.assertEqual(code, 7, self.err)
-        rs = rep.criteria["rs_per_second"]
+        rs = rep.criteria["rs_corrected_per_second"]
         self.assertEqual(rs["result"], "failed")
         self.assertGreaterEqual(rs["offset_ms"] / 1000.0, earliest - 0.002)
         # A burst is a few tens to a few hundred errors a simulated second, for 20 of them.
-        total = int(rep.figures["rs_total"][0])
+        total = int(rep.figures["rs_corrected_total"][0])
         self.assertGreaterEqual(total, 20 * 20)
         self.assertEqual(doc["rs_corrected_total"], total)
         self.assertEqual(rep.criteria["no_line_drop"]["result"], "passed")
@@ -226,7 +226,7 @@ class LineTestCli(unittest.TestCase):
         self.assertEqual(rep.criteria["min_snr"]["result"], "failed")  # 36.5 dB is below 45
         self.assertEqual(rep.criteria["min_snr"]["cells"][1], "at least 45.00 dB")
         self.assertEqual(rep.criteria["no_line_drop"]["result"], "not_checked")
-        self.assertEqual(rep.criteria["rs_per_second"]["result"], "passed")
+        self.assertEqual(rep.criteria["rs_corrected_per_second"]["result"], "passed")
         code, _, rep, _ = self.finish(self.start("1s", "--criteria", criteria, "--min-snr", "20"))
         self.assertEqual(code, 0, self.err)
         with open(criteria, "w") as f:
@@ -321,10 +321,11 @@ class LineTestUsage(unittest.TestCase):
         # Within range: the device is tried next (and is missing).
         cases += [("--duration", "1s", 3), ("--interval", "100ms", 3), ("--min-snr", "100", 3),
                   ("--min-snr", "0", 3), ("--max-rs-per-second", "1000000", 3)]
-        # The criteria that may be left out, by the names stored reports and scripts use.
+        # The criteria that may be left out, by their names and the former name scripts may still use.
         cases += [("--skip", name, 3) for name in ("min_snr", "no_line_drop", "link_fail_unchanged",
-                                                   "rs_per_second", "no_ethernet_errors")]
-        cases += [("--skip", name, 2) for name in ("answered_every_pass", "rs_corrected_per_second", "snr")]
+                                                   "rs_corrected_per_second", "rs_per_second",
+                                                   "no_ethernet_errors")]
+        cases += [("--skip", name, 2) for name in ("answered_every_pass", "rs_total", "snr")]
         for option, value, code in cases:
             with self.subTest(option=option, value=value):
                 proc = subprocess.run([os.environ["TESSOR_CLI"], "--port", missing, "linetest", option, value],
