@@ -113,17 +113,16 @@ nlohmann::json IdentificationJson(const ops::BoardIdentification& id) {
 
 nlohmann::json TotalsJson(const ops::EthernetCountTotals& totals) {
     nlohmann::json doc = nlohmann::json::object();
-    for (int i = 0; i < ops::kEthernetCounterCount; ++i)
-        doc[ops::kEthernetCounters[static_cast<std::size_t>(i)].name] =
-            totals.totals[static_cast<std::size_t>(i)];
+    for (int i = 0; i < kCounterDefCount; ++i)
+        doc[kCounterDefs[static_cast<std::size_t>(i)].name] = totals.totals[static_cast<std::size_t>(i)];
     return doc;
 }
 
 std::string TotalsText(const ops::EthernetCountTotals& totals) {
     std::ostringstream text;
-    for (int i = 0; i < ops::kEthernetCounterCount; ++i) {
+    for (int i = 0; i < kCounterDefCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
-        text << ops::kEthernetCounters[index].label << ": " << totals.totals[index] << "\n";
+        text << kCounterDefs[index].label << ": " << totals.totals[index] << "\n";
     }
     return text.str();
 }

@@ -85,8 +85,8 @@ nlohmann::json LineTestJson(const linetest::LineTestResult& r, const std::string
                             {NameOf(Published::kMeasured), c.measured},
                             {NameOf(Published::kFirstBreachS), Seconds(r, c.firstBreach)}});
     nlohmann::json ethernet = nlohmann::json::object();
-    for (int i = 0; i < ops::kEthernetCounterCount; ++i)
-        ethernet[ops::kEthernetCounters[static_cast<std::size_t>(i)].name] =
+    for (int i = 0; i < kCounterDefCount; ++i)
+        ethernet[kCounterDefs[static_cast<std::size_t>(i)].name] =
             r.ethernet.totals[static_cast<std::size_t>(i)];
     nlohmann::json drops = nlohmann::json::array();
     for (const rec::SampleTime& d : r.drops)

@@ -120,7 +120,7 @@ void WritePhyCounters(const LineStore& store, CFamilyText& out) {
 
 // The Ethernet counters from the rows' totals, at the rows whose read of the counter was answered.
 void WriteEthernetCounters(const LineStore& store, CFamilyText& out) {
-    for (int c = 0; c < rec::kCounterCount; ++c) {
+    for (int c = 0; c < kCounterDefCount; ++c) {
         out.BeginEthernetCounter(c);
         out.Series();
         for (std::size_t i = 0; i < store.eth.size(); ++i) {

@@ -124,7 +124,8 @@ void CLineHistory::OnPhyPass(const ops::PhyReadResults& results, const PhyValues
     m_recorder->AddPhy(rec::MakePhySample(rec::Now(), values, answered));
 }
 
-void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads, const std::array<std::uint64_t, 15>&) {
+void CLineHistory::OnEthPass(const std::array<RegResult, kCounterDefCount>& reads,
+                             const std::array<std::uint64_t, kCounterDefCount>&) {
     // The page's totals are its display (each read divided by 5); the record keeps the raw counts and
     // their sums, from which its rates are made.
     rec::EthSample sample;

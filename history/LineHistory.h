@@ -43,8 +43,8 @@ public:
     CHistoryWindow* Window() const;
 
     void OnPhyPass(const ops::PhyReadResults& results, const PhyValues& values) override;
-    void OnEthPass(const std::array<RegResult, 15>& reads,
-                   const std::array<std::uint64_t, 15>& totals) override;
+    void OnEthPass(const std::array<RegResult, kCounterDefCount>& reads,
+                   const std::array<std::uint64_t, kCounterDefCount>& totals) override;
     void OnAction(rec::Action action, const std::string& detail) override;
 
 private:
@@ -61,7 +61,7 @@ private:
     bool m_sampling = false;
     QPointer<CHistoryWindow> m_window;
     // Sums of the raw Ethernet counts of this run; only the Ethernet poll thread touches them.
-    std::array<std::uint64_t, 15> m_ethTotals{};
+    std::array<std::uint64_t, kCounterDefCount> m_ethTotals{};
 };
 
 } // namespace tessor

@@ -65,7 +65,8 @@ std::int32_t RsPerSecond(std::int64_t registerValue);
 // Nothing for 0 (no logarithm) or anything beyond 16 bits.
 std::optional<int> PowerDbBelowZero(std::int64_t level);
 
-// The fifteen Ethernet MAC statistics counters in the order a pass reads them (four registers each).
+// The fifteen Ethernet MAC statistics counters in the order a pass reads them (four registers each; 8CEC
+// is not read). The one table of them: every array of counts is in this order and of kCounterDefCount.
 struct CounterDef {
     const char* address;   // first of its four registers
     const char* label;     // the Ethernet page's field label

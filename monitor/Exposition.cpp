@@ -124,7 +124,7 @@ std::string RenderExposition(const Snapshot& s) {
     WriteIntervals(w, s);
     w.Counter(kMetricRsCorrectedTotal, s.rsCorrectedTotal);
     w.Counter(kMetricLinkFailuresTotal, s.linkFailuresTotal);
-    for (int i = 0; i < kEthernetCounterCount; ++i)
+    for (int i = 0; i < kCounterDefCount; ++i)
         w.EthernetCounter(i, s.ethernet[static_cast<std::size_t>(i)]);
     w.Gauge(kMetricPollDuration, s.passDurationSeconds);
     w.Gauge(kMetricLastGoodPass, s.lastGoodPassUnixSeconds);

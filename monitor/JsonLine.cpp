@@ -44,7 +44,7 @@ std::string RenderJsonLine(const Snapshot& s) {
                                        {NameOf(Published::kUpstream), Direction(s.link.upstream)}};
     nlohmann::json ethernet = nlohmann::json::object();
     for (std::size_t i = 0; i < kCounterDefs.size(); ++i)
-        ethernet[ops::kEthernetCounters[i].name] = s.ethernet[i];
+        ethernet[kCounterDefs[i].name] = s.ethernet[i];
     j[NameOf(Published::kEthernetTotals)] = ethernet;
     for (const auto& [name, tally] :
          {std::pair{Published::kErroredIntervals, &IntervalFigures::errored},

@@ -19,10 +19,10 @@ std::optional<std::uint32_t> CounterCount(const RegResult& result) {
 
 EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks) {
     EthernetPass pass;
-    for (int i = 0; i < kEthernetCounterCount; ++i) {
+    for (int i = 0; i < kCounterDefCount; ++i) {
         if (hooks.beforeRead)
             hooks.beforeRead(i);
-        const RegResult result = AccessLocalRegByte(bus, kRead, kEthernetCounters[i].address, 4);
+        const RegResult result = AccessLocalRegByte(bus, kRead, kCounterDefs[i].address, 4);
         if (hooks.abandon && hooks.abandon())
             return pass;
         pass.raw[i] = result;
