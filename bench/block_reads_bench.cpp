@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
     const auto pass = [&port](bool blockReads) {
         return [&port, blockReads] {
             monitor::CBoardPasses passes(port, blockReads);
-            PhyValues phy;
+            ops::PhyPass phy;
             monitor::EthernetTotals totals{};
             return passes.ReadPhy(std::nullopt, phy) && passes.ReadEthernet(totals);
         };

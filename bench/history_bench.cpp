@@ -67,7 +67,7 @@ struct WeekSource {
     int downLeft = 0;
     int burstLeft = 0;
     int linkFails = 0;
-    std::array<std::uint64_t, tessor::rec::kCounterCount> totals{};
+    std::array<std::uint64_t, tessor::kCounterDefCount> totals{};
 
     tessor::rec::PhySample Phy(tessor::rec::SampleTime t) {
         std::normal_distribution<double> normal(0, 1);

@@ -44,6 +44,8 @@ int RunStatus(const Context& ctx);
 // registers with one command each.
 std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std::string* text,
                                     bool blockReads = false);
+// The settings of one direction as the status and line test documents give them.
+nlohmann::json DirectionJson(const ops::DirectionSettings& d);
 
 struct CounterArgs {
     double intervalS = 5.0;

@@ -43,22 +43,6 @@ std::string Trimmed(const std::string& text) {
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-nlohmann::json DirectionJson(const ops::DirectionSettings& d) {
-    return {{"raw_config", Raw(d.configRead)},
-            {"raw_carrier", Raw(d.carrierRead)},
-            {"constellation_points",
-             d.constellation
-                 ? nlohmann::json(d.constellation->sizeByte == 0 ? 256 : d.constellation->sizeByte)
-                 : nlohmann::json(nullptr)},
-            {"constellation_text", Trimmed(d.constellationText)},
-            {"interpolation",
-             d.interpolation ? nlohmann::json(d.interpolation->factor) : nlohmann::json(nullptr)},
-            {"rate_mbps", Optional(d.rate)},
-            {"rate_text", FormatLineRate(d.rate, kMark)},
-            {"carrier_10khz", d.carrier},
-            {"carrier_text", d.carrierText}};
-}
-
 std::string DirectionText(const char* name, const ops::DirectionSettings& d) {
     const std::string rate = FormatLineRate(d.rate, kMark);
     std::ostringstream text;
@@ -72,8 +56,9 @@ std::string DirectionText(const char* name, const ops::DirectionSettings& d) {
 }
 
 nlohmann::json SpeedJson(const ops::SpeedRead& speed) {
-    return {{"raw", Raw(speed.read)},
-            {"setting", speed.position ? nlohmann::json(*speed.position + 1) : nlohmann::json(nullptr)}};
+    return {{NameOf(Published::kRaw), Raw(speed.read)},
+            {NameOf(Published::kSetting),
+             speed.position ? nlohmann::json(*speed.position + 1) : nlohmann::json(nullptr)}};
 }
 
 std::string SpeedText(const ops::SpeedRead& speed) {
@@ -88,7 +73,7 @@ nlohmann::json PhyJson(const ops::PhyPass& pass) {
         indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] = Optional(v.Indicator(i));
     const ops::PhyReadResults& r = pass.raw;
     return {{NameOf(Published::kAnswered), pass.answered},
-            {"raw",
+            {NameOf(Published::kRaw),
              {{"8C99", Raw(r.errorValue)},
               {"8C9C", Raw(r.txLevel)},
               {"8C91", Raw(r.rsCorrected)},
@@ -102,12 +87,12 @@ nlohmann::json PhyJson(const ops::PhyPass& pass) {
             {NameOf(Published::kRsCorrectedCount), Optional(v.registers.rsCorrected)},
             {NameOf(Published::kTxPower), Optional(v.txPowerDbmHz)},
             {NameOf(Published::kLinkFailCount), Optional(v.linkFailCount)},
-            {"texts",
-             {{"snr", texts.snr},
-              {"mse", texts.mse},
-              {"rs", texts.rs},
-              {"power", texts.power},
-              {"link_fail", texts.linkFail}}},
+            {NameOf(Published::kTexts),
+             {{NameOf(Published::kSnr), texts.snr},
+              {NameOf(Published::kMse), texts.mse},
+              {NameOf(Published::kRsText), texts.rs},
+              {NameOf(Published::kTxPower), texts.power},
+              {NameOf(Published::kLinkFailCount), texts.linkFail}}},
             {NameOf(Published::kIndicators), indicators}};
 }
 
@@ -125,24 +110,25 @@ std::string PhyText(const ops::PhyPass& pass) {
 }
 
 nlohmann::json IdentificationJson(const ops::BoardIdentification& id) {
-    return {{"8C72", {{"raw", Raw(id.read72)}, {"text", ops::IdentificationText(id.id72)}}},
-            {"8C73", {{"raw", Raw(id.read73)}, {"text", ops::IdentificationText(id.id73)}}},
-            {"8C6F", {{"raw", Raw(id.read6F)}, {"text", ops::IdentificationText(id.id6F)}}}};
+    const char* raw = NameOf(Published::kRaw);
+    const char* text = NameOf(Published::kText);
+    return {{"8C72", {{raw, Raw(id.read72)}, {text, ops::IdentificationText(id.id72)}}},
+            {"8C73", {{raw, Raw(id.read73)}, {text, ops::IdentificationText(id.id73)}}},
+            {"8C6F", {{raw, Raw(id.read6F)}, {text, ops::IdentificationText(id.id6F)}}}};
 }
 
 nlohmann::json TotalsJson(const ops::EthernetCountTotals& totals) {
     nlohmann::json doc = nlohmann::json::object();
-    for (int i = 0; i < ops::kEthernetCounterCount; ++i)
-        doc[ops::kEthernetCounters[static_cast<std::size_t>(i)].name] =
-            totals.totals[static_cast<std::size_t>(i)];
+    for (int i = 0; i < kCounterDefCount; ++i)
+        doc[kCounterDefs[static_cast<std::size_t>(i)].name] = totals.totals[static_cast<std::size_t>(i)];
     return doc;
 }
 
 std::string TotalsText(const ops::EthernetCountTotals& totals) {
     std::ostringstream text;
-    for (int i = 0; i < ops::kEthernetCounterCount; ++i) {
+    for (int i = 0; i < kCounterDefCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
-        text << ops::kEthernetCounters[index].label << ": " << totals.totals[index] << "\n";
+        text << kCounterDefs[index].label << ": " << totals.totals[index] << "\n";
     }
     return text.str();
 }
@@ -162,6 +148,23 @@ void SleepUntil(std::chrono::steady_clock::time_point deadline, const std::atomi
 }
 
 } // namespace
+
+// The settings of one direction as every JSON document gives them.
+nlohmann::json DirectionJson(const ops::DirectionSettings& d) {
+    return {{NameOf(Published::kRawConfig), Raw(d.configRead)},
+            {NameOf(Published::kRawCarrier), Raw(d.carrierRead)},
+            {NameOf(Published::kConstellationPoints),
+             d.constellation
+                 ? nlohmann::json(d.constellation->sizeByte == 0 ? 256 : d.constellation->sizeByte)
+                 : nlohmann::json(nullptr)},
+            {NameOf(Published::kConstellationText), Trimmed(d.constellationText)},
+            {NameOf(Published::kInterpolation),
+             d.interpolation ? nlohmann::json(d.interpolation->factor) : nlohmann::json(nullptr)},
+            {NameOf(Published::kRateMbps), Optional(d.rate)},
+            {NameOf(Published::kRateText), FormatLineRate(d.rate, kMark)},
+            {NameOf(Published::kCarrier10kHz), d.carrier},
+            {NameOf(Published::kCarrierText), d.carrierText}};
+}
 
 std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std::string* text,
                                     bool blockReads) {
@@ -184,17 +187,18 @@ std::optional<RegResult> ReadStatus(IRegisterBus& bus, nlohmann::json* doc, std:
     if (link.remoteSpeedRead && !link.remoteSpeed.read.ok())
         return link.remoteSpeed.read;
 
-    *doc = nlohmann::json{{NameOf(Published::kSide), SideName(side.side)},
-                          {"raw_8C70", Raw(side.read)},
-                          {NameOf(Published::kLineUp), up},
-                          {"downstream", DirectionJson(link.downstream)},
-                          {"upstream", DirectionJson(link.upstream)},
-                          {"ethernet_speed", {{"local", SpeedJson(link.localSpeed)}}},
-                          {"phy", PhyJson(phy)},
-                          {"phy_reference_raw", Raw(refs.read)},
-                          {"identification", IdentificationJson(id)}};
+    *doc = nlohmann::json{
+        {NameOf(Published::kSide), SideName(side.side)},
+        {NameOf(Published::kSideRaw), Raw(side.read)},
+        {NameOf(Published::kLineUp), up},
+        {NameOf(Published::kDownstream), DirectionJson(link.downstream)},
+        {NameOf(Published::kUpstream), DirectionJson(link.upstream)},
+        {NameOf(Published::kEthernetSpeed), {{NameOf(Published::kLocal), SpeedJson(link.localSpeed)}}},
+        {NameOf(Published::kPhy), PhyJson(phy)},
+        {NameOf(Published::kPhyReferenceRaw), Raw(refs.read)},
+        {NameOf(Published::kIdentification), IdentificationJson(id)}};
     if (link.remoteSpeedRead)
-        (*doc)["ethernet_speed"]["remote"] = SpeedJson(link.remoteSpeed);
+        (*doc)[NameOf(Published::kEthernetSpeed)][NameOf(Published::kRemote)] = SpeedJson(link.remoteSpeed);
 
     *text = std::string("Local modem ") + SideName(side.side) + ", line " + (up ? "up" : "down") + "\n";
     *text += DirectionText("Downstream", link.downstream);

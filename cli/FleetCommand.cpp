@@ -12,6 +12,7 @@
 #include "linetest/LineTestBoard.h"
 #include "link/NetworkSocket.h"
 #include "model/ConfigFile.h"
+#include "model/PublishedNames.h"
 
 #include <algorithm>
 #include <array>
@@ -75,10 +76,11 @@ std::string FolderName(const std::string& site) {
 
 // The side a command's document reports ("LT" or "NT"), empty when it reports none.
 std::string ReportedSide(const nlohmann::json& doc) {
-    if (doc.contains("side") && doc["side"].is_string())
-        return doc["side"].get<std::string>();
-    if (doc.contains("side") && doc["side"].is_object() && doc["side"].contains("board"))
-        return doc["side"]["board"].get<std::string>();
+    const char* side = NameOf(Published::kSide);
+    if (doc.contains(side) && doc[side].is_string())
+        return doc[side].get<std::string>();
+    if (doc.contains(side) && doc[side].is_object() && doc[side].contains("board"))
+        return doc[side]["board"].get<std::string>();
     return std::string();
 }
 
@@ -93,9 +95,9 @@ nlohmann::json Details(const std::string& command, const nlohmann::json& doc) {
     nlohmann::json details = nlohmann::json::object();
     const std::string side = ReportedSide(doc);
     if (!side.empty())
-        details["side"] = side;
+        details[NameOf(Published::kSide)] = side;
     if (command == "status") {
-        for (const char* key : {"line_up", "phy"})
+        for (const char* key : {NameOf(Published::kLineUp), NameOf(Published::kPhy)})
             if (doc.contains(key))
                 details[key] = doc[key];
     } else if (command == "verify") {

@@ -28,7 +28,10 @@ namespace {
 nlohmann::json StatJson(const linetest::Statistic& s, double scale) {
     if (s.count == 0)
         return nullptr;
-    return {{"min", s.min / scale}, {"mean", s.mean / scale}, {"max", s.max / scale}, {"count", s.count}};
+    return {{NameOf(Published::kMin), s.min / scale},
+            {NameOf(Published::kMean), s.mean / scale},
+            {NameOf(Published::kMax), s.max / scale},
+            {NameOf(Published::kSampleCount), s.count}};
 }
 
 template <typename T> nlohmann::json Optional(const std::optional<T>& value) {
@@ -41,7 +44,7 @@ nlohmann::json Seconds(const linetest::LineTestResult& r, const std::optional<re
 }
 
 nlohmann::json IdJson(const linetest::IdentificationRead& read) {
-    nlohmann::json doc{{"outcome", linetest::OutcomeText(read.outcome)}};
+    nlohmann::json doc{{NameOf(Published::kOutcome), linetest::OutcomeText(read.outcome)}};
     if (read.outcome == Outcome::Answered)
         doc.update({{"8C72", ops::IdentificationText(read.id.id72)},
                     {"8C73", ops::IdentificationText(read.id.id73)},
@@ -49,41 +52,31 @@ nlohmann::json IdJson(const linetest::IdentificationRead& read) {
     return doc;
 }
 
-nlohmann::json DirectionJson(const ops::DirectionSettings& d) {
-    return {{"constellation",
-             d.constellation
-                 ? nlohmann::json(d.constellation->sizeByte == 0 ? 256 : d.constellation->sizeByte)
-                 : nlohmann::json(nullptr)},
-            {"interpolation",
-             d.interpolation ? nlohmann::json(d.interpolation->factor) : nlohmann::json(nullptr)},
-            {"rate_mbps", Optional(d.rate)},
-            {"carrier_text", d.carrierText}};
-}
-
 nlohmann::json StateJson(const linetest::BoardState& s) {
     if (!s.made)
         return nullptr;
     nlohmann::json doc{{NameOf(Published::kLineUp), Optional(s.lineUp)},
-                       {"local", IdJson(s.local)},
-                       {"remote", IdJson(s.remote)},
-                       {"settings_outcome", linetest::OutcomeText(s.settings.outcome)}};
+                       {NameOf(Published::kLocal), IdJson(s.local)},
+                       {NameOf(Published::kRemote), IdJson(s.remote)},
+                       {NameOf(Published::kSettingsOutcome), linetest::OutcomeText(s.settings.outcome)}};
     if (s.settings.outcome == Outcome::Answered) {
         const ops::LinkSettings& l = s.settings.settings;
-        doc["downstream"] = DirectionJson(l.downstream);
-        doc["upstream"] = DirectionJson(l.upstream);
-        doc["ethernet_speed"] = {{"local", l.localSpeed.position ? nlohmann::json(*l.localSpeed.position + 1)
-                                                                 : nlohmann::json(nullptr)},
-                                 {"remote", l.remoteSpeedRead && l.remoteSpeed.position
-                                                ? nlohmann::json(*l.remoteSpeed.position + 1)
-                                                : nlohmann::json(nullptr)}};
+        doc[NameOf(Published::kDownstream)] = DirectionJson(l.downstream);
+        doc[NameOf(Published::kUpstream)] = DirectionJson(l.upstream);
+        doc[NameOf(Published::kEthernetSpeed)] = {
+            {NameOf(Published::kLocal),
+             l.localSpeed.position ? nlohmann::json(*l.localSpeed.position + 1) : nlohmann::json(nullptr)},
+            {NameOf(Published::kRemote), l.remoteSpeedRead && l.remoteSpeed.position
+                                             ? nlohmann::json(*l.remoteSpeed.position + 1)
+                                             : nlohmann::json(nullptr)}};
     }
     return doc;
 }
 
 // The interval figures: counts and the time they cover, as the monitor names them.
 nlohmann::json IntervalsJson(const IntervalFigures& f) {
-    nlohmann::json doc{{"available_intervals", f.available.intervals},
-                       {"available_seconds", f.available.Seconds()}};
+    nlohmann::json doc{{NameOf(Published::kAvailableIntervals), f.available.intervals},
+                       {NameOf(Published::kAvailableSeconds), f.available.Seconds()}};
     for (const IntervalFigureDef& d : kIntervalFigures) {
         const IntervalTally& tally = f.*d.tally;
         doc[std::string(d.name) + "_intervals"] = tally.intervals;
@@ -102,60 +95,60 @@ nlohmann::json BaselineJson(const linetest::Statistic& snrCenti) {
 nlohmann::json LineTestJson(const linetest::LineTestResult& r, const std::string& report) {
     nlohmann::json criteria = nlohmann::json::array();
     for (const linetest::CriterionResult& c : r.criteria)
-        criteria.push_back({{"name", linetest::CriterionName(c.id)},
-                            {"caption", linetest::CriterionCaption(c.id)},
-                            {"checked", c.checked},
-                            {"passed", c.passed},
-                            {"limit", c.limit},
-                            {"measured", c.measured},
-                            {"first_breach_s", Seconds(r, c.firstBreach)}});
+        criteria.push_back({{NameOf(Published::kCriterionName), linetest::CriterionName(c.id)},
+                            {NameOf(Published::kCaption), linetest::CriterionCaption(c.id)},
+                            {NameOf(Published::kChecked), c.checked},
+                            {NameOf(Published::kPassed), c.passed},
+                            {NameOf(Published::kLimit), c.limit},
+                            {NameOf(Published::kMeasured), c.measured},
+                            {NameOf(Published::kFirstBreachS), Seconds(r, c.firstBreach)}});
     nlohmann::json ethernet = nlohmann::json::object();
-    for (int i = 0; i < ops::kEthernetCounterCount; ++i)
-        ethernet[ops::kEthernetCounters[static_cast<std::size_t>(i)].name] =
+    for (int i = 0; i < kCounterDefCount; ++i)
+        ethernet[kCounterDefs[static_cast<std::size_t>(i)].name] =
             r.ethernet.totals[static_cast<std::size_t>(i)];
     nlohmann::json drops = nlohmann::json::array();
     for (const rec::SampleTime& d : r.drops)
         drops.push_back(Seconds(r, d));
-    return {
-        {"verdict", linetest::VerdictName(r.verdict)},
-        {"not_run_reason", r.notRunReason.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.notRunReason)},
-        {"stopped", r.stopped},
-        {"board_lost", r.boardLost},
-        {"site", r.options.site},
-        {"operator", r.options.operatorName},
-        {"note", r.options.note},
-        {"start", linetest::TimeText(r.start)},
-        {"end", linetest::TimeText(r.end)},
-        {"duration_s", static_cast<double>(r.end.monoMs - r.start.monoMs) / 1000.0},
-        {"planned_s", static_cast<double>(r.options.duration.count()) / 1000.0},
-        {"interval_s", static_cast<double>(r.options.interval.count()) / 1000.0},
-        {"passes", r.passes},
-        {"unanswered_passes", r.unansweredPasses},
-        {"garbled_passes", r.garbledPasses},
-        {NameOf(Published::kSnr), StatJson(r.snrCenti, 100.0)},
-        {NameOf(Published::kMse), StatJson(r.mseCenti, 100.0)},
-        {NameOf(Published::kTxPower), StatJson(r.txPowerDb, 1.0)},
-        {NameOf(Published::kRsCorrectedTotal), r.rsTotal},
-        {NameOf(Published::kRsCorrectedPerSecond), Optional(r.rsPerSecond)},
-        {"link_fail",
-         {{"first", Optional(r.linkFailFirst)},
-          {"last", Optional(r.linkFailLast)},
-          {"change", Optional(r.linkFailChange)},
-          {"micro_interruptions", r.microInterruptions},
-          {"down_passes", r.downPasses}}},
-        {"drops_s", drops},
-        {"ethernet", ethernet},
-        {"ethernet_seconds", r.ethernetSeconds},
-        {"intervals", IntervalsJson(r.intervals)},
-        {"esr", Optional(r.ratios.errored)},
-        {"sesr", Optional(r.ratios.severelyErrored)},
-        {"availability",
-         r.ratios.unavailable ? nlohmann::json(1.0 - *r.ratios.unavailable) : nlohmann::json(nullptr)},
-        {"snr_baseline_db", BaselineJson(r.snrCenti)},
-        {"before", StateJson(r.before)},
-        {"after", StateJson(r.after)},
-        {"criteria", criteria},
-        {"report", report.empty() ? nlohmann::json(nullptr) : nlohmann::json(report)}};
+    return {{NameOf(Published::kVerdict), linetest::VerdictName(r.verdict)},
+            {NameOf(Published::kNotRunReason),
+             r.notRunReason.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.notRunReason)},
+            {NameOf(Published::kStopped), r.stopped},
+            {NameOf(Published::kBoardLost), r.boardLost},
+            {NameOf(Published::kSite), r.options.site},
+            {NameOf(Published::kOperator), r.options.operatorName},
+            {NameOf(Published::kNote), r.options.note},
+            {NameOf(Published::kStart), linetest::TimeText(r.start)},
+            {NameOf(Published::kEnd), linetest::TimeText(r.end)},
+            {NameOf(Published::kDurationS), static_cast<double>(r.end.monoMs - r.start.monoMs) / 1000.0},
+            {NameOf(Published::kPlannedS), static_cast<double>(r.options.duration.count()) / 1000.0},
+            {NameOf(Published::kIntervalS), static_cast<double>(r.options.interval.count()) / 1000.0},
+            {NameOf(Published::kPasses), r.passes},
+            {NameOf(Published::kUnansweredPasses), r.unansweredPasses},
+            {NameOf(Published::kGarbledPasses), r.garbledPasses},
+            {NameOf(Published::kSnr), StatJson(r.snrCenti, 100.0)},
+            {NameOf(Published::kMse), StatJson(r.mseCenti, 100.0)},
+            {NameOf(Published::kTxPower), StatJson(r.txPowerDb, 1.0)},
+            {NameOf(Published::kRsCorrectedTotal), r.rsTotal},
+            {NameOf(Published::kRsCorrectedPerSecond), Optional(r.rsPerSecond)},
+            {NameOf(Published::kLinkFailCount),
+             {{NameOf(Published::kFirst), Optional(r.linkFailFirst)},
+              {NameOf(Published::kLast), Optional(r.linkFailLast)},
+              {NameOf(Published::kChange), Optional(r.linkFailChange)},
+              {NameOf(Published::kMicroInterruptions), r.microInterruptions},
+              {NameOf(Published::kDownPasses), r.downPasses}}},
+            {NameOf(Published::kDropsS), drops},
+            {NameOf(Published::kEthernetTotals), ethernet},
+            {NameOf(Published::kEthernetSeconds), r.ethernetSeconds},
+            {NameOf(Published::kIntervals), IntervalsJson(r.intervals)},
+            {NameOf(Published::kEsr), Optional(r.ratios.errored)},
+            {NameOf(Published::kSesr), Optional(r.ratios.severelyErrored)},
+            {NameOf(Published::kAvailability),
+             r.ratios.unavailable ? nlohmann::json(1.0 - *r.ratios.unavailable) : nlohmann::json(nullptr)},
+            {NameOf(Published::kSnrBaseline), BaselineJson(r.snrCenti)},
+            {NameOf(Published::kBefore), StateJson(r.before)},
+            {NameOf(Published::kAfter), StateJson(r.after)},
+            {NameOf(Published::kCriteria), criteria},
+            {NameOf(Published::kReport), report.empty() ? nlohmann::json(nullptr) : nlohmann::json(report)}};
 }
 
 namespace {
@@ -229,7 +222,7 @@ void PrintResult(const Context& ctx, const linetest::LineTestResult& result, con
     if (ctx.options.json) {
         nlohmann::json doc = LineTestJson(result, written);
         if (!reportProblem.empty())
-            doc["report_error"] = reportProblem;
+            doc[NameOf(Published::kReportError)] = reportProblem;
         ctx.streams.out << JsonText(doc, 2) << "\n";
     } else {
         ctx.streams.out << ResultText(result) << (written.empty() ? "" : "Report: " + written + "\n");
@@ -288,9 +281,9 @@ const CriterionDef* CriterionOfCheckKey(const std::string& key) {
 } // namespace
 
 // A criteria file: "name = value" lines, "#" comments. Names: the limits (min_snr in dB,
-// max_rs_per_second, max_esr_percent, max_sesr_percent), and check_<criterion> = yes|no for each criterion
-// that may be left out. A name it does not carry keeps its default, so files older than a criterion still
-// load.
+// max_rs_corrected_per_second, max_esr_percent, max_sesr_percent), and check_<criterion> = yes|no for each
+// criterion that may be left out. A name it does not carry keeps its default, so files older than a
+// criterion still load; the former spellings of these names are read too.
 bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, std::string* error) {
     std::istringstream in(bytes);
     std::string line;

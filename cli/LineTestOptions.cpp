@@ -8,12 +8,16 @@ namespace tessor::cli {
 
 namespace {
 
-// The criteria --skip may leave out.
+// The criteria --skip may leave out, by their names and then their former names.
 std::vector<std::string> OptionalCriteria() {
     std::vector<std::string> names;
     for (const CriterionDef& d : kCriteria) {
         if (d.optional)
             names.push_back(d.name);
+    }
+    for (const Rename& r : kRenames) {
+        if (r.output == kInCriteriaFile && OptionalCriterion(r.former))
+            names.push_back(r.former);
     }
     return names;
 }
@@ -37,7 +41,7 @@ void AddLineTestOptions(CLI::App* test, LineTestCommandLine& line, bool ownRepor
     if (ownReport)
         test->add_option("--report", a.report, "write the HTML report to FILE");
     test->add_option("--criteria", line.criteriaFile,
-                     "criteria file: name = value lines (min_snr, max_rs_per_second, max_esr_percent, "
+                     "criteria file: name = value lines (min_snr, max_rs_corrected_per_second, max_esr_percent, "
                      "max_sesr_percent, check_<criterion> = yes|no)");
     line.minSnr = test->add_option("--min-snr", line.minSnrDb, "minimum SNR in dB, 0 to 100 (default 30)")
                       ->check(LimitValidator(linetest::MinSnrDbAccepted, "0 to 100"));

@@ -1,9 +1,9 @@
 #include "cli/OpenMetricsExport.h"
 
-#include "model/MetricNames.h"
-#include "model/NumberText.h"
 #include "model/RawCounts.h"
+#include "monitor/BoardReadings.h"
 #include "monitor/JsonText.h"
+#include "monitor/MetricText.h"
 
 #include <cstdint>
 #include <optional>
@@ -15,30 +15,24 @@ namespace {
 using rec::LineStore;
 using rec::PhySample;
 
+using monitor::CMetricText;
+using monitor::Label;
+
 constexpr std::size_t kFlushBytes = 64 * 1024;
 
-// Milliseconds since 1970 as seconds with three decimals.
-std::string Seconds(std::int64_t ms) {
-    const std::int64_t magnitude = ms < 0 ? -ms : ms;
-    std::string fraction = std::to_string(magnitude % 1000);
-    fraction.insert(0, 3 - fraction.size(), '0');
-    return (ms < 0 ? "-" : "") + std::to_string(magnitude / 1000) + '.' + fraction;
-}
-
-// Writes the families one after the other, each series' samples together and in time order.
+// The families one after the other in the monitor's metric text, each series' samples together and in
+// time order, handed to the sink in pieces.
 class CFamilyText {
 public:
     CFamilyText(const std::string& site, const TextSink& sink)
-        : m_site("site=\"" + EscapeLabelValue(Utf8Text(site)) + "\""), m_sink(sink) {}
+        : m_text(m_pending, {{"site", Utf8Text(site)}}, monitor::MetricDialect::OpenMetrics), m_sink(sink) {}
 
-    void Begin(const MetricFamilyDef& family) {
-        m_family = &family;
-        m_headerDone = false;
-    }
+    void Begin(MetricFamily family) { m_text.Begin(family); }
+    void BeginEthernetCounter(int counter) { m_text.BeginEthernetCounter(counter); }
 
-    // A series of the family: its labels after the site's (",indicator=\"tc_sync\""), none yet written.
-    void Series(const std::string& labels = std::string()) {
-        m_labels = m_site + labels;
+    // A series of the family: its labels after the site's, none of its samples yet written.
+    void Series(std::vector<Label> labels = {}) {
+        m_labels = std::move(labels);
         m_last.reset();
     }
 
@@ -46,40 +40,23 @@ public:
         if (m_last && wallMs <= *m_last)
             return;
         m_last = wallMs;
-        if (!m_headerDone)
-            Header();
-        m_text += m_family->name;
-        m_text += '{' + m_labels + "} " + value + ' ' + Seconds(wallMs) + '\n';
-        if (m_text.size() >= kFlushBytes)
+        m_text.Sample(value, m_labels, wallMs);
+        if (m_pending.size() >= kFlushBytes)
             Flush();
     }
 
     void Flush() {
-        if (!m_text.empty())
-            m_sink(m_text);
-        m_text.clear();
+        if (!m_pending.empty())
+            m_sink(m_pending);
+        m_pending.clear();
     }
 
 private:
-    // TYPE, UNIT and HELP name the family: a counter's samples add _total to its name.
-    void Header() {
-        std::string name = m_family->name;
-        if (std::string(m_family->type) == "counter")
-            name.resize(name.size() - 6);
-        m_text += "# TYPE " + name + ' ' + m_family->type + '\n';
-        if (*m_family->unit != '\0')
-            m_text += "# UNIT " + name + ' ' + m_family->unit + '\n';
-        m_text += "# HELP " + name + ' ' + m_family->help + '\n';
-        m_headerDone = true;
-    }
-
-    const std::string m_site;
+    std::string m_pending;
+    CMetricText m_text;
     const TextSink& m_sink;
-    const MetricFamilyDef* m_family = nullptr;
-    bool m_headerDone = false;
-    std::string m_labels;
+    std::vector<Label> m_labels;
     std::optional<std::int64_t> m_last;
-    std::string m_text;
 };
 
 // One series over the PHY rows: value gives a row's sample, nothing when the row does not know it.
@@ -93,37 +70,28 @@ template <class Value> void PhySeries(const LineStore& store, CFamilyText& out, 
 
 template <class Value>
 void PhyFamily(const LineStore& store, CFamilyText& out, MetricFamily family, Value value) {
-    out.Begin(kMetricFamilies[static_cast<std::size_t>(family)]);
+    out.Begin(family);
     out.Series();
     PhySeries(store, out, value);
 }
 
-std::optional<std::string> CentiValue(const std::optional<std::int32_t>& centi) {
-    return centi ? std::optional<std::string>(FormatHundredths(*centi, DecimalMark::Point)) : std::nullopt;
-}
-
-std::optional<std::string> IntValue(std::int64_t value, bool known) {
-    return known ? std::optional<std::string>(std::to_string(value)) : std::nullopt;
+std::optional<std::string> Flag(const std::optional<bool>& on) {
+    return on ? std::optional<std::string>(*on ? "1" : "0") : std::nullopt;
 }
 
 void WriteGauges(const LineStore& store, CFamilyText& out) {
-    PhyFamily(store, out, kMetricUp, [](const PhySample& s) { return IntValue(s.answered ? 1 : 0, true); });
-    PhyFamily(store, out, kMetricLineUp, [](const PhySample& s) {
-        const std::optional<bool> up = s.values.LineUp();
-        return IntValue(up.value_or(false) ? 1 : 0, up.has_value());
-    });
-    PhyFamily(store, out, kMetricLineSnr, [](const PhySample& s) { return CentiValue(s.values.snrCenti); });
-    PhyFamily(store, out, kMetricLineMse, [](const PhySample& s) { return CentiValue(s.values.mseCenti); });
-    PhyFamily(store, out, kMetricTransmitPower, [](const PhySample& s) {
-        return IntValue(s.values.txPowerDbmHz.value_or(0), s.values.txPowerDbmHz.has_value());
-    });
-    out.Begin(kMetricFamilies[kMetricIndicator]);
+    PhyFamily(store, out, kMetricUp, [](const PhySample& s) { return Flag(s.answered); });
+    PhyFamily(store, out, kMetricLineUp, [](const PhySample& s) { return Flag(s.values.LineUp()); });
+    PhyFamily(store, out, kMetricLineSnr,
+              [](const PhySample& s) { return monitor::MetricValue(monitor::Decibels(s.values.snrCenti)); });
+    PhyFamily(store, out, kMetricLineMse,
+              [](const PhySample& s) { return monitor::MetricValue(monitor::Decibels(s.values.mseCenti)); });
+    PhyFamily(store, out, kMetricTransmitPower,
+              [](const PhySample& s) { return monitor::MetricValue(s.values.txPowerDbmHz); });
+    out.Begin(kMetricIndicator);
     for (int i = 0; i < kIndicatorCount; ++i) {
-        out.Series(std::string(",indicator=\"") + kIndicatorDefs[static_cast<std::size_t>(i)].name + '"');
-        PhySeries(store, out, [i](const PhySample& s) {
-            const std::optional<bool> on = s.values.Indicator(i);
-            return IntValue(on.value_or(false) ? 1 : 0, on.has_value());
-        });
+        out.Series({{"indicator", kIndicatorDefs[static_cast<std::size_t>(i)].name}});
+        PhySeries(store, out, [i](const PhySample& s) { return Flag(s.values.Indicator(i)); });
     }
 }
 
@@ -139,29 +107,26 @@ void WritePhyCounters(const LineStore& store, CFamilyText& out) {
         }
         const CClearedCount::Clock::time_point at{std::chrono::milliseconds(s.time.monoMs)};
         rs.Read(*count, at);
-        return IntValue(static_cast<std::int64_t>(*rs.Total()), true);
+        return monitor::MetricValue(rs.Total());
     });
     CWrappingCount failures;
     PhyFamily(store, out, kMetricLinkFailuresTotal, [&failures](const PhySample& s) {
         if (!s.values.linkFailCount)
             return std::optional<std::string>();
         failures.Read(*s.values.linkFailCount);
-        return IntValue(static_cast<std::int64_t>(*failures.Total()), true);
+        return monitor::MetricValue(failures.Total());
     });
 }
 
 // The Ethernet counters from the rows' totals, at the rows whose read of the counter was answered.
 void WriteEthernetCounters(const LineStore& store, CFamilyText& out) {
-    for (int c = 0; c < rec::kCounterCount; ++c) {
-        const std::string name = EthernetCounterMetric(c);
-        const MetricFamilyDef family{name.c_str(), "counter", "",
-                                     kEthernetCounterHelp[static_cast<std::size_t>(c)]};
-        out.Begin(family);
+    for (int c = 0; c < kCounterDefCount; ++c) {
+        out.BeginEthernetCounter(c);
         out.Series();
         for (std::size_t i = 0; i < store.eth.size(); ++i) {
             const rec::EthSample& s = store.eth[i];
             if (s.answered && !(s.failedReads & 1u << c))
-                out.Sample(std::to_string(s.totals[static_cast<std::size_t>(c)]), s.time.wallMs);
+                out.Sample(monitor::MetricNumber(s.totals[static_cast<std::size_t>(c)]), s.time.wallMs);
         }
     }
 }

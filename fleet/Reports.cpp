@@ -1,7 +1,7 @@
 #include "fleet/Reports.h"
 
 #include "linetest/LineTestReport.h"
-
+#include "model/PublishedNames.h"
 #include "monitor/JsonText.h"
 
 #include <cctype>
@@ -97,15 +97,17 @@ std::string ReportLink(const std::string& report, const std::string& pageFolder)
 } // namespace
 
 std::string ResultLine(const BoardResult& r) {
-    nlohmann::json line{{"board", r.board},
-                        {"site", r.site},
-                        {"port", r.port},
-                        {"command", r.command},
-                        {"outcome", r.outcome},
-                        {"exit_code", r.exitCode},
-                        {"duration_seconds", std::round(r.durationSeconds * 1000.0) / 1000.0},
-                        {"message", r.message.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.message)},
-                        {"details", r.details}};
+    nlohmann::json line{
+        {NameOf(Published::kBoard), r.board},
+        {NameOf(Published::kSite), r.site},
+        {NameOf(Published::kPort), r.port},
+        {NameOf(Published::kCommand), r.command},
+        {NameOf(Published::kOutcome), r.outcome},
+        {NameOf(Published::kExitCode), r.exitCode},
+        {NameOf(Published::kDurationSeconds), std::round(r.durationSeconds * 1000.0) / 1000.0},
+        {NameOf(Published::kMessage),
+         r.message.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.message)},
+        {NameOf(Published::kDetails), r.details}};
     return JsonText(line);
 }
 

@@ -155,7 +155,8 @@ CLinePerformance::View CLineHistory::Performance() const {
     return m_performance.Provisional();
 }
 
-void CLineHistory::OnEthPass(const std::array<RegResult, 15>& reads, const std::array<std::uint64_t, 15>&) {
+void CLineHistory::OnEthPass(const std::array<RegResult, kCounterDefCount>& reads,
+                             const std::array<std::uint64_t, kCounterDefCount>&) {
     // The page's totals are its display (each read divided by 5); the record keeps the raw counts and
     // their sums, from which its rates are made.
     std::lock_guard<std::mutex> lock(m_performanceMutex);

@@ -54,8 +54,8 @@ public:
     CHistoryWindow* Window() const;
 
     void OnPhyPass(const ops::PhyPass& pass) override;
-    void OnEthPass(const std::array<RegResult, 15>& reads,
-                   const std::array<std::uint64_t, 15>& totals) override;
+    void OnEthPass(const std::array<RegResult, kCounterDefCount>& reads,
+                   const std::array<std::uint64_t, kCounterDefCount>& totals) override;
     void OnAction(rec::Action action, const std::string& detail) override;
 
 private:
@@ -72,7 +72,7 @@ private:
     bool m_sampling = false;
     QPointer<CHistoryWindow> m_window;
     // Sums of the raw Ethernet counts of this run; only the Ethernet poll thread touches them.
-    std::array<std::uint64_t, 15> m_ethTotals{};
+    std::array<std::uint64_t, kCounterDefCount> m_ethTotals{};
     std::function<rec::SampleTime()> m_clock = rec::Now;
     // The line performance; the two poll threads feed it, in the order their samples enter the record.
     mutable std::mutex m_performanceMutex;

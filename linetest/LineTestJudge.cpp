@@ -137,7 +137,7 @@ std::optional<rec::SampleTime> RsBreach(const LineTestResult& r) {
     return std::nullopt;
 }
 
-std::uint64_t WatchedErrors(const std::array<std::uint64_t, ops::kEthernetCounterCount>& totals) {
+std::uint64_t WatchedErrors(const std::array<std::uint64_t, kCounterDefCount>& totals) {
     std::uint64_t sum = 0;
     for (const int i : kWatchedErrorCounters)
         sum += totals[static_cast<std::size_t>(i)];

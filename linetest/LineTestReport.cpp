@@ -236,6 +236,8 @@ void WriteIntervals(std::ostringstream& out, const LineTestResult& r) {
               ReportRowId(ReportRow::kUnavailableIntervals));
         t.Row("Intervals not measured", {TallyText(f.unmeasured)},
               ReportRowId(ReportRow::kUnmeasuredIntervals));
+        t.Row("FEC intervals (corrected RS errors)", {TallyText(f.fec)},
+              ReportRowId(ReportRow::kFecIntervals));
         t.Row("Errored interval ratio (ESR)", {PercentText(r.ratios.errored)},
               ReportRowId(ReportRow::kErroredRatio));
         t.Row("Severely errored interval ratio (SESR)", {PercentText(r.ratios.severelyErrored)},
@@ -261,13 +263,13 @@ void WriteEthernet(std::ostringstream& out, const LineTestResult& r) {
            "per second of real time.</p>\n";
     Table t(out);
     t.Head({"Counter", "Total", "Per second"});
-    for (int i = 0; i < ops::kEthernetCounterCount; ++i) {
+    for (int i = 0; i < kCounterDefCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
         const std::uint64_t total = r.ethernet.totals[index];
-        t.Row(ops::kEthernetCounters[index].label,
+        t.Row(kCounterDefs[index].label,
               {std::to_string(total),
                r.ethernetSeconds > 0 ? Fixed(static_cast<double>(total) / r.ethernetSeconds, 1) : "unknown"},
-              kReportEthernetRowPrefix + std::string(ops::kEthernetCounters[index].name));
+              kReportEthernetRowPrefix + std::string(kCounterDefs[index].name));
     }
 }
 

@@ -96,13 +96,13 @@ struct Statistic {
 
 enum class Verdict { Passed, Failed, Stopped, NotRun };
 
-// The error counters the Ethernet criterion watches, as indices into ops::kEthernetCounters.
+// The error counters the Ethernet criterion watches, as indices into kCounterDefs.
 extern const std::array<int, 2> kWatchedErrorCounters;
 
 // Raw counts of the Ethernet counters (each read's 32-bit register value) over the passes after the
-// first, in the order of ops::kEthernetCounters.
+// first, in the order of kCounterDefs.
 struct EthernetCounts {
-    std::array<std::uint64_t, ops::kEthernetCounterCount> totals{};
+    std::array<std::uint64_t, kCounterDefCount> totals{};
 };
 
 // Corrected RS errors one pass counted, and the time since the read before it.

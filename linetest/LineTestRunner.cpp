@@ -39,15 +39,14 @@ std::string IdText(const IdentificationRead& read) {
 
 // One pass as the interval figures take it: the PHY registers and the Ethernet counts it read. A pass
 // counts as answered only when both reads were.
-PassReads ReadsOf(const rec::SampleTime& time, const PhyRead& phy, const EthernetRead* ethernet,
-                  const std::optional<ops::PhyReferences>& references) {
+PassReads ReadsOf(const rec::SampleTime& time, const PhyRead& phy, const EthernetRead* ethernet) {
     PassReads reads;
     reads.monoMs = time.monoMs;
     reads.wallMs = time.wallMs;
     reads.answered = IsAnswer(phy.outcome) && ethernet && IsAnswer(ethernet->outcome);
-    if (phy.outcome != Outcome::Garbled) // a garbled reply's counts are lost
-        reads.phy = DecodePhy(ops::RegistersOf(phy.raw), references);
-    if (ethernet && ethernet->outcome != Outcome::Garbled) {
+    if (phy.pass.answered) // the values the pass rule kept; a garbled reply's are unknown
+        reads.phy = phy.pass.values;
+    if (ethernet) {
         for (std::size_t i = 0; i < reads.ethernet.size(); ++i) {
             if (ethernet->pass.raw[i].ok())
                 reads.ethernet[i] = static_cast<std::uint32_t>(ethernet->pass.raw[i].value);
@@ -228,7 +227,7 @@ void CLineTest::RunPasses(LineTestResult* r, const std::function<void(const char
             AddEthernet(r, *read);
             ethernet = read->outcome;
         }
-        r->passReads.push_back(ReadsOf(phyTime, phy, read ? &*read : nullptr, m_references));
+        r->passReads.push_back(ReadsOf(phyTime, phy, read ? &*read : nullptr));
         // The board can fall silent after the PHY reads: that pass went without an answer too.
         if (!IsAnswer(phy.outcome) || !IsAnswer(ethernet))
             ++r->unansweredPasses;

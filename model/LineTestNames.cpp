@@ -7,7 +7,7 @@ const CriterionDef kCriteria[kCriterionCount] = {
     {CriterionId::MinSnr, "min_snr", "Minimum SNR", true, "min_snr"},
     {CriterionId::NoLineDrop, "no_line_drop", "No line drop", true, nullptr},
     {CriterionId::LinkFailUnchanged, "link_fail_unchanged", "Link fail counter unchanged", true, nullptr},
-    {CriterionId::RsPerSecond, "rs_per_second", "Mean corrected RS errors per second", true, "max_rs_per_second"},
+    {CriterionId::RsPerSecond, "rs_corrected_per_second", "Mean corrected RS errors per second", true, "max_rs_corrected_per_second"},
     {CriterionId::NoEthernetErrors, "no_ethernet_errors", "No Ethernet FCS or receive errors", true, nullptr},
     {CriterionId::NoUnavailableInterval, "no_unavailable_interval", "No unavailable interval", true, nullptr},
     {CriterionId::ErroredRatio, "esr", "Errored interval ratio (ESR)", true, "max_esr_percent"},
@@ -26,31 +26,33 @@ const ReportRowDef kReportRows[static_cast<std::size_t>(ReportRow::kCount)] = {
     {ReportRow::kTool, "tool", std::nullopt},
     {ReportRow::kBoardBefore, "board_before", Published::kLineUp},
     {ReportRow::kBoardAfter, "board_after", Published::kLineUp},
-    {ReportRow::kSnr, "snr", Published::kSnr},
-    {ReportRow::kMse, "mse", Published::kMse},
-    {ReportRow::kPower, "power", Published::kTxPower},
-    {ReportRow::kRsTotal, "rs_total", Published::kRsCorrectedTotal},
-    {ReportRow::kRsPerSecond, "rs_per_second", Published::kRsCorrectedPerSecond},
-    {ReportRow::kLinkFail, "link_fail", Published::kLinkFailCount},
+    {ReportRow::kSnr, nullptr, Published::kSnr},
+    {ReportRow::kMse, nullptr, Published::kMse},
+    {ReportRow::kPower, nullptr, Published::kTxPower},
+    {ReportRow::kRsTotal, nullptr, Published::kRsCorrectedTotal},
+    {ReportRow::kRsPerSecond, nullptr, Published::kRsCorrectedPerSecond},
+    {ReportRow::kLinkFail, nullptr, Published::kLinkFailCount},
     {ReportRow::kLinkFailChange, "link_fail_change", std::nullopt},
     {ReportRow::kDrops, "drops", std::nullopt},
     {ReportRow::kMicroInterruptions, "micro_interruptions", std::nullopt},
     {ReportRow::kPasses, "passes", std::nullopt},
     {ReportRow::kUnansweredPasses, "unanswered_passes", std::nullopt},
     {ReportRow::kGarbledPasses, "garbled_passes", std::nullopt},
-    {ReportRow::kIntervals, "intervals", std::nullopt},
-    {ReportRow::kErroredIntervals, "errored_intervals", std::nullopt},
-    {ReportRow::kSeverelyErroredIntervals, "severely_errored_intervals", std::nullopt},
-    {ReportRow::kUnavailableIntervals, "unavailable_intervals", std::nullopt},
-    {ReportRow::kUnmeasuredIntervals, "unmeasured_intervals", std::nullopt},
-    {ReportRow::kErroredRatio, "esr", std::nullopt},
-    {ReportRow::kSeverelyErroredRatio, "sesr", std::nullopt},
-    {ReportRow::kAvailability, "availability", std::nullopt},
-    {ReportRow::kSnrBaseline, "snr_baseline", std::nullopt},
+    {ReportRow::kIntervals, nullptr, Published::kIntervals},
+    {ReportRow::kErroredIntervals, nullptr, Published::kErroredIntervals},
+    {ReportRow::kSeverelyErroredIntervals, nullptr, Published::kSeverelyErroredIntervals},
+    {ReportRow::kUnavailableIntervals, nullptr, Published::kUnavailableIntervals},
+    {ReportRow::kUnmeasuredIntervals, nullptr, Published::kUnmeasuredIntervals},
+    {ReportRow::kFecIntervals, nullptr, Published::kFecIntervals},
+    {ReportRow::kErroredRatio, nullptr, Published::kEsr},
+    {ReportRow::kSeverelyErroredRatio, nullptr, Published::kSesr},
+    {ReportRow::kAvailability, nullptr, Published::kAvailability},
+    {ReportRow::kSnrBaseline, nullptr, Published::kSnrBaseline},
 };
 // clang-format on
 
 const CriterionDef* OptionalCriterion(std::string_view name) {
+    name = CurrentSpelling(name, kInCriteriaFile);
     for (const CriterionDef& d : kCriteria) {
         if (d.optional && name == d.name)
             return &d;
@@ -59,6 +61,7 @@ const CriterionDef* OptionalCriterion(std::string_view name) {
 }
 
 const CriterionDef* CriterionOfLimitKey(std::string_view key) {
+    key = CurrentSpelling(key, kInCriteriaFile);
     for (const CriterionDef& d : kCriteria) {
         if (d.limitKey && key == d.limitKey)
             return &d;

@@ -46,9 +46,9 @@ inline const char* CriterionCaption(CriterionId id) {
 // The criteria file's yes/no name of a criterion that may be left out: "check_" and its name.
 constexpr const char* kCriterionCheckPrefix = "check_";
 
-// The criterion that may be left out under this machine name, or none.
+// The criterion that may be left out under this machine name or its former one, or none.
 const CriterionDef* OptionalCriterion(std::string_view name);
-// The criterion whose limit the criteria file sets under this name, or none.
+// The criterion whose limit the criteria file sets under this name or its former one, or none.
 const CriterionDef* CriterionOfLimitKey(std::string_view key);
 
 // The report's rows that carry figures for programs (their data-figure ids).
@@ -80,6 +80,7 @@ enum class ReportRow {
     kSeverelyErroredIntervals,
     kUnavailableIntervals,
     kUnmeasuredIntervals,
+    kFecIntervals,
     kErroredRatio,
     kSeverelyErroredRatio,
     kAvailability,
@@ -89,7 +90,7 @@ enum class ReportRow {
 
 struct ReportRowDef {
     ReportRow row;
-    const char* id;                 // data-figure
+    const char* id;                 // data-figure; nullptr: the name of the value it shows
     std::optional<Published> shows; // the published value the row shows, if it shows one
 };
 
@@ -98,7 +99,8 @@ extern const ReportRowDef kReportRows[static_cast<std::size_t>(ReportRow::kCount
 
 const ReportRowDef& Describe(ReportRow row);
 inline const char* ReportRowId(ReportRow row) {
-    return Describe(row).id;
+    const ReportRowDef& d = Describe(row);
+    return d.id ? d.id : NameOf(*d.shows);
 }
 // The row of each Ethernet counter: this and the counter's machine name ("eth_rx_frames").
 constexpr const char* kReportEthernetRowPrefix = "eth_";

@@ -19,26 +19,25 @@ const std::array<IndicatorDef, kIndicatorCount> kIndicatorDefs{{
     {true, 0x01, true, "ADC Saturation", "adc_saturation"},
 }};
 
+// clang-format off
 const std::array<CounterDef, kCounterDefCount> kCounterDefs{{
-    {"8D1C", "Transmitted Frames", "Transmitted Frames", "editTxFrames", "tx_frames"},
-    {"8D20", "Received Frames", "Received Frames", "editRxFrames", "rx_frames"},
-    {"8D18", "Transmitted Pause Fr.", "Transmitted Pause Frames", "editTxPause", "tx_pause_frames"},
-    {"8D14", "Received Pause Frames", "Received Pause Frames", "editRxPause", "rx_pause_frames"},
-    {"8D08", "Transmitted Octets", "Transmitted Octets", "editTxOctets", "tx_octets"},
-    {"8D0C", "Received Octets", "Received Octets", "editRxOctets", "rx_octets"},
-    {"8D10", "Received Broadcast Fr.", "Received Broadcast Frames", "editRxBroadcast", "rx_broadcast_frames"},
-    {"8CE4", "Single Collisions", "Single Collisions", "editSingleCollisions", "single_collisions"},
-    {"8CE8", "Multiple Collisions", "Multiple Collisions", "editMultipleCollisions", "multiple_collisions"},
-    {"8CF0", "Late Collisions", "Late Collisions", "editLateCollisions", "late_collisions"},
-    {"8CF4", "Excessive Collisions", "Excessive Collisions", "editExcessiveCollisions",
-     "excessive_collisions"},
-    {"8CF8", "Receive Errors", "Receive Errors", "editReceiveErrors", "receive_errors"},
-    {"8CFC", "Carrier Sense Errors", "Carrier Sense Errors", "editCarrierSenseErrors",
-     "carrier_sense_errors"},
-    {"8D00", "Frame too long Errors", "Frame too long Errors", "editFrameTooLong", "frame_too_long_errors"},
-    {"8D04", "Frame Check Seq. Er.", "Frame Check Seq. Errors", "editFrameCheckErrors",
-     "frame_check_sequence_errors"},
+    {"8D1C", "Transmitted Frames", "Transmitted Frames", "editTxFrames", "tx_frames", "Frames transmitted on the Ethernet port; the sum of the raw counts read."},
+    {"8D20", "Received Frames", "Received Frames", "editRxFrames", "rx_frames", "Frames received on the Ethernet port; the sum of the raw counts read."},
+    {"8D18", "Transmitted Pause Fr.", "Transmitted Pause Frames", "editTxPause", "tx_pause_frames", "Pause frames transmitted; the sum of the raw counts read."},
+    {"8D14", "Received Pause Frames", "Received Pause Frames", "editRxPause", "rx_pause_frames", "Pause frames received; the sum of the raw counts read."},
+    {"8D08", "Transmitted Octets", "Transmitted Octets", "editTxOctets", "tx_octets", "Octets transmitted; the sum of the raw counts read."},
+    {"8D0C", "Received Octets", "Received Octets", "editRxOctets", "rx_octets", "Octets received; the sum of the raw counts read."},
+    {"8D10", "Received Broadcast Fr.", "Received Broadcast Frames", "editRxBroadcast", "rx_broadcast_frames", "Broadcast frames received; the sum of the raw counts read."},
+    {"8CE4", "Single Collisions", "Single Collisions", "editSingleCollisions", "single_collisions", "Frames sent after a single collision; the sum of the raw counts read."},
+    {"8CE8", "Multiple Collisions", "Multiple Collisions", "editMultipleCollisions", "multiple_collisions", "Frames sent after several collisions; the sum of the raw counts read."},
+    {"8CF0", "Late Collisions", "Late Collisions", "editLateCollisions", "late_collisions", "Late collisions; the sum of the raw counts read."},
+    {"8CF4", "Excessive Collisions", "Excessive Collisions", "editExcessiveCollisions", "excessive_collisions", "Frames dropped after excessive collisions; the sum of the raw counts read."},
+    {"8CF8", "Receive Errors", "Receive Errors", "editReceiveErrors", "receive_errors", "Receive errors; the sum of the raw counts read."},
+    {"8CFC", "Carrier Sense Errors", "Carrier Sense Errors", "editCarrierSenseErrors", "carrier_sense_errors", "Carrier sense errors; the sum of the raw counts read."},
+    {"8D00", "Frame too long Errors", "Frame too long Errors", "editFrameTooLong", "frame_too_long_errors", "Frames that were too long; the sum of the raw counts read."},
+    {"8D04", "Frame Check Seq. Er.", "Frame Check Seq. Errors", "editFrameCheckErrors", "frame_check_sequence_errors", "Frames with a bad frame check sequence; the sum of the raw counts read."},
 }};
+// clang-format on
 
 namespace {
 constexpr int kPowerOffsetDb = 55;

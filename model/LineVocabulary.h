@@ -65,13 +65,15 @@ std::int32_t RsPerSecond(std::int64_t registerValue);
 // Nothing for 0 (no logarithm) or anything beyond 16 bits.
 std::optional<int> PowerDbBelowZero(std::int64_t level);
 
-// The fifteen Ethernet MAC statistics counters in the order a pass reads them (four registers each).
+// The fifteen Ethernet MAC statistics counters in the order a pass reads them (four registers each; 8CEC
+// is not read). The one table of them: every array of counts is in this order and of kCounterDefCount.
 struct CounterDef {
     const char* address;   // first of its four registers
     const char* label;     // the Ethernet page's field label
     const char* longLabel; // the label where there is room (graphs, journal)
     const char* field;     // the page's field name
     const char* name;      // machine name
+    const char* help;      // its metric's HELP text
 };
 constexpr int kCounterDefCount = 15;
 extern const std::array<CounterDef, kCounterDefCount> kCounterDefs;

@@ -1,7 +1,8 @@
 #pragma once
 
-// Published metric families: the names, types, units and help texts that the monitor's exposition and the
-// recording export both write. Kept small and in one place so that both outputs name a value alike.
+// Published metric families: the names, types and units that the monitor's exposition and the recording
+// export both write. A family's HELP text is that of the published value it carries (MetricHelp in
+// PublishedNames.h), an Ethernet counter's that of its row in kCounterDefs.
 
 #include "model/LineVocabulary.h"
 
@@ -55,13 +56,10 @@ struct MetricFamilyDef {
     const char* name; // the sample name; a counter's ends in _total
     const char* type; // "gauge" or "counter"
     const char* unit; // the unit the name ends in, empty when it names none
-    const char* help;
 };
 extern const std::array<MetricFamilyDef, kMetricFamilyCount> kMetricFamilies;
 
-// The help text of each Ethernet counter's metric, in the order of kCounterDefs. The metric is the
-// counter's machine name with the tessor_ prefix and the _total suffix.
-extern const std::array<const char*, kCounterDefCount> kEthernetCounterHelp;
+// An Ethernet counter's metric: its machine name with the tessor_ prefix and the _total suffix.
 std::string EthernetCounterMetric(int counter);
 
 // A label value as the text formats write it between its quotes: backslash, quote and line feed escaped.

@@ -2,15 +2,18 @@
 
 // The names under which the tool publishes its values. Each value has one machine name, used as its key in
 // every JSON output (tessor-cli status and linetest, the monitor's JSON lines) and as its recording column,
-// with its unit and a help text, and the metric family that carries it where it has one. Metric names keep
-// their own spelling (base units, `_total` for counters) in the families of MetricNames.h. Indicators and
-// Ethernet counters take their names from kIndicatorDefs and kCounterDefs in LineVocabulary.h.
+// with its unit and a help text (also its metric's HELP text), and the metric family that carries it where
+// it has one. Metric names keep their own spelling (base units, `_total` for counters) in the families of
+// MetricNames.h. The keys that give the JSON documents their structure (the fleet's lines among them) are
+// here too, so that no document spells a key of its own. Indicators and Ethernet counters take their names
+// from kIndicatorDefs and kCounterDefs in LineVocabulary.h.
 
 #include "model/MetricNames.h"
 
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessor {
@@ -22,6 +25,11 @@ enum PublishedOutput : unsigned {
     kInMetrics = 1u << 2,      // the monitor's metrics page
     kInRecording = 1u << 3,    // the recording file's columns
     kInLineTestJson = 1u << 4, // tessor-cli --json linetest
+    kInFleetJson = 1u << 5,    // tessor-cli fleet's JSON lines
+    // Names beside the values: the line test report's row and criterion ids, and the criteria file's
+    // names with the criteria that --skip takes.
+    kInLineTestReport = 1u << 6,
+    kInCriteriaFile = 1u << 7,
 };
 
 enum class Published {
@@ -86,6 +94,85 @@ enum class Published {
     kConsoleClientsRefused,
     kConsoleCommandsPassed,
     kConsoleCommandsRefused,
+    // The structure of the JSON documents: the keys that hold no value of the line themselves
+    kDownstream,
+    kUpstream,
+    kRaw,
+    kText,
+    kTexts,
+    kRsText,
+    kLocal,
+    kRemote,
+    kSetting,
+    kSideRaw,
+    kPhy,
+    kPhyReferenceRaw,
+    kIdentification,
+    kEthernetSpeed,
+    kRawConfig,
+    kRawCarrier,
+    kConstellationPoints,
+    kConstellationText,
+    kInterpolation,
+    kRateMbps,
+    kRateText,
+    kCarrier10kHz,
+    kCarrierText,
+    // The line test's document
+    kVerdict,
+    kNotRunReason,
+    kStopped,
+    kBoardLost,
+    kSite,
+    kOperator,
+    kNote,
+    kStart,
+    kEnd,
+    kDurationS,
+    kPlannedS,
+    kIntervalS,
+    kPasses,
+    kUnansweredPasses,
+    kGarbledPasses,
+    kFirst,
+    kLast,
+    kChange,
+    kMicroInterruptions,
+    kDownPasses,
+    kDropsS,
+    kEthernetSeconds,
+    kIntervals,
+    kAvailableIntervals,
+    kFecSeconds,
+    kUnmeasuredSeconds,
+    kEsr,
+    kSesr,
+    kAvailability,
+    kBefore,
+    kAfter,
+    kSettingsOutcome,
+    kOutcome,
+    kMin,
+    kMean,
+    kMax,
+    kSampleCount,
+    kCriteria,
+    kCriterionName,
+    kCaption,
+    kChecked,
+    kPassed,
+    kLimit,
+    kMeasured,
+    kFirstBreachS,
+    kReport,
+    kReportError,
+    // The fleet's result lines
+    kBoard,
+    kCommand,
+    kExitCode,
+    kDurationSeconds,
+    kMessage,
+    kDetails,
     kCount
 };
 
@@ -93,10 +180,13 @@ struct PublishedName {
     Published value;
     const char* name;    // machine name: JSON key and recording column
     const char* unit;    // empty for flags, texts and counts of events
-    const char* help;    // one sentence; the metric's HELP text is the family's
+    const char* help;    // one sentence; also the HELP text of its metric family
     MetricFamily metric; // the metric family that carries it, or kMetricFamilyCount
     unsigned outputs;    // PublishedOutput bits
 };
+
+// The values from this one on name the structure of the JSON documents, not figures of the line.
+constexpr Published kFirstDocumentKey = Published::kDownstream;
 
 // In the order of Published.
 extern const PublishedName kPublishedNames[static_cast<std::size_t>(Published::kCount)];
@@ -105,6 +195,9 @@ const PublishedName& Describe(Published value);
 inline const char* NameOf(Published value) {
     return Describe(value).name;
 }
+
+// The HELP text of a metric family: the help of the published value it carries.
+const char* MetricHelp(MetricFamily family);
 
 // The recording columns of each Ethernet counter: its name with one of these suffixes (the raw count of
 // one read, the sum of the raw counts, the raw count over the real time since the sample before).
@@ -118,10 +211,13 @@ struct Rename {
     PublishedOutput output;
     const char* now;
 };
-constexpr std::size_t kRenameCount = 15;
+constexpr std::size_t kRenameCount = 32;
 extern const std::array<Rename, kRenameCount> kRenames;
 
 // The names a recording column had in files written by earlier versions, which the reader still takes.
 std::vector<std::string> FormerColumnNames(const std::string& column);
+
+// A name as it is spelled now in that output: a former name's successor, else the name itself.
+std::string_view CurrentSpelling(std::string_view name, PublishedOutput output);
 
 } // namespace tessor

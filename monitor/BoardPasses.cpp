@@ -85,8 +85,7 @@ bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, 
     return pass.complete && !Broken();
 }
 
-bool CBoardPasses::ReadEthernet(EthernetTotals& totals,
-                                std::array<std::uint32_t, kEthernetCounterCount>* reads,
+bool CBoardPasses::ReadEthernet(EthernetTotals& totals, std::array<std::uint32_t, kCounterDefCount>* reads,
                                 std::uint16_t* failed) {
     if (failed)
         *failed = 0;

@@ -14,8 +14,6 @@
 
 namespace tessor::monitor {
 
-constexpr int kEthernetCounterCount = ops::kEthernetCounterCount;
-
 // Board identification and which end of the line the local modem is.
 struct Identification {
     std::optional<std::uint8_t> typeRegister; // 8C70: bit 4 set on the NT
@@ -53,6 +51,6 @@ inline std::optional<double> Decibels(const std::optional<std::int32_t>& centi) 
 
 // The monitor's own Ethernet totals: the sums of the raw counts its reads delivered (the counters clear
 // when read).
-using EthernetTotals = std::array<std::uint64_t, kEthernetCounterCount>;
+using EthernetTotals = std::array<std::uint64_t, kCounterDefCount>;
 
 } // namespace tessor::monitor

@@ -1,7 +1,7 @@
 #include "monitor/ConsoleShare.h"
 
 #include "link/Rfc2217ServerCodec.h"
-#include "model/MetricNames.h"
+#include "model/PublishedNames.h"
 #include "monitor/MetricsServer.h"
 #include "ops/Access.h"
 
@@ -400,7 +400,7 @@ std::string RenderConsoleShares(const std::vector<const CConsoleShare*>& shares)
     std::string out;
     for (const Family& f : kFamilies) {
         const MetricFamilyDef& def = kMetricFamilies[static_cast<std::size_t>(f.family)];
-        out += std::string("# HELP ") + def.name + " " + def.help + "\n# TYPE " + def.name + " " + def.type +
+        out += std::string("# HELP ") + def.name + " " + MetricHelp(f.family) + "\n# TYPE " + def.name + " " + def.type +
                "\n";
         for (std::size_t i = 0; i < shares.size(); ++i) {
             const ConsoleShareOptions& o = shares[i]->Options();

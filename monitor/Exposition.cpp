@@ -1,3 +1,4 @@
+#include "monitor/MetricText.h"
 #include "monitor/Snapshot.h"
 
 #include <cstdio>
@@ -9,64 +10,33 @@ namespace tessor::monitor {
 
 namespace {
 
-struct Label {
-    const char* name;
-    std::string value;
-};
-
-std::string Number(double v) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.15g", v);
-    return buffer;
+// A board's labels: its port, its site and name when it comes from an inventory, and its side.
+std::vector<Label> BaseLabels(const Snapshot& s) {
+    std::vector<Label> base{{"port", s.port}};
+    if (!s.board.empty()) {
+        base.push_back({"site", s.site});
+        base.push_back({"board", s.board});
+    }
+    base.push_back({"side", s.id.SideLabel()});
+    return base;
 }
 
-std::string Number(std::uint64_t v) {
-    return std::to_string(v);
-}
-
-// Writes one metric family; a family whose samples are all missing is left out entirely.
+// The monitor's families: the family text with the port and side labels of the board, and the samples
+// of values that may be unknown.
 class CFamilyWriter {
 public:
-    CFamilyWriter(std::string& out, const Snapshot& s) : m_out(out), m_base{{"port", s.port}} {
-        if (!s.board.empty()) {
-            m_base.push_back({"site", s.site});
-            m_base.push_back({"board", s.board});
-        }
-        m_base.push_back({"side", s.id.SideLabel()});
-    }
-    CFamilyWriter(std::string& out, std::vector<Label> base) : m_out(out), m_base(std::move(base)) {}
+    CFamilyWriter(std::string& out, const Snapshot& s) : m_text(out, BaseLabels(s)) {}
+    CFamilyWriter(std::string& out, std::vector<Label> base) : m_text(out, std::move(base)) {}
 
-    void Begin(const std::string& name, const char* type, const char* help) {
-        m_name = name;
-        m_type = type;
-        m_help = help;
-        m_headerDone = false;
-    }
-
-    // The family's HELP and TYPE were written by an earlier writer.
-    void SkipHeader() { m_headerDone = true; }
-
+    void Begin(MetricFamily family) { m_text.Begin(family); }
+    void SkipHeader() { m_text.SkipHeader(); }
     void Sample(const std::string& value, const std::vector<Label>& extra = {}) {
-        if (!m_headerDone) {
-            m_out += "# HELP " + m_name + " " + m_help + "\n# TYPE " + m_name + " " + m_type + "\n";
-            m_headerDone = true;
-        }
-        m_out += m_name + "{";
-        bool first = true;
-        for (const std::vector<Label>* labels :
-             std::initializer_list<const std::vector<Label>*>{&m_base, &extra}) {
-            for (const Label& l : *labels) {
-                m_out += first ? "" : ",";
-                m_out += std::string(l.name) + "=\"" + EscapeLabelValue(l.value) + "\"";
-                first = false;
-            }
-        }
-        m_out += "} " + value + "\n";
+        m_text.Sample(value, extra);
     }
 
     template <class T> void Optional(const std::optional<T>& v, const std::vector<Label>& extra = {}) {
-        if (v)
-            Sample(Number(static_cast<double>(*v)), extra);
+        if (const std::optional<std::string> text = MetricValue(v))
+            Sample(*text, extra);
     }
 
     // A gauge family with one sample, written only when the value is known.
@@ -75,19 +45,14 @@ public:
         Optional(v);
     }
 
-    void Begin(MetricFamily family) {
-        const MetricFamilyDef& f = kMetricFamilies[static_cast<std::size_t>(family)];
-        Begin(f.name, f.type, f.help);
-    }
-
-    void Counter(const std::string& name, const char* help, std::uint64_t v) {
-        Begin(name, "counter", help);
-        Sample(Number(v));
-    }
-
     void Counter(MetricFamily family, std::uint64_t v) {
         Begin(family);
-        Sample(Number(v));
+        Sample(MetricNumber(v));
+    }
+
+    void EthernetCounter(int counter, std::uint64_t v) {
+        m_text.BeginEthernetCounter(counter);
+        Sample(MetricNumber(v));
     }
 
     // A counter family whose one sample is written only once the count is known.
@@ -97,12 +62,7 @@ public:
     }
 
 private:
-    std::string& m_out;
-    std::vector<Label> m_base;
-    std::string m_name;
-    const char* m_type = "";
-    const char* m_help = "";
-    bool m_headerDone = false;
+    CMetricText m_text;
 };
 
 void WriteLine(CFamilyWriter& w, const Snapshot& s) {
@@ -147,11 +107,11 @@ void WriteIntervals(CFamilyWriter& w, const Snapshot& s) {
         w.Counter(f.intervals, tally.intervals);
         if (f.seconds != kMetricFamilyCount) {
             w.Begin(f.seconds);
-            w.Sample(Number(tally.Seconds()));
+            w.Sample(MetricNumber(tally.Seconds()));
         }
     }
     w.Begin(kMetricAvailableSeconds);
-    w.Sample(Number(s.intervals.available.Seconds()));
+    w.Sample(MetricNumber(s.intervals.available.Seconds()));
     // Only while the board answers: a silent board says nothing of the line.
     if (s.boardUp)
         w.Gauge(kMetricUpSince, s.upSinceUnixSeconds);
@@ -174,10 +134,8 @@ std::string RenderExposition(const Snapshot& s) {
     WriteIntervals(w, s);
     w.Counter(kMetricRsCorrectedTotal, s.rsCorrectedTotal);
     w.Counter(kMetricLinkFailuresTotal, s.linkFailuresTotal);
-    for (int i = 0; i < kEthernetCounterCount; ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        w.Counter(EthernetCounterMetric(i), kEthernetCounterHelp[index], s.ethernet[index]);
-    }
+    for (int i = 0; i < kCounterDefCount; ++i)
+        w.EthernetCounter(i, s.ethernet[static_cast<std::size_t>(i)]);
     w.Gauge(kMetricPollDuration, s.passDurationSeconds);
     w.Gauge(kMetricLastGoodPass, s.lastGoodPassUnixSeconds);
     w.Counter(kMetricPollPasses, s.passes);
@@ -210,7 +168,7 @@ std::string RenderOutputsDropped(const std::vector<OutputDropped>& outputs) {
         w.Begin(kMetricOutputDropped);
         if (!first)
             w.SkipHeader();
-        w.Sample(Number(o.count));
+        w.Sample(MetricNumber(o.count));
         first = false;
     }
     return out;

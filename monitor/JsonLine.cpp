@@ -35,17 +35,16 @@ std::string RenderJsonLine(const Snapshot& s) {
     j[NameOf(Published::kRsCorrectedTotal)] = Value(s.rsCorrectedTotal);
     j[NameOf(Published::kTxPower)] = Value(p.txPowerDbmHz);
     j[NameOf(Published::kLinkFailCount)] = Value(p.linkFailCount);
-    j[NameOf(Published::kLinkFailuresTotal)] = Value(s.linkFailuresTotal);
     nlohmann::json indicators = nlohmann::json::object();
     for (int i = 0; i < kIndicatorCount; ++i)
         indicators[kIndicatorDefs[static_cast<std::size_t>(i)].name] = Value(p.Indicator(i));
     j[NameOf(Published::kIndicators)] = indicators;
     if (s.haveLink)
-        j[NameOf(Published::kLink)] = {{"downstream", Direction(s.link.downstream)},
-                                       {"upstream", Direction(s.link.upstream)}};
+        j[NameOf(Published::kLink)] = {{NameOf(Published::kDownstream), Direction(s.link.downstream)},
+                                       {NameOf(Published::kUpstream), Direction(s.link.upstream)}};
     nlohmann::json ethernet = nlohmann::json::object();
     for (std::size_t i = 0; i < kCounterDefs.size(); ++i)
-        ethernet[ops::kEthernetCounters[i].name] = s.ethernet[i];
+        ethernet[kCounterDefs[i].name] = s.ethernet[i];
     j[NameOf(Published::kEthernetTotals)] = ethernet;
     for (const auto& [name, tally] :
          {std::pair{Published::kErroredIntervals, &IntervalFigures::errored},

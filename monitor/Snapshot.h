@@ -21,7 +21,7 @@ struct PassResults {
     bool phyRead = false;      // the PHY pass completed
     ops::PhyPass phy;          // the pass as the pass rule decided it
     bool ethernetRead = false; // the Ethernet pass completed
-    std::array<std::uint32_t, kEthernetCounterCount> ethernet{};
+    std::array<std::uint32_t, kCounterDefCount> ethernet{};
     std::uint16_t ethernetFailed = 0; // bit per counter
     // When the pass's reads ended: its recording rows carry this time, not the time the recording's
     // queue got round to them.

@@ -23,7 +23,7 @@ std::optional<std::uint32_t> CounterCount(const RegResult& result) {
 EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks, bool blockReads) {
     EthernetPass pass;
     std::vector<RegisterRead> reads;
-    for (const EthernetCounter& counter : kEthernetCounters)
+    for (const CounterDef& counter : kCounterDefs)
         reads.push_back(RegisterRead{counter.address, 4});
     for (const ReadBlock& block : PlanReads(reads, blockReads)) {
         const int first = static_cast<int>(block.first);

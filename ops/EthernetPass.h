@@ -13,14 +13,7 @@
 
 namespace tessor::ops {
 
-// One Ethernet MAC statistics counter: the first of its four registers, its labels, the page's field and
-// its machine name.
-using EthernetCounter = CounterDef;
-
-constexpr int kEthernetCounterCount = kCounterDefCount;
-
-// The counters in the order a pass reads them. 8CEC is not read.
-inline const std::array<EthernetCounter, kEthernetCounterCount>& kEthernetCounters = kCounterDefs;
+// A pass reads the counters of kCounterDefs in their order.
 
 // What one counter read adds to the Ethernet page's total: the low 32 bits as an unsigned number divided
 // by 5 (the page's display arithmetic). A read that failed adds nothing.
@@ -48,15 +41,15 @@ struct EthernetPassHooks {
 struct EthernetPass {
     bool complete = false;
     int countersRead = 0; // counted reads; the later ones were not made
-    std::array<RegResult, kEthernetCounterCount> raw{};
-    std::array<std::optional<std::uint32_t>, kEthernetCounterCount> counts{};
-    std::array<std::uint64_t, kEthernetCounterCount> increments{};
+    std::array<RegResult, kCounterDefCount> raw{};
+    std::array<std::optional<std::uint32_t>, kCounterDefCount> counts{};
+    std::array<std::uint64_t, kCounterDefCount> increments{};
 };
 EthernetPass RunEthernetPass(IRegisterBus& bus, const EthernetPassHooks& hooks = {}, bool blockReads = false);
 
 // Running 64-bit totals, as the Ethernet page accumulates them.
 struct EthernetTotals {
-    std::array<std::uint64_t, kEthernetCounterCount> totals{};
+    std::array<std::uint64_t, kCounterDefCount> totals{};
     std::uint64_t passes = 0; // complete passes added
 
     // Adds the increments of the counted reads; a complete pass also counts as a pass.
@@ -66,7 +59,7 @@ struct EthernetTotals {
 
 // Running sums of the raw counts: what every figure outside the Ethernet page is made from.
 struct EthernetCountTotals {
-    std::array<std::uint64_t, kEthernetCounterCount> totals{};
+    std::array<std::uint64_t, kCounterDefCount> totals{};
     std::uint64_t passes = 0; // complete passes added
 
     // Adds the counts of the counted reads that were answered; a complete pass also counts as a pass.

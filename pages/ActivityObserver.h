@@ -19,8 +19,8 @@ public:
     // A PHY pass with all six reads done, as the pass rule decided it.
     virtual void OnPhyPass(const ops::PhyPass& pass) = 0;
     // A complete Ethernet pass: what each of the fifteen reads returned, and the totals after it.
-    virtual void OnEthPass(const std::array<RegResult, 15>& reads,
-                           const std::array<std::uint64_t, 15>& totals) = 0;
+    virtual void OnEthPass(const std::array<RegResult, kCounterDefCount>& reads,
+                           const std::array<std::uint64_t, kCounterDefCount>& totals) = 0;
     // Something the tool sent to the board.
     virtual void OnAction(rec::Action action, const std::string& detail) = 0;
 };

@@ -16,8 +16,8 @@ CPageEthernet_Status::CPageEthernet_Status(QWidget* parent)
     : CPropertyPage(parent), m_ui(std::make_unique<Ui::PageEthernetStatus>()) {
     m_ui->setupUi(this);
     SetHelpPath(QString::fromLatin1(kHelpPath));
-    for (int i = 0; i < kEthernetCounterCount; ++i)
-        m_fields[i] = findChild<QLineEdit*>(QString::fromLatin1(kEthernetCounters[i].field));
+    for (int i = 0; i < kCounterDefCount; ++i)
+        m_fields[i] = findChild<QLineEdit*>(QString::fromLatin1(kCounterDefs[i].field));
     m_timer.setInterval(kRefreshMs);
     connect(&m_timer, &QTimer::timeout, this, &CPageEthernet_Status::OnTimer);
     connect(m_ui->buttonStartStop, &QPushButton::clicked, this, &CPageEthernet_Status::OnStartStop);
@@ -78,17 +78,17 @@ void CPageEthernet_Status::FormatCounters() {
         ++m_clearEpoch;
         m_bClearPending = 0;
     }
-    for (int i = 0; i < kEthernetCounterCount; ++i)
+    for (int i = 0; i < kCounterDefCount; ++i)
         m_counterText[i] = QString::number(static_cast<qulonglong>(m_totals[i]));
 }
 
 void CPageEthernet_Status::TransferTexts() {
-    std::array<QString, kEthernetCounterCount> texts;
+    std::array<QString, kCounterDefCount> texts;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         texts = m_counterText;
     }
-    for (int i = 0; i < kEthernetCounterCount; ++i)
+    for (int i = 0; i < kCounterDefCount; ++i)
         m_fields[i]->setText(texts[i]);
 }
 
@@ -116,7 +116,7 @@ void CPageEthernet_Status::FinishPass() {
 
 bool RunEthCounterPass(CPageEthernet_Status& page) {
     std::uint64_t epoch = 0;
-    std::array<RegResult, kEthernetCounterCount> reads{};
+    std::array<RegResult, kCounterDefCount> reads{};
     ops::EthernetPassHooks hooks;
     hooks.beforeRead = [&](int) { epoch = page.ClearEpoch(); };
     hooks.abandon = [] { return g_bStopThreads.load() != 0; };
@@ -130,8 +130,8 @@ bool RunEthCounterPass(CPageEthernet_Status& page) {
         return false;
     page.FinishPass();
     if (IActivityObserver* observer = page.ActivityObserver()) {
-        std::array<std::uint64_t, kEthernetCounterCount> totals{};
-        for (int i = 0; i < kEthernetCounterCount; ++i)
+        std::array<std::uint64_t, kCounterDefCount> totals{};
+        for (int i = 0; i < kCounterDefCount; ++i)
             totals[static_cast<std::size_t>(i)] = page.Total(i);
         observer->OnEthPass(reads, totals);
     }

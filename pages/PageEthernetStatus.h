@@ -21,11 +21,8 @@ class PageEthernetStatus;
 
 namespace tessor {
 
-// The counters, their order and what a read adds live in the operations layer.
+// What a read adds lives in the operations layer; the counters and their order in kCounterDefs.
 using ops::CounterIncrement;
-using ops::EthernetCounter;
-using ops::kEthernetCounterCount;
-using ops::kEthernetCounters;
 
 // The "  Ethernet Status  " page: fifteen MAC counters of the local modem accumulated as 64-bit totals by
 // EthCounterPollThread while counting is started.
@@ -72,15 +69,15 @@ private:
     void FinishPass();
 
     std::unique_ptr<Ui::PageEthernetStatus> m_ui;
-    std::array<QLineEdit*, kEthernetCounterCount> m_fields{};
+    std::array<QLineEdit*, kCounterDefCount> m_fields{};
     QTimer m_timer;
     // Written by the UI thread, tested by the poll thread between reads.
     std::atomic<int> m_bPolling{0};
 
     // Shared with the poll thread.
     mutable std::mutex m_mutex;
-    std::array<std::uint64_t, kEthernetCounterCount> m_totals{};
-    std::array<QString, kEthernetCounterCount> m_counterText;
+    std::array<std::uint64_t, kCounterDefCount> m_totals{};
+    std::array<QString, kCounterDefCount> m_counterText;
     int m_bClearPending = 1; // the first showing zeroes the totals
     std::uint64_t m_clearEpoch = 0;
     // A statistic only: reading it orders nothing.

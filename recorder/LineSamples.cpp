@@ -52,7 +52,7 @@ PhySample MakePhySample(SampleTime time, const PhyValues& values, bool answered)
 }
 
 EthSample MakeEthSample(SampleTime time, const RegResult* reads, std::size_t count,
-                        const std::array<std::uint64_t, kCounterCount>& totals) {
+                        const std::array<std::uint64_t, kCounterDefCount>& totals) {
     EthSample s;
     s.time = time;
     s.totals = totals;

@@ -55,17 +55,12 @@ PhySample MakePhySample(SampleTime time, const PhyValues& values, bool answered)
 // rate beyond what the field holds.
 std::optional<std::int32_t> RsCentiPerSecond(const PhySample& s, const PhySample& before);
 
-constexpr int kCounterCount = kCounterDefCount;
-
-// The counters in the order they are read; a counter's columns are its machine name with a suffix.
-inline const std::array<CounterDef, kCounterCount>& kCounters = kCounterDefs;
-
 // One complete Ethernet counter pass: what each read returned (low 32 bits, the raw count since the read
 // before it; failed reads flagged) and the totals after it, sums of the raw counts.
 struct EthSample {
     SampleTime time;
-    std::array<std::uint32_t, kCounterCount> reads{};
-    std::array<std::uint64_t, kCounterCount> totals{};
+    std::array<std::uint32_t, kCounterDefCount> reads{};
+    std::array<std::uint64_t, kCounterDefCount> totals{};
     std::uint16_t failedReads = 0; // bit per counter
     bool answered = true;
     bool afterGap = false;
@@ -75,7 +70,7 @@ struct EthSample {
 // flagged (as the reads not made); answered by the pass rule: a garbled reply is a gap in an answered pass,
 // a silence or not one valid reply is no answer. totals are the sums after it.
 EthSample MakeEthSample(SampleTime time, const RegResult* reads, std::size_t count,
-                        const std::array<std::uint64_t, kCounterCount>& totals);
+                        const std::array<std::uint64_t, kCounterDefCount>& totals);
 
 enum class EventKind : std::uint8_t {
     LineUp,

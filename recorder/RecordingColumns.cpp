@@ -24,7 +24,7 @@ std::vector<std::string> ColumnNames() {
         names.emplace_back(IndicatorColumn(i));
     names.emplace_back(NameOf(Published::kAnswered));
     for (const char* suffix : kCounterColumnSuffixes) {
-        for (const CounterDef& c : kCounters)
+        for (const CounterDef& c : kCounterDefs)
             names.push_back(std::string(c.name) + suffix);
     }
     names.emplace_back(NameOf(Published::kEvent));

@@ -24,9 +24,9 @@ enum Column {
     kColIndicatorFirst,
     kColAnswered = kColIndicatorFirst + kIndicatorCount,
     kColReadFirst,
-    kColTotalFirst = kColReadFirst + kCounterCount,
-    kColRateFirst = kColTotalFirst + kCounterCount,
-    kColEvent = kColRateFirst + kCounterCount,
+    kColTotalFirst = kColReadFirst + kCounterDefCount,
+    kColRateFirst = kColTotalFirst + kCounterDefCount,
+    kColEvent = kColRateFirst + kCounterDefCount,
     kColDetail,
     kColIntervalClass, // absent from files of earlier versions
     kColumnCount

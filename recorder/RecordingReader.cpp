@@ -188,7 +188,7 @@ bool ReadPhyRow(const RowReader& row, PhySample* s) {
 }
 
 bool ReadEthRow(const RowReader& row, EthSample* s) {
-    for (int i = 0; i < kCounterCount; ++i) {
+    for (int i = 0; i < kCounterDefCount; ++i) {
         std::uint64_t v = 0;
         const std::string_view read = row.Field(kColReadFirst + i);
         if (read.empty())

@@ -54,7 +54,7 @@ void AppendPhyRow(const LineStore& store, std::size_t index, std::string* out) {
     }
     out->push_back(',');
     out->push_back(s.answered ? '1' : '0');
-    Commas(3 * kCounterCount + 3, out);
+    Commas(3 * kCounterDefCount + 3, out);
     if (s.intervalClass)
         *out += IntervalClassName(*s.intervalClass);
     out->push_back('\n');
@@ -65,16 +65,16 @@ void AppendEthRow(const LineStore& store, std::size_t index, std::string* out) {
     AppendTimes(s.time, "eth", out);
     Commas(kColAnswered - kColType, out);
     out->push_back(s.answered ? '1' : '0');
-    for (int i = 0; i < kCounterCount; ++i) {
+    for (int i = 0; i < kCounterDefCount; ++i) {
         out->push_back(',');
         if (!(s.failedReads & 1u << i))
             AppendUnsigned(s.reads[static_cast<std::size_t>(i)], out);
     }
-    for (int i = 0; i < kCounterCount; ++i) {
+    for (int i = 0; i < kCounterDefCount; ++i) {
         out->push_back(',');
         AppendUnsigned(s.totals[static_cast<std::size_t>(i)], out);
     }
-    for (int i = 0; i < kCounterCount; ++i) {
+    for (int i = 0; i < kCounterDefCount; ++i) {
         out->push_back(',');
         double rate = 0;
         if (CounterRate(store, index, i, &rate) && rate < 9e18) // what a 64-bit row field holds

@@ -135,7 +135,7 @@ bool PrintCounters(IRegisterBus& bus) {
     for (std::size_t i = 0; i < pass.counts.size(); ++i) {
         if (!pass.counts[i])
             return false;
-        const ops::EthernetCounter& counter = ops::kEthernetCounters[i];
+        const tessor::CounterDef& counter = tessor::kCounterDefs[i];
         lines += std::string("  ") + counter.address + "  " + counter.longLabel + ": " +
                  std::to_string(*pass.counts[i]) + "\n";
     }

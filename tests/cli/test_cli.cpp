@@ -138,7 +138,7 @@ TEST(CliCommands, JsonDocumentsCarryNumbersTextsAndRawValues) {
     EXPECT_EQ(status["upstream"]["interpolation"], 8);
     EXPECT_EQ(status["upstream"]["carrier_text"], "5.54");
     EXPECT_EQ(status["ethernet_speed"]["remote"]["setting"], 3);
-    EXPECT_EQ(status["phy"]["texts"]["power"], "- 60.0");
+    EXPECT_EQ(status["phy"]["texts"]["tx_power_dbm_hz"], "- 60.0");
     EXPECT_EQ(status["phy"]["tx_power_dbm_hz"], -60);
     EXPECT_TRUE(status["phy"]["snr_db"].is_number_float());
     EXPECT_EQ(status["phy"]["indicators"]["full_constellation"], true);

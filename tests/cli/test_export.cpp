@@ -1,6 +1,9 @@
 // The OpenMetrics text of a recording: what each row gives, what is left out, and how it is typed.
 #include "cli/OpenMetricsExport.h"
 #include "recorder/RecordingFile.h"
+#ifndef _WIN32
+#include "monitor/Snapshot.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -152,7 +155,7 @@ TEST_F(ExportText, FamiliesAreTypedOnceWithUnitsWhereTheNameEndsInOne) {
          {"# TYPE tessor_line_snr_decibels gauge", "# UNIT tessor_line_snr_decibels decibels",
           "# TYPE tessor_indicator gauge", "# TYPE tessor_rs_corrected_errors counter",
           "# TYPE tessor_tx_frames counter", "# TYPE tessor_link_failures counter",
-          "# UNIT tessor_transmit_power_dbm_per_hertz dbm_per_hertz"})
+          "# UNIT tessor_tx_power_dbm_per_hertz dbm_per_hertz"})
         EXPECT_EQ(std::count(lines.begin(), lines.end(), header), 1) << header;
     EXPECT_FALSE(Has("# UNIT tessor_up ")) << text;
     // A family without a sample is left out.
@@ -191,6 +194,44 @@ TEST(ExportSeries, RowsAtTheSameTimeGiveOneSample) {
             << family;
     }
 }
+
+#ifndef _WIN32
+// The value of the first sample of family in a metric text.
+std::string FirstValue(const std::string& text, const std::string& family) {
+    const std::size_t at = text.find("\n" + family + "{");
+    if (at == std::string::npos)
+        return "(none)";
+    const std::size_t value = text.find("} ", at) + 2;
+    return text.substr(value, text.find_first_of(" \n", value) - value);
+}
+
+// The export and the monitor's metrics page write a value alike.
+TEST(ExportNumbers, ValuesReadAsOnTheMonitorsMetricsPage) {
+    struct Case {
+        std::int32_t snrCenti;
+        std::int32_t txPower;
+        const char* snr;
+        const char* power;
+    };
+    for (const Case& c : {Case{2880, -60, "28.8", "-60"}, Case{3605, -49, "36.05", "-49"},
+                          Case{-150, 0, "-1.5", "0"}, Case{4000, -1, "40", "-1"}}) {
+        PhyValues values = Phy(0, 2000000, 15, 0xAE, 254).values;
+        values.snrCenti = c.snrCenti;
+        values.txPowerDbmHz = c.txPower;
+        LineStore store;
+        store.phy.push_back(rec::MakePhySample(At(0, 0), values, true));
+        const std::string exported = Export(store, "s");
+        monitor::Snapshot snapshot;
+        snapshot.boardUp = true;
+        snapshot.phy = values;
+        const std::string page = monitor::RenderExposition(snapshot);
+        EXPECT_EQ(FirstValue(exported, "tessor_line_snr_decibels"), c.snr) << exported;
+        EXPECT_EQ(FirstValue(page, "tessor_line_snr_decibels"), c.snr) << page;
+        EXPECT_EQ(FirstValue(exported, "tessor_tx_power_dbm_per_hertz"), c.power) << exported;
+        EXPECT_EQ(FirstValue(page, "tessor_tx_power_dbm_per_hertz"), c.power) << page;
+    }
+}
+#endif
 
 } // namespace
 } // namespace tessor::cli

@@ -226,7 +226,7 @@ private:
         m_maxListLines = std::max(m_maxListLines, list->count());
         m_ethPasses = eth->PassCount();
         m_phyPasses = phy->PassCount();
-        for (int i = 0; i < kEthernetCounterCount; ++i)
+        for (int i = 0; i < kCounterDefCount; ++i)
             m_totals[i] = eth->Total(i);
     }
 
@@ -317,8 +317,8 @@ private:
         std::printf("%-24s %14s %14s %8s %8s %14s\n", "counter", "tool total", "ledger", "intact", "spoilt",
                     "spoilt values");
         std::uint64_t spoilt = 0;
-        for (int i = 0; i < kEthernetCounterCount; ++i) {
-            const EthernetCounter& c = kEthernetCounters[i];
+        for (int i = 0; i < kCounterDefCount; ++i) {
+            const CounterDef& c = kCounterDefs[i];
             const auto address = static_cast<std::uint16_t>(std::strtoul(c.address, nullptr, 16));
             const Ledger& l = m_ledger[address];
             spoilt += l.spoiltReads;
@@ -354,7 +354,7 @@ private:
     std::map<std::string, int> m_faults;
     std::map<std::uint16_t, Ledger> m_ledger;
     std::vector<std::pair<double, long>> m_rss;
-    std::array<std::uint64_t, kEthernetCounterCount> m_totals{};
+    std::array<std::uint64_t, kCounterDefCount> m_totals{};
     std::uint64_t m_ethPasses = 0;
     std::uint64_t m_phyPasses = 0;
     Clock::time_point m_closeStarted{};

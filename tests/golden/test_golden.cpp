@@ -136,7 +136,7 @@ TEST(Golden, LineTestJson) {
     Mask(doc, {"start", "end", "duration_s", "ethernet_seconds", "rs_corrected_per_second"});
     for (nlohmann::json& c : doc["criteria"]) {
         Mask(c, {"first_breach_s"});
-        if (c["name"] == "rs_per_second")
+        if (c["name"] == "rs_corrected_per_second")
             c["measured"] = "<masked>";
     }
     for (nlohmann::json& d : doc["drops_s"])

@@ -5,6 +5,7 @@
 // reports, criteria files and --skip use.
 
 #include "cli/CliCommands.h"
+#include "fleet/Reports.h"
 #include "linetest/LineTest.h"
 #include "model/LineTestNames.h"
 #include "model/LineVocabulary.h"
@@ -132,11 +133,11 @@ TEST(PublishedNames, MetricFamiliesAreTheTablesWithItsHelpAndType) {
         if (p.metric == kMetricFamilyCount)
             continue;
         const MetricFamilyDef& f = kMetricFamilies[static_cast<std::size_t>(p.metric)];
-        expected[f.name] = std::string(f.help) + "|" + f.type;
+        expected[f.name] = std::string(MetricHelp(p.metric)) + "|" + f.type;
     }
     for (int i = 0; i < kCounterDefCount; ++i)
         expected[EthernetCounterMetric(i)] =
-            std::string(kEthernetCounterHelp[static_cast<std::size_t>(i)]) + "|counter";
+            std::string(kCounterDefs[static_cast<std::size_t>(i)].help) + "|counter";
     EXPECT_EQ(Families(all), expected);
 }
 
@@ -154,6 +155,26 @@ TEST(PublishedNames, UnitsAreThoseOfTheirMetricFamilies) {
     }
 }
 
+// A value's metric is named by the same words as its JSON key and recording column: the key without its
+// unit is part of the metric's name (an indicator's metric names one indicator).
+TEST(PublishedNames, MetricsNameTheirValuesByTheSameWords) {
+    for (const PublishedName& p : kPublishedNames) {
+        if (p.metric == kMetricFamilyCount)
+            continue;
+        std::string stem = p.name;
+        for (const char* unit : {"_dbm_hz", "_db", "_hertz", "_bytes_per_second", "_seconds", "_total"}) {
+            const std::string u = unit;
+            if (stem.size() > u.size() && stem.compare(stem.size() - u.size(), u.size(), u) == 0) {
+                stem.resize(stem.size() - u.size());
+                break;
+            }
+        }
+        const std::string metric = kMetricFamilies[static_cast<std::size_t>(p.metric)].name;
+        const std::string singular = stem.back() == 's' ? stem.substr(0, stem.size() - 1) : stem;
+        EXPECT_NE(metric.find(singular), std::string::npos) << p.name << " is " << metric;
+    }
+}
+
 TEST(PublishedNames, JsonLineKeysAreTheTables) {
     const nlohmann::json line = nlohmann::json::parse(Golden("monitor.jsonl"));
     // The figures of each direction are under "link".
@@ -161,6 +182,8 @@ TEST(PublishedNames, JsonLineKeysAreTheTables) {
     std::set<std::string> top = TableNames(kInJsonLine);
     for (const std::string& name : direction)
         top.erase(name);
+    top.erase(NameOf(Published::kDownstream));
+    top.erase(NameOf(Published::kUpstream));
     EXPECT_EQ(Keys(line), top);
     EXPECT_EQ(Keys(line[NameOf(Published::kIndicators)]), IndicatorNames());
     EXPECT_EQ(Keys(line[NameOf(Published::kEthernetTotals)]), CounterNames());
@@ -181,6 +204,35 @@ TEST(PublishedNames, RecordingColumnsAreTheTables) {
     EXPECT_EQ(columns, expected);
 }
 
+// A register address ("8C72"), under which a document gives that register as read.
+bool IsRegisterAddress(const std::string& key) {
+    return key.size() == 4 && key.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+
+// Every key of every JSON document, at any depth, is a name the table gives that output, an indicator's,
+// an Ethernet counter's or a register address: no document writes a key of its own.
+TEST(PublishedNames, EveryJsonKeyIsTheTables) {
+    fleet::BoardResult result;
+    result.details = {{NameOf(Published::kSide), "lt"}};
+    const std::string fleetLine = fleet::ResultLine(result);
+    std::set<std::string> outside = IndicatorNames();
+    for (const std::string& counter : CounterNames())
+        outside.insert(counter);
+    for (const auto& [text, output] : {std::pair<std::string, unsigned>{Golden("status.json"), kInStatusJson},
+                                       {Golden("linetest.json"), kInLineTestJson},
+                                       {Golden("monitor.jsonl"), kInJsonLine},
+                                       {fleetLine, kInFleetJson | kInStatusJson}}) {
+        SCOPED_TRACE(text.substr(0, 60));
+        std::set<std::string> keys;
+        AllKeys(nlohmann::json::parse(text), &keys);
+        const std::set<std::string> table = TableNames(output);
+        for (const std::string& key : keys)
+            EXPECT_TRUE(table.count(key) || outside.count(key) || IsRegisterAddress(key)) << key;
+    }
+    std::set<std::string> fleetKeys = Keys(nlohmann::json::parse(fleetLine));
+    EXPECT_EQ(fleetKeys, TableNames(kInFleetJson));
+}
+
 TEST(PublishedNames, StatusAndLineTestJsonHoldTheTablesNamesAndNoFormerOne) {
     for (const auto& [file, output] : {std::pair<const char*, unsigned>{"status.json", kInStatusJson},
                                        {"linetest.json", kInLineTestJson},
@@ -188,8 +240,12 @@ TEST(PublishedNames, StatusAndLineTestJsonHoldTheTablesNamesAndNoFormerOne) {
         SCOPED_TRACE(file);
         std::set<std::string> keys;
         AllKeys(nlohmann::json::parse(Golden(file)), &keys);
-        for (const std::string& name : TableNames(output))
-            EXPECT_TRUE(keys.count(name)) << name;
+        for (const std::string& name : TableNames(output)) {
+            // Written only when the report could not be.
+            if (name != NameOf(Published::kReportError)) {
+                EXPECT_TRUE(keys.count(name)) << name;
+            }
+        }
         for (const std::string& former : FormerNames(output))
             EXPECT_FALSE(keys.count(former)) << former;
     }
@@ -233,18 +289,19 @@ TEST(LineTestNames, TablesAreInTheOrderOfTheirValuesAndIdsAreUnique) {
     }
     std::set<std::string> ids;
     for (std::size_t i = 0; i < static_cast<std::size_t>(ReportRow::kCount); ++i) {
-        EXPECT_EQ(static_cast<std::size_t>(kReportRows[i].row), i) << kReportRows[i].id;
-        EXPECT_TRUE(ids.insert(kReportRows[i].id).second) << kReportRows[i].id;
+        const char* id = ReportRowId(kReportRows[i].row);
+        EXPECT_EQ(static_cast<std::size_t>(kReportRows[i].row), i) << id;
+        EXPECT_TRUE(ids.insert(id).second) << id;
     }
 }
 
-// The spellings themselves are pinned here, apart from the table: stored reports, criteria files and
-// scripts that pass --skip name them so.
+// The spellings themselves are pinned here, apart from the table: reports, criteria files and scripts
+// that pass --skip name them so (the former spellings are still read, below).
 TEST(LineTestNames, CriteriaKeepTheirPublishedSpellings) {
     const std::vector<std::string> expected{"min_snr",
                                             "no_line_drop",
                                             "link_fail_unchanged",
-                                            "rs_per_second",
+                                            "rs_corrected_per_second",
                                             "no_ethernet_errors",
                                             "no_unavailable_interval",
                                             "esr",
@@ -273,7 +330,13 @@ TEST(LineTestNames, ReportIdsAreTheTables) {
     for (const CriterionDef& d : kCriteria)
         criteria.insert(d.name);
     for (const ReportRowDef& d : kReportRows)
-        figures.insert(d.id);
+        figures.insert(ReportRowId(d.row));
+    // A row that shows a published value is named by it.
+    EXPECT_STREQ(ReportRowId(ReportRow::kRsTotal), NameOf(Published::kRsCorrectedTotal));
+    for (const std::string& former : FormerNames(kInLineTestReport)) {
+        EXPECT_FALSE(found["data-figure"].count(former)) << former;
+        EXPECT_FALSE(found["data-criterion"].count(former)) << former;
+    }
     for (const std::string& counter : CounterNames())
         figures.insert(kReportEthernetRowPrefix + counter);
     EXPECT_EQ(found["data-criterion"], criteria);
@@ -290,8 +353,13 @@ TEST(LineTestNames, EveryValueOfTheLineTestJsonHasItsReportRow) {
     for (const ReportRowDef& d : kReportRows)
         if (d.shows)
             shown.insert(*d.shows);
+    shown.insert(Published::kEthernetTotals); // a row for each counter, kReportEthernetRowPrefix
+    // An interval row gives the seconds its intervals cover beside their count.
+    for (const Published seconds : {Published::kErroredSeconds, Published::kSeverelyErroredSeconds,
+                                    Published::kUnavailableSeconds, Published::kAvailableSeconds})
+        shown.insert(seconds);
     for (const PublishedName& p : kPublishedNames) {
-        if (p.outputs & kInLineTestJson) {
+        if ((p.outputs & kInLineTestJson) && p.value < kFirstDocumentKey) {
             EXPECT_TRUE(shown.count(p.value)) << p.name;
         }
     }
@@ -309,7 +377,8 @@ TEST(LineTestNames, CriteriaFileNamesSetTheirOwnCriterion) {
         {"check_min_snr = no", &Criteria::checkSnr},
         {"check_no_line_drop = no", &Criteria::checkLineDrop},
         {"check_link_fail_unchanged = no", &Criteria::checkLinkFail},
-        {"check_rs_per_second = no", &Criteria::checkRs},
+        {"check_rs_corrected_per_second = no", &Criteria::checkRs},
+        {"check_rs_per_second = no", &Criteria::checkRs}, // its former spelling
         {"check_no_ethernet_errors = no", &Criteria::checkEthernetErrors},
         {"check_no_unavailable_interval = no", &Criteria::checkUnavailable},
         {"check_esr = no", &Criteria::checkEsr},
@@ -326,14 +395,16 @@ TEST(LineTestNames, CriteriaFileNamesSetTheirOwnCriterion) {
     }
     Criteria k;
     std::string error;
-    ASSERT_TRUE(
-        cli::ReadCriteriaFile("min_snr = 45\nmax_rs_per_second = 2.5\ncheck_min_snr = yes\n", &k, &error))
-        << error;
-    EXPECT_EQ(k.minSnrCenti, 4500);
-    EXPECT_EQ(k.maxRsPerSecond, 2.5);
-    EXPECT_TRUE(k.checkSnr);
-    for (const char* bad : {"check_answered_every_pass = no", "check_rs_corrected_per_second = no",
-                            "max_rs_corrected_per_second = 5", "max_min_snr = 5"}) {
+    for (const char* limit : {"max_rs_corrected_per_second", "max_rs_per_second"}) {
+        k = Criteria();
+        const std::string file = std::string("min_snr = 45\n") + limit + " = 2.5\ncheck_min_snr = yes\n";
+        ASSERT_TRUE(cli::ReadCriteriaFile(file, &k, &error)) << error;
+        EXPECT_EQ(k.minSnrCenti, 4500);
+        EXPECT_EQ(k.maxRsPerSecond, 2.5) << limit;
+        EXPECT_TRUE(k.checkSnr);
+    }
+    for (const char* bad :
+         {"check_answered_every_pass = no", "check_rs_total = no", "max_rs_total = 5", "max_min_snr = 5"}) {
         EXPECT_FALSE(cli::ReadCriteriaFile(bad, &k, &error)) << bad;
         EXPECT_NE(error.find("unknown name"), std::string::npos) << bad << ": " << error;
     }
@@ -358,6 +429,20 @@ TEST(LineTestNames, CriteriaFileSetsTheIntervalLimits) {
         EXPECT_FALSE(cli::ReadCriteriaFile(bad, &k, &error)) << bad;
         EXPECT_NE(error.find("needs a number from 0 to 100 (percent)"), std::string::npos) << error;
     }
+}
+
+// --skip takes a criterion that may be left out by its name or its former name.
+TEST(LineTestNames, SkipTakesTheCriterionsNameAndItsFormerName) {
+    struct Case {
+        const char* name;
+        const CriterionDef* criterion;
+    };
+    const CriterionDef* rs = &Describe(CriterionId::RsPerSecond);
+    for (const Case& c :
+         {Case{"rs_corrected_per_second", rs}, Case{"rs_per_second", rs},
+          Case{"min_snr", &Describe(CriterionId::MinSnr)}, Case{"answered_every_pass", nullptr},
+          Case{"max_rs_per_second", nullptr}, Case{"rs_total", nullptr}})
+        EXPECT_EQ(OptionalCriterion(c.name), c.criterion) << c.name;
 }
 
 } // namespace

@@ -40,17 +40,19 @@ std::vector<Step> Steps() {
     return s;
 }
 
-PhyValues Phy(const Step& s, ops::PhyReadResults* r) {
+ops::PhyPass Phy(const Step& s) {
+    ops::PhyReadResults raw;
+    ops::PhyReadResults* r = &raw;
     const std::array<RegResult*, 6> regs{&r->errorValue, &r->txLevel,   &r->rsCorrected,
                                          &r->linkStatus, &r->lineFlags, &r->linkFailCount};
     const std::array<int, 6> values{2000000, 1024, s.rs, s.up ? 0xAE : 0x2E, 0x06, s.linkFail};
     for (std::size_t i = 0; i < regs.size(); ++i)
         *regs[i] = s.answered ? RegResult::Answer(values[i]) : RegResult::Fail(Outcome::NoAnswer);
-    return DecodePhy(ops::RegistersOf(*r), ops::PhyReferencesFor(0));
+    return ops::DecidePhyPass(raw, true, ops::PhyReferencesFor(0));
 }
 
 void Eth(CLineHistory& history, std::uint32_t fcs, std::uint32_t frames) {
-    std::array<RegResult, 15> reads;
+    std::array<RegResult, kCounterDefCount> reads;
     reads.fill(RegResult::Answer(0));
     reads[kCounterFrameCheckSequenceErrors] = RegResult::Answer(fcs);
     reads[kCounterRxFrames] = RegResult::Answer(frames);
@@ -73,10 +75,9 @@ std::vector<PassReads> Feed(CLineHistory& history, const std::vector<Step>& step
         if (s.eth != kNone)
             Eth(history, s.eth == kSplit ? 0 : s.fcs, s.eth == kSplit ? 500 : 1000);
         now = {kBase + t, t};
-        ops::PhyReadResults r;
-        const PhyValues values = Phy(s, &r);
-        history.OnPhyPass(r, values);
-        PassReads p{t, kBase + t, s.answered, rec::MakePhySample(now, values, s.answered).values, {}};
+        const ops::PhyPass pass = Phy(s);
+        history.OnPhyPass(pass);
+        PassReads p{t, kBase + t, s.answered, rec::MakePhySample(now, pass).values, {}};
         if (s.eth == kCounted || s.eth == kSplit) {
             p.ethernet.fill(0);
             p.ethernet[kCounterFrameCheckSequenceErrors] = s.fcs;

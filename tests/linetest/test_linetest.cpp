@@ -66,7 +66,7 @@ public:
         }
         r.outcome = Outcome::Answered;
         r.pass.complete = true;
-        r.pass.countersRead = ops::kEthernetCounterCount;
+        r.pass.countersRead = kCounterDefCount;
         r.pass.raw.fill(RegResult::Answer(0));
         if (ethernetPasses == garbledEthernetPass) {
             r.outcome = Outcome::Garbled;

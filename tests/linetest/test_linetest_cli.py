@@ -137,8 +137,8 @@ class LineTestCli(unittest.TestCase):
             self.assertEqual(c["result"], "not_checked" if skipped else "passed", name)
         self.assertEqual(len(rep.criteria), 9)
         # The simulator's SNR is 36.5 dB +-0.3 plus a drift of about +-2 dB.
-        low, mean, high = (number(v) for v in rep.figures["snr"][:3])
-        self.assertTrue(33.5 <= low <= mean <= high <= 39.5, rep.figures["snr"])
+        low, mean, high = (number(v) for v in rep.figures["snr_db"][:3])
+        self.assertTrue(33.5 <= low <= mean <= high <= 39.5, rep.figures["snr_db"])
         self.assertAlmostEqual(doc["snr_db"]["mean"], mean, delta=0.01)
         # The baseline a monitor takes: the mean, in the JSON and in the report beside the minimum.
         self.assertAlmostEqual(doc["snr_baseline_db"], mean, delta=0.01)
@@ -149,7 +149,7 @@ class LineTestCli(unittest.TestCase):
         self.assertEqual(doc["sesr"], 0)
         self.assertEqual(doc["availability"], 1)
         # About 0.6 corrected errors per simulated second: 12 per wall second at this scale.
-        rs = number(rep.figures["rs_per_second"][0])
+        rs = number(rep.figures["rs_corrected_per_second"][0])
         self.assertTrue(3 <= rs <= 40, rs)
         # The identification the simulator has (chip 61, revision 12, firmware 27), on both modems.
         self.assertEqual(rep.figures["board_before"][2:], ["61", "12", "27", "61", "12", "27"])
@@ -182,7 +182,7 @@ class LineTestCli(unittest.TestCase):
         self.assertGreaterEqual(drop["offset_ms"] / 1000.0, earliest - 0.002)
         self.assertLessEqual(drop["offset_ms"] / 1000.0, latest + 0.3 + 0.4)
         self.assertEqual(rep.criteria["link_fail_unchanged"]["result"], "failed")
-        self.assertEqual(doc["link_fail"]["change"], 1)
+        self.assertEqual(doc["link_fail_count"]["change"], 1)
         self.assertEqual(int(rep.figures["drops"][0]), 1)
         self.assertEqual(rep.criteria["answered_every_pass"]["result"], "passed")
 
@@ -192,11 +192,11 @@ class LineTestCli(unittest.TestCase):
         earliest, _ = self.event(proc, 0.8, "burst 20")
         code, doc, rep, _ = self.finish(proc)
         self.assertEqual(code, 7, self.err)
-        rs = rep.criteria["rs_per_second"]
+        rs = rep.criteria["rs_corrected_per_second"]
         self.assertEqual(rs["result"], "failed")
         self.assertGreaterEqual(rs["offset_ms"] / 1000.0, earliest - 0.002)
         # A burst is a few tens to a few hundred errors a simulated second, for 20 of them.
-        total = int(rep.figures["rs_total"][0])
+        total = int(rep.figures["rs_corrected_total"][0])
         self.assertGreaterEqual(total, 20 * 20)
         self.assertEqual(doc["rs_corrected_total"], total)
         self.assertEqual(rep.criteria["no_line_drop"]["result"], "passed")
@@ -235,7 +235,7 @@ class LineTestCli(unittest.TestCase):
         self.assertEqual(rep.criteria["min_snr"]["result"], "failed")  # 36.5 dB is below 45
         self.assertEqual(rep.criteria["min_snr"]["cells"][1], "at least 45.00 dB")
         self.assertEqual(rep.criteria["no_line_drop"]["result"], "not_checked")
-        self.assertEqual(rep.criteria["rs_per_second"]["result"], "passed")
+        self.assertEqual(rep.criteria["rs_corrected_per_second"]["result"], "passed")
         code, _, rep, _ = self.finish(self.start("1s", "--criteria", criteria, "--min-snr", "20"))
         self.assertEqual(code, 0, self.err)
         with open(criteria, "w") as f:
@@ -252,7 +252,7 @@ class LineTestCli(unittest.TestCase):
         reads = sum(1 for line in self.sim.wire_lines() if re.match(r"RD 8D04\b", line, re.IGNORECASE))
         self.assertGreaterEqual(reads, 5)
         counted = reads - 1  # the first read only starts the count
-        self.assertEqual(doc["ethernet"]["frame_check_sequence_errors"], counted)
+        self.assertEqual(doc["ethernet_totals"]["frame_check_sequence_errors"], counted)
         self.assertEqual(int(rep.figures["eth_frame_check_sequence_errors"][0]), counted)
         eth = rep.criteria["no_ethernet_errors"]
         self.assertEqual(eth["result"], "failed")
@@ -265,8 +265,8 @@ class LineTestCli(unittest.TestCase):
         self.sim.control("drop 256")  # the 8-bit counter comes round to where it was
         code, doc, rep, _ = self.finish(proc)
         self.assertEqual(code, 7, self.err)
-        self.assertEqual(doc["link_fail"]["first"], doc["link_fail"]["last"])
-        self.assertEqual(doc["link_fail"]["micro_interruptions"], 1)
+        self.assertEqual(doc["link_fail_count"]["first"], doc["link_fail_count"]["last"])
+        self.assertEqual(doc["link_fail_count"]["micro_interruptions"], 1)
         self.assertEqual(rep.criteria["link_fail_unchanged"]["result"], "failed")
         self.assertEqual(doc["verdict"], "failed")
 
@@ -332,11 +332,12 @@ class LineTestUsage(unittest.TestCase):
         cases += [("--duration", "1s", 3), ("--interval", "100ms", 3), ("--min-snr", "100", 3),
                   ("--min-snr", "0", 3), ("--max-rs-per-second", "1000000", 3),
                   ("--max-esr-percent", "100", 3), ("--max-sesr-percent", "0", 3)]
-        # The criteria that may be left out, by the names stored reports and scripts use.
+        # The criteria that may be left out, by their names and the former name scripts may still use.
         cases += [("--skip", name, 3) for name in ("min_snr", "no_line_drop", "link_fail_unchanged",
-                                                   "rs_per_second", "no_ethernet_errors",
-                                                   "no_unavailable_interval", "esr", "sesr")]
-        cases += [("--skip", name, 2) for name in ("answered_every_pass", "rs_corrected_per_second", "snr")]
+                                                   "rs_corrected_per_second", "rs_per_second",
+                                                   "no_ethernet_errors", "no_unavailable_interval", "esr",
+                                                   "sesr")]
+        cases += [("--skip", name, 2) for name in ("answered_every_pass", "rs_total", "snr")]
         for option, value, code in cases:
             with self.subTest(option=option, value=value):
                 proc = subprocess.run([os.environ["TESSOR_CLI"], "--port", missing, "linetest", option, value],

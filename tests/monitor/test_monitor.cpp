@@ -337,7 +337,7 @@ TEST(MonitorPoll, TotalsAddRawCountsAndTheRsRateIsOverTheRealTimeBetweenItsReads
     EXPECT_EQ(json["rs_corrected_total"], 108);
     EXPECT_EQ(json["rs_corrected_per_second"], 2.0);
     EXPECT_EQ(json["link_fail_count"], 2);
-    EXPECT_EQ(json["link_failures_total"], 4);
+    EXPECT_FALSE(json.contains("link_failures_total")) << "the metric's total only";
     EXPECT_EQ(json["ethernet_totals"]["frame_check_sequence_errors"], 18);
 }
 
@@ -983,7 +983,7 @@ TEST(MonitorPoll, HungPollLoopIsServedAsDownAndStaleNeverAsFresh) {
     EXPECT_NE(stale.find("tessor_up{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos) << stale;
     EXPECT_NE(stale.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 1\n"), std::string::npos);
     for (const char* gone : {"tessor_line_up", "tessor_line_snr_decibels", "tessor_indicator",
-                             "tessor_transmit_power_dbm_per_hertz", "tessor_line_rate_bytes_per_second"})
+                             "tessor_tx_power_dbm_per_hertz", "tessor_line_rate_bytes_per_second"})
         EXPECT_EQ(stale.find(gone), std::string::npos) << gone;
     const auto age = stale.find("tessor_last_pass_age_seconds{port=\"sim\",side=\"lt\"} ");
     ASSERT_NE(age, std::string::npos);

@@ -47,26 +47,25 @@ private:
 };
 
 void SetCounter(test::SimBoard& board, int index, std::uint32_t value) {
-    const auto address =
-        static_cast<std::uint16_t>(std::stoul(kEthernetCounters[index].address, nullptr, 16));
+    const auto address = static_cast<std::uint16_t>(std::stoul(kCounterDefs[index].address, nullptr, 16));
     board.simulator->WithPair(
         [&](CSimModemPair& pair) { pair.SetCounter(CSimModemPair::kLocal, address, value); });
 }
 
 void SetAllCounters(test::SimBoard& board, std::uint32_t value) {
-    for (int i = 0; i < kEthernetCounterCount; ++i)
+    for (int i = 0; i < kCounterDefCount; ++i)
         SetCounter(board, i, value);
 }
 
 std::vector<QString> Fields(const CPageEthernet_Status& page) {
     std::vector<QString> texts;
-    for (int i = 0; i < kEthernetCounterCount; ++i)
+    for (int i = 0; i < kCounterDefCount; ++i)
         texts.push_back(page.Field(i)->text());
     return texts;
 }
 
 std::vector<QString> Repeated(const char* text) {
-    return std::vector<QString>(kEthernetCounterCount, QString::fromLatin1(text));
+    return std::vector<QString>(kCounterDefCount, QString::fromLatin1(text));
 }
 
 QPushButton* StartStop(const CPageEthernet_Status& page) {
@@ -116,14 +115,14 @@ TEST(EthCounters, EachReadAddsAFifth) {
 
 TEST(EthCounters, FieldsAndLabels) {
     CPageEthernet_Status page;
-    for (int i = 0; i < kEthernetCounterCount; ++i) {
-        ASSERT_NE(page.Field(i), nullptr) << kEthernetCounters[i].field;
+    for (int i = 0; i < kCounterDefCount; ++i) {
+        ASSERT_NE(page.Field(i), nullptr) << kCounterDefs[i].field;
         EXPECT_TRUE(page.Field(i)->isReadOnly());
         EXPECT_EQ(page.Field(i)->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
         bool labelled = false;
         for (const QLabel* label : page.findChildren<QLabel*>())
-            labelled = labelled || label->text() == QString::fromLatin1(kEthernetCounters[i].label);
-        EXPECT_TRUE(labelled) << kEthernetCounters[i].label;
+            labelled = labelled || label->text() == QString::fromLatin1(kCounterDefs[i].label);
+        EXPECT_TRUE(labelled) << kCounterDefs[i].label;
     }
 }
 
@@ -186,7 +185,7 @@ TEST(EthPage, FirstShowingZeroesTheTotals) {
     EXPECT_EQ(page.Total(3), 10u);
     page.show();
     EXPECT_EQ(Fields(page), Repeated("0"));
-    for (int i = 0; i < kEthernetCounterCount; ++i)
+    for (int i = 0; i < kCounterDefCount; ++i)
         EXPECT_EQ(page.Total(i), 0u) << i;
 
     // Only the first showing: later ones keep the totals.
@@ -234,7 +233,7 @@ TEST_F(EthCounting, ClearOnlyWhileStopped) {
     page.OnStartStop();
     QTest::mouseClick(ClearButton(page), Qt::LeftButton);
     EXPECT_EQ(Fields(page), Repeated("0")); // at once, without a tick
-    for (int i = 0; i < kEthernetCounterCount; ++i)
+    for (int i = 0; i < kCounterDefCount; ++i)
         EXPECT_EQ(page.Total(i), 0u) << i;
 }
 
@@ -255,7 +254,7 @@ TEST_F(EthCounting, StopInTheMiddleOfAPassAbandonsIt) {
         EXPECT_FALSE(RunEthCounterPass(page));
     }
     EXPECT_EQ(board.Commands().size(), 5u); // the later counters are not read
-    for (int i = 0; i < kEthernetCounterCount; ++i)
+    for (int i = 0; i < kCounterDefCount; ++i)
         EXPECT_EQ(page.Total(i), i < 5 ? 4u : 2u) << i; // the read in progress still counts
     EXPECT_EQ(page.PassCount(), 1u);
     page.OnTimer();
@@ -274,7 +273,7 @@ TEST_F(EthCounting, ClearDuringAReadDropsThatRead) {
         });
         EXPECT_FALSE(RunEthCounterPass(page));
     }
-    for (int i = 0; i < kEthernetCounterCount; ++i)
+    for (int i = 0; i < kCounterDefCount; ++i)
         EXPECT_EQ(page.Total(i), 0u) << i;
     page.OnTimer();
     EXPECT_EQ(Fields(page), Repeated("0"));
@@ -286,7 +285,7 @@ TEST_F(EthCounting, FailedReadAddsNothing) {
     board.simulator->SetSilent(true); // the first read times out and is cancelled: -1
     ASSERT_TRUE(RunEthCounterPass(page));
     EXPECT_EQ(board.prompt.Asked(), 1);
-    for (int i = 0; i < kEthernetCounterCount; ++i)
+    for (int i = 0; i < kCounterDefCount; ++i)
         EXPECT_EQ(page.Total(i), 0u) << i;
     page.OnTimer();
     EXPECT_EQ(Fields(page), Repeated("0"));

@@ -136,7 +136,7 @@ TEST(RecorderEvents, LineDownAndUpCounterIncreaseIndicatorsAndNoAnswer) {
 EthSample Eth(std::int64_t seconds, std::uint32_t count) {
     EthSample s;
     s.time = At(seconds);
-    for (int i = 0; i < kCounterCount; ++i) {
+    for (int i = 0; i < kCounterDefCount; ++i) {
         s.reads[static_cast<std::size_t>(i)] = count;
         s.totals[static_cast<std::size_t>(i)] = count * static_cast<std::uint64_t>(seconds / 5 + 1);
     }
