@@ -142,7 +142,7 @@ class LineTestCli(unittest.TestCase):
         self.assertAlmostEqual(doc["snr_db"]["mean"], mean, delta=0.01)
         # The baseline a monitor takes: the mean, in the JSON and in the report beside the minimum.
         self.assertAlmostEqual(doc["snr_baseline_db"], mean, delta=0.01)
-        self.assertEqual(rep.figures["snr_baseline"][:2], ["mean %.2f dB" % mean, "minimum %.2f dB" % low])
+        self.assertEqual(rep.figures["snr_baseline_db"][:2], ["mean %.2f dB" % mean, "minimum %.2f dB" % low])
         # A clean line: every interval measured and available, none severely errored.
         self.assertEqual(doc["intervals"]["unavailable_intervals"], 0)
         self.assertEqual(doc["intervals"]["unmeasured_intervals"], 0)
