@@ -276,15 +276,7 @@ TEST(FleetCli, CampaignOptionsOutOfRangeAreBadUsage) {
     EXPECT_TRUE(run.out.empty()) << run.out;
 }
 
-template <class F> bool WaitFor(F condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
+using tessor::testsupport::WaitFor;
 
 TEST_F(FleetCampaign, SigtermEndsTheRunningBoardAndWritesWhatFinished) {
     Process campaign;

@@ -155,15 +155,7 @@ private:
     std::thread m_thread;
 };
 
-template <class F> bool WaitFor(F condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
+using tessor::testsupport::WaitFor;
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path);

@@ -25,16 +25,7 @@ namespace tessor::monitor::test {
 using testsupport::Process;
 using testsupport::ReadFile;
 
-// Polls condition every 20 ms until it holds or limit has passed; whether it held.
-template <class F> bool WaitFor(F condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
+using testsupport::WaitFor;
 
 class TempDir {
 public:

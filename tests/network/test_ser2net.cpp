@@ -40,13 +40,7 @@ using monitor::test::TempDir;
 using testsupport::RunResult;
 
 template <class F> bool WaitFor(F condition, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
+    return testsupport::WaitFor(condition, limit, 50ms);
 }
 
 // ser2net in the foreground with its own configuration: an RFC 2217 accepter and a raw one, both on the

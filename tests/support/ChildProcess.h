@@ -21,6 +21,19 @@ extern char** environ;
 
 namespace tessor::testsupport {
 
+// Polls condition every `every` until it holds or limit has passed; whether it held.
+template <class F>
+bool WaitFor(F condition, std::chrono::milliseconds limit,
+             std::chrono::milliseconds every = std::chrono::milliseconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(every);
+    }
+    return condition();
+}
+
 // Pointers to the strings' characters, ended by a null pointer, as exec and posix_spawn take them.
 inline std::vector<char*> Pointers(std::vector<std::string>& strings) {
     std::vector<char*> out;
