@@ -177,7 +177,11 @@ std::vector<BoardResult> RunCampaign(const std::vector<Board>& boards, const std
             if (!r->deadlinePassed)
                 wake = std::min(wake, r->start + limits.deadline);
         }
-        changed.wait_until(lock, wake);
+        // Every board finishes while this loop waits (it holds the lock everywhere else), so a finish is
+        // never missed; the predicate also covers a wake-up before any board has finished.
+        changed.wait_until(lock, wake, [&] {
+            return std::any_of(running.begin(), running.end(), [](const auto& r) { return r->finished; });
+        });
 
         const auto now = Clock::now();
         for (const auto& r : running) {
@@ -193,9 +197,9 @@ std::vector<BoardResult> RunCampaign(const std::vector<Board>& boards, const std
                 ++it;
                 continue;
             }
-            lock.unlock();
+            // The thread set `finished` under the lock and takes it no more, so it ends without waiting on
+            // us; joining with the lock held keeps a board that finishes now from notifying nobody.
             r.thread.join();
-            lock.lock();
             BoardResult result = std::move(r.result);
             const Board& board = boards[r.index];
             result.board = board.name;
