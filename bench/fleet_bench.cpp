@@ -464,17 +464,17 @@ int main(int argc, char** argv) {
     Options o;
     std::string only, block = "yes";
     const auto count = [](const char* v, int least) { return std::max(least, std::atoi(v)); };
-    const bool parsed = tessor::bench::ParseOptions(
-        argc, argv,
-        {{"--work-dir", [&](const char* v) { o.workDir = v; }},
-         {"--boards", [&](const char* v) { o.boards = std::min(99, count(v, 1)); }},
-         {"--jobs", [&](const char* v) { o.jobs = count(v, 1); }},
-         {"--per-server", [&](const char* v) { o.perServer = count(v, 1); }},
-         {"--repeats", [&](const char* v) { o.repeats = count(v, 1); }},
-         {"--rest-seconds", [&](const char* v) { o.restSeconds = count(v, 5); }},
-         {"--scrapes", [&](const char* v) { o.scrapes = count(v, 1); }},
-         {"--block-reads", [&](const char* v) { block = v; }},
-         {"--only", [&](const char* v) { only = v; }}});
+    const bool parsed =
+        tessor::bench::ParseOptions(argc, argv,
+                                    {{"--work-dir", [&](const char* v) { o.workDir = v; }},
+                                     {"--boards", [&](const char* v) { o.boards = count(v, 1); }},
+                                     {"--jobs", [&](const char* v) { o.jobs = count(v, 1); }},
+                                     {"--per-server", [&](const char* v) { o.perServer = count(v, 1); }},
+                                     {"--repeats", [&](const char* v) { o.repeats = count(v, 1); }},
+                                     {"--rest-seconds", [&](const char* v) { o.restSeconds = count(v, 5); }},
+                                     {"--scrapes", [&](const char* v) { o.scrapes = count(v, 1); }},
+                                     {"--block-reads", [&](const char* v) { block = v; }},
+                                     {"--only", [&](const char* v) { only = v; }}});
     if (!parsed || (block != "yes" && block != "no") ||
         (!only.empty() && only != "fleet" && only != "monitor")) {
         std::fputs(kUsage, stderr);
