@@ -393,6 +393,18 @@ TEST(JsonLines, BytesThatAreNotUtf8AreReplaced) {
     EXPECT_NE(json.find("\"port\":\"/dev/x\xEF\xBF\xBD\""), std::string::npos) << json;
 }
 
+// A board from an inventory is named by its site and board in its line; any other line has neither key.
+TEST(JsonLines, OnlyABoardFromAnInventoryCarriesItsSiteAndBoard) {
+    for (const std::string& board : {std::string(), std::string("cab1-a")}) {
+        Snapshot s;
+        s.site = board.empty() ? "" : "north";
+        s.board = board;
+        const nlohmann::json line = nlohmann::json::parse(RenderJsonLine(s));
+        EXPECT_EQ(line.value("site", "-"), board.empty() ? "-" : "north");
+        EXPECT_EQ(line.value("board", "-"), board.empty() ? "-" : board);
+    }
+}
+
 TEST(Vocabulary, OneNamePerValueInJsonRecordingColumnsAndMetricsAndOldRecordingsStillOpen) {
     Snapshot s;
     s.boardUp = true;
@@ -709,6 +721,31 @@ TEST(MonitorRecording, ARecordingWithTheFormerColumnNamesIsContinuedUnderItsOwnH
     EXPECT_TRUE(store.phy[0].values.indicators & 1u << kIndTcSync);
     EXPECT_EQ(store.eth.size(), 1u);
     std::remove(path);
+}
+
+// A recording of a board from an inventory names the board and its site in its journal; any other
+// recording has no such entry.
+TEST(MonitorRecording, ABoardFromAnInventoryIsNamedInTheJournal) {
+    for (const std::string& board : {std::string(), std::string("cab1-a")}) {
+        const std::string path = testing::TempDir() + "tessor-monitor-named-" + std::to_string(getpid());
+        std::string error;
+        auto recording = CMonitorRecording::Open(path, 5000ms, nullptr, &error);
+        ASSERT_TRUE(recording) << error;
+        if (!board.empty())
+            recording->NameBoard("north", board);
+        recording->AddPass(Snapshot{});
+        recording.reset();
+        rec::LineStore store;
+        ASSERT_TRUE(rec::ReadRecording(path, &store, &error)) << error;
+        std::remove(path.c_str());
+        std::vector<std::string> named;
+        for (const rec::Event& e : store.events)
+            if (e.kind == rec::EventKind::Recording && e.text.rfind("Board ", 0) == 0)
+                named.push_back(e.text);
+        EXPECT_EQ(named, board.empty() ? std::vector<std::string>{}
+                                       : std::vector<std::string>{"Board cab1-a at site north"});
+        EXPECT_EQ(store.phy.size(), 1u);
+    }
 }
 
 // The recording keeps the pass as the monitor decoded it, and a pass the board did not answer read no
