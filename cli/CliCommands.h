@@ -73,6 +73,7 @@ struct LineTestArgs {
     std::string note;
     std::string report;
     linetest::Criteria criteria;
+    std::function<std::string(std::uint8_t side)> refuseSide; // as linetest::LineTestOptions takes it
 };
 int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<bool>& interrupted);
 // The exit code of a line test that ended with verdict: a report that could not be written first.

@@ -90,6 +90,14 @@ std::string Upper(std::string text) {
     return text;
 }
 
+// Why a board that reports side (as ReportedSide gives it) is not the board the inventory names; empty
+// when it is, or when either says nothing.
+std::string WrongSide(const fleet::Board& board, const std::string& side) {
+    if (!board.side || side.empty() || side == Upper(fleet::BoardSideName(*board.side)))
+        return std::string();
+    return "the board reports the " + side + " side; the inventory says " + fleet::BoardSideName(*board.side);
+}
+
 // What the campaign keeps of a command's document.
 nlohmann::json Details(const std::string& command, const nlohmann::json& doc) {
     nlohmann::json details = nlohmann::json::object();
@@ -227,12 +235,18 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
     // The line test: the board's criteria file in place of --criteria, the options over it, its report
     // in DIR/SITE/BOARD.html. A criteria file that cannot be used fails the board before its port opens.
     LineTestArgs lineTest;
+    std::string lineTestSide; // the side the line test read; its document reports none
     int criteriaCode = kExitOk;
     if (command == "linetest") {
         lineTest = args.lineTest.args;
         // The report names the line by its site and board.
         lineTest.site = board.site + " / " + board.name;
         lineTest.report = ReportPath(args, board);
+        // The side is checked as soon as the test has read it, so that the wrong board is never tested.
+        lineTest.refuseSide = [&board, &lineTestSide](std::uint8_t side) {
+            lineTestSide = SideName(side);
+            return WrongSide(board, lineTestSide);
+        };
         std::error_code error;
         std::filesystem::create_directories(args.out + "/" + FolderName(board.site), error);
         criteriaCode = ApplyLineTestCriteria(
@@ -288,13 +302,12 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
             std::to_string(changes) + (changes == 1 ? " change" : " changes") + " from " + *board.config;
     }
     // The inventory names the side the board must be; the file is kept only for the right side.
-    const std::string side = ReportedSide(doc);
-    if (board.side && !side.empty() && side != Upper(fleet::BoardSideName(*board.side)) &&
-        result.exitCode != kExitUsage) {
+    const std::string side = command == "linetest" ? lineTestSide : ReportedSide(doc);
+    const std::string wrongSide = WrongSide(board, side);
+    if (!wrongSide.empty() && result.exitCode != kExitUsage) {
         result.outcome = fleet::kOutcomeFailed;
         result.exitCode = kExitRefused;
-        result.message = "the board reports the " + side + " side; the inventory says " +
-                         fleet::BoardSideName(*board.side);
+        result.message = wrongSide;
     }
     if (saving) {
         int fileError = 0;

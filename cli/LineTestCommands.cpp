@@ -336,6 +336,7 @@ int RunLineTest(const Context& ctx, const LineTestArgs& args, const std::atomic<
     options.operatorName = args.operatorName;
     options.note = args.note;
     options.criteria = args.criteria;
+    options.refuseSide = args.refuseSide;
     options.toolVersion = std::string("tessor-cli ") + TESSOR_VERSION;
 
     linetest::COpsLineTestBoard board(ctx.Bus());

@@ -138,6 +138,8 @@ std::shared_ptr<Board> MakeBoard(const BoardPlan& plan, const BoardCommon& commo
                      " Name a new file or an earlier recording.";
             return nullptr;
         }
+        if (!plan.board.empty())
+            recording->NameBoard(plan.site, plan.board);
         board->recording = std::make_unique<monitor::COutputQueue>(
             "recording", plan.device, [recording](const monitor::Snapshot& s) { recording->AddPass(s); },
             Log);

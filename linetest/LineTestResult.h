@@ -12,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,9 @@ struct LineTestOptions {
     std::string toolVersion; // the program and its version, as the report names them
     Criteria criteria;
     std::int32_t crystalHz = 25000000;
+    // Asked once the board has told its side (kSideLT or kSideNT), before anything else is read: a reason
+    // not to test this board, or empty to go on. Empty: every side is tested.
+    std::function<std::string(std::uint8_t side)> refuseSide;
 };
 
 // The criteria with their names and captions ("min_snr", "Minimum SNR") are those of model/LineTestNames.h.

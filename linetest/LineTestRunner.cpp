@@ -186,8 +186,12 @@ LineTestResult CLineTest::Run(const ProgressFn& progress) {
         r.notRunReason = std::string("the board did not tell its side (") + OutcomeText(side.outcome) + ")";
     } else {
         r.side = side.side;
-        report("before");
-        ReadState(&r, &r.before, "Before");
+        if (m_options.refuseSide)
+            r.notRunReason = m_options.refuseSide(side.side);
+        if (r.notRunReason.empty()) {
+            report("before");
+            ReadState(&r, &r.before, "Before");
+        }
     }
     if (r.notRunReason.empty() && m_board.Lost())
         r.notRunReason = "the board did not answer";

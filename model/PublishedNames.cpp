@@ -138,7 +138,7 @@ const PublishedName kPublishedNames[static_cast<std::size_t>(Published::kCount)]
     {Published::kNotRunReason, "not_run_reason", "", "Why the line test did not run; null when it ran.", kNoMetric, kInLineTestJson},
     {Published::kStopped, "stopped", "", "True when the line test was stopped before its end.", kNoMetric, kInLineTestJson},
     {Published::kBoardLost, "board_lost", "", "True when the board stopped answering during the line test.", kNoMetric, kInLineTestJson},
-    {Published::kSite, "site", "", "The site the board is at.", kNoMetric, kInLineTestJson | kInFleetJson},
+    {Published::kSite, "site", "", "The site the board is at.", kNoMetric, kInLineTestJson | kInFleetJson | kInJsonLine},
     {Published::kOperator, "operator", "", "Who ran the line test.", kNoMetric, kInLineTestJson},
     {Published::kNote, "note", "", "The note given to the line test.", kNoMetric, kInLineTestJson},
     {Published::kStart, "start", "", "When the line test started, as local time.", kNoMetric, kInLineTestJson},
@@ -182,7 +182,7 @@ const PublishedName kPublishedNames[static_cast<std::size_t>(Published::kCount)]
     {Published::kReport, "report", "", "The report file written; null when none was.", kNoMetric, kInLineTestJson},
     {Published::kReportError, "report_error", "", "Why the report file could not be written.", kNoMetric, kInLineTestJson},
 
-    {Published::kBoard, "board", "", "The board's name in the inventory.", kNoMetric, kInFleetJson},
+    {Published::kBoard, "board", "", "The board's name in the inventory.", kNoMetric, kInFleetJson | kInJsonLine},
     {Published::kCommand, "command", "", "The command run on the board.", kNoMetric, kInFleetJson},
     {Published::kExitCode, "exit_code", "", "The exit code the command would have had on its own.", kNoMetric, kInFleetJson},
     {Published::kDurationSeconds, "duration_seconds", "s", "The time the command took on the board.", kNoMetric, kInFleetJson},

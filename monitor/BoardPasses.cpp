@@ -85,23 +85,16 @@ bool CBoardPasses::ReadPhy(const std::optional<ops::PhyReferences>& references, 
     return pass.complete && !Broken();
 }
 
-bool CBoardPasses::ReadEthernet(EthernetTotals& totals, std::array<std::uint32_t, kCounterDefCount>* reads,
-                                std::uint16_t* failed) {
-    if (failed)
-        *failed = 0;
+bool CBoardPasses::ReadEthernet(EthernetTotals& totals, ops::EthernetPass* pass) {
     ops::EthernetPassHooks hooks;
     hooks.counted = [&](int index, const RegResult& result) {
-        const auto i = static_cast<std::size_t>(index);
-        const bool good = result.ok();
-        totals[i] += ops::CounterCount(result).value_or(0);
-        if (reads)
-            (*reads)[i] = good ? static_cast<std::uint32_t>(result.value) : 0;
-        if (failed && !good)
-            *failed = static_cast<std::uint16_t>(*failed | 1u << index);
+        totals[static_cast<std::size_t>(index)] += ops::CounterCount(result).value_or(0);
     };
-    const ops::EthernetPass pass = ops::RunEthernetPass(m_bus, hooks, m_blockReads);
-    Note(ops::ClassifyPass(pass.raw.data(), static_cast<std::size_t>(pass.countersRead)));
-    return pass.complete && !Broken();
+    const ops::EthernetPass read = ops::RunEthernetPass(m_bus, hooks, m_blockReads);
+    Note(ops::ClassifyPass(read.raw.data(), static_cast<std::size_t>(read.countersRead)));
+    if (pass)
+        *pass = read;
+    return read.complete && !Broken();
 }
 
 } // namespace tessor::monitor

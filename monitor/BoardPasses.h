@@ -37,10 +37,9 @@ public:
     bool ReadPhy(const std::optional<ops::PhyReferences>& references, ops::PhyPass& pass);
 
     // The fifteen counters, four registers each, in the Ethernet page's order. Each good read adds its
-    // raw count to its total; failed and garbled reads add nothing.
-    // reads and failed (bit per counter) receive each read's low 32 bits and whether it failed.
-    bool ReadEthernet(EthernetTotals& totals, std::array<std::uint32_t, kCounterDefCount>* reads = nullptr,
-                      std::uint16_t* failed = nullptr);
+    // raw count to its total; failed and garbled reads add nothing. pass receives the pass as read, also
+    // when it broke off.
+    bool ReadEthernet(EthernetTotals& totals, ops::EthernetPass* pass = nullptr);
 
     // Whether a reply was garbled since the last call (what it should have delivered is missing).
     bool TakeSpoiltSeen() { return std::exchange(m_spoiltSeen, false); }

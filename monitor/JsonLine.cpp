@@ -23,6 +23,11 @@ std::string RenderJsonLine(const Snapshot& s) {
     nlohmann::json j;
     j[NameOf(Published::kTime)] = s.passStartUnixSeconds;
     j[NameOf(Published::kPort)] = s.port;
+    // A board from an inventory is named by its site and name too; without one the line has neither.
+    if (!s.board.empty()) {
+        j[NameOf(Published::kSite)] = s.site;
+        j[NameOf(Published::kBoard)] = s.board;
+    }
     j[NameOf(Published::kSide)] = s.id.SideLabel();
     j[NameOf(Published::kUp)] = s.boardUp;
     j[NameOf(Published::kLineUp)] =

@@ -210,8 +210,8 @@ void CMonitor::AddInterval(bool answered, Clock::time_point readAt, Snapshot& s)
     reads.phy = results.phy.values;
     if (results.ethernetRead) {
         for (std::size_t i = 0; i < reads.ethernet.size(); ++i) {
-            if (!(results.ethernetFailed & 1u << i))
-                reads.ethernet[i] = results.ethernet[i];
+            if (!(results.ethernet.failedReads & 1u << i))
+                reads.ethernet[i] = results.ethernet.reads[i];
         }
     }
     const CLinePerformance::Added added = m_performance.Add(reads);
@@ -248,7 +248,8 @@ void CMonitor::RunPass() {
     Clock::time_point readAt;
     const std::optional<double> rsPerSecond = Count(results, s, &readAt);
     ok = results.phyRead;
-    results.ethernetRead = ok && passes.ReadEthernet(s.ethernet, &results.ethernet, &results.ethernetFailed);
+    ops::EthernetPass ethernet;
+    results.ethernetRead = ok && passes.ReadEthernet(s.ethernet, &ethernet);
     // A pass in which not one reply was valid tells nothing of the board: it is down, not up without
     // readings.
     const bool nothingValid = results.ethernetRead && !passes.WholePass().BoardAnswered();
@@ -264,6 +265,8 @@ void CMonitor::RunPass() {
     }
 
     results.at = rec::Now();
+    results.ethernet = rec::MakeEthSample(results.at, ethernet.raw.data(),
+                                          static_cast<std::size_t>(ethernet.countersRead), s.ethernet);
     s.passDurationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     s.passes += 1;
     s.corruptedReplies += session.CorruptedReplies() - corruptedBefore;

@@ -69,18 +69,23 @@ void CMonitorRecording::Write(const Snapshot& s) {
         m_lastPhy.intervalClass = s.results.intervalClass;
         m_havePhy = true;
         m_recorder->AddPhy(m_lastPhy);
-        rec::EthSample eth;
-        eth.time = time;
-        eth.reads = s.results.ethernet;
-        eth.totals = s.ethernet;
-        eth.failedReads = s.results.ethernetFailed;
-        m_lastEth = eth;
+        m_lastEth = s.results.ethernet;
         m_haveEth = true;
-        m_recorder->AddEth(eth);
+        m_recorder->AddEth(m_lastEth);
     }
     ReportFailure();
     if (m_recorder->BytesUsed() > m_memoryLimit)
         Renew();
+}
+
+void CMonitorRecording::NameBoard(const std::string& site, const std::string& board) {
+    m_boardNote = "Board " + board + " at site " + site;
+    NoteBoard();
+}
+
+void CMonitorRecording::NoteBoard() {
+    if (!m_boardNote.empty())
+        m_recorder->NoteRecording(rec::Now(), m_boardNote);
 }
 
 void CMonitorRecording::ReportFailure() {
@@ -99,6 +104,7 @@ void CMonitorRecording::KeepRecording() {
         if (m_failing && m_log)
             m_log(m_path + ": recording again");
         m_failing = false;
+        NoteBoard();
     }
 }
 
@@ -127,6 +133,8 @@ void CMonitorRecording::Reopen(const char* note) {
         next->NoteRecording(rec::Now(), note);
     }
     m_recorder = std::move(next);
+    if (note && m_recorder->IsRecording())
+        NoteBoard();
 }
 
 } // namespace tessor::monitor

@@ -44,6 +44,10 @@ public:
     // Times the recorder was started afresh to keep memory bounded.
     int Renewals() const { return m_renewals; }
 
+    // Names the board in the journal ("Board BOARD at site SITE"), now and each time the file is opened
+    // again by its name, so that every file the recording goes on in says whose line it is.
+    void NameBoard(const std::string& site, const std::string& board);
+
 private:
     CMonitorRecording() = default;
     void Write(const Snapshot& s);
@@ -52,8 +56,10 @@ private:
     void Reopen(const char* note);
     void KeepRecording();
     void ReportFailure();
+    void NoteBoard();
 
     std::string m_path;
+    std::string m_boardNote; // empty: the board has no name of its own
     std::int64_t m_intervalMs = 5000;
     std::size_t m_memoryLimit = kDefaultMemoryLimit;
     Log m_log;

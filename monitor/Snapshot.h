@@ -15,14 +15,12 @@
 
 namespace tessor::monitor {
 
-// The register results of a pass as the recorder takes them, each with what happened (PHY), or flagged
-// when it failed (Ethernet).
+// The results of a pass as the recorder takes them: the samples its rows are made from.
 struct PassResults {
     bool phyRead = false;      // the PHY pass completed
     ops::PhyPass phy;          // the pass as the pass rule decided it
     bool ethernetRead = false; // the Ethernet pass completed
-    std::array<std::uint32_t, kCounterDefCount> ethernet{};
-    std::uint16_t ethernetFailed = 0; // bit per counter
+    rec::EthSample ethernet;   // the pass as the recorder takes it, with the totals after it
     // When the pass's reads ended: its recording rows carry this time, not the time the recording's
     // queue got round to them.
     rec::SampleTime at;

@@ -2,6 +2,7 @@
 # target exists. Layout of an installed system (prefix /usr in the package):
 #   bin/tessor-configurator, bin/tessor-cli, bin/tessor-sim, bin/tessor-demo
 #   lib/systemd/system/tessor-monitor@.service   unattended monitoring, one instance per device
+#   lib/systemd/system/tessor-monitor-inventory.service   the same on the boards of an inventory
 #   share/tessor-configurator/prometheus/tessor-alerts.yml   Prometheus alerting and recording rules
 #   share/tessor-configurator/monitoring/web-config-*.yml    the monitor's --web.config.file examples
 #   share/tessor-configurator/monitoring/tessor-dashboard.json   Grafana dashboard (import)
@@ -28,7 +29,9 @@ if(TESSOR_BUILD_UI)
 endif()
 
 # The unit goes where Debian keeps the units of packages (/lib is /usr/lib on merged systems).
-install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-monitor@.service" DESTINATION lib/systemd/system)
+install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/tessor-monitor@.service"
+              "${TESSOR_PACKAGING_ROOT}/packaging/tessor-monitor-inventory.service"
+        DESTINATION lib/systemd/system)
 # Alerting and recording rules for the monitor's metrics, for prometheus.yml's rule_files.
 install(FILES "${TESSOR_PACKAGING_ROOT}/packaging/prometheus/tessor-alerts.yml"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tessor-configurator/prometheus)

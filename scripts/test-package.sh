@@ -171,12 +171,15 @@ if command -v amtool >/dev/null 2>&1; then
 fi
 unit=/lib/systemd/system/tessor-monitor@.service
 [ -f "$unit" ] || fail "$unit missing"
+inventory_unit=/lib/systemd/system/tessor-monitor-inventory.service
+[ -f "$inventory_unit" ] || fail "$inventory_unit missing"
 if command -v systemd-analyze >/dev/null 2>&1; then
     # An instance of the template, as systemctl would make it for /dev/ttyUSB0.
     mkdir -p "$work/units"
     cp "$unit" "$work/units/tessor-monitor@dev-ttyUSB0.service"
     systemd-analyze verify --man=no "$work/units/tessor-monitor@dev-ttyUSB0.service" ||
         fail "the installed monitor unit does not verify"
+    systemd-analyze verify --man=no "$inventory_unit" || fail "the installed inventory monitor unit does not verify"
 fi
 if command -v desktop-file-validate >/dev/null 2>&1; then
     desktop-file-validate /usr/share/applications/tessor-configurator.desktop ||

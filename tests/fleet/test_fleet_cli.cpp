@@ -207,6 +207,12 @@ TEST_F(FleetCampaign, LineTestSendsWhatTheSingleBoardLineTestSends) {
     ASSERT_EQ(single.status, 0) << single.err;
     EXPECT_GT(fleetWire.size(), 20u);
     EXPECT_EQ(fleetWire, m_lt.Commands());
+
+    // A board on the other side is refused as the other campaigns refuse it, before any pass.
+    const nlohmann::json wrong = LinesByBoard(
+        Fleet("linetest", {"--limit", "nt2", "--out", m_dir + "/runs", "--duration", "10m"}).out)["nt2"];
+    EXPECT_EQ(wrong["exit_code"], 6) << wrong;
+    EXPECT_EQ(wrong["message"], "the board reports the NT side; the inventory says lt");
 }
 
 TEST_F(FleetCampaign, ACriteriaFileThatCannotBeUsedEndsTheLineTestsBeforeAnyBoard) {

@@ -393,6 +393,16 @@ TEST(JsonLines, BytesThatAreNotUtf8AreReplaced) {
     EXPECT_NE(json.find("\"port\":\"/dev/x\xEF\xBF\xBD\""), std::string::npos) << json;
 }
 
+// A board from an inventory is named in its line (without one the golden line proves neither key).
+TEST(JsonLines, ABoardFromAnInventoryCarriesItsSiteAndBoard) {
+    Snapshot s;
+    s.site = "north";
+    s.board = "cab1-a";
+    const nlohmann::json line = nlohmann::json::parse(RenderJsonLine(s));
+    EXPECT_EQ(line["site"], "north");
+    EXPECT_EQ(line["board"], "cab1-a");
+}
+
 TEST(Vocabulary, OneNamePerValueInJsonRecordingColumnsAndMetricsAndOldRecordingsStillOpen) {
     Snapshot s;
     s.boardUp = true;
@@ -665,8 +675,9 @@ TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsence
     }
     ASSERT_EQ(store.eth.size(), answered);
     EXPECT_EQ(store.eth.back().totals, passes.back().ethernet);
-    int noAnswer = 0, again = 0, lineUp = 0, started = 0;
+    int noAnswer = 0, again = 0, lineUp = 0, started = 0, named = 0;
     for (const rec::Event& e : store.events) {
+        named += e.kind == rec::EventKind::Recording && e.text.rfind("Board ", 0) == 0;
         noAnswer += e.kind == rec::EventKind::NoAnswer;
         again += e.kind == rec::EventKind::AnsweringAgain;
         lineUp += e.kind == rec::EventKind::LineUp;
@@ -676,6 +687,7 @@ TEST(MonitorRecording, EveryPassIsAppendedOnceAcrossRenewalsWithTheBoardsAbsence
     EXPECT_EQ(again, 1);
     EXPECT_EQ(lineUp, 1);  // renewals derive nothing of their own
     EXPECT_EQ(started, 1); // nor start a recording of their own
+    EXPECT_EQ(named, 0);   // a board without an inventory is not named
     ASSERT_TRUE(store.phy[0].values.snrCenti);
     EXPECT_EQ(store.phy[0].values.snrCenti, passes.front().phy.snrCenti);
 }
@@ -722,6 +734,7 @@ TEST(MonitorRecording, RowsHoldThePassAsDecodedAndNoRegistersWithoutAnAnswer) {
     std::string error;
     auto recording = CMonitorRecording::Open(path, 5000ms, nullptr, &error);
     ASSERT_TRUE(recording) << error;
+    recording->NameBoard("north", "cab1-a"); // as for a board from an inventory
     Snapshot s;
     s.boardUp = true;
     s.results.phy.answered = true;
@@ -742,6 +755,8 @@ TEST(MonitorRecording, RowsHoldThePassAsDecodedAndNoRegistersWithoutAnAnswer) {
     EXPECT_EQ(store.phy[0].values.snrCenti, 3141);
     EXPECT_EQ(store.phy[0].values.registers.linkStatus, 0xAEu);
     EXPECT_FALSE(store.phy[1].answered);
+    EXPECT_TRUE(std::any_of(store.events.begin(), store.events.end(),
+                            [](const rec::Event& e) { return e.text == "Board cab1-a at site north"; }));
     const PhyRegisters& silent = store.phy[1].values.registers;
     for (const std::optional<std::uint32_t>* r :
          {&silent.errorValue, &silent.txLevel, &silent.rsCorrected, &silent.linkStatus, &silent.lineFlags,
