@@ -250,7 +250,9 @@ BoardResult Finished(const std::string& board, const std::string& site, const st
 
 // Runs python3's XML parser on text; what the script prints.
 std::string ParsedByPython(const std::string& text, const std::string& script) {
-    const std::string path = testing::TempDir() + "fleet-report.xml";
+    // A file per test: ctest runs the tests of this program side by side.
+    const std::string path = testing::TempDir() + "fleet-report-" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".xml";
     std::ofstream(path) << text;
     FILE* pipe = popen(("python3 -c '" + script + "' " + path + " 2>&1").c_str(), "r");
     std::string out;
