@@ -72,10 +72,8 @@ TEST(RawCounts, AClearedReadStartsTheNextCountAndALostOneLeavesItWithoutTime) {
     }
 }
 
-// The rate of a count between two reads on a monotonic clock, as a double and in rounded hundredths, and
-// the 8-bit counter's increase over its wrap.
+// The rate of a count between two reads on a monotonic clock, and the 8-bit counter's increase.
 TEST(RawCounts, RatesBetweenTwoReadsAndTheWrappedIncrease) {
-    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     const struct {
         std::uint64_t count;
         std::int64_t fromMs, toMs;
@@ -83,24 +81,17 @@ TEST(RawCounts, RatesBetweenTwoReadsAndTheWrappedIncrease) {
         std::optional<std::int32_t> centi;
     } rates[] = {
         {36, 0, 18000, 2.0, 200},
-        {1234, 5000, 10000, 246.8, 24680},
-        {1, 0, 200000, 0.005, 1},                           // half a hundredth rounds up
-        {1, 0, 300000, 1.0 / 300, 0},                       // a third of a hundredth rounds down
-        {7, 4000, 4000, std::nullopt, std::nullopt},        // no time passed
-        {7, 5000, 4000, std::nullopt, std::nullopt},        // the clock went back
-        {7, -2, kMax, std::nullopt, std::nullopt},          // the difference does not fit
-        {4294967295u, 0, 1, 4294967295000.0, std::nullopt}, // beyond what the hundredths field holds
+        {1, 0, 200000, 0.005, 1}, // half a hundredth rounds up
+        {7, 4000, 4000, std::nullopt, std::nullopt},
+        {7, -2, std::numeric_limits<std::int64_t>::max(), std::nullopt, std::nullopt}, // does not fit
+        {4294967295u, 0, 1, 4294967295000.0, std::nullopt}, // beyond the hundredths field
     };
     for (const auto& r : rates) {
-        SCOPED_TRACE(r.count);
-        EXPECT_EQ(PerSecondBetween(r.count, r.fromMs, r.toMs), r.perSecond);
-        EXPECT_EQ(CentiPerSecondBetween(r.count, r.fromMs, r.toMs), r.centi);
+        EXPECT_EQ(PerSecondBetween(r.count, r.fromMs, r.toMs), r.perSecond) << r.count;
+        EXPECT_EQ(CentiPerSecondBetween(r.count, r.fromMs, r.toMs), r.centi) << r.count;
     }
-    const struct {
-        std::uint8_t before, now, increase;
-    } wraps[] = {{3, 3, 0}, {3, 9, 6}, {254, 2, 4}, {255, 0, 1}, {0, 255, 255}};
-    for (const auto& w : wraps)
-        EXPECT_EQ(WrappedIncrease(w.before, w.now), w.increase) << int(w.before) << " -> " << int(w.now);
+    EXPECT_EQ(WrappedIncrease(254, 2), 4);
+    EXPECT_EQ(WrappedIncrease(3, 3), 0);
 }
 
 } // namespace
