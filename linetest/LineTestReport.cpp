@@ -6,6 +6,7 @@
 
 #include "model/LineModel.h"
 #include "model/LineTestNames.h"
+#include "model/RawCounts.h"
 #include "recorder/Decimate.h"
 
 #include <algorithm>
@@ -266,9 +267,8 @@ void WriteEthernet(std::ostringstream& out, const LineTestResult& r) {
     for (int i = 0; i < kCounterDefCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
         const std::uint64_t total = r.ethernet.totals[index];
-        t.Row(kCounterDefs[index].label,
-              {std::to_string(total),
-               r.ethernetSeconds > 0 ? Fixed(static_cast<double>(total) / r.ethernetSeconds, 1) : "unknown"},
+        const std::optional<double> rate = PerSecond(total, r.ethernetSeconds);
+        t.Row(kCounterDefs[index].label, {std::to_string(total), rate ? Fixed(*rate, 1) : "unknown"},
               kReportEthernetRowPrefix + std::string(kCounterDefs[index].name));
     }
 }

@@ -11,6 +11,21 @@
 
 namespace tessor {
 
+// A count over the time it covers, in seconds; none when no time passed.
+std::optional<double> PerSecond(std::uint64_t count, double seconds);
+// A count over the time between the two reads that delimit it, in milliseconds of a monotonic clock; none
+// when no time passed (or the times cannot be subtracted).
+std::optional<double> PerSecondBetween(std::uint64_t count, std::int64_t fromMs, std::int64_t toMs);
+// The same rate in hundredths per second, rounded; also none for a rate beyond what 32 bits hold.
+std::optional<std::int32_t> CentiPerSecondBetween(std::uint64_t count, std::int64_t fromMs,
+                                                  std::int64_t toMs);
+
+// The increase of an 8-bit counter that wraps from 255 to 0, from the value before to the value now:
+// fewer than 256 events are assumed between them, so 254 then 2 is 4.
+constexpr std::uint8_t WrappedIncrease(std::uint8_t before, std::uint8_t now) {
+    return static_cast<std::uint8_t>(now - before);
+}
+
 // A count register that clears when it is read (8C91..8C94: corrected RS errors).
 class CClearedCount {
 public:

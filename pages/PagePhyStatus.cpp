@@ -121,10 +121,10 @@ void CPagePhy_Status::EnsureReferences() {
 }
 
 void CPagePhy_Status::OnTimer() {
-    // Texts and flags of the same finished pass, taken under the lock the poll thread writes them under.
+    // Texts and flags of the same finished pass, made under the lock the poll thread writes it under.
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_shown = m_texts;
+        m_shown = TextsOfMembers();
     }
     m_ui->editSnr->setText(QString::fromStdString(m_shown.snr));
     m_ui->editMse->setText(QString::fromStdString(m_shown.mse));
@@ -153,16 +153,9 @@ void CPagePhy_Status::UpdateIndicators() {
         m_leds[i]->SetState(IndicatorState(i, m_shown.flags[i]));
 }
 
-void CPagePhy_Status::FormatPhyValues(const PhyValues& values) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_texts = FormatPhyTexts(values);
-    }
-    m_passCount.fetch_add(1, std::memory_order_relaxed);
-}
-
-void CPagePhy_Status::TakePass(const ops::PhyPass& pass, const std::optional<PhyReferences>& references) {
-    const PhyRegisters& r = pass.values.registers;
+void CPagePhy_Status::FormatPhyValues(const PhyValues& values,
+                                      const std::optional<PhyReferences>& references) {
+    const PhyRegisters& r = values.registers;
     const auto byte = [](const std::optional<std::uint32_t>& v) {
         return v ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(*v & 0xFF)) : std::nullopt;
     };
@@ -170,7 +163,7 @@ void CPagePhy_Status::TakePass(const ops::PhyPass& pass, const std::optional<Phy
         std::lock_guard<std::mutex> lock(m_mutex);
         m_linkStatus = byte(r.linkStatus);
         m_lineFlags = byte(r.lineFlags);
-        m_linkFailCount = pass.values.linkFailCount;
+        m_linkFailCount = values.linkFailCount;
         m_mseRaw = r.errorValue ? std::optional<std::int32_t>(static_cast<std::int32_t>(*r.errorValue))
                                 : std::nullopt;
         m_snrRef = references ? std::optional<std::int32_t>(references->snr) : std::nullopt;
@@ -179,9 +172,42 @@ void CPagePhy_Status::TakePass(const ops::PhyPass& pass, const std::optional<Phy
             r.rsCorrected
                 ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(RsPerSecond(*r.rsCorrected)))
                 : std::nullopt;
-        m_txLevelDb = pass.values.txPowerDbmHz;
+        m_txLevelDb = values.txPowerDbmHz;
+        m_passCount.fetch_add(1, std::memory_order_relaxed);
     }
-    FormatPhyValues(pass.values);
+}
+
+void CPagePhy_Status::TakePass(const ops::PhyPass& pass, const std::optional<PhyReferences>& references) {
+    FormatPhyValues(pass.values, references);
+}
+
+PhyTexts CPagePhy_Status::TextsOfMembers() const {
+    PhyTexts texts;
+    if (m_passCount.load(std::memory_order_relaxed) == 0)
+        return texts; // empty fields until the first pass
+    const std::string none = "-";
+    std::optional<SnrMse> figures;
+    if (m_mseRaw && m_snrRef && m_mseRef)
+        figures = SnrMseFromError(*m_mseRaw, LineReferences{*m_snrRef, *m_mseRef});
+    texts.snr = figures ? FormatHundredths(figures->snr, DecimalMark::Comma) : none;
+    texts.mse = figures ? FormatHundredths(figures->mse, DecimalMark::Comma) : none;
+    texts.rs = m_rsPerSecond ? std::to_string(*m_rsPerSecond) : none;
+    texts.linkFail = m_linkFailCount ? std::to_string(*m_linkFailCount) : none;
+    texts.power = m_txLevelDb ? FormatNegativeDb(-*m_txLevelDb) : none;
+    // The indicators by the one decoder of their bits.
+    PhyRegisters flagRegisters;
+    flagRegisters.linkStatus = m_linkStatus;
+    flagRegisters.lineFlags = m_lineFlags;
+    const PhyValues flags = DecodePhy(flagRegisters, std::nullopt);
+    for (int i = 0; i < kIndicatorCount; ++i)
+        texts.flags[static_cast<std::size_t>(i)] = flags.Indicator(i).value_or(false) ? 1 : 0;
+    return texts;
+}
+
+CPagePhy_Status::Members CPagePhy_Status::CurrentMembers() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return {m_linkStatus, m_lineFlags, m_linkFailCount, m_mseRaw,
+            m_snrRef,     m_mseRef,    m_txLevelDb,     m_rsPerSecond};
 }
 
 std::optional<PhyReferences> CPagePhy_Status::References() const {

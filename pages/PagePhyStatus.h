@@ -69,10 +69,20 @@ public:
     // Sets the indicators from the flags shown with the texts (those of the pass the last tick took over).
     void UpdateIndicators();
 
-    // Poll thread: formats a finished pass and hands the result to the page under its lock.
-    void FormatPhyValues(const PhyValues& values);
+    // Poll thread: hands the values of a finished pass, and the references they were decoded with, to the
+    // page's members under its lock. The next tick shows texts made from those members.
+    void FormatPhyValues(const PhyValues& values,
+                         const std::optional<PhyReferences>& references = std::nullopt);
     // Poll thread: a finished pass, as the pass rule decided it, decoded with references.
     void TakePass(const ops::PhyPass& pass, const std::optional<PhyReferences>& references);
+
+    // The page's members as the last pass left them; each empty when not known.
+    struct Members {
+        std::optional<std::uint8_t> linkStatus, lineFlags, linkFailCount;
+        std::optional<std::int32_t> mseRaw, snrRef, mseRef, txLevelDb;
+        std::optional<std::uint32_t> rsPerSecond;
+    };
+    Members CurrentMembers() const;
 
     bool IsRunning() const { return m_bRunning != 0; }
     bool IsTimerActive() const { return m_timer.isActive(); }
@@ -95,19 +105,22 @@ private:
     // Green/red images with "on"/"off" descriptions, or the grey image of an indicator the side lacks.
     void SetIndicatorImages(int indicator, bool used);
     void StoreReferences(const ops::PhyReferenceRead& read);
+    // The texts and flags the members give, each through the one formatter of its figure; "-" for what
+    // is not known (under the lock).
+    PhyTexts TextsOfMembers() const;
 
     std::unique_ptr<Ui::PagePhyStatus> m_ui;
     std::array<CLedIndicator*, kIndicatorCount> m_leds{};
     QTimer m_timer;
     int m_bRunning = 0;
     std::uint8_t m_side = kSideUnknown;
-    PhyTexts m_shown; // what the fields and indicators show (UI thread only)
+    PhyTexts m_shown; // what the fields and indicators show: the members at the last tick (UI thread only)
 
     // Shared with the poll thread.
     mutable std::mutex m_mutex;
     std::optional<PhyReferences> m_refs;
-    PhyTexts m_texts;
-    // The last pass taken, decoded; each empty when its read or its references were not known.
+    // The page's state: the last pass taken, decoded; each empty when its read or its references were
+    // not known.
     std::optional<std::uint8_t> m_linkStatus;    // 8C71
     std::optional<std::uint8_t> m_lineFlags;     // 8C98
     std::optional<std::uint8_t> m_linkFailCount; // 8D38, low byte

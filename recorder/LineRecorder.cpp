@@ -1,6 +1,7 @@
 #include "recorder/LineRecorder.h"
 
 #include "files/PlainFile.h"
+#include "model/RawCounts.h"
 #include "recorder/RecordingFile.h"
 
 #include <algorithm>
@@ -37,17 +38,22 @@ bool CounterRate(const LineStore& store, std::size_t index, int counter, double*
         return false;
     const EthSample& s = store.eth[index];
     const EthSample& before = store.eth[index - 1];
-    const auto c = static_cast<std::size_t>(counter);
     const std::uint16_t bit = static_cast<std::uint16_t>(1u << counter);
-    // Times from a file are bounded, but the difference is only taken when it cannot overflow.
-    const std::int64_t later = s.time.monoMs, earlier = before.time.monoMs;
-    if (s.afterGap || !s.answered || !before.answered || (s.failedReads & bit) ||
-        (before.failedReads & bit) || later <= earlier ||
-        (earlier < 0 && later > std::numeric_limits<std::int64_t>::max() + earlier))
+    if (s.afterGap || !s.answered || !before.answered || (s.failedReads & bit) || (before.failedReads & bit))
         return false;
-    const std::int64_t ms = later - earlier;
-    *perSecond = static_cast<double>(s.reads[c]) * 1000.0 / static_cast<double>(ms);
+    const std::optional<double> rate =
+        PerSecondBetween(s.reads[static_cast<std::size_t>(counter)], before.time.monoMs, s.time.monoMs);
+    if (!rate)
+        return false;
+    *perSecond = *rate;
     return true;
+}
+
+std::optional<std::int32_t> RsCentiRate(const PhySample& s, const PhySample& before) {
+    const std::optional<std::uint32_t>& count = s.values.registers.rsCorrected;
+    if (s.afterGap || !s.answered || !before.answered || !count || !before.values.registers.rsCorrected)
+        return std::nullopt;
+    return CentiPerSecondBetween(*count, before.time.monoMs, s.time.monoMs);
 }
 
 CLineRecorder::CLineRecorder(std::int64_t nominalIntervalMs) {
@@ -104,7 +110,7 @@ std::size_t CLineRecorder::AddPhy(const PhySample& input, bool classFinal) {
     if (sample.answered)
         m_gapPending = false;
     if (have)
-        sample.rsCentiPerSecond = RsCentiPerSecond(sample, m_store.phy.back());
+        sample.rsCentiPerSecond = RsCentiRate(sample, m_store.phy.back());
     m_store.phy.push_back(sample);
     const std::size_t index = m_store.phy.size() - 1;
     WriteRow(RowKind::Phy, index, !classFinal);
@@ -149,7 +155,7 @@ void CLineRecorder::DerivePhyEvents(const PhySample& s) {
     const std::optional<std::uint8_t>& count = s.values.linkFailCount;
     const std::optional<std::uint8_t>& before = prev.values.linkFailCount;
     if (!first && count && before && *count != *before) {
-        const int increase = (*count - *before) & 0xFF;
+        const int increase = WrappedIncrease(*before, *count);
         AddEvent(s.time, EventKind::LinkFail,
                  "Link fail counter " + std::to_string(*before) + " -> " + std::to_string(*count) + " (+" +
                      std::to_string(increase) + ")");

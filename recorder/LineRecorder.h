@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ struct LineStore {
 // before it, whose read cleared the counter; false at a gap, for the first sample and when either read of
 // the counter failed (the time the count covers is not known).
 bool CounterRate(const LineStore& store, std::size_t index, int counter, double* perSecond);
+// The RS rate of s in hundredths per second: its raw count of 8C91..8C94 over the real time since the
+// sample before it, whose read cleared the count; empty at a gap, when either pass was not answered or
+// either count was not read (the time the count covers is not known), and for a rate beyond the field.
+std::optional<std::int32_t> RsCentiRate(const PhySample& s, const PhySample& before);
 
 // Takes the samples of the passes the tool makes and what it sends to the board, derives the line's
 // events, keeps everything in memory and, while a recording file is open, appends each row to it at once.

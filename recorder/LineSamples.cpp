@@ -3,8 +3,6 @@
 #include "ops/EthernetPass.h"
 
 #include <chrono>
-#include <cmath>
-#include <limits>
 
 namespace tessor::rec {
 
@@ -65,19 +63,6 @@ EthSample MakeEthSample(SampleTime time, const RegResult* reads, std::size_t cou
     }
     s.answered = count == s.reads.size() && ops::ClassifyPass(reads, count).BoardAnswered();
     return s;
-}
-
-std::optional<std::int32_t> RsCentiPerSecond(const PhySample& s, const PhySample& before) {
-    const std::int64_t later = s.time.monoMs, earlier = before.time.monoMs;
-    const std::optional<std::uint32_t>& count = s.values.registers.rsCorrected;
-    // Times from a file are bounded, but the difference is only taken when it cannot overflow.
-    if (s.afterGap || !s.answered || !before.answered || !count || !before.values.registers.rsCorrected ||
-        later <= earlier || (earlier < 0 && later > std::numeric_limits<std::int64_t>::max() + earlier))
-        return std::nullopt;
-    const double centi = static_cast<double>(*count) * 100000.0 / static_cast<double>(later - earlier);
-    if (centi >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
-        return std::nullopt;
-    return static_cast<std::int32_t>(std::lround(centi));
 }
 
 const char* EventKindName(EventKind kind) {

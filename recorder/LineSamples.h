@@ -50,11 +50,6 @@ PhySample MakePhySample(SampleTime time, const ops::PhyPass& pass);
 // the registers it read but no figures.
 PhySample MakePhySample(SampleTime time, const PhyValues& values, bool answered);
 
-// The RS rate of s (hundredths per second) from its raw count and the monotonic times of s and the sample
-// before it, whose read cleared the count; empty when the time the count covers is not known, and for a
-// rate beyond what the field holds.
-std::optional<std::int32_t> RsCentiPerSecond(const PhySample& s, const PhySample& before);
-
 // One complete Ethernet counter pass: what each read returned (low 32 bits, the raw count since the read
 // before it; failed reads flagged) and the totals after it, sums of the raw counts.
 struct EthSample {

@@ -230,7 +230,7 @@ void MarkGaps(LineStore* store) {
         PhySample& s = store->phy[i];
         s.afterGap = i == 0 || s.time.wallMs - store->phy[i - 1].time.wallMs > store->gapMs ||
                      s.time.monoMs < store->phy[i - 1].time.monoMs;
-        s.rsCentiPerSecond = i == 0 ? std::nullopt : RsCentiPerSecond(s, store->phy[i - 1]);
+        s.rsCentiPerSecond = i == 0 ? std::nullopt : RsCentiRate(s, store->phy[i - 1]);
     }
     for (std::size_t i = 0; i < store->eth.size(); ++i) {
         EthSample& s = store->eth[i];

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <limits>
 #include <optional>
+#include <tuple>
 
 namespace tessor {
 namespace {
@@ -68,6 +70,16 @@ TEST(RawCounts, AClearedReadStartsTheNextCountAndALostOneLeavesItWithoutTime) {
         EXPECT_EQ(rs.PerSecond(), s.perSecond);
         EXPECT_EQ(rs.Total(), s.total);
     }
+}
+
+// Hundredths per second between two reads: rounded, none without time or beyond 32 bits; the 8-bit wrap.
+TEST(RawCounts, RatesBetweenTwoReadsAndTheWrappedIncrease) {
+    EXPECT_EQ(CentiPerSecondBetween(36, 0, 18000), 200);
+    EXPECT_EQ(CentiPerSecondBetween(1, 0, 200000), 1);             // half a hundredth rounds up
+    EXPECT_EQ(CentiPerSecondBetween(0, 4000, 4000), std::nullopt); // no time, not 0 per second
+    EXPECT_EQ(CentiPerSecondBetween(7, -2, std::numeric_limits<std::int64_t>::max()), std::nullopt);
+    EXPECT_EQ(CentiPerSecondBetween(4294967295u, 0, 1), std::nullopt);
+    EXPECT_EQ(WrappedIncrease(254, 2), 4);
 }
 
 } // namespace

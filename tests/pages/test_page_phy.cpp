@@ -18,8 +18,10 @@
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace tessor {
@@ -287,6 +289,38 @@ TEST(PhyPage, AHalfAnsweredPassShowsWhatItsValidRepliesSaid) {
     for (const char* field : {"editLinkFail", "editPower"})
         EXPECT_NE(Field(page, field), "-") << field;
     EXPECT_EQ(page.Indicator(kIndFullConstellation)->CurrentImage(), CPagePhy_Status::kGreenImage);
+}
+
+// A garbled read leaves its member empty and its field "-"; a known 0 shows as 0.
+TEST(PhyPage, MembersHoldTheDecodedPassAndTheFieldsShowThem) {
+    const PhyReferences refs{9180, 6920};
+    const RegResult garbled = RegResult::Fail(Outcome::Garbled);
+    const auto tie = [](const CPagePhy_Status::Members& m) {
+        return std::tie(m.linkStatus, m.lineFlags, m.linkFailCount, m.mseRaw, m.snrRef, m.mseRef, m.txLevelDb,
+                        m.rsPerSecond);
+    };
+    const struct {
+        PhyReadResults raw;
+        CPagePhy_Status::Members members;
+        std::vector<std::string> fields; // SNR, MSE, RS, link fail, power
+    } passes[] = {
+        {{Raw(2000000), Raw(1024), Raw(1234), Raw(0xC2), Raw(0x81), Raw(0x107)},
+         {0xC2, 0x81, 7, 2000000, 9180, 6920, -55, 246u},
+         {"28,79", "6,19", "246", "7", "- 55.0"}},
+        {{garbled, Raw(576), Raw(0), Raw(0xAE), Raw(0x06), garbled},
+         {0xAE, 0x06, {}, {}, 9180, 6920, -60, 0u},
+         {"-", "-", "0", "-", "- 60.0"}},
+    };
+    CPagePhy_Status page;
+    for (const auto& p : passes) {
+        page.TakePass(ops::DecidePhyPass(p.raw, true, refs), refs);
+        page.OnTimer();
+        EXPECT_TRUE(tie(page.CurrentMembers()) == tie(p.members)) << p.fields[0];
+        std::vector<std::string> shown;
+        for (const char* name : {"editSnr", "editMse", "editRs", "editLinkFail", "editPower"})
+            shown.push_back(Field(page, name).toStdString());
+        EXPECT_EQ(shown, p.fields);
+    }
 }
 
 TEST(PhyPage, EachTickShowsThePassTheTickBeforeWoke) {
