@@ -170,6 +170,21 @@ std::vector<std::pair<std::string, std::string>> PrometheusAlerts(int port) {
     return out;
 }
 
+// How many times Prometheus has evaluated each of its rule groups, from its own metrics.
+std::map<std::string, double> RuleGroupEvaluations(int port) {
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Get("/metrics");
+    std::map<std::string, double> out;
+    if (!res || res->status != 200)
+        return out;
+    const std::regex line(
+        "(^|\n)prometheus_rule_group_iterations_total\\{rule_group=\"([^\"]+)\"\\} ([^\n]+)");
+    for (auto it = std::sregex_iterator(res->body.begin(), res->body.end(), line);
+         it != std::sregex_iterator(); ++it)
+        out[(*it)[2].str()] = std::stod((*it)[3].str());
+    return out;
+}
+
 // The shipped rules with every `for` of N minutes made N seconds.
 std::string ScaledRules() {
     return std::regex_replace(ReadFile(TESSOR_ALERT_RULES), std::regex("for: ([0-9]+)m"), "for: $1s");
@@ -191,7 +206,20 @@ TEST_F(MonitorE2e, PrometheusWithTheShippedRulesRaisesBoardNotAnsweringWhenTheBo
         StartScrapingPrometheus(prometheus, m_dir, m_port, promPort, m_dir.File("tessor-alerts.yml")));
     ASSERT_TRUE(WaitFor([&] { return PrometheusQuery(promPort, "tessor_up") == 1.0; }, 40s))
         << ReadFile(m_dir.File("prometheus.err"));
-    std::this_thread::sleep_for(3s);
+    // Rules over a rate or an increase need a few scrapes; then every rule group evaluated once more.
+    ASSERT_TRUE(
+        WaitFor([&] { return PrometheusQuery(promPort, "count_over_time(tessor_up[1m])") >= 3.0; }, 20s));
+    const std::map<std::string, double> evaluated = RuleGroupEvaluations(promPort);
+    ASSERT_FALSE(evaluated.empty());
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::map<std::string, double> now = RuleGroupEvaluations(promPort);
+            return std::all_of(evaluated.begin(), evaluated.end(), [&](const auto& group) {
+                const auto it = now.find(group.first);
+                return it != now.end() && it->second > group.second;
+            });
+        },
+        10s));
     EXPECT_TRUE(PrometheusAlerts(promPort).empty()) << "a healthy board raises nothing";
 
     SimCommand("silent on");
