@@ -122,6 +122,11 @@ protected:
         return Cli(args);
     }
 
+    static RunResult Git(const std::string& repo, std::vector<std::string> args) {
+        args.insert(args.begin(), {"/usr/bin/env", "git", "-C", repo});
+        return RunProgram(args, "/dev/null", Environment(), 30000);
+    }
+
     SimPty m_lt;
     SimPty m_nt{{"--side", "nt"}};
     SimPty m_silent{{"--silent"}};
@@ -391,10 +396,7 @@ TEST_F(FleetCampaign, BackupCommitsOnlyWhatChanged) {
                 summary = doc;
         return summary;
     };
-    const auto git = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), {"/usr/bin/env", "git", "-C", repo});
-        return tessor::testsupport::RunProgram(args, "/dev/null", Environment(), 30000).out;
-    };
+    const auto git = [&](std::vector<std::string> args) { return Git(repo, std::move(args)).out; };
     nlohmann::json first = backup();
     EXPECT_EQ(first["subject"], "Backup: 0 changed, 1 added, 1 failed") << first;
     EXPECT_EQ(backup()["committed"], false);
@@ -406,6 +408,41 @@ TEST_F(FleetCampaign, BackupCommitsOnlyWhatChanged) {
     EXPECT_EQ(git({"rev-list", "--count", "HEAD"}), "2\n");
     EXPECT_NE(git({"log", "-1", "--format=%B"}).find("8C60"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(repo + "/north/mute.LT"));
+}
+
+// A repository that cannot be written, also for root: under root the run sees it through a read-only
+// bind mount of its own, else it loses its write permissions. The run is refused with exit 5 naming the
+// repository; the board's file, the history and the work tree stay as they were.
+TEST_F(FleetCampaign, BackupIntoReadOnlyRepositoryIsRefused) {
+    const std::string repo = m_dir + "/backups";
+    ASSERT_EQ(Fleet("backup", {"--git", repo, "--limit", "lt1"}).status, 0);
+    const std::string file = ReadAll(repo + "/north/lt1.LT");
+    const std::string head = Git(repo, {"rev-parse", "HEAD"}).out;
+    ASSERT_EQ(Cli({"--port", m_lt.Link(), "--yes", "write", "8C60", "5A"}).status, 0);
+
+    std::vector<std::string> args{
+        TESSOR_CLI_PATH, "fleet", "backup",  "--inventory", m_dir + "/inventory.yaml", "--deadline", "2",
+        "--git",         repo,    "--limit", "lt1"};
+    if (geteuid() == 0) {
+        args.insert(args.begin(),
+                    {"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
+                     "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"", repo});
+    } else {
+        ASSERT_EQ(RunProgram({"/bin/chmod", "-R", "a-w", repo}, "/dev/null", Environment(), 30000).status, 0);
+    }
+    const RunResult run = RunProgram(args, "/dev/null", Environment(), 30000);
+    RunProgram({"/bin/chmod", "-R", "u+w", repo}, "/dev/null", Environment(), 30000);
+
+    EXPECT_EQ(run.status, 5) << run.err;
+    EXPECT_NE(run.err.find("tessor-cli: " + repo + ": cannot be written: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(". Give a repository you may write to. Nothing was written."), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find("\"committed\""), std::string::npos) << run.out;
+    EXPECT_EQ(ReadAll(repo + "/north/lt1.LT"), file);
+    EXPECT_EQ(Git(repo, {"rev-parse", "HEAD"}).out, head);
+    EXPECT_EQ(Git(repo, {"status", "--porcelain", "--untracked-files=all"}).out, "");
+    const RunResult fsck = Git(repo, {"fsck", "--strict", "--no-dangling"});
+    EXPECT_EQ(fsck.status, 0) << fsck.err;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "monitor/MonitorRecording.h"
 #include "recorder/RecordingFile.h"
 #include "sim/SimSerialDevice.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -38,6 +39,7 @@ namespace {
 using namespace std::chrono_literals;
 using sim::CSimModemPair;
 using sim::CSimulator;
+using testsupport::WaitFor;
 
 std::shared_ptr<CSimulator> ManualSim() {
     sim::SimConfig config;
@@ -72,17 +74,12 @@ public:
 
     // Waits for the n-th pass (1-based) and returns it.
     Snapshot Pass(std::size_t n) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_passes.size() >= n)
-                    return m_passes[n - 1];
-            }
-            std::this_thread::sleep_for(2ms);
+        if (!WaitFor([&] { return Count() >= n; }, 10s, 2ms)) {
+            ADD_FAILURE() << "no pass " << n;
+            return Snapshot{};
         }
-        ADD_FAILURE() << "no pass " << n;
-        return Snapshot{};
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_passes[n - 1];
     }
 
     // What the monitor logged so far.
@@ -553,7 +550,17 @@ TEST(MonitorPoll, LostDeviceIsReopenedWithGrowingPausesUpToTheLimit) {
     ASSERT_TRUE(run.Pass(n).boardUp);
     plugged = false;
     first->HangUp();
-    std::this_thread::sleep_for(700ms);
+    // Enough tries while unplugged for the pauses to reach the limit: 20, 40, 80, then at the limit.
+    const std::size_t before = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return attempts.size();
+    }();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return attempts.size() >= before + 8;
+        },
+        10s));
     useSecond = true;
     plugged = true;
     // Only passes from here on: on a busy machine the passes that ended before the unplugging may not
@@ -972,17 +979,13 @@ TEST(MonitorPoll, HungPollLoopIsServedAsDownAndStaleNeverAsFresh) {
         std::lock_guard<std::mutex> lock(mutex);
         return hang;
     };
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!hanging() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(2ms);
-    ASSERT_TRUE(hanging());
+    ASSERT_TRUE(WaitFor(hanging, 10s, 2ms));
     const std::string fresh = monitor.Exposition();
     EXPECT_NE(fresh.find("tessor_up{port=\"sim\",side=\"lt\"} 1\n"), std::string::npos) << fresh;
     EXPECT_NE(fresh.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos);
 
     // The page turns stale once three intervals and an answer wait have passed without a pass, and the
     // age of the last pass then shows more than that time: wait for both (bounded), not for a guessed time.
-    const auto staleBy = std::chrono::steady_clock::now() + 10s;
     const auto ageOf = [](const std::string& page) {
         const auto at = page.find("tessor_last_pass_age_seconds{port=\"sim\",side=\"lt\"} ");
         return at == std::string::npos ? 0.0 : std::stod(page.substr(page.find("} ", at) + 2));
@@ -992,8 +995,7 @@ TEST(MonitorPoll, HungPollLoopIsServedAsDownAndStaleNeverAsFresh) {
         return page.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 1\n") != std::string::npos &&
                ageOf(page) > 0.25;
     };
-    while (!isStale() && std::chrono::steady_clock::now() < staleBy)
-        std::this_thread::sleep_for(5ms);
+    WaitFor(isStale, 10s, 5ms);
     const std::string stale = monitor.Exposition();
     EXPECT_NE(stale.find("tessor_up{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos) << stale;
     EXPECT_NE(stale.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 1\n"), std::string::npos);
@@ -1010,14 +1012,13 @@ TEST(MonitorPoll, HungPollLoopIsServedAsDownAndStaleNeverAsFresh) {
         passes = 0;
     }
     cv.notify_all();
-    const auto back = std::chrono::steady_clock::now() + 5s;
     std::string again;
-    while (std::chrono::steady_clock::now() < back) {
-        again = monitor.Exposition();
-        if (again.find("tessor_line_up{port=\"sim\",side=\"lt\"} 1\n") != std::string::npos)
-            break;
-        std::this_thread::sleep_for(5ms);
-    }
+    WaitFor(
+        [&] {
+            again = monitor.Exposition();
+            return again.find("tessor_line_up{port=\"sim\",side=\"lt\"} 1\n") != std::string::npos;
+        },
+        5s, 5ms);
     EXPECT_NE(again.find("tessor_poll_stale{port=\"sim\",side=\"lt\"} 0\n"), std::string::npos) << again;
     monitor.Stop();
     {
@@ -1091,7 +1092,12 @@ TEST(MonitorPoll, UnpluggedBoardIsDownNotStaleWhileTheLoopWaitsToReopen) {
     };
     CMonitor monitor(o, nullptr, nullptr);
     std::thread poll([&] { monitor.Run(); });
-    std::this_thread::sleep_for(250ms); // past the stale time, before the second try
+    // The first try, then past the stale time (three intervals and the answer wait) from it, well before
+    // the second try.
+    ASSERT_TRUE(WaitFor([&] { return tries.load() >= 1; }, 10s, 2ms));
+    const auto tried = std::chrono::steady_clock::now();
+    WaitFor([&] { return std::chrono::steady_clock::now() - tried > 3 * o.interval + o.answerTimeout; }, 1s,
+            5ms);
     const std::string text = monitor.Exposition();
     monitor.Stop();
     poll.join();
@@ -1345,10 +1351,9 @@ TEST(MonitorEndpoint, TwoThreadsServeTheConnections) {
     std::string error;
     ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
     // A thread may name itself only once it runs.
-    for (int i = 0; i < 100 && serving() - before < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(serving() - before, 2);
+    ASSERT_TRUE(WaitFor([&] { return serving() - before >= 2; }, 5s)) << serving() - before;
+    // No third one naming itself a moment later (watched for a bounded time).
+    EXPECT_FALSE(WaitFor([&] { return serving() - before > 2; }, 50ms, 5ms)) << serving() - before;
 }
 
 // Without a wake-up per connection the watch still lets a client go at its request's deadline: one that

@@ -170,6 +170,21 @@ std::vector<std::pair<std::string, std::string>> PrometheusAlerts(int port) {
     return out;
 }
 
+// How many times Prometheus has evaluated each of its rule groups, from its own metrics.
+std::map<std::string, double> RuleGroupEvaluations(int port) {
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Get("/metrics");
+    std::map<std::string, double> out;
+    if (!res || res->status != 200)
+        return out;
+    const std::regex line(
+        "(^|\n)prometheus_rule_group_iterations_total\\{rule_group=\"([^\"]+)\"\\} ([^\n]+)");
+    for (auto it = std::sregex_iterator(res->body.begin(), res->body.end(), line);
+         it != std::sregex_iterator(); ++it)
+        out[(*it)[2].str()] = std::stod((*it)[3].str());
+    return out;
+}
+
 // The shipped rules with every `for` of N minutes made N seconds.
 std::string ScaledRules() {
     return std::regex_replace(ReadFile(TESSOR_ALERT_RULES), std::regex("for: ([0-9]+)m"), "for: $1s");
@@ -191,7 +206,20 @@ TEST_F(MonitorE2e, PrometheusWithTheShippedRulesRaisesBoardNotAnsweringWhenTheBo
         StartScrapingPrometheus(prometheus, m_dir, m_port, promPort, m_dir.File("tessor-alerts.yml")));
     ASSERT_TRUE(WaitFor([&] { return PrometheusQuery(promPort, "tessor_up") == 1.0; }, 40s))
         << ReadFile(m_dir.File("prometheus.err"));
-    std::this_thread::sleep_for(3s);
+    // Rules over a rate or an increase need a few scrapes; then every rule group evaluated once more.
+    ASSERT_TRUE(
+        WaitFor([&] { return PrometheusQuery(promPort, "count_over_time(tessor_up[1m])") >= 3.0; }, 20s));
+    const std::map<std::string, double> evaluated = RuleGroupEvaluations(promPort);
+    ASSERT_FALSE(evaluated.empty());
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::map<std::string, double> now = RuleGroupEvaluations(promPort);
+            return std::all_of(evaluated.begin(), evaluated.end(), [&](const auto& group) {
+                const auto it = now.find(group.first);
+                return it != now.end() && it->second > group.second;
+            });
+        },
+        10s));
     EXPECT_TRUE(PrometheusAlerts(promPort).empty()) << "a healthy board raises nothing";
 
     SimCommand("silent on");
@@ -251,7 +279,13 @@ TEST_F(MonitorE2e, UnpluggedBoardIsMarkedDownAndReconnectedThroughTheRepointedLi
     EXPECT_EQ(first.Wait(5s), 0);
     EXPECT_TRUE(MetricReaches("tessor_up", 0, 5s));
     EXPECT_EQ(Metric("tessor_line_snr_decibels"), std::nullopt); // nothing stale while down
-    std::this_thread::sleep_for(1500ms);
+    // Plugged in only once a try to open the gone link has failed.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return ReadFile(m_dir.File("monitor.err")).find(Link() + ": cannot open") != std::string::npos;
+        },
+        10s))
+        << ReadFile(m_dir.File("monitor.err"));
 
     // Plugged in again: a new pseudo-terminal behind the same link.
     Process second;
@@ -529,15 +563,31 @@ TEST_F(MonitorE2e, FourBoardsOneSilentOneReplugged_TheOthersKeepTheirCadence) {
         10s));
     const double start =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    std::this_thread::sleep_for(2s);
+    // The answered passes of a board so far, from the JSON lines (a line still being written is not one).
+    const auto passes = [&](const std::string& port) {
+        std::size_t n = 0;
+        std::istringstream lines(ReadFile(m_dir.File("monitor.out")));
+        for (std::string line; std::getline(lines, line);) {
+            const auto j = nlohmann::json::parse(line, nullptr, false);
+            n += !j.is_discarded() && j.value("port", "") == port && j.value("up", false) ? 1 : 0;
+        }
+        return n;
+    };
+    // The replugged board is recorded before its absence.
+    ASSERT_TRUE(WaitFor([&] { return passes(link) >= 1; }, 10s));
     ASSERT_EQ(unlink(link.c_str()), 0);
     {
         std::ofstream fifo(m_dir.File("u.control"));
         fifo << "hangup\n";
     }
     EXPECT_EQ(unplugged.Wait(5s), 0);
-    std::this_thread::sleep_for(2s);
-    const std::string whileAway = Scrape();
+    std::string whileAway;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            whileAway = Scrape();
+            return whileAway.find("tessor_up{port=\"" + link + "\",side=\"lt\"} 0") != std::string::npos;
+        },
+        10s));
     Process again;
     const std::string u2 = StartOwnSim(again, m_dir, "u2");
     ASSERT_FALSE(u2.empty());
@@ -545,12 +595,13 @@ TEST_F(MonitorE2e, FourBoardsOneSilentOneReplugged_TheOthersKeepTheirCadence) {
     ASSERT_TRUE(WaitFor(
         [&] { return Scrape().find("tessor_up{port=\"" + link + "\",side=\"lt\"} 1") != std::string::npos; },
         15s));
+    // The healthy boards have the passes their recordings are checked for.
+    ASSERT_TRUE(WaitFor([&] { return passes(Link()) >= 5 && passes(b) >= 5; }, 15s));
     const std::string all = Scrape();
     const double end =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     EXPECT_EQ(m_monitor.SignalAndWait(SIGTERM, 3000ms), 0);
 
-    EXPECT_NE(whileAway.find("tessor_up{port=\"" + link + "\",side=\"lt\"} 0"), std::string::npos);
     EXPECT_NE(all.find("tessor_up{port=\"" + m_dir.File("s") + "\",side=\"unknown\"} 0"), std::string::npos);
     EXPECT_NE(all.find("tessor_up{port=\"" + Link() + "\",side=\"lt\"} 1"), std::string::npos);
     // One TYPE line per family however many boards.
