@@ -557,7 +557,7 @@ TEST_F(MonitorE2e, FourBoardsOneSilentOneReplugged_TheOthersKeepTheirCadence) {
     // The first device comes in as the link StartMonitor names; the others as further devices.
     ASSERT_EQ(symlink(a.c_str(), Link().c_str()), 0);
     StartMonitor({"--port", m_dir.File("s"), "--port", link, "--port", b, "--jsonl", "--answer-timeout-ms",
-                  "300", "--record", m_dir.File("{device}.csv")});
+                  "1000", "--record", m_dir.File("{device}.csv")});
     ASSERT_TRUE(WaitFor(
         [&] { return Scrape().find("tessor_up{port=\"" + b + "\",side=\"lt\"} 1") != std::string::npos; },
         10s));
@@ -615,7 +615,9 @@ TEST_F(MonitorE2e, FourBoardsOneSilentOneReplugged_TheOthersKeepTheirCadence) {
                                m_dir.File("promtool.err"), m_dir.File("four.txt")));
     EXPECT_EQ(promtool.Wait(20s), 0) << ReadFile(m_dir.File("promtool.err")) << all;
 
-    // The healthy boards' passes stay one second apart while the others are silent, away and back.
+    // The healthy boards' passes stay one second apart while the others are silent, away and back. A
+    // healthy pass held behind one unanswered read would come a whole answer timeout (1 s) late; half of
+    // it is left to a loaded machine, whose stalls move a pass late and the next one early by some 0.2 s.
     std::map<std::string, std::vector<double>> starts;
     std::istringstream lines(ReadFile(m_dir.File("monitor.out")));
     for (std::string line; std::getline(lines, line);) {
@@ -628,7 +630,7 @@ TEST_F(MonitorE2e, FourBoardsOneSilentOneReplugged_TheOthersKeepTheirCadence) {
         const std::vector<double>& t = starts[healthy];
         ASSERT_GE(t.size(), static_cast<std::size_t>(end - start) - 1) << healthy;
         for (std::size_t i = 1; i < t.size(); ++i)
-            EXPECT_NEAR(t[i] - t[i - 1], 1.0, 0.15) << healthy << " pass " << i;
+            EXPECT_NEAR(t[i] - t[i - 1], 1.0, 0.5) << healthy << " pass " << i;
     }
     // One recording per device, named after it: the healthy boards' passes over the whole run, the
     // replugged board's from before its absence and after its return (how many depends on the machine's
