@@ -154,6 +154,9 @@ void CLineTestDlg::BuildForm() {
     m_severeError->setDecimals(2);
     m_severeError->setSuffix(QStringLiteral(" %"));
     m_severeError->setValue(linetest::SevereErrorPercent(c));
+    m_severeError->setToolTip(
+        QStringLiteral("FCS plus receive errors in an interval, as a share of the frames "
+                       "received in it; a retrain is severely errored at any share."));
     auto* severeLabel = new QLabel(QStringLiteral("Se&verely errored interval: errors of at least"), this);
     severeLabel->setBuddy(m_severeError);
     grid->addRow(severeLabel, m_severeError);

@@ -23,6 +23,13 @@ def text_of(window, name):
     return Session.find(window, name=name).get("text", "")
 
 
+def spin_text(window, name):
+    """The text of a spin box: the line edit within it."""
+    box = Session.find(window, name=name)["rect"]
+    return next(w["text"] for w in window["widgets"] if w["class"] == "QLineEdit"
+                and 0 <= w["rect"]["x"] - box["x"] < box["w"] and 0 <= w["rect"]["y"] - box["y"] < box["h"])
+
+
 class LineTestInput(unittest.TestCase):
     def save_report(self, s, path):
         s.xdotool("mousemove", "1", "1")  # a move --sync to where the pointer already is never ends
@@ -43,6 +50,21 @@ class LineTestInput(unittest.TestCase):
             self.assertTrue(Session.find(dialog, text="15 min", cls="QLineEdit"), "the default duration")
             s.click_widget(DIALOG, name="site")
             s.type("Depot <7> & co")
+            # The ESR limit, and the severe error threshold through its label's mnemonic; leaving a field
+            # shows the value as it is taken.
+            s.click_widget(DIALOG, name="maxEsr")
+            s.key("ctrl+a")
+            s.type("2.5")
+            s.key("alt+v", "ctrl+a")
+            s.type("5")
+            s.key("Tab")
+            dialog = s.wait_for(lambda st: (lambda w: spin_text(w, "severeErrorPercent") == "5.00 %" and w)(
+                Session.window_in(st, DIALOG)), "the threshold taken")
+            self.assertEqual(spin_text(dialog, "maxEsr"), "2.50 %")
+            r = dialog["rect"]
+            s.screenshot(s.path("screen.png"))
+            subprocess.run(["convert", s.path("screen.png"), "-crop", f"{r['w']}x{r['h']}+{r['x']}+{r['y']}",
+                            s.path("dialog.png")], check=True)
 
             s.click_widget(DIALOG, text="&Start")
             # The progress: passes counted, the bar moving, the figures of the simulated line.
@@ -76,9 +98,17 @@ class LineTestInput(unittest.TestCase):
             self.assertEqual(report.figures["site"], ["Depot <7> & co"])
             self.assertGreaterEqual(int(report.figures["passes"][0]), 3)
             self.assertEqual(report.criteria["answered_every_pass"]["result"], "passed")
+            self.assertEqual(report.figures["severe_error_percent"], ["5 % of the frames received"])
+            self.assertIn("at most 2.50 % of the available time", report.criteria["esr"]["cells"])
 
             s.click_widget(DIALOG, text="&Close")
             s.wait_window(DIALOG, visible=False)
+            # Kept with the other limits.
+            config = s.path("config/Calvadra")
+            with open(os.path.join(config, os.listdir(config)[0])) as f:
+                settings = f.read()
+            self.assertRegex(settings, r"(?m)^MaxEsrPercent=2.5$")
+            self.assertRegex(settings, r"(?m)^SevereErrorPercent=5$")
 
             # File > Compare with File... (the last entry of the File menu) against a file of zeros.
             config = s.path("zeros.LT")
