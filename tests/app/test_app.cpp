@@ -184,23 +184,20 @@ TEST_F(AppTest, LineTestThresholdsAreNumbersInRangeWhateverTheSettingsOrTheKeys)
     Store().setValue("LineTest/MaxRsPerSecond", "nan");
     Store().setValue("LineTest/MaxEsrPercent", "nan");
     Store().setValue("LineTest/MaxSesrPercent", "150");
-    Store().setValue("LineTest/SevereErrorPercent", "0");
     CLineTestDlg dlg(nullptr);
     auto* minSnr = dlg.findChild<QDoubleSpinBox*>("minSnr");
     auto* maxRs = dlg.findChild<QDoubleSpinBox*>("maxRs");
     auto* maxEsr = dlg.findChild<QDoubleSpinBox*>("maxEsr");
     auto* maxSesr = dlg.findChild<QDoubleSpinBox*>("maxSesr");
-    auto* severe = dlg.findChild<QDoubleSpinBox*>("severeErrorPercent");
-    ASSERT_TRUE(minSnr && maxRs && maxEsr && maxSesr && severe);
+    ASSERT_TRUE(minSnr && maxRs && maxEsr && maxSesr);
     EXPECT_EQ(minSnr->value(), 30.0);
     EXPECT_EQ(maxRs->value(), 10.0);
     EXPECT_EQ(maxEsr->value(), 1.0);
     EXPECT_EQ(maxSesr->value(), 0.2);
-    EXPECT_EQ(severe->value(), 1.0);
     // Typed: the fields take no text that is not such a number.
     for (const char* text : {"nan", "inf", "-1", "1e9"}) {
         SCOPED_TRACE(text);
-        for (QDoubleSpinBox* box : {minSnr, maxRs, maxEsr, maxSesr, severe}) {
+        for (QDoubleSpinBox* box : {minSnr, maxRs, maxEsr, maxSesr}) {
             box->findChild<QLineEdit*>()->selectAll();
             QTest::keyClicks(box, text);
             box->interpretText();
@@ -209,7 +206,6 @@ TEST_F(AppTest, LineTestThresholdsAreNumbersInRangeWhateverTheSettingsOrTheKeys)
         EXPECT_TRUE(linetest::MaxRsPerSecondAccepted(maxRs->value())) << maxRs->value();
         EXPECT_TRUE(linetest::RatioPercentAccepted(maxEsr->value())) << maxEsr->value();
         EXPECT_TRUE(linetest::RatioPercentAccepted(maxSesr->value())) << maxSesr->value();
-        EXPECT_TRUE(linetest::SevereErrorPercentAccepted(severe->value())) << severe->value();
     }
 }
 

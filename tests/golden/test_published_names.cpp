@@ -422,7 +422,6 @@ TEST(LineTestNames, CriteriaFileSetsTheIntervalLimits) {
     ASSERT_TRUE(cli::ReadCriteriaFile("min_snr = 32\nmax_rs_per_second = 5\n", &k, &error)) << error;
     EXPECT_EQ(k.maxEsrPercent, defaults.maxEsrPercent);
     EXPECT_EQ(k.maxSesrPercent, defaults.maxSesrPercent);
-    EXPECT_EQ(k.intervalRules.severeErrorPpm, defaults.intervalRules.severeErrorPpm);
     ASSERT_TRUE(cli::ReadCriteriaFile(
         "max_esr_percent = 100\nmax_sesr_percent = 0\nsevere_error_percent = 2.5\n", &k, &error))
         << error;

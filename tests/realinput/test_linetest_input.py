@@ -23,13 +23,6 @@ def text_of(window, name):
     return Session.find(window, name=name).get("text", "")
 
 
-def spin_text(window, name):
-    """The text of a spin box: the line edit within it."""
-    box = Session.find(window, name=name)["rect"]
-    return next(w["text"] for w in window["widgets"] if w["class"] == "QLineEdit"
-                and 0 <= w["rect"]["x"] - box["x"] < box["w"] and 0 <= w["rect"]["y"] - box["y"] < box["h"])
-
-
 class LineTestInput(unittest.TestCase):
     def save_report(self, s, path):
         s.xdotool("mousemove", "1", "1")  # a move --sync to where the pointer already is never ends
@@ -58,10 +51,10 @@ class LineTestInput(unittest.TestCase):
             s.key("alt+v", "ctrl+a")
             s.type("5")
             s.key("Tab")
-            dialog = s.wait_for(lambda st: (lambda w: spin_text(w, "severeErrorPercent") == "5.00 %" and w)(
-                Session.window_in(st, DIALOG)), "the threshold taken")
-            self.assertEqual(spin_text(dialog, "maxEsr"), "2.50 %")
-            r = dialog["rect"]
+            s.wait_for(lambda st: any(w.get("text") == "5.00 %" for w in Session.window_in(st, DIALOG)["widgets"]),
+                       "the threshold taken")
+            self.assertTrue(s.widget(DIALOG, text="2.50 %", cls="QLineEdit"), "the ESR limit taken")
+            r = s.window(DIALOG)["rect"]
             s.screenshot(s.path("screen.png"))
             subprocess.run(["convert", s.path("screen.png"), "-crop", f"{r['w']}x{r['h']}+{r['x']}+{r['y']}",
                             s.path("dialog.png")], check=True)
@@ -104,8 +97,8 @@ class LineTestInput(unittest.TestCase):
             s.click_widget(DIALOG, text="&Close")
             s.wait_window(DIALOG, visible=False)
             # Kept with the other limits.
-            config = s.path("config/Calvadra")
-            with open(os.path.join(config, os.listdir(config)[0])) as f:
+            store = s.path("config/Calvadra")
+            with open(os.path.join(store, os.listdir(store)[0])) as f:
                 settings = f.read()
             self.assertRegex(settings, r"(?m)^MaxEsrPercent=2.5$")
             self.assertRegex(settings, r"(?m)^SevereErrorPercent=5$")
