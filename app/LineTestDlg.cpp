@@ -147,6 +147,19 @@ void CLineTestDlg::BuildForm() {
           &m_maxEsr);
     ratio("Severely errored interval ratio (SESR) at most", "maxSesr", c.checkSesr, c.maxSesrPercent,
           &m_checkSesr, &m_maxSesr);
+    // Not a criterion of its own: what makes an interval severely errored besides a retrain.
+    m_severeError = new QDoubleSpinBox(this);
+    m_severeError->setObjectName(QStringLiteral("severeErrorPercent"));
+    m_severeError->setRange(0.01, 100);
+    m_severeError->setDecimals(2);
+    m_severeError->setSuffix(QStringLiteral(" %"));
+    m_severeError->setValue(linetest::SevereErrorPercent(c));
+    m_severeError->setToolTip(
+        QStringLiteral("FCS plus receive errors in an interval, as a share of the frames "
+                       "received in it; a retrain is severely errored at any share."));
+    auto* severeLabel = new QLabel(QStringLiteral("Se&verely errored interval: errors of at least"), this);
+    severeLabel->setBuddy(m_severeError);
+    grid->addRow(severeLabel, m_severeError);
     grid->addRow(new QLabel(QStringLiteral("The board must answer every pass (always checked)."), this));
     layout->addWidget(criteria);
 
@@ -202,6 +215,9 @@ linetest::LineTestOptions CLineTestDlg::Options() const {
     o.criteria.maxEsrPercent = m_maxEsr->value();
     o.criteria.checkSesr = m_checkSesr->isChecked();
     o.criteria.maxSesrPercent = m_maxSesr->value();
+    // The field's range lies within the rule's: it always gives one.
+    o.criteria.intervalRules.severeErrorPpm =
+        SevereErrorPpmOfPercent(m_severeError->value()).value_or(o.criteria.intervalRules.severeErrorPpm);
     return o;
 }
 
@@ -220,10 +236,10 @@ void CLineTestDlg::SetRunning(bool running) {
     m_start->setEnabled(!running);
     m_stop->setEnabled(running);
     m_save->setEnabled(!running && m_result != nullptr);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{m_duration, m_site, m_operator, m_note, m_checkSnr, m_minSnr,
-                                         m_checkRs, m_maxRs, m_checkDrop, m_checkLinkFail, m_checkEthernet,
-                                         m_checkUnavailable, m_checkEsr, m_maxEsr, m_checkSesr, m_maxSesr})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             m_duration, m_site, m_operator, m_note, m_checkSnr, m_minSnr, m_checkRs, m_maxRs, m_checkDrop,
+             m_checkLinkFail, m_checkEthernet, m_checkUnavailable, m_checkEsr, m_maxEsr, m_checkSesr,
+             m_maxSesr, m_severeError})
         w->setEnabled(!running);
 }
 

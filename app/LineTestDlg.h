@@ -73,6 +73,7 @@ private:
     QDoubleSpinBox* m_maxEsr = nullptr;
     QCheckBox* m_checkSesr = nullptr;
     QDoubleSpinBox* m_maxSesr = nullptr;
+    QDoubleSpinBox* m_severeError = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_status = nullptr;
     QLabel* m_verdict = nullptr;

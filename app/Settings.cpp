@@ -77,6 +77,10 @@ LineTestChoices ReadLineTestChoices() {
     const double maxSesr = store.value(QStringLiteral("LineTest/MaxSesrPercent")).toDouble(&ok);
     c.criteria.maxSesrPercent =
         ok && linetest::RatioPercentAccepted(maxSesr) ? maxSesr : defaults.maxSesrPercent;
+    const double severe = store.value(QStringLiteral("LineTest/SevereErrorPercent")).toDouble(&ok);
+    c.criteria.intervalRules.severeErrorPpm =
+        ok ? SevereErrorPpmOfPercent(severe).value_or(defaults.intervalRules.severeErrorPpm)
+           : defaults.intervalRules.severeErrorPpm;
     c.criteria.checkUnavailable = store.value(QStringLiteral("LineTest/CheckUnavailable"), true).toBool();
     c.criteria.checkEsr = store.value(QStringLiteral("LineTest/CheckEsr"), true).toBool();
     c.criteria.checkSesr = store.value(QStringLiteral("LineTest/CheckSesr"), true).toBool();
@@ -97,6 +101,7 @@ void WriteLineTestChoices(const LineTestChoices& c) {
     store.setValue(QStringLiteral("LineTest/CheckEthernetErrors"), c.criteria.checkEthernetErrors);
     store.setValue(QStringLiteral("LineTest/MaxEsrPercent"), c.criteria.maxEsrPercent);
     store.setValue(QStringLiteral("LineTest/MaxSesrPercent"), c.criteria.maxSesrPercent);
+    store.setValue(QStringLiteral("LineTest/SevereErrorPercent"), linetest::SevereErrorPercent(c.criteria));
     store.setValue(QStringLiteral("LineTest/CheckUnavailable"), c.criteria.checkUnavailable);
     store.setValue(QStringLiteral("LineTest/CheckEsr"), c.criteria.checkEsr);
     store.setValue(QStringLiteral("LineTest/CheckSesr"), c.criteria.checkSesr);

@@ -144,6 +144,7 @@ nlohmann::json LineTestJson(const linetest::LineTestResult& r, const std::string
             {NameOf(Published::kSesr), Optional(r.ratios.severelyErrored)},
             {NameOf(Published::kAvailability),
              r.ratios.unavailable ? nlohmann::json(1.0 - *r.ratios.unavailable) : nlohmann::json(nullptr)},
+            {NameOf(Published::kSevereErrorPercent), linetest::SevereErrorPercent(r.options.criteria)},
             {NameOf(Published::kSnrBaseline), BaselineJson(r.snrCenti)},
             {NameOf(Published::kBefore), StateJson(r.before)},
             {NameOf(Published::kAfter), StateJson(r.after)},
@@ -281,7 +282,8 @@ const CriterionDef* CriterionOfCheckKey(const std::string& key) {
 } // namespace
 
 // A criteria file: "name = value" lines, "#" comments. Names: the limits (min_snr in dB,
-// max_rs_corrected_per_second, max_esr_percent, max_sesr_percent), and check_<criterion> = yes|no for each
+// max_rs_corrected_per_second, max_esr_percent, max_sesr_percent), the severe error threshold
+// (severe_error_percent), and check_<criterion> = yes|no for each
 // criterion that may be left out. A name it does not carry keeps its default, so files older than a
 // criterion still load; the former spellings of these names are read too.
 bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, std::string* error) {
@@ -306,6 +308,13 @@ bool ReadCriteriaFile(const std::string& bytes, linetest::Criteria* criteria, st
             *error = "line " + std::to_string(number) + ": " + why;
             return false;
         };
+        if (key == NameOf(Published::kSevereErrorPercent)) {
+            double percent = 0;
+            if (!ReadLimit(value, linetest::SevereErrorPercentAccepted, &percent))
+                return bad(key + " needs a number from 0.0001 to 100 (percent)");
+            criteria->intervalRules.severeErrorPpm = *SevereErrorPpmOfPercent(percent);
+            continue;
+        }
         if (const CriterionDef* limit = CriterionOfLimitKey(key)) {
             std::string why;
             if (!SetLimit(limit->id, value, criteria, &why))

@@ -40,9 +40,10 @@ void AddLineTestOptions(CLI::App* test, LineTestCommandLine& line, bool ownRepor
     test->add_option("--note", a.note, "a note for the report");
     if (ownReport)
         test->add_option("--report", a.report, "write the HTML report to FILE");
-    test->add_option("--criteria", line.criteriaFile,
-                     "criteria file: name = value lines (min_snr, max_rs_corrected_per_second, max_esr_percent, "
-                     "max_sesr_percent, check_<criterion> = yes|no)");
+    test->add_option(
+        "--criteria", line.criteriaFile,
+        "criteria file: name = value lines (min_snr, max_rs_corrected_per_second, max_esr_percent, "
+        "max_sesr_percent, severe_error_percent, check_<criterion> = yes|no)");
     line.minSnr = test->add_option("--min-snr", line.minSnrDb, "minimum SNR in dB, 0 to 100 (default 30)")
                       ->check(LimitValidator(linetest::MinSnrDbAccepted, "0 to 100"));
     line.maxRs = test->add_option("--max-rs-per-second", line.maxRsValue,
@@ -56,6 +57,11 @@ void AddLineTestOptions(CLI::App* test, LineTestCommandLine& line, bool ownRepor
                                     "highest share of severely errored intervals in the available time, "
                                     "percent 0 to 100 (default 0.2)")
                        ->check(LimitValidator(linetest::RatioPercentAccepted, "0 to 100"));
+    line.severeError =
+        test->add_option("--severe-error-percent", line.severeErrorValue,
+                         "errors of at least this share of the frames received make an interval severely "
+                         "errored, percent 0.0001 to 100 (default 1)")
+            ->check(LimitValidator(linetest::SevereErrorPercentAccepted, "0.0001 to 100"));
     test->add_option("--skip", line.skip, "criterion not to check (repeatable)")
         ->check(CLI::IsMember(OptionalCriteria()));
 }
@@ -80,6 +86,8 @@ int ApplyLineTestCriteria(const Context& ctx, const LineTestCommandLine& line,
         c.maxEsrPercent = line.maxEsrValue;
     if (line.maxSesr->count() > 0)
         c.maxSesrPercent = line.maxSesrValue;
+    if (line.severeError->count() > 0)
+        c.intervalRules.severeErrorPpm = *SevereErrorPpmOfPercent(line.severeErrorValue);
     for (const std::string& name : line.skip) {
         if (const CriterionDef* d = OptionalCriterion(name))
             *linetest::CheckOf(&c, d->id) = false;

@@ -193,7 +193,7 @@ struct IntervalFindings {
 };
 
 IntervalFindings ClassifyPasses(LineTestResult* r) {
-    const ClassifiedHistory history = ClassifyHistory(r->passReads);
+    const ClassifiedHistory history = ClassifyHistory(r->passReads, r->options.criteria.intervalRules);
     r->intervals = history.figures;
     r->ratios = RatiosOf(history.figures);
     IntervalFindings f;
@@ -272,6 +272,14 @@ bool MaxRsPerSecondAccepted(double perSecond) {
 
 bool RatioPercentAccepted(double percent) {
     return std::isfinite(percent) && percent >= 0 && percent <= 100;
+}
+
+bool SevereErrorPercentAccepted(double percent) {
+    return SevereErrorPpmOfPercent(percent).has_value();
+}
+
+double SevereErrorPercent(const Criteria& criteria) {
+    return static_cast<double>(criteria.intervalRules.severeErrorPpm) / 10000.0;
 }
 
 bool* CheckOf(Criteria* criteria, CriterionId id) {

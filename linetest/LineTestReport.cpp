@@ -218,13 +218,25 @@ std::string TallyText(const IntervalTally& tally) {
     return std::to_string(tally.intervals) + " (" + Fixed(tally.Seconds(), 1) + " s)";
 }
 
+// The severe error threshold as a percentage, with as many decimals as it has (its rule is in millionths).
+std::string ThresholdText(const Criteria& criteria) {
+    std::string text = Fixed(SevereErrorPercent(criteria), 4);
+    text.erase(text.find_last_not_of('0') + 1);
+    if (!text.empty() && text.back() == '.')
+        text.pop_back();
+    return text + " %";
+}
+
 void WriteIntervals(std::ostringstream& out, const LineTestResult& r) {
+    const std::string threshold = ThresholdText(r.options.criteria);
     out << "<h2>Line performance by interval</h2>\n<p>The modems count no errored seconds: each interval is "
            "the time between two passes, judged as G.826 judges a second. Errored: an FCS or receive error; "
-           "severely errored: a retrain, or errors of at least 1 % of the frames received; unavailable: the "
-           "line seen down, or within a run that starts with 10 severely errored intervals and ends before "
-           "10 that are not. Errored and severely errored intervals count while the line is available; the "
-           "ratios are of the time the intervals cover.</p>\n";
+           "severely errored: a retrain, or errors of at least "
+        << threshold
+        << " of the frames received; unavailable: the line seen down, or within a run that starts with 10 "
+           "severely errored intervals and ends before 10 that are not. Errored and severely errored "
+           "intervals count while the line is available; the ratios are of the time the intervals "
+           "cover.</p>\n";
     {
         const IntervalFigures& f = r.intervals;
         Table t(out);
@@ -246,6 +258,8 @@ void WriteIntervals(std::ostringstream& out, const LineTestResult& r) {
         t.Row("Availability",
               {r.ratios.unavailable ? PercentText(1.0 - *r.ratios.unavailable) : std::string("unknown")},
               ReportRowId(ReportRow::kAvailability));
+        t.Row("Severely errored from errors of", {threshold + " of the frames received"},
+              ReportRowId(ReportRow::kSevereErrorThreshold));
     }
     out << "<p>The SNR baseline a monitor can take from this test (its <code>--snr-baseline</code>, the "
            "inventory's <code>tessor_snr_baseline_db</code>): the mean SNR of the test, with its minimum "

@@ -39,6 +39,9 @@ struct Criteria {
     double maxEsrPercent = 1.0;
     bool checkSesr = true;
     double maxSesrPercent = 0.2;
+    // What makes an interval severely errored besides a retrain: errors of at least this share of the
+    // frames received (1 % unless the operator sets another).
+    IntervalRules intervalRules;
 };
 
 // What a front end accepts for the thresholds: a finite number within these bounds.
@@ -48,6 +51,10 @@ bool MinSnrDbAccepted(double db);
 bool MaxRsPerSecondAccepted(double perSecond);
 // ESR and SESR limits: a percentage from 0 to 100.
 bool RatioPercentAccepted(double percent);
+// The severe error threshold: a percentage from 0.0001 to 100 (model/LineIntervals.h).
+bool SevereErrorPercentAccepted(double percent);
+// The severe error threshold of the criteria as a percentage.
+double SevereErrorPercent(const Criteria& criteria);
 
 struct LineTestOptions {
     std::chrono::milliseconds duration{15 * 60 * 1000};

@@ -38,7 +38,9 @@ std::optional<IntervalClass> IntervalClassOfName(const char* name) {
 std::optional<std::uint32_t> SevereErrorPpmOfPercent(double percent) {
     if (!std::isfinite(percent) || percent <= 0 || percent > 100)
         return std::nullopt;
-    return static_cast<std::uint32_t>(std::llround(percent * 10000.0));
+    const auto ppm = static_cast<std::uint32_t>(std::llround(percent * 10000.0));
+    // Below a millionth the rule would make every error severe: not what such a small figure asks for.
+    return ppm > 0 ? std::optional<std::uint32_t>(ppm) : std::nullopt;
 }
 
 IntervalEvents Judge(const IntervalInput& input, const IntervalRules& rules) {

@@ -56,7 +56,7 @@ struct IntervalRules {
     // errored (10000: 1 %). Kept in integers so that the edge is exact.
     std::uint32_t severeErrorPpm = 10000;
 };
-// The rule for a percentage an operator gives (more than 0, at most 100), or none.
+// The rule for a percentage an operator gives (0.0001 to 100, to a millionth of the frames), or none.
 std::optional<std::uint32_t> SevereErrorPpmOfPercent(double percent);
 
 // An interval judged on its own, before availability.

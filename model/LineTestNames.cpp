@@ -47,6 +47,7 @@ const ReportRowDef kReportRows[static_cast<std::size_t>(ReportRow::kCount)] = {
     {ReportRow::kErroredRatio, nullptr, Published::kEsr},
     {ReportRow::kSeverelyErroredRatio, nullptr, Published::kSesr},
     {ReportRow::kAvailability, nullptr, Published::kAvailability},
+    {ReportRow::kSevereErrorThreshold, nullptr, Published::kSevereErrorPercent},
     {ReportRow::kSnrBaseline, nullptr, Published::kSnrBaseline},
 };
 // clang-format on

@@ -84,6 +84,7 @@ enum class ReportRow {
     kErroredRatio,
     kSeverelyErroredRatio,
     kAvailability,
+    kSevereErrorThreshold,
     kSnrBaseline,
     kCount
 };

@@ -163,6 +163,7 @@ const PublishedName kPublishedNames[static_cast<std::size_t>(Published::kCount)]
     {Published::kEsr, "esr", "", "Errored intervals' share of the available time (0 to 1); null when nothing was measured.", kNoMetric, kInLineTestJson},
     {Published::kSesr, "sesr", "", "Severely errored intervals' share of the available time (0 to 1); null when nothing was measured.", kNoMetric, kInLineTestJson},
     {Published::kAvailability, "availability", "", "The share of the measured time the line was available (0 to 1).", kNoMetric, kInLineTestJson},
+    {Published::kSevereErrorPercent, "severe_error_percent", "%", "Errors of at least this share of the frames received make an interval severely errored.", kNoMetric, kInLineTestJson | kInCriteriaFile},
     {Published::kBefore, "before", "", "The board as read before the line test.", kNoMetric, kInLineTestJson},
     {Published::kAfter, "after", "", "The board as read after the line test.", kNoMetric, kInLineTestJson},
     {Published::kSettingsOutcome, "settings_outcome", "", "The outcome of reading the line settings.", kNoMetric, kInLineTestJson},

@@ -148,6 +148,7 @@ enum class Published {
     kEsr,
     kSesr,
     kAvailability,
+    kSevereErrorPercent,
     kBefore,
     kAfter,
     kSettingsOutcome,

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tessor::linetest {
@@ -511,6 +512,14 @@ TEST(LineTestCriteria, IntervalsJudgedByTheirClass) {
          {2000, 3000, 3000}},
         {"nothing measured", {up}, 1, "unknown", "unknown", "unknown", {-1, -1, -1}},
     };
+    // 20 errors in 1000 frames: severely errored at the default threshold, only errored at 5 %.
+    for (const auto& [ppm, severe] : {std::pair<std::uint32_t, std::uint64_t>{10000, 1}, {50000, 0}}) {
+        Criteria k;
+        k.intervalRules.severeErrorPpm = ppm;
+        const LineTestResult r = Judged({up, {3, 0xC0, 6, 100000, 20}, up}, {}, k);
+        EXPECT_EQ(r.intervals.errored.intervals, 1u) << ppm;
+        EXPECT_EQ(r.intervals.severelyErrored.intervals, severe) << ppm;
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Criteria k;

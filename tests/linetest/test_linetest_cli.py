@@ -328,6 +328,8 @@ class LineTestUsage(unittest.TestCase):
         cases += [("--min-snr", v, 2) for v in ("nan", "inf", "-1", "100.5")]
         cases += [("--max-rs-per-second", v, 2) for v in ("nan", "inf", "-0.5", "1000001")]
         cases += [(o, v, 2) for o in ("--max-esr-percent", "--max-sesr-percent") for v in ("nan", "-0.1", "100.5")]
+        cases += [("--severe-error-percent", v, 2) for v in ("nan", "-1", "0", "100.5", "lots")]
+        cases += [("--severe-error-percent", v, 3) for v in ("0.0001", "100")]
         # Within range: the device is tried next (and is missing).
         cases += [("--duration", "1s", 3), ("--interval", "100ms", 3), ("--min-snr", "100", 3),
                   ("--min-snr", "0", 3), ("--max-rs-per-second", "1000000", 3),

@@ -47,11 +47,22 @@ TEST(LineIntervals, SevereEdgeIsExact) {
     IntervalInput both = Letter('F', 1);
     EXPECT_EQ(ClassOnItsOwn(Judge(both, {})), IntervalClass::kErrored);
 
-    const IntervalRules fivePercent{*SevereErrorPpmOfPercent(5.0)};
-    EXPECT_EQ(fivePercent.severeErrorPpm, 50000u);
-    EXPECT_FALSE(Judge(Letter('G', 4, 100), fivePercent).severe);
-    EXPECT_TRUE(Judge(Letter('G', 5, 100), fivePercent).severe);
-    for (const double refused : {0.0, -1.0, 100.5, std::nan("")})
+    // The operator's threshold: an interval at it is severely errored, below it only errored.
+    const struct {
+        double percent;
+        std::uint64_t errors, frames;
+        char expected;
+    } thresholds[] = {
+        {5, 2, 100, 'e'},     {5, 4, 100, 'e'},          {5, 5, 100, 's'},          {5, 50, 1000, 's'},
+        {5, 49, 1000, 'e'},   {0.5, 1, 200, 's'},        {0.5, 1, 201, 'e'},        {100, 99, 100, 'e'},
+        {100, 100, 100, 's'}, {0.0001, 1, 1000000, 's'}, {0.0001, 1, 1000001, 'e'},
+    };
+    for (const auto& row : thresholds) {
+        const IntervalRules rules{*SevereErrorPpmOfPercent(row.percent)};
+        EXPECT_EQ(Letter(ClassOnItsOwn(Judge(Letter('G', row.errors, row.frames), rules))), row.expected)
+            << row.errors << " in " << row.frames << " at " << row.percent << " %";
+    }
+    for (const double refused : {0.0, -1.0, 100.5, 0.00001, std::nan("")})
         EXPECT_FALSE(SevereErrorPpmOfPercent(refused)) << refused;
 }
 

@@ -43,6 +43,21 @@ class LineTestInput(unittest.TestCase):
             self.assertTrue(Session.find(dialog, text="15 min", cls="QLineEdit"), "the default duration")
             s.click_widget(DIALOG, name="site")
             s.type("Depot <7> & co")
+            # The ESR limit, and the severe error threshold through its label's mnemonic; leaving a field
+            # shows the value as it is taken.
+            s.click_widget(DIALOG, name="maxEsr")
+            s.key("ctrl+a")
+            s.type("2.5")
+            s.key("alt+v", "ctrl+a")
+            s.type("5")
+            s.key("Tab")
+            s.wait_for(lambda st: any(w.get("text") == "5.00 %" for w in Session.window_in(st, DIALOG)["widgets"]),
+                       "the threshold taken")
+            self.assertTrue(s.widget(DIALOG, text="2.50 %", cls="QLineEdit"), "the ESR limit taken")
+            r = s.window(DIALOG)["rect"]
+            s.screenshot(s.path("screen.png"))
+            subprocess.run(["convert", s.path("screen.png"), "-crop", f"{r['w']}x{r['h']}+{r['x']}+{r['y']}",
+                            s.path("dialog.png")], check=True)
 
             s.click_widget(DIALOG, text="&Start")
             # The progress: passes counted, the bar moving, the figures of the simulated line.
@@ -76,9 +91,17 @@ class LineTestInput(unittest.TestCase):
             self.assertEqual(report.figures["site"], ["Depot <7> & co"])
             self.assertGreaterEqual(int(report.figures["passes"][0]), 3)
             self.assertEqual(report.criteria["answered_every_pass"]["result"], "passed")
+            self.assertEqual(report.figures["severe_error_percent"], ["5 % of the frames received"])
+            self.assertIn("at most 2.50 % of the available time", report.criteria["esr"]["cells"])
 
             s.click_widget(DIALOG, text="&Close")
             s.wait_window(DIALOG, visible=False)
+            # Kept with the other limits.
+            store = s.path("config/Calvadra")
+            with open(os.path.join(store, os.listdir(store)[0])) as f:
+                settings = f.read()
+            self.assertRegex(settings, r"(?m)^MaxEsrPercent=2.5$")
+            self.assertRegex(settings, r"(?m)^SevereErrorPercent=5$")
 
             # File > Compare with File... (the last entry of the File menu) against a file of zeros.
             config = s.path("zeros.LT")
