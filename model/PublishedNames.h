@@ -30,6 +30,8 @@ enum PublishedOutput : unsigned {
     // names with the criteria that --skip takes.
     kInLineTestReport = 1u << 6,
     kInCriteriaFile = 1u << 7,
+    kInCountersJson = 1u << 8, // tessor-cli --json counters
+    kInCompareJson = 1u << 9,  // tessor-cli --json verify and diff
 };
 
 enum class Published {
@@ -173,6 +175,22 @@ enum class Published {
     kDurationSeconds,
     kMessage,
     kDetails,
+    kFailedCriteria,
+    // The counters command's document
+    kComplete,
+    kCounts,
+    kFigures,
+    // A configuration compared with a board or another one
+    kFile,
+    kEqual,
+    kCompared,
+    kDifferences,
+    kRegister,
+    kChanges,
+    kNotCompared,
+    kSidesDiffer,
+    kRegisters,
+    kWords,
     kCount
 };
 
@@ -211,7 +229,7 @@ struct Rename {
     PublishedOutput output;
     const char* now;
 };
-constexpr std::size_t kRenameCount = 32;
+constexpr std::size_t kRenameCount = 33;
 extern const std::array<Rename, kRenameCount> kRenames;
 
 // The names a recording column had in files written by earlier versions, which the reader still takes.
