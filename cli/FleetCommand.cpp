@@ -56,10 +56,12 @@ std::string BoardTable(const std::vector<fleet::Board>& boards) {
 int RunList(const Context& ctx, const fleet::Inventory& inventory, const std::vector<fleet::Board>& boards) {
     nlohmann::json list = nlohmann::json::array();
     for (const fleet::Board& board : boards) {
-        list.push_back({{"board", board.name},
-                        {"site", board.site},
-                        {"port", board.port},
-                        {"side", board.side ? nlohmann::json(fleet::BoardSideName(*board.side)) : nullptr},
+        // The board's published values under the table's names, its inventory settings beside them.
+        list.push_back({{NameOf(Published::kBoard), board.name},
+                        {NameOf(Published::kSite), board.site},
+                        {NameOf(Published::kPort), board.port},
+                        {NameOf(Published::kSide),
+                         board.side ? nlohmann::json(fleet::BoardSideName(*board.side)) : nullptr},
                         {"config", Optional(board.config)},
                         {"criteria", Optional(board.criteria)},
                         {"groups", board.groups}});
