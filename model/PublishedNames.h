@@ -1,12 +1,12 @@
 #pragma once
 
 // The names under which the tool publishes its values. Each value has one machine name, used as its key in
-// every JSON output (tessor-cli status and linetest, the monitor's JSON lines) and as its recording column,
-// with its unit and a help text (also its metric's HELP text), and the metric family that carries it where
-// it has one. Metric names keep their own spelling (base units, `_total` for counters) in the families of
-// MetricNames.h. The keys that give the JSON documents their structure (the fleet's lines among them) are
-// here too, so that no document spells a key of its own. Indicators and Ethernet counters take their names
-// from kIndicatorDefs and kCounterDefs in LineVocabulary.h.
+// every JSON output (tessor-cli status, linetest, counters, verify and diff, the monitor's JSON lines) and
+// as its recording column, with its unit and a help text (also its metric's HELP text), and the metric
+// family that carries it where it has one. Metric names keep their own spelling (base units, `_total` for
+// counters) in the families of MetricNames.h. The keys that give the JSON documents their structure (the
+// fleet's lines among them) are here too, so that no document spells a key of its own. Indicators and
+// Ethernet counters take their names from kIndicatorDefs and kCounterDefs in LineVocabulary.h.
 
 #include "model/MetricNames.h"
 
