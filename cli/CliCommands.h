@@ -6,6 +6,7 @@
 #include "linetest/ConfigCompare.h"
 #include "linetest/LineTest.h"
 #include "model/ConfigDiff.h"
+#include "ops/EthernetPass.h"
 
 #include <atomic>
 #include <chrono>
@@ -52,6 +53,11 @@ struct CounterArgs {
     int count = 1; // 0: until interrupted
 };
 int RunCounters(const Context& ctx, const CounterArgs& args, const std::atomic<bool>& interrupted);
+// One pass of counters' document: complete, its raw reads and their counts.
+nlohmann::json CountersPassJson(const ops::EthernetPass& pass);
+// The counters document: the passes made intervalS apart and the totals of their counts.
+nlohmann::json CountersJson(double intervalS, const nlohmann::json& passes,
+                            const ops::EthernetCountTotals& totals);
 
 int RunSave(const Context& ctx, const std::string& file);
 int RunLoad(const Context& ctx, const std::string& file);
@@ -87,6 +93,9 @@ nlohmann::json LineTestJson(const linetest::LineTestResult& result, const std::s
 int RunVerify(const Context& ctx, const std::string& file);
 // The exit code of verify's comparison of a board with its file.
 int VerifyExitCode(const linetest::ConfigComparison& comparison);
+// Verify's document: the file's comparison with the board, the differing registers and the changes.
+nlohmann::json VerifyJson(const std::string& file, const linetest::ConfigComparison& comparison,
+                          const ConfigDiff& diff);
 
 // Two saved configurations (no board traffic), or the board against FILE (the reads of save and
 // verify), as changes in the words of the pages. Exit 0 equal, 7 different, 5 for a file that is not a
@@ -98,6 +107,8 @@ int RunDiffBoard(const Context& ctx, const std::string& file);
 inline constexpr int kConfigCrystalIndex = 2;
 // The changes as JSON: equal, sides_differ, not_compared, and changes with their machine names.
 nlohmann::json ConfigDiffJson(const ConfigDiff& diff);
+// Diff's document: the changes from before to after (files, or a file and "board").
+nlohmann::json DiffJson(const std::string& before, const std::string& after, const ConfigDiff& diff);
 
 // No board traffic: a recording file as OpenMetrics text on standard output or into output.
 struct ExportArgs {

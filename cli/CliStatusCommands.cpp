@@ -236,33 +236,46 @@ int RunCounters(const Context& ctx, const CounterArgs& args, const std::atomic<b
         next += period;
         const ops::EthernetPass pass = ops::RunEthernetPass(ctx.Bus(), hooks);
         totals.Add(pass);
-        nlohmann::json raw = nlohmann::json::array();
         bool garbled = false;
         for (int i = 0; i < pass.countersRead; ++i) {
             const RegResult& r = pass.raw[static_cast<std::size_t>(i)];
             if (!r.ok() && r.outcome != Outcome::Garbled)
                 return ctx.BoardFailure(r);
             garbled = garbled || !r.ok();
-            raw.push_back(Raw(r));
         }
         // The counters clear when read, so what a garbled reply carried is lost; counting goes on.
         if (garbled)
             ctx.streams.err << "tessor-cli: a garbled reply in pass " << n + 1
                             << "; the counts it carried are lost" << std::endl;
-        passes.push_back({{"complete", pass.complete}, {"raw", raw}, {"counts", CountsJson(pass)}});
+        passes.push_back(CountersPassJson(pass));
         if (!ctx.options.json)
             ctx.streams.out << "Pass " << totals.passes << (pass.complete ? "" : " (interrupted)") << "\n"
                             << TotalsText(totals) << std::flush;
     }
-    // Every figure is made from the raw counts: the counters clear when read, so a pass's count is what
-    // happened since the pass before it, and the totals are their sums.
-    nlohmann::json doc{{"interval_s", args.intervalS},
-                       {"figures",
-                        {{"counts", "raw count of each counter read: the events since the read before it"},
-                         {"totals", "sum of the raw counts of every pass, complete or interrupted"}}},
-                       {"passes", passes},
-                       {"totals", TotalsJson(totals)}};
-    return ctx.Done(doc, std::string());
+    return ctx.Done(CountersJson(args.intervalS, passes, totals), std::string());
+}
+
+nlohmann::json CountersPassJson(const ops::EthernetPass& pass) {
+    nlohmann::json raw = nlohmann::json::array();
+    for (int i = 0; i < pass.countersRead; ++i)
+        raw.push_back(Raw(pass.raw[static_cast<std::size_t>(i)]));
+    return {{NameOf(Published::kComplete), pass.complete},
+            {NameOf(Published::kRaw), raw},
+            {NameOf(Published::kCounts), CountsJson(pass)}};
+}
+
+// Every figure is made from the raw counts: the counters clear when read, so a pass's count is what
+// happened since the pass before it, and the totals are their sums.
+nlohmann::json CountersJson(double intervalS, const nlohmann::json& passes,
+                            const ops::EthernetCountTotals& totals) {
+    return {
+        {NameOf(Published::kIntervalS), intervalS},
+        {NameOf(Published::kFigures),
+         {{NameOf(Published::kCounts), "raw count of each counter read: the events since the read before it"},
+          {NameOf(Published::kEthernetTotals),
+           "sum of the raw counts of every pass, complete or interrupted"}}},
+        {NameOf(Published::kPasses), passes},
+        {NameOf(Published::kEthernetTotals), TotalsJson(totals)}};
 }
 
 } // namespace tessor::cli

@@ -3,6 +3,7 @@
 
 #include "files/PlainFile.h"
 #include "linetest/ConfigCompare.h"
+#include "model/PublishedNames.h"
 
 #include <sstream>
 
@@ -48,10 +49,7 @@ int Finish(const Context& ctx, const std::string& before, const std::string& aft
                  ? before + " and " + after + " hold the same configuration.\n"
                  : std::to_string(diff.changes.size()) + (diff.changes.size() == 1 ? " change" : " changes") +
                        " from " + before + " to " + after + ".\n");
-    nlohmann::json doc = ConfigDiffJson(diff);
-    doc["before"] = before;
-    doc["after"] = after;
-    ctx.Done(doc, text.str());
+    ctx.Done(DiffJson(before, after, diff), text.str());
     return diff.Equal() ? kExitOk : kExitDiffer;
 }
 
@@ -60,16 +58,23 @@ int Finish(const Context& ctx, const std::string& before, const std::string& aft
 nlohmann::json ConfigDiffJson(const ConfigDiff& diff) {
     nlohmann::json changes = nlohmann::json::array();
     for (const ConfigChange& change : diff.changes)
-        changes.push_back({{"name", change.name},
-                           {"caption", change.caption},
-                           {"before", change.before},
-                           {"after", change.after},
-                           {"registers", change.registers},
-                           {"words", change.Words()}});
-    return {{"equal", diff.Equal()},
-            {"sides_differ", diff.sidesDiffer},
-            {"not_compared", diff.notCompared},
-            {"changes", changes}};
+        changes.push_back({{NameOf(Published::kCriterionName), change.name},
+                           {NameOf(Published::kCaption), change.caption},
+                           {NameOf(Published::kBefore), change.before},
+                           {NameOf(Published::kAfter), change.after},
+                           {NameOf(Published::kRegisters), change.registers},
+                           {NameOf(Published::kWords), change.Words()}});
+    return {{NameOf(Published::kEqual), diff.Equal()},
+            {NameOf(Published::kSidesDiffer), diff.sidesDiffer},
+            {NameOf(Published::kNotCompared), diff.notCompared},
+            {NameOf(Published::kChanges), changes}};
+}
+
+nlohmann::json DiffJson(const std::string& before, const std::string& after, const ConfigDiff& diff) {
+    nlohmann::json doc = ConfigDiffJson(diff);
+    doc[NameOf(Published::kBefore)] = before;
+    doc[NameOf(Published::kAfter)] = after;
+    return doc;
 }
 
 int RunDiffFiles(const Context& ctx, const std::string& before, const std::string& after) {

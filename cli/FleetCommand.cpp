@@ -56,10 +56,12 @@ std::string BoardTable(const std::vector<fleet::Board>& boards) {
 int RunList(const Context& ctx, const fleet::Inventory& inventory, const std::vector<fleet::Board>& boards) {
     nlohmann::json list = nlohmann::json::array();
     for (const fleet::Board& board : boards) {
-        list.push_back({{"board", board.name},
-                        {"site", board.site},
-                        {"port", board.port},
-                        {"side", board.side ? nlohmann::json(fleet::BoardSideName(*board.side)) : nullptr},
+        // The board's published values under the table's names, its inventory settings beside them.
+        list.push_back({{NameOf(Published::kBoard), board.name},
+                        {NameOf(Published::kSite), board.site},
+                        {NameOf(Published::kPort), board.port},
+                        {NameOf(Published::kSide),
+                         board.side ? nlohmann::json(fleet::BoardSideName(*board.side)) : nullptr},
                         {"config", Optional(board.config)},
                         {"criteria", Optional(board.criteria)},
                         {"groups", board.groups}});
@@ -79,8 +81,8 @@ std::string ReportedSide(const nlohmann::json& doc) {
     const char* side = NameOf(Published::kSide);
     if (doc.contains(side) && doc[side].is_string())
         return doc[side].get<std::string>();
-    if (doc.contains(side) && doc[side].is_object() && doc[side].contains("board"))
-        return doc[side]["board"].get<std::string>();
+    if (doc.contains(side) && doc[side].is_object() && doc[side].contains(NameOf(Published::kBoard)))
+        return doc[side][NameOf(Published::kBoard)].get<std::string>();
     return std::string();
 }
 
@@ -109,18 +111,21 @@ nlohmann::json Details(const std::string& command, const nlohmann::json& doc) {
             if (doc.contains(key))
                 details[key] = doc[key];
     } else if (command == "verify") {
-        for (const char* key : {"file", "equal", "compared", "differences", "changes", "not_compared"})
+        for (const char* key :
+             {NameOf(Published::kFile), NameOf(Published::kEqual), NameOf(Published::kCompared),
+              NameOf(Published::kDifferences), NameOf(Published::kChanges), NameOf(Published::kNotCompared)})
             if (doc.contains(key))
                 details[key] = doc[key];
-    } else if (command == "linetest" && doc.contains("verdict")) {
-        details["verdict"] = doc["verdict"];
-        details["report"] = doc.value("report", nlohmann::json());
-        details["not_run_reason"] = doc.value("not_run_reason", nlohmann::json());
+    } else if (command == "linetest" && doc.contains(NameOf(Published::kVerdict))) {
+        details[NameOf(Published::kVerdict)] = doc[NameOf(Published::kVerdict)];
+        details[NameOf(Published::kReport)] = doc.value(NameOf(Published::kReport), nlohmann::json());
+        details[NameOf(Published::kNotRunReason)] =
+            doc.value(NameOf(Published::kNotRunReason), nlohmann::json());
         nlohmann::json failed = nlohmann::json::array();
-        for (const nlohmann::json& c : doc.value("criteria", nlohmann::json::array()))
-            if (c.value("checked", false) && !c.value("passed", true))
-                failed.push_back(c.value("name", std::string()));
-        details["failed_criteria"] = failed;
+        for (const nlohmann::json& c : doc.value(NameOf(Published::kCriteria), nlohmann::json::array()))
+            if (c.value(NameOf(Published::kChecked), false) && !c.value(NameOf(Published::kPassed), true))
+                failed.push_back(c.value(NameOf(Published::kCriterionName), std::string()));
+        details[NameOf(Published::kFailedCriteria)] = failed;
     }
     return details;
 }
@@ -134,16 +139,16 @@ std::string Text(const nlohmann::json& value) {
 std::vector<std::string> Findings(const std::string& command, const nlohmann::json& doc) {
     std::vector<std::string> findings;
     if (command == "verify") {
-        for (const nlohmann::json& change : doc.value("changes", nlohmann::json::array()))
-            findings.push_back(Text(change.value("words", nlohmann::json(""))));
-        for (const nlohmann::json& name : doc.value("not_compared", nlohmann::json::array()))
+        for (const nlohmann::json& change : doc.value(NameOf(Published::kChanges), nlohmann::json::array()))
+            findings.push_back(Text(change.value(NameOf(Published::kWords), nlohmann::json(""))));
+        for (const nlohmann::json& name : doc.value(NameOf(Published::kNotCompared), nlohmann::json::array()))
             findings.push_back("Register " + Text(name) + ": not compared, the sides differ");
     } else if (command == "linetest") {
-        for (const nlohmann::json& c : doc.value("criteria", nlohmann::json::array()))
-            if (c.value("checked", false) && !c.value("passed", true))
-                findings.push_back(Text(c.value("caption", nlohmann::json(""))) + ": " +
-                                   Text(c.value("measured", nlohmann::json(""))) + " (" +
-                                   Text(c.value("limit", nlohmann::json(""))) + ")");
+        for (const nlohmann::json& c : doc.value(NameOf(Published::kCriteria), nlohmann::json::array()))
+            if (c.value(NameOf(Published::kChecked), false) && !c.value(NameOf(Published::kPassed), true))
+                findings.push_back(Text(c.value(NameOf(Published::kCaption), nlohmann::json(""))) + ": " +
+                                   Text(c.value(NameOf(Published::kMeasured), nlohmann::json(""))) + " (" +
+                                   Text(c.value(NameOf(Published::kLimit), nlohmann::json(""))) + ")");
     }
     return findings;
 }
@@ -160,13 +165,13 @@ std::string NotRunOutcome(const std::string& reason) {
 // A line test's verdict as the campaign's outcome and message: a test that ran and did not pass failed,
 // one that could not run is an error of the link.
 void LineTestVerdict(const nlohmann::json& doc, fleet::BoardResult* result) {
-    const std::string verdict = doc.value("verdict", std::string());
-    const std::string reason = doc.value("not_run_reason", nlohmann::json()).is_string()
-                                   ? doc["not_run_reason"].get<std::string>()
+    const std::string verdict = doc.value(NameOf(Published::kVerdict), std::string());
+    const std::string reason = doc.value(NameOf(Published::kNotRunReason), nlohmann::json()).is_string()
+                                   ? doc[NameOf(Published::kNotRunReason)].get<std::string>()
                                    : std::string();
-    if (doc.contains("report_error") && doc["report_error"].is_string()) {
+    if (doc.contains(NameOf(Published::kReportError)) && doc[NameOf(Published::kReportError)].is_string()) {
         result->outcome = fleet::kOutcomeFailed;
-        result->message = doc["report_error"].get<std::string>();
+        result->message = doc[NameOf(Published::kReportError)].get<std::string>();
     } else if (verdict == "not_run") {
         result->outcome = NotRunOutcome(reason);
         result->message = "the line test could not run: " + reason;
@@ -290,14 +295,14 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
                      : error.empty()                  ? fleet::kOutcomeFailed
                                                       : error;
     if (result.exitCode != kExitOk)
-        result.message = doc.value("message", err.str());
-    if (command == "linetest" && doc.contains("verdict")) {
-        if (doc["report"].is_string())
-            result.report = doc["report"].get<std::string>();
+        result.message = doc.value(NameOf(Published::kMessage), err.str());
+    if (command == "linetest" && doc.contains(NameOf(Published::kVerdict))) {
+        if (doc[NameOf(Published::kReport)].is_string())
+            result.report = doc[NameOf(Published::kReport)].get<std::string>();
         if (result.exitCode != kExitOk)
             LineTestVerdict(doc, &result);
     } else if (command == "verify" && result.exitCode == kExitDiffer) {
-        const std::size_t changes = doc.value("changes", nlohmann::json::array()).size();
+        const std::size_t changes = doc.value(NameOf(Published::kChanges), nlohmann::json::array()).size();
         result.message =
             std::to_string(changes) + (changes == 1 ? " change" : " changes") + " from " + *board.config;
     }
@@ -314,7 +319,7 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
         if (result.outcome == fleet::kOutcomeOk) {
             saved += "." + side;
             if (ReplacePlainFile(temporary, saved, &fileError)) {
-                result.details["file"] = saved;
+                result.details[NameOf(Published::kFile)] = saved;
             } else {
                 result.outcome = fleet::kOutcomeFailed;
                 result.exitCode = kExitFile;

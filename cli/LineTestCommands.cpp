@@ -429,16 +429,11 @@ int RunVerify(const Context& ctx, const std::string& file) {
     const ConfigDiff diff = DiffConfigurations(linetest::RegisterSet(parsed),
                                                linetest::RegisterSet(read, side.side), kConfigCrystalIndex);
 
-    const auto hex = [](const std::optional<std::uint8_t>& v) {
-        return v ? nlohmann::json(Hex2(*v)) : nlohmann::json(nullptr);
-    };
-    nlohmann::json list = nlohmann::json::array();
     std::ostringstream text;
     if (!c.sideMatches)
         text << "Modem side: file " << SideName(c.fileSide) << ", board " << SideName(c.boardSide) << "\n"
              << diff.SideNote() << "\n";
     for (const linetest::RegisterDifference& d : c.differences) {
-        list.push_back({{"register", d.address}, {"file", hex(d.file)}, {"board", hex(d.board)}});
         text << d.address << "  file " << (d.file ? Hex2(*d.file) : std::string("--")) << "  board "
              << (d.board ? Hex2(*d.board) : std::string("--")) << "\n";
         for (const std::string& words : diff.WordsUnder(d.address))
@@ -448,15 +443,29 @@ int RunVerify(const Context& ctx, const std::string& file) {
                              std::to_string(c.compared) + " registers compared).\n"
                        : std::to_string(c.differences.size()) + " of " + std::to_string(c.compared) +
                              " registers differ from " + file + ".\n");
-    const nlohmann::json doc{{"file", file},
-                             {"equal", c.Equal()},
-                             {"side", {{"file", SideName(c.fileSide)}, {"board", SideName(c.boardSide)}}},
-                             {"compared", c.compared},
-                             {"differences", list},
-                             {"changes", ConfigDiffJson(diff)["changes"]},
-                             {"not_compared", diff.notCompared}};
-    ctx.Done(doc, text.str());
+    ctx.Done(VerifyJson(file, c, diff), text.str());
     return VerifyExitCode(c);
+}
+
+nlohmann::json VerifyJson(const std::string& file, const linetest::ConfigComparison& c,
+                          const ConfigDiff& diff) {
+    const auto hex = [](const std::optional<std::uint8_t>& v) {
+        return v ? nlohmann::json(Hex2(*v)) : nlohmann::json(nullptr);
+    };
+    const char* fileKey = NameOf(Published::kFile);
+    const char* boardKey = NameOf(Published::kBoard);
+    nlohmann::json list = nlohmann::json::array();
+    for (const linetest::RegisterDifference& d : c.differences)
+        list.push_back(
+            {{NameOf(Published::kRegister), d.address}, {fileKey, hex(d.file)}, {boardKey, hex(d.board)}});
+    const char* changes = NameOf(Published::kChanges);
+    return {{fileKey, file},
+            {NameOf(Published::kEqual), c.Equal()},
+            {NameOf(Published::kSide), {{fileKey, SideName(c.fileSide)}, {boardKey, SideName(c.boardSide)}}},
+            {NameOf(Published::kCompared), c.compared},
+            {NameOf(Published::kDifferences), list},
+            {changes, ConfigDiffJson(diff)[changes]},
+            {NameOf(Published::kNotCompared), diff.notCompared}};
 }
 
 } // namespace tessor::cli

@@ -1,12 +1,12 @@
 #pragma once
 
 // The names under which the tool publishes its values. Each value has one machine name, used as its key in
-// every JSON output (tessor-cli status and linetest, the monitor's JSON lines) and as its recording column,
-// with its unit and a help text (also its metric's HELP text), and the metric family that carries it where
-// it has one. Metric names keep their own spelling (base units, `_total` for counters) in the families of
-// MetricNames.h. The keys that give the JSON documents their structure (the fleet's lines among them) are
-// here too, so that no document spells a key of its own. Indicators and Ethernet counters take their names
-// from kIndicatorDefs and kCounterDefs in LineVocabulary.h.
+// every JSON output (tessor-cli status, linetest, counters, verify and diff, the monitor's JSON lines) and
+// as its recording column, with its unit and a help text (also its metric's HELP text), and the metric
+// family that carries it where it has one. Metric names keep their own spelling (base units, `_total` for
+// counters) in the families of MetricNames.h. The keys that give the JSON documents their structure (the
+// fleet's lines among them) are here too, so that no document spells a key of its own. Indicators and
+// Ethernet counters take their names from kIndicatorDefs and kCounterDefs in LineVocabulary.h.
 
 #include "model/MetricNames.h"
 
@@ -30,6 +30,8 @@ enum PublishedOutput : unsigned {
     // names with the criteria that --skip takes.
     kInLineTestReport = 1u << 6,
     kInCriteriaFile = 1u << 7,
+    kInCountersJson = 1u << 8, // tessor-cli --json counters
+    kInCompareJson = 1u << 9,  // tessor-cli --json verify and diff
 };
 
 enum class Published {
@@ -174,6 +176,22 @@ enum class Published {
     kDurationSeconds,
     kMessage,
     kDetails,
+    kFailedCriteria,
+    // The counters command's document
+    kComplete,
+    kCounts,
+    kFigures,
+    // A configuration compared with a board or another one
+    kFile,
+    kEqual,
+    kCompared,
+    kDifferences,
+    kRegister,
+    kChanges,
+    kNotCompared,
+    kSidesDiffer,
+    kRegisters,
+    kWords,
     kCount
 };
 
@@ -212,7 +230,7 @@ struct Rename {
     PublishedOutput output;
     const char* now;
 };
-constexpr std::size_t kRenameCount = 32;
+constexpr std::size_t kRenameCount = 33;
 extern const std::array<Rename, kRenameCount> kRenames;
 
 // The names a recording column had in files written by earlier versions, which the reader still takes.

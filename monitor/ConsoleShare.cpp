@@ -1,7 +1,7 @@
 #include "monitor/ConsoleShare.h"
 
 #include "link/Rfc2217ServerCodec.h"
-#include "model/PublishedNames.h"
+#include "monitor/MetricText.h"
 #include "monitor/MetricsServer.h"
 #include "ops/Access.h"
 
@@ -397,19 +397,20 @@ std::string RenderConsoleShares(const std::vector<const CConsoleShare*>& shares)
     std::vector<ConsoleShareCounts> counts;
     for (const CConsoleShare* s : shares)
         counts.push_back(s->Counts());
+    // Each share has labels of its own: its port, and its site and board where the inventory names them.
+    std::vector<std::vector<Label>> labels;
+    for (const CConsoleShare* share : shares) {
+        const ConsoleShareOptions& o = share->Options();
+        labels.push_back({{"port", share->Device()}});
+        if (!o.board.empty())
+            labels.back().insert(labels.back().end(), {{"site", o.site}, {"board", o.board}});
+    }
     std::string out;
+    CMetricText text(out, {});
     for (const Family& f : kFamilies) {
-        const MetricFamilyDef& def = kMetricFamilies[static_cast<std::size_t>(f.family)];
-        out += std::string("# HELP ") + def.name + " " + MetricHelp(f.family) + "\n# TYPE " + def.name + " " + def.type +
-               "\n";
-        for (std::size_t i = 0; i < shares.size(); ++i) {
-            const ConsoleShareOptions& o = shares[i]->Options();
-            out += std::string(def.name) + "{port=\"" + EscapeLabelValue(shares[i]->Device()) + "\"";
-            if (!o.board.empty())
-                out +=
-                    ",site=\"" + EscapeLabelValue(o.site) + "\",board=\"" + EscapeLabelValue(o.board) + "\"";
-            out += "} " + std::to_string(counts[i].*(f.count)) + "\n";
-        }
+        text.Begin(f.family);
+        for (std::size_t i = 0; i < shares.size(); ++i)
+            text.Sample(MetricNumber(counts[i].*(f.count)), labels[i]);
     }
     return out;
 }

@@ -158,8 +158,8 @@ TEST(CliCommands, JsonDocumentsCarryNumbersTextsAndRawValues) {
         nlohmann::json::parse(sim.Cli({"--json", "counters", "--count", "2", "--interval", "0"}).out);
     ASSERT_EQ(counters["passes"].size(), 2u);
     EXPECT_EQ(counters["passes"][1]["raw"].size(), 15u);
-    EXPECT_TRUE(counters["totals"]["tx_frames"].is_number_unsigned());
-    EXPECT_TRUE(counters["figures"]["totals"].is_string());
+    EXPECT_TRUE(counters["ethernet_totals"]["tx_frames"].is_number_unsigned());
+    EXPECT_TRUE(counters["figures"]["ethernet_totals"].is_string());
     // Each pass's counts are the registers as read, and the totals their sums (the counters clear when
     // read, so nothing is divided).
     const char* const names[] = {"tx_frames", "rx_frames", "tx_pause_frames", "rx_pause_frames", "tx_octets"};
@@ -169,9 +169,9 @@ TEST(CliCommands, JsonDocumentsCarryNumbersTextsAndRawValues) {
             EXPECT_EQ(pass["counts"][i], pass["raw"][i]);
             sum += pass["raw"][i].get<std::uint64_t>();
         }
-        EXPECT_EQ(counters["totals"][names[i]], sum) << names[i];
+        EXPECT_EQ(counters["ethernet_totals"][names[i]], sum) << names[i];
     }
-    EXPECT_GT(counters["totals"]["tx_octets"].get<std::uint64_t>(), 0u)
+    EXPECT_GT(counters["ethernet_totals"]["tx_octets"].get<std::uint64_t>(), 0u)
         << "the simulated line carries traffic";
     EXPECT_TRUE(status["phy"]["rs_corrected_count"].is_number_unsigned());
     EXPECT_FALSE(status["phy"].contains("rs_per_second"))

@@ -212,28 +212,76 @@ bool IsRegisterAddress(const std::string& key) {
     return key.size() == 4 && key.find_first_not_of("0123456789ABCDEF") == std::string::npos;
 }
 
+// The documents of counters, verify and diff, from a pass and comparisons with every part filled in.
+nlohmann::json CountersDocument() {
+    ops::EthernetPass pass;
+    pass.complete = true;
+    pass.countersRead = kCounterDefCount;
+    for (int i = 0; i < kCounterDefCount; ++i) {
+        pass.raw[static_cast<std::size_t>(i)] = RegResult::Answer(i);
+        pass.counts[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(i);
+    }
+    ops::EthernetCountTotals totals;
+    totals.Add(pass);
+    return cli::CountersJson(5.0, nlohmann::json::array({cli::CountersPassJson(pass)}), totals);
+}
+
+ConfigDiff FilledDiff() {
+    ConfigDiff diff;
+    diff.sidesDiffer = true;
+    diff.notCompared = {"8C67"};
+    diff.changes = {{"modem_side", "Modem side", "LT", "NT", {}},
+                    {"register_8C40", "Register 8C40", "32", "33", {"8C40"}}};
+    return diff;
+}
+
+nlohmann::json VerifyDocument() {
+    linetest::ConfigComparison c;
+    c.sideMatches = false;
+    c.compared = 31;
+    c.differences = {{"8C40", 0x32, 0x33}, {"8C41", std::nullopt, 0x01}};
+    return cli::VerifyJson("a.LT", c, FilledDiff());
+}
+
 // Every key of every JSON document, at any depth, is a name the table gives that output, an indicator's,
-// an Ethernet counter's or a register address: no document writes a key of its own.
+// an Ethernet counter's or a register address: no document writes a key of its own. The documents built
+// here hold every name the table gives their output, and no former one.
 TEST(PublishedNames, EveryJsonKeyIsTheTables) {
     fleet::BoardResult result;
-    result.details = {{NameOf(Published::kSide), "lt"}};
+    result.details = {{NameOf(Published::kSide), "lt"}, {NameOf(Published::kFailedCriteria), {"esr"}}};
     const std::string fleetLine = fleet::ResultLine(result);
+    const std::string counters = CountersDocument().dump();
+    const nlohmann::json compared =
+        nlohmann::json::array({VerifyDocument(), cli::DiffJson("a.LT", "b.NT", FilledDiff())});
     std::set<std::string> outside = IndicatorNames();
     for (const std::string& counter : CounterNames())
         outside.insert(counter);
-    for (const auto& [text, output] : {std::pair<std::string, unsigned>{Golden("status.json"), kInStatusJson},
-                                       {Golden("linetest.json"), kInLineTestJson},
-                                       {Golden("monitor.jsonl"), kInJsonLine},
-                                       {fleetLine, kInFleetJson | kInStatusJson}}) {
-        SCOPED_TRACE(text.substr(0, 60));
+    struct Case {
+        std::string text;
+        unsigned output;
+        bool every; // the document holds every name of its output
+    };
+    for (const Case& c :
+         {Case{Golden("status.json"), kInStatusJson, false},
+          Case{Golden("linetest.json"), kInLineTestJson, false},
+          Case{Golden("monitor.jsonl"), kInJsonLine, false},
+          Case{fleetLine, kInFleetJson | kInStatusJson, false}, Case{counters, kInCountersJson, true},
+          Case{compared.dump(), kInCompareJson, true}}) {
+        SCOPED_TRACE(c.text.substr(0, 60));
         std::set<std::string> keys;
-        AllKeys(nlohmann::json::parse(text), &keys);
-        const std::set<std::string> table = TableNames(output);
+        AllKeys(nlohmann::json::parse(c.text), &keys);
+        const std::set<std::string> table = TableNames(c.output);
         for (const std::string& key : keys)
             EXPECT_TRUE(table.count(key) || outside.count(key) || IsRegisterAddress(key)) << key;
+        for (const std::string& name : c.every ? table : std::set<std::string>())
+            EXPECT_TRUE(keys.count(name)) << name;
+        for (const std::string& former : FormerNames(c.output))
+            EXPECT_FALSE(keys.count(former)) << former;
     }
     std::set<std::string> fleetKeys = Keys(nlohmann::json::parse(fleetLine));
+    fleetKeys.insert(NameOf(Published::kFailedCriteria)); // under details
     EXPECT_EQ(fleetKeys, TableNames(kInFleetJson));
+    EXPECT_EQ(Keys(nlohmann::json::parse(counters)[NameOf(Published::kEthernetTotals)]), CounterNames());
 }
 
 TEST(PublishedNames, StatusAndLineTestJsonHoldTheTablesNamesAndNoFormerOne) {
