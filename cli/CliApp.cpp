@@ -10,6 +10,7 @@
 #include "link/PortDiscovery.h"
 #include "link/SerialPort.h"
 #include "model/LineTestNames.h"
+#include "model/PublishedNames.h"
 #include "monitor/JsonText.h"
 
 #include <CLI/CLI.hpp>
@@ -382,7 +383,10 @@ int RunCli(int argc, char** argv, const Streams& streams, Interruption& interrup
                                     "confirm it; give --yes to go ahead. Nothing was sent.";
         streams.err << "tessor-cli: " << message << std::endl;
         if (parser.options.json)
-            streams.out << JsonText(nlohmann::json{{"error", message}, {"exit_code", kExitUsage}}, 2) << "\n";
+            streams.out << JsonText(nlohmann::json{{NameOf(Published::kError), message},
+                                                   {NameOf(Published::kExitCode), kExitUsage}},
+                                    2)
+                        << "\n";
         return kExitUsage;
     }
     interruption.graceful.store(command->app->get_name() == "counters" ||

@@ -2,6 +2,7 @@
 
 #include "link/NetworkPortName.h"
 #include "link/NetworkSocket.h"
+#include "model/PublishedNames.h"
 #include "monitor/JsonText.h"
 
 #include <cctype>
@@ -38,9 +39,9 @@ int Context::Fail(int code, const std::string& message, const std::string& error
     streams.err << "tessor-cli: " << message << std::endl;
     if (options.json) {
         nlohmann::json doc = extra;
-        doc["error"] = error;
-        doc["message"] = message;
-        doc["exit_code"] = code;
+        doc[NameOf(Published::kError)] = error;
+        doc[NameOf(Published::kMessage)] = message;
+        doc[NameOf(Published::kExitCode)] = code;
         streams.out << JsonText(doc, 2) << "\n";
         streams.out.flush();
     }

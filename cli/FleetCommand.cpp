@@ -53,7 +53,9 @@ std::string BoardTable(const std::vector<fleet::Board>& boards) {
     return text;
 }
 
-int RunList(const Context& ctx, const fleet::Inventory& inventory, const std::vector<fleet::Board>& boards) {
+} // namespace
+
+nlohmann::json FleetListJson(const fleet::Inventory& inventory, const std::vector<fleet::Board>& boards) {
     nlohmann::json list = nlohmann::json::array();
     for (const fleet::Board& board : boards) {
         // The board's published values under the table's names, its inventory settings beside them.
@@ -62,11 +64,31 @@ int RunList(const Context& ctx, const fleet::Inventory& inventory, const std::ve
                         {NameOf(Published::kPort), board.port},
                         {NameOf(Published::kSide),
                          board.side ? nlohmann::json(fleet::BoardSideName(*board.side)) : nullptr},
-                        {"config", Optional(board.config)},
-                        {"criteria", Optional(board.criteria)},
-                        {"groups", board.groups}});
+                        {NameOf(Published::kConfig), Optional(board.config)},
+                        {NameOf(Published::kCriteria), Optional(board.criteria)},
+                        {NameOf(Published::kGroups), board.groups}});
     }
-    return ctx.Done({{"inventory", inventory.file}, {"boards", list}}, BoardTable(boards));
+    return {{NameOf(Published::kInventory), inventory.file}, {NameOf(Published::kBoards), list}};
+}
+
+nlohmann::json BackupSummaryJson(const std::string& repository, const fleet::BackupResult& backup) {
+    const auto committed = [&](const std::string& value) {
+        return backup.committed ? nlohmann::json(value) : nlohmann::json();
+    };
+    return {{NameOf(Published::kCommand), "backup"},
+            {NameOf(Published::kRepository), repository},
+            {NameOf(Published::kCommitted), backup.committed},
+            {NameOf(Published::kChanged), backup.changed},
+            {NameOf(Published::kAdded), backup.added},
+            {NameOf(Published::kFailed), backup.failed},
+            {NameOf(Published::kCommit), committed(backup.commit)},
+            {NameOf(Published::kSubject), committed(backup.subject)}};
+}
+
+namespace {
+
+int RunList(const Context& ctx, const fleet::Inventory& inventory, const std::vector<fleet::Board>& boards) {
+    return ctx.Done(FleetListJson(inventory, boards), BoardTable(boards));
 }
 
 // A site's name as a folder name: no separators, never "." or "..".
@@ -180,7 +202,8 @@ void LineTestVerdict(const nlohmann::json& doc, fleet::BoardResult* result) {
         result->message = "the line test was stopped before its time";
     } else {
         result->outcome = fleet::kOutcomeFailed;
-        const std::size_t failed = result->details.value("failed_criteria", nlohmann::json::array()).size();
+        const std::size_t failed =
+            result->details.value(NameOf(Published::kFailedCriteria), nlohmann::json::array()).size();
         result->message = "the line test failed: " + std::to_string(failed) +
                           (failed == 1 ? " criterion" : " criteria") + " not met";
     }
@@ -289,7 +312,7 @@ fleet::BoardResult RunBoard(const FleetArguments& args, const GlobalOptions& glo
         doc = nlohmann::json::object();
     result.details = Details(command, doc);
     result.findings = Findings(command, doc);
-    const std::string error = doc.value("error", std::string());
+    const std::string error = doc.value(NameOf(Published::kError), std::string());
     result.outcome = result.exitCode == kExitOk       ? fleet::kOutcomeOk
                      : result.exitCode == kExitDiffer ? fleet::kOutcomeDiffers
                      : error.empty()                  ? fleet::kOutcomeFailed
@@ -446,7 +469,7 @@ fleet::BackupBoard BackupBoardOf(const fleet::Board& board, const fleet::BoardRe
     fleet::BackupBoard b;
     b.site = board.site;
     b.name = board.name;
-    const std::string file = result.details.value("file", std::string());
+    const std::string file = result.details.value(NameOf(Published::kFile), std::string());
     b.side = file.size() > 3 && file.compare(file.size() - 3, 3, ".NT") == 0 ? fleet::BoardSide::Nt
                                                                              : fleet::BoardSide::Lt;
     if (fleet::Succeeded(result))
@@ -505,11 +528,7 @@ int RunBackup(const FleetArguments& args, const GlobalOptions& options, const St
             streams.err << "tessor-cli: " << backupError.message << std::endl;
             code = BackupExitCode(backupError.kind);
         } else {
-            nlohmann::json summary{{"command", "backup"},           {"repository", args.git},
-                                   {"committed", backup.committed}, {"changed", backup.changed},
-                                   {"added", backup.added},         {"failed", backup.failed}};
-            summary["commit"] = backup.committed ? nlohmann::json(backup.commit) : nlohmann::json();
-            summary["subject"] = backup.committed ? nlohmann::json(backup.subject) : nlohmann::json();
+            const nlohmann::json summary = BackupSummaryJson(args.git, backup);
             streams.out << summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n"
                         << std::flush;
         }

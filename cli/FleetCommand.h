@@ -8,9 +8,14 @@
 #include "cli/CliContext.h"
 #include "cli/LineTestOptions.h"
 
+#include "fleet/GitBackup.h"
+#include "fleet/Inventory.h"
+
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <string>
+#include <vector>
 
 namespace tessor::cli {
 
@@ -36,6 +41,12 @@ struct FleetArguments {
     std::string html;
     bool blockReads = false;
 };
+
+// fleet list's document: the inventory file and the boards selected, each with its settings.
+nlohmann::json FleetListJson(const fleet::Inventory& inventory, const std::vector<fleet::Board>& boards);
+
+// fleet backup's summary line: what the run did to the repository.
+nlohmann::json BackupSummaryJson(const std::string& repository, const fleet::BackupResult& backup);
 
 // Adds the subcommand, its commands and their options to app; the arguments land in args.
 CLI::App* AddFleetCommand(CLI::App& app, FleetArguments& args);

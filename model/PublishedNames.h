@@ -1,12 +1,13 @@
 #pragma once
 
 // The names under which the tool publishes its values. Each value has one machine name, used as its key in
-// every JSON output (tessor-cli status, linetest, counters, verify and diff, the monitor's JSON lines) and
-// as its recording column, with its unit and a help text (also its metric's HELP text), and the metric
-// family that carries it where it has one. Metric names keep their own spelling (base units, `_total` for
-// counters) in the families of MetricNames.h. The keys that give the JSON documents their structure (the
-// fleet's lines among them) are here too, so that no document spells a key of its own. Indicators and
-// Ethernet counters take their names from kIndicatorDefs and kCounterDefs in LineVocabulary.h.
+// every JSON output (tessor-cli status, linetest, counters, verify and diff, fleet list, the fleet backup's
+// summary, an error's document, the monitor's JSON lines) and as its recording column, with its unit and a
+// help text (also its metric's HELP text), and the metric family that carries it where it has one. Metric
+// names keep their own spelling (base units, `_total` for counters) in the families of MetricNames.h. The
+// keys that give the JSON documents their structure (the fleet's lines among them) are here too, so that no
+// document spells a key of its own. Indicators and Ethernet counters take their names from kIndicatorDefs
+// and kCounterDefs in LineVocabulary.h.
 
 #include "model/MetricNames.h"
 
@@ -30,8 +31,11 @@ enum PublishedOutput : unsigned {
     // names with the criteria that --skip takes.
     kInLineTestReport = 1u << 6,
     kInCriteriaFile = 1u << 7,
-    kInCountersJson = 1u << 8, // tessor-cli --json counters
-    kInCompareJson = 1u << 9,  // tessor-cli --json verify and diff
+    kInCountersJson = 1u << 8,   // tessor-cli --json counters
+    kInCompareJson = 1u << 9,    // tessor-cli --json verify and diff
+    kInFleetListJson = 1u << 10, // tessor-cli --json fleet list
+    kInBackupJson = 1u << 11,    // tessor-cli fleet backup's summary line
+    kInErrorJson = 1u << 12,     // the document of any --json command that failed
 };
 
 enum class Published {
@@ -177,6 +181,20 @@ enum class Published {
     kMessage,
     kDetails,
     kFailedCriteria,
+    kError,
+    // The fleet list's document
+    kInventory,
+    kBoards,
+    kConfig,
+    kGroups,
+    // The backup's summary line
+    kRepository,
+    kCommitted,
+    kChanged,
+    kAdded,
+    kFailed,
+    kCommit,
+    kSubject,
     // The counters command's document
     kComplete,
     kCounts,

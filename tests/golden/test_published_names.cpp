@@ -5,6 +5,7 @@
 // reports, criteria files and --skip use.
 
 #include "cli/CliCommands.h"
+#include "cli/FleetCommand.h"
 #include "fleet/Reports.h"
 #include "linetest/LineTest.h"
 #include "model/LineTestNames.h"
@@ -243,6 +244,29 @@ nlohmann::json VerifyDocument() {
     return cli::VerifyJson("a.LT", c, FilledDiff());
 }
 
+// fleet list's document of a board with every setting, and the summary of a backup that committed.
+nlohmann::json FleetListDocument() {
+    fleet::Inventory inventory;
+    inventory.file = "fleet.yml";
+    fleet::Board board;
+    board.name = "b1";
+    board.site = "north";
+    board.port = "/dev/ttyUSB0";
+    board.side = fleet::BoardSide::Lt;
+    board.config = "b1.LT";
+    board.criteria = "strict.yml";
+    board.groups = {"all", "north"};
+    return cli::FleetListJson(inventory, {board});
+}
+
+nlohmann::json BackupSummaryDocument() {
+    fleet::BackupResult backup;
+    backup.committed = true;
+    backup.commit = "0123abc";
+    backup.subject = "1 changed";
+    return cli::BackupSummaryJson("backups", backup);
+}
+
 // Every key of every JSON document, at any depth, is a name the table gives that output, an indicator's,
 // an Ethernet counter's or a register address: no document writes a key of its own. The documents built
 // here hold every name the table gives their output, and no former one.
@@ -261,12 +285,13 @@ TEST(PublishedNames, EveryJsonKeyIsTheTables) {
         unsigned output;
         bool every; // the document holds every name of its output
     };
-    for (const Case& c :
-         {Case{Golden("status.json"), kInStatusJson, false},
-          Case{Golden("linetest.json"), kInLineTestJson, false},
-          Case{Golden("monitor.jsonl"), kInJsonLine, false},
-          Case{fleetLine, kInFleetJson | kInStatusJson, false}, Case{counters, kInCountersJson, true},
-          Case{compared.dump(), kInCompareJson, true}}) {
+    for (const Case& c : {Case{Golden("status.json"), kInStatusJson, false},
+                          Case{Golden("linetest.json"), kInLineTestJson, false},
+                          Case{Golden("monitor.jsonl"), kInJsonLine, false},
+                          Case{fleetLine, kInFleetJson | kInStatusJson, false},
+                          Case{counters, kInCountersJson, true}, Case{compared.dump(), kInCompareJson, true},
+                          Case{FleetListDocument().dump(), kInFleetListJson, true},
+                          Case{BackupSummaryDocument().dump(), kInBackupJson, true}}) {
         SCOPED_TRACE(c.text.substr(0, 60));
         std::set<std::string> keys;
         AllKeys(nlohmann::json::parse(c.text), &keys);
