@@ -412,20 +412,21 @@ nlohmann::json DevicesJson(const std::vector<SerialPortInfo>& found) {
     };
     nlohmann::json devices = nlohmann::json::array();
     for (const SerialPortInfo& info : found) {
-        devices.push_back({{"kernel_name", info.kernelName},
-                           {"device", info.devicePath},
-                           {"by_id", text(info.byIdPath)},
-                           {"driver", text(info.driver)},
-                           {"vendor_id", text(info.vendorId)},
-                           {"product_id", text(info.productId)},
-                           {"manufacturer", text(info.manufacturer)},
-                           {"product", text(info.product)},
-                           {"serial_number", text(info.serialNumber)},
-                           {"present", info.nodePresent},
-                           {"may_open", info.mayOpen},
-                           {"group", text(info.group)},
-                           {"advice", info.mayOpen ? nlohmann::json(nullptr)
-                                                   : nlohmann::json(PermissionAdvice(info.group))}});
+        devices.push_back(
+            {{NameOf(Published::kKernelName), info.kernelName},
+             {NameOf(Published::kDevice), info.devicePath},
+             {NameOf(Published::kById), text(info.byIdPath)},
+             {NameOf(Published::kDriver), text(info.driver)},
+             {NameOf(Published::kVendorId), text(info.vendorId)},
+             {NameOf(Published::kProductId), text(info.productId)},
+             {NameOf(Published::kManufacturer), text(info.manufacturer)},
+             {NameOf(Published::kProduct), text(info.product)},
+             {NameOf(Published::kSerialNumber), text(info.serialNumber)},
+             {NameOf(Published::kPresent), info.nodePresent},
+             {NameOf(Published::kMayOpen), info.mayOpen},
+             {NameOf(Published::kGroup), text(info.group)},
+             {NameOf(Published::kAdvice),
+              info.mayOpen ? nlohmann::json(nullptr) : nlohmann::json(PermissionAdvice(info.group))}});
     }
     return devices;
 }
@@ -438,13 +439,13 @@ int RunPorts(const GlobalOptions& options, const Streams& streams) {
     for (int n = 1; n <= 3; ++n) {
         const ResolvedPort port = ResolvePort("COM" + std::to_string(n));
         const int error = TryOpen(port.device);
-        ports.push_back(
-            {{"name", port.name},
-             {"device", port.device},
-             {"source", PortSourceName(port.source)},
-             {"network", IsNetworkPortName(port.device)},
-             {"accessible", error == 0},
-             {"error", error == 0 ? nlohmann::json(nullptr) : nlohmann::json(SystemErrorMessage(error))}});
+        ports.push_back({{NameOf(Published::kCriterionName), port.name},
+                         {NameOf(Published::kDevice), port.device},
+                         {NameOf(Published::kSource), PortSourceName(port.source)},
+                         {NameOf(Published::kNetwork), IsNetworkPortName(port.device)},
+                         {NameOf(Published::kAccessible), error == 0},
+                         {NameOf(Published::kError),
+                          error == 0 ? nlohmann::json(nullptr) : nlohmann::json(SystemErrorMessage(error))}});
         const std::string kind = NetworkPortKind(port.device);
         text +=
             port.name + "  " + port.device + (kind.empty() ? "" : ", " + kind) + " (" +
@@ -454,7 +455,10 @@ int RunPorts(const GlobalOptions& options, const Streams& streams) {
     }
     const std::vector<SerialPortInfo> found = DiscoverSerialPorts(DefaultDiscoveryOptions());
     if (options.json) {
-        streams.out << JsonText(nlohmann::json{{"ports", ports}, {"devices", DevicesJson(found)}}, 2) << "\n";
+        streams.out << JsonText(nlohmann::json{{NameOf(Published::kPorts), ports},
+                                               {NameOf(Published::kDevices), DevicesJson(found)}},
+                                2)
+                    << "\n";
     } else {
         streams.out << text << "\nSerial devices found:\n";
         streams.out << (found.empty() ? std::string("  none\n") : FormatPortList(found));

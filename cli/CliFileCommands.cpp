@@ -2,6 +2,7 @@
 #include "cli/CliCommands.h"
 
 #include "files/PlainFile.h"
+#include "model/PublishedNames.h"
 #include "ops/Board.h"
 #include "ops/ConfigFiles.h"
 #include "ops/LinkSettings.h"
@@ -48,10 +49,10 @@ int RunSave(const Context& ctx, const std::string& file) {
     nlohmann::json registers = nlohmann::json::object();
     for (std::size_t i = 0; i < kConfigRegisterCount; ++i)
         registers[std::string(kConfigRegisters[i])] = read.values[i];
-    return ctx.Done({{"file", file},
-                     {"side", SideName(side.side)},
-                     {"size", read.bytes.size()},
-                     {"registers", registers}},
+    return ctx.Done({{NameOf(Published::kFile), file},
+                     {NameOf(Published::kSide), SideName(side.side)},
+                     {NameOf(Published::kSize), read.bytes.size()},
+                     {NameOf(Published::kRegisters), registers}},
                     "Saved " + std::to_string(kConfigRegisterCount) + " registers of the " +
                         SideName(side.side) + " modem to " + file + "\n");
 }
@@ -78,13 +79,13 @@ int RunLoad(const Context& ctx, const std::string& file) {
     if (result.status == ops::LoadResult::Status::BoardFailed) {
         ctx.streams.err << "tessor-cli: " << result.written << " registers of " << file << " were written"
                         << (result.restarted ? "." : "; the modem was not restarted.") << std::endl;
-        return ctx.BoardFailure(result.failure,
-                                {{"written", result.written}, {"restarted", result.restarted}});
+        return ctx.BoardFailure(result.failure, {{NameOf(Published::kWritten), result.written},
+                                                 {NameOf(Published::kRestarted), result.restarted}});
     }
-    return ctx.Done({{"file", file},
-                     {"side", SideName(side.side)},
-                     {"written", result.written},
-                     {"restarted", result.restarted}},
+    return ctx.Done({{NameOf(Published::kFile), file},
+                     {NameOf(Published::kSide), SideName(side.side)},
+                     {NameOf(Published::kWritten), result.written},
+                     {NameOf(Published::kRestarted), result.restarted}},
                     "Loaded " + std::to_string(result.written) + " registers from " + file +
                         "; the modem was restarted\n");
 }
@@ -99,11 +100,11 @@ int RunDefault(const Context& ctx) {
         ops::SetToDefault(ctx.Bus(), side.side, ops::kDefaultTableCrystal, ops::DefaultSleep, [&ctx] {
             ctx.streams.err << "tessor-cli: " << ops::kDefaultNtSideText << std::endl;
         });
-    const nlohmann::json doc{{"side", SideName(side.side)},
-                             {"line_up", result.linkUp},
-                             {"remote_written", result.RemoteWritten()},
-                             {"local_written", result.LocalWritten()},
-                             {"nt_side_notice", result.ntSideRefused}};
+    const nlohmann::json doc{{NameOf(Published::kSide), SideName(side.side)},
+                             {NameOf(Published::kLineUp), result.linkUp},
+                             {NameOf(Published::kRemoteWritten), result.RemoteWritten()},
+                             {NameOf(Published::kLocalWritten), result.LocalWritten()},
+                             {NameOf(Published::kNtSideNotice), result.ntSideRefused}};
     const std::string written =
         "Set to Default: remote modem " +
         std::string(result.remoteAttempted ? Written(result.RemoteWritten()) : "not reached") +
@@ -156,12 +157,13 @@ int RunPreset(const Context& ctx, const PresetArgs& args) {
         return Cancelled(ctx);
 
     const ops::PresetResult result = ops::WritePreset(ctx.Bus(), request, ops::DefaultSleep);
-    const nlohmann::json doc{{"preset", args.preset},
-                             {"local_speed", args.localSpeed},
-                             {"remote_written", result.RemoteWritten()},
-                             {"local_written", result.LocalWritten()},
-                             {"remote_speed", request.remoteSpeed ? nlohmann::json(*request.remoteSpeed + 1)
-                                                                  : nlohmann::json(nullptr)}};
+    const nlohmann::json doc{{NameOf(Published::kPreset), args.preset},
+                             {NameOf(Published::kLocalSpeed), args.localSpeed},
+                             {NameOf(Published::kRemoteWritten), result.RemoteWritten()},
+                             {NameOf(Published::kLocalWritten), result.LocalWritten()},
+                             {NameOf(Published::kRemoteSpeed), request.remoteSpeed
+                                                                   ? nlohmann::json(*request.remoteSpeed + 1)
+                                                                   : nlohmann::json(nullptr)}};
     const RegResult failure =
         FirstFailure(result.remoteAttempted ? result.remote : RegResult::Answer(1), result.local);
     if (!failure.ok()) {

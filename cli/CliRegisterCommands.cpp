@@ -1,6 +1,7 @@
 // Single register operations and the General page's actions.
 #include "cli/CliCommands.h"
 
+#include "model/PublishedNames.h"
 #include "ops/Access.h"
 #include "ops/Board.h"
 
@@ -109,23 +110,23 @@ int RunRegister(const Context& ctx, const RegisterArgs& args) {
     if (!outcome.ok())
         return ctx.BoardFailure(outcome);
 
-    nlohmann::json doc{{"operation", args.op},
-                       {"target", TargetName(args.remote)},
-                       {"address", args.address},
-                       {"command", line},
-                       {"raw", outcome.value}};
+    nlohmann::json doc{{NameOf(Published::kOperation), args.op},
+                       {NameOf(Published::kTarget), TargetName(args.remote)},
+                       {NameOf(Published::kAddress), args.address},
+                       {NameOf(Published::kCommand), line},
+                       {NameOf(Published::kRaw), outcome.value}};
     std::string text;
     if (op == kRead) {
         const std::vector<unsigned> values = UnpackRead(outcome.value, args.count);
         std::string hex;
         for (unsigned v : values)
             hex += " " + Hex2(v);
-        doc["count"] = args.count;
-        doc["values"] = values;
-        doc["text"] = hex.substr(1);
+        doc[NameOf(Published::kSampleCount)] = args.count;
+        doc[NameOf(Published::kValues)] = values;
+        doc[NameOf(Published::kText)] = hex.substr(1);
         text = args.address + ":" + hex + "\n";
     } else {
-        doc["value"] = value;
+        doc[NameOf(Published::kValue)] = value;
         text = line + (args.remote ? " (remote)" : "") + ": done\n";
     }
     return ctx.Done(doc, text);
@@ -138,9 +139,10 @@ int RunGeneral(const Context& ctx, GeneralAction action) {
     const RegResult outcome = step.run(ctx.Bus());
     if (!outcome.ok())
         return ctx.BoardFailure(outcome);
-    return ctx.Done(
-        nlohmann::json{{"action", step.name}, {"target", TargetName(step.remote)}, {"raw", outcome.value}},
-        std::string(step.name) + ": done\n");
+    return ctx.Done(nlohmann::json{{NameOf(Published::kAction), step.name},
+                                   {NameOf(Published::kTarget), TargetName(step.remote)},
+                                   {NameOf(Published::kRaw), outcome.value}},
+                    std::string(step.name) + ": done\n");
 }
 
 } // namespace tessor::cli

@@ -36,6 +36,9 @@ enum PublishedOutput : unsigned {
     kInFleetListJson = 1u << 10, // tessor-cli --json fleet list
     kInBackupJson = 1u << 11,    // tessor-cli fleet backup's summary line
     kInErrorJson = 1u << 12,     // the document of any --json command that failed
+    kInRegisterJson = 1u << 13,  // tessor-cli --json read, write, or, and, reset, ...
+    kInFileJson = 1u << 14,      // tessor-cli --json save, load, default and preset
+    kInPortsJson = 1u << 15,     // tessor-cli --json ports
 };
 
 enum class Published {
@@ -210,6 +213,40 @@ enum class Published {
     kSidesDiffer,
     kRegisters,
     kWords,
+    // A register command's, a file command's and the ports' documents
+    kOperation,
+    kTarget,
+    kAddress,
+    kValues,
+    kValue,
+    kAction,
+    kSize,
+    kWritten,
+    kRestarted,
+    kRemoteWritten,
+    kLocalWritten,
+    kNtSideNotice,
+    kPreset,
+    kLocalSpeed,
+    kRemoteSpeed,
+    kPorts,
+    kDevices,
+    kKernelName,
+    kDevice,
+    kById,
+    kDriver,
+    kVendorId,
+    kProductId,
+    kManufacturer,
+    kProduct,
+    kSerialNumber,
+    kPresent,
+    kMayOpen,
+    kGroup,
+    kAdvice,
+    kSource,
+    kNetwork,
+    kAccessible,
     kCount
 };
 
