@@ -5,6 +5,7 @@
 // reports, criteria files and --skip use.
 
 #include "cli/CliCommands.h"
+#include "cli/CliSession.h"
 #include "cli/FleetCommand.h"
 #include "fleet/Reports.h"
 #include "linetest/LineTest.h"
@@ -267,6 +268,19 @@ nlohmann::json BackupSummaryDocument() {
     return cli::BackupSummaryJson("backups", backup);
 }
 
+// The document a command that failed writes with --json.
+nlohmann::json ErrorDocument() {
+    std::ostringstream out, err;
+    std::istringstream in;
+    cli::GlobalOptions options;
+    options.json = true;
+    cli::CliSession session(err, 100, 0);
+    const cli::Streams streams{out, err, in, false};
+    const cli::Context ctx(options, streams, session);
+    ctx.Fail(cli::kExitFile, "a.LT: cannot be read", "file_error");
+    return nlohmann::json::parse(out.str());
+}
+
 // Every key of every JSON document, at any depth, is a name the table gives that output, an indicator's,
 // an Ethernet counter's or a register address: no document writes a key of its own. The documents built
 // here hold every name the table gives their output, and no former one.
@@ -291,7 +305,8 @@ TEST(PublishedNames, EveryJsonKeyIsTheTables) {
                           Case{fleetLine, kInFleetJson | kInStatusJson, false},
                           Case{counters, kInCountersJson, true}, Case{compared.dump(), kInCompareJson, true},
                           Case{FleetListDocument().dump(), kInFleetListJson, true},
-                          Case{BackupSummaryDocument().dump(), kInBackupJson, true}}) {
+                          Case{BackupSummaryDocument().dump(), kInBackupJson, true},
+                          Case{ErrorDocument().dump(), kInErrorJson, true}}) {
         SCOPED_TRACE(c.text.substr(0, 60));
         std::set<std::string> keys;
         AllKeys(nlohmann::json::parse(c.text), &keys);
