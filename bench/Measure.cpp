@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cmath>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -23,6 +24,14 @@ int FreeLoopbackPort() {
 double MedianOf(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<std::size_t>(std::ceil(p * static_cast<double>(values.size()))) - 1;
+    return values[std::min(at, values.size() - 1)];
 }
 
 double CpuSeconds(pid_t pid) {

@@ -15,6 +15,10 @@ int FreeLoopbackPort();
 // The middle value (the upper one of an even count); 0 for none.
 double MedianOf(std::vector<double> values);
 
+// The value at share p (0 to 1) of the sorted values, nearest rank (p 0.5 a median, 1 the largest); 0 for
+// none.
+double Percentile(std::vector<double> values, double p);
+
 // CPU seconds (user + system) a process has used so far, from /proc/PID/stat; 0 when it cannot be read.
 double CpuSeconds(pid_t pid);
 

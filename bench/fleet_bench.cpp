@@ -59,6 +59,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using tessor::bench::MedianOf;
+using tessor::bench::Percentile;
 
 constexpr double kWallGoal = 1.10;
 constexpr double kMemoryGoalMiB = 64.0;
@@ -257,14 +258,6 @@ std::optional<double> Scrape(int port, std::size_t* bytes) {
         return std::nullopt;
     *bytes = answer.size();
     return ms;
-}
-
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const auto at = static_cast<std::size_t>(std::ceil(p * static_cast<double>(values.size()))) - 1;
-    return values[std::min(at, values.size() - 1)];
 }
 
 // The steady passes of each port in a monitor's JSON lines: the line up in this pass and the one before

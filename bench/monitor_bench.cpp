@@ -39,6 +39,7 @@ struct Options {
 };
 
 using tessor::bench::CpuSeconds;
+using tessor::bench::Percentile;
 using tessor::bench::ReadFile;
 using tessor::bench::StatusKb;
 
@@ -85,14 +86,6 @@ private:
     std::string m_out;
     std::string m_err;
 };
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) - 1;
-    return v[std::min(i, v.size() - 1)];
-}
 
 const char* Verdict(bool met) {
     return met ? "met" : "missed";
