@@ -91,11 +91,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The short waits of these tests can run out before the worker has even sent its command on a slow
 // machine (seen under Wine); a fault meant for the exchange waits until the command is on the line.
-void WaitUntilSent(const CSimulator& sim) {
+// The worker sends a command in its own time, so the caller's short wait can end before the command
+// has gone out. Waits until the board has received `command`; whether it has.
+bool WaitUntilSent(const CSimulator& sim, const std::string& command = "\n") {
     // Generous: a loaded machine (sanitizers, a parallel suite) may not run the worker for seconds.
     const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (sim.BytesToBoard().find('\n') == std::string::npos && std::chrono::steady_clock::now() < guard)
+    while (sim.BytesToBoard().find(command) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= guard)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 TEST_F(SimLink, WritesAndBitOperationsChangeTheLocalModem) {
@@ -268,10 +274,7 @@ TEST_F(SimLink, SilentBoardRaisesTheBoxAndItsFreshPromptEndsTheExchange) {
         // The box may come before the worker has even sent the command (a loaded machine): wait for
         // the command to reach the board, then wake the board and wait for the reply as long as it
         // takes (the guard only stops a hang).
-        const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (sim->BytesToBoard().find("RD 8C10\n") == std::string::npos &&
-               std::chrono::steady_clock::now() < guard)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        WaitUntilSent(*sim, "RD 8C10\n");
         port->SetPollTiming(10000, std::chrono::microseconds(1000));
         sim->SetSilent(false);
         return IUserPrompt::Answer::Retry;
@@ -289,6 +292,7 @@ TEST_F(SimLink, CancelOnASilentBoardLeavesTheToolWithoutCommunication) {
     m_sim->SetSilent(true);
     EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
     EXPECT_EQ(m_prompt.Asked(), 1);
+    ASSERT_TRUE(WaitUntilSent(*m_sim, "RD 8C10\n")) << "the cancelled command was never sent";
     const std::string sent = m_sim->BytesToBoard();
     m_sim->SetSilent(false);
     EXPECT_EQ(LocalReg(kRead, "8C10", " 1"), Failed(Outcome::NoAnswer));
