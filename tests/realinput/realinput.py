@@ -270,6 +270,12 @@ class Session:
     def click_widget(self, title, **keys):
         self.click(self.widget(title, **keys))
 
+    def open_list(self, title, **keys):
+        """Clicks a combo box and waits until its list has opened, so that the keys that follow reach it."""
+        self.click_widget(title, **keys)
+        self.wait_for(lambda state: any(w["class"] == "QComboBoxPrivateContainer" for w in state["windows"]),
+                      "the opened list")
+
     def click_item(self, title, list_key, text, **keys):
         """Clicks the entry with this text of a widget's list of parts (tabs of a tab bar, menus of a bar)."""
         for part in self.widget(title, **keys)[list_key]:

@@ -7,7 +7,6 @@ import os
 import shutil
 import socket
 import subprocess
-import time
 import unittest
 
 from realinput import HarnessError, Session, _wait
@@ -70,8 +69,7 @@ class NetworkInput(unittest.TestCase):
         with NetworkSession(SIM_ARGS) as s:
             url = "rfc2217://127.0.0.1:%d" % s.port
             s.wait_window(INIT)
-            s.click_widget(INIT, name="portList")  # opens the list; Down and Return pick COM2
-            time.sleep(0.3)
+            s.open_list(INIT, name="portList")  # opens the list; Down and Return pick COM2
             s.key("Down", "Return")
             s.wait_widget(INIT, lambda w: w["text"].startswith("COM2 = /dev/ttyS1"), "the COM2 line",
                           name="deviceLine")
@@ -119,8 +117,7 @@ class NetworkInput(unittest.TestCase):
             mark = len(s.wire())
             s._start_app(s.device)
             s.wait_window(INIT)
-            s.click_widget(INIT, name="portList")  # COM1: the pseudo-terminal itself
-            time.sleep(0.3)
+            s.open_list(INIT, name="portList")  # COM1: the pseudo-terminal itself
             s.key("Up", "Return")
             s.wait_widget(INIT, lambda w: w["text"].startswith("COM1 = " + s.device), "the COM1 line",
                           name="deviceLine")

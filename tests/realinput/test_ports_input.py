@@ -7,7 +7,6 @@ open. COM1 is set by TESSOR_COM1 (the harness does that), so the test works on C
 
 import os
 import subprocess
-import time
 import unittest
 
 from realinput import HarnessError, Session, _wait
@@ -83,8 +82,7 @@ class PortsInput(unittest.TestCase):
             self.assertEqual(f"COM1 = FTDI FT232R USB UART, {s.device} (set by TESSOR_COM1)",
                              text_of("deviceLine")(init))
 
-            s.click_widget(INIT, name="portList")  # opens the list; Down and Return pick COM2
-            time.sleep(0.3)
+            s.open_list(INIT, name="portList")  # opens the list; Down and Return pick COM2
             s.key("Down", "Return")
             s.wait_widget(INIT, lambda w: w["text"].startswith("COM2 = /dev/ttyS1"), "the COM2 line",
                           name="deviceLine")
