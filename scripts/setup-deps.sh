@@ -10,7 +10,7 @@ packages=(
     libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     libudev-dev libtelnet-dev ser2net
-    xvfb xauth xdotool python3 imagemagick
+    xvfb xauth xdotool x11-utils python3 imagemagick
     poppler-utils
     libcpp-httplib-dev libmicrohttpd-dev
     prometheus

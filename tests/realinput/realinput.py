@@ -15,6 +15,7 @@ A display server that cannot start is an error, never a skip.
 
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -300,6 +301,29 @@ class Session:
         env = dict(os.environ, DISPLAY=self.display)
         return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"], env=env,
                               capture_output=True, text=True, timeout=GUARD_S).stdout.split()
+
+    def x_focus(self):
+        """The X window that has the keyboard focus and the windows it lies in, up to the root's child."""
+        env = dict(os.environ, DISPLAY=self.display)
+        run = lambda *args: subprocess.run(args, env=env, capture_output=True, text=True, timeout=GUARD_S).stdout
+        focus = run("xdotool", "getwindowfocus", "-f").strip()
+        chain = [int(focus)] if focus.isdigit() else []
+        while chain:
+            tree = run("xwininfo", "-children", "-id", str(chain[-1]))
+            root = re.search(r"Root window id: (0x[0-9a-f]+)", tree)
+            parent = re.search(r"Parent window id: (0x[0-9a-f]+)", tree)
+            if not root or not parent or parent.group(1) == root.group(1):
+                break
+            chain.append(int(parent.group(1), 16))
+        return chain
+
+    def wait_x_focus(self, title, timeout=GUARD_S):
+        """Waits until the keyboard focus is in the X window with this title: a window is mapped before it
+        takes the keyboard, and keys typed in between go elsewhere."""
+        def focused():
+            ids = {int(w) for w in self.x_windows(title)}
+            return any(w in ids for w in self.x_focus())
+        _wait(focused, f'the keyboard focus in "{title}"', timeout, period=0.1)
 
     def wait_x_window(self, title, visible=True, timeout=GUARD_S):
         if visible:

@@ -63,6 +63,9 @@ def save_configuration(s, path, dialog_name):
     """File > Save current configuration, the file name typed into the dialog; returns the file's bytes."""
     open_menu_entry(s, "&File", "s")
     s.wait_x_window(SAVE_TITLE, timeout=SLOW_S)
+    if not isinstance(s, WineSession):
+        # Qt's dialog is mapped before it takes the keyboard; Wine routes the keys to its dialog itself.
+        s.wait_x_focus(SAVE_TITLE, timeout=SLOW_S)
     s.type(dialog_name)
     s.key("Return")
     s.wait_x_window(SAVE_TITLE, visible=False, timeout=SLOW_S)
