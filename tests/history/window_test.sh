@@ -8,19 +8,32 @@ app=$1
 simulator=$2
 work=$(mktemp -d)
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
+# Each process is waited for: an X server still closing down could take its display's socket away from the
+# next test's server.
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+    rm -rf "$work"
+}
 trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; [ -f "$work/app.log" ] && cat "$work/app.log" >&2; exit 1; }
+fail() {
+    echo "FAIL: $*" >&2
+    for log in app xvfb; do [ -s "$work/$log.log" ] && cat "$work/$log.log" >&2; done
+    exit 1
+}
 
 for tool in Xvfb xdotool convert; do
     command -v $tool >/dev/null || fail "needs $tool (apt-get install xvfb xdotool imagemagick)"
 done
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1400x900x24 >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1400x900x24 -nolisten tcp -noreset >/dev/null 2>"$work/xvfb.log" &
 pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+exec 3>&-
+for _ in $(seq 600); do [ -s "$work/display" ] && break; sleep 0.05; done
 [ -s "$work/display" ] || fail "the virtual X server did not start"
 export DISPLAY=:$(cat "$work/display")
+for _ in $(seq 600); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
+xdotool getdisplaygeometry >/dev/null 2>&1 || fail "the virtual X server on $DISPLAY takes no client"
 # The suite runs its window tests offscreen; this one needs the X server.
 export QT_QPA_PLATFORM=xcb
 
