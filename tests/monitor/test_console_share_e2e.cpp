@@ -210,6 +210,8 @@ TEST_F(ConsoleShareE2e, AWriteIsRefusedWithTheBoardsErrorReplyAndCounted) {
 TEST_F(ConsoleShareE2e, AWriteIsCarriedOutOnAWritableConsole) {
     StartMonitor({"--console-writable"});
     ASSERT_EQ(Cli({"--yes", "write", "8C10", "5A"}, m_url).status, 0);
+    // The program has ended, but the monitor may not have seen its connection close yet.
+    ASSERT_TRUE(WaitFor([this] { return Log().find(" left after ") != std::string::npos; }, 10s)) << Log();
     Client client(m_console);
     ASSERT_TRUE(client.Send("RD 8C10\n"));
     EXPECT_EQ(client.Receive("L>", 5s), "RD 8C10\n\r8C10: 5A\n\rL>");
