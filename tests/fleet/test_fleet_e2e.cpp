@@ -15,6 +15,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <poll.h>
@@ -334,7 +335,11 @@ TEST(FleetEndToEnd, LineTestsBehindAConsoleServerWithinTheirBounds) {
                   "n1 \nn2 \nn3 error:garbled\nn4 error:deadline\nn5 failure:failed\nn6 error:deadline\n"),
               std::string::npos)
         << parsed.out;
-    std::filesystem::remove_all(dir);
+    // On a failure the folder stays, with ser2net's log, for a look at what the console server did.
+    if (testing::Test::HasFailure())
+        std::cerr << "kept " << dir << "\n";
+    else
+        std::filesystem::remove_all(dir);
 }
 
 } // namespace
